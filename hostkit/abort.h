@@ -1,0 +1,56 @@
+// The silent abort and the one guard every screen handler runs through.
+//
+// A check that fails shows its message and then throws EAbort: the current
+// handler unwinds and nothing more is shown. No exception may cross the Qt
+// event loop, so every slot that runs a handler goes through guarded(), which
+// swallows the silent abort and hands any other error to the host's standard
+// error display.
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+
+namespace hostkit {
+
+// The silent abort: stops the current operation without a message.
+class EAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operação abandonada"; }
+};
+
+// A failure with a message for the operator: a server refusal (whose message
+// is the refusal key), a communication failure, a database error.
+class EHostError : public std::runtime_error {
+ public:
+  explicit EHostError(const QString& message) : std::runtime_error(message.toStdString()), message_(message) {}
+  const QString& message() const { return message_; }
+
+ private:
+  QString message_;
+};
+
+// Raised by remote calls that failed; message() is the refusal key or a readable text.
+class EServerError : public EHostError {
+ public:
+  using EHostError::EHostError;
+};
+
+// A database lookup failed.
+class EDatabaseError : public EHostError {
+ public:
+  using EHostError::EHostError;
+};
+
+[[noreturn]] void Abort();
+
+// Text of any exception for the standard error display.
+QString errorMessage(const std::exception& e);
+
+// Runs a handler; returns true when it ran to its end, false when it stopped
+// (silent abort or error). Errors other than the silent abort are shown by the
+// host's standard error display.
+bool guarded(const std::function<void()>& handler);
+
+}  // namespace hostkit

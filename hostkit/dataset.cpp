@@ -1,0 +1,422 @@
+#include "dataset.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include "abort.h"
+#include "routines.h"
+
+namespace hostkit {
+
+using packet::Column;
+
+// ---- dates ------------------------------------------------------------------
+
+static const QDate kEpoch(1899, 12, 30);
+
+double toDateTime(const QDate& d) { return d.isValid() ? double(kEpoch.daysTo(d)) : 0.0; }
+
+double toDateTime(const QDateTime& dt) {
+  if (!dt.isValid()) return 0.0;
+  return toDateTime(dt.date()) + dt.time().msecsSinceStartOfDay() / 86400000.0;
+}
+
+QDateTime fromDateTime(double value) {
+  const double days = std::floor(value);
+  const qint64 msecs = qint64(std::llround((value - days) * 86400000.0));
+  return QDateTime(kEpoch.addDays(qint64(days)), QTime(0, 0)).addMSecs(msecs);
+}
+
+double Date() { return toDateTime(QDate::currentDate()); }
+
+// ---- TField ------------------------------------------------------------------
+
+TField::TField(TDataSet* owner, FieldSpec spec, int index) : owner_(owner), spec_(std::move(spec)), index_(index) {}
+
+int TField::DisplayWidth() const {
+  if (spec_.displayWidth > 0) return spec_.displayWidth;
+  return spec_.type == FieldType::Text ? (spec_.size > 0 ? spec_.size : 20) : 10;
+}
+
+int TField::currentRow() const { return owner_->cursorRowForField(); }
+
+static bool editing(DataSetState s) { return s == DataSetState::Insert || s == DataSetState::Edit; }
+
+QVariant TField::Value() const {
+  if (editing(owner_->state_)) return owner_->buffer_.at(size_t(index_));
+  return valueAt(currentRow());
+}
+
+bool TField::IsNull() const { return !Value().isValid() || Value().isNull(); }
+
+static QString variantText(const QVariant& v, FieldType type) {
+  if (!v.isValid() || v.isNull()) return {};
+  switch (type) {
+    case FieldType::Text: return v.toString();
+    case FieldType::DateTime: return DateTimeToStr(toDateTime(v.toDateTime()));
+    case FieldType::Float: return QLocale::system().toString(v.toDouble(), 'g', 15);
+    case FieldType::Integer: return QString::number(v.toLongLong());
+    case FieldType::Boolean: return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+  }
+  return {};
+}
+
+QString TField::AsString() const { return variantText(Value(), spec_.type); }
+
+double TField::AsFloat() const {
+  const QVariant v = Value();
+  if (!v.isValid() || v.isNull()) return 0.0;
+  if (spec_.type == FieldType::DateTime) return toDateTime(v.toDateTime());
+  if (spec_.type == FieldType::Text) return QLocale::system().toDouble(v.toString());
+  return v.toDouble();
+}
+
+qint64 TField::AsInteger() const { return qint64(AsFloat()); }
+
+bool TField::AsBoolean() const {
+  const QVariant v = Value();
+  if (spec_.type == FieldType::Text) return v.toString().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+  return v.toBool();
+}
+
+void TField::setValue(const QVariant& v) {
+  auto& ds = *owner_;
+  if (editing(ds.state_)) {
+    QVariant stored = v;
+    if (v.isValid() && !v.isNull() && spec_.type == FieldType::DateTime && v.typeId() == QMetaType::Double)
+      stored = fromDateTime(v.toDouble());
+    ds.buffer_.at(size_t(index_)) = stored;
+    return;
+  }
+  if (ds.state_ == DataSetState::CalcFields && spec_.calculated) {
+    Column& c = ds.columns_.at(size_t(index_));
+    const auto row = size_t(ds.calcRow_);
+    if (!v.isValid() || v.isNull()) {
+      c.setNull(row, true);
+    } else if (spec_.type == FieldType::Boolean) {
+      c.setBoolean(row, v.toBool());
+    } else if (spec_.type == FieldType::Integer) {
+      c.setInteger(row, v.toLongLong());
+    } else if (spec_.type == FieldType::Float || spec_.type == FieldType::DateTime) {
+      c.setNumber(row, v.toDouble());
+    }
+    return;
+  }
+  throw EDatabaseError(QStringLiteral("%1: o conjunto de dados não está em edição (campo %2).")
+                           .arg(ds.objectName(), spec_.name));
+}
+
+bool TField::isNullAt(int row) const {
+  if (row < 0 || row >= owner_->rowCount_) return true;
+  return owner_->columns_.at(size_t(index_)).isNull(size_t(row));
+}
+
+QVariant TField::valueAt(int row) const {
+  if (isNullAt(row)) return {};
+  const Column& c = owner_->columns_.at(size_t(index_));
+  const auto r = size_t(row);
+  switch (spec_.type) {
+    case FieldType::Text: {
+      const auto t = c.text(r);
+      return QString::fromUtf8(t.data(), qsizetype(t.size()));
+    }
+    case FieldType::DateTime: return fromDateTime(c.number(r));
+    case FieldType::Float: return c.number(r);
+    case FieldType::Integer: return qlonglong(c.integer(r));
+    case FieldType::Boolean: return c.boolean(r);
+  }
+  return {};
+}
+
+QString TField::textAt(int row) const {
+  if (editing(owner_->state_) && row == owner_->row_) return AsString();
+  return variantText(valueAt(row), spec_.type);
+}
+
+QString TField::displayTextAt(int row) const {
+  const QVariant v = valueAt(row);
+  if (!v.isValid()) return {};
+  const bool numeric = spec_.type == FieldType::Float || spec_.type == FieldType::Integer;
+  if (numeric && !spec_.displayFormat.isEmpty()) return FormatFloat(spec_.displayFormat, v.toDouble());
+  if (spec_.type == FieldType::Text && !spec_.editMask.isEmpty()) return FormatMaskText(spec_.editMask, v.toString());
+  return variantText(v, spec_.type);
+}
+
+// ---- TDataSet ----------------------------------------------------------------
+
+TDataSet::TDataSet(QObject* parent, const QString& name) : QObject(parent) { setObjectName(name); }
+TDataSet::~TDataSet() = default;
+
+TField* TDataSet::AddField(const FieldSpec& spec) {
+  fixedFields_ = true;
+  fields_.push_back(std::make_unique<TField>(this, spec, int(fields_.size())));
+  columns_.emplace_back(spec.type);
+  for (int r = 0; r < rowCount_; ++r) columns_.back().appendNull();
+  return fields_.back().get();
+}
+
+void TDataSet::ClearFields() {
+  Close();
+  fields_.clear();
+  columns_.clear();
+  fixedFields_ = false;
+}
+
+TField* TDataSet::FindField(const QString& name) const {
+  for (const auto& f : fields_)
+    if (f->FieldName().compare(name, Qt::CaseInsensitive) == 0) return f.get();
+  return nullptr;
+}
+
+TField* TDataSet::FieldByName(const QString& name) const {
+  if (auto* f = FindField(name)) return f;
+  throw EDatabaseError(QStringLiteral("%1: campo '%2' não encontrado.").arg(objectName(), name));
+}
+
+int TDataSet::cursorRowForField() const { return state_ == DataSetState::CalcFields ? calcRow_ : row_; }
+
+bool TDataSet::isCompatible(FieldType fixed, FieldType wire) const {
+  if (fixed == wire) return true;
+  const auto numeric = [](FieldType t) {
+    return t == FieldType::Float || t == FieldType::Integer || t == FieldType::DateTime;
+  };
+  return numeric(fixed) && numeric(wire);
+}
+
+Column TDataSet::convertColumn(const Column& in, FieldType to) const {
+  Column out(to);
+  out.reserve(in.rows());
+  for (size_t r = 0; r < in.rows(); ++r) {
+    if (in.isNull(r)) {
+      out.appendNull();
+    } else if (to == FieldType::Integer) {
+      out.appendInteger(in.integer(r));
+    } else {
+      out.appendNumber(in.number(r));
+    }
+  }
+  return out;
+}
+
+std::optional<QString> TDataSet::LoadPacket(packet::Packet&& data) {
+  std::vector<Column> columns;
+  std::vector<std::unique_ptr<TField>> packetFields;
+  const int rows = int(data.rowCount());
+  if (fixedFields_) {
+    columns.reserve(fields_.size());
+    for (const auto& f : fields_) {
+      if (f->Calculated()) {
+        Column c(f->DataType());
+        c.reserve(size_t(rows));
+        for (int r = 0; r < rows; ++r) c.appendNull();
+        columns.push_back(std::move(c));
+        continue;
+      }
+      const int i = data.fieldIndex(f->FieldName().toStdString());
+      if (i < 0)
+        return QStringLiteral("%1: o pacote de dados não contém o campo '%2'.").arg(objectName(), f->FieldName());
+      Column& in = data.columns[size_t(i)];
+      if (!isCompatible(f->DataType(), in.type()))
+        return QStringLiteral("%1: o campo '%2' veio com tipo incompatível.").arg(objectName(), f->FieldName());
+      columns.push_back(in.type() == f->DataType() ? std::move(in) : convertColumn(in, f->DataType()));
+    }
+  } else {
+    for (size_t i = 0; i < data.fields.size(); ++i) {
+      const auto& def = data.fields[i];
+      FieldSpec spec;
+      spec.name = QString::fromStdString(def.name);
+      spec.type = def.type;
+      spec.size = def.size;
+      packetFields.push_back(std::make_unique<TField>(this, spec, int(i)));
+    }
+    columns = std::move(data.columns);
+  }
+
+  if (Active()) setState(DataSetState::Inactive);
+  if (!fixedFields_) fields_ = std::move(packetFields);
+  columns_ = std::move(columns);
+  rowCount_ = rows;
+  recalcRows(0, rows);
+  resetCursor();
+  setState(DataSetState::Browse);
+  emit dataReset();
+  return std::nullopt;
+}
+
+void TDataSet::SetData(packet::Packet&& data) {
+  if (auto error = LoadPacket(std::move(data))) throw EDatabaseError(*error);
+}
+
+void TDataSet::recalcRows(int first, int last) {
+  if (!OnCalcFields || first >= last) return;
+  const DataSetState saved = state_;
+  state_ = DataSetState::CalcFields;
+  for (int r = first; r < last; ++r) {
+    calcRow_ = r;
+    OnCalcFields(*this);
+  }
+  calcRow_ = -1;
+  state_ = saved;
+}
+
+void TDataSet::resetCursor() {
+  row_ = rowCount_ > 0 ? 0 : -1;
+  bof_ = true;
+  eof_ = rowCount_ == 0;
+}
+
+void TDataSet::setState(DataSetState s) {
+  if (state_ == s) return;
+  state_ = s;
+  emit stateChanged();
+}
+
+void TDataSet::Open() {
+  if (Active()) return;
+  if (BeforeOpen) BeforeOpen(*this);
+  if (columns_.size() != fields_.size()) {
+    columns_.clear();
+    for (const auto& f : fields_) columns_.emplace_back(f->DataType());
+  }
+  resetCursor();
+  setState(DataSetState::Browse);
+  emit dataReset();
+}
+
+void TDataSet::Close() {
+  if (!Active()) return;
+  buffer_.clear();
+  for (auto& c : columns_) c.clear();
+  rowCount_ = 0;
+  resetCursor();
+  setState(DataSetState::Inactive);
+  emit dataReset();
+}
+
+void TDataSet::EmptyDataSet() {
+  for (auto& c : columns_) c.clear();
+  rowCount_ = 0;
+  resetCursor();
+  emit dataReset();
+}
+
+void TDataSet::SetRecNo(int row) {
+  if (rowCount_ == 0) return;
+  row_ = std::clamp(row, 0, rowCount_ - 1);
+  bof_ = eof_ = false;
+  emit cursorMoved(row_);
+}
+
+void TDataSet::First() {
+  resetCursor();
+  if (rowCount_ > 0) emit cursorMoved(row_);
+}
+
+void TDataSet::Next() {
+  if (row_ + 1 < rowCount_) {
+    ++row_;
+    bof_ = false;
+    emit cursorMoved(row_);
+  } else {
+    eof_ = true;
+  }
+}
+
+void TDataSet::Prior() {
+  if (row_ > 0) {
+    --row_;
+    eof_ = false;
+    emit cursorMoved(row_);
+  } else {
+    bof_ = true;
+  }
+}
+
+void TDataSet::Last() {
+  row_ = rowCount_ - 1;
+  eof_ = true;
+  bof_ = rowCount_ == 0;
+  if (row_ >= 0) emit cursorMoved(row_);
+}
+
+void TDataSet::Append() {
+  if (!Active()) throw EDatabaseError(QStringLiteral("%1: o conjunto de dados está fechado.").arg(objectName()));
+  buffer_.assign(fields_.size(), QVariant());
+  setState(DataSetState::Insert);
+}
+
+void TDataSet::Edit() {
+  if (!Active() || rowCount_ == 0)
+    throw EDatabaseError(QStringLiteral("%1: não há registro para editar.").arg(objectName()));
+  buffer_.clear();
+  for (const auto& f : fields_) buffer_.push_back(f->valueAt(row_));
+  setState(DataSetState::Edit);
+}
+
+static void appendValue(Column& c, FieldType type, const QVariant& v) {
+  if (!v.isValid() || v.isNull()) return c.appendNull();
+  switch (type) {
+    case FieldType::Text: c.appendText(v.toString().toStdString()); break;
+    case FieldType::DateTime: c.appendNumber(v.typeId() == QMetaType::Double ? v.toDouble() : toDateTime(v.toDateTime())); break;
+    case FieldType::Float: c.appendNumber(v.toDouble()); break;
+    case FieldType::Integer: c.appendInteger(v.toLongLong()); break;
+    case FieldType::Boolean: c.appendBoolean(v.toBool()); break;
+  }
+}
+
+void TDataSet::Post() {
+  if (state_ == DataSetState::Insert) {
+    for (size_t i = 0; i < fields_.size(); ++i) appendValue(columns_[i], fields_[i]->DataType(), buffer_[i]);
+    row_ = rowCount_++;
+    bof_ = eof_ = false;
+    buffer_.clear();
+    recalcRows(row_, row_ + 1);
+    setState(DataSetState::Browse);
+    emit rowAppended(row_);
+    return;
+  }
+  if (state_ == DataSetState::Edit) {
+    // Rebuilds the columns with the edited row: editing is rare here (the
+    // lists are read-only), appends are the common case.
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      Column rebuilt(fields_[i]->DataType());
+      rebuilt.reserve(size_t(rowCount_));
+      for (int r = 0; r < rowCount_; ++r)
+        appendValue(rebuilt, fields_[i]->DataType(), r == row_ ? buffer_[i] : fields_[i]->valueAt(r));
+      columns_[i] = std::move(rebuilt);
+    }
+    buffer_.clear();
+    recalcRows(row_, row_ + 1);
+    setState(DataSetState::Browse);
+    emit dataReset();
+  }
+}
+
+void TDataSet::Cancel() {
+  if (!editing(state_)) return;
+  buffer_.clear();
+  setState(DataSetState::Browse);
+}
+
+size_t TDataSet::valueBytes() const {
+  size_t total = 0;
+  for (const auto& c : columns_) total += c.byteSize();
+  return total;
+}
+
+// ---- TDataSource ---------------------------------------------------------------
+
+TDataSource::TDataSource(QObject* parent, const QString& name) : QObject(parent) { setObjectName(name); }
+
+void TDataSource::SetDataSet(TDataSet* ds) {
+  disconnect(stateConn_);
+  disconnect(dataConn_);
+  disconnect(cursorConn_);
+  dataset_ = ds;
+  if (!ds) return;
+  stateConn_ = connect(ds, &TDataSet::stateChanged, this, &TDataSource::StateChange);
+  dataConn_ = connect(ds, &TDataSet::dataReset, this, &TDataSource::DataChange);
+  cursorConn_ = connect(ds, &TDataSet::cursorMoved, this, &TDataSource::DataChange);
+}
+
+}  // namespace hostkit

@@ -1,0 +1,70 @@
+#include "hostservices.h"
+
+#include <stdexcept>
+
+#include "abort.h"
+
+namespace hostkit {
+
+HostServices::~HostServices() = default;
+
+namespace {
+std::shared_ptr<HostServices>& installed() {
+  static std::shared_ptr<HostServices> services;
+  return services;
+}
+}  // namespace
+
+HostServices& hostServices() {
+  auto& s = installed();
+  if (!s) throw std::logic_error("host services not installed");
+  return *s;
+}
+
+void installHostServices(std::shared_ptr<HostServices> services) { installed() = std::move(services); }
+bool hasHostServices() { return bool(installed()); }
+
+void MensErro(const QString& text, bool abort) {
+  hostServices().showError(text);
+  if (abort) Abort();
+}
+
+int MessageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) {
+  return hostServices().messageDlg(text, type, buttons, helpContext);
+}
+
+void ActiveShowAvi(QWidget* form, int animation, const QString& caption) {
+  hostServices().activeShowAvi(form, animation, caption);
+}
+void DeactiveShowAvi() { hostServices().deactiveShowAvi(); }
+QString FiliProc() { return hostServices().filiProc(); }
+bool ModuFili() { return hostServices().moduFili(); }
+QString Operador() { return hostServices().operador(); }
+QString WebURL() { return hostServices().serverAddress().host; }
+int WebPort() { return hostServices().serverAddress().port; }
+QString DBPict(int pictureType) { return hostServices().dbPict(pictureType); }
+QString PictPess(const QString& personType) { return hostServices().pictPess(personType); }
+
+bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag, QString& list) {
+  return hostServices().pesquisaLista(source, keyField, caption, flag, list);
+}
+
+void Procura(TDataSet* dataset, QWidget* parent) { hostServices().procura(dataset, parent); }
+void CriaLancIrreg(const QString& postingNumber, QWidget* owner) {
+  hostServices().criaLancIrreg(postingNumber, owner);
+}
+void CriaBloqConsolida(QWidget* owner) { hostServices().criaBloqConsolida(owner); }
+
+BusyAnimation::BusyAnimation(QWidget* form, int animation, const QString& caption) {
+  ActiveShowAvi(form, animation, caption);
+}
+
+BusyAnimation::~BusyAnimation() { close(); }
+
+void BusyAnimation::close() {
+  if (!open_) return;
+  open_ = false;
+  DeactiveShowAvi();
+}
+
+}  // namespace hostkit

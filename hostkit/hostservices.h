@@ -1,0 +1,111 @@
+// The seam between the screens and the host application.
+//
+// Every host routine the screens call goes through HostServices. The host
+// application installs the Qt implementation; tests install a scripted one
+// that records every message and answers from a script.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+class QWidget;
+class QMdiArea;
+
+namespace hostkit {
+
+class TDataSet;
+class TDataSource;
+
+// Dialog types and answers, with the platform's numbering.
+enum class MsgDlgType { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Custom = 4 };
+enum MsgDlgButton : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
+using MsgDlgButtons = unsigned;
+enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+// How the client reaches the application server.
+struct ServerAddress {
+  QString host = QStringLiteral("127.0.0.1");
+  int port = 50731;
+  bool tls = false;
+  QString caFile;  // PEM; empty: system roots
+  int callTimeoutMs = 60000;
+};
+
+class HostServices {
+ public:
+  virtual ~HostServices();
+
+  // Dialogs. `key` is the catalogue key when known (for recording only).
+  virtual int messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) = 0;
+  virtual void showError(const QString& text) = 0;                         // MensErro
+  virtual void showException(const QString& text, const QString& details) = 0;  // standard error display
+
+  // Busy animation shown over a form while a server call runs.
+  virtual void activeShowAvi(QWidget* form, int animation, const QString& caption) = 0;
+  virtual void deactiveShowAvi() = 0;
+
+  // Login and setup.
+  virtual QString filiProc() = 0;
+  virtual bool moduFili() = 0;
+  virtual QString operador() = 0;
+  virtual ServerAddress serverAddress() = 0;
+  virtual QString sessionToken() = 0;
+  virtual QString dbPict(int pictureType) = 0;
+  virtual QString pictPess(const QString& personType) = 0;
+
+  // Pickers and searches. pesquisaLista returns true when confirmed and then
+  // writes the chosen keys into `list`; pickRecord moves the dataset to the
+  // chosen row and returns true.
+  virtual bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag,
+                             QString& list) = 0;
+  virtual bool pickRecord(TDataSet* dataset, const QString& title, const QString& emptyError) = 0;
+  virtual void procura(TDataSet* dataset, QWidget* parent) = 0;
+
+  // Host screens of the consolidation run.
+  virtual void criaLancIrreg(const QString& postingNumber, QWidget* owner) = 0;
+  virtual void criaBloqConsolida(QWidget* owner) = 0;
+
+  // Where screens of the module are shown; null: as top-level windows.
+  virtual QMdiArea* mdiArea() = 0;
+  // Where report definitions live (one folder per report code below it).
+  virtual QString reportsFolder() = 0;
+};
+
+// The installed services; the host application installs them at start.
+HostServices& hostServices();
+void installHostServices(std::shared_ptr<HostServices> services);
+bool hasHostServices();
+
+// ---- host routines, as the screens call them -------------------------------
+
+// Shows `text` as an error; with abort set, then raises the silent abort.
+void MensErro(const QString& text, bool abort);
+int MessageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
+void ActiveShowAvi(QWidget* form, int animation, const QString& caption = {});
+void DeactiveShowAvi();
+QString FiliProc();
+bool ModuFili();
+QString Operador();
+QString WebURL();
+int WebPort();
+QString DBPict(int pictureType);
+QString PictPess(const QString& personType);
+bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag, QString& list);
+void Procura(TDataSet* dataset, QWidget* parent = nullptr);
+void CriaLancIrreg(const QString& postingNumber, QWidget* owner);
+void CriaBloqConsolida(QWidget* owner);
+
+// Keeps the busy animation up for a scope: closed on every way out.
+class BusyAnimation {
+ public:
+  BusyAnimation(QWidget* form, int animation, const QString& caption = {});
+  ~BusyAnimation();
+  void close();
+
+ private:
+  bool open_ = true;
+};
+
+}  // namespace hostkit

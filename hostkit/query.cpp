@@ -1,0 +1,206 @@
+#include "query.h"
+
+#include <sqlite3.h>
+
+#include <QDateTime>
+#include <QSqlDriver>
+#include <QSqlField>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+
+#include "abort.h"
+
+namespace hostkit {
+
+static const char* kHostConnection = "qfx_host";
+
+// ---- SQLite functions ---------------------------------------------------------
+
+static void sqliteNvl(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc != 2) return sqlite3_result_null(ctx);
+  sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
+}
+
+bool registerSqliteFunctions(QSqlDatabase& db) {
+  const QVariant handle = db.driver()->handle();
+  if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
+  auto* sqlite = *static_cast<sqlite3* const*>(handle.data());
+  if (!sqlite) return false;
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  return sqlite3_create_function(sqlite, "NVL", 2, flags, nullptr, sqliteNvl, nullptr, nullptr) == SQLITE_OK &&
+         sqlite3_create_function(sqlite, "NVLSTR", 2, flags, nullptr, sqliteNvl, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName) {
+  if (QSqlDatabase::contains(connectionName)) QSqlDatabase::removeDatabase(connectionName);
+  if (url.startsWith(QLatin1String("sqlite:"))) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    db.setDatabaseName(url.mid(7));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) return QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text());
+    if (!registerSqliteFunctions(db)) return QStringLiteral("Não foi possível registrar NVL no SQLite.");
+    return std::nullopt;
+  }
+  const QUrl u(url);
+  if (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres"))
+    return QStringLiteral("Endereço de banco de dados não reconhecido: %1").arg(u.toDisplayString(QUrl::RemovePassword));
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+  db.setHostName(u.host());
+  db.setPort(u.port(5432));
+  db.setUserName(u.userName());
+  db.setPassword(u.password());
+  db.setDatabaseName(u.path().mid(1));
+  if (!db.open())
+    return QStringLiteral("Não foi possível conectar ao banco %1: %2")
+        .arg(u.toDisplayString(QUrl::RemovePassword), db.lastError().text());
+  return std::nullopt;
+}
+
+std::optional<QString> openHostDatabase(const DatabaseSettings& settings) {
+  return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection));
+}
+
+QSqlDatabase hostDatabase() { return QSqlDatabase::database(QString::fromLatin1(kHostConnection), false); }
+
+void closeHostDatabase() {
+  {
+    QSqlDatabase db = hostDatabase();
+    if (db.isValid()) db.close();
+  }
+  QSqlDatabase::removeDatabase(QString::fromLatin1(kHostConnection));
+}
+
+// ---- parameters -----------------------------------------------------------------
+
+void TParam::SetAsDate(double v) { Value = fromDateTime(v); }
+
+PositionalSql toPositional(const QString& sql) {
+  PositionalSql out;
+  QChar quote;
+  for (qsizetype i = 0; i < sql.size(); ++i) {
+    const QChar c = sql[i];
+    if (!quote.isNull()) {
+      if (c == quote) quote = QChar();
+      out.sql += c;
+      continue;
+    }
+    if (c == u'\'' || c == u'"') {
+      quote = c;
+      out.sql += c;
+      continue;
+    }
+    if (c == u':' && i + 1 < sql.size() && sql[i + 1] == u':') {
+      out.sql += QStringLiteral("::");
+      ++i;
+      continue;
+    }
+    if (c == u':' && i + 1 < sql.size() && (sql[i + 1].isLetter() || sql[i + 1] == u'_')) {
+      qsizetype j = i + 1;
+      while (j < sql.size() && (sql[j].isLetterOrNumber() || sql[j] == u'_')) ++j;
+      out.names << sql.mid(i + 1, j - i - 1).toUpper();
+      out.sql += u'?';
+      i = j - 1;
+      continue;
+    }
+    out.sql += c;
+  }
+  return out;
+}
+
+// ---- TADOIBQuery -----------------------------------------------------------------
+
+TADOIBQuery::TADOIBQuery(QObject* parent, const QString& name)
+    : TDataSet(parent, name), connection_(QString::fromLatin1(kHostConnection)) {}
+
+void TADOIBQuery::setText(DatabaseKind kind, const QStringList& lines) {
+  texts_[kind] = lines.join(u'\n');
+  for (const auto& n : toPositional(texts_[kind]).names)
+    if (!params_.contains(n)) params_.insert(n, TParam{n, QVariant()});
+}
+
+QString TADOIBQuery::text(DatabaseKind kind) const {
+  return texts_.contains(kind) ? texts_.value(kind) : texts_.value(DatabaseKind::Generic);
+}
+
+QStringList TADOIBQuery::paramNames() const { return toPositional(text(DatabaseKind::Generic)).names; }
+
+bool TADOIBQuery::hasParam(const QString& name) const { return params_.contains(name.toUpper()); }
+
+TParam& TADOIBQuery::ParamByName(const QString& name) {
+  auto it = params_.find(name.toUpper());
+  if (it == params_.end())
+    throw EDatabaseError(QStringLiteral("%1: parâmetro '%2' não encontrado.").arg(objectName(), name));
+  return it.value();
+}
+
+DatabaseKind TADOIBQuery::kindOf(const QSqlDatabase& db) {
+  const QString driver = db.driverName();
+  if (driver == QLatin1String("QOCI")) return DatabaseKind::Oracle;
+  if (driver == QLatin1String("QODBC") || driver == QLatin1String("QTDS")) return DatabaseKind::SQLServer;
+  if (driver == QLatin1String("QIBASE")) return DatabaseKind::InterBase;
+  return DatabaseKind::Generic;
+}
+
+static packet::FieldType fieldTypeOf(QMetaType type) {
+  switch (type.id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return packet::FieldType::Integer;
+    case QMetaType::Double:
+    case QMetaType::Float: return packet::FieldType::Float;
+    case QMetaType::QDate:
+    case QMetaType::QDateTime: return packet::FieldType::DateTime;
+    case QMetaType::Bool: return packet::FieldType::Boolean;
+    default: return packet::FieldType::Text;
+  }
+}
+
+static void appendCell(packet::Column& c, const QVariant& v) {
+  if (!v.isValid() || v.isNull()) return c.appendNull();
+  switch (c.type()) {
+    case packet::FieldType::Text: c.appendText(v.toString().toStdString()); break;
+    case packet::FieldType::DateTime:
+      c.appendNumber(v.typeId() == QMetaType::QDate ? toDateTime(v.toDate()) : toDateTime(v.toDateTime()));
+      break;
+    case packet::FieldType::Float: c.appendNumber(v.toDouble()); break;
+    case packet::FieldType::Integer: c.appendInteger(v.toLongLong()); break;
+    case packet::FieldType::Boolean: c.appendBoolean(v.toBool()); break;
+  }
+}
+
+std::optional<QString> TADOIBQuery::tryOpen() {
+  if (Active()) return std::nullopt;
+  if (BeforeOpen) BeforeOpen(*this);
+  QSqlDatabase db = QSqlDatabase::database(connection_, false);
+  if (!db.isValid() || !db.isOpen()) return QStringLiteral("%1: banco de dados não conectado.").arg(objectName());
+  const PositionalSql statement = toPositional(text(kindOf(db)));
+  QSqlQuery q(db);
+  q.setForwardOnly(true);
+  if (!q.prepare(statement.sql)) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
+  for (const auto& name : statement.names) {
+    const TParam& p = params_.value(name);
+    q.addBindValue(p.IsNull() ? QVariant(QMetaType(QMetaType::QString)) : p.Value);
+  }
+  if (!q.exec()) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
+
+  const QSqlRecord record = q.record();
+  std::vector<packet::FieldDef> defs;
+  for (int i = 0; i < record.count(); ++i) {
+    auto type = fieldTypeOf(record.field(i).metaType());
+    if (const TField* fixed = FindField(record.fieldName(i))) type = fixed->DataType();
+    defs.push_back(packet::FieldDef{record.fieldName(i).toUpper().toStdString(), type, 0});
+  }
+  packet::Packet data(std::move(defs));
+  while (q.next())
+    for (int i = 0; i < record.count(); ++i) appendCell(data.columns[size_t(i)], q.value(i));
+  return LoadPacket(std::move(data));
+}
+
+void TADOIBQuery::Open() {
+  if (auto error = tryOpen()) throw EDatabaseError(*error);
+}
+
+}  // namespace hostkit

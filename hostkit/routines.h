@@ -1,0 +1,55 @@
+// Small host routines the screens call: code normalisation, emptiness,
+// number and mask formatting with the system's separators, drawing helpers.
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QWidget;
+class QPainter;
+class QRect;
+class QPixmap;
+
+namespace hostkit {
+
+// Brings a code to `width` characters: blanks trimmed, then left-padded with
+// "0" ("1" -> "0001" for width 4). An empty code stays empty; a longer code
+// is kept as typed.
+QString Ajusta(const QString& code, int width);
+
+// True when the text carries no value: only blanks, or only what an edit's
+// mask shows by itself (blank markers "_" and the literals "/", ".", "-", ":").
+bool EmptyString(const QString& text);
+
+template <class T>
+T iif(bool condition, const T& whenTrue, const T& whenFalse) {
+  return condition ? whenTrue : whenFalse;
+}
+inline QString iif(bool condition, const char* whenTrue, const char* whenFalse) {
+  return QString::fromUtf8(condition ? whenTrue : whenFalse);
+}
+
+// Enables or disables every control inside the container (not the container).
+void SetChildEnabled(QWidget* container, bool enabled);
+
+// Draws the bitmap centred in the cell, with `transparent` as its see-through colour.
+void InsereImagem(QPainter& painter, const QRect& cell, const QPixmap& bitmap, const QColor& transparent);
+
+// Number formatting with a picture: "0" a mandatory digit, "#" an optional
+// one, "," anywhere before the point asks for thousands separators, "." the
+// decimal point. The system's separators are used ("1234.5" with "##0.000"
+// gives "1234,500" under a Brazilian locale).
+QString FormatFloat(const QString& picture, double value);
+
+// Places the characters of `value` into an edit mask ("999.999.999-99;0;_"):
+// mask characters 0 9 # L l A a C c take the next value character, ">" and "<"
+// switch the case, "\" quotes the next character, everything else is a
+// literal. With the second mask field "0" the value holds no literals; with
+// "1" the value carries them and they are taken over.
+QString FormatMaskText(const QString& mask, const QString& value);
+
+// Short date (dd/MM/yyyy) of a date-time, with the time only when it is not midnight.
+QString DateTimeToStr(double dateTime);
+QString DateToStr(double dateTime);
+
+}  // namespace hostkit

@@ -1,0 +1,115 @@
+// Columnar data packets: the in-memory form both ends share, and its
+// encoding into the wire's chunks. A text column keeps its values back to back
+// in one UTF-8 buffer with offsets, so a million rows cost a few allocations,
+// not one per cell; the client's datasets keep exactly this layout.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qfx::rpc {
+class PacketChunk;
+class PacketHeader;
+}  // namespace qfx::rpc
+
+namespace qfx::packet {
+
+enum class FieldType { Text, DateTime, Float, Integer, Boolean };
+
+struct FieldDef {
+  std::string name;
+  FieldType type = FieldType::Text;
+  int size = 0;  // characters, text only
+};
+
+class Column {
+ public:
+  explicit Column(FieldType type = FieldType::Text);
+
+  FieldType type() const { return type_; }
+  size_t rows() const { return rows_; }
+  bool isNull(size_t row) const;
+
+  std::string_view text(size_t row) const;
+  double number(size_t row) const;  // DateTime and Float
+  int64_t integer(size_t row) const;
+  bool boolean(size_t row) const;
+
+  void appendNull();
+  void appendText(std::string_view value);
+  void appendNumber(double value);
+  void appendInteger(int64_t value);
+  void appendBoolean(bool value);
+
+  // Overwrites one row in place (the row must exist); used by calculated fields.
+  void setNull(size_t row, bool null);
+  void setNumber(size_t row, double value);
+  void setInteger(size_t row, int64_t value);
+  void setBoolean(size_t row, bool value);
+
+  void clear();
+  void reserve(size_t rows);
+  size_t byteSize() const;  // memory held by the values
+
+  // Raw access for the encoder and decoder.
+  const std::string& textData() const { return textData_; }
+  const std::vector<uint32_t>& textOffsets() const { return textOffsets_; }
+  const std::vector<double>& numbers() const { return numbers_; }
+  const std::vector<int64_t>& integers() const { return integers_; }
+  const std::vector<uint8_t>& booleans() const { return booleans_; }
+  const std::vector<uint8_t>& nullBits() const { return nullBits_; }
+
+ private:
+  friend class PacketAssembler;
+  void markNull(size_t row);
+
+  FieldType type_;
+  size_t rows_ = 0;
+  std::string textData_;
+  std::vector<uint32_t> textOffsets_{0};  // rows_ + 1 entries
+  std::vector<double> numbers_;
+  std::vector<int64_t> integers_;
+  std::vector<uint8_t> booleans_;
+  std::vector<uint8_t> nullBits_;  // empty while no row is null
+};
+
+struct Packet {
+  std::vector<FieldDef> fields;
+  std::vector<Column> columns;
+
+  Packet() = default;
+  explicit Packet(std::vector<FieldDef> defs);
+  size_t rowCount() const { return columns.empty() ? 0 : columns.front().rows(); }
+  int fieldIndex(std::string_view name) const;  // -1 when absent; ignores case
+};
+
+// Server side: the header and the chunks of a packet, each chunk holding at
+// most about maxChunkBytes of values.
+void fillHeader(const Packet& packet, uint32_t id, rpc::PacketHeader* header);
+void encodeChunks(const Packet& packet, uint32_t id, size_t maxChunkBytes,
+                  const std::function<void(rpc::PacketChunk&&)>& emit);
+
+// Client side: collects the chunks of the packets announced in a reply and
+// checks every length against the header; a damaged packet is an error value.
+class PacketAssembler {
+ public:
+  std::optional<std::string> begin(const rpc::PacketHeader& header);
+  std::optional<std::string> add(const rpc::PacketChunk& chunk);
+  // Error when a packet did not receive all the rows its header announced.
+  std::optional<std::string> finish();
+  Packet take(uint32_t id);
+
+ private:
+  struct Pending {
+    Packet packet;
+    uint64_t expectedRows = 0;
+  };
+  std::map<uint32_t, Pending> pending_;
+};
+
+}  // namespace qfx::packet

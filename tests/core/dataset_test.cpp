@@ -1,0 +1,158 @@
+// The in-memory dataset: packets replace rows, fixed fields are enforced,
+// states are signalled, calculated fields are computed per row.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "abort.h"
+#include "dataset.h"
+
+using namespace hostkit;
+
+static FieldSpec field(const char* name, FieldType type, bool calculated = false) {
+  FieldSpec f;
+  f.name = QString::fromLatin1(name);
+  f.type = type;
+  f.calculated = calculated;
+  return f;
+}
+
+static packet::Packet itemsPacket(std::vector<std::pair<std::string, std::optional<std::string>>> rows) {
+  packet::Packet p({{"CDPRODUTO", FieldType::Text, 10},
+                    {"NRLANCESTQ", FieldType::Text, 10},
+                    {"QTPRODVEND", FieldType::Float, 0},
+                    {"EXTRA", FieldType::Integer, 0}});
+  for (auto& [code, lanc] : rows) {
+    p.columns[0].appendText(code);
+    lanc ? p.columns[1].appendText(*lanc) : p.columns[1].appendNull();
+    p.columns[2].appendNumber(2.5);
+    p.columns[3].appendInteger(1);
+  }
+  return p;
+}
+
+TEST(DataSet, PacketReplacesRowsOpensAndIgnoresExtraColumns) {
+  TDataSet ds(nullptr, "cdsItens");
+  ds.AddField(field("CDPRODUTO", FieldType::Text));
+  ds.AddField(field("NRLANCESTQ", FieldType::Text));
+  ds.AddField(field("QTPRODVEND", FieldType::Float));
+  EXPECT_FALSE(ds.Active());
+
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({{"A", std::nullopt}, {"B", "10"}})));
+  EXPECT_EQ(ds.State(), DataSetState::Browse);
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_EQ(ds.FieldCount(), 3);
+  EXPECT_EQ(ds.FindField("EXTRA"), nullptr);
+
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({{"C", "1"}})));
+  EXPECT_EQ(ds.RecordCount(), 1);
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("CDPRODUTO")->AsString(), "C");
+  EXPECT_DOUBLE_EQ(ds.FieldByName("qtprodvend")->AsFloat(), 2.5);
+}
+
+TEST(DataSet, MissingOrIncompatibleFixedFieldIsAnErrorNamingItAndKeepsRows) {
+  TDataSet ds(nullptr, "cdsItens");
+  ds.AddField(field("CDPRODUTO", FieldType::Text));
+  ds.AddField(field("VRSALDO", FieldType::Float));
+  packet::Packet good({{"CDPRODUTO", FieldType::Text, 10}, {"VRSALDO", FieldType::Integer, 0}});
+  good.columns[0].appendText("X");
+  good.columns[1].appendInteger(3);
+  ASSERT_FALSE(ds.LoadPacket(std::move(good)));  // integer into float converts
+  EXPECT_DOUBLE_EQ(ds.FieldByName("VRSALDO")->AsFloat(), 3.0);
+
+  auto missing = ds.LoadPacket(itemsPacket({{"A", std::nullopt}}));
+  ASSERT_TRUE(missing);
+  EXPECT_TRUE(missing->contains("VRSALDO"));
+  EXPECT_EQ(ds.RecordCount(), 1);
+  EXPECT_EQ(ds.FieldByName("CDPRODUTO")->AsString(), "X");
+
+  packet::Packet wrongType({{"CDPRODUTO", FieldType::Boolean, 0}, {"VRSALDO", FieldType::Float, 0}});
+  auto incompatible = ds.LoadPacket(std::move(wrongType));
+  ASSERT_TRUE(incompatible);
+  EXPECT_TRUE(incompatible->contains("CDPRODUTO"));
+  EXPECT_THROW(ds.FieldByName("NOPE"), EDatabaseError);
+}
+
+TEST(DataSet, DatasetWithoutFixedFieldsTakesThePacketsFields) {
+  TDataSet ds(nullptr, "cdsErroConsolida");
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({{"A", "1"}})));
+  EXPECT_EQ(ds.FieldCount(), 4);
+  EXPECT_EQ(ds.FieldByName("EXTRA")->AsInteger(), 1);
+}
+
+TEST(DataSet, StateChangeSignalsOnOpenCloseAndLoad) {
+  TDataSet ds(nullptr, "cds");
+  ds.AddField(field("CDPRODUTO", FieldType::Text));
+  QSignalSpy states(&ds, &TDataSet::stateChanged);
+  QSignalSpy resets(&ds, &TDataSet::dataReset);
+  ds.Open();
+  EXPECT_EQ(states.count(), 1);
+  ds.EmptyDataSet();
+  EXPECT_EQ(states.count(), 1);  // emptying keeps the state
+  EXPECT_GE(resets.count(), 2);
+  packet::Packet p({{"CDPRODUTO", FieldType::Text, 10}});
+  ASSERT_FALSE(ds.LoadPacket(std::move(p)));
+  EXPECT_EQ(states.count(), 3);  // closed, then browsing again
+  ds.Close();
+  EXPECT_EQ(states.count(), 4);
+  EXPECT_EQ(ds.RecordCount(), 0);
+}
+
+TEST(DataSet, CalculatedFieldsAreComputedPerRowAndOnPost) {
+  TDataSet ds(nullptr, "cdsPrincipal");
+  ds.AddField(field("CDPRODUTO", FieldType::Text));
+  ds.AddField(field("NRLANCESTQ", FieldType::Text));
+  ds.AddField(field("IDNOTAFISCAL", FieldType::Boolean, true));
+  ds.OnCalcFields = [](TDataSet& d) {
+    d.FieldByName("IDNOTAFISCAL")->SetAsBoolean(!d.FieldByName("NRLANCESTQ")->IsNull());
+  };
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({{"A", std::nullopt}, {"B", "77"}, {"C", std::nullopt}})));
+  std::vector<bool> status;
+  for (ds.First(); !ds.Eof(); ds.Next()) status.push_back(ds.FieldByName("IDNOTAFISCAL")->AsBoolean());
+  EXPECT_EQ(status, (std::vector<bool>{false, true, false}));
+
+  ds.Append();
+  ds.FieldByName("CDPRODUTO")->SetAsString("D");
+  ds.FieldByName("NRLANCESTQ")->SetAsString("5");
+  ds.Post();
+  EXPECT_EQ(ds.RecordCount(), 4);
+  EXPECT_TRUE(ds.FieldByName("IDNOTAFISCAL")->AsBoolean());
+  EXPECT_THROW(ds.FieldByName("CDPRODUTO")->SetAsString("no edit state"), EDatabaseError);
+}
+
+TEST(DataSet, CursorAndEditing) {
+  TDataSet ds(nullptr, "cds");
+  ds.AddField(field("CODE", FieldType::Text));
+  ds.AddField(field("QTY", FieldType::Float));
+  ds.CreateDataSet();
+  EXPECT_TRUE(ds.Eof());
+  for (const char* code : {"a", "b", "c"}) {
+    ds.Append();
+    ds.FieldByName("CODE")->SetAsString(QString::fromLatin1(code));
+    ds.FieldByName("QTY")->SetAsFloat(1);
+    ds.Post();
+  }
+  ds.First();
+  ds.Next();
+  ds.Edit();
+  ds.FieldByName("CODE")->SetAsString("bee");
+  ds.Post();
+  QStringList codes;
+  for (ds.First(); !ds.Eof(); ds.Next()) codes << ds.FieldByName("CODE")->AsString();
+  EXPECT_EQ(codes, QStringList({"a", "bee", "c"}));
+  ds.Last();
+  EXPECT_EQ(ds.FieldByName("CODE")->AsString(), "c");
+  ds.Append();
+  ds.Cancel();
+  EXPECT_EQ(ds.RecordCount(), 3);
+}
+
+TEST(DataSet, DateTimeValuesCountDaysFrom1899) {
+  EXPECT_DOUBLE_EQ(toDateTime(QDate(1899, 12, 30)), 0.0);
+  EXPECT_DOUBLE_EQ(toDateTime(QDate(1900, 1, 1)), 2.0);
+  EXPECT_DOUBLE_EQ(toDateTime(QDate(1899, 1, 1)), -363.0);
+  const QDateTime noon(QDate(2026, 12, 8), QTime(12, 0));
+  EXPECT_DOUBLE_EQ(toDateTime(noon) - toDateTime(QDate(2026, 12, 8)), 0.5);
+  EXPECT_EQ(fromDateTime(toDateTime(noon)), noon);
+}

@@ -1,0 +1,107 @@
+// Columnar packets: what the server encodes is what the client rebuilds,
+// across chunk boundaries, with nulls; damaged chunks are errors, not crashes.
+#include <gtest/gtest.h>
+
+#include "packet_codec.h"
+#include "qfx31700.pb.h"
+
+using namespace qfx;
+using packet::FieldType;
+
+static packet::Packet sample(int rows) {
+  packet::Packet p({{"CODE", FieldType::Text, 10}, {"QTY", FieldType::Float, 0}, {"N", FieldType::Integer, 0},
+                    {"OK", FieldType::Boolean, 0}, {"DAY", FieldType::DateTime, 0}});
+  for (int r = 0; r < rows; ++r) {
+    if (r % 7 == 3)
+      p.columns[0].appendNull();
+    else
+      p.columns[0].appendText("código-" + std::to_string(r));
+    p.columns[1].appendNumber(r * 1.5);
+    if (r % 5 == 0)
+      p.columns[2].appendNull();
+    else
+      p.columns[2].appendInteger(-r);
+    p.columns[3].appendBoolean(r % 2);
+    p.columns[4].appendNumber(46000 + r);
+  }
+  return p;
+}
+
+static std::optional<std::string> roundTrip(const packet::Packet& in, size_t chunkBytes, packet::Packet& out,
+                                            int* chunks = nullptr) {
+  rpc::PacketHeader header;
+  packet::fillHeader(in, 7, &header);
+  packet::PacketAssembler assembler;
+  if (auto e = assembler.begin(header)) return e;
+  std::optional<std::string> error;
+  packet::encodeChunks(in, 7, chunkBytes, [&](rpc::PacketChunk&& c) {
+    if (chunks) ++*chunks;
+    if (!error) error = assembler.add(c);
+  });
+  if (error) return error;
+  if (auto e = assembler.finish()) return e;
+  out = assembler.take(7);
+  return std::nullopt;
+}
+
+TEST(PacketCodec, RowsNullsAndTypesSurviveChunking) {
+  const packet::Packet in = sample(1000);
+  packet::Packet out;
+  int chunks = 0;
+  ASSERT_FALSE(roundTrip(in, 2000, out, &chunks));
+  EXPECT_GT(chunks, 10);
+  ASSERT_EQ(out.rowCount(), 1000u);
+  for (size_t r = 0; r < 1000; ++r) {
+    EXPECT_EQ(out.columns[0].isNull(r), r % 7 == 3);
+    if (!out.columns[0].isNull(r)) {
+      EXPECT_EQ(out.columns[0].text(r), in.columns[0].text(r));
+    }
+    EXPECT_DOUBLE_EQ(out.columns[1].number(r), r * 1.5);
+    EXPECT_EQ(out.columns[2].isNull(r), r % 5 == 0);
+    if (r % 5) {
+      EXPECT_EQ(out.columns[2].integer(r), -int64_t(r));
+    }
+    EXPECT_EQ(out.columns[3].boolean(r), bool(r % 2));
+    EXPECT_DOUBLE_EQ(out.columns[4].number(r), 46000.0 + r);
+  }
+}
+
+TEST(PacketCodec, EmptyPacketKeepsItsFields) {
+  packet::Packet out;
+  ASSERT_FALSE(roundTrip(sample(0), 1 << 20, out));
+  EXPECT_EQ(out.rowCount(), 0u);
+  ASSERT_EQ(out.fields.size(), 5u);
+  EXPECT_EQ(out.fieldIndex("qty"), 1);
+  EXPECT_EQ(out.fieldIndex("MISSING"), -1);
+}
+
+TEST(PacketCodec, DamagedChunksAreRefused) {
+  const packet::Packet in = sample(10);
+  rpc::PacketHeader header;
+  packet::fillHeader(in, 1, &header);
+  std::vector<rpc::PacketChunk> chunks;
+  packet::encodeChunks(in, 1, 1 << 20, [&](rpc::PacketChunk&& c) { chunks.push_back(c); });
+  ASSERT_EQ(chunks.size(), 1u);
+
+  auto tryWith = [&](auto damage) {
+    packet::PacketAssembler a;
+    EXPECT_FALSE(a.begin(header));
+    rpc::PacketChunk c = chunks[0];
+    damage(c);
+    auto e = a.add(c);
+    return e ? e : a.finish();
+  };
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns(0)->mutable_text_data()->append("x"); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns(1)->mutable_numbers()->RemoveLast(); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_rows(11); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns()->RemoveLast(); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_packet(99); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns(2)->set_nulls("\x01"); }));
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_rows(5); }));  // fewer rows than announced
+  EXPECT_FALSE(tryWith([](rpc::PacketChunk&) {}));
+
+  rpc::PacketHeader badType = header;
+  badType.mutable_fields(0)->set_type(rpc::FieldType(42));
+  packet::PacketAssembler a;
+  EXPECT_TRUE(a.begin(badType));
+}

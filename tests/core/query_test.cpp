@@ -1,0 +1,83 @@
+// SQL lookups on a real SQLite database: the generic text runs verbatim
+// (NVL registered), null parameters select all, values are bound, never spliced.
+#include <gtest/gtest.h>
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "abort.h"
+#include "query.h"
+
+using namespace hostkit;
+
+class Query : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_FALSE(openHostDatabase({"sqlite:" + dir.filePath("host.db")}));
+    QSqlQuery q(hostDatabase());
+    ASSERT_TRUE(q.exec("CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, "
+                       "CDLOCALESTOQ TEXT, CDTIPOOPER TEXT)"));
+    ASSERT_TRUE(q.exec("INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
+                       "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"));
+  }
+  void TearDown() override { closeHostDatabase(); }
+  QTemporaryDir dir;
+};
+
+static void storeQuery(TADOIBQuery& q) {
+  q.SetSQL({"SELECT CDLOJA, NMLOJA, CDALMOXARIFE, CDLOCALESTOQ, CDTIPOOPER FROM LOJA WHERE (CDFILIAL = :P_CDFILIAL) "
+            "AND (CDLOJA = NVL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA"});
+}
+
+TEST_F(Query, NullParameterSelectsAllAndAValueSelectsOne) {
+  TADOIBQuery q(nullptr, "qryLoja");
+  storeQuery(q);
+  EXPECT_EQ(q.paramNames(), QStringList({"P_CDFILIAL", "P_CDLOJA"}));
+  q.ParamByName("P_CDFILIAL").SetAsString("0001");
+  q.ParamByName("P_CDLOJA").Clear();
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 2);
+  q.Close();
+  q.ParamByName("P_CDLOJA").SetAsString("02");
+  q.Open();
+  ASSERT_EQ(q.RecordCount(), 1);
+  EXPECT_EQ(q.FieldByName("NMLOJA")->AsString(), "Loja Dois");
+  EXPECT_EQ(q.FieldByName("CDALMOXARIFE")->AsString(), "A2");
+}
+
+TEST_F(Query, HostileParameterTextIsOnlyData) {
+  TADOIBQuery q(nullptr, "qryLoja");
+  storeQuery(q);
+  q.ParamByName("P_CDFILIAL").SetAsString("0001' OR '1'='1");
+  q.ParamByName("P_CDLOJA").SetAsString("01'); DROP TABLE LOJA; --");
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 0);
+  QSqlQuery check(hostDatabase());
+  ASSERT_TRUE(check.exec("SELECT COUNT(*) FROM LOJA"));
+  ASSERT_TRUE(check.next());
+  EXPECT_EQ(check.value(0).toInt(), 3);
+}
+
+TEST_F(Query, BeforeOpenRunsFirstAndErrorsAreReadable) {
+  TADOIBQuery q(nullptr, "qryLoja");
+  storeQuery(q);
+  q.BeforeOpen = [](TDataSet& ds) {
+    static_cast<TADOIBQuery&>(ds).ParamByName("P_CDFILIAL").SetAsString("0002");
+  };
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 1);
+
+  TADOIBQuery broken(nullptr, "qryQuebrada");
+  broken.SetSQL({"SELECT * FROM TABELA_QUE_NAO_EXISTE"});
+  auto error = broken.tryOpen();
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->startsWith("qryQuebrada"));
+  EXPECT_THROW(broken.ParamByName("P_X"), EDatabaseError);
+}
+
+TEST(QueryText, NamedParametersBecomePositional) {
+  const auto p = toPositional("SELECT ':P_NOT' , a::text FROM T WHERE X = :P_A AND Y = NVL(:p_b, :P_A)");
+  EXPECT_EQ(p.sql, "SELECT ':P_NOT' , a::text FROM T WHERE X = ? AND Y = NVL(?, ?)");
+  EXPECT_EQ(p.names, QStringList({"P_A", "P_B", "P_A"}));
+}

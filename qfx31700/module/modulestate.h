@@ -1,0 +1,35 @@
+// State that lives as long as the module is loaded.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <array>
+
+#include "filter/filtro.h"
+
+namespace qfx {
+
+class TfrmGeraNF;
+class TfrmFiltroGeraNF;
+class TfrmRelProdEvol;
+
+// Flag letters indexed by a boolean: false gives "N", true gives "S".
+extern const std::array<QString, 2> stFilBool;
+inline const QString& flagLetter(bool value) { return stFilBool[value ? 1 : 0]; }
+
+extern QPointer<TfrmGeraNF> frmGeraNF;             // the consolidation screen
+extern bool boIdCriado;                            // the consolidation screen exists
+extern bool boPrimVez;                             // created and not yet activated
+extern QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;  // the filter dialog, empty until first use
+extern QPointer<TfrmRelProdEvol> frmRelProdEvol;    // the latest report screen
+
+// Creators.
+void CriaGeraNF();
+int CriaFiltroGeraNF();
+int CriaRelProdEvol();
+
+// Unit initialization and finalization, in the package's order.
+void initializeUnits();
+void finalizeUnits();
+
+}  // namespace qfx

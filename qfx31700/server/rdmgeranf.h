@@ -1,0 +1,70 @@
+// Typed calls of the application server object "Qfx31700.rdmGeraNF".
+//
+// Each function builds the positional arguments of its method in the one
+// order the server expects, reading every value at the moment of the call,
+// copies the by-reference values back into the program's variables, passes
+// the reply through CheckResultServ and loads it into the dataset it fills.
+// A failed call raises EServerError whose message is the refusal key or a
+// readable text; a reply of the wrong shape raises EServerError too.
+#pragma once
+
+#include <QString>
+
+#include "dataset.h"
+#include "filter/filtro.h"
+#include "netconnection.h"
+
+namespace qfx {
+
+// What CheckResultServ lets through: the payload of a usable reply. A failed
+// call raises EServerError with the server's message (a refusal key or a
+// readable text).
+hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool raise, int helpContext);
+
+// The reply of SemGeraNF, elements 0 to 3.
+struct SemGeraNFReply {
+  qint64 lancamento = 0;  // element 1: last stock posting created; 0: nothing posted
+  QString chave;          // element 3: message key, or empty
+};
+
+// The filter's inputs for the products picker, made just before the call.
+struct ProdutosSelecao {
+  QString caixaLista, caixaMarca, vendasLista, vendasMarca;
+};
+
+class RdmGeraNF {
+ public:
+  explicit RdmGeraNF(hostkit::TNetConnection& net) : net_(net) {}
+
+  void GetParamFilial(const QString& filial, hostkit::TDataSet& cdsParamFilial);
+  void GetParamVend(const QString& filial, hostkit::TDataSet& cdsParamVend);
+  // Validation: the code and ""; listing: "" and "T".
+  void getTipoReti(const QString& codigo, const QString& todos, hostkit::TDataSet& cdsTipoReti);
+  void getSetor(const QString& codigo, const QString& todos, hostkit::TDataSet& cdsSetor);
+  void GetPrincipal(const QString& filial, const QString& loja, TFiltro& filtro, hostkit::TDataSet& cdsPrincipal);
+  bool getPeriodoCTBOK(const QString& filial, TFiltro& filtro);
+  // The three dates are the caller's copies; the reply is not used.
+  void Verifica_Venda_Anterior(const QString& filial, double& inicio, double& fim, double& inicioConsolidacao,
+                               const QString& idUtilAlmox, const QString& idUtilLcEstq, const QString& cdAlmoxarife,
+                               const QString& cdLocalEstoque);
+  void GetVerifVenda(const QString& filial, const QString& loja, TFiltro& filtro, hostkit::TDataSet& cdsVerifVenda);
+  void GetSoma(const QString& filial, const QString& loja, const QString& caixa, double dia, TFiltro& filtro,
+               hostkit::TDataSet& cdsSoma);
+  void GetReducaoZ(const QString& filial, const QString& caixa, double dia, hostkit::TDataSet& cdsReducaoZ);
+  // Loads element 0 into cdsErroConsolida and element 2 into cdsProdBloq.
+  SemGeraNFReply SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& filtro,
+                           const QString& tipoReti, const QString& setor, const QString& operador,
+                           bool verificaEstoque, hostkit::TDataSet& cdsErroConsolida, hostkit::TDataSet& cdsProdBloq);
+  // stCaixa is the working copy's list itself: what the server leaves in it stays.
+  void GetVendas(const QString& filial, const QString& loja, double inicio, double fim, bool todosCaixa,
+                 QString& stCaixa, hostkit::TDataSet& cdsVendas);
+  void GetProdutos(const QString& filial, const QString& loja, double inicio, double fim, ProdutosSelecao selecao,
+                   hostkit::TDataSet& cdsProdutos);
+
+ private:
+  hostkit::RemoteValue invoke(const char* method, const std::vector<hostkit::RemoteArg>& args);
+  void loadInto(const char* method, const std::vector<hostkit::RemoteArg>& args, hostkit::TDataSet& ds);
+  hostkit::TNetConnection& net_;
+};
+
+}  // namespace qfx

@@ -14,7 +14,7 @@ struct QfxPackageInfoTable {
   int unitCount;
   const QfxPackageUnit* units;     // in initialization order
   int requiresCount;
-  const char* const* requires;     // packages the module needs, in order
+  const char* const* requiredPackages;  // packages the module needs, in order
 };
 
 // Opens the "Consolidação de Vendas" screen (created once, then brought to front).

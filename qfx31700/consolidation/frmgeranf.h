@@ -1,0 +1,147 @@
+// "Consolidação de Vendas": the operator picks branch, store, withdrawal type
+// and sector in the entry panel, reviews the filtered sale items in the grid
+// and consolidates the pending ones on the application server.
+#pragma once
+
+#include <QPixmap>
+
+#include <QMdiSubWindow>
+
+#include "forms.h"
+#include "query.h"
+#include "server/rdmgeranf.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPainter;
+class QStyleOptionViewItem;
+
+namespace qfx {
+
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
+  Q_OBJECT
+ public:
+  explicit TfrmGeraNF(QWidget* parent = nullptr);
+  ~TfrmGeraNF() override;
+
+  // ---- controls ----
+  hostkit::TButtonFlat* sbtGeraNF;
+  hostkit::TButtonFlat* sbtFiltro;
+  QLabel* imgNFOk;
+  QLabel* imgNFNaoOk;
+  QFrame* panFiltro;
+  QLabel* lblFilial;
+  hostkit::TMaskEdit* medFilial;
+  hostkit::TBtnPesquisa* btpPesqFilial;
+  QLineEdit* edtFilial;
+  QLabel* lblLoja;
+  hostkit::TMaskEdit* medCdLoja;
+  hostkit::TBtnPesquisa* btpLoja;
+  QLineEdit* edtNmLoja;
+  QLabel* lblTipoReti;
+  hostkit::TMaskEdit* medTipoReti;
+  hostkit::TBtnPesquisa* btnTipoReti;
+  QLineEdit* edtTipoReti;
+  QLabel* lblSetor;
+  hostkit::TMaskEdit* medSetor;
+  hostkit::TBtnPesquisa* btnSetor;
+  QLineEdit* edtSetor;
+  QLabel* lblCliente;  // customer of the current item, on the navigator bar
+  QAction* mnuGeraNota;
+  QAction* mnuFiltrar;
+
+  // ---- data ----
+  hostkit::TNetConnection* netGeraNF;
+  hostkit::TADOIBQuery* qryFilial;
+  hostkit::TADOIBQuery* qryLoja;
+  hostkit::TDataSet* cdsParamFilial;
+  hostkit::TDataSet* cdsParamVend;
+  hostkit::TDataSet* cdsPrincipal;
+  hostkit::TDataSet* cdsTipoReti;
+  hostkit::TDataSet* cdsSetor;
+  hostkit::TDataSet* cdsVerifVenda;
+  hostkit::TDataSet* cdsSoma;
+  hostkit::TDataSet* cdsReducaoZ;
+  hostkit::TDataSet* cdsIrregEst;
+  hostkit::TDataSet* cdsBloqConsolida;
+  hostkit::TDataSet* cdsErroConsolida = nullptr;  // created with the screen, fields from each reply
+  hostkit::TDataSet* cdsProdBloq = nullptr;
+  hostkit::TDataSource* dtsVenda;
+  hostkit::TDataSource* dtsFilial;
+  hostkit::TDataSource* dtsLoja;
+  hostkit::TDataSource* dtsTipoReti;
+  hostkit::TDataSource* dtsSetor;
+
+  // The typed calls on the application server, through netGeraNF.
+  RdmGeraNF& rdm() { return rdm_; }
+
+  // ---- entry checks (the mandatory flag: an empty field is an error) ----
+  void Vd_CDFilial(bool obrigatorio);
+  void Vd_Loja(bool obrigatorio);
+  void Vd_TipoRetirada(bool obrigatorio);
+  void Vd_Setor(bool obrigatorio);
+
+  // ---- handlers, callable by the filter dialog, the report and tests ----
+  void sbtVerificarClick() override;  // loads the sales list
+  void sbtFiltroClick();
+  void sbtGeraNFClick();
+  void mnuGeraNotaClick();
+  void mnuFiltrarClick();
+  void sbtImprimirClick() override;
+  void sbtProcurarClick() override;
+  void panFiltroEnter();
+  void panFiltroExit();
+  void dtsVendaStateChange();
+  void LJ_Padrao();
+
+  // Pre-consolidation checks; a refusal ends the run with a silent stop.
+  void Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao);
+  void Verifica_Valor();
+
+  // Cell drawing of the sales grid.
+  void dbgPadraoDrawColumnCell(QPainter& painter, const QStyleOptionViewItem& option, int row,
+                               const QString& fieldName);
+
+ protected:
+  void FormCreate() override;
+  void FormActivate() override;
+  void FormClose(hostkit::CloseAction& action) override;
+
+ private:
+  void buildToolbar();
+  void buildEntryPanel();
+  void buildGrid();
+  void buildMenu();
+  void buildData();
+  void wireEntryEvents();
+  void firstActivation();
+  void cdsPrincipalCalcFields(hostkit::TDataSet& ds);
+  void openStores();
+  void failOn(QWidget* field, const QString& key);
+  template <class F>
+  void checking(QWidget* field, F&& check);
+  void verificaPeriodoContabil();
+  void consolidar();
+  void consolidarProtegido();
+  bool mostrarProdutosBloqueados();
+  SemGeraNFReply tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira);
+  void tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira);
+  SemGeraNFReply chamarSemGeraNF(bool verificaEstoque);
+  void mensagemFinal(const SemGeraNFReply& reply);
+  bool tratarRecusa(const QString& chave);
+
+  RdmGeraNF rdm_;
+  hostkit::FocusTracker* focus_ = nullptr;
+};
+
+// The text and alignment a sales-grid cell shows.
+struct CellText {
+  QString text;
+  bool alignRight = false;
+};
+// Quantities with three decimals, prices and totals with two, the product
+// tree code through its mask; anything else (or an empty value) as its edit text.
+CellText gridCellText(const hostkit::TField& field, int row, const QString& productTreeMask);
+
+}  // namespace qfx

@@ -1,0 +1,277 @@
+// The arguments each remote method receives (count, order, kind, by
+// reference, values), what flows back into the filter, and how replies and
+// failures reach the caller; against a recording server on loopback.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include "abort.h"
+#include "module/modulestate.h"
+#include "scripted_server.h"
+#include "server/rdmgeranf.h"
+#include "server/replydatasets.h"
+
+using namespace qfx;
+using namespace qfxtest;
+using hostkit::EServerError;
+using hostkit::TDataSet;
+using Kind = rpc::Argument::Kind;
+
+namespace {
+
+// Expected shape of one argument: kind, by reference, and its value as text.
+struct Arg {
+  Kind kind;
+  bool byRef;
+  std::string value;
+};
+Arg T(std::string v) { return {rpc::Argument::TEXT, false, std::move(v)}; }
+Arg TR(std::string v) { return {rpc::Argument::TEXT, true, std::move(v)}; }
+Arg D(double v) { return {rpc::Argument::DATE, false, std::to_string(v)}; }
+Arg DR(double v) { return {rpc::Argument::DATE, true, std::to_string(v)}; }
+Arg B(bool v) { return {rpc::Argument::BOOLEAN, false, v ? "true" : "false"}; }
+
+std::string valueOf(const rpc::Argument& a) {
+  switch (a.kind()) {
+    case rpc::Argument::DATE: return std::to_string(a.date());
+    case rpc::Argument::BOOLEAN: return a.boolean() ? "true" : "false";
+    default: return a.text();
+  }
+}
+
+void expectArgs(const RecordedCall& call, const std::vector<Arg>& expected) {
+  ASSERT_EQ(call.args.size(), expected.size()) << call.method;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(call.method + " argument " + std::to_string(i + 1));
+    EXPECT_EQ(call.args[i].kind(), expected[i].kind);
+    EXPECT_EQ(call.args[i].by_reference(), expected[i].byRef);
+    EXPECT_EQ(valueOf(call.args[i]), expected[i].value);
+  }
+}
+
+TFiltro sampleFilter() {
+  TFiltro f;
+  f.dtInicial = 46300;
+  f.dtFinal = 46330;
+  f.boTodasNF = false;
+  f.boTodasVendas = true;
+  f.stVendas = "_0001000123_";
+  f.boTodosCaixa = false;
+  f.stCaixa = "_0001001_";
+  f.boTodosTipoCons = true;
+  f.stTipoCons = "_01_";
+  f.boTodosCliente = false;
+  f.boIntervaloCli = true;
+  f.stCliDe = "ALFA";
+  f.stCliAte = "OMEGA";
+  f.stCliente = "_C1_";
+  f.stCentroCusto = "_C1CC1_";
+  f.boTodosCentroCusto = false;
+  f.stProdutos = "_P1_";
+  f.boTodosProdutos = true;
+  return f;
+}
+
+grpc::Status replyEmptyPacket(const RecordedCall&, ScriptedReply& r) {
+  r.result = r.packet(textPacket({"X"}, {}));
+  return grpc::Status::OK;
+}
+
+class RemoteCalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net.Port = server.port();
+    net.CallTimeoutMs = 5000;
+    net.SetConnected(true);
+  }
+  ScriptedServer server;
+  hostkit::TNetConnection net;
+  RdmGeraNF rdm{net};
+  TDataSet any{nullptr, "cdsQualquer"};
+};
+
+}  // namespace
+
+TEST_F(RemoteCalls, ListAndLookupMethodsSendTheirArgumentsInOrder) {
+  for (auto m : {"GetParamFilial", "GetParamVend", "getTipoReti", "getSetor", "GetVendas", "GetProdutos"})
+    server.on(m, replyEmptyPacket);
+  rdm.GetParamFilial("0001", any);
+  rdm.GetParamVend("0002", any);
+  rdm.getTipoReti("01", "", any);
+  rdm.getTipoReti("", "T", any);
+  rdm.getSetor("0003", "", any);
+  QString stCaixa = "_0001001_";
+  rdm.GetVendas("0001", "01", 46300, 46301, true, stCaixa, any);
+  rdm.GetProdutos("0001", "01", 46300, 46301, {"", "T", "_V1_", ""}, any);
+
+  auto calls = server.calls();
+  ASSERT_EQ(calls.size(), 7u);
+  for (auto& c : calls) EXPECT_EQ(c.object, "Qfx31700.rdmGeraNF");
+  expectArgs(calls[0], {T("0001")});
+  expectArgs(calls[1], {T("0002")});
+  expectArgs(calls[2], {T("01"), T("")});
+  expectArgs(calls[3], {T(""), T("T")});
+  expectArgs(calls[4], {T("0003"), T("")});
+  expectArgs(calls[5], {T("0001"), T("01"), D(46300), D(46301), B(true), TR("_0001001_")});
+  expectArgs(calls[6], {T("0001"), T("01"), D(46300), D(46301), TR(""), TR("T"), TR("_V1_"), TR("")});
+}
+
+TEST_F(RemoteCalls, FilterMethodsSendTheFilterAndTheSameFlagTwice) {
+  for (auto m : {"GetPrincipal", "GetVerifVenda", "GetSoma", "GetReducaoZ"}) server.on(m, replyEmptyPacket);
+  server.on("getPeriodoCTBOK", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = booleanValue(true);
+    return grpc::Status::OK;
+  });
+  server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply&) { return grpc::Status::OK; });
+  TFiltro f = sampleFilter();
+  rdm.GetPrincipal("0001", "01", f, any);
+  EXPECT_TRUE(rdm.getPeriodoCTBOK("0001", f));
+  double ini = f.dtInicial, fim = f.dtFinal, cons = -363;
+  rdm.Verifica_Venda_Anterior("0001", ini, fim, cons, "S", "N", "000001", "000002");
+  rdm.GetVerifVenda("0001", "01", f, any);
+  rdm.GetSoma("0001", "01", "001", 46301, f, any);
+  rdm.GetReducaoZ("0001", "001", 46301, any);
+
+  auto calls = server.calls();
+  ASSERT_EQ(calls.size(), 6u);
+  expectArgs(calls[0], {T("0001"), DR(46300), DR(46330), TR("N"), TR("N"), TR("S"), TR("_0001000123_"), T("01"),
+                        B(false), TR("_0001001_"), B(true), TR("_01_"), B(false), B(true), TR("ALFA"), TR("OMEGA"),
+                        TR("_C1_"), TR("_C1CC1_"), B(false), TR("_P1_"), B(true)});
+  expectArgs(calls[1], {T("0001"), DR(46300), DR(46330)});
+  expectArgs(calls[2], {T("0001"), DR(46300), DR(46330), DR(-363), T("S"), T("N"), T("000001"), T("000002")});
+  expectArgs(calls[3], {T("0001"), DR(46300), DR(46330), TR("N"), TR("N"), TR("S"), TR("_0001000123_"), T("01"),
+                        B(false), TR("_0001001_"), B(true), TR("_01_")});
+  expectArgs(calls[4], {T("0001"), T("01"), T("001"), D(46301), TR("S"), TR("_0001000123_"), B(true), TR("_01_"),
+                        TR("N")});
+  expectArgs(calls[5], {T("0001"), T("001"), D(46301)});
+}
+
+TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
+  server.on("SemGeraNF", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = listValue({r.packet(textPacket({"CDERRO", "CDOBJETO2"}, {{"LIB00200_3", "P1 Produto"}})),
+                          integerValue(42), r.packet(textPacket({"CDPRODUTO", "NMPRODUTO"}, {})),
+                          textValue("ULT_LANC_DIA"), rpc::Value()});
+    return grpc::Status::OK;
+  });
+  TFiltro f = sampleFilter();
+  TDataSet erros(nullptr, "cdsErroConsolida"), bloq(nullptr, "cdsProdBloq");
+  const SemGeraNFReply reply = rdm.SemGeraNF("0009", "0001", "01", f, "01", "0002", "OPER", true, erros, bloq);
+  EXPECT_EQ(reply.lancamento, 42);
+  EXPECT_EQ(reply.chave, "ULT_LANC_DIA");
+  EXPECT_EQ(erros.RecordCount(), 1);
+  EXPECT_EQ(erros.FieldByName("CDERRO")->AsString(), "LIB00200_3");
+  EXPECT_TRUE(bloq.Active());
+  EXPECT_TRUE(bloq.IsEmpty());
+  expectArgs(server.calls().at(0),
+             {T("0009"), T("0001"), T("01"), TR("S"), TR("_0001000123_"), DR(46300), DR(46330), TR("_0001001_"),
+              B(false), TR("_C1_"), B(false), B(true), TR("ALFA"), TR("OMEGA"), TR("_01_"), B(true), T("01"),
+              T("0002"), T("OPER"), TR("_C1CC1_"), B(false), TR("_P1_"), B(true), B(true)});
+}
+
+TEST_F(RemoteCalls, ByReferenceValuesFlowBackButNeverIntoTheFlagTable) {
+  server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
+    r.args[1].set_date(46000);                 // Filtro.dtInicial
+    r.args[3].set_text("X");                   // flag letter of boTodasNF
+    r.args[4].set_text("Y");                   // the same entry again
+    r.args[5].set_text("Z");                   // flag letter of boTodasVendas
+    r.args[9].set_text("_0001002_");           // Filtro.stCaixa
+    r.args[7].set_text("loja trocada");        // by value: must not flow back
+    r.result = r.packet(textPacket({"X"}, {}));
+    return grpc::Status::OK;
+  });
+  server.on("GetVendas", [](const RecordedCall&, ScriptedReply& r) {
+    r.args[5].set_text("_MUDADO_");
+    r.result = r.packet(textPacket({"X"}, {}));
+    return grpc::Status::OK;
+  });
+  server.on("GetProdutos", [](const RecordedCall&, ScriptedReply& r) {
+    for (int i = 4; i < 8; ++i) r.args[size_t(i)].set_text("LIXO");
+    r.result = r.packet(textPacket({"X"}, {}));
+    return grpc::Status::OK;
+  });
+
+  TFiltro f = sampleFilter();
+  rdm.GetPrincipal("0001", "01", f, any);
+  EXPECT_EQ(f.dtInicial, 46000);
+  EXPECT_EQ(f.stCaixa, "_0001002_");
+  EXPECT_EQ(stFilBool[0], "N");
+  EXPECT_EQ(stFilBool[1], "S");
+
+  QString stCaixa = "_A_";
+  rdm.GetVendas("0001", "01", 1, 2, false, stCaixa, any);
+  EXPECT_EQ(stCaixa, "_MUDADO_");
+
+  ProdutosSelecao selecao{"_A_", "", "", "T"};
+  const ProdutosSelecao before = selecao;
+  rdm.GetProdutos("0001", "01", 1, 2, selecao, any);
+  EXPECT_EQ(selecao.caixaLista, before.caixaLista);
+  EXPECT_EQ(selecao.vendasMarca, before.vendasMarca);
+}
+
+TEST_F(RemoteCalls, RepliesLoadWithTheFixedFieldsOrFailClearly) {
+  server.on("GetParamFilial", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = r.packet(textPacket({"IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG", "A_MAIS"},
+                                   {{"S", "N", "S", "N", "S", "x"}}));
+    return grpc::Status::OK;
+  });
+  server.on("GetParamVend", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = r.packet(textPacket({"IDCONSUMIOBR"}, {{"1"}}));  // most fields missing
+    return grpc::Status::OK;
+  });
+  server.on("getTipoReti", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = textValue("não é pacote");
+    return grpc::Status::OK;
+  });
+  TDataSet params(nullptr, "cdsParamFilial");
+  defineCdsParamFilial(params);
+  rdm.GetParamFilial("0001", params);
+  EXPECT_EQ(params.FieldByName("IDCTRLESTQ")->AsString(), "S");
+  EXPECT_EQ(params.FindField("A_MAIS"), nullptr);
+
+  TDataSet vend(nullptr, "cdsParamVend");
+  defineCdsParamVend(vend);
+  try {
+    rdm.GetParamVend("0001", vend);
+    FAIL() << "a packet without the fixed fields must be refused";
+  } catch (const hostkit::EDatabaseError& e) {
+    EXPECT_TRUE(e.message().contains("DTINITESCONS")) << e.message().toStdString();
+  }
+  EXPECT_THROW(rdm.getTipoReti("01", "", any), EServerError);
+}
+
+TEST_F(RemoteCalls, RefusalKeysAndOtherFailuresReachTheCaller) {
+  server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply&) {
+    return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "VENDA_CONSOL");
+  });
+  server.on("GetSoma", [](const RecordedCall&, ScriptedReply&) {
+    return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "GetSoma: argumento 3 deveria ser texto");
+  });
+  double a = 1, b = 2, c = 3;
+  try {
+    rdm.Verifica_Venda_Anterior("0001", a, b, c, "", "", "", "");
+    FAIL();
+  } catch (const EServerError& e) {
+    EXPECT_EQ(e.message(), "VENDA_CONSOL");
+  }
+  TFiltro f;
+  try {
+    rdm.GetSoma("0001", "01", "001", 1, f, any);
+    FAIL();
+  } catch (const EServerError& e) {
+    EXPECT_EQ(e.message(), "GetSoma: argumento 3 deveria ser texto");
+  }
+}
+
+TEST_F(RemoteCalls, ADeadServerGivesAClearErrorWithinTheDeadline) {
+  server.stop();
+  net.CallTimeoutMs = 2000;
+  QElapsedTimer clock;
+  clock.start();
+  try {
+    rdm.GetParamFilial("0001", any);
+    FAIL();
+  } catch (const EServerError& e) {
+    EXPECT_TRUE(e.message().contains("servidor de aplicação")) << e.message().toStdString();
+  }
+  EXPECT_LT(clock.elapsed(), 30000);
+}

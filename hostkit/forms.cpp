@@ -1,0 +1,622 @@
+#include "forms.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "messages.h"
+
+namespace hostkit {
+
+namespace {
+
+TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hint, Glyph glyph) {
+  auto* b = new TButtonFlat(parent, name, hint);
+  b->setIcon(glyphIcon(glyph));
+  return b;
+}
+
+TButtonFlat* textButton(QWidget* parent, const QString& name, const QString& text, Glyph glyph) {
+  auto* b = toolButton(parent, name, text, glyph);
+  b->setText(text);
+  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  return b;
+}
+
+QAction* menuAction(QMenu* menu, const QString& name, const QString& text) {
+  auto* a = menu->addAction(text);
+  a->setObjectName(name);
+  return a;
+}
+
+QLabel* codeLabel(QWidget* parent, const QString& name) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(name);
+  QFont f = l->font();
+  f.setPointSizeF(f.pointSizeF() * 0.85);
+  l->setFont(f);
+  l->setForegroundRole(QPalette::PlaceholderText);
+  return l;
+}
+
+// A window opened by the screen itself: a message box, picker or dialog
+// whose transient parent (or widget parent) leads back to `owner`'s window.
+bool isOwnedWindow(const QWindow* window, const QWidget* owner) {
+  const QWindow* mine = owner->window()->windowHandle();
+  for (const QWindow* t = window ? window->transientParent() : nullptr; t; t = t->transientParent())
+    if (t == mine) return true;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top->windowHandle() != window) continue;
+    for (const QWidget* p = top->parentWidget(); p; p = p->parentWidget())
+      if (p->window() == owner->window()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- grid screen ------------------------------------------------------------------
+
+TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent, const QString& name) : QWidget(parent) {
+  setObjectName(name);
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
+  buildMenu();
+  root->setMenuBar(mnuPrincipal);
+  buildToolbar();
+  root->addWidget(panMenu);
+  panTopLayout = new QVBoxLayout;
+  panTopLayout->setContentsMargins(4, 4, 4, 4);
+  root->addLayout(panTopLayout);
+  buildPages();
+  root->addWidget(pgcPadrao, 1);
+  buildNavigator();
+  root->addWidget(panNavegador);
+
+  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
+  msgMensagensPadroes = new TMessages(this, QStringLiteral("msgMensagensPadroes"));
+
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, this, [this] { run([this] { sbtAjudaClick(); }); });
+  connect(qApp, &QGuiApplication::focusWindowChanged, this, &TfrmPadraoGrid::trackWindowFocus);
+}
+
+void TfrmPadraoGrid::buildMenu() {
+  mnuPrincipal = new QMenuBar(this);
+  mnuPrincipal->setObjectName(QStringLiteral("mnuPrincipal"));
+  mnuManutencao = mnuPrincipal->addMenu(QStringLiteral("&Manutenção"));
+  mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
+  mnuIncluir = menuAction(mnuManutencao, QStringLiteral("mnuIncluir"), QStringLiteral("&Incluir"));
+  mnuAlterar = menuAction(mnuManutencao, QStringLiteral("mnuAlterar"), QStringLiteral("&Alterar"));
+  mnuExcluir = menuAction(mnuManutencao, QStringLiteral("mnuExcluir"), QStringLiteral("&Excluir"));
+  mnuCancelar = menuAction(mnuManutencao, QStringLiteral("mnuCancelar"), QStringLiteral("&Cancelar"));
+  mnuConfirmar = menuAction(mnuManutencao, QStringLiteral("mnuConfirmar"), QStringLiteral("C&onfirmar"));
+  mnuManutencao->addSeparator();
+  mnuProcurar = menuAction(mnuManutencao, QStringLiteral("mnuProcurar"), QStringLiteral("&Procurar"));
+  mnuProcurar->setShortcut(QKeySequence::Find);
+  mnuVerificar = menuAction(mnuManutencao, QStringLiteral("mnuVerificar"), QStringLiteral("&Verificar"));
+  mnuVerificar->setShortcut(QKeySequence::Refresh);
+  for (QAction* a : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) a->setEnabled(false);
+
+  connect(mnuIncluir, &QAction::triggered, this, [this] { run([this] { mnuIncluirClick(); }); });
+  connect(mnuAlterar, &QAction::triggered, this, [this] { run([this] { mnuAlterarClick(); }); });
+  connect(mnuExcluir, &QAction::triggered, this, [this] { run([this] { mnuExcluirClick(); }); });
+  connect(mnuCancelar, &QAction::triggered, this, [this] { run([this] { mnuCancelarClick(); }); });
+  connect(mnuConfirmar, &QAction::triggered, this, [this] { run([this] { mnuConfirmarClick(); }); });
+  connect(mnuProcurar, &QAction::triggered, this, [this] { run([this] { sbtProcurarClick(); }); });
+  connect(mnuVerificar, &QAction::triggered, this, [this] { run([this] { sbtVerificarClick(); }); });
+}
+
+void TfrmPadraoGrid::buildToolbar() {
+  panMenu = new QFrame(this);
+  panMenu->setObjectName(QStringLiteral("panMenu"));
+  static_cast<QFrame*>(panMenu)->setFrameShape(QFrame::StyledPanel);
+  panMenuLayout = new QHBoxLayout(panMenu);
+  panMenuLayout->setContentsMargins(2, 2, 2, 2);
+  panMenuLayout->setSpacing(1);
+  sbtProcurar = toolButton(panMenu, QStringLiteral("sbtProcurar"), QStringLiteral("Procurar"), Glyph::Search);
+  sbtVerificar = toolButton(panMenu, QStringLiteral("sbtVerificar"), QStringLiteral("Verificar"), Glyph::Verify);
+  sbtImprimir = toolButton(panMenu, QStringLiteral("sbtImprimir"), QStringLiteral("Imprimir"), Glyph::Print);
+  sbtAjuda = toolButton(panMenu, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
+  sbtFechar = toolButton(panMenu, QStringLiteral("sbtFechar"), QStringLiteral("Fechar"), Glyph::Close);
+  lblCodTela = codeLabel(panMenu, QStringLiteral("lblCodTela"));
+  for (QWidget* w :
+       {static_cast<QWidget*>(sbtProcurar), static_cast<QWidget*>(sbtVerificar), static_cast<QWidget*>(sbtImprimir)})
+    panMenuLayout->addWidget(w);
+  panMenuLayout->addStretch(1);
+  panMenuLayout->addWidget(lblCodTela);
+  panMenuLayout->addWidget(sbtAjuda);
+  panMenuLayout->addWidget(sbtFechar);
+
+  connect(sbtProcurar, &QToolButton::clicked, this, [this] { run([this] { sbtProcurarClick(); }); });
+  connect(sbtVerificar, &QToolButton::clicked, this, [this] { run([this] { sbtVerificarClick(); }); });
+  connect(sbtImprimir, &QToolButton::clicked, this, [this] { run([this] { sbtImprimirClick(); }); });
+  connect(sbtAjuda, &QToolButton::clicked, this, [this] { run([this] { sbtAjudaClick(); }); });
+  connect(sbtFechar, &QToolButton::clicked, this, [this] { Close(); });
+}
+
+void TfrmPadraoGrid::buildPages() {
+  pgcPadrao = new QTabWidget(this);
+  pgcPadrao->setObjectName(QStringLiteral("pgcPadrao"));
+  tshPadrao = new QWidget(pgcPadrao);
+  tshPadrao->setObjectName(QStringLiteral("tshPadrao"));
+  auto* page = new QVBoxLayout(tshPadrao);
+  page->setContentsMargins(0, 0, 0, 0);
+  dbgPadrao = new QTableView(tshPadrao);
+  dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
+  setupGrid(dbgPadrao);
+  page->addWidget(dbgPadrao);
+  pgcPadrao->addTab(tshPadrao, QString());
+}
+
+void TfrmPadraoGrid::buildNavigator() {
+  panNavegador = new QWidget(this);
+  panNavegador->setObjectName(QStringLiteral("panNavegador"));
+  panNavegadorLayout = new QHBoxLayout(panNavegador);
+  panNavegadorLayout->setContentsMargins(2, 2, 2, 2);
+  panNavegadorLayout->setSpacing(1);
+  dbnFirst = toolButton(panNavegador, QStringLiteral("dbnFirst"), QStringLiteral("Primeiro registro"), Glyph::First);
+  dbnPrior = toolButton(panNavegador, QStringLiteral("dbnPrior"), QStringLiteral("Registro anterior"), Glyph::Prior);
+  dbnNext = toolButton(panNavegador, QStringLiteral("dbnNext"), QStringLiteral("Próximo registro"), Glyph::Next);
+  dbnLast = toolButton(panNavegador, QStringLiteral("dbnLast"), QStringLiteral("Último registro"), Glyph::Last);
+  for (TButtonFlat* b : {dbnFirst, dbnPrior, dbnNext, dbnLast}) panNavegadorLayout->addWidget(b);
+  auto move = [this](void (TDataSet::*step)()) {
+    run([this, step] {
+      if (TDataSet* ds = GridDataSet(); ds && ds->Active()) (ds->*step)();
+    });
+  };
+  connect(dbnFirst, &QToolButton::clicked, this, [move] { move(&TDataSet::First); });
+  connect(dbnPrior, &QToolButton::clicked, this, [move] { move(&TDataSet::Prior); });
+  connect(dbnNext, &QToolButton::clicked, this, [move] { move(&TDataSet::Next); });
+  connect(dbnLast, &QToolButton::clicked, this, [move] { move(&TDataSet::Last); });
+}
+
+void TfrmPadraoGrid::createForm() {
+  FormCreate();
+  created_ = true;
+}
+
+void TfrmPadraoGrid::SetCaption(const QString& caption) {
+  setWindowTitle(caption);
+  if (subWindow_) subWindow_->setWindowTitle(caption);
+}
+
+void TfrmPadraoGrid::SetGridDataSource(TDataSource* source, const QList<GridColumn>& columns) {
+  if (!gridModel_) gridModel_ = new TDataSetModel(this);
+  gridModel_->setDataSource(source);
+  gridModel_->setColumns(columns);
+  bindGrid(dbgPadrao, gridModel_);
+}
+
+TDataSet* TfrmPadraoGrid::GridDataSet() const { return gridModel_ ? gridModel_->dataSet() : nullptr; }
+
+QWidget* TfrmPadraoGrid::frameWindow() const {
+  return subWindow_ ? static_cast<QWidget*>(subWindow_) : const_cast<TfrmPadraoGrid*>(this);
+}
+
+void TfrmPadraoGrid::Show() {
+  QMdiArea* area = hasHostServices() ? hostServices().mdiArea() : nullptr;
+  if (area && !subWindow_) {
+    auto* sub = new QMdiSubWindow;
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWidget(this);
+    sub->setWindowTitle(windowTitle());
+    area->addSubWindow(sub);
+    subWindow_ = sub;
+    // Only a switch from another child counts: the area re-announcing its
+    // active child after a message box is no activation.
+    connect(area, &QMdiArea::subWindowActivated, this,
+            [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* active) mutable {
+              if (!active) return;
+              const bool switched = active == subWindow_ && previous != subWindow_;
+              previous = active;
+              if (switched) activated();
+            });
+  }
+  frameWindow()->show();
+  BringToFront();
+}
+
+void TfrmPadraoGrid::BringToFront() {
+  QWidget* frame = frameWindow();
+  frame->raise();
+  if (subWindow_ && subWindow_->mdiArea()) {
+    subWindow_->mdiArea()->setActiveSubWindow(subWindow_);
+  } else {
+    frame->activateWindow();
+  }
+}
+
+void TfrmPadraoGrid::SetWindowStateNormal() {
+  QWidget* frame = frameWindow();
+  if (frame->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) frame->showNormal();
+}
+
+bool TfrmPadraoGrid::IsMinimized() const { return frameWindow()->windowState() & Qt::WindowMinimized; }
+
+bool TfrmPadraoGrid::Close() { return subWindow_ ? subWindow_->close() : close(); }
+
+void TfrmPadraoGrid::trackWindowFocus(QWindow* window) {
+  if (!window || subWindow_) return;
+  if (!isWindow() || window == windowHandle()) return;
+  leftForOwnWindow_ = isOwnedWindow(window, this);
+}
+
+bool TfrmPadraoGrid::event(QEvent* e) {
+  const bool result = QWidget::event(e);
+  if (e->type() == QEvent::WindowActivate && isWindow()) {
+    if (leftForOwnWindow_)
+      leftForOwnWindow_ = false;  // back from its own message box or dialog
+    else
+      activated();
+  }
+  return result;
+}
+
+void TfrmPadraoGrid::activated() {
+  if (!created_ || activating_) return;
+  activating_ = true;
+  run([this] { FormActivate(); });
+  activating_ = false;
+}
+
+void TfrmPadraoGrid::FormClose(CloseAction& action) { action = CloseAction::Free; }
+
+void TfrmPadraoGrid::closeEvent(QCloseEvent* e) {
+  CloseAction action = CloseAction::Hide;
+  if (!run([&] { FormClose(action); }) || action == CloseAction::None) {
+    e->ignore();
+    return;
+  }
+  switch (action) {
+    case CloseAction::Free:
+      e->accept();
+      if (subWindow_) subWindow_->deleteLater();
+      deleteLater();
+      break;
+    case CloseAction::Hide:
+      if (subWindow_) {
+        e->ignore();
+        subWindow_->hide();
+      } else {
+        e->accept();
+      }
+      break;
+    case CloseAction::Minimize:
+      e->ignore();
+      frameWindow()->showMinimized();
+      break;
+    case CloseAction::None:
+      break;
+  }
+}
+
+void TfrmPadraoGrid::sbtVerificarClick() { dbgPadrao->viewport()->update(); }
+
+void TfrmPadraoGrid::sbtProcurarClick() {
+  if (TDataSet* ds = GridDataSet(); ds && ds->Active()) Procura(ds, this);
+}
+
+void TfrmPadraoGrid::sbtAjudaClick() { emit helpRequested(HelpFile, HelpContext); }
+
+// ---- option list ------------------------------------------------------------------
+
+qsizetype TOptionList::indexOf(const QString& name) const {
+  const QString prefix = name + QLatin1Char('=');
+  for (qsizetype i = 0; i < lines_.size(); ++i)
+    if (lines_.at(i).startsWith(prefix)) return i;
+  return -1;
+}
+
+QString TOptionList::value(const QString& name) const {
+  const qsizetype i = indexOf(name);
+  return i < 0 ? QString() : lines_.at(i).mid(name.size() + 1);
+}
+
+void TOptionList::setValue(const QString& name, const QString& value) {
+  const qsizetype i = indexOf(name);
+  if (value.isEmpty()) {
+    if (i >= 0) lines_.removeAt(i);
+    return;
+  }
+  const QString line = name + QLatin1Char('=') + value;
+  if (i >= 0)
+    lines_[i] = line;
+  else
+    lines_ << line;
+}
+
+// ---- filter dialog ----------------------------------------------------------------
+
+TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent, const QString& name) : QDialog(parent) {
+  setObjectName(name);
+  setModal(true);
+  auto* root = new QVBoxLayout(this);
+  lblCodTela = codeLabel(this, QStringLiteral("lblCodTela"));
+  lblCodTela->setAlignment(Qt::AlignRight);
+  grbFiltroPadrao = new QGroupBox(this);
+  grbFiltroPadrao->setObjectName(QStringLiteral("grbFiltroPadrao"));
+  root->addWidget(grbFiltroPadrao, 1);
+
+  panBotoes = new QWidget(this);
+  panBotoes->setObjectName(QStringLiteral("panBotoes"));
+  auto* buttons = new QHBoxLayout(panBotoes);
+  buttons->setContentsMargins(0, 0, 0, 0);
+  sbtOpcoes = textButton(panBotoes, QStringLiteral("sbtOpcoes"), QStringLiteral("Opções"), Glyph::Options);
+  ppmOpcoes = new QMenu(this);
+  ppmOpcoes->setObjectName(QStringLiteral("ppmOpcoes"));
+  btfSaveOpc = menuAction(ppmOpcoes, QStringLiteral("btfSaveOpc"), QStringLiteral("Salvar opções"));
+  btfLoadOpc = menuAction(ppmOpcoes, QStringLiteral("btfLoadOpc"), QStringLiteral("Carregar opções"));
+  sbtOpcoes->setMenu(ppmOpcoes);
+  sbtOpcoes->setPopupMode(QToolButton::InstantPopup);
+  sbtConfirma = textButton(panBotoes, QStringLiteral("sbtConfirma"), QStringLiteral("Confirmar"), Glyph::Confirm);
+  sbtCancel = textButton(panBotoes, QStringLiteral("sbtCancel"), QStringLiteral("Cancelar"), Glyph::Cancel);
+  buttons->addWidget(sbtOpcoes);
+  buttons->addStretch(1);
+  buttons->addWidget(lblCodTela);
+  buttons->addWidget(sbtConfirma);
+  buttons->addWidget(sbtCancel);
+  root->addWidget(panBotoes);
+
+  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
+
+  connect(sbtConfirma, &QToolButton::clicked, this, [this] { runButton([this] { sbtConfirmaClick(); }); });
+  connect(sbtCancel, &QToolButton::clicked, this, [this] { runButton([this] { sbtCancelClick(); }); });
+  connect(btfSaveOpc, &QAction::triggered, this, [this] {
+    if (guarded([this] { btfSaveOpcClick(); })) guarded([this] { writeOptions(); });
+  });
+  connect(btfLoadOpc, &QAction::triggered, this, [this] { guarded([this] { btfLoadOpcClick(); }); });
+}
+
+void TfrmFiltroPadrao::createForm() { FormCreate(); }
+
+int TfrmFiltroPadrao::ShowModal() { return exec(); }
+
+// A button handler that set a modal result and ran to its end closes the dialog.
+void TfrmFiltroPadrao::runButton(const std::function<void()>& handler) {
+  const bool completed = guarded(handler);
+  if (completed && modalResult_ != mrNone && isVisible()) close();
+}
+
+void TfrmFiltroPadrao::reject() {
+  runButton([this] { sbtCancelClick(); });
+}
+
+void TfrmFiltroPadrao::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (e->spontaneous()) return;  // restored by the window system, not a new opening
+  modalResult_ = mrNone;
+  guarded([this] { FormActivate(); });
+}
+
+void TfrmFiltroPadrao::closeEvent(QCloseEvent* e) {
+  if (!isVisible()) return e->accept();
+  CloseAction action = CloseAction::Hide;
+  if (!guarded([&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
+  if (action == CloseAction::Minimize) {
+    e->ignore();
+    showMinimized();
+    return;
+  }
+  e->accept();
+  done(modalResult_ != mrNone ? modalResult_ : int(mrCancel));
+  if (action == CloseAction::Free) deleteLater();
+}
+
+QString TfrmFiltroPadrao::optionsGroup() const {
+  auto part = [](QString s) {
+    s = s.trimmed();
+    s.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    return s.isEmpty() ? QStringLiteral("_") : s;
+  };
+  const QString screen = lblCodTela->text().isEmpty() ? objectName() : lblCodTela->text();
+  const QString operador = hasHostServices() ? hostServices().operador() : QString();
+  return QStringLiteral("OpcoesFiltro/%1/%2").arg(part(screen), part(operador));
+}
+
+namespace {
+// Saved options live in one file of their own, apart from the host's settings.
+std::unique_ptr<QSettings> optionsSettings() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("ConsolidacaoVendas"),
+                                     QStringLiteral("opcoes"));
+}
+}  // namespace
+
+void TfrmFiltroPadrao::writeOptions() const {
+  auto settings = optionsSettings();
+  settings->setValue(optionsGroup() + QStringLiteral("/linhas"), Opcoes.lines());
+  settings->sync();
+  if (settings->status() != QSettings::NoError)
+    throw EHostError(QStringLiteral("Não foi possível salvar as opções em %1.").arg(settings->fileName()));
+}
+
+void TfrmFiltroPadrao::readOptions() {
+  Opcoes.setLines(optionsSettings()->value(optionsGroup() + QStringLiteral("/linhas")).toStringList());
+}
+
+// ---- report data dialog ------------------------------------------------------------
+
+ReportParam& ReportParams::add(const QString& name, ReportParam::Type type) {
+  if (ReportParam* existing = find(name)) return *existing;
+  ReportParam p;
+  p.name = name;
+  p.type = type;
+  items_ << p;
+  return items_.last();
+}
+
+ReportParam* ReportParams::find(const QString& name) {
+  for (auto& p : items_)
+    if (p.name.compare(name, Qt::CaseInsensitive) == 0) return &p;
+  return nullptr;
+}
+
+const ReportParam* ReportParams::find(const QString& name) const {
+  for (const auto& p : items_)
+    if (p.name.compare(name, Qt::CaseInsensitive) == 0) return &p;
+  return nullptr;
+}
+
+ReportParam& ReportParams::ParamByName(const QString& name) {
+  if (ReportParam* p = find(name)) return *p;
+  throw EHostError(QStringLiteral("Parâmetro '%1' não encontrado na consulta do relatório.").arg(name));
+}
+
+ReportParams queryParamsOf(const ReportDefinition& report) {
+  ReportParams params;
+  QFile file(report.path);
+  if (!file.open(QIODevice::ReadOnly)) return params;
+  const QString text = QString::fromUtf8(file.read(4 * 1024 * 1024));
+  // ":NAME" not preceded by a word character or another colon ("::" casts, times).
+  static const QRegularExpression parameter(QStringLiteral("(?<![\\w:]):([A-Za-z_][A-Za-z0-9_]*)"));
+  for (auto it = parameter.globalMatch(text); it.hasNext();) params.add(it.next().captured(1));
+  return params;
+}
+
+TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog(parent) {
+  setObjectName(name);
+  setModal(true);
+  auto* root = new QVBoxLayout(this);
+
+  auto* codes = new QHBoxLayout;
+  lblCodTela = codeLabel(this, QStringLiteral("lblCodTela"));
+  lblCodRel = codeLabel(this, QStringLiteral("lblCodRel"));
+  codes->addWidget(lblCodRel);
+  codes->addStretch(1);
+  codes->addWidget(lblCodTela);
+
+  grbDadosRel = new QGroupBox(QStringLiteral("Relatório"), this);
+  grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
+  auto* reportBox = new QVBoxLayout(grbDadosRel);
+  cbbReportNames = new QComboBox(grbDadosRel);
+  cbbReportNames->setObjectName(QStringLiteral("cbbReportNames"));
+  reportBox->addWidget(cbbReportNames);
+  root->addWidget(grbDadosRel);
+
+  panParametrosLayout = new QVBoxLayout;
+  root->addLayout(panParametrosLayout, 1);
+
+  panBotoes = new QWidget(this);
+  panBotoes->setObjectName(QStringLiteral("panBotoes"));
+  auto* buttons = new QHBoxLayout(panBotoes);
+  buttons->setContentsMargins(0, 0, 0, 0);
+  sbtPreview = textButton(panBotoes, QStringLiteral("sbtPreview"), QStringLiteral("Visualizar"), Glyph::Search);
+  sbtPrint = textButton(panBotoes, QStringLiteral("sbtPrint"), QStringLiteral("Imprimir"), Glyph::Print);
+  sbtSalvarComo = textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("Salvar como"), Glyph::Confirm);
+  sbtReportEdit =
+      textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("Editar relatório"), Glyph::Options);
+  sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("Fechar"), Glyph::Close);
+  for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit}) buttons->addWidget(b);
+  buttons->addStretch(1);
+  buttons->addWidget(sbtFechar);
+  root->addWidget(panBotoes);
+  root->addLayout(codes);
+
+  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
+
+  connect(sbtPreview, &QToolButton::clicked, this, [this] { guarded([this] { sbtPreviewClick(); }); });
+  connect(sbtPrint, &QToolButton::clicked, this, [this] { guarded([this] { sbtPrintClick(); }); });
+  connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { guarded([this] { sbtSalvarComoClick(); }); });
+  connect(sbtReportEdit, &QToolButton::clicked, this, [this] { guarded([this] { sbtReportEditClick(); }); });
+  connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
+  connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
+          [this] { guarded([this] { cbbReportNamesChange(); }); });
+}
+
+void TfrmDadosGerRel::createForm() { FormCreate(); }
+
+int TfrmDadosGerRel::ShowModal() { return exec(); }
+
+void TfrmDadosGerRel::FormCreate() { LoadReportNames(); }
+
+void TfrmDadosGerRel::FormActivate() {
+  if (reports_.isEmpty()) LoadReportNames();
+}
+
+void TfrmDadosGerRel::LoadReportNames() {
+  reports_.clear();
+  const QString folder = hasHostServices() ? hostServices().reportsFolder() : QString();
+  const QString code = lblCodRel->text().trimmed();
+  if (!folder.isEmpty() && !code.isEmpty()) {
+    const QDir dir(QDir(folder).filePath(code));
+    for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name))
+      reports_ << ReportDefinition{info.completeBaseName(), info.fileName(), info.absoluteFilePath()};
+  }
+  const QSignalBlocker quiet(cbbReportNames);
+  cbbReportNames->clear();
+  for (const auto& r : reports_) cbbReportNames->addItem(r.title);
+  cbbReportNames->setCurrentIndex(reports_.isEmpty() ? -1 : 0);
+}
+
+const ReportDefinition* TfrmDadosGerRel::SelectedReport() const {
+  const int i = cbbReportNames->currentIndex();
+  return i >= 0 && i < reports_.size() ? &reports_.at(i) : nullptr;
+}
+
+bool TfrmDadosGerRel::ExistParam(const QString& name) const { return preparing_ && preparing_->exists(name); }
+
+void TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed) {
+  if (BeforeGetQueryParams) BeforeGetQueryParams(params, proceed);
+}
+
+void TfrmDadosGerRel::runReport(ReportAction action) {
+  const ReportDefinition* report = SelectedReport();
+  if (!report) {
+    MensErro(QStringLiteral("Selecione um relatório."), true);
+    return;
+  }
+  ReportParams params = queryParamsOf(*report);
+  bool proceed = true;
+  preparing_ = &params;
+  try {
+    rpddPadraoBeforeGetQueryParams(params, proceed);
+  } catch (...) {
+    preparing_ = nullptr;
+    throw;
+  }
+  preparing_ = nullptr;
+  if (!proceed) return;
+  lastRun_ = Run{action, *report, params};
+  emit reportRequested(action, *report, params);
+}
+
+void TfrmDadosGerRel::reject() { close(); }
+
+bool TfrmDadosGerRel::event(QEvent* e) {
+  const bool result = QDialog::event(e);
+  if (e->type() == QEvent::WindowActivate && !activating_) {
+    activating_ = true;
+    guarded([this] { FormActivate(); });
+    activating_ = false;
+  }
+  return result;
+}
+
+void TfrmDadosGerRel::closeEvent(QCloseEvent* e) {
+  if (!isVisible()) return e->accept();
+  CloseAction action = CloseAction::Free;
+  if (!guarded([&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
+  e->accept();
+  done(mrCancel);
+  if (action == CloseAction::Free) deleteLater();
+}
+
+}  // namespace hostkit

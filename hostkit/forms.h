@@ -1,0 +1,375 @@
+// Base screens of the host: the grid screen shown as an MDI child, the modal
+// filter dialog with saved options, and the report data dialog. Every control
+// carries its name as its Qt objectName, so tests and tools find it by name.
+//
+// Lifecycle shared by the three: the subclass constructor builds its own
+// controls and ends with createForm(), which runs FormCreate(); a failure
+// there reaches whoever created the screen. The other hooks run through the
+// guard, so no exception leaves the event loop. An overriding hook calls the
+// base hook of the same name first, then does its own work.
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QStringList>
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "abort.h"
+#include "components.h"
+#include "datasetmodel.h"
+#include "hostservices.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QHBoxLayout;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QTabWidget;
+class QTableView;
+class QVBoxLayout;
+class QWindow;
+
+namespace hostkit {
+
+class TMessages;
+
+// What closing a screen does, decided by its FormClose.
+enum class CloseAction { None, Hide, Free, Minimize };
+
+// ---- grid screen ------------------------------------------------------------------
+
+class TfrmPadraoGrid : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TfrmPadraoGrid(QWidget* parent = nullptr, const QString& name = {});
+
+  // Shows the screen: the first time as a subwindow of the host's MDI area
+  // when there is one, else as a top-level window; brings it to the front
+  // and activates it.
+  void Show();
+  void BringToFront();
+  // Back to normal size from minimized or maximized.
+  void SetWindowStateNormal();
+  bool IsMinimized() const;
+  // Closes the screen (its MDI subwindow too); FormClose decides what follows.
+  bool Close();
+  QMdiSubWindow* mdiSubWindow() const { return subWindow_; }
+  // The window the operator sees: the MDI subwindow or the screen itself.
+  QWidget* frameWindow() const;
+
+  QString Caption() const { return windowTitle(); }
+  void SetCaption(const QString& caption);
+  QString HelpFile;
+  int HelpContext = 0;
+
+  // Shows the data source in dbgPadrao (fixed row heights, cursor followed)
+  // and binds the navigator to it.
+  void SetGridDataSource(TDataSource* source, const QList<GridColumn>& columns = {});
+  TDataSet* GridDataSet() const;
+  TDataSetModel* gridModel() const { return gridModel_; }
+
+  TMessages* messages() const { return msgPadrao; }
+  TMessages* standardMessages() const { return msgMensagensPadroes; }
+
+  // Controls, named as the host names them.
+  QMenuBar* mnuPrincipal;
+  QMenu* mnuManutencao;
+  QAction* mnuIncluir;
+  QAction* mnuAlterar;
+  QAction* mnuExcluir;
+  QAction* mnuCancelar;
+  QAction* mnuConfirmar;
+  QAction* mnuProcurar;
+  QAction* mnuVerificar;
+  QWidget* panMenu;
+  QHBoxLayout* panMenuLayout;  // subclasses insert their toolbar buttons here
+  TButtonFlat* sbtProcurar;
+  TButtonFlat* sbtVerificar;
+  TButtonFlat* sbtImprimir;
+  TButtonFlat* sbtAjuda;
+  TButtonFlat* sbtFechar;
+  QLabel* lblCodTela;
+  QVBoxLayout* panTopLayout;  // panels above the page control (entry panels)
+  QTabWidget* pgcPadrao;
+  QWidget* tshPadrao;
+  QTableView* dbgPadrao;
+  QWidget* panNavegador;
+  QHBoxLayout* panNavegadorLayout;  // navigator buttons, then what subclasses add
+  TButtonFlat* dbnFirst;
+  TButtonFlat* dbnPrior;
+  TButtonFlat* dbnNext;
+  TButtonFlat* dbnLast;
+  TMessages* msgPadrao;
+  TMessages* msgMensagensPadroes;
+
+ signals:
+  // Help asked for the screen (help button, F1); the host opens its help.
+  void helpRequested(const QString& helpFile, int helpContext);
+
+ protected:
+  // Call at the end of the subclass constructor.
+  void createForm();
+
+  virtual void FormCreate() {}
+  // Every activation: the first show, and each time the screen becomes the
+  // active MDI child (or, top-level, the active window). Coming back from a
+  // message box, picker or dialog opened by the screen itself is no new
+  // activation, so a first-activation step that shows a message cannot loop.
+  virtual void FormActivate() {}
+  // The base close action ends the instance.
+  virtual void FormClose(CloseAction& action);
+  // Base verify: repaints the grid; the screens load their list after it.
+  virtual void sbtVerificarClick();
+  // Base search: the host's record search over the grid's dataset.
+  virtual void sbtProcurarClick();
+  virtual void sbtImprimirClick() {}
+  virtual void sbtAjudaClick();
+  // Record editing; the base screen starts with these entries disabled and a
+  // screen that edits records enables them and overrides the handlers.
+  virtual void mnuIncluirClick() {}
+  virtual void mnuAlterarClick() {}
+  virtual void mnuExcluirClick() {}
+  virtual void mnuCancelarClick() {}
+  virtual void mnuConfirmarClick() {}
+
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+  // Runs a handler of the screen through the guard.
+  bool run(const std::function<void()>& handler) { return guarded(handler); }
+
+ private:
+  void buildMenu();
+  void buildToolbar();
+  void buildPages();
+  void buildNavigator();
+  void activated();
+  void trackWindowFocus(QWindow* window);
+
+  QPointer<QMdiSubWindow> subWindow_;
+  TDataSetModel* gridModel_ = nullptr;
+  bool created_ = false;
+  bool activating_ = false;
+  bool leftForOwnWindow_ = false;
+};
+
+// ---- option list ------------------------------------------------------------------
+
+// A list of name=value lines.
+class TOptionList {
+ public:
+  // Empty for a missing name.
+  QString value(const QString& name) const;
+  // Replaces or appends the line of that name; an empty value removes it.
+  void setValue(const QString& name, const QString& value);
+  const QStringList& lines() const { return lines_; }
+  void setLines(const QStringList& lines) { lines_ = lines; }
+  void clear() { lines_.clear(); }
+
+ private:
+  qsizetype indexOf(const QString& name) const;
+  QStringList lines_;
+};
+
+// ---- filter dialog ----------------------------------------------------------------
+
+class TfrmFiltroPadrao : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TfrmFiltroPadrao(QWidget* parent = nullptr, const QString& name = {});
+
+  // Shows the dialog modally; returns its modal result (mrOk, mrCancel, ...).
+  int ShowModal();
+  int ModalResult() const { return modalResult_; }
+  // A result other than mrNone closes the dialog when the running button handler ends.
+  void SetModalResult(int result) { modalResult_ = result; }
+
+  QString HelpFile;
+  int HelpContext = 0;
+
+  // The option list the save and load steps keep, per screen code and operator.
+  TOptionList Opcoes;
+  // Where the options of this screen and operator live in the settings.
+  QString optionsGroup() const;
+  void writeOptions() const;
+  void readOptions();
+
+  QLabel* lblCodTela;
+  QGroupBox* grbFiltroPadrao;  // the subclass's filter controls go inside
+  QWidget* panBotoes;
+  TButtonFlat* sbtConfirma;
+  TButtonFlat* sbtCancel;
+  TButtonFlat* sbtOpcoes;
+  QMenu* ppmOpcoes;
+  QAction* btfSaveOpc;
+  QAction* btfLoadOpc;
+  TMessages* msgPadrao;
+
+ public slots:
+  // Escape works as the cancel button.
+  void reject() override;
+
+ protected:
+  void createForm();
+  virtual void FormCreate() {}
+  // Once at the start of each opening; coming back from a message box or a
+  // picker does not run it again.
+  virtual void FormActivate() {}
+  // The base close action hides the dialog: the instance is reused.
+  virtual void FormClose(CloseAction& action) { action = CloseAction::Hide; }
+  // Base: closes with mrOk.
+  virtual void sbtConfirmaClick() { SetModalResult(mrOk); }
+  // Base: closes with mrCancel.
+  virtual void sbtCancelClick() { SetModalResult(mrCancel); }
+  // Base save step: the option list is written out when the whole handler
+  // (the subclass's lines included) has run.
+  virtual void btfSaveOpcClick() {}
+  // Base load step: reads the option list back before the subclass reads it.
+  virtual void btfLoadOpcClick() { readOptions(); }
+
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void runButton(const std::function<void()>& handler);
+  int modalResult_ = mrNone;
+};
+
+// ---- report data dialog ------------------------------------------------------------
+
+// One query parameter of a report.
+struct ReportParam {
+  enum class Type { Text, Date, DateTime, Float, Integer, Boolean };
+  QString name;
+  Type type = Type::Text;
+  QVariant value;  // null until set
+
+  void SetAsString(const QString& v) { set(Type::Text, v); }
+  void SetAsDate(double days) { set(Type::Date, days); }
+  void SetAsDateTime(double days) { set(Type::DateTime, days); }
+  void SetAsFloat(double v) { set(Type::Float, v); }
+  void SetAsInteger(qint64 v) { set(Type::Integer, v); }
+  void SetAsBoolean(bool v) { set(Type::Boolean, v); }
+  void Clear() { value = QVariant(); }
+  bool IsNull() const { return !value.isValid(); }
+
+ private:
+  void set(Type t, const QVariant& v) {
+    type = t;
+    value = v;
+  }
+};
+
+// The query parameters of a report, by name (case ignored).
+class ReportParams {
+ public:
+  ReportParam& add(const QString& name, ReportParam::Type type = ReportParam::Type::Text);
+  bool exists(const QString& name) const { return find(name) != nullptr; }
+  ReportParam* find(const QString& name);
+  const ReportParam* find(const QString& name) const;
+  // Throws EHostError naming the parameter when the query lacks it.
+  ReportParam& ParamByName(const QString& name);
+  int count() const { return int(items_.size()); }
+  const QList<ReportParam>& items() const { return items_; }
+
+ private:
+  QList<ReportParam> items_;
+};
+
+// A report definition file below the reports folder.
+struct ReportDefinition {
+  QString title;
+  QString fileName;
+  QString path;
+};
+
+enum class ReportAction { Preview, Print, SaveAs, Edit };
+
+// The parameters a definition's query names (":P_NAME"), in order of appearance.
+ReportParams queryParamsOf(const ReportDefinition& report);
+
+class TfrmDadosGerRel : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TfrmDadosGerRel(QWidget* parent = nullptr, const QString& name = {});
+
+  int ShowModal();
+
+  // Report definitions of the report code (lblCodRel): the files of
+  // reportsFolder()/<code>/, by file name.
+  void LoadReportNames();
+  const QList<ReportDefinition>& Reports() const { return reports_; }
+  const ReportDefinition* SelectedReport() const;
+
+  // While the parameters of a report are prepared: does its query have the parameter?
+  bool ExistParam(const QString& name) const;
+  std::function<void(ReportParams& params, bool& proceed)> BeforeGetQueryParams;
+
+  // What the last action handed to the report engine.
+  struct Run {
+    ReportAction action;
+    ReportDefinition report;
+    ReportParams params;
+  };
+  const std::optional<Run>& lastRun() const { return lastRun_; }
+
+  QLabel* lblCodTela;
+  QLabel* lblCodRel;
+  QGroupBox* grbDadosRel;
+  QComboBox* cbbReportNames;
+  QVBoxLayout* panParametrosLayout;  // the subclass's own choices go here
+  QWidget* panBotoes;
+  TButtonFlat* sbtPreview;
+  TButtonFlat* sbtPrint;
+  TButtonFlat* sbtSalvarComo;
+  TButtonFlat* sbtReportEdit;
+  TButtonFlat* sbtFechar;
+  TMessages* msgPadrao;
+
+ public slots:
+  // Escape closes through FormClose like the close button.
+  void reject() override;
+
+ signals:
+  // A report is to be previewed, printed, saved or edited with these parameters.
+  void reportRequested(hostkit::ReportAction action, const hostkit::ReportDefinition& report,
+                       const hostkit::ReportParams& params);
+
+ protected:
+  void createForm();
+  // Base: loads the report list.
+  virtual void FormCreate();
+  // Every activation of the dialog, also coming back from a window it opened.
+  virtual void FormActivate();
+  // Base: the closed dialog is released.
+  virtual void FormClose(CloseAction& action) { action = CloseAction::Free; }
+  virtual void sbtPreviewClick() { runReport(ReportAction::Preview); }
+  virtual void sbtPrintClick() { runReport(ReportAction::Print); }
+  virtual void sbtSalvarComoClick() { runReport(ReportAction::SaveAs); }
+  virtual void sbtReportEditClick() { runReport(ReportAction::Edit); }
+  virtual void cbbReportNamesChange() {}
+  // Base: runs BeforeGetQueryParams when set.
+  virtual void rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed);
+
+  // Prepares the selected report's parameters and hands it to the engine.
+  void runReport(ReportAction action);
+
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QList<ReportDefinition> reports_;
+  ReportParams* preparing_ = nullptr;
+  std::optional<Run> lastRun_;
+  bool activating_ = false;
+};
+
+}  // namespace hostkit

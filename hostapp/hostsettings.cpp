@@ -1,0 +1,98 @@
+#include "hostsettings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+
+namespace qfxhost {
+
+namespace {
+
+HostSettings defaults() {
+  const QString bin = QCoreApplication::applicationDirPath();
+  HostSettings s;
+  s.databaseUrl = QStringLiteral("sqlite:") + QDir(bin).filePath(QStringLiteral("demo.db"));
+  s.reportsFolder = QDir(bin).filePath(QStringLiteral("reports"));
+  s.modulePath = QDir(bin).filePath(QStringLiteral("libqfx31700.so"));
+  return s;
+}
+
+void readStored(HostSettings& s) {
+  QSettings stored;
+  s.server.host = stored.value(QStringLiteral("servidor/host"), s.server.host).toString();
+  s.server.port = stored.value(QStringLiteral("servidor/porta"), s.server.port).toInt();
+  s.server.tls = stored.value(QStringLiteral("servidor/tls"), s.server.tls).toBool();
+  s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
+  s.databaseUrl = stored.value(QStringLiteral("banco/url"), s.databaseUrl).toString();
+  s.reportsFolder = stored.value(QStringLiteral("relatorios/pasta"), s.reportsFolder).toString();
+  s.modulePath = stored.value(QStringLiteral("modulo/arquivo"), s.modulePath).toString();
+  s.branch = stored.value(QStringLiteral("login/filial"), s.branch).toString();
+}
+
+}  // namespace
+
+std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
+  HostSettings s = defaults();
+  readStored(s);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Consolidação de Vendas - aplicação hospedeira"));
+  parser.addHelpOption();
+  const QCommandLineOption server({QStringLiteral("s"), QStringLiteral("server")},
+                                  QStringLiteral("Servidor de aplicação (host:porta)."), QStringLiteral("host:porta"));
+  const QCommandLineOption tls(QStringLiteral("tls"), QStringLiteral("Usa TLS com o servidor."));
+  const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("Certificado da autoridade (PEM)."),
+                              QStringLiteral("arquivo"));
+  const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Banco compartilhado (sqlite:... ou postgresql://...)."),
+                              QStringLiteral("url"));
+  const QCommandLineOption reports(QStringLiteral("reports"), QStringLiteral("Pasta de relatórios."),
+                                   QStringLiteral("pasta"));
+  const QCommandLineOption module(QStringLiteral("module"), QStringLiteral("Biblioteca do módulo."),
+                                  QStringLiteral("arquivo"));
+  const QCommandLineOption op(QStringLiteral("operator"), QStringLiteral("Operador (entra sem perguntar)."),
+                              QStringLiteral("codigo"));
+  const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Senha do operador."),
+                                    QStringLiteral("senha"));
+  const QCommandLineOption branch(QStringLiteral("branch"), QStringLiteral("Filial de trabalho."),
+                                  QStringLiteral("filial"));
+  const QCommandLineOption shots(QStringLiteral("screenshots"),
+                                 QStringLiteral("Percorre as telas, salva capturas na pasta e sai."),
+                                 QStringLiteral("pasta"));
+  parser.addOptions({server, tls, ca, db, reports, module, op, password, branch, shots});
+  if (!parser.parse(arguments)) return parser.errorText();
+  if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
+
+  if (parser.isSet(server)) {
+    const QString value = parser.value(server);
+    const auto colon = value.lastIndexOf(u':');
+    bool ok = colon > 0;
+    const int port = ok ? value.mid(colon + 1).toInt(&ok) : 0;
+    if (!ok || port <= 0 || port > 65535) return QStringLiteral("Servidor inválido: %1 (use host:porta)").arg(value);
+    s.server.host = value.left(colon);
+    s.server.port = port;
+  }
+  if (parser.isSet(tls)) s.server.tls = true;
+  if (parser.isSet(ca)) s.server.caFile = parser.value(ca);
+  if (parser.isSet(db)) s.databaseUrl = parser.value(db);
+  if (parser.isSet(reports)) s.reportsFolder = parser.value(reports);
+  if (parser.isSet(module)) s.modulePath = parser.value(module);
+  if (parser.isSet(op)) s.operatorCode = parser.value(op);
+  if (parser.isSet(password)) s.password = parser.value(password);
+  if (parser.isSet(branch)) s.branch = parser.value(branch);
+  if (parser.isSet(shots)) s.screenshotDir = parser.value(shots);
+  return s;
+}
+
+void saveSettings(const HostSettings& s) {
+  QSettings stored;
+  stored.setValue(QStringLiteral("servidor/host"), s.server.host);
+  stored.setValue(QStringLiteral("servidor/porta"), s.server.port);
+  stored.setValue(QStringLiteral("servidor/tls"), s.server.tls);
+  stored.setValue(QStringLiteral("servidor/ca"), s.server.caFile);
+  stored.setValue(QStringLiteral("banco/url"), s.databaseUrl);
+  stored.setValue(QStringLiteral("relatorios/pasta"), s.reportsFolder);
+  stored.setValue(QStringLiteral("login/filial"), s.branch);
+}
+
+}  // namespace qfxhost

@@ -1,0 +1,33 @@
+// Where the host finds the application server, the shared database, the
+// reports and the module: stored with QSettings, overridable on the command
+// line. A first start without settings uses the embedded default (server on
+// loopback, the demo SQLite database beside the binaries).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <variant>
+
+#include "hostservices.h"
+
+namespace qfxhost {
+
+struct HostSettings {
+  hostkit::ServerAddress server;
+  QString databaseUrl;    // "sqlite:/path" or "postgresql://user@host:port/db" (read-only role)
+  QString reportsFolder;  // one folder per report code
+  QString modulePath;     // the module library
+  QString operatorCode;   // command line only: log in without asking
+  QString password;       // command line only, never stored
+  QString branch;         // working branch to choose at login
+  QString screenshotDir;  // headless tour: save screenshots here and exit
+};
+
+// The defaults, then the stored settings, then the command line. An error
+// value for a command line that cannot be understood (or --help text).
+std::variant<HostSettings, QString> loadSettings(const QStringList& arguments);
+// Stores what the operator may keep (no password).
+void saveSettings(const HostSettings& settings);
+
+}  // namespace qfxhost

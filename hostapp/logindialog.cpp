@@ -1,0 +1,131 @@
+#include "logindialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace qfxhost {
+
+namespace {
+hostkit::TNetConnection* connectionFor(const HostSettings& s, QObject* parent) {
+  auto* net = new hostkit::TNetConnection(parent);
+  net->Host = s.server.host;
+  net->Port = s.server.port;
+  net->UseTLS = s.server.tls;
+  net->CaFile = s.server.caFile;
+  net->CallTimeoutMs = 15000;
+  return net;
+}
+
+// The branch to work on: the bound one, else the one asked for when allowed, else the first allowed.
+std::optional<QString> pickBranch(const hostkit::LoginResult& login, const QString& wanted) {
+  if (!login.boundBranch.isEmpty()) return login.boundBranch;
+  if (!wanted.isEmpty()) {
+    if (login.branches.contains(wanted)) return wanted;
+    return std::nullopt;
+  }
+  if (login.branches.isEmpty()) return std::nullopt;
+  return login.branches.first();
+}
+}  // namespace
+
+std::variant<LoginOutcome, QString> loginDirect(const HostSettings& settings, const QString& operatorCode,
+                                                const QString& password) {
+  QObject owner;
+  auto reply = connectionFor(settings, &owner)->Login(operatorCode, password);
+  if (auto* error = std::get_if<QString>(&reply)) return *error;
+  const auto& login = std::get<hostkit::LoginResult>(reply);
+  const auto branch = pickBranch(login, settings.branch);
+  if (!branch)
+    return QStringLiteral("O operador %1 não pode trabalhar na filial %2.").arg(operatorCode, settings.branch);
+  return LoginOutcome{login, *branch};
+}
+
+LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+  setObjectName(QStringLiteral("frmLogin"));
+  setWindowTitle(QStringLiteral("Entrada no sistema"));
+  auto* form = new QFormLayout(this);
+  edtOperador = new QLineEdit(settings.operatorCode, this);
+  edtOperador->setObjectName(QStringLiteral("edtOperador"));
+  edtSenha = new QLineEdit(this);
+  edtSenha->setObjectName(QStringLiteral("edtSenha"));
+  edtSenha->setEchoMode(QLineEdit::Password);
+  edtServidor = new QLineEdit(QStringLiteral("%1:%2").arg(settings.server.host).arg(settings.server.port), this);
+  edtServidor->setObjectName(QStringLiteral("edtServidor"));
+  cbbFilial = new QComboBox(this);
+  cbbFilial->setObjectName(QStringLiteral("cbbFilial"));
+  cbbFilial->setEnabled(false);
+  lblMensagem = new QLabel(this);
+  lblMensagem->setObjectName(QStringLiteral("lblMensagem"));
+  lblMensagem->setWordWrap(true);
+  lblMensagem->setStyleSheet(QStringLiteral("color: #a00000"));
+  form->addRow(QStringLiteral("Operador"), edtOperador);
+  form->addRow(QStringLiteral("Senha"), edtSenha);
+  form->addRow(QStringLiteral("Servidor"), edtServidor);
+  form->addRow(QStringLiteral("Filial"), cbbFilial);
+  form->addRow(lblMensagem);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Entrar"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::tryLogin);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void LoginDialog::tryLogin() {
+  if (pending_ && cbbFilial->isEnabled()) {  // second step: the branch was chosen
+    outcome_ = LoginOutcome{*pending_, cbbFilial->currentText()};
+    settings_.branch = cbbFilial->currentText();
+    accept();
+    return;
+  }
+  const QString server = edtServidor->text().trimmed();
+  const auto colon = server.lastIndexOf(u':');
+  bool ok = colon > 0;
+  const int port = ok ? server.mid(colon + 1).toInt(&ok) : 0;
+  if (!ok) {
+    lblMensagem->setText(QStringLiteral("Servidor inválido: use host:porta."));
+    return;
+  }
+  settings_.server.host = server.left(colon);
+  settings_.server.port = port;
+  QObject owner;
+  auto reply = connectionFor(settings_, &owner)->Login(edtOperador->text().trimmed(), edtSenha->text());
+  if (auto* error = std::get_if<QString>(&reply)) {
+    lblMensagem->setText(*error);
+    edtSenha->selectAll();
+    edtSenha->setFocus();
+    return;
+  }
+  chooseBranch(std::get<hostkit::LoginResult>(reply));
+}
+
+void LoginDialog::chooseBranch(const hostkit::LoginResult& login) {
+  pending_ = login;
+  cbbFilial->clear();
+  if (!login.boundBranch.isEmpty()) {
+    cbbFilial->addItem(login.boundBranch);
+  } else {
+    cbbFilial->addItems(login.branches);
+    const int wanted = cbbFilial->findText(settings_.branch);
+    if (wanted >= 0) cbbFilial->setCurrentIndex(wanted);
+  }
+  if (cbbFilial->count() == 0) {
+    lblMensagem->setText(QStringLiteral("O operador não tem filial liberada."));
+    pending_.reset();
+    return;
+  }
+  if (cbbFilial->count() == 1) {
+    outcome_ = LoginOutcome{login, cbbFilial->currentText()};
+    accept();
+    return;
+  }
+  cbbFilial->setEnabled(login.boundBranch.isEmpty());
+  lblMensagem->setText(QStringLiteral("Escolha a filial de trabalho e confirme."));
+  lblMensagem->setStyleSheet(QString());
+}
+
+}  // namespace qfxhost

@@ -1,0 +1,75 @@
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "abort.h"
+
+namespace qfxhost {
+
+MainWindow::MainWindow(ModuleLoader& module, const hostkit::HostSession& session, QWidget* parent)
+    : QMainWindow(parent), module_(module), mdi_(new QMdiArea(this)) {
+  setObjectName(QStringLiteral("frmPrincipal"));
+  setWindowTitle(QStringLiteral("Retaguarda - Consolidação de Vendas"));
+  mdi_->setObjectName(QStringLiteral("mdiPrincipal"));
+  setCentralWidget(mdi_);
+  buildMenus();
+  const QString server = QStringLiteral("%1:%2%3").arg(session.server.host).arg(session.server.port)
+                             .arg(session.server.tls ? QStringLiteral(" (TLS)") : QString());
+  statusBar()->addWidget(new QLabel(QStringLiteral("Operador: %1").arg(session.operador), this));
+  statusBar()->addWidget(new QLabel(QStringLiteral("Filial: %1%2").arg(session.filial,
+      session.moduFili ? QStringLiteral(" (fixa)") : QString()), this));
+  statusBar()->addPermanentWidget(new QLabel(QStringLiteral("Servidor: %1").arg(server), this));
+  resize(1200, 760);
+}
+
+void MainWindow::buildMenus() {
+  QMenu* modules = menuBar()->addMenu(QStringLiteral("&Módulos"));
+  modules->setObjectName(QStringLiteral("mnuModulos"));
+  QAction* consolidacao = modules->addAction(QStringLiteral("Consolidação de Vendas"));
+  consolidacao->setObjectName(QStringLiteral("mnuConsolidacaoVendas"));
+  consolidacao->setEnabled(module_.loaded());
+  connect(consolidacao, &QAction::triggered, this, &MainWindow::openConsolidacao);
+  modules->addSeparator();
+  modules->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
+
+  windowMenu_ = menuBar()->addMenu(QStringLiteral("&Janela"));
+  windowMenu_->setObjectName(QStringLiteral("mnuJanela"));
+  connect(windowMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshWindowMenu);
+  refreshWindowMenu();
+}
+
+void MainWindow::refreshWindowMenu() {
+  windowMenu_->clear();
+  windowMenu_->addAction(QStringLiteral("&Cascata"), mdi_, &QMdiArea::cascadeSubWindows);
+  windowMenu_->addAction(QStringLiteral("&Lado a lado"), mdi_, &QMdiArea::tileSubWindows);
+  const auto windows = mdi_->subWindowList();
+  if (!windows.isEmpty()) windowMenu_->addSeparator();
+  for (QMdiSubWindow* w : windows) {
+    QAction* a = windowMenu_->addAction(w->windowTitle());
+    a->setCheckable(true);
+    a->setChecked(w == mdi_->activeSubWindow());
+    connect(a, &QAction::triggered, w, [this, w] { mdi_->setActiveSubWindow(w); });
+  }
+}
+
+void MainWindow::openConsolidacao() {
+  hostkit::guarded([this] { module_.iniProc(); });
+}
+
+void MainWindow::closeScreens() {
+  mdi_->closeAllSubWindows();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  closeScreens();
+  event->accept();
+}
+
+}  // namespace qfxhost

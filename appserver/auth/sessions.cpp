@@ -1,0 +1,138 @@
+#include "auth/sessions.h"
+
+#include <sodium.h>
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "auth/password.h"
+#include "db/sql.h"
+
+namespace qfx::server {
+
+namespace {
+
+const char* const kBadLogin = "Operador ou senha inválidos.";
+constexpr size_t kTokenBytes = 32;
+constexpr size_t kMaxCredentialLength = 256;
+
+std::string toHex(const unsigned char* data, size_t size) {
+  std::string hex(size * 2 + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), data, size);
+  hex.pop_back();
+  return hex;
+}
+
+std::string newToken() {
+  unsigned char bytes[kTokenBytes];
+  randombytes_buf(bytes, sizeof bytes);
+  return toHex(bytes, sizeof bytes);
+}
+
+int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
+
+Error unauthenticated(std::string message) { return Error{ErrorKind::Unauthenticated, std::move(message)}; }
+
+}  // namespace
+
+SessionStore::SessionStore(Database& database, int64_t lifetimeSeconds)
+    : database_(database), lifetime_(lifetimeSeconds) {}
+
+std::string SessionStore::tokenDigest(const std::string& token) {
+  unsigned char digest[32];
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(token.data()), token.size(), nullptr,
+                     0);
+  return toHex(digest, sizeof digest);
+}
+
+Result<LoginOutcome> SessionStore::login(const std::string& operatorCode, const std::string& password) {
+  if (operatorCode.empty() || operatorCode.size() > kMaxCredentialLength || password.size() > kMaxCredentialLength)
+    return unauthenticated(kBadLogin);
+  auto db = database_.connection();
+  if (!db) return db.error();
+  auto q = sql::run(*db,
+                    QStringLiteral("SELECT CDOPERADOR, NMOPERADOR, DSSENHA, CDFILIAL, IDATIVO FROM OPERADOR "
+                                   "WHERE CDOPERADOR = ?"),
+                    {QString::fromStdString(operatorCode)});
+  if (!q) return q.error();
+  if (!q->next()) {
+    password::verifyAgainstDummy(password);
+    return unauthenticated(kBadLogin);
+  }
+  LoginOutcome out;
+  out.session.operatorCode = q->value(0).toString().toStdString();
+  out.session.operatorName = q->value(1).toString().toStdString();
+  out.session.boundBranch = q->value(3).toString().toStdString();
+  const std::string stored = q->value(2).toString().toStdString();
+  const bool active = q->value(4).toString() == QLatin1String("S");
+  q->finish();  // release the read before the slow hash check
+  if (!password::verify(stored, password) || !active) return unauthenticated(kBadLogin);
+  out.session.expiresAt = now() + lifetime_;
+  out.token = newToken();
+
+  // expired sessions are swept here, where a write happens anyway
+  auto swept = sql::run(*db, QStringLiteral("DELETE FROM SESSAO WHERE NREXPIRACAO <= ?"), {qint64(now())});
+  if (!swept) return swept.error();
+  auto saved =
+      sql::run(*db,
+               QStringLiteral("INSERT INTO SESSAO (CDSESSAO, CDOPERADOR, NRCRIACAO, NREXPIRACAO) "
+                              "VALUES (?, ?, ?, ?)"),
+               {QString::fromStdString(tokenDigest(out.token)), QString::fromStdString(out.session.operatorCode),
+                qint64(now()), qint64(out.session.expiresAt)});
+  if (!saved) return saved.error();
+  auto branches = branchesFor(*db, out.session);
+  if (!branches) return branches.error();
+  out.branches = std::move(*branches);
+  return out;
+}
+
+Result<Session> SessionStore::validate(const std::string& token) {
+  if (token.empty()) return unauthenticated("sessão ausente: faça login e envie o token em x-qfx-session");
+  if (token.size() != kTokenBytes * 2) return unauthenticated("sessão inválida");
+  auto db = database_.connection();
+  if (!db) return db.error();
+  auto q = sql::run(*db,
+                    QStringLiteral("SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
+                                   "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
+                                   "WHERE S.CDSESSAO = ?"),
+                    {QString::fromStdString(tokenDigest(token))});
+  if (!q) return q.error();
+  if (!q->next()) return unauthenticated("sessão inválida");
+  Session s;
+  s.expiresAt = q->value(0).toLongLong();
+  if (s.expiresAt <= now()) return unauthenticated("sessão expirada: faça login novamente");
+  if (q->value(4).toString() != QLatin1String("S")) return unauthenticated("operador inativo");
+  s.operatorCode = q->value(1).toString().toStdString();
+  s.operatorName = q->value(2).toString().toStdString();
+  s.boundBranch = q->value(3).toString().toStdString();
+  return s;
+}
+
+Result<std::vector<std::string>> SessionStore::branchesFor(QSqlDatabase& db, const Session& session) {
+  if (!session.boundBranch.empty()) return std::vector<std::string>{session.boundBranch};
+  auto q = sql::run(db, QStringLiteral("SELECT CDFILIAL FROM FILIAL ORDER BY CDFILIAL"));
+  if (!q) return q.error();
+  std::vector<std::string> branches;
+  while (q->next()) branches.push_back(q->value(0).toString().toStdString());
+  return branches;
+}
+
+Status SessionStore::saveOperator(QSqlDatabase& db, const std::string& code, const std::string& name,
+                                  const std::string& plainPassword, const std::string& boundBranch) {
+  if (code.empty() || code.size() > 20) return invalidArgument("código de operador deve ter de 1 a 20 caracteres");
+  auto hashed = password::hash(plainPassword);
+  if (!hashed) return hashed.error();
+  const QVariantList values{QString::fromStdString(code), QString::fromStdString(name), QString::fromStdString(*hashed),
+                            sql::textOrNull(QString::fromStdString(boundBranch))};
+  auto removed = sql::run(db, QStringLiteral("DELETE FROM OPERADOR WHERE CDOPERADOR = ?"), {values[0]});
+  if (!removed) return removed.error();
+  auto saved = sql::run(db,
+                        QStringLiteral("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHA, CDFILIAL, IDATIVO) "
+                                       "VALUES (?, ?, ?, ?, 'S')"),
+                        values);
+  if (!saved) return saved.error();
+  return success();
+}
+
+}  // namespace qfx::server

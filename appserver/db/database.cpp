@@ -1,0 +1,164 @@
+#include "db/database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <map>
+
+#include "db/sql.h"
+#include "db/sqlite_functions.h"
+
+namespace qfx::server {
+
+namespace {
+
+std::atomic<uint64_t> nextDatabaseId{1};
+
+// Connections opened by the current thread, by Database id. Dropped when the
+// thread ends, which is when gRPC retires a handler thread.
+struct ThreadConnections {
+  std::map<uint64_t, QString> names;
+  ~ThreadConnections() {
+    for (const auto& [id, name] : names) removeConnection(name);
+  }
+  static void removeConnection(const QString& name) {
+    {
+      QSqlDatabase db = QSqlDatabase::database(name, false);
+      if (db.isValid()) db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
+};
+
+thread_local ThreadConnections threadConnections;
+
+bool isSafeOptionPart(const QString& text) {
+  if (text.isEmpty()) return false;
+  for (QChar c : text)
+    if (c == QLatin1Char(';') || c == QLatin1Char('=') || c.isSpace()) return false;
+  return true;
+}
+
+Result<DbConfig> parsePostgresUrl(const std::string& text) {
+  const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+  if (!url.isValid()) return invalidArgument("endereço PostgreSQL inválido: " + url.errorString().toStdString());
+  DbConfig c;
+  c.dialect = Dialect::PostgreSQL;
+  c.host = url.host().isEmpty() ? QStringLiteral("127.0.0.1") : url.host();
+  c.port = url.port(5432);
+  c.user = url.userName(QUrl::FullyDecoded);
+  c.password = url.password(QUrl::FullyDecoded);
+  c.name = url.path(QUrl::FullyDecoded).mid(1);
+  if (c.name.isEmpty()) return invalidArgument("endereço PostgreSQL sem o nome do banco (…/nome)");
+  QStringList options;
+  for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+    // the options go into a libpq connection string: keep them plain words
+    if (!isSafeOptionPart(key) || !isSafeOptionPart(value))
+      return invalidArgument("opção de conexão inválida no endereço PostgreSQL: " + key.toStdString());
+    options << key + QLatin1Char('=') + value;
+  }
+  if (!QUrlQuery(url).hasQueryItem(QStringLiteral("connect_timeout"))) options << QStringLiteral("connect_timeout=10");
+  c.options = options.join(QLatin1Char(';'));
+  return c;
+}
+
+}  // namespace
+
+Result<DbConfig> DbConfig::parse(const std::string& url) {
+  if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) return parsePostgresUrl(url);
+  std::string path = url;
+  if (path.rfind("sqlite:", 0) == 0) {
+    path = path.substr(7);
+    if (path.rfind("//", 0) == 0) path = path.substr(2);
+  } else if (path.find("://") != std::string::npos) {
+    return invalidArgument("tipo de banco desconhecido em '" + url + "' (use sqlite:/arquivo.db ou postgresql://...)");
+  }
+  if (path.empty()) return invalidArgument("informe o arquivo do banco SQLite (sqlite:/caminho/arquivo.db)");
+  DbConfig c;
+  c.dialect = Dialect::SQLite;
+  c.path = QString::fromStdString(path);
+  return c;
+}
+
+std::string DbConfig::describe() const {
+  if (dialect == Dialect::SQLite) return "sqlite:" + path.toStdString();
+  std::string text = "postgresql://";
+  if (!user.isEmpty()) text += user.toStdString() + "@";
+  return text + host.toStdString() + ":" + std::to_string(port) + "/" + name.toStdString();
+}
+
+Database::Database(DbConfig config) : config_(std::move(config)), id_(nextDatabaseId++) {}
+
+Database::~Database() {
+  // Handler threads are gone by now; only this thread's connection remains.
+  discardConnection();
+}
+
+Result<QSqlDatabase> Database::connection() {
+  auto& names = threadConnections.names;
+  if (auto it = names.find(id_); it != names.end()) {
+    QSqlDatabase db = QSqlDatabase::database(it->second, false);
+    if (db.isOpen()) return db;
+    ThreadConnections::removeConnection(it->second);
+    names.erase(it);
+  }
+  const QString name = QStringLiteral("qfx-%1-%2").arg(id_).arg(opened_++);
+  auto db = open(name);
+  if (!db) {
+    ThreadConnections::removeConnection(name);
+    return db.error();
+  }
+  names[id_] = name;
+  return db;
+}
+
+void Database::discardConnection() {
+  auto& names = threadConnections.names;
+  if (auto it = names.find(id_); it != names.end()) {
+    ThreadConnections::removeConnection(it->second);
+    names.erase(it);
+  }
+}
+
+Result<QSqlDatabase> Database::open(const QString& connectionName) {
+  const bool sqlite = isSQLite();
+  const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
+  if (!QSqlDatabase::isDriverAvailable(driver))
+    return Error{ErrorKind::Unavailable, "driver Qt SQL " + driver.toStdString() + " não instalado"};
+  QSqlDatabase db = QSqlDatabase::addDatabase(driver, connectionName);
+  if (sqlite) {
+    db.setDatabaseName(config_.path);
+    // a writer waits this long for another writer instead of failing at once
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+  } else {
+    db.setHostName(config_.host);
+    db.setPort(config_.port);
+    db.setUserName(config_.user);
+    db.setPassword(config_.password);
+    db.setDatabaseName(config_.name);
+    db.setConnectOptions(config_.options);
+  }
+  if (!db.open()) {
+    return Error{ErrorKind::Unavailable,
+                 "não foi possível abrir o banco " + config_.describe() + ": " + db.lastError().text().toStdString()};
+  }
+  if (auto prepared = prepareSession(db); !prepared) return prepared.error();
+  return db;
+}
+
+Status Database::prepareSession(QSqlDatabase& db) {
+  if (!isSQLite())
+    return sql::command(db,
+                        QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED"));
+  // WAL lets readers go on while a posting run writes; FULL makes a commit
+  // survive a power cut, not just a killed process.
+  auto mode = sql::run(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+  if (!mode) return mode.error();
+  for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
+    if (auto done = sql::command(db, QString::fromLatin1(pragma)); !done) return done;
+  }
+  return registerSqliteFunctions(db);
+}
+
+}  // namespace qfx::server

@@ -1,0 +1,27 @@
+// The server's own migration step: creates the schema in an empty database
+// and brings an older one up to date. The SQL lives in schema/migrations as
+// Qt resources; each version is one transaction, so a failed upgrade leaves
+// the previous version intact.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "common/result.h"
+#include "db/database.h"
+
+namespace qfx::server::migrations {
+
+int latestVersion();
+// Version recorded in the database; 0 for an empty database.
+Result<int> currentVersion(Database& database);
+// Applies every missing version. Safe when several servers start together:
+// SQLite takes the write lock, PostgreSQL an advisory lock, and the version is
+// read again under it.
+Result<int> migrate(Database& database);
+
+// Splits a script into statements at ';' line ends, keeping PostgreSQL
+// $$-quoted bodies and SQLite trigger bodies (BEGIN ... END;) whole.
+QStringList splitStatements(const QString& script);
+
+}  // namespace qfx::server::migrations

@@ -1,0 +1,53 @@
+// Small helpers over QSqlQuery: every value reaches SQL as a bound parameter,
+// and every failure comes back as an Error value with a readable message.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include "common/result.h"
+#include "db/database.h"
+
+namespace qfx::server::sql {
+
+// Runs a statement with positional "?" parameters bound in order.
+Result<QSqlQuery> run(QSqlDatabase& db, const QString& text, const QVariantList& values = {});
+// A statement without parameters and without result (BEGIN, PRAGMA, DDL).
+Status command(QSqlDatabase& db, const QString& text);
+// Runs a prepared query again after new values were bound.
+Status exec(QSqlQuery& query, const QString& what);
+
+Error toError(const QSqlError& error, const QString& what);
+// Serialization failures, deadlocks and a busy SQLite file: the whole
+// transaction may be tried again.
+bool isRetryable(const QSqlError& error);
+bool isUniqueViolation(const QSqlError& error);
+
+// A null of text type, for optional columns.
+QVariant nullText();
+QVariant textOrNull(const QString& text);
+
+// Write transaction: BEGIN IMMEDIATE on SQLite (takes the write lock at once,
+// so two posting runs never interleave), plain BEGIN (read committed) on
+// PostgreSQL. Rolls back unless committed.
+class Transaction {
+ public:
+  static Result<Transaction> begin(QSqlDatabase db, Dialect dialect);
+  Transaction(Transaction&& other) noexcept;
+  Transaction& operator=(Transaction&&) = delete;
+  ~Transaction();
+
+  Status commit();
+  void rollback();
+
+ private:
+  explicit Transaction(QSqlDatabase db) : db_(std::move(db)) {}
+  QSqlDatabase db_;
+  bool open_ = false;
+};
+
+}  // namespace qfx::server::sql

@@ -1,0 +1,78 @@
+#include "methods/packets.h"
+
+#include "common/wire_date.h"
+
+namespace qfx::server::packets {
+
+using packet::FieldType;
+
+packet::FieldDef text(const char* name, int size) { return {name, FieldType::Text, size}; }
+packet::FieldDef dateTime(const char* name) { return {name, FieldType::DateTime, 0}; }
+packet::FieldDef number(const char* name) { return {name, FieldType::Float, 0}; }
+packet::FieldDef integer(const char* name) { return {name, FieldType::Integer, 0}; }
+
+void putText(packet::Column& column, const QString& value, bool isNull) {
+  if (isNull) {
+    column.appendNull();
+    return;
+  }
+  const QByteArray utf8 = value.toUtf8();
+  column.appendText(std::string_view(utf8.constData(), size_t(utf8.size())));
+}
+
+void putText(packet::Column& column, const QVariant& value) { putText(column, value.toString(), value.isNull()); }
+
+void putDateTime(packet::Column& column, const QVariant& databaseValue) {
+  const auto days = wiredate::fromDatabase(databaseValue);
+  if (days)
+    column.appendNumber(*days);
+  else
+    column.appendNull();
+}
+
+void putNumber(packet::Column& column, const QVariant& value) {
+  if (value.isNull())
+    column.appendNull();
+  else
+    column.appendNumber(value.toDouble());
+}
+
+void putNumber(packet::Column& column, double value) { column.appendNumber(value); }
+
+void putInteger(packet::Column& column, const QVariant& value) {
+  if (value.isNull())
+    column.appendNull();
+  else
+    column.appendInteger(value.toLongLong());
+}
+
+void appendRows(packet::Packet& packet, QSqlQuery& query) {
+  while (query.next()) {
+    for (size_t i = 0; i < packet.fields.size(); ++i) {
+      const QVariant value = query.value(int(i));
+      packet::Column& column = packet.columns[i];
+      switch (packet.fields[i].type) {
+        case FieldType::Text:
+          putText(column, value);
+          break;
+        case FieldType::DateTime:
+          putDateTime(column, value);
+          break;
+        case FieldType::Float:
+          putNumber(column, value);
+          break;
+        case FieldType::Integer:
+          putInteger(column, value);
+          break;
+        case FieldType::Boolean:
+          if (value.isNull())
+            column.appendNull();
+          else
+            column.appendBoolean(value.toBool());
+          break;
+      }
+    }
+  }
+}
+
+}  // namespace qfx::server::packets

@@ -1,0 +1,216 @@
+// The sales list, the pickers' lists, and the per-register-and-day figures
+// the Z-reduction check compares.
+#include <QSqlQuery>
+#include <map>
+#include <set>
+
+#include "common/wire_date.h"
+#include "db/sql.h"
+#include "methods/methods.h"
+#include "methods/packets.h"
+#include "methods/selection.h"
+
+namespace qfx::server::methods {
+
+namespace {
+
+using namespace packets;
+
+// Customers: all, an interval of company names, or a list of codes.
+void restrictCustomers(SaleFilter& f, const Arguments& a, int all, int interval, int from, int to, int list) {
+  if (a.boolean(all)) return;
+  if (a.boolean(interval)) {
+    f.customerNames = std::make_pair(a.qtext(from).toUpper(), a.qtext(to).toUpper());
+    return;
+  }
+  f.customers = ListText(a.text(list));
+}
+
+SaleFilter principalFilter(const Arguments& a) {
+  SaleFilter f;
+  f.branch = a.qtext(1);
+  f.first = a.day(2);
+  f.last = a.day(3);
+  f.pendingOnly = !a.isYes(4);  // argument 5 repeats the same letter
+  f.sales = restriction(a.isYes(6), a.text(7));
+  f.store = a.qtext(8);
+  f.cashRegisters = restriction(a.boolean(9), a.text(10));
+  f.consumptionTypes = restriction(a.boolean(11), a.text(12));
+  restrictCustomers(f, a, 13, 14, 15, 16, 17);
+  f.costCentres = restriction(a.boolean(19), a.text(18));
+  f.products = restriction(a.boolean(21), a.text(20));
+  return f;
+}
+
+SaleFilter verificationFilter(const Arguments& a) {
+  SaleFilter f;
+  f.branch = a.qtext(1);
+  f.first = a.day(2);
+  f.last = a.day(3);
+  f.pendingOnly = !a.isYes(4);
+  f.sales = restriction(a.isYes(6), a.text(7));
+  f.store = a.qtext(8);
+  f.cashRegisters = restriction(a.boolean(9), a.text(10));
+  f.consumptionTypes = restriction(a.boolean(11), a.text(12));
+  return f;
+}
+
+SaleFilter sumFilter(const Arguments& a) {
+  SaleFilter f;
+  f.branch = a.qtext(1);
+  f.store = a.qtext(2);
+  f.cashRegister = a.qtext(3);
+  f.first = f.last = a.day(4);
+  f.sales = restriction(a.isYes(5), a.text(6));
+  f.consumptionTypes = restriction(a.boolean(7), a.text(8));
+  f.pendingOnly = !a.isYes(9);
+  return f;
+}
+
+packet::Packet principalPacket() {
+  return packet::Packet(
+      {text("CDFILIALEST", 4),   text("CDFILIAL", 4),      text("NRSEQVENDA", 10), text("CDCLIENTE", 21),
+       text("CDCAIXA", 3),       dateTime("DTENTRVENDA"),  text("IDTIPOIMPV", 1),  text("NRLANCESTQ", 10),
+       text("CDPRODUTO", 10),    text("NMPRODUTO", 50),    number("QTPRODVEND"),   number("VRUNITVEND"),
+       number("TOTITEM"),        text("NRSEQUITVEND", 3),  number("VRDESITVEND"),  text("CDPRODESTO", 10),
+       text("NMRAZSOCCLIE", 50), text("NRLANCTONF", 10),   text("CDLOJA", 10),     text("NRCUPOMFIS", 10),
+       text("CDFILIALNF", 4),    text("NMCONSUMIDOR", 50), text("CDARVPROD", 20),  text("IDSITUVENDA", 1),
+       text("IDTPFORPGVEN", 1)});
+}
+
+// Nullable text columns of the sale: an empty value stays null.
+void putOptional(packet::Column& c, const QString& v) { putText(c, v, v.isNull()); }
+
+void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
+  auto& c = p.columns;
+  putText(c[0], s.stockBranch);
+  putText(c[1], s.branch);
+  putText(c[2], s.sale);
+  putOptional(c[3], s.customer);
+  putText(c[4], s.cashRegister);
+  putDateTime(c[5], s.entered);
+  putOptional(c[6], s.printType);
+  putText(c[7], s.stockPosting);
+  putText(c[8], s.product);
+  putText(c[9], s.productName);
+  putNumber(c[10], s.quantity);
+  putNumber(c[11], s.unitPrice);
+  putNumber(c[12], s.total());
+  putText(c[13], s.item);
+  putNumber(c[14], s.discount);
+  putText(c[15], s.stockProduct);
+  putText(c[16], s.customerName);
+  putText(c[17], s.notePosting);
+  putText(c[18], s.store);
+  putOptional(c[19], s.receipt);
+  putText(c[20], s.noteBranch);
+  putOptional(c[21], s.consumerName);
+  putText(c[22], s.productTree);
+  putText(c[23], s.situation);
+  putOptional(c[24], s.paymentType);
+}
+
+}  // namespace
+
+Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
+  packet::Packet packet = principalPacket();
+  auto done =
+      forEachSaleItem(call.db, principalFilter(args), [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
+  if (!done) return done.error();
+  return Reply::ofPacket(std::move(packet));
+}
+
+Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
+  std::set<std::pair<QString, QDate>> registerDays;
+  auto done = forEachSaleItem(call.db, verificationFilter(args),
+                              [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); });
+  if (!done) return done.error();
+  packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA")});
+  for (const auto& [cashRegister, day] : registerDays) {
+    putText(packet.columns[0], args.qtext(1));
+    putText(packet.columns[1], cashRegister);
+    packet.columns[2].appendNumber(wiredate::fromDate(day));
+  }
+  return Reply::ofPacket(std::move(packet));
+}
+
+Result<Reply> getSoma(CallContext& call, const Arguments& args) {
+  qint64 cents = 0;
+  bool any = false;
+  auto done = forEachSaleItem(call.db, sumFilter(args), [&](const SaleItem& s) {
+    cents += s.totalCents();
+    any = true;
+  });
+  if (!done) return done.error();
+  packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA"), number("TOTAL")});
+  if (any) {
+    putText(packet.columns[0], args.qtext(1));
+    putText(packet.columns[1], args.qtext(3));
+    packet.columns[2].appendNumber(wiredate::fromDate(args.day(4)));
+    packet.columns[3].appendNumber(double(cents) / 100.0);
+  }
+  return Reply::ofPacket(std::move(packet));
+}
+
+Result<Reply> getReducaoZ(CallContext& call, const Arguments& args) {
+  auto q = sql::run(call.db,
+                    QStringLiteral("SELECT VRVENLIQREDZ, CDFILIAL, CDCAIXA, DTREDUCAOZ FROM REDUCAOZ "
+                                   "WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?"),
+                    {args.qtext(1), args.qtext(2), wiredate::dayText(args.day(3))});
+  if (!q) return q.error();
+  packet::Packet packet({number("VRVENLIQREDZ"), text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTREDUCAOZ")});
+  appendRows(packet, *q);
+  return Reply::ofPacket(std::move(packet));
+}
+
+Result<Reply> getVendas(CallContext& call, const Arguments& args) {
+  auto q = sql::run(call.db,
+                    QStringLiteral("SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.NRCUPOMFIS, V.DTENTRVENDA, "
+                                   "C.NMRAZSOCCLIE FROM VENDA V LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
+                                   "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ? "
+                                   "ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA"),
+                    {args.qtext(1), args.qtext(2), wiredate::dayText(args.day(3)), wiredate::dayText(args.day(4))});
+  if (!q) return q.error();
+  const Restriction registers = restriction(args.boolean(5), args.text(6));
+  packet::Packet packet({text("IDMARCADO", 1), text("CHAVE", 14), text("CDCAIXA", 3), text("NRSEQVENDA", 10),
+                         text("NRCUPOMFIS", 10), text("DTVENDA", 20), text("NMRAZSOCCLIE", 50)});
+  while (q->next()) {
+    const QString branch = q->value(0).toString();
+    const QString cashRegister = q->value(2).toString();
+    if (registers && !registers->contains((branch + cashRegister).toStdString())) continue;
+    const auto entered = wiredate::fromDatabase(q->value(4));
+    auto& c = packet.columns;
+    putText(c[0], QStringLiteral("N"));
+    putText(c[1], branch + q->value(1).toString());
+    putText(c[2], cashRegister);
+    putText(c[3], q->value(1));
+    putText(c[4], q->value(3));
+    putText(c[5], entered ? wiredate::toDateTime(*entered).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : QString(),
+            !entered);
+    putText(c[6], q->value(5));
+  }
+  return Reply::ofPacket(std::move(packet));
+}
+
+Result<Reply> getProdutos(CallContext& call, const Arguments& args) {
+  SaleFilter f;
+  f.branch = args.qtext(1);
+  f.store = args.qtext(2);
+  f.first = args.day(3);
+  f.last = args.day(4);
+  f.pendingOnly = false;
+  f.cashRegisters = restriction(args.isAllFlag(6), args.text(5));
+  f.sales = restriction(args.isAllFlag(8), args.text(7));
+  std::map<QString, QVariant> products;  // code -> name, in code order
+  auto done = forEachSaleItem(call.db, f, [&](const SaleItem& s) { products.emplace(s.product, s.productName); });
+  if (!done) return done.error();
+  packet::Packet packet({text("IDMARCADO", 1), text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
+  for (const auto& [code, name] : products) {
+    putText(packet.columns[0], QStringLiteral("N"));
+    putText(packet.columns[1], code);
+    putText(packet.columns[2], name);
+  }
+  return Reply::ofPacket(std::move(packet));
+}
+
+}  // namespace qfx::server::methods

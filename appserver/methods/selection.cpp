@@ -1,0 +1,109 @@
+#include "methods/selection.h"
+
+#include <QSqlQuery>
+#include <cmath>
+
+#include "common/wire_date.h"
+#include "db/sql.h"
+
+namespace qfx::server {
+
+namespace {
+
+const char* const kSelect =
+    "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDLOJA, V.CDCAIXA, V.DTVENDA, V.DTENTRVENDA, V.NRCUPOMFIS, V.CDCLIENTE, "
+    "V.CDCCUSCLIE, V.CDTIPOCONS, V.NMCONSUMIDOR, V.IDSITUVENDA, V.IDTPFORPGVEN, V.IDTIPOIMPV, "
+    "I.NRSEQUITVEND, I.CDPRODUTO, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
+    "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
+    "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
+    "PF.CDPRODUTO, C.NMRAZSOCCLIE "
+    "FROM VENDA V "
+    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+    "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+    "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
+    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
+    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
+
+SaleItem readItem(const QSqlQuery& q) {
+  SaleItem s;
+  s.branch = q.value(0).toString();
+  s.sale = q.value(1).toString();
+  s.store = q.value(2).toString();
+  s.cashRegister = q.value(3).toString();
+  s.day = wiredate::dayFromDatabase(q.value(4)).value_or(QDate());
+  s.entered = q.value(5);
+  s.receipt = q.value(6).toString();
+  s.customer = q.value(7).toString();
+  s.costCentre = q.value(8).toString();
+  s.consumptionType = q.value(9).toString();
+  s.consumerName = q.value(10).toString();
+  s.situation = q.value(11).toString();
+  s.paymentType = q.value(12).toString();
+  s.printType = q.value(13).toString();
+  s.item = q.value(14).toString();
+  s.product = q.value(15).toString();
+  s.quantity = q.value(16).toDouble();
+  s.unitPrice = q.value(17).toDouble();
+  s.discount = q.value(18).toDouble();
+  s.stockBranch = q.value(19);
+  s.stockPosting = q.value(20);
+  s.noteBranch = q.value(21);
+  s.notePosting = q.value(22);
+  s.productName = q.value(23);
+  s.productTree = q.value(24);
+  s.stockProduct = q.value(25).toString();
+  s.productKnown = !q.value(26).isNull();
+  s.productActive = q.value(27).toString() == QLatin1String("S");
+  s.productControlsStock = q.value(28).toString() == QLatin1String("S");
+  s.productRegistered = !q.value(29).isNull();
+  s.customerName = q.value(30);
+  return s;
+}
+
+bool inList(const Restriction& list, const QString& key) {
+  if (!list) return true;
+  if (key.isEmpty()) return false;  // a sale without the attribute is in no list
+  const QByteArray utf8 = key.toUtf8();
+  return list->contains(std::string_view(utf8.constData(), size_t(utf8.size())));
+}
+
+}  // namespace
+
+qint64 SaleItem::totalCents() const { return std::llround((quantity * unitPrice - discount) * 100.0); }
+
+bool SaleFilter::accepts(const SaleItem& s) const {
+  if (cashRegister && s.cashRegister != *cashRegister) return false;
+  if (!inList(sales, s.branch + s.sale)) return false;
+  if (!inList(cashRegisters, s.branch + s.cashRegister)) return false;
+  if (!inList(consumptionTypes, s.consumptionType)) return false;
+  if (!inList(customers, s.customer)) return false;
+  if (customerNames) {
+    if (s.customerName.isNull()) return false;
+    const QString name = s.customerName.toString().toUpper();
+    if (name < customerNames->first || name > customerNames->second) return false;
+  }
+  if (!inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
+  if (!inList(products, s.product)) return false;
+  return true;
+}
+
+Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit) {
+  QString text = QString::fromLatin1(kSelect);
+  QVariantList values{filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
+  if (filter.pendingOnly) text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
+  if (filter.cashRegister) {
+    text += QStringLiteral(" AND V.CDCAIXA = ?");
+    values << *filter.cashRegister;
+  }
+  text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
+  auto q = sql::run(db, text, values);
+  if (!q) return q.error();
+  while (q->next()) {
+    const SaleItem item = readItem(*q);
+    if (filter.accepts(item)) visit(item);
+  }
+  if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));
+  return success();
+}
+
+}  // namespace qfx::server

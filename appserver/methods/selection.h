@@ -1,0 +1,70 @@
+// The sale items a filter selects, shared by the list (GetPrincipal), the
+// pre-consolidation checks (GetVerifVenda, GetSoma) and the posting run.
+// SQL narrows by branch, store, period and pending state with bound values;
+// the list texts are tested here, in memory, never spliced into SQL.
+#pragma once
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <optional>
+
+#include "common/list_text.h"
+#include "common/result.h"
+
+namespace qfx::server {
+
+struct SaleItem {
+  QString branch, sale, store, cashRegister;
+  QDate day;
+  QVariant entered;  // DTENTRVENDA as read from the database
+  QString receipt, customer, costCentre, consumptionType, consumerName, situation, paymentType, printType;
+  QString item, product;
+  double quantity = 0, unitPrice = 0, discount = 0;
+  QVariant stockBranch, stockPosting, noteBranch, notePosting;  // null while pending
+  QVariant productName, productTree;
+  QString stockProduct;       // the product whose stock moves
+  bool productKnown = false;  // a PRODUTO row exists
+  bool productActive = false;
+  bool productControlsStock = false;
+  bool productRegistered = false;  // registered for the sale's branch
+  QVariant customerName;
+
+  bool isReturn() const { return situation == QLatin1String("D"); }
+  bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
+  // Quantity times unit price less discount, in cents: the money on the receipt.
+  qint64 totalCents() const;
+  double total() const { return double(totalCents()) / 100.0; }
+};
+
+// A list restriction; no value means all.
+using Restriction = std::optional<ListText>;
+
+struct SaleFilter {
+  QString branch, store;
+  QDate first, last;  // whole days, both included
+  bool pendingOnly = true;
+  std::optional<QString> cashRegister;                       // one register only (GetSoma)
+  Restriction sales;                                         // keys CDFILIAL||NRSEQVENDA
+  Restriction cashRegisters;                                 // keys CDFILIAL||CDCAIXA
+  Restriction consumptionTypes;                              // CDTIPOCONS
+  Restriction customers;                                     // CDCLIENTE
+  std::optional<std::pair<QString, QString>> customerNames;  // interval, upper case
+  Restriction costCentres;                                   // CDCLIENTE||CDCCUSCLIE
+  Restriction products;                                      // CDPRODUTO
+
+  bool accepts(const SaleItem& item) const;
+};
+
+// A restriction from an all-flag and its list.
+inline Restriction restriction(bool all, const std::string& list) {
+  return all ? Restriction() : Restriction(ListText(list));
+}
+
+// Calls back for each selected item, ordered by register, sale moment, sale
+// and item.
+Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit);
+
+}  // namespace qfx::server

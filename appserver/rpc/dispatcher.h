@@ -1,0 +1,53 @@
+// The late-bound object "Qfx31700.rdmGeraNF": methods by name, each with its
+// declared argument kinds and the positions that name a branch. The
+// dispatcher refuses an unknown object or method, a wrong argument list, and
+// a branch the session's operator may not use, before any method runs.
+#pragma once
+
+#include <QSqlDatabase>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "auth/sessions.h"
+#include "common/result.h"
+#include "db/database.h"
+#include "rpc/arguments.h"
+#include "rpc/reply.h"
+
+namespace qfx::server {
+
+inline constexpr const char* kObjectName = "Qfx31700.rdmGeraNF";
+
+struct CallContext {
+  Database& database;
+  QSqlDatabase db;  // the handler thread's connection
+  const Session& session;
+  std::function<bool()> cancelled = [] { return false; };  // the client gave up
+};
+
+using Handler = std::function<Result<Reply>(CallContext&, const Arguments&)>;
+
+struct MethodSpec {
+  std::string name;
+  std::vector<ArgKind> kinds;
+  std::vector<int> branchArguments;  // 1-based positions holding a branch code
+  Handler handler;
+};
+
+class Dispatcher {
+ public:
+  void add(MethodSpec spec);
+  // Names compare ignoring case, as late binding does.
+  const MethodSpec* find(std::string_view method) const;
+  Result<Reply> invoke(CallContext& context, const rpc::InvokeRequest& request) const;
+
+ private:
+  std::vector<MethodSpec> methods_;
+};
+
+// The thirteen methods of the consolidation object.
+Dispatcher makeConsolidationObject();
+
+}  // namespace qfx::server

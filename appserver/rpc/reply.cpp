@@ -1,0 +1,31 @@
+#include "rpc/reply.h"
+
+namespace qfx::server {
+
+Reply Reply::ofPacket(packet::Packet packet) {
+  Reply reply;
+  reply.result = reply.announce(std::move(packet));
+  return reply;
+}
+
+Reply Reply::ofBoolean(bool value) {
+  Reply reply;
+  reply.result.set_boolean(value);
+  return reply;
+}
+
+rpc::Value Reply::announce(packet::Packet packet) {
+  const uint32_t id = uint32_t(packets.size() + 1);
+  rpc::Value value;
+  packet::fillHeader(packet, id, value.mutable_packet());
+  packets.emplace_back(id, std::move(packet));
+  return value;
+}
+
+size_t Reply::rowCount() const {
+  size_t rows = 0;
+  for (const auto& [id, p] : packets) rows += p.rowCount();
+  return rows;
+}
+
+}  // namespace qfx::server

@@ -1,0 +1,26 @@
+// What a method answers: the result value, which may announce data packets by
+// id, and the packets themselves, whose rows the service streams as chunks.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "packet_codec.h"
+#include "qfx31700.pb.h"
+
+namespace qfx::server {
+
+struct Reply {
+  rpc::Value result;
+  std::vector<std::pair<uint32_t, packet::Packet>> packets;
+
+  // A reply that is one data packet.
+  static Reply ofPacket(packet::Packet packet);
+  static Reply ofBoolean(bool value);
+  // Adds a packet and returns the value that announces it.
+  rpc::Value announce(packet::Packet packet);
+  size_t rowCount() const;
+};
+
+}  // namespace qfx::server

@@ -1,0 +1,88 @@
+#include "rpc/server.h"
+
+#include <grpcpp/health_check_service_interface.h>
+#include <grpcpp/resource_quota.h>
+#include <grpcpp/security/server_credentials.h>
+#include <grpcpp/server_builder.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "common/log.h"
+
+namespace qfx::server {
+
+namespace {
+
+constexpr int kMaxRequestBytes = 256 * 1024 * 1024;  // a list text of every sale of a year still fits
+
+Result<std::string> readFile(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return invalidArgument(std::string("não foi possível ler ") + what + " '" + path + "'");
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+Result<std::shared_ptr<grpc::ServerCredentials>> credentials(const ServerOptions& options) {
+  if (options.tlsCertFile.empty() && options.tlsKeyFile.empty()) return grpc::InsecureServerCredentials();
+  if (options.tlsCertFile.empty() || options.tlsKeyFile.empty())
+    return invalidArgument("TLS precisa do certificado e da chave (--tls-cert e --tls-key)");
+  auto cert = readFile(options.tlsCertFile, "o certificado TLS");
+  if (!cert) return cert.error();
+  auto key = readFile(options.tlsKeyFile, "a chave TLS");
+  if (!key) return key.error();
+  grpc::SslServerCredentialsOptions ssl;
+  ssl.pem_key_cert_pairs.push_back({*key, *cert});
+  return grpc::SslServerCredentials(ssl);
+}
+
+std::string hostOf(const std::string& listen) {
+  const size_t colon = listen.rfind(':');
+  return colon == std::string::npos ? listen : listen.substr(0, colon);
+}
+
+}  // namespace
+
+Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, const ServerOptions& options) {
+  auto creds = credentials(options);
+  if (!creds) return creds.error();
+  std::unique_ptr<AppServer> server(new AppServer());
+  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds);
+  grpc::EnableDefaultHealthCheckService(true);
+  grpc::ServerBuilder builder;
+  builder.AddListeningPort(options.listen, *creds, &server->port_);
+  builder.RegisterService(server->service_.get());
+  builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
+  grpc::ResourceQuota quota("qfxserver");
+  quota.SetMaxThreads(options.maxThreads);
+  builder.SetResourceQuota(quota);
+  server->server_ = builder.BuildAndStart();
+  if (!server->server_ || server->port_ == 0)
+    return Error{ErrorKind::Unavailable, "não foi possível escutar em " + options.listen};
+  server->host_ = hostOf(options.listen);
+  server->server_->GetHealthCheckService()->SetServingStatus(true);
+  log::write(log::Level::Info, "listening",
+             {{"address", server->address()},
+              {"tls", options.tlsCertFile.empty() ? "off" : "on"},
+              {"database", database.config().describe()}});
+  return server;
+}
+
+AppServer::~AppServer() { shutdown(); }
+
+std::string AppServer::address() const { return host_ + ":" + std::to_string(port_); }
+
+void AppServer::shutdown(std::chrono::milliseconds grace) {
+  if (!server_) return;
+  server_->GetHealthCheckService()->SetServingStatus(false);
+  server_->Shutdown(std::chrono::system_clock::now() + grace);
+  server_->Wait();
+  server_.reset();
+}
+
+void AppServer::wait() {
+  if (server_) server_->Wait();
+}
+
+}  // namespace qfx::server

@@ -1,0 +1,43 @@
+// Starting and stopping the gRPC server: listening address, optional channel
+// TLS, the standard health service, and message limits large enough for the
+// list texts a client may send.
+#pragma once
+
+#include <grpcpp/server.h>
+
+#include <memory>
+#include <string>
+
+#include "common/result.h"
+#include "db/database.h"
+#include "rpc/service.h"
+
+namespace qfx::server {
+
+struct ServerOptions {
+  std::string listen = "127.0.0.1:50731";  // port 0 picks a free one
+  std::string tlsCertFile, tlsKeyFile;     // both or neither
+  int64_t sessionLifetimeSeconds = 12 * 3600;
+  int maxThreads = 16;  // also bounds the database connections
+};
+
+class AppServer {
+ public:
+  static Result<std::unique_ptr<AppServer>> start(Database& database, const ServerOptions& options);
+  ~AppServer();
+
+  int port() const { return port_; }
+  std::string address() const;
+  // Stops accepting calls and waits for running ones up to the deadline.
+  void shutdown(std::chrono::milliseconds grace = std::chrono::milliseconds(5000));
+  void wait();
+
+ private:
+  AppServer() = default;
+  std::unique_ptr<ApplicationService> service_;
+  std::unique_ptr<grpc::Server> server_;
+  std::string host_;
+  int port_ = 0;
+};
+
+}  // namespace qfx::server

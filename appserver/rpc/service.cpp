@@ -1,0 +1,170 @@
+#include "rpc/service.h"
+
+#include <chrono>
+
+#include "common/log.h"
+
+namespace qfx::server {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string millisecondsSince(Clock::time_point start) {
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", ms);
+  return buf;
+}
+
+std::string sessionToken(const grpc::ServerContext& context) {
+  const auto& metadata = context.client_metadata();
+  auto it = metadata.find(kSessionMetadata);
+  if (it == metadata.end()) return {};
+  return std::string(it->second.data(), it->second.size());
+}
+
+std::string outcomeOf(const Error& error) {
+  switch (error.kind) {
+    case ErrorKind::Refused:
+      return "refused:" + error.message;
+    case ErrorKind::InvalidArgument:
+      return "invalid_argument";
+    case ErrorKind::NotFound:
+      return "not_found";
+    case ErrorKind::Unauthenticated:
+      return "unauthenticated";
+    case ErrorKind::PermissionDenied:
+      return "permission_denied";
+    case ErrorKind::Unavailable:
+      return "unavailable";
+    case ErrorKind::Internal:
+      return "internal";
+  }
+  return "error";
+}
+
+bool isDatabaseTrouble(const Error& error) {
+  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal;
+}
+
+// Streams the reply: result and arguments first, then the packets' chunks,
+// grouped so no message grows much past one chunk.
+bool writeReply(const rpc::InvokeRequest& request, Reply& reply, grpc::ServerWriter<rpc::InvokeReply>* writer) {
+  rpc::InvokeReply message;
+  *message.mutable_result() = std::move(reply.result);
+  *message.mutable_arguments() = request.arguments();
+  size_t bytes = message.ByteSizeLong();
+  bool written = true;
+  auto flush = [&] {
+    written = written && writer->Write(message);
+    message.Clear();
+    bytes = 0;
+  };
+  for (const auto& [id, packet] : reply.packets) {
+    packet::encodeChunks(packet, id, kChunkBytes, [&](rpc::PacketChunk&& chunk) {
+      const size_t size = chunk.ByteSizeLong();
+      if (bytes > 0 && bytes + size > kChunkBytes) flush();
+      bytes += size;
+      *message.add_chunks() = std::move(chunk);
+    });
+  }
+  if (bytes > 0 || message.chunks_size() > 0) flush();
+  return written;
+}
+
+}  // namespace
+
+grpc::Status toStatus(const Error& error) {
+  grpc::StatusCode code = grpc::StatusCode::INTERNAL;
+  switch (error.kind) {
+    case ErrorKind::Refused:
+      code = grpc::StatusCode::FAILED_PRECONDITION;
+      break;
+    case ErrorKind::InvalidArgument:
+      code = grpc::StatusCode::INVALID_ARGUMENT;
+      break;
+    case ErrorKind::NotFound:
+      code = grpc::StatusCode::NOT_FOUND;
+      break;
+    case ErrorKind::Unauthenticated:
+      code = grpc::StatusCode::UNAUTHENTICATED;
+      break;
+    case ErrorKind::PermissionDenied:
+      code = grpc::StatusCode::PERMISSION_DENIED;
+      break;
+    case ErrorKind::Unavailable:
+      code = grpc::StatusCode::UNAVAILABLE;
+      break;
+    case ErrorKind::Internal:
+      code = grpc::StatusCode::INTERNAL;
+      break;
+  }
+  return grpc::Status(code, error.message);
+}
+
+ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds)
+    : database_(database), sessions_(database, sessionLifetimeSeconds), dispatcher_(makeConsolidationObject()) {}
+
+grpc::Status ApplicationService::Login(grpc::ServerContext*, const rpc::LoginRequest* request, rpc::LoginReply* reply) {
+  const auto start = Clock::now();
+  auto outcome = sessions_.login(request->operator_code(), request->password());
+  if (!outcome) {
+    if (isDatabaseTrouble(outcome.error())) database_.discardConnection();
+    log::write(log::Level::Warn, "login",
+               {{"operator", request->operator_code()},
+                {"ms", millisecondsSince(start)},
+                {"outcome", outcomeOf(outcome.error())}});
+    return toStatus(outcome.error());
+  }
+  reply->set_token(outcome->token);
+  reply->set_operator_code(outcome->session.operatorCode);
+  reply->set_operator_name(outcome->session.operatorName);
+  reply->set_bound_branch(outcome->session.boundBranch);
+  reply->set_expires_at(outcome->session.expiresAt);
+  for (const auto& b : outcome->branches) reply->add_branches(b);
+  log::write(log::Level::Info, "login",
+             {{"operator", outcome->session.operatorCode}, {"ms", millisecondsSince(start)}, {"outcome", "ok"}});
+  return grpc::Status::OK;
+}
+
+grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
+                                        grpc::ServerWriter<rpc::InvokeReply>* writer) {
+  const auto start = Clock::now();
+  auto session = sessions_.validate(sessionToken(*context));
+  Result<size_t> rows = session ? handle(context, *request, *session, writer) : Result<size_t>(session.error());
+  const std::string operatorCode = session ? session->operatorCode : std::string("-");
+  if (!rows) {
+    if (isDatabaseTrouble(rows.error())) database_.discardConnection();
+    const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
+    log::write(level, "call",
+               {{"operator", operatorCode},
+                {"method", request->method()},
+                {"ms", millisecondsSince(start)},
+                {"outcome", outcomeOf(rows.error())},
+                {"message", rows.error().kind == ErrorKind::Refused ? "" : rows.error().message}});
+    return toStatus(rows.error());
+  }
+  log::write(log::Level::Info, "call",
+             {{"operator", operatorCode},
+              {"method", request->method()},
+              {"ms", millisecondsSince(start)},
+              {"outcome", "ok"},
+              {"rows", std::to_string(*rows)}});
+  return grpc::Status::OK;
+}
+
+Result<size_t> ApplicationService::handle(grpc::ServerContext* context, const rpc::InvokeRequest& request,
+                                          const Session& session, grpc::ServerWriter<rpc::InvokeReply>* writer) {
+  auto db = database_.connection();
+  if (!db) return db.error();
+  CallContext call{database_, *db, session, [context] { return context->IsCancelled(); }};
+  auto reply = dispatcher_.invoke(call, request);
+  if (!reply) return reply.error();
+  const size_t rows = reply->rowCount();
+  if (!writeReply(request, *reply, writer))
+    return Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
+  return rows;
+}
+
+}  // namespace qfx::server

@@ -1,0 +1,26 @@
+// Qt SQL loads its drivers through the application object: every test binary
+// of the server gets one for its whole run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <memory>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "appserver-tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> app_;
+};
+
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace

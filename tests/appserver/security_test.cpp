@@ -1,0 +1,246 @@
+// Who may call what: login, sessions on every call, branch binding, and bad
+// requests answered with a clear error that changes nothing.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <fstream>
+#include <sstream>
+
+#include "auth/sessions.h"
+#include "harness.h"
+#include "health.grpc.pb.h"
+
+using namespace qfx;
+using namespace qfx::test;
+
+namespace {
+
+std::vector<rpc::Argument> principalArgs(const std::string& branch, const std::string& salesList = "",
+                                         const std::string& registerList = "") {
+  return {text(branch),
+          date(QDate(2024, 3, 10), true),
+          date(QDate(2024, 3, 11), true),
+          ref("N"),
+          ref("N"),
+          ref(salesList.empty() ? "S" : "N"),
+          ref(salesList),
+          text("01"),
+          boolean(registerList.empty()),
+          ref(registerList),
+          boolean(true),
+          ref(""),
+          boolean(true),
+          boolean(false),
+          ref(""),
+          ref(""),
+          ref(""),
+          ref(""),
+          boolean(true),
+          ref(""),
+          boolean(true)};
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string dataFile(const char* name) {
+  const char* source = std::getenv("QFX_SOURCE_DIR");
+  return std::string(source ? source : ".") + "/tests/appserver/data/" + name;
+}
+
+}  // namespace
+
+class SecurityTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    QFX_REQUIRE_BACKEND(GetParam());
+    harness_ = std::make_unique<ServerHarness>(GetParam());
+  }
+  std::unique_ptr<ServerHarness> harness_;
+};
+
+TEST_P(SecurityTest, LoginGivesATokenWhoseOnlyTheHashIsStored) {
+  auto client = harness_->client();
+  rpc::LoginReply reply;
+  ASSERT_TRUE(client->login(kManager, kManagerPassword, &reply).ok());
+  EXPECT_EQ(reply.token().size(), 64u);
+  EXPECT_EQ(reply.operator_code(), kManager);
+  EXPECT_EQ(reply.operator_name(), "Gerente");
+  EXPECT_EQ(reply.bound_branch(), "");
+  EXPECT_EQ(std::vector<std::string>(reply.branches().begin(), reply.branches().end()),
+            (std::vector<std::string>{"0001", "0002", "0003"}));
+  EXPECT_GT(reply.expires_at(), QDateTime::currentSecsSinceEpoch());
+
+  QSqlDatabase db = harness_->sql();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = ?", {QString::fromStdString(reply.token())}), "0");
+  EXPECT_EQ(scalar(db, "SELECT CDOPERADOR FROM SESSAO WHERE CDSESSAO = ?",
+                   {QString::fromStdString(server::SessionStore::tokenDigest(reply.token()))}),
+            kManager);
+
+  rpc::LoginReply clerk;
+  ASSERT_TRUE(client->login(kClerk, kClerkPassword, &clerk).ok());
+  EXPECT_EQ(clerk.bound_branch(), "0001");
+  EXPECT_EQ(std::vector<std::string>(clerk.branches().begin(), clerk.branches().end()),
+            std::vector<std::string>{"0001"});
+}
+
+TEST_P(SecurityTest, WrongPasswordUnknownOrInactiveOperatorAreRefusedAlike) {
+  auto client = harness_->client();
+  for (const auto& [op, pw] : std::vector<std::pair<std::string, std::string>>{
+           {kManager, "errada"}, {"ninguem", "x"}, {"inativo", kManagerPassword}, {"", ""}, {kManager, ""}}) {
+    const grpc::Status status = client->login(op, pw);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAUTHENTICATED) << op;
+    EXPECT_EQ(status.error_message(), "Operador ou senha inválidos.") << op;
+  }
+  QSqlDatabase db = harness_->sql();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM SESSAO"), "0");
+}
+
+TEST_P(SecurityTest, EveryCallNeedsAValidUnexpiredSession) {
+  auto client = harness_->client();
+  const std::vector<rpc::Argument> args{text("0001")};
+  auto none = client->invoke("GetParamFilial", args);
+  EXPECT_EQ(none.status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_NE(none.status.error_message().find("x-qfx-session"), std::string::npos);
+
+  client->setToken(std::string(64, 'a'));  // well-formed, never issued
+  EXPECT_EQ(client->invoke("GetParamFilial", args).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  client->setToken("' OR '1'='1");
+  EXPECT_EQ(client->invoke("GetParamFilial", args).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+
+  ASSERT_TRUE(client->login(kManager, kManagerPassword).ok());
+  EXPECT_TRUE(client->invoke("GetParamFilial", args).ok());
+
+  // a token altered in one character is another token
+  std::string forged = client->token();
+  forged[10] = forged[10] == '0' ? '1' : '0';
+  auto other = harness_->client();
+  other->setToken(forged);
+  EXPECT_EQ(other->invoke("GetParamFilial", args).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+
+  QSqlDatabase db = harness_->sql();
+  exec(db, "UPDATE SESSAO SET NREXPIRACAO = ?", {qint64(QDateTime::currentSecsSinceEpoch() - 1)});
+  auto expired = client->invoke("GetParamFilial", args);
+  EXPECT_EQ(expired.status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_NE(expired.status.error_message().find("expirada"), std::string::npos);
+}
+
+TEST_P(SecurityTest, ASessionIsValidOnEveryServerSharingTheDatabase) {
+  auto client = harness_->loggedIn();
+  auto config = server::DbConfig::parse(harness_->testDatabase().url());
+  server::Database secondDatabase(*config);
+  server::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto second = server::AppServer::start(secondDatabase, options);
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  TestClient onSecond((*second)->port());
+  onSecond.setToken(client->token());
+  auto reply = onSecond.invoke("GetParamFilial", {text("0001")});
+  ASSERT_TRUE(reply.ok()) << reply.status.error_message();
+  EXPECT_EQ(reply.packet().rowCount(), 1u);
+  (*second)->shutdown();
+}
+
+TEST_P(SecurityTest, BranchBoundOperatorActsOnItsBranchOnly) {
+  auto clerk = harness_->loggedIn(kClerk, kClerkPassword);
+  EXPECT_TRUE(clerk->invoke("GetParamFilial", {text("0001")}).ok());
+  auto denied = clerk->invoke("GetParamFilial", {text("0002")});
+  EXPECT_EQ(denied.status.error_code(), grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_NE(denied.status.error_message().find("0002"), std::string::npos);
+  EXPECT_EQ(clerk->invoke("GetPrincipal", principalArgs("0002")).status.error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(clerk->invoke("GetReducaoZ", {text("0003"), text("001"), date(QDate(2024, 3, 10))}).status.error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  // withdrawal types and sectors belong to no branch
+  EXPECT_TRUE(clerk->invoke("getTipoReti", {text(""), text("T")}).ok());
+
+  auto manager = harness_->loggedIn();
+  EXPECT_TRUE(manager->invoke("GetParamFilial", {text("0002")}).ok());
+}
+
+TEST_P(SecurityTest, BadRequestsGetAClearErrorAndChangeNothing) {
+  auto client = harness_->loggedIn();
+  QSqlDatabase db = harness_->sql();
+  const auto before = snapshot(db);
+
+  auto unknownMethod = client->invoke("ApagaTudo", {text("0001")});
+  EXPECT_EQ(unknownMethod.status.error_code(), grpc::StatusCode::NOT_FOUND);
+  EXPECT_NE(unknownMethod.status.error_message().find("ApagaTudo"), std::string::npos);
+
+  auto unknownObject = client->invoke("GetParamFilial", {text("0001")}, std::chrono::seconds(30), "Outro.rdm");
+  EXPECT_EQ(unknownObject.status.error_code(), grpc::StatusCode::NOT_FOUND);
+  EXPECT_NE(unknownObject.status.error_message().find("Outro.rdm"), std::string::npos);
+
+  auto tooFew = client->invoke("GetSoma", {text("0001"), text("01")});
+  EXPECT_EQ(tooFew.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_EQ(tooFew.status.error_message(), "GetSoma espera 9 argumentos e recebeu 2");
+
+  auto args = principalArgs("0001");
+  args[1] = text("2024-03-10");
+  auto wrongKind = client->invoke("GetPrincipal", args);
+  EXPECT_EQ(wrongKind.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_EQ(wrongKind.status.error_message(), "GetPrincipal: argumento 2 deve ser data, recebido texto");
+
+  auto badKind = principalArgs("0001");
+  badKind[8].set_kind(static_cast<rpc::Argument::Kind>(7));
+  auto unknownKind = client->invoke("GetPrincipal", badKind);
+  EXPECT_EQ(unknownKind.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_NE(unknownKind.status.error_message().find("argumento 9"), std::string::npos);
+
+  // list texts full of quotes and SQL are data: they select nothing, break nothing
+  for (const std::string& hostile :
+       {std::string("_' OR '1'='1_"), std::string("_0001'; DELETE FROM ITVENDA;--_"), std::string("'\"\\%_;")}) {
+    auto reply = client->invoke("GetPrincipal", principalArgs("0001", hostile, hostile));
+    ASSERT_TRUE(reply.ok()) << reply.status.error_message();
+    EXPECT_EQ(reply.packet().rowCount(), 0u) << hostile;
+    ASSERT_EQ(reply.arguments.size(), 21u);
+    EXPECT_EQ(reply.arguments[6].text(), hostile);  // by-reference values come back as sent
+  }
+  auto quotedBranch = client->invoke("GetParamFilial", {text("0001' OR '1'='1")});
+  ASSERT_TRUE(quotedBranch.ok());
+  EXPECT_EQ(quotedBranch.packet().rowCount(), 0u);
+
+  EXPECT_EQ(snapshot(db), before);
+}
+
+TEST_P(SecurityTest, HealthServiceReportsServing) {
+  auto channel =
+      grpc::CreateChannel("127.0.0.1:" + std::to_string(harness_->port()), grpc::InsecureChannelCredentials());
+  auto health = grpc::health::v1::Health::NewStub(channel);
+  grpc::ClientContext context;
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+  grpc::health::v1::HealthCheckRequest request;
+  grpc::health::v1::HealthCheckResponse response;
+  ASSERT_TRUE(health->Check(&context, request, &response).ok());
+  EXPECT_EQ(response.status(), grpc::health::v1::HealthCheckResponse::SERVING);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SecurityTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         BackendName());
+
+TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
+  server::ServerOptions options;
+  options.tlsCertFile = dataFile("test-server.crt");
+  options.tlsKeyFile = dataFile("test-server.key");
+  ServerHarness harness(Backend::SQLite, true, options);
+
+  grpc::SslCredentialsOptions ssl;
+  ssl.pem_root_certs = readFile(dataFile("test-server.crt"));
+  TestClient secure(harness.port(), grpc::SslCredentials(ssl), "localhost");
+  ASSERT_TRUE(secure.login(kManager, kManagerPassword).ok());
+  EXPECT_TRUE(secure.invoke("GetParamFilial", {text("0001")}).ok());
+
+  TestClient plain(harness.port());
+  EXPECT_EQ(plain.login(kManager, kManagerPassword).error_code(), grpc::StatusCode::UNAVAILABLE);
+
+  server::ServerOptions half;
+  half.tlsCertFile = dataFile("test-server.crt");
+  server::Database unused(*server::DbConfig::parse("sqlite:/nonexistent/none.db"));
+  auto refused = server::AppServer::start(unused, half);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().message.find("--tls-key"), std::string::npos);
+}

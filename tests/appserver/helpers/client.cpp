@@ -70,8 +70,7 @@ const packet::Packet& CallResult::listPacket(int item) const {
 
 TestClient::TestClient(int port, std::shared_ptr<grpc::ChannelCredentials> creds, const std::string& host) {
   if (!creds) creds = grpc::InsecureChannelCredentials();
-  grpc::ChannelArguments args;
-  args.SetMaxReceiveMessageSize(8 * 1024 * 1024);
+  grpc::ChannelArguments args;  // gRPC's default 4 MiB receive limit: replies must fit it
   channel_ = grpc::CreateCustomChannel(host + ":" + std::to_string(port), creds, args);
   stub_ = rpc::ApplicationServer::NewStub(channel_);
 }
@@ -105,6 +104,7 @@ CallResult TestClient::invoke(const std::string& method, const std::vector<rpc::
   rpc::InvokeReply message;
   bool first = true;
   while (reader->Read(&message)) {
+    ++out.messages;
     if (first) {
       out.result = message.result();
       out.arguments.assign(message.arguments().begin(), message.arguments().end());

@@ -28,6 +28,7 @@ struct CallResult {
   std::vector<rpc::Argument> arguments;
   std::map<uint32_t, packet::Packet> packets;
   std::string packetError;  // a damaged packet
+  int messages = 0;         // stream messages received
 
   bool ok() const { return status.ok() && packetError.empty(); }
   // The packet the result announces (the result itself, or item i of a list).

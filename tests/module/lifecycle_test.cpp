@@ -1,0 +1,189 @@
+// The module as the host sees it: the real library loaded with QLibrary, its
+// plain entries, and how each screen is created, shown, kept and released.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLibrary>
+#include <QSqlQuery>
+
+#include "query.h"
+#include <QTest>
+#include <QTimer>
+
+#include "consolidation/frmgeranf.h"
+#include "filter/frmfiltrogeranf.h"
+#include "module/modulestate.h"
+#include "module/package.h"
+#include "module_fixture.h"
+#include "report/frmrelprodevol.h"
+
+using namespace qfx;
+
+namespace {
+
+QString libraryPath() { return qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/libqfx31700.so"); }
+
+// The module's entries, bound by name as the host binds them.
+struct Entries {
+  QLibrary library{libraryPath()};
+  void (*iniProc)() = nullptr;
+  void (*initialize)() = nullptr;
+  void (*finalize)() = nullptr;
+  const QfxPackageInfoTable* (*table)() = nullptr;
+
+  bool load() {
+    if (!library.load()) return false;
+    iniProc = reinterpret_cast<void (*)()>(library.resolve("IniProc"));
+    initialize = reinterpret_cast<void (*)()>(library.resolve("Initialize"));
+    finalize = reinterpret_cast<void (*)()>(library.resolve("Finalize"));
+    table = reinterpret_cast<const QfxPackageInfoTable* (*)()>(library.resolve("GetPackageInfoTable"));
+    return iniProc && initialize && finalize && table;
+  }
+};
+
+void closeEverything() {
+  if (frmGeraNF) frmGeraNF->Close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Opens the screen through the entry and waits until it is the active window,
+// which runs its activation.
+TfrmGeraNF* openScreen(void (*iniProc)()) {
+  iniProc();
+  if (!frmGeraNF) return nullptr;
+  QWidget* window = frmGeraNF->frameWindow();
+  window->activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+  QApplication::processEvents();
+  return frmGeraNF;
+}
+
+void closeNextModal() {
+  QTimer::singleShot(0, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
+}
+
+class Lifecycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(entries.load()) << entries.library.errorString().toStdString();
+    entries.initialize();
+  }
+  void TearDown() override {
+    closeEverything();
+    entries.finalize();
+  }
+  qfxtest::ModuleFixture fixture;
+  Entries entries;
+};
+
+}  // namespace
+
+TEST_F(Lifecycle, PackageDescribesItsUnitsAndRequirements) {
+  const QfxPackageInfoTable* t = entries.table();
+  ASSERT_EQ(t->unitCount, 3);
+  EXPECT_STREQ(t->units[0].name, "Cli_qfx31701");
+  EXPECT_STREQ(t->units[2].name, "Cli_qfx31700");
+  ASSERT_EQ(t->requiresCount, 8);
+  EXPECT_STREQ(t->requiredPackages[0], "_zlk");
+  EXPECT_STREQ(t->requiredPackages[7], "_vcl");
+}
+
+TEST_F(Lifecycle, IniProcTwiceShowsOneScreenAndRestoresAMinimizedOne) {
+  TfrmGeraNF* first = openScreen(entries.iniProc);
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(boIdCriado);
+  EXPECT_EQ(first->windowTitle(), "Consolidação de Vendas");
+  EXPECT_EQ(first->lblCodTela->text(), "Qfx31700");
+  EXPECT_EQ(first->HelpContext, 13031700);
+  EXPECT_FALSE(boPrimVez) << "the first activation ran; messages: "
+                          << fixture.host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(first->medCdLoja->text(), "01") << "default store from the sales parameters";
+
+  first->frameWindow()->showMinimized();
+  QApplication::processEvents();
+  EXPECT_TRUE(first->IsMinimized());
+  entries.iniProc();
+  EXPECT_EQ(frmGeraNF.data(), first);
+  EXPECT_FALSE(first->IsMinimized());
+  int screens = 0;
+  for (QWidget* w : QApplication::topLevelWidgets()) screens += w->findChildren<TfrmGeraNF*>().size() + (qobject_cast<TfrmGeraNF*>(w) ? 1 : 0);
+  EXPECT_EQ(screens, 1);
+}
+
+TEST_F(Lifecycle, ClosingAndReopeningCreatesANewScreenWithTheDefaultsAgain) {
+  TfrmGeraNF* first = openScreen(entries.iniProc);
+  ASSERT_TRUE(first);
+  Filtro.dtInicial = 100;
+  Filtro.boTodosCaixa = false;
+  Filtro.stCaixa = "_0001001_";
+  ASSERT_TRUE(first->Close());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(boIdCriado);
+  EXPECT_FALSE(frmGeraNF);
+
+  ASSERT_TRUE(openScreen(entries.iniProc));
+  EXPECT_TRUE(boIdCriado);
+  EXPECT_EQ(Filtro.dtInicial, hostkit::Date()) << "first activation ran again";
+  EXPECT_TRUE(Filtro.boTodosCaixa);
+  EXPECT_EQ(Filtro.stCaixa, "_0001001_") << "lists the defaults do not touch keep their values";
+}
+
+TEST_F(Lifecycle, FilterDialogIsOneInstanceHiddenOnCloseAndReportIsNewEachTime) {
+  entries.iniProc();
+  closeNextModal();
+  CriaFiltroGeraNF();
+  TfrmFiltroGeraNF* dialog = frmFiltroGeraNF;
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(dialog->windowTitle(), "Filtro Consolidação de Vendas");
+  EXPECT_EQ(dialog->lblCodTela->text(), "Qfx31701");
+  closeNextModal();
+  CriaFiltroGeraNF();
+  EXPECT_EQ(frmFiltroGeraNF.data(), dialog);
+
+  closeNextModal();
+  CriaRelProdEvol();
+  QPointer<TfrmRelProdEvol> firstReport = frmRelProdEvol;
+  ASSERT_TRUE(firstReport);
+  EXPECT_EQ(firstReport->windowTitle(), "Produtos não Evoluídos em Estoque");
+  EXPECT_EQ(firstReport->lblCodRel->text(), "Qfx317");
+  closeNextModal();
+  CriaRelProdEvol();
+  EXPECT_NE(frmRelProdEvol.data(), firstReport.data());
+}
+
+TEST_F(Lifecycle, FinalizeThenInitializeStartsFromZero) {
+  entries.iniProc();
+  closeEverything();
+  Filtro.stCaixa = "_X_";
+  Filtro.boTodosCaixa = true;
+  boIdCriado = true;  // as if a screen were still registered
+  entries.finalize();
+  entries.initialize();
+  EXPECT_FALSE(boIdCriado);
+  EXPECT_EQ(Filtro, TFiltro());
+  EXPECT_FALSE(frmFiltroGeraNF);
+  // initializing twice and finalizing once keeps the units initialized
+  entries.initialize();
+  entries.finalize();
+  Filtro.stVendas = "_V_";
+  EXPECT_EQ(Filtro.stVendas, "_V_");
+}
+
+TEST_F(Lifecycle, FirstActivationWithAnUnknownBranchRunsAgainNextTime) {
+  fixture.host->filial = QStringLiteral("9999");
+  ASSERT_TRUE(openScreen(entries.iniProc));
+  EXPECT_TRUE(boPrimVez) << "a failed branch check keeps the first activation pending";
+  EXPECT_EQ(fixture.host->messageTexts(), QStringList{"Filial não cadastrada."});
+  EXPECT_EQ(frmGeraNF->medFilial->text(), "9999");
+
+  // the branch becomes known: the next activation completes the first one
+  QSqlQuery(hostkit::hostDatabase()).exec("INSERT INTO FILIAL VALUES ('9999','Nova','01','','1','')");
+  frmGeraNF->frameWindow()->hide();
+  ASSERT_TRUE(openScreen(entries.iniProc));
+  EXPECT_FALSE(boPrimVez);
+  EXPECT_EQ(frmGeraNF->edtFilial->text(), "Nova");
+}

@@ -3,18 +3,33 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace qfxhost {
 
 namespace {
 
+// The first candidate that exists, else the first one.
+QString firstExisting(const QStringList& candidates) {
+  for (const auto& c : candidates)
+    if (QFileInfo::exists(c)) return c;
+  return candidates.first();
+}
+
+// Beside the binaries in a build folder; under ../lib/qfx and ../share/qfx when installed.
 HostSettings defaults() {
-  const QString bin = QCoreApplication::applicationDirPath();
+  const QDir bin(QCoreApplication::applicationDirPath());
   HostSettings s;
-  s.databaseUrl = QStringLiteral("sqlite:") + QDir(bin).filePath(QStringLiteral("demo.db"));
-  s.reportsFolder = QDir(bin).filePath(QStringLiteral("reports"));
-  s.modulePath = QDir(bin).filePath(QStringLiteral("libqfx31700.so"));
+  s.databaseUrl = QStringLiteral("sqlite:") +
+                  firstExisting({bin.filePath(QStringLiteral("demo.db")),
+                                 QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                                     .filePath(QStringLiteral("demo.db"))});
+  s.reportsFolder =
+      firstExisting({bin.filePath(QStringLiteral("reports")), bin.filePath(QStringLiteral("../share/qfx/reports"))});
+  s.modulePath = firstExisting(
+      {bin.filePath(QStringLiteral("libqfx31700.so")), bin.filePath(QStringLiteral("../lib/qfx/libqfx31700.so"))});
   return s;
 }
 

@@ -1,0 +1,66 @@
+// Host settings: defaults, stored values, and the command line on top.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "hostsettings.h"
+
+using namespace qfxhost;
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName("QfxTest");
+    QCoreApplication::setApplicationName("SettingsTest");
+    QSettings().clear();
+  }
+  void TearDown() override { QSettings().clear(); }
+};
+
+TEST_F(Settings, FirstStartUsesTheEmbeddedDefault) {
+  auto loaded = loadSettings({"qfxhost"});
+  ASSERT_TRUE(std::holds_alternative<HostSettings>(loaded));
+  const auto& s = std::get<HostSettings>(loaded);
+  EXPECT_EQ(s.server.host, "127.0.0.1");
+  EXPECT_EQ(s.server.port, 50731);
+  EXPECT_FALSE(s.server.tls);
+  EXPECT_TRUE(s.databaseUrl.startsWith("sqlite:"));
+  EXPECT_TRUE(s.modulePath.endsWith("libqfx31700.so"));
+}
+
+TEST_F(Settings, StoredValuesThenTheCommandLineWin) {
+  HostSettings stored = std::get<HostSettings>(loadSettings({"qfxhost"}));
+  stored.server.host = "servidor.loja";
+  stored.server.port = 6000;
+  stored.databaseUrl = "postgresql://leitura@db/qfx";
+  stored.password = "nunca gravada";
+  saveSettings(stored);
+  EXPECT_FALSE(QSettings().allKeys().join(",").contains("senha"));
+
+  auto s = std::get<HostSettings>(loadSettings({"qfxhost"}));
+  EXPECT_EQ(s.server.host, "servidor.loja");
+  EXPECT_EQ(s.server.port, 6000);
+  EXPECT_EQ(s.databaseUrl, "postgresql://leitura@db/qfx");
+  EXPECT_TRUE(s.password.isEmpty());
+
+  s = std::get<HostSettings>(loadSettings(
+      {"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem", "--operator", "demo", "--password", "x"}));
+  EXPECT_EQ(s.server.host, "10.0.0.5");
+  EXPECT_EQ(s.server.port, 7000);
+  EXPECT_TRUE(s.server.tls);
+  EXPECT_EQ(s.server.caFile, "/etc/ca.pem");
+  EXPECT_EQ(s.operatorCode, "demo");
+}
+
+TEST_F(Settings, ABadCommandLineIsAnErrorText) {
+  for (QStringList args : {QStringList{"qfxhost", "--server", "semporta"}, QStringList{"qfxhost", "--server", "h:99999"},
+                           QStringList{"qfxhost", "--opcao-que-nao-existe"}}) {
+    auto loaded = loadSettings(args);
+    ASSERT_TRUE(std::holds_alternative<QString>(loaded)) << args.join(' ').toStdString();
+    EXPECT_FALSE(std::get<QString>(loaded).isEmpty());
+  }
+}

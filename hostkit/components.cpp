@@ -262,7 +262,8 @@ TDateEditPlus::TDateEditPlus(QWidget* parent, const QString& name) : QLineEdit(p
 }
 
 bool TDateEditPlus::IsEmpty() const {
-  return std::none_of(text().begin(), text().end(), [](QChar c) { return c.isDigit(); });
+  const QString shown = text();
+  return std::none_of(shown.begin(), shown.end(), [](QChar c) { return c.isDigit(); });
 }
 
 bool TDateEditPlus::IsDateValid() const { return shownDate(text()).isValid(); }
@@ -465,7 +466,20 @@ QList<FocusTracker::Entry*> FocusTracker::entersFor(const QWidget* target) {
 bool FocusTracker::runStep(const Handler& handler) {
   if (!handler) return true;
   const bool completed = guarded(handler);
+  noteIntendedFocus();
   return completed && !hasPending_;
+}
+
+// A handler that showed a message box moves the focus while its window is
+// inactive: Qt only records the window's focus widget and reports nothing
+// until the window is active again. That recorded widget is the move.
+void FocusTracker::noteIntendedFocus() {
+  if (!screen_) return;
+  QWidget* intended = screen_->window()->focusWidget();
+  const QWidget* expected = hasPending_ ? pending_.data() : current_.data();
+  if (!inScreen(intended) || intended == expected) return;
+  pending_ = intended;
+  hasPending_ = true;
 }
 
 void FocusTracker::moveTo(QWidget* target) {

@@ -184,6 +184,7 @@ class FocusTracker : public QObject {
   void onFocusChanged(QWidget* old, QWidget* now);
   void moveTo(QWidget* target);
   bool runStep(const Handler& handler);
+  void noteIntendedFocus();
   QList<Entry*> exitsFor(const QWidget* target);
   QList<Entry*> entersFor(const QWidget* target);
 

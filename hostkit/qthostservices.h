@@ -2,12 +2,11 @@
 // pickers, the busy overlay, and the login and setup values of the session.
 #pragma once
 
+#include <QMdiArea>
 #include <QPointer>
 #include <QString>
 
 #include "hostservices.h"
-
-class QMdiArea;
 
 namespace hostkit {
 

@@ -1,0 +1,308 @@
+// Base screens: control names, lifecycle hooks at the right moments, the
+// filter dialog's saved options, and the report dialog's list and parameters.
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include "fixtures.h"
+#include "forms.h"
+#include "messages.h"
+#include "modaldriver.h"
+
+using namespace hostkit;
+
+namespace {
+
+void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+class GridScreen : public TfrmPadraoGrid {
+ public:
+  explicit GridScreen(const QString& name = "frmTeste") : TfrmPadraoGrid(nullptr, name) {
+    SetCaption("Tela de Teste");
+    lblCodTela->setText("Tst00001");
+    createForm();
+  }
+  QStringList events;
+  std::function<void()> onActivate;
+
+ protected:
+  void FormCreate() override {
+    TfrmPadraoGrid::FormCreate();
+    events << "create";
+  }
+  void FormActivate() override {
+    TfrmPadraoGrid::FormActivate();
+    events << "activate";
+    if (onActivate) onActivate();
+  }
+  void FormClose(CloseAction& action) override {
+    TfrmPadraoGrid::FormClose(action);
+    events << "close";
+  }
+  void sbtVerificarClick() override {
+    TfrmPadraoGrid::sbtVerificarClick();
+    events << "verificar";
+  }
+};
+
+}  // namespace
+
+// ---- grid screen ------------------------------------------------------------------
+
+class GridScreenTest : public ScriptedHostTest {};
+
+TEST_F(GridScreenTest, EveryBaseControlCarriesItsName) {
+  GridScreen screen;
+  for (const char* name : {"panMenu", "sbtAjuda", "sbtImprimir", "sbtFechar", "sbtProcurar", "sbtVerificar",
+                           "pgcPadrao", "tshPadrao", "dbgPadrao", "mnuManutencao", "lblCodTela"})
+    EXPECT_NE(screen.findChild<QWidget*>(name), nullptr) << name;
+  for (const char* name : {"mnuIncluir", "mnuAlterar", "mnuExcluir", "mnuCancelar", "mnuConfirmar"})
+    EXPECT_NE(screen.findChild<QAction*>(name), nullptr) << name;
+  EXPECT_EQ(screen.findChild<TMessages*>("msgPadrao"), screen.messages());
+  EXPECT_EQ(screen.findChild<TMessages*>("msgMensagensPadroes"), screen.standardMessages());
+  EXPECT_EQ(screen.sbtProcurar->toolTip(), "Procurar");
+  EXPECT_EQ(screen.sbtFechar->toolTip(), "Fechar");
+  EXPECT_TRUE(screen.dbgPadrao->verticalHeader()->isHidden());
+  EXPECT_EQ(screen.events, QStringList({"create"}));
+}
+
+TEST_F(GridScreenTest, ToolbarButtonsRunTheScreenHandlers) {
+  GridScreen screen;
+  TDataSet sales(&screen, "cdsPrincipal");
+  fillTextDataSet(sales, {{"CDCAIXA", "Caixa"}}, {{"001"}, {"002"}});
+  TDataSource source(&screen, "dtsVenda");
+  source.SetDataSet(&sales);
+  screen.SetGridDataSource(&source);
+  EXPECT_EQ(screen.dbgPadrao->model()->rowCount(), 2);
+
+  QTest::mouseClick(screen.sbtVerificar, Qt::LeftButton);
+  EXPECT_EQ(screen.events.last(), "verificar");
+  QTest::mouseClick(screen.sbtProcurar, Qt::LeftButton);
+  ASSERT_EQ(host->procuraCalls.size(), 1);
+  EXPECT_EQ(host->procuraCalls[0].dataset, "cdsPrincipal");
+
+  QSignalSpy help(&screen, &TfrmPadraoGrid::helpRequested);
+  screen.HelpFile = "PdvHELP.hlp";
+  screen.HelpContext = 13031700;
+  QTest::mouseClick(screen.sbtAjuda, Qt::LeftButton);
+  ASSERT_EQ(help.count(), 1);
+  EXPECT_EQ(help[0][1].toInt(), 13031700);
+}
+
+TEST_F(GridScreenTest, TopLevelScreenActivatesOnShowAndOnReturnFromAnotherWindowOnly) {
+  QPointer<GridScreen> screen = new GridScreen;
+  screen->Show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(screen));
+  EXPECT_EQ(screen->events, QStringList({"create", "activate"}));
+
+  onNextModal([](QWidget* box) { clickButton(box, "OK"); });
+  QMessageBox::information(screen, "Aviso", "Mensagem da própria tela");
+  ASSERT_TRUE(reactivate(*screen));
+  EXPECT_EQ(screen->events.count("activate"), 1);
+
+  QWidget other;
+  ASSERT_TRUE(showActive(other));
+  ASSERT_TRUE(reactivate(*screen));
+  EXPECT_EQ(screen->events.count("activate"), 2);
+
+  QTest::mouseClick(screen->sbtFechar, Qt::LeftButton);
+  EXPECT_EQ(screen->events.last(), "close");
+  flushDeletes();
+  EXPECT_TRUE(screen.isNull());  // the base close action ends the instance
+}
+
+TEST_F(GridScreenTest, FirstActivationThatShowsAMessageDoesNotRunAgainByItself) {
+  GridScreen screen;
+  int messages = 0;
+  screen.onActivate = [&] {
+    if (++messages > 3) return;  // a loop would keep showing it
+    onNextModal([](QWidget* box) { clickButton(box, "OK"); });
+    QMessageBox::critical(&screen, "Erro", "Filial não cadastrada.");
+  };
+  screen.Show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return messages > 0; }));
+  ASSERT_TRUE(reactivate(screen));  // back from its own message box
+  QCoreApplication::processEvents();
+  EXPECT_EQ(messages, 1);
+}
+
+TEST_F(GridScreenTest, MdiChildActivatesWhenItBecomesTheActiveChild) {
+  QMainWindow main;
+  auto* area = new QMdiArea(&main);
+  main.setCentralWidget(area);
+  main.resize(800, 600);
+  ASSERT_TRUE(showActive(main));
+  host->mdi = area;
+
+  auto* first = new GridScreen("frmPrimeira");
+  auto* second = new GridScreen("frmSegunda");
+  first->Show();
+  ASSERT_NE(first->mdiSubWindow(), nullptr);
+  EXPECT_EQ(area->activeSubWindow(), first->mdiSubWindow());
+  EXPECT_EQ(first->mdiSubWindow()->windowTitle(), "Tela de Teste");
+  second->Show();
+  EXPECT_EQ(area->subWindowList().size(), 2);
+  EXPECT_EQ(first->events.count("activate"), 1);
+  EXPECT_EQ(second->events.count("activate"), 1);
+
+  first->BringToFront();
+  EXPECT_EQ(first->events.count("activate"), 2);
+  onNextModal([](QWidget* box) { clickButton(box, "OK"); });
+  QMessageBox::information(&main, "Aviso", "Mensagem");
+  ASSERT_TRUE(reactivate(main));
+  EXPECT_EQ(first->events.count("activate"), 2);
+
+  first->mdiSubWindow()->showMinimized();
+  EXPECT_TRUE(first->IsMinimized());
+  first->SetWindowStateNormal();
+  EXPECT_FALSE(first->IsMinimized());
+
+  QPointer<GridScreen> closed = first;
+  EXPECT_TRUE(first->Close());
+  flushDeletes();
+  EXPECT_TRUE(closed.isNull());
+  EXPECT_EQ(area->subWindowList().size(), 1);
+}
+
+// ---- filter dialog ------------------------------------------------------------------
+
+TEST(OptionList, EmptyValueRemovesTheLineAndMissingNameGivesEmpty) {
+  TOptionList options;
+  options.setValue("FiltroTmp.stCaixa", "_001_");
+  options.setValue("FiltroTmp.stVendas", "_9_");
+  options.setValue("FiltroTmp.stCaixa", "_002_");
+  EXPECT_EQ(options.lines(), QStringList({"FiltroTmp.stCaixa=_002_", "FiltroTmp.stVendas=_9_"}));
+  options.setValue("FiltroTmp.stCaixa", "");
+  EXPECT_EQ(options.lines(), QStringList({"FiltroTmp.stVendas=_9_"}));
+  EXPECT_EQ(options.value("FiltroTmp.stCaixa"), "");
+  EXPECT_EQ(options.value("FiltroTmp.stVendas"), "_9_");
+  EXPECT_EQ(options.value("FiltroTmp.st"), "");  // a prefix of a name is no name
+}
+
+namespace {
+
+class FilterDialog : public TfrmFiltroPadrao {
+ public:
+  FilterDialog() : TfrmFiltroPadrao(nullptr, "frmFiltroTeste") {
+    lblCodTela->setText("Qfx31701");
+    createForm();
+  }
+  QString stCaixa, stVendas;
+  int activations = 0;
+  int closes = 0;
+
+ protected:
+  void FormActivate() override { ++activations; }
+  void FormClose(CloseAction& action) override {
+    TfrmFiltroPadrao::FormClose(action);
+    ++closes;
+  }
+  void btfSaveOpcClick() override {
+    TfrmFiltroPadrao::btfSaveOpcClick();
+    Opcoes.setValue("FiltroTmp.stCaixa", stCaixa);
+    Opcoes.setValue("FiltroTmp.stVendas", stVendas);
+  }
+  void btfLoadOpcClick() override {
+    TfrmFiltroPadrao::btfLoadOpcClick();
+    stCaixa = Opcoes.value("FiltroTmp.stCaixa");
+    stVendas = Opcoes.value("FiltroTmp.stVendas");
+  }
+};
+
+class FilterOptions : public ScriptedHostTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(settingsDir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  }
+  QTemporaryDir settingsDir;
+};
+
+}  // namespace
+
+TEST_F(FilterOptions, SavedListsComeBackInAFreshDialogAfterARestart) {
+  {
+    FilterDialog dialog;
+    dialog.stCaixa = "_0001001__0001002_";
+    dialog.stVendas = "_a,b=c_";
+    dialog.btfSaveOpc->trigger();
+  }
+  EXPECT_TRUE(QDir(settingsDir.path()).exists("ConsolidacaoVendas/opcoes.ini"));
+  FilterDialog restarted;
+  restarted.btfLoadOpc->trigger();
+  EXPECT_EQ(restarted.stCaixa, "_0001001__0001002_");
+  EXPECT_EQ(restarted.stVendas, "_a,b=c_");
+  EXPECT_TRUE(host->messages.isEmpty());
+}
+
+TEST_F(FilterOptions, EmptyListIsNotSavedAndLoadsAsEmpty) {
+  FilterDialog dialog;
+  dialog.stCaixa = "_1_";
+  dialog.stVendas = "_2_";
+  dialog.btfSaveOpc->trigger();
+  dialog.stVendas = "";
+  dialog.btfSaveOpc->trigger();
+
+  FilterDialog other;
+  other.stVendas = "anterior";
+  other.btfLoadOpc->trigger();
+  EXPECT_EQ(other.stCaixa, "_1_");
+  EXPECT_EQ(other.stVendas, "");
+  EXPECT_EQ(other.Opcoes.lines(), QStringList({"FiltroTmp.stCaixa=_1_"}));
+}
+
+TEST_F(FilterOptions, OptionsBelongToTheOperatorAndTheScreen) {
+  FilterDialog dialog;
+  dialog.stCaixa = "_1_";
+  dialog.btfSaveOpc->trigger();
+
+  host->operadorValue = "OUTRO";
+  FilterDialog otherOperator;
+  otherOperator.btfLoadOpc->trigger();
+  EXPECT_EQ(otherOperator.stCaixa, "");
+
+  host->operadorValue = "OPER";
+  FilterDialog otherScreen;
+  otherScreen.lblCodTela->setText("Qfx99999");
+  otherScreen.btfLoadOpc->trigger();
+  EXPECT_EQ(otherScreen.stCaixa, "");
+}
+
+TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
+  FilterDialog dialog;
+  int activationsInside = -1;
+  onNextModal([&](QWidget* shown) {
+    EXPECT_EQ(shown, &dialog);
+    onNextModal([](QWidget* box) { clickButton(box, "OK"); });
+    QMessageBox::warning(&dialog, "Aviso", "Caixa deve ser informado.");
+    EXPECT_TRUE(reactivate(dialog));
+    activationsInside = dialog.activations;
+    QTest::mouseClick(dialog.sbtCancel, Qt::LeftButton);
+  });
+  EXPECT_EQ(dialog.ShowModal(), mrCancel);
+  EXPECT_EQ(activationsInside, 1);  // the message box did not run it again
+  EXPECT_EQ(dialog.closes, 1);
+  EXPECT_FALSE(dialog.isVisible());
+
+  onNextModal([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Escape); });
+  EXPECT_EQ(dialog.ShowModal(), mrCancel);
+  EXPECT_EQ(dialog.activations, 2);
+  EXPECT_EQ(dialog.closes, 2);
+
+  onNextModal([&](QWidget*) { QTest::mouseClick(dialog.sbtConfirma, Qt::LeftButton); });
+  EXPECT_EQ(dialog.ShowModal(), mrOk);
+  EXPECT_EQ(dialog.findChild<QMenu*>("ppmOpcoes"), dialog.ppmOpcoes);
+  EXPECT_EQ(dialog.sbtConfirma->text(), "Confirmar");
+  EXPECT_EQ(dialog.sbtCancel->text(), "Cancelar");
+}

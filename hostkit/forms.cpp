@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include "messages.h"
+#include "reportdesigner.h"
 
 namespace hostkit {
 
@@ -480,17 +481,6 @@ ReportParam& ReportParams::ParamByName(const QString& name) {
   throw EHostError(QStringLiteral("Parâmetro '%1' não encontrado na consulta do relatório.").arg(name));
 }
 
-ReportParams queryParamsOf(const ReportDefinition& report) {
-  ReportParams params;
-  QFile file(report.path);
-  if (!file.open(QIODevice::ReadOnly)) return params;
-  const QString text = QString::fromUtf8(file.read(4 * 1024 * 1024));
-  // ":NAME" not preceded by a word character or another colon ("::" casts, times).
-  static const QRegularExpression parameter(QStringLiteral("(?<![\\w:]):([A-Za-z_][A-Za-z0-9_]*)"));
-  for (auto it = parameter.globalMatch(text); it.hasNext();) params.add(it.next().captured(1));
-  return params;
-}
-
 TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog(parent) {
   setObjectName(name);
   setModal(true);
@@ -531,6 +521,7 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   root->addLayout(codes);
 
   msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
+  rpddPadrao = new TReportDesigner(this);
 
   connect(sbtPreview, &QToolButton::clicked, this, [this] { guarded([this] { sbtPreviewClick(); }); });
   connect(sbtPrint, &QToolButton::clicked, this, [this] { guarded([this] { sbtPrintClick(); }); });
@@ -548,22 +539,9 @@ int TfrmDadosGerRel::ShowModal() { return exec(); }
 void TfrmDadosGerRel::FormCreate() { LoadReportNames(); }
 
 void TfrmDadosGerRel::FormActivate() {
-  if (reports_.isEmpty()) LoadReportNames();
-}
-
-void TfrmDadosGerRel::LoadReportNames() {
-  reports_.clear();
-  const QString folder = hasHostServices() ? hostServices().reportsFolder() : QString();
-  const QString code = lblCodRel->text().trimmed();
-  if (!folder.isEmpty() && !code.isEmpty()) {
-    const QDir dir(QDir(folder).filePath(code));
-    for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name))
-      reports_ << ReportDefinition{info.completeBaseName(), info.fileName(), info.absoluteFilePath()};
-  }
-  const QSignalBlocker quiet(cbbReportNames);
-  cbbReportNames->clear();
-  for (const auto& r : reports_) cbbReportNames->addItem(r.title);
-  cbbReportNames->setCurrentIndex(reports_.isEmpty() ? -1 : 0);
+  // quietly: a missing folder was reported at creation, and a message here
+  // would come back with every reactivation
+  if (reports_.isEmpty()) loadReports();
 }
 
 const ReportDefinition* TfrmDadosGerRel::SelectedReport() const {
@@ -575,27 +553,6 @@ bool TfrmDadosGerRel::ExistParam(const QString& name) const { return preparing_ 
 
 void TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed) {
   if (BeforeGetQueryParams) BeforeGetQueryParams(params, proceed);
-}
-
-void TfrmDadosGerRel::runReport(ReportAction action) {
-  const ReportDefinition* report = SelectedReport();
-  if (!report) {
-    MensErro(QStringLiteral("Selecione um relatório."), true);
-    return;
-  }
-  ReportParams params = queryParamsOf(*report);
-  bool proceed = true;
-  preparing_ = &params;
-  try {
-    rpddPadraoBeforeGetQueryParams(params, proceed);
-  } catch (...) {
-    preparing_ = nullptr;
-    throw;
-  }
-  preparing_ = nullptr;
-  if (!proceed) return;
-  lastRun_ = Run{action, *report, params};
-  emit reportRequested(action, *report, params);
 }
 
 void TfrmDadosGerRel::reject() { close(); }

@@ -24,6 +24,7 @@
 #include "components.h"
 #include "datasetmodel.h"
 #include "hostservices.h"
+#include "reporttemplate.h"
 
 class QAction;
 class QComboBox;
@@ -40,6 +41,7 @@ class QWindow;
 namespace hostkit {
 
 class TMessages;
+class TReportDesigner;
 
 // What closing a screen does, decided by its FormClose.
 enum class CloseAction { None, Hide, Free, Minimize };
@@ -293,7 +295,9 @@ struct ReportDefinition {
 
 enum class ReportAction { Preview, Print, SaveAs, Edit };
 
-// The parameters a definition's query names (":P_NAME"), in order of appearance.
+// The parameters a definition's query names (":P_NAME"), in order of
+// appearance, for the connected database kind. Throws EHostError when the
+// definition cannot be read.
 ReportParams queryParamsOf(const ReportDefinition& report);
 
 class TfrmDadosGerRel : public QDialog {
@@ -303,9 +307,12 @@ class TfrmDadosGerRel : public QDialog {
 
   int ShowModal();
 
-  // Report definitions of the report code (lblCodRel): the files of
-  // reportsFolder()/<code>/, by file name.
+  // Report definitions of the report code (lblCodRel): the *.json files of
+  // reportsFolder()/<code>/, in file-name order (numbers by value), listed by
+  // their titles. None found: "Arq_Rel_Err" with the code and the folder.
   void LoadReportNames();
+  // reportsFolder()/<code>.
+  QString ReportsDir() const;
   const QList<ReportDefinition>& Reports() const { return reports_; }
   const ReportDefinition* SelectedReport() const;
 
@@ -323,6 +330,7 @@ class TfrmDadosGerRel : public QDialog {
 
   QLabel* lblCodTela;
   QLabel* lblCodRel;
+  TReportDesigner* rpddPadrao;  // the report designer of the edit action
   QGroupBox* grbDadosRel;
   QComboBox* cbbReportNames;
   QVBoxLayout* panParametrosLayout;  // the subclass's own choices go here
@@ -359,13 +367,23 @@ class TfrmDadosGerRel : public QDialog {
   // Base: runs BeforeGetQueryParams when set.
   virtual void rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed);
 
-  // Prepares the selected report's parameters and hands it to the engine.
+  // Prepares the selected report's parameters and hands it to the engine:
+  // preview and print run its query and lay out its pages, save as copies
+  // the definition under a new title, edit opens the designer.
   void runReport(ReportAction action);
 
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  bool loadReports();
+  void selectReport(const QString& fileName);
+  [[noreturn]] void reportMissing() const;
+  void performReport(ReportAction action, const ReportDefinition& report, const ReportTemplate& layout,
+                     const ReportParams& params);
+  void saveReportAs(const ReportDefinition& report, const ReportTemplate& layout);
+  void editReport(const ReportDefinition& report);
+
   QList<ReportDefinition> reports_;
   ReportParams* preparing_ = nullptr;
   std::optional<Run> lastRun_;

@@ -17,6 +17,7 @@ namespace hostkit {
 
 class TDataSet;
 class TDataSource;
+class ReportDocument;
 
 // Dialog types and answers, with the platform's numbering.
 enum class MsgDlgType { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Custom = 4 };
@@ -71,7 +72,19 @@ class HostServices {
   virtual QMdiArea* mdiArea() = 0;
   // Where report definitions live (one folder per report code below it).
   virtual QString reportsFolder() = 0;
+
+  // The host's report output; the defaults are Qt's dialogs. Preview: the
+  // print preview with a PDF export. Print: the printer dialog, then the
+  // pages; false when cancelled. InputQuery: a text box, `value` preset and
+  // replaced on OK; false when cancelled.
+  virtual void previewReport(const ReportDocument& document, QWidget* parent);
+  virtual bool printReport(const ReportDocument& document, QWidget* parent);
+  virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent);
 };
+
+// "reports" beside the executable: where the build puts the shipped report
+// definitions, used when the host names no reports folder.
+QString defaultReportsFolder();
 
 // The installed services; the host application installs them at start.
 HostServices& hostServices();
@@ -96,6 +109,7 @@ bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& 
 void Procura(TDataSet* dataset, QWidget* parent = nullptr);
 void CriaLancIrreg(const QString& postingNumber, QWidget* owner);
 void CriaBloqConsolida(QWidget* owner);
+bool InputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent = nullptr);
 
 // Keeps the busy animation up for a scope: closed on every way out.
 class BusyAnimation {

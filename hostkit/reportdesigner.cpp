@@ -1,0 +1,311 @@
+#include "reportdesigner.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "abort.h"
+#include "hostservices.h"
+
+namespace hostkit {
+
+namespace {
+
+QPushButton* button(const QString& name, const QString& text, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  return b;
+}
+
+QTableWidget* grid(const QString& name, const QStringList& headers, QWidget* parent) {
+  auto* g = new QTableWidget(0, int(headers.size()), parent);
+  g->setObjectName(name);
+  g->setHorizontalHeaderLabels(headers);
+  g->verticalHeader()->setDefaultSectionSize(g->fontMetrics().height() + 8);
+  g->horizontalHeader()->setStretchLastSection(true);
+  g->setSelectionBehavior(QAbstractItemView::SelectRows);
+  g->setSelectionMode(QAbstractItemView::SingleSelection);
+  return g;
+}
+
+QPlainTextEdit* queryMemo(const QString& name, QWidget* parent) {
+  auto* m = new QPlainTextEdit(parent);
+  m->setObjectName(name);
+  m->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m->setFont(QFont(QStringLiteral("Monospace")));
+  return m;
+}
+
+QComboBox* choice(const QList<QPair<QString, int>>& items, int current, QWidget* parent) {
+  auto* c = new QComboBox(parent);
+  for (const auto& [text, value] : items) c->addItem(text, value);
+  c->setCurrentIndex(std::max(0, c->findData(current)));
+  return c;
+}
+
+const QList<QPair<QString, int>> kAlignments = {{QStringLiteral("Esquerda"), int(Qt::AlignLeft)},
+                                                {QStringLiteral("Centro"), int(Qt::AlignHCenter)},
+                                                {QStringLiteral("Direita"), int(Qt::AlignRight)}};
+const QList<QPair<QString, int>> kTypes = {{QStringLiteral("Texto"), int(ReportColumn::Type::Text)},
+                                           {QStringLiteral("Número"), int(ReportColumn::Type::Number)},
+                                           {QStringLiteral("Data"), int(ReportColumn::Type::Date)}};
+
+QString cell(const QTableWidget* g, int row, int col) {
+  const QTableWidgetItem* item = g->item(row, col);
+  return item ? item->text().trimmed() : QString();
+}
+
+// "S=sim; N=não" and back.
+QString valuesText(const QMap<QString, QString>& values) {
+  QStringList pairs;
+  for (auto it = values.begin(); it != values.end(); ++it) pairs << it.key() + u'=' + it.value();
+  return pairs.join(QStringLiteral("; "));
+}
+
+QMap<QString, QString> valuesOf(const QString& text, const QString& param) {
+  QMap<QString, QString> values;
+  for (const QString& pair : text.split(u';', Qt::SkipEmptyParts)) {
+    const qsizetype eq = pair.indexOf(u'=');
+    if (eq <= 0)
+      throw EHostError(QStringLiteral("Valores do parâmetro %1: use VALOR=texto separados por ';'.").arg(param));
+    values.insert(pair.left(eq).trimmed(), pair.mid(eq + 1).trimmed());
+  }
+  return values;
+}
+
+}  // namespace
+
+TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog(parent) {
+  setObjectName(name);
+  setWindowTitle(QStringLiteral("Editar relatório"));
+  setModal(true);
+  resize(860, 620);
+  auto* root = new QVBoxLayout(this);
+
+  auto* form = new QFormLayout;
+  edtTitulo = new QLineEdit(this);
+  edtTitulo->setObjectName(QStringLiteral("edtTitulo"));
+  form->addRow(QStringLiteral("Título:"), edtTitulo);
+  cbbOrientacao = new QComboBox(this);
+  cbbOrientacao->setObjectName(QStringLiteral("cbbOrientacao"));
+  cbbOrientacao->addItem(QStringLiteral("Retrato"), int(QPageLayout::Portrait));
+  cbbOrientacao->addItem(QStringLiteral("Paisagem"), int(QPageLayout::Landscape));
+  form->addRow(QStringLiteral("Orientação:"), cbbOrientacao);
+  root->addLayout(form);
+
+  pgcConsultas = new QTabWidget(this);
+  pgcConsultas->setObjectName(QStringLiteral("pgcConsultas"));
+  memConsultaGenerica = queryMemo(QStringLiteral("memConsultaGenerica"), pgcConsultas);
+  memConsultaOracle = queryMemo(QStringLiteral("memConsultaOracle"), pgcConsultas);
+  memConsultaSqlServer = queryMemo(QStringLiteral("memConsultaSqlServer"), pgcConsultas);
+  memConsultaInterbase = queryMemo(QStringLiteral("memConsultaInterbase"), pgcConsultas);
+  pgcConsultas->addTab(memConsultaGenerica, QStringLiteral("Consulta genérica (SQLite, PostgreSQL)"));
+  pgcConsultas->addTab(memConsultaOracle, QStringLiteral("Oracle"));
+  pgcConsultas->addTab(memConsultaSqlServer, QStringLiteral("SQL Server"));
+  pgcConsultas->addTab(memConsultaInterbase, QStringLiteral("InterBase"));
+
+  auto* paramPage = new QWidget(pgcConsultas);
+  auto* paramBox = new QVBoxLayout(paramPage);
+  grdParametros = grid(QStringLiteral("grdParametros"),
+                       {QStringLiteral("Parâmetro"), QStringLiteral("Descrição"), QStringLiteral("Quando vazio"),
+                        QStringLiteral("Valores (S=sim; N=não)")},
+                       paramPage);
+  paramBox->addWidget(grdParametros);
+  auto* paramButtons = new QHBoxLayout;
+  sbtIncluirParametro = button(QStringLiteral("sbtIncluirParametro"), QStringLiteral("Incluir"), paramPage);
+  sbtExcluirParametro = button(QStringLiteral("sbtExcluirParametro"), QStringLiteral("Excluir"), paramPage);
+  paramButtons->addWidget(sbtIncluirParametro);
+  paramButtons->addWidget(sbtExcluirParametro);
+  paramButtons->addStretch(1);
+  paramBox->addLayout(paramButtons);
+  pgcConsultas->addTab(paramPage, QStringLiteral("Parâmetros no cabeçalho"));
+  root->addWidget(pgcConsultas, 3);
+
+  root->addWidget(new QLabel(QStringLiteral("Colunas:"), this));
+  grdColunas =
+      grid(QStringLiteral("grdColunas"),
+           {QStringLiteral("Campo"), QStringLiteral("Título"), QStringLiteral("Largura"), QStringLiteral("Alinhamento"),
+            QStringLiteral("Tipo"), QStringLiteral("Formato"), QStringLiteral("Total")},
+           this);
+  root->addWidget(grdColunas, 2);
+  auto* columnButtons = new QHBoxLayout;
+  sbtIncluirColuna = button(QStringLiteral("sbtIncluirColuna"), QStringLiteral("Incluir"), this);
+  sbtExcluirColuna = button(QStringLiteral("sbtExcluirColuna"), QStringLiteral("Excluir"), this);
+  sbtSubirColuna = button(QStringLiteral("sbtSubirColuna"), QStringLiteral("Subir"), this);
+  sbtDescerColuna = button(QStringLiteral("sbtDescerColuna"), QStringLiteral("Descer"), this);
+  for (QPushButton* b : {sbtIncluirColuna, sbtExcluirColuna, sbtSubirColuna, sbtDescerColuna})
+    columnButtons->addWidget(b);
+  columnButtons->addStretch(1);
+  sbtSalvar = button(QStringLiteral("sbtSalvar"), QStringLiteral("Salvar"), this);
+  sbtCancelar = button(QStringLiteral("sbtCancelar"), QStringLiteral("Cancelar"), this);
+  columnButtons->addWidget(sbtSalvar);
+  columnButtons->addWidget(sbtCancelar);
+  root->addLayout(columnButtons);
+
+  connect(sbtIncluirColuna, &QPushButton::clicked, this, [this] {
+    addColumnRow(ReportColumn{});
+    grdColunas->setCurrentCell(grdColunas->rowCount() - 1, ColCampo);
+  });
+  connect(sbtExcluirColuna, &QPushButton::clicked, this, [this] {
+    if (grdColunas->currentRow() >= 0) grdColunas->removeRow(grdColunas->currentRow());
+  });
+  connect(sbtSubirColuna, &QPushButton::clicked, this, [this] { guarded([this] { moveColumn(-1); }); });
+  connect(sbtDescerColuna, &QPushButton::clicked, this, [this] { guarded([this] { moveColumn(1); }); });
+  connect(sbtIncluirParametro, &QPushButton::clicked, this, [this] { addParamRow(ReportParamText{}); });
+  connect(sbtExcluirParametro, &QPushButton::clicked, this, [this] {
+    if (grdParametros->currentRow() >= 0) grdParametros->removeRow(grdParametros->currentRow());
+  });
+  connect(sbtSalvar, &QPushButton::clicked, this, [this] {
+    guarded([this] {
+      if (Save()) accept();
+    });
+  });
+  connect(sbtCancelar, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QPlainTextEdit* TReportDesigner::queryEdit(DatabaseKind kind) const {
+  switch (kind) {
+    case DatabaseKind::Generic:
+      return memConsultaGenerica;
+    case DatabaseKind::Oracle:
+      return memConsultaOracle;
+    case DatabaseKind::SQLServer:
+      return memConsultaSqlServer;
+    case DatabaseKind::InterBase:
+      return memConsultaInterbase;
+  }
+  return memConsultaGenerica;
+}
+
+void TReportDesigner::Load(const QString& path) {
+  SetTemplate(readReportTemplate(path));
+  path_ = path;
+  setWindowTitle(QStringLiteral("Editar relatório - %1").arg(QFileInfo(path).fileName()));
+}
+
+int TReportDesigner::Execute(const QString& path) {
+  Load(path);
+  return exec();
+}
+
+void TReportDesigner::SetTemplate(const ReportTemplate& report) {
+  edtTitulo->setText(report.title);
+  cbbOrientacao->setCurrentIndex(cbbOrientacao->findData(int(report.orientation)));
+  for (DatabaseKind kind :
+       {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer, DatabaseKind::InterBase})
+    queryEdit(kind)->setPlainText(report.queries.value(kind));
+  grdParametros->setRowCount(0);
+  for (const ReportParamText& p : report.parameters) addParamRow(p);
+  setColumns(report.columns);
+}
+
+void TReportDesigner::addColumnRow(const ReportColumn& column) {
+  const int row = grdColunas->rowCount();
+  grdColunas->insertRow(row);
+  grdColunas->setItem(row, ColCampo, new QTableWidgetItem(column.field));
+  grdColunas->setItem(row, ColTitulo, new QTableWidgetItem(column.title));
+  grdColunas->setItem(row, ColLargura, new QTableWidgetItem(QString::number(column.width)));
+  grdColunas->setCellWidget(row, ColAlinhamento, choice(kAlignments, int(column.alignment), grdColunas));
+  grdColunas->setCellWidget(row, ColTipo, choice(kTypes, int(column.type), grdColunas));
+  grdColunas->setItem(row, ColFormato, new QTableWidgetItem(column.format));
+  auto* total = new QTableWidgetItem;
+  total->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+  total->setCheckState(column.total ? Qt::Checked : Qt::Unchecked);
+  grdColunas->setItem(row, ColTotal, total);
+}
+
+void TReportDesigner::addParamRow(const ReportParamText& param) {
+  const int row = grdParametros->rowCount();
+  grdParametros->insertRow(row);
+  grdParametros->setItem(row, ParNome, new QTableWidgetItem(param.name));
+  grdParametros->setItem(row, ParDescricao, new QTableWidgetItem(param.label));
+  grdParametros->setItem(row, ParVazio, new QTableWidgetItem(param.emptyText));
+  grdParametros->setItem(row, ParValores, new QTableWidgetItem(valuesText(param.values)));
+}
+
+void TReportDesigner::setColumns(const QList<ReportColumn>& columns) {
+  grdColunas->setRowCount(0);
+  for (const ReportColumn& c : columns) addColumnRow(c);
+}
+
+QList<ReportColumn> TReportDesigner::columns() const {
+  QList<ReportColumn> out;
+  for (int row = 0; row < grdColunas->rowCount(); ++row) {
+    ReportColumn c;
+    c.field = cell(grdColunas, row, ColCampo).toUpper();
+    c.title = grdColunas->item(row, ColTitulo) ? grdColunas->item(row, ColTitulo)->text() : QString();
+    bool ok = false;
+    c.width = cell(grdColunas, row, ColLargura).toInt(&ok);
+    if (!ok || c.width <= 0)
+      throw EHostError(
+          QStringLiteral("Largura inválida na coluna %1: informe um número inteiro maior que zero.").arg(row + 1));
+    c.alignment =
+        Qt::Alignment(qobject_cast<QComboBox*>(grdColunas->cellWidget(row, ColAlinhamento))->currentData().toInt());
+    c.type = ReportColumn::Type(qobject_cast<QComboBox*>(grdColunas->cellWidget(row, ColTipo))->currentData().toInt());
+    c.format = cell(grdColunas, row, ColFormato);
+    c.total = grdColunas->item(row, ColTotal)->checkState() == Qt::Checked;
+    out << c;
+  }
+  return out;
+}
+
+QList<ReportParamText> TReportDesigner::parameters() const {
+  QList<ReportParamText> out;
+  for (int row = 0; row < grdParametros->rowCount(); ++row) {
+    ReportParamText p;
+    p.name = cell(grdParametros, row, ParNome).toUpper();
+    p.label = cell(grdParametros, row, ParDescricao);
+    p.emptyText = cell(grdParametros, row, ParVazio);
+    p.values = valuesOf(cell(grdParametros, row, ParValores), p.name);
+    if (p.name.isEmpty() && p.label.isEmpty()) continue;  // a blank row added and left
+    out << p;
+  }
+  return out;
+}
+
+void TReportDesigner::moveColumn(int delta) {
+  const int row = grdColunas->currentRow();
+  const int target = row + delta;
+  if (row < 0 || target < 0 || target >= grdColunas->rowCount()) return;
+  QList<ReportColumn> list = columns();
+  list.swapItemsAt(row, target);
+  setColumns(list);
+  grdColunas->setCurrentCell(target, ColCampo);
+}
+
+ReportTemplate TReportDesigner::Template() const {
+  ReportTemplate report;
+  report.title = edtTitulo->text().trimmed();
+  report.orientation = QPageLayout::Orientation(cbbOrientacao->currentData().toInt());
+  for (DatabaseKind kind :
+       {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer, DatabaseKind::InterBase}) {
+    const QString text = queryEdit(kind)->toPlainText();
+    if (!text.trimmed().isEmpty()) report.queries.insert(kind, text);
+  }
+  report.parameters = parameters();
+  report.columns = columns();
+  return report;
+}
+
+bool TReportDesigner::Save() {
+  try {
+    if (path_.isEmpty()) throw EHostError(QStringLiteral("Nenhum arquivo de definição de relatório aberto."));
+    writeReportTemplate(path_, Template());
+    return true;
+  } catch (const EHostError& e) {
+    MensErro(e.message(), false);
+    return false;
+  }
+}
+
+}  // namespace hostkit

@@ -1,0 +1,75 @@
+// The report designer (rpddPadrao of the report screens): edits a
+// definition's title, orientation, query texts, parameter words and columns,
+// and saves them back to its file.
+#pragma once
+
+#include <QDialog>
+
+#include "reporttemplate.h"
+
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableWidget;
+class QPushButton;
+
+namespace hostkit {
+
+class TReportDesigner : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TReportDesigner(QWidget* parent = nullptr, const QString& name = QStringLiteral("rpddPadrao"));
+
+  // Reads the definition file into the controls; throws EHostError when the
+  // file is missing or damaged (the controls keep what they showed).
+  void Load(const QString& path);
+  // Load, then the dialog modally; QDialog::Accepted after a save.
+  int Execute(const QString& path);
+  const QString& FileName() const { return path_; }
+
+  void SetTemplate(const ReportTemplate& report);
+  // The definition as the controls show it; throws EHostError for a value
+  // that cannot be read (a width that is no number, a malformed value list).
+  ReportTemplate Template() const;
+  // Writes the controls into the file. An incomplete definition or a failed
+  // write is reported with MensErro and nothing is written; false then.
+  bool Save();
+
+  QLineEdit* edtTitulo;
+  QComboBox* cbbOrientacao;
+  QTabWidget* pgcConsultas;
+  QPlainTextEdit* memConsultaGenerica;
+  QPlainTextEdit* memConsultaOracle;
+  QPlainTextEdit* memConsultaSqlServer;
+  QPlainTextEdit* memConsultaInterbase;
+  QTableWidget* grdParametros;
+  QPushButton* sbtIncluirParametro;
+  QPushButton* sbtExcluirParametro;
+  QTableWidget* grdColunas;
+  QPushButton* sbtIncluirColuna;
+  QPushButton* sbtExcluirColuna;
+  QPushButton* sbtSubirColuna;
+  QPushButton* sbtDescerColuna;
+  QPushButton* sbtSalvar;
+  QPushButton* sbtCancelar;
+
+  // Grid columns.
+  enum ColumnCol { ColCampo, ColTitulo, ColLargura, ColAlinhamento, ColTipo, ColFormato, ColTotal, ColumnCols };
+  enum ParamCol { ParNome, ParDescricao, ParVazio, ParValores, ParamCols };
+
+  void addColumnRow(const ReportColumn& column);
+  void addParamRow(const ReportParamText& param);
+  QList<ReportColumn> columns() const;
+  // Moves the current column row by `delta` rows.
+  void moveColumn(int delta);
+
+ private:
+  void setColumns(const QList<ReportColumn>& columns);
+  QList<ReportParamText> parameters() const;
+  QPlainTextEdit* queryEdit(DatabaseKind kind) const;
+
+  QString path_;
+};
+
+}  // namespace hostkit

@@ -1,0 +1,237 @@
+#include "reporttemplate.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include "abort.h"
+
+namespace hostkit {
+
+namespace {
+
+// A definition is a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaxDefinitionBytes = 1024 * 1024;
+
+const QList<DatabaseKind> kKinds = {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer,
+                                    DatabaseKind::InterBase};
+
+[[noreturn]] void damaged(const QString& origin, const QString& problem) {
+  throw EHostError(
+      QStringLiteral("O arquivo de definição do relatório '%1' está danificado: %2.").arg(origin, problem));
+}
+
+QString queryText(const QJsonValue& value, const QString& origin, const QString& kind) {
+  if (value.isString()) return value.toString();
+  if (!value.isArray()) damaged(origin, QStringLiteral("a consulta \"%1\" não é um texto").arg(kind));
+  QStringList lines;
+  for (const QJsonValue& line : value.toArray()) {
+    if (!line.isString()) damaged(origin, QStringLiteral("a consulta \"%1\" tem uma linha que não é texto").arg(kind));
+    lines << line.toString();
+  }
+  return lines.join(u'\n');
+}
+
+Qt::Alignment alignmentOf(const QString& key, const QString& origin) {
+  if (key.isEmpty() || key == QLatin1String("left")) return Qt::AlignLeft;
+  if (key == QLatin1String("center")) return Qt::AlignHCenter;
+  if (key == QLatin1String("right")) return Qt::AlignRight;
+  damaged(origin, QStringLiteral("alinhamento \"%1\" desconhecido").arg(key));
+}
+
+ReportColumn::Type columnTypeOf(const QString& key, const QString& origin) {
+  if (key.isEmpty() || key == QLatin1String("text")) return ReportColumn::Type::Text;
+  if (key == QLatin1String("number")) return ReportColumn::Type::Number;
+  if (key == QLatin1String("date")) return ReportColumn::Type::Date;
+  damaged(origin, QStringLiteral("tipo de coluna \"%1\" desconhecido").arg(key));
+}
+
+ReportColumn columnOf(const QJsonValue& value, const QString& origin) {
+  if (!value.isObject()) damaged(origin, QStringLiteral("uma coluna não é um objeto"));
+  const QJsonObject o = value.toObject();
+  ReportColumn c;
+  c.field = o.value(QLatin1String("field")).toString().trimmed().toUpper();
+  c.title = o.value(QLatin1String("title")).toString();
+  c.width = o.value(QLatin1String("width")).toInt(10);
+  c.alignment = alignmentOf(o.value(QLatin1String("align")).toString(), origin);
+  c.type = columnTypeOf(o.value(QLatin1String("type")).toString(), origin);
+  c.format = o.value(QLatin1String("format")).toString();
+  c.total = o.value(QLatin1String("total")).toBool(false);
+  return c;
+}
+
+ReportParamText paramTextOf(const QJsonValue& value, const QString& origin) {
+  if (!value.isObject()) damaged(origin, QStringLiteral("um parâmetro não é um objeto"));
+  const QJsonObject o = value.toObject();
+  ReportParamText p;
+  p.name = o.value(QLatin1String("name")).toString().trimmed().toUpper();
+  p.label = o.value(QLatin1String("label")).toString();
+  p.emptyText = o.value(QLatin1String("empty")).toString();
+  const QJsonObject values = o.value(QLatin1String("values")).toObject();
+  for (auto it = values.begin(); it != values.end(); ++it) p.values.insert(it.key(), it.value().toString());
+  return p;
+}
+
+QJsonValue linesOf(const QString& text) {
+  QJsonArray lines;
+  for (const QString& line : text.split(u'\n')) lines.append(line);
+  return lines;
+}
+
+}  // namespace
+
+QString databaseKindKey(DatabaseKind kind) {
+  switch (kind) {
+    case DatabaseKind::Generic:
+      return QStringLiteral("generic");
+    case DatabaseKind::Oracle:
+      return QStringLiteral("oracle");
+    case DatabaseKind::SQLServer:
+      return QStringLiteral("sqlserver");
+    case DatabaseKind::InterBase:
+      return QStringLiteral("interbase");
+  }
+  return {};
+}
+
+QString alignmentKey(Qt::Alignment alignment) {
+  if (alignment & Qt::AlignRight) return QStringLiteral("right");
+  if (alignment & Qt::AlignHCenter) return QStringLiteral("center");
+  return QStringLiteral("left");
+}
+
+QString columnTypeKey(ReportColumn::Type type) {
+  switch (type) {
+    case ReportColumn::Type::Text:
+      return QStringLiteral("text");
+    case ReportColumn::Type::Number:
+      return QStringLiteral("number");
+    case ReportColumn::Type::Date:
+      return QStringLiteral("date");
+  }
+  return {};
+}
+
+QString ReportTemplate::queryFor(DatabaseKind kind) const {
+  const QString own = queries.value(kind);
+  return own.trimmed().isEmpty() ? queries.value(DatabaseKind::Generic) : own;
+}
+
+QStringList ReportTemplate::paramNames(DatabaseKind kind) const {
+  QStringList names;
+  for (const QString& name : toPositional(queryFor(kind)).names)
+    if (!names.contains(name)) names << name;
+  return names;
+}
+
+std::optional<QString> reportTemplateProblem(const ReportTemplate& report) {
+  if (report.title.trimmed().isEmpty()) return QStringLiteral("falta o título");
+  if (report.queries.value(DatabaseKind::Generic).trimmed().isEmpty())
+    return QStringLiteral("falta a consulta genérica");
+  if (report.columns.isEmpty()) return QStringLiteral("nenhuma coluna definida");
+  for (qsizetype i = 0; i < report.columns.size(); ++i) {
+    const ReportColumn& c = report.columns.at(i);
+    if (c.field.isEmpty()) return QStringLiteral("a coluna %1 não tem campo").arg(i + 1);
+    if (c.width <= 0) return QStringLiteral("a coluna %1 tem largura inválida").arg(c.field);
+  }
+  for (const ReportParamText& p : report.parameters)
+    if (p.name.isEmpty()) return QStringLiteral("um parâmetro não tem nome");
+  return std::nullopt;
+}
+
+ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError)
+    damaged(origin, QStringLiteral("JSON inválido na posição %1 (%2)").arg(error.offset).arg(error.errorString()));
+  if (!doc.isObject()) damaged(origin, QStringLiteral("o conteúdo não é um objeto JSON"));
+  const QJsonObject root = doc.object();
+
+  ReportTemplate report;
+  report.title = root.value(QLatin1String("title")).toString();
+  const QString orientation = root.value(QLatin1String("orientation")).toString();
+  if (orientation == QLatin1String("landscape"))
+    report.orientation = QPageLayout::Landscape;
+  else if (!orientation.isEmpty() && orientation != QLatin1String("portrait"))
+    damaged(origin, QStringLiteral("orientação \"%1\" desconhecida").arg(orientation));
+
+  const QJsonValue queries = root.value(QLatin1String("queries"));
+  if (!queries.isObject()) damaged(origin, QStringLiteral("faltam as consultas"));
+  for (DatabaseKind kind : kKinds) {
+    const QString key = databaseKindKey(kind);
+    const QJsonValue text = queries.toObject().value(key);
+    if (!text.isUndefined() && !text.isNull()) report.queries.insert(kind, queryText(text, origin, key));
+  }
+
+  for (const QJsonValue& p : root.value(QLatin1String("parameters")).toArray())
+    report.parameters << paramTextOf(p, origin);
+  const QJsonValue columns = root.value(QLatin1String("columns"));
+  if (!columns.isArray()) damaged(origin, QStringLiteral("faltam as colunas"));
+  for (const QJsonValue& c : columns.toArray()) report.columns << columnOf(c, origin);
+
+  if (auto problem = reportTemplateProblem(report)) damaged(origin, *problem);
+  return report;
+}
+
+ReportTemplate readReportTemplate(const QString& path) {
+  const QString origin = QFileInfo(path).fileName();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EHostError(QStringLiteral("Não foi possível ler o arquivo de definição do relatório '%1': %2.")
+                         .arg(path, file.errorString()));
+  if (file.size() > kMaxDefinitionBytes) damaged(origin, QStringLiteral("o arquivo é grande demais"));
+  return parseReportTemplate(file.readAll(), origin);
+}
+
+QByteArray serializeReportTemplate(const ReportTemplate& report) {
+  QJsonObject root;
+  root.insert(QLatin1String("title"), report.title);
+  root.insert(QLatin1String("orientation"),
+              report.orientation == QPageLayout::Landscape ? QStringLiteral("landscape") : QStringLiteral("portrait"));
+  QJsonObject queries;
+  for (DatabaseKind kind : kKinds)
+    if (!report.queries.value(kind).trimmed().isEmpty())
+      queries.insert(databaseKindKey(kind), linesOf(report.queries.value(kind)));
+  root.insert(QLatin1String("queries"), queries);
+
+  QJsonArray parameters;
+  for (const ReportParamText& p : report.parameters) {
+    QJsonObject o{{QLatin1String("name"), p.name}, {QLatin1String("label"), p.label}};
+    if (!p.emptyText.isEmpty()) o.insert(QLatin1String("empty"), p.emptyText);
+    if (!p.values.isEmpty()) {
+      QJsonObject values;
+      for (auto it = p.values.begin(); it != p.values.end(); ++it) values.insert(it.key(), it.value());
+      o.insert(QLatin1String("values"), values);
+    }
+    parameters.append(o);
+  }
+  root.insert(QLatin1String("parameters"), parameters);
+
+  QJsonArray columns;
+  for (const ReportColumn& c : report.columns) {
+    QJsonObject o{{QLatin1String("field"), c.field},
+                  {QLatin1String("title"), c.title},
+                  {QLatin1String("width"), c.width},
+                  {QLatin1String("align"), alignmentKey(c.alignment)},
+                  {QLatin1String("type"), columnTypeKey(c.type)},
+                  {QLatin1String("total"), c.total}};
+    if (!c.format.isEmpty()) o.insert(QLatin1String("format"), c.format);
+    columns.append(o);
+  }
+  root.insert(QLatin1String("columns"), columns);
+  return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+void writeReportTemplate(const QString& path, const ReportTemplate& report) {
+  if (auto problem = reportTemplateProblem(report))
+    throw EHostError(QStringLiteral("A definição do relatório está incompleta: %1.").arg(*problem));
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(serializeReportTemplate(report)) < 0 || !file.commit())
+    throw EHostError(
+        QStringLiteral("Não foi possível gravar a definição do relatório em '%1': %2.").arg(path, file.errorString()));
+}
+
+}  // namespace hostkit

@@ -1,11 +1,18 @@
 // "Produtos não Evoluídos em Estoque": fills the query parameters of the
 // report definitions from its own branch and period, or from the
 // consolidation screen and its filter.
+//
+// The first report of the list takes the screen's branches and period; every
+// other report takes the consolidation screen's entry fields and Filtro.
 #pragma once
 
-#include <QMdiSubWindow>
-
+#include "components.h"
 #include "forms.h"
+#include "query.h"
+
+class QGroupBox;
+class QLabel;
+class QRadioButton;
 
 namespace qfx {
 
@@ -13,6 +20,57 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   Q_OBJECT
  public:
   explicit TfrmRelProdEvol(QWidget* parent = nullptr);
+
+  // ---- controls ----
+  QGroupBox* grbFilial;
+  QRadioButton* rbtTodos;
+  QRadioButton* rbtLista;
+  hostkit::TBtnPesquisa* btpFilial;
+  QGroupBox* grbPeriodo;
+  QLabel* lblDeVenda;
+  QLabel* lblAteVenda;
+  hostkit::TDateEditPlus* depDePeriodo;
+  hostkit::TDateEditPlus* depAtePeriodo;
+
+  // ---- data ----
+  hostkit::TADOIBQuery* qryPesqFilial;
+  hostkit::TDataSource* dtsFilial;
+  // The chosen branches as the list picker writes them, or "_" + branch + "_"
+  // for an operator bound to a branch.
+  QString stFiliais;
+
+  // ---- operations ----
+  void Habilita_Desabilita();
+  void Vd_DataIni(bool informa);
+  void Vd_DataFim(bool informa);
+  void Vd_Data();
+
+ protected:
+  void FormCreate() override;
+  void FormActivate() override;
+  void sbtPreviewClick() override;
+  void sbtPrintClick() override;
+  void sbtSalvarComoClick() override;
+  void sbtReportEditClick() override;
+  void cbbReportNamesChange() override;
+  void rpddPadraoBeforeGetQueryParams(hostkit::ReportParams& params, bool& proceed) override;
+
+ private:
+  void buildControls();
+  void wireHandlers();
+  void rbtTodosClick();
+  void rbtListaClick();
+  void btpFilialClick();
+  void depDePeriodoExit();
+  void depAtePeriodoExit();
+  // Checks before an action; the period only when `comPeriodo`.
+  void VerificaAcao(bool comPeriodo);
+  void Vd_DataEdit(hostkit::TDateEditPlus* edit, bool informa, const QString& emptyKey);
+  // Keeps a branch-bound operator on his branch (see FormActivate).
+  void TravaFilial();
+  void ParametrosPrimeiro(hostkit::ReportParams& params);
+  void ParametrosConsolidacao(hostkit::ReportParams& params);
+  void setText(hostkit::ReportParams& params, const char* name, const QString& value);
 };
 
 }  // namespace qfx

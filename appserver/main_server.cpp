@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSqlQuery>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include "common/log.h"
 #include "db/database.h"
 #include "db/migrations.h"
+#include "demo/demo_generator.h"
 #include "rpc/server.h"
 
 using namespace qfx::server;
@@ -23,6 +25,8 @@ struct Options {
   bool migrateOnly = false;
   std::string portFile;
   std::string operatorToSet, operatorName, operatorBranch;
+  bool createDemo = false;
+  demo::Options demo;
 };
 
 int fail(const std::string& message) {
@@ -47,6 +51,9 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"threads", "Máximo de threads de atendimento (e de conexões ao banco).", "n", "16"},
       {"port-file", "Grava a porta efetivamente aberta neste arquivo.", "arquivo"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
+      {"create-demo", "Se o banco não tem filiais, gera os dados de demonstração antes de atender."},
+      {"demo-scale", "Itens de venda aproximados da demonstração (com --create-demo).", "itens", "600"},
+      {"demo-seed", "Semente da demonstração (com --create-demo).", "n", "1"},
       {"set-operator", "Cria ou troca a senha de um operador (senha lida da entrada padrão) e termina.", "codigo"},
       {"operator-name", "Nome do operador para --set-operator.", "nome"},
       {"operator-branch", "Filial à qual o operador fica preso (vazio: qualquer filial).", "filial"},
@@ -61,7 +68,12 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->operatorToSet = p.value("set-operator").toStdString();
   o->operatorName = p.value("operator-name").toStdString();
   o->operatorBranch = p.value("operator-branch").toStdString();
+  o->createDemo = p.isSet("create-demo");
   bool ok = false;
+  o->demo.items = p.value("demo-scale").toLongLong(&ok);
+  if (!ok || o->demo.items < 1) return *error = "--demo-scale deve ser um número positivo", false;
+  o->demo.seed = p.value("demo-seed").toULongLong(&ok);
+  if (!ok) return *error = "--demo-seed deve ser um número inteiro não negativo", false;
   const double hours = p.value("session-hours").toDouble(&ok);
   if (!ok || hours <= 0) return *error = "--session-hours deve ser um número positivo", false;
   o->server.sessionLifetimeSeconds = int64_t(hours * 3600);
@@ -83,6 +95,23 @@ int setOperator(Database& database, const Options& o) {
   if (auto saved = SessionStore::saveOperator(*db, o.operatorToSet, name, password, o.operatorBranch); !saved)
     return fail(saved.error().message);
   std::printf("operador %s gravado\n", o.operatorToSet.c_str());
+  return 0;
+}
+
+// Fills an empty database with the demo data; leaves one with data alone.
+int createDemoIfEmpty(Database& database, const Options& o) {
+  auto db = database.connection();
+  if (!db) return fail(db.error().message);
+  QSqlQuery q(*db);
+  if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM FILIAL")) || !q.next()) return fail("não foi possível ler FILIAL");
+  if (q.value(0).toLongLong() == 0) {
+    q.finish();
+    auto summary = demo::generate(database, o.demo);
+    if (!summary) return fail(summary.error().message);
+    std::printf("demonstração criada: %lld vendas, %lld itens\n", (long long)summary->sales, (long long)summary->items);
+  }
+  std::printf("%s\n", demo::credentialsText().c_str());
+  std::fflush(stdout);
   return 0;
 }
 
@@ -127,5 +156,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!options.operatorToSet.empty()) return setOperator(database, options);
+  if (options.createDemo) {
+    if (int failed = createDemoIfEmpty(database, options)) return failed;
+  }
   return serve(database, options);
 }

@@ -229,7 +229,8 @@ CREATE TABLE LANCESTQ (
 );
 CREATE INDEX LANCESTQ_DIA ON LANCESTQ (CDFILIAL, CDALMOXARIFE, DTLANCESTQ);
 
--- Quantity withdrawn per stock product (negative when returns exceed sales).
+-- Quantity taken out of stock per product: a sales posting withdraws (negative
+-- when returns exceed sales), an implantation or an entry puts in (negative).
 CREATE TABLE ITLANCESTQ (
   CDFILIAL     VARCHAR(4)  NOT NULL,
   NRLANCESTQ   VARCHAR(10) NOT NULL,

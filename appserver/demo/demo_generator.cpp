@@ -1,0 +1,499 @@
+#include "demo/demo_generator.h"
+
+#include <QSqlQuery>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <vector>
+
+#include "auth/sessions.h"
+#include "common/wire_date.h"
+#include "db/batch_insert.h"
+#include "db/sql.h"
+
+namespace qfx::server::demo {
+
+namespace {
+
+constexpr int kDays = 30;
+
+// splitmix64: the same sequence for a seed on every platform and library,
+// which the standard distributions do not promise.
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : state_(seed) {}
+  uint64_t next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int below(int n) { return int(next() % uint64_t(n)); }
+  bool chance(int percent) { return below(100) < percent; }
+
+ private:
+  uint64_t state_;
+};
+
+struct Product {
+  QString code, name, tree, stockCode;
+  int priceCents = 0;
+  bool active = true, controlsStock = true, weighed = false, drink = false, registeredIn0002 = true;
+};
+
+struct Branch {
+  QString code, name, company;
+  int share;  // percent of the items
+};
+
+const std::array<Branch, 3> kBranches{
+    {{"0001", "Centro", "01", 55}, {"0002", "Shopping", "01", 30}, {"0003", "Aeroporto", "02", 15}}};
+
+struct CashRegister {
+  QString branch, store, code;
+};
+
+// A stock location: branch, warehouse, location.
+using Location = std::array<QString, 3>;
+
+QString code(int number, int width) { return QStringLiteral("%1").arg(number, width, 10, QLatin1Char('0')); }
+
+std::vector<Product> makeProducts(int64_t items) {
+  struct Base {
+    const char* name;
+    int price;
+    bool weighed, drink;
+  };
+  static const Base base[] = {
+      {"Arroz tipo 1 5kg", 2799, false, false},     {"Feijão carioca 1kg", 899, false, false},
+      {"Açúcar cristal 1kg", 459, false, false},    {"Café torrado 500g", 1690, false, false},
+      {"Óleo de soja 900ml", 749, false, false},    {"Macarrão espaguete 500g", 529, false, false},
+      {"Farinha de trigo 1kg", 569, false, false},  {"Leite integral 1L", 549, false, false},
+      {"Manteiga 200g", 1190, false, false},        {"Queijo muçarela kg", 4990, true, false},
+      {"Presunto kg", 3890, true, false},           {"Pão francês kg", 1599, true, false},
+      {"Banana prata kg", 649, true, false},        {"Tomate kg", 799, true, false},
+      {"Ovos dúzia", 1299, false, false},           {"Iogurte natural", 399, false, false},
+      {"Biscoito recheado", 299, false, false},     {"Chocolate 90g", 649, false, false},
+      {"Sabão em pó 1kg", 1490, false, false},      {"Detergente 500ml", 279, false, false},
+      {"Água mineral 500ml", 299, false, true},     {"Refrigerante cola 2L", 1099, false, true},
+      {"Suco de laranja 1L", 899, false, true},     {"Cerveja lata 350ml", 499, false, true},
+      {"Pão de queijo", 450, false, false},         {"Sanduíche natural", 1590, false, false},
+      {"Salada de frutas", 990, false, false},      {"Prato executivo", 3290, false, false},
+      {"Bolo de cenoura fatia", 790, false, false}, {"Torta de frango fatia", 990, false, false},
+  };
+  std::vector<Product> products;
+  auto add = [&](const QString& name, int price) -> Product& {
+    Product p;
+    p.code = code(int(products.size()) + 1, 6);
+    p.name = name;
+    p.tree = QStringLiteral("%1.%2").arg(code(int(products.size()) / 10 + 1, 2), code(int(products.size()) + 1, 4));
+    p.priceCents = price;
+    products.push_back(p);
+    return products.back();
+  };
+  for (const Base& b : base) {
+    Product& p = add(QString::fromUtf8(b.name), b.price);
+    p.weighed = b.weighed;
+    p.drink = b.drink;
+  }
+  add(QStringLiteral("Café expresso"), 650).stockCode = products[3].code;  // moves the coffee stock
+  add(QStringLiteral("Combo café da manhã"), 1890).stockCode = products[3].code;
+  add(QStringLiteral("Combo família"), 8990).registeredIn0002 = false;
+  for (const char* fee : {"Taxa de serviço", "Couvert artístico", "Taxa de entrega"})
+    add(QString::fromUtf8(fee), 800).controlsStock = false;
+  add(QStringLiteral("Produto descontinuado"), 1000).active = false;
+  // bigger databases get a longer catalogue
+  const int extra = int(std::min<int64_t>(360, items / 5000));
+  for (int i = 0; i < extra; ++i)
+    add(QStringLiteral("Produto sortido %1").arg(i + 1, 3, 10, QLatin1Char('0')), 199 + (i * 37) % 4800);
+  return products;
+}
+
+class Generator {
+ public:
+  Generator(QSqlDatabase db, const Options& options)
+      : db_(std::move(db)), options_(options), rng_(options.seed), today_(options.today) {}
+
+  Result<Summary> run();
+
+ private:
+  Status insert(const QString& table, const QStringList& columns, const std::vector<QVariantList>& rows);
+  Status writeCatalogue();
+  Status writeParameters();
+  Status writePeriods();
+  Status writeSales();
+  Status writeBranchDay(const Branch& branch, const QDate& day, int64_t quota, sql::BatchInsert& sales,
+                        sql::BatchInsert& items);
+  Status writeStock();
+  Status writeReductions();
+  Status writeOperators();
+
+  const Product& pickProduct(const QString& branch, const QDate& day, bool firstOfDay);
+  Location stockLocation(const QString& branch, const QString& store) const;
+
+  QSqlDatabase db_;
+  Options options_;
+  Rng rng_;
+  QDate today_;
+  std::vector<Product> products_;
+  std::vector<CashRegister> registers_;
+  std::vector<QString> customers_;       // codes
+  std::vector<bool> customerIsCompany_;  // has cost centres
+  std::map<QString, int64_t> saleNumbers_, receiptNumbers_;
+  std::map<std::tuple<QString, QString, QDate>, int64_t> dayCents_;  // Z reductions to write
+  std::map<std::pair<Location, QString>, double> soldQuantity_;      // for the stock balances
+  Summary summary_;
+};
+
+Status Generator::insert(const QString& table, const QStringList& columns, const std::vector<QVariantList>& rows) {
+  sql::BatchInsert batch(db_, table, columns);
+  for (const auto& row : rows)
+    if (auto added = batch.add(row); !added) return added;
+  return batch.flush();
+}
+
+Location Generator::stockLocation(const QString& branch, const QString& store) const {
+  // branch 0002 keeps its stock in the centre's warehouse (central stock)
+  if (branch == QLatin1String("0002"))
+    return {QStringLiteral("0001"), QStringLiteral("000001"), QStringLiteral("000001")};
+  if (store == QLatin1String("02")) return {branch, QStringLiteral("000002"), QStringLiteral("000002")};
+  return {branch, QStringLiteral("000001"), QStringLiteral("000001")};
+}
+
+Status Generator::writeCatalogue() {
+  if (auto s = insert("EMPRESA", {"CDEMPRESA", "NMEMPRESA", "NMRAZSOCEMPR"},
+                      {{"01", "Demo Alimentos", "Demo Alimentos Comércio Ltda"},
+                       {"02", "Demo Aeroportos", "Demo Aeroportos Serviços S.A."}});
+      !s)
+    return s;
+  std::vector<QVariantList> branches, stores, registers;
+  const int registersPerStore = 3 + int(std::min<int64_t>(6, options_.items / 200000));
+  for (const Branch& b : kBranches) {
+    branches.push_back(
+        {b.code, b.name, b.company, QStringLiteral("1040%1").arg(b.code), "1", QStringLiteral("55%1").arg(b.code)});
+    stores.push_back({b.code, "01", QStringLiteral("Loja %1").arg(b.name), "000001", "000001", "01"});
+    for (int r = 1; r <= registersPerStore; ++r) registers_.push_back({b.code, "01", code(r, 3)});
+  }
+  stores.push_back({"0001", "02", "Quiosque Praça", "000002", "000002", "01"});
+  registers_.push_back({"0001", "02", code(registersPerStore + 1, 3)});
+  for (const auto& r : registers_)
+    registers.push_back({r.branch, r.store, r.code, QStringLiteral("Caixa %1").arg(r.code)});
+  if (auto s = insert("FILIAL", {"CDFILIAL", "NMFILIAL", "CDEMPRESA", "CDINSCESTA", "CDSERIE", "CDINSCMUNI"}, branches);
+      !s)
+    return s;
+  if (auto s = insert("LOJA", {"CDFILIAL", "CDLOJA", "NMLOJA", "CDALMOXARIFE", "CDLOCALESTOQ", "CDTIPOOPER"}, stores);
+      !s)
+    return s;
+  if (auto s = insert("CAIXA", {"CDFILIAL", "CDLOJA", "CDCAIXA", "NMCAIXA"}, registers); !s) return s;
+  if (auto s = insert("TIPOCONS", {"CDTIPOCONS", "NMTIPOCONS"},
+                      {{"01", "Balcão"}, {"02", "Mesa"}, {"03", "Delivery"}, {"04", "Viagem"}});
+      !s)
+    return s;
+
+  static const char* companies[] = {"ALFA COMERCIO LTDA", "BETA SERVICOS LTDA",      "CONSTRUTORA GAMA S.A.",
+                                    "DELTA EVENTOS ME",   "EPSILON TECNOLOGIA LTDA", "ZETA TRANSPORTES LTDA"};
+  static const char* people[] = {"Ana Paula Ribeiro", "Bruno Carvalho", "Carla Mendes",   "Diego Fernandes",
+                                 "Eduarda Lima",      "Fábio Rocha",    "Gabriela Alves", "Heitor Martins",
+                                 "Isabela Costa",     "João Pereira",   "Karina Duarte",  "Lucas D'Ávila"};
+  std::vector<QVariantList> customers, centres;
+  auto digits = [&](int n) {
+    QString s;
+    for (int i = 0; i < n; ++i) s += QChar(u'0' + rng_.below(10));
+    return s;
+  };
+  for (const char* name : companies) {
+    const QString c = code(int(customers_.size()) + 1, 6);
+    customers.push_back({c, digits(14), "J", QString::fromUtf8(name)});
+    centres.push_back({c, "01", "Administrativo"});
+    centres.push_back({c, "02", "Operacional"});
+    customers_.push_back(c);
+    customerIsCompany_.push_back(true);
+  }
+  for (const char* name : people) {
+    const QString c = code(int(customers_.size()) + 1, 6);
+    customers.push_back({c, digits(11), "F", QString::fromUtf8(name)});
+    customers_.push_back(c);
+    customerIsCompany_.push_back(false);
+  }
+  summary_.customers = int64_t(customers_.size());
+  if (auto s = insert("CLIENTE", {"CDCLIENTE", "NRINSJURCLIE", "IDTPIJURCLIE", "NMRAZSOCCLIE"}, customers); !s)
+    return s;
+  if (auto s = insert("CCUSCLIE", {"CDCLIENTE", "CDCCUSCLIE", "NMCCUSCLIE"}, centres); !s) return s;
+  if (auto s = insert("TIPORETI", {"CDTIPORETI", "NMTIPORETI"},
+                      {{"01", "Venda ao consumidor"}, {"02", "Consumo interno de bebidas"}, {"03", "Perda ou quebra"}});
+      !s)
+    return s;
+  if (auto s = insert("SETOR", {"CDSETOR", "SGSETOR", "NMSETOR"},
+                      {{"0001", "SAL", "Salão"}, {"0002", "COZ", "Cozinha"}, {"0003", "BAR", "Bar"}});
+      !s)
+    return s;
+
+  products_ = makeProducts(options_.items);
+  summary_.products = int64_t(products_.size());
+  std::vector<QVariantList> products, perBranch, perType;
+  for (const Product& p : products_) {
+    products.push_back(
+        {p.code, p.name, p.tree, sql::textOrNull(p.stockCode), p.active ? "S" : "N", p.controlsStock ? "S" : "N"});
+    for (const Branch& b : kBranches)
+      if (b.code != QLatin1String("0002") || p.registeredIn0002) perBranch.push_back({b.code, p.code});
+    if (p.drink) perType.push_back({"02", p.code});  // type 02 moves drinks only
+  }
+  if (auto s =
+          insert("PRODUTO", {"CDPRODUTO", "NMPRODUTO", "CDARVPROD", "CDPRODESTO", "IDATIVO", "IDCTRLESTQ"}, products);
+      !s)
+    return s;
+  if (auto s = insert("PRODFILI", {"CDFILIAL", "CDPRODUTO"}, perBranch); !s) return s;
+  return insert("PRODTIPORETI", {"CDTIPORETI", "CDPRODUTO"}, perType);
+}
+
+Status Generator::writeParameters() {
+  const QVariant none(QMetaType::fromType<QString>());
+  const QString closed = wiredate::dayText(today_.addDays(-45));
+  const QString consolidationStart = wiredate::dayText(today_.addDays(-kDays));
+  if (auto s = insert("PARAMFILIAL",
+                      {"CDFILIAL", "IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG",
+                       "DTPROCESSAMENTO", "DTFECHAESTQ", "NRDIASMAXCONS"},
+                      {{"0001", "S", "S", "S", "N", "S", none, closed, 31},
+                       {"0002", "S", "N", "S", "S", "S", none, closed, 31},
+                       {"0003", "N", "N", "N", "N", "N", none, none, QVariant(QMetaType::fromType<int>())}});
+      !s)
+    return s;
+  return insert(
+      "PARAVEND",
+      {"CDFILIAL", "IDCONSUMIOBR", "DTINITESCONS", "CDLOJA", "IDATUEST", "IDGERANFVENPROD", "IDBLOQCONSOLIDA",
+       "CDTIPORETI", "IDPERCONVESTNEG", "CDSETOR", "CONSOIMPAJUS", "IDUTILESTCENT", "CDFILIESTCENT", "CDALMOXESTCENT",
+       "CDLOCALESTCENT"},
+      {{"0001", "N", consolidationStart, "01", "S", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
+       {"0002", "1", consolidationStart, "01", "S", "N", "N", "01", "N", "0003", "N", "S", "0001", "000001", "000001"},
+       {"0003", "N", none, "01", "N", "S", "N", "01", "S", "0001", "N", "N", none, none, none}});
+}
+
+Status Generator::writePeriods() {
+  // Monthly periods around today. Open from last month on; branch 0002 has
+  // closed last month already.
+  std::vector<QVariantList> rows;
+  const QDate thisMonth(today_.year(), today_.month(), 1);
+  for (const Branch& b : kBranches) {
+    for (int m = -3; m <= 1; ++m) {
+      const QDate start = thisMonth.addMonths(m);
+      const QDate end = start.addMonths(1).addDays(-1);
+      const bool open = b.code == QLatin1String("0002") ? m >= 0 : m >= -1;
+      rows.push_back({b.code, wiredate::dayText(start), wiredate::dayText(end), open ? "A" : "F"});
+    }
+  }
+  return insert("PERIODOCTB", {"CDFILIAL", "DTINIPERCTB", "DTFIMPERCTB", "IDSITPERCTB"}, rows);
+}
+
+const Product& Generator::pickProduct(const QString& branch, const QDate& day, bool firstOfDay) {
+  const bool is0002 = branch == QLatin1String("0002");
+  // planned trouble in branch 0002: a discontinued product sold 20 days ago
+  // and a product the branch does not carry sold 18 days ago block those days
+  if (is0002 && firstOfDay && (day == today_.addDays(-20) || day == today_.addDays(-18))) {
+    const bool discontinued = day == today_.addDays(-20);
+    for (const Product& p : products_)
+      if (discontinued ? !p.active : !p.registeredIn0002) return p;
+  }
+  for (;;) {
+    // popular products first: the square favours low indexes
+    const double u = double(rng_.below(10000)) / 10000.0;
+    const Product& p = products_[size_t(u * u * double(products_.size()))];
+    if (!p.active || (is0002 && !p.registeredIn0002)) continue;
+    return p;
+  }
+}
+
+Status Generator::writeBranchDay(const Branch& branch, const QDate& day, int64_t quota, sql::BatchInsert& sales,
+                                 sql::BatchInsert& items) {
+  std::vector<const CashRegister*> registers;
+  for (const auto& r : registers_)
+    if (r.branch == branch.code) registers.push_back(&r);
+  // the sales of the day, numbered in time order
+  std::vector<std::pair<int, int>> saleTimes;  // seconds of the day, items
+  for (int64_t planned = 0; planned < quota;) {
+    const int count = int(std::min<int64_t>(1 + rng_.below(6), quota - planned));
+    saleTimes.emplace_back(8 * 3600 + rng_.below(14 * 3600), count);
+    planned += count;
+  }
+  std::sort(saleTimes.begin(), saleTimes.end());
+  const QVariant none(QMetaType::fromType<QString>());
+  static const char* consumers[] = {"Rafael", "Sônia", "Tiago", "Vera", "Wagner"};
+  static const char* payments[] = {"D", "C", "P"};
+  bool firstOfDay = true;
+  for (const auto& [seconds, count] : saleTimes) {
+    const CashRegister& r = *registers[size_t(rng_.below(int(registers.size())))];
+    const QString number = code(int(++saleNumbers_[branch.code]), 10);
+    const QString receipt = code(int(++receiptNumbers_[branch.code + r.code]), 6);
+    QVariant customer = none, centre = none;
+    if (rng_.chance(25)) {
+      const int c = rng_.below(int(customers_.size()));
+      customer = customers_[size_t(c)];
+      if (customerIsCompany_[size_t(c)] && rng_.chance(70)) centre = code(1 + rng_.below(2), 2);
+    }
+    const bool returned = saleNumbers_[branch.code] % 40 == 7;  // one sale in forty comes back
+    const QDateTime moment(day, QTime(0, 0).addSecs(seconds));
+    if (auto s = sales.add({branch.code, number, r.store, r.code, wiredate::dayText(day), wiredate::momentText(moment),
+                            receipt, customer, centre, code(1 + rng_.below(4), 2),
+                            rng_.chance(10) ? QVariant(QString::fromUtf8(consumers[rng_.below(5)])) : none,
+                            returned ? "D" : "F", payments[rng_.below(3)], "F"});
+        !s)
+      return s;
+    ++summary_.sales;
+    const Location location = stockLocation(branch.code, r.store);
+    for (int i = 1; i <= count; ++i) {
+      const Product& p = pickProduct(branch.code, day, firstOfDay);
+      firstOfDay = false;
+      const double quantity = p.weighed ? double(100 + rng_.below(1900)) / 1000.0 : double(1 + rng_.below(3));
+      const double price = p.priceCents / 100.0;
+      const double discount = rng_.chance(5) ? double(rng_.below(100)) / 100.0 : 0.0;
+      if (auto s = items.add({branch.code, number, code(i, 3), p.code, quantity, price, discount}); !s) return s;
+      ++summary_.items;
+      dayCents_[{branch.code, r.code, day}] += std::llround((quantity * price - discount) * 100.0);
+      if (p.controlsStock) {
+        const QString stockProduct = p.stockCode.isEmpty() ? p.code : p.stockCode;
+        soldQuantity_[{location, stockProduct}] += returned ? -quantity : quantity;
+      }
+    }
+  }
+  return success();
+}
+
+Status Generator::writeSales() {
+  sql::BatchInsert sales(
+      db_, "VENDA",
+      {"CDFILIAL", "NRSEQVENDA", "CDLOJA", "CDCAIXA", "DTVENDA", "DTENTRVENDA", "NRCUPOMFIS", "CDCLIENTE", "CDCCUSCLIE",
+       "CDTIPOCONS", "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV"});
+  sql::BatchInsert items(
+      db_, "ITVENDA",
+      {"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
+  items.setBeforeWrite([&sales] { return sales.flush(); });  // items only after their sale
+  for (int d = kDays - 1; d >= 0; --d) {
+    const QDate day = today_.addDays(-d);
+    const bool weekend = day.dayOfWeek() >= 6;
+    for (const Branch& b : kBranches) {
+      const double perDay = double(options_.items) * b.share / 100.0 / kDays;
+      const int64_t quota = std::max<int64_t>(1, std::llround(perDay * (weekend ? 1.25 : 0.9)));
+      if (auto s = writeBranchDay(b, day, quota, sales, items); !s) return s;
+    }
+  }
+  if (auto s = sales.flush(); !s) return s;
+  return items.flush();
+}
+
+Status Generator::writeStock() {
+  // Balances are the implantation 60 days ago plus an adjustment; most cover
+  // the month's sales, every twelfth product falls short so a consolidation
+  // of the whole month drives it negative.
+  std::map<Location, std::vector<std::pair<QString, double>>> initial;
+  for (const auto& [key, sold] : soldQuantity_) {
+    const auto& [location, product] = key;
+    const int index = product.toInt();
+    const double amount =
+        index % 12 == 5 ? std::floor(std::max(0.0, sold) * 0.5) : std::ceil(std::max(0.0, sold) * 1.5) + 10;
+    initial[location].emplace_back(product, amount);
+  }
+  std::map<QString, int64_t> postings;
+  sql::BatchInsert headers(db_, "LANCESTQ",
+                           {"CDFILIAL", "NRLANCESTQ", "DTLANCESTQ", "IDTIPOLANC", "CDALMOXARIFE", "CDLOCALESTOQ",
+                            "CDTIPORETI", "CDSETOR", "CDOPERADOR", "CDFILIALVENDA", "CDLOJA", "DTINCLUSAO"});
+  sql::BatchInsert lines(db_, "ITLANCESTQ", {"CDFILIAL", "NRLANCESTQ", "CDPRODUTO", "QTLANCESTQ"});
+  lines.setBeforeWrite([&headers] { return headers.flush(); });
+  sql::BatchInsert balances(db_, "SALDOESTQ", {"CDFILIAL", "CDALMOXARIFE", "CDLOCALESTOQ", "CDPRODUTO", "QTSALDOESTQ"});
+  const QVariant none(QMetaType::fromType<QString>());
+  auto posting = [&](const Location& l, const QDate& day, const char* type) -> Result<QString> {
+    const QString number = code(int(++postings[l[0]]), 10);
+    auto s = headers.add({l[0], number, wiredate::dayText(day), type, l[1], l[2], none, none, "demo", none, none,
+                          wiredate::momentText(QDateTime(day, QTime(7, 0)))});
+    if (!s) return s.error();
+    return number;
+  };
+  for (const auto& [location, products] : initial) {
+    auto implantation = posting(location, today_.addDays(-60), "I");
+    if (!implantation) return implantation.error();
+    for (const auto& [product, amount] : products) {
+      // an inventory count 12 days ago added 5 units of the first product
+      const double adjusted = amount + (product == products.front().first ? 5.0 : 0.0);
+      // lines hold the quantity taken out: an entry is negative
+      if (auto s = lines.add({location[0], *implantation, product, -amount}); !s) return s;
+      if (auto s = balances.add({location[0], location[1], location[2], product, adjusted}); !s) return s;
+    }
+    auto adjustment = posting(location, today_.addDays(-12), "A");
+    if (!adjustment) return adjustment.error();
+    if (auto s = lines.add({location[0], *adjustment, products.front().first, -5.0}); !s) return s;
+  }
+  if (auto s = headers.flush(); !s) return s;
+  if (auto s = lines.flush(); !s) return s;
+  if (auto s = balances.flush(); !s) return s;
+  std::vector<QVariantList> counters;
+  for (const auto& [branch, last] : postings) counters.push_back({branch, "LANCESTQ", qint64(last)});
+  return insert("NUMERADOR", {"CDFILIAL", "NMNUMERADOR", "NRULTIMO"}, counters);
+}
+
+Status Generator::writeReductions() {
+  // Most Z reductions match the day's sales exactly, some differ by a few
+  // reais, some are missing.
+  sql::BatchInsert z(db_, "REDUCAOZ", {"CDFILIAL", "CDCAIXA", "DTREDUCAOZ", "VRVENLIQREDZ"});
+  for (const auto& [key, cents] : dayCents_) {
+    const auto& [branch, cashRegister, day] = key;
+    const int roll = rng_.below(100);
+    if (roll < 5) continue;
+    const int64_t value = roll < 15 ? cents + (1 + rng_.below(500)) * (rng_.chance(50) ? 1 : -1) : cents;
+    if (auto s = z.add({branch, cashRegister, wiredate::dayText(day), double(value) / 100.0}); !s) return s;
+    ++summary_.zReductions;
+  }
+  return z.flush();
+}
+
+Status Generator::writeOperators() {
+  if (auto s = SessionStore::saveOperator(db_, kDemoOperator, "Operador de demonstração", kDemoPassword, ""); !s)
+    return s;
+  return SessionStore::saveOperator(db_, kBranchOperator, "Operador da loja 0001", kBranchPassword,
+                                    kBranchOperatorBranch);
+}
+
+Result<Summary> Generator::run() {
+  for (auto step :
+       {&Generator::writeCatalogue, &Generator::writeParameters, &Generator::writePeriods, &Generator::writeSales,
+        &Generator::writeStock, &Generator::writeReductions, &Generator::writeOperators}) {
+    if (auto s = (this->*step)(); !s) return s.error();
+  }
+  return summary_;
+}
+
+}  // namespace
+
+Result<Summary> generate(Database& database, const Options& options) {
+  if (options.items < 1) return invalidArgument("a escala deve ser de pelo menos 1 item");
+  if (!options.today.isValid()) return invalidArgument("data de referência inválida");
+  auto db = database.connection();
+  if (!db) return db.error();
+  auto existing = sql::run(*db, QStringLiteral("SELECT COUNT(*) FROM FILIAL"));
+  if (!existing) return existing.error();
+  if (existing->next() && existing->value(0).toLongLong() > 0)
+    return invalidArgument("o banco já tem filiais cadastradas; gere a demonstração num banco vazio");
+  existing->finish();
+  auto tx = sql::Transaction::begin(*db, database.dialect());
+  if (!tx) return tx.error();
+  const bool postgres = database.dialect() == Dialect::PostgreSQL;
+  if (postgres) {
+    // The foreign-key checks are planned while the new tables look empty and
+    // would scan them for every row inserted; index lookups keep the load linear.
+    if (auto s = sql::command(*db, QStringLiteral("SET LOCAL enable_seqscan = off")); !s) return s.error();
+  }
+  Generator generator(*db, options);
+  auto summary = generator.run();
+  if (!summary) return summary;
+  if (auto committed = tx->commit(); !committed) return committed.error();
+  // fresh statistics for the planner after a bulk load
+  if (postgres) {
+    if (auto s = sql::command(*db, QStringLiteral("ANALYZE")); !s) return s.error();
+  }
+  return summary;
+}
+
+std::string credentialsText() {
+  return std::string("operadores de demonstração: ") + kDemoOperator + "/" + kDemoPassword + " (qualquer filial), " +
+         kBranchOperator + "/" + kBranchPassword + " (só a filial " + kBranchOperatorBranch + ")";
+}
+
+}  // namespace qfx::server::demo

@@ -1,0 +1,44 @@
+// Demo data: a deterministic sales database for a seed and a scale, from a
+// few hundred sale items for trying the screens to millions for benchmarks.
+// Branch 0001 works end to end; the other branches show the refusals and
+// warnings (central stock, negative stock permitted, no stock control,
+// blocked products, a closed accounting period).
+#pragma once
+
+#include <QDate>
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+#include "db/database.h"
+
+namespace qfx::server::demo {
+
+// Printed by the tools so the demo can be tried; no other credentials exist.
+inline constexpr const char* kDemoOperator = "demo";
+inline constexpr const char* kDemoPassword = "demo";
+inline constexpr const char* kBranchOperator = "loja01";
+inline constexpr const char* kBranchPassword = "loja01";
+inline constexpr const char* kBranchOperatorBranch = "0001";
+
+struct Options {
+  int64_t items = 600;  // the scale: about this many sale items
+  uint64_t seed = 1;
+  QDate today = QDate::currentDate();  // sales cover the 30 days up to it
+};
+
+struct Summary {
+  int64_t sales = 0;
+  int64_t items = 0;
+  int64_t products = 0;
+  int64_t customers = 0;
+  int64_t zReductions = 0;
+};
+
+// Fills an empty, migrated database in one transaction; refuses a database
+// that already holds branches.
+Result<Summary> generate(Database& database, const Options& options);
+
+std::string credentialsText();
+
+}  // namespace qfx::server::demo

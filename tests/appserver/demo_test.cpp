@@ -1,0 +1,163 @@
+// The demo data: deterministic for a seed, holding every case the screens
+// and the posting run have to show, and usable with the demo operators.
+#include <gtest/gtest.h>
+
+#include <QSqlQuery>
+
+#include "demo/demo_generator.h"
+#include "harness.h"
+
+using namespace qfx;
+using namespace qfx::test;
+
+namespace {
+
+const QDate kToday(2024, 3, 20);
+
+server::demo::Options demoOptions(uint64_t seed, int64_t items = 800) {
+  server::demo::Options o;
+  o.items = items;
+  o.seed = seed;
+  o.today = kToday;
+  return o;
+}
+
+// The snapshot without the password hashes, which are salted afresh.
+std::vector<std::string> contents(QSqlDatabase& db) {
+  std::vector<std::string> rows;
+  for (auto& row : snapshot(db))
+    if (row.rfind("OPERADOR|", 0) != 0) rows.push_back(row);
+  return rows;
+}
+
+std::string count(QSqlDatabase& db, const char* query) { return scalar(db, QString::fromLatin1(query)); }
+
+}  // namespace
+
+TEST(DemoData, SameSeedSameDataOtherSeedOtherData) {
+  TestDatabase a(Backend::SQLite), b(Backend::SQLite), c(Backend::SQLite);
+  auto da = a.open(), db = b.open(), dc = c.open();
+  ASSERT_TRUE(server::demo::generate(*da, demoOptions(42)).ok());
+  ASSERT_TRUE(server::demo::generate(*db, demoOptions(42)).ok());
+  ASSERT_TRUE(server::demo::generate(*dc, demoOptions(43)).ok());
+  QSqlDatabase sa = *da->connection(), sb = *db->connection(), sc = *dc->connection();
+  EXPECT_EQ(contents(sa), contents(sb));
+  EXPECT_NE(contents(sa), contents(sc));
+
+  // a database with data is left alone
+  auto again = server::demo::generate(*da, demoOptions(42));
+  ASSERT_FALSE(again.ok());
+  EXPECT_NE(again.error().message.find("vazio"), std::string::npos);
+}
+
+class DemoDataTest : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(DemoDataTest, HoldsEveryCaseTheScreensAndThePostingRunShow) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase testDb(GetParam());
+  auto database = testDb.open();
+  auto summary = server::demo::generate(*database, demoOptions(7));
+  ASSERT_TRUE(summary.ok()) << summary.error().message;
+  EXPECT_NEAR(double(summary->items), 800, 80);
+  QSqlDatabase db = *database->connection();
+
+  EXPECT_EQ(count(db, "SELECT COUNT(DISTINCT CDEMPRESA) FROM FILIAL"), "2");
+  EXPECT_EQ(count(db, "SELECT COUNT(*) FROM FILIAL WHERE CDFILIAL IN ('0001', '0002')"), "2");
+  EXPECT_EQ(count(db, "SELECT COUNT(*) FROM LOJA WHERE CDALMOXARIFE IS NULL OR CDLOCALESTOQ IS NULL"), "0");
+  EXPECT_EQ(count(db, "SELECT MIN(CDCAIXA) FROM CAIXA WHERE CDFILIAL = '0001'"), "001");
+  EXPECT_EQ(count(db, "SELECT COUNT(*) FROM TIPOCONS"), "4");
+  EXPECT_EQ(count(db, "SELECT COUNT(DISTINCT IDTPIJURCLIE) FROM CLIENTE"), "2");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM CCUSCLIE"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM PRODUTO WHERE IDATIVO = 'N'"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM PRODUTO WHERE IDCTRLESTQ = 'N'"), "0");
+  EXPECT_NE(count(db,
+                  "SELECT COUNT(*) FROM PRODUTO P WHERE NOT EXISTS (SELECT 1 FROM PRODFILI F WHERE F.CDFILIAL = "
+                  "'0002' AND F.CDPRODUTO = P.CDPRODUTO)"),
+            "0");
+  EXPECT_NE(count(db,
+                  "SELECT COUNT(*) FROM PRODUTO P WHERE NOT EXISTS (SELECT 1 FROM PRODTIPORETI R WHERE "
+                  "R.CDTIPORETI = '02' AND R.CDPRODUTO = P.CDPRODUTO)"),
+            "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM PRODUTO WHERE CDPRODESTO IS NOT NULL"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM VENDA WHERE IDSITUVENDA = 'D'"), "0");
+  EXPECT_EQ(count(db, "SELECT MAX(DTVENDA) FROM VENDA").substr(0, 10), "2024-03-20");
+  EXPECT_EQ(count(db, "SELECT MIN(DTVENDA) FROM VENDA").substr(0, 10), "2024-02-20");
+  EXPECT_EQ(count(db, "SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM PERIODOCTB WHERE IDSITPERCTB = 'A'"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM PERIODOCTB WHERE IDSITPERCTB = 'F'"), "0");
+  EXPECT_NE(count(db, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC IN ('I', 'A')"), "0");
+  EXPECT_EQ(count(db, "SELECT CDFILIAL FROM OPERADOR WHERE CDOPERADOR = 'loja01'"), "0001");
+  EXPECT_EQ(count(db, "SELECT CDFILIAL FROM OPERADOR WHERE CDOPERADOR = 'demo'"), "<null>");
+
+  // stock: some balances the month's sales would drive negative, most not
+  QSqlQuery q(db);
+  ASSERT_TRUE(
+      q.exec("SELECT S.QTSALDOESTQ, (SELECT SUM(CASE WHEN V.IDSITUVENDA = 'D' THEN -I.QTPRODVEND ELSE "
+             "I.QTPRODVEND END) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = "
+             "I.NRSEQVENDA JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE I.CDFILIAL = '0001' AND V.CDLOJA "
+             "= '01' AND COALESCE(P.CDPRODESTO, P.CDPRODUTO) = S.CDPRODUTO) FROM SALDOESTQ S WHERE "
+             "S.CDFILIAL = '0001' AND S.CDALMOXARIFE = '000001'"));
+  int shortfalls = 0, covered = 0;
+  while (q.next()) (q.value(0).toDouble() < q.value(1).toDouble() ? shortfalls : covered)++;
+  EXPECT_GT(shortfalls, 0);
+  EXPECT_GT(covered, shortfalls);
+
+  // Z reductions: most match the register's day, some differ, some are missing
+  ASSERT_TRUE(
+      q.exec("SELECT V.CDFILIAL, V.CDCAIXA, V.DTVENDA, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND FROM "
+             "VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA"));
+  std::map<std::string, qint64> cents;
+  while (q.next()) {
+    const std::string key =
+        (q.value(0).toString() + q.value(1).toString() + q.value(2).toString().left(10)).toStdString();
+    cents[key] += std::llround((q.value(3).toDouble() * q.value(4).toDouble() - q.value(5).toDouble()) * 100.0);
+  }
+  ASSERT_TRUE(q.exec("SELECT CDFILIAL, CDCAIXA, DTREDUCAOZ, VRVENLIQREDZ FROM REDUCAOZ"));
+  int matching = 0, differing = 0, found = 0;
+  while (q.next()) {
+    const std::string key =
+        (q.value(0).toString() + q.value(1).toString() + q.value(2).toString().left(10)).toStdString();
+    ++found;
+    (double(cents[key]) / 100.0 == q.value(3).toDouble() ? matching : differing)++;
+  }
+  EXPECT_GT(matching, differing);
+  EXPECT_GT(differing, 0);
+  EXPECT_LT(found, int(cents.size()));
+}
+
+TEST_P(DemoDataTest, Branch0001IsUsableWithTheDemoOperators) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  ServerHarness harness(GetParam(), false);
+  server::demo::Options options = demoOptions(1, 600);
+  options.today = QDate::currentDate();  // the screens start on today's sales
+  ASSERT_TRUE(server::demo::generate(harness.database(), options).ok());
+
+  auto demo = harness.loggedIn(server::demo::kDemoOperator, server::demo::kDemoPassword);
+  auto clerk = harness.loggedIn(server::demo::kBranchOperator, server::demo::kBranchPassword);
+  EXPECT_EQ(clerk->invoke("GetParamFilial", {text("0002")}).status.error_code(), grpc::StatusCode::PERMISSION_DENIED);
+
+  auto filial = clerk->invoke("GetParamFilial", {text("0001")});
+  ASSERT_EQ(filial.packet().rowCount(), 1u);
+  EXPECT_EQ(cellText(filial.packet(), "IDCTRLESTQ", 0), "S");
+  auto vend = clerk->invoke("GetParamVend", {text("0001")});
+  ASSERT_EQ(vend.packet().rowCount(), 1u);
+  const auto& pv = vend.packet();
+  EXPECT_EQ(cellText(pv, "CDLOJA", 0), "01");
+  EXPECT_NE(cellText(pv, "NMLOJA", 0), "<null>");
+  EXPECT_NE(cellText(pv, "NMTIPORETI", 0), "<null>");
+  EXPECT_NE(cellText(pv, "NMSETOR", 0), "<null>");
+
+  const QDate today = QDate::currentDate();
+  auto period = clerk->invoke("getPeriodoCTBOK", {text("0001"), date(today.addDays(-29), true), date(today, true)});
+  EXPECT_TRUE(period.result.boolean());
+  std::vector<rpc::Argument> list{
+      text("0001"), date(today, true), date(today, true), ref("N"),      ref("N"),      ref("S"),      ref(""),
+      text("01"),   boolean(true),     ref(""),           boolean(true), ref(""),       boolean(true), boolean(false),
+      ref(""),      ref(""),           ref(""),           ref(""),       boolean(true), ref(""),       boolean(true)};
+  auto todays = demo->invoke("GetPrincipal", list);
+  ASSERT_TRUE(todays.ok());
+  EXPECT_GT(todays.packet().rowCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DemoDataTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         BackendName());

@@ -134,6 +134,7 @@ QString TField::textAt(int row) const {
 }
 
 QString TField::displayTextAt(int row) const {
+  if (OnGetText) return OnGetText(row);
   const QVariant v = valueAt(row);
   if (!v.isValid()) return {};
   const bool numeric = spec_.type == FieldType::Float || spec_.type == FieldType::Integer;

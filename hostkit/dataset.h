@@ -82,6 +82,11 @@ class TField {
   QString textAt(int row) const;
   QString displayTextAt(int row) const;
 
+  // Shown text of a row in place of the mask or format, for displays that
+  // depend on other fields of the row (a document number masked by the
+  // row's person type). The stored value is not touched.
+  std::function<QString(int row)> OnGetText;
+
  private:
   int currentRow() const;
   TDataSet* owner_;

@@ -1,11 +1,119 @@
+// The filter dialog's controls, datasets and event wiring.
 #include "filter/frmfiltrogeranf.h"
 
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
+#include "abort.h"
+#include "consolidation/frmgeranf.h"
 #include "host/catalogues.h"
 #include "messages.h"
+#include "module/modulestate.h"
+#include "server/replydatasets.h"
 
 namespace qfx {
+
+using namespace hostkit;
+
+namespace {
+
+QGroupBox* groupBox(const QString& name, const QString& caption, QWidget* parent) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setObjectName(name);
+  return box;
+}
+
+QLabel* label(const QString& name, const QString& text, QWidget* parent) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  return l;
+}
+
+QRadioButton* radio(const QString& name, const QString& caption, QWidget* parent) {
+  auto* r = new QRadioButton(caption, parent);
+  r->setObjectName(name);
+  return r;
+}
+
+QCheckBox* checkBox(const QString& name, const QString& caption, QWidget* parent) {
+  auto* c = new QCheckBox(caption, parent);
+  c->setObjectName(name);
+  return c;
+}
+
+// Search buttons start disabled: the choice handlers enable them.
+TBtnPesquisa* searchButton(const QString& name, QWidget* parent, const QString& title = {},
+                           const QString& emptyError = {}) {
+  auto* b = new TBtnPesquisa(parent, name);
+  b->SetTitle(title);
+  b->SetEmptyError(emptyError);
+  b->SetHint(QStringLiteral("Pesquisar"));
+  b->setEnabled(false);
+  return b;
+}
+
+TDateEditPlus* dateEdit(const QString& name, QWidget* parent) {
+  auto* d = new TDateEditPlus(parent, name);
+  d->SetWeekdayNames({QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
+                      QStringLiteral("Quarta"), QStringLiteral("Quinta"), QStringLiteral("Sexta"),
+                      QStringLiteral("Sábado")});
+  d->SetSaveTime(false);
+  d->setMaximumWidth(110);
+  return d;
+}
+
+TMaskEdit* nameEdit(const QString& name, QWidget* parent) {
+  auto* e = new TMaskEdit(parent, name);
+  e->setMaxLength(50);  // NMRAZSOCCLIE
+  return e;
+}
+
+void addRow(QBoxLayout* layout, std::initializer_list<QWidget*> widgets) {
+  for (QWidget* w : widgets) layout->addWidget(w);
+  layout->addStretch(1);
+}
+
+struct Campo {
+  const char* name;
+  int size = 0;
+  const char* label = "";
+  bool visible = true;
+  int displayWidth = 0;
+  bool required = false;
+};
+
+void defineFields(TDataSet& ds, std::initializer_list<Campo> campos) {
+  for (const Campo& c : campos) {
+    FieldSpec spec;
+    spec.name = QString::fromLatin1(c.name);
+    spec.size = c.size;
+    spec.label = QString::fromUtf8(c.label);
+    spec.visible = c.visible;
+    spec.displayWidth = c.displayWidth;
+    spec.required = c.required;
+    ds.AddField(spec);
+  }
+}
+
+// The customer lookups all show the same columns.
+void defineClienteFields(TDataSet& ds) {
+  defineFields(ds, {{"CDCLIENTE", 21, "Código", false, 0, true},
+                    {"NRINSJURCLIE", 14, "Inscrição", true, 18},
+                    {"IDTPIJURCLIE", 1, "", false},
+                    {"NMRAZSOCCLIE", 50, "Razão Social"}});
+}
+
+}  // namespace
+
+TfrmGeraNF& telaConsolidacao() {
+  if (!frmGeraNF) throw EHostError(QStringLiteral("A tela Consolidação de Vendas não está aberta."));
+  return *frmGeraNF;
+}
 
 TfrmFiltroGeraNF::TfrmFiltroGeraNF(QWidget* parent) : TfrmFiltroPadrao(parent, QStringLiteral("frmFiltroGeraNF")) {
   setWindowTitle(QStringLiteral("Filtro Consolidação de Vendas"));
@@ -13,9 +121,268 @@ TfrmFiltroGeraNF::TfrmFiltroGeraNF(QWidget* parent) : TfrmFiltroPadrao(parent, Q
   HelpContext = 13031701;
   lblCodTela->setText(QStringLiteral("Qfx31701"));
   msgPadrao->setEntries(catalogoFiltroGeraNF());
+  buildData();
+  buildControls();
+  wireHandlers();
   createForm();
 }
 
-void TfrmFiltroGeraNF::FormClose(hostkit::CloseAction& action) { action = hostkit::CloseAction::Hide; }
+// ---- controls ----------------------------------------------------------------------
+
+void TfrmFiltroGeraNF::buildControls() {
+  QWidget* area = grbFiltroPadrao;
+  auto* grid = new QGridLayout(area);
+  buildDateGroup(area);
+  buildCaixaGroup(area);
+  buildClienteGroup(area);
+  buildTipoConsGroup(area);
+  buildCentroCustoGroup(area);
+  buildVendaGroup(area);
+  buildNFGroup(area);
+  buildProdutosGroup(area);
+  grid->addWidget(grbDtMov, 0, 0, 1, 2);
+  grid->addWidget(grbCaixa, 1, 0);
+  grid->addWidget(grbVenda, 1, 1);
+  grid->addWidget(grbCliente, 2, 0, 1, 2);
+  grid->addWidget(grbTipoCome, 3, 0);
+  grid->addWidget(grbCentroCusto, 3, 1);
+  grid->addWidget(grbProdutos, 4, 0);
+  grid->addWidget(grbNF, 4, 1);
+  setTabOrder();
+}
+
+void TfrmFiltroGeraNF::buildDateGroup(QWidget* parent) {
+  grbDtMov = groupBox(QStringLiteral("grbDtMov"), QStringLiteral("Data de Movimento "), parent);
+  lblPeriodo = label(QStringLiteral("lblPeriodo"), QStringLiteral("Inicial"), grbDtMov);
+  depInicial = dateEdit(QStringLiteral("depInicial"), grbDtMov);
+  Label4 = label(QStringLiteral("Label4"), QStringLiteral("Final"), grbDtMov);
+  depFinal = dateEdit(QStringLiteral("depFinal"), grbDtMov);
+  addRow(new QHBoxLayout(grbDtMov), {lblPeriodo, depInicial, Label4, depFinal});
+}
+
+void TfrmFiltroGeraNF::buildCaixaGroup(QWidget* parent) {
+  grbCaixa = groupBox(QStringLiteral("grbCaixa"), QStringLiteral("Caixa "), parent);
+  rbtTCaixa = radio(QStringLiteral("rbtTCaixa"), QStringLiteral("Todos"), grbCaixa);
+  rbtCaixa = radio(QStringLiteral("rbtCaixa"), QStringLiteral("Lista"), grbCaixa);
+  btpCaixa = searchButton(QStringLiteral("btpCaixa"), grbCaixa, QStringLiteral("Caixa"),
+                          QStringLiteral("Não há caixa cadastrado."));
+  addRow(new QHBoxLayout(grbCaixa), {rbtTCaixa, rbtCaixa, btpCaixa});
+}
+
+void TfrmFiltroGeraNF::buildClienteGroup(QWidget* parent) {
+  grbCliente = groupBox(QStringLiteral("grbCliente"), QStringLiteral("Cliente"), parent);
+  rbtTodosCliente = radio(QStringLiteral("rbtTodosCliente"), QStringLiteral("Todos"), grbCliente);
+  rbtTodosCliente->setChecked(true);
+  rbtListaCliente = radio(QStringLiteral("rbtListaCliente"), QStringLiteral("Lista"), grbCliente);
+  btpCliente = searchButton(QStringLiteral("btpCliente"), grbCliente);
+  rbtIntervaloCli = radio(QStringLiteral("rbtIntervaloCli"), QStringLiteral("Intervalo"), grbCliente);
+  lblde = label(QStringLiteral("lblde"), QStringLiteral("de"), grbCliente);
+  medCliDe = nameEdit(QStringLiteral("medCliDe"), grbCliente);
+  btnPesqCliDe = searchButton(QStringLiteral("btnPesqCliDe"), grbCliente, QStringLiteral("Cliente"),
+                              QStringLiteral("Não há cliente cadastrado."));
+  Label1 = label(QStringLiteral("Label1"), QStringLiteral("até"), grbCliente);
+  medCliAte = nameEdit(QStringLiteral("medCliAte"), grbCliente);
+  btnPesqCliAte = searchButton(QStringLiteral("btnPesqCliAte"), grbCliente, QStringLiteral("Cliente"),
+                               QStringLiteral("Não há cliente cadastrado."));
+  auto* grid = new QGridLayout(grbCliente);
+  grid->addWidget(rbtTodosCliente, 0, 0);
+  grid->addWidget(rbtListaCliente, 0, 1);
+  grid->addWidget(btpCliente, 0, 2);
+  grid->addWidget(rbtIntervaloCli, 1, 0);
+  grid->addWidget(lblde, 1, 1, Qt::AlignRight);
+  grid->addWidget(medCliDe, 1, 2, 1, 2);
+  grid->addWidget(btnPesqCliDe, 1, 4);
+  grid->addWidget(Label1, 2, 1, Qt::AlignRight);
+  grid->addWidget(medCliAte, 2, 2, 1, 2);
+  grid->addWidget(btnPesqCliAte, 2, 4);
+  grid->setColumnStretch(3, 1);
+}
+
+void TfrmFiltroGeraNF::buildTipoConsGroup(QWidget* parent) {
+  grbTipoCome = groupBox(QStringLiteral("grbTipoCome"), QStringLiteral("Tipo de Consumidor"), parent);
+  rdtTodosTipoCons = radio(QStringLiteral("rdtTodosTipoCons"), QStringLiteral("Todos"), grbTipoCome);
+  rdtTodosTipoCons->setChecked(true);
+  rdtListaTipoCons = radio(QStringLiteral("rdtListaTipoCons"), QStringLiteral("Lista"), grbTipoCome);
+  btpTipoCons = searchButton(QStringLiteral("btpTipoCons"), grbTipoCome);
+  addRow(new QHBoxLayout(grbTipoCome), {rdtTodosTipoCons, rdtListaTipoCons, btpTipoCons});
+}
+
+void TfrmFiltroGeraNF::buildCentroCustoGroup(QWidget* parent) {
+  grbCentroCusto = groupBox(QStringLiteral("grbCentroCusto"), QStringLiteral("Centro de Custo "), parent);
+  rbtTodosCentroCusto = radio(QStringLiteral("rbtTodosCentroCusto"), QStringLiteral("Todos"), grbCentroCusto);
+  rbtTodosCentroCusto->setChecked(true);
+  rbtListaCentroCusto = radio(QStringLiteral("rbtListaCentroCusto"), QStringLiteral("Lista"), grbCentroCusto);
+  btnCentroCusto = searchButton(QStringLiteral("btnCentroCusto"), grbCentroCusto, QStringLiteral("Centro de Custo"),
+                                QStringLiteral("Não há centro de custo cadastrado."));
+  addRow(new QHBoxLayout(grbCentroCusto), {rbtTodosCentroCusto, rbtListaCentroCusto, btnCentroCusto});
+}
+
+void TfrmFiltroGeraNF::buildVendaGroup(QWidget* parent) {
+  grbVenda = groupBox(QStringLiteral("grbVenda"), QStringLiteral("Vendas "), parent);
+  rbtTodos = radio(QStringLiteral("rbtTodos"), QStringLiteral("Todas"), grbVenda);
+  rbtLista = radio(QStringLiteral("rbtLista"), QStringLiteral("Lista"), grbVenda);
+  btpVenda = searchButton(QStringLiteral("btpVenda"), grbVenda, QStringLiteral("Venda"),
+                          QStringLiteral("Não há vendas concluídas."));
+  addRow(new QHBoxLayout(grbVenda), {rbtTodos, rbtLista, btpVenda});
+}
+
+void TfrmFiltroGeraNF::buildNFGroup(QWidget* parent) {
+  grbNF = groupBox(QStringLiteral("grbNF"), QString(), parent);
+  chkAgrupaNF = checkBox(QStringLiteral("chkAgrupaNF"),
+                         QStringLiteral("Agrupa itens de vendas para realizar consolidação"), grbNF);
+  chkAgrupaNF->setChecked(true);
+  chkVendaNF =
+      checkBox(QStringLiteral("chkVendaNF"), QStringLiteral("Somente itens de vendas não consolidados"), grbNF);
+  auto* column = new QVBoxLayout(grbNF);
+  column->addWidget(chkAgrupaNF);
+  column->addWidget(chkVendaNF);
+}
+
+void TfrmFiltroGeraNF::buildProdutosGroup(QWidget* parent) {
+  grbProdutos = groupBox(QStringLiteral("grbProdutos"), QStringLiteral("Produtos"), parent);
+  rbtTodosProdutos = radio(QStringLiteral("rbtTodosProdutos"), QStringLiteral("Todos"), grbProdutos);
+  rbtTodosProdutos->setChecked(true);
+  rbtListaProdutos = radio(QStringLiteral("rbtListaProdutos"), QStringLiteral("Lista"), grbProdutos);
+  btnProdutos = searchButton(QStringLiteral("btnProdutos"), grbProdutos, QStringLiteral("Produtos"),
+                             QStringLiteral("Não há vendas concluídas."));
+  addRow(new QHBoxLayout(grbProdutos), {rbtTodosProdutos, rbtListaProdutos, btnProdutos});
+}
+
+// Groups in the order the operator reads them, and each group's controls in
+// turn; the search buttons take no focus, so the chain skips them.
+void TfrmFiltroGeraNF::setTabOrder() {
+  const QList<QWidget*> controls = {depInicial,
+                                    depFinal,
+                                    rbtTCaixa,
+                                    rbtCaixa,
+                                    btpCaixa,
+                                    rbtTodosCliente,
+                                    rbtListaCliente,
+                                    btpCliente,
+                                    rbtIntervaloCli,
+                                    medCliDe,
+                                    btnPesqCliDe,
+                                    medCliAte,
+                                    btnPesqCliAte,
+                                    rdtTodosTipoCons,
+                                    rdtListaTipoCons,
+                                    btpTipoCons,
+                                    rbtTodosCentroCusto,
+                                    rbtListaCentroCusto,
+                                    btnCentroCusto,
+                                    rbtTodos,
+                                    rbtLista,
+                                    btpVenda,
+                                    chkAgrupaNF,
+                                    chkVendaNF,
+                                    rbtTodosProdutos,
+                                    rbtListaProdutos,
+                                    btnProdutos};
+  QWidget* previous = nullptr;
+  for (QWidget* control : controls) {
+    if (control->focusPolicy() == Qt::NoFocus) continue;
+    if (previous) QWidget::setTabOrder(previous, control);
+    previous = control;
+  }
+}
+
+// ---- datasets ----------------------------------------------------------------------
+
+void TfrmFiltroGeraNF::buildData() {
+  auto source = [this](const char* name, TDataSet* ds) {
+    auto* s = new TDataSource(this, QString::fromLatin1(name));
+    s->SetDataSet(ds);
+    return s;
+  };
+  buildQueries();
+  cdsVendas = new TDataSet(this, QStringLiteral("cdsVendas"));
+  defineCdsVendas(*cdsVendas);
+  cdsProdutos = new TDataSet(this, QStringLiteral("cdsProdutos"));
+  defineCdsProdutos(*cdsProdutos);
+  dtsCaixa = source("dtsCaixa", qryCaixa);
+  dtsVendas = source("dtsVendas", cdsVendas);
+  dtsTipoCons = source("dtsTipoCons", qryTipoCons);
+  dtsCliente = source("dtsCliente", qryCliente);
+  dtsCentroCusto = source("dtsCentroCusto", qryCentroCusto);
+  dtsProdutos = source("dtsProdutos", cdsProdutos);
+  dtsPesqCli = source("dtsPesqCli", qryPesqCli);
+
+  defineFields(*qryValCli, {{"CDCLIENTE", 21}, {"NRINSJURCLIE", 14}, {"IDTPIJURCLIE", 1}, {"NMRAZSOCCLIE", 50}});
+  defineFields(*qryCaixa, {{"CDCAIXA", 3, "Código", true, 0, true}, {"NMCAIXA", 30, "Nome"}, {"CODIGO", 7, "", false}});
+  defineFields(*qryTipoCons, {{"CDTIPOCONS", 2, "Código", true, 0, true}, {"NMTIPOCONS", 30, "Nome"}});
+  defineClienteFields(*qryCliente);
+  defineClienteFields(*qryPesqCli);
+  defineFields(*qryCentroCusto, {{"NRINSJURCLIE", 14, "Inscrição", true, 22},
+                                 {"CDCCUSCLIE", 10, "Código", true, 12},
+                                 {"NMCCUSCLIE", 40, "Nome"},
+                                 {"CHAVE", 31, "", false},
+                                 {"IDTPIJURCLIE", 1, "", false}});
+
+  qryCliente->FieldByName(QStringLiteral("NRINSJURCLIE"))->OnGetText = [this](int row) {
+    return qryClienteNRINSJURCLIEGetText(row);
+  };
+  qryPesqCli->FieldByName(QStringLiteral("NRINSJURCLIE"))->OnGetText = [this](int row) {
+    return qryPesqCliNRINSJURCLIEGetText(row);
+  };
+  qryCentroCusto->FieldByName(QStringLiteral("NRINSJURCLIE"))->OnGetText = [this](int row) {
+    return qryCentroCustoNRINSJURCLIEGetText(row);
+  };
+}
+
+// ---- events ------------------------------------------------------------------------
+
+// A choice handler runs when its control becomes selected, by the operator or
+// by code; being unselected runs nothing.
+void TfrmFiltroGeraNF::onSelected(QRadioButton* button, void (TfrmFiltroGeraNF::*handler)()) {
+  connect(button, &QRadioButton::toggled, this, [this, handler](bool selected) {
+    if (selected) guarded([this, handler] { (this->*handler)(); });
+  });
+}
+
+void TfrmFiltroGeraNF::wireHandlers() {
+  onSelected(rbtTodos, &TfrmFiltroGeraNF::rbtTodosClick);
+  onSelected(rbtLista, &TfrmFiltroGeraNF::rbtListaClick);
+  onSelected(rbtTCaixa, &TfrmFiltroGeraNF::rbtTCaixaClick);
+  onSelected(rbtCaixa, &TfrmFiltroGeraNF::rbtCaixaClick);
+  onSelected(rdtTodosTipoCons, &TfrmFiltroGeraNF::rdtTodosTipoConsClick);
+  onSelected(rdtListaTipoCons, &TfrmFiltroGeraNF::rdtListaTipoConsClick);
+  onSelected(rbtTodosCentroCusto, &TfrmFiltroGeraNF::rbtTodosCentroCustoClick);
+  onSelected(rbtListaCentroCusto, &TfrmFiltroGeraNF::rbtListaCentroCustoClick);
+  onSelected(rbtTodosProdutos, &TfrmFiltroGeraNF::rbtTodosProdutosClick);
+  onSelected(rbtListaProdutos, &TfrmFiltroGeraNF::rbtListaProdutosClick);
+  onSelected(rbtTodosCliente, &TfrmFiltroGeraNF::rbtTodosClienteClick);
+  onSelected(rbtListaCliente, &TfrmFiltroGeraNF::rbtListaClienteClick);
+  onSelected(rbtIntervaloCli, &TfrmFiltroGeraNF::rbtIntervaloCliClick);
+  // A check box handler runs on every change of state.
+  connect(chkVendaNF, &QCheckBox::toggled, this, [this] { guarded([this] { chkVendaNFClick(); }); });
+  connect(chkAgrupaNF, &QCheckBox::toggled, this, [this] { guarded([this] { chkAgrupaNFClick(); }); });
+
+  btpCaixa->OnClick = [this](TBtnPesquisa*) { btpCaixaClick(); };
+  btpVenda->OnClick = [this](TBtnPesquisa*) { btpVendaClick(); };
+  btpTipoCons->OnClick = [this](TBtnPesquisa*) { btpTipoConsClick(); };
+  btpCliente->OnClick = [this](TBtnPesquisa*) { btpClienteClick(); };
+  btnCentroCusto->OnClick = [this](TBtnPesquisa*) { btnCentroCustoClick(); };
+  btnProdutos->OnClick = [this](TBtnPesquisa*) { btnProdutosClick(); };
+
+  btnPesqCliDe->SetAssociate(medCliDe);
+  btnPesqCliDe->SetDataSource(dtsPesqCli);
+  btnPesqCliDe->OnBeforePesq = [this](TBtnPesquisa* s, bool& p) { btnPesqCliDeBeforePesq(s, p); };
+  btnPesqCliDe->OnAfterPesq = [this](TBtnPesquisa* s, TDataSet* ds) { btnPesqCliDeAfterPesq(s, ds); };
+  btnPesqCliAte->SetAssociate(medCliAte);
+  btnPesqCliAte->SetDataSource(dtsPesqCli);
+  btnPesqCliAte->OnBeforePesq = [this](TBtnPesquisa* s, bool& p) { btnPesqCliAteBeforePesq(s, p); };
+  btnPesqCliAte->OnAfterPesq = [this](TBtnPesquisa* s, TDataSet* ds) { btnPesqCliAteAfterPesq(s, ds); };
+
+  auto* focus = new FocusTracker(this);
+  focus->fieldExit(depInicial, [this] { depInicialExit(); });
+  focus->fieldExit(depFinal, [this] { depFinalExit(); });
+  focus->fieldExit(medCliDe, [this] { medCliDeExit(); });
+  focus->fieldExit(medCliAte, [this] { medCliAteExit(); });
+}
+
+void TfrmFiltroGeraNF::FormClose(CloseAction& action) {
+  TfrmFiltroPadrao::FormClose(action);
+  action = CloseAction::Hide;
+}
 
 }  // namespace qfx

@@ -1,0 +1,78 @@
+// Saved options: the six list texts of the working copy, per operator, kept
+// across a restart of the host.
+#include <QAction>
+#include <QRadioButton>
+
+#include "filterfixture.h"
+
+using namespace qfx;
+using namespace qfxtest;
+
+namespace {
+
+using OptionsTest = FilterTest;
+
+void fillLists(TFiltro& f) {
+  f.stCaixa = "_0001001__0001002_";
+  f.stVendas = "_0001000123_";
+  f.stTipoCons = "_01_";
+  f.stCliente = "_C1_";
+  f.stCentroCusto = "_C1CC1_";
+  f.stProdutos = "_P1__P2_";
+}
+
+}  // namespace
+
+TEST_F(OptionsTest, SaveThenLoadRoundTripsTheSixListsAcrossARestart) {
+  open();
+  fillLists(dlg().FiltroTmp);
+  const TFiltro saved = dlg().FiltroTmp;
+  dlg().btfSaveOpc->trigger();
+  EXPECT_TRUE(host->messages.isEmpty());
+  EXPECT_EQ(dlg().Opcoes.value("FiltroTmp.stProdutos"), "_P1__P2_");
+  cancel();
+
+  // a new dialog, as after the host was restarted, for the same operator
+  delete dialog.data();
+  dialog = new TfrmFiltroGeraNF();
+  open();
+  dlg().FiltroTmp.boTodosCaixa = true;
+  dlg().FiltroTmp.dtInicial = dia(2024, 1, 1);
+  dlg().btfLoadOpc->trigger();
+  TFiltro expected = saved;
+  expected.boTodosCaixa = true;  // flags and dates are not options
+  expected.dtInicial = dia(2024, 1, 1);
+  EXPECT_EQ(dlg().FiltroTmp, expected);
+  EXPECT_TRUE(dlg().rbtTCaixa->isChecked());  // the controls are left as they are
+  EXPECT_EQ(Filtro, defaultFilter());         // only a confirmation takes them further
+
+  // another operator has options of his own
+  host->operadorValue = "OUTRO";
+  dlg().btfLoadOpc->trigger();
+  EXPECT_EQ(dlg().FiltroTmp.stCaixa, "");
+  EXPECT_EQ(dlg().FiltroTmp.stProdutos, "");
+}
+
+TEST_F(OptionsTest, SavingAnEmptyListRemovesItsLineAndLoadingWithoutItEmptiesTheList) {
+  open();
+  fillLists(dlg().FiltroTmp);
+  dlg().btfSaveOpc->trigger();
+  ASSERT_TRUE(dlg().Opcoes.lines().contains("FiltroTmp.stVendas=_0001000123_"));
+
+  dlg().FiltroTmp.stVendas.clear();
+  dlg().btfSaveOpc->trigger();
+  for (const QString& line : dlg().Opcoes.lines())
+    EXPECT_FALSE(line.startsWith("FiltroTmp.stVendas=")) << line.toStdString();
+  EXPECT_EQ(dlg().Opcoes.lines().size(), 5);
+
+  dlg().FiltroTmp.stVendas = "_0001000999_";
+  dlg().btfLoadOpc->trigger();
+  EXPECT_EQ(dlg().FiltroTmp.stVendas, "");
+  EXPECT_EQ(dlg().FiltroTmp.stCaixa, "_0001001__0001002_");
+}
+
+TEST_F(OptionsTest, OptionNamesAreTheWorkingCopysListsInOrder) {
+  EXPECT_EQ(TfrmFiltroGeraNF::nomesOpcoes(),
+            (QStringList{"FiltroTmp.stCaixa", "FiltroTmp.stVendas", "FiltroTmp.stTipoCons", "FiltroTmp.stCliente",
+                         "FiltroTmp.stCentroCusto", "FiltroTmp.stProdutos"}));
+}

@@ -23,6 +23,8 @@ QFont pointFont(int size, bool bold) {
   QFont font;
   font.setPixelSize(size);
   font.setBold(bold);
+  // no ligatures: "final" must come out of the PDF as typed, for search and copy
+  font.setStyleStrategy(QFont::PreferNoShaping);
   return font;
 }
 

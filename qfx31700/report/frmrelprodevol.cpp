@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include "abort.h"
@@ -210,11 +211,13 @@ void TfrmRelProdEvol::Vd_Data() {
 }
 
 void TfrmRelProdEvol::depDePeriodoExit() {
+  if (boVerificando) return;
   Vd_DataIni(false);
   Vd_Data();
 }
 
 void TfrmRelProdEvol::depAtePeriodoExit() {
+  if (boVerificando) return;
   Vd_DataFim(false);
   Vd_Data();
 }
@@ -222,6 +225,7 @@ void TfrmRelProdEvol::depAtePeriodoExit() {
 // ---- actions -----------------------------------------------------------------------
 
 void TfrmRelProdEvol::VerificaAcao(bool comPeriodo) {
+  const QScopedValueRollback verificando(boVerificando, true);
   if (rbtLista->isChecked() && EmptyString(stFiliais)) {
     rbtLista->setFocus();
     MensErro(msgPadrao->Msg(QStringLiteral("FILIAL_dv")), true);

@@ -71,6 +71,10 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   void ParametrosPrimeiro(hostkit::ReportParams& params);
   void ParametrosConsolidacao(hostkit::ReportParams& params);
   void setText(hostkit::ReportParams& params, const char* name, const QString& value);
+
+  // While the action checks run: a failed check moves the focus onto its
+  // control, and the exit check of the control left must not report again.
+  bool boVerificando = false;
 };
 
 }  // namespace qfx

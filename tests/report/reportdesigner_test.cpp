@@ -1,0 +1,141 @@
+// The report designer: what it shows of a definition and what it saves back.
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+#include "abort.h"
+#include "reportdesigner.h"
+#include "reportfixture.h"
+
+using namespace hostkit;
+using namespace qfxtest;
+
+namespace {
+
+class ReportDesigner : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    host = ReportHost::install();
+    copyShippedReports(dir.path());
+    path = QDir(dir.path()).filePath(QStringLiteral("Qfx317/01-itens-nao-lancados.json"));
+    designer.Load(path);
+  }
+  void TearDown() override { installHostServices(nullptr); }
+
+  void setCell(int row, int col, const QString& text) { designer.grdColunas->item(row, col)->setText(text); }
+
+  QTemporaryDir dir;
+  std::shared_ptr<ReportHost> host;
+  QString path;
+  TReportDesigner designer;
+};
+
+}  // namespace
+
+TEST_F(ReportDesigner, ShowsTheWholeDefinition) {
+  const ReportTemplate file = readReportTemplate(path);
+  EXPECT_EQ(designer.objectName(), QStringLiteral("rpddPadrao"));
+  EXPECT_EQ(designer.edtTitulo->text(), file.title);
+  EXPECT_EQ(designer.memConsultaGenerica->toPlainText(), file.queries.value(DatabaseKind::Generic));
+  EXPECT_EQ(designer.grdColunas->rowCount(), file.columns.size());
+  EXPECT_EQ(designer.grdColunas->item(7, TReportDesigner::ColTitulo)->text(), QStringLiteral("Descrição"));
+  EXPECT_EQ(designer.grdParametros->rowCount(), file.parameters.size());
+  EXPECT_EQ(designer.Template(), file);  // nothing lost between file and controls
+}
+
+TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
+  designer.edtTitulo->clear();
+  QTest::keyClicks(designer.edtTitulo, QStringLiteral("Itens pendentes de estoque"));
+  designer.cbbOrientacao->setCurrentIndex(designer.cbbOrientacao->findText(QStringLiteral("Retrato")));
+  const QString query = designer.memConsultaGenerica->toPlainText().replace(
+      QStringLiteral("ORDER BY"), QStringLiteral("  AND V.CDLOJA <> 'XX'\nORDER BY"));
+  designer.memConsultaGenerica->setPlainText(query);
+  designer.memConsultaSqlServer->setPlainText(QStringLiteral("SELECT 1 AS CDFILIAL"));
+
+  designer.sbtIncluirColuna->click();
+  const int added = designer.grdColunas->rowCount() - 1;
+  setCell(added, TReportDesigner::ColCampo, QStringLiteral("vrdesitvend"));
+  setCell(added, TReportDesigner::ColTitulo, QStringLiteral("Desconto"));
+  setCell(added, TReportDesigner::ColLargura, QStringLiteral("7"));
+  setCell(added, TReportDesigner::ColFormato, QStringLiteral("#,##0.00"));
+  qobject_cast<QComboBox*>(designer.grdColunas->cellWidget(added, TReportDesigner::ColTipo))
+      ->setCurrentText(QStringLiteral("Número"));
+  qobject_cast<QComboBox*>(designer.grdColunas->cellWidget(added, TReportDesigner::ColAlinhamento))
+      ->setCurrentText(QStringLiteral("Direita"));
+  designer.grdColunas->item(added, TReportDesigner::ColTotal)->setCheckState(Qt::Checked);
+  designer.sbtSubirColuna->click();  // the new column goes before "Valor total"
+  designer.grdColunas->setCurrentCell(0, 0);
+  designer.sbtExcluirColuna->click();  // "Filial" goes
+
+  designer.sbtSalvar->click();
+  EXPECT_EQ(designer.result(), QDialog::Accepted);
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
+
+  const ReportTemplate saved = readReportTemplate(path);
+  EXPECT_EQ(saved.title, QStringLiteral("Itens pendentes de estoque"));
+  EXPECT_EQ(saved.orientation, QPageLayout::Portrait);
+  EXPECT_EQ(saved.queries.value(DatabaseKind::Generic), query);
+  EXPECT_EQ(saved.queries.value(DatabaseKind::SQLServer), QStringLiteral("SELECT 1 AS CDFILIAL"));
+  ASSERT_EQ(saved.columns.size(), 11);
+  EXPECT_EQ(saved.columns.first().field, QStringLiteral("DTVENDA"));
+  const ReportColumn discount = saved.columns[9];
+  EXPECT_EQ(discount, (ReportColumn{QStringLiteral("VRDESITVEND"), QStringLiteral("Desconto"), 7, Qt::AlignRight,
+                                    ReportColumn::Type::Number, QStringLiteral("#,##0.00"), true}));
+  EXPECT_EQ(saved.columns[10].field, QStringLiteral("VRTOTITEM"));
+  const ReportTemplate shipped =
+      readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
+  EXPECT_EQ(saved.parameters, shipped.parameters);
+  EXPECT_EQ(saved, designer.Template());
+}
+
+TEST_F(ReportDesigner, ParameterWordsRoundTrip) {
+  designer.sbtIncluirParametro->click();
+  const int row = designer.grdParametros->rowCount() - 1;
+  designer.grdParametros->item(row, TReportDesigner::ParNome)->setText(QStringLiteral("p_tcdfilial"));
+  designer.grdParametros->item(row, TReportDesigner::ParDescricao)->setText(QStringLiteral("Abrangência"));
+  designer.grdParametros->item(row, TReportDesigner::ParValores)->setText(QStringLiteral("T=todas; N=lista"));
+  ASSERT_TRUE(designer.Save());
+  const ReportParamText saved = readReportTemplate(path).parameters.last();
+  EXPECT_EQ(saved.name, QStringLiteral("P_TCDFILIAL"));
+  EXPECT_EQ(saved.label, QStringLiteral("Abrangência"));
+  EXPECT_EQ(saved.values, (QMap<QString, QString>{{"T", "todas"}, {"N", "lista"}}));
+}
+
+TEST_F(ReportDesigner, IncompleteDefinitionIsRefusedAndTheFileStays) {
+  const QByteArray before = [&] {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  designer.edtTitulo->clear();
+  designer.sbtSalvar->click();
+  EXPECT_NE(designer.result(), QDialog::Accepted);
+  EXPECT_EQ(host->messageTexts(), QStringList{"A definição do relatório está incompleta: falta o título."});
+
+  designer.edtTitulo->setText(QStringLiteral("Outro"));
+  setCell(0, TReportDesigner::ColLargura, QStringLiteral("largo"));
+  EXPECT_FALSE(designer.Save());
+  EXPECT_EQ(host->messageTexts().last(),
+            QStringLiteral("Largura inválida na coluna 1: informe um número inteiro maior que zero."));
+
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+}
+
+TEST_F(ReportDesigner, DamagedFileIsAnErrorAndNotLoaded) {
+  const QString damaged = QDir(dir.path()).filePath(QStringLiteral("Qfx317/09-danificado.json"));
+  QFile f(damaged);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("{\"title\": \"Meio arquivo\", \"queries\": {\"gen");
+  f.close();
+  EXPECT_THROW(designer.Load(damaged), EHostError);
+  EXPECT_EQ(designer.FileName(), path);  // still on the good one
+  EXPECT_EQ(designer.Template(), readReportTemplate(path));
+}

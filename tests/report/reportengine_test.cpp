@@ -1,0 +1,227 @@
+// The report engine on a real SQLite database made from the product's
+// schema: the shipped queries, bound parameters, the page layout and the PDF.
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QPageSize>
+#include <QPrintPreviewWidget>
+#include <QTemporaryDir>
+
+#include "abort.h"
+#include "modaldriver.h"
+#include "query.h"
+#include "reportfixture.h"
+#include "routines.h"
+
+using namespace hostkit;
+using namespace qfxtest;
+
+namespace {
+
+class ReportEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    host = ReportHost::install();
+    createSalesDatabase(dir.filePath(QStringLiteral("vendas.db")));
+    first = readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
+  }
+  void TearDown() override {
+    closeHostDatabase();
+    installHostServices(nullptr);
+  }
+
+  // The first report's parameters as the report screen sets them.
+  ReportParams firstParams(const QString& branches, double from, double to) {
+    ReportParams p = reportParamsOf(first);
+    p.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(branches);
+    p.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(branches.isEmpty() ? QStringLiteral("T") : QString());
+    p.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(from);
+    p.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(to);
+    return p;
+  }
+
+  // Branch, sale and item of each row.
+  static QStringList keys(const ReportTable& table) {
+    QStringList out;
+    for (const QStringList& row : table.rows) out << row[0] + u'/' + row[4] + u'/' + row[5];
+    return out;
+  }
+
+  QTemporaryDir dir;
+  std::shared_ptr<ReportHost> host;
+  ReportTemplate first;
+};
+
+}  // namespace
+
+TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
+  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  // both ends of the period included; the posted item, the product without
+  // stock control and the day after the period left out
+  EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0002/V1/001", "0003/V9/001"}));
+  const QStringList arroz = table.rows.first();
+  EXPECT_EQ(arroz[1], QStringLiteral("01/03/2024"));
+  EXPECT_EQ(arroz[7], QStringLiteral("Arroz 5kg"));
+  EXPECT_EQ(arroz[8], FormatFloat(QStringLiteral("#,##0.000"), 2));
+  EXPECT_EQ(table.rows[2][10], FormatFloat(QStringLiteral("#,##0.00"), 14));  // 3 x 5,00 less 1,00
+  ASSERT_TRUE(table.hasTotals);
+  EXPECT_EQ(table.totals[8], FormatFloat(QStringLiteral("#,##0.000"), 16));
+  EXPECT_EQ(table.totals[9], QString());
+  EXPECT_EQ(table.totals[10], FormatFloat(QStringLiteral("#,##0.00"), 82));
+}
+
+TEST_F(ReportEngine, BranchListSelectsItsBranchesByTheirUnderscoredCodes) {
+  const ReportTable table = runReportQuery(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)));
+  EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0003/V9/001"}));
+  // "_0001_" must not match branch "00010" or a part of a code
+  EXPECT_TRUE(runReportQuery(first, firstParams("_000_", dia(2024, 3, 1), dia(2024, 3, 5))).rows.isEmpty());
+}
+
+TEST_F(ReportEngine, OneDayPeriodTakesThatDayOnly) {
+  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 5), dia(2024, 3, 5)));
+  EXPECT_EQ(keys(table), QStringList({"0001/V2/001"}));
+}
+
+TEST_F(ReportEngine, ParameterTextIsBoundNeverSpliced) {
+  // spliced, the text would select every branch (or break the statement)
+  const ReportTable table =
+      runReportQuery(first, firstParams("_0001_') OR 1=1 OR ('", dia(2024, 3, 1), dia(2024, 3, 5)));
+  EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001"}));
+}
+
+TEST_F(ReportEngine, DatesReachTheDatabaseAsTheSchemaStoresThem) {
+  ReportParam p;
+  p.SetAsDate(dia(2024, 3, 5) + 0.75);  // a date drops the time
+  EXPECT_EQ(reportSqlValue(p), QVariant(QStringLiteral("2024-03-05")));
+  p.SetAsDateTime(dia(2024, 3, 5));
+  EXPECT_EQ(reportSqlValue(p), QVariant(QStringLiteral("2024-03-05")));
+  p.SetAsDateTime(dia(2024, 3, 5) + 0.5625);
+  EXPECT_EQ(reportSqlValue(p), QVariant(QStringLiteral("2024-03-05 13:30:00")));
+  p.Clear();
+  EXPECT_FALSE(reportSqlValue(p).isValid());
+}
+
+TEST_F(ReportEngine, ParametersInWordsForTheHeader) {
+  EXPECT_EQ(describeParameters(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5))),
+            QStringList({"Filiais: Todas", "Data inicial: 01/03/2024", "Data final: 05/03/2024"}));
+  EXPECT_EQ(describeParameters(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5))).first(),
+            QStringLiteral("Filiais: 0001, 0003"));
+}
+
+TEST_F(ReportEngine, CompanyOfTheLoginBranch) {
+  EXPECT_EQ(companyNameOf(QStringLiteral("0002")), QStringLiteral("Comercial Demonstração Ltda"));
+  EXPECT_EQ(companyNameOf(QStringLiteral("9999")), QString());
+}
+
+TEST_F(ReportEngine, QueryFailureNamesTheReport) {
+  ReportTemplate broken = first;
+  broken.queries[DatabaseKind::Generic] = QStringLiteral("SELECT X FROM TABELA_QUE_NAO_EXISTE");
+  try {
+    runReportQuery(broken, ReportParams());
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_TRUE(e.message().startsWith(QStringLiteral("Erro ao executar a consulta do relatório 'Itens de venda")))
+        << e.message().toStdString();
+  }
+  broken.queries[DatabaseKind::Generic] = QStringLiteral("SELECT CDFILIAL FROM FILIAL");
+  try {
+    runReportQuery(broken, ReportParams());
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_TRUE(e.message().contains(QStringLiteral("'DTVENDA'"))) << e.message().toStdString();
+  }
+}
+
+TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
+  host->filial = QStringLiteral("0001");
+  const ReportDocument doc = buildReportDocument(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)));
+  EXPECT_EQ(doc.pageCount(), 1);
+  const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+  ASSERT_FALSE(doc.exportPdf(pdf));
+  const QString text = pdfText(pdf);
+  EXPECT_TRUE(text.contains(QStringLiteral("Comercial Demonstração Ltda"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Itens de venda não lançados no estoque")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Página 1 de 1")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Filiais: 0001, 0003; Data inicial: 01/03/2024; Data final: 05/03/2024")))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Emissão: ") + QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"))));
+  EXPECT_TRUE(text.contains(QStringLiteral("Refrigerante lata")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Feijão 1kg")));
+  EXPECT_FALSE(text.contains(QStringLiteral("Sacola")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Total")));
+  EXPECT_TRUE(text.contains(FormatFloat(QStringLiteral("#,##0.00"), 72)));  // 20 + 18 + 14 + 20
+  EXPECT_TRUE(text.contains(QStringLiteral("Registros: 4")));
+}
+
+TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
+  QStringList inserts;
+  for (int i = 0; i < 150; ++i)
+    inserts << QStringLiteral(
+                   "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+                   "VRUNITVEND) VALUES ('0002', 'V1', '%1', 'P2', 1, 1)")
+                   .arg(100 + i);
+  execAll(inserts);
+  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  ASSERT_EQ(doc.table().rows.size(), 155);
+  const int pages = doc.pageCount();
+  EXPECT_GE(pages, 3);
+  const QString pdf = dir.filePath(QStringLiteral("longo.pdf"));
+  ASSERT_FALSE(doc.exportPdf(pdf));
+  const QString text = pdfText(pdf);
+  EXPECT_EQ(text.count(QStringLiteral("Itens de venda não lançados no estoque")), pages);
+  EXPECT_EQ(text.count(QStringLiteral("Descrição")), pages);  // column titles on every page
+  for (int page = 1; page <= pages; ++page)
+    EXPECT_TRUE(text.contains(QStringLiteral("Página %1 de %2").arg(page).arg(pages))) << page;
+  EXPECT_EQ(text.count(QStringLiteral("Feijão 1kg")), 152);
+  EXPECT_EQ(text.count(QStringLiteral("Registros: 155")), 1);
+  // portrait pages hold more rows than landscape ones
+  QPageLayout portrait = doc.pageLayout();
+  portrait.setOrientation(QPageLayout::Portrait);
+  EXPECT_LT(doc.pageCount(portrait), pages);
+}
+
+TEST_F(ReportEngine, EmptyResultSaysSo) {
+  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2023, 1, 1), dia(2023, 1, 2)));
+  EXPECT_EQ(doc.pageCount(), 1);
+  const QString pdf = dir.filePath(QStringLiteral("vazio.pdf"));
+  ASSERT_FALSE(doc.exportPdf(pdf));
+  const QString text = pdfText(pdf);
+  EXPECT_TRUE(text.contains(QStringLiteral("Nenhum registro encontrado.")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Registros: 0")));
+}
+
+TEST_F(ReportEngine, PdfThatCannotBeWrittenIsAnError) {
+  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const auto error = doc.exportPdf(dir.filePath(QStringLiteral("pasta-que-nao-existe/r.pdf")));
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->startsWith(QStringLiteral("Não foi possível gravar o arquivo PDF")));
+}
+
+TEST_F(ReportEngine, HostPreviewShowsThePagesAndExportsThemToPdf) {
+  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const QString pdf = dir.filePath(QStringLiteral("exportado.pdf"));
+  int pages = -1;
+  onNextModal([&](QWidget* preview) {
+    auto* widget = preview->findChild<QPrintPreviewWidget*>();
+    pages = widget ? widget->pageCount() : -1;
+    QAction* export_ = preview->findChild<QAction*>(QStringLiteral("actExportarPdf"));
+    if (!export_) {
+      ADD_FAILURE() << "no PDF export in the preview";
+    } else {
+      onNextModal([&pdf](QWidget* files) {
+        auto* chooser = qobject_cast<QFileDialog*>(files);
+        if (!chooser) return qobject_cast<QDialog*>(files)->reject();
+        chooser->selectFile(pdf);
+        static_cast<QDialog*>(chooser)->accept();
+      });
+      export_->trigger();
+    }
+    qobject_cast<QDialog*>(preview)->reject();
+  });
+  host->HostServices::previewReport(doc, nullptr);  // the host's own dialog, not the recording
+  EXPECT_EQ(pages, doc.pageCount());
+  EXPECT_TRUE(host->previews.isEmpty());
+  EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Registros: 5")));
+}

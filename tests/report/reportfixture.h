@@ -1,0 +1,63 @@
+// What the report tests stand on: host services that also record the report
+// output (preview, print, the title box), a SQLite database made from the
+// product's own schema with a few sales, and the shipped definitions copied
+// into a reports folder of the test's own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "reportengine.h"
+#include "scriptedhostservices.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace qfxtest {
+
+struct InputCall {
+  QString caption;
+  QString prompt;
+  QString preset;
+};
+
+class ReportHost : public hostkit::ScriptedHostServices {
+ public:
+  static std::shared_ptr<ReportHost> install();
+
+  QList<hostkit::ReportDocument> previews;
+  QList<hostkit::ReportDocument> prints;
+  QList<InputCall> inputCalls;
+  // Titles the operator types, or nullopt for Cancel; none left: Cancel.
+  std::deque<std::optional<QString>> inputAnswers;
+
+  void previewReport(const hostkit::ReportDocument& document, QWidget*) override { previews << document; }
+  bool printReport(const hostkit::ReportDocument& document, QWidget*) override {
+    prints << document;
+    return true;
+  }
+  bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget*) override;
+};
+
+// Days since 1899-12-30 of a calendar date.
+double dia(int year, int month, int day);
+// A file of the source tree.
+QString sourcePath(const QString& relative);
+// Creates the product's schema in a new SQLite file, opens it as the host's
+// database and fills it with the sales of the tests (see the .cpp).
+void createSalesDatabase(const QString& file);
+// Runs statements on the host's database, failing the test on an error.
+void execAll(const QStringList& statements);
+// Copies the shipped definitions of report code Qfx317 to <folder>/Qfx317.
+void copyShippedReports(const QString& folder);
+// The text of a PDF file as pdftotext lays it out.
+QString pdfText(const QString& pdf);
+
+}  // namespace qfxtest

@@ -16,6 +16,7 @@ enum class ErrorKind {
   Unauthenticated,   // no, invalid or expired session; wrong password
   PermissionDenied,  // the operator may not act on what was asked
   Unavailable,       // the database is busy or gone; calling again may work
+  Conflict,          // lost a race with another writer (unique key, item already claimed)
   Internal,          // anything else, with a readable message
 };
 

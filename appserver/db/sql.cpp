@@ -22,7 +22,9 @@ bool isPostgresState(const QSqlError& error, std::initializer_list<const char*> 
 }  // namespace
 
 Error toError(const QSqlError& error, const QString& what) {
-  const ErrorKind kind = isRetryable(error) ? ErrorKind::Unavailable : ErrorKind::Internal;
+  ErrorKind kind = ErrorKind::Internal;
+  if (isRetryable(error)) kind = ErrorKind::Unavailable;
+  if (isUniqueViolation(error)) kind = ErrorKind::Conflict;
   QString detail = error.databaseText().trimmed();
   if (detail.isEmpty()) detail = error.text().trimmed();
   return Error{kind, (what + QStringLiteral(": ") + detail).toStdString()};

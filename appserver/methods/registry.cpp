@@ -25,7 +25,7 @@ Dispatcher makeConsolidationObject() {
   d.add({"GetVerifVenda", {T, D, D, T, T, T, T, T, B, T, B, T}, {1}, getVerifVenda});
   d.add({"GetSoma", {T, T, T, D, T, T, B, T, T}, {1}, getSoma});
   d.add({"GetReducaoZ", {T, T, D}, {1}, getReducaoZ});
-  // SemGeraNF joins with the posting engine
+  d.add({"SemGeraNF", {T, T, T, T, T, D, D, T, B, T, B, B, T, T, T, B, T, T, T, T, B, T, B, B}, {1, 2}, semGeraNF});
   d.add({"GetVendas", {T, T, D, D, B, T}, {1}, getVendas});
   d.add({"GetProdutos", {T, T, D, D, T, T, T, T}, {1}, getProdutos});
   return d;

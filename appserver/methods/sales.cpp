@@ -16,16 +16,6 @@ namespace {
 
 using namespace packets;
 
-// Customers: all, an interval of company names, or a list of codes.
-void restrictCustomers(SaleFilter& f, const Arguments& a, int all, int interval, int from, int to, int list) {
-  if (a.boolean(all)) return;
-  if (a.boolean(interval)) {
-    f.customerNames = std::make_pair(a.qtext(from).toUpper(), a.qtext(to).toUpper());
-    return;
-  }
-  f.customers = ListText(a.text(list));
-}
-
 SaleFilter principalFilter(const Arguments& a) {
   SaleFilter f;
   f.branch = a.qtext(1);
@@ -36,7 +26,7 @@ SaleFilter principalFilter(const Arguments& a) {
   f.store = a.qtext(8);
   f.cashRegisters = restriction(a.boolean(9), a.text(10));
   f.consumptionTypes = restriction(a.boolean(11), a.text(12));
-  restrictCustomers(f, a, 13, 14, 15, 16, 17);
+  restrictCustomers(f, a.boolean(13), a.boolean(14), a.qtext(15), a.qtext(16), a.text(17));
   f.costCentres = restriction(a.boolean(19), a.text(18));
   f.products = restriction(a.boolean(21), a.text(20));
   return f;

@@ -87,6 +87,16 @@ bool SaleFilter::accepts(const SaleItem& s) const {
   return true;
 }
 
+void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QString& from, const QString& to,
+                       const std::string& list) {
+  if (all) return;
+  if (interval) {
+    filter.customerNames = std::make_pair(from.toUpper(), to.toUpper());
+    return;
+  }
+  filter.customers = ListText(list);
+}
+
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit) {
   QString text = QString::fromLatin1(kSelect);
   QVariantList values{filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};

@@ -63,6 +63,11 @@ inline Restriction restriction(bool all, const std::string& list) {
   return all ? Restriction() : Restriction(ListText(list));
 }
 
+// Customers: all, an interval of company names (compared in upper case), or
+// a list of codes.
+void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QString& from, const QString& to,
+                       const std::string& list);
+
 // Calls back for each selected item, ordered by register, sale moment, sale
 // and item.
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit);

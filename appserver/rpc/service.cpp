@@ -38,6 +38,8 @@ std::string outcomeOf(const Error& error) {
       return "permission_denied";
     case ErrorKind::Unavailable:
       return "unavailable";
+    case ErrorKind::Conflict:
+      return "conflict";
     case ErrorKind::Internal:
       return "internal";
   }
@@ -45,7 +47,7 @@ std::string outcomeOf(const Error& error) {
 }
 
 bool isDatabaseTrouble(const Error& error) {
-  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal;
+  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal || error.kind == ErrorKind::Conflict;
 }
 
 // Streams the reply: result and arguments first, then the packets' chunks,
@@ -95,6 +97,9 @@ grpc::Status toStatus(const Error& error) {
       break;
     case ErrorKind::Unavailable:
       code = grpc::StatusCode::UNAVAILABLE;
+      break;
+    case ErrorKind::Conflict:
+      code = grpc::StatusCode::ABORTED;
       break;
     case ErrorKind::Internal:
       code = grpc::StatusCode::INTERNAL;

@@ -1,0 +1,427 @@
+#include "posting/posting_engine.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "common/wire_date.h"
+#include "db/sql.h"
+#include "methods/packets.h"
+
+namespace qfx::server::posting {
+
+namespace {
+
+constexpr int kAttempts = 6;
+constexpr int kClaimChunk = 200;     // items per conditional update
+constexpr double kTolerance = 1e-9;  // sums of fractional quantities are not exact
+
+const char* const kStockSeries = "LANCESTQ";
+const char* const kNoteSeries = "LANCTONF";
+
+// Losing a race: the whole run is tried again and no longer sees those items.
+Error lostRace() {
+  return Error{ErrorKind::Conflict, "itens da seleção foram lançados por outra consolidação ao mesmo tempo"};
+}
+
+bool worthRetrying(const Error& error) {
+  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Conflict;
+}
+
+QString number10(int64_t n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')); }
+
+QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+
+struct Location {
+  QString branch, warehouse, place;
+};
+
+// One attempt of the run, inside one transaction.
+class Run {
+ public:
+  Run(QSqlDatabase& db, Dialect dialect, const Request& request, const std::function<bool()>& cancelled)
+      : db_(db), dialect_(dialect), request_(request), cancelled_(cancelled) {
+    outcome_.errors = emptyErrorList();
+    outcome_.blocked = emptyBlockedList();
+  }
+
+  Result<Outcome> execute();
+
+ private:
+  Status loadBranch();
+  Status loadStockLocation();
+  Status checkCodes();
+  Status checkPeriod() const;
+  Status lockSeries();
+  Status ensureSeries(const QString& branch, const char* series);
+  Result<int64_t> allocate(const QString& branch, const char* series, int64_t count, const QString& table,
+                           const QString& column);
+  Status selectItems();
+  Status checkWithdrawalRelation() const;
+  bool collectBlocked();
+  Status dropImplantationDays();
+  Result<bool> checkStock();  // true: post nothing
+  Status post();
+  Status postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
+                 const QString& noteNumber);
+  Status claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
+  Status moveBalances();
+  std::map<QString, double> quantitiesOut(const std::vector<const SaleItem*>& items) const;
+
+  QSqlDatabase& db_;
+  Dialect dialect_;
+  const Request& request_;
+  const std::function<bool()>& cancelled_;
+
+  QString negativeAllowed_, convertNegative_;
+  std::optional<QDate> processingDate_, stockClosedDate_;
+  int maxDays_ = 0;
+  Location stock_;
+  std::vector<SaleItem> selected_;
+  std::vector<const SaleItem*> postable_;
+  Outcome outcome_;
+};
+
+Status Run::loadBranch() {
+  auto q = sql::run(db_,
+                    QStringLiteral("SELECT IDCTRLESTQ, IDPERMESTNEG, DTPROCESSAMENTO, DTFECHAESTQ, NRDIASMAXCONS "
+                                   "FROM PARAMFILIAL WHERE CDFILIAL = ?"),
+                    {request_.branch});
+  if (!q) return q.error();
+  if (!q->next()) return refused("N_CTRL_ESTOQ");  // a branch without parameters controls nothing
+  if (textOf(q->value(0)) != QLatin1String("S")) return refused("N_CTRL_ESTOQ");
+  negativeAllowed_ = textOf(q->value(1));
+  processingDate_ = wiredate::dayFromDatabase(q->value(2));
+  stockClosedDate_ = wiredate::dayFromDatabase(q->value(3));
+  maxDays_ = q->value(4).toInt();
+  return success();
+}
+
+Status Run::loadStockLocation() {
+  auto store =
+      sql::run(db_, QStringLiteral("SELECT CDALMOXARIFE, CDLOCALESTOQ FROM LOJA WHERE CDFILIAL = ? AND CDLOJA = ?"),
+               {request_.branch, request_.store});
+  if (!store) return store.error();
+  if (!store->next())
+    return invalidArgument("loja '" + request_.store.toStdString() + "' não cadastrada na filial " +
+                           request_.branch.toStdString());
+  stock_ = {request_.branch, textOf(store->value(0)), textOf(store->value(1))};
+  auto sales = sql::run(db_,
+                        QStringLiteral("SELECT IDPERCONVESTNEG, IDUTILESTCENT, CDFILIESTCENT, CDALMOXESTCENT, "
+                                       "CDLOCALESTCENT FROM PARAVEND WHERE CDFILIAL = ?"),
+                        {request_.branch});
+  if (!sales) return sales.error();
+  if (sales->next()) {
+    convertNegative_ = textOf(sales->value(0));
+    // central stock: the central branch's warehouse and location, where given
+    if (textOf(sales->value(1)) == QLatin1String("S") && !textOf(sales->value(2)).isEmpty()) {
+      stock_.branch = textOf(sales->value(2));
+      if (!textOf(sales->value(3)).isEmpty()) stock_.warehouse = textOf(sales->value(3));
+      if (!textOf(sales->value(4)).isEmpty()) stock_.place = textOf(sales->value(4));
+    }
+  }
+  if (stock_.warehouse.isEmpty() || stock_.place.isEmpty())
+    return invalidArgument("a loja '" + request_.store.toStdString() + "' da filial " + request_.branch.toStdString() +
+                           " não tem almoxarifado e local de estoque cadastrados");
+  return success();
+}
+
+Status Run::checkCodes() {
+  auto type = sql::run(db_, QStringLiteral("SELECT 1 FROM TIPORETI WHERE CDTIPORETI = ?"), {request_.withdrawalType});
+  if (!type) return type.error();
+  if (!type->next())
+    return invalidArgument("tipo de retirada '" + request_.withdrawalType.toStdString() + "' não cadastrado");
+  auto sector = sql::run(db_, QStringLiteral("SELECT 1 FROM SETOR WHERE CDSETOR = ?"), {request_.sector});
+  if (!sector) return sector.error();
+  if (!sector->next()) return invalidArgument("setor '" + request_.sector.toStdString() + "' não cadastrado");
+  return success();
+}
+
+Status Run::checkPeriod() const {
+  const QDate first = request_.filter.first, last = request_.filter.last;
+  if (first > last) return invalidArgument("SemGeraNF: o período começa depois de terminar");
+  if (last > processingDate_.value_or(request_.today)) return refused("Data_Mai");
+  if (stockClosedDate_ && first <= *stockClosedDate_) return refused("Data_Men");
+  if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_) return refused("Data_M");
+  return success();
+}
+
+Status Run::ensureSeries(const QString& branch, const char* series) {
+  auto created = sql::run(db_,
+                          QStringLiteral("INSERT INTO NUMERADOR (CDFILIAL, NMNUMERADOR, NRULTIMO) VALUES (?, ?, 0) "
+                                         "ON CONFLICT (CDFILIAL, NMNUMERADOR) DO NOTHING"),
+                          {branch, QString::fromLatin1(series)});
+  if (!created) return created.error();
+  return success();
+}
+
+// Takes the number series' row locks before reading the selection: runs of
+// the same branch wait here for each other, and each then reads what the one
+// before it committed (PostgreSQL read committed; SQLite holds its write lock
+// since BEGIN IMMEDIATE anyway). The stock series is always locked first.
+Status Run::lockSeries() {
+  if (auto s = ensureSeries(stock_.branch, kStockSeries); !s) return s;
+  if (auto s = ensureSeries(request_.branch, kNoteSeries); !s) return s;
+  for (const auto& [branch, series] :
+       {std::pair{stock_.branch, kStockSeries}, std::pair{request_.branch, kNoteSeries}}) {
+    auto locked = sql::run(db_,
+                           QStringLiteral("UPDATE NUMERADOR SET NRULTIMO = NRULTIMO WHERE CDFILIAL = ? AND "
+                                          "NMNUMERADOR = ?"),
+                           {branch, QString::fromLatin1(series)});
+    if (!locked) return locked.error();
+  }
+  return success();
+}
+
+// Hands out `count` numbers of a series and returns the first. Implantations
+// and adjustments are written by other parts of the back office, not always
+// through the series: the series first moves past the highest number in use.
+Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t count, const QString& table,
+                              const QString& column) {
+  const QVariantList key{branch, QString::fromLatin1(series)};
+  auto highest =
+      sql::run(db_, QStringLiteral("SELECT MAX(%1) FROM %2 WHERE CDFILIAL = ?").arg(column, table), {branch});
+  if (!highest) return highest.error();
+  const qint64 inUse = highest->next() ? highest->value(0).toLongLong() : 0;
+  highest->finish();
+  auto bumped = sql::run(db_,
+                         QStringLiteral("UPDATE NUMERADOR SET NRULTIMO = CASE WHEN NRULTIMO < ? THEN ? ELSE NRULTIMO "
+                                        "END + ? WHERE CDFILIAL = ? AND NMNUMERADOR = ?"),
+                         {inUse, inUse, qint64(count), key[0], key[1]});
+  if (!bumped) return bumped.error();
+  auto q = sql::run(db_, QStringLiteral("SELECT NRULTIMO FROM NUMERADOR WHERE CDFILIAL = ? AND NMNUMERADOR = ?"), key);
+  if (!q) return q.error();
+  if (!q->next()) return internalError("numerador ausente");
+  return q->value(0).toLongLong() - count + 1;
+}
+
+Status Run::selectItems() {
+  return forEachSaleItem(db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); });
+}
+
+// A withdrawal type with related products moves only those.
+Status Run::checkWithdrawalRelation() const {
+  auto q = sql::run(db_, QStringLiteral("SELECT CDPRODUTO FROM PRODTIPORETI WHERE CDTIPORETI = ?"),
+                    {request_.withdrawalType});
+  if (!q) return q.error();
+  std::set<QString> related;
+  while (q->next()) related.insert(q->value(0).toString());
+  if (related.empty()) return success();
+  for (const SaleItem& item : selected_)
+    if (item.productControlsStock && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
+  return success();
+}
+
+bool Run::collectBlocked() {
+  std::map<QString, QVariant> blocked;
+  for (const SaleItem& item : selected_)
+    if (!item.productKnown || !item.productActive || !item.productRegistered)
+      blocked.emplace(item.product, item.productName);
+  for (const auto& [code, name] : blocked) {
+    packets::putText(outcome_.blocked.columns[0], code);
+    packets::putText(outcome_.blocked.columns[1], name);
+  }
+  return !blocked.empty();
+}
+
+// A day whose last posting in the stock warehouse is an implantation or an
+// inventory adjustment stays as it is.
+Status Run::dropImplantationDays() {
+  std::set<QDate> days, closed;
+  for (const SaleItem* item : postable_) days.insert(item->day);
+  for (const QDate& day : days) {
+    auto q = sql::run(db_,
+                      QStringLiteral("SELECT IDTIPOLANC FROM LANCESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? AND "
+                                     "DTLANCESTQ = ? ORDER BY NRLANCESTQ DESC LIMIT 1"),
+                      {stock_.branch, stock_.warehouse, wiredate::dayText(day)});
+    if (!q) return q.error();
+    if (q->next()) {
+      const QString type = q->value(0).toString();
+      if (type == QLatin1String("I") || type == QLatin1String("A")) closed.insert(day);
+    }
+  }
+  if (closed.empty()) return success();
+  if (closed.size() == days.size()) return refused("Lanc_Bloq_Impl");
+  std::erase_if(postable_, [&](const SaleItem* item) { return closed.count(item->day) > 0; });
+  outcome_.messageKey = QStringLiteral("ULT_LANC_DIA");
+  return success();
+}
+
+std::map<QString, double> Run::quantitiesOut(const std::vector<const SaleItem*>& items) const {
+  std::map<QString, double> out;  // by stock product, in product order
+  for (const SaleItem* item : items) out[item->stockProduct] += item->isReturn() ? -item->quantity : item->quantity;
+  return out;
+}
+
+Result<bool> Run::checkStock() {
+  auto q = sql::run(db_,
+                    QStringLiteral("SELECT S.CDPRODUTO, S.QTSALDOESTQ FROM SALDOESTQ S WHERE S.CDFILIAL = ? AND "
+                                   "S.CDALMOXARIFE = ? AND S.CDLOCALESTOQ = ?"),
+                    {stock_.branch, stock_.warehouse, stock_.place});
+  if (!q) return q.error();
+  std::map<QString, double> balances;
+  while (q->next()) balances[q->value(0).toString()] = q->value(1).toDouble();
+  auto& c = outcome_.errors.columns;
+  for (const auto& [product, out] : quantitiesOut(postable_)) {
+    const double current = balances.count(product) ? balances[product] : 0.0;
+    if (current - out >= -kTolerance) continue;
+    auto name = sql::run(db_, QStringLiteral("SELECT NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = ?"), {product});
+    if (!name) return name.error();
+    const QString productName = name->next() ? name->value(0).toString() : QString();
+    packets::putText(c[0], QStringLiteral("LIB00200_3"));
+    packets::putText(c[1], product + QLatin1Char(' ') + productName);
+    packets::putText(c[2], stock_.warehouse);
+    packets::putText(c[3], stock_.place);
+    packets::putNumber(c[4], current);
+  }
+  if (outcome_.errors.rowCount() == 0) return false;
+  // negative stock permitted: the screen asks and calls again without the check
+  if (negativeAllowed_ == QLatin1String("S")) return true;
+  // not permitted and not to be converted: the screen refuses the run
+  return convertNegative_ == QLatin1String("N");
+}
+
+Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber) {
+  const QString head = QStringLiteral(
+      "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
+      "WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ");
+  for (size_t start = 0; start < items.size(); start += kClaimChunk) {
+    const size_t end = std::min(items.size(), start + kClaimChunk);
+    QStringList rows;
+    QVariantList values{stock_.branch, stockNumber, request_.branch, noteNumber, request_.branch};
+    for (size_t i = start; i < end; ++i) {
+      rows << QStringLiteral("(?, ?)");
+      values << items[i]->sale << items[i]->item;
+    }
+    auto q = sql::run(db_, head + rows.join(QLatin1Char(',')) + QLatin1Char(')'), values);
+    if (!q) return q.error();
+    // fewer rows than items: another run claimed some of them first
+    if (q->numRowsAffected() != int(end - start)) return lostRace();
+  }
+  return success();
+}
+
+Status Run::postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
+                    const QString& noteNumber) {
+  const QString now = wiredate::momentText(QDateTime::currentDateTime());
+  auto header =
+      sql::run(db_,
+               QStringLiteral("INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, "
+                              "CDALMOXARIFE, CDLOCALESTOQ, CDTIPORETI, CDSETOR, CDOPERADOR, CDFILIALVENDA, "
+                              "CDLOJA, DTINCLUSAO) VALUES (?, ?, ?, 'V', ?, ?, ?, ?, ?, ?, ?, ?)"),
+               {stock_.branch, stockNumber, wiredate::dayText(day), stock_.warehouse, stock_.place,
+                request_.withdrawalType, request_.sector, request_.operatorCode, request_.branch, request_.store, now});
+  if (!header) return header.error();
+  for (const auto& [product, out] : quantitiesOut(items)) {
+    auto line = sql::run(db_,
+                         QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) "
+                                        "VALUES (?, ?, ?, ?)"),
+                         {stock_.branch, stockNumber, product, out});
+    if (!line) return line.error();
+  }
+  qint64 cents = 0;
+  for (const SaleItem* item : items) cents += item->isReturn() ? -item->totalCents() : item->totalCents();
+  auto note =
+      sql::run(db_,
+               QStringLiteral("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, "
+                              "CDOPERADOR, VRTOTLANCTONF, QTITENS, DTINCLUSAO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+               {request_.branch, noteNumber, wiredate::dayText(day), stock_.branch, stockNumber, request_.operatorCode,
+                double(cents) / 100.0, int(items.size()), now});
+  if (!note) return note.error();
+  return claim(items, stockNumber, noteNumber);
+}
+
+// Balances move once per product for the whole run, in product order, so two
+// transactions never lock the same balances in opposite orders.
+Status Run::moveBalances() {
+  for (const auto& [product, out] : quantitiesOut(postable_)) {
+    auto moved = sql::run(db_,
+                          QStringLiteral("INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, "
+                                         "QTSALDOESTQ) VALUES (?, ?, ?, ?, ?) ON CONFLICT (CDFILIAL, CDALMOXARIFE, "
+                                         "CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = "
+                                         "SALDOESTQ.QTSALDOESTQ + EXCLUDED.QTSALDOESTQ"),
+                          {stock_.branch, stock_.warehouse, stock_.place, product, -out});
+    if (!moved) return moved.error();
+  }
+  return success();
+}
+
+Status Run::post() {
+  // sale-time order: days ascending, items by moment within a day
+  std::map<QDate, std::vector<const SaleItem*>> byDay;
+  for (const SaleItem* item : postable_) byDay[item->day].push_back(item);
+  auto firstStock = allocate(stock_.branch, kStockSeries, int64_t(byDay.size()), QStringLiteral("LANCESTQ"),
+                             QStringLiteral("NRLANCESTQ"));
+  if (!firstStock) return firstStock.error();
+  auto firstNote = allocate(request_.branch, kNoteSeries, int64_t(byDay.size()), QStringLiteral("LANCTONF"),
+                            QStringLiteral("NRLANCTONF"));
+  if (!firstNote) return firstNote.error();
+  int64_t offset = 0;
+  for (auto& [day, items] : byDay) {
+    std::stable_sort(items.begin(), items.end(), [](const SaleItem* a, const SaleItem* b) {
+      return wiredate::fromDatabase(a->entered) < wiredate::fromDatabase(b->entered);
+    });
+    if (auto s = postDay(day, items, number10(*firstStock + offset), number10(*firstNote + offset)); !s) return s;
+    ++offset;
+  }
+  outcome_.lastPosting = *firstStock + offset - 1;
+  return moveBalances();
+}
+
+Result<Outcome> Run::execute() {
+  auto tx = sql::Transaction::begin(db_, dialect_);
+  if (!tx) return tx.error();
+  for (auto step : {&Run::loadBranch, &Run::loadStockLocation, &Run::checkCodes}) {
+    if (auto s = (this->*step)(); !s) return s.error();
+  }
+  if (auto s = checkPeriod(); !s) return s.error();
+  if (auto s = lockSeries(); !s) return s.error();
+  if (auto s = selectItems(); !s) return s.error();
+  if (auto s = checkWithdrawalRelation(); !s) return s.error();
+  if (collectBlocked()) return outcome_;  // nothing posted; the rollback undoes the series rows
+  for (const SaleItem& item : selected_)
+    if (item.productControlsStock) postable_.push_back(&item);
+  if (postable_.empty()) return outcome_;
+  if (auto s = dropImplantationDays(); !s) return s.error();
+  if (request_.checkStock) {
+    auto postNothing = checkStock();
+    if (!postNothing) return postNothing.error();
+    if (*postNothing) return outcome_;
+  }
+  if (auto s = post(); !s) return s.error();
+  // a client that gave up saw a failure: it must find nothing posted
+  if (cancelled_()) return Error{ErrorKind::Unavailable, "chamada cancelada pelo cliente; nada foi lançado"};
+  if (auto s = tx->commit(); !s) return s.error();
+  return outcome_;
+}
+
+}  // namespace
+
+packet::Packet emptyErrorList() {
+  using namespace packets;
+  return packet::Packet(
+      {text("CDERRO", 30), text("CDOBJETO2", 60), text("CDOBJETO3", 20), text("CDOBJETO4", 20), number("CDOBJETO5")});
+}
+
+packet::Packet emptyBlockedList() {
+  using namespace packets;
+  return packet::Packet({text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
+}
+
+Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request,
+                            const std::function<bool()>& cancelled) {
+  for (int attempt = 1;; ++attempt) {
+    auto outcome = Run(db, dialect, request, cancelled).execute();
+    const bool retry = !outcome.ok() && worthRetrying(outcome.error()) && attempt < kAttempts && !cancelled();
+    if (!retry) return outcome;
+    // let the winner finish; spread the retries of several losers
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt * attempt));
+  }
+}
+
+}  // namespace qfx::server::posting

@@ -1,0 +1,47 @@
+// The consolidation run behind SemGeraNF: the pending items a filter selects
+// become stock postings (one per sale day), their fiscal-note entries, moved
+// balances and stamped items, in one transaction.
+//
+// Exactly once: a run first locks its branch's number series (so runs of a
+// branch take turns) and then claims each item with a conditional update
+// (... WHERE NRLANCESTQ IS NULL), checking the rows it touched; an item
+// claimed by someone else aborts and retries the whole run, which then no
+// longer sees it. All or nothing: every write is in the one transaction.
+#pragma once
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+
+#include "common/result.h"
+#include "db/database.h"
+#include "methods/selection.h"
+#include "packet_codec.h"
+
+namespace qfx::server::posting {
+
+struct Request {
+  QString branch, store;
+  SaleFilter filter;  // pending items of the branch and store
+  QString withdrawalType, sector, operatorCode;
+  bool checkStock = true;
+  QDate today = QDate::currentDate();  // the processing date when the branch has none
+};
+
+struct Outcome {
+  packet::Packet errors;    // CDERRO, CDOBJETO2..CDOBJETO5: items that leave stock negative
+  int64_t lastPosting = 0;  // number of the last stock posting made; 0: nothing posted
+  packet::Packet blocked;   // CDPRODUTO, NMPRODUTO: inactive or unregistered products
+  QString messageKey;       // "ULT_LANC_DIA" or empty
+};
+
+// Runs the consolidation; refusals come back as ErrorKind::Refused with the
+// key the screen knows. Retries by itself when it loses a race.
+Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request,
+                            const std::function<bool()>& cancelled);
+
+packet::Packet emptyErrorList();
+packet::Packet emptyBlockedList();
+
+}  // namespace qfx::server::posting

@@ -1,0 +1,147 @@
+#include "posting_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <cmath>
+#include <set>
+
+#include "fixture.h"
+
+namespace qfx::test {
+
+std::vector<rpc::Argument> Consolidation::args() const {
+  return {text(workBranch),
+          text(branch),
+          text(store),
+          ref(sales.empty() ? "S" : "N"),
+          ref(sales),
+          date(first, true),
+          date(last, true),
+          ref(registers),
+          boolean(registers.empty()),
+          ref(customers),
+          boolean(customers.empty() && !customerInterval),
+          boolean(customerInterval),
+          ref(nameFrom),
+          ref(nameTo),
+          ref(consumptionTypes),
+          boolean(consumptionTypes.empty()),
+          text(withdrawalType),
+          text(sector),
+          text(operatorCode),
+          ref(costCentres),
+          boolean(costCentres.empty()),
+          ref(products),
+          boolean(products.empty()),
+          boolean(checkStock)};
+}
+
+PostingReply consolidate(TestClient& client, const Consolidation& c, std::chrono::milliseconds deadline) {
+  PostingReply out;
+  out.call = client.invoke("SemGeraNF", c.args(), deadline);
+  if (!out.call.ok()) return out;
+  const auto& list = out.call.result.list();
+  EXPECT_EQ(list.items_size(), 5);
+  if (list.items_size() != 5) return out;
+  EXPECT_TRUE(list.items(0).has_packet());
+  EXPECT_TRUE(list.items(1).has_integer());
+  EXPECT_TRUE(list.items(2).has_packet());
+  EXPECT_TRUE(list.items(3).has_text());
+  EXPECT_EQ(list.items(4).kind_case(), rpc::Value::KIND_NOT_SET);
+  out.lastPosting = list.items(1).integer();
+  out.messageKey = list.items(3).text();
+  return out;
+}
+
+Books readBooks(QSqlDatabase& db) {
+  Books books;
+  QSqlQuery q(db);
+  EXPECT_TRUE(q.exec("SELECT CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ FROM SALDOESTQ"));
+  while (q.next())
+    books.balances[(q.value(0).toString() + "|" + q.value(1).toString() + "|" + q.value(2).toString() + "|" +
+                    q.value(3).toString())
+                       .toStdString()] = q.value(4).toDouble();
+  EXPECT_TRUE(q.exec("SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE IDTIPOLANC = 'V'"));
+  while (q.next()) books.postings.push_back((q.value(0).toString() + "|" + q.value(1).toString()).toStdString());
+  return books;
+}
+
+namespace {
+
+bool near(double a, double b) { return std::fabs(a - b) < 1e-6; }
+
+std::string describe(const std::string& what, const std::string& key, double expected, double found) {
+  return what + " " + key + ": esperado " + std::to_string(expected) + ", encontrado " + std::to_string(found);
+}
+
+}  // namespace
+
+std::string checkBooks(QSqlDatabase& db, const Books& before) {
+  QSqlQuery q(db);
+  // stamped items per posting and stock product, returns counted back in
+  if (!q.exec("SELECT I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO), "
+              "SUM(CASE WHEN V.IDSITUVENDA = 'D' THEN -I.QTPRODVEND ELSE I.QTPRODVEND END), "
+              "MIN(I.CDFILIALNF), MIN(I.NRLANCTONF), MAX(I.NRLANCTONF) "
+              "FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = I.NRSEQVENDA "
+              "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE I.NRLANCESTQ IS NOT NULL "
+              "GROUP BY I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO)"))
+    return "consulta dos itens: " + q.lastError().text().toStdString();
+  std::map<std::string, double> stamped;
+  std::map<std::string, std::string> notes;
+  while (q.next()) {
+    const std::string posting = (q.value(0).toString() + "|" + q.value(1).toString()).toStdString();
+    stamped[posting + "|" + q.value(2).toString().toStdString()] = q.value(3).toDouble();
+    if (q.value(5).toString() != q.value(6).toString())
+      return "itens de um lançamento com notas diferentes: " + posting;
+    notes[posting] = (q.value(4).toString() + "|" + q.value(5).toString()).toStdString();
+  }
+  if (!q.exec("SELECT L.CDFILIAL, L.NRLANCESTQ, I.CDPRODUTO, I.QTLANCESTQ, L.CDALMOXARIFE, L.CDLOCALESTOQ, "
+              "N.CDFILIAL, N.NRLANCTONF FROM LANCESTQ L JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND "
+              "I.NRLANCESTQ = L.NRLANCESTQ LEFT JOIN LANCTONF N ON N.CDFILIALEST = L.CDFILIAL AND N.NRLANCESTQ = "
+              "L.NRLANCESTQ WHERE L.IDTIPOLANC = 'V'"))
+    return "consulta dos lançamentos: " + q.lastError().text().toStdString();
+  const std::set<std::string> old(before.postings.begin(), before.postings.end());
+  std::map<std::string, double> moved;
+  std::set<std::string> lines;
+  while (q.next()) {
+    const std::string posting = (q.value(0).toString() + "|" + q.value(1).toString()).toStdString();
+    const std::string key = posting + "|" + q.value(2).toString().toStdString();
+    lines.insert(key);
+    if (q.value(6).isNull()) return "lançamento sem nota fiscal: " + posting;
+    if (notes.count(posting) && notes[posting] != (q.value(6).toString() + "|" + q.value(7).toString()).toStdString())
+      return "itens apontam outra nota que a do lançamento " + posting;
+    if (old.count(posting)) continue;  // made before: its items may predate the fixture's rules
+    if (!near(stamped[key], q.value(3).toDouble()))
+      return describe("linha do lançamento", key, stamped[key], q.value(3).toDouble());
+    const std::string location = (q.value(0).toString() + "|" + q.value(4).toString() + "|" + q.value(5).toString() +
+                                  "|" + q.value(2).toString())
+                                     .toStdString();
+    moved[location] += q.value(3).toDouble();
+  }
+  for (const auto& [key, quantity] : stamped) {
+    const std::string posting = key.substr(0, key.rfind('|'));
+    if (!old.count(posting) && !lines.count(key)) return "itens carimbados sem linha de lançamento: " + key;
+  }
+  const Books now = readBooks(db);
+  std::set<std::string> locations;
+  for (const auto& [k, v] : before.balances) locations.insert(k);
+  for (const auto& [k, v] : now.balances) locations.insert(k);
+  for (const auto& [k, v] : moved) locations.insert(k);
+  for (const std::string& location : locations) {
+    const double start = before.balances.count(location) ? before.balances.at(location) : 0.0;
+    const double expected = start - (moved.count(location) ? moved.at(location) : 0.0);
+    const double found = now.balances.count(location) ? now.balances.at(location) : 0.0;
+    if (!near(expected, found)) return describe("saldo", location, expected, found);
+  }
+  return {};
+}
+
+int64_t countPending(QSqlDatabase& db, const std::string& branch) {
+  return QString::fromStdString(scalar(db, "SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL",
+                                       {QString::fromStdString(branch)}))
+      .toLongLong();
+}
+
+}  // namespace qfx::test

@@ -1,0 +1,53 @@
+// Calling SemGeraNF from the tests and checking what a run left behind.
+#pragma once
+
+#include <QSqlDatabase>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "client.h"
+
+namespace qfx::test {
+
+// The 24 arguments of SemGeraNF, all restrictions off unless set.
+struct Consolidation {
+  std::string workBranch = "0001", branch = "0001", store = "01";
+  QDate first = QDate(2024, 3, 10), last = QDate(2024, 3, 11);
+  std::string sales, registers, customers, consumptionTypes, costCentres, products;  // empty: all
+  bool customerInterval = false;
+  std::string nameFrom, nameTo;
+  std::string withdrawalType = "01", sector = "0001", operatorCode = "gerente";
+  bool checkStock = true;
+
+  std::vector<rpc::Argument> args() const;
+};
+
+struct PostingReply {
+  CallResult call;
+  int64_t lastPosting = -1;
+  std::string messageKey;
+  const packet::Packet& errors() const { return call.listPacket(0); }
+  const packet::Packet& blocked() const { return call.listPacket(2); }
+};
+
+PostingReply consolidate(TestClient& client, const Consolidation& c,
+                         std::chrono::milliseconds deadline = std::chrono::seconds(300));
+
+// Checks the books after any number of runs, killed or not:
+// - every stamped item names an existing sales posting and its fiscal note;
+// - each posting's lines equal, per stock product, its stamped items
+//   (returns counted back in);
+// - each balance equals its value in `before` less the lines of the sales
+//   postings made since (those not in `postingsBefore`).
+// Returns a description of the first inconsistency, empty when all hold.
+struct Books {
+  std::map<std::string, double> balances;  // "branch|warehouse|location|product"
+  std::vector<std::string> postings;       // "branch|number" of sales postings
+};
+Books readBooks(QSqlDatabase& db);
+std::string checkBooks(QSqlDatabase& db, const Books& before);
+
+int64_t countPending(QSqlDatabase& db, const std::string& branch);
+
+}  // namespace qfx::test

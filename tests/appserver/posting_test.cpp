@@ -1,0 +1,294 @@
+// SemGeraNF on the fixture database: what a run posts, the refusals that
+// come before any write, blocked products, implantation days, the stock
+// check and central stock; on SQLite and on PostgreSQL.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "posting_support.h"
+
+using namespace qfx;
+using namespace qfx::test;
+
+class PostingTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    QFX_REQUIRE_BACKEND(GetParam());
+    harness_ = std::make_unique<ServerHarness>(GetParam());
+    client_ = harness_->loggedIn();
+    db_ = harness_->sql();
+    before_ = readBooks(db_);
+  }
+  std::string item(const std::string& branch, int sale, const char* item, const char* column) {
+    return scalar(
+        db_,
+        QStringLiteral("SELECT %1 FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND NRSEQUITVEND = ?").arg(column),
+        {QString::fromStdString(branch), QStringLiteral("%1").arg(sale, 10, 10, QLatin1Char('0')), item});
+  }
+  double balance(const char* branch, const char* warehouse, const char* product) {
+    return scalarNumber(db_,
+                        "SELECT QTSALDOESTQ FROM SALDOESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? AND CDPRODUTO = ?",
+                        {branch, warehouse, product});
+  }
+  void expectNothingPosted(const std::vector<std::string>& snapshotBefore) { EXPECT_EQ(snapshot(db_), snapshotBefore); }
+
+  std::unique_ptr<ServerHarness> harness_;
+  std::unique_ptr<TestClient> client_;
+  QSqlDatabase db_;
+  Books before_;
+};
+
+TEST_P(PostingTest, PostsEachPendingStockItemOncePerSaleDay) {
+  auto reply = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  // postings 2 (10 March) and 3 (11 March) follow the fixture's posting 1
+  EXPECT_EQ(reply.lastPosting, 3);
+  EXPECT_EQ(reply.messageKey, "");
+  EXPECT_EQ(reply.errors().rowCount(), 0u);
+  EXPECT_EQ(reply.blocked().rowCount(), 0u);
+  EXPECT_GE(reply.errors().fieldIndex("CDOBJETO5"), 0);
+  EXPECT_GE(reply.blocked().fieldIndex("NMPRODUTO"), 0);
+
+  EXPECT_EQ(scalar(db_, "SELECT DTLANCESTQ FROM LANCESTQ WHERE CDFILIAL = '0001' AND NRLANCESTQ = '0000000002'")
+                .substr(0, 10),
+            "2024-03-10");
+  EXPECT_EQ(scalar(db_,
+                   "SELECT CDTIPORETI || CDSETOR || CDOPERADOR || CDALMOXARIFE || IDTIPOLANC FROM LANCESTQ "
+                   "WHERE NRLANCESTQ = '0000000003'"),
+            "010001gerente000001V");
+  // 10 March: rice 2 + 1, beans 1; 11 March: beans 3 less 1 returned, the combo's rice 1
+  EXPECT_EQ(scalarNumber(db_, "SELECT QTLANCESTQ FROM ITLANCESTQ WHERE NRLANCESTQ = '0000000002' AND CDPRODUTO = 'P1'"),
+            3);
+  EXPECT_EQ(scalarNumber(db_, "SELECT QTLANCESTQ FROM ITLANCESTQ WHERE NRLANCESTQ = '0000000002' AND CDPRODUTO = 'P2'"),
+            1);
+  EXPECT_EQ(scalarNumber(db_, "SELECT QTLANCESTQ FROM ITLANCESTQ WHERE NRLANCESTQ = '0000000003' AND CDPRODUTO = 'P1'"),
+            1);
+  EXPECT_EQ(scalarNumber(db_, "SELECT QTLANCESTQ FROM ITLANCESTQ WHERE NRLANCESTQ = '0000000003' AND CDPRODUTO = 'P2'"),
+            2);
+  EXPECT_EQ(balance("0001", "000001", "P1"), 96);
+  EXPECT_EQ(balance("0001", "000001", "P2"), 0);
+  EXPECT_EQ(scalarNumber(db_, "SELECT VRTOTLANCTONF FROM LANCTONF WHERE NRLANCESTQ = '0000000002'"), 38.5);
+  EXPECT_EQ(scalarNumber(db_, "SELECT VRTOTLANCTONF FROM LANCTONF WHERE NRLANCESTQ = '0000000003'"), 26);
+  EXPECT_EQ(scalar(db_, "SELECT NRLANCTONF FROM LANCTONF WHERE NRLANCESTQ = '0000000003'"), "0000000003");
+
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "0000000002");
+  EXPECT_EQ(item("0001", 1, "001", "CDFILIALEST"), "0001");
+  EXPECT_EQ(item("0001", 1, "001", "CDFILIALNF"), "0001");
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCTONF"), "0000000002");
+  EXPECT_EQ(item("0001", 6, "001", "NRLANCESTQ"), "0000000003");
+  EXPECT_EQ(item("0001", 2, "002", "NRLANCESTQ"), "<null>");  // service fee: no stock control, stays pending
+  EXPECT_EQ(item("0001", 4, "001", "NRLANCESTQ"), "<null>");  // other store
+  EXPECT_EQ(item("0001", 5, "001", "NRLANCESTQ"), "<null>");  // before the period
+  EXPECT_EQ(checkBooks(db_, before_), "");
+
+  // calling again finds nothing left to post
+  auto again = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(again.call.ok());
+  EXPECT_EQ(again.lastPosting, 0);
+  EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ"), "3");
+}
+
+TEST_P(PostingTest, SelectionFollowsTheFilterLists) {
+  Consolidation c;
+  c.registers = "_0001002_";
+  auto reply = consolidate(*client_, c);
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(item("0001", 2, "001", "NRLANCESTQ"), "0000000002");
+  EXPECT_EQ(item("0001", 6, "001", "NRLANCESTQ"), "0000000003");
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "<null>");
+  Consolidation products;
+  products.products = "_P5_";
+  ASSERT_TRUE(consolidate(*client_, products).call.ok());
+  EXPECT_EQ(item("0001", 3, "002", "NRLANCESTQ"), "0000000004");
+  EXPECT_EQ(item("0001", 3, "001", "NRLANCESTQ"), "<null>");
+  EXPECT_EQ(checkBooks(db_, before_), "");
+}
+
+TEST_P(PostingTest, RefusalsComeBeforeAnyWrite) {
+  const auto untouched = snapshot(db_);
+  auto refusal = [&](const Consolidation& c) { return consolidate(*client_, c).call.status; };
+  Consolidation noStock;
+  noStock.workBranch = noStock.branch = "0003";
+  EXPECT_EQ(refusal(noStock).error_message(), "N_CTRL_ESTOQ");
+  EXPECT_EQ(refusal(noStock).error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  Consolidation late;
+  late.last = QDate(2024, 4, 1);  // after the processing date 31 March
+  EXPECT_EQ(refusal(late).error_message(), "Data_Mai");
+  Consolidation closed;
+  closed.first = QDate(2024, 2, 29);  // stock closed up to 29 February
+  EXPECT_EQ(refusal(closed).error_message(), "Data_Men");
+  Consolidation related;
+  related.withdrawalType = "02";  // moves beans only; the selection has rice
+  EXPECT_EQ(refusal(related).error_message(), "Prod_NRelacReti");
+  related.products = "_P2_";
+  related.first = related.last = QDate(2024, 3, 10);
+  Consolidation unknownType;
+  unknownType.withdrawalType = "99";
+  EXPECT_EQ(refusal(unknownType).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  Consolidation inverted;
+  inverted.first = QDate(2024, 3, 11);
+  inverted.last = QDate(2024, 3, 10);
+  EXPECT_EQ(refusal(inverted).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  Consolidation otherOperator;
+  otherOperator.operatorCode = kClerk;
+  EXPECT_EQ(refusal(otherOperator).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+  auto clerk = harness_->loggedIn(kClerk, kClerkPassword);
+  Consolidation otherBranch;
+  otherBranch.operatorCode = kClerk;
+  otherBranch.workBranch = "0002";
+  EXPECT_EQ(consolidate(*clerk, otherBranch).call.status.error_code(), grpc::StatusCode::PERMISSION_DENIED);
+  expectNothingPosted(untouched);
+
+  // the beans alone may go out under type 02
+  auto beans = consolidate(*client_, related);
+  ASSERT_TRUE(beans.call.ok()) << beans.call.status.error_message();
+  EXPECT_EQ(beans.lastPosting, 2);
+
+  exec(db_, "UPDATE PARAMFILIAL SET NRDIASMAXCONS = 1 WHERE CDFILIAL = '0001'");
+  const auto shortWindow = snapshot(db_);
+  EXPECT_EQ(refusal(Consolidation{}).error_message(), "Data_M");  // two days, one allowed
+  expectNothingPosted(shortWindow);
+}
+
+TEST_P(PostingTest, DaysEndingInImplantationOrAdjustmentAreLeftAlone) {
+  exec(db_,
+       "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, "
+       "DTINCLUSAO) VALUES ('0001', '0000000005', '2024-03-11', 'A', '000001', '000001', '2024-03-11 23:00:00')");
+  auto reply = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.messageKey, "ULT_LANC_DIA");
+  EXPECT_EQ(reply.lastPosting, 6);  // the series starts after the adjustment's number
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "0000000006");
+  EXPECT_EQ(item("0001", 3, "001", "NRLANCESTQ"), "<null>");  // 11 March untouched
+  EXPECT_EQ(checkBooks(db_, readBooks(db_)), "");
+
+  // an implantation ending 10 March too: every day is closed
+  exec(db_,
+       "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, "
+       "DTINCLUSAO) VALUES ('0001', '0000000009', '2024-03-10', 'I', '000001', '000001', '2024-03-10 23:00:00')");
+  exec(db_,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "VALUES ('0001', '0000000001', '003', 'P1', 1, 10.5, 0)");
+  const auto untouched = snapshot(db_);
+  auto refused = consolidate(*client_, Consolidation{});
+  EXPECT_EQ(refused.call.status.error_message(), "Lanc_Bloq_Impl");
+  expectNothingPosted(untouched);
+}
+
+TEST_P(PostingTest, BlockedProductsAreRepliedAndNothingIsPosted) {
+  // an inactive product on 10 March, and beans short so the stock check would complain
+  exec(db_,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "VALUES ('0001', '0000000001', '003', 'P4', 1, 3, 0)");
+  exec(db_, "UPDATE SALDOESTQ SET QTSALDOESTQ = 0 WHERE CDPRODUTO = 'P2'");
+  const auto untouched = snapshot(db_);
+  auto reply = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.lastPosting, 0);
+  ASSERT_EQ(reply.blocked().rowCount(), 1u);
+  EXPECT_EQ(cellText(reply.blocked(), "CDPRODUTO", 0), "P4");
+  EXPECT_EQ(cellText(reply.blocked(), "NMPRODUTO", 0), "Produto antigo");
+  EXPECT_EQ(reply.errors().rowCount(), 0u);  // never reached the stock check
+  expectNothingPosted(untouched);
+
+  // a product the branch does not carry blocks as well
+  exec(db_,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "VALUES ('0002', '0000000001', '002', 'P5', 1, 12, 0)");
+  Consolidation north;
+  north.workBranch = north.branch = "0002";
+  north.first = north.last = QDate(2024, 3, 10);
+  auto blocked = consolidate(*client_, north);
+  ASSERT_TRUE(blocked.call.ok()) << blocked.call.status.error_message();
+  EXPECT_EQ(columnTexts(blocked.blocked(), "CDPRODUTO"), std::vector<std::string>{"P5"});
+  EXPECT_EQ(blocked.lastPosting, 0);
+}
+
+TEST_P(PostingTest, StockCheckListsProductsEndingNegativeAndFollowsTheBranchRules) {
+  exec(db_, "UPDATE SALDOESTQ SET QTSALDOESTQ = 2 WHERE CDPRODUTO = 'P2'");  // the run takes 3 beans
+  const Books books = readBooks(db_);
+
+  // not permitted and not to be converted: the rows, nothing posted
+  exec(db_, "UPDATE PARAVEND SET IDPERCONVESTNEG = 'N' WHERE CDFILIAL = '0001'");
+  const auto refusedState = snapshot(db_);
+  auto blocked = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(blocked.call.ok()) << blocked.call.status.error_message();
+  EXPECT_EQ(blocked.lastPosting, 0);
+  ASSERT_EQ(blocked.errors().rowCount(), 1u);
+  EXPECT_EQ(cellText(blocked.errors(), "CDERRO", 0), "LIB00200_3");
+  EXPECT_EQ(cellText(blocked.errors(), "CDOBJETO2", 0), "P2 Feijão");
+  EXPECT_EQ(cellText(blocked.errors(), "CDOBJETO3", 0), "000001");
+  EXPECT_EQ(cellText(blocked.errors(), "CDOBJETO4", 0), "000001");
+  EXPECT_EQ(cellNumber(blocked.errors(), "CDOBJETO5", 0), 2);
+  expectNothingPosted(refusedState);
+
+  // permitted: the first call only reports, the second without the check posts
+  exec(db_, "UPDATE PARAMFILIAL SET IDPERMESTNEG = 'S' WHERE CDFILIAL = '0001'");
+  const auto permittedState = snapshot(db_);
+  auto first = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(first.call.ok());
+  EXPECT_EQ(first.lastPosting, 0);
+  EXPECT_EQ(first.errors().rowCount(), 1u);
+  expectNothingPosted(permittedState);
+  Consolidation unchecked;
+  unchecked.checkStock = false;
+  auto second = consolidate(*client_, unchecked);
+  ASSERT_TRUE(second.call.ok()) << second.call.status.error_message();
+  EXPECT_EQ(second.lastPosting, 3);
+  EXPECT_EQ(second.errors().rowCount(), 0u);
+  EXPECT_EQ(balance("0001", "000001", "P2"), -1);
+  EXPECT_EQ(checkBooks(db_, books), "");
+}
+
+TEST_P(PostingTest, NegativeStockConvertedPostsAndKeepsTheWarnings) {
+  exec(db_, "UPDATE SALDOESTQ SET QTSALDOESTQ = 2 WHERE CDPRODUTO = 'P2'");
+  const Books books = readBooks(db_);
+  auto reply = consolidate(*client_, Consolidation{});  // IDPERMESTNEG N, IDPERCONVESTNEG S
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.lastPosting, 3);
+  EXPECT_EQ(columnTexts(reply.errors(), "CDOBJETO2"), std::vector<std::string>{"P2 Feijão"});
+  EXPECT_EQ(balance("0001", "000001", "P2"), -1);
+  EXPECT_EQ(checkBooks(db_, books), "");
+}
+
+TEST_P(PostingTest, CentralStockMovesTheCentralWarehouse) {
+  // branch 0002 keeps stock in 0001's warehouse 000009 and permits negative stock
+  Consolidation north;
+  north.workBranch = north.branch = "0002";
+  north.first = north.last = QDate(2024, 3, 10);
+  auto first = consolidate(*client_, north);
+  ASSERT_TRUE(first.call.ok()) << first.call.status.error_message();
+  EXPECT_EQ(first.lastPosting, 0);
+  ASSERT_EQ(first.errors().rowCount(), 1u);
+  EXPECT_EQ(cellText(first.errors(), "CDOBJETO3", 0), "000009");
+  EXPECT_EQ(cellNumber(first.errors(), "CDOBJETO5", 0), 0);
+  north.checkStock = false;
+  auto second = consolidate(*client_, north);
+  ASSERT_TRUE(second.call.ok()) << second.call.status.error_message();
+  EXPECT_EQ(second.lastPosting, 2);  // the central branch's series
+  EXPECT_EQ(item("0002", 1, "001", "CDFILIALEST"), "0001");
+  EXPECT_EQ(item("0002", 1, "001", "NRLANCESTQ"), "0000000002");
+  EXPECT_EQ(item("0002", 1, "001", "CDFILIALNF"), "0002");
+  EXPECT_EQ(item("0002", 1, "001", "NRLANCTONF"), "0000000001");  // the branch's own note series
+  EXPECT_EQ(scalar(db_,
+                   "SELECT CDFILIALVENDA || CDALMOXARIFE || CDLOCALESTOQ FROM LANCESTQ WHERE CDFILIAL = '0001' "
+                   "AND NRLANCESTQ = '0000000002'"),
+            "0002000009000009");
+  EXPECT_EQ(balance("0001", "000009", "P1"), -1);
+  EXPECT_EQ(checkBooks(db_, before_), "");
+}
+
+TEST_P(PostingTest, NothingPendingRepliesZero) {
+  Consolidation empty;
+  empty.first = empty.last = QDate(2024, 3, 20);
+  auto reply = consolidate(*client_, empty);
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.lastPosting, 0);
+  EXPECT_EQ(reply.messageKey, "");
+  EXPECT_EQ(reply.errors().rowCount(), 0u);
+  Consolidation onlyFees;  // the service fee of V9 controls no stock
+  onlyFees.first = onlyFees.last = QDate(2024, 3, 7);
+  EXPECT_EQ(consolidate(*client_, onlyFees).lastPosting, 0);
+  EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, PostingTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

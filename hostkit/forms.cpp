@@ -243,6 +243,13 @@ void TfrmPadraoGrid::BringToFront() {
     subWindow_->mdiArea()->setActiveSubWindow(subWindow_);
   } else {
     frame->activateWindow();
+    // A window hidden and shown again can keep the window system's focus
+    // throughout (the only window of the application): then nobody tells the
+    // widgets it is active again, and its activation would never run.
+    QWidget* window = frame->window();
+    if (window->windowHandle() && window->windowHandle() == QGuiApplication::focusWindow() &&
+        QApplication::activeWindow() != window)
+      QApplication::setActiveWindow(window);
   }
 }
 

@@ -122,6 +122,18 @@ TEST_F(GridScreenTest, TopLevelScreenActivatesOnShowAndOnReturnFromAnotherWindow
   EXPECT_TRUE(screen.isNull());  // the base close action ends the instance
 }
 
+TEST_F(GridScreenTest, HiddenScreenShownAgainIsActivatedAgain) {
+  GridScreen screen;
+  screen.Show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&screen));
+  EXPECT_EQ(screen.events.count("activate"), 1);
+  screen.hide();
+  screen.Show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&screen));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(screen.events.count("activate"), 2);
+}
+
 TEST_F(GridScreenTest, FirstActivationThatShowsAMessageDoesNotRunAgainByItself) {
   GridScreen screen;
   int messages = 0;

@@ -355,10 +355,6 @@ void TBtnPesquisa::search() {
   if (!dataset) throw EHostError(QStringLiteral("%1: pesquisa sem conjunto de dados.").arg(objectName()));
   if (!hostServices().pickRecord(dataset, title_, emptyError_)) return;
   if (OnAfterPesq) OnAfterPesq(this, dataset);
-  // The operator carries on in the field that was just filled.
-  if (associate_ && associate_->isEnabled() && associate_->isVisible() && !associate_->hasFocus() &&
-      associate_->focusPolicy() != Qt::NoFocus)
-    associate_->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- focus enter and exit ----------------------------------------------------------------

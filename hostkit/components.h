@@ -103,6 +103,8 @@ class TButtonFlat : public QToolButton {
 // host's record list over DataSource's dataset titled Title (EmptyError for
 // an empty list), and, when a row was picked, OnAfterPesq with the dataset on
 // that row. Every handler runs through the guard: nothing escapes a click.
+// The button takes no focus and moves none: the focus stays where it was, so
+// a search runs no field's exit check.
 class TBtnPesquisa : public QToolButton {
   Q_OBJECT
  public:

@@ -60,6 +60,8 @@ class QtHostServices : public HostServices {
   // Multi-selection list over the data source ("caption|empty text"): a
   // closed dataset is opened first; keys in `list` come pre-marked; on OK the
   // marked keys, each as "_" key "_", in the list's order, replace `list`.
+  // Space or a click on the box marks a row; "Marcar todos" / "Desmarcar
+  // todos" act on the rows the quick filter shows. The flag is not used.
   bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag,
                      QString& list) override;
   // Record list over the dataset; moves the cursor to the picked row.

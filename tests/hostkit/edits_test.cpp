@@ -1,5 +1,7 @@
 // The masked edit, the date edit and the search button, typed into and
 // clicked like the operator does.
+#include <QLineEdit>
+
 #include "abort.h"
 #include "components.h"
 #include "fixtures.h"
@@ -136,6 +138,16 @@ TEST_F(SearchButton, PickedRowRunsBeforeThenAfterWithTheDataSetOnThatRow) {
   EXPECT_EQ(host->pickerCalls[0].dataset, "qryLoja");
   EXPECT_EQ(button.toolTip(), "Pesquisar");
   EXPECT_EQ(button.focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(SearchButton, SearchLeavesTheFocusWhereItWas) {
+  QLineEdit other(&window);
+  ASSERT_TRUE(showActive(window));
+  other.setFocus();
+  host->recordAnswers.push_back(0);
+  QTest::mouseClick(&button, Qt::LeftButton);
+  EXPECT_EQ(code.text(), "01");
+  EXPECT_TRUE(other.hasFocus());
 }
 
 TEST_F(SearchButton, CancelledPickOrRefusedBeforeRunsNoAfter) {

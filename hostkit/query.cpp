@@ -23,6 +23,15 @@ static void sqliteNvl(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
 }
 
+// SQLite's own UPPER folds ASCII only; names with accents must compare
+// ignoring case as well ("joão" and "JOÃO").
+static void sqliteUpper(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc != 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const QByteArray upper = QString::fromUtf8(text, sqlite3_value_bytes(argv[0])).toUpper().toUtf8();
+  sqlite3_result_text(ctx, upper.constData(), int(upper.size()), SQLITE_TRANSIENT);
+}
+
 bool registerSqliteFunctions(QSqlDatabase& db) {
   const QVariant handle = db.driver()->handle();
   if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
@@ -30,7 +39,8 @@ bool registerSqliteFunctions(QSqlDatabase& db) {
   if (!sqlite) return false;
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   return sqlite3_create_function(sqlite, "NVL", 2, flags, nullptr, sqliteNvl, nullptr, nullptr) == SQLITE_OK &&
-         sqlite3_create_function(sqlite, "NVLSTR", 2, flags, nullptr, sqliteNvl, nullptr, nullptr) == SQLITE_OK;
+         sqlite3_create_function(sqlite, "NVLSTR", 2, flags, nullptr, sqliteNvl, nullptr, nullptr) == SQLITE_OK &&
+         sqlite3_create_function(sqlite, "UPPER", 1, flags, nullptr, sqliteUpper, nullptr, nullptr) == SQLITE_OK;
 }
 
 std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName) {

@@ -81,3 +81,12 @@ TEST(QueryText, NamedParametersBecomePositional) {
   EXPECT_EQ(p.sql, "SELECT ':P_NOT' , a::text FROM T WHERE X = ? AND Y = NVL(?, ?)");
   EXPECT_EQ(p.names, QStringList({"P_A", "P_B", "P_A"}));
 }
+
+TEST_F(Query, UpperFoldsAccentedLettersOnSqlite) {
+  QSqlQuery q(hostDatabase());
+  ASSERT_TRUE(q.exec("SELECT UPPER('joão ação'), UPPER(NULL), NVL(NULL, 'x')"));
+  ASSERT_TRUE(q.next());
+  EXPECT_EQ(q.value(0).toString(), "JOÃO AÇÃO");
+  EXPECT_TRUE(q.value(1).isNull());
+  EXPECT_EQ(q.value(2).toString(), "x");
+}

@@ -275,3 +275,54 @@ TEST_F(RemoteCalls, ADeadServerGivesAClearErrorWithinTheDeadline) {
   }
   EXPECT_LT(clock.elapsed(), 30000);
 }
+
+// A month of a large branch: a million sale items travel as a stream of
+// chunks and load into the grid's dataset with its fixed fields.
+TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
+  constexpr int kRows = 1'000'000;
+  server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
+    using qfx::packet::FieldType;
+    std::vector<qfx::packet::FieldDef> defs;
+    const std::vector<std::pair<const char*, FieldType>> fields = {
+        {"CDFILIALEST", FieldType::Text},  {"CDFILIAL", FieldType::Text},     {"NRSEQVENDA", FieldType::Text},
+        {"CDCLIENTE", FieldType::Text},    {"CDCAIXA", FieldType::Text},      {"DTENTRVENDA", FieldType::DateTime},
+        {"IDTIPOIMPV", FieldType::Text},   {"NRLANCESTQ", FieldType::Text},   {"CDPRODUTO", FieldType::Text},
+        {"NMPRODUTO", FieldType::Text},    {"QTPRODVEND", FieldType::Float},  {"VRUNITVEND", FieldType::Float},
+        {"TOTITEM", FieldType::Float},     {"NRSEQUITVEND", FieldType::Text}, {"VRDESITVEND", FieldType::Float},
+        {"CDPRODESTO", FieldType::Text},   {"NMRAZSOCCLIE", FieldType::Text}, {"NRLANCTONF", FieldType::Text},
+        {"CDLOJA", FieldType::Text},       {"NRCUPOMFIS", FieldType::Text},   {"CDFILIALNF", FieldType::Text},
+        {"NMCONSUMIDOR", FieldType::Text}, {"CDARVPROD", FieldType::Text},    {"IDSITUVENDA", FieldType::Text},
+        {"IDTPFORPGVEN", FieldType::Text}};
+    for (auto& [name, type] : fields) defs.push_back({name, type, 0});
+    qfx::packet::Packet p(std::move(defs));
+    for (auto& c : p.columns) c.reserve(kRows);
+    for (int row = 0; row < kRows; ++row) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        auto& c = p.columns[i];
+        switch (c.type()) {
+          case FieldType::DateTime: c.appendNumber(46300 + row % 30); break;
+          case FieldType::Float: c.appendNumber(row % 100 * 0.5); break;
+          default:
+            if (i == 7 && row % 2) c.appendNull();  // NRLANCESTQ: half pending
+            else c.appendText(i == 9 ? "PRODUTO DE TESTE " + std::to_string(row % 500) : std::to_string(row % 997));
+        }
+      }
+    }
+    r.result = r.packet(std::move(p));
+    return grpc::Status::OK;
+  });
+  net.CallTimeoutMs = 120000;
+  TDataSet itens(nullptr, "cdsPrincipal");
+  defineCdsPrincipal(itens);
+  itens.OnCalcFields = [](TDataSet& ds) {
+    ds.FieldByName("IDNOTAFISCAL")->SetAsBoolean(!ds.FieldByName("NRLANCESTQ")->IsNull());
+  };
+  TFiltro f = sampleFilter();
+  rdm.GetPrincipal("0001", "01", f, itens);
+  ASSERT_EQ(itens.RecordCount(), kRows);
+  itens.SetRecNo(kRows - 1);
+  EXPECT_EQ(itens.FieldByName("NMPRODUTO")->AsString(), QString("PRODUTO DE TESTE %1").arg((kRows - 1) % 500));
+  EXPECT_TRUE(itens.FieldByName("IDNOTAFISCAL")->AsBoolean() == false);
+  itens.SetRecNo(kRows - 2);
+  EXPECT_TRUE(itens.FieldByName("IDNOTAFISCAL")->AsBoolean());
+}

@@ -89,9 +89,15 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   }
   if (parser.isSet(tls)) s.server.tls = true;
   if (parser.isSet(ca)) s.server.caFile = parser.value(ca);
-  if (parser.isSet(db)) s.databaseUrl = parser.value(db);
-  if (parser.isSet(reports)) s.reportsFolder = parser.value(reports);
-  if (parser.isSet(module)) s.modulePath = parser.value(module);
+  // paths given relative to where the host was started are kept absolute
+  const auto absolute = [](const QString& path) { return QFileInfo(path).absoluteFilePath(); };
+  if (parser.isSet(db)) {
+    s.databaseUrl = parser.value(db);
+    if (s.databaseUrl.startsWith(QLatin1String("sqlite:")))
+      s.databaseUrl = QStringLiteral("sqlite:") + absolute(s.databaseUrl.mid(7));
+  }
+  if (parser.isSet(reports)) s.reportsFolder = absolute(parser.value(reports));
+  if (parser.isSet(module)) s.modulePath = absolute(parser.value(module));
   if (parser.isSet(op)) s.operatorCode = parser.value(op);
   if (parser.isSet(password)) s.password = parser.value(password);
   if (parser.isSet(branch)) s.branch = parser.value(branch);

@@ -55,6 +55,10 @@ void ScreenshotTour::whenModalOpens(QWidget* previous, const std::function<void(
 }
 
 void ScreenshotTour::openScreen() {
+  // without a window manager (Xvfb) nobody activates the window: focus
+  // moves, and so the entry panel's checks, need an active window
+  window_.activateWindow();
+  QApplication::setActiveWindow(&window_);
   window_.openConsolidacao();
   QTimer::singleShot(1000, this, [this] {
     save(&window_, QStringLiteral("01-consolidacao.png"));
@@ -69,8 +73,13 @@ void ScreenshotTour::leavePanel() {
     ++failures_;
     return finish();
   }
-  whenModalOpens(nullptr, [this](QWidget* dialog) { confirmFilter(dialog); });
-  grid->setFocus();  // leaving the entry panel checks it and opens the filter
+  // as the operator does: click into the panel, then leave it for the grid,
+  // which checks the entries and opens the filter
+  if (auto* filial = s->findChild<QWidget*>(QStringLiteral("medCdLoja"))) filial->setFocus();
+  QTimer::singleShot(300, this, [this, grid] {
+    whenModalOpens(nullptr, [this](QWidget* dialog) { confirmFilter(dialog); });
+    grid->setFocus();
+  });
 }
 
 void ScreenshotTour::confirmFilter(QWidget* dialog) {

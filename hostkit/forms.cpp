@@ -220,7 +220,9 @@ void TfrmPadraoGrid::Show() {
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWidget(this);
     sub->setWindowTitle(windowTitle());
+    const QSize wanted = size();
     area->addSubWindow(sub);
+    sub->resize(sub->sizeHint().expandedTo(wanted + QSize(12, 36)));  // the screen's own size plus the frame
     subWindow_ = sub;
     // Only a switch from another child counts: the area re-announcing its
     // active child after a message box is no activation.

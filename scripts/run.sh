@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-BIN="$BUILD_DIR/bin"
+BIN="$(pwd)/$BUILD_DIR/bin"
 DEMO_DB="$BIN/demo.db"
 DEMO_OPERATOR=demo
 DEMO_PASSWORD=demo

@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
+#include <utility>
 
 #include "host/catalogues.h"
 #include "messages.h"
@@ -118,6 +119,7 @@ TfrmGeraNF::TfrmGeraNF(QWidget* parent)
   buildGrid();
   buildMenu();
   wireEntryEvents();
+  resize(1120, 620);  // room for the grid's columns at first show
   createForm();
 }
 
@@ -138,27 +140,40 @@ void TfrmGeraNF::buildData() {
   const QString filialSelect = QStringLiteral(
       "SELECT FI.CDFILIAL, FI.NMFILIAL, FI.CDEMPRESA, FI.CDINSCESTA, EM.NMEMPRESA, EM.NMRAZSOCEMPR, FI.CDSERIE, "
       "FI.CDINSCMUNI FROM FILIAL FI, EMPRESA EM");
-  qryFilial->setText(DatabaseKind::Generic, {filialSelect + QStringLiteral(
-      " WHERE (FI.CDFILIAL = NVL(:P_CDFILIAL,FI.CDFILIAL)) AND (FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
+  qryFilial->setText(DatabaseKind::Generic,
+                     {filialSelect + QStringLiteral(" WHERE (FI.CDFILIAL = NVL(:P_CDFILIAL,FI.CDFILIAL)) AND "
+                                                    "(FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
   qryFilial->setText(DatabaseKind::Oracle, {qryFilial->text(DatabaseKind::Generic)});
-  qryFilial->setText(DatabaseKind::SQLServer, {filialSelect + QStringLiteral(
-      " WHERE (FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL)) AND (FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
-  qryFilial->setText(DatabaseKind::InterBase, {filialSelect + QStringLiteral(
-      ", PARAM(:P_CDFILIAL) P_CDFILIAL WHERE (FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM,FI.CDFILIAL)) AND "
-      "(FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
+  qryFilial->setText(DatabaseKind::SQLServer,
+                     {filialSelect + QStringLiteral(" WHERE (FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL)) AND "
+                                                    "(FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
+  qryFilial->setText(
+      DatabaseKind::InterBase,
+      {filialSelect +
+       QStringLiteral(", PARAM(:P_CDFILIAL) P_CDFILIAL WHERE (FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM,FI.CDFILIAL)) AND "
+                      "(FI.CDEMPRESA = EM.CDEMPRESA) ORDER BY FI.CDFILIAL")});
 
   qryLoja = new TADOIBQuery(this, QStringLiteral("qryLoja"));
   const QString lojaSelect = QStringLiteral("SELECT CDLOJA, NMLOJA, CDALMOXARIFE, CDLOCALESTOQ, CDTIPOOPER FROM LOJA");
-  qryLoja->setText(DatabaseKind::Generic, {lojaSelect + QStringLiteral(
-      " WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = NVL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA")});
+  qryLoja->setText(
+      DatabaseKind::Generic,
+      {lojaSelect +
+       QStringLiteral(" WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = NVL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA")});
   qryLoja->setText(DatabaseKind::Oracle, {qryLoja->text(DatabaseKind::Generic)});
-  qryLoja->setText(DatabaseKind::SQLServer, {lojaSelect + QStringLiteral(
-      " WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = ISNULL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA")});
-  qryLoja->setText(DatabaseKind::InterBase, {lojaSelect + QStringLiteral(
-      ", PARAM(:P_CDLOJA) P_CDLOJA WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = NVLSTR(P_CDLOJA.PARAM, CDLOJA)) "
-      "ORDER BY CDLOJA")});
+  qryLoja->setText(
+      DatabaseKind::SQLServer,
+      {lojaSelect +
+       QStringLiteral(" WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = ISNULL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA")});
+  qryLoja->setText(
+      DatabaseKind::InterBase,
+      {lojaSelect +
+       QStringLiteral(
+           ", PARAM(:P_CDLOJA) P_CDLOJA WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = NVLSTR(P_CDLOJA.PARAM, CDLOJA)) "
+           "ORDER BY CDLOJA")});
   // qryLojaBeforeOpen: the store list always belongs to the branch in the field
-  qryLoja->BeforeOpen = [this](TDataSet&) { qryLoja->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(medFilial->text()); };
+  qryLoja->BeforeOpen = [this](TDataSet&) {
+    qryLoja->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(medFilial->text());
+  };
 
   auto dataset = [this](const char* name, void (*define)(TDataSet&)) {
     auto* ds = new TDataSet(this, QString::fromLatin1(name));
@@ -242,8 +257,8 @@ void TfrmGeraNF::buildEntryPanel() {
   medSetor = new TMaskEdit(panFiltro, QStringLiteral("medSetor"));
   medSetor->setMaxLength(4);
   edtSetor = nameField(QStringLiteral("edtSetor"), panFiltro);
-  btnSetor = searchButton(QStringLiteral("btnSetor"), QStringLiteral("Setor"), QStringLiteral("Não há setor cadastrado."),
-                          medSetor, dtsSetor, panFiltro);
+  btnSetor = searchButton(QStringLiteral("btnSetor"), QStringLiteral("Setor"),
+                          QStringLiteral("Não há setor cadastrado."), medSetor, dtsSetor, panFiltro);
 
   const struct {
     QLabel* label;
@@ -270,6 +285,11 @@ void TfrmGeraNF::buildEntryPanel() {
 
 void TfrmGeraNF::buildGrid() {
   pgcPadrao->setTabText(pgcPadrao->indexOf(tshPadrao), QStringLiteral("Venda"));
+  // The grid selects one cell, not the whole row: the selected cell is drawn
+  // highlighted while the rest of its row keeps its colours. Columns may be
+  // as narrow as the status column.
+  dbgPadrao->setSelectionBehavior(QAbstractItemView::SelectItems);
+  dbgPadrao->horizontalHeader()->setMinimumSectionSize(16);
   const Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter, right = Qt::AlignRight | Qt::AlignVCenter;
   SetGridDataSource(dtsVenda, {
                                   {QStringLiteral("IDNOTAFISCAL"), QStringLiteral("Sit."), 19, left},
@@ -434,20 +454,29 @@ void TfrmGeraNF::LJ_Padrao() {
 // ---- entry panel ---------------------------------------------------------------------
 
 void TfrmGeraNF::panFiltroEnter() {
+  // A check of the panel exit that put the focus back on its field keeps the
+  // operator in the panel: no new entry, and what the exit enabled stays.
+  if (std::exchange(focoDevolvidoAoPainel_, false)) return;
   sbtFiltro->setEnabled(false);
   mnuFiltrar->setEnabled(false);
   cdsPrincipal->Close();  // the state change disables consolidation
 }
 
 void TfrmGeraNF::panFiltroExit() {
-  Vd_CDFilial(true);
-  Vd_Loja(true);
-  sbtFiltro->setEnabled(true);
-  mnuFiltrar->setEnabled(true);
-  Vd_TipoRetirada(true);
-  Vd_Setor(true);
-  rdm_.GetParamFilial(medFilial->text(), *cdsParamFilial);
-  rdm_.GetParamVend(medFilial->text(), *cdsParamVend);
+  try {
+    Vd_CDFilial(true);
+    Vd_Loja(true);
+    sbtFiltro->setEnabled(true);
+    mnuFiltrar->setEnabled(true);
+    Vd_TipoRetirada(true);
+    Vd_Setor(true);
+    rdm_.GetParamFilial(medFilial->text(), *cdsParamFilial);
+    rdm_.GetParamVend(medFilial->text(), *cdsParamVend);
+  } catch (...) {
+    const QWidget* foco = window()->focusWidget();
+    focoDevolvidoAoPainel_ = foco && panFiltro->isAncestorOf(foco);
+    throw;
+  }
   CriaFiltroGeraNF();
 }
 

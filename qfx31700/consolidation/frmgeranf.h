@@ -133,6 +133,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
 
   RdmGeraNF rdm_;
   hostkit::FocusTracker* focus_ = nullptr;
+  bool focoDevolvidoAoPainel_ = false;  // a failed panel-exit check put the focus back in the panel
 };
 
 // The text and alignment a sales-grid cell shows.

@@ -3,6 +3,9 @@
 // check and central stock; on SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 #include "harness.h"
 #include "posting_support.h"
 
@@ -289,6 +292,21 @@ TEST_P(PostingTest, NothingPendingRepliesZero) {
   onlyFees.first = onlyFees.last = QDate(2024, 3, 7);
   EXPECT_EQ(consolidate(*client_, onlyFees).lastPosting, 0);
   EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ"), "1");
+}
+
+TEST_P(PostingTest, AStampedItemNeverMovesToAnotherPosting) {
+  // the database's last guard behind the conditional claim
+  QSqlQuery q(db_);
+  EXPECT_FALSE(
+      q.exec("UPDATE ITVENDA SET NRLANCESTQ = '0000000099' WHERE CDFILIAL = '0001' AND NRSEQVENDA = "
+             "'0000000007'"));
+  EXPECT_NE(q.lastError().text().toUpper().indexOf("ITVENDA_JA_LANCADO"), -1) << q.lastError().text().toStdString();
+  EXPECT_EQ(item("0001", 7, "001", "NRLANCESTQ"), "0000000001");
+  // a reversal may clear the stamp; a pending item may be stamped
+  EXPECT_TRUE(q.exec("UPDATE ITVENDA SET NRLANCESTQ = NULL WHERE CDFILIAL = '0001' AND NRSEQVENDA = '0000000007'"));
+  EXPECT_TRUE(
+      q.exec("UPDATE ITVENDA SET NRLANCESTQ = '0000000001' WHERE CDFILIAL = '0001' AND NRSEQVENDA = "
+             "'0000000007'"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <set>
 
+#include "db/batch_insert.h"
 #include "fixture.h"
 
 namespace qfx::test {
@@ -142,6 +143,61 @@ int64_t countPending(QSqlDatabase& db, const std::string& branch) {
   return QString::fromStdString(scalar(db, "SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL",
                                        {QString::fromStdString(branch)}))
       .toLongLong();
+}
+
+void addSales(QSqlDatabase& db, int firstSale, int count, int days) {
+  ASSERT_TRUE(db.transaction());
+  {
+    server::sql::BatchInsert sales(
+        db, "VENDA",
+        {"CDFILIAL", "NRSEQVENDA", "CDLOJA", "CDCAIXA", "DTVENDA", "DTENTRVENDA", "IDSITUVENDA", "CDTIPOCONS"});
+    server::sql::BatchInsert items(
+        db, "ITVENDA",
+        {"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
+    items.setBeforeWrite([&sales] { return sales.flush(); });
+    for (int s = firstSale; s < firstSale + count; ++s) {
+      const QString number = QStringLiteral("%1").arg(s, 10, 10, QLatin1Char('0'));
+      const QDate day = QDate(2024, 3, 12).addDays(s % days);
+      const QString moment =
+          day.toString("yyyy-MM-dd") +
+          QStringLiteral(" %1:%2:00").arg(8 + s % 12, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+      ASSERT_TRUE(sales
+                      .add({"0001", number, "01", s % 2 ? "001" : "002", day.toString("yyyy-MM-dd"), moment,
+                            s % 10 == 3 ? "D" : "F", "01"})
+                      .ok());
+      ASSERT_TRUE(items.add({"0001", number, "001", "P1", 1.0, 10.5, 0.0}).ok());
+      ASSERT_TRUE(items.add({"0001", number, "002", "P2", 2.0, 7.0, 0.0}).ok());
+      ASSERT_TRUE(items.add({"0001", number, "003", "P5", 1.0, 12.0, 0.5}).ok());
+    }
+    ASSERT_TRUE(sales.flush().ok());
+    ASSERT_TRUE(items.flush().ok());
+  }
+  ASSERT_TRUE(db.commit());
+  // as autovacuum would after a bulk load: without statistics PostgreSQL
+  // plans the sales join for empty tables
+  if (db.driverName() == QLatin1String("QPSQL")) {
+    QSqlQuery analyze(db);
+    ASSERT_TRUE(analyze.exec("ANALYZE")) << analyze.lastError().text().toStdString();
+  }
+}
+
+void plentyOfStock(QSqlDatabase& db) {
+  exec(db, "UPDATE SALDOESTQ SET QTSALDOESTQ = 1000000 WHERE CDFILIAL = '0001' AND CDALMOXARIFE = '000001'");
+}
+
+Progress progress(QSqlDatabase& db) {
+  Progress p;
+  p.items = QString::fromStdString(scalar(db,
+                                          "SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL "
+                                          "AND V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' AND "
+                                          "V.DTVENDA >= '2024-03-12'"))
+                .toLongLong();
+  p.posted = QString::fromStdString(scalar(db,
+                                           "SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = "
+                                           "I.CDFILIAL AND V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' "
+                                           "AND V.DTVENDA >= '2024-03-12' AND I.NRLANCESTQ IS NOT NULL"))
+                 .toLongLong();
+  return p;
 }
 
 }  // namespace qfx::test

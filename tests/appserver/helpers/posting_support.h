@@ -50,4 +50,19 @@ std::string checkBooks(QSqlDatabase& db, const Books& before);
 
 int64_t countPending(QSqlDatabase& db, const std::string& branch);
 
+// Adds `count` sales of three items (rice, beans, the rice combo; every
+// tenth sale returned) to branch 0001 store 01, numbered from `firstSale`,
+// spread over `days` days from 12 March 2024.
+void addSales(QSqlDatabase& db, int firstSale, int count, int days = 5);
+
+// Stock-controlled items of branch 0001 from 12 March on: how many and how
+// many of them are posted.
+struct Progress {
+  int64_t items = 0, posted = 0;
+};
+Progress progress(QSqlDatabase& db);
+
+// Balances so large that the stock check stays quiet.
+void plentyOfStock(QSqlDatabase& db);
+
 }  // namespace qfx::test

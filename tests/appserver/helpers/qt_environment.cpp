@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <memory>
 
+#include "common/log.h"
+
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
@@ -14,6 +16,8 @@ class QtEnvironment : public ::testing::Environment {
     static char name[] = "appserver-tests";
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<QCoreApplication>(argc, argv);
+    // the servers under test log refusals and failures, not every call
+    qfx::server::log::setLevel(qfx::server::log::Level::Warn);
   }
   void TearDown() override { app_.reset(); }
 

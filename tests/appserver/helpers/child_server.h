@@ -1,0 +1,31 @@
+// qfxserver as a child process, for the tests that kill it mid-run.
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+namespace qfx::test {
+
+class ChildServer {
+ public:
+  explicit ChildServer(const std::string& dbUrl);
+  ~ChildServer();
+
+  bool started() const { return port_ > 0; }
+  int port() const { return port_; }
+  // SIGKILL: no shutdown, no flush, as a crash or a power cut of the process.
+  void kill();
+  const std::string& failure() const { return failure_; }
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<QProcess> process_;
+  int port_ = 0;
+  std::string failure_;
+};
+
+std::string binaryPath(const char* name);
+
+}  // namespace qfx::test

@@ -1,0 +1,128 @@
+// Exactly once: two operators consolidating overlapping selections at the
+// same moment, through two server instances sharing the database, post
+// every item once; a client whose call timed out and calls again does not
+// post twice. On SQLite and on PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <thread>
+
+#include "harness.h"
+#include "posting_support.h"
+
+using namespace qfx;
+using namespace qfx::test;
+
+namespace {
+
+constexpr int kRounds = 15;
+constexpr int kSalesPerRound = 40;
+
+Consolidation lateMarch() {
+  Consolidation c;
+  c.first = QDate(2024, 3, 12);
+  c.last = QDate(2024, 3, 16);
+  return c;
+}
+
+}  // namespace
+
+class PostingConcurrencyTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    QFX_REQUIRE_BACKEND(GetParam());
+    harness_ = std::make_unique<ServerHarness>(GetParam());
+    db_ = harness_->sql();
+    plentyOfStock(db_);
+  }
+  std::unique_ptr<ServerHarness> harness_;
+  QSqlDatabase db_;
+};
+
+TEST_P(PostingConcurrencyTest, TwoClientsOnTwoServersPostEveryItemOnce) {
+  // a second, independent server instance on the same database
+  server::Database secondDatabase(*server::DbConfig::parse(harness_->testDatabase().url()));
+  server::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto second = server::AppServer::start(secondDatabase, options);
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  auto manager = harness_->loggedIn();
+  TestClient clerk((*second)->port());
+  ASSERT_TRUE(clerk.login(kClerk, kClerkPassword).ok());
+
+  const Books before = readBooks(db_);
+  int clerkPosted = 0, managerPosted = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    addSales(db_, 1000 + round * kSalesPerRound, kSalesPerRound);
+    Consolidation everything = lateMarch();
+    Consolidation oneRegister = lateMarch();  // overlaps: a part of everything
+    oneRegister.registers = "_0001001_";
+    oneRegister.operatorCode = kClerk;
+    std::barrier start(2);
+    PostingReply managerReply, clerkReply;
+    std::thread a([&] {
+      start.arrive_and_wait();
+      managerReply = consolidate(*manager, everything);
+    });
+    std::thread b([&] {
+      start.arrive_and_wait();
+      clerkReply = consolidate(clerk, oneRegister);
+    });
+    a.join();
+    b.join();
+    ASSERT_TRUE(managerReply.call.ok()) << "rodada " << round << ": " << managerReply.call.status.error_message();
+    ASSERT_TRUE(clerkReply.call.ok()) << "rodada " << round << ": " << clerkReply.call.status.error_message();
+
+    // each reply tells what its own run posted, possibly nothing
+    for (const auto& [reply, op] : {std::pair{&managerReply, kManager}, std::pair{&clerkReply, kClerk}}) {
+      if (reply->lastPosting == 0) continue;
+      EXPECT_EQ(scalar(db_, "SELECT CDOPERADOR FROM LANCESTQ WHERE CDFILIAL = '0001' AND NRLANCESTQ = ?",
+                       {QStringLiteral("%1").arg(reply->lastPosting, 10, 10, QLatin1Char('0'))}),
+                op)
+          << "rodada " << round;
+    }
+    if (managerReply.lastPosting != 0 && clerkReply.lastPosting != 0) {
+      EXPECT_NE(managerReply.lastPosting, clerkReply.lastPosting);
+    }
+    managerPosted += managerReply.lastPosting != 0;
+    clerkPosted += clerkReply.lastPosting != 0;
+
+    const Progress p = progress(db_);
+    ASSERT_EQ(p.posted, p.items) << "rodada " << round;  // the manager's selection covers every item
+    ASSERT_EQ(checkBooks(db_, before), "") << "rodada " << round;
+  }
+  // every run ended in a posting or in an honest zero
+  EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL AND CDFILIALEST IS NULL"), "0");
+  RecordProperty("runs_that_posted", std::to_string(managerPosted) + " gerente, " + std::to_string(clerkPosted) +
+                                         " caixa1 em " + std::to_string(kRounds) + " rodadas");
+  (*second)->shutdown();
+}
+
+TEST_P(PostingConcurrencyTest, ARepeatedCallAfterATimeoutDoesNotPostTwice) {
+  auto client = harness_->loggedIn();
+  const Books before = readBooks(db_);
+  int next = 5000;
+  for (int deadlineMs : {1, 3, 10, 30, 100, 300}) {
+    addSales(db_, next, 120, 3);  // three days
+    next += 120;
+    const int64_t postingsBefore =
+        QString::fromStdString(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC = 'V'")).toLongLong();
+    auto hurried = consolidate(*client, lateMarch(), std::chrono::milliseconds(deadlineMs));
+    if (!hurried.call.ok()) {
+      EXPECT_EQ(hurried.call.status.error_code(), grpc::StatusCode::DEADLINE_EXCEEDED)
+          << hurried.call.status.error_message();
+    }
+    auto again = consolidate(*client, lateMarch());
+    ASSERT_TRUE(again.call.ok()) << again.call.status.error_message();
+    const Progress p = progress(db_);
+    EXPECT_EQ(p.posted, p.items) << "prazo " << deadlineMs << " ms";
+    // one posting per day between both calls: nothing was posted twice
+    EXPECT_EQ(QString::fromStdString(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC = 'V'")).toLongLong(),
+              postingsBefore + 3)
+        << "prazo " << deadlineMs << " ms";
+    ASSERT_EQ(checkBooks(db_, before), "") << "prazo " << deadlineMs << " ms";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, PostingConcurrencyTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         BackendName());

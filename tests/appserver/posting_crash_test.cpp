@@ -1,0 +1,192 @@
+// All or nothing: the server process is killed (SIGKILL) at points spread
+// over a large consolidation run. After each kill the database holds either
+// none or all of the run, the books agree with the stamped items, SQLite's
+// integrity check is clean, and a restarted server finishes the job exactly
+// once. On SQLite and on PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QUrl>
+#include <chrono>
+#include <thread>
+
+#include "child_server.h"
+#include "harness.h"
+#include "posting_support.h"
+
+using namespace qfx;
+using namespace qfx::test;
+
+namespace {
+
+constexpr int kKillPoints = 20;
+constexpr int kSales = 2000;  // 6 000 items over five days
+
+using Clock = std::chrono::steady_clock;
+
+Consolidation run() {
+  Consolidation c;
+  c.first = QDate(2024, 3, 12);
+  c.last = QDate(2024, 3, 16);
+  return c;
+}
+
+// A copy of the prepared database for one round, dropped with it.
+class RoundCopy {
+ public:
+  RoundCopy(const TestDatabase& base, int round) : base_(base) {
+    if (base.backend() == Backend::SQLite) {
+      path_ = base.path() + QStringLiteral(".round%1").arg(round);
+      QFile::remove(path_);
+      EXPECT_TRUE(QFile::copy(base.path(), path_));
+      url_ = "sqlite:" + path_.toStdString();
+    } else {
+      QUrl url(QString::fromStdString(base.url()));
+      baseName_ = url.path().mid(1).toStdString();
+      name_ = baseName_ + "_r" + std::to_string(round);
+      admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+      admin("CREATE DATABASE " + name_ + " TEMPLATE " + baseName_);
+      url.setPath(QString::fromStdString("/" + name_));
+      url_ = url.toString().toStdString();
+    }
+  }
+  ~RoundCopy() {
+    if (!name_.empty()) admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    if (!path_.isEmpty()) {
+      for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(path_ + QLatin1String(suffix));
+    }
+  }
+  const std::string& url() const { return url_; }
+
+ private:
+  void admin(const std::string& statement) {
+    // any database but the copies will do for CREATE/DROP DATABASE
+    QUrl url(QString::fromStdString(base_.url()));
+    url.setPath(QStringLiteral("/postgres"));
+    server::Database maintenance(*server::DbConfig::parse(url.toString().toStdString()));
+    auto db = maintenance.connection();
+    ASSERT_TRUE(db.ok()) << db.error().message;
+    QSqlQuery q(*db);
+    q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
+    ASSERT_TRUE(q.exec(QString::fromStdString(statement))) << statement;
+  }
+  const TestDatabase& base_;
+  QString path_;
+  std::string url_, name_, baseName_;
+};
+
+struct Inspection {
+  Progress progress;
+  std::string books;
+  std::string integrity = "ok";
+};
+
+Inspection inspect(const std::string& url, Backend backend, const Books& before) {
+  server::Database database(*server::DbConfig::parse(url));
+  auto db = database.connection();
+  Inspection out;
+  if (!db) {
+    out.books = db.error().message;
+    return out;
+  }
+  if (backend == Backend::SQLite) out.integrity = scalar(*db, "PRAGMA integrity_check");
+  out.progress = progress(*db);
+  out.books = checkBooks(*db, before);
+  return out;
+}
+
+// Logs in to the child and runs the consolidation, killing the child after
+// `killAfter` (none: let it finish). Returns the time the call took.
+std::chrono::milliseconds runAndMaybeKill(ChildServer& child, std::optional<std::chrono::milliseconds> killAfter,
+                                          bool* replied) {
+  TestClient client(child.port());
+  EXPECT_TRUE(client.login(kManager, kManagerPassword).ok());
+  PostingReply reply;
+  const auto start = Clock::now();
+  std::thread call([&] { reply = consolidate(client, run(), std::chrono::seconds(120)); });
+  if (killAfter) {
+    std::this_thread::sleep_for(*killAfter);
+    child.kill();
+  }
+  call.join();
+  *replied = reply.call.ok();
+  if (!killAfter) {
+    EXPECT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+}  // namespace
+
+class PostingCrashTest : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(PostingCrashTest, KilledServerLeavesTheRunUntouchedOrWhole) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  const Backend backend = GetParam();
+  TestDatabase base(backend);
+  Books before;
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+    plentyOfStock(db);
+    addSales(db, 10000, kSales);
+    before = readBooks(db);
+    if (backend == Backend::SQLite) exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+  }  // closed: the copies start from a quiet database
+
+  // an uncut run on a copy tells how long a run takes
+  std::chrono::milliseconds full{0};
+  {
+    RoundCopy copy(base, 0);
+    ChildServer child(copy.url());
+    ASSERT_TRUE(child.started()) << child.failure();
+    bool replied = false;
+    full = runAndMaybeKill(child, std::nullopt, &replied);
+    const Inspection done = inspect(copy.url(), backend, before);
+    ASSERT_EQ(done.progress.posted, done.progress.items);
+    ASSERT_EQ(done.books, "");
+  }
+
+  int untouched = 0, whole = 0;
+  for (int point = 0; point < kKillPoints; ++point) {
+    SCOPED_TRACE("ponto de interrupção " + std::to_string(point));
+    RoundCopy copy(base, point + 1);
+    // kill points spread over the whole call, first to last
+    const auto killAfter = std::chrono::milliseconds(full.count() * (2 * point + 1) / (2 * kKillPoints));
+    bool replied = false;
+    {
+      ChildServer child(copy.url());
+      ASSERT_TRUE(child.started()) << child.failure();
+      runAndMaybeKill(child, killAfter, &replied);
+    }
+    const Inspection after = inspect(copy.url(), backend, before);
+    EXPECT_EQ(after.integrity, "ok");
+    EXPECT_EQ(after.books, "");
+    EXPECT_TRUE(after.progress.posted == 0 || after.progress.posted == after.progress.items)
+        << after.progress.posted << " de " << after.progress.items << " itens lançados";
+    if (replied) {
+      EXPECT_EQ(after.progress.posted, after.progress.items);  // a reply means committed
+    }
+    (after.progress.posted == 0 ? untouched : whole)++;
+
+    // a restarted server finishes the job, once
+    {
+      ChildServer child(copy.url());
+      ASSERT_TRUE(child.started()) << child.failure();
+      runAndMaybeKill(child, std::nullopt, &replied);
+    }
+    const Inspection finished = inspect(copy.url(), backend, before);
+    EXPECT_EQ(finished.progress.posted, finished.progress.items);
+    EXPECT_EQ(finished.books, "");
+    EXPECT_EQ(finished.integrity, "ok");
+  }
+  RecordProperty("kill_outcomes", std::to_string(untouched) + " intactos, " + std::to_string(whole) + " completos");
+  std::printf(
+      "interrupções: %d deixaram o banco intacto, %d encontraram a execução completa (execução inteira: %lld ms)\n",
+      untouched, whole, (long long)full.count());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, PostingCrashTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         BackendName());

@@ -112,6 +112,11 @@ QVariant reportSqlValue(const ReportParam& param) {
       if (moment.time() == QTime(0, 0)) return dayText(moment);
       return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     }
+    case ReportParam::Type::Text: {
+      // Empty text is the empty string, not NULL (Qt binds a null QString as NULL).
+      const QString text = param.value.toString();
+      return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+    }
     default:
       return param.value;
   }

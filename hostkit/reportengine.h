@@ -67,7 +67,8 @@ class ReportDocument {
 };
 
 // The SQL value of a prepared parameter: dates as 'YYYY-MM-DD' (with
-// ' HH:MM:SS' when a date-time carries a time), as the schema stores them.
+// ' HH:MM:SS' when a date-time carries a time), as the schema stores them;
+// empty text as '' (an unset parameter is NULL).
 QVariant reportSqlValue(const ReportParam& param);
 // Runs the definition's query of the connected database kind on the host's
 // database, every value bound; throws EDatabaseError with the report's title.

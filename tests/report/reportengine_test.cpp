@@ -103,6 +103,19 @@ TEST_F(ReportEngine, DatesReachTheDatabaseAsTheSchemaStoresThem) {
   EXPECT_FALSE(reportSqlValue(p).isValid());
 }
 
+TEST_F(ReportEngine, EmptyTextIsTheEmptyStringAndUnsetIsNull) {
+  ReportTemplate probe = first;
+  probe.queries[DatabaseKind::Generic] = QStringLiteral(
+      "SELECT CASE WHEN :P_VAZIO IS NULL THEN 'nulo' WHEN :P_VAZIO = '' THEN 'vazio' END AS A, "
+      "CASE WHEN :P_NADA IS NULL THEN 'nulo' ELSE 'valor' END AS B");
+  probe.columns = {ReportColumn{QStringLiteral("A")}, ReportColumn{QStringLiteral("B")}};
+  ReportParams params = reportParamsOf(probe);
+  params.ParamByName(QStringLiteral("P_VAZIO")).SetAsString(QString());
+  const ReportTable table = runReportQuery(probe, params);
+  ASSERT_EQ(table.rows.size(), 1);
+  EXPECT_EQ(table.rows.first(), QStringList({"vazio", "nulo"}));
+}
+
 TEST_F(ReportEngine, ParametersInWordsForTheHeader) {
   EXPECT_EQ(describeParameters(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5))),
             QStringList({"Filiais: Todas", "Data inicial: 01/03/2024", "Data final: 05/03/2024"}));

@@ -34,41 +34,68 @@ QString dayText(const QDate& date) { return date.toString(QStringLiteral("yyyy-M
 QString momentText(const QDateTime& moment) { return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
 namespace {
-std::optional<QDateTime> momentFromDatabase(const QVariant& value) {
+
+// A day and the time of day, without QDateTime: building a local QDateTime
+// asks the time zone database, which costs a file lookup per value and adds
+// up over a million rows.
+struct Moment {
+  QDate day;
+  int msecs = 0;
+};
+
+// Reads n digits at pos; -1 when one is not a digit.
+int digits(QStringView text, qsizetype pos, int n) {
+  int value = 0;
+  for (int i = 0; i < n; ++i) {
+    const QChar c = text[pos + i];
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return -1;
+    value = value * 10 + (c.unicode() - u'0');
+  }
+  return value;
+}
+
+// 'YYYY-MM-DD' with an optional ' HH:MM:SS' (or 'T' as separator).
+std::optional<Moment> parseText(QStringView text) {
+  text = text.trimmed();
+  if (text.size() < 10 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-')) return std::nullopt;
+  const QDate day(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+  if (!day.isValid()) return std::nullopt;
+  if (text.size() == 10) return Moment{day, 0};
+  if (text.size() < 19 || text[13] != QLatin1Char(':') || text[16] != QLatin1Char(':')) return std::nullopt;
+  const int h = digits(text, 11, 2), m = digits(text, 14, 2), s = digits(text, 17, 2);
+  if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return std::nullopt;
+  return Moment{day, ((h * 60 + m) * 60 + s) * 1000};
+}
+
+std::optional<Moment> momentFromDatabase(const QVariant& value) {
   if (value.isNull()) return std::nullopt;
   switch (value.typeId()) {
     case QMetaType::QDate:
-      return QDateTime(value.toDate(), QTime(0, 0));
+      return Moment{value.toDate(), 0};
     case QMetaType::QDateTime: {
       // PostgreSQL TIMESTAMP has no zone: take the fields as stored
       const QDateTime dt = value.toDateTime();
-      return QDateTime(dt.date(), dt.time());
+      return Moment{dt.date(), dt.time().msecsSinceStartOfDay()};
     }
     default:
-      break;
+      return parseText(value.toString());
   }
-  QString text = value.toString().trimmed();
-  const QDate day = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
-  if (!day.isValid()) return std::nullopt;
-  QTime time(0, 0);
-  if (text.size() >= 19) {
-    time = QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss"));
-    if (!time.isValid()) return std::nullopt;
-  }
-  return QDateTime(day, time);
 }
+
 }  // namespace
 
 std::optional<double> fromDatabase(const QVariant& value) {
   const auto moment = momentFromDatabase(value);
   if (!moment) return std::nullopt;
-  return fromDateTime(*moment);
+  const double day = fromDate(moment->day);
+  const double fraction = moment->msecs / kMsPerDay;
+  return day >= 0 ? day + fraction : day - fraction;
 }
 
 std::optional<QDate> dayFromDatabase(const QVariant& value) {
   const auto moment = momentFromDatabase(value);
   if (!moment) return std::nullopt;
-  return moment->date();
+  return moment->day;
 }
 
 }  // namespace qfx::server::wiredate

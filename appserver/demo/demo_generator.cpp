@@ -87,7 +87,10 @@ std::vector<Product> makeProducts(int64_t items) {
     Product p;
     p.code = code(int(products.size()) + 1, 6);
     p.name = name;
-    p.tree = QStringLiteral("%1.%2").arg(code(int(products.size()) / 10 + 1, 2), code(int(products.size()) + 1, 4));
+    // product tree code: nine digits without the picture's dots (group,
+    // subgroup, family, item: 9.99.99.999)
+    p.tree = QString::number(int(products.size()) / 10 % 9 + 1) + QStringLiteral("0101") +
+             code(int(products.size()) + 1, 3);
     p.priceCents = price;
     products.push_back(p);
     return products.back();

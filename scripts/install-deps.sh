@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   postgresql
-  poppler-utils
+  poppler-utils openssl
 )
 
 missing=()

@@ -1,0 +1,34 @@
+// A real application server for host tests: the demo database made by
+// qfxdemo, served by qfxserver as a child process on a free loopback port,
+// optionally with TLS (a throwaway certificate made by openssl).
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace qfxtest {
+
+class LiveServer {
+ public:
+  explicit LiveServer(bool tls = false);
+  ~LiveServer();
+
+  bool started() const { return port_ > 0; }
+  QString failure() const { return failure_; }
+  int port() const { return port_; }
+  QString databaseUrl() const { return QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("demo.db")); }
+  QString databasePath() const { return dir_.filePath(QStringLiteral("demo.db")); }
+  QString caFile() const { return dir_.filePath(QStringLiteral("server.crt")); }
+
+ private:
+  bool run(const QString& program, const QStringList& args);
+  QTemporaryDir dir_;
+  QProcess server_;
+  int port_ = 0;
+  QString failure_;
+};
+
+QString binPath(const QString& file);
+
+}  // namespace qfxtest

@@ -89,8 +89,8 @@ std::vector<Product> makeProducts(int64_t items) {
     p.name = name;
     // product tree code: nine digits without the picture's dots (group,
     // subgroup, family, item: 9.99.99.999)
-    p.tree = QString::number(int(products.size()) / 10 % 9 + 1) + QStringLiteral("0101") +
-             code(int(products.size()) + 1, 3);
+    p.tree =
+        QString::number(int(products.size()) / 10 % 9 + 1) + QStringLiteral("0101") + code(int(products.size()) + 1, 3);
     p.priceCents = price;
     products.push_back(p);
     return products.back();
@@ -122,7 +122,10 @@ class Generator {
 
  private:
   Status insert(const QString& table, const QStringList& columns, const std::vector<QVariantList>& rows);
-  Status writeCatalogue();
+  Status writeBranches();
+  Status writeCodes();
+  Status writeCustomers();
+  Status writeProducts();
   Status writeParameters();
   Status writePeriods();
   Status writeSales();
@@ -164,7 +167,7 @@ Location Generator::stockLocation(const QString& branch, const QString& store) c
   return {branch, QStringLiteral("000001"), QStringLiteral("000001")};
 }
 
-Status Generator::writeCatalogue() {
+Status Generator::writeBranches() {
   if (auto s = insert("EMPRESA", {"CDEMPRESA", "NMEMPRESA", "NMRAZSOCEMPR"},
                       {{"01", "Demo Alimentos", "Demo Alimentos Comércio Ltda"},
                        {"02", "Demo Aeroportos", "Demo Aeroportos Serviços S.A."}});
@@ -188,12 +191,24 @@ Status Generator::writeCatalogue() {
   if (auto s = insert("LOJA", {"CDFILIAL", "CDLOJA", "NMLOJA", "CDALMOXARIFE", "CDLOCALESTOQ", "CDTIPOOPER"}, stores);
       !s)
     return s;
-  if (auto s = insert("CAIXA", {"CDFILIAL", "CDLOJA", "CDCAIXA", "NMCAIXA"}, registers); !s) return s;
+  return insert("CAIXA", {"CDFILIAL", "CDLOJA", "CDCAIXA", "NMCAIXA"}, registers);
+}
+
+Status Generator::writeCodes() {
   if (auto s = insert("TIPOCONS", {"CDTIPOCONS", "NMTIPOCONS"},
                       {{"01", "Balcão"}, {"02", "Mesa"}, {"03", "Delivery"}, {"04", "Viagem"}});
       !s)
     return s;
+  if (auto s = insert("TIPORETI", {"CDTIPORETI", "NMTIPORETI"},
+                      {{"01", "Venda ao consumidor"}, {"02", "Consumo interno de bebidas"}, {"03", "Perda ou quebra"}});
+      !s)
+    return s;
+  return insert("SETOR", {"CDSETOR", "SGSETOR", "NMSETOR"},
+                {{"0001", "SAL", "Salão"}, {"0002", "COZ", "Cozinha"}, {"0003", "BAR", "Bar"}});
+}
 
+// Companies (with two cost centres each) and people.
+Status Generator::writeCustomers() {
   static const char* companies[] = {"ALFA COMERCIO LTDA", "BETA SERVICOS LTDA",      "CONSTRUTORA GAMA S.A.",
                                     "DELTA EVENTOS ME",   "EPSILON TECNOLOGIA LTDA", "ZETA TRANSPORTES LTDA"};
   static const char* people[] = {"Ana Paula Ribeiro", "Bruno Carvalho", "Carla Mendes",   "Diego Fernandes",
@@ -205,33 +220,25 @@ Status Generator::writeCatalogue() {
     for (int i = 0; i < n; ++i) s += QChar(u'0' + rng_.below(10));
     return s;
   };
-  for (const char* name : companies) {
+  auto add = [&](const char* name, bool company) {
     const QString c = code(int(customers_.size()) + 1, 6);
-    customers.push_back({c, digits(14), "J", QString::fromUtf8(name)});
-    centres.push_back({c, "01", "Administrativo"});
-    centres.push_back({c, "02", "Operacional"});
+    customers.push_back({c, digits(company ? 14 : 11), company ? "J" : "F", QString::fromUtf8(name)});
+    if (company) {
+      centres.push_back({c, "01", "Administrativo"});
+      centres.push_back({c, "02", "Operacional"});
+    }
     customers_.push_back(c);
-    customerIsCompany_.push_back(true);
-  }
-  for (const char* name : people) {
-    const QString c = code(int(customers_.size()) + 1, 6);
-    customers.push_back({c, digits(11), "F", QString::fromUtf8(name)});
-    customers_.push_back(c);
-    customerIsCompany_.push_back(false);
-  }
+    customerIsCompany_.push_back(company);
+  };
+  for (const char* name : companies) add(name, true);
+  for (const char* name : people) add(name, false);
   summary_.customers = int64_t(customers_.size());
   if (auto s = insert("CLIENTE", {"CDCLIENTE", "NRINSJURCLIE", "IDTPIJURCLIE", "NMRAZSOCCLIE"}, customers); !s)
     return s;
-  if (auto s = insert("CCUSCLIE", {"CDCLIENTE", "CDCCUSCLIE", "NMCCUSCLIE"}, centres); !s) return s;
-  if (auto s = insert("TIPORETI", {"CDTIPORETI", "NMTIPORETI"},
-                      {{"01", "Venda ao consumidor"}, {"02", "Consumo interno de bebidas"}, {"03", "Perda ou quebra"}});
-      !s)
-    return s;
-  if (auto s = insert("SETOR", {"CDSETOR", "SGSETOR", "NMSETOR"},
-                      {{"0001", "SAL", "Salão"}, {"0002", "COZ", "Cozinha"}, {"0003", "BAR", "Bar"}});
-      !s)
-    return s;
+  return insert("CCUSCLIE", {"CDCLIENTE", "CDCCUSCLIE", "NMCCUSCLIE"}, centres);
+}
 
+Status Generator::writeProducts() {
   products_ = makeProducts(options_.items);
   summary_.products = int64_t(products_.size());
   std::vector<QVariantList> products, perBranch, perType;
@@ -456,8 +463,9 @@ Status Generator::writeOperators() {
 
 Result<Summary> Generator::run() {
   for (auto step :
-       {&Generator::writeCatalogue, &Generator::writeParameters, &Generator::writePeriods, &Generator::writeSales,
-        &Generator::writeStock, &Generator::writeReductions, &Generator::writeOperators}) {
+       {&Generator::writeBranches, &Generator::writeCodes, &Generator::writeCustomers, &Generator::writeProducts,
+        &Generator::writeParameters, &Generator::writePeriods, &Generator::writeSales, &Generator::writeStock,
+        &Generator::writeReductions, &Generator::writeOperators}) {
     if (auto s = (this->*step)(); !s) return s.error();
   }
   return summary_;

@@ -9,8 +9,10 @@ namespace qfx::packet {
 
 Column::Column(FieldType type) : type_(type) {}
 
+// The bitmap reaches only as far as the last null row: rows appended after
+// it are values.
 bool Column::isNull(size_t row) const {
-  if (nullBits_.empty()) return false;
+  if (row / 8 >= nullBits_.size()) return false;
   return (nullBits_[row / 8] >> (row % 8)) & 1u;
 }
 

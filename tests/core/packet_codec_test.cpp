@@ -66,6 +66,29 @@ TEST(PacketCodec, RowsNullsAndTypesSurviveChunking) {
   }
 }
 
+TEST(PacketCodec, ValuesAfterTheLastNullStayValues) {
+  packet::Packet p({{"CODE", FieldType::Text, 10}, {"QTY", FieldType::Float, 0}});
+  p.columns[0].appendNull();
+  p.columns[1].appendNull();
+  for (int r = 1; r < 2000; ++r) {
+    p.columns[0].appendText("c" + std::to_string(r));
+    p.columns[1].appendNumber(r);
+  }
+  for (size_t r = 1; r < 2000; ++r) {
+    ASSERT_FALSE(p.columns[0].isNull(r)) << "row " << r;
+    ASSERT_FALSE(p.columns[1].isNull(r)) << "row " << r;
+  }
+  packet::Packet out;
+  ASSERT_FALSE(roundTrip(p, 64, out));
+  ASSERT_EQ(out.rowCount(), 2000u);
+  EXPECT_TRUE(out.columns[0].isNull(0));
+  for (size_t r = 1; r < 2000; ++r) {
+    ASSERT_FALSE(out.columns[0].isNull(r)) << "row " << r;
+    ASSERT_EQ(out.columns[0].text(r), "c" + std::to_string(r));
+    ASSERT_FALSE(out.columns[1].isNull(r)) << "row " << r;
+  }
+}
+
 TEST(PacketCodec, EmptyPacketKeepsItsFields) {
   packet::Packet out;
   ASSERT_FALSE(roundTrip(sample(0), 1 << 20, out));

@@ -1,0 +1,263 @@
+// The checks "Consolidar Vendas" makes before it asks for confirmation: the
+// accounting period, earlier sales still pending (when the branch asks for
+// it) and, per cash register and day, the sales against the Z reduction.
+#include <QApplication>
+#include <QTabWidget>
+#include <QTableView>
+#include <map>
+#include <tuple>
+
+#include "consolidation_fixture.h"
+#include "module/modulestate.h"
+#include "server/replydatasets.h"
+
+using namespace qfx;
+using namespace qfxtest;
+using hostkit::mrNo;
+using hostkit::mrYes;
+
+namespace {
+
+// One cash register and day to verify, with its sum and Z reduction (nullopt: no row).
+struct Verificacao {
+  std::string caixa;
+  double dia;
+  std::optional<double> soma;
+  std::optional<double> reducao;
+};
+
+class Checks : public ConsolidationTest {
+ protected:
+  // The list is shown, every check passes; records start afresh.
+  TfrmGeraNF& ready() {
+    TfrmGeraNF& tela = listed({SaleItem{}});
+    checksPass();
+    host->clearRecords();
+    host->journal.clear();
+    fixture.server.clearCalls();
+    return tela;
+  }
+
+  void verify(const std::vector<Verificacao>& rows) {
+    fixture.server.on("GetVerifVenda", [rows](const RecordedCall&, ScriptedReply& r) {
+      packet::Packet p({{"CDFILIAL", packet::FieldType::Text, 4},
+                        {"CDCAIXA", packet::FieldType::Text, 3},
+                        {"DTENTRVENDA", packet::FieldType::DateTime, 0}});
+      for (const auto& row : rows) {
+        p.columns[0].appendText("0001");
+        p.columns[1].appendText(row.caixa);
+        p.columns[2].appendNumber(row.dia);
+      }
+      r.result = r.packet(std::move(p));
+      return grpc::Status::OK;
+    });
+    auto find = [rows](const std::string& caixa, double dia) {
+      for (const auto& row : rows)
+        if (row.caixa == caixa && row.dia == dia) return row;
+      return Verificacao{};
+    };
+    fixture.server.on("GetSoma", [find](const RecordedCall& call, ScriptedReply& r) {
+      const Verificacao row = find(call.args[2].text(), call.args[3].date());
+      packet::Packet p({{"CDFILIAL", packet::FieldType::Text, 4},
+                        {"CDCAIXA", packet::FieldType::Text, 3},
+                        {"DTENTRVENDA", packet::FieldType::DateTime, 0},
+                        {"TOTAL", packet::FieldType::Float, 0}});
+      if (row.soma) {
+        p.columns[0].appendText("0001");
+        p.columns[1].appendText(row.caixa);
+        p.columns[2].appendNumber(row.dia);
+        p.columns[3].appendNumber(*row.soma);
+      }
+      r.result = r.packet(std::move(p));
+      return grpc::Status::OK;
+    });
+    fixture.server.on("GetReducaoZ", [find](const RecordedCall& call, ScriptedReply& r) {
+      const Verificacao row = find(call.args[1].text(), call.args[2].date());
+      packet::Packet p({{"VRVENLIQREDZ", packet::FieldType::Float, 0}});
+      if (row.reducao) p.columns[0].appendNumber(*row.reducao);
+      r.result = r.packet(std::move(p));
+      return grpc::Status::OK;
+    });
+  }
+
+  std::vector<std::string> methodsCalled() const {
+    std::vector<std::string> methods;
+    for (const auto& call : fixture.server.calls()) methods.push_back(call.method);
+    return methods;
+  }
+
+  static QString valorDif(const QString& caixa, const QString& dia) {
+    return "O somatório das vendas do caixa " + caixa + " no dia " + dia +
+           " difere do valor da venda líquida da redução z. Confirma operação?";
+  }
+};
+
+}  // namespace
+
+TEST_F(Checks, RunInTheirOrderBeforeTheConfirmation) {
+  TfrmGeraNF& tela = ready();
+  verify({{"001", dia(2024, 3, 10), 50.0, 50.0}});
+  host->dialogAnswers = {mrNo};
+  tela.sbtGeraNF->click();
+  const std::vector<std::string> expected = {"getPeriodoCTBOK", "Verifica_Venda_Anterior", "GetVerifVenda", "GetSoma",
+                                             "GetReducaoZ"};
+  EXPECT_EQ(methodsCalled(), expected) << "no consolidation and no reload after No";
+  EXPECT_EQ(host->journal, QStringList{"msg:Conf"});
+  ASSERT_EQ(host->messages.size(), 1);
+  EXPECT_EQ(host->messages[0].text, "Confirma operação?");
+  EXPECT_EQ(host->messages[0].type, hostkit::MsgDlgType::Confirmation);
+  EXPECT_EQ(host->messages[0].buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
+
+  const auto periodo = fixture.server.callsOf("getPeriodoCTBOK");
+  ASSERT_EQ(periodo[0].args.size(), 3u);
+  EXPECT_EQ(periodo[0].args[0].text(), "0001");
+  EXPECT_EQ(periodo[0].args[1].date(), Filtro.dtInicial);
+  EXPECT_TRUE(periodo[0].args[1].by_reference());
+  EXPECT_EQ(periodo[0].args[2].date(), Filtro.dtFinal);
+  const auto soma = fixture.server.callsOf("GetSoma");
+  EXPECT_EQ(soma[0].args[0].text(), "0001");
+  EXPECT_EQ(soma[0].args[1].text(), "01");
+  EXPECT_EQ(soma[0].args[2].text(), "001");
+  EXPECT_EQ(soma[0].args[3].date(), dia(2024, 3, 10));
+}
+
+TEST_F(Checks, ClosedAccountingPeriodStopsTheRun) {
+  TfrmGeraNF& tela = ready();
+  fixture.server.on("getPeriodoCTBOK", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = booleanValue(false);
+    return grpc::Status::OK;
+  });
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(),
+            QStringList{"Operação Bloqueada! Existem lançamentos fora do período contábil permitido! Favor entrar em "
+                        "contato com a Contabilidade."});
+  EXPECT_EQ(host->messages.value(0).kind, hostkit::ShownMessage::Error);
+  EXPECT_EQ(methodsCalled(), std::vector<std::string>{"getPeriodoCTBOK"}) << "nothing else, not even a reload";
+}
+
+TEST_F(Checks, EarlierSalesAreCheckedOnlyWhenTheBranchSaysExactlyOne) {
+  for (const std::string value : {"S", ""}) {
+    SCOPED_TRACE("IDCONSUMIOBR = '" + value + "'");
+    fixture.paramVend[0] = value;
+    if (screen)
+      relist();  // the sales parameters are reloaded when the panel is left
+    else
+      listed({SaleItem{}});
+    TfrmGeraNF& tela = *screen;
+    checksPass();
+    fixture.server.clearCalls();
+    host->clearRecords();
+    host->dialogAnswers = {mrNo};
+    tela.sbtGeraNF->click();
+    EXPECT_EQ(callsOf("Verifica_Venda_Anterior"), 0u);
+    EXPECT_EQ(callsOf("GetVerifVenda"), 1u);
+    EXPECT_EQ(host->messageTexts(), QStringList{"Confirma operação?"});
+  }
+}
+
+TEST_F(Checks, EarlierSalesCheckSendsTheStartDateOrFirstJanuary1899) {
+  TfrmGeraNF& tela = ready();
+  host->dialogAnswers = {mrNo};
+  tela.sbtGeraNF->click();
+  auto calls = fixture.server.callsOf("Verifica_Venda_Anterior");
+  ASSERT_EQ(calls.size(), 1u);
+  const auto& args = calls[0].args;
+  ASSERT_EQ(args.size(), 8u);
+  EXPECT_EQ(args[0].text(), "0001");
+  EXPECT_EQ(args[1].date(), Filtro.dtInicial);
+  EXPECT_EQ(args[2].date(), Filtro.dtFinal);
+  EXPECT_EQ(args[3].date(), hostkit::toDateTime(QDate(1899, 1, 1))) << "no start date in the sales parameters";
+  for (int i : {1, 2, 3}) EXPECT_TRUE(args[i].by_reference()) << "argument " << i + 1;
+  EXPECT_EQ(args[4].text(), "N") << "IDUTILALMOX";
+  EXPECT_EQ(args[5].text(), "N") << "IDUTILLCESTQ";
+  EXPECT_EQ(args[6].text(), "000001") << "warehouse of store 01";
+  EXPECT_EQ(args[7].text(), "000002") << "stock location of store 01";
+
+  fixture.paramVend[1] = std::to_string(dia(2024, 1, 15));
+  relist();
+  checksPass();
+  fixture.server.clearCalls();
+  host->dialogAnswers = {mrNo};
+  tela.sbtGeraNF->click();
+  calls = fixture.server.callsOf("Verifica_Venda_Anterior");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].args[3].date(), dia(2024, 1, 15));
+}
+
+TEST_F(Checks, EarlierPendingSalesRefuseWithTheFocusOnTheGrid) {
+  TfrmGeraNF& tela = ready();
+  fixture.server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply&) {
+    return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "VENDA_CONSOL");
+  });
+  focusTo(tela.pgcPadrao);
+  ASSERT_NE(focused(), tela.dbgPadrao);
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(),
+            QStringList{"Operação bloqueada. Existem vendas com data anterior que ainda não foram consolidadas."});
+  EXPECT_EQ(host->messages.value(0).kind, hostkit::ShownMessage::Error);
+  activate();
+  EXPECT_EQ(focused(), tela.dbgPadrao);
+  EXPECT_EQ(methodsCalled(), (std::vector<std::string>{"getPeriodoCTBOK", "Verifica_Venda_Anterior"}));
+}
+
+TEST_F(Checks, OtherErrorOfTheEarlierSalesCheckIsShownUnchanged) {
+  TfrmGeraNF& tela = ready();
+  fixture.server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply&) {
+    return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "Data_Mai");
+  });
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(), QStringList{"Data_Mai"}) << "not turned into a catalogue text";
+  EXPECT_EQ(host->messages.value(0).kind, hostkit::ShownMessage::Exception);
+  EXPECT_EQ(callsOf("GetVerifVenda"), 0u);
+  EXPECT_EQ(callsOf("GetPrincipal"), 0u);
+}
+
+TEST_F(Checks, AnyDifferenceFromTheZReductionIsAsked) {
+  TfrmGeraNF& tela = ready();
+  verify({{"001", dia(2024, 3, 10), 100.00, 100.001}, {"002", dia(2024, 3, 10), 100.00, 100.00}});
+  host->dialogAnswers = {mrYes, mrNo};
+  tela.sbtGeraNF->click();
+  ASSERT_EQ(host->messageTexts(), (QStringList{valorDif("001", "10/03/2024"), "Confirma operação?"}));
+  EXPECT_EQ(host->messages[0].key, "VALOR_DIF");
+  EXPECT_EQ(host->messages[0].type, hostkit::MsgDlgType::Confirmation);
+  EXPECT_EQ(host->messages[0].buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
+  EXPECT_EQ(callsOf("GetSoma"), 2u);
+  EXPECT_EQ(callsOf("GetReducaoZ"), 2u);
+}
+
+TEST_F(Checks, MissingZReductionCountsAsZero) {
+  TfrmGeraNF& tela = ready();
+  verify({{"001", dia(2024, 3, 10), 0.0, std::nullopt},
+          {"002", dia(2024, 3, 10), 5.0, std::nullopt},
+          {"003", dia(2024, 3, 10), std::nullopt, 0.0}});
+  host->dialogAnswers = {mrYes, mrNo};
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(), (QStringList{valorDif("002", "10/03/2024"), "Confirma operação?"}))
+      << "no sum and no reduction are both 0";
+}
+
+TEST_F(Checks, EmptyVerificationListMakesNoFurtherCall) {
+  TfrmGeraNF& tela = ready();
+  verify({});
+  host->dialogAnswers = {mrNo};
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(callsOf("GetVerifVenda"), 1u);
+  EXPECT_EQ(callsOf("GetSoma"), 0u);
+  EXPECT_EQ(callsOf("GetReducaoZ"), 0u);
+  EXPECT_EQ(host->messageTexts(), QStringList{"Confirma operação?"});
+}
+
+TEST_F(Checks, SeveralDifferencesAreAskedInOrderAndTheFirstNoStops) {
+  TfrmGeraNF& tela = ready();
+  verify({{"001", dia(2024, 3, 10), 10.0, 11.0},
+          {"002", dia(2024, 3, 11, 14, 30), 20.0, 19.5},
+          {"003", dia(2024, 3, 12), 30.0, 0.0}});
+  host->dialogAnswers = {mrYes, mrNo};
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(), (QStringList{valorDif("001", "10/03/2024"), valorDif("002", "11/03/2024 14:30:00")}))
+      << "the day with its time only when it is not midnight";
+  EXPECT_EQ(callsOf("GetSoma"), 2u) << "the third register is not looked at";
+  EXPECT_EQ(callsOf("SemGeraNF"), 0u);
+  EXPECT_EQ(callsOf("GetPrincipal"), 0u) << "a stop before the confirmation reloads nothing";
+  EXPECT_EQ(tela.cdsVerifVenda->FieldByName("CDCAIXA")->AsString(), "002") << "the row that stopped stays current";
+}

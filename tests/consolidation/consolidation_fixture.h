@@ -1,0 +1,144 @@
+// What the consolidation screen's tests stand on: the module fixture (scripted
+// host services, SQLite lookups, a scripted application server), the screen
+// opened through its creator and activated on the offscreen platform, and the
+// operator's moves through the entry panel and the filter dialog.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "consolidation/frmgeranf.h"
+#include "module_fixture.h"
+
+namespace qfxtest {
+
+// Days since 1899-12-30 of a calendar date (and time).
+double dia(int year, int month, int day, int hour = 0, int minute = 0);
+
+// One sale item as GetPrincipal sends it; an empty text travels as null.
+struct SaleItem {
+  std::string caixa = "001";
+  double data = 0;  // DTENTRVENDA; 0: 10/03/2024
+  std::string venda = "0000000001";
+  std::string cupom = "000123";
+  std::string produto = "P1";
+  std::string arvore = "10102012";  // CDARVPROD, without the mask's literals
+  std::string nome = "Arroz tipo 1";
+  std::optional<double> quantidade = 2;
+  std::optional<double> unitario = 5.5;
+  std::string filialEstoque;   // CDFILIALEST
+  std::string lancamento;      // NRLANCESTQ
+  std::string situacao = "A";  // IDSITUVENDA
+  std::string cliente = "Cliente Balcão";
+};
+qfx::packet::Packet principalPacket(const std::vector<SaleItem>& items);
+
+// Error list of SemGeraNF (element 0).
+struct ErroItem {
+  std::string codigo;  // CDERRO
+  std::string objeto2, objeto3, objeto4;
+  double objeto5 = 0;
+};
+qfx::packet::Packet erroPacket(const std::vector<ErroItem>& rows);
+// Blocked products of SemGeraNF (element 2): code and name.
+qfx::packet::Packet prodBloqPacket(const std::vector<std::pair<std::string, std::string>>& rows);
+
+// One reply of SemGeraNF.
+struct SemGeraNFAnswer {
+  std::vector<ErroItem> erros;
+  int64_t lancamento = 0;
+  std::vector<std::pair<std::string, std::string>> bloqueados;
+  std::string chave;
+  std::string falha;  // not empty: the call fails with this message instead
+};
+
+// Acts on the modal dialogs that open while it lives: `act` runs from inside
+// each dialog's own event loop, once the dialog is shown. Unlike a poller it
+// has no deadline, so remote calls that keep the event loop busy before the
+// dialog opens cannot make it give up.
+class ModalAnswer : public QObject {
+ public:
+  explicit ModalAnswer(std::function<void(QWidget* dialog)> act);
+  ~ModalAnswer() override;
+  int opened() const { return opened_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::function<void(QWidget*)> act_;
+  int opened_ = 0;
+};
+
+SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento,
+                         std::vector<std::pair<std::string, std::string>> bloqueados = {}, std::string chave = {});
+// The call fails with this message (a refusal key or any other text).
+SemGeraNFAnswer recusa(std::string falha);
+
+// Host services that also keep one journal of messages and host screens in
+// the order they appeared ("msg:<key or text>", "screen:<name>").
+class JournalHost : public hostkit::ScriptedHostServices {
+ public:
+  QStringList journal;
+  // Runs when a message is shown, for what a test must see at that moment.
+  std::function<void()> onMessage;
+  int messageDlg(const QString& text, hostkit::MsgDlgType type, hostkit::MsgDlgButtons buttons,
+                 int helpContext) override;
+  void showError(const QString& text) override;
+  void showException(const QString& text, const QString& details) override;
+  void criaLancIrreg(const QString& postingNumber, QWidget* owner) override;
+  void criaBloqConsolida(QWidget* owner) override;
+
+ private:
+  void note(const QString& text);
+};
+
+class ConsolidationTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens the screen through its creator and waits for its activation.
+  qfx::TfrmGeraNF& open();
+  // Makes the screen's window the active one again (after a modal dialog).
+  void activate();
+  // The operator moves the focus to `target` (exit and enter events run).
+  void focusTo(QWidget* target);
+  QWidget* focused() const;
+
+  // Leaves the entry panel for the grid when a filter dialog is expected:
+  // it is confirmed or cancelled. Returns whether a filter dialog opened.
+  bool leavePanel(bool confirmFilter = true);
+  // Leaves the entry panel for the grid when a check must stop it (no dialog).
+  void leavePanelRefused();
+  // Opens the screen and lists `items`: leave the panel, confirm the filter.
+  qfx::TfrmGeraNF& listed(const std::vector<SaleItem>& items = {SaleItem{}});
+  // Back into the panel and out again: parameters reloaded, filter confirmed.
+  void relist();
+
+  // GetPrincipal answers with these items from now on.
+  void replyItems(const std::vector<SaleItem>& items);
+  // GetPrincipal fails with this message from now on.
+  void failPrincipal(const std::string& message);
+  // The checks before the run pass: open period, no verification rows.
+  void checksPass();
+  // SemGeraNF answers these, one per call; the last one repeats.
+  void replySemGeraNF(std::vector<SemGeraNFAnswer> answers);
+
+  size_t callsOf(const std::string& method) const { return fixture.server.callsOf(method).size(); }
+  QStringList journal() const { return host->journal; }
+
+  ModuleFixture fixture;
+  std::shared_ptr<JournalHost> host;
+  QPointer<qfx::TfrmGeraNF> screen;
+  int filterDialogs = 0;
+};
+
+}  // namespace qfxtest

@@ -1,0 +1,351 @@
+// "Consolidar Vendas" once the checks have passed: the confirmation, the
+// stock-control refusal, the server's reply shapes as the branch parameters
+// decide them (blocked products, irregular stock with and without negative
+// stock permitted, the second call), the final message, the refusals the
+// server raises, and the reload that ends every run inside the protected part.
+#include <QAction>
+#include <QApplication>
+#include <QTableView>
+
+#include "consolidation_fixture.h"
+#include "module/modulestate.h"
+#include "report/frmrelprodevol.h"
+
+using namespace qfx;
+using namespace qfxtest;
+using hostkit::mrNo;
+using hostkit::mrYes;
+
+namespace {
+
+const ErroItem kIrregular1{"LIB00200_3", "P1 Arroz tipo 1", "UN", "001", -3.5};
+const ErroItem kIrregular2{"LIB00200_3", "P2 Feijão carioca", "KG", "002", -1.25};
+const ErroItem kIrregular3{"LIB00200_3", "P3 Óleo de soja", "UN", "001", -2};
+const ErroItem kAviso{"AVISO_ERRO", "Aviso do servidor", "", "", 0};
+const ErroItem kLancamento{"NRLANCESTQ", "0000000099", "", "", 0};
+
+class Run : public ConsolidationTest {
+ protected:
+  // Sets branch (IDPERMESTNEG, IDMENSESTNEG) and sales (IDPERCONVESTNEG) parameters
+  // that the panel exit loads.
+  void params(const std::string& permiteNegativo, const std::string& pergunta, const std::string& bloqueiaNegativo) {
+    fixture.paramFilial[3] = permiteNegativo;
+    fixture.paramFilial[4] = pergunta;
+    fixture.paramVend[9] = bloqueiaNegativo;
+  }
+
+  // The list is shown, every check passes, the records start afresh.
+  TfrmGeraNF& ready() {
+    if (screen)
+      relist();
+    else
+      listed({SaleItem{}, SaleItem{}});
+    checksPass();
+    host->clearRecords();
+    host->journal.clear();
+    fixture.server.clearCalls();
+    return *screen;
+  }
+
+  // Presses "Consolidar Vendas" and comes back to the screen.
+  void consolidate() {
+    screen->sbtGeraNF->click();
+    activate();
+  }
+
+  size_t reloads() const { return callsOf("GetPrincipal"); }
+  int consolidating() const { return int(host->busyCaptions.count("Consolidando as vendas...")); }
+};
+
+}  // namespace
+
+TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
+  TfrmGeraNF& tela = ready();
+  host->dialogAnswers = {mrNo};
+  consolidate();
+  EXPECT_EQ(host->journal, QStringList{"msg:Conf"});
+  EXPECT_EQ(callsOf("SemGeraNF"), 0u);
+  EXPECT_EQ(reloads(), 0u);
+  EXPECT_EQ(host->busyOpened, 0);
+  EXPECT_EQ(tela.cdsPrincipal->RecordCount(), 2);
+}
+
+TEST_F(Run, BranchWithoutStockControlIsRefusedBeforeTheServerIsAsked) {
+  fixture.paramFilial[2] = "N";
+  ready();
+  replySemGeraNF({resposta({}, 15)});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:N_CTRL_ESTOQ"}));
+  EXPECT_EQ(host->messages.value(1).text, "Filial deve controlar estoque para realizar a consolidação das vendas.");
+  EXPECT_EQ(host->messages.value(1).kind, hostkit::ShownMessage::Error);
+  EXPECT_EQ(callsOf("SemGeraNF"), 0u);
+  EXPECT_EQ(reloads(), 0u);
+}
+
+TEST_F(Run, SuccessSaysSoAndTheReloadedGridShowsTheNewState) {
+  TfrmGeraNF& tela = ready();
+  replySemGeraNF({resposta({}, 15)});
+  SaleItem consolidado;
+  consolidado.lancamento = "0000000015";
+  replyItems({consolidado, consolidado});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:GERACAO_OK"}));
+  const hostkit::ShownMessage& fim = host->messages.last();
+  EXPECT_EQ(fim.text, "Consolidação de vendas realizada com sucesso.");
+  EXPECT_EQ(fim.type, hostkit::MsgDlgType::Information);
+  EXPECT_EQ(fim.buttons, unsigned(hostkit::mbOK));
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_TRUE(tela.cdsPrincipal->FieldByName("IDNOTAFISCAL")->valueAt(0).toBool());
+  EXPECT_EQ(consolidating(), 1);
+  EXPECT_TRUE(host->busyBalanced());
+
+  const auto calls = fixture.server.callsOf("SemGeraNF");
+  ASSERT_EQ(calls.size(), 1u);
+  const auto& a = calls[0].args;
+  ASSERT_EQ(a.size(), 24u);
+  EXPECT_EQ(a[0].text(), "0001") << "the login's branch";
+  EXPECT_EQ(a[1].text(), "0001");
+  EXPECT_EQ(a[2].text(), "01");
+  EXPECT_EQ(a[3].text(), "S") << "all sales";
+  EXPECT_TRUE(a[3].by_reference());
+  EXPECT_EQ(a[5].date(), Filtro.dtInicial);
+  EXPECT_EQ(a[6].date(), Filtro.dtFinal);
+  EXPECT_TRUE(a[8].boolean()) << "all cash registers";
+  EXPECT_FALSE(a[11].boolean()) << "no customer interval";
+  EXPECT_EQ(a[16].text(), "01") << "withdrawal type";
+  EXPECT_EQ(a[17].text(), "0001") << "sector";
+  EXPECT_EQ(a[18].text(), "OPER");
+  EXPECT_TRUE(a[23].boolean()) << "stock check on";
+}
+
+TEST_F(Run, FinalMessageFollowsThePostingResultAndTheServersKey) {
+  ready();
+  replySemGeraNF({resposta({}, 15, {}, "ULT_LANC_DIA")});
+  consolidate();
+  EXPECT_EQ(host->journal.last(), "msg:ULT_LANC_DIA");
+  EXPECT_EQ(host->messages.last().text,
+            "Alguns dias não foram consolidados, pois existe Implantação ou Ajuste realizado como último lançamento "
+            "do dia.");
+
+  ready();
+  replySemGeraNF({resposta({}, 0, {}, "ULT_LANC_DIA")});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:NF_OK_ZERO"})) << "nothing posted, whatever the key";
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, BlockedProductsStopTheRunWithoutLookingAtTheErrors) {
+  params("S", "S", "N");
+  TfrmGeraNF& tela = ready();
+  replySemGeraNF({resposta({kIrregular1, kIrregular2}, 0, {{"P1", "Arroz tipo 1"}, {"P2", "Feijão carioca"}})});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "screen:CriaBloqConsolida", "msg:CONS_BLOQ"}));
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  const hostkit::HostScreenCall& bloqueados = host->hostScreens[0];
+  EXPECT_TRUE(bloqueados.datasetFound);
+  EXPECT_EQ(bloqueados.owner, tela.objectName());
+  EXPECT_EQ(bloqueados.rows, (QList<QStringList>{{"0001", "P1 Arroz tipo 1"}, {"0001", "P2 Feijão carioca"}}));
+  EXPECT_EQ(host->messages.last().text,
+            "Operação não permitida! Existem produtos inativos ou não cadastrados para a filial.");
+  EXPECT_EQ(host->messages.last().kind, hostkit::ShownMessage::Error);
+  EXPECT_EQ(callsOf("SemGeraNF"), 1u) << "no second call although negative stock is permitted";
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_TRUE(host->busyBalanced());
+
+  // the next run's list replaces the last one
+  ready();
+  replySemGeraNF({resposta({}, 0, {{"P9", "Sal refinado"}})});
+  consolidate();
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  EXPECT_EQ(host->hostScreens[0].rows, (QList<QStringList>{{"0001", "P9 Sal refinado"}}));
+}
+
+TEST_F(Run, NegativeStockPermittedMakesExactlyOneSecondCall) {
+  params("S", "S", "N");
+  ready();
+  replySemGeraNF({resposta({kAviso, kIrregular1, kIrregular2, kIrregular3}, 0), resposta({}, 21)});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:Irreg_Prod_Est", "msg:GERACAO_OK"}))
+      << "the second reply decides the final message";
+  const hostkit::ShownMessage& pergunta = host->messages.value(1);
+  EXPECT_EQ(pergunta.type, hostkit::MsgDlgType::Information);
+  EXPECT_EQ(pergunta.buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
+  const auto calls = fixture.server.callsOf("SemGeraNF");
+  ASSERT_EQ(calls.size(), 2u) << "one second call, however many irregular items";
+  EXPECT_TRUE(calls[0].args[23].boolean());
+  EXPECT_FALSE(calls[1].args[23].boolean()) << "stock check off";
+  for (size_t i = 0; i < 23; ++i)
+    EXPECT_EQ(calls[1].args[i].SerializeAsString(), calls[0].args[i].SerializeAsString()) << "argument " << i + 1;
+  EXPECT_TRUE(host->hostScreens.isEmpty()) << "no irregular-stock screen on this path";
+  EXPECT_EQ(consolidating(), 2);
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_EQ(reloads(), 1u);
+}
+
+TEST_F(Run, AfterTheSecondCallTheSecondReplyDecidesTheFinalMessage) {
+  params("S", "N", "N");
+  ready();
+  replySemGeraNF({resposta({kIrregular1}, 0, {}, ""), resposta({}, 9, {}, "ULT_LANC_DIA")});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:ULT_LANC_DIA"})) << "not asked when the branch does not ask";
+  EXPECT_EQ(callsOf("SemGeraNF"), 2u);
+
+  ready();
+  replySemGeraNF({resposta({kIrregular1}, 12, {}, ""), resposta({}, 0, {}, "")});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:NF_OK_ZERO"})) << "the second call posted nothing";
+}
+
+TEST_F(Run, NoToTheIrregularStockQuestionStillReloads) {
+  params("S", "S", "N");
+  TfrmGeraNF& tela = ready();
+  replySemGeraNF({resposta({kIrregular1}, 0), resposta({}, 21)});
+  replyItems({SaleItem{}});
+  host->dialogAnswers = {mrYes, mrNo};
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:Irreg_Prod_Est"}));
+  EXPECT_EQ(callsOf("SemGeraNF"), 1u);
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_EQ(tela.cdsPrincipal->RecordCount(), 1) << "the grid shows the reloaded list";
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, NotPermittedShowsTheIrregularItemsThenTheFinalMessage) {
+  params("N", "S", "S");
+  ready();
+  replySemGeraNF({resposta({kIrregular1, kLancamento, kIrregular2}, 15)});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "screen:CriaLancIrreg", "msg:GERACAO_OK"}));
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  const hostkit::HostScreenCall& irregulares = host->hostScreens[0];
+  EXPECT_EQ(irregulares.postingNumber, "15");
+  EXPECT_EQ(irregulares.fields,
+            (QStringList{"CdErro", "CdObjeto", "CdObjeto2", "CdObjeto3", "CdObjeto4", "CdObjeto5"}));
+  ASSERT_EQ(irregulares.rows.size(), 2) << "only the irregular-stock rows";
+  EXPECT_EQ(irregulares.rows[0].mid(0, 5), (QStringList{"LIB00200_3", "0001", "P1 Arroz tipo 1", "UN", "001"}));
+  EXPECT_EQ(irregulares.rows[0][5].toDouble(), -3.5);
+  EXPECT_EQ(irregulares.rows[1].mid(0, 5), (QStringList{"LIB00200_3", "0001", "P2 Feijão carioca", "KG", "002"}));
+  EXPECT_EQ(irregulares.rows[1][5].toDouble(), -1.25);
+  EXPECT_EQ(callsOf("SemGeraNF"), 1u) << "no second call when negative stock is not permitted";
+  EXPECT_EQ(reloads(), 1u);
+}
+
+TEST_F(Run, NotPermittedAndRefusedByTheBranchEndsWithOperaBloq) {
+  params("N", "S", "N");
+  ready();
+  replySemGeraNF({resposta({kIrregular3}, 0)});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "screen:CriaLancIrreg", "msg:OPERA_BLOQ"}));
+  EXPECT_EQ(host->hostScreens.value(0).postingNumber, "0");
+  EXPECT_EQ(host->messages.last().text,
+            "Consolidação não permitida! Existem produtos que ficarão com saldo negativo no estoque.");
+  EXPECT_EQ(host->messages.last().kind, hostkit::ShownMessage::Error);
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, CentralStockNamesTheCentralBranchOnIrregularItemsOnly) {
+  params("N", "S", "S");
+  fixture.paramVend[13] = "S";
+  fixture.paramVend[14] = "0009";
+  ready();
+  replySemGeraNF({resposta({kIrregular1}, 3)});
+  consolidate();
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  EXPECT_EQ(host->hostScreens[0].rows.value(0).value(1), "0009");
+
+  ready();
+  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1"}})});
+  consolidate();
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  EXPECT_EQ(host->hostScreens[0].screen, "CriaBloqConsolida");
+  EXPECT_EQ(host->hostScreens[0].rows.value(0).value(0), "0001") << "blocked products name the entered branch";
+}
+
+TEST_F(Run, ProductsOutsideTheWithdrawalTypeOpenTheReportAfterTheError) {
+  ready();
+  replySemGeraNF({recusa("Prod_NRelacReti")});
+  QStringList antesDoRelatorio;
+  QString relatorio;
+  ModalAnswer fecha([&](QWidget* dialog) {
+    antesDoRelatorio = host->journal;
+    if (qobject_cast<TfrmRelProdEvol*>(dialog)) relatorio = dialog->windowTitle();
+    dialog->close();
+  });
+  consolidate();
+  EXPECT_EQ(relatorio, "Produtos não Evoluídos em Estoque");
+  ASSERT_EQ(antesDoRelatorio.mid(0, 2), (QStringList{"msg:Conf", "msg:Prod_NRelacReti"}))
+      << "the error dialog comes first";
+  const hostkit::ShownMessage& erro = host->messages.value(1);
+  EXPECT_EQ(erro.text, "Operação bloqueada! Existe(m) produto(s) não relacionado(s) ao tipo de retirada informado.");
+  EXPECT_EQ(erro.type, hostkit::MsgDlgType::Error);
+  EXPECT_EQ(erro.buttons, unsigned(hostkit::mbOK));
+  EXPECT_EQ(erro.kind, hostkit::ShownMessage::Dialog);
+  EXPECT_EQ(reloads(), 1u) << "reloaded after the report screen";
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, EveryRefusalKeyShowsTheScreensTextAndTheListIsReloaded) {
+  const std::vector<std::pair<std::string, QString>> recusas = {
+      {"Data_Mai", "Data da venda deve ser menor ou igual à data de processamento."},
+      {"Data_Men", "Data da venda deve ser maior ou igual à data de processamento."},
+      {"Data_M", "Data da venda fora do período permitido."},
+      {"N_CTRL_ESTOQ", "Filial deve controlar estoque para realizar a consolidação das vendas."},
+      {"Lanc_Bloq_Impl",
+       "Operação bloqueada: Implantação ou Ajuste (último lançamento do dia) já realizada para a data informada."},
+  };
+  for (const auto& [chave, texto] : recusas) {
+    SCOPED_TRACE(chave);
+    ready();
+    replySemGeraNF({recusa(chave)});
+    consolidate();
+    ASSERT_EQ(host->messages.size(), 2);
+    EXPECT_EQ(host->messages[1].text, texto);
+    EXPECT_EQ(host->messages[1].kind, hostkit::ShownMessage::Error);
+    EXPECT_EQ(reloads(), 1u);
+    EXPECT_TRUE(host->busyBalanced());
+  }
+
+  ready();
+  replySemGeraNF({recusa("Tabela ESTOQUE bloqueada por outro processo.")});
+  consolidate();
+  ASSERT_EQ(host->messages.size(), 2);
+  EXPECT_EQ(host->messages[1].text, "Tabela ESTOQUE bloqueada por outro processo.") << "passed on unchanged";
+  EXPECT_EQ(host->messages[1].kind, hostkit::ShownMessage::Exception);
+  EXPECT_EQ(reloads(), 1u) << "reloaded before the error is passed on";
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, RefusalOfTheSecondCallIsHandledTheSameWay) {
+  params("S", "S", "N");
+  ready();
+  replySemGeraNF({resposta({kIrregular1}, 0), recusa("Data_M")});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:Irreg_Prod_Est", "msg:Data_M"}));
+  EXPECT_EQ(callsOf("SemGeraNF"), 2u);
+  EXPECT_EQ(reloads(), 1u);
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, ErrorListWithoutIrregularItemsMakesNoSecondCall) {
+  params("S", "S", "N");
+  ready();
+  replySemGeraNF({resposta({kAviso, kLancamento}, 4)});
+  consolidate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:Irreg_Prod_Est", "msg:GERACAO_OK"}));
+  EXPECT_EQ(callsOf("SemGeraNF"), 1u);
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(Run, MenuEntryRunsTheSameCommand) {
+  TfrmGeraNF& tela = ready();
+  replySemGeraNF({resposta({}, 15)});
+  ASSERT_TRUE(tela.mnuGeraNota->isEnabled());
+  EXPECT_EQ(tela.mnuGeraNota->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+  tela.mnuGeraNota->trigger();
+  activate();
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:GERACAO_OK"}));
+  EXPECT_EQ(callsOf("SemGeraNF"), 1u);
+  EXPECT_EQ(reloads(), 1u);
+}

@@ -5,10 +5,12 @@
 // server raises, and the reload that ends every run inside the protected part.
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QTableView>
 
 #include "consolidation_fixture.h"
 #include "module/modulestate.h"
+#include "qthostservices.h"
 #include "report/frmrelprodevol.h"
 
 using namespace qfx;
@@ -348,4 +350,53 @@ TEST_F(Run, MenuEntryRunsTheSameCommand) {
   EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "msg:GERACAO_OK"}));
   EXPECT_EQ(callsOf("SemGeraNF"), 1u);
   EXPECT_EQ(reloads(), 1u);
+}
+
+// The host's own screens over what the run left in the screen's datasets:
+// modal grids titled by the fields' labels.
+TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
+  params("N", "S", "S");
+  TfrmGeraNF& tela = ready();
+  replySemGeraNF({resposta({kIrregular1, kIrregular2}, 15)});
+  consolidate();
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  ready();
+  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1"}})});
+  consolidate();
+  ASSERT_EQ(host->hostScreens.size(), 1);
+
+  struct Shown {
+    QString name, heading;
+    QStringList titles;
+    int rows = -1;
+  };
+  const auto show = [&](const std::function<void(hostkit::QtHostServices&)>& open) {
+    Shown shown;
+    ModalAnswer read([&](QWidget* dialog) {
+      const auto* grid = dialog->findChild<QTableView*>();
+      shown.name = dialog->objectName();
+      if (const auto* label = dialog->findChild<QLabel*>("lblTitulo")) shown.heading = label->text();
+      if (grid) {
+        shown.rows = grid->model()->rowCount();
+        for (int c = 0; c < grid->model()->columnCount(); ++c)
+          shown.titles << grid->model()->headerData(c, Qt::Horizontal).toString();
+      }
+      dialog->close();
+    });
+    hostkit::QtHostServices real;
+    open(real);
+    EXPECT_EQ(read.opened(), 1) << "a modal dialog";
+    return shown;
+  };
+  const Shown irregulares = show([&](hostkit::QtHostServices& real) { real.criaLancIrreg("15", &tela); });
+  EXPECT_EQ(irregulares.name, "dlgLancIrreg");
+  EXPECT_EQ(irregulares.heading, "Lançamento: 15");
+  EXPECT_EQ(irregulares.rows, 2);
+  for (const char* title : {"Filial", "  Filial", "Produto", "Qtde Estoque"})
+    EXPECT_TRUE(irregulares.titles.contains(title)) << title << " in " << irregulares.titles.join("|").toStdString();
+
+  const Shown bloqueados = show([&](hostkit::QtHostServices& real) { real.criaBloqConsolida(&tela); });
+  EXPECT_EQ(bloqueados.name, "dlgBloqConsolida");
+  EXPECT_EQ(bloqueados.rows, 1);
+  EXPECT_EQ(bloqueados.titles, (QStringList{"  Filial", "Produto"}));
 }

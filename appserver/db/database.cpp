@@ -17,10 +17,15 @@ std::atomic<uint64_t> nextDatabaseId{1};
 
 // Connections opened by the current thread, by Database id. Dropped when the
 // thread ends, which is when gRPC retires a handler thread.
+struct ThreadConnection {
+  QString name;
+  uint64_t generation = 0;  // Database::generation_ when it was opened
+};
+
 struct ThreadConnections {
-  std::map<uint64_t, QString> names;
+  std::map<uint64_t, ThreadConnection> byDatabase;
   ~ThreadConnections() {
-    for (const auto& [id, name] : names) removeConnection(name);
+    for (const auto& [id, connection] : byDatabase) removeConnection(connection.name);
   }
   static void removeConnection(const QString& name) {
     {
@@ -96,28 +101,33 @@ Database::~Database() {
 }
 
 Result<QSqlDatabase> Database::connection() {
-  auto& names = threadConnections.names;
-  if (auto it = names.find(id_); it != names.end()) {
-    QSqlDatabase db = QSqlDatabase::database(it->second, false);
-    if (db.isOpen()) return db;
-    ThreadConnections::removeConnection(it->second);
-    names.erase(it);
+  auto& connections = threadConnections.byDatabase;
+  if (auto it = connections.find(id_); it != connections.end()) {
+    QSqlDatabase db = QSqlDatabase::database(it->second.name, false);
+    if (db.isOpen() && it->second.generation == generation_) return db;
+    db = QSqlDatabase();
+    ThreadConnections::removeConnection(it->second.name);
+    connections.erase(it);
   }
+  const uint64_t generation = generation_;
   const QString name = QStringLiteral("qfx-%1-%2").arg(id_).arg(opened_++);
   auto db = open(name);
   if (!db) {
     ThreadConnections::removeConnection(name);
     return db.error();
   }
-  names[id_] = name;
+  connections[id_] = {name, generation};
   return db;
 }
 
 void Database::discardConnection() {
-  auto& names = threadConnections.names;
-  if (auto it = names.find(id_); it != names.end()) {
-    ThreadConnections::removeConnection(it->second);
-    names.erase(it);
+  // A lost server or a broken session usually hits every thread's
+  // connection: all of them reopen on their next use.
+  ++generation_;
+  auto& connections = threadConnections.byDatabase;
+  if (auto it = connections.find(id_); it != connections.end()) {
+    ThreadConnections::removeConnection(it->second.name);
+    connections.erase(it);
   }
 }
 

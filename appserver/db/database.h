@@ -42,8 +42,9 @@ class Database {
 
   // The calling thread's connection, opened (and prepared) on first use.
   Result<QSqlDatabase> connection();
-  // Closes the calling thread's connection so the next call opens a fresh one;
-  // used after an error that may have left the session unusable.
+  // Closes the calling thread's connection and makes every other thread
+  // reopen its own on next use; called after an error that may have left the
+  // connections unusable (database restarted, network cut).
   void discardConnection();
 
  private:
@@ -53,6 +54,7 @@ class Database {
   DbConfig config_;
   uint64_t id_;
   std::atomic<uint64_t> opened_{0};
+  std::atomic<uint64_t> generation_{0};
 };
 
 }  // namespace qfx::server

@@ -201,7 +201,15 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 }
 
 Status Run::selectItems() {
-  return forEachSaleItem(db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); });
+  auto read = forEachSaleItem(db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); });
+  if (!read) return read;
+  // a posting needs the sale's day; a damaged one stops the run before any write
+  for (const SaleItem& item : selected_) {
+    if (!item.day.isValid() || !wiredate::fromDatabase(item.entered))
+      return internalError("venda " + item.sale.toStdString() + " da filial " + item.branch.toStdString() +
+                           " com data inválida no banco; corrija-a antes de consolidar");
+  }
+  return success();
 }
 
 // A withdrawal type with related products moves only those.

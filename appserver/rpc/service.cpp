@@ -47,7 +47,7 @@ std::string outcomeOf(const Error& error) {
 }
 
 bool isDatabaseTrouble(const Error& error) {
-  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal || error.kind == ErrorKind::Conflict;
+  return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal;
 }
 
 // Streams the reply: result and arguments first, then the packets' chunks,

@@ -309,4 +309,16 @@ TEST_P(PostingTest, AStampedItemNeverMovesToAnotherPosting) {
              "'0000000007'"));
 }
 
+TEST_P(PostingTest, DamagedSaleDateStopsTheRunBeforeAnyWrite) {
+  if (GetParam() != Backend::SQLite) GTEST_SKIP() << "a DATE column of PostgreSQL cannot hold a damaged date";
+  // text that still falls inside the period's range but is no date
+  exec(db_, "UPDATE VENDA SET DTVENDA = '2024-03-10?', DTENTRVENDA = 'ontem' WHERE NRSEQVENDA = '0000000003'");
+  const auto untouched = snapshot(db_);
+  auto reply = consolidate(*client_, Consolidation{});
+  EXPECT_EQ(reply.call.status.error_code(), grpc::StatusCode::INTERNAL);
+  EXPECT_NE(reply.call.status.error_message().find("0000000003"), std::string::npos)
+      << reply.call.status.error_message();
+  expectNothingPosted(untouched);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, PostingTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -244,3 +244,29 @@ TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.error().message.find("--tls-key"), std::string::npos);
 }
+
+TEST(DatabaseConnection, LostSessionsAreReportedClearlyAndReopened) {
+  if (!postgresAvailable()) GTEST_SKIP() << "QFX_TEST_PG_URL não definida";
+  ServerHarness harness(Backend::PostgreSQL);
+  auto client = harness.loggedIn();
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(client->invoke("GetParamFilial", {text("0001")}).ok());
+
+  // the database drops every session of the server, as a restart would
+  QSqlDatabase db = harness.sql();
+  exec(db,
+       "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+       "pg_backend_pid()");
+  auto failed = client->invoke("GetParamFilial", {text("0001")});
+  if (!failed.ok()) {
+    EXPECT_TRUE(failed.status.error_code() == grpc::StatusCode::INTERNAL ||
+                failed.status.error_code() == grpc::StatusCode::UNAVAILABLE)
+        << failed.status.error_message();
+    EXPECT_FALSE(failed.status.error_message().empty());
+  }
+  // from then on every handler thread works on a fresh connection
+  for (int i = 0; i < 4; ++i) {
+    auto reply = client->invoke("GetParamFilial", {text("0001")});
+    ASSERT_TRUE(reply.ok()) << reply.status.error_message();
+    EXPECT_EQ(reply.packet().rowCount(), 1u);
+  }
+}

@@ -22,7 +22,7 @@ ninja -C "$BUILD_DIR" -j2 qfxhost qfxserver qfxdemo qfx31700
 
 if [ ! -f "$DEMO_DB" ]; then
   echo "Criando o banco de demonstração em $DEMO_DB ..."
-  "$BIN/qfxdemo" --db "sqlite:$DEMO_DB" --scale 1 --seed 42
+  "$BIN/qfxdemo" --db "sqlite:$DEMO_DB" --scale 600 --seed 42
 fi
 
 PORT_FILE=$(mktemp)

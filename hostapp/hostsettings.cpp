@@ -22,10 +22,10 @@ QString firstExisting(const QStringList& candidates) {
 HostSettings defaults() {
   const QDir bin(QCoreApplication::applicationDirPath());
   HostSettings s;
-  s.databaseUrl = QStringLiteral("sqlite:") +
-                  firstExisting({bin.filePath(QStringLiteral("demo.db")),
-                                 QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-                                     .filePath(QStringLiteral("demo.db"))});
+  s.databaseUrl =
+      QStringLiteral("sqlite:") + firstExisting({bin.filePath(QStringLiteral("demo.db")),
+                                                 QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                                                     .filePath(QStringLiteral("demo.db"))});
   s.reportsFolder =
       firstExisting({bin.filePath(QStringLiteral("reports")), bin.filePath(QStringLiteral("../share/qfx/reports"))});
   s.modulePath = firstExisting(
@@ -59,7 +59,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const QCommandLineOption tls(QStringLiteral("tls"), QStringLiteral("Usa TLS com o servidor."));
   const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("Certificado da autoridade (PEM)."),
                               QStringLiteral("arquivo"));
-  const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Banco compartilhado (sqlite:... ou postgresql://...)."),
+  const QCommandLineOption db(QStringLiteral("db"),
+                              QStringLiteral("Banco compartilhado (sqlite:... ou postgresql://...)."),
                               QStringLiteral("url"));
   const QCommandLineOption reports(QStringLiteral("reports"), QStringLiteral("Pasta de relatórios."),
                                    QStringLiteral("pasta"));

@@ -19,11 +19,14 @@ MainWindow::MainWindow(ModuleLoader& module, const hostkit::HostSession& session
   mdi_->setObjectName(QStringLiteral("mdiPrincipal"));
   setCentralWidget(mdi_);
   buildMenus();
-  const QString server = QStringLiteral("%1:%2%3").arg(session.server.host).arg(session.server.port)
+  const QString server = QStringLiteral("%1:%2%3")
+                             .arg(session.server.host)
+                             .arg(session.server.port)
                              .arg(session.server.tls ? QStringLiteral(" (TLS)") : QString());
   statusBar()->addWidget(new QLabel(QStringLiteral("Operador: %1").arg(session.operador), this));
-  statusBar()->addWidget(new QLabel(QStringLiteral("Filial: %1%2").arg(session.filial,
-      session.moduFili ? QStringLiteral(" (fixa)") : QString()), this));
+  statusBar()->addWidget(new QLabel(
+      QStringLiteral("Filial: %1%2").arg(session.filial, session.moduFili ? QStringLiteral(" (fixa)") : QString()),
+      this));
   statusBar()->addPermanentWidget(new QLabel(QStringLiteral("Servidor: %1").arg(server), this));
   resize(1200, 760);
 }

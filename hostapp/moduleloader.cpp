@@ -20,8 +20,9 @@ std::optional<QString> ModuleLoader::load(const QString& path) {
   const bool hasTable = library_.resolve("GetPackageInfoTable") != nullptr;
   if (!iniProc || !initialize || !finalize || !hasTable) {
     library_.unload();
-    return QStringLiteral("O arquivo %1 não é um módulo válido: faltam as entradas IniProc, Initialize, Finalize "
-                          "ou GetPackageInfoTable.")
+    return QStringLiteral(
+               "O arquivo %1 não é um módulo válido: faltam as entradas IniProc, Initialize, Finalize "
+               "ou GetPackageInfoTable.")
         .arg(path);
   }
   initialize();

@@ -52,11 +52,16 @@ bool TField::IsNull() const { return !Value().isValid() || Value().isNull(); }
 static QString variantText(const QVariant& v, FieldType type) {
   if (!v.isValid() || v.isNull()) return {};
   switch (type) {
-    case FieldType::Text: return v.toString();
-    case FieldType::DateTime: return DateTimeToStr(toDateTime(v.toDateTime()));
-    case FieldType::Float: return QLocale::system().toString(v.toDouble(), 'g', 15);
-    case FieldType::Integer: return QString::number(v.toLongLong());
-    case FieldType::Boolean: return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case FieldType::Text:
+      return v.toString();
+    case FieldType::DateTime:
+      return DateTimeToStr(toDateTime(v.toDateTime()));
+    case FieldType::Float:
+      return QLocale::system().toString(v.toDouble(), 'g', 15);
+    case FieldType::Integer:
+      return QString::number(v.toLongLong());
+    case FieldType::Boolean:
+      return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
   }
   return {};
 }
@@ -102,8 +107,8 @@ void TField::setValue(const QVariant& v) {
     }
     return;
   }
-  throw EDatabaseError(QStringLiteral("%1: o conjunto de dados não está em edição (campo %2).")
-                           .arg(ds.objectName(), spec_.name));
+  throw EDatabaseError(
+      QStringLiteral("%1: o conjunto de dados não está em edição (campo %2).").arg(ds.objectName(), spec_.name));
 }
 
 bool TField::isNullAt(int row) const {
@@ -120,10 +125,14 @@ QVariant TField::valueAt(int row) const {
       const auto t = c.text(r);
       return QString::fromUtf8(t.data(), qsizetype(t.size()));
     }
-    case FieldType::DateTime: return fromDateTime(c.number(r));
-    case FieldType::Float: return c.number(r);
-    case FieldType::Integer: return qlonglong(c.integer(r));
-    case FieldType::Boolean: return c.boolean(r);
+    case FieldType::DateTime:
+      return fromDateTime(c.number(r));
+    case FieldType::Float:
+      return c.number(r);
+    case FieldType::Integer:
+      return qlonglong(c.integer(r));
+    case FieldType::Boolean:
+      return c.boolean(r);
   }
   return {};
 }
@@ -357,11 +366,21 @@ void TDataSet::Edit() {
 static void appendValue(Column& c, FieldType type, const QVariant& v) {
   if (!v.isValid() || v.isNull()) return c.appendNull();
   switch (type) {
-    case FieldType::Text: c.appendText(v.toString().toStdString()); break;
-    case FieldType::DateTime: c.appendNumber(v.typeId() == QMetaType::Double ? v.toDouble() : toDateTime(v.toDateTime())); break;
-    case FieldType::Float: c.appendNumber(v.toDouble()); break;
-    case FieldType::Integer: c.appendInteger(v.toLongLong()); break;
-    case FieldType::Boolean: c.appendBoolean(v.toBool()); break;
+    case FieldType::Text:
+      c.appendText(v.toString().toStdString());
+      break;
+    case FieldType::DateTime:
+      c.appendNumber(v.typeId() == QMetaType::Double ? v.toDouble() : toDateTime(v.toDateTime()));
+      break;
+    case FieldType::Float:
+      c.appendNumber(v.toDouble());
+      break;
+    case FieldType::Integer:
+      c.appendInteger(v.toLongLong());
+      break;
+    case FieldType::Boolean:
+      c.appendBoolean(v.toBool());
+      break;
   }
 }
 

@@ -50,9 +50,7 @@ bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& 
 }
 
 void Procura(TDataSet* dataset, QWidget* parent) { hostServices().procura(dataset, parent); }
-void CriaLancIrreg(const QString& postingNumber, QWidget* owner) {
-  hostServices().criaLancIrreg(postingNumber, owner);
-}
+void CriaLancIrreg(const QString& postingNumber, QWidget* owner) { hostServices().criaLancIrreg(postingNumber, owner); }
 void CriaBloqConsolida(QWidget* owner) { hostServices().criaBloqConsolida(owner); }
 
 BusyAnimation::BusyAnimation(QWidget* form, int animation, const QString& caption) {

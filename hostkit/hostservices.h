@@ -40,7 +40,7 @@ class HostServices {
 
   // Dialogs. `key` is the catalogue key when known (for recording only).
   virtual int messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) = 0;
-  virtual void showError(const QString& text) = 0;                         // MensErro
+  virtual void showError(const QString& text) = 0;                              // MensErro
   virtual void showException(const QString& text, const QString& details) = 0;  // standard error display
 
   // Busy animation shown over a form while a server call runs.

@@ -112,8 +112,10 @@ class InputBlocker : public QObject {
       case QEvent::Shortcut:
       case QEvent::ShortcutOverride:
       case QEvent::TouchBegin:
-      case QEvent::Close: return true;
-      default: return false;
+      case QEvent::Close:
+        return true;
+      default:
+        return false;
     }
   }
 };
@@ -173,7 +175,8 @@ static QString describeFailure(const grpc::Status& status, const QString& host, 
           .arg(host)
           .arg(port)
           .arg(timeoutMs / 1000.0);
-    default: return detail.isEmpty() ? QStringLiteral("Falha na chamada ao servidor de aplicação.") : detail;
+    default:
+      return detail.isEmpty() ? QStringLiteral("Falha na chamada ao servidor de aplicação.") : detail;
   }
 }
 
@@ -209,11 +212,16 @@ struct ValueReader {
 
   RemoteValue read(const rpc::Value& v) {
     switch (v.kind_case()) {
-      case rpc::Value::kText: return RemoteValue(QString::fromStdString(v.text()));
-      case rpc::Value::kDate: return RemoteValue(RemoteValue::DateTag{v.date()});
-      case rpc::Value::kBoolean: return RemoteValue(v.boolean());
-      case rpc::Value::kInteger: return RemoteValue(qint64(v.integer()));
-      case rpc::Value::kNumber: return RemoteValue(v.number());
+      case rpc::Value::kText:
+        return RemoteValue(QString::fromStdString(v.text()));
+      case rpc::Value::kDate:
+        return RemoteValue(RemoteValue::DateTag{v.date()});
+      case rpc::Value::kBoolean:
+        return RemoteValue(v.boolean());
+      case rpc::Value::kInteger:
+        return RemoteValue(qint64(v.integer()));
+      case rpc::Value::kNumber:
+        return RemoteValue(v.number());
       case rpc::Value::kPacket: {
         if (auto e = assembler.begin(v.packet())) error = QString::fromStdString(*e);
         auto p = std::make_shared<packet::Packet>();
@@ -225,7 +233,8 @@ struct ValueReader {
         for (const auto& item : v.list().items()) items.push_back(read(item));
         return RemoteValue(std::move(items));
       }
-      case rpc::Value::KIND_NOT_SET: return RemoteValue();
+      case rpc::Value::KIND_NOT_SET:
+        return RemoteValue();
     }
     return RemoteValue();
   }
@@ -318,8 +327,11 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     status = stub->Login(&ctx, request, &reply);
   });
   if (!status.ok()) return describeFailure(status, Host, Port, timeoutMs);
-  LoginResult r{QString::fromStdString(reply.token()), QString::fromStdString(reply.operator_code()),
-                QString::fromStdString(reply.operator_name()), QString::fromStdString(reply.bound_branch()), {}};
+  LoginResult r{QString::fromStdString(reply.token()),
+                QString::fromStdString(reply.operator_code()),
+                QString::fromStdString(reply.operator_name()),
+                QString::fromStdString(reply.bound_branch()),
+                {}};
   for (const auto& b : reply.branches()) r.branches << QString::fromStdString(b);
   SessionToken = r.token;
   return r;

@@ -4,8 +4,8 @@
 
 #include <QDateTime>
 #include <QSqlDriver>
-#include <QSqlField>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
@@ -49,13 +49,15 @@ std::optional<QString> openDatabaseUrl(const QString& url, const QString& connec
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(url.mid(7));
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db.open()) return QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text());
+    if (!db.open())
+      return QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text());
     if (!registerSqliteFunctions(db)) return QStringLiteral("Não foi possível registrar NVL no SQLite.");
     return std::nullopt;
   }
   const QUrl u(url);
   if (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres"))
-    return QStringLiteral("Endereço de banco de dados não reconhecido: %1").arg(u.toDisplayString(QUrl::RemovePassword));
+    return QStringLiteral("Endereço de banco de dados não reconhecido: %1")
+        .arg(u.toDisplayString(QUrl::RemovePassword));
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
   db.setHostName(u.host());
   db.setPort(u.port(5432));
@@ -158,26 +160,39 @@ static packet::FieldType fieldTypeOf(QMetaType type) {
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong: return packet::FieldType::Integer;
+    case QMetaType::ULongLong:
+      return packet::FieldType::Integer;
     case QMetaType::Double:
-    case QMetaType::Float: return packet::FieldType::Float;
+    case QMetaType::Float:
+      return packet::FieldType::Float;
     case QMetaType::QDate:
-    case QMetaType::QDateTime: return packet::FieldType::DateTime;
-    case QMetaType::Bool: return packet::FieldType::Boolean;
-    default: return packet::FieldType::Text;
+    case QMetaType::QDateTime:
+      return packet::FieldType::DateTime;
+    case QMetaType::Bool:
+      return packet::FieldType::Boolean;
+    default:
+      return packet::FieldType::Text;
   }
 }
 
 static void appendCell(packet::Column& c, const QVariant& v) {
   if (!v.isValid() || v.isNull()) return c.appendNull();
   switch (c.type()) {
-    case packet::FieldType::Text: c.appendText(v.toString().toStdString()); break;
+    case packet::FieldType::Text:
+      c.appendText(v.toString().toStdString());
+      break;
     case packet::FieldType::DateTime:
       c.appendNumber(v.typeId() == QMetaType::QDate ? toDateTime(v.toDate()) : toDateTime(v.toDateTime()));
       break;
-    case packet::FieldType::Float: c.appendNumber(v.toDouble()); break;
-    case packet::FieldType::Integer: c.appendInteger(v.toLongLong()); break;
-    case packet::FieldType::Boolean: c.appendBoolean(v.toBool()); break;
+    case packet::FieldType::Float:
+      c.appendNumber(v.toDouble());
+      break;
+    case packet::FieldType::Integer:
+      c.appendInteger(v.toLongLong());
+      break;
+    case packet::FieldType::Boolean:
+      c.appendBoolean(v.toBool());
+      break;
   }
 }
 

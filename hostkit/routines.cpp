@@ -1,9 +1,9 @@
 #include "routines.h"
 
+#include <QBitmap>
 #include <QDateTime>
 #include <QLocale>
 #include <QPainter>
-#include <QBitmap>
 #include <QPixmap>
 #include <QWidget>
 #include <cmath>
@@ -34,7 +34,8 @@ void SetChildEnabled(QWidget* container, bool enabled) {
 void InsereImagem(QPainter& painter, const QRect& cell, const QPixmap& bitmap, const QColor& transparent) {
   QPixmap icon = bitmap;
   icon.setMask(bitmap.createMaskFromColor(transparent));
-  const QPoint topLeft(cell.left() + (cell.width() - icon.width()) / 2, cell.top() + (cell.height() - icon.height()) / 2);
+  const QPoint topLeft(cell.left() + (cell.width() - icon.width()) / 2,
+                       cell.top() + (cell.height() - icon.height()) / 2);
   painter.drawPixmap(topLeft, icon);
 }
 

@@ -24,32 +24,44 @@ std::string_view Column::text(size_t row) const {
 double Column::number(size_t row) const {
   switch (type_) {
     case FieldType::DateTime:
-    case FieldType::Float: return numbers_[row];
-    case FieldType::Integer: return double(integers_[row]);
-    case FieldType::Boolean: return booleans_[row];
-    case FieldType::Text: return 0;
+    case FieldType::Float:
+      return numbers_[row];
+    case FieldType::Integer:
+      return double(integers_[row]);
+    case FieldType::Boolean:
+      return booleans_[row];
+    case FieldType::Text:
+      return 0;
   }
   return 0;
 }
 
 int64_t Column::integer(size_t row) const {
   switch (type_) {
-    case FieldType::Integer: return integers_[row];
+    case FieldType::Integer:
+      return integers_[row];
     case FieldType::DateTime:
-    case FieldType::Float: return int64_t(numbers_[row]);
-    case FieldType::Boolean: return booleans_[row];
-    case FieldType::Text: return 0;
+    case FieldType::Float:
+      return int64_t(numbers_[row]);
+    case FieldType::Boolean:
+      return booleans_[row];
+    case FieldType::Text:
+      return 0;
   }
   return 0;
 }
 
 bool Column::boolean(size_t row) const {
   switch (type_) {
-    case FieldType::Boolean: return booleans_[row] != 0;
-    case FieldType::Integer: return integers_[row] != 0;
+    case FieldType::Boolean:
+      return booleans_[row] != 0;
+    case FieldType::Integer:
+      return integers_[row] != 0;
     case FieldType::DateTime:
-    case FieldType::Float: return numbers_[row] != 0;
-    case FieldType::Text: return false;
+    case FieldType::Float:
+      return numbers_[row] != 0;
+    case FieldType::Text:
+      return false;
   }
   return false;
 }
@@ -62,11 +74,19 @@ void Column::markNull(size_t row) {
 void Column::appendNull() {
   markNull(rows_);
   switch (type_) {
-    case FieldType::Text: textOffsets_.push_back(uint32_t(textData_.size())); break;
+    case FieldType::Text:
+      textOffsets_.push_back(uint32_t(textData_.size()));
+      break;
     case FieldType::DateTime:
-    case FieldType::Float: numbers_.push_back(0); break;
-    case FieldType::Integer: integers_.push_back(0); break;
-    case FieldType::Boolean: booleans_.push_back(0); break;
+    case FieldType::Float:
+      numbers_.push_back(0);
+      break;
+    case FieldType::Integer:
+      integers_.push_back(0);
+      break;
+    case FieldType::Boolean:
+      booleans_.push_back(0);
+      break;
   }
   ++rows_;
 }
@@ -119,18 +139,25 @@ void Column::clear() { *this = Column(type_); }
 
 void Column::reserve(size_t rows) {
   switch (type_) {
-    case FieldType::Text: textOffsets_.reserve(rows + 1); break;
+    case FieldType::Text:
+      textOffsets_.reserve(rows + 1);
+      break;
     case FieldType::DateTime:
-    case FieldType::Float: numbers_.reserve(rows); break;
-    case FieldType::Integer: integers_.reserve(rows); break;
-    case FieldType::Boolean: booleans_.reserve(rows); break;
+    case FieldType::Float:
+      numbers_.reserve(rows);
+      break;
+    case FieldType::Integer:
+      integers_.reserve(rows);
+      break;
+    case FieldType::Boolean:
+      booleans_.reserve(rows);
+      break;
   }
 }
 
 size_t Column::byteSize() const {
-  return textData_.capacity() + textOffsets_.capacity() * sizeof(uint32_t) +
-         numbers_.capacity() * sizeof(double) + integers_.capacity() * sizeof(int64_t) +
-         booleans_.capacity() + nullBits_.capacity();
+  return textData_.capacity() + textOffsets_.capacity() * sizeof(uint32_t) + numbers_.capacity() * sizeof(double) +
+         integers_.capacity() * sizeof(int64_t) + booleans_.capacity() + nullBits_.capacity();
 }
 
 Packet::Packet(std::vector<FieldDef> defs) : fields(std::move(defs)) {
@@ -153,23 +180,34 @@ int Packet::fieldIndex(std::string_view name) const {
 
 static rpc::FieldType toWire(FieldType t) {
   switch (t) {
-    case FieldType::Text: return rpc::FT_TEXT;
-    case FieldType::DateTime: return rpc::FT_DATETIME;
-    case FieldType::Float: return rpc::FT_FLOAT;
-    case FieldType::Integer: return rpc::FT_INTEGER;
-    case FieldType::Boolean: return rpc::FT_BOOLEAN;
+    case FieldType::Text:
+      return rpc::FT_TEXT;
+    case FieldType::DateTime:
+      return rpc::FT_DATETIME;
+    case FieldType::Float:
+      return rpc::FT_FLOAT;
+    case FieldType::Integer:
+      return rpc::FT_INTEGER;
+    case FieldType::Boolean:
+      return rpc::FT_BOOLEAN;
   }
   return rpc::FT_TEXT;
 }
 
 static std::optional<FieldType> fromWire(int t) {
   switch (t) {
-    case rpc::FT_TEXT: return FieldType::Text;
-    case rpc::FT_DATETIME: return FieldType::DateTime;
-    case rpc::FT_FLOAT: return FieldType::Float;
-    case rpc::FT_INTEGER: return FieldType::Integer;
-    case rpc::FT_BOOLEAN: return FieldType::Boolean;
-    default: return std::nullopt;
+    case rpc::FT_TEXT:
+      return FieldType::Text;
+    case rpc::FT_DATETIME:
+      return FieldType::DateTime;
+    case rpc::FT_FLOAT:
+      return FieldType::Float;
+    case rpc::FT_INTEGER:
+      return FieldType::Integer;
+    case rpc::FT_BOOLEAN:
+      return FieldType::Boolean;
+    default:
+      return std::nullopt;
   }
 }
 

@@ -17,9 +17,9 @@ class TfrmRelProdEvol;
 extern const std::array<QString, 2> stFilBool;
 inline const QString& flagLetter(bool value) { return stFilBool[value ? 1 : 0]; }
 
-extern QPointer<TfrmGeraNF> frmGeraNF;             // the consolidation screen
-extern bool boIdCriado;                            // the consolidation screen exists
-extern bool boPrimVez;                             // created and not yet activated
+extern QPointer<TfrmGeraNF> frmGeraNF;              // the consolidation screen
+extern bool boIdCriado;                             // the consolidation screen exists
+extern bool boPrimVez;                              // created and not yet activated
 extern QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;  // the filter dialog, empty until first use
 extern QPointer<TfrmRelProdEvol> frmRelProdEvol;    // the latest report screen
 

@@ -12,7 +12,7 @@ struct QfxPackageUnit {
 
 struct QfxPackageInfoTable {
   int unitCount;
-  const QfxPackageUnit* units;     // in initialization order
+  const QfxPackageUnit* units;  // in initialization order
   int requiresCount;
   const char* const* requiredPackages;  // packages the module needs, in order
 };

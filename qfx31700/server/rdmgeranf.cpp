@@ -53,13 +53,26 @@ void RdmGeraNF::GetPrincipal(const QString& filial, const QString& loja, TFiltro
   QString todasNF = flagLetter(f.boTodasNF);
   QString todasVendas = flagLetter(f.boTodasVendas);
   loadInto("GetPrincipal",
-           {RemoteArg::Text(filial), RemoteArg::DateRef(f.dtInicial), RemoteArg::DateRef(f.dtFinal),
-            RemoteArg::TextRef(todasNF), RemoteArg::TextRef(todasNF), RemoteArg::TextRef(todasVendas),
-            RemoteArg::TextRef(f.stVendas), RemoteArg::Text(loja), RemoteArg::Boolean(f.boTodosCaixa),
-            RemoteArg::TextRef(f.stCaixa), RemoteArg::Boolean(f.boTodosTipoCons), RemoteArg::TextRef(f.stTipoCons),
-            RemoteArg::Boolean(f.boTodosCliente), RemoteArg::Boolean(f.boIntervaloCli), RemoteArg::TextRef(f.stCliDe),
-            RemoteArg::TextRef(f.stCliAte), RemoteArg::TextRef(f.stCliente), RemoteArg::TextRef(f.stCentroCusto),
-            RemoteArg::Boolean(f.boTodosCentroCusto), RemoteArg::TextRef(f.stProdutos),
+           {RemoteArg::Text(filial),
+            RemoteArg::DateRef(f.dtInicial),
+            RemoteArg::DateRef(f.dtFinal),
+            RemoteArg::TextRef(todasNF),
+            RemoteArg::TextRef(todasNF),
+            RemoteArg::TextRef(todasVendas),
+            RemoteArg::TextRef(f.stVendas),
+            RemoteArg::Text(loja),
+            RemoteArg::Boolean(f.boTodosCaixa),
+            RemoteArg::TextRef(f.stCaixa),
+            RemoteArg::Boolean(f.boTodosTipoCons),
+            RemoteArg::TextRef(f.stTipoCons),
+            RemoteArg::Boolean(f.boTodosCliente),
+            RemoteArg::Boolean(f.boIntervaloCli),
+            RemoteArg::TextRef(f.stCliDe),
+            RemoteArg::TextRef(f.stCliAte),
+            RemoteArg::TextRef(f.stCliente),
+            RemoteArg::TextRef(f.stCentroCusto),
+            RemoteArg::Boolean(f.boTodosCentroCusto),
+            RemoteArg::TextRef(f.stProdutos),
             RemoteArg::Boolean(f.boTodosProdutos)},
            cdsPrincipal);
 }
@@ -111,16 +124,30 @@ SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& fili
                                     const QString& tipoReti, const QString& setor, const QString& operador,
                                     bool verificaEstoque, TDataSet& cdsErroConsolida, TDataSet& cdsProdBloq) {
   QString todasVendas = flagLetter(f.boTodasVendas);
-  const RemoteValue reply = invoke(
-      "SemGeraNF",
-      {RemoteArg::Text(filiProc), RemoteArg::Text(filial), RemoteArg::Text(loja), RemoteArg::TextRef(todasVendas),
-       RemoteArg::TextRef(f.stVendas), RemoteArg::DateRef(f.dtInicial), RemoteArg::DateRef(f.dtFinal),
-       RemoteArg::TextRef(f.stCaixa), RemoteArg::Boolean(f.boTodosCaixa), RemoteArg::TextRef(f.stCliente),
-       RemoteArg::Boolean(f.boTodosCliente), RemoteArg::Boolean(f.boIntervaloCli), RemoteArg::TextRef(f.stCliDe),
-       RemoteArg::TextRef(f.stCliAte), RemoteArg::TextRef(f.stTipoCons), RemoteArg::Boolean(f.boTodosTipoCons),
-       RemoteArg::Text(tipoReti), RemoteArg::Text(setor), RemoteArg::Text(operador),
-       RemoteArg::TextRef(f.stCentroCusto), RemoteArg::Boolean(f.boTodosCentroCusto), RemoteArg::TextRef(f.stProdutos),
-       RemoteArg::Boolean(f.boTodosProdutos), RemoteArg::Boolean(verificaEstoque)});
+  const RemoteValue reply = invoke("SemGeraNF", {RemoteArg::Text(filiProc),
+                                                 RemoteArg::Text(filial),
+                                                 RemoteArg::Text(loja),
+                                                 RemoteArg::TextRef(todasVendas),
+                                                 RemoteArg::TextRef(f.stVendas),
+                                                 RemoteArg::DateRef(f.dtInicial),
+                                                 RemoteArg::DateRef(f.dtFinal),
+                                                 RemoteArg::TextRef(f.stCaixa),
+                                                 RemoteArg::Boolean(f.boTodosCaixa),
+                                                 RemoteArg::TextRef(f.stCliente),
+                                                 RemoteArg::Boolean(f.boTodosCliente),
+                                                 RemoteArg::Boolean(f.boIntervaloCli),
+                                                 RemoteArg::TextRef(f.stCliDe),
+                                                 RemoteArg::TextRef(f.stCliAte),
+                                                 RemoteArg::TextRef(f.stTipoCons),
+                                                 RemoteArg::Boolean(f.boTodosTipoCons),
+                                                 RemoteArg::Text(tipoReti),
+                                                 RemoteArg::Text(setor),
+                                                 RemoteArg::Text(operador),
+                                                 RemoteArg::TextRef(f.stCentroCusto),
+                                                 RemoteArg::Boolean(f.boTodosCentroCusto),
+                                                 RemoteArg::TextRef(f.stProdutos),
+                                                 RemoteArg::Boolean(f.boTodosProdutos),
+                                                 RemoteArg::Boolean(verificaEstoque)});
   const auto& items = reply.list();
   if (!reply.isList() || items.size() < 4)
     throw EServerError(QStringLiteral("Resposta inválida do servidor para SemGeraNF: eram esperados 5 elementos."));
@@ -137,8 +164,8 @@ void RdmGeraNF::GetVendas(const QString& filial, const QString& loja, double ini
            cdsVendas);
 }
 
-void RdmGeraNF::GetProdutos(const QString& filial, const QString& loja, double inicio, double fim,
-                            ProdutosSelecao s, TDataSet& cdsProdutos) {
+void RdmGeraNF::GetProdutos(const QString& filial, const QString& loja, double inicio, double fim, ProdutosSelecao s,
+                            TDataSet& cdsProdutos) {
   // references to the local copies: nothing flows back into the filter
   loadInto("GetProdutos",
            {RemoteArg::Text(filial), RemoteArg::Text(loja), RemoteArg::Date(inicio), RemoteArg::Date(fim),

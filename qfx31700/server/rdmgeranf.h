@@ -53,8 +53,8 @@ class RdmGeraNF {
   void GetReducaoZ(const QString& filial, const QString& caixa, double dia, hostkit::TDataSet& cdsReducaoZ);
   // Loads element 0 into cdsErroConsolida and element 2 into cdsProdBloq.
   SemGeraNFReply SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& filtro,
-                           const QString& tipoReti, const QString& setor, const QString& operador,
-                           bool verificaEstoque, hostkit::TDataSet& cdsErroConsolida, hostkit::TDataSet& cdsProdBloq);
+                           const QString& tipoReti, const QString& setor, const QString& operador, bool verificaEstoque,
+                           hostkit::TDataSet& cdsErroConsolida, hostkit::TDataSet& cdsProdBloq);
   // stCaixa is the working copy's list itself: what the server leaves in it stays.
   void GetVendas(const QString& filial, const QString& loja, double inicio, double fim, bool todosCaixa,
                  QString& stCaixa, hostkit::TDataSet& cdsVendas);

@@ -99,9 +99,7 @@ void defineCdsSoma(TDataSet& ds) {
 
 void defineCdsReducaoZ(TDataSet& ds) { define(ds, {typed("VRVENLIQREDZ", FieldType::Float)}); }
 
-void defineCdsTipoReti(TDataSet& ds) {
-  define(ds, {text("CDTIPORETI", 2, "Código"), text("NMTIPORETI", 40, "Nome")});
-}
+void defineCdsTipoReti(TDataSet& ds) { define(ds, {text("CDTIPORETI", 2, "Código"), text("NMTIPORETI", 40, "Nome")}); }
 
 void defineCdsSetor(TDataSet& ds) {
   define(ds, {text("CDSETOR", 4, "Código"), hidden("SGSETOR", 10), text("NMSETOR", 30, "Nome")});

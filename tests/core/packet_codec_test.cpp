@@ -9,8 +9,11 @@ using namespace qfx;
 using packet::FieldType;
 
 static packet::Packet sample(int rows) {
-  packet::Packet p({{"CODE", FieldType::Text, 10}, {"QTY", FieldType::Float, 0}, {"N", FieldType::Integer, 0},
-                    {"OK", FieldType::Boolean, 0}, {"DAY", FieldType::DateTime, 0}});
+  packet::Packet p({{"CODE", FieldType::Text, 10},
+                    {"QTY", FieldType::Float, 0},
+                    {"N", FieldType::Integer, 0},
+                    {"OK", FieldType::Boolean, 0},
+                    {"DAY", FieldType::DateTime, 0}});
   for (int r = 0; r < rows; ++r) {
     if (r % 7 == 3)
       p.columns[0].appendNull();

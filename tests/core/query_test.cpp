@@ -16,18 +16,21 @@ class Query : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     ASSERT_FALSE(openHostDatabase({"sqlite:" + dir.filePath("host.db")}));
     QSqlQuery q(hostDatabase());
-    ASSERT_TRUE(q.exec("CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, "
-                       "CDLOCALESTOQ TEXT, CDTIPOOPER TEXT)"));
-    ASSERT_TRUE(q.exec("INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
-                       "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"));
+    ASSERT_TRUE(
+        q.exec("CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, "
+               "CDLOCALESTOQ TEXT, CDTIPOOPER TEXT)"));
+    ASSERT_TRUE(
+        q.exec("INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
+               "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"));
   }
   void TearDown() override { closeHostDatabase(); }
   QTemporaryDir dir;
 };
 
 static void storeQuery(TADOIBQuery& q) {
-  q.SetSQL({"SELECT CDLOJA, NMLOJA, CDALMOXARIFE, CDLOCALESTOQ, CDTIPOOPER FROM LOJA WHERE (CDFILIAL = :P_CDFILIAL) "
-            "AND (CDLOJA = NVL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA"});
+  q.SetSQL(
+      {"SELECT CDLOJA, NMLOJA, CDALMOXARIFE, CDLOCALESTOQ, CDTIPOOPER FROM LOJA WHERE (CDFILIAL = :P_CDFILIAL) "
+       "AND (CDLOJA = NVL(:P_CDLOJA, CDLOJA)) ORDER BY CDLOJA"});
 }
 
 TEST_F(Query, NullParameterSelectsAllAndAValueSelectsOne) {
@@ -62,9 +65,7 @@ TEST_F(Query, HostileParameterTextIsOnlyData) {
 TEST_F(Query, BeforeOpenRunsFirstAndErrorsAreReadable) {
   TADOIBQuery q(nullptr, "qryLoja");
   storeQuery(q);
-  q.BeforeOpen = [](TDataSet& ds) {
-    static_cast<TADOIBQuery&>(ds).ParamByName("P_CDFILIAL").SetAsString("0002");
-  };
+  q.BeforeOpen = [](TDataSet& ds) { static_cast<TADOIBQuery&>(ds).ParamByName("P_CDFILIAL").SetAsString("0002"); };
   q.Open();
   EXPECT_EQ(q.RecordCount(), 1);
 

@@ -122,10 +122,10 @@ TEST(EndToEnd, OperatorConsolidatesTheDemoSalesFromTheHost) {
 
   // the reloaded list holds only what is still pending in the period
   const QString periodStart = QDate::currentDate().addDays(-29).toString("yyyy-MM-dd");
-  EXPECT_EQ(itens->RecordCount(),
-            count("SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
-                  "V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' AND V.CDLOJA = '01' AND "
-                  "I.NRLANCESTQ IS NULL AND V.DTVENDA >= '" + periodStart + "'"));
+  EXPECT_EQ(itens->RecordCount(), count("SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
+                                        "V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' AND V.CDLOJA = '01' AND "
+                                        "I.NRLANCESTQ IS NULL AND V.DTVENDA >= '" +
+                                        periodStart + "'"));
 
   // with consolidated items shown too, the grid marks them consolidated
   hostkit::onNextModal([](QWidget* dialog) {

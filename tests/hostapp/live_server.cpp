@@ -20,14 +20,14 @@ bool LiveServer::run(const QString& program, const QStringList& args) {
 }
 
 LiveServer::LiveServer(bool tls) {
-  if (!run(binPath(QStringLiteral("qfxdemo")),
-           {QStringLiteral("--db"), databaseUrl(), QStringLiteral("--scale"), QStringLiteral("1"),
-            QStringLiteral("--seed"), QStringLiteral("42")}))
+  if (!run(binPath(QStringLiteral("qfxdemo")), {QStringLiteral("--db"), databaseUrl(), QStringLiteral("--scale"),
+                                                QStringLiteral("1"), QStringLiteral("--seed"), QStringLiteral("42")}))
     return;
   const QString portFile = dir_.filePath(QStringLiteral("port"));
-  QStringList args = {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"),
-                      portFile, QStringLiteral("--db"), databaseUrl(), QStringLiteral("--log-level"),
-                      QStringLiteral("warn")};
+  QStringList args = {QStringLiteral("--listen"),    QStringLiteral("127.0.0.1:0"),
+                      QStringLiteral("--port-file"), portFile,
+                      QStringLiteral("--db"),        databaseUrl(),
+                      QStringLiteral("--log-level"), QStringLiteral("warn")};
   if (tls) {
     const QString key = dir_.filePath(QStringLiteral("server.key"));
     if (!run(QStringLiteral("openssl"),

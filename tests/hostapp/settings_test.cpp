@@ -47,8 +47,8 @@ TEST_F(Settings, StoredValuesThenTheCommandLineWin) {
   EXPECT_EQ(s.databaseUrl, "postgresql://leitura@db/qfx");
   EXPECT_TRUE(s.password.isEmpty());
 
-  s = std::get<HostSettings>(loadSettings(
-      {"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem", "--operator", "demo", "--password", "x"}));
+  s = std::get<HostSettings>(loadSettings({"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem",
+                                           "--operator", "demo", "--password", "x"}));
   EXPECT_EQ(s.server.host, "10.0.0.5");
   EXPECT_EQ(s.server.port, 7000);
   EXPECT_TRUE(s.server.tls);
@@ -57,8 +57,9 @@ TEST_F(Settings, StoredValuesThenTheCommandLineWin) {
 }
 
 TEST_F(Settings, ABadCommandLineIsAnErrorText) {
-  for (QStringList args : {QStringList{"qfxhost", "--server", "semporta"}, QStringList{"qfxhost", "--server", "h:99999"},
-                           QStringList{"qfxhost", "--opcao-que-nao-existe"}}) {
+  for (QStringList args :
+       {QStringList{"qfxhost", "--server", "semporta"}, QStringList{"qfxhost", "--server", "h:99999"},
+        QStringList{"qfxhost", "--opcao-que-nao-existe"}}) {
     auto loaded = loadSettings(args);
     ASSERT_TRUE(std::holds_alternative<QString>(loaded)) << args.join(' ').toStdString();
     EXPECT_FALSE(std::get<QString>(loaded).isEmpty());

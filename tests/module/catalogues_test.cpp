@@ -15,8 +15,8 @@ using namespace qfx;
 using hostkit::TMessages;
 
 TEST(Catalogues, EachScreenHasItsEntriesWithUniqueKeys) {
-  for (const auto& [entries, size] : {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20},
-                                      std::pair{catalogoRelProdEvol(), 12}}) {
+  for (const auto& [entries, size] :
+       {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20}, std::pair{catalogoRelProdEvol(), 12}}) {
     EXPECT_EQ(entries.size(), size);
     QSet<QString> keys;
     for (const auto& e : entries) keys.insert(e.section(u'|', 0, 0));

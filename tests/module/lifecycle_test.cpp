@@ -7,9 +7,9 @@
 #include <QLibrary>
 #include <QSqlQuery>
 
-#include "query.h"
 #include <QTest>
 #include <QTimer>
+#include "query.h"
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
@@ -109,7 +109,8 @@ TEST_F(Lifecycle, IniProcTwiceShowsOneScreenAndRestoresAMinimizedOne) {
   EXPECT_EQ(frmGeraNF.data(), first);
   EXPECT_FALSE(first->IsMinimized());
   int screens = 0;
-  for (QWidget* w : QApplication::topLevelWidgets()) screens += w->findChildren<TfrmGeraNF*>().size() + (qobject_cast<TfrmGeraNF*>(w) ? 1 : 0);
+  for (QWidget* w : QApplication::topLevelWidgets())
+    screens += w->findChildren<TfrmGeraNF*>().size() + (qobject_cast<TfrmGeraNF*>(w) ? 1 : 0);
   EXPECT_EQ(screens, 1);
 }
 

@@ -20,8 +20,8 @@ class ModuleFixture {
   ScriptedServer server;
 
   // Sales parameters GetParamVend answers with (one row).
-  std::vector<std::string> paramVend = {"1", "", "01", "Loja Central", "S", "S", "N", "01", "Venda balcão",
-                                        "S", "0001", "Vendas", "N", "N", "", "", ""};
+  std::vector<std::string> paramVend = {
+      "1", "", "01", "Loja Central", "S", "S", "N", "01", "Venda balcão", "S", "0001", "Vendas", "N", "N", "", "", ""};
   // Branch parameters GetParamFilial answers with (one row).
   std::vector<std::string> paramFilial = {"N", "N", "S", "N", "S"};
   QString databasePath() const { return dir_.filePath(QStringLiteral("host.db")); }

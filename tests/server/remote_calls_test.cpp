@@ -33,9 +33,12 @@ Arg B(bool v) { return {rpc::Argument::BOOLEAN, false, v ? "true" : "false"}; }
 
 std::string valueOf(const rpc::Argument& a) {
   switch (a.kind()) {
-    case rpc::Argument::DATE: return std::to_string(a.date());
-    case rpc::Argument::BOOLEAN: return a.boolean() ? "true" : "false";
-    default: return a.text();
+    case rpc::Argument::DATE:
+      return std::to_string(a.date());
+    case rpc::Argument::BOOLEAN:
+      return a.boolean() ? "true" : "false";
+    default:
+      return a.text();
   }
 }
 
@@ -134,23 +137,24 @@ TEST_F(RemoteCalls, FilterMethodsSendTheFilterAndTheSameFlagTwice) {
 
   auto calls = server.calls();
   ASSERT_EQ(calls.size(), 6u);
-  expectArgs(calls[0], {T("0001"), DR(46300), DR(46330), TR("N"), TR("N"), TR("S"), TR("_0001000123_"), T("01"),
-                        B(false), TR("_0001001_"), B(true), TR("_01_"), B(false), B(true), TR("ALFA"), TR("OMEGA"),
-                        TR("_C1_"), TR("_C1CC1_"), B(false), TR("_P1_"), B(true)});
+  expectArgs(calls[0],
+             {T("0001"),  DR(46300),   DR(46330),       TR("N"),       TR("N"),    TR("S"),    TR("_0001000123_"),
+              T("01"),    B(false),    TR("_0001001_"), B(true),       TR("_01_"), B(false),   B(true),
+              TR("ALFA"), TR("OMEGA"), TR("_C1_"),      TR("_C1CC1_"), B(false),   TR("_P1_"), B(true)});
   expectArgs(calls[1], {T("0001"), DR(46300), DR(46330)});
   expectArgs(calls[2], {T("0001"), DR(46300), DR(46330), DR(-363), T("S"), T("N"), T("000001"), T("000002")});
   expectArgs(calls[3], {T("0001"), DR(46300), DR(46330), TR("N"), TR("N"), TR("S"), TR("_0001000123_"), T("01"),
                         B(false), TR("_0001001_"), B(true), TR("_01_")});
-  expectArgs(calls[4], {T("0001"), T("01"), T("001"), D(46301), TR("S"), TR("_0001000123_"), B(true), TR("_01_"),
-                        TR("N")});
+  expectArgs(calls[4],
+             {T("0001"), T("01"), T("001"), D(46301), TR("S"), TR("_0001000123_"), B(true), TR("_01_"), TR("N")});
   expectArgs(calls[5], {T("0001"), T("001"), D(46301)});
 }
 
 TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
   server.on("SemGeraNF", [](const RecordedCall&, ScriptedReply& r) {
-    r.result = listValue({r.packet(textPacket({"CDERRO", "CDOBJETO2"}, {{"LIB00200_3", "P1 Produto"}})),
-                          integerValue(42), r.packet(textPacket({"CDPRODUTO", "NMPRODUTO"}, {})),
-                          textValue("ULT_LANC_DIA"), rpc::Value()});
+    r.result =
+        listValue({r.packet(textPacket({"CDERRO", "CDOBJETO2"}, {{"LIB00200_3", "P1 Produto"}})), integerValue(42),
+                   r.packet(textPacket({"CDPRODUTO", "NMPRODUTO"}, {})), textValue("ULT_LANC_DIA"), rpc::Value()});
     return grpc::Status::OK;
   });
   TFiltro f = sampleFilter();
@@ -162,20 +166,21 @@ TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
   EXPECT_EQ(erros.FieldByName("CDERRO")->AsString(), "LIB00200_3");
   EXPECT_TRUE(bloq.Active());
   EXPECT_TRUE(bloq.IsEmpty());
-  expectArgs(server.calls().at(0),
-             {T("0009"), T("0001"), T("01"), TR("S"), TR("_0001000123_"), DR(46300), DR(46330), TR("_0001001_"),
-              B(false), TR("_C1_"), B(false), B(true), TR("ALFA"), TR("OMEGA"), TR("_01_"), B(true), T("01"),
-              T("0002"), T("OPER"), TR("_C1CC1_"), B(false), TR("_P1_"), B(true), B(true)});
+  expectArgs(
+      server.calls().at(0),
+      {T("0009"), T("0001"),  T("01"),   TR("S"),       TR("_0001000123_"), DR(46300),   DR(46330),  TR("_0001001_"),
+       B(false),  TR("_C1_"), B(false),  B(true),       TR("ALFA"),         TR("OMEGA"), TR("_01_"), B(true),
+       T("01"),   T("0002"),  T("OPER"), TR("_C1CC1_"), B(false),           TR("_P1_"),  B(true),    B(true)});
 }
 
 TEST_F(RemoteCalls, ByReferenceValuesFlowBackButNeverIntoTheFlagTable) {
   server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
-    r.args[1].set_date(46000);                 // Filtro.dtInicial
-    r.args[3].set_text("X");                   // flag letter of boTodasNF
-    r.args[4].set_text("Y");                   // the same entry again
-    r.args[5].set_text("Z");                   // flag letter of boTodasVendas
-    r.args[9].set_text("_0001002_");           // Filtro.stCaixa
-    r.args[7].set_text("loja trocada");        // by value: must not flow back
+    r.args[1].set_date(46000);           // Filtro.dtInicial
+    r.args[3].set_text("X");             // flag letter of boTodasNF
+    r.args[4].set_text("Y");             // the same entry again
+    r.args[5].set_text("Z");             // flag letter of boTodasVendas
+    r.args[9].set_text("_0001002_");     // Filtro.stCaixa
+    r.args[7].set_text("loja trocada");  // by value: must not flow back
     r.result = r.packet(textPacket({"X"}, {}));
     return grpc::Status::OK;
   });
@@ -210,8 +215,9 @@ TEST_F(RemoteCalls, ByReferenceValuesFlowBackButNeverIntoTheFlagTable) {
 
 TEST_F(RemoteCalls, RepliesLoadWithTheFixedFieldsOrFailClearly) {
   server.on("GetParamFilial", [](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(textPacket({"IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG", "A_MAIS"},
-                                   {{"S", "N", "S", "N", "S", "x"}}));
+    r.result =
+        r.packet(textPacket({"IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG", "A_MAIS"},
+                            {{"S", "N", "S", "N", "S", "x"}}));
     return grpc::Status::OK;
   });
   server.on("GetParamVend", [](const RecordedCall&, ScriptedReply& r) {
@@ -300,11 +306,17 @@ TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
       for (size_t i = 0; i < fields.size(); ++i) {
         auto& c = p.columns[i];
         switch (c.type()) {
-          case FieldType::DateTime: c.appendNumber(46300 + row % 30); break;
-          case FieldType::Float: c.appendNumber(row % 100 * 0.5); break;
+          case FieldType::DateTime:
+            c.appendNumber(46300 + row % 30);
+            break;
+          case FieldType::Float:
+            c.appendNumber(row % 100 * 0.5);
+            break;
           default:
-            if (i == 7 && row % 2) c.appendNull();  // NRLANCESTQ: half pending
-            else c.appendText(i == 9 ? "PRODUTO DE TESTE " + std::to_string(row % 500) : std::to_string(row % 997));
+            if (i == 7 && row % 2)
+              c.appendNull();  // NRLANCESTQ: half pending
+            else
+              c.appendText(i == 9 ? "PRODUTO DE TESTE " + std::to_string(row % 500) : std::to_string(row % 997));
         }
       }
     }

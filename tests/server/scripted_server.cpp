@@ -22,8 +22,8 @@ class ScriptedServer::Service final : public rpc::ApplicationServer::Service {
 
   grpc::Status Invoke(grpc::ServerContext* ctx, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override {
-    RecordedCall call{request->object(), request->method(), {request->arguments().begin(), request->arguments().end()},
-                      {}};
+    RecordedCall call{
+        request->object(), request->method(), {request->arguments().begin(), request->arguments().end()}, {}};
     auto token = ctx->client_metadata().find("x-qfx-session");
     if (token != ctx->client_metadata().end()) call.token = std::string(token->second.data(), token->second.size());
     Script script;

@@ -67,6 +67,7 @@ qfx::rpc::Value integerValue(int64_t i);
 qfx::rpc::Value booleanValue(bool b);
 qfx::rpc::Value listValue(std::vector<qfx::rpc::Value> items);
 // A one-row-per-entry text packet: fields named, every value text.
-qfx::packet::Packet textPacket(const std::vector<std::string>& fields, const std::vector<std::vector<std::string>>& rows);
+qfx::packet::Packet textPacket(const std::vector<std::string>& fields,
+                               const std::vector<std::vector<std::string>>& rows);
 
 }  // namespace qfxtest

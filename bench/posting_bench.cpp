@@ -225,7 +225,8 @@ bool shape(Database& database, int64_t items, int64_t* found) {
   if (!check.next() || check.value(0).toLongLong() != items) die("a seleção não ficou com o número pedido de itens");
   check.finish();
   if (database.dialect() == Dialect::PostgreSQL) {
-    exec(db, QStringLiteral("ANALYZE"));  // as after any bulk load
+    QSqlQuery analyze(db);  // as after any bulk load; not a statement PostgreSQL prepares
+    if (!analyze.exec(QStringLiteral("ANALYZE"))) die("ANALYZE: " + analyze.lastError().text().toStdString());
   } else {
     exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
   }

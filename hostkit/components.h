@@ -16,6 +16,15 @@
 
 namespace hostkit {
 
+// A control created with its name: every control carries its name as its
+// objectName, so tests and tools find it. named<QLabel>("lblDe", "de", parent).
+template <class Widget, class... Args>
+Widget* named(const QString& name, Args&&... args) {
+  auto* widget = new Widget(std::forward<Args>(args)...);
+  widget->setObjectName(name);
+  return widget;
+}
+
 // Small pictures drawn in code, so the kit ships no image files.
 enum class Glyph { Search, Help, Print, Close, Verify, Confirm, Cancel, Options, First, Prior, Next, Last };
 QIcon glyphIcon(Glyph glyph);

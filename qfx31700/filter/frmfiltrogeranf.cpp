@@ -22,24 +22,6 @@ using namespace hostkit;
 
 namespace {
 
-QGroupBox* groupBox(const QString& name, const QString& caption, QWidget* parent) {
-  auto* box = new QGroupBox(caption, parent);
-  box->setObjectName(name);
-  return box;
-}
-
-QLabel* label(const QString& name, const QString& text, QWidget* parent) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  return l;
-}
-
-QRadioButton* radio(const QString& name, const QString& caption, QWidget* parent) {
-  auto* r = new QRadioButton(caption, parent);
-  r->setObjectName(name);
-  return r;
-}
-
 QCheckBox* checkBox(const QString& name, const QString& caption, QWidget* parent) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
@@ -152,35 +134,38 @@ void TfrmFiltroGeraNF::buildControls() {
 }
 
 void TfrmFiltroGeraNF::buildDateGroup(QWidget* parent) {
-  grbDtMov = groupBox(QStringLiteral("grbDtMov"), QStringLiteral("Data de Movimento "), parent);
-  lblPeriodo = label(QStringLiteral("lblPeriodo"), QStringLiteral("Inicial"), grbDtMov);
+  grbDtMov = hostkit::named<QGroupBox>(QStringLiteral("grbDtMov"), QStringLiteral("Data de Movimento "), parent);
+  lblPeriodo = hostkit::named<QLabel>(QStringLiteral("lblPeriodo"), QStringLiteral("Inicial"), grbDtMov);
   depInicial = dateEdit(QStringLiteral("depInicial"), grbDtMov);
-  Label4 = label(QStringLiteral("Label4"), QStringLiteral("Final"), grbDtMov);
+  Label4 = hostkit::named<QLabel>(QStringLiteral("Label4"), QStringLiteral("Final"), grbDtMov);
   depFinal = dateEdit(QStringLiteral("depFinal"), grbDtMov);
   addRow(new QHBoxLayout(grbDtMov), {lblPeriodo, depInicial, Label4, depFinal});
 }
 
 void TfrmFiltroGeraNF::buildCaixaGroup(QWidget* parent) {
-  grbCaixa = groupBox(QStringLiteral("grbCaixa"), QStringLiteral("Caixa "), parent);
-  rbtTCaixa = radio(QStringLiteral("rbtTCaixa"), QStringLiteral("Todos"), grbCaixa);
-  rbtCaixa = radio(QStringLiteral("rbtCaixa"), QStringLiteral("Lista"), grbCaixa);
+  grbCaixa = hostkit::named<QGroupBox>(QStringLiteral("grbCaixa"), QStringLiteral("Caixa "), parent);
+  rbtTCaixa = hostkit::named<QRadioButton>(QStringLiteral("rbtTCaixa"), QStringLiteral("Todos"), grbCaixa);
+  rbtCaixa = hostkit::named<QRadioButton>(QStringLiteral("rbtCaixa"), QStringLiteral("Lista"), grbCaixa);
   btpCaixa = searchButton(QStringLiteral("btpCaixa"), grbCaixa, QStringLiteral("Caixa"),
                           QStringLiteral("Não há caixa cadastrado."));
   addRow(new QHBoxLayout(grbCaixa), {rbtTCaixa, rbtCaixa, btpCaixa});
 }
 
 void TfrmFiltroGeraNF::buildClienteGroup(QWidget* parent) {
-  grbCliente = groupBox(QStringLiteral("grbCliente"), QStringLiteral("Cliente"), parent);
-  rbtTodosCliente = radio(QStringLiteral("rbtTodosCliente"), QStringLiteral("Todos"), grbCliente);
+  grbCliente = hostkit::named<QGroupBox>(QStringLiteral("grbCliente"), QStringLiteral("Cliente"), parent);
+  rbtTodosCliente =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtTodosCliente"), QStringLiteral("Todos"), grbCliente);
   rbtTodosCliente->setChecked(true);
-  rbtListaCliente = radio(QStringLiteral("rbtListaCliente"), QStringLiteral("Lista"), grbCliente);
+  rbtListaCliente =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtListaCliente"), QStringLiteral("Lista"), grbCliente);
   btpCliente = searchButton(QStringLiteral("btpCliente"), grbCliente);
-  rbtIntervaloCli = radio(QStringLiteral("rbtIntervaloCli"), QStringLiteral("Intervalo"), grbCliente);
-  lblde = label(QStringLiteral("lblde"), QStringLiteral("de"), grbCliente);
+  rbtIntervaloCli =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtIntervaloCli"), QStringLiteral("Intervalo"), grbCliente);
+  lblde = hostkit::named<QLabel>(QStringLiteral("lblde"), QStringLiteral("de"), grbCliente);
   medCliDe = nameEdit(QStringLiteral("medCliDe"), grbCliente);
   btnPesqCliDe = searchButton(QStringLiteral("btnPesqCliDe"), grbCliente, QStringLiteral("Cliente"),
                               QStringLiteral("Não há cliente cadastrado."));
-  Label1 = label(QStringLiteral("Label1"), QStringLiteral("até"), grbCliente);
+  Label1 = hostkit::named<QLabel>(QStringLiteral("Label1"), QStringLiteral("até"), grbCliente);
   medCliAte = nameEdit(QStringLiteral("medCliAte"), grbCliente);
   btnPesqCliAte = searchButton(QStringLiteral("btnPesqCliAte"), grbCliente, QStringLiteral("Cliente"),
                                QStringLiteral("Não há cliente cadastrado."));
@@ -199,35 +184,40 @@ void TfrmFiltroGeraNF::buildClienteGroup(QWidget* parent) {
 }
 
 void TfrmFiltroGeraNF::buildTipoConsGroup(QWidget* parent) {
-  grbTipoCome = groupBox(QStringLiteral("grbTipoCome"), QStringLiteral("Tipo de Consumidor"), parent);
-  rdtTodosTipoCons = radio(QStringLiteral("rdtTodosTipoCons"), QStringLiteral("Todos"), grbTipoCome);
+  grbTipoCome = hostkit::named<QGroupBox>(QStringLiteral("grbTipoCome"), QStringLiteral("Tipo de Consumidor"), parent);
+  rdtTodosTipoCons =
+      hostkit::named<QRadioButton>(QStringLiteral("rdtTodosTipoCons"), QStringLiteral("Todos"), grbTipoCome);
   rdtTodosTipoCons->setChecked(true);
-  rdtListaTipoCons = radio(QStringLiteral("rdtListaTipoCons"), QStringLiteral("Lista"), grbTipoCome);
+  rdtListaTipoCons =
+      hostkit::named<QRadioButton>(QStringLiteral("rdtListaTipoCons"), QStringLiteral("Lista"), grbTipoCome);
   btpTipoCons = searchButton(QStringLiteral("btpTipoCons"), grbTipoCome);
   addRow(new QHBoxLayout(grbTipoCome), {rdtTodosTipoCons, rdtListaTipoCons, btpTipoCons});
 }
 
 void TfrmFiltroGeraNF::buildCentroCustoGroup(QWidget* parent) {
-  grbCentroCusto = groupBox(QStringLiteral("grbCentroCusto"), QStringLiteral("Centro de Custo "), parent);
-  rbtTodosCentroCusto = radio(QStringLiteral("rbtTodosCentroCusto"), QStringLiteral("Todos"), grbCentroCusto);
+  grbCentroCusto =
+      hostkit::named<QGroupBox>(QStringLiteral("grbCentroCusto"), QStringLiteral("Centro de Custo "), parent);
+  rbtTodosCentroCusto =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtTodosCentroCusto"), QStringLiteral("Todos"), grbCentroCusto);
   rbtTodosCentroCusto->setChecked(true);
-  rbtListaCentroCusto = radio(QStringLiteral("rbtListaCentroCusto"), QStringLiteral("Lista"), grbCentroCusto);
+  rbtListaCentroCusto =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtListaCentroCusto"), QStringLiteral("Lista"), grbCentroCusto);
   btnCentroCusto = searchButton(QStringLiteral("btnCentroCusto"), grbCentroCusto, QStringLiteral("Centro de Custo"),
                                 QStringLiteral("Não há centro de custo cadastrado."));
   addRow(new QHBoxLayout(grbCentroCusto), {rbtTodosCentroCusto, rbtListaCentroCusto, btnCentroCusto});
 }
 
 void TfrmFiltroGeraNF::buildVendaGroup(QWidget* parent) {
-  grbVenda = groupBox(QStringLiteral("grbVenda"), QStringLiteral("Vendas "), parent);
-  rbtTodos = radio(QStringLiteral("rbtTodos"), QStringLiteral("Todas"), grbVenda);
-  rbtLista = radio(QStringLiteral("rbtLista"), QStringLiteral("Lista"), grbVenda);
+  grbVenda = hostkit::named<QGroupBox>(QStringLiteral("grbVenda"), QStringLiteral("Vendas "), parent);
+  rbtTodos = hostkit::named<QRadioButton>(QStringLiteral("rbtTodos"), QStringLiteral("Todas"), grbVenda);
+  rbtLista = hostkit::named<QRadioButton>(QStringLiteral("rbtLista"), QStringLiteral("Lista"), grbVenda);
   btpVenda = searchButton(QStringLiteral("btpVenda"), grbVenda, QStringLiteral("Venda"),
                           QStringLiteral("Não há vendas concluídas."));
   addRow(new QHBoxLayout(grbVenda), {rbtTodos, rbtLista, btpVenda});
 }
 
 void TfrmFiltroGeraNF::buildNFGroup(QWidget* parent) {
-  grbNF = groupBox(QStringLiteral("grbNF"), QString(), parent);
+  grbNF = hostkit::named<QGroupBox>(QStringLiteral("grbNF"), QString(), parent);
   chkAgrupaNF = checkBox(QStringLiteral("chkAgrupaNF"),
                          QStringLiteral("Agrupa itens de vendas para realizar consolidação"), grbNF);
   chkAgrupaNF->setChecked(true);
@@ -239,10 +229,12 @@ void TfrmFiltroGeraNF::buildNFGroup(QWidget* parent) {
 }
 
 void TfrmFiltroGeraNF::buildProdutosGroup(QWidget* parent) {
-  grbProdutos = groupBox(QStringLiteral("grbProdutos"), QStringLiteral("Produtos"), parent);
-  rbtTodosProdutos = radio(QStringLiteral("rbtTodosProdutos"), QStringLiteral("Todos"), grbProdutos);
+  grbProdutos = hostkit::named<QGroupBox>(QStringLiteral("grbProdutos"), QStringLiteral("Produtos"), parent);
+  rbtTodosProdutos =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtTodosProdutos"), QStringLiteral("Todos"), grbProdutos);
   rbtTodosProdutos->setChecked(true);
-  rbtListaProdutos = radio(QStringLiteral("rbtListaProdutos"), QStringLiteral("Lista"), grbProdutos);
+  rbtListaProdutos =
+      hostkit::named<QRadioButton>(QStringLiteral("rbtListaProdutos"), QStringLiteral("Lista"), grbProdutos);
   btnProdutos = searchButton(QStringLiteral("btnProdutos"), grbProdutos, QStringLiteral("Produtos"),
                              QStringLiteral("Não há vendas concluídas."));
   addRow(new QHBoxLayout(grbProdutos), {rbtTodosProdutos, rbtListaProdutos, btnProdutos});

@@ -34,18 +34,6 @@ TDateEditPlus* periodEdit(const QString& name, QWidget* parent) {
   return edit;
 }
 
-QLabel* label(const QString& name, const QString& text, QWidget* parent) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  return l;
-}
-
-QRadioButton* radio(const QString& name, const QString& caption, QWidget* parent) {
-  auto* r = new QRadioButton(caption, parent);
-  r->setObjectName(name);
-  return r;
-}
-
 // The text of a consolidation screen's entry field; empty without the screen.
 QString entryText(TMaskEdit* TfrmGeraNF::*field) { return frmGeraNF ? (frmGeraNF.data()->*field)->text() : QString(); }
 
@@ -65,9 +53,9 @@ void TfrmRelProdEvol::buildControls() {
   grbFilial = new QGroupBox(QStringLiteral("Filial"), this);
   grbFilial->setObjectName(QStringLiteral("grbFilial"));
   auto* branch = new QHBoxLayout(grbFilial);
-  rbtTodos = radio(QStringLiteral("rbtTodos"), QStringLiteral("Todos"), grbFilial);
+  rbtTodos = hostkit::named<QRadioButton>(QStringLiteral("rbtTodos"), QStringLiteral("Todos"), grbFilial);
   rbtTodos->setChecked(true);
-  rbtLista = radio(QStringLiteral("rbtLista"), QStringLiteral("Lista"), grbFilial);
+  rbtLista = hostkit::named<QRadioButton>(QStringLiteral("rbtLista"), QStringLiteral("Lista"), grbFilial);
   btpFilial = new TBtnPesquisa(grbFilial, QStringLiteral("btpFilial"));
   btpFilial->SetHint(QStringLiteral("Pesquisar"));
   btpFilial->setEnabled(false);
@@ -83,9 +71,9 @@ void TfrmRelProdEvol::buildControls() {
   grbPeriodo = new QGroupBox(QStringLiteral("Período"), this);
   grbPeriodo->setObjectName(QStringLiteral("grbPeriodo"));
   auto* period = new QHBoxLayout(grbPeriodo);
-  lblDeVenda = label(QStringLiteral("lblDeVenda"), QStringLiteral("de"), grbPeriodo);
+  lblDeVenda = hostkit::named<QLabel>(QStringLiteral("lblDeVenda"), QStringLiteral("de"), grbPeriodo);
   depDePeriodo = periodEdit(QStringLiteral("depDePeriodo"), grbPeriodo);
-  lblAteVenda = label(QStringLiteral("lblAteVenda"), QStringLiteral("até"), grbPeriodo);
+  lblAteVenda = hostkit::named<QLabel>(QStringLiteral("lblAteVenda"), QStringLiteral("até"), grbPeriodo);
   depAtePeriodo = periodEdit(QStringLiteral("depAtePeriodo"), grbPeriodo);
   for (QWidget* w : std::initializer_list<QWidget*>{lblDeVenda, depDePeriodo, lblAteVenda, depAtePeriodo})
     period->addWidget(w);

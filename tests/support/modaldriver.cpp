@@ -10,22 +10,44 @@
 namespace hostkit {
 
 namespace {
-// Polls from the event loop until a new modal dialog is up; gives up after
-// enough turns of the loop that a dialog that was going to open has opened.
-void waitForModal(QPointer<QWidget> before, std::function<void(QWidget*)> act, int turnsLeft) {
-  QTimer::singleShot(0, qApp, [before, act = std::move(act), turnsLeft]() mutable {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal != before && modal->isVisible()) return act(modal);
-    if (turnsLeft > 0)
-      waitForModal(before, std::move(act), turnsLeft - 1);
-    else
+// Waits for the next modal window to be shown and acts on it from inside its
+// own event loop. Driven by the Show event, not by counting turns of the
+// loop: remote calls that keep the loop busy before the dialog opens cannot
+// make it give up early. It gives up only after a minute of wall-clock time.
+class NextModal : public QObject {
+ public:
+  NextModal(QPointer<QWidget> before, std::function<void(QWidget*)> act) : before_(before), act_(std::move(act)) {
+    qApp->installEventFilter(this);
+    QTimer::singleShot(60000, this, [this] {
       ADD_FAILURE() << "no modal dialog opened";
-  });
-}
+      deleteLater();
+    });
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (done_ || event->type() != QEvent::Show || !widget || !widget->isWindow() || widget == before_ ||
+        widget->windowModality() == Qt::NonModal)
+      return false;
+    done_ = true;
+    QPointer<QWidget> dialog(widget);
+    QTimer::singleShot(0, widget, [this, dialog] {
+      if (dialog) act_(dialog);
+      deleteLater();
+    });
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> before_;
+  std::function<void(QWidget*)> act_;
+  bool done_ = false;
+};
 }  // namespace
 
 void onNextModal(std::function<void(QWidget* dialog)> act) {
-  waitForModal(QApplication::activeModalWidget(), std::move(act), 10000);
+  new NextModal(QApplication::activeModalWidget(), std::move(act));
 }
 
 QAbstractButton* buttonWithText(QWidget* dialog, const QString& text) {

@@ -108,7 +108,10 @@ TEST_F(ReportEngine, EmptyTextIsTheEmptyStringAndUnsetIsNull) {
   probe.queries[DatabaseKind::Generic] = QStringLiteral(
       "SELECT CASE WHEN :P_VAZIO IS NULL THEN 'nulo' WHEN :P_VAZIO = '' THEN 'vazio' END AS A, "
       "CASE WHEN :P_NADA IS NULL THEN 'nulo' ELSE 'valor' END AS B");
-  probe.columns = {ReportColumn{QStringLiteral("A")}, ReportColumn{QStringLiteral("B")}};
+  ReportColumn a, b;
+  a.field = QStringLiteral("A");
+  b.field = QStringLiteral("B");
+  probe.columns = {a, b};
   ReportParams params = reportParamsOf(probe);
   params.ParamByName(QStringLiteral("P_VAZIO")).SetAsString(QString());
   const ReportTable table = runReportQuery(probe, params);

@@ -15,7 +15,8 @@ class QtEnvironment : public ::testing::Environment {
     static int argc = 1;
     static char name[] = "appserver-tests";
     static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QCoreApplication>(argc, argv);
+    // the common test entry may have made the application object already
+    if (!QCoreApplication::instance()) app_ = std::make_unique<QCoreApplication>(argc, argv);
     // the servers under test log refusals and failures, not every call
     qfx::server::log::setLevel(qfx::server::log::Level::Warn);
   }

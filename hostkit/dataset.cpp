@@ -31,7 +31,7 @@ double Date() { return toDateTime(QDate::currentDate()); }
 
 // ---- TField ------------------------------------------------------------------
 
-TField::TField(TDataSet* owner, FieldSpec spec, int index) : owner_(owner), spec_(std::move(spec)), index_(index) {}
+TField::TField(TDataSet* owner, FieldSpec definition, int index) : owner_(owner), spec_(std::move(definition)), index_(index) {}
 
 int TField::DisplayWidth() const {
   if (spec_.displayWidth > 0) return spec_.displayWidth;
@@ -157,10 +157,10 @@ QString TField::displayTextAt(int row) const {
 TDataSet::TDataSet(QObject* parent, const QString& name) : QObject(parent) { setObjectName(name); }
 TDataSet::~TDataSet() = default;
 
-TField* TDataSet::AddField(const FieldSpec& spec) {
+TField* TDataSet::AddField(const FieldSpec& definition) {
   fixedFields_ = true;
-  fields_.push_back(std::make_unique<TField>(this, spec, int(fields_.size())));
-  columns_.emplace_back(spec.type);
+  fields_.push_back(std::make_unique<TField>(this, definition, int(fields_.size())));
+  columns_.emplace_back(definition.type);
   for (int r = 0; r < rowCount_; ++r) columns_.back().appendNull();
   return fields_.back().get();
 }
@@ -233,11 +233,11 @@ std::optional<QString> TDataSet::LoadPacket(packet::Packet&& data) {
   } else {
     for (size_t i = 0; i < data.fields.size(); ++i) {
       const auto& def = data.fields[i];
-      FieldSpec spec;
-      spec.name = QString::fromStdString(def.name);
-      spec.type = def.type;
-      spec.size = def.size;
-      packetFields.push_back(std::make_unique<TField>(this, spec, int(i)));
+      FieldSpec definition;
+      definition.name = QString::fromStdString(def.name);
+      definition.type = def.type;
+      definition.size = def.size;
+      packetFields.push_back(std::make_unique<TField>(this, definition, int(i)));
     }
     columns = std::move(data.columns);
   }

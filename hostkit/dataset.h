@@ -39,7 +39,7 @@ struct FieldSpec {
 
 class TField {
  public:
-  TField(TDataSet* owner, FieldSpec spec, int index);
+  TField(TDataSet* owner, FieldSpec definition, int index);
 
   const QString& FieldName() const { return spec_.name; }
   FieldType DataType() const { return spec_.type; }
@@ -53,7 +53,7 @@ class TField {
   void SetDisplayLabel(const QString& label) { spec_.label = label; }
   void SetVisible(bool visible) { spec_.visible = visible; }
   int DisplayWidth() const;
-  const FieldSpec& spec() const { return spec_; }
+  const FieldSpec& definition() const { return spec_; }
   int index() const { return index_; }
 
   // Values of the current record (or of the record being inserted).
@@ -102,7 +102,7 @@ class TDataSet : public QObject {
 
   // Field definitions. Fixed fields stay whatever packet is loaded; a dataset
   // without fixed fields takes its fields from each packet.
-  TField* AddField(const FieldSpec& spec);
+  TField* AddField(const FieldSpec& definition);
   void ClearFields();
   bool HasFixedFields() const { return fixedFields_; }
   int FieldCount() const { return int(fields_.size()); }

@@ -13,12 +13,12 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-Status checkBranches(const MethodSpec& spec, const Arguments& args, const Session& session) {
-  for (int position : spec.branchArguments) {
+Status checkBranches(const MethodEntry& method, const Arguments& args, const Session& session) {
+  for (int position : method.branchArguments) {
     const std::string& branch = args.text(position);
     if (!session.mayUseBranch(branch)) {
       return Error{ErrorKind::PermissionDenied, "o operador " + session.operatorCode + " só pode atuar na filial " +
-                                                    session.boundBranch + " (" + spec.name + " pediu a filial '" +
+                                                    session.boundBranch + " (" + method.name + " pediu a filial '" +
                                                     branch + "')"};
     }
   }
@@ -27,9 +27,9 @@ Status checkBranches(const MethodSpec& spec, const Arguments& args, const Sessio
 
 }  // namespace
 
-void Dispatcher::add(MethodSpec spec) { methods_.push_back(std::move(spec)); }
+void Dispatcher::add(MethodEntry method) { methods_.push_back(std::move(method)); }
 
-const MethodSpec* Dispatcher::find(std::string_view method) const {
+const MethodEntry* Dispatcher::find(std::string_view method) const {
   for (const auto& m : methods_)
     if (equalsIgnoringCase(m.name, method)) return &m;
   return nullptr;
@@ -38,13 +38,13 @@ const MethodSpec* Dispatcher::find(std::string_view method) const {
 Result<Reply> Dispatcher::invoke(CallContext& context, const rpc::InvokeRequest& request) const {
   if (!equalsIgnoringCase(request.object(), kObjectName))
     return Error{ErrorKind::NotFound, "objeto '" + request.object() + "' não existe neste servidor"};
-  const MethodSpec* spec = find(request.method());
-  if (!spec)
+  const MethodEntry* method = find(request.method());
+  if (!method)
     return Error{ErrorKind::NotFound, "método '" + request.method() + "' não existe em " + std::string(kObjectName)};
-  if (auto checked = checkArguments(spec->name, spec->kinds, request.arguments()); !checked) return checked.error();
+  if (auto checked = checkArguments(method->name, method->kinds, request.arguments()); !checked) return checked.error();
   const Arguments args(request.arguments());
-  if (auto allowed = checkBranches(*spec, args, context.session); !allowed) return allowed.error();
-  return spec->handler(context, args);
+  if (auto allowed = checkBranches(*method, args, context.session); !allowed) return allowed.error();
+  return method->handler(context, args);
 }
 
 }  // namespace qfx::server

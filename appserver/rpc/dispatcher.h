@@ -29,7 +29,7 @@ struct CallContext {
 
 using Handler = std::function<Result<Reply>(CallContext&, const Arguments&)>;
 
-struct MethodSpec {
+struct MethodEntry {
   std::string name;
   std::vector<ArgKind> kinds;
   std::vector<int> branchArguments;  // 1-based positions holding a branch code
@@ -38,13 +38,13 @@ struct MethodSpec {
 
 class Dispatcher {
  public:
-  void add(MethodSpec spec);
+  void add(MethodEntry method);
   // Names compare ignoring case, as late binding does.
-  const MethodSpec* find(std::string_view method) const;
+  const MethodEntry* find(std::string_view method) const;
   Result<Reply> invoke(CallContext& context, const rpc::InvokeRequest& request) const;
 
  private:
-  std::vector<MethodSpec> methods_;
+  std::vector<MethodEntry> methods_;
 };
 
 // The thirteen methods of the consolidation object.

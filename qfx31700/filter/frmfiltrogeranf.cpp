@@ -71,14 +71,14 @@ struct Campo {
 
 void defineFields(TDataSet& ds, std::initializer_list<Campo> campos) {
   for (const Campo& c : campos) {
-    FieldSpec spec;
-    spec.name = QString::fromLatin1(c.name);
-    spec.size = c.size;
-    spec.label = QString::fromUtf8(c.label);
-    spec.visible = c.visible;
-    spec.displayWidth = c.displayWidth;
-    spec.required = c.required;
-    ds.AddField(spec);
+    FieldSpec definition;
+    definition.name = QString::fromLatin1(c.name);
+    definition.size = c.size;
+    definition.label = QString::fromUtf8(c.label);
+    definition.visible = c.visible;
+    definition.displayWidth = c.displayWidth;
+    definition.required = c.required;
+    ds.AddField(definition);
   }
 }
 

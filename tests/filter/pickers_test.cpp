@@ -315,10 +315,10 @@ TEST_F(DocumentDisplayTest, DocumentNumbersShowTheMaskOfTheirPersonTypeAndStaySt
 
 TEST(FieldShownText, AGetTextHookReplacesOnlyTheShownText) {
   TDataSet ds(nullptr, "cdsTeste");
-  hostkit::FieldSpec spec;
-  spec.name = "NUMERO";
-  spec.editMask = "999-99;0;_";
-  ds.AddField(spec);
+  hostkit::FieldSpec field;
+  field.name = "NUMERO";
+  field.editMask = "999-99;0;_";
+  ds.AddField(field);
   ds.Open();
   ds.Append();
   ds.Fields(0)->SetAsString("12345");

@@ -27,12 +27,12 @@ struct TextField {
 // Text fields and rows, open and on its first row.
 inline void fillTextDataSet(TDataSet& ds, std::initializer_list<TextField> fields, const QList<QStringList>& rows) {
   for (const TextField& f : fields) {
-    FieldSpec spec;
-    spec.name = QString::fromLatin1(f.name);
-    spec.label = QString::fromUtf8(f.label);
-    spec.visible = f.visible;
-    spec.size = 20;
-    ds.AddField(spec);
+    FieldSpec field;
+    field.name = QString::fromLatin1(f.name);
+    field.label = QString::fromUtf8(f.label);
+    field.visible = f.visible;
+    field.size = 20;
+    ds.AddField(field);
   }
   ds.Open();
   for (const QStringList& row : rows) {

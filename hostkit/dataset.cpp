@@ -31,7 +31,8 @@ double Date() { return toDateTime(QDate::currentDate()); }
 
 // ---- TField ------------------------------------------------------------------
 
-TField::TField(TDataSet* owner, FieldSpec definition, int index) : owner_(owner), spec_(std::move(definition)), index_(index) {}
+TField::TField(TDataSet* owner, FieldSpec definition, int index)
+    : owner_(owner), spec_(std::move(definition)), index_(index) {}
 
 int TField::DisplayWidth() const {
   if (spec_.displayWidth > 0) return spec_.displayWidth;

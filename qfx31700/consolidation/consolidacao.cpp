@@ -38,9 +38,9 @@ void TfrmGeraNF::verificaPeriodoContabil() {
 
 void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao) {
   try {
-    rdm_.Verifica_Venda_Anterior(medFilial->text(), inicio, fim, inicioConsolidacao, text(cdsParamFilial, "IDUTILALMOX"),
-                                 text(cdsParamFilial, "IDUTILLCESTQ"), text(qryLoja, "CDALMOXARIFE"),
-                                 text(qryLoja, "CDLOCALESTOQ"));
+    rdm_.Verifica_Venda_Anterior(medFilial->text(), inicio, fim, inicioConsolidacao,
+                                 text(cdsParamFilial, "IDUTILALMOX"), text(cdsParamFilial, "IDUTILLCESTQ"),
+                                 text(qryLoja, "CDALMOXARIFE"), text(qryLoja, "CDLOCALESTOQ"));
   } catch (const EServerError& e) {
     if (e.message() != QLatin1String("VENDA_CONSOL")) throw;
     dbgPadrao->setFocus();
@@ -96,8 +96,8 @@ SemGeraNFReply TfrmGeraNF::chamarSemGeraNF(bool verificaEstoque) {
                           medSetor->text(), Operador(), true, *cdsErroConsolida, *cdsProdBloq);
   // the second call's lists are not looked at: they must not replace the first reply's
   TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
-  return rdm_.SemGeraNF(FiliProc(), medFilial->text(), medCdLoja->text(), Filtro, medTipoReti->text(),
-                        medSetor->text(), Operador(), false, erros, bloqueados);
+  return rdm_.SemGeraNF(FiliProc(), medFilial->text(), medCdLoja->text(), Filtro, medTipoReti->text(), medSetor->text(),
+                        Operador(), false, erros, bloqueados);
 }
 
 void TfrmGeraNF::consolidarProtegido() {

@@ -70,6 +70,7 @@ class Run {
   Status postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
                  const QString& noteNumber);
   Status claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
+  Status claimEach(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
   Status moveBalances();
   std::map<QString, double> quantitiesOut(const std::vector<const SaleItem*>& items) const;
 
@@ -294,7 +295,29 @@ Result<bool> Run::checkStock() {
   return convertNegative_ == QLatin1String("N");
 }
 
+// SQLite: one prepared update per item on its whole key. A row-value IN list
+// makes SQLite walk the branch's pending index for every statement, which
+// grows with the square of a run's size; single-key updates stay linear.
+Status Run::claimEach(const std::vector<const SaleItem*>& items, const QString& stockNumber,
+                      const QString& noteNumber) {
+  QSqlQuery q(db_);
+  if (!q.prepare(QStringLiteral("UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
+                                "WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND NRSEQUITVEND = ? AND NRLANCESTQ IS NULL "
+                                "AND CDFILIALEST IS NULL")))
+    return sql::toError(q.lastError(), QStringLiteral("marcar itens"));
+  for (const SaleItem* item : items) {
+    const QVariantList values{stock_.branch,   stockNumber, request_.branch, noteNumber,
+                              request_.branch, item->sale,  item->item};
+    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+    if (auto done = sql::exec(q, QStringLiteral("marcar itens")); !done) return done;
+    // no row: another run claimed the item first
+    if (q.numRowsAffected() != 1) return lostRace();
+  }
+  return success();
+}
+
 Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber) {
+  if (dialect_ == Dialect::SQLite) return claimEach(items, stockNumber, noteNumber);
   const QString head = QStringLiteral(
       "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
       "WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ");

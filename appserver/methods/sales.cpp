@@ -16,7 +16,8 @@ namespace {
 
 using namespace packets;
 
-SaleFilter principalFilter(const Arguments& a) {
+// Arguments 1 to 12 of GetVerifVenda, which GetPrincipal shares.
+SaleFilter verificationFilter(const Arguments& a) {
   SaleFilter f;
   f.branch = a.qtext(1);
   f.first = a.day(2);
@@ -26,22 +27,15 @@ SaleFilter principalFilter(const Arguments& a) {
   f.store = a.qtext(8);
   f.cashRegisters = restriction(a.boolean(9), a.text(10));
   f.consumptionTypes = restriction(a.boolean(11), a.text(12));
-  restrictCustomers(f, a.boolean(13), a.boolean(14), a.qtext(15), a.qtext(16), a.text(17));
-  f.costCentres = restriction(a.boolean(19), a.text(18));
-  f.products = restriction(a.boolean(21), a.text(20));
   return f;
 }
 
-SaleFilter verificationFilter(const Arguments& a) {
-  SaleFilter f;
-  f.branch = a.qtext(1);
-  f.first = a.day(2);
-  f.last = a.day(3);
-  f.pendingOnly = !a.isYes(4);
-  f.sales = restriction(a.isYes(6), a.text(7));
-  f.store = a.qtext(8);
-  f.cashRegisters = restriction(a.boolean(9), a.text(10));
-  f.consumptionTypes = restriction(a.boolean(11), a.text(12));
+// GetPrincipal: the verification arguments, then customers, cost centres and products.
+SaleFilter principalFilter(const Arguments& a) {
+  SaleFilter f = verificationFilter(a);
+  restrictCustomers(f, a.boolean(13), a.boolean(14), a.qtext(15), a.qtext(16), a.text(17));
+  f.costCentres = restriction(a.boolean(19), a.text(18));
+  f.products = restriction(a.boolean(21), a.text(20));
   return f;
 }
 

@@ -91,13 +91,11 @@ void TfrmGeraNF::consolidar() {
 }
 
 SemGeraNFReply TfrmGeraNF::chamarSemGeraNF(bool verificaEstoque) {
-  if (verificaEstoque)
-    return rdm_.SemGeraNF(FiliProc(), medFilial->text(), medCdLoja->text(), Filtro, medTipoReti->text(),
-                          medSetor->text(), Operador(), true, *cdsErroConsolida, *cdsProdBloq);
   // the second call's lists are not looked at: they must not replace the first reply's
   TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
   return rdm_.SemGeraNF(FiliProc(), medFilial->text(), medCdLoja->text(), Filtro, medTipoReti->text(), medSetor->text(),
-                        Operador(), false, erros, bloqueados);
+                        Operador(), verificaEstoque, verificaEstoque ? *cdsErroConsolida : erros,
+                        verificaEstoque ? *cdsProdBloq : bloqueados);
 }
 
 void TfrmGeraNF::consolidarProtegido() {

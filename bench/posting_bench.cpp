@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "common/log.h"
 #include "common/wire_date.h"
 #include "db/database.h"
@@ -49,125 +50,16 @@
 #include "rpc/server.h"
 
 using namespace qfx::server;
+using namespace qfxbench;
 namespace rpc = qfx::rpc;
 
 namespace {
 
 constexpr int kDays = 30;  // the demo generator's sales cover the 30 days up to today
 
-[[noreturn]] void die(const std::string& message) {
-  std::fprintf(stderr, "posting_bench: %s\n", message.c_str());
-  std::exit(1);
-}
-
-template <typename T>
-T must(Result<T> r, const char* what) {
-  if (!r) die(std::string(what) + ": " + r.error().message);
-  return std::move(*r);
-}
-
-void must(const Status& s, const char* what) {
-  if (!s) die(std::string(what) + ": " + s.error().message);
-}
-
 // The run's period: every generated day.
 QDate firstDay() { return QDate::currentDate().addDays(-(kDays - 1)); }
 QDate lastDay() { return QDate::currentDate(); }
-
-// ---------------------------------------------------------------- databases
-
-// A database the benchmark creates and drops: a SQLite file or a PostgreSQL
-// database on the server the base URL names.
-class Store {
- public:
-  virtual ~Store() = default;
-  virtual std::string name() const = 0;
-  // URL of a new empty database called `tag`.
-  virtual std::string create(const std::string& tag) = 0;
-  // URL of a new database holding a copy of `tag` (no connection may be open on it).
-  virtual std::string copy(const std::string& from, const std::string& tag) = 0;
-  virtual void drop(const std::string& tag) = 0;
-};
-
-class SQLiteStore : public Store {
- public:
-  SQLiteStore() {
-    if (!dir_.isValid()) die("pasta temporária");
-  }
-  std::string name() const override { return "SQLite"; }
-  std::string create(const std::string& tag) override { return "sqlite:" + path(tag).toStdString(); }
-  std::string copy(const std::string& from, const std::string& tag) override {
-    // the template was closed cleanly: WAL checkpointed, no -wal file left
-    if (QFile::exists(path(from) + "-wal")) die("o modelo SQLite ainda tem um arquivo -wal");
-    if (!QFile::copy(path(from), path(tag))) die("cópia do banco SQLite");
-    return create(tag);
-  }
-  void drop(const std::string& tag) override {
-    for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(path(tag) + suffix);
-  }
-
- private:
-  QString path(const std::string& tag) const { return dir_.filePath(QString::fromStdString(tag + ".db")); }
-  QTemporaryDir dir_{QDir::tempPath() + "/qfx-bench-XXXXXX"};
-};
-
-class PostgresStore : public Store {
- public:
-  explicit PostgresStore(std::string baseUrl) : base_(std::move(baseUrl)) {}
-  ~PostgresStore() override {
-    if (QSqlDatabase::contains(kAdmin)) {
-      QSqlDatabase::database(kAdmin, false).close();
-      QSqlDatabase::removeDatabase(kAdmin);
-    }
-  }
-  std::string name() const override { return "PostgreSQL"; }
-  std::string create(const std::string& tag) override {
-    drop(tag);
-    admin("CREATE DATABASE " + dbName(tag));
-    return url(tag);
-  }
-  std::string copy(const std::string& from, const std::string& tag) override {
-    drop(tag);
-    admin("CREATE DATABASE " + dbName(tag) + " TEMPLATE " + dbName(from));
-    return url(tag);
-  }
-  void drop(const std::string& tag) override { admin("DROP DATABASE IF EXISTS " + dbName(tag) + " WITH (FORCE)"); }
-
- private:
-  static constexpr const char* kAdmin = "qfx-bench-admin";
-  std::string dbName(const std::string& tag) const { return "qfx_bench_" + std::to_string(::getpid()) + "_" + tag; }
-  std::string url(const std::string& tag) const {
-    QUrl u(QString::fromStdString(base_));
-    u.setPath(QString::fromStdString("/" + dbName(tag)));
-    return u.toString().toStdString();
-  }
-  // CREATE and DROP DATABASE: outside a transaction, from another database.
-  void admin(const std::string& statement) {
-    QSqlDatabase db = QSqlDatabase::contains(kAdmin) ? QSqlDatabase::database(kAdmin, false)
-                                                     : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kAdmin);
-    if (!db.isOpen()) {
-      const QUrl u(QString::fromStdString(base_));
-      db.setHostName(u.host());
-      db.setPort(u.port(5432));
-      db.setUserName(u.userName());
-      db.setPassword(u.password());
-      db.setDatabaseName(u.path().mid(1));
-      if (!db.open()) die("PostgreSQL: " + db.lastError().text().toStdString());
-      QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
-    }
-    QSqlQuery q(db);
-    if (!q.exec(QString::fromStdString(statement))) die(statement + ": " + q.lastError().text().toStdString());
-  }
-  std::string base_;
-};
-
-std::unique_ptr<Database> openDatabase(const std::string& url) {
-  return std::make_unique<Database>(must(DbConfig::parse(url), "endereço do banco"));
-}
-
-QSqlQuery exec(QSqlDatabase& db, const QString& text, const QVariantList& values = {}) {
-  return must(sql::run(db, text, values), text.toUtf8().constData());
-}
 
 // ---------------------------------------------------------------- the data
 
@@ -421,16 +313,6 @@ double bareUpdate(const std::string& url, int64_t items) {
   return seconds;
 }
 
-std::string thousands(int64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string s;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) s += ' ';
-    s += digits[i];
-  }
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -467,9 +349,7 @@ int main(int argc, char** argv) {
   if (sqlite) stores.push_back(std::make_unique<SQLiteStore>());
   if (!pg.empty()) stores.push_back(std::make_unique<PostgresStore>(pg));
 
-  std::printf("posting_bench  %s  %s  %d CPUs  Qt %s\n",
-              QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8().constData(),
-              QSysInfo::prettyProductName().toUtf8().constData(), QThread::idealThreadCount(), qVersion());
+  std::printf("posting_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
   std::printf(
       "SemGeraNF: in-process server on loopback, gRPC client call timed; bare: one UPDATE ITVENDA of the same "
       "rows in one transaction, on a fresh copy\n\n");

@@ -8,11 +8,12 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3
   libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
-  libsodium-dev
+  libsodium-dev libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   postgresql
   poppler-utils openssl
+  clang libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizers' runtimes
 )
 
 missing=()

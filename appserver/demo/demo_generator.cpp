@@ -174,7 +174,8 @@ Status Generator::writeBranches() {
       !s)
     return s;
   std::vector<QVariantList> branches, stores, registers;
-  const int registersPerStore = 3 + int(std::min<int64_t>(6, options_.items / 200000));
+  const int registersPerStore = options_.registersPerStore > 0 ? options_.registersPerStore
+                                                               : 3 + int(std::min<int64_t>(6, options_.items / 200000));
   for (const Branch& b : kBranches) {
     branches.push_back(
         {b.code, b.name, b.company, QStringLiteral("1040%1").arg(b.code), "1", QStringLiteral("55%1").arg(b.code)});
@@ -476,6 +477,9 @@ Result<Summary> Generator::run() {
 Result<Summary> generate(Database& database, const Options& options) {
   if (options.items < 1) return invalidArgument("a escala deve ser de pelo menos 1 item");
   if (!options.today.isValid()) return invalidArgument("data de referência inválida");
+  // register codes have three digits, and store 02 takes the one after store 01's
+  if (options.registersPerStore < 0 || options.registersPerStore > 998)
+    return invalidArgument("caixas por loja: de 1 a 998 (0: conforme a escala)");
   auto db = database.connection();
   if (!db) return db.error();
   auto existing = sql::run(*db, QStringLiteral("SELECT COUNT(*) FROM FILIAL"));

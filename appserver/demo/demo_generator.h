@@ -25,6 +25,9 @@ struct Options {
   int64_t items = 600;  // the scale: about this many sale items
   uint64_t seed = 1;
   QDate today = QDate::currentDate();  // sales cover the 30 days up to it
+  // Registers of each branch's store 01; 0: 3 to 9, growing with the scale.
+  // Benchmarks ask for more to get many register-days out of one store.
+  int registersPerStore = 0;
 };
 
 struct Summary {

@@ -1,0 +1,762 @@
+// app_bench: the client and the server end to end, each figure against the
+// bare database doing the same work in the same run.
+//
+// For SQLite always, and PostgreSQL with --pg URL or $QFX_TEST_PG_URL:
+//   list    the consolidation screen (real widgets, offscreen platform) lists
+//           the items of branch 0001, store 01, over the 30 generated days:
+//           GetPrincipal through the screen's own call, the reply loaded into
+//           its dataset, the grid's model reset and the grid painted once;
+//           bare: the server's own SELECT stepped through with the database's
+//           C library (sqlite3 / libpq), every column of every row read.
+//   z       the Z-reduction check of the run (the screen's Verifica_Valor):
+//           GetVerifVenda, then GetSoma and GetReducaoZ per register-day;
+//           bare: the same register-days summed and looked up with prepared
+//           statements of the C library.
+//   memory  a fresh child process opens the screen and lists the biggest
+//           size; its resident memory grows by so much, against the natural
+//           size of the values it received (text bytes, 8 per number).
+//   load    --clients threads, each with its own channel and session, list
+//           and consolidate disjoint selections (one day, one share of the
+//           registers each) for --duration seconds: calls per second,
+//           latencies, failures.
+//
+// Each database is a demo database (seed 1) with 40 registers in store 01,
+// trimmed so that the list holds exactly the asked number of items; its
+// inventory adjustment is moved out of the period so consolidation runs.
+#include <grpcpp/grpcpp.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTableView>
+#include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "abort.h"
+#include "bench_support.h"
+#include "common/log.h"
+#include "common/wire_date.h"
+#include "consolidation/frmgeranf.h"
+#include "datasetmodel.h"
+#include "db/migrations.h"
+#include "db/sql.h"
+#include "demo/demo_generator.h"
+#include "module/modulestate.h"
+#include "module/package.h"
+#include "netconnection.h"
+#include "query.h"
+#include "rpc/server.h"
+#include "scriptedhostservices.h"
+#include "server/rdmgeranf.h"
+#include "server/replydatasets.h"
+
+using namespace qfxbench;
+namespace srv = qfx::server;
+using hostkit::TDataSet;
+
+namespace {
+
+constexpr int kDays = 30;  // the demo's sales cover the 30 days up to today
+constexpr int kRegisters = 40;
+
+QDate today() { return QDate::currentDate(); }
+
+struct Settings {
+  std::string pg;
+  bool sqlite = true;
+  std::vector<int64_t> sizes{100000, 1000000};
+  int zDays = 25;  // 40 registers x 25 days: 1 000 register-days
+  int clients = 50;
+  double duration = 60;
+  int repeats = 3;
+  std::set<std::string> parts{"list", "calls", "z", "memory", "load"};
+  bool wants(const char* part) const { return parts.count(part) > 0; }
+};
+
+double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double percentile(std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  const size_t i = std::min(sorted.size() - 1, size_t(std::ceil(p * double(sorted.size()))) - 1);
+  return sorted[i];
+}
+
+void printRow(const std::string& database, const std::string& what, double value, double bare, const char* unit,
+              const std::string& note = {}) {
+  std::printf("%-10s %-34s %10.3f %s %10.3f %s %7.2f  %s\n", database.c_str(), what.c_str(), value, unit, bare, unit,
+              bare > 0 ? value / bare : 0.0, note.c_str());
+  std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------- the data
+
+// All items of branch 0001, store 01, in the 30 days: what the list shows.
+const char* const kListKeys =
+    "SELECT I.NRSEQVENDA, I.NRSEQUITVEND FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = "
+    "I.NRSEQVENDA WHERE V.CDFILIAL = '0001' AND V.CDLOJA = '01' AND V.DTVENDA >= ? AND V.DTVENDA <= ? "
+    "ORDER BY I.NRSEQVENDA, I.NRSEQUITVEND";
+
+QVariantList periodValues(int days) {
+  return {srv::wiredate::dayText(today().addDays(-(days - 1))), srv::wiredate::dayText(today())};
+}
+
+// Leaves exactly `items` in the list (the surplus deleted, evenly spread)
+// and moves the demo's inventory adjustment out of the period: it would
+// leave its day unposted and the load clients refused. False: too few.
+bool shape(Database& database, int64_t items, int64_t* found) {
+  QSqlDatabase db = must(database.connection(), "conexão");
+  auto tx = must(srv::sql::Transaction::begin(db, database.dialect()), "transação");
+  exec(db, QStringLiteral("UPDATE LANCESTQ SET DTLANCESTQ = ? WHERE IDTIPOLANC = 'A'"),
+       {srv::wiredate::dayText(today().addDays(-60))});
+  std::vector<std::pair<QString, QString>> keys;
+  {
+    QSqlQuery q = exec(db, QString::fromLatin1(kListKeys), periodValues(kDays));
+    while (q.next()) keys.emplace_back(q.value(0).toString(), q.value(1).toString());
+  }
+  *found = int64_t(keys.size());
+  if (*found < items) return false;
+  const int64_t surplus = *found - items;
+  QSqlQuery del(db);
+  if (!del.prepare(
+          QStringLiteral("DELETE FROM ITVENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA = ? AND NRSEQUITVEND = ?")))
+    die("DELETE");
+  for (int64_t k = 0; k < surplus; ++k) {
+    const auto& key = keys[size_t(k * *found / surplus)];
+    del.bindValue(0, key.first);
+    del.bindValue(1, key.second);
+    if (!del.exec()) die("DELETE");
+  }
+  must(tx.commit(), "commit");
+  return true;
+}
+
+struct Prepared {
+  std::string tag;
+  int64_t items = 0;           // in the list
+  int64_t generatedItems = 0;  // all branches
+  double seconds = 0;
+};
+
+// Generated items per listed item, learnt from each generation.
+double itemsPerListed = 1.9;
+
+Prepared prepare(Store& store, int64_t items) {
+  Prepared p;
+  p.tag = "app_" + std::to_string(items);
+  p.items = items;
+  QElapsedTimer timer;
+  timer.start();
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const std::string url = store.create(p.tag);
+    {
+      auto database = openDatabase(url);
+      must(srv::migrations::migrate(*database), "migração");
+      srv::demo::Options options;
+      options.items = int64_t(double(items) * itemsPerListed * 1.02) + 500;
+      options.seed = 1;
+      options.today = today();
+      options.registersPerStore = kRegisters;
+      const auto summary = must(srv::demo::generate(*database, options), "dados de demonstração");
+      p.generatedItems = summary.items;
+      int64_t found = 0;
+      const bool enough = shape(*database, items, &found);
+      if (found > 0) itemsPerListed = double(options.items) / double(found);
+      if (enough) {
+        settle(*database);
+        p.seconds = seconds(timer);
+        return p;
+      }
+    }
+    store.drop(p.tag);
+  }
+  die("o gerador não produziu itens suficientes");
+}
+
+// ---------------------------------------------------------------- the bare database
+
+// The server's selection for the list (all items, no list restriction).
+const char* const kListSelect =
+    "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDLOJA, V.CDCAIXA, V.DTVENDA, V.DTENTRVENDA, V.NRCUPOMFIS, V.CDCLIENTE, "
+    "V.CDCCUSCLIE, V.CDTIPOCONS, V.NMCONSUMIDOR, V.IDSITUVENDA, V.IDTPFORPGVEN, V.IDTIPOIMPV, "
+    "I.NRSEQUITVEND, I.CDPRODUTO, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
+    "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
+    "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
+    "PF.CDPRODUTO, C.NMRAZSOCCLIE "
+    "FROM VENDA V "
+    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+    "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+    "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
+    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
+    "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
+    "ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND";
+
+// The Z check's work: the register-days of the period, then per register-day
+// the items' total and the Z reduction.
+const char* const kRegisterDays =
+    "SELECT DISTINCT V.CDCAIXA, V.DTVENDA FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = "
+    "V.NRSEQVENDA WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
+    "ORDER BY V.CDCAIXA, V.DTVENDA";
+const char* const kDaySum =
+    "SELECT SUM(I.QTPRODVEND * I.VRUNITVEND - I.VRDESITVEND) FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL "
+    "AND I.NRSEQVENDA = V.NRSEQVENDA WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $3 "
+    "AND V.CDCAIXA = $4";
+const char* const kZReduction =
+    "SELECT VRVENLIQREDZ, CDFILIAL, CDCAIXA, DTREDUCAOZ FROM REDUCAOZ WHERE CDFILIAL = $1 AND CDCAIXA = $2 AND "
+    "DTREDUCAOZ = $3";
+
+// SQLite takes "?NNN" for "$NNN" as well: the same texts serve both.
+class Bare {
+ public:
+  virtual ~Bare() = default;
+  // Runs `sql` with text parameters; reads every column of every row. Returns rows.
+  virtual int64_t query(const char* sql, const std::vector<std::string>& params,
+                        std::vector<std::vector<std::string>>* keep = nullptr) = 0;
+};
+
+class BareSQLite : public Bare {
+ public:
+  explicit BareSQLite(const std::string& url) {
+    const std::string path = url.substr(std::string("sqlite:").size());
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) die("sqlite3_open");
+  }
+  ~BareSQLite() override {
+    for (auto& [text, stmt] : statements_) sqlite3_finalize(stmt);
+    sqlite3_close(db_);
+  }
+  int64_t query(const char* sql, const std::vector<std::string>& params,
+                std::vector<std::vector<std::string>>* keep) override {
+    sqlite3_stmt*& stmt = statements_[sql];
+    if (!stmt && sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) die(sqlite3_errmsg(db_));
+    sqlite3_reset(stmt);
+    for (size_t i = 0; i < params.size(); ++i)
+      sqlite3_bind_text(stmt, int(i + 1), params[i].data(), int(params[i].size()), SQLITE_STATIC);
+    int64_t rows = 0;
+    const int columns = sqlite3_column_count(stmt);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      ++rows;
+      std::vector<std::string> row;
+      for (int c = 0; c < columns; ++c) {
+        switch (sqlite3_column_type(stmt, c)) {
+          case SQLITE_INTEGER:
+            sink_ += uint64_t(sqlite3_column_int64(stmt, c));
+            break;
+          case SQLITE_FLOAT:
+            sink_ += uint64_t(sqlite3_column_double(stmt, c));
+            break;
+          case SQLITE_NULL:
+            break;
+          default: {
+            const auto* text = sqlite3_column_text(stmt, c);
+            const int n = sqlite3_column_bytes(stmt, c);
+            sink_ += uint64_t(n) + (n > 0 ? text[0] : 0);
+            if (keep) row.emplace_back(reinterpret_cast<const char*>(text), size_t(n));
+          }
+        }
+      }
+      if (keep) keep->push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) die(sqlite3_errmsg(db_));
+    return rows;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::map<const char*, sqlite3_stmt*> statements_;
+  uint64_t sink_ = 0;
+};
+
+class BarePostgres : public Bare {
+ public:
+  explicit BarePostgres(const std::string& url) {
+    const QUrl u(QString::fromStdString(url));
+    const std::string info = "host=" + u.host().toStdString() + " port=" + std::to_string(u.port(5432)) +
+                             " user=" + u.userName().toStdString() + " password=" + u.password().toStdString() +
+                             " dbname=" + u.path().mid(1).toStdString();
+    conn_ = PQconnectdb(info.c_str());
+    if (PQstatus(conn_) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
+  }
+  ~BarePostgres() override { PQfinish(conn_); }
+  int64_t query(const char* sql, const std::vector<std::string>& params,
+                std::vector<std::vector<std::string>>* keep) override {
+    std::string& name = statements_[sql];
+    if (name.empty()) {
+      name = "s" + std::to_string(statements_.size());
+      PGresult* prepared = PQprepare(conn_, name.c_str(), sql, int(params.size()), nullptr);
+      if (PQresultStatus(prepared) != PGRES_COMMAND_OK) die(std::string("PQprepare: ") + PQerrorMessage(conn_));
+      PQclear(prepared);
+    }
+    std::vector<const char*> values;
+    for (const auto& p : params) values.push_back(p.c_str());
+    PGresult* r = PQexecPrepared(conn_, name.c_str(), int(values.size()), values.data(), nullptr, nullptr, 0);
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
+    const int rows = PQntuples(r), columns = PQnfields(r);
+    for (int i = 0; i < rows; ++i) {
+      std::vector<std::string> row;
+      for (int c = 0; c < columns; ++c) {
+        if (PQgetisnull(r, i, c)) continue;
+        const char* text = PQgetvalue(r, i, c);
+        const int n = PQgetlength(r, i, c);
+        sink_ += uint64_t(n) + (n > 0 ? text[0] : 0);
+        if (keep) row.emplace_back(text, size_t(n));
+      }
+      if (keep) keep->push_back(std::move(row));
+    }
+    PQclear(r);
+    return rows;
+  }
+
+ private:
+  PGconn* conn_ = nullptr;
+  std::map<const char*, std::string> statements_;
+  uint64_t sink_ = 0;
+};
+
+std::unique_ptr<Bare> bareFor(const std::string& url) {
+  if (url.rfind("sqlite:", 0) == 0) return std::make_unique<BareSQLite>(url);
+  return std::make_unique<BarePostgres>(url);
+}
+
+std::vector<std::string> storeParams(int days) {
+  return {"0001", "01", srv::wiredate::dayText(today().addDays(-(days - 1))).toStdString(),
+          srv::wiredate::dayText(today()).toStdString()};
+}
+
+// ---------------------------------------------------------------- server and screen
+
+struct RunningServer {
+  std::unique_ptr<Database> database;
+  std::unique_ptr<srv::AppServer> server;
+};
+
+RunningServer startServer(const std::string& url) {
+  RunningServer r;
+  r.database = openDatabase(url);
+  srv::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  r.server = must(srv::AppServer::start(*r.database, options), "servidor");
+  return r;
+}
+
+// The screen opened as the operator opens it: logged in as the demo
+// operator, the host's lookups on the same database, the first activation
+// done (branch 0001 and store 01 in the entry panel).
+class Screen {
+ public:
+  Screen(const std::string& url, int port) {
+    host_ = hostkit::ScriptedHostServices::install();
+    host_->server.host = QStringLiteral("127.0.0.1");
+    host_->server.port = port;
+    host_->filial = QStringLiteral("0001");
+    host_->operadorValue = QString::fromLatin1(srv::demo::kDemoOperator);
+    hostkit::TNetConnection login;
+    login.Host = host_->server.host;
+    login.Port = port;
+    auto session = login.Login(host_->operadorValue, QString::fromLatin1(srv::demo::kDemoPassword));
+    if (!std::holds_alternative<hostkit::LoginResult>(session))
+      die("login: " + std::get<QString>(session).toStdString());
+    host_->token = std::get<hostkit::LoginResult>(session).token;
+    if (auto failed = hostkit::openHostDatabase({QString::fromStdString(url)})) die(failed->toStdString());
+    Initialize();
+    qfx::CriaGeraNF();
+    screen_ = qfx::frmGeraNF;
+    if (!screen_) die("a tela não abriu");
+    QWidget* window = screen_->frameWindow();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window)) die("a tela não ficou ativa");
+    if (screen_->medFilial->text() != QLatin1String("0001") || screen_->medCdLoja->text() != QLatin1String("01"))
+      die("o painel não abriu com a filial 0001 e a loja 01");
+  }
+  ~Screen() {
+    if (screen_) screen_->Close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Finalize();
+    hostkit::closeHostDatabase();
+  }
+
+  qfx::TfrmGeraNF& operator*() const { return *screen_; }
+  qfx::TfrmGeraNF* operator->() const { return screen_; }
+  hostkit::ScriptedHostServices& host() { return *host_; }
+
+ private:
+  std::shared_ptr<hostkit::ScriptedHostServices> host_;
+  QPointer<qfx::TfrmGeraNF> screen_;
+};
+
+// Every sale and item of branch 0001, store 01, consolidated or not, over `days`.
+void filterAll(int days) {
+  qfx::TFiltro& f = qfx::Filtro;
+  f = qfx::TFiltro();
+  f.stFilial = QStringLiteral("0001");
+  f.dtInicial = hostkit::toDateTime(today().addDays(-(days - 1)));
+  f.dtFinal = hostkit::toDateTime(today());
+  f.boTodasNF = true;
+  f.boTodasVendas = f.boTodosCaixa = f.boTodosTipoCons = f.boTodosCliente = f.boTodosCentroCusto = f.boTodosProdutos =
+      true;
+}
+
+// Counts the grid's paint events.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+// The operator's "Verificar": the list loaded and the grid painted once.
+double listOnce(Screen& screen, int64_t expected) {
+  filterAll(kDays);
+  PaintCounter counter;
+  QWidget* viewport = screen->dbgPadrao->viewport();
+  viewport->installEventFilter(&counter);
+  QElapsedTimer timer;
+  timer.start();
+  try {
+    screen->sbtVerificarClick();
+  } catch (const hostkit::EHostError& e) {
+    die("GetPrincipal: " + e.message().toStdString());
+  }
+  viewport->repaint();
+  const double s = seconds(timer);
+  viewport->removeEventFilter(&counter);
+  if (screen->cdsPrincipal->RecordCount() != expected)
+    die("a lista tem " + std::to_string(screen->cdsPrincipal->RecordCount()) + " itens, esperados " +
+        std::to_string(expected));
+  if (screen->dbgPadrao->model()->rowCount() != expected) die("a grade não mostra a lista inteira");
+  if (counter.paints < 1) die("a grade não foi pintada");
+  return s;
+}
+
+// ---------------------------------------------------------------- list
+
+void benchList(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.url(data.tag);
+  RunningServer server = startServer(url);
+  auto bare = bareFor(url);
+  const auto params = storeParams(kDays);
+  if (bare->query(kListSelect, params) != data.items) die("a consulta direta não leu a lista inteira");
+  Screen screen(url, server.server->port());
+  std::vector<double> runs, bares;
+  for (int i = 0; i < settings.repeats; ++i) {
+    runs.push_back(listOnce(screen, data.items));
+    QElapsedTimer timer;
+    timer.start();
+    bare->query(kListSelect, params);
+    bares.push_back(seconds(timer));
+  }
+  printRow(store.name(), "list " + thousands(data.items) + " items (s)", median(runs), median(bares), "s",
+           "median of " + std::to_string(settings.repeats) + "; load " + loadAverage());
+}
+
+// ---------------------------------------------------------------- Z check
+
+void benchZ(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.url(data.tag);
+  RunningServer server = startServer(url);
+  auto bare = bareFor(url);
+  Screen screen(url, server.server->port());
+  int64_t registerDays = 0;
+  std::vector<double> runs, bares;
+  for (int i = 0; i < settings.repeats; ++i) {
+    filterAll(settings.zDays);
+    screen.host().defaultAnswer = hostkit::mrYes;  // every difference accepted: the check goes through all
+    QElapsedTimer timer;
+    timer.start();
+    try {
+      screen->Verifica_Valor();
+    } catch (const hostkit::EHostError& e) {
+      die("Verifica_Valor: " + e.message().toStdString());
+    }
+    runs.push_back(seconds(timer));
+    registerDays = screen->cdsVerifVenda->RecordCount();
+
+    timer.restart();
+    std::vector<std::vector<std::string>> days;
+    const auto params = storeParams(settings.zDays);
+    bare->query(kRegisterDays, params, &days);
+    for (const auto& day : days) {
+      bare->query(kDaySum, {"0001", "01", day.at(1), day.at(0)});
+      bare->query(kZReduction, {"0001", day.at(0), day.at(1)});
+    }
+    bares.push_back(seconds(timer));
+    if (int64_t(days.size()) != registerDays) die("o servidor e a consulta direta não acharam os mesmos dias");
+  }
+  printRow(store.name(), "Z check " + thousands(registerDays) + " register-days (s)", median(runs), median(bares), "s",
+           std::to_string(2 * registerDays + 1) + " calls; load " + loadAverage());
+}
+
+// ---------------------------------------------------------------- small calls
+
+// The floor of every call: GetReducaoZ of one register-day, through the
+// screen's own connection, against the same query straight from the database.
+void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.url(data.tag);
+  RunningServer server = startServer(url);
+  auto bare = bareFor(url);
+  Screen screen(url, server.server->port());
+  const int calls = 1000;
+  const double day = hostkit::toDateTime(today());
+  const std::string dayText = srv::wiredate::dayText(today()).toStdString();
+  std::vector<double> runs, bares;
+  for (int i = 0; i < settings.repeats; ++i) {
+    QElapsedTimer timer;
+    timer.start();
+    for (int c = 0; c < calls; ++c)
+      screen->rdm().GetReducaoZ(QStringLiteral("0001"), QStringLiteral("001"), day, *screen->cdsReducaoZ);
+    runs.push_back(seconds(timer) * 1000.0 / calls);
+    timer.restart();
+    for (int c = 0; c < calls; ++c) bare->query(kZReduction, {"0001", "001", dayText});
+    bares.push_back(seconds(timer) * 1000.0 / calls);
+  }
+  printRow(store.name(), "one small call (ms)", median(runs), median(bares), "ms",
+           "GetReducaoZ x " + std::to_string(calls) + "; load " + loadAverage());
+}
+
+// ---------------------------------------------------------------- memory
+
+// In the child: lists once and prints what the process holds.
+int memoryChild(const std::string& url, int port, int64_t items) {
+  Screen screen(url, port);
+  const int64_t before = residentBytes();
+  listOnce(screen, items);
+  QApplication::processEvents();
+  const int64_t after = residentBytes();
+  // the values as received: text bytes, 8 bytes a number, 1 a boolean; no nulls
+  const TDataSet& ds = *screen->cdsPrincipal;
+  int64_t raw = 0;
+  for (int f = 0; f < ds.FieldCount(); ++f) {
+    if (ds.Fields(f)->Calculated()) continue;
+    const auto& column = ds.column(f);
+    for (size_t row = 0; row < column.rows(); ++row) {
+      if (column.isNull(row)) continue;
+      raw += column.type() == hostkit::FieldType::Text      ? int64_t(column.text(row).size())
+             : column.type() == hostkit::FieldType::Boolean ? 1
+                                                            : 8;
+    }
+  }
+  std::printf("MEMORY %lld %lld %lld %lld\n", (long long)before, (long long)after, (long long)raw,
+              (long long)ds.valueBytes());
+  std::fflush(stdout);
+  return 0;
+}
+
+void benchMemory(Store& store, const Prepared& data, const char* self) {
+  const std::string url = store.url(data.tag);
+  RunningServer server = startServer(url);
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QString::fromLocal8Bit(self), {QStringLiteral("--memory-child"), QString::fromStdString(url),
+                                             QString::number(server.server->port()), QString::number(data.items)});
+  // the server answers from this process's threads while the child waits
+  if (!child.waitForFinished(-1) || child.exitCode() != 0) die("o processo filho da medida de memória falhou");
+  long long before = 0, after = 0, raw = 0, held = 0;
+  const QByteArray out = child.readAllStandardOutput();
+  const int at = out.indexOf("MEMORY ");
+  if (at < 0 || std::sscanf(out.constData() + at, "MEMORY %lld %lld %lld %lld", &before, &after, &raw, &held) != 4)
+    die("o processo filho não informou a memória");
+  const double mb = 1024.0 * 1024.0;
+  printRow(store.name(), "memory " + thousands(data.items) + " items (MB)", double(after - before) / mb,
+           double(raw) / mb, "MB",
+           "RSS " + std::to_string(int(double(before) / mb)) + " -> " + std::to_string(int(double(after) / mb)) +
+               " MB; " + std::to_string(int(double(after - before) / double(data.items))) + " B/item; columns " +
+               std::to_string(int(double(held) / mb)) + " MB");
+}
+
+// ---------------------------------------------------------------- load
+
+struct ClientFigures {
+  std::vector<double> latencies;  // seconds, every call
+  int64_t calls = 0, posted = 0;
+  std::map<std::string, int64_t> failures;  // message -> count
+};
+
+// One client: its own channel and session; lists and consolidates its own
+// day and its own share of the registers until the deadline.
+void loadClient(int port, int index, int clients, std::chrono::steady_clock::time_point until, ClientFigures* out) {
+  hostkit::TNetConnection net;
+  net.Host = QStringLiteral("127.0.0.1");
+  net.Port = port;
+  net.CallTimeoutMs = 600000;
+  auto session =
+      net.Login(QString::fromLatin1(srv::demo::kDemoOperator), QString::fromLatin1(srv::demo::kDemoPassword));
+  if (!std::holds_alternative<hostkit::LoginResult>(session)) {
+    ++out->failures["login: " + std::get<QString>(session).toStdString()];
+    return;
+  }
+  qfx::RdmGeraNF rdm(net);
+  const int shares = (clients + kDays - 1) / kDays;
+  const QDate day = today().addDays(-(index % kDays));
+  qfx::TFiltro f;
+  f.stFilial = QStringLiteral("0001");
+  f.dtInicial = f.dtFinal = hostkit::toDateTime(day);
+  f.boTodasNF = false;
+  f.boTodasVendas = f.boTodosTipoCons = f.boTodosCliente = f.boTodosCentroCusto = f.boTodosProdutos = true;
+  f.boTodosCaixa = false;
+  for (int r = 1; r <= kRegisters; ++r)
+    if (r % shares == index / kDays) f.stCaixa += QStringLiteral("_0001%1_").arg(r, 3, 10, QLatin1Char('0'));
+  TDataSet list, errors, blocked;
+  qfx::defineCdsPrincipal(list);
+  const auto timed = [&](const char* method, auto&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      call();
+    } catch (const hostkit::EHostError& e) {
+      ++out->failures[std::string(method) + ": " + e.message().toStdString()];
+    }
+    out->latencies.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    ++out->calls;
+  };
+  while (std::chrono::steady_clock::now() < until) {
+    timed("GetPrincipal", [&] { rdm.GetPrincipal(QStringLiteral("0001"), QStringLiteral("01"), f, list); });
+    timed("SemGeraNF", [&] {
+      qfx::TFiltro run = f;
+      const auto reply =
+          rdm.SemGeraNF(QStringLiteral("0001"), QStringLiteral("0001"), QStringLiteral("01"), run, QStringLiteral("01"),
+                        QStringLiteral("0001"), QString::fromLatin1(srv::demo::kDemoOperator), true, errors, blocked);
+      if (reply.lancamento > 0) ++out->posted;
+    });
+  }
+}
+
+void benchLoad(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.copy(data.tag, data.tag + "_load");  // the clients consolidate: keep the template
+  RunningServer server = startServer(url);
+  std::vector<ClientFigures> figures(size_t(settings.clients));
+  std::vector<std::thread> threads;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(settings.duration * 1000));
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < settings.clients; ++i)
+    threads.emplace_back(loadClient, server.server->port(), i, settings.clients, until, &figures[size_t(i)]);
+  for (auto& t : threads) t.join();
+  const double elapsed = seconds(timer);
+  std::vector<double> all;
+  int64_t calls = 0, posted = 0, failed = 0;
+  std::map<std::string, int64_t> failures;
+  for (const auto& f : figures) {
+    all.insert(all.end(), f.latencies.begin(), f.latencies.end());
+    calls += f.calls;
+    posted += f.posted;
+    for (const auto& [message, n] : f.failures) {
+      failures[message] += n;
+      failed += n;
+    }
+  }
+  std::sort(all.begin(), all.end());
+  // the bare figure: the same selections listed straight from the database, one after another
+  auto bare = bareFor(url);
+  QElapsedTimer bareTimer;
+  bareTimer.start();
+  for (int d = 0; d < kDays; ++d) {
+    const std::string day = srv::wiredate::dayText(today().addDays(-d)).toStdString();
+    bare->query(kListSelect, {"0001", "01", day, day});
+  }
+  const double bareListMs = seconds(bareTimer) * 1000.0 / kDays;
+  std::printf(
+      "%-10s load %d clients %.0f s: %lld calls, %.1f calls/s, p50 %.1f ms, p99 %.1f ms, max %.1f ms, "
+      "%lld runs posted, %lld failed; bare list of one day %.1f ms; load %s\n",
+      store.name().c_str(), settings.clients, elapsed, (long long)calls, double(calls) / elapsed,
+      percentile(all, 0.50) * 1000, percentile(all, 0.99) * 1000, all.empty() ? 0.0 : all.back() * 1000,
+      (long long)posted, (long long)failed, bareListMs, loadAverage().c_str());
+  for (const auto& [message, n] : failures) std::printf("    %lld x %s\n", (long long)n, message.c_str());
+  std::fflush(stdout);
+  server.server.reset();
+  server.database.reset();
+  store.drop(data.tag + "_load");
+}
+
+std::vector<int64_t> parseSizes(const char* text) {
+  std::vector<int64_t> sizes;
+  for (const QString& s : QString::fromLocal8Bit(text).split(',')) {
+    bool ok = false;
+    const qint64 n = s.toLongLong(&ok);
+    if (!ok || n < 1) die("--sizes: números positivos separados por vírgula");
+    sizes.push_back(n);
+  }
+  return sizes;
+}
+
+int usage(int code) {
+  std::fprintf(code == 0 ? stdout : stderr,
+               "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000] [--only list,calls,z,memory,load]\n"
+               "                [--clients 50] [--duration 60] [--repeats 3]\n"
+               "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  srv::log::setLevel(std::getenv("QFX_BENCH_SERVER_LOG") ? srv::log::Level::Info : srv::log::Level::Warn);
+  if (argc == 5 && std::string(argv[1]) == "--memory-child")
+    return memoryChild(argv[2], std::atoi(argv[3]), std::atoll(argv[4]));
+
+  Settings settings;
+  if (const char* env = std::getenv("QFX_TEST_PG_URL")) settings.pg = env;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool value = i + 1 < argc;
+    if (a == "--pg" && value) {
+      settings.pg = argv[++i];
+    } else if (a == "--no-sqlite") {
+      settings.sqlite = false;
+    } else if (a == "--sizes" && value) {
+      settings.sizes = parseSizes(argv[++i]);
+    } else if (a == "--only" && value) {
+      settings.parts.clear();
+      for (const QString& p : QString::fromLocal8Bit(argv[++i]).split(',')) settings.parts.insert(p.toStdString());
+    } else if (a == "--clients" && value) {
+      settings.clients = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--duration" && value) {
+      settings.duration = std::max(1.0, std::atof(argv[++i]));
+    } else if (a == "--repeats" && value) {
+      settings.repeats = std::max(1, std::atoi(argv[++i]));
+    } else {
+      return usage(a == "--help" || a == "-h" ? 0 : 2);
+    }
+  }
+  std::sort(settings.sizes.begin(), settings.sizes.end());
+
+  std::vector<std::unique_ptr<Store>> stores;
+  if (settings.sqlite) stores.push_back(std::make_unique<SQLiteStore>());
+  if (!settings.pg.empty()) stores.push_back(std::make_unique<PostgresStore>(settings.pg));
+
+  std::printf("app_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
+  std::printf("%-10s %-34s %13s %13s %7s\n", "database", "figure", "ours", "bare", "ratio");
+  for (auto& store : stores) {
+    std::vector<Prepared> data;
+    for (int64_t size : settings.sizes) {
+      data.push_back(prepare(*store, size));
+      std::printf("%-10s data: %s listed items of %s generated, %.1f s\n", store->name().c_str(),
+                  thousands(size).c_str(), thousands(data.back().generatedItems).c_str(), data.back().seconds);
+    }
+    if (settings.wants("list"))
+      for (const auto& d : data) benchList(*store, d, settings);
+    if (settings.wants("calls")) benchCalls(*store, data.front(), settings);
+    if (settings.wants("z")) benchZ(*store, data.front(), settings);
+    if (settings.wants("memory")) benchMemory(*store, data.back(), argv[0]);
+    if (settings.wants("load")) benchLoad(*store, data.front(), settings);
+    for (const auto& d : data) store->drop(d.tag);
+  }
+  return 0;
+}

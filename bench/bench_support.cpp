@@ -1,0 +1,184 @@
+#include "bench_support.h"
+
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSysInfo>
+#include <QThread>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "db/sql.h"
+
+namespace qfxbench {
+
+namespace sql = qfx::server::sql;
+
+void die(const std::string& message) {
+  std::fprintf(stderr, "bench: %s\n", message.c_str());
+  std::fflush(stdout);
+  std::_Exit(1);  // no destructors: threads and servers may still be running
+}
+
+void must(const qfx::server::Status& s, const char* what) {
+  if (!s) die(std::string(what) + ": " + s.error().message);
+}
+
+// ---------------------------------------------------------------- SQLite
+
+SQLiteStore::SQLiteStore() : dir_(QDir::tempPath() + "/qfx-bench-XXXXXX") {
+  if (!dir_.isValid()) die("pasta temporária");
+}
+
+QString SQLiteStore::path(const std::string& tag) const { return dir_.filePath(QString::fromStdString(tag + ".db")); }
+
+std::string SQLiteStore::url(const std::string& tag) const { return "sqlite:" + path(tag).toStdString(); }
+
+std::string SQLiteStore::create(const std::string& tag) {
+  drop(tag);
+  return url(tag);
+}
+
+std::string SQLiteStore::copy(const std::string& from, const std::string& tag) {
+  // the template was closed cleanly: WAL checkpointed, no -wal file left
+  if (QFile::exists(path(from) + "-wal") && QFile(path(from) + "-wal").size() > 0)
+    die("o modelo SQLite ainda tem um arquivo -wal");
+  drop(tag);
+  if (!QFile::copy(path(from), path(tag))) die("cópia do banco SQLite");
+  return url(tag);
+}
+
+void SQLiteStore::drop(const std::string& tag) {
+  for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(path(tag) + suffix);
+}
+
+// ---------------------------------------------------------------- PostgreSQL
+
+namespace {
+constexpr const char* kAdmin = "qfx-bench-admin";
+}
+
+PostgresStore::~PostgresStore() {
+  if (QSqlDatabase::contains(kAdmin)) {
+    QSqlDatabase::database(kAdmin, false).close();
+    QSqlDatabase::removeDatabase(kAdmin);
+  }
+}
+
+std::string PostgresStore::create(const std::string& tag) {
+  drop(tag);
+  admin("CREATE DATABASE " + dbName(tag));
+  return url(tag);
+}
+
+std::string PostgresStore::copy(const std::string& from, const std::string& tag) {
+  drop(tag);
+  admin("CREATE DATABASE " + dbName(tag) + " TEMPLATE " + dbName(from));
+  return url(tag);
+}
+
+void PostgresStore::drop(const std::string& tag) { admin("DROP DATABASE IF EXISTS " + dbName(tag) + " WITH (FORCE)"); }
+
+std::string PostgresStore::dbName(const std::string& tag) const {
+  return "qfx_bench_" + std::to_string(::getpid()) + "_" + tag;
+}
+
+std::string PostgresStore::url(const std::string& tag) const {
+  QUrl u(QString::fromStdString(base_));
+  u.setPath(QString::fromStdString("/" + dbName(tag)));
+  return u.toString().toStdString();
+}
+
+// CREATE and DROP DATABASE: outside a transaction, from another database.
+void PostgresStore::admin(const std::string& statement) {
+  QSqlDatabase db = QSqlDatabase::contains(kAdmin) ? QSqlDatabase::database(kAdmin, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kAdmin);
+  if (!db.isOpen()) {
+    const QUrl u(QString::fromStdString(base_));
+    db.setHostName(u.host());
+    db.setPort(u.port(5432));
+    db.setUserName(u.userName());
+    db.setPassword(u.password());
+    db.setDatabaseName(u.path().mid(1));
+    if (!db.open()) die("PostgreSQL: " + db.lastError().text().toStdString());
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
+  }
+  QSqlQuery q(db);
+  if (!q.exec(QString::fromStdString(statement))) die(statement + ": " + q.lastError().text().toStdString());
+}
+
+// ---------------------------------------------------------------- helpers
+
+std::unique_ptr<Database> openDatabase(const std::string& url) {
+  return std::make_unique<Database>(must(qfx::server::DbConfig::parse(url), "endereço do banco"));
+}
+
+QSqlQuery exec(QSqlDatabase& db, const QString& text, const QVariantList& values) {
+  return must(sql::run(db, text, values), text.toUtf8().constData());
+}
+
+void settle(Database& database) {
+  QSqlDatabase db = must(database.connection(), "conexão");
+  if (database.dialect() == qfx::server::Dialect::PostgreSQL) {
+    QSqlQuery analyze(db);  // not a statement PostgreSQL prepares
+    if (!analyze.exec(QStringLiteral("ANALYZE"))) die("ANALYZE: " + analyze.lastError().text().toStdString());
+  } else {
+    exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+  }
+}
+
+std::string thousands(int64_t n) {
+  const std::string digits = std::to_string(n < 0 ? -n : n);
+  std::string s = n < 0 ? "-" : "";
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) s += ' ';
+    s += digits[i];
+  }
+  return s;
+}
+
+namespace {
+std::string firstValue(const char* file, const std::string& key) {
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(key, 0) != 0) continue;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    return value;
+  }
+  return {};
+}
+}  // namespace
+
+std::string machineLine() {
+  const std::string cpu = firstValue("/proc/cpuinfo", "model name");
+  const std::string mem = firstValue("/proc/meminfo", "MemTotal");
+  const long kb = std::atol(mem.c_str());
+  char ram[32];
+  std::snprintf(ram, sizeof ram, "%.1f GB", double(kb) / 1024.0 / 1024.0);
+  return std::to_string(QThread::idealThreadCount()) + " CPUs (" + (cpu.empty() ? "?" : cpu) + "), " + ram + " RAM, " +
+         QSysInfo::prettyProductName().toStdString() + ", Qt " + qVersion() + ", " +
+         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+}
+
+std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
+int64_t residentBytes() {
+  const std::string rss = firstValue("/proc/self/status", "VmRSS");
+  return int64_t(std::atoll(rss.c_str())) * 1024;
+}
+
+}  // namespace qfxbench

@@ -1,0 +1,95 @@
+// What the benchmark programs share: the databases they create and drop, a
+// demo database shaped to a size, the machine's description and small
+// helpers that stop the program on any failure (a benchmark has no way on).
+#pragma once
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariantList>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "db/database.h"
+
+namespace qfxbench {
+
+using qfx::server::Database;
+
+[[noreturn]] void die(const std::string& message);
+
+template <typename T>
+T must(qfx::server::Result<T> r, const char* what) {
+  if (!r) die(std::string(what) + ": " + r.error().message);
+  return std::move(*r);
+}
+void must(const qfx::server::Status& s, const char* what);
+
+// A database the benchmark creates and drops: a SQLite file or a PostgreSQL
+// database on the server the base URL names.
+class Store {
+ public:
+  virtual ~Store() = default;
+  virtual std::string name() const = 0;
+  // URL of a new empty database called `tag`.
+  virtual std::string create(const std::string& tag) = 0;
+  // URL of a new database holding a copy of `tag` (no connection may be open on it).
+  virtual std::string copy(const std::string& from, const std::string& tag) = 0;
+  virtual void drop(const std::string& tag) = 0;
+  // URL of the existing database `tag`.
+  virtual std::string url(const std::string& tag) const = 0;
+};
+
+class SQLiteStore : public Store {
+ public:
+  SQLiteStore();
+  std::string name() const override { return "SQLite"; }
+  std::string create(const std::string& tag) override;
+  std::string copy(const std::string& from, const std::string& tag) override;
+  void drop(const std::string& tag) override;
+  std::string url(const std::string& tag) const override;
+
+ private:
+  QString path(const std::string& tag) const;
+  QTemporaryDir dir_;
+};
+
+class PostgresStore : public Store {
+ public:
+  explicit PostgresStore(std::string baseUrl) : base_(std::move(baseUrl)) {}
+  ~PostgresStore() override;
+  std::string name() const override { return "PostgreSQL"; }
+  std::string create(const std::string& tag) override;
+  std::string copy(const std::string& from, const std::string& tag) override;
+  void drop(const std::string& tag) override;
+  std::string url(const std::string& tag) const override;
+
+ private:
+  std::string dbName(const std::string& tag) const;
+  void admin(const std::string& statement);
+  std::string base_;
+};
+
+std::unique_ptr<Database> openDatabase(const std::string& url);
+QSqlQuery exec(QSqlDatabase& db, const QString& text, const QVariantList& values = {});
+
+// After a bulk change: fresh planner statistics on PostgreSQL, the WAL
+// folded back into the file on SQLite (so the file can be copied).
+void settle(Database& database);
+
+// "1 000 000"
+std::string thousands(int64_t n);
+
+// CPU model, cores, memory, OS and Qt, for the figures' heading.
+std::string machineLine();
+// The load averages of /proc/loadavg: "0.52 0.61 0.70".
+std::string loadAverage();
+
+// The calling process's resident memory in bytes (VmRSS), 0 when unknown.
+int64_t residentBytes();
+
+}  // namespace qfxbench

@@ -58,7 +58,7 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"tls-key", "Chave privada PEM do servidor.", "arquivo"},
       {"log-level", "Nível do log: debug, info, warn, error, off.", "nivel", "info"},
       {"session-hours", "Validade de uma sessão em horas.", "horas", "12"},
-      {"threads", "Máximo de threads de atendimento (e de conexões ao banco).", "n", "16"},
+      {"threads", "Conexões ao banco (threads que atendem as chamadas; as demais esperam a vez).", "n", "16"},
       {"port-file", "Grava a porta efetivamente aberta neste arquivo.", "arquivo"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
       {"create-demo", "Se o banco não tem filiais, gera os dados de demonstração antes de atender."},

@@ -48,14 +48,16 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, const Se
   auto creds = credentials(options);
   if (!creds) return creds.error();
   std::unique_ptr<AppServer> server(new AppServer());
-  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds);
+  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds, options.maxThreads);
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(options.listen, *creds, &server->port_);
   builder.RegisterService(server->service_.get());
   builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
+  // gRPC refuses a call it has no thread for (RESOURCE_EXHAUSTED); its
+  // threads only wait for the database workers, so give it plenty.
   grpc::ResourceQuota quota("qfxserver");
-  quota.SetMaxThreads(options.maxThreads);
+  quota.SetMaxThreads(options.maxThreads + options.maxWaitingCalls);
   builder.SetResourceQuota(quota);
   server->server_ = builder.BuildAndStart();
   if (!server->server_ || server->port_ == 0)

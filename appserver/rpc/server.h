@@ -18,7 +18,10 @@ struct ServerOptions {
   std::string listen = "127.0.0.1:50731";  // port 0 picks a free one
   std::string tlsCertFile, tlsKeyFile;     // both or neither
   int64_t sessionLifetimeSeconds = 12 * 3600;
-  int maxThreads = 16;  // also bounds the database connections
+  int maxThreads = 16;  // database workers, and so the most connections open at once
+  // Calls that may wait for a worker; one more than these is refused as
+  // RESOURCE_EXHAUSTED.
+  int maxWaitingCalls = 1000;
 };
 
 class AppServer {

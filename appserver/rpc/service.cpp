@@ -1,6 +1,7 @@
 #include "rpc/service.h"
 
 #include <chrono>
+#include <optional>
 
 #include "common/log.h"
 
@@ -108,14 +109,21 @@ grpc::Status toStatus(const Error& error) {
   return grpc::Status(code, error.message);
 }
 
-ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds)
-    : database_(database), sessions_(database, sessionLifetimeSeconds), dispatcher_(makeConsolidationObject()) {}
+ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections)
+    : database_(database),
+      sessions_(database, sessionLifetimeSeconds),
+      dispatcher_(makeConsolidationObject()),
+      workers_(connections) {}
 
 grpc::Status ApplicationService::Login(grpc::ServerContext*, const rpc::LoginRequest* request, rpc::LoginReply* reply) {
   const auto start = Clock::now();
-  auto outcome = sessions_.login(request->operator_code(), request->password());
+  std::optional<Result<LoginOutcome>> answer;
+  workers_.run([&] {
+    answer = sessions_.login(request->operator_code(), request->password());
+    if (!*answer && isDatabaseTrouble((*answer).error())) database_.discardConnection();
+  });
+  auto& outcome = *answer;
   if (!outcome) {
-    if (isDatabaseTrouble(outcome.error())) database_.discardConnection();
     log::write(log::Level::Warn, "login",
                {{"operator", request->operator_code()},
                 {"ms", millisecondsSince(start)},
@@ -136,11 +144,13 @@ grpc::Status ApplicationService::Login(grpc::ServerContext*, const rpc::LoginReq
 grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                                         grpc::ServerWriter<rpc::InvokeReply>* writer) {
   const auto start = Clock::now();
-  auto session = sessions_.validate(sessionToken(*context));
-  Result<size_t> rows = session ? handle(context, *request, *session, writer) : Result<size_t>(session.error());
-  const std::string operatorCode = session ? session->operatorCode : std::string("-");
+  std::string operatorCode = "-";
+  std::optional<Result<Reply>> reply;
+  workers_.run([&] { reply = answer(context, *request, &operatorCode); });
+  Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
+  if (*reply && !writeReply(*request, **reply, writer))
+    rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
   if (!rows) {
-    if (isDatabaseTrouble(rows.error())) database_.discardConnection();
     const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
     log::write(level, "call",
                {{"operator", operatorCode},
@@ -159,17 +169,20 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   return grpc::Status::OK;
 }
 
-Result<size_t> ApplicationService::handle(grpc::ServerContext* context, const rpc::InvokeRequest& request,
-                                          const Session& session, grpc::ServerWriter<rpc::InvokeReply>* writer) {
-  auto db = database_.connection();
-  if (!db) return db.error();
-  CallContext call{database_, *db, session, [context] { return context->IsCancelled(); }};
-  auto reply = dispatcher_.invoke(call, request);
-  if (!reply) return reply.error();
-  const size_t rows = reply->rowCount();
-  if (!writeReply(request, *reply, writer))
-    return Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
-  return rows;
+Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc::InvokeRequest& request,
+                                         std::string* operatorCode) {
+  auto outcome = [&]() -> Result<Reply> {
+    auto session = sessions_.validate(sessionToken(*context));
+    if (!session) return session.error();
+    *operatorCode = session->operatorCode;
+    auto db = database_.connection();
+    if (!db) return db.error();
+    CallContext call{database_, *db, *session, [context] { return context->IsCancelled(); }};
+    return dispatcher_.invoke(call, request);
+  }();
+  // on this worker's thread: its connection is the one that may be broken
+  if (!outcome && isDatabaseTrouble(outcome.error())) database_.discardConnection();
+  return outcome;
 }
 
 }  // namespace qfx::server

@@ -1,7 +1,9 @@
 // The gRPC face of the application server: Login and Invoke. Each Invoke is
 // authenticated from the "x-qfx-session" metadata, dispatched, and its reply
 // streamed: the first message carries the result and the final arguments,
-// the packets' rows follow as chunks of at most about 1 MB.
+// the packets' rows follow as chunks of at most about 1 MB. The database work
+// runs on a fixed set of workers (see DbWorkers); the streaming does not hold
+// a connection.
 #pragma once
 
 #include <memory>
@@ -9,6 +11,7 @@
 #include "auth/sessions.h"
 #include "db/database.h"
 #include "qfx31700.grpc.pb.h"
+#include "rpc/db_workers.h"
 #include "rpc/dispatcher.h"
 
 namespace qfx::server {
@@ -18,19 +21,21 @@ inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {
  public:
-  ApplicationService(Database& database, int64_t sessionLifetimeSeconds);
+  // `connections`: the database workers, and so the most connections open at once.
+  ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections);
 
   grpc::Status Login(grpc::ServerContext* context, const rpc::LoginRequest* request, rpc::LoginReply* reply) override;
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override;
 
  private:
-  Result<size_t> handle(grpc::ServerContext* context, const rpc::InvokeRequest& request, const Session& session,
-                        grpc::ServerWriter<rpc::InvokeReply>* writer);
+  // The call's database work, on a worker: the session checked, the method run.
+  Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, std::string* operatorCode);
 
   Database& database_;
   SessionStore sessions_;
   Dispatcher dispatcher_;
+  DbWorkers workers_;
 };
 
 grpc::Status toStatus(const Error& error);

@@ -1,7 +1,8 @@
 // Exactly once: two operators consolidating overlapping selections at the
 // same moment, through two server instances sharing the database, post
 // every item once; a client whose call timed out and calls again does not
-// post twice. On SQLite and on PostgreSQL.
+// post twice; fifty clients calling at once, far more than the server's
+// database connections, are all served in turn. On SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
 
 #include <barrier>
@@ -122,6 +123,48 @@ TEST_P(PostingConcurrencyTest, ARepeatedCallAfterATimeoutDoesNotPostTwice) {
         << "prazo " << deadlineMs << " ms";
     ASSERT_EQ(checkBooks(db_, before), "") << "prazo " << deadlineMs << " ms";
   }
+}
+
+// Each of 50 clients has its own channel and session and consolidates one
+// day of five, so each day is asked for ten times at once; the server has 4
+// database connections. Every call must be answered, none refused for want
+// of a thread, and every item posted once: one stock posting per day.
+TEST_P(PostingConcurrencyTest, FiftyClientsAtOnceAreAllServedByFourConnections) {
+  constexpr int kClients = 50, kDays = 5;
+  server::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  options.maxThreads = 4;
+  ServerHarness narrow(GetParam(), true, options);
+  QSqlDatabase db = narrow.sql();
+  plentyOfStock(db);
+  addSales(db, 7000, 200, kDays);
+  const Books before = readBooks(db);
+  const int64_t postingsBefore =
+      QString::fromStdString(scalar(db, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC = 'V'")).toLongLong();
+
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int i = 0; i < kClients; ++i) clients.push_back(narrow.loggedIn());
+  std::vector<PostingReply> replies(kClients);
+  std::barrier start(kClients);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      Consolidation oneDay;
+      oneDay.first = oneDay.last = QDate(2024, 3, 12).addDays(i % kDays);
+      start.arrive_and_wait();
+      replies[size_t(i)] = consolidate(*clients[size_t(i)], oneDay);
+    });
+  }
+  for (auto& t : threads) t.join();
+
+  for (int i = 0; i < kClients; ++i)
+    ASSERT_TRUE(replies[size_t(i)].call.ok()) << "cliente " << i << ": " << replies[size_t(i)].call.status.error_code()
+                                              << " " << replies[size_t(i)].call.status.error_message();
+  const Progress p = progress(db);
+  EXPECT_EQ(p.posted, p.items);
+  EXPECT_EQ(QString::fromStdString(scalar(db, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC = 'V'")).toLongLong(),
+            postingsBefore + kDays);
+  EXPECT_EQ(checkBooks(db, before), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingConcurrencyTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the benchmark programs and prints every figure, each against the bare
+# database doing the same work in the same run: list load, Z check, host
+# memory and concurrent load (app_bench), then posting (posting_bench).
+#
+#   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
+#                    [--sizes 100000,1000000] [--posting-sizes 100000] [--only list,calls,z,memory,load]
+#
+#   --pg URL     PostgreSQL too (default: $QFX_TEST_PG_URL); the user must be
+#                allowed to create databases. scripts/pg-test-server.sh start gives one.
+#   --release    build in build-bench with CMAKE_BUILD_TYPE=Release (default:
+#                the RelWithDebInfo tree in $BUILD_DIR, or build)
+#   --duration   seconds of the load figure (default 60); --clients its clients (50)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD_DIR=${BUILD_DIR:-build}
+BUILD_TYPE=RelWithDebInfo
+PG=${QFX_TEST_PG_URL:-}
+APP_ARGS=()
+POSTING_SIZES=100000
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --pg) PG=$2; shift 2 ;;
+    --release) BUILD_DIR=build-bench; BUILD_TYPE=Release; shift ;;
+    --duration|--clients|--sizes|--only|--repeats) APP_ARGS+=("$1" "$2"); shift 2 ;;
+    --posting-sizes) POSTING_SIZES=$2; shift 2 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    *) echo "bench.sh: opção desconhecida: $1" >&2; exit 2 ;;
+  esac
+done
+
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE"
+fi
+ninja -C "$BUILD_DIR" -j2 app_bench posting_bench
+
+PG_ARGS=()
+[ -n "$PG" ] && PG_ARGS=(--pg "$PG")
+echo "== $(date -Is)  uptime: $(uptime)"
+QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/app_bench" "${PG_ARGS[@]}" "${APP_ARGS[@]}"
+echo "== $(date -Is)  uptime: $(uptime)"
+"$BUILD_DIR/bin/posting_bench" "${PG_ARGS[@]}" --sizes "$POSTING_SIZES"
+echo "== $(date -Is)  uptime: $(uptime)"

@@ -1,11 +1,27 @@
 #include "packet_codec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "qfx31700.pb.h"
 
 namespace qfx::packet {
+
+namespace {
+
+// A number read as an integer: the wire may carry any double, and converting
+// one outside int64's range (or NaN) is undefined, so those saturate (NaN: 0).
+int64_t toInteger(double value) {
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  if (std::isnan(value)) return 0;
+  if (value >= kLimit) return std::numeric_limits<int64_t>::max();
+  if (value < -kLimit) return std::numeric_limits<int64_t>::min();
+  return int64_t(value);
+}
+
+}  // namespace
 
 Column::Column(FieldType type) : type_(type) {}
 
@@ -42,7 +58,7 @@ int64_t Column::integer(size_t row) const {
       return integers_[row];
     case FieldType::DateTime:
     case FieldType::Float:
-      return int64_t(numbers_[row]);
+      return toInteger(numbers_[row]);
     case FieldType::Boolean:
       return booleans_[row];
     case FieldType::Text:
@@ -289,8 +305,38 @@ std::optional<std::string> PacketAssembler::begin(const rpc::PacketHeader& heade
     defs.push_back({f.name(), *type, f.size()});
   }
   Pending p{Packet(std::move(defs)), header.row_count()};
-  for (auto& c : p.packet.columns) c.reserve(size_t(std::min<uint64_t>(header.row_count(), 1u << 24)));
+  if (const size_t columns = p.packet.columns.size(); columns > 0) {
+    const uint64_t rows = std::min<uint64_t>(header.row_count(), reserveLeft_ / columns);
+    for (auto& c : p.packet.columns) c.reserve(size_t(rows));
+    reserveLeft_ -= rows * columns;
+  }
   pending_.emplace(header.id(), std::move(p));
+  return std::nullopt;
+}
+
+// Whether one column of a chunk holds exactly `rows` values of its type.
+static std::optional<std::string> checkColumn(const rpc::Column& in, const Column& col, size_t rows) {
+  if (!in.nulls().empty() && in.nulls().size() != (rows + 7) / 8) return "pacote de dados com mapa de nulos inválido";
+  switch (col.type()) {
+    case FieldType::Text: {
+      if (size_t(in.text_lengths_size()) != rows) return "pacote de dados com textos truncados";
+      uint64_t total = 0;
+      for (auto len : in.text_lengths()) total += len;
+      if (total != in.text_data().size()) return "pacote de dados com textos de tamanho inválido";
+      if (col.textData().size() + total > UINT32_MAX) return "pacote de dados grande demais";
+      break;
+    }
+    case FieldType::DateTime:
+    case FieldType::Float:
+      if (size_t(in.numbers_size()) != rows) return "pacote de dados com números truncados";
+      break;
+    case FieldType::Integer:
+      if (size_t(in.integers_size()) != rows) return "pacote de dados com inteiros truncados";
+      break;
+    case FieldType::Boolean:
+      if (in.booleans().size() != rows) return "pacote de dados com lógicos truncados";
+      break;
+  }
   return std::nullopt;
 }
 
@@ -301,20 +347,18 @@ std::optional<std::string> PacketAssembler::add(const rpc::PacketChunk& chunk) {
   const size_t rows = chunk.rows();
   if (size_t(chunk.columns_size()) != packet.columns.size()) return "bloco de pacote com número de colunas errado";
   if (packet.rowCount() + rows > it->second.expectedRows) return "pacote de dados com mais linhas que o anunciado";
+  // Every column is checked before any grows: a refused chunk leaves the
+  // packet as it was, all its columns with the same rows.
+  for (size_t i = 0; i < packet.columns.size(); ++i)
+    if (auto error = checkColumn(chunk.columns(int(i)), packet.columns[i], rows)) return error;
   for (size_t i = 0; i < packet.columns.size(); ++i) {
     const rpc::Column& in = chunk.columns(int(i));
     Column& col = packet.columns[i];
     const std::string& nulls = in.nulls();
-    if (!nulls.empty() && nulls.size() != (rows + 7) / 8) return "pacote de dados com mapa de nulos inválido";
     auto isNull = [&](size_t r) { return !nulls.empty() && ((uint8_t(nulls[r / 8]) >> (r % 8)) & 1u); };
     const size_t base = col.rows();
     switch (col.type()) {
       case FieldType::Text: {
-        if (size_t(in.text_lengths_size()) != rows) return "pacote de dados com textos truncados";
-        uint64_t total = 0;
-        for (auto len : in.text_lengths()) total += len;
-        if (total != in.text_data().size()) return "pacote de dados com textos de tamanho inválido";
-        if (col.textData_.size() + total > UINT32_MAX) return "pacote de dados grande demais";
         col.textData_.append(in.text_data());
         uint32_t off = col.textOffsets_.back();
         for (auto len : in.text_lengths()) col.textOffsets_.push_back(off += len);
@@ -322,15 +366,12 @@ std::optional<std::string> PacketAssembler::add(const rpc::PacketChunk& chunk) {
       }
       case FieldType::DateTime:
       case FieldType::Float:
-        if (size_t(in.numbers_size()) != rows) return "pacote de dados com números truncados";
         col.numbers_.insert(col.numbers_.end(), in.numbers().begin(), in.numbers().end());
         break;
       case FieldType::Integer:
-        if (size_t(in.integers_size()) != rows) return "pacote de dados com inteiros truncados";
         col.integers_.insert(col.integers_.end(), in.integers().begin(), in.integers().end());
         break;
       case FieldType::Boolean:
-        if (in.booleans().size() != rows) return "pacote de dados com lógicos truncados";
         for (char b : in.booleans()) col.booleans_.push_back(b ? 1 : 0);
         break;
     }

@@ -109,7 +109,14 @@ class PacketAssembler {
     Packet packet;
     uint64_t expectedRows = 0;
   };
+  // Cells reserved ahead from the headers' row counts, for all the packets of
+  // one reply together: a header is only a promise, and reserving what it
+  // announces would let a few bytes claim gigabytes the chunks never bring.
+  // Past this, the columns grow as the rows arrive.
+  static constexpr uint64_t kReserveCells = uint64_t(1) << 20;
+
   std::map<uint32_t, Pending> pending_;
+  uint64_t reserveLeft_ = kReserveCells;
 };
 
 }  // namespace qfx::packet

@@ -2,6 +2,9 @@
 // across chunk boundaries, with nulls; damaged chunks are errors, not crashes.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "packet_codec.h"
 #include "qfx31700.pb.h"
 
@@ -130,4 +133,69 @@ TEST(PacketCodec, DamagedChunksAreRefused) {
   badType.mutable_fields(0)->set_type(rpc::FieldType(42));
   packet::PacketAssembler a;
   EXPECT_TRUE(a.begin(badType));
+}
+
+TEST(PacketCodec, RefusedChunkLeavesEveryColumnWithTheSameRows) {
+  const packet::Packet in = sample(10);
+  rpc::PacketHeader header;
+  packet::fillHeader(in, 1, &header);
+  std::vector<rpc::PacketChunk> chunks;
+  packet::encodeChunks(in, 1, 200, [&](rpc::PacketChunk&& c) { chunks.push_back(c); });
+  ASSERT_GT(chunks.size(), 1u);
+
+  packet::PacketAssembler a;
+  ASSERT_FALSE(a.begin(header));
+  // the texts and numbers are fine, the integers short by one: nothing may be kept
+  rpc::PacketChunk damaged = chunks[0];
+  damaged.mutable_columns(2)->mutable_integers()->RemoveLast();
+  EXPECT_TRUE(a.add(damaged));
+  for (const auto& c : chunks) EXPECT_FALSE(a.add(c));
+  EXPECT_FALSE(a.finish());
+  const packet::Packet out = a.take(1);
+  ASSERT_EQ(out.rowCount(), 10u);
+  for (const auto& column : out.columns) EXPECT_EQ(column.rows(), 10u);
+  EXPECT_EQ(out.columns[0].text(9), in.columns[0].text(9));
+  EXPECT_EQ(out.columns[2].integer(9), -9);
+}
+
+TEST(PacketCodec, NumbersBeyondIntegersReadAsTheNearestInteger) {
+  packet::Packet p({{"DAY", FieldType::DateTime, 0}, {"QTY", FieldType::Float, 0}});
+  for (double v : {1e300, -1e300, std::nan(""), 9.2e18, -45000.75}) {
+    p.columns[0].appendNumber(v);
+    p.columns[1].appendNumber(v);
+  }
+  for (const auto& c : p.columns) {
+    EXPECT_EQ(c.integer(0), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(c.integer(1), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(c.integer(2), 0);
+    EXPECT_EQ(c.integer(3), int64_t(9.2e18));
+    EXPECT_EQ(c.integer(4), -45000);
+  }
+}
+
+TEST(PacketCodec, AnnouncedRowsReserveBoundedMemory) {
+  // four headers of a few bytes each announcing 2^40 rows of eight numbers
+  packet::PacketAssembler a;
+  for (uint32_t id = 1; id <= 4; ++id) {
+    rpc::PacketHeader header;
+    header.set_id(id);
+    header.set_row_count(uint64_t(1) << 40);
+    for (int f = 0; f < 8; ++f) {
+      auto* def = header.add_fields();
+      def->set_name("N" + std::to_string(f));
+      def->set_type(rpc::FT_FLOAT);
+    }
+    ASSERT_FALSE(a.begin(header));
+  }
+  size_t held = 0;
+  for (uint32_t id = 1; id <= 4; ++id)
+    for (const auto& c : a.take(id).columns) held += c.byteSize();
+  EXPECT_LE(held, size_t(16) << 20);
+
+  // a packet that does bring its rows still gets them all
+  const packet::Packet in = sample(3000);
+  packet::Packet out;
+  ASSERT_FALSE(roundTrip(in, 1 << 20, out));
+  ASSERT_EQ(out.rowCount(), 3000u);
+  EXPECT_EQ(out.columns[0].text(2999), in.columns[0].text(2999));
 }

@@ -1,0 +1,322 @@
+// Writes the seed corpora of the fuzzers from real messages:
+//   fuzz_seeds <folder>   (normally fuzz/corpus)
+// packet_fuzzer: reply streams whose packets come from encodeChunks, with
+// nulls, accented texts, dates and chunk boundaries, plus damaged replies;
+// invoke_fuzzer: requests for every method on the demo data, good and bad;
+// list_text_fuzzer: a key and a list text (see list_text_fuzzer.cpp).
+#include <QDate>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common/wire_date.h"
+#include "packet_codec.h"
+#include "qfx31700.pb.h"
+#include "reply_stream.h"
+
+using namespace qfx;
+using packet::FieldType;
+
+namespace {
+
+std::filesystem::path root;
+int written = 0;
+
+void save(const std::string& fuzzer, const std::string& name, const std::string& bytes) {
+  const auto dir = root / fuzzer;
+  std::filesystem::create_directories(dir);
+  std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+  ++written;
+}
+
+double day(int y, int m, int d) { return server::wiredate::fromDate(QDate(y, m, d)); }
+
+// ---- packet_fuzzer ----------------------------------------------------------
+
+// Sale items as the sales list shows them: a null customer, accented names,
+// entry moments with the time of day, returns with negative quantities.
+packet::Packet saleItems(int rows) {
+  packet::Packet p({{"CDFILIAL", FieldType::Text, 4},
+                    {"NRSEQVENDA", FieldType::Text, 10},
+                    {"CDCLIENTE", FieldType::Text, 21},
+                    {"DTENTRVENDA", FieldType::DateTime, 0},
+                    {"NMPRODUTO", FieldType::Text, 50},
+                    {"QTPRODVEND", FieldType::Float, 0},
+                    {"NRITENS", FieldType::Integer, 0},
+                    {"CONSOLIDADO", FieldType::Boolean, 0}});
+  const char* names[] = {"Feijão carioca 1 kg", "Pão francês", "Café coado", "Açaí 500 ml", "Água sem gás"};
+  for (int r = 0; r < rows; ++r) {
+    auto& c = p.columns;
+    c[0].appendText("0001");
+    c[1].appendText("000000000" + std::to_string(r % 10));
+    if (r % 3 == 1)
+      c[2].appendNull();
+    else
+      c[2].appendText("00000" + std::to_string(r % 10));
+    c[3].appendNumber(day(2024, 3, 10) + (r * 37 % 1440) / 1440.0);
+    c[4].appendText(names[r % 5]);
+    c[5].appendNumber(r % 4 == 3 ? -1.5 : 2.25 * r);
+    if (r % 5 == 4)
+      c[6].appendNull();
+    else
+      c[6].appendInteger(r - 3);
+    c[7].appendBoolean(r % 2 == 0);
+  }
+  return p;
+}
+
+// The reply as the service streams it: the first message carries the result,
+// the chunks follow, several to a message up to `perMessage`.
+std::vector<rpc::InvokeReply> replyOf(const rpc::Value& result, const std::vector<packet::Packet>& packets,
+                                      size_t chunkBytes, int perMessage) {
+  std::vector<rpc::InvokeReply> messages(1);
+  *messages[0].mutable_result() = result;
+  int inMessage = 0;
+  for (size_t i = 0; i < packets.size(); ++i) {
+    packet::encodeChunks(packets[i], uint32_t(i + 1), chunkBytes, [&](rpc::PacketChunk&& chunk) {
+      if (inMessage == perMessage) {
+        messages.emplace_back();
+        inMessage = 0;
+      }
+      *messages.back().add_chunks() = std::move(chunk);
+      ++inMessage;
+    });
+  }
+  return messages;
+}
+
+rpc::Value announce(const packet::Packet& p, uint32_t id) {
+  rpc::Value v;
+  packet::fillHeader(p, id, v.mutable_packet());
+  return v;
+}
+
+void packetSeeds() {
+  const std::string f = "packet_fuzzer";
+  const packet::Packet items = saleItems(12);
+  save(f, "items-one-chunk", fuzz::writeReplyStream(replyOf(announce(items, 1), {items}, 1 << 20, 8)));
+  save(f, "items-small-chunks", fuzz::writeReplyStream(replyOf(announce(items, 1), {items}, 120, 2)));
+  const packet::Packet empty = saleItems(0);
+  save(f, "empty-packet", fuzz::writeReplyStream(replyOf(announce(empty, 1), {empty}, 1 << 20, 8)));
+
+  // the posting run's reply: a list holding two packets, a number, a key and a null
+  rpc::Value run;
+  auto* list = run.mutable_list();
+  *list->add_items() = announce(saleItems(3), 1);
+  list->add_items()->set_integer(42);
+  *list->add_items() = announce(saleItems(2), 2);
+  list->add_items()->set_text("MSG_OK");
+  list->add_items();
+  save(f, "run-list", fuzz::writeReplyStream(replyOf(run, {saleItems(3), saleItems(2)}, 200, 1)));
+
+  rpc::Value flag;
+  flag.set_boolean(true);
+  save(f, "no-packet", fuzz::writeReplyStream({[&] {
+         rpc::InvokeReply m;
+         *m.mutable_result() = flag;
+         return m;
+       }()}));
+
+  // damaged replies: each must be refused with a message
+  const auto good = replyOf(announce(items, 1), {items}, 1 << 20, 8);
+  auto damaged = [&](const std::string& name, auto change) {
+    auto messages = good;
+    change(messages);
+    save(f, name, fuzz::writeReplyStream(messages));
+  };
+  damaged("bad-null-map", [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(2)->set_nulls("\x02"); });
+  damaged("bad-text-lengths", [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(4)->add_text_lengths(3); });
+  damaged("more-rows-than-announced", [](auto& m) { m[0].mutable_result()->mutable_packet()->set_row_count(5); });
+  damaged("fewer-rows-than-announced", [](auto& m) { m[0].mutable_result()->mutable_packet()->set_row_count(40); });
+  damaged("unknown-packet", [](auto& m) { m[0].mutable_chunks(0)->set_packet(9); });
+  damaged("unknown-field-type",
+          [](auto& m) { m[0].mutable_result()->mutable_packet()->mutable_fields(3)->set_type(rpc::FieldType(9)); });
+  damaged("second-column-short",
+          [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(5)->mutable_numbers()->RemoveLast(); });
+  damaged("huge-row-count", [](auto& m) {
+    m[0].mutable_result()->mutable_packet()->set_row_count(std::numeric_limits<uint64_t>::max());
+  });
+  damaged("date-out-of-range", [](auto& m) {
+    m[0].mutable_chunks(0)->mutable_columns(3)->set_numbers(0, 1e300);
+    m[0].mutable_chunks(0)->mutable_columns(3)->set_numbers(1, std::nan(""));
+  });
+}
+
+// ---- invoke_fuzzer ----------------------------------------------------------
+
+rpc::Argument text(const std::string& v, bool byReference = false) {
+  rpc::Argument a;
+  a.set_kind(rpc::Argument::TEXT);
+  a.set_text(v);
+  a.set_by_reference(byReference);
+  return a;
+}
+rpc::Argument ref(const std::string& v) { return text(v, true); }
+rpc::Argument date(double days) {
+  rpc::Argument a;
+  a.set_kind(rpc::Argument::DATE);
+  a.set_date(days);
+  a.set_by_reference(true);
+  return a;
+}
+rpc::Argument boolean(bool v) {
+  rpc::Argument a;
+  a.set_kind(rpc::Argument::BOOLEAN);
+  a.set_boolean(v);
+  return a;
+}
+
+std::string request(const std::string& method, const std::vector<rpc::Argument>& args,
+                    const std::string& object = "Qfx31700.rdmGeraNF") {
+  rpc::InvokeRequest r;
+  r.set_object(object);
+  r.set_method(method);
+  for (const auto& a : args) *r.add_arguments() = a;
+  return r.SerializeAsString();
+}
+
+std::vector<rpc::Argument> principal(const std::string& branch, const std::string& sales, const std::string& products,
+                                     bool interval) {
+  return {text(branch),
+          date(day(2024, 3, 10)),
+          date(day(2024, 3, 11)),
+          ref("N"),
+          ref("N"),
+          ref(sales.empty() ? "S" : "N"),
+          ref(sales),
+          text("01"),
+          boolean(true),
+          ref(""),
+          boolean(true),
+          ref(""),
+          boolean(!interval),
+          boolean(interval),
+          ref(interval ? "A" : ""),
+          ref(interval ? "Ç" : ""),
+          ref(""),
+          ref(""),
+          boolean(true),
+          ref(products),
+          boolean(products.empty())};
+}
+
+std::vector<rpc::Argument> posting(const std::string& branch, const std::string& operatorCode,
+                                   const std::string& registers) {
+  return {text(branch),
+          text(branch),
+          text("01"),
+          ref("S"),
+          ref(""),
+          date(day(2024, 3, 10)),
+          date(day(2024, 3, 10)),
+          ref(registers),
+          boolean(registers.empty()),
+          ref(""),
+          boolean(true),
+          boolean(false),
+          ref(""),
+          ref(""),
+          ref(""),
+          boolean(true),
+          text("01"),
+          text("0001"),
+          text(operatorCode),
+          ref(""),
+          boolean(true),
+          ref(""),
+          boolean(true),
+          boolean(true)};
+}
+
+void invokeSeeds() {
+  const std::string f = "invoke_fuzzer";
+  const double mar10 = day(2024, 3, 10), mar11 = day(2024, 3, 11), feb15 = day(2024, 2, 15);
+  save(f, "param-filial", request("GetParamFilial", {text("0001")}));
+  save(f, "param-filial-other-branch", request("GetParamFilial", {text("0002")}));
+  save(f, "param-vend", request("GetParamVend", {text("0001")}));
+  save(f, "tipo-reti", request("getTipoReti", {text(""), text("T")}));
+  save(f, "setor-upper-case", request("GETSETOR", {text("0002"), text("")}));
+  save(f, "principal", request("GetPrincipal", principal("0001", "", "", false)));
+  save(f, "principal-lists",
+       request("GetPrincipal", principal("0001", "_00010000000001__00010000000002_", "_000001_", false)));
+  save(f, "principal-interval", request("GetPrincipal", principal("0001", "", "", true)));
+  save(f, "principal-hostile", request("GetPrincipal", principal("0001' OR '1'='1", "_'_", "_%_", false)));
+  save(f, "periodo-ctb", request("getPeriodoCTBOK", {text("0001"), date(feb15), date(mar11)}));
+  save(f, "venda-anterior",
+       request("Verifica_Venda_Anterior", {text("0001"), date(mar10), date(mar11), date(feb15), ref("S"), ref("S"),
+                                           ref("000001"), ref("000001")}));
+  auto verif = principal("0001", "", "", false);
+  verif.resize(12);
+  save(f, "verif-venda", request("GetVerifVenda", verif));
+  save(f, "soma",
+       request("GetSoma", {text("0001"), text("01"), text("001"), date(mar10), ref("S"), ref(""), boolean(true),
+                           ref(""), ref("N")}));
+  save(f, "reducao-z", request("GetReducaoZ", {text("0001"), text("001"), date(mar10)}));
+  save(f, "vendas", request("GetVendas", {text("0001"), text("01"), date(mar10), date(mar11), boolean(true), ref("")}));
+  save(f, "produtos",
+       request("GetProdutos", {text("0001"), text("01"), date(mar10), date(mar11), ref("_0001001_"), ref("S"),
+                               ref("_01_"), ref("N")}));
+  save(f, "posting-bound-operator", request("SemGeraNF", posting("0001", "loja01", "")));
+  save(f, "posting-one-register", request("SemGeraNF", posting("0001", "loja01", "_0001001_")));
+  save(f, "posting-other-branch", request("SemGeraNF", posting("0002", "demo", "")));
+  save(f, "posting-wrong-operator", request("SemGeraNF", posting("0001", "outro", "")));
+
+  // refused before any method runs
+  save(f, "unknown-object", request("GetParamFilial", {text("0001")}, "Outro.rdm"));
+  save(f, "unknown-method", request("ApagaTudo", {text("0001")}));
+  save(f, "too-few-arguments", request("GetSoma", {text("0001"), text("01")}));
+  save(f, "wrong-kind", request("GetReducaoZ", {text("0001"), text("001"), text("2024-03-10")}));
+  save(f, "date-not-a-number", request("GetReducaoZ", {text("0001"), text("001"), date(std::nan(""))}));
+  save(f, "date-too-far", request("GetReducaoZ", {text("0001"), text("001"), date(1e300)}));
+  save(f, "date-year-9999",
+       request("getPeriodoCTBOK", {text("0001"), date(server::wiredate::kMinDays), date(server::wiredate::kMaxDays)}));
+  rpc::Argument unknownKind = text("x");
+  unknownKind.set_kind(rpc::Argument::Kind(7));
+  save(f, "unknown-kind", request("GetParamFilial", {unknownKind}));
+}
+
+// ---- list_text_fuzzer -------------------------------------------------------
+
+// The key with its backslashes doubled, ended by a backslash and a character.
+std::string listInput(const std::string& key, const std::string& list) {
+  std::string out;
+  for (char c : key) {
+    out += c;
+    if (c == '\\') out += c;
+  }
+  return out + "\\|" + list;
+}
+
+void listSeeds() {
+  const std::string f = "list_text_fuzzer";
+  save(f, "two-keys", listInput("A", "_A_B_"));
+  save(f, "absent", listInput("C", "_A_B_"));
+  save(f, "empty-list", listInput("A", ""));
+  save(f, "empty-key", listInput("", "__"));
+  save(f, "accents", listInput("ção", "_ção_"));
+  save(f, "branch-sales", listInput("00010000000002", "_00010000000001__00010000000002_"));
+  save(f, "key-with-underscore", listInput("A_B", "_A_B_"));
+  save(f, "no-closing", listInput("A", "_A"));
+  save(f, "backslash", listInput("a\\b", "_a\\b_"));
+  save(f, "prefix-of-piece", listInput("000", "_0001_"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "uso: fuzz_seeds <pasta das sementes, normalmente fuzz/corpus>\n");
+    return 2;
+  }
+  root = argv[1];
+  packetSeeds();
+  invokeSeeds();
+  listSeeds();
+  std::printf("%d sementes gravadas em %s\n", written, root.string().c_str());
+  return 0;
+}

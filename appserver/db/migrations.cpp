@@ -19,6 +19,7 @@ struct Version {
 // Append new versions here; never edit one that has shipped.
 constexpr Version kVersions[] = {
     {1, "0001_base"},
+    {2, "0002_host_read_role"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");
@@ -40,13 +41,19 @@ Result<QString> readResource(const QString& path, bool required) {
   return QString::fromUtf8(file.readAll());
 }
 
+// A version has a part for both databases, a part per database, or both; a
+// version that concerns one database only (roles exist on PostgreSQL alone)
+// has nothing for the other.
 Result<QStringList> statementsOf(const Version& v, Dialect dialect) {
   const QString base = QStringLiteral(":/schema/migrations/") + QLatin1String(v.name);
-  auto common = readResource(base + QStringLiteral(".sql"), true);
-  if (!common) return common.error();
   const QString suffix = dialect == Dialect::SQLite ? QStringLiteral(".sqlite.sql") : QStringLiteral(".postgresql.sql");
+  const QString other = dialect == Dialect::SQLite ? QStringLiteral(".postgresql.sql") : QStringLiteral(".sqlite.sql");
+  auto common = readResource(base + QStringLiteral(".sql"), false);
+  if (!common) return common.error();
   auto specific = readResource(base + suffix, false);
   if (!specific) return specific.error();
+  if (!QFile::exists(base + QStringLiteral(".sql")) && !QFile::exists(base + suffix) && !QFile::exists(base + other))
+    return internalError("script de migração ausente: " + base.toStdString());
   return splitStatements(typed(*common + QLatin1Char('\n') + *specific, dialect));
 }
 

@@ -140,7 +140,7 @@ Result<QSqlDatabase> Database::open(const QString& connectionName) {
   if (sqlite) {
     db.setDatabaseName(config_.path);
     // a writer waits this long for another writer instead of failing at once
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(config_.sqliteBusyTimeoutMs));
   } else {
     db.setHostName(config_.host);
     db.setPort(config_.port);
@@ -167,6 +167,10 @@ Status Database::prepareSession(QSqlDatabase& db) {
   if (!mode) return mode.error();
   for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
     if (auto done = sql::command(db, QString::fromLatin1(pragma)); !done) return done;
+  }
+  if (config_.sqliteMaxPageCount > 0) {
+    auto capped = sql::run(db, QStringLiteral("PRAGMA max_page_count=%1").arg(config_.sqliteMaxPageCount));
+    if (!capped) return capped.error();
   }
   return registerSqliteFunctions(db);
 }

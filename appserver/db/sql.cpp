@@ -6,9 +6,14 @@ namespace qfx::server::sql {
 
 namespace {
 
+// SQLite reports a numeric result code of up to four digits; PostgreSQL a
+// five-character SQLSTATE, some of them all digits ("42501", no privilege),
+// which must not be read as an SQLite code ("42501" & 0xff is SQLITE_BUSY).
 int sqliteCode(const QSqlError& error) {
+  const QString text = error.nativeErrorCode();
+  if (text.size() == 5) return -1;
   bool ok = false;
-  const int code = error.nativeErrorCode().toInt(&ok);
+  const int code = text.toInt(&ok);
   return ok ? (code & 0xff) : -1;  // primary result code, extended bits dropped
 }
 
@@ -19,14 +24,34 @@ bool isPostgresState(const QSqlError& error, std::initializer_list<const char*> 
   return false;
 }
 
+// What an operator can do about the common database failures, in words; the
+// database's own text follows in parentheses.
+QString explanationOf(const QSqlError& error) {
+  switch (sqliteCode(error)) {
+    case 5:
+    case 6:
+      return QStringLiteral("o banco de dados está ocupado com outra gravação; tente de novo em instantes");
+    case 10:
+      return QStringLiteral("erro de leitura ou gravação no arquivo do banco de dados");
+    case 13:
+      return QStringLiteral("o disco do banco de dados está cheio; libere espaço e tente de novo");
+  }
+  if (isPostgresState(error, {"53100"}))
+    return QStringLiteral("o disco do banco de dados está cheio; libere espaço e tente de novo");
+  if (isConnectionLost(error)) return QStringLiteral("a conexão com o banco de dados foi perdida; tente de novo");
+  return {};
+}
+
 }  // namespace
 
 Error toError(const QSqlError& error, const QString& what) {
   ErrorKind kind = ErrorKind::Internal;
-  if (isRetryable(error)) kind = ErrorKind::Unavailable;
+  if (isRetryable(error) || isConnectionLost(error)) kind = ErrorKind::Unavailable;
   if (isUniqueViolation(error)) kind = ErrorKind::Conflict;
   QString detail = error.databaseText().trimmed();
   if (detail.isEmpty()) detail = error.text().trimmed();
+  const QString explanation = explanationOf(error);
+  if (!explanation.isEmpty()) detail = explanation + QStringLiteral(" (") + detail + QLatin1Char(')');
   return Error{kind, (what + QStringLiteral(": ") + detail).toStdString()};
 }
 
@@ -34,6 +59,22 @@ bool isRetryable(const QSqlError& error) {
   const int code = sqliteCode(error);
   if (code == 5 || code == 6) return true;  // SQLITE_BUSY, SQLITE_LOCKED
   return isPostgresState(error, {"40001", "40P01"});
+}
+
+// PostgreSQL: the server ended the session (administrator, shutdown, crash)
+// or the link broke. libpq reports a broken link without a state, so its
+// texts are matched too.
+bool isConnectionLost(const QSqlError& error) {
+  const QString state = error.nativeErrorCode();
+  if (state.startsWith(QLatin1String("08"))) return true;
+  if (isPostgresState(error, {"57P01", "57P02", "57P03"})) return true;
+  if (!state.isEmpty() || sqliteCode(error) >= 0) return false;
+  const QString text = error.databaseText() + QLatin1Char(' ') + error.driverText();
+  for (const char* lost : {"server closed the connection", "no connection to the server", "connection to server",
+                           "could not receive data from server", "could not send data to server"}) {
+    if (text.contains(QLatin1String(lost), Qt::CaseInsensitive)) return true;
+  }
+  return false;
 }
 
 bool isUniqueViolation(const QSqlError& error) { return sqliteCode(error) == 19 || isPostgresState(error, {"23505"}); }

@@ -25,6 +25,9 @@ Error toError(const QSqlError& error, const QString& what);
 // Serialization failures, deadlocks and a busy SQLite file: the whole
 // transaction may be tried again.
 bool isRetryable(const QSqlError& error);
+// The database session is gone (PostgreSQL restarted, session terminated,
+// network cut): nothing more can run on this connection.
+bool isConnectionLost(const QSqlError& error);
 bool isUniqueViolation(const QSqlError& error);
 
 // A null of text type, for optional columns.

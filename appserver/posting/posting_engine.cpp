@@ -33,6 +33,13 @@ bool worthRetrying(const Error& error) {
   return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Conflict;
 }
 
+// A lost database session fails every later statement as well: trying again
+// on it would only bury the clear error under "no connection to the server".
+bool connectionUsable(QSqlDatabase& db) {
+  QSqlQuery probe(db);
+  return probe.exec(QStringLiteral("SELECT 1"));
+}
+
 QString number10(int64_t n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')); }
 
 QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
@@ -448,7 +455,8 @@ Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& re
                             const std::function<bool()>& cancelled) {
   for (int attempt = 1;; ++attempt) {
     auto outcome = Run(db, dialect, request, cancelled).execute();
-    const bool retry = !outcome.ok() && worthRetrying(outcome.error()) && attempt < kAttempts && !cancelled();
+    const bool retry =
+        !outcome.ok() && worthRetrying(outcome.error()) && attempt < kAttempts && !cancelled() && connectionUsable(db);
     if (!retry) return outcome;
     // let the winner finish; spread the retries of several losers
     std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt * attempt));

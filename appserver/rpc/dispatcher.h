@@ -41,6 +41,8 @@ class Dispatcher {
   void add(MethodEntry method);
   // Names compare ignoring case, as late binding does.
   const MethodEntry* find(std::string_view method) const;
+  // Every method, in the order added.
+  const std::vector<MethodEntry>& methods() const { return methods_; }
   Result<Reply> invoke(CallContext& context, const rpc::InvokeRequest& request) const;
 
  private:

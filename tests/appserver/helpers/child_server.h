@@ -15,6 +15,8 @@ class ChildServer {
 
   bool started() const { return port_ > 0; }
   int port() const { return port_; }
+  // 0 once it has ended.
+  qint64 pid() const { return process_->processId(); }
   // SIGKILL: no shutdown, no flush, as a crash or a power cut of the process.
   void kill();
   const std::string& failure() const { return failure_; }

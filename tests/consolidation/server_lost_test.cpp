@@ -1,0 +1,227 @@
+// The application server goes away while the screen waits for it: killed in
+// the middle of the consolidation run, or frozen during a list load. The
+// screen says so through the host's services (the server lost, or no answer
+// within the call's deadline), closes its busy animation and keeps the rows
+// it had; the database holds nothing of the interrupted run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "child_server.h"
+#include "consolidation_fixture.h"
+#include "db/database.h"
+#include "db/migrations.h"
+#include "demo/demo_generator.h"
+#include "filter/frmfiltrogeranf.h"
+#include "module/modulestate.h"
+#include "module/package.h"
+#include "netconnection.h"
+#include "query.h"
+
+using namespace qfx;
+using namespace qfxtest;
+using namespace hostkit;
+
+namespace {
+
+// The journal host, told when a busy animation opens: a server call is
+// about to start.
+class WatchingHost : public JournalHost {
+ public:
+  std::function<void()> onBusy;
+  void activeShowAvi(QWidget* form, int animation, const QString& caption) override {
+    JournalHost::activeShowAvi(form, animation, caption);
+    if (onBusy) onBusy();
+  }
+};
+
+// What the operator sees of each row: the sale item and whether it shows as
+// consolidated.
+QStringList gridRows(TDataSet& items) {
+  QStringList rows;
+  for (int r = 0; r < items.RecordCount(); ++r)
+    rows << items.FieldByName("NRSEQVENDA")->textAt(r) + "/" + items.FieldByName("NRSEQUITVEND")->textAt(r) + "/" +
+                items.FieldByName("IDNOTAFISCAL")->textAt(r);
+  return rows;
+}
+
+class ServerLost : public ::testing::Test {
+ protected:
+  // The demo database (sales up to today), qfxserver serving it as a child
+  // process, the demo operator logged in, the screen's calls bounded by
+  // `callTimeoutMs`.
+  void start(int callTimeoutMs) {
+    ASSERT_TRUE(folder.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+    path = folder.filePath("demo.db");
+    {
+      auto config = server::DbConfig::parse(("sqlite:" + path).toStdString());
+      ASSERT_TRUE(config) << config.error().message;
+      server::Database database(*config);
+      auto migrated = server::migrations::migrate(database);
+      ASSERT_TRUE(migrated) << migrated.error().message;
+      server::demo::Options demo;
+      demo.items = 300;
+      demo.seed = 11;
+      demo.today = QDate::currentDate();  // the screen's filter starts today
+      auto generated = server::demo::generate(database, demo);
+      ASSERT_TRUE(generated) << generated.error().message;
+    }
+    child = std::make_unique<qfx::test::ChildServer>(("sqlite:" + path).toStdString());
+    ASSERT_TRUE(child->started()) << child->failure();
+
+    host = std::make_shared<WatchingHost>();
+    host->server.host = QStringLiteral("127.0.0.1");
+    host->server.port = child->port();
+    host->server.callTimeoutMs = callTimeoutMs;
+    host->filial = QStringLiteral("0001");
+    host->operadorValue = QString::fromLatin1(server::demo::kDemoOperator);
+    installHostServices(host);
+    TNetConnection login;
+    login.Host = host->server.host;
+    login.Port = host->server.port;
+    auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
+    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
+    host->token = std::get<LoginResult>(session).token;
+    const auto opened = openHostDatabase({QStringLiteral("sqlite:") + path});
+    ASSERT_FALSE(opened) << opened->toStdString();
+    Initialize();
+    initialized = true;
+  }
+
+  void TearDown() override {
+    if (child && child->pid() > 0) ::kill(pid_t(child->pid()), SIGCONT);  // a frozen one can then stop
+    if (screen) screen->Close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (initialized) Finalize();
+    closeHostDatabase();
+    child.reset();
+  }
+
+  void activate() {
+    QWidget* window = screen->frameWindow();
+    if (QApplication::activeWindow() == window) return;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  }
+
+  // The screen opened, the panel left with the defaults, the filter
+  // confirmed for yesterday and today with consolidated items listed too.
+  void listYesterdayAndToday() {
+    CriaGeraNF();
+    screen = frmGeraNF;
+    ASSERT_TRUE(screen);
+    activate();
+    int dialogs = 0;
+    ModalAnswer filtro([&](QWidget* dialog) {
+      auto* f = qobject_cast<TfrmFiltroGeraNF*>(dialog);
+      ASSERT_TRUE(f);
+      ++dialogs;
+      f->depInicial->SetDate(Date() - 1);
+      f->depFinal->SetDate(Date());
+      f->chkVendaNF->setChecked(false);
+      f->sbtConfirma->click();
+    });
+    screen->dbgPadrao->setFocus();
+    QApplication::processEvents();
+    activate();
+    ASSERT_EQ(dialogs, 1) << host->messageTexts().join(" / ").toStdString();
+    ASSERT_GT(screen->cdsPrincipal->RecordCount(), 0) << "the demo sells every day";
+  }
+
+  qint64 postedItems() {
+    const QString name = QStringLiteral("server-lost-check");
+    qint64 posted = -1;
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(path);
+      EXPECT_TRUE(db.open());
+      QSqlQuery q(db);
+      if (q.exec(QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL")) && q.next())
+        posted = q.value(0).toLongLong();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return posted;
+  }
+
+  QTemporaryDir folder;
+  QString path;
+  std::unique_ptr<qfx::test::ChildServer> child;
+  std::shared_ptr<WatchingHost> host;
+  QPointer<TfrmGeraNF> screen;
+  bool initialized = false;
+};
+
+}  // namespace
+
+// The run's call is out and the server is frozen, so it cannot answer, then
+// killed: the screen reports the lost server at once, not at the deadline
+// (a minute here), and its reload after the run finds no server either.
+TEST_F(ServerLost, KilledDuringTheRunTheScreenSaysSoAndKeepsItsRows) {
+  start(60000);
+  listYesterdayAndToday();
+  const QStringList before = gridRows(*screen->cdsPrincipal);
+  const qint64 postedBefore = postedItems();
+  ASSERT_TRUE(screen->sbtGeraNF->isEnabled());
+
+  bool confirmed = false, killed = false;
+  host->onMessage = [&] { confirmed = confirmed || host->journal.last() == "msg:Conf"; };
+  host->onBusy = [&] {
+    if (!confirmed || killed) return;  // the checks before the run come first
+    killed = true;
+    ::kill(pid_t(child->pid()), SIGSTOP);
+    QTimer::singleShot(0, [&] { child->kill(); });  // once the call waits
+  };
+  host->clearRecords();
+  host->journal.clear();
+  screen->sbtGeraNF->click();
+  activate();
+
+  ASSERT_TRUE(killed) << host->journal.join(" / ").toStdString();
+  ASSERT_FALSE(host->messages.isEmpty());
+  const QString shown = host->messages.last().text;
+  EXPECT_TRUE(shown.contains("Não foi possível comunicar com o servidor de aplicação")) << shown.toStdString();
+  for (const auto& message : host->messages)
+    EXPECT_FALSE(message.text.contains("não respondeu")) << "the deadline was not what ended the wait";
+  EXPECT_FALSE(host->journal.contains("msg:GERACAO_OK"));
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_TRUE(screen->cdsPrincipal->Active());
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+  EXPECT_EQ(postedItems(), postedBefore);
+}
+
+// A stopped server keeps the connection open and answers nothing: the list
+// load ends at the call's deadline with the screen's message for it.
+TEST_F(ServerLost, FrozenDuringAListLoadTheScreenGivesUpAtTheDeadlineAndKeepsItsRows) {
+  start(4000);
+  listYesterdayAndToday();
+  const QStringList before = gridRows(*screen->cdsPrincipal);
+  ASSERT_EQ(::kill(pid_t(child->pid()), SIGSTOP), 0);
+  host->clearRecords();
+  screen->sbtVerificar->click();
+
+  ASSERT_EQ(host->messages.size(), 1) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(host->messages[0].text,
+            QStringLiteral("O servidor de aplicação em 127.0.0.1:%1 não respondeu em 4 segundos.").arg(child->port()));
+  EXPECT_EQ(host->messages[0].kind, ShownMessage::Exception);
+  EXPECT_EQ(host->busyOpened, 1);
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_TRUE(screen->cdsPrincipal->Active());
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+  EXPECT_TRUE(screen->sbtGeraNF->isEnabled());
+
+  // back from the stop, the same screen loads again
+  ::kill(pid_t(child->pid()), SIGCONT);
+  host->clearRecords();
+  screen->sbtVerificar->click();
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+}

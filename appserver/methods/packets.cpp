@@ -1,5 +1,7 @@
 #include "methods/packets.h"
 
+#include <string>
+
 #include "common/wire_date.h"
 
 namespace qfx::server::packets {
@@ -16,8 +18,19 @@ void putText(packet::Column& column, const QString& value, bool isNull) {
     column.appendNull();
     return;
   }
-  const QByteArray utf8 = value.toUtf8();
-  column.appendText(std::string_view(utf8.constData(), size_t(utf8.size())));
+  // Nearly every value is plain ASCII: encoded here into one reused buffer,
+  // not into a new QByteArray per cell (a million-row list has 25 million).
+  thread_local std::string ascii;
+  ascii.clear();
+  for (const QChar c : value) {
+    if (c.unicode() >= 0x80) {
+      const QByteArray utf8 = value.toUtf8();
+      column.appendText(std::string_view(utf8.constData(), size_t(utf8.size())));
+      return;
+    }
+    ascii.push_back(char(c.unicode()));
+  }
+  column.appendText(ascii);
 }
 
 void putText(packet::Column& column, const QVariant& value) { putText(column, value.toString(), value.isNull()); }

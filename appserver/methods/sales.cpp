@@ -106,8 +106,9 @@ Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
 
 Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
   std::set<std::pair<QString, QDate>> registerDays;
-  auto done = forEachSaleItem(call.db, verificationFilter(args),
-                              [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); });
+  auto done = forEachSaleItem(
+      call.db, verificationFilter(args), [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); },
+      ItemDetail::Amounts);
   if (!done) return done.error();
   packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA")});
   for (const auto& [cashRegister, day] : registerDays) {
@@ -121,10 +122,13 @@ Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
 Result<Reply> getSoma(CallContext& call, const Arguments& args) {
   qint64 cents = 0;
   bool any = false;
-  auto done = forEachSaleItem(call.db, sumFilter(args), [&](const SaleItem& s) {
-    cents += s.totalCents();
-    any = true;
-  });
+  auto done = forEachSaleItem(
+      call.db, sumFilter(args),
+      [&](const SaleItem& s) {
+        cents += s.totalCents();
+        any = true;
+      },
+      ItemDetail::Amounts);
   if (!done) return done.error();
   packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA"), number("TOTAL")});
   if (any) {

@@ -67,14 +67,19 @@ bool inList(const Restriction& list, const QString& key) {
   return list->contains(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
+// A key of two parts; the parts are joined only when there is a list to look in.
+bool inList(const Restriction& list, const QString& first, const QString& second) {
+  return !list || inList(list, first + second);
+}
+
 }  // namespace
 
 qint64 SaleItem::totalCents() const { return std::llround((quantity * unitPrice - discount) * 100.0); }
 
 bool SaleFilter::accepts(const SaleItem& s) const {
   if (cashRegister && s.cashRegister != *cashRegister) return false;
-  if (!inList(sales, s.branch + s.sale)) return false;
-  if (!inList(cashRegisters, s.branch + s.cashRegister)) return false;
+  if (!inList(sales, s.branch, s.sale)) return false;
+  if (!inList(cashRegisters, s.branch, s.cashRegister)) return false;
   if (!inList(consumptionTypes, s.consumptionType)) return false;
   if (!inList(customers, s.customer)) return false;
   if (customerNames) {
@@ -82,7 +87,7 @@ bool SaleFilter::accepts(const SaleItem& s) const {
     const QString name = s.customerName.toString().toUpper();
     if (name < customerNames->first || name > customerNames->second) return false;
   }
-  if (!inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
+  if (costCentres && !inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
   if (!inList(products, s.product)) return false;
   return true;
 }
@@ -97,19 +102,53 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
   filter.customers = ListText(list);
 }
 
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit) {
-  QString text = QString::fromLatin1(kSelect);
+namespace {
+
+// The checks need the sale's keys and the item's amounts only: no product or
+// customer join, no order.
+const char* const kSelectAmounts =
+    "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS, "
+    "I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, I.CDFILIALEST, I.NRLANCESTQ "
+    "FROM VENDA V "
+    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
+
+SaleItem readAmounts(const QSqlQuery& q, const QString& store) {
+  SaleItem s;
+  s.branch = q.value(0).toString();
+  s.sale = q.value(1).toString();
+  s.store = store;
+  s.cashRegister = q.value(2).toString();
+  s.day = wiredate::dayFromDatabase(q.value(3)).value_or(QDate());
+  s.consumptionType = q.value(4).toString();
+  s.quantity = q.value(5).toDouble();
+  s.unitPrice = q.value(6).toDouble();
+  s.discount = q.value(7).toDouble();
+  s.stockBranch = q.value(8);
+  s.stockPosting = q.value(9);
+  return s;
+}
+
+// Restrictions that look at the product or the customer need the full row.
+bool needsFullRow(const SaleFilter& f) { return f.customers || f.customerNames || f.costCentres || f.products; }
+
+}  // namespace
+
+Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
+                       ItemDetail detail) {
+  const bool amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
+  QString text = QString::fromLatin1(amounts ? kSelectAmounts : kSelect);
   QVariantList values{filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.pendingOnly) text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
   if (filter.cashRegister) {
     text += QStringLiteral(" AND V.CDCAIXA = ?");
     values << *filter.cashRegister;
   }
-  text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
+  if (!amounts) text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
   auto q = sql::run(db, text, values);
   if (!q) return q.error();
   while (q->next()) {
-    const SaleItem item = readItem(*q);
+    const SaleItem item = amounts ? readAmounts(*q, filter.store) : readItem(*q);
     if (filter.accepts(item)) visit(item);
   }
   if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));

@@ -68,8 +68,16 @@ inline Restriction restriction(bool all, const std::string& list) {
 void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QString& from, const QString& to,
                        const std::string& list);
 
-// Calls back for each selected item, ordered by register, sale moment, sale
-// and item.
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit);
+// What the visitor reads of each item: everything, or only the sale's keys
+// (branch, sale, register, day, consumption type), the item's amounts and its
+// posting state, in no particular order (cheaper: no product or customer
+// join, no sort). A filter that restricts products or customers always
+// gets everything.
+enum class ItemDetail { Full, Amounts };
+
+// Calls back for each selected item; with every detail, ordered by register,
+// sale moment, sale and item.
+Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
+                       ItemDetail detail = ItemDetail::Full);
 
 }  // namespace qfx::server

@@ -22,6 +22,10 @@ double toDateTime(const QDateTime& dt) {
 }
 
 QDateTime fromDateTime(double value) {
+  // Outside years 100 to 9999, or not a number, there is no date: a damaged
+  // value must not reach the integer conversions below, which would be undefined.
+  constexpr double kFirstDay = -657434.0, kPastLastDay = 2958466.0;
+  if (!(value >= kFirstDay && value < kPastLastDay)) return {};
   const double days = std::floor(value);
   const qint64 msecs = qint64(std::llround((value - days) * 86400000.0));
   return QDateTime(kEpoch.addDays(qint64(days)), QTime(0, 0)).addMSecs(msecs);
@@ -77,7 +81,7 @@ double TField::AsFloat() const {
   return v.toDouble();
 }
 
-qint64 TField::AsInteger() const { return qint64(AsFloat()); }
+qint64 TField::AsInteger() const { return packet::integerOf(AsFloat()); }
 
 bool TField::AsBoolean() const {
   const QVariant v = Value();
@@ -126,8 +130,10 @@ QVariant TField::valueAt(int row) const {
       const auto t = c.text(r);
       return QString::fromUtf8(t.data(), qsizetype(t.size()));
     }
-    case FieldType::DateTime:
-      return fromDateTime(c.number(r));
+    case FieldType::DateTime: {
+      const QDateTime moment = fromDateTime(c.number(r));
+      return moment.isValid() ? QVariant(moment) : QVariant();  // no date: read as null
+    }
     case FieldType::Float:
       return c.number(r);
     case FieldType::Integer:

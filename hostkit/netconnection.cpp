@@ -76,7 +76,7 @@ bool RemoteValue::toBoolean() const {
 
 qint64 RemoteValue::toInteger() const {
   if (auto* i = std::get_if<qint64>(&value_)) return *i;
-  if (auto* d = std::get_if<double>(&value_)) return qint64(*d);
+  if (auto* d = std::get_if<double>(&value_)) return qfx::packet::integerOf(*d);
   if (auto* t = std::get_if<QString>(&value_)) return t->toLongLong();
   if (auto* b = std::get_if<bool>(&value_)) return *b ? 1 : 0;
   return 0;

@@ -9,19 +9,13 @@
 
 namespace qfx::packet {
 
-namespace {
-
-// A number read as an integer: the wire may carry any double, and converting
-// one outside int64's range (or NaN) is undefined, so those saturate (NaN: 0).
-int64_t toInteger(double value) {
+int64_t integerOf(double value) {
   constexpr double kLimit = 9223372036854775808.0;  // 2^63
   if (std::isnan(value)) return 0;
   if (value >= kLimit) return std::numeric_limits<int64_t>::max();
   if (value < -kLimit) return std::numeric_limits<int64_t>::min();
   return int64_t(value);
 }
-
-}  // namespace
 
 Column::Column(FieldType type) : type_(type) {}
 
@@ -58,7 +52,7 @@ int64_t Column::integer(size_t row) const {
       return integers_[row];
     case FieldType::DateTime:
     case FieldType::Float:
-      return toInteger(numbers_[row]);
+      return integerOf(numbers_[row]);
     case FieldType::Boolean:
       return booleans_[row];
     case FieldType::Text:

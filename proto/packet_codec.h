@@ -88,6 +88,10 @@ struct Packet {
   int fieldIndex(std::string_view name) const;  // -1 when absent; ignores case
 };
 
+// A wire number as an integer: any double may arrive, and converting one
+// beyond int64's range (or NaN) is undefined, so those saturate (NaN: 0).
+int64_t integerOf(double value);
+
 // Server side: the header and the chunks of a packet, each chunk holding at
 // most about maxChunkBytes of values.
 void fillHeader(const Packet& packet, uint32_t id, rpc::PacketHeader* header);

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <cmath>
+#include <limits>
 
 #include "abort.h"
 #include "dataset.h"
+#include "netconnection.h"
 
 using namespace hostkit;
 
@@ -155,4 +158,35 @@ TEST(DataSet, DateTimeValuesCountDaysFrom1899) {
   const QDateTime noon(QDate(2026, 12, 8), QTime(12, 0));
   EXPECT_DOUBLE_EQ(toDateTime(noon) - toDateTime(QDate(2026, 12, 8)), 0.5);
   EXPECT_EQ(fromDateTime(toDateTime(noon)), noon);
+}
+
+// A server may send any double: out-of-range dates read as null, numbers
+// beyond 64 bits as the nearest integer, in the dataset and in a call's result.
+TEST(DataSet, NumbersAndDatesBeyondRangeFromTheServer) {
+  packet::Packet p({{"DTVENDA", FieldType::DateTime, 0}, {"QTPRODVEND", FieldType::Float, 0}});
+  const double day = toDateTime(QDate(2024, 3, 10));
+  for (double v : {1e300, -1e300, std::nan(""), day + 0.5}) {
+    p.columns[0].appendNumber(v);
+    p.columns[1].appendNumber(v);
+  }
+  TDataSet ds(nullptr, "cdsVendas");
+  ASSERT_FALSE(ds.LoadPacket(std::move(p)));
+  const TField* date = ds.FieldByName("DTVENDA");
+  const TField* quantity = ds.FieldByName("QTPRODVEND");
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_FALSE(date->valueAt(r).isValid()) << "linha " << r;
+    EXPECT_EQ(date->textAt(r), "") << "linha " << r;
+  }
+  EXPECT_EQ(date->valueAt(3).toDateTime(), QDateTime(QDate(2024, 3, 10), QTime(12, 0)));
+  ds.First();
+  EXPECT_EQ(quantity->AsInteger(), std::numeric_limits<qint64>::max());
+  ds.Next();
+  EXPECT_EQ(quantity->AsInteger(), std::numeric_limits<qint64>::min());
+  ds.Next();
+  EXPECT_EQ(quantity->AsInteger(), 0);
+  EXPECT_FALSE(fromDateTime(std::numeric_limits<double>::infinity()).isValid());
+
+  EXPECT_EQ(RemoteValue(1e300).toInteger(), std::numeric_limits<qint64>::max());
+  EXPECT_EQ(RemoteValue(std::nan("")).toInteger(), 0);
+  EXPECT_EQ(RemoteValue(-42.9).toInteger(), -42);
 }

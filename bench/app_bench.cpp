@@ -286,9 +286,15 @@ class BarePostgres : public Bare {
  public:
   explicit BarePostgres(const std::string& url) {
     const QUrl u(QString::fromStdString(url));
-    const std::string info = "host=" + u.host().toStdString() + " port=" + std::to_string(u.port(5432)) +
-                             " user=" + u.userName().toStdString() + " password=" + u.password().toStdString() +
-                             " dbname=" + u.path().mid(1).toStdString();
+    // values quoted: an empty one would otherwise swallow the next keyword
+    const auto quoted = [](const QString& v) {
+      QString q = v;
+      q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+      return "'" + q.toStdString() + "'";
+    };
+    std::string info = "host=" + quoted(u.host()) + " port=" + std::to_string(u.port(5432)) +
+                       " user=" + quoted(u.userName()) + " dbname=" + quoted(u.path().mid(1));
+    if (!u.password().isEmpty()) info += " password=" + quoted(u.password());
     conn_ = PQconnectdb(info.c_str());
     if (PQstatus(conn_) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
   }

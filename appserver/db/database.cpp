@@ -172,7 +172,9 @@ Status Database::prepareSession(QSqlDatabase& db) {
     auto capped = sql::run(db, QStringLiteral("PRAGMA max_page_count=%1").arg(config_.sqliteMaxPageCount));
     if (!capped) return capped.error();
   }
-  return registerSqliteFunctions(db);
+  if (auto registered = registerSqliteFunctions(db); !registered) return registered;
+  // from here on the wait for another writer also heeds the call's deadline
+  return installBusyWait(db, config_.sqliteBusyTimeoutMs);
 }
 
 }  // namespace qfx::server

@@ -1,6 +1,9 @@
 #include "db/sql.h"
 
 #include <QMetaType>
+#include <algorithm>
+
+#include "db/call_limits.h"
 
 namespace qfx::server::sql {
 
@@ -24,18 +27,28 @@ bool isPostgresState(const QSqlError& error, std::initializer_list<const char*> 
   return false;
 }
 
+QString busy() {
+  return QStringLiteral("o banco de dados está ocupado com outra gravação; tente de novo em instantes");
+}
+
 // What an operator can do about the common database failures, in words; the
 // database's own text follows in parentheses.
 QString explanationOf(const QSqlError& error) {
   switch (sqliteCode(error)) {
     case 5:
     case 6:
-      return QStringLiteral("o banco de dados está ocupado com outra gravação; tente de novo em instantes");
+      return busy();
     case 10:
       return QStringLiteral("erro de leitura ou gravação no arquivo do banco de dados");
     case 13:
       return QStringLiteral("o disco do banco de dados está cheio; libere espaço e tente de novo");
   }
+  // lock_timeout: the wait for another transaction's lock reached the call's limit
+  if (isPostgresState(error, {"55P03"})) return busy();
+  if (isPostgresState(error, {"57014"}))
+    return QStringLiteral(
+        "o comando foi interrompido no banco de dados (chamada cancelada pelo cliente ou tempo "
+        "limite do banco esgotado); nada desta operação foi gravado");
   if (isPostgresState(error, {"53100"}))
     return QStringLiteral("o disco do banco de dados está cheio; libere espaço e tente de novo");
   if (isConnectionLost(error)) return QStringLiteral("a conexão com o banco de dados foi perdida; tente de novo");
@@ -46,7 +59,7 @@ QString explanationOf(const QSqlError& error) {
 
 Error toError(const QSqlError& error, const QString& what) {
   ErrorKind kind = ErrorKind::Internal;
-  if (isRetryable(error) || isConnectionLost(error)) kind = ErrorKind::Unavailable;
+  if (isRetryable(error) || isConnectionLost(error) || isGiveUp(error)) kind = ErrorKind::Unavailable;
   if (isUniqueViolation(error)) kind = ErrorKind::Conflict;
   QString detail = error.databaseText().trimmed();
   if (detail.isEmpty()) detail = error.text().trimmed();
@@ -76,6 +89,8 @@ bool isConnectionLost(const QSqlError& error) {
   }
   return false;
 }
+
+bool isGiveUp(const QSqlError& error) { return isPostgresState(error, {"55P03", "57014"}); }
 
 bool isUniqueViolation(const QSqlError& error) { return sqliteCode(error) == 19 || isPostgresState(error, {"23505"}); }
 
@@ -108,6 +123,16 @@ Result<Transaction> Transaction::begin(QSqlDatabase db, Dialect dialect) {
   const QString text = dialect == Dialect::SQLite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
   if (auto started = command(t.db_, text); !started) return started.error();
   t.open_ = true;
+  // PostgreSQL waits for row and table locks without end; inside a call with
+  // a deadline the wait ends at the call's stop point with a lock timeout
+  // (55P03). Zero would mean "no limit": a call already past it waits 1 ms.
+  if (dialect == Dialect::PostgreSQL) {
+    if (auto left = CallLimits::current().timeLeft()) {
+      const auto ms = std::max<long long>(left->count(), 1);
+      if (auto limited = command(t.db_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(ms)); !limited)
+        return limited.error();
+    }
+  }
   return t;
 }
 

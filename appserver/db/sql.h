@@ -28,6 +28,9 @@ bool isRetryable(const QSqlError& error);
 // The database session is gone (PostgreSQL restarted, session terminated,
 // network cut): nothing more can run on this connection.
 bool isConnectionLost(const QSqlError& error);
+// PostgreSQL stopped a statement: a lock wait ran into lock_timeout, or it
+// was cancelled (the client went away). Nothing of the transaction remains.
+bool isGiveUp(const QSqlError& error);
 bool isUniqueViolation(const QSqlError& error);
 
 // A null of text type, for optional columns.

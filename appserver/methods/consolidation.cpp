@@ -50,7 +50,7 @@ Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
     return Error{ErrorKind::PermissionDenied, "SemGeraNF: o operador do argumento 19 ('" + args.text(19) +
                                                   "') não é o operador da sessão (" + call.session.operatorCode + ")"};
   }
-  auto outcome = posting::consolidate(call.db, call.database.dialect(), requestFrom(args), call.cancelled);
+  auto outcome = posting::consolidate(call.db, call.database.dialect(), requestFrom(args), call.limits);
   if (!outcome) return outcome.error();
   return replyOf(std::move(*outcome));
 }

@@ -51,8 +51,8 @@ struct Location {
 // One attempt of the run, inside one transaction.
 class Run {
  public:
-  Run(QSqlDatabase& db, Dialect dialect, const Request& request, const std::function<bool()>& cancelled)
-      : db_(db), dialect_(dialect), request_(request), cancelled_(cancelled) {
+  Run(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits)
+      : db_(db), dialect_(dialect), request_(request), limits_(limits) {
     outcome_.errors = emptyErrorList();
     outcome_.blocked = emptyBlockedList();
   }
@@ -84,7 +84,7 @@ class Run {
   QSqlDatabase& db_;
   Dialect dialect_;
   const Request& request_;
-  const std::function<bool()>& cancelled_;
+  const CallLimits& limits_;
 
   QString negativeAllowed_, convertNegative_;
   std::optional<QDate> processingDate_, stockClosedDate_;
@@ -433,7 +433,7 @@ Result<Outcome> Run::execute() {
   }
   if (auto s = post(); !s) return s.error();
   // a client that gave up saw a failure: it must find nothing posted
-  if (cancelled_()) return Error{ErrorKind::Unavailable, "chamada cancelada pelo cliente; nada foi lançado"};
+  if (limits_.cancelled()) return Error{ErrorKind::Unavailable, "chamada cancelada pelo cliente; nada foi lançado"};
   if (auto s = tx->commit(); !s) return s.error();
   return outcome_;
 }
@@ -451,12 +451,15 @@ packet::Packet emptyBlockedList() {
   return packet::Packet({text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
 }
 
-Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request,
-                            const std::function<bool()>& cancelled) {
+Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits) {
+  // the database's waits (busy handler, lock_timeout) look at these limits
+  const CallLimits::Scope scope(limits);
   for (int attempt = 1;; ++attempt) {
-    auto outcome = Run(db, dialect, request, cancelled).execute();
-    const bool retry =
-        !outcome.ok() && worthRetrying(outcome.error()) && attempt < kAttempts && !cancelled() && connectionUsable(db);
+    auto outcome = Run(db, dialect, request, limits).execute();
+    // a retry after the stop point would only wait again until the client's
+    // deadline and bury the clear "busy" under DEADLINE_EXCEEDED
+    const bool retry = !outcome.ok() && worthRetrying(outcome.error()) && attempt < kAttempts && !limits.shouldStop() &&
+                       connectionUsable(db);
     if (!retry) return outcome;
     // let the winner finish; spread the retries of several losers
     std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt * attempt));

@@ -12,9 +12,9 @@
 #include <QDate>
 #include <QSqlDatabase>
 #include <QString>
-#include <functional>
 
 #include "common/result.h"
+#include "db/call_limits.h"
 #include "db/database.h"
 #include "methods/selection.h"
 #include "packet_codec.h"
@@ -37,9 +37,10 @@ struct Outcome {
 };
 
 // Runs the consolidation; refusals come back as ErrorKind::Refused with the
-// key the screen knows. Retries by itself when it loses a race.
-Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request,
-                            const std::function<bool()>& cancelled);
+// key the screen knows. Retries by itself when it loses a race or finds the
+// database busy, but not past the call's stop point nor for a client that
+// has gone: then the last error is the answer.
+Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits);
 
 packet::Packet emptyErrorList();
 packet::Packet emptyBlockedList();

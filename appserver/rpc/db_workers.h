@@ -5,6 +5,7 @@
 // here and stream the replies, which needs no connection.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -33,19 +34,32 @@ class DbWorkers {
   int size() const { return int(threads_.size()); }
 
   // Runs `task` on a worker and returns when it has finished. The task must
-  // not throw: it reports failures as values.
-  void run(const std::function<void()>& task) {
-    Job job{&task};
+  // not throw: it reports failures as values. Meanwhile `watch`, if given,
+  // runs every few milliseconds on the calling thread (outside the lock), to
+  // notice what the task itself cannot while a statement blocks it.
+  void run(const std::function<void()>& task, const std::function<void()>& watch = {}) {
+    Job job{&task, false, {}};
     {
       std::lock_guard lock(mutex_);
       queue_.push_back(&job);
     }
     wake_.notify_one();
     std::unique_lock lock(mutex_);
-    job.finished.wait(lock, [&] { return job.done; });
+    while (!job.done) {
+      if (!watch) {
+        job.finished.wait(lock, [&] { return job.done; });
+        break;
+      }
+      if (job.finished.wait_for(lock, kWatchInterval, [&] { return job.done; })) break;
+      lock.unlock();
+      watch();
+      lock.lock();
+    }
   }
 
  private:
+  static constexpr std::chrono::milliseconds kWatchInterval{20};
+
   struct Job {
     const std::function<void()>* task;
     bool done = false;

@@ -12,6 +12,7 @@
 
 #include "auth/sessions.h"
 #include "common/result.h"
+#include "db/call_limits.h"
 #include "db/database.h"
 #include "rpc/arguments.h"
 #include "rpc/reply.h"
@@ -24,7 +25,7 @@ struct CallContext {
   Database& database;
   QSqlDatabase db;  // the handler thread's connection
   const Session& session;
-  std::function<bool()> cancelled = [] { return false; };  // the client gave up
+  CallLimits limits{};  // the client's deadline, and whether it gave up
 };
 
 using Handler = std::function<Result<Reply>(CallContext&, const Arguments&)>;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/log.h"
+#include "db/statement_canceller.h"
 
 namespace qfx::server {
 
@@ -45,6 +46,11 @@ std::string outcomeOf(const Error& error) {
       return "internal";
   }
   return "error";
+}
+
+// The client's deadline and its cancellation, as the database waits see them.
+CallLimits limitsOf(grpc::ServerContext* context) {
+  return CallLimits(context->deadline(), [context] { return context->IsCancelled(); });
 }
 
 bool isDatabaseTrouble(const Error& error) {
@@ -115,10 +121,13 @@ ApplicationService::ApplicationService(Database& database, int64_t sessionLifeti
       dispatcher_(makeConsolidationObject()),
       workers_(connections) {}
 
-grpc::Status ApplicationService::Login(grpc::ServerContext*, const rpc::LoginRequest* request, rpc::LoginReply* reply) {
+grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::LoginRequest* request,
+                                       rpc::LoginReply* reply) {
   const auto start = Clock::now();
   std::optional<Result<LoginOutcome>> answer;
+  const CallLimits limits = limitsOf(context);
   workers_.run([&] {
+    const CallLimits::Scope scope(limits);
     answer = sessions_.login(request->operator_code(), request->password());
     if (!*answer && isDatabaseTrouble((*answer).error())) database_.discardConnection();
   });
@@ -146,7 +155,13 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   const auto start = Clock::now();
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
-  workers_.run([&] { reply = answer(context, *request, &operatorCode); });
+  StatementCanceller canceller;
+  // a client that has gone (cancelled, or its deadline passed) frees the
+  // worker at once, even from a statement waiting for another session's lock
+  workers_.run([&] { reply = answer(context, *request, canceller, &operatorCode); },
+               [&] {
+                 if (context->IsCancelled()) canceller.cancel();
+               });
   Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
   if (*reply && !writeReply(*request, **reply, writer))
     rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
@@ -170,15 +185,22 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
 }
 
 Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc::InvokeRequest& request,
-                                         std::string* operatorCode) {
+                                         StatementCanceller& canceller, std::string* operatorCode) {
+  const CallLimits limits = limitsOf(context);
+  // a call that waited its turn for a client already gone does nothing
+  if (limits.cancelled()) return Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de ela começar"};
+  const CallLimits::Scope scope(limits);
   auto outcome = [&]() -> Result<Reply> {
     auto session = sessions_.validate(sessionToken(*context));
     if (!session) return session.error();
     *operatorCode = session->operatorCode;
     auto db = database_.connection();
     if (!db) return db.error();
-    CallContext call{database_, *db, *session, [context] { return context->IsCancelled(); }};
-    return dispatcher_.invoke(call, request);
+    CallContext call{database_, *db, *session, limits};
+    canceller.arm(call.db);
+    auto reply = dispatcher_.invoke(call, request);
+    canceller.disarm();
+    return reply;
   }();
   // on this worker's thread: its connection is the one that may be broken
   if (!outcome && isDatabaseTrouble(outcome.error())) database_.discardConnection();

@@ -10,6 +10,7 @@
 
 #include "auth/sessions.h"
 #include "db/database.h"
+#include "db/statement_canceller.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
 #include "rpc/dispatcher.h"
@@ -30,7 +31,9 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
 
  private:
   // The call's database work, on a worker: the session checked, the method run.
-  Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, std::string* operatorCode);
+  // `canceller` is armed with the worker's connection while the method runs.
+  Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, StatementCanceller& canceller,
+                       std::string* operatorCode);
 
   Database& database_;
   SessionStore sessions_;

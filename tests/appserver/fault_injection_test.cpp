@@ -68,7 +68,8 @@ class Scene {
   // After the database went away under the connection.
   void reconnect() { arrange_->discardConnection(); }
 
-  void startServer(const std::function<void(server::DbConfig&)>& configure = {}) {
+  // `workers`: the server's database workers (and connections).
+  void startServer(const std::function<void(server::DbConfig&)>& configure = {}, int workers = 4) {
     stopServer();
     auto config = server::DbConfig::parse(url_);
     ASSERT_TRUE(config.ok());
@@ -76,7 +77,7 @@ class Scene {
     serverDb_ = std::make_unique<server::Database>(*config);
     server::ServerOptions options;
     options.listen = "127.0.0.1:0";
-    options.maxThreads = 4;
+    options.maxThreads = workers;
     auto started = server::AppServer::start(*serverDb_, options);
     ASSERT_TRUE(started.ok()) << started.error().message;
     server_ = std::move(*started);
@@ -220,6 +221,54 @@ class RunInBackground {
   std::thread thread_;
 };
 
+// A posting run on another thread whose client can cancel it at any moment.
+class CancellableRun {
+ public:
+  CancellableRun(TestClient& client, const std::string& token) {
+    context_.set_deadline(std::chrono::system_clock::now() + std::chrono::minutes(5));
+    context_.AddMetadata("x-qfx-session", token);
+    request_.set_object("Qfx31700.rdmGeraNF");
+    request_.set_method("SemGeraNF");
+    for (const auto& a : run().args()) *request_.add_arguments() = a;
+    thread_ = std::thread([this, &client] {
+      auto reader = client.stub().Invoke(&context_, request_);
+      rpc::InvokeReply message;
+      while (reader->Read(&message)) {
+      }
+      status_ = reader->Finish();
+      ended_ = true;
+    });
+  }
+  ~CancellableRun() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool ended() const { return ended_; }
+  grpc::Status cancel() {
+    context_.TryCancel();
+    thread_.join();
+    return status_;
+  }
+
+ private:
+  grpc::ClientContext context_;
+  rpc::InvokeRequest request_;
+  grpc::Status status_;
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+// Another writer keeps the run from starting its writes: SQLite's write lock,
+// or on PostgreSQL a lock on the number series that the run's first insert
+// waits for (reads go on).
+void holdTheWriteLock(Scene& scene, OtherWriter& other) {
+  if (scene.sqlite()) {
+    other.exec("BEGIN IMMEDIATE");
+    return;
+  }
+  other.exec("BEGIN");
+  other.exec("LOCK TABLE NUMERADOR IN EXCLUSIVE MODE");
+}
+
 // Where the run stops to wait when another session holds the first balance
 // it moves: after every item is stamped, just before the commit.
 const QString kHoldFirstBalance = QStringLiteral(
@@ -343,6 +392,66 @@ TEST_P(FaultInjection, AnotherWriterHoldingTheLockLeavesTheRunUnwrittenUntilItLe
   const PostingReply& reply = running.finish();
   ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
   scene.expectPostedOnce();
+}
+
+// The host gives each call a deadline (a minute); the database's own wait
+// (SQLite's 30 s busy timeout, a run's retries, PostgreSQL's endless lock
+// wait) may be longer. The call must end before its deadline with the clear
+// "busy" error, not DEADLINE_EXCEEDED, post nothing, and leave the server's
+// only worker free for the next call.
+TEST_P(FaultInjection, ACallWhoseDeadlineComesWhileAnotherWriterHoldsTheLockGetsTheBusyErrorInTime) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  Scene scene(GetParam());
+  scene.startServer({}, 1);  // the default busy timeout
+  OtherWriter other(scene.url());
+  holdTheWriteLock(scene, other);
+  auto busy = consolidate(scene.client(), run(), std::chrono::seconds(3));
+  EXPECT_EQ(busy.call.status.error_code(), grpc::StatusCode::UNAVAILABLE) << busy.call.status.error_message();
+  EXPECT_NE(busy.call.status.error_message().find("ocupado com outra gravação"), std::string::npos)
+      << busy.call.status.error_message();
+  scene.expectUntouched();
+  // answered, so the worker is free again: while the lock is held a read gets
+  // through at once, and once it is let go the run posts
+  EXPECT_TRUE(scene.client().invoke("GetParamFilial", {text("0001")}, std::chrono::seconds(20)).ok());
+  other.exec("ROLLBACK");
+  scene.retryPostsOnce();
+}
+
+// A client that gives up while its run waits for another writer: the server
+// stops waiting at once, so the next call on its only worker is answered
+// while the other writer still holds the lock, and the run posted nothing.
+TEST_P(FaultInjection, AClientCancellingWhileTheRunWaitsForALockFreesTheServersOnlyWorker) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  Scene scene(GetParam());
+  scene.startServer({}, 1);
+  OtherWriter other(scene.url());
+  holdTheWriteLock(scene, other);
+  CancellableRun waiting(scene.client(), scene.client().token());
+  if (scene.sqlite()) {
+    // SQLite shows no one who waits for its lock: the pause lets the run get
+    // there (a cancel that comes sooner frees the worker as well)
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  } else {
+    QSqlDatabase observer = scene.db();
+    ASSERT_NE(waitForBlockedSession(observer, other.backendPid(), [&] { return waiting.ended(); }), 0)
+        << "a execução não esperou pela trava da outra transação";
+  }
+  EXPECT_FALSE(waiting.ended());
+  EXPECT_EQ(waiting.cancel().error_code(), grpc::StatusCode::CANCELLED);
+  auto next = scene.client().invoke("GetParamFilial", {text("0001")}, std::chrono::seconds(20));
+  EXPECT_TRUE(next.ok()) << next.status.error_message();
+  if (!scene.sqlite()) {
+    // the server's session no longer waits for the lock either
+    QSqlDatabase observer = scene.db();
+    EXPECT_EQ(scalar(observer,
+                     "SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() AND ? = "
+                     "ANY(pg_blocking_pids(pid))",
+                     {other.backendPid()}),
+              "0");
+  }
+  scene.expectUntouched();
+  other.exec("ROLLBACK");
+  scene.retryPostsOnce();
 }
 
 // SQLite: the file may not grow past a few pages more than it has, as on a

@@ -6,8 +6,10 @@
 
 #include "common/wire_date.h"
 #include "db/sql.h"
+#include "db/sqlite_rows.h"
 #include "methods/methods.h"
 #include "methods/packets.h"
+#include "methods/sale_lists.h"
 #include "methods/selection.h"
 
 namespace qfx::server::methods {
@@ -94,29 +96,105 @@ void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
   putOptional(c[24], s.paymentType);
 }
 
-}  // namespace
-
-Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
-  packet::Packet packet = principalPacket();
-  auto done =
-      forEachSaleItem(call.db, principalFilter(args), [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
-  if (!done) return done.error();
-  return Reply::ofPacket(std::move(packet));
+// The same row from SQLite's own cells: texts copied as stored, a null text
+// empty in the columns that are never null and null in the others, exactly
+// as appendPrincipalRow writes them from the QVariants.
+void appendPrincipalCells(packet::Packet& p, const sql::SqliteRows& r) {
+  using namespace saleColumn;
+  auto& c = p.columns;
+  const auto textOf = [&](packet::Column& column, int cell) { column.appendText(r.text(cell)); };
+  const auto nullableOf = [&](packet::Column& column, int cell) {
+    if (r.isNull(cell))
+      column.appendNull();
+    else
+      column.appendText(r.text(cell));
+  };
+  nullableOf(c[0], stockBranch);
+  textOf(c[1], branch);
+  textOf(c[2], sale);
+  nullableOf(c[3], customer);
+  textOf(c[4], cashRegister);
+  if (r.isNull(entered)) {
+    c[5].appendNull();
+  } else {
+    const std::string_view moment = r.text(entered);
+    putDateTime(c[5], QVariant(QString::fromUtf8(moment.data(), qsizetype(moment.size()))));
+  }
+  nullableOf(c[6], printType);
+  nullableOf(c[7], stockPosting);
+  textOf(c[8], product);
+  nullableOf(c[9], productName);
+  SaleItem amounts;
+  amounts.quantity = r.number(quantity);
+  amounts.unitPrice = r.number(unitPrice);
+  amounts.discount = r.number(discount);
+  putNumber(c[10], amounts.quantity);
+  putNumber(c[11], amounts.unitPrice);
+  putNumber(c[12], amounts.total());
+  textOf(c[13], item);
+  putNumber(c[14], amounts.discount);
+  textOf(c[15], stockProduct);
+  nullableOf(c[16], customerName);
+  nullableOf(c[17], notePosting);
+  textOf(c[18], store);
+  nullableOf(c[19], receipt);
+  nullableOf(c[20], noteBranch);
+  nullableOf(c[21], consumerName);
+  nullableOf(c[22], productTree);
+  textOf(c[23], situation);
+  nullableOf(c[24], paymentType);
 }
 
-Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
+bool readsSqliteCells(const QSqlDatabase& db, RowReader reader) {
+  return reader == RowReader::Fastest && sql::isSqlite(db);
+}
+
+}  // namespace
+
+Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
+  packet::Packet packet = principalPacket();
+  auto done = readsSqliteCells(db, reader)
+                  ? forEachSaleRow(db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells); })
+                  : forEachSaleItem(db, filter, [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
+  if (!done) return done.error();
+  return packet;
+}
+
+Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
   std::set<std::pair<QString, QDate>> registerDays;
-  auto done = forEachSaleItem(
-      call.db, verificationFilter(args), [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); },
-      ItemDetail::Amounts);
+  Status done = success();
+  if (readsSqliteCells(db, reader)) {
+    // distinct stored texts first: a list of many items has few register-days
+    std::set<std::pair<std::string, std::string>> stored;
+    done = forEachSaleRow(
+        db, filter, [&](const SaleRow& r) { stored.emplace(r.keys.cashRegister, r.day); }, ItemDetail::Amounts);
+    for (const auto& [cashRegister, day] : stored)
+      registerDays.emplace(QString::fromStdString(cashRegister),
+                           wiredate::dayFromDatabase(QVariant(QString::fromStdString(day))).value_or(QDate()));
+  } else {
+    done = forEachSaleItem(
+        db, filter, [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); }, ItemDetail::Amounts);
+  }
   if (!done) return done.error();
   packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA")});
   for (const auto& [cashRegister, day] : registerDays) {
-    putText(packet.columns[0], args.qtext(1));
+    putText(packet.columns[0], filter.branch);
     putText(packet.columns[1], cashRegister);
     packet.columns[2].appendNumber(wiredate::fromDate(day));
   }
-  return Reply::ofPacket(std::move(packet));
+  return packet;
+}
+
+Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
+  auto packet = principalRows(call.db, principalFilter(args));
+  if (!packet) return packet.error();
+  return Reply::ofPacket(std::move(*packet));
+}
+
+Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
+  auto packet = verificationRows(call.db, verificationFilter(args));
+  if (!packet) return packet.error();
+  return Reply::ofPacket(std::move(*packet));
 }
 
 Result<Reply> getSoma(CallContext& call, const Arguments& args) {

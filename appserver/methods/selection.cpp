@@ -72,6 +72,19 @@ bool inList(const Restriction& list, const QString& first, const QString& second
   return !list || inList(list, first + second);
 }
 
+bool inList(const Restriction& list, std::string_view key) {
+  if (!list) return true;
+  if (key.empty()) return false;  // a sale without the attribute is in no list
+  return list->contains(key);
+}
+
+bool inList(const Restriction& list, std::string_view first, std::string_view second) {
+  if (!list) return true;
+  thread_local std::string joined;
+  joined.assign(first).append(second);
+  return inList(list, std::string_view(joined));
+}
+
 }  // namespace
 
 qint64 SaleItem::totalCents() const { return std::llround((quantity * unitPrice - discount) * 100.0); }
@@ -89,6 +102,23 @@ bool SaleFilter::accepts(const SaleItem& s) const {
   }
   if (costCentres && !inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
   if (!inList(products, s.product)) return false;
+  return true;
+}
+
+bool SaleFilter::accepts(const SaleKeys& k) const {
+  if (cashRegister && QString::fromUtf8(k.cashRegister.data(), qsizetype(k.cashRegister.size())) != *cashRegister)
+    return false;
+  if (!inList(sales, k.branch, k.sale)) return false;
+  if (!inList(cashRegisters, k.branch, k.cashRegister)) return false;
+  if (!inList(consumptionTypes, k.consumptionType)) return false;
+  if (!inList(customers, k.customer)) return false;
+  if (customerNames) {
+    if (!k.customerName) return false;
+    const QString name = QString::fromUtf8(k.customerName->data(), qsizetype(k.customerName->size())).toUpper();
+    if (name < customerNames->first || name > customerNames->second) return false;
+  }
+  if (costCentres && (k.costCentre.empty() || !inList(costCentres, k.customer, k.costCentre))) return false;
+  if (!inList(products, k.product)) return false;
   return true;
 }
 
@@ -132,27 +162,72 @@ SaleItem readAmounts(const QSqlQuery& q, const QString& store) {
 // Restrictions that look at the product or the customer need the full row.
 bool needsFullRow(const SaleFilter& f) { return f.customers || f.customerNames || f.costCentres || f.products; }
 
+struct Selection {
+  QString text;
+  QVariantList values;
+  bool amounts = false;
+};
+
+Selection selectionOf(const SaleFilter& filter, ItemDetail detail) {
+  Selection s;
+  s.amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
+  s.text = QString::fromLatin1(s.amounts ? kSelectAmounts : kSelect);
+  s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
+  if (filter.pendingOnly) s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
+  if (filter.cashRegister) {
+    s.text += QStringLiteral(" AND V.CDCAIXA = ?");
+    s.values << *filter.cashRegister;
+  }
+  if (!s.amounts) s.text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
+  return s;
+}
+
+SaleKeys keysOf(const sql::SqliteRows& r) {
+  using namespace saleColumn;
+  SaleKeys k{r.text(branch),   r.text(sale),       r.text(cashRegister), r.text(consumptionType),
+             r.text(customer), r.text(costCentre), r.text(product),      std::nullopt};
+  if (!r.isNull(customerName)) k.customerName = r.text(customerName);
+  return k;
+}
+
+// The columns of kSelectAmounts.
+SaleKeys amountKeysOf(const sql::SqliteRows& r) {
+  return SaleKeys{r.text(0), r.text(1), r.text(2), r.text(4), {}, {}, {}, std::nullopt};
+}
+
 }  // namespace
 
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail) {
-  const bool amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
-  QString text = QString::fromLatin1(amounts ? kSelectAmounts : kSelect);
-  QVariantList values{filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
-  if (filter.pendingOnly) text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
-  if (filter.cashRegister) {
-    text += QStringLiteral(" AND V.CDCAIXA = ?");
-    values << *filter.cashRegister;
-  }
-  if (!amounts) text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
-  auto q = sql::run(db, text, values);
+  const Selection selection = selectionOf(filter, detail);
+  auto q = sql::run(db, selection.text, selection.values);
   if (!q) return q.error();
   while (q->next()) {
-    const SaleItem item = amounts ? readAmounts(*q, filter.store) : readItem(*q);
+    const SaleItem item = selection.amounts ? readAmounts(*q, filter.store) : readItem(*q);
     if (filter.accepts(item)) visit(item);
   }
   if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));
   return success();
+}
+
+Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
+                      ItemDetail detail) {
+  const Selection selection = selectionOf(filter, detail);
+  std::vector<std::optional<std::string>> values;
+  for (const QVariant& v : selection.values) {
+    const QString text = v.toString();
+    values.push_back(text.isNull() ? std::nullopt : std::optional<std::string>(text.toStdString()));
+  }
+  auto rows = sql::SqliteRows::run(db, selection.text.toStdString(), values);
+  if (!rows) return rows.error();
+  for (;;) {
+    auto more = rows->next();
+    if (!more) return more.error();
+    if (!*more) return success();
+    const SaleRow row{*rows, selection.amounts ? amountKeysOf(*rows) : keysOf(*rows),
+                      rows->text(selection.amounts ? 3 : saleColumn::day)};
+    if (filter.accepts(row.keys)) visit(row);
+  }
 }
 
 }  // namespace qfx::server

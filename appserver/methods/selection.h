@@ -10,9 +10,11 @@
 #include <QVariant>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 #include "common/list_text.h"
 #include "common/result.h"
+#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
@@ -39,6 +41,13 @@ struct SaleItem {
   double total() const { return double(totalCents()) / 100.0; }
 };
 
+// The attributes a filter looks at, as UTF-8 views of one row read straight
+// from the database (see forEachSaleRow); a null is empty.
+struct SaleKeys {
+  std::string_view branch, sale, cashRegister, consumptionType, customer, costCentre, product;
+  std::optional<std::string_view> customerName;  // none when null
+};
+
 // A list restriction; no value means all.
 using Restriction = std::optional<ListText>;
 
@@ -56,6 +65,7 @@ struct SaleFilter {
   Restriction products;                                      // CDPRODUTO
 
   bool accepts(const SaleItem& item) const;
+  bool accepts(const SaleKeys& keys) const;
 };
 
 // A restriction from an all-flag and its list.
@@ -79,5 +89,51 @@ enum class ItemDetail { Full, Amounts };
 // sale moment, sale and item.
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail = ItemDetail::Full);
+
+// Columns of the row forEachSaleRow hands over with every detail (the order
+// of forEachSaleItem's query).
+namespace saleColumn {
+enum : int {
+  branch,
+  sale,
+  store,
+  cashRegister,
+  day,
+  entered,
+  receipt,
+  customer,
+  costCentre,
+  consumptionType,
+  consumerName,
+  situation,
+  paymentType,
+  printType,
+  item,
+  product,
+  quantity,
+  unitPrice,
+  discount,
+  stockBranch,
+  stockPosting,
+  noteBranch,
+  notePosting,
+  productName,
+  productTree,
+  stockProduct,
+  customerName = 30,
+};
+}  // namespace saleColumn
+
+struct SaleRow {
+  const sql::SqliteRows& cells;  // saleColumn order with ItemDetail::Full
+  SaleKeys keys;
+  std::string_view day;  // DTVENDA as stored
+};
+
+// SQLite only: the same selection, order and filtering as forEachSaleItem,
+// the rows handed as the database's own cells (no QVariant, no QString per
+// cell), for the lists that copy them into a packet.
+Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
+                      ItemDetail detail = ItemDetail::Full);
 
 }  // namespace qfx::server

@@ -6,6 +6,7 @@
 
 #include "demo/demo_generator.h"
 #include "harness.h"
+#include "methods/sale_lists.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -49,6 +50,112 @@ TEST(DemoData, SameSeedSameDataOtherSeedOtherData) {
   auto again = server::demo::generate(*da, demoOptions(42));
   ASSERT_FALSE(again.ok());
   EXPECT_NE(again.error().message.find("vazio"), std::string::npos);
+}
+
+namespace {
+
+// Every cell of two packets: same fields, rows, nulls, texts and numbers.
+void expectSamePackets(const packet::Packet& fast, const packet::Packet& qt) {
+  ASSERT_EQ(fast.fields.size(), qt.fields.size());
+  ASSERT_EQ(fast.rowCount(), qt.rowCount());
+  for (size_t f = 0; f < fast.fields.size(); ++f) {
+    const packet::Column &a = fast.columns[f], &b = qt.columns[f];
+    ASSERT_EQ(a.type(), b.type()) << fast.fields[f].name;
+    ASSERT_EQ(a.rows(), b.rows()) << fast.fields[f].name;
+    for (size_t row = 0; row < a.rows(); ++row) {
+      ASSERT_EQ(a.isNull(row), b.isNull(row)) << fast.fields[f].name << " row " << row;
+      if (a.type() == packet::FieldType::Text)
+        ASSERT_EQ(a.text(row), b.text(row)) << fast.fields[f].name << " row " << row;
+      else
+        ASSERT_EQ(a.number(row), b.number(row)) << fast.fields[f].name << " row " << row;
+    }
+  }
+}
+
+bool anyNull(const packet::Column& c) {
+  for (size_t row = 0; row < c.rows(); ++row)
+    if (c.isNull(row)) return true;
+  return false;
+}
+
+bool anyNonAscii(const packet::Column& c) {
+  for (size_t row = 0; row < c.rows(); ++row)
+    for (const char ch : c.text(row))
+      if (static_cast<unsigned char>(ch) >= 0x80) return true;
+  return false;
+}
+
+server::SaleFilter wholeMonth(const char* branch) {
+  server::SaleFilter f;
+  f.branch = QString::fromLatin1(branch);
+  f.store = QStringLiteral("01");
+  f.first = kToday.addDays(-40);
+  f.last = kToday;
+  f.pendingOnly = false;
+  return f;
+}
+
+}  // namespace
+
+// On SQLite the lists read their rows with the C library; the packets must be
+// the ones QSqlQuery's values give, cell by cell, with every restriction.
+TEST(DemoData, SqliteCellReaderGivesTheQtReadersPackets) {
+  TestDatabase testDb(Backend::SQLite);
+  auto database = testDb.open();
+  ASSERT_TRUE(server::demo::generate(*database, demoOptions(7)).ok());
+  QSqlDatabase db = *database->connection();
+  using server::methods::RowReader;
+
+  const auto compare = [&](const server::SaleFilter& filter, const char* what) -> packet::Packet {
+    SCOPED_TRACE(what);
+    auto fast = server::methods::principalRows(db, filter, RowReader::Fastest);
+    auto qt = server::methods::principalRows(db, filter, RowReader::Qt);
+    EXPECT_TRUE(fast.ok() && qt.ok());
+    if (!fast.ok() || !qt.ok()) return {};
+    expectSamePackets(*fast, *qt);
+    auto fastDays = server::methods::verificationRows(db, filter, RowReader::Fastest);
+    auto qtDays = server::methods::verificationRows(db, filter, RowReader::Qt);
+    EXPECT_TRUE(fastDays.ok() && qtDays.ok());
+    if (fastDays.ok() && qtDays.ok()) expectSamePackets(*fastDays, *qtDays);
+    EXPECT_EQ(fastDays.ok() && fast->rowCount() > 0, fastDays.ok() && fastDays->rowCount() > 0);
+    return std::move(*fast);
+  };
+
+  const packet::Packet all = compare(wholeMonth("0001"), "whole month");
+  ASSERT_GT(all.rowCount(), 100u);
+  // the demo data holds what a faster reader could get wrong
+  EXPECT_TRUE(anyNull(all.columns[all.fieldIndex("NMRAZSOCCLIE")]));
+  EXPECT_TRUE(anyNull(all.columns[all.fieldIndex("NRCUPOMFIS")]) ||
+              anyNull(all.columns[all.fieldIndex("NMCONSUMIDOR")]));
+  EXPECT_TRUE(anyNonAscii(all.columns[all.fieldIndex("NMPRODUTO")]) ||
+              anyNonAscii(all.columns[all.fieldIndex("NMRAZSOCCLIE")]));
+
+  server::SaleFilter pending = wholeMonth("0001");
+  pending.pendingOnly = true;
+  compare(pending, "pending only");
+  compare(wholeMonth("0002"), "other branch");
+
+  // restrictions tested in memory, on the row's own texts
+  server::SaleFilter some = wholeMonth("0001");
+  const auto firstText = [&](const char* field) { return std::string(all.columns[all.fieldIndex(field)].text(0)); };
+  some.cashRegisters = server::ListText("_0001" + firstText("CDCAIXA") + "_");
+  some.products =
+      server::ListText("_" + firstText("CDPRODUTO") + "__" +
+                       std::string(all.columns[all.fieldIndex("CDPRODUTO")].text(all.rowCount() - 1)) + "_");
+  const packet::Packet restricted = compare(some, "registers and products");
+  EXPECT_GT(restricted.rowCount(), 0u);
+  EXPECT_LT(restricted.rowCount(), all.rowCount());
+
+  server::SaleFilter named = wholeMonth("0001");
+  named.customerNames = std::make_pair(QStringLiteral("A"), QStringLiteral("M"));
+  const packet::Packet byName = compare(named, "customer names");
+  EXPECT_GT(byName.rowCount(), 0u);
+  EXPECT_LT(byName.rowCount(), all.rowCount());
+
+  server::SaleFilter oneRegister = wholeMonth("0001");
+  oneRegister.cashRegister = QString::fromStdString(firstText("CDCAIXA"));
+  oneRegister.sales = server::ListText("_0001" + firstText("NRSEQVENDA") + "_");
+  EXPECT_GT(compare(oneRegister, "one register, one sale").rowCount(), 0u);
 }
 
 class DemoDataTest : public ::testing::TestWithParam<Backend> {};

@@ -1,0 +1,50 @@
+// Reads a query's rows on SQLite with the C library, on the Qt connection's
+// own sqlite3 handle: cells come as the database holds them (UTF-8 text,
+// numbers) with no QVariant or QString per cell. The large lists read this
+// way; the values they give equal what QSqlQuery would give.
+#pragma once
+
+#include <QSqlDatabase>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+
+struct sqlite3_stmt;
+
+namespace qfx::server::sql {
+
+class SqliteRows {
+ public:
+  // Prepares `text` (positional "?" parameters) and binds `values` as texts.
+  // Only for a connection of the QSQLITE driver.
+  // A value without text binds as NULL, as Qt binds a null QString.
+  static Result<SqliteRows> run(QSqlDatabase& db, const std::string& text,
+                                const std::vector<std::optional<std::string>>& values);
+
+  SqliteRows(SqliteRows&&) noexcept;
+  SqliteRows& operator=(SqliteRows&&) noexcept;
+  ~SqliteRows();
+
+  // The next row: true while there is one, false at the end, an error when
+  // stepping failed (busy, cancelled, disk).
+  Result<bool> next();
+
+  bool isNull(int column) const;
+  // The cell as text, as QVariant::toString() would give it; a null is empty.
+  std::string_view text(int column) const;
+  // The cell as a number, as QVariant::toDouble() would give it; a null is 0.
+  double number(int column) const;
+
+ private:
+  explicit SqliteRows(sqlite3_stmt* statement) : statement_(statement) {}
+  sqlite3_stmt* statement_ = nullptr;
+  std::vector<int> types_;                    // the current row's cell types, read before any conversion
+  mutable std::vector<std::string> scratch_;  // a real number's text, per column (rare in text columns)
+};
+
+bool isSqlite(const QSqlDatabase& db);
+
+}  // namespace qfx::server::sql

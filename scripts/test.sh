@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test, on SQLite
-# and on a throwaway PostgreSQL server of its own (loopback, stopped at exit).
+# and on a throwaway PostgreSQL server of its own (loopback, stopped at exit);
+# then builds the same suite with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer and runs it again. Every build's run also
+# replays the fuzzers' committed corpora.
+#
+#   QFX_SKIP_SANITIZERS=1 scripts/test.sh   only the ordinary build (quicker, for local work)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
+SANITIZER_BUILD_DIR=${SANITIZER_BUILD_DIR:-build-asan}
 
 bash scripts/install-deps.sh
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ninja -C "$BUILD_DIR" -j2
 
 if [ -f scripts/pg-test-server.sh ]; then
   PG_ENV=$(mktemp)
@@ -17,4 +21,15 @@ if [ -f scripts/pg-test-server.sh ]; then
   source "$PG_ENV"
 fi
 
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ninja -C "$BUILD_DIR" -j2
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j2
+
+if [ "${QFX_SKIP_SANITIZERS:-0}" != 1 ]; then
+  # -O1 and line tables only: the sanitizers' reports keep file and line,
+  # the build takes less time than a full debug build.
+  cmake -S . -B "$SANITIZER_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQFX_SANITIZE=ON \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DQFX_BENCHMARKS=OFF
+  ninja -C "$SANITIZER_BUILD_DIR" -j2
+  ctest --test-dir "$SANITIZER_BUILD_DIR" --output-on-failure -j2
+fi

@@ -121,6 +121,58 @@ class InputBlocker : public QObject {
 };
 }  // namespace
 
+namespace {
+// The events of one call on a completion queue driven by the waiting thread
+// itself: the reply wakes this thread directly, with no thread started per
+// call and no hand-over back to it (a small call cost more in those than in
+// its own work). On the application's thread, the screen's own events are
+// processed between polls, with user input swallowed as in runBlockingCall.
+class CallWaiter {
+ public:
+  CallWaiter() {
+    auto* app = QCoreApplication::instance();
+    pumpEvents_ = app && QThread::currentThread() == app->thread();
+    if (pumpEvents_) app->installEventFilter(&blocker_);
+  }
+  ~CallWaiter() {
+    if (pumpEvents_) QCoreApplication::instance()->removeEventFilter(&blocker_);
+    queue_.Shutdown();
+    void* tag;
+    bool ok;
+    while (queue_.Next(&tag, &ok)) {
+    }
+  }
+  CallWaiter(const CallWaiter&) = delete;
+  CallWaiter& operator=(const CallWaiter&) = delete;
+
+  grpc::CompletionQueue* queue() { return &queue_; }
+
+  // Waits for the one operation in flight; its success as gRPC reports it.
+  bool await() {
+    // events already posted (a timer of 0 ms, a repaint) run once the call is under way
+    if (pumpEvents_ && !pumped_) {
+      pumped_ = true;
+      QCoreApplication::processEvents();
+    }
+    for (;;) {
+      void* tag = nullptr;
+      bool ok = false;
+      const auto next = queue_.AsyncNext(&tag, &ok, std::chrono::system_clock::now() + kPoll);
+      if (next == grpc::CompletionQueue::GOT_EVENT) return ok;
+      if (next == grpc::CompletionQueue::SHUTDOWN) return false;
+      if (pumpEvents_) QCoreApplication::processEvents();
+    }
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kPoll{10};
+  grpc::CompletionQueue queue_;
+  InputBlocker blocker_;
+  bool pumpEvents_ = false;
+  bool pumped_ = false;
+};
+}  // namespace
+
 void runBlockingCall(const std::function<void()>& work) {
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return work();
@@ -268,13 +320,20 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
   grpc::Status status;
   auto stub = rpc::ApplicationServer::NewStub(channel_);
   const int timeoutMs = CallTimeoutMs;
-  runBlockingCall([&] {
+  {
     grpc::ClientContext ctx;
     setDeadline(ctx, timeoutMs);
     ctx.AddMetadata("x-qfx-session", SessionToken.toStdString());
-    auto stream = stub->Invoke(&ctx, request);
+    // declared after the context: the queue is drained before the call's context goes
+    CallWaiter waiter;
+    auto stream = stub->PrepareAsyncInvoke(&ctx, request, waiter.queue());
+    stream->StartCall(nullptr);
     rpc::InvokeReply reply;
-    while (stream->Read(&reply)) {
+    // a failed start or read ends the stream; Finish says why
+    bool open = waiter.await();
+    while (open) {
+      stream->Read(&reply, nullptr);
+      if (!(open = waiter.await())) break;
       if (!gotFirst) {
         gotFirst = true;
         result = reader.read(reply.result());
@@ -283,8 +342,9 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
       for (const auto& chunk : reply.chunks())
         if (auto e = reader.assembler.add(chunk); e && !reader.error) reader.error = QString::fromStdString(*e);
     }
-    status = stream->Finish();
-  });
+    stream->Finish(&status, nullptr);
+    waiter.await();
+  }
 
   if (!status.ok()) {
     outcome.refused = status.error_code() == grpc::StatusCode::FAILED_PRECONDITION;

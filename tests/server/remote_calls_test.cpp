@@ -3,7 +3,14 @@
 // failures reach the caller; against a recording server on loopback.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "abort.h"
 #include "module/modulestate.h"
@@ -280,6 +287,32 @@ TEST_F(RemoteCalls, ADeadServerGivesAClearErrorWithinTheDeadline) {
     EXPECT_TRUE(e.message().contains("servidor de aplicação")) << e.message().toStdString();
   }
   EXPECT_LT(clock.elapsed(), 30000);
+}
+
+// While a call waits for its reply the screen's own events keep running (the
+// server here answers only once a timer of the screen has fired), and what
+// the user types meanwhile is swallowed, not replayed afterwards.
+TEST_F(RemoteCalls, WhileACallWaitsTheScreenRunsItsEventsAndDropsInput) {
+  std::atomic<bool> timerFired{false};
+  server.on("GetParamFilial", [&](const RecordedCall& call, ScriptedReply& r) {
+    for (int i = 0; i < 500 && !timerFired; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!timerFired) return grpc::Status(grpc::StatusCode::INTERNAL, "o temporizador da tela não rodou");
+    return replyEmptyPacket(call, r);
+  });
+  QLineEdit field;
+  field.show();
+  QTimer::singleShot(0, [&] {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QCoreApplication::sendEvent(&field, &press);
+    timerFired = true;
+  });
+  EXPECT_NO_THROW(rdm.GetParamFilial("0001", any));
+  EXPECT_TRUE(timerFired);
+  EXPECT_EQ(field.text(), QString()) << "a key typed during the call reached the field";
+  // after the call, input reaches the screen again
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
+  QCoreApplication::sendEvent(&field, &press);
+  EXPECT_EQ(field.text(), QStringLiteral("b"));
 }
 
 // A month of a large branch: a million sale items travel as a stream of

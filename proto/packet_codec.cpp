@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "qfx31700.pb.h"
 
@@ -28,7 +33,8 @@ bool Column::isNull(size_t row) const {
 
 std::string_view Column::text(size_t row) const {
   if (type_ != FieldType::Text) return {};
-  return std::string_view(textData_).substr(textOffsets_[row], textOffsets_[row + 1] - textOffsets_[row]);
+  const size_t i = dictionary_ ? codes_[row] : row;
+  return std::string_view(textData_).substr(textOffsets_[i], textOffsets_[i + 1] - textOffsets_[i]);
 }
 
 double Column::number(size_t row) const {
@@ -85,6 +91,7 @@ void Column::appendNull() {
   markNull(rows_);
   switch (type_) {
     case FieldType::Text:
+      expand();
       textOffsets_.push_back(uint32_t(textData_.size()));
       break;
     case FieldType::DateTime:
@@ -102,6 +109,7 @@ void Column::appendNull() {
 }
 
 void Column::appendText(std::string_view value) {
+  expand();
   textData_.append(value);
   textOffsets_.push_back(uint32_t(textData_.size()));
   ++rows_;
@@ -150,6 +158,7 @@ void Column::clear() { *this = Column(type_); }
 void Column::reserve(size_t rows) {
   switch (type_) {
     case FieldType::Text:
+      expand();
       textOffsets_.reserve(rows + 1);
       break;
     case FieldType::DateTime:
@@ -167,7 +176,77 @@ void Column::reserve(size_t rows) {
 
 size_t Column::byteSize() const {
   return textData_.capacity() + textOffsets_.capacity() * sizeof(uint32_t) + numbers_.capacity() * sizeof(double) +
-         integers_.capacity() * sizeof(int64_t) + booleans_.capacity() + nullBits_.capacity();
+         integers_.capacity() * sizeof(int64_t) + booleans_.capacity() + nullBits_.capacity() + codes_.capacity();
+}
+
+void Column::compact() {
+  if (type_ == FieldType::Text && !dictionary_ && !tryDictionary()) {
+    textData_.shrink_to_fit();
+    textOffsets_.shrink_to_fit();
+  }
+  numbers_.shrink_to_fit();
+  integers_.shrink_to_fit();
+  booleans_.shrink_to_fit();
+  nullBits_.shrink_to_fit();
+}
+
+// Codes the rows with at most 256 distinct values, when that takes less
+// memory than a text and an offset a row. Rows are mostly sorted, so a row
+// usually repeats the one before and skips the lookup.
+bool Column::tryDictionary() {
+  constexpr size_t kMaxValues = 256;
+  if (rows_ < 64) return false;
+  std::unordered_map<std::string_view, uint8_t> index;
+  std::vector<uint8_t> codes(rows_);
+  std::string_view previous;
+  uint8_t previousCode = 0;
+  for (size_t row = 0; row < rows_; ++row) {
+    const std::string_view value = text(row);
+    if (row > 0 && value == previous) {
+      codes[row] = previousCode;
+      continue;
+    }
+    auto [at, added] = index.try_emplace(value, uint8_t(index.size()));
+    if (added && index.size() > kMaxValues) return false;
+    codes[row] = previousCode = at->second;
+    previous = value;
+  }
+  std::vector<std::string_view> values(index.size());
+  size_t valueBytes = 0;
+  for (const auto& [value, code] : index) {
+    values[code] = value;
+    valueBytes += value.size();
+  }
+  const size_t plain = textData_.size() + textOffsets_.size() * sizeof(uint32_t);
+  if (valueBytes + (values.size() + 1) * sizeof(uint32_t) + rows_ >= plain) return false;
+  std::string data;
+  data.reserve(valueBytes);
+  std::vector<uint32_t> offsets{0};
+  offsets.reserve(values.size() + 1);
+  for (std::string_view value : values) {
+    data.append(value);
+    offsets.push_back(uint32_t(data.size()));
+  }
+  textData_ = std::move(data);  // `index` and `values` pointed into the old buffer; done with them
+  textOffsets_ = std::move(offsets);
+  codes_ = std::move(codes);
+  dictionary_ = true;
+  return true;
+}
+
+void Column::expand() {
+  if (!dictionary_) return;
+  std::string data;
+  std::vector<uint32_t> offsets{0};
+  offsets.reserve(rows_ + 1);
+  for (size_t row = 0; row < rows_; ++row) {
+    data.append(text(row));
+    offsets.push_back(uint32_t(data.size()));
+  }
+  textData_ = std::move(data);
+  textOffsets_ = std::move(offsets);
+  codes_ = {};
+  dictionary_ = false;
 }
 
 Packet::Packet(std::vector<FieldDef> defs) : fields(std::move(defs)) {
@@ -249,6 +328,14 @@ static void encodeRange(const Column& c, size_t first, size_t last, rpc::Column*
   }
   switch (c.type()) {
     case FieldType::Text: {
+      if (c.isDictionary()) {
+        std::string* data = out->mutable_text_data();
+        for (size_t r = first; r < last; ++r) {
+          data->append(c.text(r));
+          out->add_text_lengths(uint32_t(c.text(r).size()));
+        }
+        break;
+      }
       const auto& offs = c.textOffsets();
       out->set_text_data(c.textData().substr(offs[first], offs[last] - offs[first]));
       out->mutable_text_lengths()->Reserve(int(last - first));
@@ -353,6 +440,7 @@ std::optional<std::string> PacketAssembler::add(const rpc::PacketChunk& chunk) {
     const size_t base = col.rows();
     switch (col.type()) {
       case FieldType::Text: {
+        col.expand();
         col.textData_.append(in.text_data());
         uint32_t off = col.textOffsets_.back();
         for (auto len : in.text_lengths()) col.textOffsets_.push_back(off += len);
@@ -388,6 +476,13 @@ Packet PacketAssembler::take(uint32_t id) {
   if (it == pending_.end()) return {};
   Packet p = std::move(it->second.packet);
   pending_.erase(it);
+  // the packet is complete: its columns keep what the values need, no more
+  for (auto& column : p.columns) column.compact();
+#if defined(__GLIBC__)
+  // A large list leaves its growth buffers free inside the heap, where the
+  // process would hold them for good; hand those pages back.
+  if (p.rowCount() * p.columns.size() >= kReserveCells) malloc_trim(0);
+#endif
   return p;
 }
 

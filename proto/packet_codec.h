@@ -56,7 +56,15 @@ class Column {
   void reserve(size_t rows);
   size_t byteSize() const;  // memory held by the values
 
-  // Raw access for the encoder and decoder.
+  // Once a column is complete: gives back the buffers' growth slack and, for
+  // a text column of few distinct values (codes, one-letter flags), keeps
+  // each distinct value once and one byte a row. Reading is unchanged; the
+  // first append or reserve returns the column to the plain form.
+  void compact();
+  bool isDictionary() const { return dictionary_; }
+
+  // Raw access for the encoder and decoder. In the dictionary form the text
+  // buffers hold the distinct values, not the rows: use text(row).
   const std::string& textData() const { return textData_; }
   const std::vector<uint32_t>& textOffsets() const { return textOffsets_; }
   const std::vector<double>& numbers() const { return numbers_; }
@@ -67,6 +75,8 @@ class Column {
  private:
   friend class PacketAssembler;
   void markNull(size_t row);
+  bool tryDictionary();
+  void expand();  // dictionary form back to one text per row
 
   FieldType type_;
   size_t rows_ = 0;
@@ -76,6 +86,10 @@ class Column {
   std::vector<int64_t> integers_;
   std::vector<uint8_t> booleans_;
   std::vector<uint8_t> nullBits_;  // empty while no row is null
+  // Dictionary form: textData_/textOffsets_ hold the distinct values and
+  // codes_ the value of each row.
+  bool dictionary_ = false;
+  std::vector<uint8_t> codes_;
 };
 
 struct Packet {

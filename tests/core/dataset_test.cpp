@@ -9,6 +9,7 @@
 #include "abort.h"
 #include "dataset.h"
 #include "netconnection.h"
+#include "qfx31700.pb.h"
 
 using namespace hostkit;
 
@@ -189,4 +190,51 @@ TEST(DataSet, NumbersAndDatesBeyondRangeFromTheServer) {
   EXPECT_EQ(RemoteValue(1e300).toInteger(), std::numeric_limits<qint64>::max());
   EXPECT_EQ(RemoteValue(std::nan("")).toInteger(), 0);
   EXPECT_EQ(RemoteValue(-42.9).toInteger(), -42);
+}
+
+// A list loaded from the server keeps its one-letter and code columns in the
+// compact form; reading, editing and appending rows behave as on any column.
+TEST(DataSet, CompactColumnsFromTheServerReadAndEditAsAnyOther) {
+  packet::Packet sent({{"CDPRODUTO", FieldType::Text, 10}, {"IDSITUVENDA", FieldType::Text, 1}});
+  for (int r = 0; r < 500; ++r) {
+    sent.columns[0].appendText("P" + std::to_string(r));
+    r % 9 == 0 ? sent.columns[1].appendNull() : sent.columns[1].appendText(r % 2 ? "V" : "D");
+  }
+  // through the wire's assembler, as the client receives it
+  qfx::rpc::PacketHeader header;
+  packet::fillHeader(sent, 1, &header);
+  packet::PacketAssembler assembler;
+  ASSERT_FALSE(assembler.begin(header));
+  packet::encodeChunks(sent, 1, 1 << 20, [&](qfx::rpc::PacketChunk&& chunk) { ASSERT_FALSE(assembler.add(chunk)); });
+  ASSERT_FALSE(assembler.finish());
+
+  TDataSet ds(nullptr, "cds");
+  ASSERT_FALSE(ds.LoadPacket(assembler.take(1)));
+  ASSERT_TRUE(ds.column(1).isDictionary());
+  ASSERT_EQ(ds.RecordCount(), 500);
+  ds.First();
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName("IDSITUVENDA")->AsString(), "V");
+  ds.Edit();
+  ds.FieldByName("IDSITUVENDA")->SetAsString("X");
+  ds.Post();
+  ds.Append();
+  ds.FieldByName("CDPRODUTO")->SetAsString("NOVO");
+  ds.FieldByName("IDSITUVENDA")->SetAsString("D");
+  ds.Post();
+  ASSERT_EQ(ds.RecordCount(), 501);
+  int row = 0;
+  for (ds.First(); !ds.Eof(); ds.Next(), ++row) {
+    TField* situation = ds.FieldByName("IDSITUVENDA");
+    if (row == 500) {
+      EXPECT_EQ(ds.FieldByName("CDPRODUTO")->AsString(), "NOVO");
+      EXPECT_EQ(situation->AsString(), "D");
+    } else if (row == 1) {
+      EXPECT_EQ(situation->AsString(), "X");
+    } else {
+      ASSERT_EQ(situation->IsNull(), row % 9 == 0) << row;
+      if (row % 9) ASSERT_EQ(situation->AsString(), row % 2 ? "V" : "D") << row;
+      ASSERT_EQ(ds.FieldByName("CDPRODUTO")->AsString().toStdString(), "P" + std::to_string(row));
+    }
+  }
 }

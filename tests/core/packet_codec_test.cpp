@@ -199,3 +199,57 @@ TEST(PacketCodec, AnnouncedRowsReserveBoundedMemory) {
   ASSERT_EQ(out.rowCount(), 3000u);
   EXPECT_EQ(out.columns[0].text(2999), in.columns[0].text(2999));
 }
+
+// A received column of few distinct values keeps each once and a code a row;
+// it reads exactly as before, travels again, and takes appends and nulls.
+TEST(PacketCodec, FewDistinctTextsAreStoredOnceAndReadTheSame) {
+  packet::Packet in({{"FLAG", FieldType::Text, 1}, {"CODE", FieldType::Text, 12}});
+  const std::vector<std::string> flags{"S", "N", "ç", ""};
+  for (int r = 0; r < 3000; ++r) {
+    if (r % 11 == 4)
+      in.columns[0].appendNull();
+    else
+      in.columns[0].appendText(flags[size_t(r / 100) % flags.size()]);
+    in.columns[1].appendText("código-" + std::to_string(r));
+  }
+  packet::Packet out;
+  ASSERT_FALSE(roundTrip(in, 4000, out));
+  packet::Column& flag = out.columns[0];
+  EXPECT_TRUE(flag.isDictionary());
+  EXPECT_FALSE(out.columns[1].isDictionary());  // all different: stays one text a row
+  EXPECT_LT(flag.byteSize(), size_t(3000 * 4));
+  for (size_t r = 0; r < 3000; ++r) {
+    ASSERT_EQ(flag.isNull(r), in.columns[0].isNull(r)) << r;
+    ASSERT_EQ(flag.text(r), in.columns[0].text(r)) << r;
+    ASSERT_EQ(out.columns[1].text(r), in.columns[1].text(r)) << r;
+  }
+
+  // sent on from the compact form, the same values arrive
+  packet::Packet again;
+  ASSERT_FALSE(roundTrip(out, 1000, again));
+  for (size_t r = 0; r < 3000; ++r) {
+    ASSERT_EQ(again.columns[0].isNull(r), in.columns[0].isNull(r)) << r;
+    ASSERT_EQ(again.columns[0].text(r), in.columns[0].text(r)) << r;
+  }
+
+  // rows appended after it: a new value, an old one and a null
+  flag.appendText("novo");
+  flag.appendText("S");
+  flag.appendNull();
+  EXPECT_FALSE(flag.isDictionary());
+  ASSERT_EQ(flag.rows(), 3003u);
+  for (size_t r = 0; r < 3000; ++r) ASSERT_EQ(flag.text(r), in.columns[0].text(r)) << r;
+  EXPECT_EQ(flag.text(3000), "novo");
+  EXPECT_EQ(flag.text(3001), "S");
+  EXPECT_TRUE(flag.isNull(3002));
+  EXPECT_FALSE(flag.isNull(3001));
+}
+
+// More distinct values than a byte can code: the column stays as it was.
+TEST(PacketCodec, ManyDistinctShortTextsStayOneTextARow) {
+  packet::Column c(FieldType::Text);
+  for (int r = 0; r < 2000; ++r) c.appendText(std::to_string(r % 300));
+  c.compact();
+  EXPECT_FALSE(c.isDictionary());
+  for (size_t r = 0; r < 2000; ++r) ASSERT_EQ(c.text(r), std::to_string(r % 300));
+}

@@ -14,10 +14,20 @@
 //      afterwards the stamped items are counted to check the run posted all;
 //   3. on another fresh copy, one transaction runs one bare UPDATE ITVENDA
 //      stamping the same rows (CDFILIALEST, NRLANCESTQ, CDFILIALNF,
-//      NRLANCTONF), with the connection settings the server uses.
+//      NRLANCTONF), with the connection settings the server uses;
+//   4. on a third fresh copy, "the same writes done bare": in one transaction,
+//      with the database's C library (sqlite3 / libpq) and prepared
+//      statements, the writes the run itself must make: the selection's keys
+//      and amounts read once, both number series moved, per day a stock
+//      posting, its product lines and its fiscal-note entry, every item
+//      stamped by its key (one update per item on SQLite, lists of 200 keys
+//      on PostgreSQL, as the run does) and the balances moved per product.
+//      What the run takes beyond this is ours; up to it, the database's.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
 #include <grpcpp/grpcpp.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -34,6 +44,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -313,6 +324,229 @@ double bareUpdate(const std::string& url, int64_t items) {
   return seconds;
 }
 
+// ---------------------------------------------------------------- the same writes, bare
+
+// Statements with "$n" text parameters on either C library (SQLite takes
+// "$n" as the n-th parameter when they appear in order).
+class BareWriter {
+ public:
+  virtual ~BareWriter() = default;
+  // Runs `sql`; returns the rows changed, and the rows read into `rows`.
+  virtual int64_t run(const std::string& sql, const std::vector<std::string>& params,
+                      std::vector<std::vector<std::string>>* rows = nullptr) = 0;
+};
+
+class BareSQLiteWriter : public BareWriter {
+ public:
+  explicit BareSQLiteWriter(const std::string& url) {
+    const std::string path = url.substr(std::string("sqlite:").size());
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) die("sqlite3_open");
+    // the server's settings
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"})
+      run(pragma, {});
+  }
+  ~BareSQLiteWriter() override {
+    for (auto& [text, stmt] : statements_) sqlite3_finalize(stmt);
+    sqlite3_close(db_);
+  }
+  int64_t run(const std::string& sql, const std::vector<std::string>& params,
+              std::vector<std::vector<std::string>>* rows = nullptr) override {
+    sqlite3_stmt*& stmt = statements_[sql];
+    if (!stmt && sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) die(sqlite3_errmsg(db_));
+    sqlite3_reset(stmt);
+    for (size_t i = 0; i < params.size(); ++i)
+      sqlite3_bind_text(stmt, int(i + 1), params[i].data(), int(params[i].size()), SQLITE_STATIC);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      if (!rows) continue;
+      std::vector<std::string>& row = rows->emplace_back();
+      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+        const auto* text = sqlite3_column_text(stmt, c);
+        row.emplace_back(text ? reinterpret_cast<const char*>(text) : "", size_t(sqlite3_column_bytes(stmt, c)));
+      }
+    }
+    if (rc != SQLITE_DONE) die(sql + ": " + sqlite3_errmsg(db_));
+    const int64_t changed = sqlite3_changes(db_);
+    sqlite3_reset(stmt);
+    return changed;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> statements_;
+};
+
+class BarePostgresWriter : public BareWriter {
+ public:
+  explicit BarePostgresWriter(const std::string& url) {
+    const QUrl u(QString::fromStdString(url));
+    const auto quoted = [](const QString& v) {
+      QString q = v;
+      q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+      return "'" + q.toStdString() + "'";
+    };
+    std::string info = "host=" + quoted(u.host()) + " port=" + std::to_string(u.port(5432)) +
+                       " user=" + quoted(u.userName()) + " dbname=" + quoted(u.path().mid(1));
+    if (!u.password().isEmpty()) info += " password=" + quoted(u.password());
+    conn_ = PQconnectdb(info.c_str());
+    if (PQstatus(conn_) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
+    run("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED", {});
+  }
+  ~BarePostgresWriter() override { PQfinish(conn_); }
+  int64_t run(const std::string& sql, const std::vector<std::string>& params,
+              std::vector<std::vector<std::string>>* rows = nullptr) override {
+    std::string& name = statements_[sql];
+    if (name.empty()) {
+      name = "w" + std::to_string(statements_.size());
+      PGresult* prepared = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
+      if (PQresultStatus(prepared) != PGRES_COMMAND_OK) die(sql + ": " + PQerrorMessage(conn_));
+      PQclear(prepared);
+    }
+    std::vector<const char*> values;
+    for (const auto& p : params) values.push_back(p.c_str());
+    PGresult* r = PQexecPrepared(conn_, name.c_str(), int(values.size()), values.data(), nullptr, nullptr, 0);
+    const auto status = PQresultStatus(r);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) die(sql + ": " + PQerrorMessage(conn_));
+    for (int i = 0; rows && i < PQntuples(r); ++i) {
+      std::vector<std::string>& row = rows->emplace_back();
+      for (int c = 0; c < PQnfields(r); ++c) row.emplace_back(PQgetvalue(r, i, c), size_t(PQgetlength(r, i, c)));
+    }
+    const char* changed = PQcmdTuples(r);
+    const int64_t n = changed && *changed ? std::atoll(changed) : 0;
+    PQclear(r);
+    return n;
+  }
+
+ private:
+  PGconn* conn_ = nullptr;
+  std::map<std::string, std::string> statements_;
+};
+
+std::string number10(int64_t n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')).toStdString(); }
+
+// The run's writes without the server (see the header, step 4).
+double bareWrites(const std::string& url, int64_t items) {
+  const bool postgres = url.rfind("sqlite:", 0) != 0;
+  std::unique_ptr<BareWriter> w;
+  if (postgres)
+    w = std::make_unique<BarePostgresWriter>(url);
+  else
+    w = std::make_unique<BareSQLiteWriter>(url);
+  const std::string branch = "0001", store = "01", operatorCode = demo::kDemoOperator;
+  const std::string first = wiredate::dayText(firstDay()).toStdString(),
+                    last = wiredate::dayText(lastDay()).toStdString(),
+                    now = wiredate::momentText(QDateTime::currentDateTime()).toStdString();
+  QElapsedTimer timer;
+  timer.start();
+  w->run(postgres ? "BEGIN" : "BEGIN IMMEDIATE", {});
+  std::vector<std::vector<std::string>> place;
+  w->run("SELECT CDALMOXARIFE, CDLOCALESTOQ FROM LOJA WHERE CDFILIAL = $1 AND CDLOJA = $2", {branch, store}, &place);
+  if (place.size() != 1) die("loja 01 da filial 0001 ausente");
+  const std::string warehouse = place[0][0], location = place[0][1];
+
+  // the selection: key, stock product, signed quantity, cents, day
+  std::vector<std::vector<std::string>> rows;
+  w->run(
+      "SELECT I.NRSEQVENDA, I.NRSEQUITVEND, COALESCE(P.CDPRODESTO, I.CDPRODUTO), I.QTPRODVEND, I.VRUNITVEND, "
+      "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA FROM VENDA V "
+      "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+      "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
+      "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
+      "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL",
+      {branch, store, first, last}, &rows);
+  if (int64_t(rows.size()) != items) die("a leitura direta achou " + std::to_string(rows.size()) + " itens");
+  struct Day {
+    std::map<std::string, double> out;  // by stock product
+    double cents = 0;
+    std::vector<size_t> items;
+  };
+  std::map<std::string, Day> days;
+  std::map<std::string, double> balances;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const auto& r = rows[i];
+    const double sign = r[7] == "D" ? -1 : 1, quantity = std::atof(r[3].c_str());
+    Day& d = days[r[6].substr(0, 10)];
+    d.out[r[2]] += sign * quantity;
+    balances[r[2]] -= sign * quantity;
+    d.cents += sign * (quantity * std::atof(r[4].c_str()) - std::atof(r[5].c_str())) * 100.0;
+    d.items.push_back(i);
+  }
+
+  // both series moved past the numbers in use
+  int64_t firstNumber[2] = {0, 0};
+  const char* series[2][3] = {{"LANCESTQ", "LANCESTQ", "NRLANCESTQ"}, {"LANCTONF", "LANCTONF", "NRLANCTONF"}};
+  for (int s = 0; s < 2; ++s) {
+    std::vector<std::vector<std::string>> highest, counter;
+    w->run(std::string("SELECT MAX(") + series[s][2] + ") FROM " + series[s][1] + " WHERE CDFILIAL = $1", {branch},
+           &highest);
+    const int64_t inUse = highest.empty() ? 0 : std::atoll(highest[0][0].c_str());
+    const std::string count = std::to_string(days.size());
+    w->run(
+        "INSERT INTO NUMERADOR (CDFILIAL, NMNUMERADOR, NRULTIMO) VALUES ($1, $2, $3) ON CONFLICT (CDFILIAL, "
+        "NMNUMERADOR) DO UPDATE SET NRULTIMO = CASE WHEN NUMERADOR.NRULTIMO < $4 THEN $5 ELSE NUMERADOR.NRULTIMO "
+        "END + $6",
+        {branch, series[s][0], std::to_string(inUse + int64_t(days.size())), std::to_string(inUse),
+         std::to_string(inUse), count});
+    w->run("SELECT NRULTIMO FROM NUMERADOR WHERE CDFILIAL = $1 AND NMNUMERADOR = $2", {branch, series[s][0]}, &counter);
+    firstNumber[s] = std::atoll(counter.at(0).at(0).c_str()) - int64_t(days.size()) + 1;
+  }
+
+  constexpr size_t kChunk = 200;  // the run's list of keys per update on PostgreSQL
+  const auto stampList = [](size_t n) {
+    std::string sql =
+        "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE CDFILIAL = $5 "
+        "AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ";
+    for (size_t k = 0; k < n; ++k)
+      sql += (k ? ", ($" : "($") + std::to_string(6 + 2 * k) + ", $" + std::to_string(7 + 2 * k) + ")";
+    return sql + ")";
+  };
+  int64_t offset = 0, stamped = 0;
+  for (const auto& [day, d] : days) {
+    const std::string stock = number10(firstNumber[0] + offset), note = number10(firstNumber[1] + offset);
+    ++offset;
+    w->run(
+        "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, CDTIPORETI, "
+        "CDSETOR, CDOPERADOR, CDFILIALVENDA, CDLOJA, DTINCLUSAO) VALUES ($1, $2, $3, 'V', $4, $5, $6, $7, $8, $9, $10, "
+        "$11)",
+        {branch, stock, day, warehouse, location, "01", "0001", operatorCode, branch, store, now});
+    for (const auto& [product, out] : d.out)
+      w->run("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) VALUES ($1, $2, $3, $4)",
+             {branch, stock, product, std::to_string(out)});
+    w->run(
+        "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, CDOPERADOR, VRTOTLANCTONF, "
+        "QTITENS, DTINCLUSAO) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+        {branch, note, day, branch, stock, operatorCode, std::to_string(std::llround(d.cents) / 100.0),
+         std::to_string(d.items.size()), now});
+    if (!postgres) {
+      for (size_t i : d.items)
+        stamped += w->run(
+            "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE CDFILIAL = "
+            "$5 AND NRSEQVENDA = $6 AND NRSEQUITVEND = $7 AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
+            {branch, stock, branch, note, branch, rows[i][0], rows[i][1]});
+      continue;
+    }
+    for (size_t start = 0; start < d.items.size(); start += kChunk) {
+      const size_t end = std::min(d.items.size(), start + kChunk);
+      std::vector<std::string> params{branch, stock, branch, note, branch};
+      for (size_t k = start; k < end; ++k) {
+        params.push_back(rows[d.items[k]][0]);
+        params.push_back(rows[d.items[k]][1]);
+      }
+      stamped += w->run(stampList(end - start), params);
+    }
+  }
+  for (const auto& [product, delta] : balances)
+    w->run(
+        "INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) VALUES ($1, $2, $3, $4, "
+        "$5) ON CONFLICT (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = "
+        "SALDOESTQ.QTSALDOESTQ + EXCLUDED.QTSALDOESTQ",
+        {branch, warehouse, location, product, std::to_string(delta)});
+  w->run("COMMIT", {});
+  const double seconds = double(timer.nsecsElapsed()) / 1e9;
+  if (stamped != items) die("as gravações diretas marcaram " + std::to_string(stamped) + " itens");
+  return seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -352,9 +586,10 @@ int main(int argc, char** argv) {
   std::printf("posting_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
   std::printf(
       "SemGeraNF: in-process server on loopback, gRPC client call timed; bare: one UPDATE ITVENDA of the same "
-      "rows in one transaction, on a fresh copy\n\n");
-  std::printf("%-10s %8s %9s %12s %12s %10s %8s  %s\n", "database", "items", "generated", "SemGeraNF s", "items/s",
-              "bare s", "ratio", "reply");
+      "rows in one transaction, on a fresh copy; same writes: the run's own reads and writes done bare with the "
+      "C library (stock postings, lines, notes, item stamps, balances, series)\n\n");
+  std::printf("%-10s %8s %9s %12s %12s %10s %8s %13s %8s  %s\n", "database", "items", "generated", "SemGeraNF s",
+              "items/s", "bare s", "ratio", "same writes s", "ratio", "reply");
   for (auto& store : stores) {
     for (int64_t items : sizes) {
       const Template t = makeTemplate(*store, items);
@@ -366,11 +601,15 @@ int main(int argc, char** argv) {
       if (run.lastPosting <= 0) die("SemGeraNF não lançou nada");
       const double bare = bareUpdate(store->copy(t.tag, bareTag), items);
       store->drop(bareTag);
+      const std::string writesTag = "writes_" + std::to_string(items);
+      const double writes = bareWrites(store->copy(t.tag, writesTag), items);
+      store->drop(writesTag);
       store->drop(t.tag);
-      std::printf("%-10s %8s %9s %12.3f %12.0f %10.3f %8.1f  last=%lld warnings=%lld%s%s\n", store->name().c_str(),
-                  thousands(items).c_str(), thousands(t.generatedItems).c_str(), run.seconds,
-                  double(items) / run.seconds, bare, run.seconds / bare, (long long)run.lastPosting,
-                  (long long)run.warnings, run.messageKey.empty() ? "" : " key=", run.messageKey.c_str());
+      std::printf("%-10s %8s %9s %12.3f %12.0f %10.3f %8.1f %13.3f %8.1f  last=%lld warnings=%lld%s%s\n",
+                  store->name().c_str(), thousands(items).c_str(), thousands(t.generatedItems).c_str(), run.seconds,
+                  double(items) / run.seconds, bare, run.seconds / bare, writes, run.seconds / writes,
+                  (long long)run.lastPosting, (long long)run.warnings,
+                  run.messageKey.empty() ? "" : " key=", run.messageKey.c_str());
       std::fflush(stdout);
     }
   }

@@ -1,7 +1,7 @@
--- The host application reads a few lookup tables straight from the shared
--- database (branch, company and store lookups, the filter's pickers, report
--- headers) and writes nothing: every write goes through the application
--- server. qfx_consulta is the group role for the host's logins, with SELECT
+-- The host application reads a few tables straight from the shared database
+-- (branch, company and store lookups, the filter's pickers, and the sales,
+-- items and products its reports list) and writes nothing: every write goes
+-- through the application server. qfx_consulta is the group role for the host's logins, with SELECT
 -- on exactly those tables. Roles belong to the whole cluster: it is created
 -- only when missing, and a server whose user may not create roles leaves that
 -- to the administrator, who creates it before this step runs (README).
@@ -19,6 +19,7 @@ BEGIN
     END;
   END IF;
   EXECUTE format('GRANT USAGE ON SCHEMA %I TO qfx_consulta', current_schema());
-  GRANT SELECT ON FILIAL, EMPRESA, LOJA, CAIXA, TIPOCONS, CLIENTE, CCUSCLIE TO qfx_consulta;
+  GRANT SELECT ON FILIAL, EMPRESA, LOJA, CAIXA, TIPOCONS, CLIENTE, CCUSCLIE, VENDA, ITVENDA, PRODUTO, PRODTIPORETI
+    TO qfx_consulta;
 END
 $$;

@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -291,10 +297,30 @@ TEST(TlsOnly, PlaintextCallsAreRefusedEvenWithAValidSession) {
   EXPECT_TRUE(secure.invoke("GetParamFilial", {text("0001")}).ok());
 }
 
+// The query text of every report definition shipped in reports/Qfx317, in its
+// PostgreSQL form where it has one.
+static std::vector<std::string> reportQueries() {
+  std::vector<std::string> queries;
+  const QDir folder(QString::fromLocal8Bit(std::getenv("QFX_SOURCE_DIR")) + QStringLiteral("/reports/Qfx317"));
+  for (const QString& name : folder.entryList({QStringLiteral("*.json")})) {
+    QFile file(folder.filePath(name));
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const QJsonObject texts =
+        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("queries")).toObject();
+    const QJsonValue postgres = texts.value(QLatin1String("postgresql"));
+    QStringList lines;
+    for (const QJsonValue& line : (postgres.isArray() ? postgres : texts.value(QLatin1String("generic"))).toArray())
+      lines << line.toString();
+    queries.push_back(lines.join(QLatin1Char('\n')).toStdString());
+  }
+  return queries;
+}
+
 // The migration makes the group role qfx_consulta with SELECT on the tables
 // the host reads. A login in it, connected the way the host connects, runs
-// the host's lookups; every write, DDL and any read of the other tables
-// (operators' password hashes, sessions, sales) fails for lack of privilege.
+// the host's lookups and its reports' queries; every write, DDL and any read
+// of the other tables (operators' password hashes, sessions, stock) fails for
+// lack of privilege.
 TEST(HostReadOnlyRole, ALoginInTheRoleReadsTheLookupsAndCannotWrite) {
   QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
   TestDatabase testDb(Backend::PostgreSQL);
@@ -313,13 +339,27 @@ TEST(HostReadOnlyRole, ALoginInTheRoleReadsTheLookupsAndCannotWrite) {
     ASSERT_FALSE(opened) << opened->toStdString();
     QSqlDatabase host = QSqlDatabase::database(hostConnection, false);
     QSqlQuery q(host);
-    for (const char* table : {"FILIAL", "EMPRESA", "LOJA", "CAIXA", "TIPOCONS", "CLIENTE", "CCUSCLIE"}) {
+    for (const char* table : {"FILIAL", "EMPRESA", "LOJA", "CAIXA", "TIPOCONS", "CLIENTE", "CCUSCLIE", "VENDA",
+                              "ITVENDA", "PRODUTO", "PRODTIPORETI"}) {
       ASSERT_TRUE(q.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))))
           << table << ": " << q.lastError().text().toStdString();
       ASSERT_TRUE(q.next());
       EXPECT_EQ(q.value(0).toString().toStdString(),
                 scalar(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))))
           << table;
+    }
+    // every report the host ships runs under the role
+    const auto reports = reportQueries();
+    ASSERT_FALSE(reports.empty()) << "no report definitions in reports/Qfx317";
+    for (const std::string& report : reports) {
+      ASSERT_TRUE(q.prepare(QString::fromStdString(report))) << q.lastError().text().toStdString();
+      static const QRegularExpression placeholder(QStringLiteral(":(P_[A-Z0-9_]+)"));
+      for (auto it = placeholder.globalMatch(QString::fromStdString(report)); it.hasNext();) {
+        const QString name = it.next().captured(0);
+        const bool isDate = name.contains(QLatin1String("DT")) || name.contains(QLatin1String("DATA"));
+        q.bindValue(name, isDate ? QVariant(QDate(2024, 3, 10)) : QVariant(QStringLiteral("T")));
+      }
+      EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString() << "\n" << report;
     }
     // the screen's branch lookup, and the functions the host's texts call
     ASSERT_TRUE(q.exec(
@@ -344,7 +384,7 @@ TEST(HostReadOnlyRole, ALoginInTheRoleReadsTheLookupsAndCannotWrite) {
              "UPDATE SALDOESTQ SET QTSALDOESTQ = 0",
              "SELECT DSSENHA FROM OPERADOR",
              "SELECT * FROM SESSAO",
-             "SELECT * FROM ITVENDA",
+             "SELECT * FROM SALDOESTQ",
          }) {
       EXPECT_FALSE(q.exec(QString::fromLatin1(statement))) << statement;
       EXPECT_EQ(q.lastError().nativeErrorCode(), "42501") << statement << ": " << q.lastError().text().toStdString();

@@ -8,6 +8,7 @@
 
 #include "auth/password.h"
 #include "db/sql.h"
+#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
@@ -33,6 +34,32 @@ std::string newToken() {
 int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
 
 Error unauthenticated(std::string message) { return Error{ErrorKind::Unauthenticated, std::move(message)}; }
+
+// Every call of every client reads its session here (revocations go through
+// the shared database, so nothing is remembered between calls): on SQLite
+// the statement is kept with the connection rather than prepared per call.
+// Expiry, operator code, name, branch and active flag; empty: no session.
+Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
+  const char* const text =
+      "SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
+      "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR WHERE S.CDSESSAO = ?";
+  constexpr int kColumns = 5;
+  QVariantList row;
+  if (sql::isSqlite(db)) {
+    auto rows = sql::SqliteRows::run(db, text, {digest}, sql::Reuse::Kept);
+    if (!rows) return rows.error();
+    auto found = rows->next();
+    if (!found) return found.error();
+    if (*found)
+      for (int i = 0; i < kColumns; ++i) row << rows->value(i);
+    return row;
+  }
+  auto q = sql::run(db, QString::fromLatin1(text), {QString::fromStdString(digest)});
+  if (!q) return q.error();
+  if (q->next())
+    for (int i = 0; i < kColumns; ++i) row << q->value(i);
+  return row;
+}
 
 }  // namespace
 
@@ -92,20 +119,17 @@ Result<Session> SessionStore::validate(const std::string& token) {
   if (token.size() != kTokenBytes * 2) return unauthenticated("sessão inválida");
   auto db = database_.connection();
   if (!db) return db.error();
-  auto q = sql::run(*db,
-                    QStringLiteral("SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
-                                   "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
-                                   "WHERE S.CDSESSAO = ?"),
-                    {QString::fromStdString(tokenDigest(token))});
-  if (!q) return q.error();
-  if (!q->next()) return unauthenticated("sessão inválida");
+  auto row = sessionRow(*db, tokenDigest(token));
+  if (!row) return row.error();
+  if (row->empty()) return unauthenticated("sessão inválida");
+  const QVariantList& v = *row;
   Session s;
-  s.expiresAt = q->value(0).toLongLong();
+  s.expiresAt = v[0].toLongLong();
   if (s.expiresAt <= now()) return unauthenticated("sessão expirada: faça login novamente");
-  if (q->value(4).toString() != QLatin1String("S")) return unauthenticated("operador inativo");
-  s.operatorCode = q->value(1).toString().toStdString();
-  s.operatorName = q->value(2).toString().toStdString();
-  s.boundBranch = q->value(3).toString().toStdString();
+  if (v[4].toString() != QLatin1String("S")) return unauthenticated("operador inativo");
+  s.operatorCode = v[1].toString().toStdString();
+  s.operatorName = v[2].toString().toStdString();
+  s.boundBranch = v[3].toString().toStdString();
   return s;
 }
 

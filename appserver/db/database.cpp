@@ -8,6 +8,7 @@
 
 #include "db/sql.h"
 #include "db/sqlite_functions.h"
+#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
@@ -30,7 +31,10 @@ struct ThreadConnections {
   static void removeConnection(const QString& name) {
     {
       QSqlDatabase db = QSqlDatabase::database(name, false);
-      if (db.isValid()) db.close();
+      if (db.isValid()) {
+        sql::dropKeptStatements(db);
+        db.close();
+      }
     }
     QSqlDatabase::removeDatabase(name);
   }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariant>
 #include <cstring>
+#include <unordered_map>
+#include <utility>
 
 #include "db/sql.h"
 
@@ -31,21 +33,80 @@ Error errorOf(sqlite3* handle, int code, const char* what) {
   return toError(error, QString::fromUtf8(what));
 }
 
+// The statements kept per connection of this thread (connections are per
+// thread), by their text. One in use is never handed out twice: a second
+// run of the same text meanwhile prepares its own.
+struct KeptStatement {
+  sqlite3_stmt* statement = nullptr;
+  bool inUse = false;
+};
+
+constexpr size_t kMaxKeptPerConnection = 32;  // the fixed texts are few; a stray caller must not grow it
+
+struct KeptStatements {
+  std::unordered_map<sqlite3*, std::unordered_map<std::string, KeptStatement>> byConnection;
+  ~KeptStatements();
+};
+
+// Set once this thread's store is gone: a connection closed later in the
+// thread's teardown finds nothing to drop (its statements went already).
+thread_local bool keptStatementsGone = false;
+thread_local KeptStatements keptStatements;
+
+KeptStatements::~KeptStatements() {
+  for (auto& [handle, statements] : byConnection)
+    for (auto& [text, kept] : statements)
+      if (!kept.inUse) sqlite3_finalize(kept.statement);
+  byConnection.clear();
+  keptStatementsGone = true;
+}
+
+KeptStatement* keptFor(sqlite3* handle, const std::string& text) {
+  if (keptStatementsGone) return nullptr;
+  auto& statements = keptStatements.byConnection[handle];
+  if (auto it = statements.find(text); it != statements.end()) return &it->second;
+  if (statements.size() >= kMaxKeptPerConnection) return nullptr;
+  return &statements[text];
+}
+
 }  // namespace
+
+void dropKeptStatements(QSqlDatabase& db) {
+  if (keptStatementsGone || !isSqlite(db)) return;
+  auto handle = handleOf(db);
+  if (!handle) return;
+  auto it = keptStatements.byConnection.find(*handle);
+  if (it == keptStatements.byConnection.end()) return;
+  // one still in use is finalized by its rows when they end (not found here any more)
+  for (auto& [text, kept] : it->second)
+    if (!kept.inUse) sqlite3_finalize(kept.statement);
+  keptStatements.byConnection.erase(it);
+}
 
 bool isSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QSQLITE"); }
 
 Result<SqliteRows> SqliteRows::run(QSqlDatabase& db, const std::string& text,
-                                   const std::vector<std::optional<std::string>>& values) {
+                                   const std::vector<std::optional<std::string>>& values, Reuse reuse) {
   auto handle = handleOf(db);
   if (!handle) return handle.error();
-  sqlite3_stmt* statement = nullptr;
-  int code = sqlite3_prepare_v2(*handle, text.c_str(), int(text.size()), &statement, nullptr);
-  if (code != SQLITE_OK) {
-    sqlite3_finalize(statement);
-    return errorOf(*handle, code, "erro ao preparar comando SQL");
+  KeptStatement* kept = reuse == Reuse::Kept ? keptFor(*handle, text) : nullptr;
+  if (kept && kept->inUse) kept = nullptr;
+  sqlite3_stmt* statement = kept ? kept->statement : nullptr;
+  if (!statement) {
+    int code = sqlite3_prepare_v3(*handle, text.c_str(), int(text.size()), kept ? SQLITE_PREPARE_PERSISTENT : 0,
+                                  &statement, nullptr);
+    if (code != SQLITE_OK) {
+      sqlite3_finalize(statement);
+      return errorOf(*handle, code, "erro ao preparar comando SQL");
+    }
+    if (kept) kept->statement = statement;
   }
   SqliteRows rows(statement);
+  if (kept) {
+    kept->inUse = true;
+    rows.kept_ = true;
+  }
+  int code = SQLITE_OK;
   const int columns = sqlite3_column_count(statement);
   rows.types_.assign(size_t(columns), SQLITE_NULL);
   rows.scratch_.resize(size_t(columns));
@@ -59,14 +120,18 @@ Result<SqliteRows> SqliteRows::run(QSqlDatabase& db, const std::string& text,
 }
 
 SqliteRows::SqliteRows(SqliteRows&& other) noexcept
-    : statement_(other.statement_), types_(std::move(other.types_)), scratch_(std::move(other.scratch_)) {
+    : statement_(other.statement_),
+      kept_(other.kept_),
+      types_(std::move(other.types_)),
+      scratch_(std::move(other.scratch_)) {
   other.statement_ = nullptr;
 }
 
 SqliteRows& SqliteRows::operator=(SqliteRows&& other) noexcept {
   if (this != &other) {
-    sqlite3_finalize(statement_);
+    release();
     statement_ = other.statement_;
+    kept_ = other.kept_;
     types_ = std::move(other.types_);
     scratch_ = std::move(other.scratch_);
     other.statement_ = nullptr;
@@ -74,7 +139,26 @@ SqliteRows& SqliteRows::operator=(SqliteRows&& other) noexcept {
   return *this;
 }
 
-SqliteRows::~SqliteRows() { sqlite3_finalize(statement_); }
+SqliteRows::~SqliteRows() { release(); }
+
+void SqliteRows::release() {
+  if (!statement_) return;
+  sqlite3_stmt* statement = std::exchange(statement_, nullptr);
+  if (kept_ && !keptStatementsGone) {
+    auto connection = keptStatements.byConnection.find(sqlite3_db_handle(statement));
+    if (connection != keptStatements.byConnection.end()) {
+      for (auto& [text, kept] : connection->second) {
+        if (kept.statement != statement) continue;
+        // ends the statement's read snapshot; the next call binds afresh
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        kept.inUse = false;
+        return;
+      }
+    }
+  }
+  sqlite3_finalize(statement);
+}
 
 Result<bool> SqliteRows::next() {
   const int code = sqlite3_step(statement_);
@@ -119,6 +203,25 @@ double SqliteRows::number(int column) const {
       // a number stored as text reads as Qt reads it (0 unless all of it is a number)
       const std::string_view t = text(column);
       return QVariant(QString::fromUtf8(t.data(), qsizetype(t.size()))).toDouble();
+    }
+  }
+}
+
+QVariant SqliteRows::value(int column) const {
+  switch (types_[size_t(column)]) {
+    case SQLITE_INTEGER:
+      return QVariant(qlonglong(sqlite3_column_int64(statement_, column)));
+    case SQLITE_FLOAT:
+      return QVariant(sqlite3_column_double(statement_, column));
+    case SQLITE_NULL:
+      return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB: {
+      const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+      return QVariant(QByteArray(data, sqlite3_column_bytes(statement_, column)));
+    }
+    default: {
+      const std::string_view t = text(column);
+      return QVariant(QString::fromUtf8(t.data(), qsizetype(t.size())));
     }
   }
 }

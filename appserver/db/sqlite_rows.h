@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QVariant>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,9 +13,16 @@
 
 #include "common/result.h"
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 namespace qfx::server::sql {
+
+// Kept: the prepared statement stays with the connection for the next call
+// of the same text (reset, bindings cleared, so no read snapshot stays
+// open). For the fixed texts of the small calls made by the thousand, where
+// preparing costs more than running.
+enum class Reuse { No, Kept };
 
 class SqliteRows {
  public:
@@ -22,7 +30,7 @@ class SqliteRows {
   // Only for a connection of the QSQLITE driver.
   // A value without text binds as NULL, as Qt binds a null QString.
   static Result<SqliteRows> run(QSqlDatabase& db, const std::string& text,
-                                const std::vector<std::optional<std::string>>& values);
+                                const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No);
 
   SqliteRows(SqliteRows&&) noexcept;
   SqliteRows& operator=(SqliteRows&&) noexcept;
@@ -37,14 +45,23 @@ class SqliteRows {
   std::string_view text(int column) const;
   // The cell as a number, as QVariant::toDouble() would give it; a null is 0.
   double number(int column) const;
+  // The cell as QSqlQuery::value() gives it on SQLite: qlonglong, double,
+  // QString, QByteArray, or a null QString.
+  QVariant value(int column) const;
 
  private:
   explicit SqliteRows(sqlite3_stmt* statement) : statement_(statement) {}
+  void release();
   sqlite3_stmt* statement_ = nullptr;
+  bool kept_ = false;                         // owned by the connection's kept statements
   std::vector<int> types_;                    // the current row's cell types, read before any conversion
   mutable std::vector<std::string> scratch_;  // a real number's text, per column (rare in text columns)
 };
 
 bool isSqlite(const QSqlDatabase& db);
+
+// Finalizes the statements kept for this connection; called before it
+// closes (SQLite refuses to close a connection with statements left).
+void dropKeptStatements(QSqlDatabase& db);
 
 }  // namespace qfx::server::sql

@@ -59,32 +59,45 @@ void putInteger(packet::Column& column, const QVariant& value) {
     column.appendInteger(value.toLongLong());
 }
 
+namespace {
+
+void appendValue(packet::Packet& packet, size_t i, const QVariant& value) {
+  packet::Column& column = packet.columns[i];
+  switch (packet.fields[i].type) {
+    case FieldType::Text:
+      putText(column, value);
+      break;
+    case FieldType::DateTime:
+      putDateTime(column, value);
+      break;
+    case FieldType::Float:
+      putNumber(column, value);
+      break;
+    case FieldType::Integer:
+      putInteger(column, value);
+      break;
+    case FieldType::Boolean:
+      if (value.isNull())
+        column.appendNull();
+      else
+        column.appendBoolean(value.toBool());
+      break;
+  }
+}
+
+}  // namespace
+
 void appendRows(packet::Packet& packet, QSqlQuery& query) {
-  while (query.next()) {
-    for (size_t i = 0; i < packet.fields.size(); ++i) {
-      const QVariant value = query.value(int(i));
-      packet::Column& column = packet.columns[i];
-      switch (packet.fields[i].type) {
-        case FieldType::Text:
-          putText(column, value);
-          break;
-        case FieldType::DateTime:
-          putDateTime(column, value);
-          break;
-        case FieldType::Float:
-          putNumber(column, value);
-          break;
-        case FieldType::Integer:
-          putInteger(column, value);
-          break;
-        case FieldType::Boolean:
-          if (value.isNull())
-            column.appendNull();
-          else
-            column.appendBoolean(value.toBool());
-          break;
-      }
-    }
+  while (query.next())
+    for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, query.value(int(i)));
+}
+
+Status appendRows(packet::Packet& packet, sql::SqliteRows& rows) {
+  for (;;) {
+    auto more = rows.next();
+    if (!more) return more.error();
+    if (!*more) return success();
+    for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, rows.value(int(i)));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include "common/result.h"
+#include "db/sqlite_rows.h"
 #include "packet_codec.h"
 
 namespace qfx::server::packets {
@@ -26,5 +27,8 @@ void putInteger(packet::Column& column, const QVariant& value);
 // Appends every row of the query; its columns must come in the packet's
 // field order and convert to the fields' types.
 void appendRows(packet::Packet& packet, QSqlQuery& query);
+// The same from SQLite's cells, each read as QSqlQuery would give it; an
+// error when stepping fails.
+Status appendRows(packet::Packet& packet, sql::SqliteRows& rows);
 
 }  // namespace qfx::server::packets

@@ -197,6 +197,15 @@ SaleKeys amountKeysOf(const sql::SqliteRows& r) {
 
 }  // namespace
 
+SaleItem SaleRow::amounts() const {
+  SaleItem s;
+  // kSelectAmounts: QTPRODVEND, VRUNITVEND, VRDESITVEND at 5, 6, 7
+  s.quantity = cells.number(amountsOnly ? 5 : saleColumn::quantity);
+  s.unitPrice = cells.number(amountsOnly ? 6 : saleColumn::unitPrice);
+  s.discount = cells.number(amountsOnly ? 7 : saleColumn::discount);
+  return s;
+}
+
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail) {
   const Selection selection = selectionOf(filter, detail);
@@ -218,14 +227,15 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
     const QString text = v.toString();
     values.push_back(text.isNull() ? std::nullopt : std::optional<std::string>(text.toStdString()));
   }
-  auto rows = sql::SqliteRows::run(db, selection.text.toStdString(), values);
+  // few texts (the filter adds at most two conditions): kept for the next call
+  auto rows = sql::SqliteRows::run(db, selection.text.toStdString(), values, sql::Reuse::Kept);
   if (!rows) return rows.error();
   for (;;) {
     auto more = rows->next();
     if (!more) return more.error();
     if (!*more) return success();
     const SaleRow row{*rows, selection.amounts ? amountKeysOf(*rows) : keysOf(*rows),
-                      rows->text(selection.amounts ? 3 : saleColumn::day)};
+                      rows->text(selection.amounts ? 3 : saleColumn::day), selection.amounts};
     if (filter.accepts(row.keys)) visit(row);
   }
 }

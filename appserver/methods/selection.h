@@ -127,7 +127,12 @@ enum : int {
 struct SaleRow {
   const sql::SqliteRows& cells;  // saleColumn order with ItemDetail::Full
   SaleKeys keys;
-  std::string_view day;  // DTVENDA as stored
+  std::string_view day;      // DTVENDA as stored
+  bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
+
+  // Quantity, unit price and discount, as forEachSaleItem reads them, from
+  // either layout.
+  SaleItem amounts() const;
 };
 
 // SQLite only: the same selection, order and filtering as forEachSaleItem,

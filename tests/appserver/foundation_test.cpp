@@ -10,6 +10,7 @@
 #include "common/list_text.h"
 #include "common/wire_date.h"
 #include "db/migrations.h"
+#include "db/sqlite_rows.h"
 #include "harness.h"
 #include "rpc/arguments.h"
 
@@ -194,3 +195,87 @@ TEST_P(SchemaTest, ClientQueryTextsRunVerbatimWithNvlAndInstr) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SchemaTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());
+
+// The C-library reader on SQLite: a kept statement serves the next run of its
+// text with new bindings, holds no read snapshot once its rows end (even
+// abandoned half-read), is never shared by two live readers, and lets the
+// connection close; its cells read as QSqlQuery reads them.
+TEST(SqliteReader, KeptStatementsRebindReleaseTheirSnapshotAndLetTheConnectionClose) {
+  QFX_REQUIRE_BACKEND(Backend::SQLite);
+  TestDatabase testDb(Backend::SQLite);
+  auto config = server::DbConfig::parse(testDb.url());
+  ASSERT_TRUE(config.ok());
+  const auto openRaw = [&](const QString& name) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(config->path);
+    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+    return db;
+  };
+  {
+    QSqlDatabase reader = openRaw(QStringLiteral("kept-reader"));
+    QSqlDatabase writer = openRaw(QStringLiteral("kept-writer"));
+    exec(reader, QStringLiteral("PRAGMA journal_mode=WAL"));
+    exec(reader, QStringLiteral("CREATE TABLE T (K TEXT, N INTEGER, R REAL, S TEXT, B BLOB)"));
+    exec(reader, QStringLiteral("INSERT INTO T VALUES ('a', 1, 2.5, 'ção', X'00FF'), ('a', 2, NULL, NULL, NULL), "
+                                "('b', 3, 100.0, '', X'')"));
+    const std::string text = "SELECT N FROM T WHERE K = ? ORDER BY N";
+    const auto numbers = [&](const std::string& key) {
+      std::vector<std::string> found;
+      auto rows = server::sql::SqliteRows::run(reader, text, {key}, server::sql::Reuse::Kept);
+      EXPECT_TRUE(rows.ok());
+      while (rows.ok() && *rows->next()) found.emplace_back(rows->text(0));
+      return found;
+    };
+    EXPECT_EQ(numbers("a"), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(numbers("b"), (std::vector<std::string>{"3"}));
+    EXPECT_EQ(numbers("c"), std::vector<std::string>{});
+
+    // abandoned after one row: the snapshot goes with it, so a checkpoint
+    // that needs every reader gone succeeds and a new row is seen
+    {
+      auto rows = server::sql::SqliteRows::run(reader, text, {std::string("a")}, server::sql::Reuse::Kept);
+      ASSERT_TRUE(rows.ok());
+      ASSERT_TRUE(*rows->next());
+
+      // meanwhile the same text again: its own statement, its own rows
+      EXPECT_EQ(numbers("a"), (std::vector<std::string>{"1", "2"}));
+      EXPECT_EQ(rows->text(0), "1");
+    }
+    exec(writer, QStringLiteral("INSERT INTO T VALUES ('a', 4, NULL, NULL, NULL)"));
+    exec(writer, QStringLiteral("PRAGMA busy_timeout=0"));
+    EXPECT_EQ(scalar(writer, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")), "0");  // 0: not busy
+    EXPECT_EQ(numbers("a"), (std::vector<std::string>{"1", "2", "4"}));
+
+    // every kind of cell as QSqlQuery gives it
+    {
+      QSqlQuery q(reader);
+      ASSERT_TRUE(q.exec(QStringLiteral("SELECT K, N, R, S, B FROM T ORDER BY N")));
+      auto rows =
+          server::sql::SqliteRows::run(reader, "SELECT K, N, R, S, B FROM T ORDER BY N", {}, server::sql::Reuse::Kept);
+      ASSERT_TRUE(rows.ok());
+      int count = 0;
+      while (q.next()) {
+        ASSERT_TRUE(*rows->next());
+        for (int c = 0; c < 5; ++c) {
+          const QVariant ours = rows->value(c);
+          const QVariant qt = q.value(c);
+          EXPECT_EQ(ours.metaType(), qt.metaType()) << "row " << count << " column " << c;
+          EXPECT_EQ(ours.isNull(), qt.isNull()) << "row " << count << " column " << c;
+          EXPECT_EQ(ours, qt) << "row " << count << " column " << c;
+        }
+        ++count;
+      }
+      EXPECT_FALSE(*rows->next());
+      EXPECT_EQ(count, 4);
+    }
+
+    // SQLite refuses to close a connection with statements left: the kept
+    // ones are dropped first
+    server::sql::dropKeptStatements(reader);
+    reader.close();
+    EXPECT_FALSE(reader.lastError().isValid()) << reader.lastError().text().toStdString();
+    writer.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("kept-reader"));
+  QSqlDatabase::removeDatabase(QStringLiteral("kept-writer"));
+}

@@ -52,6 +52,7 @@
 #include "db/migrations.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
+#include "methods/sale_lists.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
@@ -428,7 +429,7 @@ class PaintCounter : public QObject {
 };
 
 // The operator's "Verificar": the list loaded and the grid painted once.
-double listOnce(Screen& screen, int64_t expected) {
+double listOnce(Screen& screen, int64_t expected, double* clickSeconds = nullptr) {
   filterAll(kDays);
   PaintCounter counter;
   QWidget* viewport = screen->dbgPadrao->viewport();
@@ -440,6 +441,7 @@ double listOnce(Screen& screen, int64_t expected) {
   } catch (const hostkit::EHostError& e) {
     die("GetPrincipal: " + e.message().toStdString());
   }
+  if (clickSeconds) *clickSeconds = seconds(timer);
   viewport->repaint();
   const double s = seconds(timer);
   viewport->removeEventFilter(&counter);
@@ -453,6 +455,25 @@ double listOnce(Screen& screen, int64_t expected) {
 
 // ---------------------------------------------------------------- list
 
+// GetPrincipal's packet for the listed period built in-process on a
+// connection of the server's database: its query and cells, no call.
+double serverPacketSeconds(Database& database, int64_t expected) {
+  QSqlDatabase db = must(database.connection(), "conexão");
+  srv::SaleFilter filter;
+  filter.branch = QStringLiteral("0001");
+  filter.store = QStringLiteral("01");
+  filter.first = today().addDays(-(kDays - 1));
+  filter.last = today();
+  filter.pendingOnly = false;
+  QElapsedTimer timer;
+  timer.start();
+  auto packet = srv::methods::principalRows(db, filter);
+  const double s = seconds(timer);
+  if (!packet) die("GetPrincipal no servidor: " + packet.error().message);
+  if (int64_t(packet->rowCount()) != expected) die("o pacote do servidor não tem a lista inteira");
+  return s;
+}
+
 void benchList(Store& store, const Prepared& data, const Settings& settings) {
   const std::string url = store.url(data.tag);
   RunningServer server = startServer(url);
@@ -460,16 +481,26 @@ void benchList(Store& store, const Prepared& data, const Settings& settings) {
   const auto params = storeParams(kDays);
   if (bare->query(kListSelect, params) != data.items) die("a consulta direta não leu a lista inteira");
   Screen screen(url, server.server->port());
-  std::vector<double> runs, bares;
+  std::vector<double> runs, bares, clicks, packets;
   for (int i = 0; i < settings.repeats; ++i) {
-    runs.push_back(listOnce(screen, data.items));
+    double click = 0;
+    runs.push_back(listOnce(screen, data.items, &click));
+    clicks.push_back(click);
     QElapsedTimer timer;
     timer.start();
     bare->query(kListSelect, params);
     bares.push_back(seconds(timer));
+    packets.push_back(serverPacketSeconds(*server.database, data.items));
   }
   printRow(store.name(), "list " + thousands(data.items) + " items (s)", median(runs), median(bares), "s",
            "median of " + std::to_string(settings.repeats) + "; load " + loadAverage());
+  // where the time over the bare query goes: the server's packet (query and
+  // cells) built in this process without a call; the click (call, transfer,
+  // client dataset and model) minus that; the grid's one paint
+  const double run = median(runs), click = median(clicks), packet = median(packets);
+  std::printf("%-10s   parts: server packet %.3f s, transfer+client dataset+model %.3f s, paint %.3f s\n",
+              store.name().c_str(), packet, click - packet, run - click);
+  std::fflush(stdout);
 }
 
 // ---------------------------------------------------------------- Z check

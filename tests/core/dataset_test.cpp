@@ -233,7 +233,9 @@ TEST(DataSet, CompactColumnsFromTheServerReadAndEditAsAnyOther) {
       EXPECT_EQ(situation->AsString(), "X");
     } else {
       ASSERT_EQ(situation->IsNull(), row % 9 == 0) << row;
-      if (row % 9) ASSERT_EQ(situation->AsString(), row % 2 ? "V" : "D") << row;
+      if (row % 9) {
+        ASSERT_EQ(situation->AsString(), row % 2 ? "V" : "D") << row;
+      }
       ASSERT_EQ(ds.FieldByName("CDPRODUTO")->AsString().toStdString(), "P" + std::to_string(row));
     }
   }

@@ -25,15 +25,6 @@ void nvl(sqlite3_context* context, int argc, sqlite3_value** argv) {
   sqlite3_result_value(context, chosen);
 }
 
-Result<sqlite3*> rawHandle(QSqlDatabase& db) {
-  const QVariant handle = db.driver()->handle();
-  if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
-    return internalError("a conexão SQLite não expõe o handle sqlite3");
-  sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
-  if (!raw) return internalError("conexão SQLite fechada");
-  return raw;
-}
-
 // SQLite's busy handler: `attempt` counts the calls for one lock, so the
 // first starts the clock. Short pauses, growing to 20 ms, keep the wait
 // responsive to the call's limits. Returning 0 gives up (SQLITE_BUSY).
@@ -54,6 +45,15 @@ int waitWhileBusy(void* timeoutMs, int attempt) {
 }
 
 }  // namespace
+
+Result<sqlite3*> rawHandle(QSqlDatabase& db) {
+  const QVariant handle = db.driver()->handle();
+  if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
+    return internalError("a conexão SQLite não expõe o handle sqlite3");
+  sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
+  if (!raw) return internalError("conexão SQLite fechada");
+  return raw;
+}
 
 Status installBusyWait(QSqlDatabase& db, int timeoutMs) {
   auto raw = rawHandle(db);

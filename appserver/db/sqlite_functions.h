@@ -7,7 +7,13 @@
 
 #include "common/result.h"
 
+struct sqlite3;
+
 namespace qfx::server {
+
+// The driver's own sqlite3 handle of an open SQLite connection, or an error
+// when the connection is not SQLite or is closed.
+Result<sqlite3*> rawHandle(QSqlDatabase& db);
 
 // NVL(a, b): a unless it is null, else b. (INSTR is built into SQLite.)
 Status registerSqliteFunctions(QSqlDatabase& db);

@@ -11,19 +11,11 @@
 #include <utility>
 
 #include "db/sql.h"
+#include "db/sqlite_functions.h"
 
 namespace qfx::server::sql {
 
 namespace {
-
-Result<sqlite3*> handleOf(QSqlDatabase& db) {
-  const QVariant handle = db.driver()->handle();
-  if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
-    return internalError("a conexão SQLite não expõe o handle sqlite3");
-  sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
-  if (!raw) return internalError("conexão SQLite fechada");
-  return raw;
-}
 
 // The same error value the Qt path gives: the code decides busy versus
 // internal, the message is the library's own.
@@ -73,7 +65,7 @@ KeptStatement* keptFor(sqlite3* handle, const std::string& text) {
 
 void dropKeptStatements(QSqlDatabase& db) {
   if (keptStatementsGone || !isSqlite(db)) return;
-  auto handle = handleOf(db);
+  auto handle = rawHandle(db);
   if (!handle) return;
   auto it = keptStatements.byConnection.find(*handle);
   if (it == keptStatements.byConnection.end()) return;
@@ -87,7 +79,7 @@ bool isSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String(
 
 Result<SqliteRows> SqliteRows::run(QSqlDatabase& db, const std::string& text,
                                    const std::vector<std::optional<std::string>>& values, Reuse reuse) {
-  auto handle = handleOf(db);
+  auto handle = rawHandle(db);
   if (!handle) return handle.error();
   KeptStatement* kept = reuse == Reuse::Kept ? keptFor(*handle, text) : nullptr;
   if (kept && kept->inUse) kept = nullptr;

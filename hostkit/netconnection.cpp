@@ -127,6 +127,10 @@ namespace {
 // call and no hand-over back to it (a small call cost more in those than in
 // its own work). On the application's thread, the screen's own events are
 // processed between polls, with user input swallowed as in runBlockingCall.
+// The operations of one call, as their completion queue tags.
+enum class CallOp : std::intptr_t { Start = 1, Read, Finish };
+void* tagOf(CallOp op) { return reinterpret_cast<void*>(op); }
+
 class CallWaiter {
  public:
   CallWaiter() {
@@ -147,19 +151,27 @@ class CallWaiter {
 
   grpc::CompletionQueue* queue() { return &queue_; }
 
-  // Waits for the one operation in flight; its success as gRPC reports it.
-  bool await() {
-    // events already posted (a timer of 0 ms, a repaint) run once the call is under way
-    if (pumpEvents_ && !pumped_) {
-      pumped_ = true;
-      QCoreApplication::processEvents();
-    }
+  // Waits for the operation `op`; its success as gRPC reports it. Other
+  // operations' completions met on the way are kept for their own wait.
+  bool await(CallOp op) {
+    void* const tag = tagOf(op);
     for (;;) {
-      void* tag = nullptr;
+      for (auto it = arrived_.begin(); it != arrived_.end(); ++it) {
+        if (it->first != tag) continue;
+        const bool ok = it->second;
+        arrived_.erase(it);
+        return ok;
+      }
+      void* got = nullptr;
       bool ok = false;
-      const auto next = queue_.AsyncNext(&tag, &ok, std::chrono::system_clock::now() + kPoll);
-      if (next == grpc::CompletionQueue::GOT_EVENT) return ok;
+      const auto next = queue_.AsyncNext(&got, &ok, std::chrono::system_clock::now() + kPoll);
+      if (next == grpc::CompletionQueue::GOT_EVENT) {
+        arrived_.emplace_back(got, ok);
+        continue;
+      }
       if (next == grpc::CompletionQueue::SHUTDOWN) return false;
+      // the screen's events (a timer of 0 ms, a repaint) run once a poll has
+      // passed without the reply: a quick call spares the pass over them
       if (pumpEvents_) QCoreApplication::processEvents();
     }
   }
@@ -169,7 +181,7 @@ class CallWaiter {
   grpc::CompletionQueue queue_;
   InputBlocker blocker_;
   bool pumpEvents_ = false;
-  bool pumped_ = false;
+  std::vector<std::pair<void*, bool>> arrived_;
 };
 }  // namespace
 
@@ -327,13 +339,14 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
     // declared after the context: the queue is drained before the call's context goes
     CallWaiter waiter;
     auto stream = stub->PrepareAsyncInvoke(&ctx, request, waiter.queue());
-    stream->StartCall(nullptr);
+    // the first read is asked for with the start, so waiting for the start's
+    // own completion overlaps the server's work instead of coming before it
+    stream->StartCall(tagOf(CallOp::Start));
     rpc::InvokeReply reply;
     // a failed start or read ends the stream; Finish says why
-    bool open = waiter.await();
-    while (open) {
-      stream->Read(&reply, nullptr);
-      if (!(open = waiter.await())) break;
+    for (;;) {
+      stream->Read(&reply, tagOf(CallOp::Read));
+      if (!waiter.await(CallOp::Read)) break;
       if (!gotFirst) {
         gotFirst = true;
         result = reader.read(reply.result());
@@ -342,8 +355,9 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
       for (const auto& chunk : reply.chunks())
         if (auto e = reader.assembler.add(chunk); e && !reader.error) reader.error = QString::fromStdString(*e);
     }
-    stream->Finish(&status, nullptr);
-    waiter.await();
+    waiter.await(CallOp::Start);
+    stream->Finish(&status, tagOf(CallOp::Finish));
+    waiter.await(CallOp::Finish);
   }
 
   if (!status.ok()) {

@@ -20,6 +20,7 @@ struct Version {
 constexpr Version kVersions[] = {
     {1, "0001_base"},
     {2, "0002_host_read_role"},
+    {3, "0003_venda_caixa_dia"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

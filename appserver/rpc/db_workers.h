@@ -17,21 +17,25 @@ namespace qfx::server {
 
 class DbWorkers {
  public:
-  explicit DbWorkers(int count) {
-    for (int i = 0; i < (count < 1 ? 1 : count); ++i) threads_.emplace_back([this] { work(); });
+  explicit DbWorkers(int count) : workers_(size_t(count < 1 ? 1 : count)) {
+    for (auto& w : workers_) w.thread = std::thread([this, &w] { work(w); });
+    // every worker idle before the first call: the hand-over order is then
+    // the workers' own, not the order their threads happened to start in
+    std::unique_lock lock(mutex_);
+    allIdle_.wait(lock, [this] { return idle_.size() == workers_.size(); });
   }
   ~DbWorkers() {
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    wake_.notify_all();
-    for (auto& t : threads_) t.join();  // each thread's connection closes as it ends
+    for (auto& w : workers_) w.wake.notify_one();
+    for (auto& w : workers_) w.thread.join();  // each thread's connection closes as it ends
   }
   DbWorkers(const DbWorkers&) = delete;
   DbWorkers& operator=(const DbWorkers&) = delete;
 
-  int size() const { return int(threads_.size()); }
+  int size() const { return int(workers_.size()); }
 
   // Runs `task` on a worker and returns when it has finished. The task must
   // not throw: it reports failures as values. Meanwhile `watch`, if given,
@@ -39,12 +43,17 @@ class DbWorkers {
   // notice what the task itself cannot while a statement blocks it.
   void run(const std::function<void()>& task, const std::function<void()>& watch = {}) {
     Job job{&task, false, {}};
-    {
-      std::lock_guard lock(mutex_);
-      queue_.push_back(&job);
-    }
-    wake_.notify_one();
     std::unique_lock lock(mutex_);
+    if (idle_.empty()) {
+      queue_.push_back(&job);
+    } else {
+      // the worker idle the shortest time: its connection's page cache and
+      // kept statements are the warmest, and the others may stay asleep
+      Worker* worker = idle_.back();
+      idle_.pop_back();
+      worker->job = &job;
+      worker->wake.notify_one();
+    }
     while (!job.done) {
       if (!watch) {
         job.finished.wait(lock, [&] { return job.done; });
@@ -66,13 +75,28 @@ class DbWorkers {
     std::condition_variable finished;
   };
 
-  void work() {
+  struct Worker {
+    std::thread thread;
+    std::condition_variable wake;
+    Job* job = nullptr;  // handed over by run(), under the lock
+  };
+
+  void work(Worker& self) {
     std::unique_lock lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // stopping, and nothing left to do
-      Job* job = queue_.front();
-      queue_.pop_front();
+      if (!self.job && !queue_.empty()) {
+        self.job = queue_.front();  // first come, first served
+        queue_.pop_front();
+      }
+      if (!self.job) {
+        if (stopping_) return;
+        idle_.push_back(&self);
+        if (idle_.size() == workers_.size()) allIdle_.notify_one();
+        self.wake.wait(lock, [&] { return self.job || stopping_; });
+        if (!self.job) return;  // stopping: nothing was handed over since it went idle
+      }
+      Job* job = self.job;
+      self.job = nullptr;
       lock.unlock();
       (*job->task)();
       lock.lock();
@@ -82,10 +106,11 @@ class DbWorkers {
   }
 
   std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job*> queue_;
+  std::condition_variable allIdle_;
+  std::deque<Job*> queue_;     // calls waiting for a worker
+  std::vector<Worker*> idle_;  // idle workers, the most recently idle last
   bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  std::vector<Worker> workers_;
 };
 
 }  // namespace qfx::server

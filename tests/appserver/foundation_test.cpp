@@ -137,6 +137,22 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
   EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM QFXVERSAOESQUEMA")),
             std::to_string(server::migrations::latestVersion()));
 
+  // the Z check's sum of one register-day seeks its sales by register and day
+  const bool sqlite = GetParam() == Backend::SQLite;
+  EXPECT_EQ(scalar(*db, sqlite ? QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'VENDA_CAIXA_DIA'")
+                               : QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'venda_caixa_dia'")),
+            "1");
+  if (sqlite) {
+    QSqlQuery plan(*db);
+    ASSERT_TRUE(plan.exec(QStringLiteral(
+        "EXPLAIN QUERY PLAN SELECT I.QTPRODVEND FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND "
+        "I.NRSEQVENDA = V.NRSEQVENDA WHERE V.CDFILIAL = '1' AND V.CDLOJA = '1' AND V.DTVENDA >= 'a' AND "
+        "V.DTVENDA <= 'a' AND V.CDCAIXA = '1'")));
+    QString steps;
+    while (plan.next()) steps += plan.value(3).toString() + QStringLiteral(" | ");
+    EXPECT_TRUE(steps.contains(QStringLiteral("VENDA_CAIXA_DIA"))) << steps.toStdString();
+  }
+
   // a database from a newer server is refused, not damaged
   exec(*db, QStringLiteral("INSERT INTO QFXVERSAOESQUEMA (NRVERSAO, DTAPLICACAO) VALUES (999, 'x')"));
   auto newer = server::migrations::migrate(database);

@@ -1,0 +1,77 @@
+// The database workers: a call is handed to the worker idle the shortest time
+// (its connection's cache is the warmest), no more calls run at once than
+// there are workers, and calls beyond that wait their turn instead of failing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "rpc/db_workers.h"
+
+using qfx::server::DbWorkers;
+
+TEST(DbWorkers, OneCallerAtATimeKeepsToTheSameWorker) {
+  DbWorkers workers(4);
+  std::vector<std::thread::id> ran;
+  for (int i = 0; i < 50; ++i) workers.run([&] { ran.push_back(std::this_thread::get_id()); });
+  ASSERT_EQ(ran.size(), 50u);
+  EXPECT_NE(ran.front(), std::this_thread::get_id());
+  EXPECT_EQ(std::set<std::thread::id>(ran.begin(), ran.end()).size(), 1u);
+}
+
+TEST(DbWorkers, BusyWorkersMakeTheRestWaitAndEveryCallRuns) {
+  constexpr int kWorkers = 3, kCallers = 10;
+  DbWorkers workers(kWorkers);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int running = 0, mostAtOnce = 0, finished = 0;
+  bool release = false;
+  std::set<std::thread::id> threads;
+  std::vector<std::thread> callers;
+  for (int i = 0; i < kCallers; ++i)
+    callers.emplace_back([&] {
+      workers.run([&] {
+        std::unique_lock lock(mutex);
+        threads.insert(std::this_thread::get_id());
+        mostAtOnce = std::max(mostAtOnce, ++running);
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        --running;
+        ++finished;
+      });
+    });
+  {
+    // every worker taken; the other calls queue rather than run or fail
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return running == kWorkers; }));
+    release = true;
+    changed.notify_all();
+  }
+  for (auto& c : callers) c.join();
+  EXPECT_EQ(finished, kCallers);
+  EXPECT_EQ(mostAtOnce, kWorkers);
+  EXPECT_EQ(int(threads.size()), kWorkers);
+}
+
+// The watch runs on the caller's thread while a long task holds the worker.
+TEST(DbWorkers, TheWatchRunsOnTheCallersThreadWhileTheTaskWorks) {
+  DbWorkers workers(1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> watched{0};
+  const auto caller = std::this_thread::get_id();
+  bool watchOnCaller = true;
+  workers.run(
+      [&] {
+        while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      },
+      [&] {
+        watchOnCaller = watchOnCaller && std::this_thread::get_id() == caller;
+        if (++watched >= 3) stop = true;
+      });
+  EXPECT_GE(watched.load(), 3);
+  EXPECT_TRUE(watchOnCaller);
+}

@@ -218,4 +218,6 @@ QVariant SqliteRows::value(int column) const {
   }
 }
 
+int64_t SqliteRows::changes() const { return sqlite3_changes64(sqlite3_db_handle(statement_)); }
+
 }  // namespace qfx::server::sql

@@ -49,6 +49,9 @@ class SqliteRows {
   // QString, QByteArray, or a null QString.
   QVariant value(int column) const;
 
+  // Rows a data-changing statement changed, once next() has run it.
+  int64_t changes() const;
+
  private:
   explicit SqliteRows(sqlite3_stmt* statement) : statement_(statement) {}
   void release();

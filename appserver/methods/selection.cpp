@@ -24,39 +24,63 @@ const char* const kSelect =
     "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
     "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
 
-SaleItem readItem(const QSqlQuery& q) {
+// The cells of a row as readItem reads them, from either reader.
+struct QueryCells {
+  const QSqlQuery& q;
+  QVariant value(int c) const { return q.value(c); }
+  QString text(int c) const { return q.value(c).toString(); }
+  double number(int c) const { return q.value(c).toDouble(); }
+  bool isNull(int c) const { return q.value(c).isNull(); }
+};
+
+struct SqliteCells {
+  const sql::SqliteRows& r;
+  QVariant value(int c) const { return r.value(c); }
+  QString text(int c) const {
+    if (r.isNull(c)) return QString();
+    const std::string_view t = r.text(c);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+  }
+  double number(int c) const { return r.number(c); }
+  bool isNull(int c) const { return r.isNull(c); }
+};
+
+template <class Cells>
+SaleItem readItem(const Cells& q) {
+  using namespace saleColumn;
   SaleItem s;
-  s.branch = q.value(0).toString();
-  s.sale = q.value(1).toString();
-  s.store = q.value(2).toString();
-  s.cashRegister = q.value(3).toString();
-  s.day = wiredate::dayFromDatabase(q.value(4)).value_or(QDate());
-  s.entered = q.value(5);
-  s.receipt = q.value(6).toString();
-  s.customer = q.value(7).toString();
-  s.costCentre = q.value(8).toString();
-  s.consumptionType = q.value(9).toString();
-  s.consumerName = q.value(10).toString();
-  s.situation = q.value(11).toString();
-  s.paymentType = q.value(12).toString();
-  s.printType = q.value(13).toString();
-  s.item = q.value(14).toString();
-  s.product = q.value(15).toString();
-  s.quantity = q.value(16).toDouble();
-  s.unitPrice = q.value(17).toDouble();
-  s.discount = q.value(18).toDouble();
-  s.stockBranch = q.value(19);
-  s.stockPosting = q.value(20);
-  s.noteBranch = q.value(21);
-  s.notePosting = q.value(22);
-  s.productName = q.value(23);
-  s.productTree = q.value(24);
-  s.stockProduct = q.value(25).toString();
-  s.productKnown = !q.value(26).isNull();
-  s.productActive = q.value(27).toString() == QLatin1String("S");
-  s.productControlsStock = q.value(28).toString() == QLatin1String("S");
-  s.productRegistered = !q.value(29).isNull();
-  s.customerName = q.value(30);
+  s.branch = q.text(branch);
+  s.sale = q.text(sale);
+  s.store = q.text(store);
+  s.cashRegister = q.text(cashRegister);
+  s.day = wiredate::dayFromDatabase(q.value(day)).value_or(QDate());
+  s.entered = q.value(entered);
+  s.receipt = q.text(receipt);
+  s.customer = q.text(customer);
+  s.costCentre = q.text(costCentre);
+  s.consumptionType = q.text(consumptionType);
+  s.consumerName = q.text(consumerName);
+  s.situation = q.text(situation);
+  s.paymentType = q.text(paymentType);
+  s.printType = q.text(printType);
+  s.item = q.text(item);
+  s.product = q.text(product);
+  s.quantity = q.number(quantity);
+  s.unitPrice = q.number(unitPrice);
+  s.discount = q.number(discount);
+  s.stockBranch = q.value(stockBranch);
+  s.stockPosting = q.value(stockPosting);
+  s.noteBranch = q.value(noteBranch);
+  s.notePosting = q.value(notePosting);
+  s.productName = q.value(productName);
+  s.productTree = q.value(productTree);
+  s.stockProduct = q.text(stockProduct);
+  // then PRODUTO's own code, its active and stock flags, PRODFILI's code
+  s.productKnown = !q.isNull(stockProduct + 1);
+  s.productActive = q.text(stockProduct + 2) == QLatin1String("S");
+  s.productControlsStock = q.text(stockProduct + 3) == QLatin1String("S");
+  s.productRegistered = !q.isNull(stockProduct + 4);
+  s.customerName = q.value(customerName);
   return s;
 }
 
@@ -178,7 +202,8 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail) {
     s.text += QStringLiteral(" AND V.CDCAIXA = ?");
     s.values << *filter.cashRegister;
   }
-  if (!s.amounts) s.text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
+  if (detail == ItemDetail::Full)
+    s.text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
   return s;
 }
 
@@ -206,13 +231,15 @@ SaleItem SaleRow::amounts() const {
   return s;
 }
 
+SaleItem SaleRow::item() const { return readItem(SqliteCells{cells}); }
+
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail) {
   const Selection selection = selectionOf(filter, detail);
   auto q = sql::run(db, selection.text, selection.values);
   if (!q) return q.error();
   while (q->next()) {
-    const SaleItem item = selection.amounts ? readAmounts(*q, filter.store) : readItem(*q);
+    const SaleItem item = selection.amounts ? readAmounts(*q, filter.store) : readItem(QueryCells{*q});
     if (filter.accepts(item)) visit(item);
   }
   if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));

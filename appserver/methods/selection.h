@@ -82,8 +82,9 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
 // (branch, sale, register, day, consumption type), the item's amounts and its
 // posting state, in no particular order (cheaper: no product or customer
 // join, no sort). A filter that restricts products or customers always
-// gets everything.
-enum class ItemDetail { Full, Amounts };
+// gets everything. Unordered: everything, in no particular order, for a
+// caller that groups the items itself (the posting run, by day).
+enum class ItemDetail { Full, Amounts, Unordered };
 
 // Calls back for each selected item; with every detail, ordered by register,
 // sale moment, sale and item.
@@ -133,6 +134,8 @@ struct SaleRow {
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.
   SaleItem amounts() const;
+  // The whole item, as forEachSaleItem reads it (ItemDetail::Full only).
+  SaleItem item() const;
 };
 
 // SQLite only: the same selection, order and filtering as forEachSaleItem,

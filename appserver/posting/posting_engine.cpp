@@ -209,7 +209,14 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 }
 
 Status Run::selectItems() {
-  auto read = forEachSaleItem(db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); });
+  // on SQLite the C library's cells: a month of a large branch is read here
+  // in no order: post() groups them by day and orders each day by sale moment
+  const auto detail = ItemDetail::Unordered;
+  auto read = sql::isSqlite(db_)
+                  ? forEachSaleRow(
+                        db_, request_.filter, [&](const SaleRow& row) { selected_.push_back(row.item()); }, detail)
+                  : forEachSaleItem(
+                        db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); }, detail);
   if (!read) return read;
   // a posting needs the sale's day; a damaged one stops the run before any write
   for (const SaleItem& item : selected_) {
@@ -302,24 +309,40 @@ Result<bool> Run::checkStock() {
   return convertNegative_ == QLatin1String("N");
 }
 
-// SQLite: one prepared update per item on its whole key. A row-value IN list
-// makes SQLite walk the branch's pending index for every statement, which
-// grows with the square of a run's size; single-key updates stay linear.
+// SQLite: the day's item keys go into a temporary table, then one update
+// stamps them all through it. Per-item updates cost a statement each (most of
+// a run's time); a row-value IN list makes SQLite walk the branch's pending
+// index for every statement, which grows with the square of a run's size.
 Status Run::claimEach(const std::vector<const SaleItem*>& items, const QString& stockNumber,
                       const QString& noteNumber) {
-  QSqlQuery q(db_);
-  if (!q.prepare(QStringLiteral("UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
-                                "WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND NRSEQUITVEND = ? AND NRLANCESTQ IS NULL "
-                                "AND CDFILIALEST IS NULL")))
-    return sql::toError(q.lastError(), QStringLiteral("marcar itens"));
-  for (const SaleItem* item : items) {
-    const QVariantList values{stock_.branch,   stockNumber, request_.branch, noteNumber,
-                              request_.branch, item->sale,  item->item};
-    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
-    if (auto done = sql::exec(q, QStringLiteral("marcar itens")); !done) return done;
-    // no row: another run claimed the item first
-    if (q.numRowsAffected() != 1) return lostRace();
+  for (const char* text : {"CREATE TEMP TABLE IF NOT EXISTS QFXITENSLANCAR (NRSEQVENDA TEXT NOT NULL, "
+                           "NRSEQUITVEND TEXT NOT NULL)",
+                           "DELETE FROM temp.QFXITENSLANCAR"}) {
+    auto done = sql::SqliteRows::run(db_, text, {});
+    if (!done) return done.error();
+    if (auto stepped = done->next(); !stepped) return stepped.error();
   }
+  std::vector<std::optional<std::string>> key(2);
+  for (const SaleItem* item : items) {
+    key[0] = item->sale.toStdString();
+    key[1] = item->item.toStdString();
+    auto insert = sql::SqliteRows::run(db_, "INSERT INTO temp.QFXITENSLANCAR VALUES (?, ?)", key, sql::Reuse::Kept);
+    if (!insert) return insert.error();
+    if (auto done = insert->next(); !done) return done.error();
+  }
+  auto update = sql::SqliteRows::run(
+      db_,
+      "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? WHERE ROWID IN "
+      "(SELECT I.ROWID FROM temp.QFXITENSLANCAR K CROSS JOIN ITVENDA I WHERE I.CDFILIAL = ? AND "
+      "I.NRSEQVENDA = K.NRSEQVENDA AND I.NRSEQUITVEND = K.NRSEQUITVEND) "
+      "AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
+      {stock_.branch.toStdString(), stockNumber.toStdString(), request_.branch.toStdString(), noteNumber.toStdString(),
+       request_.branch.toStdString()},
+      sql::Reuse::Kept);
+  if (!update) return update.error();
+  if (auto done = update->next(); !done) return done.error();
+  // fewer rows than items: another run claimed some of them first
+  if (update->changes() != int64_t(items.size())) return lostRace();
   return success();
 }
 
@@ -389,6 +412,15 @@ Status Run::moveBalances() {
   return success();
 }
 
+// Items by the moment of their sale, each moment read once (not once per comparison).
+void sortBySaleMoment(std::vector<const SaleItem*>& items) {
+  std::vector<std::pair<std::optional<double>, const SaleItem*>> keyed;
+  keyed.reserve(items.size());
+  for (const SaleItem* item : items) keyed.emplace_back(wiredate::fromDatabase(item->entered), item);
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < items.size(); ++i) items[i] = keyed[i].second;
+}
+
 Status Run::post() {
   // sale-time order: days ascending, items by moment within a day
   std::map<QDate, std::vector<const SaleItem*>> byDay;
@@ -401,9 +433,7 @@ Status Run::post() {
   if (!firstNote) return firstNote.error();
   int64_t offset = 0;
   for (auto& [day, items] : byDay) {
-    std::stable_sort(items.begin(), items.end(), [](const SaleItem* a, const SaleItem* b) {
-      return wiredate::fromDatabase(a->entered) < wiredate::fromDatabase(b->entered);
-    });
+    sortBySaleMoment(items);
     if (auto s = postDay(day, items, number10(*firstStock + offset), number10(*firstNote + offset)); !s) return s;
     ++offset;
   }

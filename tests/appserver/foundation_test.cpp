@@ -6,12 +6,14 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <cmath>
+#include <map>
 
 #include "common/list_text.h"
 #include "common/wire_date.h"
 #include "db/migrations.h"
 #include "db/sqlite_rows.h"
 #include "harness.h"
+#include "methods/selection.h"
 #include "rpc/arguments.h"
 
 using namespace qfx;
@@ -294,4 +296,87 @@ TEST(SqliteReader, KeptStatementsRebindReleaseTheirSnapshotAndLetTheConnectionCl
   }
   QSqlDatabase::removeDatabase(QStringLiteral("kept-reader"));
   QSqlDatabase::removeDatabase(QStringLiteral("kept-writer"));
+}
+
+// The posting run reads its items with the C library on SQLite: every field
+// must come out as the Qt reader gives it, nulls included, and the unordered
+// read must hold the same items.
+TEST(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
+  QFX_REQUIRE_BACKEND(Backend::SQLite);
+  TestDatabase testDb(Backend::SQLite);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  loadFixture(db);
+  server::SaleFilter filter;
+  filter.branch = QStringLiteral("0001");
+  filter.store = QStringLiteral("01");
+  filter.first = QDate(2024, 3, 1);
+  filter.last = QDate(2024, 3, 31);
+  filter.pendingOnly = false;
+  const auto describe = [](const server::SaleItem& s) {
+    QStringList f{s.branch,
+                  s.sale,
+                  s.store,
+                  s.cashRegister,
+                  s.day.toString(Qt::ISODate),
+                  s.entered.toString(),
+                  s.receipt,
+                  s.customer,
+                  s.costCentre,
+                  s.consumptionType,
+                  s.consumerName,
+                  s.situation,
+                  s.paymentType,
+                  s.printType,
+                  s.item,
+                  s.product,
+                  QString::number(s.quantity),
+                  QString::number(s.unitPrice),
+                  QString::number(s.discount)};
+    for (const QVariant& v :
+         {s.stockBranch, s.stockPosting, s.noteBranch, s.notePosting, s.productName, s.productTree, s.customerName})
+      f << (v.isNull() ? QStringLiteral("<null>") : v.toString());
+    f << s.stockProduct << QString::number(s.productKnown) << QString::number(s.productActive)
+      << QString::number(s.productControlsStock) << QString::number(s.productRegistered);
+    return f.join(QLatin1Char('|')).toStdString();
+  };
+  const auto read = [&](bool cells, server::ItemDetail detail) {
+    std::vector<std::string> items;
+    const auto done =
+        cells ? server::forEachSaleRow(
+                    db, filter, [&](const server::SaleRow& r) { items.push_back(describe(r.item())); }, detail)
+              : server::forEachSaleItem(
+                    db, filter, [&](const server::SaleItem& s) { items.push_back(describe(s)); }, detail);
+    EXPECT_TRUE(done.ok());
+    return items;
+  };
+  const auto qt = read(false, server::ItemDetail::Full);
+  ASSERT_EQ(qt.size(), 10u) << "every item of store 01 in March, posted or not";
+  EXPECT_EQ(read(true, server::ItemDetail::Full), qt);
+  // and what the fixture says, field by field where the products differ
+  std::map<QString, server::SaleItem> byKey;
+  ASSERT_TRUE(server::forEachSaleRow(db, filter, [&](const server::SaleRow& r) {
+                const server::SaleItem s = r.item();
+                byKey[s.sale + s.item] = s;
+              }).ok());
+  const server::SaleItem& combo = byKey.at(QStringLiteral("0000000003002"));
+  EXPECT_EQ(combo.product, QStringLiteral("P5"));
+  EXPECT_EQ(combo.stockProduct, QStringLiteral("P1")) << "a combo moves its stock product";
+  EXPECT_TRUE(combo.productKnown && combo.productActive && combo.productControlsStock && combo.productRegistered);
+  const server::SaleItem& fee = byKey.at(QStringLiteral("0000000002002"));
+  EXPECT_TRUE(fee.productActive);
+  EXPECT_FALSE(fee.productControlsStock) << "the service fee moves no stock";
+  EXPECT_EQ(fee.consumerName, QStringLiteral("João"));
+  EXPECT_EQ(fee.quantity * fee.unitPrice - fee.discount, 5.0);
+  const server::SaleItem& posted = byKey.at(QStringLiteral("0000000007001"));
+  EXPECT_FALSE(posted.isPending());
+  EXPECT_EQ(posted.stockPosting.toString(), QStringLiteral("0000000001"));
+  EXPECT_EQ(posted.customerName.toString(), QStringLiteral("ACME LTDA"));
+  EXPECT_TRUE(byKey.at(QStringLiteral("0000000006001")).isReturn());
+
+  auto unordered = read(true, server::ItemDetail::Unordered);
+  auto sorted = qt;
+  std::sort(unordered.begin(), unordered.end());
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(unordered, sorted);
 }

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTableView>
@@ -31,6 +32,22 @@ using namespace qfxtest;
 using namespace hostkit;
 
 namespace {
+
+// SIGSTOP reaches a busy machine's threads some time after kill() returns:
+// a call made meanwhile may still be answered. True once every thread of
+// the process has stopped (state T).
+bool waitUntilStopped(qint64 pid) {
+  for (int i = 0; i < 500; ++i) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+      const QByteArray line = stat.readAll();
+      const qsizetype end = line.lastIndexOf(')');
+      if (end > 0 && line.mid(end + 2, 1) == "T") return true;
+    }
+    QTest::qWait(10);
+  }
+  return false;
+}
 
 // The journal host, told when a busy animation opens: a server call is
 // about to start.
@@ -205,6 +222,7 @@ TEST_F(ServerLost, FrozenDuringAListLoadTheScreenGivesUpAtTheDeadlineAndKeepsIts
   listYesterdayAndToday();
   const QStringList before = gridRows(*screen->cdsPrincipal);
   ASSERT_EQ(::kill(pid_t(child->pid()), SIGSTOP), 0);
+  ASSERT_TRUE(waitUntilStopped(child->pid()));
   host->clearRecords();
   screen->sbtVerificar->click();
 

@@ -19,9 +19,10 @@
 //      with the database's C library (sqlite3 / libpq) and prepared
 //      statements, the writes the run itself must make: the selection's keys
 //      and amounts read once, both number series moved, per day a stock
-//      posting, its product lines and its fiscal-note entry, every item
-//      stamped by its key (one update per item on SQLite, lists of 200 keys
-//      on PostgreSQL, as the run does) and the balances moved per product.
+//      posting, its product lines and its fiscal-note entry, the day's items
+//      stamped as the run stamps them (on SQLite one update by the ROWIDs
+//      read, on PostgreSQL lists of 200 keys) and the balances moved per
+//      product.
 //      What the run takes beyond this is ours; up to it, the database's.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
@@ -448,11 +449,13 @@ double bareWrites(const std::string& url, int64_t items) {
   std::vector<std::vector<std::string>> rows;
   w->run(
       "SELECT I.NRSEQVENDA, I.NRSEQUITVEND, COALESCE(P.CDPRODESTO, I.CDPRODUTO), I.QTPRODVEND, I.VRUNITVEND, "
-      "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA FROM VENDA V "
-      "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-      "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
-      "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
-      "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL",
+      "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA" +
+          std::string(postgres ? "" : ", I.ROWID") +
+          " FROM VENDA V "
+          "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+          "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
+          "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
+          "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL",
       {branch, store, first, last}, &rows);
   if (int64_t(rows.size()) != items) die("a leitura direta achou " + std::to_string(rows.size()) + " itens");
   struct Day {
@@ -518,11 +521,12 @@ double bareWrites(const std::string& url, int64_t items) {
         {branch, note, day, branch, stock, operatorCode, std::to_string(std::llround(d.cents) / 100.0),
          std::to_string(d.items.size()), now});
     if (!postgres) {
-      for (size_t i : d.items)
-        stamped += w->run(
-            "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE CDFILIAL = "
-            "$5 AND NRSEQVENDA = $6 AND NRSEQUITVEND = $7 AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
-            {branch, stock, branch, note, branch, rows[i][0], rows[i][1]});
+      std::string rowIds = "[";
+      for (size_t i : d.items) rowIds += (rowIds.size() > 1 ? "," : "") + rows[i][8];
+      stamped += w->run(
+          "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE ROWID IN "
+          "(SELECT value FROM json_each($5)) AND CDFILIAL = $6 AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
+          {branch, stock, branch, note, rowIds + "]", branch});
       continue;
     }
     for (size_t start = 0; start < d.items.size(); start += kChunk) {

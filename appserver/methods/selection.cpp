@@ -16,8 +16,9 @@ const char* const kSelect =
     "I.NRSEQUITVEND, I.CDPRODUTO, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
     "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
     "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
-    "PF.CDPRODUTO, C.NMRAZSOCCLIE "
-    "FROM VENDA V "
+    "PF.CDPRODUTO, C.NMRAZSOCCLIE";
+const char* const kSelectFrom =
+    " FROM VENDA V "
     "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
     "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
     "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
@@ -192,10 +193,15 @@ struct Selection {
   bool amounts = false;
 };
 
-Selection selectionOf(const SaleFilter& filter, ItemDetail detail) {
+Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool withRowIds = false) {
   Selection s;
   s.amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
   s.text = QString::fromLatin1(s.amounts ? kSelectAmounts : kSelect);
+  if (!s.amounts) {
+    // SQLite's ROWID: the posting run stamps the very rows it read
+    if (detail == ItemDetail::Posting && withRowIds) s.text += QStringLiteral(", I.ROWID");
+    s.text += QLatin1String(kSelectFrom);
+  }
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.pendingOnly) s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
   if (filter.cashRegister) {
@@ -231,7 +237,11 @@ SaleItem SaleRow::amounts() const {
   return s;
 }
 
-SaleItem SaleRow::item() const { return readItem(SqliteCells{cells}); }
+SaleItem SaleRow::item() const {
+  SaleItem s = readItem(SqliteCells{cells});
+  if (withRowId) s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
+  return s;
+}
 
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail) {
@@ -248,7 +258,7 @@ Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::fu
 
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
                       ItemDetail detail) {
-  const Selection selection = selectionOf(filter, detail);
+  const Selection selection = selectionOf(filter, detail, true);
   std::vector<std::optional<std::string>> values;
   for (const QVariant& v : selection.values) {
     const QString text = v.toString();
@@ -262,7 +272,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
     if (!more) return more.error();
     if (!*more) return success();
     const SaleRow row{*rows, selection.amounts ? amountKeysOf(*rows) : keysOf(*rows),
-                      rows->text(selection.amounts ? 3 : saleColumn::day), selection.amounts};
+                      rows->text(selection.amounts ? 3 : saleColumn::day), selection.amounts,
+                      !selection.amounts && detail == ItemDetail::Posting};
     if (filter.accepts(row.keys)) visit(row);
   }
 }

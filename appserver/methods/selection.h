@@ -33,6 +33,7 @@ struct SaleItem {
   bool productControlsStock = false;
   bool productRegistered = false;  // registered for the sale's branch
   QVariant customerName;
+  int64_t rowId = 0;  // the ITVENDA row's ROWID, read on SQLite for the posting run only
 
   bool isReturn() const { return situation == QLatin1String("D"); }
   bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
@@ -82,9 +83,10 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
 // (branch, sale, register, day, consumption type), the item's amounts and its
 // posting state, in no particular order (cheaper: no product or customer
 // join, no sort). A filter that restricts products or customers always
-// gets everything. Unordered: everything, in no particular order, for a
-// caller that groups the items itself (the posting run, by day).
-enum class ItemDetail { Full, Amounts, Unordered };
+// gets everything. Posting: everything, in no particular order (the run
+// groups the items by day itself), with each item row's ROWID on SQLite (the
+// run stamps the rows by it).
+enum class ItemDetail { Full, Amounts, Posting };
 
 // Calls back for each selected item; with every detail, ordered by register,
 // sale moment, sale and item.
@@ -130,6 +132,7 @@ struct SaleRow {
   SaleKeys keys;
   std::string_view day;      // DTVENDA as stored
   bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
+  bool withRowId = false;    // the item row's ROWID follows the last column (ItemDetail::Posting)
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -77,7 +78,7 @@ class Run {
   Status postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
                  const QString& noteNumber);
   Status claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
-  Status claimEach(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
+  Status claimByRowId(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
   Status moveBalances();
   std::map<QString, double> quantitiesOut(const std::vector<const SaleItem*>& items) const;
 
@@ -90,7 +91,7 @@ class Run {
   std::optional<QDate> processingDate_, stockClosedDate_;
   int maxDays_ = 0;
   Location stock_;
-  std::vector<SaleItem> selected_;
+  std::deque<SaleItem> selected_;  // never moved as it grows: postable_ points into it
   std::vector<const SaleItem*> postable_;
   Outcome outcome_;
 };
@@ -211,7 +212,7 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 Status Run::selectItems() {
   // on SQLite the C library's cells: a month of a large branch is read here
   // in no order: post() groups them by day and orders each day by sale moment
-  const auto detail = ItemDetail::Unordered;
+  const auto detail = ItemDetail::Posting;
   auto read = sql::isSqlite(db_)
                   ? forEachSaleRow(
                         db_, request_.filter, [&](const SaleRow& row) { selected_.push_back(row.item()); }, detail)
@@ -309,35 +310,26 @@ Result<bool> Run::checkStock() {
   return convertNegative_ == QLatin1String("N");
 }
 
-// SQLite: the day's item keys go into a temporary table, then one update
-// stamps them all through it. Per-item updates cost a statement each (most of
-// a run's time); a row-value IN list makes SQLite walk the branch's pending
-// index for every statement, which grows with the square of a run's size.
-Status Run::claimEach(const std::vector<const SaleItem*>& items, const QString& stockNumber,
-                      const QString& noteNumber) {
-  for (const char* text : {"CREATE TEMP TABLE IF NOT EXISTS QFXITENSLANCAR (NRSEQVENDA TEXT NOT NULL, "
-                           "NRSEQUITVEND TEXT NOT NULL)",
-                           "DELETE FROM temp.QFXITENSLANCAR"}) {
-    auto done = sql::SqliteRows::run(db_, text, {});
-    if (!done) return done.error();
-    if (auto stepped = done->next(); !stepped) return stepped.error();
-  }
-  std::vector<std::optional<std::string>> key(2);
+// SQLite: one update stamps the day's items by the ROWIDs the selection read
+// in this same write transaction, handed over as one JSON array. One update
+// per item would cost a statement each (most of a run's time); a row-value
+// IN list of keys makes SQLite walk the branch's pending index for every
+// statement, which grows with the square of a run's size.
+Status Run::claimByRowId(const std::vector<const SaleItem*>& items, const QString& stockNumber,
+                         const QString& noteNumber) {
+  std::string rowIds = "[";
   for (const SaleItem* item : items) {
-    key[0] = item->sale.toStdString();
-    key[1] = item->item.toStdString();
-    auto insert = sql::SqliteRows::run(db_, "INSERT INTO temp.QFXITENSLANCAR VALUES (?, ?)", key, sql::Reuse::Kept);
-    if (!insert) return insert.error();
-    if (auto done = insert->next(); !done) return done.error();
+    if (item->rowId <= 0) return internalError("item de venda lido sem o ROWID da linha");
+    if (rowIds.size() > 1) rowIds += ',';
+    rowIds += std::to_string(item->rowId);
   }
+  rowIds += ']';
   auto update = sql::SqliteRows::run(
       db_,
       "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? WHERE ROWID IN "
-      "(SELECT I.ROWID FROM temp.QFXITENSLANCAR K CROSS JOIN ITVENDA I WHERE I.CDFILIAL = ? AND "
-      "I.NRSEQVENDA = K.NRSEQVENDA AND I.NRSEQUITVEND = K.NRSEQUITVEND) "
-      "AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
+      "(SELECT value FROM json_each(?)) AND CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
       {stock_.branch.toStdString(), stockNumber.toStdString(), request_.branch.toStdString(), noteNumber.toStdString(),
-       request_.branch.toStdString()},
+       rowIds, request_.branch.toStdString()},
       sql::Reuse::Kept);
   if (!update) return update.error();
   if (auto done = update->next(); !done) return done.error();
@@ -347,7 +339,7 @@ Status Run::claimEach(const std::vector<const SaleItem*>& items, const QString& 
 }
 
 Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber) {
-  if (dialect_ == Dialect::SQLite) return claimEach(items, stockNumber, noteNumber);
+  if (dialect_ == Dialect::SQLite) return claimByRowId(items, stockNumber, noteNumber);
   const QString head = QStringLiteral(
       "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
       "WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ");

@@ -374,7 +374,23 @@ TEST(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
   EXPECT_EQ(posted.customerName.toString(), QStringLiteral("ACME LTDA"));
   EXPECT_TRUE(byKey.at(QStringLiteral("0000000006001")).isReturn());
 
-  auto unordered = read(true, server::ItemDetail::Unordered);
+  // the posting read also names each item's own row
+  std::map<QString, int64_t> rowIds;
+  ASSERT_TRUE(server::forEachSaleRow(
+                  db, filter,
+                  [&](const server::SaleRow& r) {
+                    const server::SaleItem s = r.item();
+                    rowIds[s.sale + s.item] = s.rowId;
+                  },
+                  server::ItemDetail::Posting)
+                  .ok());
+  ASSERT_EQ(rowIds.size(), byKey.size());
+  for (const auto& [key, rowId] : rowIds)
+    EXPECT_EQ(
+        scalar(db, QStringLiteral("SELECT NRSEQVENDA || NRSEQUITVEND FROM ITVENDA WHERE ROWID = ?"), {qint64(rowId)}),
+        key.toStdString());
+
+  auto unordered = read(true, server::ItemDetail::Posting);
   auto sorted = qt;
   std::sort(unordered.begin(), unordered.end());
   std::sort(sorted.begin(), sorted.end());

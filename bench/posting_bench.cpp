@@ -19,10 +19,10 @@
 //      with the database's C library (sqlite3 / libpq) and prepared
 //      statements, the writes the run itself must make: the selection's keys
 //      and amounts read once, both number series moved, per day a stock
-//      posting, its product lines and its fiscal-note entry, the day's items
-//      stamped as the run stamps them (on SQLite one update by the ROWIDs
-//      read, on PostgreSQL lists of 200 keys) and the balances moved per
-//      product.
+//      posting, its product lines (one insert of arrays on PostgreSQL) and
+//      its fiscal-note entry, the day's items stamped as the run stamps them
+//      (on SQLite one update by the ROWIDs read, on PostgreSQL lists of 200
+//      keys) and the balances moved per product.
 //      What the run takes beyond this is ours; up to it, the database's.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
@@ -512,9 +512,22 @@ double bareWrites(const std::string& url, int64_t items) {
         "CDSETOR, CDOPERADOR, CDFILIALVENDA, CDLOJA, DTINCLUSAO) VALUES ($1, $2, $3, 'V', $4, $5, $6, $7, $8, $9, $10, "
         "$11)",
         {branch, stock, day, warehouse, location, "01", "0001", operatorCode, branch, store, now});
-    for (const auto& [product, out] : d.out)
-      w->run("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) VALUES ($1, $2, $3, $4)",
-             {branch, stock, product, std::to_string(out)});
+    if (postgres) {
+      // as the run: the day's lines in one insert of two arrays
+      std::string products = "{", quantities = "{";
+      for (const auto& [product, out] : d.out) {
+        products += (products.size() > 1 ? ",\"" : "\"") + product + "\"";
+        quantities += (quantities.size() > 1 ? "," : "") + QString::number(out, 'g', 17).toStdString();
+      }
+      w->run(
+          "INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT $1, $2, P, Q FROM "
+          "UNNEST(CAST($3 AS VARCHAR[]), CAST($4 AS DOUBLE PRECISION[])) AS L (P, Q)",
+          {branch, stock, products + "}", quantities + "}"});
+    } else {
+      for (const auto& [product, out] : d.out)
+        w->run("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) VALUES ($1, $2, $3, $4)",
+               {branch, stock, product, std::to_string(out)});
+    }
     w->run(
         "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, CDOPERADOR, VRTOTLANCTONF, "
         "QTITENS, DTINCLUSAO) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",

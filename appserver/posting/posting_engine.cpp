@@ -19,7 +19,7 @@ namespace qfx::server::posting {
 namespace {
 
 constexpr int kAttempts = 6;
-constexpr int kClaimChunk = 200;     // items per conditional update
+constexpr int kClaimChunk = 200;     // items per conditional update on PostgreSQL
 constexpr double kTolerance = 1e-9;  // sums of fractional quantities are not exact
 
 const char* const kStockSeries = "LANCESTQ";
@@ -75,6 +75,7 @@ class Run {
   Status dropImplantationDays();
   Result<bool> checkStock();  // true: post nothing
   Status post();
+  Status insertLines(const QString& stockNumber, const std::map<QString, double>& lines);
   Status postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
                  const QString& noteNumber);
   Status claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
@@ -338,6 +339,19 @@ Status Run::claimByRowId(const std::vector<const SaleItem*>& items, const QStrin
   return success();
 }
 
+// A PostgreSQL array literal, each element quoted.
+QString arrayLiteral(const QStringList& elements) {
+  QString array = QStringLiteral("{");
+  for (QString element : elements) {
+    if (array.size() > 1) array += QLatin1Char(',');
+    element.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+    array += QLatin1Char('"') + element + QLatin1Char('"');
+  }
+  return array + QLatin1Char('}');
+}
+
+// PostgreSQL: the day's keys as row-value lists of a bounded size. (One
+// update joined to arrays of all the day's keys measured slower here.)
 Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber) {
   if (dialect_ == Dialect::SQLite) return claimByRowId(items, stockNumber, noteNumber);
   const QString head = QStringLiteral(
@@ -359,6 +373,37 @@ Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stoc
   return success();
 }
 
+// The stock posting's product lines: on PostgreSQL one insert of two arrays
+// (a statement per line is a round trip each); on SQLite one kept statement.
+Status Run::insertLines(const QString& stockNumber, const std::map<QString, double>& lines) {
+  if (dialect_ == Dialect::PostgreSQL) {
+    QStringList products, quantities;
+    for (const auto& [product, out] : lines) {
+      products << product;
+      quantities << QString::number(out, 'g', 17);  // the double as it is, read back exactly
+    }
+    auto q =
+        sql::run(db_,
+                 QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT ?, ?, "
+                                "P, Q FROM UNNEST(CAST(? AS VARCHAR[]), CAST(? AS DOUBLE PRECISION[])) AS L (P, Q)"),
+                 {stock_.branch, stockNumber, arrayLiteral(products), arrayLiteral(quantities)});
+    if (!q) return q.error();
+    return success();
+  }
+  QSqlQuery q(db_);
+  if (!q.prepare(QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) "
+                                "VALUES (?, ?, ?, ?)")))
+    return sql::toError(q.lastError(), QStringLiteral("linhas do lançamento de estoque"));
+  q.bindValue(0, stock_.branch);
+  q.bindValue(1, stockNumber);
+  for (const auto& [product, out] : lines) {
+    q.bindValue(2, product);
+    q.bindValue(3, out);
+    if (auto done = sql::exec(q, QStringLiteral("linhas do lançamento de estoque")); !done) return done;
+  }
+  return success();
+}
+
 Status Run::postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
                     const QString& noteNumber) {
   const QString now = wiredate::momentText(QDateTime::currentDateTime());
@@ -370,13 +415,7 @@ Status Run::postDay(const QDate& day, const std::vector<const SaleItem*>& items,
                {stock_.branch, stockNumber, wiredate::dayText(day), stock_.warehouse, stock_.place,
                 request_.withdrawalType, request_.sector, request_.operatorCode, request_.branch, request_.store, now});
   if (!header) return header.error();
-  for (const auto& [product, out] : quantitiesOut(items)) {
-    auto line = sql::run(db_,
-                         QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) "
-                                        "VALUES (?, ?, ?, ?)"),
-                         {stock_.branch, stockNumber, product, out});
-    if (!line) return line.error();
-  }
+  if (auto lines = insertLines(stockNumber, quantitiesOut(items)); !lines) return lines;
   qint64 cents = 0;
   for (const SaleItem* item : items) cents += item->isReturn() ? -item->totalCents() : item->totalCents();
   auto note =

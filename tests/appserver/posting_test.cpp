@@ -90,6 +90,43 @@ TEST_P(PostingTest, PostsEachPendingStockItemOncePerSaleDay) {
   EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM LANCESTQ"), "3");
 }
 
+// A product code holding quotes, braces, a comma and a backslash, and
+// quantities whose sum is no round decimal: the posting's line and the
+// balance hold exactly the sum of the items, on either database.
+TEST_P(PostingTest, ProductLinesKeepOddCodesAndExactQuantities) {
+  const QString code = QStringLiteral("Q\"{,}\\x");
+  exec(db_,
+       QStringLiteral("INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO, CDARVPROD, IDATIVO, IDCTRLESTQ) "
+                      "VALUES (?, 'Estranho', '01.003', 'S', 'S')"),
+       {code});
+  exec(db_, QStringLiteral("INSERT INTO PRODFILI (CDFILIAL, CDPRODUTO) VALUES ('0001', ?)"), {code});
+  exec(db_,
+       QStringLiteral("INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) "
+                      "VALUES ('0001', '000001', '000001', ?, 10)"),
+       {code});
+  exec(db_, QStringLiteral("INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, "
+                           "NRCUPOMFIS, CDTIPOCONS, IDSITUVENDA, IDTPFORPGVEN, IDTIPOIMPV) VALUES ('0001', "
+                           "'0000000010', '01', '001', '2024-03-11', '2024-03-11 16:00:00', '104', '01', 'F', 'D', "
+                           "'F')"));
+  for (const auto& [item, quantity] : {std::pair{"001", 0.1}, std::pair{"002", 0.2}})
+    exec(db_,
+         QStringLiteral("INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
+                        "VRDESITVEND) VALUES ('0001', '0000000010', ?, ?, ?, 1, 0)"),
+         {QString::fromLatin1(item), code, quantity});
+  before_ = readBooks(db_);
+
+  auto reply = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.errors().rowCount(), 0u);
+  const double sum = 0.1 + 0.2;  // 0.30000000000000004
+  EXPECT_EQ(
+      scalarNumber(db_, "SELECT QTLANCESTQ FROM ITLANCESTQ WHERE NRLANCESTQ = '0000000003' AND CDPRODUTO = ?", {code}),
+      sum);
+  EXPECT_EQ(balance("0001", "000001", code.toUtf8().constData()), 10 - sum);
+  EXPECT_EQ(item("0001", 10, "002", "NRLANCESTQ"), "0000000003");
+  EXPECT_EQ(checkBooks(db_, before_), "");
+}
+
 TEST_P(PostingTest, SelectionFollowsTheFilterLists) {
   Consolidation c;
   c.registers = "_0001002_";

@@ -46,41 +46,49 @@ struct SqliteCells {
   bool isNull(int c) const { return r.isNull(c); }
 };
 
+// What the posting run uses of an item: its keys, day and moment, product
+// and the product's flags, amounts and situation.
 template <class Cells>
-SaleItem readItem(const Cells& q) {
+void readPostingFields(const Cells& q, SaleItem& s) {
   using namespace saleColumn;
-  SaleItem s;
   s.branch = q.text(branch);
   s.sale = q.text(sale);
-  s.store = q.text(store);
-  s.cashRegister = q.text(cashRegister);
   s.day = wiredate::dayFromDatabase(q.value(day)).value_or(QDate());
   s.entered = q.value(entered);
-  s.receipt = q.text(receipt);
-  s.customer = q.text(customer);
-  s.costCentre = q.text(costCentre);
-  s.consumptionType = q.text(consumptionType);
-  s.consumerName = q.text(consumerName);
   s.situation = q.text(situation);
-  s.paymentType = q.text(paymentType);
-  s.printType = q.text(printType);
   s.item = q.text(item);
   s.product = q.text(product);
   s.quantity = q.number(quantity);
   s.unitPrice = q.number(unitPrice);
   s.discount = q.number(discount);
-  s.stockBranch = q.value(stockBranch);
-  s.stockPosting = q.value(stockPosting);
-  s.noteBranch = q.value(noteBranch);
-  s.notePosting = q.value(notePosting);
   s.productName = q.value(productName);
-  s.productTree = q.value(productTree);
   s.stockProduct = q.text(stockProduct);
   // then PRODUTO's own code, its active and stock flags, PRODFILI's code
   s.productKnown = !q.isNull(stockProduct + 1);
   s.productActive = q.text(stockProduct + 2) == QLatin1String("S");
   s.productControlsStock = q.text(stockProduct + 3) == QLatin1String("S");
   s.productRegistered = !q.isNull(stockProduct + 4);
+}
+
+template <class Cells>
+SaleItem readItem(const Cells& q) {
+  using namespace saleColumn;
+  SaleItem s;
+  readPostingFields(q, s);
+  s.store = q.text(store);
+  s.cashRegister = q.text(cashRegister);
+  s.receipt = q.text(receipt);
+  s.customer = q.text(customer);
+  s.costCentre = q.text(costCentre);
+  s.consumptionType = q.text(consumptionType);
+  s.consumerName = q.text(consumerName);
+  s.paymentType = q.text(paymentType);
+  s.printType = q.text(printType);
+  s.stockBranch = q.value(stockBranch);
+  s.stockPosting = q.value(stockPosting);
+  s.noteBranch = q.value(noteBranch);
+  s.notePosting = q.value(notePosting);
+  s.productTree = q.value(productTree);
   s.customerName = q.value(customerName);
   return s;
 }
@@ -238,8 +246,11 @@ SaleItem SaleRow::amounts() const {
 }
 
 SaleItem SaleRow::item() const {
-  SaleItem s = readItem(SqliteCells{cells});
-  if (withRowId) s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
+  if (!withRowId) return readItem(SqliteCells{cells});
+  // the posting read: a month of a large branch, so only what the run uses
+  SaleItem s;
+  readPostingFields(SqliteCells{cells}, s);
+  s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
   return s;
 }
 

@@ -83,9 +83,10 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
 // (branch, sale, register, day, consumption type), the item's amounts and its
 // posting state, in no particular order (cheaper: no product or customer
 // join, no sort). A filter that restricts products or customers always
-// gets everything. Posting: everything, in no particular order (the run
-// groups the items by day itself), with each item row's ROWID on SQLite (the
-// run stamps the rows by it).
+// gets everything. Posting: in no particular order (the run groups the items
+// by day itself); on SQLite only the fields the run uses (keys, day and
+// moment, product and its flags, amounts, situation) and each item row's
+// ROWID, by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
 // Calls back for each selected item; with every detail, ordered by register,
@@ -137,7 +138,8 @@ struct SaleRow {
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.
   SaleItem amounts() const;
-  // The whole item, as forEachSaleItem reads it (ItemDetail::Full only).
+  // The item as forEachSaleItem reads it (with ItemDetail::Posting, only the
+  // fields that detail names, and the ROWID).
   SaleItem item() const;
 };
 

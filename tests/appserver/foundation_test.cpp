@@ -11,6 +11,7 @@
 #include "common/list_text.h"
 #include "common/wire_date.h"
 #include "db/migrations.h"
+#include "db/sql.h"
 #include "db/sqlite_rows.h"
 #include "harness.h"
 #include "methods/selection.h"
@@ -299,8 +300,8 @@ TEST(SqliteReader, KeptStatementsRebindReleaseTheirSnapshotAndLetTheConnectionCl
 }
 
 // The posting run reads its items with the C library on SQLite: every field
-// must come out as the Qt reader gives it, nulls included, and the unordered
-// read must hold the same items.
+// must come out as the Qt reader gives it, nulls included, and the posting
+// read must hold the same items with the fields the run uses.
 TEST(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
   QFX_REQUIRE_BACKEND(Backend::SQLite);
   TestDatabase testDb(Backend::SQLite);
@@ -340,19 +341,38 @@ TEST(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
       << QString::number(s.productControlsStock) << QString::number(s.productRegistered);
     return f.join(QLatin1Char('|')).toStdString();
   };
-  const auto read = [&](bool cells, server::ItemDetail detail) {
+  // what the posting run uses of an item
+  const auto describePosting = [](const server::SaleItem& s) {
+    return QStringList{s.branch,
+                       s.sale,
+                       s.item,
+                       s.day.toString(Qt::ISODate),
+                       s.entered.toString(),
+                       s.situation,
+                       s.product,
+                       s.productName.toString(),
+                       s.stockProduct,
+                       QString::number(s.quantity),
+                       QString::number(s.unitPrice),
+                       QString::number(s.discount),
+                       QString::number(s.productKnown) + QString::number(s.productActive) +
+                           QString::number(s.productControlsStock) + QString::number(s.productRegistered)}
+        .join(QLatin1Char('|'))
+        .toStdString();
+  };
+  const auto read = [&](bool cells, server::ItemDetail detail, auto describeItem) {
     std::vector<std::string> items;
     const auto done =
         cells ? server::forEachSaleRow(
-                    db, filter, [&](const server::SaleRow& r) { items.push_back(describe(r.item())); }, detail)
+                    db, filter, [&](const server::SaleRow& r) { items.push_back(describeItem(r.item())); }, detail)
               : server::forEachSaleItem(
-                    db, filter, [&](const server::SaleItem& s) { items.push_back(describe(s)); }, detail);
+                    db, filter, [&](const server::SaleItem& s) { items.push_back(describeItem(s)); }, detail);
     EXPECT_TRUE(done.ok());
     return items;
   };
-  const auto qt = read(false, server::ItemDetail::Full);
+  const auto qt = read(false, server::ItemDetail::Full, describe);
   ASSERT_EQ(qt.size(), 10u) << "every item of store 01 in March, posted or not";
-  EXPECT_EQ(read(true, server::ItemDetail::Full), qt);
+  EXPECT_EQ(read(true, server::ItemDetail::Full, describe), qt);
   // and what the fixture says, field by field where the products differ
   std::map<QString, server::SaleItem> byKey;
   ASSERT_TRUE(server::forEachSaleRow(db, filter, [&](const server::SaleRow& r) {
@@ -390,9 +410,33 @@ TEST(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
         scalar(db, QStringLiteral("SELECT NRSEQVENDA || NRSEQUITVEND FROM ITVENDA WHERE ROWID = ?"), {qint64(rowId)}),
         key.toStdString());
 
-  auto unordered = read(true, server::ItemDetail::Posting);
-  auto sorted = qt;
+  auto unordered = read(true, server::ItemDetail::Posting, describePosting);
+  auto sorted = read(false, server::ItemDetail::Full, describePosting);
   std::sort(unordered.begin(), unordered.end());
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(unordered, sorted);
+}
+
+// PostgreSQL ended the session: every later statement on the connection is
+// reported as a lost connection, which the server retries on a new one,
+// even when the driver gives no text for the failure.
+TEST(PostgresSession, StatementsOnAnEndedSessionReportTheLostConnection) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  const std::string pid = scalar(db, QStringLiteral("SELECT pg_backend_pid()"));
+  {
+    auto other = testDb.open();
+    QSqlDatabase killer = *other->connection();
+    EXPECT_EQ(scalar(killer, QStringLiteral("SELECT pg_terminate_backend(?)"), {QString::fromStdString(pid).toInt()}),
+              "true");
+  }
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto q = server::sql::run(db, QStringLiteral("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = ?"), {"0001"});
+    ASSERT_FALSE(q.ok());
+    EXPECT_EQ(q.error().kind, server::ErrorKind::Unavailable) << attempt << ": " << q.error().message;
+    EXPECT_NE(q.error().message.find("conexão com o banco de dados foi perdida"), std::string::npos)
+        << attempt << ": " << q.error().message;
+  }
 }

@@ -1,7 +1,11 @@
 #include "db/sql.h"
 
+#include <libpq-fe.h>
+
 #include <QMetaType>
+#include <QSqlDriver>
 #include <algorithm>
+#include <cstring>
 
 #include "db/call_limits.h"
 
@@ -68,6 +72,32 @@ Error toError(const QSqlError& error, const QString& what) {
   return Error{kind, (what + QStringLiteral(": ") + detail).toStdString()};
 }
 
+pg_conn* postgresConnection(const QSqlDriver* driver) {
+  if (!driver) return nullptr;
+  const QVariant handle = driver->handle();
+  // Qt names the type after libpq's struct tag
+  if (!handle.isValid() ||
+      (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
+    return nullptr;
+  return *static_cast<PGconn* const*>(handle.constData());
+}
+
+Error toError(const QSqlDriver* driver, const QSqlError& error, const QString& what) {
+  Error e = toError(error, what);
+  if (e.kind != ErrorKind::Internal || !driver || driver->dbmsType() != QSqlDriver::PostgreSQL) return e;
+  // after a fatal error the driver closes the connection; before, libpq knows
+  PGconn* connection = postgresConnection(driver);
+  const bool broken = !driver->isOpen() || !connection || PQstatus(connection) == CONNECTION_BAD;
+  if (!broken) return e;
+  QString detail = error.text().trimmed();
+  if (detail.isEmpty()) detail = QStringLiteral("sessão encerrada pelo servidor");
+  return Error{ErrorKind::Unavailable, (what +
+                                        QStringLiteral(": a conexão com o banco de dados foi perdida; tente de "
+                                                       "novo (") +
+                                        detail + QLatin1Char(')'))
+                                           .toStdString()};
+}
+
 bool isRetryable(const QSqlError& error) {
   const int code = sqliteCode(error);
   if (code == 5 || code == 6) return true;  // SQLITE_BUSY, SQLITE_LOCKED
@@ -97,20 +127,22 @@ bool isUniqueViolation(const QSqlError& error) { return sqliteCode(error) == 19 
 Result<QSqlQuery> run(QSqlDatabase& db, const QString& text, const QVariantList& values) {
   QSqlQuery query(db);
   query.setForwardOnly(true);
-  if (!query.prepare(text)) return toError(query.lastError(), QStringLiteral("erro ao preparar comando SQL"));
+  if (!query.prepare(text))
+    return toError(query.driver(), query.lastError(), QStringLiteral("erro ao preparar comando SQL"));
   for (const QVariant& v : values) query.addBindValue(v);
-  if (!query.exec()) return toError(query.lastError(), QStringLiteral("erro ao executar comando SQL"));
+  if (!query.exec()) return toError(query.driver(), query.lastError(), QStringLiteral("erro ao executar comando SQL"));
   return query;
 }
 
 Status command(QSqlDatabase& db, const QString& text) {
   QSqlQuery query(db);
-  if (!query.exec(text)) return toError(query.lastError(), QStringLiteral("erro em '") + text + QLatin1Char('\''));
+  if (!query.exec(text))
+    return toError(query.driver(), query.lastError(), QStringLiteral("erro em '") + text + QLatin1Char('\''));
   return success();
 }
 
 Status exec(QSqlQuery& query, const QString& what) {
-  if (!query.exec()) return toError(query.lastError(), what);
+  if (!query.exec()) return toError(query.driver(), query.lastError(), what);
   return success();
 }
 

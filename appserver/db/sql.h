@@ -12,6 +12,8 @@
 #include "common/result.h"
 #include "db/database.h"
 
+struct pg_conn;  // libpq's PGconn
+
 namespace qfx::server::sql {
 
 // Runs a statement with positional "?" parameters bound in order.
@@ -22,6 +24,10 @@ Status command(QSqlDatabase& db, const QString& text);
 Status exec(QSqlQuery& query, const QString& what);
 
 Error toError(const QSqlError& error, const QString& what);
+// The same, and a PostgreSQL session found broken counts as lost whatever
+// the error says (a statement prepared on a connection the server has just
+// closed may fail with no text at all).
+Error toError(const QSqlDriver* driver, const QSqlError& error, const QString& what);
 // Serialization failures, deadlocks and a busy SQLite file: the whole
 // transaction may be tried again.
 bool isRetryable(const QSqlError& error);
@@ -32,6 +38,9 @@ bool isConnectionLost(const QSqlError& error);
 // was cancelled (the client went away). Nothing of the transaction remains.
 bool isGiveUp(const QSqlError& error);
 bool isUniqueViolation(const QSqlError& error);
+
+// The libpq connection under a QPSQL driver; null for any other driver.
+pg_conn* postgresConnection(const QSqlDriver* driver);
 
 // A null of text type, for optional columns.
 QVariant nullText();

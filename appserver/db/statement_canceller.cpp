@@ -2,21 +2,13 @@
 
 #include <libpq-fe.h>
 
-#include <QSqlDriver>
-#include <QVariant>
-#include <cstring>
-
 #include "common/log.h"
+#include "db/sql.h"
 
 namespace qfx::server {
 
 void StatementCanceller::arm(QSqlDatabase& db) {
-  const QVariant handle = db.driver()->handle();
-  // Qt names the type after libpq's struct tag
-  if (!handle.isValid() ||
-      (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
-    return;
-  PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+  PGconn* connection = sql::postgresConnection(db.driver());
   if (!connection) return;
   std::lock_guard lock(mutex_);
   if (request_) PQfreeCancel(request_);

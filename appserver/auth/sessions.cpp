@@ -7,8 +7,8 @@
 #include <QVariant>
 
 #include "auth/password.h"
+#include "db/rows.h"
 #include "db/sql.h"
-#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
@@ -36,8 +36,9 @@ int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
 Error unauthenticated(std::string message) { return Error{ErrorKind::Unauthenticated, std::move(message)}; }
 
 // Every call of every client reads its session here (revocations go through
-// the shared database, so nothing is remembered between calls): on SQLite
-// the statement is kept with the connection rather than prepared per call.
+// the shared database, so nothing is remembered between calls): read with
+// the database's C library, the statement kept on SQLite, one round trip on
+// PostgreSQL.
 // Expiry, operator code, name, branch and active flag; empty: no session.
 Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
   const char* const text =
@@ -45,13 +46,13 @@ Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
       "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR WHERE S.CDSESSAO = ?";
   constexpr int kColumns = 5;
   QVariantList row;
-  if (sql::isSqlite(db)) {
-    auto rows = sql::SqliteRows::run(db, text, {digest}, sql::Reuse::Kept);
+  if (sql::readsCells(db)) {
+    auto rows = sql::openRows(db, text, {digest}, sql::Reuse::Kept);
     if (!rows) return rows.error();
-    auto found = rows->next();
+    auto found = (*rows)->next();
     if (!found) return found.error();
     if (*found)
-      for (int i = 0; i < kColumns; ++i) row << rows->value(i);
+      for (int i = 0; i < kColumns; ++i) row << (*rows)->value(i);
     return row;
   }
   auto q = sql::run(db, QString::fromLatin1(text), {QString::fromStdString(digest)});

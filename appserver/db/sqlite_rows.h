@@ -12,19 +12,14 @@
 #include <vector>
 
 #include "common/result.h"
+#include "db/rows.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace qfx::server::sql {
 
-// Kept: the prepared statement stays with the connection for the next call
-// of the same text (reset, bindings cleared, so no read snapshot stays
-// open). For the fixed texts of the small calls made by the thousand, where
-// preparing costs more than running.
-enum class Reuse { No, Kept };
-
-class SqliteRows {
+class SqliteRows : public Rows {
  public:
   // Prepares `text` (positional "?" parameters) and binds `values` as texts.
   // Only for a connection of the QSQLITE driver.
@@ -34,23 +29,23 @@ class SqliteRows {
 
   SqliteRows(SqliteRows&&) noexcept;
   SqliteRows& operator=(SqliteRows&&) noexcept;
-  ~SqliteRows();
+  ~SqliteRows() override;
 
   // The next row: true while there is one, false at the end, an error when
   // stepping failed (busy, cancelled, disk).
-  Result<bool> next();
+  Result<bool> next() override;
 
-  bool isNull(int column) const;
+  bool isNull(int column) const override;
   // The cell as text, as QVariant::toString() would give it; a null is empty.
-  std::string_view text(int column) const;
+  std::string_view text(int column) const override;
   // The cell as a number, as QVariant::toDouble() would give it; a null is 0.
-  double number(int column) const;
+  double number(int column) const override;
   // The cell as QSqlQuery::value() gives it on SQLite: qlonglong, double,
   // QString, QByteArray, or a null QString.
-  QVariant value(int column) const;
+  QVariant value(int column) const override;
 
   // Rows a data-changing statement changed, once next() has run it.
-  int64_t changes() const;
+  int64_t changes() const override;
 
  private:
   explicit SqliteRows(sqlite3_stmt* statement) : statement_(statement) {}

@@ -92,7 +92,7 @@ void appendRows(packet::Packet& packet, QSqlQuery& query) {
     for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, query.value(int(i)));
 }
 
-Status appendRows(packet::Packet& packet, sql::SqliteRows& rows) {
+Status appendRows(packet::Packet& packet, sql::Rows& rows) {
   for (;;) {
     auto more = rows.next();
     if (!more) return more.error();

@@ -7,7 +7,7 @@
 #include <QVariant>
 
 #include "common/result.h"
-#include "db/sqlite_rows.h"
+#include "db/rows.h"
 #include "packet_codec.h"
 
 namespace qfx::server::packets {
@@ -29,6 +29,6 @@ void putInteger(packet::Column& column, const QVariant& value);
 void appendRows(packet::Packet& packet, QSqlQuery& query);
 // The same from SQLite's cells, each read as QSqlQuery would give it; an
 // error when stepping fails.
-Status appendRows(packet::Packet& packet, sql::SqliteRows& rows);
+Status appendRows(packet::Packet& packet, sql::Rows& rows);
 
 }  // namespace qfx::server::packets

@@ -99,7 +99,7 @@ void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
 // The same row from SQLite's own cells: texts copied as stored, a null text
 // empty in the columns that are never null and null in the others, exactly
 // as appendPrincipalRow writes them from the QVariants.
-void appendPrincipalCells(packet::Packet& p, const sql::SqliteRows& r) {
+void appendPrincipalCells(packet::Packet& p, const sql::Cells& r) {
   using namespace saleColumn;
   auto& c = p.columns;
   const auto textOf = [&](packet::Column& column, int cell) { column.appendText(r.text(cell)); };
@@ -145,15 +145,15 @@ void appendPrincipalCells(packet::Packet& p, const sql::SqliteRows& r) {
   nullableOf(c[24], paymentType);
 }
 
-bool readsSqliteCells(const QSqlDatabase& db, RowReader reader) {
-  return reader == RowReader::Fastest && sql::isSqlite(db);
+bool readsCells(const QSqlDatabase& db, RowReader reader) {
+  return reader == RowReader::Fastest && sql::readsCells(db);
 }
 
 }  // namespace
 
 Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
   packet::Packet packet = principalPacket();
-  auto done = readsSqliteCells(db, reader)
+  auto done = readsCells(db, reader)
                   ? forEachSaleRow(db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells); })
                   : forEachSaleItem(db, filter, [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
   if (!done) return done.error();
@@ -163,7 +163,7 @@ Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
   std::set<std::pair<QString, QDate>> registerDays;
   Status done = success();
-  if (readsSqliteCells(db, reader)) {
+  if (readsCells(db, reader)) {
     // distinct stored texts first: a list of many items has few register-days
     std::set<std::pair<std::string, std::string>> stored;
     done = forEachSaleRow(
@@ -206,7 +206,7 @@ Result<Reply> getSoma(CallContext& call, const Arguments& args) {
   };
   const SaleFilter filter = sumFilter(args);
   // the Z check calls this once per register-day: the C library's cells spare a QVariant per cell
-  auto done = sql::isSqlite(call.db)
+  auto done = sql::readsCells(call.db)
                   ? forEachSaleRow(
                         call.db, filter, [&](const SaleRow& r) { add(r.amounts()); }, ItemDetail::Amounts)
                   : forEachSaleItem(call.db, filter, add, ItemDetail::Amounts);
@@ -227,12 +227,12 @@ Result<Reply> getReducaoZ(CallContext& call, const Arguments& args) {
       "WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?";
   packet::Packet packet(
       {number("VRVENLIQREDZ"), packets::text("CDFILIAL", 4), packets::text("CDCAIXA", 3), dateTime("DTREDUCAOZ")});
-  if (sql::isSqlite(call.db)) {
+  if (sql::readsCells(call.db)) {
     // once per register-day of the Z check: the statement is kept, not prepared per call
-    auto rows = sql::SqliteRows::run(
-        call.db, text, {args.text(1), args.text(2), wiredate::dayText(args.day(3)).toStdString()}, sql::Reuse::Kept);
+    auto rows = sql::openRows(call.db, text, {args.text(1), args.text(2), wiredate::dayText(args.day(3)).toStdString()},
+                              sql::Reuse::Kept);
     if (!rows) return rows.error();
-    if (auto done = appendRows(packet, *rows); !done) return done.error();
+    if (auto done = appendRows(packet, **rows); !done) return done.error();
     return Reply::ofPacket(std::move(packet));
   }
   auto q = sql::run(call.db, QString::fromLatin1(text), {args.qtext(1), args.qtext(2), wiredate::dayText(args.day(3))});

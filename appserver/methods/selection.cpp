@@ -5,6 +5,7 @@
 
 #include "common/wire_date.h"
 #include "db/sql.h"
+#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
@@ -34,8 +35,8 @@ struct QueryCells {
   bool isNull(int c) const { return q.value(c).isNull(); }
 };
 
-struct SqliteCells {
-  const sql::SqliteRows& r;
+struct DatabaseCells {
+  const sql::Cells& r;
   QVariant value(int c) const { return r.value(c); }
   QString text(int c) const {
     if (r.isNull(c)) return QString();
@@ -221,7 +222,7 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool withRowI
   return s;
 }
 
-SaleKeys keysOf(const sql::SqliteRows& r) {
+SaleKeys keysOf(const sql::Cells& r) {
   using namespace saleColumn;
   SaleKeys k{r.text(branch),   r.text(sale),       r.text(cashRegister), r.text(consumptionType),
              r.text(customer), r.text(costCentre), r.text(product),      std::nullopt};
@@ -230,7 +231,7 @@ SaleKeys keysOf(const sql::SqliteRows& r) {
 }
 
 // The columns of kSelectAmounts.
-SaleKeys amountKeysOf(const sql::SqliteRows& r) {
+SaleKeys amountKeysOf(const sql::Cells& r) {
   return SaleKeys{r.text(0), r.text(1), r.text(2), r.text(4), {}, {}, {}, std::nullopt};
 }
 
@@ -246,10 +247,10 @@ SaleItem SaleRow::amounts() const {
 }
 
 SaleItem SaleRow::item() const {
-  if (!withRowId) return readItem(SqliteCells{cells});
+  if (!withRowId) return readItem(DatabaseCells{cells});
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
-  readPostingFields(SqliteCells{cells}, s);
+  readPostingFields(DatabaseCells{cells}, s);
   s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
   return s;
 }
@@ -269,22 +270,23 @@ Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::fu
 
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
                       ItemDetail detail) {
-  const Selection selection = selectionOf(filter, detail, true);
+  const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
   std::vector<std::optional<std::string>> values;
   for (const QVariant& v : selection.values) {
     const QString text = v.toString();
     values.push_back(text.isNull() ? std::nullopt : std::optional<std::string>(text.toStdString()));
   }
   // few texts (the filter adds at most two conditions): kept for the next call
-  auto rows = sql::SqliteRows::run(db, selection.text.toStdString(), values, sql::Reuse::Kept);
-  if (!rows) return rows.error();
+  auto opened = sql::openRows(db, selection.text.toStdString(), values, sql::Reuse::Kept);
+  if (!opened) return opened.error();
+  sql::Rows& rows = **opened;
   for (;;) {
-    auto more = rows->next();
+    auto more = rows.next();
     if (!more) return more.error();
     if (!*more) return success();
-    const SaleRow row{*rows, selection.amounts ? amountKeysOf(*rows) : keysOf(*rows),
-                      rows->text(selection.amounts ? 3 : saleColumn::day), selection.amounts,
-                      !selection.amounts && detail == ItemDetail::Posting};
+    const SaleRow row{rows, selection.amounts ? amountKeysOf(rows) : keysOf(rows),
+                      rows.text(selection.amounts ? 3 : saleColumn::day), selection.amounts,
+                      !selection.amounts && detail == ItemDetail::Posting && sql::isSqlite(db)};
     if (filter.accepts(row.keys)) visit(row);
   }
 }

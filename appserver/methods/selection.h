@@ -14,7 +14,7 @@
 
 #include "common/list_text.h"
 #include "common/result.h"
-#include "db/sqlite_rows.h"
+#include "db/rows.h"
 
 namespace qfx::server {
 
@@ -129,11 +129,11 @@ enum : int {
 }  // namespace saleColumn
 
 struct SaleRow {
-  const sql::SqliteRows& cells;  // saleColumn order with ItemDetail::Full
+  const sql::Cells& cells;  // saleColumn order with ItemDetail::Full
   SaleKeys keys;
   std::string_view day;      // DTVENDA as stored
   bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
-  bool withRowId = false;    // the item row's ROWID follows the last column (ItemDetail::Posting)
+  bool withRowId = false;    // the item row's ROWID follows the last column (ItemDetail::Posting, SQLite)
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.
@@ -143,9 +143,10 @@ struct SaleRow {
   SaleItem item() const;
 };
 
-// SQLite only: the same selection, order and filtering as forEachSaleItem,
-// the rows handed as the database's own cells (no QVariant, no QString per
-// cell), for the lists that copy them into a packet.
+// SQLite and PostgreSQL (see sql::readsCells): the same selection, order and
+// filtering as forEachSaleItem, the rows handed as the database's own cells
+// (no QVariant, no QString per cell), for the lists that copy them into a
+// packet. The posting read's ROWIDs exist on SQLite only.
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
                       ItemDetail detail = ItemDetail::Full);
 

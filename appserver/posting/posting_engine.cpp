@@ -12,6 +12,7 @@
 
 #include "common/wire_date.h"
 #include "db/sql.h"
+#include "db/sqlite_rows.h"
 #include "methods/packets.h"
 
 namespace qfx::server::posting {

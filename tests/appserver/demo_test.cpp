@@ -97,10 +97,14 @@ server::SaleFilter wholeMonth(const char* branch) {
 
 }  // namespace
 
-// On SQLite the lists read their rows with the C library; the packets must be
-// the ones QSqlQuery's values give, cell by cell, with every restriction.
-TEST(DemoData, SqliteCellReaderGivesTheQtReadersPackets) {
-  TestDatabase testDb(Backend::SQLite);
+class DemoDataTest : public ::testing::TestWithParam<Backend> {};
+
+// The lists read their rows with the database's C library (sqlite3, libpq);
+// the packets must be the ones QSqlQuery's values give, cell by cell, with
+// every restriction.
+TEST_P(DemoDataTest, CellReaderGivesTheQtReadersPackets) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase testDb(GetParam());
   auto database = testDb.open();
   ASSERT_TRUE(server::demo::generate(*database, demoOptions(7)).ok());
   QSqlDatabase db = *database->connection();
@@ -157,8 +161,6 @@ TEST(DemoData, SqliteCellReaderGivesTheQtReadersPackets) {
   oneRegister.sales = server::ListText("_0001" + firstText("NRSEQVENDA") + "_");
   EXPECT_GT(compare(oneRegister, "one register, one sale").rowCount(), 0u);
 }
-
-class DemoDataTest : public ::testing::TestWithParam<Backend> {};
 
 TEST_P(DemoDataTest, HoldsEveryCaseTheScreensAndThePostingRunShow) {
   QFX_REQUIRE_BACKEND(GetParam());

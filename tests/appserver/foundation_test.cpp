@@ -11,6 +11,7 @@
 #include "common/list_text.h"
 #include "common/wire_date.h"
 #include "db/migrations.h"
+#include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
 #include "harness.h"
@@ -439,4 +440,70 @@ TEST(PostgresSession, StatementsOnAnEndedSessionReportTheLostConnection) {
     EXPECT_NE(q.error().message.find("conexão com o banco de dados foi perdida"), std::string::npos)
         << attempt << ": " << q.error().message;
   }
+  // and through the libpq reader
+  auto cells = server::sql::openRows(db, "SELECT CDFILIAL FROM FILIAL", {});
+  ASSERT_FALSE(cells.ok());
+  EXPECT_EQ(cells.error().kind, server::ErrorKind::Unavailable) << cells.error().message;
+}
+
+// The libpq reader: each cell as Qt's driver gives it (dates and moments as
+// their text, which the wire dates read alike), "?" numbered outside quoted
+// text, rows changed counted, and a failing statement an error value.
+TEST(PostgresReader, CellsAsTheQtDriverGivesThemAndFailuresAsValues) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  EXPECT_EQ(server::sql::numberedPlaceholders("SELECT '?', \"a?\", ? FROM T WHERE A = ? AND B = 'x''?'"),
+            "SELECT '?', \"a?\", $1 FROM T WHERE A = $2 AND B = 'x''?'");
+  TestDatabase testDb(Backend::PostgreSQL);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  const auto run = [&](const QString& statement) {
+    QSqlQuery direct(db);
+    ASSERT_TRUE(direct.exec(statement)) << direct.lastError().text().toStdString();
+  };
+  run(
+      QStringLiteral("CREATE TABLE T (K VARCHAR(5), N BIGINT, I INTEGER, R DOUBLE PRECISION, D DATE, "
+                     "M TIMESTAMP(0), B BOOLEAN)"));
+  run(
+      QStringLiteral("INSERT INTO T VALUES ('ção', 9007199254740993, -7, 0.1, '2024-03-10', "
+                     "'2024-03-10 09:05:07', TRUE), ('b', 2, NULL, 100, NULL, NULL, FALSE), "
+                     "(NULL, 3, 0, 1e300, '1899-12-30', '2024-12-31 23:59:59', NULL)"));
+  const std::string text = "SELECT K, N, I, R, D, M, B FROM T WHERE K IS NULL OR K <> '?' ORDER BY N";
+  QSqlQuery q(db);
+  ASSERT_TRUE(q.exec(QString::fromStdString(text)));
+  auto rows = server::sql::openRows(db, text, {});
+  ASSERT_TRUE(rows.ok()) << rows.error().message;
+  int count = 0;
+  while (q.next()) {
+    ASSERT_TRUE(*(*rows)->next());
+    const server::sql::Cells& cells = **rows;
+    for (int c : {0, 1, 2, 3, 6}) {
+      EXPECT_EQ(cells.value(c), q.value(c)) << "row " << count << " column " << c;
+      EXPECT_EQ(cells.isNull(c), q.value(c).isNull());
+      EXPECT_EQ(QString::fromUtf8(cells.text(c).data(), qsizetype(cells.text(c).size())),
+                q.value(c).isNull() ? QString() : q.value(c).toString())
+          << "row " << count << " column " << c;
+    }
+    EXPECT_EQ(wiredate::dayFromDatabase(cells.value(4)), wiredate::dayFromDatabase(q.value(4)));
+    EXPECT_EQ(wiredate::fromDatabase(cells.value(5)), wiredate::fromDatabase(q.value(5)));
+    EXPECT_EQ(cells.number(3), q.value(3).toDouble());
+    ++count;
+  }
+  EXPECT_EQ(count, 3);
+  EXPECT_FALSE(*(*rows)->next());
+
+  auto picked = server::sql::openRows(db, "SELECT N FROM T WHERE K = ? OR I = ? ORDER BY N", {"b", std::nullopt});
+  ASSERT_TRUE(picked.ok());
+  ASSERT_TRUE(*(*picked)->next());
+  EXPECT_EQ((*picked)->text(0), "2");
+  EXPECT_FALSE(*(*picked)->next()) << "a null parameter matches nothing";
+
+  auto changed = server::sql::openRows(db, "UPDATE T SET I = 1 WHERE N > ?", {"2"});
+  ASSERT_TRUE(changed.ok());
+  EXPECT_FALSE(*(*changed)->next());
+  EXPECT_EQ((*changed)->changes(), 2);
+
+  auto missing = server::sql::openRows(db, "SELECT X FROM NAO_EXISTE", {});
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, server::ErrorKind::Internal);
+  EXPECT_NE(missing.error().message.find("nao_existe"), std::string::npos) << missing.error().message;
 }

@@ -1,0 +1,127 @@
+#include "db/postgres_rows.h"
+
+#include <libpq-fe.h>
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QString>
+#include <charconv>
+
+#include "db/sql.h"
+
+namespace qfx::server::sql {
+
+namespace {
+
+// Type OIDs of the cells read as numbers (pg_type.h).
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+
+// The same error value the Qt path gives: the SQLSTATE decides busy, lost
+// or internal; the message is the server's own.
+Error errorOf(const QSqlDriver* driver, const PGresult* result, PGconn* connection) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const char* message = result ? PQresultErrorMessage(result) : PQerrorMessage(connection);
+  const QSqlError error(QString(), QString::fromUtf8(message ? message : "").trimmed(), QSqlError::StatementError,
+                        QString::fromLatin1(state ? state : ""));
+  return toError(driver, error, QStringLiteral("erro ao executar comando SQL"));
+}
+
+int64_t integer(std::string_view t) {
+  int64_t n = 0;
+  std::from_chars(t.data(), t.data() + t.size(), n);
+  return n;
+}
+
+}  // namespace
+
+std::string numberedPlaceholders(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  int next = 0;
+  char quote = 0;
+  for (char c : text) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '?') {
+      out += '$' + std::to_string(++next);
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const std::string& text,
+                                                        const std::vector<std::optional<std::string>>& values) {
+  PGconn* connection = postgresConnection(db.driver());
+  if (!connection || !db.isOpen())
+    return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
+  std::vector<const char*> parameters;
+  parameters.reserve(values.size());
+  for (const auto& v : values) parameters.push_back(v ? v->c_str() : nullptr);
+  const std::string numbered = numberedPlaceholders(text);
+  PGresult* result = PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(),
+                                  nullptr, nullptr, 0);
+  const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+    Error error = errorOf(db.driver(), result, connection);
+    PQclear(result);
+    return error;
+  }
+  return std::unique_ptr<PostgresRows>(new PostgresRows(result));
+}
+
+PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples(result)) {}
+
+PostgresRows::~PostgresRows() { PQclear(result_); }
+
+Result<bool> PostgresRows::next() { return ++row_ < rows_; }
+
+bool PostgresRows::isNull(int column) const { return PQgetisnull(result_, row_, column) != 0; }
+
+std::string_view PostgresRows::text(int column) const {
+  if (isNull(column)) return {};
+  const std::string_view t(PQgetvalue(result_, row_, column), size_t(PQgetlength(result_, row_, column)));
+  // PostgreSQL sends a boolean as "t" or "f"; QVariant writes it out
+  if (PQftype(result_, column) == kBool) return t == "t" ? "true" : "false";
+  return t;
+}
+
+double PostgresRows::number(int column) const {
+  const std::string_view t = text(column);
+  double n = 0;
+  // a text that is not wholly a number reads as 0, as QVariant reads it
+  const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), n);
+  return error == std::errc() && end == t.data() + t.size() ? n : 0.0;
+}
+
+QVariant PostgresRows::value(int column) const {
+  const Oid type = PQftype(result_, column);
+  const bool null = isNull(column);
+  const std::string_view t = text(column);
+  switch (type) {
+    case kBool:
+      return null ? QVariant(QMetaType::fromType<bool>()) : QVariant(t == "true");
+    case kInt8:
+      return null ? QVariant(QMetaType::fromType<qlonglong>()) : QVariant(qlonglong(integer(t)));
+    case kInt2:
+    case kInt4:
+      return null ? QVariant(QMetaType::fromType<int>()) : QVariant(int(integer(t)));
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+      return null ? QVariant(QMetaType::fromType<double>()) : QVariant(number(column));
+    default:
+      return null ? QVariant(QMetaType::fromType<QString>())
+                  : QVariant(QString::fromUtf8(t.data(), qsizetype(t.size())));
+  }
+}
+
+int64_t PostgresRows::changes() const {
+  const char* tuples = PQcmdTuples(result_);
+  return tuples && *tuples ? std::atoll(tuples) : 0;
+}
+
+}  // namespace qfx::server::sql

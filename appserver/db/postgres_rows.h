@@ -1,0 +1,43 @@
+// Reads a query's rows on PostgreSQL with libpq, on the Qt connection's own
+// session: one round trip (PQexecParams; Qt's driver takes three, PREPARE,
+// EXECUTE and DEALLOCATE), parameters as texts, cells as the server sends
+// them, with no QVariant or QString per cell.
+#pragma once
+
+#include <QSqlDatabase>
+#include <memory>
+
+#include "db/rows.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace qfx::server::sql {
+
+class PostgresRows : public Rows {
+ public:
+  // Only for a connection of the QPSQL driver.
+  static Result<std::unique_ptr<PostgresRows>> run(QSqlDatabase& db, const std::string& text,
+                                                   const std::vector<std::optional<std::string>>& values);
+  ~PostgresRows() override;
+  PostgresRows(const PostgresRows&) = delete;
+  PostgresRows& operator=(const PostgresRows&) = delete;
+
+  Result<bool> next() override;
+  bool isNull(int column) const override;
+  std::string_view text(int column) const override;
+  double number(int column) const override;
+  QVariant value(int column) const override;
+  int64_t changes() const override;
+
+ private:
+  explicit PostgresRows(pg_result* result);
+  pg_result* result_;
+  int rows_ = 0;
+  int row_ = -1;
+};
+
+// "?" placeholders as PostgreSQL's "$1", "$2"...; quoted text is left alone.
+std::string numberedPlaceholders(const std::string& text);
+
+}  // namespace qfx::server::sql

@@ -1,0 +1,56 @@
+// A query's rows read with the database's own C library (sqlite3 or libpq)
+// on the Qt connection's handle: cells as the database gives them, with no
+// QVariant or QString per cell unless asked for. The large lists and the
+// small calls made by the thousand read this way.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QVariant>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+
+namespace qfx::server::sql {
+
+// Kept: the prepared statement stays with the connection for the next call
+// of the same text (SQLite; reset, bindings cleared, so no read snapshot
+// stays open). For the fixed texts of the small calls made by the thousand,
+// where preparing costs more than running.
+enum class Reuse { No, Kept };
+
+// The current row's cells.
+class Cells {
+ public:
+  virtual ~Cells() = default;
+  virtual bool isNull(int column) const = 0;
+  // The cell as text, as QVariant::toString() would give it; a null is empty.
+  virtual std::string_view text(int column) const = 0;
+  // The cell as a number, as QVariant::toDouble() would give it; a null is 0.
+  virtual double number(int column) const = 0;
+  // The cell as QSqlQuery::value() gives it, except that on PostgreSQL dates
+  // and moments come as their ISO text, as SQLite stores them.
+  virtual QVariant value(int column) const = 0;
+};
+
+class Rows : public Cells {
+ public:
+  // The next row: true while there is one, false at the end, an error when
+  // reading failed (busy, cancelled, connection lost, disk).
+  virtual Result<bool> next() = 0;
+  // Rows a data-changing statement changed, once next() has run it.
+  virtual int64_t changes() const = 0;
+};
+
+// Runs `text` (positional "?" parameters) with `values` bound as texts (none:
+// NULL) on an SQLite or PostgreSQL connection.
+Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
+                                       const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No);
+
+// Whether openRows serves this connection's driver.
+bool readsCells(const QSqlDatabase& db);
+
+}  // namespace qfx::server::sql

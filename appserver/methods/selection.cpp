@@ -18,13 +18,15 @@ const char* const kSelect =
     "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
     "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
     "PF.CDPRODUTO, C.NMRAZSOCCLIE";
-const char* const kSelectFrom =
-    " FROM VENDA V "
-    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+// The sale, then its items. On SQLite CROSS JOIN keeps the sales the outer
+// table: the period narrows them, and without statistics a second index on
+// VENDA made SQLite's planner walk every item of the branch instead.
+const char* const kItemsOfTheSale = " ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA ";
+const char* const kLookups =
     "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
     "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
-    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
-    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
+    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
+const char* const kPeriod = "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
 
 // The cells of a row as readItem reads them, from either reader.
 struct QueryCells {
@@ -172,10 +174,7 @@ namespace {
 // customer join, no order.
 const char* const kSelectAmounts =
     "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS, "
-    "I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, I.CDFILIALEST, I.NRLANCESTQ "
-    "FROM VENDA V "
-    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
+    "I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, I.CDFILIALEST, I.NRLANCESTQ";
 
 SaleItem readAmounts(const QSqlQuery& q, const QString& store) {
   SaleItem s;
@@ -202,15 +201,16 @@ struct Selection {
   bool amounts = false;
 };
 
-Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool withRowIds = false) {
+Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) {
   Selection s;
   s.amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
   s.text = QString::fromLatin1(s.amounts ? kSelectAmounts : kSelect);
-  if (!s.amounts) {
-    // SQLite's ROWID: the posting run stamps the very rows it read
-    if (detail == ItemDetail::Posting && withRowIds) s.text += QStringLiteral(", I.ROWID");
-    s.text += QLatin1String(kSelectFrom);
-  }
+  // SQLite's ROWID: the posting run stamps the very rows it read
+  if (!s.amounts && detail == ItemDetail::Posting && sqlite) s.text += QStringLiteral(", I.ROWID");
+  s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
+  s.text += QLatin1String(kItemsOfTheSale);
+  if (!s.amounts) s.text += QLatin1String(kLookups);
+  s.text += QLatin1String(kPeriod);
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.pendingOnly) s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
   if (filter.cashRegister) {
@@ -237,6 +237,10 @@ SaleKeys amountKeysOf(const sql::Cells& r) {
 
 }  // namespace
 
+QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail) {
+  return selectionOf(filter, detail, sql::isSqlite(db)).text;
+}
+
 SaleItem SaleRow::amounts() const {
   SaleItem s;
   // kSelectAmounts: QTPRODVEND, VRUNITVEND, VRDESITVEND at 5, 6, 7
@@ -257,7 +261,7 @@ SaleItem SaleRow::item() const {
 
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
                        ItemDetail detail) {
-  const Selection selection = selectionOf(filter, detail);
+  const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
   auto q = sql::run(db, selection.text, selection.values);
   if (!q) return q.error();
   while (q->next()) {

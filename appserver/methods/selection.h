@@ -89,6 +89,11 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
 // ROWID, by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
+// The SELECT the two readers below run for `filter` on this connection's
+// database ("?" parameters: branch, store, first and last day, then the
+// register when there is one).
+QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail);
+
 // Calls back for each selected item; with every detail, ordered by register,
 // sale moment, sale and item.
 Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,

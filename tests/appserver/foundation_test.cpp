@@ -141,20 +141,39 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
   EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM QFXVERSAOESQUEMA")),
             std::to_string(server::migrations::latestVersion()));
 
-  // the Z check's sum of one register-day seeks its sales by register and day
+  // the Z check's sum of one register-day seeks its sales by register and
+  // day; the list still starts from the period's sales (no statistics yet:
+  // the planner must not be left to walk every item of the branch)
   const bool sqlite = GetParam() == Backend::SQLite;
   EXPECT_EQ(scalar(*db, sqlite ? QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'VENDA_CAIXA_DIA'")
                                : QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'venda_caixa_dia'")),
             "1");
   if (sqlite) {
-    QSqlQuery plan(*db);
-    ASSERT_TRUE(plan.exec(QStringLiteral(
-        "EXPLAIN QUERY PLAN SELECT I.QTPRODVEND FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND "
-        "I.NRSEQVENDA = V.NRSEQVENDA WHERE V.CDFILIAL = '1' AND V.CDLOJA = '1' AND V.DTVENDA >= 'a' AND "
-        "V.DTVENDA <= 'a' AND V.CDCAIXA = '1'")));
-    QString steps;
-    while (plan.next()) steps += plan.value(3).toString() + QStringLiteral(" | ");
-    EXPECT_TRUE(steps.contains(QStringLiteral("VENDA_CAIXA_DIA"))) << steps.toStdString();
+    const auto plan = [&](const server::SaleFilter& filter, server::ItemDetail detail) {
+      QSqlQuery q(*db);
+      EXPECT_TRUE(q.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + server::saleSelectionText(*db, filter, detail)))
+          << q.lastError().text().toStdString();
+      for (const QString& v : {filter.branch, filter.store, QStringLiteral("2024-03-10"), QStringLiteral("2024-03-10")})
+        q.addBindValue(v);
+      if (filter.cashRegister) q.addBindValue(*filter.cashRegister);
+      EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString();
+      QString steps;
+      while (q.next()) steps += q.value(3).toString() + QStringLiteral(" | ");
+      return steps.toStdString();
+    };
+    server::SaleFilter list;
+    list.branch = QStringLiteral("0001");
+    list.store = QStringLiteral("01");
+    list.first = list.last = QDate(2024, 3, 10);
+    list.pendingOnly = false;
+    server::SaleFilter oneRegister = list;
+    oneRegister.cashRegister = QStringLiteral("001");
+    for (auto detail : {server::ItemDetail::Full, server::ItemDetail::Posting}) {
+      const std::string steps = plan(list, detail);
+      EXPECT_EQ(steps.rfind("SEARCH V USING INDEX VENDA_LOJA_DIA", 0), 0u) << steps;
+    }
+    const std::string sum = plan(oneRegister, server::ItemDetail::Amounts);
+    EXPECT_EQ(sum.rfind("SEARCH V USING INDEX VENDA_CAIXA_DIA", 0), 0u) << sum;
   }
 
   // a database from a newer server is refused, not damaged

@@ -50,9 +50,11 @@
 #include "consolidation/frmgeranf.h"
 #include "datasetmodel.h"
 #include "db/migrations.h"
+#include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "methods/sale_lists.h"
+#include "methods/selection.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
@@ -191,21 +193,14 @@ Prepared prepare(Store& store, int64_t items) {
 
 // ---------------------------------------------------------------- the bare database
 
-// The server's selection for the list (all items, no list restriction).
-const char* const kListSelect =
-    "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDLOJA, V.CDCAIXA, V.DTVENDA, V.DTENTRVENDA, V.NRCUPOMFIS, V.CDCLIENTE, "
-    "V.CDCCUSCLIE, V.CDTIPOCONS, V.NMCONSUMIDOR, V.IDSITUVENDA, V.IDTPFORPGVEN, V.IDTIPOIMPV, "
-    "I.NRSEQUITVEND, I.CDPRODUTO, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
-    "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
-    "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
-    "PF.CDPRODUTO, C.NMRAZSOCCLIE "
-    "FROM VENDA V "
-    "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-    "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
-    "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
-    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
-    "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
-    "ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND";
+// The server's own selection for the list (all items, no list restriction),
+// with "$n" parameters, which both C libraries take.
+std::string listSelect(const std::string& url) {
+  srv::SaleFilter filter;
+  filter.pendingOnly = false;  // the branch, store and days are bound
+  const bool sqlite = url.rfind("sqlite:", 0) == 0;
+  return srv::sql::numberedPlaceholders(srv::saleSelectionText(sqlite, filter, srv::ItemDetail::Full).toStdString());
+}
 
 // The Z check's work: the register-days of the period, then per register-day
 // the items' total and the Z reduction.
@@ -479,7 +474,8 @@ void benchList(Store& store, const Prepared& data, const Settings& settings) {
   RunningServer server = startServer(url);
   auto bare = bareFor(url);
   const auto params = storeParams(kDays);
-  if (bare->query(kListSelect, params) != data.items) die("a consulta direta não leu a lista inteira");
+  const std::string select = listSelect(url);
+  if (bare->query(select.c_str(), params) != data.items) die("a consulta direta não leu a lista inteira");
   Screen screen(url, server.server->port());
   std::vector<double> runs, bares, clicks, packets;
   for (int i = 0; i < settings.repeats; ++i) {
@@ -488,7 +484,7 @@ void benchList(Store& store, const Prepared& data, const Settings& settings) {
     clicks.push_back(click);
     QElapsedTimer timer;
     timer.start();
-    bare->query(kListSelect, params);
+    bare->query(select.c_str(), params);
     bares.push_back(seconds(timer));
     packets.push_back(serverPacketSeconds(*server.database, data.items));
   }
@@ -700,11 +696,12 @@ void benchLoad(Store& store, const Prepared& data, const Settings& settings) {
   std::sort(all.begin(), all.end());
   // the bare figure: the same selections listed straight from the database, one after another
   auto bare = bareFor(url);
+  const std::string select = listSelect(url);
   QElapsedTimer bareTimer;
   bareTimer.start();
   for (int d = 0; d < kDays; ++d) {
     const std::string day = srv::wiredate::dayText(today().addDays(-d)).toStdString();
-    bare->query(kListSelect, {"0001", "01", day, day});
+    bare->query(select.c_str(), {"0001", "01", day, day});
   }
   const double bareListMs = seconds(bareTimer) * 1000.0 / kDays;
   std::printf(

@@ -237,8 +237,12 @@ SaleKeys amountKeysOf(const sql::Cells& r) {
 
 }  // namespace
 
+QString saleSelectionText(bool sqlite, const SaleFilter& filter, ItemDetail detail) {
+  return selectionOf(filter, detail, sqlite).text;
+}
+
 QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail) {
-  return selectionOf(filter, detail, sql::isSqlite(db)).text;
+  return saleSelectionText(sql::isSqlite(db), filter, detail);
 }
 
 SaleItem SaleRow::amounts() const {

@@ -93,6 +93,7 @@ enum class ItemDetail { Full, Amounts, Posting };
 // database ("?" parameters: branch, store, first and last day, then the
 // register when there is one).
 QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail);
+QString saleSelectionText(bool sqlite, const SaleFilter& filter, ItemDetail detail);
 
 // Calls back for each selected item; with every detail, ordered by register,
 // sale moment, sale and item.

@@ -255,11 +255,11 @@ SaleItem SaleRow::amounts() const {
 }
 
 SaleItem SaleRow::item() const {
-  if (!withRowId) return readItem(DatabaseCells{cells});
+  if (!postingRead) return readItem(DatabaseCells{cells});
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
   readPostingFields(DatabaseCells{cells}, s);
-  s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
+  if (withRowId) s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
   return s;
 }
 
@@ -292,8 +292,11 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
     auto more = rows.next();
     if (!more) return more.error();
     if (!*more) return success();
-    const SaleRow row{rows, selection.amounts ? amountKeysOf(rows) : keysOf(rows),
-                      rows.text(selection.amounts ? 3 : saleColumn::day), selection.amounts,
+    const SaleRow row{rows,
+                      selection.amounts ? amountKeysOf(rows) : keysOf(rows),
+                      rows.text(selection.amounts ? 3 : saleColumn::day),
+                      selection.amounts,
+                      !selection.amounts && detail == ItemDetail::Posting,
                       !selection.amounts && detail == ItemDetail::Posting && sql::isSqlite(db)};
     if (filter.accepts(row.keys)) visit(row);
   }

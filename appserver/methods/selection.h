@@ -139,6 +139,7 @@ struct SaleRow {
   SaleKeys keys;
   std::string_view day;      // DTVENDA as stored
   bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
+  bool postingRead = false;  // ItemDetail::Posting: item() fills what the run uses
   bool withRowId = false;    // the item row's ROWID follows the last column (ItemDetail::Posting, SQLite)
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/wire_date.h"
+#include "db/rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
 #include "methods/packets.h"
@@ -212,10 +213,10 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 }
 
 Status Run::selectItems() {
-  // on SQLite the C library's cells: a month of a large branch is read here
+  // the database's C library's cells: a month of a large branch is read here
   // in no order: post() groups them by day and orders each day by sale moment
   const auto detail = ItemDetail::Posting;
-  auto read = sql::isSqlite(db_)
+  auto read = sql::readsCells(db_)
                   ? forEachSaleRow(
                         db_, request_.filter, [&](const SaleRow& row) { selected_.push_back(row.item()); }, detail)
                   : forEachSaleItem(

@@ -280,20 +280,7 @@ class BareSQLite : public Bare {
 
 class BarePostgres : public Bare {
  public:
-  explicit BarePostgres(const std::string& url) {
-    const QUrl u(QString::fromStdString(url));
-    // values quoted: an empty one would otherwise swallow the next keyword
-    const auto quoted = [](const QString& v) {
-      QString q = v;
-      q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
-      return "'" + q.toStdString() + "'";
-    };
-    std::string info = "host=" + quoted(u.host()) + " port=" + std::to_string(u.port(5432)) +
-                       " user=" + quoted(u.userName()) + " dbname=" + quoted(u.path().mid(1));
-    if (!u.password().isEmpty()) info += " password=" + quoted(u.password());
-    conn_ = PQconnectdb(info.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
-  }
+  explicit BarePostgres(const std::string& url) : conn_(connectPostgres(url)) {}
   ~BarePostgres() override { PQfinish(conn_); }
   int64_t query(const char* sql, const std::vector<std::string>& params,
                 std::vector<std::vector<std::string>>* keep) override {

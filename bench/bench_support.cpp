@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <libpq-fe.h>
+
 #include <unistd.h>
 
 #include <QDateTime>
@@ -179,6 +181,22 @@ std::string loadAverage() {
 int64_t residentBytes() {
   const std::string rss = firstValue("/proc/self/status", "VmRSS");
   return int64_t(std::atoll(rss.c_str())) * 1024;
+}
+
+PGconn* connectPostgres(const std::string& url) {
+  const QUrl u(QString::fromStdString(url));
+  // values quoted: an empty one would otherwise swallow the next keyword
+  const auto quoted = [](const QString& v) {
+    QString q = v;
+    q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return "'" + q.toStdString() + "'";
+  };
+  std::string info = "host=" + quoted(u.host()) + " port=" + std::to_string(u.port(5432)) +
+                     " user=" + quoted(u.userName()) + " dbname=" + quoted(u.path().mid(1));
+  if (!u.password().isEmpty()) info += " password=" + quoted(u.password());
+  PGconn* conn = PQconnectdb(info.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn));
+  return conn;
 }
 
 }  // namespace qfxbench

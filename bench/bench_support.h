@@ -16,6 +16,8 @@
 #include "common/result.h"
 #include "db/database.h"
 
+struct pg_conn;
+
 namespace qfxbench {
 
 using qfx::server::Database;
@@ -75,6 +77,10 @@ class PostgresStore : public Store {
 };
 
 std::unique_ptr<Database> openDatabase(const std::string& url);
+
+// A libpq session on a postgresql:// URL, for the bare figures; dies when
+// the server refuses it.
+pg_conn* connectPostgres(const std::string& url);
 QSqlQuery exec(QSqlDatabase& db, const QString& text, const QVariantList& values = {});
 
 // After a bulk change: fresh planner statistics on PostgreSQL, the WAL

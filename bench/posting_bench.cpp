@@ -379,18 +379,7 @@ class BareSQLiteWriter : public BareWriter {
 
 class BarePostgresWriter : public BareWriter {
  public:
-  explicit BarePostgresWriter(const std::string& url) {
-    const QUrl u(QString::fromStdString(url));
-    const auto quoted = [](const QString& v) {
-      QString q = v;
-      q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
-      return "'" + q.toStdString() + "'";
-    };
-    std::string info = "host=" + quoted(u.host()) + " port=" + std::to_string(u.port(5432)) +
-                       " user=" + quoted(u.userName()) + " dbname=" + quoted(u.path().mid(1));
-    if (!u.password().isEmpty()) info += " password=" + quoted(u.password());
-    conn_ = PQconnectdb(info.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) die(std::string("libpq: ") + PQerrorMessage(conn_));
+  explicit BarePostgresWriter(const std::string& url) : conn_(connectPostgres(url)) {
     run("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED", {});
   }
   ~BarePostgresWriter() override { PQfinish(conn_); }

@@ -31,20 +31,13 @@ class SqliteRows : public Rows {
   SqliteRows& operator=(SqliteRows&&) noexcept;
   ~SqliteRows() override;
 
-  // The next row: true while there is one, false at the end, an error when
-  // stepping failed (busy, cancelled, disk).
+  // the cells as Cells describes them; a value() is qlonglong, double,
+  // QString, QByteArray, or a null QString
   Result<bool> next() override;
-
   bool isNull(int column) const override;
-  // The cell as text, as QVariant::toString() would give it; a null is empty.
   std::string_view text(int column) const override;
-  // The cell as a number, as QVariant::toDouble() would give it; a null is 0.
   double number(int column) const override;
-  // The cell as QSqlQuery::value() gives it on SQLite: qlonglong, double,
-  // QString, QByteArray, or a null QString.
   QVariant value(int column) const override;
-
-  // Rows a data-changing statement changed, once next() has run it.
   int64_t changes() const override;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QSqlQuery>
 #include <cmath>
+#include <unordered_map>
 
 #include "common/wire_date.h"
 #include "db/sql.h"
@@ -18,14 +19,23 @@ const char* const kSelect =
     "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
     "P.NMPRODUTO, P.CDARVPROD, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
     "PF.CDPRODUTO, C.NMRAZSOCCLIE";
+// The posting run's columns: the same places, with NULL where the run reads
+// nothing, and the customer's name only when a filter looks at it.
+const char* const kSelectPosting =
+    "SELECT V.CDFILIAL, V.NRSEQVENDA, NULL, V.CDCAIXA, V.DTVENDA, V.DTENTRVENDA, NULL, V.CDCLIENTE, "
+    "V.CDCCUSCLIE, V.CDTIPOCONS, NULL, V.IDSITUVENDA, NULL, NULL, "
+    "I.NRSEQUITVEND, I.CDPRODUTO, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
+    "I.CDFILIALEST, I.NRLANCESTQ, I.CDFILIALNF, I.NRLANCTONF, "
+    "P.NMPRODUTO, NULL, COALESCE(P.CDPRODESTO, I.CDPRODUTO), P.CDPRODUTO, P.IDATIVO, P.IDCTRLESTQ, "
+    "PF.CDPRODUTO, ";
 // The sale, then its items. On SQLite CROSS JOIN keeps the sales the outer
 // table: the period narrows them, and without statistics a second index on
 // VENDA made SQLite's planner walk every item of the branch instead.
 const char* const kItemsOfTheSale = " ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA ";
-const char* const kLookups =
+const char* const kProductLookups =
     "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
-    "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO "
-    "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
+    "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO ";
+const char* const kCustomerLookup = "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
 const char* const kPeriod = "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
 
 // The cells of a row as readItem reads them, from either reader.
@@ -71,6 +81,80 @@ void readPostingFields(const Cells& q, SaleItem& s) {
   s.productActive = q.text(stockProduct + 2) == QLatin1String("S");
   s.productControlsStock = q.text(stockProduct + 3) == QLatin1String("S");
   s.productRegistered = !q.isNull(stockProduct + 4);
+}
+
+QString fromUtf8(std::string_view t) { return QString::fromUtf8(t.data(), qsizetype(t.size())); }
+
+}  // namespace
+
+// A posting read turns a month of a large branch into items. Most of their
+// texts repeat (branch, product and its name, item number, situation), and a
+// sale's fields repeat over its items, which come one after the other: each
+// is made once and the items share it, so an item costs no allocation per
+// field, neither to build nor to free.
+class RepeatedTexts {
+ public:
+  const QString& shared(std::string_view utf8) {
+    if (auto it = texts_.find(utf8); it != texts_.end()) return it->second;
+    if (texts_.size() >= kMostKept) return scratch_ = fromUtf8(utf8);
+    return texts_.emplace(std::string(utf8), fromUtf8(utf8)).first->second;
+  }
+
+  struct Sale {
+    std::string key;
+    QString sale;
+    QDate day;
+    QVariant entered;
+  };
+
+  // The sale of the current row, read again only when it changes.
+  const Sale& sale(const sql::Cells& r) {
+    using namespace saleColumn;
+    const std::string_view key = r.text(saleColumn::sale);
+    if (key != sale_.key || !known_) {
+      sale_.key.assign(key);
+      sale_.sale = fromUtf8(key);
+      sale_.entered = r.value(entered);
+      sale_.day = wiredate::dayFromDatabase(r.value(day)).value_or(QDate());
+      known_ = true;
+    }
+    return sale_;
+  }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view t) const { return std::hash<std::string_view>{}(t); }
+  };
+  static constexpr size_t kMostKept = 1 << 16;  // beyond this, texts are simply made per item
+  std::unordered_map<std::string, QString, Hash, std::equal_to<>> texts_;
+  QString scratch_;
+  Sale sale_;
+  bool known_ = false;
+};
+
+namespace {
+
+// readPostingFields on the database's cells, with the repeated texts shared.
+void readPostingCells(const sql::Cells& r, RepeatedTexts& texts, SaleItem& s) {
+  using namespace saleColumn;
+  const RepeatedTexts::Sale& sold = texts.sale(r);
+  s.branch = texts.shared(r.text(branch));
+  s.sale = sold.sale;
+  s.day = sold.day;
+  s.entered = sold.entered;
+  s.situation = texts.shared(r.text(situation));
+  s.item = texts.shared(r.text(item));
+  s.product = texts.shared(r.text(product));
+  s.quantity = r.number(quantity);
+  s.unitPrice = r.number(unitPrice);
+  s.discount = r.number(discount);
+  s.productName = r.isNull(productName) ? r.value(productName) : QVariant(texts.shared(r.text(productName)));
+  s.stockProduct = texts.shared(r.text(stockProduct));
+  s.productKnown = !r.isNull(stockProduct + 1);
+  s.productActive = r.text(stockProduct + 2) == "S";
+  s.productControlsStock = r.text(stockProduct + 3) == "S";
+  s.productRegistered = !r.isNull(stockProduct + 4);
 }
 
 template <class Cells>
@@ -204,12 +288,21 @@ struct Selection {
 Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) {
   Selection s;
   s.amounts = detail == ItemDetail::Amounts && !needsFullRow(filter);
-  s.text = QString::fromLatin1(s.amounts ? kSelectAmounts : kSelect);
+  const bool posting = detail == ItemDetail::Posting;
+  // a month of a large branch is posted at once: no customer per item unless asked for
+  const bool customerName = !s.amounts && (!posting || filter.customerNames);
+  if (s.amounts)
+    s.text = QString::fromLatin1(kSelectAmounts);
+  else if (posting)
+    s.text = QString::fromLatin1(kSelectPosting) + QLatin1String(customerName ? "C.NMRAZSOCCLIE" : "NULL");
+  else
+    s.text = QString::fromLatin1(kSelect);
   // SQLite's ROWID: the posting run stamps the very rows it read
-  if (!s.amounts && detail == ItemDetail::Posting && sqlite) s.text += QStringLiteral(", I.ROWID");
+  if (!s.amounts && posting && sqlite) s.text += QStringLiteral(", I.ROWID");
   s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
   s.text += QLatin1String(kItemsOfTheSale);
-  if (!s.amounts) s.text += QLatin1String(kLookups);
+  if (!s.amounts) s.text += QLatin1String(kProductLookups);
+  if (customerName) s.text += QLatin1String(kCustomerLookup);
   s.text += QLatin1String(kPeriod);
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.pendingOnly) s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
@@ -258,7 +351,8 @@ SaleItem SaleRow::item() const {
   if (!postingRead) return readItem(DatabaseCells{cells});
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
-  readPostingFields(DatabaseCells{cells}, s);
+  RepeatedTexts once;
+  readPostingCells(cells, repeated ? *repeated : once, s);
   if (withRowId) s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
   return s;
 }
@@ -288,6 +382,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
   auto opened = sql::openRows(db, selection.text.toStdString(), values, sql::Reuse::Kept);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
+  std::optional<RepeatedTexts> repeated;
+  if (detail == ItemDetail::Posting) repeated.emplace();
   for (;;) {
     auto more = rows.next();
     if (!more) return more.error();
@@ -297,7 +393,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
                       rows.text(selection.amounts ? 3 : saleColumn::day),
                       selection.amounts,
                       !selection.amounts && detail == ItemDetail::Posting,
-                      !selection.amounts && detail == ItemDetail::Posting && sql::isSqlite(db)};
+                      !selection.amounts && detail == ItemDetail::Posting && sql::isSqlite(db),
+                      repeated ? &*repeated : nullptr};
     if (filter.accepts(row.keys)) visit(row);
   }
 }

@@ -84,8 +84,8 @@ void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QStrin
 // posting state, in no particular order (cheaper: no product or customer
 // join, no sort). A filter that restricts products or customers always
 // gets everything. Posting: in no particular order (the run groups the items
-// by day itself); on SQLite only the fields the run uses (keys, day and
-// moment, product and its flags, amounts, situation) and each item row's
+// by day itself), only the fields the run uses (keys, day and moment,
+// product and its flags, amounts, situation) and, on SQLite, each item row's
 // ROWID, by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
@@ -134,13 +134,16 @@ enum : int {
 };
 }  // namespace saleColumn
 
+class RepeatedTexts;
+
 struct SaleRow {
   const sql::Cells& cells;  // saleColumn order with ItemDetail::Full
   SaleKeys keys;
-  std::string_view day;      // DTVENDA as stored
-  bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
-  bool postingRead = false;  // ItemDetail::Posting: item() fills what the run uses
-  bool withRowId = false;    // the item row's ROWID follows the last column (ItemDetail::Posting, SQLite)
+  std::string_view day;               // DTVENDA as stored
+  bool amountsOnly = false;           // the cells are the shorter query's (see ItemDetail)
+  bool postingRead = false;           // ItemDetail::Posting: item() fills what the run uses
+  bool withRowId = false;             // the item row's ROWID follows the last column (ItemDetail::Posting, SQLite)
+  RepeatedTexts* repeated = nullptr;  // the posting read's texts kept across rows
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.

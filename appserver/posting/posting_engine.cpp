@@ -51,6 +51,39 @@ struct Location {
   QString branch, warehouse, place;
 };
 
+// What the run keeps of a selected item: a month of a large branch is held
+// at once, so only what it uses, with the sale's moment read once and the
+// quantity and money signed (a return brings stock and money back).
+struct PostedItem {
+  QString sale, item, product, stockProduct;
+  QVariant productName;
+  QDate day;
+  std::optional<double> moment;  // of the sale; none: damaged in the database
+  double quantityOut = 0;
+  qint64 cents = 0;
+  int64_t rowId = 0;
+  bool productKnown = false, productActive = false, productControlsStock = false, productRegistered = false;
+
+  static PostedItem of(const SaleItem& s, std::optional<double> moment) {
+    const double sign = s.isReturn() ? -1.0 : 1.0;
+    return PostedItem{s.sale,
+                      s.item,
+                      s.product,
+                      s.stockProduct,
+                      s.productName,
+                      s.day,
+                      moment,
+                      sign * s.quantity,
+                      s.isReturn() ? -s.totalCents() : s.totalCents(),
+                      s.rowId,
+                      s.productKnown,
+                      s.productActive,
+                      s.productControlsStock,
+                      s.productRegistered};
+  }
+};
+using PostedItems = std::vector<const PostedItem*>;
+
 // One attempt of the run, inside one transaction.
 class Run {
  public:
@@ -78,12 +111,11 @@ class Run {
   Result<bool> checkStock();  // true: post nothing
   Status post();
   Status insertLines(const QString& stockNumber, const std::map<QString, double>& lines);
-  Status postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
-                 const QString& noteNumber);
-  Status claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
-  Status claimByRowId(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber);
+  Status postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
+  Status claim(const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
+  Status claimByRowId(const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
   Status moveBalances();
-  std::map<QString, double> quantitiesOut(const std::vector<const SaleItem*>& items) const;
+  std::map<QString, double> quantitiesOut(const PostedItems& items) const;
 
   QSqlDatabase& db_;
   Dialect dialect_;
@@ -94,8 +126,8 @@ class Run {
   std::optional<QDate> processingDate_, stockClosedDate_;
   int maxDays_ = 0;
   Location stock_;
-  std::deque<SaleItem> selected_;  // never moved as it grows: postable_ points into it
-  std::vector<const SaleItem*> postable_;
+  std::deque<PostedItem> selected_;  // never moved as it grows: postable_ points into it
+  PostedItems postable_;
   Outcome outcome_;
 };
 
@@ -216,16 +248,24 @@ Status Run::selectItems() {
   // the database's C library's cells: a month of a large branch is read here
   // in no order: post() groups them by day and orders each day by sale moment
   const auto detail = ItemDetail::Posting;
-  auto read = sql::readsCells(db_)
-                  ? forEachSaleRow(
-                        db_, request_.filter, [&](const SaleRow& row) { selected_.push_back(row.item()); }, detail)
-                  : forEachSaleItem(
-                        db_, request_.filter, [&](const SaleItem& item) { selected_.push_back(item); }, detail);
+  // a sale's items come together: its moment is read once
+  QString lastSale;
+  std::optional<double> lastMoment;
+  const auto keep = [&](const SaleItem& item) {
+    if (selected_.empty() || item.sale != lastSale) {
+      lastSale = item.sale;
+      lastMoment = wiredate::fromDatabase(item.entered);
+    }
+    selected_.push_back(PostedItem::of(item, lastMoment));
+  };
+  auto read = sql::readsCells(db_) ? forEachSaleRow(
+                                         db_, request_.filter, [&](const SaleRow& row) { keep(row.item()); }, detail)
+                                   : forEachSaleItem(db_, request_.filter, keep, detail);
   if (!read) return read;
   // a posting needs the sale's day; a damaged one stops the run before any write
-  for (const SaleItem& item : selected_) {
-    if (!item.day.isValid() || !wiredate::fromDatabase(item.entered))
-      return internalError("venda " + item.sale.toStdString() + " da filial " + item.branch.toStdString() +
+  for (const PostedItem& item : selected_) {
+    if (!item.day.isValid() || !item.moment)
+      return internalError("venda " + item.sale.toStdString() + " da filial " + request_.branch.toStdString() +
                            " com data inválida no banco; corrija-a antes de consolidar");
   }
   return success();
@@ -239,14 +279,14 @@ Status Run::checkWithdrawalRelation() const {
   std::set<QString> related;
   while (q->next()) related.insert(q->value(0).toString());
   if (related.empty()) return success();
-  for (const SaleItem& item : selected_)
+  for (const PostedItem& item : selected_)
     if (item.productControlsStock && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
   return success();
 }
 
 bool Run::collectBlocked() {
   std::map<QString, QVariant> blocked;
-  for (const SaleItem& item : selected_)
+  for (const PostedItem& item : selected_)
     if (!item.productKnown || !item.productActive || !item.productRegistered)
       blocked.emplace(item.product, item.productName);
   for (const auto& [code, name] : blocked) {
@@ -260,7 +300,7 @@ bool Run::collectBlocked() {
 // inventory adjustment stays as it is.
 Status Run::dropImplantationDays() {
   std::set<QDate> days, closed;
-  for (const SaleItem* item : postable_) days.insert(item->day);
+  for (const PostedItem* item : postable_) days.insert(item->day);
   for (const QDate& day : days) {
     auto q = sql::run(db_,
                       QStringLiteral("SELECT IDTIPOLANC FROM LANCESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? AND "
@@ -274,14 +314,14 @@ Status Run::dropImplantationDays() {
   }
   if (closed.empty()) return success();
   if (closed.size() == days.size()) return refused("Lanc_Bloq_Impl");
-  std::erase_if(postable_, [&](const SaleItem* item) { return closed.count(item->day) > 0; });
+  std::erase_if(postable_, [&](const PostedItem* item) { return closed.count(item->day) > 0; });
   outcome_.messageKey = QStringLiteral("ULT_LANC_DIA");
   return success();
 }
 
-std::map<QString, double> Run::quantitiesOut(const std::vector<const SaleItem*>& items) const {
+std::map<QString, double> Run::quantitiesOut(const PostedItems& items) const {
   std::map<QString, double> out;  // by stock product, in product order
-  for (const SaleItem* item : items) out[item->stockProduct] += item->isReturn() ? -item->quantity : item->quantity;
+  for (const PostedItem* item : items) out[item->stockProduct] += item->quantityOut;
   return out;
 }
 
@@ -318,13 +358,18 @@ Result<bool> Run::checkStock() {
 // per item would cost a statement each (most of a run's time); a row-value
 // IN list of keys makes SQLite walk the branch's pending index for every
 // statement, which grows with the square of a run's size.
-Status Run::claimByRowId(const std::vector<const SaleItem*>& items, const QString& stockNumber,
-                         const QString& noteNumber) {
-  std::string rowIds = "[";
-  for (const SaleItem* item : items) {
+Status Run::claimByRowId(const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
+  std::vector<int64_t> ids;
+  ids.reserve(items.size());
+  for (const PostedItem* item : items) {
     if (item->rowId <= 0) return internalError("item de venda lido sem o ROWID da linha");
+    ids.push_back(item->rowId);
+  }
+  std::sort(ids.begin(), ids.end());
+  std::string rowIds = "[";
+  for (int64_t id : ids) {
     if (rowIds.size() > 1) rowIds += ',';
-    rowIds += std::to_string(item->rowId);
+    rowIds += std::to_string(id);
   }
   rowIds += ']';
   auto update = sql::SqliteRows::run(
@@ -354,7 +399,7 @@ QString arrayLiteral(const QStringList& elements) {
 
 // PostgreSQL: the day's keys as row-value lists of a bounded size. (One
 // update joined to arrays of all the day's keys measured slower here.)
-Status Run::claim(const std::vector<const SaleItem*>& items, const QString& stockNumber, const QString& noteNumber) {
+Status Run::claim(const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
   if (dialect_ == Dialect::SQLite) return claimByRowId(items, stockNumber, noteNumber);
   const QString head = QStringLiteral(
       "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
@@ -406,8 +451,7 @@ Status Run::insertLines(const QString& stockNumber, const std::map<QString, doub
   return success();
 }
 
-Status Run::postDay(const QDate& day, const std::vector<const SaleItem*>& items, const QString& stockNumber,
-                    const QString& noteNumber) {
+Status Run::postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
   const QString now = wiredate::momentText(QDateTime::currentDateTime());
   auto header =
       sql::run(db_,
@@ -419,7 +463,7 @@ Status Run::postDay(const QDate& day, const std::vector<const SaleItem*>& items,
   if (!header) return header.error();
   if (auto lines = insertLines(stockNumber, quantitiesOut(items)); !lines) return lines;
   qint64 cents = 0;
-  for (const SaleItem* item : items) cents += item->isReturn() ? -item->totalCents() : item->totalCents();
+  for (const PostedItem* item : items) cents += item->cents;
   auto note =
       sql::run(db_,
                QStringLiteral("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, "
@@ -445,19 +489,16 @@ Status Run::moveBalances() {
   return success();
 }
 
-// Items by the moment of their sale, each moment read once (not once per comparison).
-void sortBySaleMoment(std::vector<const SaleItem*>& items) {
-  std::vector<std::pair<std::optional<double>, const SaleItem*>> keyed;
-  keyed.reserve(items.size());
-  for (const SaleItem* item : items) keyed.emplace_back(wiredate::fromDatabase(item->entered), item);
-  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (size_t i = 0; i < items.size(); ++i) items[i] = keyed[i].second;
+// Items by the moment of their sale.
+void sortBySaleMoment(PostedItems& items) {
+  std::stable_sort(items.begin(), items.end(),
+                   [](const PostedItem* a, const PostedItem* b) { return a->moment < b->moment; });
 }
 
 Status Run::post() {
   // sale-time order: days ascending, items by moment within a day
-  std::map<QDate, std::vector<const SaleItem*>> byDay;
-  for (const SaleItem* item : postable_) byDay[item->day].push_back(item);
+  std::map<QDate, PostedItems> byDay;
+  for (const PostedItem* item : postable_) byDay[item->day].push_back(item);
   auto firstStock = allocate(stock_.branch, kStockSeries, int64_t(byDay.size()), QStringLiteral("LANCESTQ"),
                              QStringLiteral("NRLANCESTQ"));
   if (!firstStock) return firstStock.error();
@@ -485,7 +526,7 @@ Result<Outcome> Run::execute() {
   if (auto s = selectItems(); !s) return s.error();
   if (auto s = checkWithdrawalRelation(); !s) return s.error();
   if (collectBlocked()) return outcome_;  // nothing posted; the rollback undoes the series rows
-  for (const SaleItem& item : selected_)
+  for (const PostedItem& item : selected_)
     if (item.productControlsStock) postable_.push_back(&item);
   if (postable_.empty()) return outcome_;
   if (auto s = dropImplantationDays(); !s) return s.error();

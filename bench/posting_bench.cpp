@@ -21,8 +21,8 @@
 //      and amounts read once, both number series moved, per day a stock
 //      posting, its product lines (one insert of arrays on PostgreSQL) and
 //      its fiscal-note entry, the day's items stamped as the run stamps them
-//      (on SQLite one update by the ROWIDs read, on PostgreSQL lists of 200
-//      keys) and the balances moved per product.
+//      (on SQLite one update of the whole run by the ROWIDs read, on
+//      PostgreSQL lists of 200 keys) and the balances moved per product.
 //      What the run takes beyond this is ours; up to it, the database's.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
@@ -58,6 +58,7 @@
 #include "db/migrations.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
+#include "posting/posting_engine.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/server.h"
 
@@ -493,6 +494,7 @@ double bareWrites(const std::string& url, int64_t items) {
     return sql + ")";
   };
   int64_t offset = 0, stamped = 0;
+  std::vector<std::pair<int64_t, int64_t>> places;  // SQLite: ROWID, day's place, stamped after the last day
   for (const auto& [day, d] : days) {
     const std::string stock = number10(firstNumber[0] + offset), note = number10(firstNumber[1] + offset);
     ++offset;
@@ -523,12 +525,7 @@ double bareWrites(const std::string& url, int64_t items) {
         {branch, note, day, branch, stock, operatorCode, std::to_string(std::llround(d.cents) / 100.0),
          std::to_string(d.items.size()), now});
     if (!postgres) {
-      std::string rowIds = "[";
-      for (size_t i : d.items) rowIds += (rowIds.size() > 1 ? "," : "") + rows[i][8];
-      stamped += w->run(
-          "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE ROWID IN "
-          "(SELECT value FROM json_each($5)) AND CDFILIAL = $6 AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
-          {branch, stock, branch, note, rowIds + "]", branch});
+      for (size_t i : d.items) places.emplace_back(std::atoll(rows[i][8].c_str()), offset - 1);
       continue;
     }
     for (size_t start = 0; start < d.items.size(); start += kChunk) {
@@ -540,6 +537,15 @@ double bareWrites(const std::string& url, int64_t items) {
       }
       stamped += w->run(stampList(end - start), params);
     }
+  }
+  if (!postgres) {
+    // as the run: every item at once, by ROWID, with its day's place
+    std::sort(places.begin(), places.end());
+    std::string pairs = "[";
+    for (const auto& [rowId, place] : places)
+      pairs += (pairs.size() > 1 ? ",[" : "[") + std::to_string(rowId) + "," + std::to_string(place) + "]";
+    stamped += w->run(posting::sqliteStampText(), {pairs + "]", branch, std::to_string(firstNumber[0]), branch,
+                                                   std::to_string(firstNumber[1]), branch});
   }
   for (const auto& [product, delta] : balances)
     w->run(

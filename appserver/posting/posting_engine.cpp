@@ -112,8 +112,8 @@ class Run {
   Status post();
   Status insertLines(const QString& stockNumber, const std::map<QString, double>& lines);
   Status postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
-  Status claim(const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
-  Status claimByRowId(const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
+  Status claimByKeys(const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
+  Status claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
   Status moveBalances();
   std::map<QString, double> quantitiesOut(const PostedItems& items) const;
 
@@ -353,36 +353,38 @@ Result<bool> Run::checkStock() {
   return convertNegative_ == QLatin1String("N");
 }
 
-// SQLite: one update stamps the day's items by the ROWIDs the selection read
-// in this same write transaction, handed over as one JSON array. One update
-// per item would cost a statement each (most of a run's time); a row-value
-// IN list of keys makes SQLite walk the branch's pending index for every
-// statement, which grows with the square of a run's size.
-Status Run::claimByRowId(const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
-  std::vector<int64_t> ids;
-  ids.reserve(items.size());
-  for (const PostedItem* item : items) {
-    if (item->rowId <= 0) return internalError("item de venda lido sem o ROWID da linha");
-    ids.push_back(item->rowId);
+// SQLite: one update stamps every item of the run, found by the ROWID the
+// selection read in this same write transaction, each with its day's place
+// among the run's days, from which its two numbers follow. The pairs go as
+// one JSON array, in ROWID order. One statement per day measured half as
+// slow again; one per item, most of a run's time; a row-value IN list of
+// keys makes SQLite walk the branch's pending index for every statement.
+Status Run::claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote) {
+  std::vector<std::pair<int64_t, int>> places;  // ROWID, day
+  int day = 0;
+  for (const auto& [date, items] : byDay) {
+    for (const PostedItem* item : items) {
+      if (item->rowId <= 0) return internalError("item de venda lido sem o ROWID da linha");
+      places.emplace_back(item->rowId, day);
+    }
+    ++day;
   }
-  std::sort(ids.begin(), ids.end());
-  std::string rowIds = "[";
-  for (int64_t id : ids) {
-    if (rowIds.size() > 1) rowIds += ',';
-    rowIds += std::to_string(id);
+  std::sort(places.begin(), places.end());
+  std::string pairs = "[";
+  for (const auto& [rowId, place] : places) {
+    if (pairs.size() > 1) pairs += ',';
+    pairs += '[' + std::to_string(rowId) + ',' + std::to_string(place) + ']';
   }
-  rowIds += ']';
-  auto update = sql::SqliteRows::run(
-      db_,
-      "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? WHERE ROWID IN "
-      "(SELECT value FROM json_each(?)) AND CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL",
-      {stock_.branch.toStdString(), stockNumber.toStdString(), request_.branch.toStdString(), noteNumber.toStdString(),
-       rowIds, request_.branch.toStdString()},
-      sql::Reuse::Kept);
+  pairs += ']';
+  auto update =
+      sql::SqliteRows::run(db_, sqliteStampText(),
+                           {pairs, stock_.branch.toStdString(), std::to_string(firstStock),
+                            request_.branch.toStdString(), std::to_string(firstNote), request_.branch.toStdString()},
+                           sql::Reuse::Kept);
   if (!update) return update.error();
   if (auto done = update->next(); !done) return done.error();
   // fewer rows than items: another run claimed some of them first
-  if (update->changes() != int64_t(items.size())) return lostRace();
+  if (update->changes() != int64_t(places.size())) return lostRace();
   return success();
 }
 
@@ -399,8 +401,7 @@ QString arrayLiteral(const QStringList& elements) {
 
 // PostgreSQL: the day's keys as row-value lists of a bounded size. (One
 // update joined to arrays of all the day's keys measured slower here.)
-Status Run::claim(const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
-  if (dialect_ == Dialect::SQLite) return claimByRowId(items, stockNumber, noteNumber);
+Status Run::claimByKeys(const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
   const QString head = QStringLiteral(
       "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = ?, CDFILIALNF = ?, NRLANCTONF = ? "
       "WHERE CDFILIAL = ? AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ");
@@ -471,7 +472,9 @@ Status Run::postDay(const QDate& day, const PostedItems& items, const QString& s
                {request_.branch, noteNumber, wiredate::dayText(day), stock_.branch, stockNumber, request_.operatorCode,
                 double(cents) / 100.0, int(items.size()), now});
   if (!note) return note.error();
-  return claim(items, stockNumber, noteNumber);
+  // SQLite stamps the whole run's items at once, after the last day
+  if (dialect_ == Dialect::PostgreSQL) return claimByKeys(items, stockNumber, noteNumber);
+  return success();
 }
 
 // Balances move once per product for the whole run, in product order, so two
@@ -511,6 +514,8 @@ Status Run::post() {
     if (auto s = postDay(day, items, number10(*firstStock + offset), number10(*firstNote + offset)); !s) return s;
     ++offset;
   }
+  if (dialect_ == Dialect::SQLite)
+    if (auto s = claimByRowId(byDay, *firstStock, *firstNote); !s) return s;
   outcome_.lastPosting = *firstStock + offset - 1;
   return moveBalances();
 }
@@ -543,6 +548,14 @@ Result<Outcome> Run::execute() {
 }
 
 }  // namespace
+
+std::string sqliteStampText() {
+  // MATERIALIZED: the pairs are read once, then each row is found by its ROWID
+  return "WITH K (ID, DIA) AS MATERIALIZED (SELECT value ->> 0, value ->> 1 FROM json_each(?)) "
+         "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = printf('%010d', ? + K.DIA), CDFILIALNF = ?, "
+         "NRLANCTONF = printf('%010d', ? + K.DIA) FROM K WHERE ITVENDA.ROWID = K.ID AND ITVENDA.CDFILIAL = ? AND "
+         "ITVENDA.NRLANCESTQ IS NULL AND ITVENDA.CDFILIALEST IS NULL";
+}
 
 packet::Packet emptyErrorList() {
   using namespace packets;

@@ -42,6 +42,11 @@ struct Outcome {
 // has gone: then the last error is the answer.
 Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits);
 
+// The update that stamps a run's items on SQLite (parameters: the JSON array
+// of [ROWID, day's place] pairs, stock branch, first stock number, branch,
+// first note number, branch), for its query plan to be checked.
+std::string sqliteStampText();
+
 packet::Packet emptyErrorList();
 packet::Packet emptyBlockedList();
 

@@ -16,6 +16,7 @@
 #include "db/sqlite_rows.h"
 #include "harness.h"
 #include "methods/selection.h"
+#include "posting/posting_engine.h"
 #include "rpc/arguments.h"
 
 using namespace qfx;
@@ -174,6 +175,18 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
     }
     const std::string sum = plan(oneRegister, server::ItemDetail::Amounts);
     EXPECT_EQ(sum.rfind("SEARCH V USING INDEX VENDA_CAIXA_DIA", 0), 0u) << sum;
+
+    // the posting run's stamp reads its pairs once and finds each item by its
+    // ROWID (the other way round it would walk the table once per pair)
+    QSqlQuery stamp(*db);
+    ASSERT_TRUE(
+        stamp.exec(QStringLiteral("EXPLAIN QUERY PLAN ") + QString::fromStdString(server::posting::sqliteStampText())
+                                                               .replace(QLatin1Char('?'), QLatin1String("'[[1,0]]'"))));
+    QString stampSteps;
+    while (stamp.next()) stampSteps += stamp.value(3).toString() + QStringLiteral(" | ");
+    EXPECT_TRUE(stampSteps.contains(QStringLiteral("SCAN K")) &&
+                stampSteps.contains(QStringLiteral("SEARCH ITVENDA USING INTEGER PRIMARY KEY (rowid=?)")))
+        << stampSteps.toStdString();
   }
 
   // a database from a newer server is refused, not damaged

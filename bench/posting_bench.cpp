@@ -21,8 +21,8 @@
 //      and amounts read once, both number series moved, per day a stock
 //      posting, its product lines (one insert of arrays on PostgreSQL) and
 //      its fiscal-note entry, the day's items stamped as the run stamps them
-//      (on SQLite one update of the whole run by the ROWIDs read, on
-//      PostgreSQL lists of 200 keys) and the balances moved per product.
+//      (one update of the whole run by the rows' addresses read: ROWID on
+//      SQLite, ctid on PostgreSQL) and the balances moved per product.
 //      What the run takes beyond this is ours; up to it, the database's.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
@@ -56,6 +56,7 @@
 #include "common/wire_date.h"
 #include "db/database.h"
 #include "db/migrations.h"
+#include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "posting/posting_engine.h"
@@ -440,7 +441,7 @@ double bareWrites(const std::string& url, int64_t items) {
   w->run(
       "SELECT I.NRSEQVENDA, I.NRSEQUITVEND, COALESCE(P.CDPRODESTO, I.CDPRODUTO), I.QTPRODVEND, I.VRUNITVEND, "
       "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA" +
-          std::string(postgres ? "" : ", I.ROWID") +
+          std::string(postgres ? ", I.ctid" : ", I.ROWID") +
           " FROM VENDA V "
           "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
           "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
@@ -484,17 +485,8 @@ double bareWrites(const std::string& url, int64_t items) {
     firstNumber[s] = std::atoll(counter.at(0).at(0).c_str()) - int64_t(days.size()) + 1;
   }
 
-  constexpr size_t kChunk = 200;  // the run's list of keys per update on PostgreSQL
-  const auto stampList = [](size_t n) {
-    std::string sql =
-        "UPDATE ITVENDA SET CDFILIALEST = $1, NRLANCESTQ = $2, CDFILIALNF = $3, NRLANCTONF = $4 WHERE CDFILIAL = $5 "
-        "AND NRLANCESTQ IS NULL AND CDFILIALEST IS NULL AND (NRSEQVENDA, NRSEQUITVEND) IN (VALUES ";
-    for (size_t k = 0; k < n; ++k)
-      sql += (k ? ", ($" : "($") + std::to_string(6 + 2 * k) + ", $" + std::to_string(7 + 2 * k) + ")";
-    return sql + ")";
-  };
   int64_t offset = 0, stamped = 0;
-  std::vector<std::pair<int64_t, int64_t>> places;  // SQLite: ROWID, day's place, stamped after the last day
+  std::vector<std::pair<size_t, int64_t>> places;  // item, day's place from 1: stamped after the last day
   for (const auto& [day, d] : days) {
     const std::string stock = number10(firstNumber[0] + offset), note = number10(firstNumber[1] + offset);
     ++offset;
@@ -524,27 +516,33 @@ double bareWrites(const std::string& url, int64_t items) {
         "QTITENS, DTINCLUSAO) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
         {branch, note, day, branch, stock, operatorCode, std::to_string(std::llround(d.cents) / 100.0),
          std::to_string(d.items.size()), now});
-    if (!postgres) {
-      for (size_t i : d.items) places.emplace_back(std::atoll(rows[i][8].c_str()), offset - 1);
-      continue;
-    }
-    for (size_t start = 0; start < d.items.size(); start += kChunk) {
-      const size_t end = std::min(d.items.size(), start + kChunk);
-      std::vector<std::string> params{branch, stock, branch, note, branch};
-      for (size_t k = start; k < end; ++k) {
-        params.push_back(rows[d.items[k]][0]);
-        params.push_back(rows[d.items[k]][1]);
-      }
-      stamped += w->run(stampList(end - start), params);
-    }
+    for (size_t i : d.items) places.push_back({i, offset});
   }
-  if (!postgres) {
-    // as the run: every item at once, by ROWID, with its day's place
-    std::sort(places.begin(), places.end());
-    std::string pairs = "[";
-    for (const auto& [rowId, place] : places)
-      pairs += (pairs.size() > 1 ? ",[" : "[") + std::to_string(rowId) + "," + std::to_string(place) + "]";
-    stamped += w->run(posting::sqliteStampText(), {pairs + "]", branch, std::to_string(firstNumber[0]), branch,
+  // as the run: every item at once, by its row's address, with its day's place
+  if (postgres) {
+    std::string stocks = "{", notes = "{", addresses = "{", sales = "{", itemNumbers = "{", dayPlaces = "{";
+    for (int64_t k = 0; k < offset; ++k) {
+      stocks += (k ? "," : "") + number10(firstNumber[0] + k);
+      notes += (k ? "," : "") + number10(firstNumber[1] + k);
+    }
+    for (const auto& [i, place] : places) {
+      const char* comma = addresses.size() > 1 ? "," : "";
+      addresses += comma + ("\"" + rows[i][8] + "\"");
+      sales += comma + rows[i][0];
+      itemNumbers += comma + rows[i][1];
+      dayPlaces += comma + std::to_string(place);
+    }
+    stamped += w->run(sql::numberedPlaceholders(posting::postgresStampText()),
+                      {branch, stocks + "}", branch, notes + "}", addresses + "}", sales + "}", itemNumbers + "}",
+                       dayPlaces + "}", branch});
+  } else {
+    std::vector<std::pair<int64_t, int64_t>> pairs;
+    for (const auto& [i, place] : places) pairs.emplace_back(std::atoll(rows[i][8].c_str()), place - 1);
+    std::sort(pairs.begin(), pairs.end());
+    std::string list = "[";
+    for (const auto& [rowId, place] : pairs)
+      list += (list.size() > 1 ? ",[" : "[") + std::to_string(rowId) + "," + std::to_string(place) + "]";
+    stamped += w->run(posting::sqliteStampText(), {list + "]", branch, std::to_string(firstNumber[0]), branch,
                                                    std::to_string(firstNumber[1]), branch});
   }
   for (const auto& [product, delta] : balances)

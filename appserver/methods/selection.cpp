@@ -1,6 +1,7 @@
 #include "methods/selection.h"
 
 #include <QSqlQuery>
+#include <charconv>
 #include <cmath>
 #include <unordered_map>
 
@@ -297,8 +298,8 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
     s.text = QString::fromLatin1(kSelectPosting) + QLatin1String(customerName ? "C.NMRAZSOCCLIE" : "NULL");
   else
     s.text = QString::fromLatin1(kSelect);
-  // SQLite's ROWID: the posting run stamps the very rows it read
-  if (!s.amounts && posting && sqlite) s.text += QStringLiteral(", I.ROWID");
+  // the row's address: the posting run stamps the very rows it read
+  if (!s.amounts && posting) s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
   s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
   s.text += QLatin1String(kItemsOfTheSale);
   if (!s.amounts) s.text += QLatin1String(kProductLookups);
@@ -338,6 +339,22 @@ QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, Item
   return saleSelectionText(sql::isSqlite(db), filter, detail);
 }
 
+int64_t rowAddressFromText(std::string_view ctid) {
+  // "(block,line)"
+  int64_t block = -1, line = -1;
+  const char* end = ctid.data() + ctid.size();
+  if (ctid.size() < 5 || ctid.front() != '(' || ctid.back() != ')') return 0;
+  auto [comma, e1] = std::from_chars(ctid.data() + 1, end, block);
+  if (e1 != std::errc() || comma == end || *comma != ',') return 0;
+  auto [close, e2] = std::from_chars(comma + 1, end, line);
+  if (e2 != std::errc() || close != end - 1 || block < 0 || line <= 0 || line > 65535) return 0;
+  return block * 65536 + line;
+}
+
+std::string rowAddressText(int64_t rowId) {
+  return '(' + std::to_string(rowId / 65536) + ',' + std::to_string(rowId % 65536) + ')';
+}
+
 SaleItem SaleRow::amounts() const {
   SaleItem s;
   // kSelectAmounts: QTPRODVEND, VRUNITVEND, VRDESITVEND at 5, 6, 7
@@ -353,7 +370,10 @@ SaleItem SaleRow::item() const {
   SaleItem s;
   RepeatedTexts once;
   readPostingCells(cells, repeated ? *repeated : once, s);
-  if (withRowId) s.rowId = int64_t(cells.number(saleColumn::customerName + 1));
+  if (withRowId) {
+    constexpr int address = saleColumn::customerName + 1;
+    s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
+  }
   return s;
 }
 
@@ -393,7 +413,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
                       rows.text(selection.amounts ? 3 : saleColumn::day),
                       selection.amounts,
                       !selection.amounts && detail == ItemDetail::Posting,
-                      !selection.amounts && detail == ItemDetail::Posting && sql::isSqlite(db),
+                      !selection.amounts && detail == ItemDetail::Posting,
+                      sql::isSqlite(db),
                       repeated ? &*repeated : nullptr};
     if (filter.accepts(row.keys)) visit(row);
   }

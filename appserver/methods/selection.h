@@ -33,7 +33,9 @@ struct SaleItem {
   bool productControlsStock = false;
   bool productRegistered = false;  // registered for the sale's branch
   QVariant customerName;
-  int64_t rowId = 0;  // the ITVENDA row's ROWID, read on SQLite for the posting run only
+  // Where the ITVENDA row lies, read for the posting run only: SQLite's ROWID;
+  // PostgreSQL's ctid as block * 65536 + line (see rowAddressText).
+  int64_t rowId = 0;
 
   bool isReturn() const { return situation == QLatin1String("D"); }
   bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
@@ -79,14 +81,18 @@ inline Restriction restriction(bool all, const std::string& list) {
 void restrictCustomers(SaleFilter& filter, bool all, bool interval, const QString& from, const QString& to,
                        const std::string& list);
 
+// A PostgreSQL row address (ctid) as SaleItem::rowId holds it, and back.
+int64_t rowAddressFromText(std::string_view ctid);
+std::string rowAddressText(int64_t rowId);
+
 // What the visitor reads of each item: everything, or only the sale's keys
 // (branch, sale, register, day, consumption type), the item's amounts and its
 // posting state, in no particular order (cheaper: no product or customer
 // join, no sort). A filter that restricts products or customers always
 // gets everything. Posting: in no particular order (the run groups the items
 // by day itself), only the fields the run uses (keys, day and moment,
-// product and its flags, amounts, situation) and, on SQLite, each item row's
-// ROWID, by which the run stamps the rows.
+// product and its flags, amounts, situation) and each item row's address
+// (ROWID, ctid), by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
 // The SELECT the two readers below run for `filter` on this connection's
@@ -142,7 +148,8 @@ struct SaleRow {
   std::string_view day;               // DTVENDA as stored
   bool amountsOnly = false;           // the cells are the shorter query's (see ItemDetail)
   bool postingRead = false;           // ItemDetail::Posting: item() fills what the run uses
-  bool withRowId = false;             // the item row's ROWID follows the last column (ItemDetail::Posting, SQLite)
+  bool withRowId = false;             // the item row's address follows the last column (ItemDetail::Posting)
+  bool sqliteRowId = false;           // that address is a ROWID, not a ctid
   RepeatedTexts* repeated = nullptr;  // the posting read's texts kept across rows
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from

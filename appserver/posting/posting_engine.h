@@ -46,6 +46,10 @@ Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& re
 // of [ROWID, day's place] pairs, stock branch, first stock number, branch,
 // first note number, branch), for its query plan to be checked.
 std::string sqliteStampText();
+// Its PostgreSQL counterpart (parameters: stock branch, the days' stock
+// numbers, branch, the days' note numbers, then per item its ctid, sale,
+// item and day's place, as arrays, and the branch).
+std::string postgresStampText();
 
 packet::Packet emptyErrorList();
 packet::Packet emptyBlockedList();

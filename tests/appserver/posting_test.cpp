@@ -358,4 +358,57 @@ TEST_P(PostingTest, DamagedSaleDateStopsTheRunBeforeAnyWrite) {
   expectNothingPosted(untouched);
 }
 
+// Between reading its items and stamping them, a run's items could be
+// stamped by another writer, or moved by an update that touches another
+// column (PostgreSQL gives the new version another ctid). The stamp counts
+// the rows it changed: a stolen item makes the run start again, and one
+// that keeps being stolen makes it fail with nothing posted; a moved item is
+// found again by the next attempt, never left pending nor stamped twice.
+TEST_P(PostingTest, ItemsTakenOrMovedBeforeTheStampStartTheRunAgain) {
+  const bool sqlite = GetParam() == Backend::SQLite;
+  // statements run as they are: PostgreSQL prepares no DDL
+  const auto ddl = [&](const QString& text) {
+    QSqlQuery q(db_);
+    ASSERT_TRUE(q.exec(text)) << text.toStdString() << ": " << q.lastError().text().toStdString();
+  };
+  const char* steal =
+      "UPDATE ITVENDA SET CDFILIALEST = '0001', NRLANCESTQ = '0000000098' WHERE CDFILIAL = '0001' AND NRSEQVENDA = "
+      "'0000000001' AND NRSEQUITVEND = '001'";
+  // fires inside the run's own transaction, once a day's note is written: after the read, before the stamp
+  if (sqlite) {
+    ddl(QStringLiteral("CREATE TRIGGER QFX_TESTE_ROUBA AFTER INSERT ON LANCTONF BEGIN %1; END").arg(steal));
+  } else {
+    ddl(QStringLiteral("CREATE FUNCTION QFX_TESTE_ROUBA() RETURNS TRIGGER LANGUAGE plpgsql AS $$ BEGIN %1; "
+                       "RETURN NEW; END $$")
+            .arg(steal));
+    ddl(QStringLiteral(
+        "CREATE TRIGGER QFX_TESTE_ROUBA AFTER INSERT ON LANCTONF FOR EACH ROW EXECUTE FUNCTION QFX_TESTE_ROUBA()"));
+  }
+  const auto untouched = snapshot(db_);
+  auto stolen = consolidate(*client_, Consolidation{});
+  EXPECT_FALSE(stolen.call.ok());
+  EXPECT_NE(stolen.call.status.error_message().find("outra consolidação"), std::string::npos)
+      << stolen.call.status.error_message();
+  expectNothingPosted(untouched);
+  ddl(QStringLiteral("DROP TRIGGER QFX_TESTE_ROUBA") + QLatin1String(sqlite ? "" : " ON LANCTONF"));
+
+  if (!sqlite) {
+    // moved once, by an update of another column: a new ctid for the item
+    ddl(QStringLiteral("CREATE SEQUENCE QFX_TESTE_UMA_VEZ"));
+    ddl(QStringLiteral(
+        "CREATE FUNCTION QFX_TESTE_MOVE() RETURNS TRIGGER LANGUAGE plpgsql AS $$ BEGIN IF "
+        "nextval('QFX_TESTE_UMA_VEZ') = 1 THEN UPDATE ITVENDA SET VRDESITVEND = VRDESITVEND WHERE CDFILIAL = "
+        "'0001' AND NRSEQVENDA = '0000000001' AND NRSEQUITVEND = '001'; END IF; RETURN NEW; END $$"));
+    ddl(QStringLiteral(
+        "CREATE TRIGGER QFX_TESTE_MOVE AFTER INSERT ON LANCTONF FOR EACH ROW EXECUTE FUNCTION QFX_TESTE_MOVE()"));
+  }
+  auto reply = consolidate(*client_, Consolidation{});
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_EQ(reply.lastPosting, 3);
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "0000000002");
+  EXPECT_EQ(item("0001", 1, "001", "NRLANCTONF"), "0000000002");
+  EXPECT_EQ(item("0001", 6, "001", "NRLANCESTQ"), "0000000003");
+  EXPECT_EQ(checkBooks(db_, before_), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, PostingTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

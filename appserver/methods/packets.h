@@ -27,7 +27,7 @@ void putInteger(packet::Column& column, const QVariant& value);
 // Appends every row of the query; its columns must come in the packet's
 // field order and convert to the fields' types.
 void appendRows(packet::Packet& packet, QSqlQuery& query);
-// The same from SQLite's cells, each read as QSqlQuery would give it; an
+// The same from the database's own cells, each read as QSqlQuery would give it; an
 // error when stepping fails.
 Status appendRows(packet::Packet& packet, sql::Rows& rows);
 

@@ -96,7 +96,7 @@ void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
   putOptional(c[24], s.paymentType);
 }
 
-// The same row from SQLite's own cells: texts copied as stored, a null text
+// The same row from the database's own cells: texts copied as stored, a null text
 // empty in the columns that are never null and null in the others, exactly
 // as appendPrincipalRow writes them from the QVariants.
 void appendPrincipalCells(packet::Packet& p, const sql::Cells& r) {

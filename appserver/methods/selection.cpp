@@ -75,7 +75,8 @@ void readPostingFields(const Cells& q, SaleItem& s) {
   s.quantity = q.number(quantity);
   s.unitPrice = q.number(unitPrice);
   s.discount = q.number(discount);
-  s.productName = q.value(productName);
+  // a text: made through text() (shared on the posting read), null as the reader gives it
+  s.productName = q.isNull(productName) ? q.value(productName) : QVariant(q.text(productName));
   s.stockProduct = q.text(stockProduct);
   // then PRODUTO's own code, its active and stock flags, PRODFILI's code
   s.productKnown = !q.isNull(stockProduct + 1);
@@ -89,37 +90,15 @@ QString fromUtf8(std::string_view t) { return QString::fromUtf8(t.data(), qsizet
 }  // namespace
 
 // A posting read turns a month of a large branch into items. Most of their
-// texts repeat (branch, product and its name, item number, situation), and a
-// sale's fields repeat over its items, which come one after the other: each
-// is made once and the items share it, so an item costs no allocation per
-// field, neither to build nor to free.
+// texts repeat (branch, sale over its items, product and its name, item
+// number, situation): each is made once and the items share it, so an item
+// costs no allocation per field, neither to build nor to free.
 class RepeatedTexts {
  public:
   const QString& shared(std::string_view utf8) {
     if (auto it = texts_.find(utf8); it != texts_.end()) return it->second;
     if (texts_.size() >= kMostKept) return scratch_ = fromUtf8(utf8);
     return texts_.emplace(std::string(utf8), fromUtf8(utf8)).first->second;
-  }
-
-  struct Sale {
-    std::string key;
-    QString sale;
-    QDate day;
-    QVariant entered;
-  };
-
-  // The sale of the current row, read again only when it changes.
-  const Sale& sale(const sql::Cells& r) {
-    using namespace saleColumn;
-    const std::string_view key = r.text(saleColumn::sale);
-    if (key != sale_.key || !known_) {
-      sale_.key.assign(key);
-      sale_.sale = fromUtf8(key);
-      sale_.entered = r.value(entered);
-      sale_.day = wiredate::dayFromDatabase(r.value(day)).value_or(QDate());
-      known_ = true;
-    }
-    return sale_;
   }
 
  private:
@@ -130,33 +109,19 @@ class RepeatedTexts {
   static constexpr size_t kMostKept = 1 << 16;  // beyond this, texts are simply made per item
   std::unordered_map<std::string, QString, Hash, std::equal_to<>> texts_;
   QString scratch_;
-  Sale sale_;
-  bool known_ = false;
 };
 
 namespace {
 
-// readPostingFields on the database's cells, with the repeated texts shared.
-void readPostingCells(const sql::Cells& r, RepeatedTexts& texts, SaleItem& s) {
-  using namespace saleColumn;
-  const RepeatedTexts::Sale& sold = texts.sale(r);
-  s.branch = texts.shared(r.text(branch));
-  s.sale = sold.sale;
-  s.day = sold.day;
-  s.entered = sold.entered;
-  s.situation = texts.shared(r.text(situation));
-  s.item = texts.shared(r.text(item));
-  s.product = texts.shared(r.text(product));
-  s.quantity = r.number(quantity);
-  s.unitPrice = r.number(unitPrice);
-  s.discount = r.number(discount);
-  s.productName = r.isNull(productName) ? r.value(productName) : QVariant(texts.shared(r.text(productName)));
-  s.stockProduct = texts.shared(r.text(stockProduct));
-  s.productKnown = !r.isNull(stockProduct + 1);
-  s.productActive = r.text(stockProduct + 2) == "S";
-  s.productControlsStock = r.text(stockProduct + 3) == "S";
-  s.productRegistered = !r.isNull(stockProduct + 4);
-}
+// The database's cells with their texts shared.
+struct SharedCells {
+  const sql::Cells& r;
+  RepeatedTexts& texts;
+  QVariant value(int c) const { return r.value(c); }
+  QString text(int c) const { return r.isNull(c) ? QString() : texts.shared(r.text(c)); }
+  double number(int c) const { return r.number(c); }
+  bool isNull(int c) const { return r.isNull(c); }
+};
 
 template <class Cells>
 SaleItem readItem(const Cells& q) {
@@ -369,11 +334,9 @@ SaleItem SaleRow::item() const {
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
   RepeatedTexts once;
-  readPostingCells(cells, repeated ? *repeated : once, s);
-  if (withRowId) {
-    constexpr int address = saleColumn::customerName + 1;
-    s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
-  }
+  readPostingFields(SharedCells{cells, repeated ? *repeated : once}, s);
+  constexpr int address = saleColumn::customerName + 1;  // the row's address follows the last column
+  s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
   return s;
 }
 
@@ -412,7 +375,6 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
                       selection.amounts ? amountKeysOf(rows) : keysOf(rows),
                       rows.text(selection.amounts ? 3 : saleColumn::day),
                       selection.amounts,
-                      !selection.amounts && detail == ItemDetail::Posting,
                       !selection.amounts && detail == ItemDetail::Posting,
                       sql::isSqlite(db),
                       repeated ? &*repeated : nullptr};

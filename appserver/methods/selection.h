@@ -147,8 +147,7 @@ struct SaleRow {
   SaleKeys keys;
   std::string_view day;               // DTVENDA as stored
   bool amountsOnly = false;           // the cells are the shorter query's (see ItemDetail)
-  bool postingRead = false;           // ItemDetail::Posting: item() fills what the run uses
-  bool withRowId = false;             // the item row's address follows the last column (ItemDetail::Posting)
+  bool postingRead = false;           // ItemDetail::Posting: item() fills what the run uses and the row's address
   bool sqliteRowId = false;           // that address is a ROWID, not a ctid
   RepeatedTexts* repeated = nullptr;  // the posting read's texts kept across rows
 
@@ -156,14 +155,14 @@ struct SaleRow {
   // either layout.
   SaleItem amounts() const;
   // The item as forEachSaleItem reads it (with ItemDetail::Posting, only the
-  // fields that detail names, and the ROWID).
+  // fields that detail names, and the row's address).
   SaleItem item() const;
 };
 
 // SQLite and PostgreSQL (see sql::readsCells): the same selection, order and
 // filtering as forEachSaleItem, the rows handed as the database's own cells
 // (no QVariant, no QString per cell), for the lists that copy them into a
-// packet. The posting read's ROWIDs exist on SQLite only.
+// packet.
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
                       ItemDetail detail = ItemDetail::Full);
 

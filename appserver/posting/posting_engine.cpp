@@ -13,7 +13,6 @@
 #include "common/wire_date.h"
 #include "db/rows.h"
 #include "db/sql.h"
-#include "db/sqlite_rows.h"
 #include "methods/packets.h"
 
 namespace qfx::server::posting {
@@ -51,19 +50,19 @@ struct Location {
 };
 
 // What the run keeps of a selected item: a month of a large branch is held
-// at once, so only what it uses, with the sale's moment read once and the
-// quantity and money signed (a return brings stock and money back).
+// at once, so only what it uses, with the quantity and money signed (a
+// return brings stock and money back).
 struct PostedItem {
   QString sale, item, product, stockProduct;
   QVariant productName;
   QDate day;
-  std::optional<double> moment;  // of the sale; none: damaged in the database
+  bool dated = false;  // the sale's day and moment read as dates (not damaged in the database)
   double quantityOut = 0;
   qint64 cents = 0;
   int64_t rowId = 0;
   bool productKnown = false, productActive = false, productControlsStock = false, productRegistered = false;
 
-  static PostedItem of(const SaleItem& s, std::optional<double> moment) {
+  static PostedItem of(const SaleItem& s, bool momentReadable) {
     const double sign = s.isReturn() ? -1.0 : 1.0;
     return PostedItem{s.sale,
                       s.item,
@@ -71,7 +70,7 @@ struct PostedItem {
                       s.stockProduct,
                       s.productName,
                       s.day,
-                      moment,
+                      s.day.isValid() && momentReadable,
                       sign * s.quantity,
                       s.isReturn() ? -s.totalCents() : s.totalCents(),
                       s.rowId,
@@ -113,6 +112,7 @@ class Run {
   Status postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
   Status claimByCtid(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
   Status claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
+  Status stamp(const std::string& text, const std::vector<std::optional<std::string>>& values, size_t items);
   Status moveBalances();
   std::map<QString, double> quantitiesOut(const PostedItems& items) const;
 
@@ -245,17 +245,17 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 
 Status Run::selectItems() {
   // the database's C library's cells: a month of a large branch is read here
-  // in no order: post() groups them by day and orders each day by sale moment
+  // in no order: post() groups them by day
   const auto detail = ItemDetail::Posting;
   // a sale's items come together: its moment is read once
   QString lastSale;
-  std::optional<double> lastMoment;
+  bool momentReadable = false;
   const auto keep = [&](const SaleItem& item) {
     if (selected_.empty() || item.sale != lastSale) {
       lastSale = item.sale;
-      lastMoment = wiredate::fromDatabase(item.entered);
+      momentReadable = wiredate::fromDatabase(item.entered).has_value();
     }
-    selected_.push_back(PostedItem::of(item, lastMoment));
+    selected_.push_back(PostedItem::of(item, momentReadable));
   };
   auto read = sql::readsCells(db_) ? forEachSaleRow(
                                          db_, request_.filter, [&](const SaleRow& row) { keep(row.item()); }, detail)
@@ -263,7 +263,7 @@ Status Run::selectItems() {
   if (!read) return read;
   // a posting needs the sale's day; a damaged one stops the run before any write
   for (const PostedItem& item : selected_) {
-    if (!item.day.isValid() || !item.moment)
+    if (!item.dated)
       return internalError("venda " + item.sale.toStdString() + " da filial " + request_.branch.toStdString() +
                            " com data inválida no banco; corrija-a antes de consolidar");
   }
@@ -375,15 +375,19 @@ Status Run::claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firs
     pairs += '[' + std::to_string(rowId) + ',' + std::to_string(place) + ']';
   }
   pairs += ']';
-  auto update =
-      sql::SqliteRows::run(db_, sqliteStampText(),
-                           {pairs, stock_.branch.toStdString(), std::to_string(firstStock),
-                            request_.branch.toStdString(), std::to_string(firstNote), request_.branch.toStdString()},
-                           sql::Reuse::Kept);
+  return stamp(sqliteStampText(),
+               {pairs, stock_.branch.toStdString(), std::to_string(firstStock), request_.branch.toStdString(),
+                std::to_string(firstNote), request_.branch.toStdString()},
+               places.size());
+}
+
+// Runs a stamping update, which must change one row per item.
+Status Run::stamp(const std::string& text, const std::vector<std::optional<std::string>>& values, size_t items) {
+  auto update = sql::openRows(db_, text, values, sql::Reuse::Kept);
   if (!update) return update.error();
-  if (auto done = update->next(); !done) return done.error();
+  if (auto done = (*update)->next(); !done) return done.error();
   // fewer rows than items: another run claimed some of them first
-  if (update->changes() != int64_t(places.size())) return lostRace();
+  if ((*update)->changes() != int64_t(items)) return lostRace();
   return success();
 }
 
@@ -423,12 +427,7 @@ Status Run::claimByCtid(const std::map<QDate, PostedItems>& byDay, int64_t first
        {stock_.branch, arrayLiteral(stockNumbers), request_.branch, arrayLiteral(noteNumbers), arrayLiteral(addresses),
         arrayLiteral(sales), arrayLiteral(items), arrayLiteral(places), request_.branch})
     values.emplace_back(value.toStdString());
-  auto update = sql::openRows(db_, postgresStampText(), values);
-  if (!update) return update.error();
-  if (auto done = (*update)->next(); !done) return done.error();
-  // fewer rows than items: another run claimed some of them first
-  if ((*update)->changes() != int64_t(addresses.size())) return lostRace();
-  return success();
+  return stamp(postgresStampText(), values, size_t(addresses.size()));
 }
 
 // The stock posting's product lines: on PostgreSQL one insert of two arrays
@@ -500,14 +499,9 @@ Status Run::moveBalances() {
   return success();
 }
 
-// Items by the moment of their sale.
-void sortBySaleMoment(PostedItems& items) {
-  std::stable_sort(items.begin(), items.end(),
-                   [](const PostedItem* a, const PostedItem* b) { return a->moment < b->moment; });
-}
-
 Status Run::post() {
-  // sale-time order: days ascending, items by moment within a day
+  // days ascending, each with its postings' numbers in turn; the order of a
+  // day's items changes nothing written
   std::map<QDate, PostedItems> byDay;
   for (const PostedItem* item : postable_) byDay[item->day].push_back(item);
   auto firstStock = allocate(stock_.branch, kStockSeries, int64_t(byDay.size()), QStringLiteral("LANCESTQ"),
@@ -517,8 +511,7 @@ Status Run::post() {
                             QStringLiteral("NRLANCTONF"));
   if (!firstNote) return firstNote.error();
   int64_t offset = 0;
-  for (auto& [day, items] : byDay) {
-    sortBySaleMoment(items);
+  for (const auto& [day, items] : byDay) {
     if (auto s = postDay(day, items, number10(*firstStock + offset), number10(*firstNote + offset)); !s) return s;
     ++offset;
   }

@@ -23,6 +23,9 @@
 // Each database is a demo database (seed 1) with 40 registers in store 01,
 // trimmed so that the list holds exactly the asked number of items; its
 // inventory adjustment is moved out of the period so consolidation runs.
+// With --keep-data the databases outlive the run and a later run of the same
+// day reuses them (PostgreSQL takes minutes to fill 100 000 items); no part
+// changes them, the load clients consolidate on a copy.
 #include <grpcpp/grpcpp.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -83,6 +86,7 @@ struct Settings {
   int clients = 50;
   double duration = 60;
   int repeats = 3;
+  bool keepData = false;
   std::set<std::string> parts{"list", "calls", "z", "memory", "load"};
   bool wants(const char* part) const { return parts.count(part) > 0; }
 };
@@ -159,12 +163,25 @@ struct Prepared {
 // Generated items per listed item, learnt from each generation.
 double itemsPerListed = 1.9;
 
-Prepared prepare(Store& store, int64_t items) {
+int64_t itemCount(const std::string& url) {
+  auto database = openDatabase(url);
+  QSqlDatabase db = must(database->connection(), "conexão");
+  QSqlQuery q = exec(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA"));
+  return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+Prepared prepare(Store& store, int64_t items, bool kept) {
   Prepared p;
-  p.tag = "app_" + std::to_string(items);
   p.items = items;
+  // the generator dates its sales from today: a kept database serves its day only
+  p.tag = "app_" + std::to_string(items) + (kept ? today().toString(QStringLiteral("_yyyyMMdd")).toStdString() : "");
   QElapsedTimer timer;
   timer.start();
+  if (kept && store.exists(p.tag)) {
+    p.generatedItems = itemCount(store.url(p.tag));
+    p.seconds = seconds(timer);
+    return p;
+  }
   for (int attempt = 0; attempt < 4; ++attempt) {
     const std::string url = store.create(p.tag);
     {
@@ -718,7 +735,7 @@ std::vector<int64_t> parseSizes(const char* text) {
 int usage(int code) {
   std::fprintf(code == 0 ? stdout : stderr,
                "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000] [--only list,calls,z,memory,load]\n"
-               "                [--clients 50] [--duration 60] [--repeats 3]\n"
+               "                [--clients 50] [--duration 60] [--repeats 3] [--keep-data]\n"
                "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");
   return code;
 }
@@ -750,6 +767,8 @@ int main(int argc, char** argv) {
       settings.clients = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--duration" && value) {
       settings.duration = std::max(1.0, std::atof(argv[++i]));
+    } else if (a == "--keep-data") {
+      settings.keepData = true;
     } else if (a == "--repeats" && value) {
       settings.repeats = std::max(1, std::atoi(argv[++i]));
     } else {
@@ -759,15 +778,15 @@ int main(int argc, char** argv) {
   std::sort(settings.sizes.begin(), settings.sizes.end());
 
   std::vector<std::unique_ptr<Store>> stores;
-  if (settings.sqlite) stores.push_back(std::make_unique<SQLiteStore>());
-  if (!settings.pg.empty()) stores.push_back(std::make_unique<PostgresStore>(settings.pg));
+  if (settings.sqlite) stores.push_back(std::make_unique<SQLiteStore>(settings.keepData));
+  if (!settings.pg.empty()) stores.push_back(std::make_unique<PostgresStore>(settings.pg, settings.keepData));
 
   std::printf("app_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
   std::printf("%-10s %-34s %13s %13s %7s\n", "database", "figure", "ours", "bare", "ratio");
   for (auto& store : stores) {
     std::vector<Prepared> data;
     for (int64_t size : settings.sizes) {
-      data.push_back(prepare(*store, size));
+      data.push_back(prepare(*store, size, settings.keepData));
       std::printf("%-10s data: %s listed items of %s generated, %.1f s\n", store->name().c_str(),
                   thousands(size).c_str(), thousands(data.back().generatedItems).c_str(), data.back().seconds);
     }
@@ -777,7 +796,8 @@ int main(int argc, char** argv) {
     if (settings.wants("z")) benchZ(*store, data.front(), settings);
     if (settings.wants("memory")) benchMemory(*store, data.back(), argv[0]);
     if (settings.wants("load")) benchLoad(*store, data.front(), settings);
-    for (const auto& d : data) store->drop(d.tag);
+    if (!settings.keepData)
+      for (const auto& d : data) store->drop(d.tag);
   }
   return 0;
 }

@@ -33,11 +33,15 @@ void must(const qfx::server::Status& s, const char* what) {
 
 // ---------------------------------------------------------------- SQLite
 
-SQLiteStore::SQLiteStore() : dir_(QDir::tempPath() + "/qfx-bench-XXXXXX") {
-  if (!dir_.isValid()) die("pasta temporária");
+SQLiteStore::SQLiteStore(bool kept) : temporary_(QDir::tempPath() + "/qfx-bench-XXXXXX") {
+  if (!temporary_.isValid()) die("pasta temporária");
+  dir_.setPath(kept ? QDir::tempPath() + "/qfx-bench-kept" : temporary_.path());
+  if (!dir_.mkpath(QStringLiteral("."))) die("pasta dos bancos mantidos");
 }
 
 QString SQLiteStore::path(const std::string& tag) const { return dir_.filePath(QString::fromStdString(tag + ".db")); }
+
+bool SQLiteStore::exists(const std::string& tag) { return QFile::exists(path(tag)); }
 
 std::string SQLiteStore::url(const std::string& tag) const { return "sqlite:" + path(tag).toStdString(); }
 
@@ -87,7 +91,11 @@ std::string PostgresStore::copy(const std::string& from, const std::string& tag)
 void PostgresStore::drop(const std::string& tag) { admin("DROP DATABASE IF EXISTS " + dbName(tag) + " WITH (FORCE)"); }
 
 std::string PostgresStore::dbName(const std::string& tag) const {
-  return "qfx_bench_" + std::to_string(::getpid()) + "_" + tag;
+  return "qfx_bench_" + (kept_ ? std::string("kept") : std::to_string(::getpid())) + "_" + tag;
+}
+
+bool PostgresStore::exists(const std::string& tag) {
+  return admin("SELECT 1 FROM pg_database WHERE datname = '" + dbName(tag) + "'").next();
 }
 
 std::string PostgresStore::url(const std::string& tag) const {
@@ -97,7 +105,7 @@ std::string PostgresStore::url(const std::string& tag) const {
 }
 
 // CREATE and DROP DATABASE: outside a transaction, from another database.
-void PostgresStore::admin(const std::string& statement) {
+QSqlQuery PostgresStore::admin(const std::string& statement) {
   QSqlDatabase db = QSqlDatabase::contains(kAdmin) ? QSqlDatabase::database(kAdmin, false)
                                                    : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kAdmin);
   if (!db.isOpen()) {
@@ -112,6 +120,7 @@ void PostgresStore::admin(const std::string& statement) {
   }
   QSqlQuery q(db);
   if (!q.exec(QString::fromStdString(statement))) die(statement + ": " + q.lastError().text().toStdString());
+  return q;
 }
 
 // ---------------------------------------------------------------- helpers

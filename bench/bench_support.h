@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -44,36 +45,44 @@ class Store {
   virtual void drop(const std::string& tag) = 0;
   // URL of the existing database `tag`.
   virtual std::string url(const std::string& tag) const = 0;
+  // Whether `tag` exists already (a kept database of an earlier run).
+  virtual bool exists(const std::string& tag) = 0;
 };
 
+// `kept`: the databases get fixed names and outlive the run, so that a later
+// run with the same option reuses what this one generated.
 class SQLiteStore : public Store {
  public:
-  SQLiteStore();
+  explicit SQLiteStore(bool kept = false);
   std::string name() const override { return "SQLite"; }
   std::string create(const std::string& tag) override;
   std::string copy(const std::string& from, const std::string& tag) override;
   void drop(const std::string& tag) override;
   std::string url(const std::string& tag) const override;
+  bool exists(const std::string& tag) override;
 
  private:
   QString path(const std::string& tag) const;
-  QTemporaryDir dir_;
+  QTemporaryDir temporary_;
+  QDir dir_;
 };
 
 class PostgresStore : public Store {
  public:
-  explicit PostgresStore(std::string baseUrl) : base_(std::move(baseUrl)) {}
+  explicit PostgresStore(std::string baseUrl, bool kept = false) : base_(std::move(baseUrl)), kept_(kept) {}
   ~PostgresStore() override;
   std::string name() const override { return "PostgreSQL"; }
   std::string create(const std::string& tag) override;
   std::string copy(const std::string& from, const std::string& tag) override;
   void drop(const std::string& tag) override;
   std::string url(const std::string& tag) const override;
+  bool exists(const std::string& tag) override;
 
  private:
   std::string dbName(const std::string& tag) const;
-  void admin(const std::string& statement);
+  QSqlQuery admin(const std::string& statement);
   std::string base_;
+  bool kept_;
 };
 
 std::unique_ptr<Database> openDatabase(const std::string& url);

@@ -43,28 +43,49 @@ struct Moment {
   int msecs = 0;
 };
 
+// The character at pos, of a Qt text or of the database's own UTF-8 bytes
+// (a date is plain ASCII either way).
+char16_t at(QStringView text, qsizetype pos) { return text[pos].unicode(); }
+char16_t at(std::string_view text, size_t pos) { return char16_t(static_cast<unsigned char>(text[pos])); }
+
+QStringView trimmed(QStringView text) { return text.trimmed(); }
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 // Reads n digits at pos; -1 when one is not a digit.
-int digits(QStringView text, qsizetype pos, int n) {
+template <typename View>
+int digits(View text, size_t pos, int n) {
   int value = 0;
   for (int i = 0; i < n; ++i) {
-    const QChar c = text[pos + i];
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return -1;
-    value = value * 10 + (c.unicode() - u'0');
+    const char16_t c = at(text, pos + size_t(i));
+    if (c < u'0' || c > u'9') return -1;
+    value = value * 10 + (c - u'0');
   }
   return value;
 }
 
 // 'YYYY-MM-DD' with an optional ' HH:MM:SS' (or 'T' as separator).
-std::optional<Moment> parseText(QStringView text) {
-  text = text.trimmed();
-  if (text.size() < 10 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-')) return std::nullopt;
+template <typename View>
+std::optional<Moment> parseText(View text) {
+  text = trimmed(text);
+  const size_t size = size_t(text.size());
+  if (size < 10 || at(text, 4) != u'-' || at(text, 7) != u'-') return std::nullopt;
   const QDate day(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
   if (!day.isValid()) return std::nullopt;
-  if (text.size() == 10) return Moment{day, 0};
-  if (text.size() < 19 || text[13] != QLatin1Char(':') || text[16] != QLatin1Char(':')) return std::nullopt;
+  if (size == 10) return Moment{day, 0};
+  if (size < 19 || at(text, 13) != u':' || at(text, 16) != u':') return std::nullopt;
   const int h = digits(text, 11, 2), m = digits(text, 14, 2), s = digits(text, 17, 2);
   if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return std::nullopt;
   return Moment{day, ((h * 60 + m) * 60 + s) * 1000};
+}
+
+double wireDays(const Moment& moment) {
+  const double day = fromDate(moment.day);
+  const double fraction = moment.msecs / kMsPerDay;
+  return day >= 0 ? day + fraction : day - fraction;
 }
 
 std::optional<Moment> momentFromDatabase(const QVariant& value) {
@@ -78,7 +99,7 @@ std::optional<Moment> momentFromDatabase(const QVariant& value) {
       return Moment{dt.date(), dt.time().msecsSinceStartOfDay()};
     }
     default:
-      return parseText(value.toString());
+      return parseText(QStringView(value.toString()));
   }
 }
 
@@ -87,9 +108,13 @@ std::optional<Moment> momentFromDatabase(const QVariant& value) {
 std::optional<double> fromDatabase(const QVariant& value) {
   const auto moment = momentFromDatabase(value);
   if (!moment) return std::nullopt;
-  const double day = fromDate(moment->day);
-  const double fraction = moment->msecs / kMsPerDay;
-  return day >= 0 ? day + fraction : day - fraction;
+  return wireDays(*moment);
+}
+
+std::optional<double> fromDatabaseText(std::string_view text) {
+  const auto moment = parseText(text);
+  if (!moment) return std::nullopt;
+  return wireDays(*moment);
 }
 
 std::optional<QDate> dayFromDatabase(const QVariant& value) {

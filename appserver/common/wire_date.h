@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 #include <optional>
+#include <string_view>
 
 namespace qfx::server::wiredate {
 
@@ -29,5 +30,7 @@ QString momentText(const QDateTime& date);  // 'YYYY-MM-DD HH:MM:SS' for binding
 // A value read from either database (QDate, QDateTime or text) as wire days.
 std::optional<double> fromDatabase(const QVariant& value);
 std::optional<QDate> dayFromDatabase(const QVariant& value);
+// The same from the database's own text of a day or moment, with no QString.
+std::optional<double> fromDatabaseText(std::string_view text);
 
 }  // namespace qfx::server::wiredate

@@ -6,6 +6,7 @@
 #include <QUrlQuery>
 #include <map>
 
+#include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "db/sqlite_functions.h"
 #include "db/sqlite_rows.h"
@@ -33,6 +34,7 @@ struct ThreadConnections {
       QSqlDatabase db = QSqlDatabase::database(name, false);
       if (db.isValid()) {
         sql::dropKeptStatements(db);
+        sql::forgetPreparedStatements(db);
         db.close();
       }
     }

@@ -6,6 +6,8 @@
 #include <QSqlError>
 #include <QString>
 #include <charconv>
+#include <cstring>
+#include <unordered_map>
 
 #include "db/sql.h"
 
@@ -24,6 +26,49 @@ Error errorOf(const QSqlDriver* driver, const PGresult* result, PGconn* connecti
   const QSqlError error(QString(), QString::fromUtf8(message ? message : "").trimmed(), QSqlError::StatementError,
                         QString::fromLatin1(state ? state : ""));
   return toError(driver, error, QStringLiteral("erro ao executar comando SQL"));
+}
+
+// The texts prepared on each connection of this thread (connections are per
+// thread), with the name each was prepared under. A prepared statement lives
+// as long as the database session, whatever its transactions do.
+constexpr size_t kMaxPreparedPerConnection = 32;  // the fixed texts are few; a stray caller must not grow it
+thread_local std::unordered_map<PGconn*, std::unordered_map<std::string, std::string>> preparedTexts;
+thread_local uint64_t preparedCount = 0;
+
+// PostgreSQL's code for a prepared statement it does not know.
+bool isUnknownStatement(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return state && std::strcmp(state, "26000") == 0;
+}
+
+bool succeeded(const PGresult* result) {
+  const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  return status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK;
+}
+
+// Runs `numbered` as the statement prepared for it on this connection,
+// preparing it first if needed; nullptr when the connection keeps no more.
+// A statement that went missing (the session was reset under us) is
+// prepared again once.
+PGresult* runPrepared(PGconn* connection, const std::string& numbered, const std::vector<const char*>& parameters) {
+  auto& prepared = preparedTexts[connection];
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto it = prepared.find(numbered);
+    if (it == prepared.end()) {
+      if (prepared.size() >= kMaxPreparedPerConnection) return nullptr;
+      const std::string name = "qfx_kept_" + std::to_string(++preparedCount);
+      PGresult* made = PQprepare(connection, name.c_str(), numbered.c_str(), int(parameters.size()), nullptr);
+      if (!succeeded(made)) return made;  // the error, as a run would give it
+      PQclear(made);
+      it = prepared.emplace(numbered, name).first;
+    }
+    PGresult* result =
+        PQexecPrepared(connection, it->second.c_str(), int(parameters.size()), parameters.data(), nullptr, nullptr, 0);
+    if (attempt > 0 || !isUnknownStatement(result)) return result;
+    PQclear(result);
+    prepared.erase(it);
+  }
+  return nullptr;
 }
 
 int64_t integer(std::string_view t) {
@@ -53,8 +98,13 @@ std::string numberedPlaceholders(const std::string& text) {
   return out;
 }
 
+void forgetPreparedStatements(QSqlDatabase& db) {
+  if (PGconn* connection = postgresConnection(db.driver())) preparedTexts.erase(connection);
+}
+
 Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const std::string& text,
-                                                        const std::vector<std::optional<std::string>>& values) {
+                                                        const std::vector<std::optional<std::string>>& values,
+                                                        Reuse reuse) {
   PGconn* connection = postgresConnection(db.driver());
   if (!connection || !db.isOpen())
     return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
@@ -62,10 +112,11 @@ Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const 
   parameters.reserve(values.size());
   for (const auto& v : values) parameters.push_back(v ? v->c_str() : nullptr);
   const std::string numbered = numberedPlaceholders(text);
-  PGresult* result = PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(),
-                                  nullptr, nullptr, 0);
-  const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
-  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+  PGresult* result = reuse == Reuse::Kept ? runPrepared(connection, numbered, parameters) : nullptr;
+  if (!result)
+    result = PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(), nullptr,
+                          nullptr, 0);
+  if (!succeeded(result)) {
     Error error = errorOf(db.driver(), result, connection);
     PQclear(result);
     return error;
@@ -73,7 +124,11 @@ Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const 
   return std::unique_ptr<PostgresRows>(new PostgresRows(result));
 }
 
-PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples(result)) {}
+PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples(result)) {
+  booleans_.resize(size_t(PQnfields(result)));
+  for (size_t column = 0; column < booleans_.size(); ++column)
+    booleans_[column] = PQftype(result, int(column)) == kBool;
+}
 
 PostgresRows::~PostgresRows() { PQclear(result_); }
 
@@ -82,10 +137,10 @@ Result<bool> PostgresRows::next() { return ++row_ < rows_; }
 bool PostgresRows::isNull(int column) const { return PQgetisnull(result_, row_, column) != 0; }
 
 std::string_view PostgresRows::text(int column) const {
-  if (isNull(column)) return {};
+  // a null's value is an empty text in libpq: no separate test needed
   const std::string_view t(PQgetvalue(result_, row_, column), size_t(PQgetlength(result_, row_, column)));
   // PostgreSQL sends a boolean as "t" or "f"; QVariant writes it out
-  if (PQftype(result_, column) == kBool) return t == "t" ? "true" : "false";
+  if (booleans_[size_t(column)] && !t.empty()) return t == "t" ? "true" : "false";
   return t;
 }
 

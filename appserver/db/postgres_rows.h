@@ -1,7 +1,8 @@
 // Reads a query's rows on PostgreSQL with libpq, on the Qt connection's own
 // session: one round trip (PQexecParams; Qt's driver takes three, PREPARE,
 // EXECUTE and DEALLOCATE), parameters as texts, cells as the server sends
-// them, with no QVariant or QString per cell.
+// them, with no QVariant or QString per cell. A kept text is prepared once
+// per session and then only executed: no parsing or planning per call.
 #pragma once
 
 #include <QSqlDatabase>
@@ -18,7 +19,8 @@ class PostgresRows : public Rows {
  public:
   // Only for a connection of the QPSQL driver.
   static Result<std::unique_ptr<PostgresRows>> run(QSqlDatabase& db, const std::string& text,
-                                                   const std::vector<std::optional<std::string>>& values);
+                                                   const std::vector<std::optional<std::string>>& values,
+                                                   Reuse reuse = Reuse::No);
   ~PostgresRows() override;
   PostgresRows(const PostgresRows&) = delete;
   PostgresRows& operator=(const PostgresRows&) = delete;
@@ -33,9 +35,14 @@ class PostgresRows : public Rows {
  private:
   explicit PostgresRows(pg_result* result);
   pg_result* result_;
+  std::vector<bool> booleans_;  // per column: PostgreSQL's boolean type
   int rows_ = 0;
   int row_ = -1;
 };
+
+// Forgets the statements prepared on this connection; called before it
+// closes, so that a new session at the same address prepares afresh.
+void forgetPreparedStatements(QSqlDatabase& db);
 
 // "?" placeholders as PostgreSQL's "$1", "$2"...; quoted text is left alone.
 std::string numberedPlaceholders(const std::string& text);

@@ -19,7 +19,7 @@ Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text
     return std::unique_ptr<Rows>(std::make_unique<SqliteRows>(std::move(*rows)));
   }
   if (!readsCells(db)) return internalError("leitor de linhas sem suporte a este banco");
-  auto rows = PostgresRows::run(db, text, values);
+  auto rows = PostgresRows::run(db, text, values, reuse);
   if (!rows) return rows.error();
   return std::unique_ptr<Rows>(std::move(*rows));
 }

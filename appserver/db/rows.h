@@ -17,9 +17,12 @@
 namespace qfx::server::sql {
 
 // Kept: the prepared statement stays with the connection for the next call
-// of the same text (SQLite; reset, bindings cleared, so no read snapshot
-// stays open). For the fixed texts of the small calls made by the thousand,
-// where preparing costs more than running.
+// of the same text (on SQLite reset, bindings cleared, so no read snapshot
+// stays open; on PostgreSQL prepared once per session). For the fixed texts
+// of the small calls made by the thousand, where preparing costs more than
+// running. PostgreSQL may settle on one plan for any values after a few
+// runs: keep only lookups by key there, never a read whose size the values
+// decide.
 enum class Reuse { No, Kept };
 
 // The current row's cells.

@@ -96,10 +96,30 @@ void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
   putOptional(c[24], s.paymentType);
 }
 
+// A moment column from the database's texts: the items of a sale come one
+// after the other and share its moment, so each distinct text is read once.
+class MomentCells {
+ public:
+  void append(packet::Column& column, std::string_view text) {
+    if (text != last_) {
+      last_.assign(text);
+      days_ = wiredate::fromDatabaseText(text);
+    }
+    if (days_)
+      column.appendNumber(*days_);
+    else
+      column.appendNull();
+  }
+
+ private:
+  std::string last_;
+  std::optional<double> days_;  // of last_
+};
+
 // The same row from the database's own cells: texts copied as stored, a null text
 // empty in the columns that are never null and null in the others, exactly
 // as appendPrincipalRow writes them from the QVariants.
-void appendPrincipalCells(packet::Packet& p, const sql::Cells& r) {
+void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& moments) {
   using namespace saleColumn;
   auto& c = p.columns;
   const auto textOf = [&](packet::Column& column, int cell) { column.appendText(r.text(cell)); };
@@ -114,12 +134,10 @@ void appendPrincipalCells(packet::Packet& p, const sql::Cells& r) {
   textOf(c[2], sale);
   nullableOf(c[3], customer);
   textOf(c[4], cashRegister);
-  if (r.isNull(entered)) {
+  if (r.isNull(entered))
     c[5].appendNull();
-  } else {
-    const std::string_view moment = r.text(entered);
-    putDateTime(c[5], QVariant(QString::fromUtf8(moment.data(), qsizetype(moment.size()))));
-  }
+  else
+    moments.append(c[5], r.text(entered));
   nullableOf(c[6], printType);
   nullableOf(c[7], stockPosting);
   textOf(c[8], product);
@@ -153,9 +171,11 @@ bool readsCells(const QSqlDatabase& db, RowReader reader) {
 
 Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
   packet::Packet packet = principalPacket();
-  auto done = readsCells(db, reader)
-                  ? forEachSaleRow(db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells); })
-                  : forEachSaleItem(db, filter, [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
+  MomentCells moments;
+  auto done =
+      readsCells(db, reader)
+          ? forEachSaleRow(db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells, moments); })
+          : forEachSaleItem(db, filter, [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
   if (!done) return done.error();
   return packet;
 }

@@ -361,8 +361,12 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
     const QString text = v.toString();
     values.push_back(text.isNull() ? std::nullopt : std::optional<std::string>(text.toStdString()));
   }
-  // few texts (the filter adds at most two conditions): kept for the next call
-  auto opened = sql::openRows(db, selection.text.toStdString(), values, sql::Reuse::Kept);
+  // few texts (the filter adds at most two conditions): kept for the next
+  // call; on PostgreSQL only the checks' reads of one register and day, the
+  // lists' size depends on the period
+  const bool oneRegisterDay = filter.cashRegister && filter.first == filter.last;
+  const bool keep = sql::isSqlite(db) || (detail == ItemDetail::Amounts && oneRegisterDay);
+  auto opened = sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
   std::optional<RepeatedTexts> repeated;

@@ -383,7 +383,7 @@ Status Run::claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firs
 
 // Runs a stamping update, which must change one row per item.
 Status Run::stamp(const std::string& text, const std::vector<std::optional<std::string>>& values, size_t items) {
-  auto update = sql::openRows(db_, text, values, sql::Reuse::Kept);
+  auto update = sql::openRows(db_, text, values);
   if (!update) return update.error();
   if (auto done = (*update)->next(); !done) return done.error();
   // fewer rows than items: another run claimed some of them first

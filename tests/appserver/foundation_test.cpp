@@ -57,6 +57,13 @@ TEST(WireDates, CountDaysFrom30December1899WithTheTimeAsFraction) {
   EXPECT_DOUBLE_EQ(*wiredate::fromDatabase(QVariant(QDateTime(QDate(2024, 3, 10), QTime(6, 0)))), 45361.25);
   EXPECT_FALSE(wiredate::fromDatabase(QVariant(QStringLiteral("10/03/2024"))).has_value());
   EXPECT_FALSE(wiredate::fromDatabase(QVariant()).has_value());
+  // the database's own text reads as the same text through a QVariant does
+  for (const char* text :
+       {"2024-03-10 18:00:00", "2024-03-10", " 2024-03-10 ", "2024-03-10T06:00:00", "2024-03-10 09:05:07.25",
+        "1899-12-29 06:00:00", "10/03/2024", "", "2024-13-01", "2024-03-10 24:00:00", "2024-03-10 18:00", "2024-03-1x"})
+    EXPECT_EQ(wiredate::fromDatabaseText(text), wiredate::fromDatabase(QVariant(QString::fromLatin1(text)))) << text;
+  EXPECT_DOUBLE_EQ(*wiredate::fromDatabaseText("1899-12-29 06:00:00"), -1.25);
+  EXPECT_FALSE(wiredate::fromDatabaseText("2024-02-30").has_value());
   EXPECT_FALSE(wiredate::isValidWireDate(std::nan("")));
   EXPECT_FALSE(wiredate::isValidWireDate(1e12));
   EXPECT_TRUE(wiredate::isValidWireDate(-363));
@@ -560,4 +567,83 @@ TEST(PostgresReader, CellsAsTheQtDriverGivesThemAndFailuresAsValues) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, server::ErrorKind::Internal);
   EXPECT_NE(missing.error().message.find("nao_existe"), std::string::npos) << missing.error().message;
+}
+
+// A kept text on PostgreSQL is prepared once per session and then only run:
+// a rolled-back transaction keeps it, a session reset behind the reader's
+// back (DEALLOCATE ALL) or a new session prepares it again, a failing text
+// stays an error value and is not kept, and a stray caller cannot keep more
+// than a few texts.
+TEST(PostgresReader, KeptTextsArePreparedOncePerSessionAndPreparedAgainWhenTheSessionForgetsThem) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  const auto exec = [](QSqlDatabase& on, const QString& statement) {  // DDL too: not prepared
+    QSqlQuery direct(on);
+    ASSERT_TRUE(direct.exec(statement)) << direct.lastError().text().toStdString();
+  };
+  exec(db, QStringLiteral("CREATE TABLE T (K VARCHAR(5), N INTEGER)"));
+  exec(db, QStringLiteral("INSERT INTO T VALUES ('a', 1), ('a', 2), ('b', 3)"));
+  const std::string text = "SELECT N FROM T WHERE K = ? ORDER BY N";
+  const auto numbers = [&](QSqlDatabase& on, const std::string& key) -> std::vector<std::string> {
+    auto rows = server::sql::openRows(on, text, {key}, server::sql::Reuse::Kept);
+    if (!rows.ok()) return {"erro: " + rows.error().message};
+    std::vector<std::string> found;
+    while (*(*rows)->next()) found.emplace_back((*rows)->text(0));
+    return found;
+  };
+  const auto prepared = [&](QSqlDatabase& on) {
+    return scalar(on, QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements WHERE name LIKE 'qfx%' AND "
+                                     "statement LIKE '%FROM T WHERE K%'"));
+  };
+  EXPECT_EQ(numbers(db, "a"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(numbers(db, "b"), (std::vector<std::string>{"3"}));
+  EXPECT_EQ(prepared(db), "1");
+
+  ASSERT_TRUE(db.transaction());
+  exec(db, QStringLiteral("INSERT INTO T VALUES ('b', 4)"));
+  EXPECT_EQ(numbers(db, "b"), (std::vector<std::string>{"3", "4"}));
+  ASSERT_TRUE(db.rollback());
+  EXPECT_EQ(numbers(db, "b"), (std::vector<std::string>{"3"}));
+  EXPECT_EQ(prepared(db), "1");
+
+  exec(db, QStringLiteral("DEALLOCATE ALL"));
+  EXPECT_EQ(numbers(db, "a"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(prepared(db), "1");
+
+  // a table changed under a prepared text: PostgreSQL plans it again
+  exec(db, QStringLiteral("ALTER TABLE T ADD COLUMN X INTEGER"));
+  EXPECT_EQ(numbers(db, "a"), (std::vector<std::string>{"1", "2"}));
+
+  const std::string missing = "SELECT N FROM NAO_EXISTE WHERE K = ?";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto failed = server::sql::openRows(db, missing, {"a"}, server::sql::Reuse::Kept);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_NE(failed.error().message.find("nao_existe"), std::string::npos) << failed.error().message;
+  }
+  exec(db, QStringLiteral("CREATE TABLE NAO_EXISTE (K VARCHAR(5), N INTEGER)"));
+  auto found = server::sql::openRows(db, missing, {"a"}, server::sql::Reuse::Kept);
+  ASSERT_TRUE(found.ok()) << found.error().message;
+  EXPECT_FALSE(*(*found)->next());
+
+  for (int n = 0; n < 40; ++n) {
+    auto rows = server::sql::openRows(db, "SELECT N + " + std::to_string(n) + " FROM T WHERE K = ?", {"b"},
+                                      server::sql::Reuse::Kept);
+    ASSERT_TRUE(rows.ok()) << rows.error().message;
+    ASSERT_TRUE(*(*rows)->next());
+    EXPECT_EQ((*rows)->text(0), std::to_string(3 + n));
+  }
+  EXPECT_LE(std::stoi(scalar(db, QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements WHERE name LIKE 'qfx%'"))),
+            32);
+
+  // a new session: nothing prepared on it yet, the text prepared there anew
+  const std::string firstSession = scalar(db, QStringLiteral("SELECT pg_backend_pid()"));
+  db = QSqlDatabase();
+  database->discardConnection();
+  QSqlDatabase again = *database->connection();
+  ASSERT_NE(scalar(again, QStringLiteral("SELECT pg_backend_pid()")), firstSession);
+  EXPECT_EQ(prepared(again), "0");
+  EXPECT_EQ(numbers(again, "a"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(prepared(again), "1");
 }

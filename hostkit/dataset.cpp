@@ -52,7 +52,19 @@ QVariant TField::Value() const {
   return valueAt(currentRow());
 }
 
-bool TField::IsNull() const { return !Value().isValid() || Value().isNull(); }
+bool TField::IsNull() const {
+  // from the column's null marks, with no value built; a date out of range
+  // also reads as null, so a date builds its value
+  if (!editing(owner_->state_) && spec_.type != FieldType::DateTime) return isNullAt(currentRow());
+  const QVariant v = Value();
+  return !v.isValid() || v.isNull();
+}
+
+bool TField::IsBlank() const {
+  if (editing(owner_->state_) || spec_.type != FieldType::Text) return IsNull() || AsString().isEmpty();
+  const int row = currentRow();
+  return isNullAt(row) || owner_->columns_.at(size_t(index_)).text(size_t(row)).empty();
+}
 
 static QString variantText(const QVariant& v, FieldType type) {
   if (!v.isValid() || v.isNull()) return {};

@@ -58,6 +58,7 @@ class TField {
 
   // Values of the current record (or of the record being inserted).
   bool IsNull() const;
+  bool IsBlank() const;  // null, or an empty text
   QString AsString() const;
   double AsFloat() const;
   double AsDateTime() const { return AsFloat(); }

@@ -589,12 +589,13 @@ void TfrmGeraNF::sbtProcurarClick() { Procura(cdsPrincipal, this); }
 void TfrmGeraNF::sbtImprimirClick() { CriaRelProdEvol(); }
 
 void TfrmGeraNF::cdsPrincipalCalcFields(TDataSet& ds) {
+  if (!calcFields_)
+    calcFields_ =
+        CalcFields{ds.FieldByName(QStringLiteral("CDFILIALEST")), ds.FieldByName(QStringLiteral("NRLANCESTQ")),
+                   ds.FieldByName(QStringLiteral("IDNOTAFISCAL"))};
   // either posting field filled: the item is consolidated
-  const auto blank = [&ds](const char* name) {
-    const TField* f = ds.FieldByName(QString::fromLatin1(name));
-    return f->IsNull() || f->AsString().isEmpty();
-  };
-  ds.FieldByName(QStringLiteral("IDNOTAFISCAL"))->SetAsBoolean(!(blank("CDFILIALEST") && blank("NRLANCESTQ")));
+  calcFields_->consolidated->SetAsBoolean(
+      !(calcFields_->stockBranch->IsBlank() && calcFields_->stockPosting->IsBlank()));
 }
 
 void TfrmGeraNF::dbgPadraoDrawColumnCell(QPainter& painter, const QStyleOptionViewItem& option, int row,

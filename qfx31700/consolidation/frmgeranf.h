@@ -3,6 +3,8 @@
 // and consolidates the pending ones on the application server.
 #pragma once
 
+#include <optional>
+
 #include <QPixmap>
 
 #include <QMdiSubWindow>
@@ -132,6 +134,14 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   bool tratarRecusa(const QString& chave);
 
   RdmGeraNF rdm_;
+  // the fields the calculated field reads, found on its first row: it runs
+  // for every row of every list
+  struct CalcFields {
+    hostkit::TField* stockBranch;
+    hostkit::TField* stockPosting;
+    hostkit::TField* consolidated;
+  };
+  std::optional<CalcFields> calcFields_;
   hostkit::FocusTracker* focus_ = nullptr;
   bool focoDevolvidoAoPainel_ = false;  // a failed panel-exit check put the focus back in the panel
 };

@@ -125,6 +125,53 @@ TEST(DataSet, CalculatedFieldsAreComputedPerRowAndOnPost) {
   EXPECT_THROW(ds.FieldByName("CDPRODUTO")->SetAsString("no edit state"), EDatabaseError);
 }
 
+// Null and blank as the calculated fields ask them, per row: from the stored
+// columns, from the record being edited, and on an empty or closed dataset;
+// a date beyond range is null as its value is.
+TEST(DataSet, NullAndBlankFromStoredRowsTheEditedRecordAndNoRow) {
+  TDataSet ds(nullptr, "cdsItens");
+  ds.AddField(field("CDPRODUTO", FieldType::Text));
+  ds.AddField(field("NRLANCESTQ", FieldType::Text));
+  ds.AddField(field("QTPRODVEND", FieldType::Float));
+  TField* posting = ds.FieldByName("NRLANCESTQ");
+  TField* quantity = ds.FieldByName("QTPRODVEND");
+  EXPECT_TRUE(posting->IsNull());  // closed: no row
+  EXPECT_TRUE(posting->IsBlank());
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({{"A", std::nullopt}, {"B", ""}, {"C", "10"}})));
+  std::vector<std::pair<bool, bool>> seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.emplace_back(posting->IsNull(), posting->IsBlank());
+  EXPECT_EQ(seen, (std::vector<std::pair<bool, bool>>{{true, true}, {false, true}, {false, false}}));
+  EXPECT_FALSE(quantity->IsNull());
+  EXPECT_FALSE(quantity->IsBlank());
+
+  ds.First();
+  ds.Edit();
+  posting->SetAsString("77");
+  EXPECT_FALSE(posting->IsNull());
+  EXPECT_FALSE(posting->IsBlank());
+  posting->SetAsString("");
+  EXPECT_FALSE(posting->IsNull());
+  EXPECT_TRUE(posting->IsBlank());
+  posting->Clear();
+  EXPECT_TRUE(posting->IsNull());
+  ds.Cancel();
+  EXPECT_TRUE(posting->IsNull());
+
+  packet::Packet dates({{"DTVENDA", FieldType::DateTime, 0}});
+  dates.columns[0].appendNumber(1e300);
+  dates.columns[0].appendNumber(toDateTime(QDate(2024, 3, 10)));
+  TDataSet sales(nullptr, "cdsVendas");
+  ASSERT_FALSE(sales.LoadPacket(std::move(dates)));
+  sales.First();
+  EXPECT_TRUE(sales.FieldByName("DTVENDA")->IsNull());
+  sales.Next();
+  EXPECT_FALSE(sales.FieldByName("DTVENDA")->IsNull());
+
+  ASSERT_FALSE(ds.LoadPacket(itemsPacket({})));
+  EXPECT_TRUE(posting->IsNull());
+  EXPECT_TRUE(posting->IsBlank());
+}
+
 TEST(DataSet, CursorAndEditing) {
   TDataSet ds(nullptr, "cds");
   ds.AddField(field("CODE", FieldType::Text));

@@ -5,12 +5,15 @@
 #
 #   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
 #                    [--sizes 100000,1000000] [--posting-sizes 100000] [--only list,calls,z,memory,load]
+#                    [--keep-data]
 #
 #   --pg URL     PostgreSQL too (default: $QFX_TEST_PG_URL); the user must be
 #                allowed to create databases. scripts/pg-test-server.sh start gives one.
 #   --release    build in build-bench with CMAKE_BUILD_TYPE=Release (default:
 #                the RelWithDebInfo tree in $BUILD_DIR, or build)
 #   --duration   seconds of the load figure (default 60); --clients its clients (50)
+#   --keep-data  app_bench keeps its generated databases and reuses them in a
+#                later run of the same day (PostgreSQL takes minutes to fill)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,8 +27,9 @@ while [ $# -gt 0 ]; do
     --pg) PG=$2; shift 2 ;;
     --release) BUILD_DIR=build-bench; BUILD_TYPE=Release; shift ;;
     --duration|--clients|--sizes|--only|--repeats) APP_ARGS+=("$1" "$2"); shift 2 ;;
+    --keep-data) APP_ARGS+=("$1"); shift ;;
     --posting-sizes) POSTING_SIZES=$2; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) echo "bench.sh: opção desconhecida: $1" >&2; exit 2 ;;
   esac
 done

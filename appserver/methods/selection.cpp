@@ -330,11 +330,10 @@ SaleItem SaleRow::amounts() const {
 }
 
 SaleItem SaleRow::item() const {
-  if (!postingRead) return readItem(DatabaseCells{cells});
+  if (!repeated) return readItem(DatabaseCells{cells});
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
-  RepeatedTexts once;
-  readPostingFields(SharedCells{cells, repeated ? *repeated : once}, s);
+  readPostingFields(SharedCells{cells, *repeated}, s);
   constexpr int address = saleColumn::customerName + 1;  // the row's address follows the last column
   s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
   return s;
@@ -364,8 +363,9 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
   // few texts (the filter adds at most two conditions): kept for the next
   // call; on PostgreSQL only the checks' reads of one register and day, the
   // lists' size depends on the period
+  const bool sqlite = sql::isSqlite(db);
   const bool oneRegisterDay = filter.cashRegister && filter.first == filter.last;
-  const bool keep = sql::isSqlite(db) || (detail == ItemDetail::Amounts && oneRegisterDay);
+  const bool keep = sqlite || (detail == ItemDetail::Amounts && oneRegisterDay);
   auto opened = sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
@@ -379,8 +379,7 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
                       selection.amounts ? amountKeysOf(rows) : keysOf(rows),
                       rows.text(selection.amounts ? 3 : saleColumn::day),
                       selection.amounts,
-                      !selection.amounts && detail == ItemDetail::Posting,
-                      sql::isSqlite(db),
+                      sqlite,
                       repeated ? &*repeated : nullptr};
     if (filter.accepts(row.keys)) visit(row);
   }

@@ -145,11 +145,12 @@ class RepeatedTexts;
 struct SaleRow {
   const sql::Cells& cells;  // saleColumn order with ItemDetail::Full
   SaleKeys keys;
-  std::string_view day;               // DTVENDA as stored
-  bool amountsOnly = false;           // the cells are the shorter query's (see ItemDetail)
-  bool postingRead = false;           // ItemDetail::Posting: item() fills what the run uses and the row's address
-  bool sqliteRowId = false;           // that address is a ROWID, not a ctid
-  RepeatedTexts* repeated = nullptr;  // the posting read's texts kept across rows
+  std::string_view day;      // DTVENDA as stored
+  bool amountsOnly = false;  // the cells are the shorter query's (see ItemDetail)
+  bool sqliteRowId = false;  // the posting read's row address is a ROWID, not a ctid
+  // ItemDetail::Posting only: the texts kept across its rows; item() then
+  // fills what the run uses and the row's address
+  RepeatedTexts* repeated = nullptr;
 
   // Quantity, unit price and discount, as forEachSaleItem reads them, from
   // either layout.

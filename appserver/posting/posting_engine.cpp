@@ -63,7 +63,7 @@ struct PostedItem {
   bool productKnown = false, productActive = false, productControlsStock = false, productRegistered = false;
 
   static PostedItem of(const SaleItem& s, bool momentReadable) {
-    const double sign = s.isReturn() ? -1.0 : 1.0;
+    const bool back = s.isReturn();
     return PostedItem{s.sale,
                       s.item,
                       s.product,
@@ -71,8 +71,8 @@ struct PostedItem {
                       s.productName,
                       s.day,
                       s.day.isValid() && momentReadable,
-                      sign * s.quantity,
-                      s.isReturn() ? -s.totalCents() : s.totalCents(),
+                      back ? -s.quantity : s.quantity,
+                      back ? -s.totalCents() : s.totalCents(),
                       s.rowId,
                       s.productKnown,
                       s.productActive,

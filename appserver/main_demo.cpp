@@ -73,5 +73,6 @@ int main(int argc, char** argv) {
               (long long)summary->products, (long long)summary->customers, (long long)summary->zReductions,
               timer.elapsed() / 1000.0);
   std::printf("%s\n", demo::credentialsText().c_str());
+  std::printf("%s", demo::tourText(options.today).c_str());
   return 0;
 }

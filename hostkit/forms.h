@@ -315,6 +315,10 @@ class TfrmDadosGerRel : public QDialog {
   QString ReportsDir() const;
   const QList<ReportDefinition>& Reports() const { return reports_; }
   const ReportDefinition* SelectedReport() const;
+  // Selects the first report that explains this refusal of the application
+  // server (its definition's "answers"); false, and the selection unchanged,
+  // when none does.
+  bool SelectReportAnswering(const QString& refusal);
 
   // While the parameters of a report are prepared: does its query have the parameter?
   bool ExistParam(const QString& name) const;

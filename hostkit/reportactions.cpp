@@ -109,6 +109,20 @@ void TfrmDadosGerRel::selectReport(const QString& fileName) {
     if (reports_[i].fileName == fileName) cbbReportNames->setCurrentIndex(int(i));
 }
 
+bool TfrmDadosGerRel::SelectReportAnswering(const QString& refusal) {
+  if (refusal.isEmpty()) return false;
+  for (qsizetype i = 0; i < reports_.size(); ++i) {
+    try {
+      if (readReportTemplate(reports_[i].path).answers != refusal) continue;
+    } catch (const EHostError&) {
+      continue;  // a damaged definition answers nothing; running it says what is wrong
+    }
+    cbbReportNames->setCurrentIndex(int(i));
+    return true;
+  }
+  return false;
+}
+
 void TfrmDadosGerRel::reportMissing() const {
   const QStringList args = {lblCodRel->text().trimmed(), QDir::toNativeSeparators(ReportsDir())};
   const QString text = msgPadrao->contains(QStringLiteral("Arq_Rel_Err"))

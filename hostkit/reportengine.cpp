@@ -1,5 +1,6 @@
 // Running a report's query and turning its rows and parameters into text.
 #include <QLocale>
+#include <QRegularExpression>
 
 #include "abort.h"
 #include "hostservices.h"
@@ -54,6 +55,15 @@ QString numberText(const ReportColumn& column, double value) {
   return QLocale::system().toString(value, 'g', 15);
 }
 
+// A text column's edit mask: written out, or "DBPict(n)" for the host's
+// picture n (product-tree codes read as the grids show them).
+QString maskOf(const QString& format) {
+  static const QRegularExpression picture(QStringLiteral("^DBPict\\((\\d+)\\)$"));
+  const auto match = picture.match(format.trimmed());
+  if (!match.hasMatch()) return format;
+  return hasHostServices() ? DBPict(match.captured(1).toInt()) : QString();
+}
+
 QString cellText(const TField& field, int row, const ReportColumn& column) {
   if (field.isNullAt(row)) return {};
   const QVariant value = field.valueAt(row);
@@ -70,7 +80,8 @@ QString cellText(const TField& field, int row, const ReportColumn& column) {
     case ReportColumn::Type::Text:
       break;
   }
-  return field.textAt(row);
+  const QString mask = column.format.isEmpty() ? QString() : maskOf(column.format);
+  return mask.isEmpty() ? field.textAt(row) : FormatMaskText(mask, field.textAt(row));
 }
 
 // "_0001__0002_" (the list picker's text) as "0001, 0002".

@@ -152,6 +152,7 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
 
   ReportTemplate report;
   report.title = root.value(QLatin1String("title")).toString();
+  report.answers = root.value(QLatin1String("answers")).toString();
   const QString orientation = root.value(QLatin1String("orientation")).toString();
   if (orientation == QLatin1String("landscape"))
     report.orientation = QPageLayout::Landscape;
@@ -189,6 +190,7 @@ ReportTemplate readReportTemplate(const QString& path) {
 QByteArray serializeReportTemplate(const ReportTemplate& report) {
   QJsonObject root;
   root.insert(QLatin1String("title"), report.title);
+  if (!report.answers.isEmpty()) root.insert(QLatin1String("answers"), report.answers);
   root.insert(QLatin1String("orientation"),
               report.orientation == QPageLayout::Landscape ? QStringLiteral("landscape") : QStringLiteral("portrait"));
   QJsonObject queries;

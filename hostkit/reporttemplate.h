@@ -6,6 +6,7 @@
 //   {
 //     "title": "Itens de venda não lançados no estoque",
 //     "orientation": "landscape",
+//     "answers": "Prod_NRelacReti",                       (optional)
 //     "queries": { "generic": ["SELECT ...", "FROM ..."], "oracle": "...",
 //                  "sqlserver": "...", "interbase": "..." },
 //     "parameters": [ { "name": "P_CDFILIAL", "label": "Filiais", "empty": "Todas" },
@@ -40,7 +41,7 @@ struct ReportColumn {
   int width = 10;
   Qt::Alignment alignment = Qt::AlignLeft;
   Type type = Type::Text;
-  QString format;  // number: FormatFloat picture; date: Qt date pattern
+  QString format;  // number: FormatFloat picture; date: Qt date pattern; text: edit mask or "DBPict(n)"
   bool total = false;
 
   bool operator==(const ReportColumn&) const = default;
@@ -58,6 +59,10 @@ struct ReportParamText {
 
 struct ReportTemplate {
   QString title;
+  // The refusal of the application server this report explains (the
+  // products behind "Prod_NRelacReti", say): the screen that shows the
+  // refusal opens the report list on it. Empty for most reports.
+  QString answers;
   QPageLayout::Orientation orientation = QPageLayout::Portrait;
   QMap<DatabaseKind, QString> queries;
   QList<ReportParamText> parameters;

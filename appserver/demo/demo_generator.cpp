@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "auth/sessions.h"
+#include "common/sale_money.h"
 #include "common/wire_date.h"
 #include "db/batch_insert.h"
 #include "db/sql.h"
@@ -39,7 +40,9 @@ class Rng {
 struct Product {
   QString code, name, tree, stockCode;
   int priceCents = 0;
-  bool active = true, controlsStock = true, weighed = false, drink = false, registeredIn0002 = true;
+  bool active = true, controlsStock = true, weighed = false, drink = false;
+  bool carriedBy0004 = true;  // registered for branch 0004 (PRODFILI)
+  bool seasonal = false;      // never implanted, sold only where the tour plants it
 };
 
 struct Branch {
@@ -47,8 +50,13 @@ struct Branch {
   int share;  // percent of the items
 };
 
-const std::array<Branch, 3> kBranches{
-    {{"0001", "Centro", "01", 55}, {"0002", "Shopping", "01", 30}, {"0003", "Aeroporto", "02", 15}}};
+// 0001 is the ordinary path; 0002 permits negative stock and checks earlier
+// sales; 0003 controls no stock; 0004 refuses negative stock and keeps it in
+// the centre's warehouse (see tourText for what each shows).
+const std::array<Branch, 4> kBranches{{{"0001", "Centro", "01", 50},
+                                       {"0002", "Shopping", "01", 25},
+                                       {"0003", "Aeroporto", "02", 10},
+                                       {"0004", "Rodoviária", "01", 15}}};
 
 struct CashRegister {
   QString branch, store, code;
@@ -102,16 +110,74 @@ std::vector<Product> makeProducts(int64_t items) {
   }
   add(QStringLiteral("Café expresso"), 650).stockCode = products[3].code;  // moves the coffee stock
   add(QStringLiteral("Combo café da manhã"), 1890).stockCode = products[3].code;
-  add(QStringLiteral("Combo família"), 8990).registeredIn0002 = false;
+  add(QStringLiteral("Combo família"), 8990).carriedBy0004 = false;
   for (const char* fee : {"Taxa de serviço", "Couvert artístico", "Taxa de entrega"})
     add(QString::fromUtf8(fee), 800).controlsStock = false;
   add(QStringLiteral("Produto descontinuado"), 1000).active = false;
+  add(QStringLiteral("Panetone 500g"), 3990).seasonal = true;
   // bigger databases get a longer catalogue
   const int extra = int(std::min<int64_t>(360, items / 5000));
   for (int i = 0; i < extra; ++i)
     add(QStringLiteral("Produto sortido %1").arg(i + 1, 3, 10, QLatin1Char('0')), 199 + (i * 37) % 4800);
   return products;
 }
+
+// What the tour plants on purpose, so that every outcome of a consolidation
+// can be reached on the demo (see tourText). Days count back from the
+// reference date.
+enum class Role { Ordinary, Coffee, Fee, Seasonal, Discontinued, NotCarried };
+
+struct PlantedItem {
+  Role role;
+  double quantity;
+};
+
+struct PlantedSale {
+  const char* branch;
+  const char* store;
+  int registerIndex;  // among the store's registers
+  int daysBack;
+  std::vector<PlantedItem> items;
+};
+
+// Z reductions written off the register's sales on purpose.
+enum class ZDifference { Missing, OneCent, Large };
+
+struct PlantedZ {
+  int registerIndex;  // among branch 0001's store 01 registers
+  int daysBack;
+  ZDifference difference;
+};
+
+const std::vector<PlantedSale>& plantedSales() {
+  static const std::vector<PlantedSale> sales = {
+      // branch 0001, store 01: the Z differences below have sales to differ from
+      {"0001", "01", 0, 7, {{Role::Ordinary, 1}}},
+      {"0001", "01", 1, 5, {{Role::Ordinary, 2}}},
+      {"0001", "01", 2, 2, {{Role::Ordinary, 1}}},
+      // a fee, which no run posts (NF_OK_ZERO)
+      {"0001", "01", 0, 8, {{Role::Ordinary, 1}, {Role::Fee, 1}}},
+      // store 02 (kiosk): around the adjustment 12 days back, and a product without stock
+      {"0001", "02", 0, 13, {{Role::Coffee, 2}}},
+      {"0001", "02", 0, 12, {{Role::Coffee, 1}}},
+      {"0001", "02", 0, 11, {{Role::Coffee, 3}}},
+      {"0001", "02", 0, 5, {{Role::Seasonal, 1}, {Role::Coffee, 1}}},
+      // branch 0002: a product without stock early in the month
+      {"0002", "01", 0, 25, {{Role::Seasonal, 2}, {Role::Ordinary, 1}}},
+      // branch 0004: blocked products, then a product without stock
+      {"0004", "01", 0, 20, {{Role::Discontinued, 1}, {Role::Ordinary, 1}}},
+      {"0004", "01", 0, 18, {{Role::NotCarried, 1}}},
+      {"0004", "01", 0, 6, {{Role::Seasonal, 1}, {Role::Ordinary, 2}}},
+  };
+  return sales;
+}
+
+const std::array<PlantedZ, 3> kPlantedZ{
+    {{0, 7, ZDifference::Missing}, {1, 5, ZDifference::OneCent}, {2, 2, ZDifference::Large}}};
+
+// The kiosk's warehouse takes an inventory adjustment on this day: its
+// sales of the day can never be consolidated (ULT_LANC_DIA, Lanc_Bloq_Impl).
+constexpr int kAdjustmentDaysBack = 12;
 
 class Generator {
  public:
@@ -131,11 +197,16 @@ class Generator {
   Status writeSales();
   Status writeBranchDay(const Branch& branch, const QDate& day, int64_t quota, sql::BatchInsert& sales,
                         sql::BatchInsert& items);
+  Status writePlantedSales(const Branch& branch, const QDate& day, sql::BatchInsert& sales, sql::BatchInsert& items);
+  Status writeSale(const CashRegister& r, const QDateTime& moment, const std::vector<PlantedItem>& planted,
+                   int randomItems, sql::BatchInsert& sales, sql::BatchInsert& items);
   Status writeStock();
   Status writeReductions();
   Status writeOperators();
 
-  const Product& pickProduct(const QString& branch, const QDate& day, bool firstOfDay);
+  const Product& pickProduct(const QString& branch);
+  const Product& productFor(Role role) const;
+  const CashRegister& registerOf(const QString& branch, const QString& store, int index) const;
   Location stockLocation(const QString& branch, const QString& store) const;
 
   QSqlDatabase db_;
@@ -147,7 +218,7 @@ class Generator {
   std::vector<QString> customers_;       // codes
   std::vector<bool> customerIsCompany_;  // has cost centres
   std::map<QString, int64_t> saleNumbers_, receiptNumbers_;
-  std::map<std::tuple<QString, QString, QDate>, int64_t> dayCents_;  // Z reductions to write
+  std::map<std::tuple<QString, QString, QDate>, int64_t> dayCents_;  // net sales per register-day, for the Z
   std::map<std::pair<Location, QString>, double> soldQuantity_;      // for the stock balances
   Summary summary_;
 };
@@ -159,10 +230,11 @@ Status Generator::insert(const QString& table, const QStringList& columns, const
   return batch.flush();
 }
 
+// The centre's own warehouse for store 01, the kiosk's for store 02, and a
+// central warehouse of the centre (000003) for branch 0004's central stock.
 Location Generator::stockLocation(const QString& branch, const QString& store) const {
-  // branch 0002 keeps its stock in the centre's warehouse (central stock)
-  if (branch == QLatin1String("0002"))
-    return {QStringLiteral("0001"), QStringLiteral("000001"), QStringLiteral("000001")};
+  if (branch == QLatin1String("0004"))
+    return {QStringLiteral("0001"), QStringLiteral("000003"), QStringLiteral("000003")};
   if (store == QLatin1String("02")) return {branch, QStringLiteral("000002"), QStringLiteral("000002")};
   return {branch, QStringLiteral("000001"), QStringLiteral("000001")};
 }
@@ -247,7 +319,7 @@ Status Generator::writeProducts() {
     products.push_back(
         {p.code, p.name, p.tree, sql::textOrNull(p.stockCode), p.active ? "S" : "N", p.controlsStock ? "S" : "N"});
     for (const Branch& b : kBranches)
-      if (b.code != QLatin1String("0002") || p.registeredIn0002) perBranch.push_back({b.code, p.code});
+      if (b.code != QLatin1String("0004") || p.carriedBy0004) perBranch.push_back({b.code, p.code});
     if (p.drink) perType.push_back({"02", p.code});  // type 02 moves drinks only
   }
   if (auto s =
@@ -260,58 +332,132 @@ Status Generator::writeProducts() {
 
 Status Generator::writeParameters() {
   const QVariant none(QMetaType::fromType<QString>());
-  const QString closed = wiredate::dayText(today_.addDays(-45));
-  const QString consolidationStart = wiredate::dayText(today_.addDays(-kDays));
+  // the stock is closed up to 40 days back: a period from before it is refused (Data_Men)
+  const QString closed = wiredate::dayText(today_.addDays(-40));
+  const QString consolidationStart = wiredate::dayText(today_.addDays(-(kDays - 1)));
   if (auto s = insert("PARAMFILIAL",
                       {"CDFILIAL", "IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG",
                        "DTPROCESSAMENTO", "DTFECHAESTQ", "NRDIASMAXCONS"},
                       {{"0001", "S", "S", "S", "N", "S", none, closed, 31},
                        {"0002", "S", "N", "S", "S", "S", none, closed, 31},
-                       {"0003", "N", "N", "N", "N", "N", none, none, QVariant(QMetaType::fromType<int>())}});
+                       {"0003", "N", "N", "N", "N", "N", none, none, QVariant(QMetaType::fromType<int>())},
+                       {"0004", "S", "S", "S", "N", "S", none, closed, 31}});
       !s)
     return s;
-  return insert(
-      "PARAVEND",
-      {"CDFILIAL", "IDCONSUMIOBR", "DTINITESCONS", "CDLOJA", "IDATUEST", "IDGERANFVENPROD", "IDBLOQCONSOLIDA",
-       "CDTIPORETI", "IDPERCONVESTNEG", "CDSETOR", "CONSOIMPAJUS", "IDUTILESTCENT", "CDFILIESTCENT", "CDALMOXESTCENT",
-       "CDLOCALESTCENT"},
-      {{"0001", "N", consolidationStart, "01", "S", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
-       {"0002", "1", consolidationStart, "01", "S", "N", "N", "01", "N", "0003", "N", "S", "0001", "000001", "000001"},
-       {"0003", "N", none, "01", "N", "S", "N", "01", "S", "0001", "N", "N", none, none, none}});
+  return insert("PARAVEND",
+                {"CDFILIAL", "IDCONSUMIOBR", "DTINITESCONS", "CDLOJA", "IDATUEST", "IDGERANFVENPROD", "IDBLOQCONSOLIDA",
+                 "CDTIPORETI", "IDPERCONVESTNEG", "CDSETOR", "CONSOIMPAJUS", "IDUTILESTCENT", "CDFILIESTCENT",
+                 "CDALMOXESTCENT", "CDLOCALESTCENT"},
+                {{"0001", "N", consolidationStart, "01", "S", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
+                 {"0002", "1", consolidationStart, "01", "S", "N", "N", "01", "N", "0003", "N", "N", none, none, none},
+                 {"0003", "N", none, "01", "N", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
+                 {"0004", "N", consolidationStart, "01", "S", "S", "N", "01", "N", "0001", "N", "S", "0001", "000003",
+                  "000003"}});
 }
 
 Status Generator::writePeriods() {
-  // Monthly periods around today. Open from last month on; branch 0002 has
-  // closed last month already.
+  // Monthly periods around today: open from two months back on, closed before.
   std::vector<QVariantList> rows;
   const QDate thisMonth(today_.year(), today_.month(), 1);
   for (const Branch& b : kBranches) {
     for (int m = -3; m <= 1; ++m) {
       const QDate start = thisMonth.addMonths(m);
       const QDate end = start.addMonths(1).addDays(-1);
-      const bool open = b.code == QLatin1String("0002") ? m >= 0 : m >= -1;
-      rows.push_back({b.code, wiredate::dayText(start), wiredate::dayText(end), open ? "A" : "F"});
+      rows.push_back({b.code, wiredate::dayText(start), wiredate::dayText(end), m >= -2 ? "A" : "F"});
     }
   }
   return insert("PERIODOCTB", {"CDFILIAL", "DTINIPERCTB", "DTFIMPERCTB", "IDSITPERCTB"}, rows);
 }
 
-const Product& Generator::pickProduct(const QString& branch, const QDate& day, bool firstOfDay) {
-  const bool is0002 = branch == QLatin1String("0002");
-  // planned trouble in branch 0002: a discontinued product sold 20 days ago
-  // and a product the branch does not carry sold 18 days ago block those days
-  if (is0002 && firstOfDay && (day == today_.addDays(-20) || day == today_.addDays(-18))) {
-    const bool discontinued = day == today_.addDays(-20);
-    for (const Product& p : products_)
-      if (discontinued ? !p.active : !p.registeredIn0002) return p;
-  }
+// Popular products first: the square favours low indexes. Never a product
+// the branch cannot sell, nor one only the tour sells.
+const Product& Generator::pickProduct(const QString& branch) {
+  const bool is0004 = branch == QLatin1String("0004");
   for (;;) {
-    // popular products first: the square favours low indexes
     const double u = double(rng_.below(10000)) / 10000.0;
     const Product& p = products_[size_t(u * u * double(products_.size()))];
-    if (!p.active || (is0002 && !p.registeredIn0002)) continue;
+    if (!p.active || p.seasonal || (is0004 && !p.carriedBy0004)) continue;
     return p;
   }
+}
+
+const Product& Generator::productFor(Role role) const {
+  const auto first = [this](auto&& wanted) -> const Product& {
+    return *std::find_if(products_.begin(), products_.end(), wanted);
+  };
+  switch (role) {
+    case Role::Coffee:
+      return first([](const Product& p) { return !p.stockCode.isEmpty(); });
+    case Role::Fee:
+      return first([](const Product& p) { return !p.controlsStock; });
+    case Role::Seasonal:
+      return first([](const Product& p) { return p.seasonal; });
+    case Role::Discontinued:
+      return first([](const Product& p) { return !p.active; });
+    case Role::NotCarried:
+      return first([](const Product& p) { return !p.carriedBy0004; });
+    case Role::Ordinary:
+      break;
+  }
+  return products_.front();
+}
+
+const CashRegister& Generator::registerOf(const QString& branch, const QString& store, int index) const {
+  std::vector<const CashRegister*> found;
+  for (const auto& r : registers_)
+    if (r.branch == branch && r.store == store) found.push_back(&r);
+  return *found[size_t(std::min(index, int(found.size()) - 1))];
+}
+
+// One sale and its items: the planted ones, then `randomItems` picked.
+Status Generator::writeSale(const CashRegister& r, const QDateTime& moment, const std::vector<PlantedItem>& planted,
+                            int randomItems, sql::BatchInsert& sales, sql::BatchInsert& items) {
+  const QVariant none(QMetaType::fromType<QString>());
+  static const char* consumers[] = {"Rafael", "Sônia", "Tiago", "Vera", "Wagner"};
+  static const char* payments[] = {"D", "C", "P"};
+  const QString number = code(int(++saleNumbers_[r.branch]), 10);
+  const QString receipt = code(int(++receiptNumbers_[r.branch + r.code]), 6);
+  QVariant customer = none, centre = none;
+  if (rng_.chance(25)) {
+    const int c = rng_.below(int(customers_.size()));
+    customer = customers_[size_t(c)];
+    if (customerIsCompany_[size_t(c)] && rng_.chance(70)) centre = code(1 + rng_.below(2), 2);
+  }
+  // one ordinary sale in forty comes back
+  const bool returned = planted.empty() && saleNumbers_[r.branch] % 40 == 7;
+  const std::string_view situation = returned ? salemoney::kReturned : std::string_view("F");
+  if (auto s =
+          sales.add({r.branch, number, r.store, r.code, wiredate::dayText(moment.date()), wiredate::momentText(moment),
+                     receipt, customer, centre, code(1 + rng_.below(4), 2),
+                     rng_.chance(10) ? QVariant(QString::fromUtf8(consumers[rng_.below(5)])) : none,
+                     QString::fromLatin1(situation.data(), qsizetype(situation.size())), payments[rng_.below(3)], "F"});
+      !s)
+    return s;
+  ++summary_.sales;
+  const Location location = stockLocation(r.branch, r.store);
+  int item = 0;
+  const auto add = [&](const Product& p, double quantity) -> Status {
+    const double price = p.priceCents / 100.0;
+    const double discount = planted.empty() && rng_.chance(5) ? double(rng_.below(100)) / 100.0 : 0.0;
+    if (auto s = items.add({r.branch, number, code(++item, 3), p.code, quantity, price, discount}); !s) return s;
+    ++summary_.items;
+    // the register's net sales by the same rule as the Z check's
+    dayCents_[{r.branch, r.code, moment.date()}] +=
+        salemoney::netSalesCents(situation, salemoney::itemCents(quantity, price, discount));
+    if (p.controlsStock) {
+      const QString stockProduct = p.stockCode.isEmpty() ? p.code : p.stockCode;
+      soldQuantity_[{location, stockProduct}] += returned ? -quantity : quantity;
+    }
+    return success();
+  };
+  for (const PlantedItem& i : planted)
+    if (auto s = add(productFor(i.role), i.quantity); !s) return s;
+  for (int i = 0; i < randomItems; ++i) {
+    const Product& p = pickProduct(r.branch);
+    const double quantity = p.weighed ? double(100 + rng_.below(1900)) / 1000.0 : double(1 + rng_.below(3));
+    if (auto s = add(p, quantity); !s) return s;
+  }
+  return success();
 }
 
 Status Generator::writeBranchDay(const Branch& branch, const QDate& day, int64_t quota, sql::BatchInsert& sales,
@@ -327,44 +473,22 @@ Status Generator::writeBranchDay(const Branch& branch, const QDate& day, int64_t
     planned += count;
   }
   std::sort(saleTimes.begin(), saleTimes.end());
-  const QVariant none(QMetaType::fromType<QString>());
-  static const char* consumers[] = {"Rafael", "Sônia", "Tiago", "Vera", "Wagner"};
-  static const char* payments[] = {"D", "C", "P"};
-  bool firstOfDay = true;
   for (const auto& [seconds, count] : saleTimes) {
     const CashRegister& r = *registers[size_t(rng_.below(int(registers.size())))];
-    const QString number = code(int(++saleNumbers_[branch.code]), 10);
-    const QString receipt = code(int(++receiptNumbers_[branch.code + r.code]), 6);
-    QVariant customer = none, centre = none;
-    if (rng_.chance(25)) {
-      const int c = rng_.below(int(customers_.size()));
-      customer = customers_[size_t(c)];
-      if (customerIsCompany_[size_t(c)] && rng_.chance(70)) centre = code(1 + rng_.below(2), 2);
-    }
-    const bool returned = saleNumbers_[branch.code] % 40 == 7;  // one sale in forty comes back
-    const QDateTime moment(day, QTime(0, 0).addSecs(seconds));
-    if (auto s = sales.add({branch.code, number, r.store, r.code, wiredate::dayText(day), wiredate::momentText(moment),
-                            receipt, customer, centre, code(1 + rng_.below(4), 2),
-                            rng_.chance(10) ? QVariant(QString::fromUtf8(consumers[rng_.below(5)])) : none,
-                            returned ? "D" : "F", payments[rng_.below(3)], "F"});
-        !s)
+    if (auto s = writeSale(r, QDateTime(day, QTime(0, 0).addSecs(seconds)), {}, count, sales, items); !s) return s;
+  }
+  return writePlantedSales(branch, day, sales, items);
+}
+
+// The tour's sales of the day, after the day's last ordinary sale.
+Status Generator::writePlantedSales(const Branch& branch, const QDate& day, sql::BatchInsert& sales,
+                                    sql::BatchInsert& items) {
+  int minute = 0;
+  for (const PlantedSale& p : plantedSales()) {
+    if (branch.code != QLatin1String(p.branch) || today_.addDays(-p.daysBack) != day) continue;
+    const CashRegister& r = registerOf(branch.code, QString::fromLatin1(p.store), p.registerIndex);
+    if (auto s = writeSale(r, QDateTime(day, QTime(22, 30).addSecs(60 * minute++)), p.items, 0, sales, items); !s)
       return s;
-    ++summary_.sales;
-    const Location location = stockLocation(branch.code, r.store);
-    for (int i = 1; i <= count; ++i) {
-      const Product& p = pickProduct(branch.code, day, firstOfDay);
-      firstOfDay = false;
-      const double quantity = p.weighed ? double(100 + rng_.below(1900)) / 1000.0 : double(1 + rng_.below(3));
-      const double price = p.priceCents / 100.0;
-      const double discount = rng_.chance(5) ? double(rng_.below(100)) / 100.0 : 0.0;
-      if (auto s = items.add({branch.code, number, code(i, 3), p.code, quantity, price, discount}); !s) return s;
-      ++summary_.items;
-      dayCents_[{branch.code, r.code, day}] += std::llround((quantity * price - discount) * 100.0);
-      if (p.controlsStock) {
-        const QString stockProduct = p.stockCode.isEmpty() ? p.code : p.stockCode;
-        soldQuantity_[{location, stockProduct}] += returned ? -quantity : quantity;
-      }
-    }
   }
   return success();
 }
@@ -392,17 +516,18 @@ Status Generator::writeSales() {
 }
 
 Status Generator::writeStock() {
-  // Balances are the implantation 60 days ago plus an adjustment; most cover
-  // the month's sales, every twelfth product falls short so a consolidation
-  // of the whole month drives it negative.
+  // Balances are the implantation 60 days ago: every product covers the
+  // month's sales with room to spare, but the seasonal product, which was
+  // never implanted (see plantedSales). The kiosk's warehouse also takes an
+  // inventory adjustment kAdjustmentDaysBack days ago.
   std::map<Location, std::vector<std::pair<QString, double>>> initial;
+  const QString seasonal = productFor(Role::Seasonal).code;
   for (const auto& [key, sold] : soldQuantity_) {
     const auto& [location, product] = key;
-    const int index = product.toInt();
-    const double amount =
-        index % 12 == 5 ? std::floor(std::max(0.0, sold) * 0.5) : std::ceil(std::max(0.0, sold) * 1.5) + 10;
-    initial[location].emplace_back(product, amount);
+    if (product == seasonal) continue;
+    initial[location].emplace_back(product, std::ceil(std::max(0.0, sold) * 1.5) + 10);
   }
+  const Location kiosk = stockLocation(QStringLiteral("0001"), QStringLiteral("02"));
   std::map<QString, int64_t> postings;
   sql::BatchInsert headers(db_, "LANCESTQ",
                            {"CDFILIAL", "NRLANCESTQ", "DTLANCESTQ", "IDTIPOLANC", "CDALMOXARIFE", "CDLOCALESTOQ",
@@ -421,14 +546,16 @@ Status Generator::writeStock() {
   for (const auto& [location, products] : initial) {
     auto implantation = posting(location, today_.addDays(-60), "I");
     if (!implantation) return implantation.error();
+    const bool adjusted = location == kiosk;
     for (const auto& [product, amount] : products) {
-      // an inventory count 12 days ago added 5 units of the first product
-      const double adjusted = amount + (product == products.front().first ? 5.0 : 0.0);
+      // the inventory count added 5 units of the first product
+      const double extra = adjusted && product == products.front().first ? 5.0 : 0.0;
       // lines hold the quantity taken out: an entry is negative
       if (auto s = lines.add({location[0], *implantation, product, -amount}); !s) return s;
-      if (auto s = balances.add({location[0], location[1], location[2], product, adjusted}); !s) return s;
+      if (auto s = balances.add({location[0], location[1], location[2], product, amount + extra}); !s) return s;
     }
-    auto adjustment = posting(location, today_.addDays(-12), "A");
+    if (!adjusted) continue;
+    auto adjustment = posting(location, today_.addDays(-kAdjustmentDaysBack), "A");
     if (!adjustment) return adjustment.error();
     if (auto s = lines.add({location[0], *adjustment, products.front().first, -5.0}); !s) return s;
   }
@@ -441,14 +568,20 @@ Status Generator::writeStock() {
 }
 
 Status Generator::writeReductions() {
-  // Most Z reductions match the day's sales exactly, some differ by a few
-  // reais, some are missing.
+  // Each register's Z reduction carries its net sales of the day (see
+  // salemoney::netSalesCents), but for the differences the tour plants.
+  std::map<std::tuple<QString, QString, QDate>, ZDifference> planted;
+  for (const PlantedZ& z : kPlantedZ)
+    planted[{QStringLiteral("0001"), registerOf(QStringLiteral("0001"), QStringLiteral("01"), z.registerIndex).code,
+             today_.addDays(-z.daysBack)}] = z.difference;
   sql::BatchInsert z(db_, "REDUCAOZ", {"CDFILIAL", "CDCAIXA", "DTREDUCAOZ", "VRVENLIQREDZ"});
   for (const auto& [key, cents] : dayCents_) {
     const auto& [branch, cashRegister, day] = key;
-    const int roll = rng_.below(100);
-    if (roll < 5) continue;
-    const int64_t value = roll < 15 ? cents + (1 + rng_.below(500)) * (rng_.chance(50) ? 1 : -1) : cents;
+    int64_t value = cents;
+    if (auto p = planted.find(key); p != planted.end()) {
+      if (p->second == ZDifference::Missing) continue;
+      value += p->second == ZDifference::OneCent ? 1 : -5000;
+    }
     if (auto s = z.add({branch, cashRegister, wiredate::dayText(day), double(value) / 100.0}); !s) return s;
     ++summary_.zReductions;
   }
@@ -504,6 +637,53 @@ Result<Summary> generate(Database& database, const Options& options) {
     if (auto s = sql::command(*db, QStringLiteral("ANALYZE")); !s) return s.error();
   }
   return summary;
+}
+
+std::vector<TourStop> tour(const QDate& today) {
+  const auto day = [&](int back) { return today.addDays(-back); };
+  const QDate threeMonthsBack = QDate(today.year(), today.month(), 1).addMonths(-3);
+  return {
+      {"GERACAO_OK", "0001", "01", "01", "0001", day(29), day(8), "", "consolida sem perguntas"},
+      {"NF_OK_ZERO", "0001", "01", "01", "0001", day(8), day(8), "Produtos: Lista, só \"Taxa de serviço\"",
+       "nada a lançar: a taxa não controla estoque"},
+      {"VALOR_DIF", "0001", "01", "01", "0001", day(7), day(0), "",
+       "pergunta pelos caixas 001, 002 e 003 (Z ausente, R$ 0,01 a mais, R$ 50,00 a menos); com \"Sim\" consolida, "
+       "e de novo não pergunta mais"},
+      {"ULT_LANC_DIA", "0001", "02", "01", "0001", day(13), day(11), "",
+       "consolida, menos o dia do ajuste de inventário do quiosque"},
+      {"Lanc_Bloq_Impl", "0001", "02", "01", "0001", day(12), day(12), "", "recusa: só o dia do ajuste"},
+      {"LIB00200_3", "0001", "02", "01", "0001", day(5), day(5), "",
+       "tela de estoque irregular (Panetone sem saldo), depois consolida (negativo não permitido, convertido)"},
+      {"Prod_NRelacReti", "0001", "01", "02", "0001", day(29), day(8), "",
+       "recusa e abre o relatório dos produtos que não são bebidas"},
+      {"MOVIFORAPERIODOCTB", "0001", "01", "01", "0001", threeMonthsBack, day(0), "",
+       "recusa: o mês de três meses atrás está fechado"},
+      {"Data_Mai", "0001", "01", "01", "0001", day(1), day(-1), "", "recusa: amanhã passa da data de processamento"},
+      {"Data_Men", "0001", "01", "01", "0001", day(41), day(28), "",
+       "recusa: o estoque está fechado até 40 dias atrás"},
+      {"Data_M", "0001", "01", "01", "0001", day(39), day(8), "", "recusa: mais de 31 dias"},
+      {"VENDA_CONSOL", "0002", "01", "01", "0003", day(3), day(0), "",
+       "recusa enquanto houver vendas pendentes desde o início do mês; depois da parada seguinte, consolida"},
+      {"Irreg_Prod_Est", "0002", "01", "01", "0003", day(29), day(4), "",
+       "pergunta pelo estoque irregular (Panetone) e, com \"Sim\", consolida na segunda chamada"},
+      {"CONS_BLOQ", "0004", "01", "01", "0001", day(20), day(18), "",
+       "tela de produtos bloqueados (descontinuado, não cadastrado na filial)"},
+      {"OPERA_BLOQ", "0004", "01", "01", "0001", day(6), day(6), "",
+       "tela de estoque irregular (estoque central da filial 0001), depois recusa"},
+      {"N_CTRL_ESTOQ", "0003", "01", "01", "0001", day(29), day(0), "", "recusa: a filial não controla estoque"},
+  };
+}
+
+std::string tourText(const QDate& today) {
+  std::string text = "roteiro (filial/loja/tipo de retirada/setor, período, resultado):\n";
+  for (const TourStop& t : tour(today)) {
+    text += "  " + t.outcome + ": " + t.branch + "/" + t.store + "/" + t.withdrawalType + "/" + t.sector + ", " +
+            t.first.toString(QStringLiteral("dd/MM/yyyy")).toStdString() + " a " +
+            t.last.toString(QStringLiteral("dd/MM/yyyy")).toStdString();
+    if (!t.filter.empty()) text += " (" + t.filter + ")";
+    text += ": " + t.sees + "\n";
+  }
+  return text;
 }
 
 std::string credentialsText() {

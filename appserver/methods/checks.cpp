@@ -5,6 +5,7 @@
 #include "common/wire_date.h"
 #include "db/sql.h"
 #include "methods/methods.h"
+#include "methods/selection.h"
 
 namespace qfx::server::methods {
 
@@ -30,18 +31,18 @@ Result<Reply> getPeriodoCTBOK(CallContext& call, const Arguments& args) {
   return Reply::ofBoolean(uncovered > last);
 }
 
-// Refuses with "VENDA_CONSOL" when a pending item dated from the start date
-// up to the day before the period exists for the branch (and its warehouse
-// or location, where the branch uses them). Items of products without stock
-// control are left out: no run ever posts them, so they would block forever.
+// Refuses with "VENDA_CONSOL" when an item still waiting for a run (see
+// kPendingWork) dated from the start date up to the day before the period
+// exists for the branch (and its warehouse or location, where the branch
+// uses them). Items no run ever posts are left out: they would block forever.
 Result<Reply> verificaVendaAnterior(CallContext& call, const Arguments& args) {
   QString text = QStringLiteral(
-      "SELECT 1 FROM VENDA V "
-      "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-      "JOIN LOJA L ON L.CDFILIAL = V.CDFILIAL AND L.CDLOJA = V.CDLOJA "
-      "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
-      "WHERE V.CDFILIAL = ? AND V.DTVENDA >= ? AND V.DTVENDA < ? "
-      "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL AND COALESCE(P.IDCTRLESTQ, 'S') = 'S'");
+                     "SELECT 1 FROM VENDA V "
+                     "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+                     "JOIN LOJA L ON L.CDFILIAL = V.CDFILIAL AND L.CDLOJA = V.CDLOJA "
+                     "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+                     "WHERE V.CDFILIAL = ? AND V.DTVENDA >= ? AND V.DTVENDA < ? AND ") +
+                 QLatin1String(kPendingWork);
   QVariantList values{args.qtext(1), wiredate::dayText(args.day(4)), wiredate::dayText(args.day(2))};
   if (args.isYes(5)) {
     text += QStringLiteral(" AND L.CDALMOXARIFE = ?");

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "common/sale_money.h"
 #include "common/wire_date.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
@@ -38,18 +39,6 @@ SaleFilter principalFilter(const Arguments& a) {
   restrictCustomers(f, a.boolean(13), a.boolean(14), a.qtext(15), a.qtext(16), a.text(17));
   f.costCentres = restriction(a.boolean(19), a.text(18));
   f.products = restriction(a.boolean(21), a.text(20));
-  return f;
-}
-
-SaleFilter sumFilter(const Arguments& a) {
-  SaleFilter f;
-  f.branch = a.qtext(1);
-  f.store = a.qtext(2);
-  f.cashRegister = a.qtext(3);
-  f.first = f.last = a.day(4);
-  f.sales = restriction(a.isYes(5), a.text(6));
-  f.consumptionTypes = restriction(a.boolean(7), a.text(8));
-  f.pendingOnly = !a.isYes(9);
   return f;
 }
 
@@ -211,32 +200,73 @@ Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
   return Reply::ofPacket(std::move(*packet));
 }
 
+// The register-days of the selection on which a run still has work: a day
+// already consolidated (its items posted, or only items no run ever posts
+// left) is not questioned again. Argument 4 (posted items too) only shapes
+// the list.
 Result<Reply> getVerifVenda(CallContext& call, const Arguments& args) {
-  auto packet = verificationRows(call.db, verificationFilter(args));
+  SaleFilter filter = verificationFilter(args);
+  filter.workOnly = true;
+  auto packet = verificationRows(call.db, filter);
   if (!packet) return packet.error();
   return Reply::ofPacket(std::move(*packet));
 }
 
-Result<Reply> getSoma(CallContext& call, const Arguments& args) {
-  qint64 cents = 0;
-  bool any = false;
-  const auto add = [&](const SaleItem& s) {
-    cents += s.totalCents();
-    any = true;
+namespace {
+
+// Every item of one cash register's day: the money the register took.
+const char* const kRegisterDayItems =
+    "SELECT V.IDSITUVENDA, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND FROM VENDA V %1 ITVENDA I ON "
+    "I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.CDCAIXA = ? AND V.DTVENDA = ?";
+
+// The register-day's net sales in cents, or none when it sold nothing.
+Result<std::optional<qint64>> registerDayCents(QSqlDatabase& db, const QString& branch, const QString& store,
+                                               const QString& cashRegister, const QDate& day) {
+  // SQLite keeps the sales the outer table (see the sale selection)
+  const QString text = QString::fromLatin1(kRegisterDayItems)
+                           .arg(sql::isSqlite(db) ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN"));
+  std::optional<qint64> cents;
+  const auto add = [&](std::string_view situation, double quantity, double unitPrice, double discount) {
+    cents =
+        cents.value_or(0) + salemoney::netSalesCents(situation, salemoney::itemCents(quantity, unitPrice, discount));
   };
-  const SaleFilter filter = sumFilter(args);
-  // the Z check calls this once per register-day: the C library's cells spare a QVariant per cell
-  auto done = sql::readsCells(call.db)
-                  ? forEachSaleRow(
-                        call.db, filter, [&](const SaleRow& r) { add(r.amounts()); }, ItemDetail::Amounts)
-                  : forEachSaleItem(call.db, filter, add, ItemDetail::Amounts);
-  if (!done) return done.error();
+  if (sql::readsCells(db)) {
+    // once per register-day of the Z check: the statement is kept, not prepared per call
+    auto rows = sql::openRows(
+        db, text.toStdString(),
+        {branch.toStdString(), store.toStdString(), cashRegister.toStdString(), wiredate::dayText(day).toStdString()},
+        sql::Reuse::Kept);
+    if (!rows) return rows.error();
+    for (;;) {
+      auto more = (*rows)->next();
+      if (!more) return more.error();
+      if (!*more) return cents;
+      add((*rows)->text(0), (*rows)->number(1), (*rows)->number(2), (*rows)->number(3));
+    }
+  }
+  auto q = sql::run(db, text, {branch, store, cashRegister, wiredate::dayText(day)});
+  if (!q) return q.error();
+  while (q->next())
+    add(q->value(0).toString().toStdString(), q->value(1).toDouble(), q->value(2).toDouble(), q->value(3).toDouble());
+  return cents;
+}
+
+}  // namespace
+
+// The register-day as its Z reduction counts it: every sale of that branch,
+// store, register and day, posted or pending, whatever lists the filter
+// narrows the selection to (arguments 5 to 9 are taken and not used), each
+// counted by salemoney::netSalesCents.
+Result<Reply> getSoma(CallContext& call, const Arguments& args) {
+  auto cents = registerDayCents(call.db, args.qtext(1), args.qtext(2), args.qtext(3), args.day(4));
+  if (!cents) return cents.error();
   packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA"), number("TOTAL")});
-  if (any) {
+  if (*cents) {
     putText(packet.columns[0], args.qtext(1));
     putText(packet.columns[1], args.qtext(3));
     packet.columns[2].appendNumber(wiredate::fromDate(args.day(4)));
-    packet.columns[3].appendNumber(double(cents) / 100.0);
+    packet.columns[3].appendNumber(double(**cents) / 100.0);
   }
   return Reply::ofPacket(std::move(packet));
 }
@@ -263,7 +293,7 @@ Result<Reply> getReducaoZ(CallContext& call, const Arguments& args) {
 
 Result<Reply> getVendas(CallContext& call, const Arguments& args) {
   auto q = sql::run(call.db,
-                    QStringLiteral("SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.NRCUPOMFIS, V.DTENTRVENDA, "
+                    QStringLiteral("SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.NRCUPOMFIS, V.DTVENDA, "
                                    "C.NMRAZSOCCLIE FROM VENDA V LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
                                    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ? "
                                    "ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA"),
@@ -276,15 +306,15 @@ Result<Reply> getVendas(CallContext& call, const Arguments& args) {
     const QString branch = q->value(0).toString();
     const QString cashRegister = q->value(2).toString();
     if (registers && !registers->contains((branch + cashRegister).toStdString())) continue;
-    const auto entered = wiredate::fromDatabase(q->value(4));
+    // the sale's business day, as the column's origin (VENDA.DTVENDA) says
+    const auto day = wiredate::dayFromDatabase(q->value(4));
     auto& c = packet.columns;
     putText(c[0], QStringLiteral("N"));
     putText(c[1], branch + q->value(1).toString());
     putText(c[2], cashRegister);
     putText(c[3], q->value(1));
     putText(c[4], q->value(3));
-    putText(c[5], entered ? wiredate::toDateTime(*entered).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : QString(),
-            !entered);
+    putText(c[5], day ? day->toString(QStringLiteral("dd/MM/yyyy")) : QString(), !day);
     putText(c[6], q->value(5));
   }
   return Reply::ofPacket(std::move(packet));

@@ -5,11 +5,15 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "common/sale_money.h"
 #include "common/wire_date.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
 
 namespace qfx::server {
+
+const char* const kPendingWork =
+    "I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL AND V.IDSITUVENDA <> 'C' AND COALESCE(P.IDCTRLESTQ, 'S') = 'S'";
 
 namespace {
 
@@ -33,8 +37,8 @@ const char* const kSelectPosting =
 // table: the period narrows them, and without statistics a second index on
 // VENDA made SQLite's planner walk every item of the branch instead.
 const char* const kItemsOfTheSale = " ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA ";
-const char* const kProductLookups =
-    "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+const char* const kProductLookup = "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO ";
+const char* const kBranchProductLookup =
     "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO ";
 const char* const kCustomerLookup = "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
 const char* const kPeriod = "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
@@ -173,7 +177,7 @@ bool inList(const Restriction& list, std::string_view first, std::string_view se
 
 }  // namespace
 
-qint64 SaleItem::totalCents() const { return std::llround((quantity * unitPrice - discount) * 100.0); }
+qint64 SaleItem::totalCents() const { return salemoney::itemCents(quantity, unitPrice, discount); }
 
 bool SaleFilter::accepts(const SaleItem& s) const {
   if (cashRegister && s.cashRegister != *cashRegister) return false;
@@ -267,11 +271,17 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   if (!s.amounts && posting) s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
   s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
   s.text += QLatin1String(kItemsOfTheSale);
-  if (!s.amounts) s.text += QLatin1String(kProductLookups);
+  if (!s.amounts || filter.workOnly) s.text += QLatin1String(kProductLookup);
+  if (!s.amounts) s.text += QLatin1String(kBranchProductLookup);
   if (customerName) s.text += QLatin1String(kCustomerLookup);
   s.text += QLatin1String(kPeriod);
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
-  if (filter.pendingOnly) s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
+  if (filter.workOnly)
+    s.text += QStringLiteral(" AND ") + QLatin1String(kPendingWork);
+  else if (filter.pendingOnly)
+    s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
+  // a cancelled sale took nothing out of the stock: no run posts it
+  if (posting) s.text += QStringLiteral(" AND V.IDSITUVENDA <> 'C'");
   if (filter.cashRegister) {
     s.text += QStringLiteral(" AND V.CDCAIXA = ?");
     s.values << *filter.cashRegister;

@@ -38,6 +38,7 @@ struct SaleItem {
   int64_t rowId = 0;
 
   bool isReturn() const { return situation == QLatin1String("D"); }
+  bool isCancelled() const { return situation == QLatin1String("C"); }
   bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
   // Quantity times unit price less discount, in cents: the money on the receipt.
   qint64 totalCents() const;
@@ -58,6 +59,8 @@ struct SaleFilter {
   QString branch, store;
   QDate first, last;  // whole days, both included
   bool pendingOnly = true;
+  // Only what is still work for a run: see kPendingWork (implies pendingOnly).
+  bool workOnly = false;
   std::optional<QString> cashRegister;                       // one register only (GetSoma)
   Restriction sales;                                         // keys CDFILIAL||NRSEQVENDA
   Restriction cashRegisters;                                 // keys CDFILIAL||CDCAIXA
@@ -70,6 +73,13 @@ struct SaleFilter {
   bool accepts(const SaleItem& item) const;
   bool accepts(const SaleKeys& keys) const;
 };
+
+// An item still waiting for a run that could post it: pending, of a sale not
+// cancelled, of a product that controls stock (or is not registered at all,
+// on which a run stops as blocked). An SQL condition over VENDA V, ITVENDA I
+// and PRODUTO P (left-joined), shared by every place that asks whether work
+// is left: the Z check's register-days, the earlier-sales check.
+extern const char* const kPendingWork;
 
 // A restriction from an all-flag and its list.
 inline Restriction restriction(bool all, const std::string& list) {

@@ -205,7 +205,7 @@ bool TfrmGeraNF::tratarRecusa(const QString& chave) {
   if (chave == QLatin1String("Lanc_Bloq_Impl")) MensErro(msgPadrao->Msg(QStringLiteral("LANC_BLOQ_IMPL")), true);
   if (chave == QLatin1String("Prod_NRelacReti")) {
     MessageDlg(msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
-    CriaRelProdEvol();
+    CriaRelProdEvol(chave);  // on the report of the products behind the refusal
     return true;
   }
   return false;

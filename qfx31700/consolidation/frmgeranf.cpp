@@ -119,6 +119,9 @@ TfrmGeraNF::TfrmGeraNF(QWidget* parent)
   buildGrid();
   buildMenu();
   wireEntryEvents();
+  // verify and search act on a list, and a list comes only from a valid
+  // exit of the entry panel: until then they stay off (F5 included)
+  dtsVendaStateChange();
   resize(1120, 620);  // room for the grid's columns at first show
   createForm();
 }

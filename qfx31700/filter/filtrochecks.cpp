@@ -210,6 +210,22 @@ void TfrmFiltroGeraNF::medCliAteExit() {
   if (!focoPorCodigo_) vd_ClienteAte(false);
 }
 
+// The date or name the operator is typing in, checked and kept as leaving
+// the field would: a picker refused for its precondition moves the focus by
+// code, which runs no exit check, and the typed date would never reach Filtro.
+void TfrmFiltroGeraNF::concluiCampoEmEdicao() {
+  const QWidget* campo = focusWidget();
+  const auto em = [campo](const QWidget* w) { return campo && (campo == w || w->isAncestorOf(campo)); };
+  if (em(depInicial))
+    Vd_DataIni(false);
+  else if (em(depFinal))
+    Vd_DataFim(false);
+  else if (em(medCliDe))
+    Vd_Cliente(false);
+  else if (em(medCliAte))
+    vd_ClienteAte(false);
+}
+
 // A refused choice puts the focus on its control before the message.
 void TfrmFiltroGeraNF::recusaAntes(QWidget* campo, const char* chave) {
   campo->setFocus();

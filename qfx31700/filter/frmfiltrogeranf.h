@@ -182,6 +182,7 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   void verificaData(hostkit::TDateEditPlus* campo, double TFiltro::*destino, const char* chaveVazia, bool informar);
   void verificaCliente(hostkit::TMaskEdit* campo, bool informar);
   void recusaAntes(QWidget* campo, const char* chave);
+  void concluiCampoEmEdicao();
   void confereListas();
   void gravaEscolhas();
   void ativaProdutos();

@@ -128,6 +128,7 @@ void TfrmFiltroGeraNF::btpClienteClick() {
 
 // The cost centres of the customers the dialog's customer choice takes in.
 void TfrmFiltroGeraNF::btnCentroCustoClick() {
+  concluiCampoEmEdicao();
   FocoPorCodigo quieto(focoPorCodigo_);  // a refusal moves the focus itself
   qryCentroCusto->Close();
   parametrosCentroCusto();
@@ -157,6 +158,7 @@ void TfrmFiltroGeraNF::parametrosCentroCusto() {
 // The products sold in the dialog's dates, registers and sales. The lists go
 // as copies: nothing the server does to them reaches FiltroTmp.
 void TfrmFiltroGeraNF::btnProdutosClick() {
+  concluiCampoEmEdicao();
   FocoPorCodigo quieto(focoPorCodigo_);  // a refusal moves the focus itself
   if (rbtLista->isChecked() && FiltroTmp.stVendas.isEmpty()) recusaAntes(rbtLista, "VENDA_N_INF");
   ProdutosSelecao selecao;

@@ -41,9 +41,10 @@ int CriaFiltroGeraNF() {
   return frmFiltroGeraNF->ShowModal();
 }
 
-int CriaRelProdEvol() {
+int CriaRelProdEvol(const QString& recusa) {
   frmRelProdEvol = new TfrmRelProdEvol();
   frmRelProdEvol->setWindowState(Qt::WindowNoState);
+  frmRelProdEvol->SelectReportAnswering(recusa);
   return frmRelProdEvol->ShowModal();
 }
 

@@ -26,7 +26,9 @@ extern QPointer<TfrmRelProdEvol> frmRelProdEvol;    // the latest report screen
 // Creators.
 void CriaGeraNF();
 int CriaFiltroGeraNF();
-int CriaRelProdEvol();
+// With a refusal of the application server, the report list opens on the
+// report that explains it (see TfrmDadosGerRel::SelectReportAnswering).
+int CriaRelProdEvol(const QString& recusa = {});
 
 // Unit initialization and finalization, in the package's order.
 void initializeUnits();

@@ -309,6 +309,12 @@ void TfrmRelProdEvol::ParametrosConsolidacao(ReportParams& params) {
     setText(params, "P_NOMEFIN", QString());
   }
   setText(params, "P_CDTIPORETI", entryText(&TfrmGeraNF::medTipoReti));
+  // the cost centres and products the run narrows to as well, so a report of
+  // what the run refused names exactly what it refused on
+  setText(params, "P_CDCCUSCLIE", Filtro.boTodosCentroCusto ? QString() : Filtro.stCentroCusto);
+  setText(params, "P_TCDCCUSCLIE", Filtro.boTodosCentroCusto ? todos : nao);
+  setText(params, "P_CDPRODUTO", Filtro.boTodosProdutos ? QString() : Filtro.stProdutos);
+  setText(params, "P_TCDPRODUTO", Filtro.boTodosProdutos ? todos : nao);
 }
 
 }  // namespace qfx

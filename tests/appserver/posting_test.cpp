@@ -5,6 +5,8 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <functional>
+#include <set>
 
 #include "harness.h"
 #include "posting_support.h"
@@ -127,20 +129,64 @@ TEST_P(PostingTest, ProductLinesKeepOddCodesAndExactQuantities) {
   EXPECT_EQ(checkBooks(db_, before_), "");
 }
 
-TEST_P(PostingTest, SelectionFollowsTheFilterLists) {
-  Consolidation c;
-  c.registers = "_0001002_";
-  auto reply = consolidate(*client_, c);
-  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
-  EXPECT_EQ(item("0001", 2, "001", "NRLANCESTQ"), "0000000002");
-  EXPECT_EQ(item("0001", 6, "001", "NRLANCESTQ"), "0000000003");
-  EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "<null>");
-  Consolidation products;
-  products.products = "_P5_";
-  ASSERT_TRUE(consolidate(*client_, products).call.ok());
-  EXPECT_EQ(item("0001", 3, "002", "NRLANCESTQ"), "0000000004");
-  EXPECT_EQ(item("0001", 3, "001", "NRLANCESTQ"), "<null>");
-  EXPECT_EQ(checkBooks(db_, before_), "");
+// Each list argument of SemGeraNF, alone and together, posts exactly the
+// pending stock items it selects (sale/item), each case on a fresh fixture.
+TEST_P(PostingTest, SelectionFollowsEveryFilterList) {
+  using Items = std::set<std::string>;
+  const auto setCustomers = [](Consolidation& c) { c.customers = "_C2_"; };
+  const auto interval = [](const std::string& from, const std::string& to) {
+    return [from, to](Consolidation& c) {
+      c.customerInterval = true;
+      c.nameFrom = from;
+      c.nameTo = to;
+    };
+  };
+  const struct {
+    const char* what;
+    std::function<void(Consolidation&)> choose;
+    Items posted;
+    const char* before = nullptr;  // a change to the fixture first
+  } cases[] = {
+      {"registers", [](Consolidation& c) { c.registers = "_0001002_"; }, {"2/001", "6/001"}},
+      {"products", [](Consolidation& c) { c.products = "_P5_"; }, {"3/002"}},
+      {"sales", [](Consolidation& c) { c.sales = "_00010000000001__00010000000006_"; }, {"1/001", "1/002", "6/001"}},
+      {"customer list", setCustomers, {"3/001", "3/002"}},
+      {"customer interval", interval("MARIA", "MARIA ZZZ"), {"3/001", "3/002"}},
+      {"customer interval in lower case", interval("acme", "maria zzz"), {"1/001", "1/002", "3/001", "3/002"}},
+      {"consumption types", [](Consolidation& c) { c.consumptionTypes = "_02_"; }, {"2/001", "6/001"}},
+      {"cost centres", [](Consolidation& c) { c.costCentres = "_C1CC1_"; }, {"1/001", "1/002"}},
+      {"all at once",
+       [](Consolidation& c) {
+         c.registers = "_0001001_";
+         c.consumptionTypes = "_01_";
+         c.products = "_P2_";
+       },
+       {"1/002", "3/001"}},
+      {"a sale cancelled at the register",
+       [](Consolidation&) {},
+       {"2/001", "3/001", "3/002", "6/001"},
+       "UPDATE VENDA SET IDSITUVENDA = 'C' WHERE NRSEQVENDA = '0000000001'"},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.what);
+    ServerHarness harness(GetParam());
+    auto client = harness.loggedIn();
+    QSqlDatabase db = harness.sql();
+    if (each.before) exec(db, QString::fromLatin1(each.before));
+    const Books before = readBooks(db);
+    Consolidation c;
+    each.choose(c);
+    const auto reply = consolidate(*client, c);
+    ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+    Items posted;
+    QSqlQuery q(db);
+    ASSERT_TRUE(
+        q.exec("SELECT NRSEQVENDA, NRSEQUITVEND FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL AND NRSEQVENDA <> "
+               "'0000000007'"));
+    while (q.next()) posted.insert(std::to_string(q.value(0).toInt()) + "/" + q.value(1).toString().toStdString());
+    EXPECT_EQ(posted, each.posted);
+    EXPECT_EQ(checkBooks(db, before), "");
+  }
 }
 
 TEST_P(PostingTest, RefusalsComeBeforeAnyWrite) {

@@ -330,16 +330,20 @@ TEST_P(ReadMethodsTest, EarlierPendingSalesRefuseWithVendaConsol) {
   EXPECT_EQ(check(QDate(1899, 1, 1), "N", "S", "000002", "000001").status.error_message(), "VENDA_CONSOL");
   // nothing lies before a period that starts with the first sale
   EXPECT_TRUE(check(QDate(1899, 1, 1), "N", "N", "", "", kMar05).ok());
+  // a sale cancelled at the register is no work for any run
+  QSqlDatabase db = harness_->sql();
+  exec(db, "UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = '0001' AND NRSEQVENDA = '0000000005'");
+  EXPECT_TRUE(check(QDate(1899, 1, 1), "N", "N", "000002", "000002").ok());
 }
 
 TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
-  auto verif = [&](const std::string& nf, bool allRegisters, const std::string& registers, bool allTypes,
+  auto verif = [&](QDate first, const std::string& nf, bool allRegisters, const std::string& registers, bool allTypes,
                    const std::string& types) {
     return client_->invoke("GetVerifVenda",
-                           {text("0001"), date(kMar10, true), date(kMar11, true), ref(nf), ref(nf), ref("S"), ref(""),
+                           {text("0001"), date(first, true), date(kMar11, true), ref(nf), ref(nf), ref("S"), ref(""),
                             text("01"), boolean(allRegisters), ref(registers), boolean(allTypes), ref(types)});
   };
-  auto all = verif("N", true, "", true, "");
+  auto all = verif(kMar10, "N", true, "", true, "");
   ASSERT_TRUE(all.ok()) << all.status.error_message();
   const auto& v = all.packet();
   expectFields(v, {{"CDFILIAL", FT::Text, 4}, {"CDCAIXA", FT::Text, 3}, {"DTENTRVENDA", FT::DateTime, 0}});
@@ -348,28 +352,50 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 0), wireDay(kMar10));
   EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 1), wireDay(kMar11));
   EXPECT_EQ(cellText(v, "CDFILIAL", 2), "0001");
-  EXPECT_EQ(columnTexts(verif("N", true, "", false, "_02_").packet(), "CDCAIXA"),
+  EXPECT_EQ(columnTexts(verif(kMar10, "N", true, "", false, "_02_").packet(), "CDCAIXA"),
             (std::vector<std::string>{"002", "002"}));
-  EXPECT_EQ(columnTexts(verif("S", false, "_0001001_", true, "").packet(), "CDCAIXA"),
+  EXPECT_EQ(columnTexts(verif(kMar10, "S", false, "_0001001_", true, "").packet(), "CDCAIXA"),
             (std::vector<std::string>{"001", "001"}));
+  // only days a run still has work on: register 002's 7 March sold a fee
+  // alone, and once 10 March's items of register 001 are posted that day is
+  // done, whatever the flag of posted items says
+  QSqlDatabase db = harness_->sql();
+  exec(db, "UPDATE ITVENDA SET CDFILIALEST = '0001', NRLANCESTQ = '0000000009' WHERE NRSEQVENDA = '0000000001'");
+  for (const std::string nf : {"N", "S"}) {
+    const auto days = verif(kMar05.addDays(2), nf, true, "", true, "").packet();
+    EXPECT_EQ(columnTexts(days, "CDCAIXA"), (std::vector<std::string>{"001", "002", "002"})) << nf;
+    EXPECT_EQ(cellNumber(days, "DTENTRVENDA", 0), wireDay(kMar11)) << nf;
+  }
 
-  auto soma = [&](const std::string& reg, QDate day, const std::string& nf, const std::string& salesLetter = "S",
+  // the sum is the whole register-day as its Z reduction counts it: posted
+  // or not, whatever the lists, a return taken back, a cancelled sale not at all
+  auto soma = [&](const std::string& reg, QDate day, const std::string& nf = "N", const std::string& salesLetter = "S",
                   const std::string& sales = "", bool allTypes = true, const std::string& types = "") {
     return client_->invoke("GetSoma", {text("0001"), text("01"), text(reg), date(day), ref(salesLetter), ref(sales),
                                        boolean(allTypes), ref(types), ref(nf)});
   };
-  auto pending = soma("001", kMar10, "N");
-  ASSERT_TRUE(pending.ok()) << pending.status.error_message();
+  auto day = soma("001", kMar10);
+  ASSERT_TRUE(day.ok()) << day.status.error_message();
   expectFields(
-      pending.packet(),
+      day.packet(),
       {{"CDFILIAL", FT::Text, 4}, {"CDCAIXA", FT::Text, 3}, {"DTENTRVENDA", FT::DateTime, 0}, {"TOTAL", FT::Float, 0}});
-  EXPECT_DOUBLE_EQ(cellNumber(pending.packet(), "TOTAL", 0), 28.0);                   // 2 x 10.50 + (7.25 - 0.25)
-  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar10, "S").packet(), "TOTAL", 0), 68.0);  // plus the posted 40.00
-  EXPECT_DOUBLE_EQ(cellNumber(soma("002", kMar10, "N").packet(), "TOTAL", 0), 15.5);
-  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar11, "N").packet(), "TOTAL", 0), 33.0);
-  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar10, "N", "N", "_00010000000001_").packet(), "TOTAL", 0), 28.0);
-  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar10, "S", "N", "_00010000000007_").packet(), "TOTAL", 0), 40.0);
-  EXPECT_EQ(soma("001", kMar10, "N", "S", "", false, "_02_").packet().rowCount(), 0u);
+  EXPECT_EQ(cellText(day.packet(), "CDCAIXA", 0), "001");
+  EXPECT_EQ(cellNumber(day.packet(), "DTENTRVENDA", 0), wireDay(kMar10));
+  const double wholeDay = 2 * 10.50 + (7.25 - 0.25) + 4 * 10.0;  // sale 1 and the posted sale 7
+  EXPECT_DOUBLE_EQ(cellNumber(day.packet(), "TOTAL", 0), wholeDay);
+  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar10, "S", "N", "_00010000000007_", false, "_02_").packet(), "TOTAL", 0),
+                   wholeDay);
+  EXPECT_DOUBLE_EQ(cellNumber(soma("002", kMar10).packet(), "TOTAL", 0), 15.5);
+  EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar11).packet(), "TOTAL", 0), 33.0);
+  exec(db,
+       "INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, CDTIPOCONS, IDSITUVENDA) "
+       "VALUES ('0001', '0000000020', '01', '002', '2024-03-11', '2024-03-11 16:00:00', '01', 'C')");
+  exec(db,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "VALUES ('0001', '0000000020', '001', 'P1', 5, 10.5, 0)");
+  EXPECT_DOUBLE_EQ(cellNumber(soma("002", kMar11).packet(), "TOTAL", 0), -7.0);  // sale 6 came back
+  EXPECT_EQ(soma("003", kMar10).packet().rowCount(), 0u) << "another store's register";
+  EXPECT_EQ(soma("001", kMar05.addDays(1)).packet().rowCount(), 0u) << "a day without sales";
 
   auto z = [&](const std::string& reg, QDate day) {
     return client_->invoke("GetReducaoZ", {text("0001"), text(reg), date(day)});
@@ -378,7 +404,7 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   ASSERT_TRUE(full.ok());
   expectFields(full.packet(), {{"VRVENLIQREDZ", FT::Float, 0}});
   // the whole day's sum and the Z value compare equal as doubles
-  EXPECT_EQ(cellNumber(full.packet(), "VRVENLIQREDZ", 0), cellNumber(soma("001", kMar10, "S").packet(), "TOTAL", 0));
+  EXPECT_EQ(cellNumber(full.packet(), "VRVENLIQREDZ", 0), cellNumber(day.packet(), "TOTAL", 0));
   EXPECT_DOUBLE_EQ(cellNumber(z("002", kMar10).packet(), "VRVENLIQREDZ", 0), 10.4);
   EXPECT_EQ(z("001", kMar11).packet().rowCount(), 0u);
 }
@@ -400,7 +426,7 @@ TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
                    {"NMRAZSOCCLIE", FT::Text, 50}});
   EXPECT_EQ(columnTexts(v, "CHAVE"), (std::vector<std::string>{"0001" + sale(7), "0001" + sale(1), "0001" + sale(3),
                                                                "0001" + sale(2), "0001" + sale(6)}));
-  EXPECT_EQ(cellText(v, "DTVENDA", 0), "10/03/2024 08:00:00");
+  EXPECT_EQ(cellText(v, "DTVENDA", 0), "10/03/2024");  // the business day, not the moment of entry
   EXPECT_EQ(cellText(v, "NMRAZSOCCLIE", 0), "ACME LTDA");
   EXPECT_EQ(cellText(v, "NMRAZSOCCLIE", 3), "<null>");
   EXPECT_EQ(cellText(v, "NRCUPOMFIS", 3), "101");

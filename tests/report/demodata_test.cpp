@@ -6,10 +6,14 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+#include <set>
 
 #include "backend.h"
+#include "consolidation/frmgeranf.h"
 #include "demo/demo_generator.h"
+#include "harness.h"
 #include "module/modulestate.h"
+#include "posting_support.h"
 #include "query.h"
 #include "report/frmrelprodevol.h"
 #include "reportfixture.h"
@@ -28,23 +32,24 @@ class DemoData : public ::testing::TestWithParam<Backend> {
     if (GetParam() == Backend::PostgreSQL && !qfx::test::postgresAvailable())
       GTEST_SKIP() << "QFX_TEST_PG_URL não definida: variante PostgreSQL pulada";
     ASSERT_TRUE(dir.isValid());
-    database = std::make_unique<qfx::test::TestDatabase>(GetParam());
-    server = database->open();
+    harness = std::make_unique<qfx::test::ServerHarness>(GetParam(), false);
     qfx::server::demo::Options options;
     options.today = kToday;
-    auto generated = qfx::server::demo::generate(*server, options);
+    auto generated = qfx::server::demo::generate(harness->database(), options);
     ASSERT_TRUE(generated.ok()) << generated.error().message;
-    ASSERT_FALSE(openHostDatabase({QString::fromStdString(database->url())}));
+    ASSERT_FALSE(openHostDatabase({QString::fromStdString(harness->testDatabase().url())}));
     host = ReportHost::install();
+    host->server.port = harness->port();
     host->reports = dir.filePath(QStringLiteral("reports"));
     copyShippedReports(host->reports);
   }
   void TearDown() override {
     delete tela.data();
+    delete qfx::frmGeraNF.data();
+    qfx::Filtro = qfx::TFiltro();
     closeHostDatabase();
     installHostServices(nullptr);
-    server.reset();
-    database.reset();
+    harness.reset();
   }
 
   // A number from the host database, asked another way than the report asks.
@@ -60,8 +65,7 @@ class DemoData : public ::testing::TestWithParam<Backend> {
   }
 
   QTemporaryDir dir;
-  std::unique_ptr<qfx::test::TestDatabase> database;
-  std::unique_ptr<qfx::server::Database> server;
+  std::unique_ptr<qfx::test::ServerHarness> harness;
   std::shared_ptr<ReportHost> host;
   QPointer<qfx::TfrmRelProdEvol> tela;
 };
@@ -113,46 +117,135 @@ TEST_P(DemoData, BranchListKeepsToItsBranch) {
   for (const QStringList& row : table.rows) ASSERT_EQ(row.first(), QStringLiteral("0001"));
 }
 
-TEST_P(DemoData, SecondReportRunsOnTheConsolidationSelection) {
-  const QString store = first("SELECT MIN(CDLOJA) FROM LOJA WHERE CDFILIAL = '0001'");
-  const QString type = first("SELECT MIN(CDTIPORETI) FROM PRODTIPORETI");
-  ASSERT_FALSE(type.isEmpty()) << "the demo relates products to a withdrawal type";
-  const ReportTemplate report =
-      readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/02-produtos-sem-tipo-retirada.json")));
-  ReportParams params = reportParamsOf(report);
-  const auto text = [&params](const char* name, const QString& value) {
-    params.ParamByName(QString::fromLatin1(name)).SetAsString(value);
-  };
-  text("P_CDFILIAL", QStringLiteral("0001"));
-  params.ParamByName(QStringLiteral("P_DTVENDAINI")).SetAsDateTime(toDateTime(kToday.addDays(-40)));
-  params.ParamByName(QStringLiteral("P_DTVENDAFIM")).SetAsDateTime(toDateTime(kToday));
-  text("P_TODASNF2", QStringLiteral("S"));
-  text("P_TODASVND", QStringLiteral("S"));
-  text("P_LSTVENDAS", QString());
-  text("P_CDLOJA", store);
-  text("P_CDCAIXA", QString());
-  text("P_TCDCAIXA", QStringLiteral("T"));
-  text("P_CDTIPOCONS", QString());
-  text("P_TCDTIPOCONS", QStringLiteral("S"));
-  text("P_CDCLIENTE", QString());
-  text("P_TCDCLIENTE", QStringLiteral("T"));
-  text("P_NOMEINI", QString());
-  text("P_NOMEFIN", QString());
-  text("P_CDTIPORETI", type);
-  const ReportTable table = runReportQuery(report, params);
-  ASSERT_FALSE(table.rows.isEmpty());  // the demo's type moves drinks only
-  // every product listed moves a stock product the type does not move
-  for (const QStringList& row : table.rows)
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM PRODTIPORETI WHERE CDTIPORETI = '%1' AND CDPRODUTO = '%2'")
-                        .arg(type, row.first())),
-              0)
-        << row.first().toStdString();
+namespace {
 
-  // an interval of customer names runs too (no customer code parameters)
-  text("P_TCDCLIENTE", QString());
-  text("P_NOMEINI", QStringLiteral("A"));
-  text("P_NOMEFIN", QStringLiteral("ZZZ"));
-  EXPECT_NO_THROW(runReportQuery(report, params));
+// One selection of the consolidation screen, as Filtro holds it and as
+// SemGeraNF takes it.
+struct Selection {
+  QDate first, last;
+  std::string registers = {}, consumptionTypes = {}, products = {}, costCentres = {};
+  std::string nameFrom = {}, nameTo = {};  // a customer interval when set
+
+  void toFiltro() const {
+    using qfx::Filtro;
+    Filtro = qfx::TFiltro();
+    Filtro.dtInicial = toDateTime(first);
+    Filtro.dtFinal = toDateTime(last);
+    Filtro.boTodasVendas = true;
+    Filtro.boTodosCaixa = registers.empty();
+    Filtro.stCaixa = QString::fromStdString(registers);
+    Filtro.boTodosTipoCons = consumptionTypes.empty();
+    Filtro.stTipoCons = QString::fromStdString(consumptionTypes);
+    Filtro.boTodosCliente = nameFrom.empty();
+    Filtro.boIntervaloCli = !nameFrom.empty();
+    Filtro.stCliDe = QString::fromStdString(nameFrom);
+    Filtro.stCliAte = QString::fromStdString(nameTo);
+    Filtro.boTodosCentroCusto = costCentres.empty();
+    Filtro.stCentroCusto = QString::fromStdString(costCentres);
+    Filtro.boTodosProdutos = products.empty();
+    Filtro.stProdutos = QString::fromStdString(products);
+  }
+  qfx::test::Consolidation run(const std::string& withdrawalType) const {
+    qfx::test::Consolidation c;
+    c.first = first;
+    c.last = last;
+    c.registers = registers;
+    c.consumptionTypes = consumptionTypes;
+    c.products = products;
+    c.costCentres = costCentres;
+    c.customerInterval = !nameFrom.empty();
+    c.nameFrom = nameFrom;
+    c.nameTo = nameTo;
+    c.withdrawalType = withdrawalType;
+    c.operatorCode = qfx::server::demo::kDemoOperator;
+    return c;
+  }
+};
+
+}  // namespace
+
+// The report that follows the refusal "Prod_NRelacReti" names exactly the
+// stock products the run refused on, through the screen's own parameters:
+// relating every product it lists lets the run through, and leaving out any
+// one of them brings the refusal back. Posted items and products outside the
+// selection never appear.
+TEST_P(DemoData, RefusalReportNamesExactlyTheProductsTheRunRefusedOn) {
+  auto client = harness->loggedIn(qfx::server::demo::kDemoOperator, qfx::server::demo::kDemoPassword);
+  QSqlDatabase db = harness->sql();
+  const QString rice = QStringLiteral("000001"), beans = QStringLiteral("000002");
+  const QDate first = kToday.addDays(-29), last = kToday.addDays(-8);
+  // the rice of the period is posted beforehand (withdrawal type 01 moves anything)
+  const Selection riceOnly{.first = first, .last = last, .products = "_000001_"};
+  const auto posted = consolidate(*client, riceOnly.run("01"));
+  ASSERT_TRUE(posted.call.ok()) << posted.call.status.error_message();
+  ASSERT_GT(posted.lastPosting, 0);
+
+  // every product but the beans, two registers, three consumption types;
+  // then a customer interval and a list of cost centres
+  std::string allButBeans;
+  QSqlQuery q(db);
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODUTO <> '000002'")));
+  while (q.next()) allButBeans += "_" + q.value(0).toString().toStdString() + "_";
+  const std::vector<Selection> selections = {
+      {.first = first,
+       .last = last,
+       .registers = "_0001001__0001002_",
+       .consumptionTypes = "_01__02__03_",
+       .products = allButBeans},
+      {.first = first,
+       .last = last,
+       .costCentres = "_00000101__00000201__00000301__00000401_",
+       .nameFrom = "A",
+       .nameTo = "FZZ"},
+  };
+  std::vector<std::set<QString>> refused;
+  for (const Selection& selection : selections) {
+    SCOPED_TRACE(selection.registers + selection.costCentres);
+    selection.toFiltro();
+    auto* screen = new qfx::TfrmGeraNF();
+    qfx::frmGeraNF = screen;
+    screen->medFilial->setText(QStringLiteral("0001"));
+    screen->medCdLoja->setText(QStringLiteral("01"));
+    screen->medTipoReti->setText(QStringLiteral("02"));  // drinks only
+    tela = new qfx::TfrmRelProdEvol();
+    ASSERT_TRUE(tela->SelectReportAnswering(QStringLiteral("Prod_NRelacReti")));
+    host->previews.clear();
+    tela->sbtPreview->click();
+    ASSERT_EQ(host->previews.size(), 1) << host->messageTexts().join(u'\n').toStdString();
+    std::set<QString> products;
+    for (const QStringList& row : host->previews.first().table().rows) products.insert(row.first());
+    delete tela.data();
+    delete screen;
+    ASSERT_FALSE(products.empty());
+    EXPECT_FALSE(products.count(rice)) << "posted before";
+    EXPECT_FALSE(products.count(beans)) << "outside the products chosen";
+    EXPECT_EQ(consolidate(*client, selection.run("02")).call.status.error_message(), "Prod_NRelacReti");
+    refused.push_back(products);
+  }
+  ASSERT_NE(refused[0], refused[1]) << "the lists narrow the selection";
+
+  // the drinks stay related; the products of the report are added
+  const auto relate = [&](const std::set<QString>& products) {
+    qfx::test::exec(db,
+                    "DELETE FROM PRODTIPORETI WHERE CDTIPORETI = '02' AND CDPRODUTO NOT IN (SELECT CDPRODUTO FROM "
+                    "PRODUTO WHERE CDPRODUTO BETWEEN '000021' AND '000024')");
+    for (const QString& p : products)
+      qfx::test::exec(db, "INSERT INTO PRODTIPORETI (CDTIPORETI, CDPRODUTO) VALUES ('02', ?)", {p});
+  };
+  for (size_t i = 0; i < selections.size(); ++i) {
+    for (const QString& left : refused[i]) {
+      std::set<QString> others = refused[i];
+      others.erase(left);
+      relate(others);
+      EXPECT_EQ(consolidate(*client, selections[i].run("02")).call.status.error_message(), "Prod_NRelacReti")
+          << left.toStdString() << " alone must keep the refusal";
+    }
+  }
+  for (size_t i = 0; i < selections.size(); ++i) {
+    relate(refused[i]);
+    const auto through = consolidate(*client, selections[i].run("02"));
+    EXPECT_NE(through.call.status.error_message(), "Prod_NRelacReti") << i;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DemoData, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

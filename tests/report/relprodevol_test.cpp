@@ -316,7 +316,6 @@ TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABra
   EXPECT_EQ(ini->type, ReportParam::Type::DateTime);
   EXPECT_EQ(ini->value.toDouble(), dia(2024, 3, 1));
   EXPECT_EQ(t.lastRun()->params.find(QStringLiteral("P_DTVENDAFIM"))->value.toDouble(), dia(2024, 3, 5));
-  EXPECT_EQ(param("P_TODASNF2"), QStringLiteral("N"));
   EXPECT_EQ(param("P_TODASVND"), QStringLiteral("S"));
   EXPECT_EQ(param("P_LSTVENDAS"), QString());
   EXPECT_EQ(param("P_CDLOJA"), QStringLiteral("01"));
@@ -330,13 +329,16 @@ TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABra
   EXPECT_EQ(param("P_NOMEINI"), QString());
   EXPECT_EQ(param("P_NOMEFIN"), QString());
   EXPECT_EQ(param("P_CDTIPORETI"), QStringLiteral("01"));
+  EXPECT_EQ(param("P_TCDCCUSCLIE"), QStringLiteral("T"));
+  EXPECT_EQ(param("P_TCDPRODUTO"), QStringLiteral("T"));
   // of branch 0001's pending items only P2 is outside withdrawal type 01
+  // (the posted P2 of V1 is not counted)
   ASSERT_EQ(host->previews.size(), 1);
   const ReportTable& table = host->previews.first().table();
   ASSERT_EQ(table.rows.size(), 1);
   EXPECT_EQ(table.rows.first()[0], QStringLiteral("P2"));
-  EXPECT_EQ(table.rows.first()[4], QStringLiteral("1"));
-  EXPECT_EQ(table.rows.first()[5], FormatFloat(QStringLiteral("#,##0.000"), 3));
+  EXPECT_EQ(table.rows.first()[6], QStringLiteral("1"));
+  EXPECT_EQ(table.rows.first()[7], FormatFloat(QStringLiteral("#,##0.000"), 3));
 }
 
 TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
@@ -353,7 +355,6 @@ TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
   TfrmRelProdEvol& t = open();
   t.cbbReportNames->setCurrentIndex(1);
   t.sbtPreview->click();
-  EXPECT_EQ(param("P_TODASNF2"), QStringLiteral("S"));
   EXPECT_EQ(param("P_TODASVND"), QStringLiteral("N"));
   EXPECT_EQ(param("P_LSTVENDAS"), QStringLiteral("_0001V1_"));
   EXPECT_EQ(param("P_CDCAIXA"), QStringLiteral("_0001001_"));
@@ -364,10 +365,9 @@ TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
   EXPECT_EQ(param("P_TCDCLIENTE"), QStringLiteral("N"));
   EXPECT_EQ(param("P_NOMEINI"), QString());
   EXPECT_EQ(param("P_NOMEFIN"), QString());
-  // sale 0001 V1 of C1: its posted P2 item (all items asked for)
-  const ReportTable& table = host->previews.first().table();
-  ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first()[5], FormatFloat(QStringLiteral("#,##0.000"), 1));
+  // sale 0001 V1 of C1: its P2 item is posted, so nothing is left that a run
+  // would refuse on, whatever the flag of posted items says
+  EXPECT_TRUE(host->previews.first().table().rows.isEmpty());
 }
 
 TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
@@ -386,20 +386,21 @@ TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
   // the sale of BETA SA: its pending P2 item
   const ReportTable& table = host->previews.first().table();
   ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first()[5], FormatFloat(QStringLiteral("#,##0.000"), 3));
+  EXPECT_EQ(table.rows.first()[7], FormatFloat(QStringLiteral("#,##0.000"), 3));
 }
 
 TEST_F(RelProdEvol, AQueryWithoutAParameterDoesNotReceiveIt) {
   writeDefinition(QStringLiteral("03-poucos.json"),
                   R"({"title": "Poucos parâmetros",
-                      "queries": {"generic": "SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL OR :P_TCDCAIXA = 'T'"},
+                      "queries": {"generic": "SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL OR :P_TCDCAIXA = 'T' OR :P_TODASNF2 = 'X'"},
                       "columns": [{"field": "CDFILIAL", "title": "Filial"}]})");
   TfrmRelProdEvol& t = open();
   ASSERT_EQ(t.cbbReportNames->count(), 3);
   t.cbbReportNames->setCurrentIndex(2);
   t.sbtPreview->click();
-  EXPECT_EQ(paramNames(), QStringList({"P_CDFILIAL", "P_TCDCAIXA"}));
+  EXPECT_EQ(paramNames(), QStringList({"P_CDFILIAL", "P_TCDCAIXA", "P_TODASNF2"}));
   EXPECT_EQ(param("P_CDFILIAL"), QStringLiteral("0001"));
+  EXPECT_EQ(param("P_TODASNF2"), QStringLiteral("N"));
   EXPECT_EQ(host->previews.first().table().rows.size(), 3);  // every branch: all registers
   EXPECT_FALSE(t.ExistParam(QStringLiteral("P_CDFILIAL")));  // only while parameters are prepared
 }

@@ -120,10 +120,13 @@ TEST(ShippedReports, SecondReportTakesTheConsolidationSelection) {
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/02-produtos-sem-tipo-retirada.json")));
   QStringList names = t.paramNames(DatabaseKind::Generic);
   names.sort();
-  QStringList expected = {"P_CDFILIAL",   "P_DTVENDAINI", "P_DTVENDAFIM",  "P_TODASNF2",
-                          "P_TODASVND",   "P_LSTVENDAS",  "P_CDLOJA",      "P_CDCAIXA",
-                          "P_TCDCAIXA",   "P_CDTIPOCONS", "P_TCDTIPOCONS", "P_CDCLIENTE",
-                          "P_TCDCLIENTE", "P_NOMEINI",    "P_NOMEFIN",     "P_CDTIPORETI"};
+  // the run's own selection: pending items whatever P_TODASNF2 says, and the
+  // cost centres and products as well
+  QStringList expected = {"P_CDFILIAL",   "P_DTVENDAINI",  "P_DTVENDAFIM", "P_TODASVND",   "P_LSTVENDAS",
+                          "P_CDLOJA",     "P_CDCAIXA",     "P_TCDCAIXA",   "P_CDTIPOCONS", "P_TCDTIPOCONS",
+                          "P_CDCLIENTE",  "P_TCDCLIENTE",  "P_NOMEINI",    "P_NOMEFIN",    "P_CDTIPORETI",
+                          "P_CDCCUSCLIE", "P_TCDCCUSCLIE", "P_CDPRODUTO",  "P_TCDPRODUTO"};
   expected.sort();
   EXPECT_EQ(names, expected);
+  EXPECT_EQ(t.answers, QStringLiteral("Prod_NRelacReti"));
 }

@@ -643,6 +643,14 @@ std::vector<TourStop> tour(const QDate& today) {
   const auto day = [&](int back) { return today.addDays(-back); };
   const QDate threeMonthsBack = QDate(today.year(), today.month(), 1).addMonths(-3);
   return {
+      {"Prod_NRelacReti", "0001", "01", "02", "0001", day(29), day(8), "",
+       "recusa e abre o relatório dos produtos que não são bebidas"},
+      {"MOVIFORAPERIODOCTB", "0001", "01", "01", "0001", threeMonthsBack, day(0), "",
+       "recusa: o mês de três meses atrás está fechado"},
+      {"Data_Mai", "0001", "01", "01", "0001", day(1), day(-1), "", "recusa: amanhã passa da data de processamento"},
+      {"Data_Men", "0001", "01", "01", "0001", day(41), day(28), "",
+       "recusa: o estoque está fechado até 40 dias atrás"},
+      {"Data_M", "0001", "01", "01", "0001", day(39), day(8), "", "recusa: mais de 31 dias"},
       {"GERACAO_OK", "0001", "01", "01", "0001", day(29), day(8), "", "consolida sem perguntas"},
       {"NF_OK_ZERO", "0001", "01", "01", "0001", day(8), day(8), "Produtos: Lista, só \"Taxa de serviço\"",
        "nada a lançar: a taxa não controla estoque"},
@@ -654,14 +662,6 @@ std::vector<TourStop> tour(const QDate& today) {
       {"Lanc_Bloq_Impl", "0001", "02", "01", "0001", day(12), day(12), "", "recusa: só o dia do ajuste"},
       {"LIB00200_3", "0001", "02", "01", "0001", day(5), day(5), "",
        "tela de estoque irregular (Panetone sem saldo), depois consolida (negativo não permitido, convertido)"},
-      {"Prod_NRelacReti", "0001", "01", "02", "0001", day(29), day(8), "",
-       "recusa e abre o relatório dos produtos que não são bebidas"},
-      {"MOVIFORAPERIODOCTB", "0001", "01", "01", "0001", threeMonthsBack, day(0), "",
-       "recusa: o mês de três meses atrás está fechado"},
-      {"Data_Mai", "0001", "01", "01", "0001", day(1), day(-1), "", "recusa: amanhã passa da data de processamento"},
-      {"Data_Men", "0001", "01", "01", "0001", day(41), day(28), "",
-       "recusa: o estoque está fechado até 40 dias atrás"},
-      {"Data_M", "0001", "01", "01", "0001", day(39), day(8), "", "recusa: mais de 31 dias"},
       {"VENDA_CONSOL", "0002", "01", "01", "0003", day(3), day(0), "",
        "recusa enquanto houver vendas pendentes desde o início do mês; depois da parada seguinte, consolida"},
       {"Irreg_Prod_Est", "0002", "01", "01", "0003", day(29), day(4), "",
@@ -671,6 +671,7 @@ std::vector<TourStop> tour(const QDate& today) {
       {"OPERA_BLOQ", "0004", "01", "01", "0001", day(6), day(6), "",
        "tela de estoque irregular (estoque central da filial 0001), depois recusa"},
       {"N_CTRL_ESTOQ", "0003", "01", "01", "0001", day(29), day(0), "", "recusa: a filial não controla estoque"},
+
   };
 }
 

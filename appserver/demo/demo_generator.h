@@ -55,7 +55,9 @@ struct TourStop {
   std::string sees;    // what the operator sees, in words
 };
 
-// The tour of a demo made for `today`, in the order it is best walked.
+// The tour of a demo made for `today`, in the order it is walked: the
+// refusals on the centre's month first (they leave the data as it was),
+// then the runs that post it.
 std::vector<TourStop> tour(const QDate& today);
 std::string tourText(const QDate& today);
 

@@ -5,24 +5,31 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <deque>
 #include <map>
 #include <set>
 
+#include "backend.h"
 #include "consolidation_fixture.h"
 #include "db/database.h"
 #include "db/migrations.h"
 #include "demo/demo_generator.h"
 #include "filter/frmfiltrogeranf.h"
+#include "harness.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
 #include "query.h"
+#include "report/frmrelprodevol.h"
+#include "reportengine.h"
 #include "rpc/server.h"
 
 using namespace qfx;
@@ -31,17 +38,22 @@ using namespace hostkit;
 
 namespace {
 
-class EndToEnd : public ::testing::Test {
+// Records the report previews instead of opening a preview window.
+class TourHost : public JournalHost {
+ public:
+  QList<ReportDocument> previews;
+  void previewReport(const ReportDocument& document, QWidget*) override { previews << document; }
+};
+
+class EndToEnd : public ::testing::TestWithParam<test::Backend> {
  protected:
   void SetUp() override {
+    QFX_REQUIRE_BACKEND(GetParam());
     ASSERT_TRUE(folder.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    path = folder.filePath("demo.db");
-    auto config = server::DbConfig::parse(("sqlite:" + path).toStdString());
-    ASSERT_TRUE(config) << config.error().message;
-    database = std::make_unique<server::Database>(*config);
-    auto migrated = server::migrations::migrate(*database);
-    ASSERT_TRUE(migrated) << migrated.error().message;
+    testDb = std::make_unique<test::TestDatabase>(GetParam());
+    database = testDb->open();
+    ASSERT_TRUE(database);
     server::demo::Options demo;
     demo.items = 400;
     demo.seed = 7;
@@ -55,11 +67,12 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(started) << started.error().message;
     appServer = std::move(*started);
 
-    host = std::make_shared<JournalHost>();
+    host = std::make_shared<TourHost>();
     host->server.host = QStringLiteral("127.0.0.1");
     host->server.port = appServer->port();
     host->filial = QStringLiteral("0001");
     host->operadorValue = QString::fromLatin1(server::demo::kDemoOperator);
+    host->reports = qEnvironmentVariable("QFX_SOURCE_DIR", QStringLiteral(QFX_SOURCE_DIR_DEFAULT)) + "/reports";
     installHostServices(host);
     TNetConnection login;
     login.Host = host->server.host;
@@ -67,15 +80,16 @@ class EndToEnd : public ::testing::Test {
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
     ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
     host->token = std::get<LoginResult>(session).token;
-    const auto opened = openHostDatabase({QStringLiteral("sqlite:") + path});
+    const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();
+    initialized = true;
   }
 
   void TearDown() override {
     if (screen) screen->Close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    Finalize();
+    if (initialized) Finalize();
     closeHostDatabase();
     if (appServer) appServer->shutdown(std::chrono::milliseconds(2000));
   }
@@ -133,16 +147,17 @@ class EndToEnd : public ::testing::Test {
   }
 
   QTemporaryDir folder;
-  QString path;
+  std::unique_ptr<test::TestDatabase> testDb;
   std::unique_ptr<server::Database> database;
   std::unique_ptr<server::AppServer> appServer;
-  std::shared_ptr<JournalHost> host;
+  std::shared_ptr<TourHost> host;
   QPointer<TfrmGeraNF> screen;
+  bool initialized = false;
 };
 
 }  // namespace
 
-TEST_F(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNothing) {
+TEST_P(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNothing) {
   listYesterdayAndToday();
   TDataSet& itens = *screen->cdsPrincipal;
   ASSERT_TRUE(itens.Active());
@@ -226,3 +241,165 @@ TEST_F(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNo
             "controle de estoque.");
   EXPECT_EQ(balances(), depois) << "the second run moved nothing";
 }
+
+namespace {
+
+// One step of the demo's tour: the stop's entries and period, what the
+// operator answers, the messages and host screens in order, and whether the
+// run posted.
+struct TourStep {
+  std::string outcome;
+  std::deque<int> answers;
+  QStringList journal;
+  bool posts = false;
+  bool showPosted = false;  // the filter lists consolidated items too
+};
+
+const QStringList kConfirmed = {"msg:Conf"};
+
+}  // namespace
+
+// Walks the demo's tour through the real server and the real screen: every
+// outcome of a consolidation, with its messages in order and what it posted.
+TEST_P(EndToEnd, TourReachesEveryOutcome) {
+  const QDate today = QDate::currentDate();
+  std::map<std::string, server::demo::TourStop> stops;
+  for (const auto& stop : server::demo::tour(today)) stops[stop.outcome] = stop;
+  const auto msgs = [](QStringList keys) {
+    for (QString& k : keys) k = k.startsWith("screen:") ? k : "msg:" + k;
+    return keys;
+  };
+  const std::vector<TourStep> steps = {
+      {"Prod_NRelacReti", {}, msgs({"Conf", "Prod_NRelacReti"})},
+      {"MOVIFORAPERIODOCTB", {}, msgs({"MOVIFORAPERIODOCTB"})},
+      {"Data_Mai", {}, msgs({"Conf", "Data_Mai"})},
+      {"Data_Men", {}, msgs({"Conf", "Data_Men"})},
+      {"Data_M", {}, msgs({"Conf", "Data_M"})},
+      {"GERACAO_OK", {}, msgs({"Conf", "GERACAO_OK"}), true},
+      {"NF_OK_ZERO", {}, msgs({"Conf", "NF_OK_ZERO"})},
+      // a planted difference is asked until its day is consolidated, then never again
+      {"VALOR_DIF", {mrNo}, msgs({"VALOR_DIF"})},
+      {"VALOR_DIF", {}, msgs({"VALOR_DIF", "VALOR_DIF", "VALOR_DIF", "Conf", "GERACAO_OK"}), true},
+      {"VALOR_DIF", {}, msgs({"Conf", "NF_OK_ZERO"}), false, true},
+      {"ULT_LANC_DIA", {}, msgs({"Conf", "ULT_LANC_DIA"}), true},
+      {"Lanc_Bloq_Impl", {}, msgs({"Conf", "LANC_BLOQ_IMPL"})},
+      {"LIB00200_3", {}, msgs({"Conf", "screen:CriaLancIrreg", "GERACAO_OK"}), true},
+      {"VENDA_CONSOL", {}, msgs({"VENDA_CONSOL"})},
+      {"Irreg_Prod_Est", {}, msgs({"Conf", "Irreg_Prod_Est", "GERACAO_OK"}), true},
+      {"VENDA_CONSOL", {}, msgs({"Conf", "GERACAO_OK"}), true},  // the earlier days are consolidated now
+      {"CONS_BLOQ", {}, msgs({"Conf", "screen:CriaBloqConsolida", "CONS_BLOQ"})},
+      {"OPERA_BLOQ", {}, msgs({"Conf", "screen:CriaLancIrreg", "OPERA_BLOQ"})},
+      {"N_CTRL_ESTOQ", {}, msgs({"Conf", "N_CTRL_ESTOQ"})},
+  };
+  std::set<std::string> walked;
+  for (const auto& step : steps) walked.insert(step.outcome);
+  EXPECT_EQ(walked.size(), stops.size()) << "every stop of the tour is walked";
+
+  QString fee;
+  {
+    QSqlQuery q = sql(QStringLiteral("SELECT CDPRODUTO FROM PRODUTO WHERE NMPRODUTO = 'Taxa de serviço'"));
+    ASSERT_TRUE(q.next());
+    fee = q.value(0).toString();
+  }  // an open read would keep SQLite's snapshot: later counts would not see the runs
+  const auto postedItems = [&](const std::string& branch) {
+    QSqlQuery q = sql(QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRLANCESTQ IS NOT NULL"),
+                      {QString::fromStdString(branch)});
+    const int count = q.next() ? q.value(0).toInt() : -1;
+    q.finish();
+    return count;
+  };
+  CriaGeraNF();
+  screen = frmGeraNF;
+  ASSERT_TRUE(screen);
+  activate();
+  const auto focusTo = [&](QWidget* w) {
+    activate();
+    w->setFocus();
+    QApplication::processEvents();
+    activate();
+  };
+  QString reportShown;
+  QStringList reportProducts;
+  ModalAnswer dialogs([&](QWidget* dialog) {
+    if (auto* report = qobject_cast<TfrmRelProdEvol*>(dialog)) {
+      reportShown = report->cbbReportNames->currentText();
+      report->sbtPreview->click();
+      if (!host->previews.isEmpty())
+        for (const QStringList& row : host->previews.last().table().rows) reportProducts << row.first();
+      report->reject();
+    }
+  });
+  for (const TourStep& step : steps) {
+    const server::demo::TourStop& stop = stops.at(step.outcome);
+    SCOPED_TRACE(step.outcome + " " + stop.first.toString(Qt::ISODate).toStdString());
+    // the entries, one field after the other, then out of the panel into the filter
+    const std::pair<TMaskEdit*, std::string> entries[] = {{screen->medFilial, stop.branch},
+                                                          {screen->medCdLoja, stop.store},
+                                                          {screen->medTipoReti, stop.withdrawalType},
+                                                          {screen->medSetor, stop.sector}};
+    for (const auto& [field, value] : entries) {
+      focusTo(field);
+      field->setText(QString::fromStdString(value));
+    }
+    int filters = 0;
+    {
+      ModalAnswer filtro([&](QWidget* dialog) {
+        auto* f = qobject_cast<TfrmFiltroGeraNF*>(dialog);
+        if (!f) return;
+        ++filters;
+        f->depInicial->SetDate(toDateTime(stop.first));
+        f->depFinal->SetDate(toDateTime(stop.last));
+        f->chkVendaNF->setChecked(!step.showPosted);
+        f->rbtTodosProdutos->setChecked(true);
+        if (step.outcome == "NF_OK_ZERO") {
+          f->rbtListaProdutos->setChecked(true);
+          host->listAnswers.push_back(QStringList{fee});
+          f->btnProdutos->click();
+        }
+        f->sbtConfirma->click();
+      });
+      focusTo(screen->dbgPadrao);
+    }
+    ASSERT_EQ(filters, 1) << host->messageTexts().join(" / ").toStdString();
+    ASSERT_TRUE(screen->sbtGeraNF->isEnabled()) << "the period lists items";
+    const int before = postedItems(stop.branch);
+    host->clearRecords();
+    host->journal.clear();
+    host->dialogAnswers = step.answers;
+    screen->sbtGeraNF->click();
+    activate();
+    EXPECT_EQ(host->journal, step.journal) << host->messageTexts().join(" / ").toStdString();
+    EXPECT_EQ(postedItems(stop.branch) > before, step.posts) << before;
+    EXPECT_TRUE(host->busyBalanced());
+
+    if (step.outcome == "VALOR_DIF" && step.posts) {
+      const QStringList asked = host->messageTexts().mid(0, 3);
+      const QString caixas[] = {"001", "002", "003"};
+      const int daysBack[] = {7, 5, 2};
+      for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(asked[i].contains("caixa " + caixas[i] + " no dia " +
+                                      today.addDays(-daysBack[i]).toString(QStringLiteral("dd/MM/yyyy"))))
+            << asked[i].toStdString();
+    }
+    if (step.outcome == "Prod_NRelacReti") {
+      EXPECT_EQ(reportShown, QStringLiteral("Produtos não relacionados ao tipo de retirada"));
+      EXPECT_FALSE(reportProducts.isEmpty());
+      for (const QString& product : reportProducts) {
+        QSqlQuery q =
+            sql(QStringLiteral("SELECT 1 FROM PRODTIPORETI WHERE CDTIPORETI = '02' AND CDPRODUTO = ?"), {product});
+        EXPECT_FALSE(q.next()) << product.toStdString() << " moves with the drinks";
+      }
+    }
+    if (step.outcome == "OPERA_BLOQ") {
+      ASSERT_FALSE(host->hostScreens.isEmpty());
+      const HostScreenCall& irregular = host->hostScreens.first();
+      ASSERT_FALSE(irregular.rows.isEmpty());
+      EXPECT_EQ(irregular.rows.first()[irregular.fields.indexOf("CdObjeto")], QStringLiteral("0001"))
+          << "the central stock's branch";
+      EXPECT_TRUE(irregular.rows.first()[irregular.fields.indexOf("CdObjeto2")].contains("Panetone"));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
+                         test::BackendName());

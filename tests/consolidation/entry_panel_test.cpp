@@ -88,6 +88,16 @@ TEST_F(EntryPanel, FirstActivationTakesTheDefaultsAndStartsInTheBranch) {
   EXPECT_EQ(callsOf("GetParamVend"), 1u) << "the defaults come from the sales parameters";
   EXPECT_EQ(callsOf("GetParamFilial"), 0u);
   EXPECT_EQ(callsOf("getTipoReti") + callsOf("getSetor"), 0u) << "default codes are checked only when left";
+
+  // no list before a valid exit of the panel: verify and search do nothing, F5 included
+  for (QAction* a : {tela.mnuVerificar, tela.mnuProcurar})
+    EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+  EXPECT_FALSE(tela.sbtVerificar->isEnabled());
+  EXPECT_FALSE(tela.sbtProcurar->isEnabled());
+  QTest::keyClick(tela.medFilial, Qt::Key_F5);
+  QTest::keyClick(tela.medFilial, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(callsOf("GetPrincipal"), 0u);
+  EXPECT_TRUE(host->procuraCalls.isEmpty());
 }
 
 TEST_F(EntryPanel, OperatorBoundToTheBranchHasItLockedAndStartsInTheStore) {

@@ -139,6 +139,14 @@ TEST_F(PickersTest, ProductsWithSalesOnListaAndNonePickedAreRefusedBeforeAnyServ
   EXPECT_EQ(focusName(), "rbtLista");
   EXPECT_TRUE(server.callsOf("GetProdutos").empty());
   EXPECT_TRUE(host->pickerCalls.isEmpty());
+
+  // a date typed just before keeps its value, as leaving its field would
+  host->clearRecords();
+  moveFocus(dlg().rbtLista, dlg().depInicial);
+  dlg().depInicial->setText("05/03/2024");
+  EXPECT_FALSE(dlg().btnProdutos->Click());
+  EXPECT_EQ(host->messageTexts(), QStringList{"Venda deve ser informada."});
+  EXPECT_EQ(Filtro.dtInicial, dia(2024, 3, 5));
 }
 
 TEST_F(PickersTest, ProductsSendListsAndMarkersAsCopiesThatNeverFlowBack) {
@@ -216,9 +224,12 @@ TEST_F(PickersTest, CostCentresNeedTheCustomersTheyDependOn) {
   open();
   dlg().rbtListaCentroCusto->click();
   dlg().rbtListaCliente->click();
+  moveFocus(dlg().rbtListaCliente, dlg().depFinal);
+  dlg().depFinal->setText("06/03/2024");
   EXPECT_FALSE(dlg().btnCentroCusto->Click());
   EXPECT_EQ(host->messageTexts(), QStringList{"Cliente deve ser informado."});
   EXPECT_EQ(focusName(), "rbtListaCliente");
+  EXPECT_EQ(Filtro.dtFinal, dia(2024, 3, 6)) << "the date typed before is kept";
 
   host->clearRecords();
   dlg().rbtIntervaloCli->click();

@@ -20,9 +20,14 @@ bash scripts/install-deps.sh
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$BUILD_DIR" -j2 qfxhost qfxserver qfxdemo qfx31700
 
+TOUR="$DEMO_DB.roteiro"
 if [ ! -f "$DEMO_DB" ]; then
   echo "Criando o banco de demonstração em $DEMO_DB ..."
-  "$BIN/qfxdemo" --db "sqlite:$DEMO_DB" --scale 600 --seed 42
+  "$BIN/qfxdemo" --db "sqlite:$DEMO_DB" --scale 600 --seed 42 | tee "$TOUR.tmp"
+  # the tour with the dates of this demo, shown again at every start
+  sed -n '/^roteiro/,$p' "$TOUR.tmp" > "$TOUR" && rm -f "$TOUR.tmp"
+elif [ -f "$TOUR" ]; then
+  cat "$TOUR"
 fi
 
 PORT_FILE=$(mktemp)

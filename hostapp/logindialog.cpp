@@ -47,6 +47,7 @@ std::variant<LoginOutcome, QString> loginDirect(const HostSettings& settings, co
 LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("frmLogin"));
   setWindowTitle(QStringLiteral("Entrada no sistema"));
+  setMinimumWidth(400);  // the title and a two-line message whole
   auto* form = new QFormLayout(this);
   edtOperador = new QLineEdit(settings.operatorCode, this);
   edtOperador->setObjectName(QStringLiteral("edtOperador"));
@@ -72,6 +73,9 @@ LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(pare
   buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::tryLogin);
+  // the session belongs to the credentials last checked: any change goes back to them
+  for (QLineEdit* credential : {edtOperador, edtSenha, edtServidor})
+    connect(credential, &QLineEdit::textChanged, this, &LoginDialog::backToCredentials);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
@@ -101,6 +105,15 @@ void LoginDialog::tryLogin() {
     return;
   }
   chooseBranch(std::get<hostkit::LoginResult>(reply));
+}
+
+void LoginDialog::backToCredentials() {
+  if (!pending_) return;
+  pending_.reset();
+  cbbFilial->clear();
+  cbbFilial->setEnabled(false);
+  lblMensagem->clear();
+  lblMensagem->setStyleSheet(QStringLiteral("color: #a00000"));
 }
 
 void LoginDialog::chooseBranch(const hostkit::LoginResult& login) {

@@ -38,6 +38,7 @@ class LoginDialog : public QDialog {
 
  private:
   void tryLogin();
+  void backToCredentials();
   void chooseBranch(const hostkit::LoginResult& login);
   HostSettings& settings_;
   std::optional<hostkit::LoginResult> pending_;

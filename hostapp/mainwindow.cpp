@@ -9,6 +9,7 @@
 #include <QStatusBar>
 
 #include "abort.h"
+#include "operations.h"
 
 namespace qfxhost {
 
@@ -62,7 +63,7 @@ void MainWindow::refreshWindowMenu() {
 }
 
 void MainWindow::openConsolidacao() {
-  hostkit::guarded([this] { module_.iniProc(); });
+  hostkit::guardedOn(this, [this] { module_.iniProc(); });
 }
 
 void MainWindow::closeScreens() {

@@ -18,7 +18,8 @@ bool guarded(const std::function<void()>& handler) {
   } catch (const EAbort&) {
     return false;
   } catch (const std::exception& e) {
-    if (hasHostServices()) hostServices().showException(errorMessage(e), QString::fromUtf8(typeid(e).name()));
+    const auto* host = dynamic_cast<const EHostError*>(&e);
+    if (hasHostServices()) hostServices().showException(errorMessage(e), host ? host->details() : QString());
     return false;
   } catch (...) {
     if (hasHostServices()) hostServices().showException(QStringLiteral("Erro desconhecido."), {});

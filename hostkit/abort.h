@@ -22,13 +22,17 @@ class EAbort : public std::exception {
 
 // A failure with a message for the operator: a server refusal (whose message
 // is the refusal key), a communication failure, a database error.
+// `details` is the technical text the error display keeps under "Detalhes".
 class EHostError : public std::runtime_error {
  public:
-  explicit EHostError(const QString& message) : std::runtime_error(message.toStdString()), message_(message) {}
+  explicit EHostError(const QString& message, const QString& details = {})
+      : std::runtime_error(message.toStdString()), message_(message), details_(details) {}
   const QString& message() const { return message_; }
+  const QString& details() const { return details_; }
 
  private:
   QString message_;
+  QString details_;
 };
 
 // Raised by remote calls that failed; message() is the refusal key or a readable text.

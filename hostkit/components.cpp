@@ -12,6 +12,7 @@
 #include "abort.h"
 #include "dataset.h"
 #include "hostservices.h"
+#include "operations.h"
 
 namespace hostkit {
 
@@ -342,9 +343,11 @@ void TBtnPesquisa::SetHint(const QString& hint) {
   setStatusTip(hint);
 }
 
+// A search opens only when nothing else runs on its screen or dialog.
 bool TBtnPesquisa::Click() {
-  if (OnClick) return guarded([this] { OnClick(this); });
-  return guarded([this] { search(); });
+  if (operationRunningAround(this)) return false;
+  if (OnClick) return guardedOn(this, [this] { OnClick(this); });
+  return guardedOn(this, [this] { search(); });
 }
 
 void TBtnPesquisa::search() {
@@ -461,7 +464,7 @@ QList<FocusTracker::Entry*> FocusTracker::entersFor(const QWidget* target) {
 // One step of the chain; false ends the chain (a handler stopped or moved the focus).
 bool FocusTracker::runStep(const Handler& handler) {
   if (!handler) return true;
-  const bool completed = guarded(handler);
+  const bool completed = screen_ ? guardedOn(screen_, handler) : guarded(handler);
   noteIntendedFocus();
   return completed && !hasPending_;
 }

@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include "messages.h"
+#include "operations.h"
 #include "reportdesigner.h"
 
 namespace hostkit {
@@ -117,13 +118,13 @@ void TfrmPadraoGrid::buildMenu() {
   mnuVerificar->setShortcut(QKeySequence::Refresh);
   for (QAction* a : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) a->setEnabled(false);
 
-  connect(mnuIncluir, &QAction::triggered, this, [this] { run([this] { mnuIncluirClick(); }); });
-  connect(mnuAlterar, &QAction::triggered, this, [this] { run([this] { mnuAlterarClick(); }); });
-  connect(mnuExcluir, &QAction::triggered, this, [this] { run([this] { mnuExcluirClick(); }); });
-  connect(mnuCancelar, &QAction::triggered, this, [this] { run([this] { mnuCancelarClick(); }); });
-  connect(mnuConfirmar, &QAction::triggered, this, [this] { run([this] { mnuConfirmarClick(); }); });
-  connect(mnuProcurar, &QAction::triggered, this, [this] { run([this] { sbtProcurarClick(); }); });
-  connect(mnuVerificar, &QAction::triggered, this, [this] { run([this] { sbtVerificarClick(); }); });
+  connect(mnuIncluir, &QAction::triggered, this, [this] { command([this] { mnuIncluirClick(); }); });
+  connect(mnuAlterar, &QAction::triggered, this, [this] { command([this] { mnuAlterarClick(); }); });
+  connect(mnuExcluir, &QAction::triggered, this, [this] { command([this] { mnuExcluirClick(); }); });
+  connect(mnuCancelar, &QAction::triggered, this, [this] { command([this] { mnuCancelarClick(); }); });
+  connect(mnuConfirmar, &QAction::triggered, this, [this] { command([this] { mnuConfirmarClick(); }); });
+  connect(mnuProcurar, &QAction::triggered, this, [this] { command([this] { sbtProcurarClick(); }); });
+  connect(mnuVerificar, &QAction::triggered, this, [this] { command([this] { sbtVerificarClick(); }); });
 }
 
 void TfrmPadraoGrid::buildToolbar() {
@@ -147,9 +148,9 @@ void TfrmPadraoGrid::buildToolbar() {
   panMenuLayout->addWidget(sbtAjuda);
   panMenuLayout->addWidget(sbtFechar);
 
-  connect(sbtProcurar, &QToolButton::clicked, this, [this] { run([this] { sbtProcurarClick(); }); });
-  connect(sbtVerificar, &QToolButton::clicked, this, [this] { run([this] { sbtVerificarClick(); }); });
-  connect(sbtImprimir, &QToolButton::clicked, this, [this] { run([this] { sbtImprimirClick(); }); });
+  connect(sbtProcurar, &QToolButton::clicked, this, [this] { command([this] { sbtProcurarClick(); }); });
+  connect(sbtVerificar, &QToolButton::clicked, this, [this] { command([this] { sbtVerificarClick(); }); });
+  connect(sbtImprimir, &QToolButton::clicked, this, [this] { command([this] { sbtImprimirClick(); }); });
   connect(sbtAjuda, &QToolButton::clicked, this, [this] { run([this] { sbtAjudaClick(); }); });
   connect(sbtFechar, &QToolButton::clicked, this, [this] { Close(); });
 }
@@ -179,6 +180,12 @@ void TfrmPadraoGrid::buildNavigator() {
   dbnNext = toolButton(panNavegador, QStringLiteral("dbnNext"), QStringLiteral("Próximo registro"), Glyph::Next);
   dbnLast = toolButton(panNavegador, QStringLiteral("dbnLast"), QStringLiteral("Último registro"), Glyph::Last);
   for (TButtonFlat* b : {dbnFirst, dbnPrior, dbnNext, dbnLast}) panNavegadorLayout->addWidget(b);
+  lblDesatualizado = new QLabel(
+      QStringLiteral("Lista desatualizada: a última leitura falhou. Verificar (F5) tenta de novo."), panNavegador);
+  lblDesatualizado->setObjectName(QStringLiteral("lblDesatualizado"));
+  lblDesatualizado->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+  lblDesatualizado->setVisible(false);
+  panNavegadorLayout->addWidget(lblDesatualizado);
   auto move = [this](void (TDataSet::*step)()) {
     run([this, step] {
       if (TDataSet* ds = GridDataSet(); ds && ds->Active()) (ds->*step)();
@@ -288,6 +295,23 @@ void TfrmPadraoGrid::activated() {
   activating_ = false;
 }
 
+bool TfrmPadraoGrid::run(const std::function<void()>& handler) { return guardedOn(this, handler); }
+
+bool TfrmPadraoGrid::command(const std::function<void()>& handler) {
+  if (operationRunning(this)) return false;
+  // the screen cannot go while its handler runs (closes wait for it): no QPointer needed
+  panMenu->setEnabled(false);
+  mnuPrincipal->setEnabled(false);
+  setCursor(Qt::WaitCursor);
+  const bool completed = run(handler);
+  panMenu->setEnabled(true);
+  mnuPrincipal->setEnabled(true);
+  unsetCursor();
+  return completed;
+}
+
+void TfrmPadraoGrid::SetGridOutOfDate(bool outOfDate) { lblDesatualizado->setVisible(outOfDate); }
+
 void TfrmPadraoGrid::FormClose(CloseAction& action) { action = CloseAction::Free; }
 
 void TfrmPadraoGrid::closeEvent(QCloseEvent* e) {
@@ -391,9 +415,9 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent, const QString& name) : QDial
   connect(sbtConfirma, &QToolButton::clicked, this, [this] { runButton([this] { sbtConfirmaClick(); }); });
   connect(sbtCancel, &QToolButton::clicked, this, [this] { runButton([this] { sbtCancelClick(); }); });
   connect(btfSaveOpc, &QAction::triggered, this, [this] {
-    if (guarded([this] { btfSaveOpcClick(); })) guarded([this] { writeOptions(); });
+    if (guardedOn(this, [this] { btfSaveOpcClick(); })) guardedOn(this, [this] { writeOptions(); });
   });
-  connect(btfLoadOpc, &QAction::triggered, this, [this] { guarded([this] { btfLoadOpcClick(); }); });
+  connect(btfLoadOpc, &QAction::triggered, this, [this] { guardedOn(this, [this] { btfLoadOpcClick(); }); });
 }
 
 void TfrmFiltroPadrao::createForm() { FormCreate(); }
@@ -401,8 +425,10 @@ void TfrmFiltroPadrao::createForm() { FormCreate(); }
 int TfrmFiltroPadrao::ShowModal() { return exec(); }
 
 // A button handler that set a modal result and ran to its end closes the dialog.
+// A second click while the first one's handler runs (a list loading) does nothing.
 void TfrmFiltroPadrao::runButton(const std::function<void()>& handler) {
-  const bool completed = guarded(handler);
+  if (operationRunning(this)) return;
+  const bool completed = guardedOn(this, handler);
   if (completed && modalResult_ != mrNone && isVisible()) close();
 }
 
@@ -414,13 +440,13 @@ void TfrmFiltroPadrao::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   if (e->spontaneous()) return;  // restored by the window system, not a new opening
   modalResult_ = mrNone;
-  guarded([this] { FormActivate(); });
+  guardedOn(this, [this] { FormActivate(); });
 }
 
 void TfrmFiltroPadrao::closeEvent(QCloseEvent* e) {
   if (!isVisible()) return e->accept();
   CloseAction action = CloseAction::Hide;
-  if (!guarded([&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
+  if (!guardedOn(this, [&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
   if (action == CloseAction::Minimize) {
     e->ignore();
     showMinimized();
@@ -532,13 +558,13 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
   rpddPadrao = new TReportDesigner(this);
 
-  connect(sbtPreview, &QToolButton::clicked, this, [this] { guarded([this] { sbtPreviewClick(); }); });
-  connect(sbtPrint, &QToolButton::clicked, this, [this] { guarded([this] { sbtPrintClick(); }); });
-  connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { guarded([this] { sbtSalvarComoClick(); }); });
-  connect(sbtReportEdit, &QToolButton::clicked, this, [this] { guarded([this] { sbtReportEditClick(); }); });
+  connect(sbtPreview, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPreviewClick(); }); });
+  connect(sbtPrint, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPrintClick(); }); });
+  connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtSalvarComoClick(); }); });
+  connect(sbtReportEdit, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtReportEditClick(); }); });
   connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
   connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
-          [this] { guarded([this] { cbbReportNamesChange(); }); });
+          [this] { guardedOn(this, [this] { cbbReportNamesChange(); }); });
 }
 
 void TfrmDadosGerRel::createForm() { FormCreate(); }
@@ -570,16 +596,22 @@ bool TfrmDadosGerRel::event(QEvent* e) {
   const bool result = QDialog::event(e);
   if (e->type() == QEvent::WindowActivate && !activating_) {
     activating_ = true;
-    guarded([this] { FormActivate(); });
+    guardedOn(this, [this] { FormActivate(); });
     activating_ = false;
   }
   return result;
 }
 
+// One report action at a time: a second click while a report runs does nothing.
+void TfrmDadosGerRel::reportCommand(const std::function<void()>& handler) {
+  if (operationRunning(this)) return;
+  guardedOn(this, handler);
+}
+
 void TfrmDadosGerRel::closeEvent(QCloseEvent* e) {
   if (!isVisible()) return e->accept();
   CloseAction action = CloseAction::Free;
-  if (!guarded([&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
+  if (!guardedOn(this, [&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
   e->accept();
   done(mrCancel);
   if (action == CloseAction::Free) deleteLater();

@@ -109,8 +109,12 @@ class TfrmPadraoGrid : public QWidget {
   TButtonFlat* dbnPrior;
   TButtonFlat* dbnNext;
   TButtonFlat* dbnLast;
+  QLabel* lblDesatualizado;  // on the navigator bar while the grid's rows may be out of date
   TMessages* msgPadrao;
   TMessages* msgMensagensPadroes;
+
+  // The last reload failed: the grid's rows may no longer be current.
+  void SetGridOutOfDate(bool outOfDate);
 
  signals:
   // Help asked for the screen (help button, F1); the host opens its help.
@@ -145,8 +149,14 @@ class TfrmPadraoGrid : public QWidget {
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
-  // Runs a handler of the screen through the guard.
-  bool run(const std::function<void()>& handler) { return guarded(handler); }
+  // Runs a handler of the screen through the guard; the screen cannot be
+  // closed under it (see operations.h).
+  bool run(const std::function<void()>& handler);
+  // Runs an operator's command (toolbar button, menu entry, shortcut): none
+  // starts while another handler of the screen runs, so a second click,
+  // Ctrl+N or F5 during a run does nothing; meanwhile the toolbar and menu
+  // are off and the screen shows the wait cursor.
+  bool command(const std::function<void()>& handler);
 
  private:
   void buildMenu();
@@ -380,6 +390,7 @@ class TfrmDadosGerRel : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void reportCommand(const std::function<void()>& handler);
   bool loadReports();
   void selectReport(const QString& fileName);
   [[noreturn]] void reportMissing() const;

@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QLocale>
 #include <QThread>
 #include <chrono>
 #include <thread>
 
 #include "health.grpc.pb.h"
+#include "operations.h"
 #include "qfx31700.grpc.pb.h"
 
 namespace hostkit {
@@ -98,6 +100,7 @@ const RemoteValue::List& RemoteValue::list() const {
 
 namespace {
 // Swallows user input while a call runs, so a click does not replay afterwards.
+// A close is no input: the close guard holds it back until the call is over.
 class InputBlocker : public QObject {
  public:
   bool eventFilter(QObject*, QEvent* e) override {
@@ -112,7 +115,6 @@ class InputBlocker : public QObject {
       case QEvent::Shortcut:
       case QEvent::ShortcutOverride:
       case QEvent::TouchBegin:
-      case QEvent::Close:
         return true;
       default:
         return false;
@@ -136,7 +138,9 @@ class CallWaiter {
   CallWaiter() {
     auto* app = QCoreApplication::instance();
     pumpEvents_ = app && QThread::currentThread() == app->thread();
-    if (pumpEvents_) app->installEventFilter(&blocker_);
+    if (!pumpEvents_) return;
+    inFlight_.emplace();
+    app->installEventFilter(&blocker_);
   }
   ~CallWaiter() {
     if (pumpEvents_) QCoreApplication::instance()->removeEventFilter(&blocker_);
@@ -180,6 +184,7 @@ class CallWaiter {
   static constexpr std::chrono::milliseconds kPoll{10};
   grpc::CompletionQueue queue_;
   InputBlocker blocker_;
+  std::optional<CallScope> inFlight_;
   bool pumpEvents_ = false;
   std::vector<std::pair<void*, bool>> arrived_;
 };
@@ -188,6 +193,7 @@ class CallWaiter {
 void runBlockingCall(const std::function<void()>& work) {
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return work();
+  CallScope inFlight;
   QEventLoop loop;
   InputBlocker blocker;
   app->installEventFilter(&blocker);
@@ -226,22 +232,39 @@ void TNetConnection::SetConnected(bool connected) {
   channel_ = grpc::CreateCustomChannel(target, credentialsFor(UseTLS, CaFile), args);
 }
 
-static QString describeFailure(const grpc::Status& status, const QString& host, int port, int timeoutMs) {
+namespace {
+struct Failure {
+  QString message;
+  QString details;
+  bool transport = false;  // the server was not reached or did not answer
+};
+}  // namespace
+
+// A lost, refused or silent server is one message for the operator; what
+// gRPC said goes to the details.
+static Failure describeFailure(const grpc::Status& status, const QString& method, const QString& host, int port,
+                               int timeoutMs) {
   const QString detail = QString::fromStdString(status.error_message());
+  const QString where = QStringLiteral("Servidor: %1:%2\nChamada: %3\n").arg(host).arg(port).arg(method);
   switch (status.error_code()) {
     case grpc::StatusCode::UNAVAILABLE:
-      return QStringLiteral("Não foi possível comunicar com o servidor de aplicação em %1:%2 (%3).")
-          .arg(host)
-          .arg(port)
-          .arg(detail);
+    case grpc::StatusCode::CANCELLED:
+      return {serverSilentText(),
+              where + QStringLiteral("Conexão perdida ou recusada (código gRPC %1): %2")
+                          .arg(int(status.error_code()))
+                          .arg(detail),
+              true};
     case grpc::StatusCode::DEADLINE_EXCEEDED:
-      return QStringLiteral("O servidor de aplicação em %1:%2 não respondeu em %3 segundos.")
-          .arg(host)
-          .arg(port)
-          .arg(timeoutMs / 1000.0);
+      return {serverSilentText(),
+              where + QStringLiteral("Sem resposta em %1 segundos.").arg(QLocale().toString(timeoutMs / 1000.0)), true};
     default:
-      return detail.isEmpty() ? QStringLiteral("Falha na chamada ao servidor de aplicação.") : detail;
+      return {detail.isEmpty() ? QStringLiteral("Falha na chamada ao servidor de aplicação.") : detail,
+              where + QStringLiteral("Código gRPC %1").arg(int(status.error_code()))};
   }
+}
+
+QString serverSilentText() {
+  return QStringLiteral("O servidor de aplicação não respondeu. Verifique a conexão e tente de novo.");
 }
 
 static void setDeadline(grpc::ClientContext& ctx, int timeoutMs) {
@@ -362,7 +385,13 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
 
   if (!status.ok()) {
     outcome.refused = status.error_code() == grpc::StatusCode::FAILED_PRECONDITION;
-    outcome.error = describeFailure(status, Host, Port, timeoutMs);
+    if (outcome.refused) {
+      outcome.error = QString::fromStdString(status.error_message());
+      return outcome;
+    }
+    auto failure = describeFailure(status, method, Host, Port, timeoutMs);
+    outcome.error = failure.message;
+    outcome.details = failure.details;
     return outcome;
   }
   if (!gotFirst) {
@@ -400,7 +429,11 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     setDeadline(ctx, timeoutMs);
     status = stub->Login(&ctx, request, &reply);
   });
-  if (!status.ok()) return describeFailure(status, Host, Port, timeoutMs);
+  if (!status.ok()) {
+    const auto failure = describeFailure(status, QStringLiteral("Login"), Host, Port, timeoutMs);
+    // the login dialog has no details box: the address says which server
+    return failure.transport ? QStringLiteral("%1 (%2:%3)").arg(failure.message, Host).arg(Port) : failure.message;
+  }
   LoginResult r{QString::fromStdString(reply.token()),
                 QString::fromStdString(reply.operator_code()),
                 QString::fromStdString(reply.operator_name()),

@@ -89,6 +89,7 @@ class RemoteValue {
 struct CallOutcome {
   std::optional<RemoteValue> value;  // set when the call succeeded
   QString error;                     // otherwise: the refusal key or a readable message
+  QString details;                   // and what went wrong in technical terms, when known
   bool refused = false;              // the server refused (error is the key)
   bool ok() const { return value.has_value(); }
 };
@@ -142,6 +143,10 @@ class TNetConnection : public QObject {
   CallOutcome call(const QString& method, const std::vector<RemoteArg>& args);
   std::shared_ptr<grpc::Channel> channel_;
 };
+
+// What the operator reads when the server is lost, refuses the connection or
+// does not answer in time.
+QString serverSilentText();
 
 // Runs `work` on a worker thread while this thread waits in a local event
 // loop that discards user input; runs it directly without a Qt application.

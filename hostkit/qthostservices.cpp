@@ -18,6 +18,7 @@
 #include <QSortFilterProxyModel>
 #include <QStyle>
 #include <QTableView>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "abort.h"
@@ -368,7 +369,7 @@ void QtHostServices::showException(const QString& text, const QString& details) 
   detailText->setVisible(false);
   layout->addWidget(detailText, 1);
   auto* buttons = new QHBoxLayout;
-  auto* more = button(&dialog, QStringLiteral("btnDetalhes"), QStringLiteral("Detalhes"));
+  auto* more = button(&dialog, QStringLiteral("btnDetalhes"), QStringLiteral("&Detalhes"));
   more->setCheckable(true);
   more->setEnabled(!details.isEmpty());
   auto* ok = button(&dialog, QStringLiteral("btnOK"), QStringLiteral("OK"));
@@ -377,7 +378,17 @@ void QtHostServices::showException(const QString& text, const QString& details) 
   buttons->addStretch(1);
   buttons->addWidget(ok);
   layout->addLayout(buttons);
-  QObject::connect(more, &QPushButton::toggled, detailText, &QWidget::setVisible);
+  // the box grows to show the details whole (up to a dozen lines), and shrinks back
+  const int padding = 2 * (detailText->frameWidth() + int(detailText->document()->documentMargin())) + 2;
+  const QFontMetrics metrics = detailText->fontMetrics();
+  const QRect wrapped =
+      metrics.boundingRect(QRect(0, 0, 440 - padding, 100000), Qt::TextWordWrap | Qt::TextWrapAnywhere, details);
+  detailText->setFixedSize(440, qMin(wrapped.height(), 12 * metrics.lineSpacing()) + metrics.lineSpacing() + padding);
+  dialog.setMinimumWidth(440);
+  QObject::connect(more, &QPushButton::toggled, &dialog, [&dialog, detailText](bool on) {
+    detailText->setVisible(on);
+    dialog.adjustSize();
+  });
   QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
   dialog.exec();
 }

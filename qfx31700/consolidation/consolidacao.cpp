@@ -2,6 +2,7 @@
 #include <QDate>
 #include <QLineEdit>
 #include <QTableView>
+#include <optional>
 
 #include "consolidation/frmgeranf.h"
 #include "messages.h"
@@ -15,6 +16,7 @@ using namespace hostkit;
 namespace {
 constexpr int kBusyAnimation = 6;
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
+const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
 
 QString text(TDataSet* ds, const char* field) {
   if (!ds->Active() || ds->IsEmpty()) return {};
@@ -48,15 +50,21 @@ void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inici
   }
 }
 
+// The busy animation stays up while the register-days are read, and comes
+// down for each question.
 void TfrmGeraNF::Verifica_Valor() {
+  std::optional<BusyAnimation> busy;
+  busy.emplace(this, kBusyAnimation, kConferindoReducoes);
   rdm_.GetVerifVenda(medFilial->text(), medCdLoja->text(), Filtro, *cdsVerifVenda);
   for (cdsVerifVenda->First(); !cdsVerifVenda->Eof(); cdsVerifVenda->Next()) {
     const QString caixa = cdsVerifVenda->FieldByName(QStringLiteral("CDCAIXA"))->AsString();
     const double dia = cdsVerifVenda->FieldByName(QStringLiteral("DTENTRVENDA"))->AsDateTime();
+    if (!busy) busy.emplace(this, kBusyAnimation, kConferindoReducoes);
     rdm_.GetSoma(medFilial->text(), medCdLoja->text(), caixa, dia, Filtro, *cdsSoma);
     rdm_.GetReducaoZ(medFilial->text(), caixa, dia, *cdsReducaoZ);
     // exact comparison: any difference at all is the operator's to accept
     if (amount(cdsSoma, "TOTAL") == amount(cdsReducaoZ, "VRVENLIQREDZ")) continue;
+    busy.reset();
     const QString question = msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {caixa, DateTimeToStr(dia)});
     if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }

@@ -225,8 +225,8 @@ void TfrmGeraNF::buildToolbar() {
   imgNFNaoOk->setObjectName(QStringLiteral("imgNFNaoOk"));
   imgNFNaoOk->setPixmap(statusPixmap(false));
   imgNFNaoOk->hide();
-  connect(sbtGeraNF, &QToolButton::clicked, this, [this] { run([this] { sbtGeraNFClick(); }); });
-  connect(sbtFiltro, &QToolButton::clicked, this, [this] { run([this] { sbtFiltroClick(); }); });
+  connect(sbtGeraNF, &QToolButton::clicked, this, [this] { command([this] { sbtGeraNFClick(); }); });
+  connect(sbtFiltro, &QToolButton::clicked, this, [this] { command([this] { sbtFiltroClick(); }); });
 }
 
 void TfrmGeraNF::buildEntryPanel() {
@@ -333,8 +333,8 @@ void TfrmGeraNF::buildMenu() {
   mnuFiltrar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   mnuFiltrar->setEnabled(false);
   for (QAction* editing : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) editing->setEnabled(false);
-  connect(mnuGeraNota, &QAction::triggered, this, [this] { run([this] { mnuGeraNotaClick(); }); });
-  connect(mnuFiltrar, &QAction::triggered, this, [this] { run([this] { mnuFiltrarClick(); }); });
+  connect(mnuGeraNota, &QAction::triggered, this, [this] { command([this] { mnuGeraNotaClick(); }); });
+  connect(mnuFiltrar, &QAction::triggered, this, [this] { command([this] { mnuFiltrarClick(); }); });
 }
 
 void TfrmGeraNF::wireEntryEvents() {
@@ -577,8 +577,14 @@ void TfrmGeraNF::Vd_Setor(bool obrigatorio) {
 void TfrmGeraNF::sbtVerificarClick() {
   TfrmPadraoGrid::sbtVerificarClick();
   BusyAnimation busy(this, kBusyAnimation);
-  // a failed load leaves the list as it was
-  rdm_.GetPrincipal(medFilial->text(), medCdLoja->text(), Filtro, *cdsPrincipal);
+  // a failed load leaves the list as it was, marked as possibly out of date
+  try {
+    rdm_.GetPrincipal(medFilial->text(), medCdLoja->text(), Filtro, *cdsPrincipal);
+  } catch (...) {
+    SetGridOutOfDate(cdsPrincipal->Active());
+    throw;
+  }
+  SetGridOutOfDate(false);
 }
 
 void TfrmGeraNF::sbtFiltroClick() {

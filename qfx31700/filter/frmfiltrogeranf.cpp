@@ -14,6 +14,7 @@
 #include "host/catalogues.h"
 #include "messages.h"
 #include "module/modulestate.h"
+#include "operations.h"
 #include "server/replydatasets.h"
 
 namespace qfx {
@@ -327,7 +328,7 @@ void TfrmFiltroGeraNF::buildData() {
 // by code; being unselected runs nothing.
 void TfrmFiltroGeraNF::onSelected(QRadioButton* button, void (TfrmFiltroGeraNF::*handler)()) {
   connect(button, &QRadioButton::toggled, this, [this, handler](bool selected) {
-    if (selected) guarded([this, handler] { (this->*handler)(); });
+    if (selected) guardedOn(this, [this, handler] { (this->*handler)(); });
   });
 }
 
@@ -346,8 +347,8 @@ void TfrmFiltroGeraNF::wireHandlers() {
   onSelected(rbtListaCliente, &TfrmFiltroGeraNF::rbtListaClienteClick);
   onSelected(rbtIntervaloCli, &TfrmFiltroGeraNF::rbtIntervaloCliClick);
   // A check box handler runs on every change of state.
-  connect(chkVendaNF, &QCheckBox::toggled, this, [this] { guarded([this] { chkVendaNFClick(); }); });
-  connect(chkAgrupaNF, &QCheckBox::toggled, this, [this] { guarded([this] { chkAgrupaNFClick(); }); });
+  connect(chkVendaNF, &QCheckBox::toggled, this, [this] { guardedOn(this, [this] { chkVendaNFClick(); }); });
+  connect(chkAgrupaNF, &QCheckBox::toggled, this, [this] { guardedOn(this, [this] { chkAgrupaNFClick(); }); });
 
   btpCaixa->OnClick = [this](TBtnPesquisa*) { btpCaixaClick(); };
   btpVenda->OnClick = [this](TBtnPesquisa*) { btpVendaClick(); };

@@ -13,6 +13,7 @@
 #include "host/catalogues.h"
 #include "messages.h"
 #include "module/modulestate.h"
+#include "operations.h"
 #include "routines.h"
 
 namespace qfx {
@@ -103,10 +104,10 @@ void TfrmRelProdEvol::buildControls() {
 void TfrmRelProdEvol::wireHandlers() {
   // Choosing a radio button from code runs its handler as a click would.
   connect(rbtTodos, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) guarded([this] { rbtTodosClick(); });
+    if (on) guardedOn(this, [this] { rbtTodosClick(); });
   });
   connect(rbtLista, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) guarded([this] { rbtListaClick(); });
+    if (on) guardedOn(this, [this] { rbtListaClick(); });
   });
   btpFilial->OnClick = [this](TBtnPesquisa*) { btpFilialClick(); };
   auto* focus = new FocusTracker(this);

@@ -11,7 +11,7 @@ using hostkit::RemoteValue;
 using hostkit::TDataSet;
 
 hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool, int) {
-  if (!reply.ok()) throw EServerError(reply.error);
+  if (!reply.ok()) throw EServerError(reply.error, reply.details);
   return *reply.value;
 }
 

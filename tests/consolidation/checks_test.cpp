@@ -253,7 +253,16 @@ TEST_F(Checks, SeveralDifferencesAreAskedInOrderAndTheFirstNoStops) {
           {"002", dia(2024, 3, 11, 14, 30), 20.0, 19.5},
           {"003", dia(2024, 3, 12), 30.0, 0.0}});
   host->dialogAnswers = {mrYes, mrNo};
+  int busyWhileAsked = 0;
+  host->onMessage = [&] {  // the screen shows it works, its animation gives way to each question
+    busyWhileAsked += host->busyDepth;
+    EXPECT_FALSE(tela.panMenu->isEnabled());
+  };
   tela.sbtGeraNF->click();
+  EXPECT_EQ(busyWhileAsked, 0);
+  EXPECT_EQ(host->busyOpened, 2) << "up again after the first answer";
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_TRUE(tela.panMenu->isEnabled());
   EXPECT_EQ(host->messageTexts(), (QStringList{valorDif("001", "10/03/2024"), valorDif("002", "11/03/2024 14:30:00")}))
       << "the day with its time only when it is not midnight";
   EXPECT_EQ(callsOf("GetSoma"), 2u) << "the third register is not looked at";

@@ -68,7 +68,9 @@ TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
   EXPECT_EQ(host->journal, QStringList{"msg:Conf"});
   EXPECT_EQ(callsOf("SemGeraNF"), 0u);
   EXPECT_EQ(reloads(), 0u);
-  EXPECT_EQ(host->busyOpened, 0);
+  EXPECT_EQ(consolidating(), 0);
+  EXPECT_EQ(host->busyCaptions, QStringList{"Conferindo as vendas com as reduções Z..."}) << "the Z check only";
+  EXPECT_TRUE(host->busyBalanced());
   EXPECT_EQ(tela.cdsPrincipal->RecordCount(), 2);
 }
 

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTableView>
@@ -204,10 +205,11 @@ TEST_F(ServerLost, KilledDuringTheRunTheScreenSaysSoAndKeepsItsRows) {
 
   ASSERT_TRUE(killed) << host->journal.join(" / ").toStdString();
   ASSERT_FALSE(host->messages.isEmpty());
-  const QString shown = host->messages.last().text;
-  EXPECT_TRUE(shown.contains("Não foi possível comunicar com o servidor de aplicação")) << shown.toStdString();
+  const ShownMessage& shown = host->messages.last();
+  EXPECT_EQ(shown.text, serverSilentText());
+  EXPECT_TRUE(shown.details.contains(QString::number(child->port()))) << shown.details.toStdString();
   for (const auto& message : host->messages)
-    EXPECT_FALSE(message.text.contains("não respondeu")) << "the deadline was not what ended the wait";
+    EXPECT_FALSE(message.details.contains("Sem resposta")) << "the deadline was not what ended the wait";
   EXPECT_FALSE(host->journal.contains("msg:GERACAO_OK"));
   EXPECT_TRUE(host->busyBalanced());
   EXPECT_TRUE(screen->cdsPrincipal->Active());
@@ -227,9 +229,12 @@ TEST_F(ServerLost, FrozenDuringAListLoadTheScreenGivesUpAtTheDeadlineAndKeepsIts
   screen->sbtVerificar->click();
 
   ASSERT_EQ(host->messages.size(), 1) << host->messageTexts().join(" / ").toStdString();
-  EXPECT_EQ(host->messages[0].text,
-            QStringLiteral("O servidor de aplicação em 127.0.0.1:%1 não respondeu em 4 segundos.").arg(child->port()));
+  EXPECT_EQ(host->messages[0].text, serverSilentText());
+  EXPECT_TRUE(host->messages[0].details.contains("Sem resposta em 4 segundos"))
+      << host->messages[0].details.toStdString();
+  EXPECT_TRUE(host->messages[0].details.contains("GetPrincipal"));
   EXPECT_EQ(host->messages[0].kind, ShownMessage::Exception);
+  EXPECT_TRUE(screen->lblDesatualizado->isVisibleTo(screen)) << "the rows kept may be out of date";
   EXPECT_EQ(host->busyOpened, 1);
   EXPECT_TRUE(host->busyBalanced());
   EXPECT_TRUE(screen->cdsPrincipal->Active());
@@ -242,4 +247,68 @@ TEST_F(ServerLost, FrozenDuringAListLoadTheScreenGivesUpAtTheDeadlineAndKeepsIts
   screen->sbtVerificar->click();
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
   EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+  EXPECT_FALSE(screen->lblDesatualizado->isVisibleTo(screen));
+}
+
+// The operator closes the screen and clicks again while a call waits on a
+// paused server: during a list load, the Z check and the posting. Nothing
+// starts twice, the work runs to its end (the posting's outcome shown, the
+// items posted once), and then the screen closes.
+TEST_F(ServerLost, ClosedOrClickedAgainWhileACallWaitsTheScreenEndsItsWorkThenCloses) {
+  start(60000);
+  QString pauseOn;  // the busy caption of the call to pause
+  int paused = 0;
+  host->onBusy = [&] {
+    if (pauseOn.isNull() || !host->busyCaptions.last().contains(pauseOn)) return;
+    pauseOn = QString();
+    ASSERT_EQ(::kill(pid_t(child->pid()), SIGSTOP), 0);
+    ASSERT_TRUE(waitUntilStopped(child->pid()));
+    QTimer::singleShot(0, [&] {  // once the call waits
+      ++paused;
+      EXPECT_FALSE(screen->panMenu->isEnabled());
+      EXPECT_FALSE(screen->Close());
+      screen->mnuGeraNota->trigger();   // Ctrl+N
+      screen->mnuVerificar->trigger();  // F5
+      screen->sbtGeraNF->click();
+      QTimer::singleShot(300, [&] { ::kill(pid_t(child->pid()), SIGCONT); });
+    });
+  };
+  const auto closedAfterwards = [&] {
+    for (int i = 0; i < 50 && screen; ++i) {
+      QTest::qWait(10);
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return screen.isNull();
+  };
+
+  listYesterdayAndToday();
+  pauseOn = QString("");  // the list's animation has no caption
+  host->clearRecords();
+  screen->sbtVerificar->click();
+  EXPECT_EQ(paused, 1);
+  EXPECT_EQ(host->busyOpened, 1) << "one load";
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_TRUE(closedAfterwards());
+
+  for (const QString caption : {QString("Conferindo"), QString("Consolidando")}) {
+    SCOPED_TRACE(caption.toStdString());
+    const bool posting = caption == "Consolidando";
+    listYesterdayAndToday();
+    const qint64 postedBefore = postedItems();
+    pauseOn = caption;
+    paused = 0;
+    host->clearRecords();
+    host->journal.clear();
+    host->onMessage = [&] {  // paused in the Z check: the run then stops at "Não"
+      if (!posting && host->journal.last() == "msg:Conf") host->dialogAnswers.push_back(mrNo);
+    };
+    screen->sbtGeraNF->click();
+    EXPECT_EQ(paused, 1);
+    EXPECT_EQ(host->journal.count("msg:Conf"), 1) << host->journal.join(" / ").toStdString();
+    EXPECT_EQ(host->journal.contains("msg:GERACAO_OK"), posting) << host->journal.join(" / ").toStdString();
+    EXPECT_EQ(host->busyCaptions.count("Consolidando as vendas..."), posting ? 1 : 0);
+    EXPECT_TRUE(host->busyBalanced());
+    EXPECT_EQ(postedItems() > postedBefore, posting);
+    EXPECT_TRUE(closedAfterwards());
+  }
 }

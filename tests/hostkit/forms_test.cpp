@@ -19,6 +19,7 @@
 #include "forms.h"
 #include "messages.h"
 #include "modaldriver.h"
+#include "operations.h"
 
 using namespace hostkit;
 
@@ -35,6 +36,7 @@ class GridScreen : public TfrmPadraoGrid {
   }
   QStringList events;
   std::function<void()> onActivate;
+  std::function<void()> onVerify;
 
  protected:
   void FormCreate() override {
@@ -53,6 +55,7 @@ class GridScreen : public TfrmPadraoGrid {
   void sbtVerificarClick() override {
     TfrmPadraoGrid::sbtVerificarClick();
     events << "verificar";
+    if (onVerify) onVerify();
   }
 };
 
@@ -185,6 +188,50 @@ TEST_F(GridScreenTest, MdiChildActivatesWhenItBecomesTheActiveChild) {
   flushDeletes();
   EXPECT_TRUE(closed.isNull());
   EXPECT_EQ(area->subWindowList().size(), 1);
+}
+
+// A screen's handler is under way: the screen, its MDI frame and the host's
+// window are not closed under it, a second command does nothing, the screen
+// shows it works; a dialog the handler opened closes as usual, unless a
+// server call waits. Once the handler ends, the held-back closes are made.
+TEST_F(GridScreenTest, ClosingWhileAHandlerRunsWaitsForItsEnd) {
+  QMainWindow main;
+  auto* area = new QMdiArea(&main);
+  main.setCentralWidget(area);
+  ASSERT_TRUE(showActive(main));
+  host->mdi = area;
+  QPointer<GridScreen> screen = new GridScreen;
+  screen->Show();
+
+  screen->onVerify = [&] {
+    EXPECT_FALSE(screen->panMenu->isEnabled());
+    EXPECT_EQ(screen->cursor().shape(), Qt::WaitCursor);
+    screen->mnuVerificar->trigger();  // F5 again
+    {
+      CallScope waiting;
+      EXPECT_FALSE(main.close());
+    }
+    QDialog question(screen);
+    onNextModal([&](QWidget*) {  // from the question's own loop
+      EXPECT_FALSE(screen->Close());
+      EXPECT_FALSE(main.close());
+      EXPECT_TRUE(question.close());
+    });
+    question.exec();
+  };
+  screen->sbtVerificar->click();
+  ASSERT_TRUE(screen);
+  EXPECT_EQ(screen->events.count("verificar"), 1);
+  EXPECT_EQ(screen->events.count("close"), 0);
+  EXPECT_TRUE(screen->panMenu->isEnabled());
+  EXPECT_NE(screen->cursor().shape(), Qt::WaitCursor);
+  EXPECT_TRUE(main.isVisible());
+
+  QTest::qWait(0);
+  flushDeletes();
+  EXPECT_TRUE(screen.isNull());
+  EXPECT_FALSE(main.isVisible());
+  EXPECT_EQ(heldBackCloses(), 0);
 }
 
 // ---- filter dialog ------------------------------------------------------------------

@@ -1,0 +1,129 @@
+#include "operations.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHash>
+#include <QTimer>
+#include <QToolTip>
+
+#include "abort.h"
+
+namespace hostkit {
+
+namespace {
+
+// User-interface thread only, as the widgets themselves.
+struct State {
+  QHash<const QWidget*, int> working;  // scopes on the widget or inside it
+  int calls = 0;
+  QList<QPointer<QWidget>> heldBack;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+// A handler closing its own window decides so itself (the window goes once
+// the handler returns); a close that comes from a loop nested in the handler
+// (a message box, a dialog, a call's wait) is someone else's and waits.
+bool mustWait(const QWidget* w) {
+  if (state().calls > 0) return true;
+  if (state().working.value(w) == 0) return false;
+  const QWidget* modal = QApplication::activeModalWidget();
+  return modal && modal != w;
+}
+
+void holdBack(QWidget* w) {
+  auto& held = state().heldBack;
+  if (!held.contains(w)) held.append(w);
+  QToolTip::showText(QCursor::pos(), waitForOperationText());
+}
+
+// Makes the held-back closes whose windows are free again. Through the event
+// loop: the scope or call that just ended still has its caller to return to.
+void releaseHeldBack() {
+  auto& s = state();
+  if (s.calls > 0) return;
+  for (auto it = s.heldBack.begin(); it != s.heldBack.end();) {
+    const QPointer<QWidget> w = *it;
+    if (w && s.working.value(w) > 0) {
+      ++it;
+      continue;
+    }
+    it = s.heldBack.erase(it);
+    if (w) QTimer::singleShot(0, w, [w] { w->close(); });
+  }
+}
+
+class CloseGuard : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close || !watched->isWidgetType()) return false;
+    auto* w = static_cast<QWidget*>(watched);
+    if (!mustWait(w)) return false;
+    event->ignore();
+    holdBack(w);
+    return true;
+  }
+};
+
+void ensureGuard() {
+  static QPointer<CloseGuard> guard;
+  auto* app = QCoreApplication::instance();
+  if (guard || !app) return;
+  guard = new CloseGuard(app);
+  app->installEventFilter(guard);
+}
+
+}  // namespace
+
+QString waitForOperationText() { return QStringLiteral("Aguarde o término da operação em andamento."); }
+
+OperationScope::OperationScope(QWidget* owner) {
+  ensureGuard();
+  for (const QWidget* w = owner; w; w = w->parentWidget()) {
+    marked_.push_back(w);
+    ++state().working[w];
+  }
+}
+
+OperationScope::~OperationScope() {
+  auto& working = state().working;
+  for (const QWidget* w : marked_) {
+    auto it = working.find(w);
+    if (it != working.end() && --*it <= 0) working.erase(it);
+  }
+  releaseHeldBack();
+}
+
+CallScope::CallScope() {
+  ensureGuard();
+  ++state().calls;
+}
+
+CallScope::~CallScope() {
+  --state().calls;
+  releaseHeldBack();
+}
+
+bool operationRunning(const QWidget* widget) { return state().working.value(widget) > 0; }
+bool operationRunningAround(const QWidget* widget) {
+  for (const QWidget* w = widget; w; w = w->parentWidget()) {
+    if (operationRunning(w)) return true;
+    if (w->isWindow()) break;
+  }
+  return false;
+}
+
+bool callInFlight() { return state().calls > 0; }
+int heldBackCloses() { return int(state().heldBack.size()); }
+
+bool guardedOn(QWidget* owner, const std::function<void()>& handler) {
+  OperationScope scope(owner);
+  return guarded(handler);
+}
+
+}  // namespace hostkit

@@ -77,6 +77,7 @@ int runHost(QApplication& app, const QStringList& arguments) {
   session.token = outcome->login.token;
   session.server = settings.server;
   session.reportsFolder = settings.reportsFolder;
+  session.helpCollection = settings.helpCollection;
   auto services = std::make_shared<hostkit::QtHostServices>(session);
   hostkit::installHostServices(services);
 

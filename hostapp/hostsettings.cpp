@@ -41,6 +41,7 @@ void readStored(HostSettings& s) {
   s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
   s.databaseUrl = stored.value(QStringLiteral("banco/url"), s.databaseUrl).toString();
   s.reportsFolder = stored.value(QStringLiteral("relatorios/pasta"), s.reportsFolder).toString();
+  s.helpCollection = stored.value(QStringLiteral("ajuda/colecao"), s.helpCollection).toString();
   s.modulePath = stored.value(QStringLiteral("modulo/arquivo"), s.modulePath).toString();
   s.branch = stored.value(QStringLiteral("login/filial"), s.branch).toString();
 }
@@ -64,6 +65,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
                               QStringLiteral("url"));
   const QCommandLineOption reports(QStringLiteral("reports"), QStringLiteral("Pasta de relatórios."),
                                    QStringLiteral("pasta"));
+  const QCommandLineOption manual(QStringLiteral("manual"), QStringLiteral("Coleção da ajuda (.qhc)."),
+                                  QStringLiteral("arquivo"));
   const QCommandLineOption module(QStringLiteral("module"), QStringLiteral("Biblioteca do módulo."),
                                   QStringLiteral("arquivo"));
   const QCommandLineOption op(QStringLiteral("operator"), QStringLiteral("Operador (entra sem perguntar)."),
@@ -75,7 +78,7 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const QCommandLineOption shots(QStringLiteral("screenshots"),
                                  QStringLiteral("Percorre as telas, salva capturas na pasta e sai."),
                                  QStringLiteral("pasta"));
-  parser.addOptions({server, tls, ca, db, reports, module, op, password, branch, shots});
+  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, branch, shots});
   if (!parser.parse(arguments)) return parser.errorText();
   if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
 
@@ -98,6 +101,7 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
       s.databaseUrl = QStringLiteral("sqlite:") + absolute(s.databaseUrl.mid(7));
   }
   if (parser.isSet(reports)) s.reportsFolder = absolute(parser.value(reports));
+  if (parser.isSet(manual)) s.helpCollection = absolute(parser.value(manual));
   if (parser.isSet(module)) s.modulePath = absolute(parser.value(module));
   if (parser.isSet(op)) s.operatorCode = parser.value(op);
   if (parser.isSet(password)) s.password = parser.value(password);
@@ -114,6 +118,11 @@ void saveSettings(const HostSettings& s) {
   stored.setValue(QStringLiteral("servidor/ca"), s.server.caFile);
   stored.setValue(QStringLiteral("banco/url"), s.databaseUrl);
   stored.setValue(QStringLiteral("relatorios/pasta"), s.reportsFolder);
+  // only a manual named on purpose is kept; otherwise the host keeps looking in its default places
+  if (s.helpCollection.isEmpty())
+    stored.remove(QStringLiteral("ajuda/colecao"));
+  else
+    stored.setValue(QStringLiteral("ajuda/colecao"), s.helpCollection);
   stored.setValue(QStringLiteral("login/filial"), s.branch);
 }
 

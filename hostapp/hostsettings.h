@@ -15,13 +15,14 @@ namespace qfxhost {
 
 struct HostSettings {
   hostkit::ServerAddress server;
-  QString databaseUrl;    // "sqlite:/path" or "postgresql://user@host:port/db" (read-only role)
-  QString reportsFolder;  // one folder per report code
-  QString modulePath;     // the module library
-  QString operatorCode;   // command line only: log in without asking
-  QString password;       // command line only, never stored
-  QString branch;         // working branch to choose at login
-  QString screenshotDir;  // headless tour: save screenshots here and exit
+  QString databaseUrl;     // "sqlite:/path" or "postgresql://user@host:port/db" (read-only role)
+  QString reportsFolder;   // one folder per report code
+  QString helpCollection;  // the manual (.qhc); empty: beside the binaries, then installed
+  QString modulePath;      // the module library
+  QString operatorCode;    // command line only: log in without asking
+  QString password;        // command line only, never stored
+  QString branch;          // working branch to choose at login
+  QString screenshotDir;   // headless tour: save screenshots here and exit
 };
 
 // The defaults, then the stored settings, then the command line. An error

@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlQuery>
+
+#include "query.h"
 
 namespace qfxhost {
 
@@ -21,6 +24,15 @@ hostkit::TNetConnection* connectionFor(const HostSettings& s, QObject* parent) {
 }
 
 // The branch to work on: the bound one, else the one asked for when allowed, else the first allowed.
+// "0001 - Centro": the branch's name from the host's database, when it has one.
+QString branchCaption(const QString& code) {
+  QSqlQuery q(hostkit::hostDatabase());
+  q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
+  q.addBindValue(code);
+  if (!q.exec() || !q.next() || q.value(0).toString().trimmed().isEmpty()) return code;
+  return QStringLiteral("%1 - %2").arg(code, q.value(0).toString().trimmed());
+}
+
 std::optional<QString> pickBranch(const hostkit::LoginResult& login, const QString& wanted) {
   if (!login.boundBranch.isEmpty()) return login.boundBranch;
   if (!wanted.isEmpty()) {
@@ -81,8 +93,8 @@ LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(pare
 
 void LoginDialog::tryLogin() {
   if (pending_ && cbbFilial->isEnabled()) {  // second step: the branch was chosen
-    outcome_ = LoginOutcome{*pending_, cbbFilial->currentText()};
-    settings_.branch = cbbFilial->currentText();
+    outcome_ = LoginOutcome{*pending_, cbbFilial->currentData().toString()};
+    settings_.branch = outcome_->branch;
     accept();
     return;
   }
@@ -119,20 +131,17 @@ void LoginDialog::backToCredentials() {
 void LoginDialog::chooseBranch(const hostkit::LoginResult& login) {
   pending_ = login;
   cbbFilial->clear();
-  if (!login.boundBranch.isEmpty()) {
-    cbbFilial->addItem(login.boundBranch);
-  } else {
-    cbbFilial->addItems(login.branches);
-    const int wanted = cbbFilial->findText(settings_.branch);
-    if (wanted >= 0) cbbFilial->setCurrentIndex(wanted);
-  }
+  const QStringList codes = login.boundBranch.isEmpty() ? login.branches : QStringList{login.boundBranch};
+  for (const QString& code : codes) cbbFilial->addItem(branchCaption(code), code);
+  const int wanted = cbbFilial->findData(settings_.branch);
+  if (wanted >= 0) cbbFilial->setCurrentIndex(wanted);
   if (cbbFilial->count() == 0) {
     lblMensagem->setText(QStringLiteral("O operador não tem filial liberada."));
     pending_.reset();
     return;
   }
   if (cbbFilial->count() == 1) {
-    outcome_ = LoginOutcome{login, cbbFilial->currentText()};
+    outcome_ = LoginOutcome{login, cbbFilial->currentData().toString()};
     accept();
     return;
   }

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTimer>
 #include <QValidator>
 #include <algorithm>
 #include <cmath>
@@ -339,8 +341,22 @@ TBtnPesquisa::TBtnPesquisa(QWidget* parent, const QString& name) : QToolButton(p
 }
 
 void TBtnPesquisa::SetHint(const QString& hint) {
-  setToolTip(hint);
-  setStatusTip(hint);
+  hint_ = hint;
+  const QString shown = searchKey_ ? QStringLiteral("%1 (F2)").arg(hint) : hint;
+  setToolTip(shown);
+  setStatusTip(shown);
+}
+
+void TBtnPesquisa::SetAssociate(QWidget* widget) {
+  associate_ = widget;
+  delete searchKey_.data();
+  if (widget) {
+    searchKey_ = new QShortcut(QKeySequence(Qt::Key_F2), widget, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(searchKey_, &QShortcut::activated, this, [this] {
+      if (isEnabled()) Click();
+    });
+  }
+  SetHint(hint_);
 }
 
 // A search opens only when nothing else runs on its screen or dialog.
@@ -382,6 +398,19 @@ constexpr int kMaxChainedMoves = 8;
 
 FocusTracker::FocusTracker(QWidget* screen) : QObject(screen), screen_(screen) {
   connect(qApp, &QApplication::focusChanged, this, &FocusTracker::onFocusChanged);
+  qApp->installEventFilter(this);
+}
+
+// Notes the reason of each focus change (its FocusIn comes before the
+// focusChanged signal) and when the screen's window is activated again.
+bool FocusTracker::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    lastFocusReason_ = static_cast<QFocusEvent*>(event)->reason();
+  } else if (event->type() == QEvent::WindowActivate && screen_ && watched == screen_->window() && !windowReturning_) {
+    windowReturning_ = true;
+    QTimer::singleShot(0, this, [this] { windowReturning_ = false; });
+  }
+  return false;
 }
 
 FocusTracker::Entry& FocusTracker::entryFor(QWidget* widget, Role role) {
@@ -410,7 +439,7 @@ bool FocusTracker::isInside(const QWidget* widget) const { return contains(widge
 // the screen is not part of it.
 bool FocusTracker::inScreen(const QWidget* widget) const { return contains(screen_, widget); }
 
-void FocusTracker::onFocusChanged(QWidget* /*old*/, QWidget* now) {
+void FocusTracker::onFocusChanged(QWidget* old, QWidget* now) {
   if (!inScreen(now)) return;  // a message box, picker, popup or other window: no move
   if (dispatching_) {
     // A handler moved the focus (or a dialog it opened gave it back).
@@ -421,6 +450,14 @@ void FocusTracker::onFocusChanged(QWidget* /*old*/, QWidget* now) {
     return;
   }
   if (now == current_) return;  // back from another window
+  // Back from another window (a dialog a handler opened) the window system,
+  // or the MDI area, may put the focus on the window's first field: that is
+  // no move, the focus goes back where it was. A click is a move.
+  if (windowReturning_ && !inScreen(old) && lastFocusReason_ != Qt::MouseFocusReason && current_ &&
+      current_->isVisible() && current_->isEnabled() && current_->focusPolicy() != Qt::NoFocus) {
+    current_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
   dispatching_ = true;
   pending_ = now;
   hasPending_ = true;

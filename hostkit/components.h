@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QList>
 #include <QPointer>
+#include <QShortcut>
 #include <QStringList>
 #include <QToolButton>
 #include <functional>
@@ -120,7 +121,8 @@ class TBtnPesquisa : public QToolButton {
   explicit TBtnPesquisa(QWidget* parent = nullptr, const QString& name = {});
 
   QWidget* Associate() const { return associate_; }
-  void SetAssociate(QWidget* widget) { associate_ = widget; }
+  // The field the search fills; F2 there opens the search, and the hint says so.
+  void SetAssociate(QWidget* widget);
   QString Title() const { return title_; }
   void SetTitle(const QString& title) { title_ = title; }
   QString EmptyError() const { return emptyError_; }
@@ -140,6 +142,8 @@ class TBtnPesquisa : public QToolButton {
  private:
   void search();
   QPointer<QWidget> associate_;
+  QPointer<QShortcut> searchKey_;
+  QString hint_;
   QString title_;
   QString emptyError_;
   QPointer<TDataSource> dataSource_;
@@ -206,6 +210,12 @@ class FocusTracker : public QObject {
   QPointer<QWidget> pending_;
   bool hasPending_ = false;
   bool dispatching_ = false;
+  // the window system is giving the screen's window its activation back
+  bool windowReturning_ = false;
+  Qt::FocusReason lastFocusReason_ = Qt::OtherFocusReason;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 }  // namespace hostkit

@@ -1,7 +1,6 @@
 #include "dataset.h"
 
 #include <QDateTime>
-#include <QLocale>
 
 #include "abort.h"
 #include "routines.h"
@@ -74,7 +73,7 @@ static QString variantText(const QVariant& v, FieldType type) {
     case FieldType::DateTime:
       return DateTimeToStr(toDateTime(v.toDateTime()));
     case FieldType::Float:
-      return QLocale::system().toString(v.toDouble(), 'g', 15);
+      return FloatToStr(v.toDouble());
     case FieldType::Integer:
       return QString::number(v.toLongLong());
     case FieldType::Boolean:
@@ -89,7 +88,7 @@ double TField::AsFloat() const {
   const QVariant v = Value();
   if (!v.isValid() || v.isNull()) return 0.0;
   if (spec_.type == FieldType::DateTime) return toDateTime(v.toDateTime());
-  if (spec_.type == FieldType::Text) return QLocale::system().toDouble(v.toString());
+  if (spec_.type == FieldType::Text) return StrToFloat(v.toString());
   return v.toDouble();
 }
 
@@ -101,8 +100,33 @@ bool TField::AsBoolean() const {
   return v.toBool();
 }
 
-void TField::setValue(const QVariant& v) {
+// A value given as text is read as the operator types it: Brazilian numbers
+// and dd/MM/yyyy dates (QVariant's own conversion knows only the C form).
+static QVariant fromTypedText(const QVariant& v, FieldType type) {
+  if (v.typeId() != QMetaType::QString) return v;
+  const QString text = v.toString();
+  if (text.trimmed().isEmpty() && type != FieldType::Text) return {};
+  bool ok = false;
+  double value = 0;
+  switch (type) {
+    case FieldType::Float:
+    case FieldType::Integer:
+      value = StrToFloat(text, &ok);
+      if (!ok) throw EDatabaseError(QStringLiteral("'%1' não é um número válido.").arg(text));
+      break;
+    case FieldType::DateTime:
+      value = StrToDateTime(text, &ok);
+      if (!ok) throw EDatabaseError(QStringLiteral("'%1' não é uma data válida.").arg(text));
+      break;
+    default:
+      return v;
+  }
+  return type == FieldType::Integer ? QVariant(qlonglong(std::llround(value))) : QVariant(value);
+}
+
+void TField::setValue(const QVariant& typed) {
   auto& ds = *owner_;
+  const QVariant v = fromTypedText(typed, spec_.type);
   if (editing(ds.state_)) {
     QVariant stored = v;
     if (v.isValid() && !v.isNull() && spec_.type == FieldType::DateTime && v.typeId() == QMetaType::Double)

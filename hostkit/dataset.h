@@ -52,6 +52,7 @@ class TField {
   void SetEditMask(const QString& mask) { spec_.editMask = mask; }
   void SetDisplayLabel(const QString& label) { spec_.label = label; }
   void SetVisible(bool visible) { spec_.visible = visible; }
+  void SetDisplayWidth(int characters) { spec_.displayWidth = characters; }
   int DisplayWidth() const;
   const FieldSpec& definition() const { return spec_; }
   int index() const { return index_; }

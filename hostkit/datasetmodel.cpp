@@ -1,11 +1,15 @@
 #include "datasetmodel.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QTableView>
+#include <QToolTip>
 
 #include "abort.h"
+#include "routines.h"
 
 namespace hostkit {
 
@@ -125,15 +129,44 @@ int TDataSetModel::columnOfField(const QString& fieldName) const {
   return -1;
 }
 
+namespace {
+
+constexpr int kCellPadding = 8;
+// Fields up to this many characters always show whole: codes, numbers of
+// sales and postings, dates.
+constexpr int kShortField = 20;
+
+// The widest value of a short field, as digits (codes are digits mostly);
+// 0 for longer fields and for numbers, whose columns say how much they show.
+QString widestShortValue(const TField& field) {
+  switch (field.DataType()) {
+    case FieldType::DateTime:
+      return QStringLiteral("00/00/0000 00:00:00");
+    case FieldType::Text: {
+      const QString mask = field.EditMask();
+      const int chars = mask.isEmpty() ? field.DisplayWidth() : int(FormatMaskText(mask, {}).size());
+      return chars <= kShortField ? QString(chars, u'0') : QString();
+    }
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
 int TDataSetModel::columnWidth(int column, const QFontMetrics& metrics) const {
   if (column < 0 || column >= columns_.size()) return 0;
   const GridColumn& c = columns_.at(column);
-  if (c.width > 0) return c.width;
   const TField* f = fieldAt(column);
-  const int chars = f ? f->DisplayWidth() : 10;
-  const int byContent = metrics.averageCharWidth() * chars + 8;
-  const int byTitle = metrics.horizontalAdvance(c.title) + 12;
-  return std::max(byContent, byTitle);
+  int width = 0;
+  if (c.width > 0) {
+    width = (c.width * metrics.averageCharWidth() + kLayoutCharWidth - 1) / kLayoutCharWidth;
+  } else {
+    const int chars = f ? f->DisplayWidth() : 10;
+    width = std::max(metrics.averageCharWidth() * chars, metrics.horizontalAdvance(c.title) + 4) + kCellPadding;
+  }
+  if (f) width = std::max(width, metrics.horizontalAdvance(widestShortValue(*f)) + kCellPadding);
+  return width;
 }
 
 int TDataSetModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
@@ -177,7 +210,33 @@ Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
 
 // ---- grid helpers -------------------------------------------------------------
 
+bool TGridDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) {
+  if (event->type() != QEvent::ToolTip || !index.isValid())
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+  QStyleOptionViewItem opt = option;
+  initStyleOption(&opt, index);
+  const QString hint = cellHint(opt, index);
+  if (hint.isEmpty()) {
+    QToolTip::hideText();
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+  }
+  QToolTip::showText(event->globalPos(), hint, view->viewport(), view->visualRect(index));
+  return true;
+}
+
+QString TGridDelegate::cellHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  const QString text = index.data(Qt::DisplayRole).toString();
+  const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+  // the room Qt's item view drawing leaves for the text
+  QStyleOptionViewItem opt = option;
+  const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, option.widget);
+  const int margin = (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option.widget) + 1) * 2;
+  return option.fontMetrics.horizontalAdvance(text) > room.width() - margin ? text : QString();
+}
+
 void setupGrid(QTableView* view) {
+  if (!qobject_cast<TGridDelegate*>(view->itemDelegate())) view->setItemDelegate(new TGridDelegate(view));
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -201,7 +260,9 @@ void applyColumnWidths(QTableView* view) {
   auto* model = qobject_cast<TDataSetModel*>(view->model());
   if (!model) return;
   const QFontMetrics metrics = view->fontMetrics();
-  for (int c = 0; c < model->columnCount(); ++c) view->setColumnWidth(c, model->columnWidth(c, metrics));
+  const QHeaderView* header = view->horizontalHeader();
+  for (int c = 0; c < model->columnCount(); ++c)
+    view->setColumnWidth(c, std::max(model->columnWidth(c, metrics), header->sectionSizeHint(c)));
 }
 
 namespace {

@@ -8,13 +8,20 @@
 
 #include "dataset.h"
 
+#include <QStyledItemDelegate>
+
 class QTableView;
 class QFontMetrics;
 
 namespace hostkit {
 
-// One grid column: the field it shows, its title, its width in pixels (0: the
-// width that follows from the field) and the alignment of title and cells.
+// The screens' column widths are pixels of the font they were laid out with,
+// whose average character is this wide; grids scale them to their own font.
+inline constexpr int kLayoutCharWidth = 5;
+
+// One grid column: the field it shows, its title, its width in layout pixels
+// (above; 0: the width that follows from the field) and the alignment of
+// title and cells.
 struct GridColumn {
   QString fieldName;
   QString title;
@@ -46,7 +53,9 @@ class TDataSetModel : public QAbstractTableModel {
   // The field behind a column; null when the dataset lacks it.
   TField* fieldAt(int column) const;
   int columnOfField(const QString& fieldName) const;
-  // The column's width in pixels: its own, else from the field's display width.
+  // The column's width in pixels of `metrics`' font: its own scaled to that
+  // font, else from the field's display width; never narrower than a short
+  // field's whole value (a code, a date and time).
   int columnWidth(int column, const QFontMetrics& metrics) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -74,15 +83,31 @@ class TDataSetModel : public QAbstractTableModel {
   QMetaObject::Connection sourceConnection_;
 };
 
+// Draws grid cells as Qt does (text that does not fit ends in "…") and shows
+// in a tool tip what a cell cuts short.
+class TGridDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override;
+
+ protected:
+  // The tool tip of a cell: by default its whole text when the cell cuts it short.
+  virtual QString cellHint(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+};
+
 // Grid look shared by every screen: fixed row heights (never resized to the
 // contents of all rows), no row indicator, read-only, titled columns, whole
-// rows selected one at a time.
+// rows selected one at a time, cut texts whole in a tool tip.
 void setupGrid(QTableView* view);
 
 // Shows the model in the view with its column widths and keeps the view's
 // current row and the dataset's cursor in step, both ways. The link lives as
 // long as the view.
 void bindGrid(QTableView* view, TDataSetModel* model);
+// Sets every column to the model's width, widened where the title would not
+// show whole.
 void applyColumnWidths(QTableView* view);
 
 }  // namespace hostkit

@@ -8,21 +8,26 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "messages.h"
 #include "operations.h"
+#include "optionsets.h"
 #include "reportdesigner.h"
 
 namespace hostkit {
@@ -35,8 +40,9 @@ TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hin
   return b;
 }
 
+// `text` may mark its Alt key with "&"; the hint shows the text without it.
 TButtonFlat* textButton(QWidget* parent, const QString& name, const QString& text, Glyph glyph) {
-  auto* b = toolButton(parent, name, text, glyph);
+  auto* b = toolButton(parent, name, QString(text).remove(QLatin1Char('&')), glyph);
   b->setText(text);
   b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   return b;
@@ -56,6 +62,13 @@ QLabel* codeLabel(QWidget* parent, const QString& name) {
   l->setFont(f);
   l->setForegroundRole(QPalette::PlaceholderText);
   return l;
+}
+
+// The help button and F1 run the dialog's help handler.
+void connectHelp(QWidget* dialog, TButtonFlat* button, const std::function<void()>& help) {
+  QObject::connect(button, &QToolButton::clicked, dialog, help);
+  auto* f1 = new QShortcut(QKeySequence::HelpContents, dialog);
+  QObject::connect(f1, &QShortcut::activated, dialog, help);
 }
 
 // A window opened by the screen itself: a message box, picker or dialog
@@ -96,7 +109,8 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent, const QString& name) : QWidget(p
   msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
   msgMensagensPadroes = new TMessages(this, QStringLiteral("msgMensagensPadroes"));
 
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  // only within this screen: two screens side by side would make F1 ambiguous
+  auto* help = new QShortcut(QKeySequence::HelpContents, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
   connect(help, &QShortcut::activated, this, [this] { run([this] { sbtAjudaClick(); }); });
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TfrmPadraoGrid::trackWindowFocus);
 }
@@ -116,6 +130,8 @@ void TfrmPadraoGrid::buildMenu() {
   mnuProcurar->setShortcut(QKeySequence::Find);
   mnuVerificar = menuAction(mnuManutencao, QStringLiteral("mnuVerificar"), QStringLiteral("&Verificar"));
   mnuVerificar->setShortcut(QKeySequence::Refresh);
+  mnuImprimir = menuAction(mnuManutencao, QStringLiteral("mnuImprimir"), QStringLiteral("I&mprimir..."));
+  mnuImprimir->setShortcut(QKeySequence::Print);
   for (QAction* a : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) a->setEnabled(false);
 
   connect(mnuIncluir, &QAction::triggered, this, [this] { command([this] { mnuIncluirClick(); }); });
@@ -125,6 +141,7 @@ void TfrmPadraoGrid::buildMenu() {
   connect(mnuConfirmar, &QAction::triggered, this, [this] { command([this] { mnuConfirmarClick(); }); });
   connect(mnuProcurar, &QAction::triggered, this, [this] { command([this] { sbtProcurarClick(); }); });
   connect(mnuVerificar, &QAction::triggered, this, [this] { command([this] { sbtVerificarClick(); }); });
+  connect(mnuImprimir, &QAction::triggered, this, [this] { command([this] { sbtImprimirClick(); }); });
 }
 
 void TfrmPadraoGrid::buildToolbar() {
@@ -158,6 +175,10 @@ void TfrmPadraoGrid::buildToolbar() {
 void TfrmPadraoGrid::buildPages() {
   pgcPadrao = new QTabWidget(this);
   pgcPadrao->setObjectName(QStringLiteral("pgcPadrao"));
+  // the page tabs take no focus: Tab from the entry panel goes straight to
+  // the grid, and a click on a tab does not leave the panel for nowhere
+  pgcPadrao->setFocusPolicy(Qt::NoFocus);
+  pgcPadrao->tabBar()->setFocusPolicy(Qt::NoFocus);
   tshPadrao = new QWidget(pgcPadrao);
   tshPadrao->setObjectName(QStringLiteral("tshPadrao"));
   auto* page = new QVBoxLayout(tshPadrao);
@@ -229,7 +250,11 @@ void TfrmPadraoGrid::Show() {
     sub->setWindowTitle(windowTitle());
     const QSize wanted = size();
     area->addSubWindow(sub);
-    sub->resize(sub->sizeHint().expandedTo(wanted + QSize(12, 36)));  // the screen's own size plus the frame
+    // the screen's own size plus the frame, within the area: a small main
+    // window gets a screen it can see whole (the panel and grid shrink)
+    const QSize room = area->viewport()->size();
+    sub->resize(
+        sub->sizeHint().expandedTo(wanted + QSize(12, 36)).boundedTo(room.isEmpty() ? QSize(4096, 4096) : room));
     subWindow_ = sub;
     // Only a switch from another child counts: the area re-announcing its
     // active child after a message box is no activation.
@@ -310,6 +335,17 @@ bool TfrmPadraoGrid::command(const std::function<void()>& handler) {
   return completed;
 }
 
+QList<SearchColumn> TfrmPadraoGrid::gridSearchColumns() const {
+  QList<SearchColumn> columns;
+  if (!gridModel_) return columns;
+  for (int c = 0; c < gridModel_->columnCount(); ++c) {
+    const TField* field = gridModel_->fieldAt(c);
+    const QString title = gridModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (field && !title.isEmpty()) columns << SearchColumn{field->FieldName(), title};
+  }
+  return columns;
+}
+
 void TfrmPadraoGrid::SetGridOutOfDate(bool outOfDate) { lblDesatualizado->setVisible(outOfDate); }
 
 void TfrmPadraoGrid::FormClose(CloseAction& action) { action = CloseAction::Free; }
@@ -346,10 +382,10 @@ void TfrmPadraoGrid::closeEvent(QCloseEvent* e) {
 void TfrmPadraoGrid::sbtVerificarClick() { dbgPadrao->viewport()->update(); }
 
 void TfrmPadraoGrid::sbtProcurarClick() {
-  if (TDataSet* ds = GridDataSet(); ds && ds->Active()) Procura(ds, this);
+  if (TDataSet* ds = GridDataSet(); ds && ds->Active()) Procura(ds, this, gridSearchColumns());
 }
 
-void TfrmPadraoGrid::sbtAjudaClick() { emit helpRequested(HelpFile, HelpContext); }
+void TfrmPadraoGrid::sbtAjudaClick() { ShowHelp(HelpContext, this); }
 
 // ---- option list ------------------------------------------------------------------
 
@@ -394,33 +430,48 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent, const QString& name) : QDial
   panBotoes->setObjectName(QStringLiteral("panBotoes"));
   auto* buttons = new QHBoxLayout(panBotoes);
   buttons->setContentsMargins(0, 0, 0, 0);
-  sbtOpcoes = textButton(panBotoes, QStringLiteral("sbtOpcoes"), QStringLiteral("Opções"), Glyph::Options);
+  sbtOpcoes = textButton(panBotoes, QStringLiteral("sbtOpcoes"), QStringLiteral("&Opções"), Glyph::Options);
   ppmOpcoes = new QMenu(this);
   ppmOpcoes->setObjectName(QStringLiteral("ppmOpcoes"));
   btfSaveOpc = menuAction(ppmOpcoes, QStringLiteral("btfSaveOpc"), QStringLiteral("Salvar opções"));
   btfLoadOpc = menuAction(ppmOpcoes, QStringLiteral("btfLoadOpc"), QStringLiteral("Carregar opções"));
+  mnuConjuntos = ppmOpcoes->addMenu(QStringLiteral("Carregar opções salvas como"));
+  mnuConjuntos->setObjectName(QStringLiteral("mnuConjuntos"));
+  ppmOpcoes->addSeparator();
+  btfSalvaPeriodo = menuAction(ppmOpcoes, QStringLiteral("btfSalvaPeriodo"), QStringLiteral("Salvar também o período"));
+  btfSalvaPeriodo->setCheckable(true);
+  lblOpcoes = new QLabel(panBotoes);
+  lblOpcoes->setObjectName(QStringLiteral("lblOpcoes"));
   sbtOpcoes->setMenu(ppmOpcoes);
   sbtOpcoes->setPopupMode(QToolButton::InstantPopup);
-  sbtConfirma = textButton(panBotoes, QStringLiteral("sbtConfirma"), QStringLiteral("Confirmar"), Glyph::Confirm);
-  sbtCancel = textButton(panBotoes, QStringLiteral("sbtCancel"), QStringLiteral("Cancelar"), Glyph::Cancel);
+  sbtConfirma = textButton(panBotoes, QStringLiteral("sbtConfirma"), QStringLiteral("&Confirmar"), Glyph::Confirm);
+  sbtConfirma->SetHint(QStringLiteral("Confirmar (Ctrl+Enter)"));
+  sbtCancel = textButton(panBotoes, QStringLiteral("sbtCancel"), QStringLiteral("Cance&lar"), Glyph::Cancel);
+  sbtCancel->SetHint(QStringLiteral("Cancelar (Esc)"));
+  sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
   buttons->addWidget(sbtOpcoes);
+  buttons->addWidget(lblOpcoes);
   buttons->addStretch(1);
   buttons->addWidget(lblCodTela);
   buttons->addWidget(sbtConfirma);
   buttons->addWidget(sbtCancel);
+  buttons->addWidget(sbtAjuda);
   root->addWidget(panBotoes);
 
   msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
 
   connect(sbtConfirma, &QToolButton::clicked, this, [this] { runButton([this] { sbtConfirmaClick(); }); });
   connect(sbtCancel, &QToolButton::clicked, this, [this] { runButton([this] { sbtCancelClick(); }); });
-  connect(btfSaveOpc, &QAction::triggered, this, [this] {
-    if (guardedOn(this, [this] { btfSaveOpcClick(); })) guardedOn(this, [this] { writeOptions(); });
-  });
-  connect(btfLoadOpc, &QAction::triggered, this, [this] { guardedOn(this, [this] { btfLoadOpcClick(); }); });
+  connect(btfSaveOpc, &QAction::triggered, this, [this] { guardedOn(this, [this] { saveOptions(); }); });
+  connect(btfLoadOpc, &QAction::triggered, this,
+          [this] { guardedOn(this, [this] { loadOptions(OptionSets(optionsGroup()).lastUsed()); }); });
+  connect(mnuConjuntos, &QMenu::aboutToShow, this, &TfrmFiltroPadrao::listOptionSets);
+  connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
 }
 
 void TfrmFiltroPadrao::createForm() { FormCreate(); }
+
+void TfrmFiltroPadrao::sbtAjudaClick() { ShowHelp(HelpContext, this); }
 
 int TfrmFiltroPadrao::ShowModal() { return exec(); }
 
@@ -432,6 +483,19 @@ void TfrmFiltroPadrao::runButton(const std::function<void()>& handler) {
   if (completed && modalResult_ != mrNone && isVisible()) close();
 }
 
+// Ctrl+Return confirms anywhere, Return wherever it does not make a new line.
+void TfrmFiltroPadrao::keyPressEvent(QKeyEvent* e) {
+  const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+  const Qt::KeyboardModifiers modifiers = e->modifiers() & ~Qt::KeypadModifier;
+  const QWidget* focus = focusWidget();
+  const bool multiLine = qobject_cast<const QPlainTextEdit*>(focus) || qobject_cast<const QTextEdit*>(focus);
+  if (enter && (modifiers == Qt::ControlModifier || (modifiers == Qt::NoModifier && !multiLine))) {
+    runButton([this] { sbtConfirmaClick(); });
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
 void TfrmFiltroPadrao::reject() {
   runButton([this] { sbtCancelClick(); });
 }
@@ -440,6 +504,7 @@ void TfrmFiltroPadrao::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   if (e->spontaneous()) return;  // restored by the window system, not a new opening
   modalResult_ = mrNone;
+  lblOpcoes->clear();
   guardedOn(this, [this] { FormActivate(); });
 }
 
@@ -468,24 +533,51 @@ QString TfrmFiltroPadrao::optionsGroup() const {
   return QStringLiteral("OpcoesFiltro/%1/%2").arg(part(screen), part(operador));
 }
 
-namespace {
-// Saved options live in one file of their own, apart from the host's settings.
-std::unique_ptr<QSettings> optionsSettings() {
-  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("ConsolidacaoVendas"),
-                                     QStringLiteral("opcoes"));
-}
-}  // namespace
-
 void TfrmFiltroPadrao::writeOptions() const {
-  auto settings = optionsSettings();
-  settings->setValue(optionsGroup() + QStringLiteral("/linhas"), Opcoes.lines());
-  settings->sync();
-  if (settings->status() != QSettings::NoError)
-    throw EHostError(QStringLiteral("Não foi possível salvar as opções em %1.").arg(settings->fileName()));
+  OptionSets(optionsGroup()).write(optionsName_.isEmpty() ? OptionSets::defaultName() : optionsName_, Opcoes.lines());
 }
 
 void TfrmFiltroPadrao::readOptions() {
-  Opcoes.setLines(optionsSettings()->value(optionsGroup() + QStringLiteral("/linhas")).toStringList());
+  const OptionSets sets(optionsGroup());
+  Opcoes.setLines(sets.read(optionsName_.isEmpty() ? sets.lastUsed() : optionsName_).value_or(QStringList()));
+}
+
+void TfrmFiltroPadrao::btfSaveOpcClick() {
+  Opcoes.setLines(controlStateLines(grbFiltroPadrao, btfSalvaPeriodo->isChecked()));
+}
+
+void TfrmFiltroPadrao::btfLoadOpcClick() {
+  readOptions();
+  restoreControlState(grbFiltroPadrao, Opcoes.lines());
+}
+
+// Asks the set's name (the last one offered), saves it and says so.
+void TfrmFiltroPadrao::saveOptions() {
+  QString name = OptionSets(optionsGroup()).lastUsed();
+  if (!InputQuery(QStringLiteral("Salvar opções"), QStringLiteral("Nome das opções:"), name, this)) return;
+  optionsName_ = name.trimmed().isEmpty() ? OptionSets::defaultName() : name.trimmed();
+  btfSaveOpcClick();
+  writeOptions();
+  lblOpcoes->setText(QStringLiteral("Opções \"%1\" salvas.").arg(optionsName_));
+}
+
+void TfrmFiltroPadrao::loadOptions(const QString& name) {
+  if (!OptionSets(optionsGroup()).read(name)) {
+    lblOpcoes->setText(QStringLiteral("Não há opções salvas como \"%1\".").arg(name));
+    return;
+  }
+  optionsName_ = name;
+  btfLoadOpcClick();
+  lblOpcoes->setText(QStringLiteral("Opções \"%1\" carregadas.").arg(name));
+}
+
+void TfrmFiltroPadrao::listOptionSets() {
+  mnuConjuntos->clear();
+  const QStringList names = OptionSets(optionsGroup()).names();
+  if (names.isEmpty()) mnuConjuntos->addAction(QStringLiteral("(nenhuma salva)"))->setEnabled(false);
+  for (const QString& name : names)
+    connect(mnuConjuntos->addAction(name), &QAction::triggered, this,
+            [this, name] { guardedOn(this, [this, name] { loadOptions(name); }); });
 }
 
 // ---- report data dialog ------------------------------------------------------------
@@ -543,14 +635,17 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   panBotoes->setObjectName(QStringLiteral("panBotoes"));
   auto* buttons = new QHBoxLayout(panBotoes);
   buttons->setContentsMargins(0, 0, 0, 0);
-  sbtPreview = textButton(panBotoes, QStringLiteral("sbtPreview"), QStringLiteral("Visualizar"), Glyph::Search);
-  sbtPrint = textButton(panBotoes, QStringLiteral("sbtPrint"), QStringLiteral("Imprimir"), Glyph::Print);
-  sbtSalvarComo = textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("Salvar como"), Glyph::Confirm);
+  sbtPreview = textButton(panBotoes, QStringLiteral("sbtPreview"), QStringLiteral("&Visualizar"), Glyph::Search);
+  sbtPrint = textButton(panBotoes, QStringLiteral("sbtPrint"), QStringLiteral("&Imprimir"), Glyph::Print);
+  sbtSalvarComo =
+      textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("&Salvar como"), Glyph::Confirm);
   sbtReportEdit =
-      textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("Editar relatório"), Glyph::Options);
-  sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("Fechar"), Glyph::Close);
+      textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("&Editar relatório"), Glyph::Options);
+  sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("&Fechar"), Glyph::Close);
+  sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
   for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit}) buttons->addWidget(b);
   buttons->addStretch(1);
+  buttons->addWidget(sbtAjuda);
   buttons->addWidget(sbtFechar);
   root->addWidget(panBotoes);
   root->addLayout(codes);
@@ -565,9 +660,12 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
   connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
           [this] { guardedOn(this, [this] { cbbReportNamesChange(); }); });
+  connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
 }
 
 void TfrmDadosGerRel::createForm() { FormCreate(); }
+
+void TfrmDadosGerRel::sbtAjudaClick() { ShowHelp(HelpContext, this); }
 
 int TfrmDadosGerRel::ShowModal() { return exec(); }
 

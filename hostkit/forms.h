@@ -91,6 +91,7 @@ class TfrmPadraoGrid : public QWidget {
   QAction* mnuConfirmar;
   QAction* mnuProcurar;
   QAction* mnuVerificar;
+  QAction* mnuImprimir;  // Ctrl+P: what the print button does
   QWidget* panMenu;
   QHBoxLayout* panMenuLayout;  // subclasses insert their toolbar buttons here
   TButtonFlat* sbtProcurar;
@@ -113,12 +114,10 @@ class TfrmPadraoGrid : public QWidget {
   TMessages* msgPadrao;
   TMessages* msgMensagensPadroes;
 
+  // The grid's columns as the record search offers them: field and title, in grid order.
+  QList<SearchColumn> gridSearchColumns() const;
   // The last reload failed: the grid's rows may no longer be current.
   void SetGridOutOfDate(bool outOfDate);
-
- signals:
-  // Help asked for the screen (help button, F1); the host opens its help.
-  void helpRequested(const QString& helpFile, int helpContext);
 
  protected:
   // Call at the end of the subclass constructor.
@@ -137,6 +136,7 @@ class TfrmPadraoGrid : public QWidget {
   // Base search: the host's record search over the grid's dataset.
   virtual void sbtProcurarClick();
   virtual void sbtImprimirClick() {}
+  // Help button and F1: the manual at the page of HelpContext.
   virtual void sbtAjudaClick();
   // Record editing; the base screen starts with these entries disabled and a
   // screen that edits records enables them and overrides the handlers.
@@ -211,6 +211,7 @@ class TfrmFiltroPadrao : public QDialog {
   TOptionList Opcoes;
   // Where the options of this screen and operator live in the settings.
   QString optionsGroup() const;
+  // The option set being saved or loaded (named by the operator; "Padrão" by default).
   void writeOptions() const;
   void readOptions();
 
@@ -219,10 +220,14 @@ class TfrmFiltroPadrao : public QDialog {
   QWidget* panBotoes;
   TButtonFlat* sbtConfirma;
   TButtonFlat* sbtCancel;
+  TButtonFlat* sbtAjuda;
   TButtonFlat* sbtOpcoes;
   QMenu* ppmOpcoes;
   QAction* btfSaveOpc;
   QAction* btfLoadOpc;
+  QMenu* mnuConjuntos;       // "Carregar opções salvas como": one entry per saved name
+  QAction* btfSalvaPeriodo;  // checked: the period is saved with the options
+  QLabel* lblOpcoes;         // what the last save or load did
   TMessages* msgPadrao;
 
  public slots:
@@ -241,18 +246,26 @@ class TfrmFiltroPadrao : public QDialog {
   virtual void sbtConfirmaClick() { SetModalResult(mrOk); }
   // Base: closes with mrCancel.
   virtual void sbtCancelClick() { SetModalResult(mrCancel); }
-  // Base save step: the option list is written out when the whole handler
-  // (the subclass's lines included) has run.
-  virtual void btfSaveOpcClick() {}
-  // Base load step: reads the option list back before the subclass reads it.
-  virtual void btfLoadOpcClick() { readOptions(); }
+  // Base save step: the controls' state (see optionsets.h); the option list
+  // is written out when the whole handler (the subclass's lines included) has run.
+  virtual void btfSaveOpcClick();
+  // Base load step: reads the option list back and puts the controls as
+  // saved, before the subclass reads its own lines.
+  virtual void btfLoadOpcClick();
+  // Help button and F1: the manual at the page of HelpContext.
+  virtual void sbtAjudaClick();
 
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void runButton(const std::function<void()>& handler);
   int modalResult_ = mrNone;
+  void saveOptions();
+  void loadOptions(const QString& name);
+  void listOptionSets();
+  QString optionsName_;
 };
 
 // ---- report data dialog ------------------------------------------------------------
@@ -317,6 +330,9 @@ class TfrmDadosGerRel : public QDialog {
 
   int ShowModal();
 
+  QString HelpFile;
+  int HelpContext = 0;
+
   // Report definitions of the report code (lblCodRel): the *.json files of
   // reportsFolder()/<code>/, in file-name order (numbers by value), listed by
   // their titles. None found: "Arq_Rel_Err" with the code and the folder.
@@ -353,6 +369,7 @@ class TfrmDadosGerRel : public QDialog {
   TButtonFlat* sbtPrint;
   TButtonFlat* sbtSalvarComo;
   TButtonFlat* sbtReportEdit;
+  TButtonFlat* sbtAjuda;
   TButtonFlat* sbtFechar;
   TMessages* msgPadrao;
 
@@ -378,6 +395,8 @@ class TfrmDadosGerRel : public QDialog {
   virtual void sbtSalvarComoClick() { runReport(ReportAction::SaveAs); }
   virtual void sbtReportEditClick() { runReport(ReportAction::Edit); }
   virtual void cbbReportNamesChange() {}
+  // Help button and F1: the manual at the page of HelpContext.
+  virtual void sbtAjudaClick();
   // Base: runs BeforeGetQueryParams when set.
   virtual void rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed);
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "abort.h"
+#include "helpviewer.h"
 
 namespace hostkit {
 
@@ -49,9 +50,18 @@ bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& 
   return hostServices().pesquisaLista(source, keyField, caption, flag, list);
 }
 
-void Procura(TDataSet* dataset, QWidget* parent) { hostServices().procura(dataset, parent); }
+void Procura(TDataSet* dataset, QWidget* parent, const QList<SearchColumn>& columns) {
+  hostServices().procura(dataset, parent, columns);
+}
 void CriaLancIrreg(const QString& postingNumber, QWidget* owner) { hostServices().criaLancIrreg(postingNumber, owner); }
 void CriaBloqConsolida(QWidget* owner) { hostServices().criaBloqConsolida(owner); }
+void ShowHelp(int helpContext, QWidget* parent) { hostServices().showHelp(helpContext, parent); }
+
+void HostServices::showHelp(int helpContext, QWidget* parent) {
+  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
+}
+
+QString HostServices::helpCollection() { return {}; }
 
 BusyAnimation::BusyAnimation(QWidget* form, int animation, const QString& caption) {
   ActiveShowAvi(form, animation, caption);

@@ -34,6 +34,12 @@ struct ServerAddress {
   int callTimeoutMs = 60000;
 };
 
+// A column the record search offers: the field and the title the grid gives it.
+struct SearchColumn {
+  QString field;
+  QString title;
+};
+
 class HostServices {
  public:
   virtual ~HostServices();
@@ -62,7 +68,9 @@ class HostServices {
   virtual bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag,
                              QString& list) = 0;
   virtual bool pickRecord(TDataSet* dataset, const QString& title, const QString& emptyError) = 0;
-  virtual void procura(TDataSet* dataset, QWidget* parent) = 0;
+  // The search offers `columns` in their order; none given: every visible
+  // field under its label.
+  virtual void procura(TDataSet* dataset, QWidget* parent, const QList<SearchColumn>& columns) = 0;
 
   // Host screens of the consolidation run.
   virtual void criaLancIrreg(const QString& postingNumber, QWidget* owner) = 0;
@@ -72,6 +80,14 @@ class HostServices {
   virtual QMdiArea* mdiArea() = 0;
   // Where report definitions live (one folder per report code below it).
   virtual QString reportsFolder() = 0;
+
+  // The operators' manual. showHelp opens it at the page of the help
+  // context; the default shows the host's help viewer (helpviewer.h), and a
+  // manual that cannot be found or opened is reported with showError, naming
+  // where it was looked for. helpCollection: the collection file a setting
+  // names; empty, the default: beside the executable, then installed.
+  virtual void showHelp(int helpContext, QWidget* parent);
+  virtual QString helpCollection();
 
   // The host's report output; the defaults are Qt's dialogs. Preview: the
   // print preview with a PDF export. Print: the printer dialog, then the
@@ -106,10 +122,12 @@ int WebPort();
 QString DBPict(int pictureType);
 QString PictPess(const QString& personType);
 bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag, QString& list);
-void Procura(TDataSet* dataset, QWidget* parent = nullptr);
+void Procura(TDataSet* dataset, QWidget* parent = nullptr, const QList<SearchColumn>& columns = {});
 void CriaLancIrreg(const QString& postingNumber, QWidget* owner);
 void CriaBloqConsolida(QWidget* owner);
 bool InputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent = nullptr);
+// Opens the manual at the page of the screen's help context.
+void ShowHelp(int helpContext, QWidget* parent);
 
 // Keeps the busy animation up for a scope: closed on every way out.
 class BusyAnimation {

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QLocale>
 #include <QThread>
 #include <chrono>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "health.grpc.pb.h"
 #include "operations.h"
 #include "qfx31700.grpc.pb.h"
+#include "routines.h"
 
 namespace hostkit {
 
@@ -256,7 +256,8 @@ static Failure describeFailure(const grpc::Status& status, const QString& method
               true};
     case grpc::StatusCode::DEADLINE_EXCEEDED:
       return {serverSilentText(),
-              where + QStringLiteral("Sem resposta em %1 segundos.").arg(QLocale().toString(timeoutMs / 1000.0)), true};
+              where + QStringLiteral("Sem resposta em %1 segundos.").arg(productLocale().toString(timeoutMs / 1000.0)),
+              true};
     default:
       return {detail.isEmpty() ? QStringLiteral("Falha na chamada ao servidor de aplicação.") : detail,
               where + QStringLiteral("Código gRPC %1").arg(int(status.error_code()))};

@@ -24,6 +24,7 @@
 #include "abort.h"
 #include "dataset.h"
 #include "datasetmodel.h"
+#include "runscreens.h"
 
 namespace hostkit {
 
@@ -231,33 +232,6 @@ void addOkCancel(const ListDialog& d) {
   d.buttons->addWidget(cancel);
   QObject::connect(ok, &QPushButton::clicked, d.dialog, &QDialog::accept);
   QObject::connect(cancel, &QPushButton::clicked, d.dialog, &QDialog::reject);
-}
-
-void showDatasetScreen(QWidget* owner, const QString& datasetName, const QString& dialogName, const QString& title,
-                       const QString& heading) {
-  TDataSet* dataset = owner ? owner->findChild<TDataSet*>(datasetName) : nullptr;
-  if (!dataset) throw EHostError(QStringLiteral("Conjunto de dados '%1' não encontrado na tela.").arg(datasetName));
-  QDialog dialog(dialogParent(owner));
-  dialog.setObjectName(dialogName);
-  dialog.setWindowTitle(title);
-  dialog.resize(720, 420);
-  auto* layout = new QVBoxLayout(&dialog);
-  if (!heading.isEmpty()) {
-    auto* label = new QLabel(heading, &dialog);
-    label->setObjectName(QStringLiteral("lblTitulo"));
-    layout->addWidget(label);
-  }
-  auto* view = listView(&dialog, QStringLiteral("grdDados"));
-  bindGrid(view, new TDataSetModel(dataset, &dialog));
-  layout->addWidget(view, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  auto* close = button(&dialog, QStringLiteral("btnFechar"), QStringLiteral("Fechar"));
-  close->setDefault(true);
-  buttons->addWidget(close);
-  layout->addLayout(buttons);
-  QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
-  dialog.exec();
 }
 
 }  // namespace
@@ -498,7 +472,7 @@ bool QtHostServices::pickRecord(TDataSet* dataset, const QString& title, const Q
   return true;
 }
 
-void QtHostServices::procura(TDataSet* dataset, QWidget* parent) {
+void QtHostServices::procura(TDataSet* dataset, QWidget* parent, const QList<SearchColumn>& columns) {
   if (!dataset || !dataset->Active()) return;
   QDialog dialog(dialogParent(parent));
   dialog.setObjectName(QStringLiteral("dlgProcura"));
@@ -507,8 +481,12 @@ void QtHostServices::procura(TDataSet* dataset, QWidget* parent) {
   auto* row = new QHBoxLayout;
   auto* column = new QComboBox(&dialog);
   column->setObjectName(QStringLiteral("cbbCampo"));
-  for (int i = 0; i < dataset->FieldCount(); ++i)
-    if (dataset->Fields(i)->Visible()) column->addItem(dataset->Fields(i)->DisplayLabel(), i);
+  if (columns.isEmpty()) {
+    for (int i = 0; i < dataset->FieldCount(); ++i)
+      if (dataset->Fields(i)->Visible()) column->addItem(dataset->Fields(i)->DisplayLabel(), i);
+  }
+  for (const SearchColumn& c : columns)
+    if (const TField* field = dataset->FindField(c.field)) column->addItem(c.title, field->index());
   auto* text = new QLineEdit(&dialog);
   text->setObjectName(QStringLiteral("edtTexto"));
   row->addWidget(new QLabel(QStringLiteral("Campo"), &dialog));
@@ -539,14 +517,11 @@ void QtHostServices::procura(TDataSet* dataset, QWidget* parent) {
 }
 
 void QtHostServices::criaLancIrreg(const QString& postingNumber, QWidget* owner) {
-  showDatasetScreen(owner, QStringLiteral("cdsIrregEst"), QStringLiteral("dlgLancIrreg"),
-                    QStringLiteral("Lançamentos com Estoque Irregular"),
-                    postingNumber.isEmpty() ? QString() : QStringLiteral("Lançamento: %1").arg(postingNumber));
+  showRunList(owner, dialogParent(owner), irregularStockScreen(postingNumber));
 }
 
 void QtHostServices::criaBloqConsolida(QWidget* owner) {
-  showDatasetScreen(owner, QStringLiteral("cdsBloqConsolida"), QStringLiteral("dlgBloqConsolida"),
-                    QStringLiteral("Produtos Bloqueados para Consolidação"), {});
+  showRunList(owner, dialogParent(owner), blockedProductsScreen());
 }
 
 }  // namespace hostkit

@@ -12,12 +12,13 @@ namespace hostkit {
 
 // What the host application knows after the operator logged in.
 struct HostSession {
-  QString filial;         // FiliProc: branch of the login
-  bool moduFili = false;  // ModuFili: the operator is bound to that branch
-  QString operador;       // Operador
-  QString token;          // session token sent with every remote call
-  ServerAddress server;   // WebURL / WebPort
-  QString reportsFolder;  // report definitions, one folder per report code
+  QString filial;          // FiliProc: branch of the login
+  bool moduFili = false;   // ModuFili: the operator is bound to that branch
+  QString operador;        // Operador
+  QString token;           // session token sent with every remote call
+  ServerAddress server;    // WebURL / WebPort
+  QString reportsFolder;   // report definitions, one folder per report code
+  QString helpCollection;  // the manual (.qhc); empty: where the host looks by default
   QPointer<QMdiArea> mdiArea;
   // DBPict(0): picture of product-tree codes, levels 1.2.2.3 of a
   // nine-digit code stored without its dots.
@@ -67,12 +68,13 @@ class QtHostServices : public HostServices {
   // Record list over the dataset; moves the cursor to the picked row.
   bool pickRecord(TDataSet* dataset, const QString& title, const QString& emptyError) override;
   // Find-next over a column of the dataset.
-  void procura(TDataSet* dataset, QWidget* parent) override;
+  void procura(TDataSet* dataset, QWidget* parent, const QList<SearchColumn>& columns) override;
   void criaLancIrreg(const QString& postingNumber, QWidget* owner) override;
   void criaBloqConsolida(QWidget* owner) override;
 
   QMdiArea* mdiArea() override { return session_.mdiArea; }
   QString reportsFolder() override { return session_.reportsFolder; }
+  QString helpCollection() override { return session_.helpCollection; }
 
   int busyDepth() const { return busyDepth_; }
 

@@ -43,12 +43,23 @@ bool registerSqliteFunctions(QSqlDatabase& db) {
          sqlite3_create_function(sqlite, "UPPER", 1, flags, nullptr, sqliteUpper, nullptr, nullptr) == SQLITE_OK;
 }
 
-std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName) {
+// Every later transaction of the session starts read-only; a statement
+// that writes fails with "cannot execute ... in a read-only transaction".
+static std::optional<QString> makeSessionReadOnly(QSqlDatabase& db) {
+  QSqlQuery q(db);
+  if (q.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"))) return std::nullopt;
+  return QStringLiteral("Não foi possível tornar a conexão somente leitura: %1").arg(q.lastError().text());
+}
+
+std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName, DatabaseAccess access) {
   if (QSqlDatabase::contains(connectionName)) QSqlDatabase::removeDatabase(connectionName);
+  const bool readOnly = access == DatabaseAccess::ReadOnly;
   if (url.startsWith(QLatin1String("sqlite:"))) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(url.mid(7));
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    // read-only: SQLite refuses every write, PRAGMA and ATTACH of a new file alike
+    db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                                  : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
       return QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text());
     if (!registerSqliteFunctions(db)) return QStringLiteral("Não foi possível registrar NVL no SQLite.");
@@ -67,11 +78,12 @@ std::optional<QString> openDatabaseUrl(const QString& url, const QString& connec
   if (!db.open())
     return QStringLiteral("Não foi possível conectar ao banco %1: %2")
         .arg(u.toDisplayString(QUrl::RemovePassword), db.lastError().text());
+  if (readOnly) return makeSessionReadOnly(db);
   return std::nullopt;
 }
 
 std::optional<QString> openHostDatabase(const DatabaseSettings& settings) {
-  return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection));
+  return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection), DatabaseAccess::ReadOnly);
 }
 
 QSqlDatabase hostDatabase() { return QSqlDatabase::database(QString::fromLatin1(kHostConnection), false); }
@@ -196,14 +208,48 @@ static void appendCell(packet::Column& c, const QVariant& v) {
   }
 }
 
+namespace {
+
+// BEGIN; SET TRANSACTION READ ONLY ... ROLLBACK around one query on
+// PostgreSQL; nothing on SQLite, whose host connection is read-only itself.
+class ReadOnlyTransaction {
+ public:
+  explicit ReadOnlyTransaction(QSqlDatabase db) : db_(std::move(db)) {}
+  ~ReadOnlyTransaction() {
+    if (open_) db_.rollback();
+  }
+  ReadOnlyTransaction(const ReadOnlyTransaction&) = delete;
+  ReadOnlyTransaction& operator=(const ReadOnlyTransaction&) = delete;
+
+  std::optional<QString> begin() {
+    if (db_.driverName() != QLatin1String("QPSQL")) return std::nullopt;
+    if (!db_.transaction()) return db_.lastError().text();
+    open_ = true;
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return q.lastError().text();
+    return std::nullopt;
+  }
+
+ private:
+  QSqlDatabase db_;
+  bool open_ = false;
+};
+
+}  // namespace
+
 std::optional<QString> TADOIBQuery::tryOpen() {
   if (Active()) return std::nullopt;
   if (BeforeOpen) BeforeOpen(*this);
   QSqlDatabase db = QSqlDatabase::database(connection_, false);
   if (!db.isValid() || !db.isOpen()) return QStringLiteral("%1: banco de dados não conectado.").arg(objectName());
   const PositionalSql statement = toPositional(text(kindOf(db)));
+  // the query outlives the transaction: its prepared statement is freed
+  // after the rollback, not inside a transaction a failed text has aborted
   QSqlQuery q(db);
   q.setForwardOnly(true);
+  ReadOnlyTransaction transaction(db);
+  if (readOnlyTransaction_)
+    if (auto error = transaction.begin()) return QStringLiteral("%1: %2").arg(objectName(), *error);
   if (!q.prepare(statement.sql)) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
   for (const auto& name : statement.names) {
     const TParam& p = params_.value(name);
@@ -221,7 +267,21 @@ std::optional<QString> TADOIBQuery::tryOpen() {
   packet::Packet data(std::move(defs));
   while (q.next())
     for (int i = 0; i < record.count(); ++i) appendCell(data.columns[size_t(i)], q.value(i));
-  return LoadPacket(std::move(data));
+  auto loaded = LoadPacket(std::move(data));
+  if (!loaded) applyShownColumns();
+  return loaded;
+}
+
+void TADOIBQuery::applyShownColumns() {
+  if (shown_.isEmpty()) return;
+  for (int i = 0; i < FieldCount(); ++i) Fields(i)->SetVisible(false);
+  for (const ShownColumn& c : shown_) {
+    TField* field = FindField(c.field);
+    if (!field) continue;
+    field->SetVisible(true);
+    field->SetDisplayLabel(c.label);
+    field->SetDisplayWidth(c.width);
+  }
 }
 
 void TADOIBQuery::Open() {

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "reportengine.h"
+#include "routines.h"
 
 namespace hostkit {
 
@@ -171,7 +172,7 @@ void ReportDocument::paintPage(QPainter& p, const Layout& l, int page) const {
   }
   p.setFont(l.body);
   p.drawText(QRectF(kCellPadding, y, width, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Registros: %1").arg(table_.rows.size()));
+             QStringLiteral("Registros: %1").arg(productLocale().toString(table_.rows.size())));
 }
 
 bool ReportDocument::print(QPagedPaintDevice* device) const {

@@ -1,5 +1,4 @@
 // Running a report's query and turning its rows and parameters into text.
-#include <QLocale>
 #include <QRegularExpression>
 
 #include "abort.h"
@@ -52,7 +51,7 @@ QDateTime momentOf(const QVariant& value) {
 
 QString numberText(const ReportColumn& column, double value) {
   if (!column.format.isEmpty()) return FormatFloat(column.format, value);
-  return QLocale::system().toString(value, 'g', 15);
+  return productLocale().toString(value, 'g', 15);
 }
 
 // A text column's edit mask: written out, or "DBPict(n)" for the host's
@@ -73,7 +72,8 @@ QString cellText(const TField& field, int row, const ReportColumn& column) {
     case ReportColumn::Type::Date: {
       const QDateTime moment = momentOf(value);
       if (!moment.isValid()) return field.textAt(row);
-      if (!column.format.isEmpty()) return moment.toString(column.format);
+      // month and weekday names in Portuguese too ("MMMM", "dddd")
+      if (!column.format.isEmpty()) return productLocale().toString(moment, column.format);
       return moment.time() == QTime(0, 0) ? moment.toString(QStringLiteral("dd/MM/yyyy"))
                                           : moment.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
     }
@@ -100,7 +100,7 @@ QString valueWords(const ReportParam& param, const ReportParamText& words) {
     case ReportParam::Type::Boolean:
       return param.value.toBool() ? QStringLiteral("Sim") : QStringLiteral("Não");
     case ReportParam::Type::Float:
-      return QLocale::system().toString(param.value.toDouble(), 'g', 15);
+      return productLocale().toString(param.value.toDouble(), 'g', 15);
     case ReportParam::Type::Integer:
       return QString::number(param.value.toLongLong());
     case ReportParam::Type::Text:
@@ -140,7 +140,10 @@ ReportParams reportParamsOf(const ReportTemplate& report) {
 }
 
 ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params) {
+  // a report only reads: refused with its name here, and run read-only anyway
+  if (auto refused = reportQueryProblem(report)) throw EDatabaseError(*refused);
   TADOIBQuery query(nullptr, QStringLiteral("rpddPadrao"));
+  query.SetReadOnlyTransaction(true);
   for (DatabaseKind kind : kKinds)
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
   for (DatabaseKind kind : kKinds)

@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QToolBar>
 
@@ -52,6 +54,9 @@ void HostServices::previewReport(const ReportDocument& document, QWidget* parent
     QObject::connect(pdf, &QAction::triggered, &dialog,
                      [&document, &dialog] { guarded([&] { exportFromPreview(document, &dialog); }); });
   }
+  // large enough for a page and the whole toolbar
+  if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+    dialog.resize(screen->availableSize() * 9 / 10);
   dialog.exec();
 }
 

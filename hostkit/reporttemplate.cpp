@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include "abort.h"
+#include "readonlysql.h"
 
 namespace hostkit {
 
@@ -142,6 +143,34 @@ std::optional<QString> reportTemplateProblem(const ReportTemplate& report) {
   return std::nullopt;
 }
 
+// "consulta genérica", "consulta Oracle", ...: how the message names a text.
+static QString queryNameOf(DatabaseKind kind) {
+  switch (kind) {
+    case DatabaseKind::Generic:
+      return QStringLiteral("A consulta genérica");
+    case DatabaseKind::Oracle:
+      return QStringLiteral("A consulta Oracle");
+    case DatabaseKind::SQLServer:
+      return QStringLiteral("A consulta SQL Server");
+    case DatabaseKind::InterBase:
+      return QStringLiteral("A consulta InterBase");
+  }
+  return QStringLiteral("A consulta");
+}
+
+std::optional<QString> reportQueryProblem(const ReportTemplate& report) {
+  for (DatabaseKind kind : kKinds) {
+    const QString text = report.queries.value(kind);
+    if (kind != DatabaseKind::Generic && text.trimmed().isEmpty()) continue;  // runs the generic one
+    if (auto problem = readOnlySqlProblem(text))
+      return QStringLiteral(
+                 "%1 do relatório '%2' foi recusada: %3. Um relatório só lê dados: escreva uma única consulta "
+                 "SELECT (ou WITH ... SELECT).")
+          .arg(queryNameOf(kind), report.title, *problem);
+  }
+  return std::nullopt;
+}
+
 ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin) {
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
@@ -230,6 +259,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
 void writeReportTemplate(const QString& path, const ReportTemplate& report) {
   if (auto problem = reportTemplateProblem(report))
     throw EHostError(QStringLiteral("A definição do relatório está incompleta: %1.").arg(*problem));
+  if (auto problem = reportQueryProblem(report)) throw EHostError(*problem);
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(serializeReportTemplate(report)) < 0 || !file.commit())
     throw EHostError(

@@ -83,8 +83,12 @@ ReportTemplate readReportTemplate(const QString& path);
 ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin);
 // The first thing a definition lacks before it can be saved or run, if any.
 std::optional<QString> reportTemplateProblem(const ReportTemplate& report);
+// The refusal, naming the report, when one of its query texts does anything
+// but read (see readonlysql.h); checked before a definition is saved or run.
+std::optional<QString> reportQueryProblem(const ReportTemplate& report);
 QByteArray serializeReportTemplate(const ReportTemplate& report);
-// Writes the definition atomically (a failed write leaves the old file).
+// Writes the definition atomically (a failed write leaves the old file);
+// throws EHostError for an incomplete definition or a query that is refused.
 void writeReportTemplate(const QString& path, const ReportTemplate& report);
 
 // Names used in the files.

@@ -12,6 +12,27 @@
 
 namespace hostkit {
 
+const QLocale& productLocale() {
+  static const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+  return brazil;
+}
+
+QString FloatToStr(double value) {
+  QLocale plain = productLocale();
+  plain.setNumberOptions(QLocale::OmitGroupSeparator);
+  return plain.toString(value, 'g', 15);
+}
+
+double StrToFloat(const QString& text, bool* ok) {
+  const QString trimmed = text.trimmed();
+  bool read = false;
+  double value = productLocale().toDouble(trimmed, &read);
+  // not Brazilian: perhaps a number as the database writes it
+  if (!read) value = trimmed.toDouble(&read);
+  if (ok) *ok = read;
+  return read ? value : 0.0;
+}
+
 QString Ajusta(const QString& code, int width) {
   const QString trimmed = code.trimmed();
   if (trimmed.isEmpty() || trimmed.size() >= width) return trimmed;
@@ -71,7 +92,7 @@ QString groupThousands(const QString& digits, QChar separator) {
 
 QString FormatFloat(const QString& picture, double value) {
   const Picture p = parsePicture(picture);
-  const QLocale locale = QLocale::system();
+  const QLocale& locale = productLocale();
   const double scale = std::pow(10.0, p.decimals);
   // round half away from zero, as the platform does
   const double rounded = std::round(std::fabs(value) * scale) / scale;
@@ -131,6 +152,16 @@ QString DateTimeToStr(double dateTime) {
   const QDateTime dt = fromDateTime(dateTime);
   if (dt.time() == QTime(0, 0)) return DateToStr(dateTime);
   return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+}
+
+double StrToDateTime(const QString& text, bool* ok) {
+  const QString trimmed = text.trimmed();
+  QDateTime moment;
+  for (const char* pattern : {"d/M/yyyy H:m:s", "d/M/yyyy H:m"})
+    if (!moment.isValid()) moment = QDateTime::fromString(trimmed, QLatin1String(pattern));
+  if (!moment.isValid()) moment = QDateTime(QDate::fromString(trimmed, QStringLiteral("d/M/yyyy")), QTime(0, 0));
+  if (ok) *ok = moment.isValid();
+  return moment.isValid() ? toDateTime(moment) : 0.0;
 }
 
 }  // namespace hostkit

@@ -1,8 +1,9 @@
 // Small host routines the screens call: code normalisation, emptiness,
-// number and mask formatting with the system's separators, drawing helpers.
+// number and mask formatting in the product's language, drawing helpers.
 #pragma once
 
 #include <QColor>
+#include <QLocale>
 #include <QString>
 
 class QWidget;
@@ -11,6 +12,18 @@ class QRect;
 class QPixmap;
 
 namespace hostkit {
+
+// The one language of every number and date the operator sees or types:
+// Brazilian Portuguese ("1.234,56", dd/MM/yyyy), thousands grouped, whatever
+// the machine's own locale. Use it, never QLocale::system() or QLocale().
+const QLocale& productLocale();
+
+// A number as its edit text: the decimal comma, no grouping, up to 15
+// significant digits ("1234,5").
+QString FloatToStr(double value);
+// Reads a number the operator typed ("1.234,56", "1234,5"); a number in the
+// database's own form ("1234.5") reads too. `ok` tells whether either did.
+double StrToFloat(const QString& text, bool* ok = nullptr);
 
 // Brings a code to `width` characters: blanks trimmed, then left-padded with
 // "0" ("1" -> "0001" for width 4). An empty code stays empty; a longer code
@@ -37,8 +50,8 @@ void InsereImagem(QPainter& painter, const QRect& cell, const QPixmap& bitmap, c
 
 // Number formatting with a picture: "0" a mandatory digit, "#" an optional
 // one, "," anywhere before the point asks for thousands separators, "." the
-// decimal point. The system's separators are used ("1234.5" with "##0.000"
-// gives "1234,500" under a Brazilian locale).
+// decimal point. The product's separators are used ("1234.5" with "##0.000"
+// gives "1234,500", with "#,##0.00" "1.234,50").
 QString FormatFloat(const QString& picture, double value);
 
 // Places the characters of `value` into an edit mask ("999.999.999-99;0;_"):
@@ -51,5 +64,7 @@ QString FormatMaskText(const QString& mask, const QString& value);
 // Short date (dd/MM/yyyy) of a date-time, with the time only when it is not midnight.
 QString DateTimeToStr(double dateTime);
 QString DateToStr(double dateTime);
+// Reads "dd/MM/yyyy" with an optional " hh:mm[:ss]"; `ok` false (and 0) otherwise.
+double StrToDateTime(const QString& text, bool* ok = nullptr);
 
 }  // namespace hostkit

@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
+  qt6-tools-dev qt6-tools-dev-tools qt6-documentation-tools libqt6help6  # manual: Qt Help, qhelpgenerator
   libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3
   libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
   libsodium-dev libpq-dev

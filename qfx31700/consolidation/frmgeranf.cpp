@@ -33,22 +33,32 @@ constexpr int kBusyAnimation = 6;
 const QColor kOlive(128, 128, 0);
 const QColor kPurple(128, 0, 128);
 
-// Draws each cell of the sales grid through the screen's own drawing.
-class SalesGridDelegate : public QStyledItemDelegate {
+const QString kStatusField = QStringLiteral("IDNOTAFISCAL");
+
+// Draws each cell of the sales grid, and tells its tool tip, through the screen.
+class SalesGridDelegate : public TGridDelegate {
  public:
-  explicit SalesGridDelegate(TfrmGeraNF* screen) : QStyledItemDelegate(screen), screen_(screen) {}
+  explicit SalesGridDelegate(TfrmGeraNF* screen) : TGridDelegate(screen), screen_(screen) {}
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
-    const QString field = index.data(TDataSetModel::FieldNameRole).toString();
     painter->save();
-    screen_->dbgPadraoDrawColumnCell(*painter, opt, index.row(), field);
+    screen_->dbgPadraoDrawColumnCell(*painter, opt, index.row(), fieldOf(index));
     painter->restore();
   }
 
+ protected:
+  QString cellHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return screen_->dbgPadraoCellHint(index.row(), fieldOf(index), option.rect.width());
+  }
+
  private:
+  static QString fieldOf(const QModelIndex& index) { return index.data(TDataSetModel::FieldNameRole).toString(); }
   TfrmGeraNF* screen_;
 };
+
+// The room for a cell's text: its indent of two pixels on either side.
+int textRoom(int cellWidth) { return cellWidth - 4; }
 
 QLabel* boldLabel(const QString& text, const QString& name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -173,6 +183,12 @@ void TfrmGeraNF::buildData() {
        QStringLiteral(
            ", PARAM(:P_CDLOJA) P_CDLOJA WHERE (CDFILIAL = :P_CDFILIAL) AND (CDLOJA = NVLSTR(P_CDLOJA.PARAM, CDLOJA)) "
            "ORDER BY CDLOJA")});
+  // what the searches show; the other columns are read by the after-search handlers
+  qryFilial->SetShownColumns({{QStringLiteral("CDFILIAL"), QStringLiteral("Código"), 4},
+                              {QStringLiteral("NMFILIAL"), QStringLiteral("Nome"), 30},
+                              {QStringLiteral("CDSERIE"), QStringLiteral("Série Padrão"), 5}});
+  qryLoja->SetShownColumns({{QStringLiteral("CDLOJA"), QStringLiteral("Código"), 10},
+                            {QStringLiteral("NMLOJA"), QStringLiteral("Nome"), 50}});
   // qryLojaBeforeOpen: the store list always belongs to the branch in the field
   qryLoja->BeforeOpen = [this](TDataSet&) {
     qryLoja->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(medFilial->text());
@@ -594,7 +610,7 @@ void TfrmGeraNF::sbtFiltroClick() {
 
 void TfrmGeraNF::mnuFiltrarClick() { sbtFiltroClick(); }
 void TfrmGeraNF::mnuGeraNotaClick() { sbtGeraNFClick(); }
-void TfrmGeraNF::sbtProcurarClick() { Procura(cdsPrincipal, this); }
+void TfrmGeraNF::sbtProcurarClick() { Procura(cdsPrincipal, this, gridSearchColumns()); }
 void TfrmGeraNF::sbtImprimirClick() { CriaRelProdEvol(); }
 
 void TfrmGeraNF::cdsPrincipalCalcFields(TDataSet& ds) {
@@ -607,36 +623,70 @@ void TfrmGeraNF::cdsPrincipalCalcFields(TDataSet& ds) {
       !(calcFields_->stockBranch->IsBlank() && calcFields_->stockPosting->IsBlank()));
 }
 
+CellText TfrmGeraNF::cellTextAt(const TField& field, int row) const {
+  const QString mask = field.FieldName() == QLatin1String("CDARVPROD") ? field.EditMask() : QString();
+  return gridCellText(field, row, mask);
+}
+
+bool TfrmGeraNF::isReturnedSale(int row) const {
+  const TField* situacao = cdsPrincipal->FindField(QStringLiteral("IDSITUVENDA"));
+  return situacao && situacao->textAt(row) == QLatin1String("D");
+}
+
 void TfrmGeraNF::dbgPadraoDrawColumnCell(QPainter& painter, const QStyleOptionViewItem& option, int row,
                                          const QString& fieldName) {
   const QRect cell = option.rect;
   painter.fillRect(cell, option.palette.color(QPalette::ToolTipBase));
   QColor pen = option.palette.color(QPalette::Text);
-  const TField* situacao = cdsPrincipal->FindField(QStringLiteral("IDSITUVENDA"));
-  if (situacao && situacao->textAt(row) == QLatin1String("D")) pen = kPurple;
+  if (isReturnedSale(row)) pen = kPurple;
   if (option.state & QStyle::State_Selected) {
     painter.fillRect(cell, option.palette.color(QPalette::Highlight));
     pen = option.palette.color(QPalette::HighlightedText);
   }
   const TField* field = cdsPrincipal->FindField(fieldName);
   if (!field) return;
-  const QString mask = field->FieldName() == QLatin1String("CDARVPROD") ? field->EditMask() : QString();
-  const CellText cellText = gridCellText(*field, row, mask);
-  const int textWidth = option.fontMetrics.horizontalAdvance(cellText.text);
-  const int indent = cellText.alignRight ? cell.width() - textWidth - 2 : 2;
-  painter.setPen(pen);
-  painter.setFont(option.font);
-  painter.drawText(QPoint(cell.left() + indent, cell.top() + 2 + option.fontMetrics.ascent()), cellText.text);
+  const bool statusIcon = !cdsPrincipal->IsEmpty() && fieldName == kStatusField;
+  if (!statusIcon) {  // the icon stands for the status column's text
+    const CellText cellText = cellTextAt(*field, row);
+    const QString shown = option.fontMetrics.elidedText(cellText.text, Qt::ElideRight, textRoom(cell.width()));
+    const int textWidth = option.fontMetrics.horizontalAdvance(shown);
+    const int indent = cellText.alignRight ? cell.width() - textWidth - 2 : 2;
+    painter.setPen(pen);
+    painter.setFont(option.font);
+    painter.drawText(QPoint(cell.left() + indent, cell.top() + 2 + option.fontMetrics.ascent()), shown);
+  }
   if (option.state & QStyle::State_HasFocus) {
     QStyleOptionFocusRect focusRect;
     focusRect.rect = cell;
     focusRect.palette = option.palette;
     dbgPadrao->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focusRect, &painter, dbgPadrao);
   }
-  if (!cdsPrincipal->IsEmpty() && fieldName == QLatin1String("IDNOTAFISCAL")) {
+  if (statusIcon) {
     const QPixmap icon = (field->valueAt(row).toBool() ? imgNFOk : imgNFNaoOk)->pixmap();  // a copy
     InsereImagem(painter, cell, icon, kOlive);
   }
+}
+
+QString TfrmGeraNF::statusHint(int row) const {
+  if (!cdsPrincipal->FieldByName(kStatusField)->valueAt(row).toBool())
+    return QStringLiteral("Item pendente: ainda não lançado no estoque");
+  const QString posting = cdsPrincipal->FieldByName(QStringLiteral("NRLANCESTQ"))->textAt(row);
+  if (posting.isEmpty()) return QStringLiteral("Item consolidado no estoque");
+  return QStringLiteral("Item consolidado no estoque (lançamento %1)").arg(posting);
+}
+
+QString TfrmGeraNF::dbgPadraoCellHint(int row, const QString& fieldName, int cellWidth) const {
+  const TField* field = cdsPrincipal->FindField(fieldName);
+  if (!field || row < 0 || row >= cdsPrincipal->RecordCount()) return {};
+  QStringList lines;
+  if (fieldName == kStatusField) {
+    lines << statusHint(row);
+  } else {
+    const QString text = cellTextAt(*field, row).text;
+    if (dbgPadrao->fontMetrics().horizontalAdvance(text) > textRoom(cellWidth)) lines << text;
+  }
+  if (isReturnedSale(row)) lines << QStringLiteral("Venda devolvida");
+  return lines.join(u'\n');
 }
 
 }  // namespace qfx

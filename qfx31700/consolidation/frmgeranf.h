@@ -21,6 +21,8 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
+struct CellText;
+
 class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   Q_OBJECT
  public:
@@ -101,9 +103,12 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   void Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao);
   void Verifica_Valor();
 
-  // Cell drawing of the sales grid.
+  // Cell drawing of the sales grid; text that does not fit ends in "…".
   void dbgPadraoDrawColumnCell(QPainter& painter, const QStyleOptionViewItem& option, int row,
                                const QString& fieldName);
+  // The tool tip of a grid cell `cellWidth` pixels wide: its whole text when
+  // the cell cuts it short, what the status icon and the purple text mean.
+  QString dbgPadraoCellHint(int row, const QString& fieldName, int cellWidth) const;
 
  protected:
   void FormCreate() override;
@@ -119,6 +124,9 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   void wireEntryEvents();
   void firstActivation();
   void cdsPrincipalCalcFields(hostkit::TDataSet& ds);
+  CellText cellTextAt(const hostkit::TField& field, int row) const;
+  bool isReturnedSale(int row) const;
+  QString statusHint(int row) const;
   void openStores();
   void failOn(QWidget* field, const QString& key);
   template <class F>

@@ -123,14 +123,15 @@ void TfrmFiltroGeraNF::buildControls() {
   buildVendaGroup(area);
   buildNFGroup(area);
   buildProdutosGroup(area);
-  grid->addWidget(grbDtMov, 0, 0, 1, 2);
-  grid->addWidget(grbCaixa, 1, 0);
-  grid->addWidget(grbVenda, 1, 1);
-  grid->addWidget(grbCliente, 2, 0, 1, 2);
-  grid->addWidget(grbTipoCome, 3, 0);
-  grid->addWidget(grbCentroCusto, 3, 1);
+  // read left to right, top to bottom, the groups come in their tab order
+  grid->addWidget(grbDtMov, 0, 0);
+  grid->addWidget(grbCaixa, 0, 1);
+  grid->addWidget(grbCliente, 1, 0, 1, 2);
+  grid->addWidget(grbTipoCome, 2, 0);
+  grid->addWidget(grbCentroCusto, 2, 1);
+  grid->addWidget(grbVenda, 3, 0);
+  grid->addWidget(grbNF, 3, 1);
   grid->addWidget(grbProdutos, 4, 0);
-  grid->addWidget(grbNF, 4, 1);
   setTabOrder();
 }
 
@@ -356,6 +357,13 @@ void TfrmFiltroGeraNF::wireHandlers() {
   btpCliente->OnClick = [this](TBtnPesquisa*) { btpClienteClick(); };
   btnCentroCusto->OnClick = [this](TBtnPesquisa*) { btnCentroCustoClick(); };
   btnProdutos->OnClick = [this](TBtnPesquisa*) { btnProdutosClick(); };
+  // F2 on a chosen "Lista" opens its search
+  btpCaixa->SetAssociate(rbtCaixa);
+  btpVenda->SetAssociate(rbtLista);
+  btpTipoCons->SetAssociate(rdtListaTipoCons);
+  btpCliente->SetAssociate(rbtListaCliente);
+  btnCentroCusto->SetAssociate(rbtListaCentroCusto);
+  btnProdutos->SetAssociate(rbtListaProdutos);
 
   btnPesqCliDe->SetAssociate(medCliDe);
   btnPesqCliDe->SetDataSource(dtsPesqCli);

@@ -44,6 +44,8 @@ TfrmRelProdEvol::TfrmRelProdEvol(QWidget* parent) : TfrmDadosGerRel(parent, QStr
   setWindowTitle(QStringLiteral("Produtos não Evoluídos em Estoque"));
   lblCodTela->setText(QStringLiteral("QFX31702"));
   lblCodRel->setText(QStringLiteral("Qfx317"));
+  HelpFile = QStringLiteral("PdvHELP.hlp");
+  HelpContext = 13031702;
   msgPadrao->setEntries(catalogoRelProdEvol());
   buildControls();
   wireHandlers();
@@ -135,7 +137,22 @@ void TfrmRelProdEvol::TravaFilial() {
   stFiliais = QStringLiteral("_") + FiliProc() + QStringLiteral("_");
 }
 
+// The other reports print the consolidation filter's period: their disabled
+// period fields show it, and the first report gets back what was typed for it.
+void TfrmRelProdEvol::mostraPeriodo(bool doFiltro) {
+  if (doFiltro) {
+    if (!periodoDigitado_) periodoDigitado_ = std::make_pair(depDePeriodo->text(), depAtePeriodo->text());
+    depDePeriodo->SetDate(Filtro.dtInicial);
+    depAtePeriodo->SetDate(Filtro.dtFinal);
+  } else if (periodoDigitado_) {
+    depDePeriodo->setText(periodoDigitado_->first);
+    depAtePeriodo->setText(periodoDigitado_->second);
+    periodoDigitado_.reset();
+  }
+}
+
 void TfrmRelProdEvol::Habilita_Desabilita() {
+  mostraPeriodo(cbbReportNames->currentIndex() != 0);
   if (cbbReportNames->currentIndex() == 0) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{grbFilial, rbtTodos, rbtLista, grbPeriodo, depDePeriodo, depAtePeriodo})

@@ -6,6 +6,9 @@
 // other report takes the consolidation screen's entry fields and Filtro.
 #pragma once
 
+#include <optional>
+#include <utility>
+
 #include "components.h"
 #include "forms.h"
 #include "query.h"
@@ -68,6 +71,7 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   void Vd_DataEdit(hostkit::TDateEditPlus* edit, bool informa, const QString& emptyKey);
   // Keeps a branch-bound operator on his branch (see FormActivate).
   void TravaFilial();
+  void mostraPeriodo(bool doFiltro);
   void ParametrosPrimeiro(hostkit::ReportParams& params);
   void ParametrosConsolidacao(hostkit::ReportParams& params);
   void setText(hostkit::ReportParams& params, const char* name, const QString& value);
@@ -75,6 +79,8 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   // While the action checks run: a failed check moves the focus onto its
   // control, and the exit check of the control left must not report again.
   bool boVerificando = false;
+  // the period typed for the first report, while another one shows the run's
+  std::optional<std::pair<QString, QString>> periodoDigitado_;
 };
 
 }  // namespace qfx

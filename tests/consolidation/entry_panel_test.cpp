@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "consolidation_fixture.h"
+#include "filter/frmfiltrogeranf.h"
 #include "module/modulestate.h"
 
 using namespace qfx;
@@ -377,4 +378,22 @@ TEST_F(EntryPanel, SearchButtonsWriteTheCodeAndThenTheName) {
   EXPECT_EQ(tela.medTipoReti->text(), "02");
   EXPECT_EQ(tela.edtTipoReti->text(), "Consumo interno");
   EXPECT_TRUE(host->busyBalanced());
+}
+
+// The keyboard's way out of the panel: Tab from the last field opens the
+// filter, and the confirmed list stays with the focus out of the panel.
+TEST_F(EntryPanel, TabOutOfThePanelListsAndLeavesTheFocusOutside) {
+  replyItems({SaleItem{}});
+  open();
+  focusTo(screen->medSetor);
+  ModalAnswer answer([](QWidget* dialog) {
+    if (auto* filtro = qobject_cast<TfrmFiltroGeraNF*>(dialog)) filtro->sbtConfirma->click();
+  });
+  QTest::keyClick(screen->medSetor, Qt::Key_Tab);
+  activate();
+  QApplication::processEvents();
+  EXPECT_EQ(answer.opened(), 1);
+  EXPECT_TRUE(screen->cdsPrincipal->Active());
+  EXPECT_EQ(screen->cdsPrincipal->RecordCount(), 1);
+  EXPECT_EQ(focused(), screen->dbgPadrao) << "straight to the grid, not to the page tabs";
 }

@@ -7,10 +7,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
-#include <QLocale>
 #include <QTableView>
+#include <QToolTip>
 
 #include "consolidation_fixture.h"
 #include "filter/frmfiltrogeranf.h"
@@ -71,6 +72,17 @@ class SalesGrid : public ConsolidationTest {
       all.save(QStringLiteral("/tmp/cell-%1-%2.png").arg(row).arg(field));
     return all.copy(grid->visualRect(index));
   }
+  // The tool tip the grid shows over a cell.
+  QString toolTip(int row, const QString& field) {
+    QTableView* grid = screen->dbgPadrao;
+    const QModelIndex index = grid->model()->index(row, column(field));
+    grid->scrollTo(index);
+    QApplication::processEvents();
+    const QPoint at = grid->visualRect(index).center();
+    QHelpEvent event(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  }
   QColor infoBackground() const { return screen->dbgPadrao->palette().color(QPalette::ToolTipBase); }
   // Moves the grid's current (selected) cell.
   void select(int row, const QString& field) {
@@ -82,25 +94,54 @@ class SalesGrid : public ConsolidationTest {
 
 }  // namespace
 
-TEST_F(SalesGrid, ColumnsShowTheirTitlesAndWidthsAndTheNavigatorShowsTheCustomer) {
-  SaleItem second;
+TEST_F(SalesGrid, ColumnsShowWholeTitlesAndValuesTheRestInATooltipAndTheNavigatorShowsTheCustomer) {
+  SaleItem second, longo, devolvida;
   second.cliente = "Maria Souza";
-  TfrmGeraNF& tela = listed({SaleItem{}, second});
+  second.venda = "0000000090";
+  second.data = dia(2026, 11, 10, 14, 30);
+  second.lancamento = "0000000010";
+  longo.nome = "Achocolatado em pó tradicional lata de quatrocentos gramas";
+  devolvida.situacao = "D";
+  TfrmGeraNF& tela = listed({SaleItem{}, second, longo, devolvida});
   const QAbstractItemModel* model = tela.dbgPadrao->model();
   const QStringList titles = {"Sit.",          "Caixa", "Data Venda",  "Nr da Venda", "Nr. Cupom",      "Produto",
                               "Nome",          "Qtde.", "Valor Unit.", "Total",       "Lancto.Estoque", "Lancto.NF",
                               "Qtde. Estoque", "Saldo", "Cliente",     "Consumidor"};
   ASSERT_EQ(model->columnCount(), titles.size());
-  for (int c = 0; c < titles.size(); ++c)
+  const QHeaderView* header = tela.dbgPadrao->horizontalHeader();
+  for (int c = 0; c < titles.size(); ++c) {
     EXPECT_EQ(model->headerData(c, Qt::Horizontal).toString(), titles[c]) << "column " << c + 1;
+    EXPECT_GE(tela.dbgPadrao->columnWidth(c), header->sectionSizeHint(c)) << titles[c].toStdString() << " whole";
+  }
+  // the layout widths, in characters of the grid's own font
+  const int character = tela.dbgPadrao->fontMetrics().averageCharWidth();
   const std::map<int, int> widths = {{0, 19}, {1, 31}, {2, 87}, {3, 71},  {4, 72},   {5, 85},  {6, 178},
                                      {7, 71}, {8, 81}, {9, 83}, {11, 89}, {14, 184}, {15, 190}};
-  for (const auto& [c, width] : widths) EXPECT_EQ(tela.dbgPadrao->columnWidth(c), width) << "column " << c + 1;
-  EXPECT_TRUE(model->headerData(7, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
-  EXPECT_TRUE(model->headerData(6, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
+  for (const auto& [c, width] : widths)
+    EXPECT_GE(tela.dbgPadrao->columnWidth(c) * hostkit::kLayoutCharWidth, width * character) << "column " << c + 1;
+  const auto fits = [&](int row, const char* field) {
+    return tela.dbgPadraoCellHint(row, field, tela.dbgPadrao->columnWidth(column(field))).isEmpty();
+  };
+  EXPECT_TRUE(fits(1, "NRSEQVENDA")) << "a sale number";
+  EXPECT_TRUE(fits(1, "DTENTRVENDA")) << "a date and time";
+  EXPECT_TRUE(fits(1, "CDCAIXA")) << "a register";
+
+  // a name too long for its column ends in "…" and shows whole in the tool tip
+  const QImage nome = cell(2, "NMPRODUTO");
+  EXPECT_LT(inkSpan(nome, infoBackground()).second, nome.width() - 2) << "cut inside its cell";
+  EXPECT_EQ(toolTip(2, "NMPRODUTO"), QString::fromStdString(longo.nome));
+  EXPECT_TRUE(fits(0, "NMPRODUTO"));
+
+  // what the status icons and the purple text stand for
+  const QString consolidado = toolTip(1, "IDNOTAFISCAL"), pendente = toolTip(0, "IDNOTAFISCAL");
+  EXPECT_TRUE(consolidado.contains("consolidado") && consolidado.contains("0000000010")) << consolidado.toStdString();
+  EXPECT_TRUE(pendente.contains("pendente")) << pendente.toStdString();
+  EXPECT_TRUE(toolTip(3, "NRCUPOMFIS").contains("devolvida"));
+  EXPECT_TRUE(toolTip(3, "IDNOTAFISCAL").contains("devolvida"));
+  EXPECT_TRUE(fits(0, "NRCUPOMFIS")) << "a sale not returned has nothing to tell";
+
   EXPECT_FALSE(tela.dbgPadrao->verticalHeader()->isVisible()) << "no row indicator";
   EXPECT_EQ(tela.dbgPadrao->editTriggers(), QAbstractItemView::NoEditTriggers);
-
   EXPECT_EQ(tela.lblCliente->text(), "Cliente Balcão");
   select(1, "NMPRODUTO");
   EXPECT_EQ(tela.cdsPrincipal->RecNo(), 1);
@@ -139,15 +180,14 @@ TEST_F(SalesGrid, CellTextsUseTheGridsOwnFormats) {
   vazio.unitario.reset();
   vazio.arvore.clear();
   itens.SetData(principalPacket({cheio, vazio}));
-  const QString ponto = QLocale::system().decimalPoint();
   const QString mascara = host->productTreePicture;
   const auto text = [&](const char* field, int row) { return gridCellText(*itens.FieldByName(field), row, mascara); };
 
-  EXPECT_EQ(text("QTPRODVEND", 0).text, "1234" + ponto + "500") << "three decimals, no thousands separator";
+  EXPECT_EQ(text("QTPRODVEND", 0).text, "1234,500") << "three decimals, no thousands separator";
   EXPECT_TRUE(text("QTPRODVEND", 0).alignRight);
-  EXPECT_EQ(text("VRUNITVEND", 0).text, "1234" + ponto + "57");
+  EXPECT_EQ(text("VRUNITVEND", 0).text, "1234,57");
   EXPECT_TRUE(text("VRUNITVEND", 0).alignRight);
-  EXPECT_EQ(text("TOTITEM", 0).text, "1524072" + ponto + "96");
+  EXPECT_EQ(text("TOTITEM", 0).text, "1524072,96");
   EXPECT_EQ(text("CDARVPROD", 0).text, "1.01.02.012") << "through the product tree picture";
   EXPECT_FALSE(text("CDARVPROD", 0).alignRight);
   EXPECT_EQ(text("CDCAIXA", 0).text, "001");
@@ -171,8 +211,7 @@ TEST_F(SalesGrid, QuantityIsDrawnRightAlignedAndANullOneDrawsNothing) {
 
   const QImage quantidade = cell(0, "QTPRODVEND");
   const auto [left, right] = inkSpan(quantidade, infoBackground());
-  const int textWidth =
-      tela.dbgPadrao->fontMetrics().horizontalAdvance("1234" + QLocale::system().decimalPoint() + "500");
+  const int textWidth = tela.dbgPadrao->fontMetrics().horizontalAdvance("1234,500");
   EXPECT_GE(right, width - 2 - 4) << "ends two pixels from the right border";
   EXPECT_LT(right, width - 1);
   EXPECT_NEAR(left, width - 2 - textWidth, 3);

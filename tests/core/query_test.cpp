@@ -2,11 +2,14 @@
 // (NVL registered), null parameters select all, values are bound, never spliced.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include "abort.h"
 #include "query.h"
+#include "testsql.h"
 
 using namespace hostkit;
 
@@ -14,14 +17,15 @@ class Query : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
+    // the host's connection only reads: the rows go in through one of the test's own
+    const auto written = writeSqliteFile(
+        dir.filePath("host.db"),
+        {"CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, CDLOCALESTOQ TEXT, "
+         "CDTIPOOPER TEXT)",
+         "INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
+         "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"});
+    ASSERT_FALSE(written) << written->toStdString();
     ASSERT_FALSE(openHostDatabase({"sqlite:" + dir.filePath("host.db")}));
-    QSqlQuery q(hostDatabase());
-    ASSERT_TRUE(
-        q.exec("CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, "
-               "CDLOCALESTOQ TEXT, CDTIPOOPER TEXT)"));
-    ASSERT_TRUE(
-        q.exec("INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
-               "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"));
   }
   void TearDown() override { closeHostDatabase(); }
   QTemporaryDir dir;
@@ -90,4 +94,43 @@ TEST_F(Query, UpperFoldsAccentedLettersOnSqlite) {
   EXPECT_EQ(q.value(0).toString(), "JOÃO AÇÃO");
   EXPECT_TRUE(q.value(1).isNull());
   EXPECT_EQ(q.value(2).toString(), "x");
+}
+
+// The host's SQLite connection only reads: its functions still run, every
+// kind of write fails and leaves the file as it was.
+TEST_F(Query, HostConnectionReadsWithItsFunctionsAndRefusesEveryWrite) {
+  QSqlQuery q(hostDatabase());
+  ASSERT_TRUE(
+      q.exec("SELECT NVL(NULL, 'a'), NVLSTR(NULL, 'b'), NVL(CDLOJA, 'x'), UPPER('ação') FROM LOJA "
+             "WHERE NMLOJA = 'Outra'"))
+      << q.lastError().text().toStdString();
+  ASSERT_TRUE(q.next());
+  EXPECT_EQ(q.value(0).toString(), "a");
+  EXPECT_EQ(q.value(1).toString(), "b");
+  EXPECT_EQ(q.value(2).toString(), "01");
+  EXPECT_EQ(q.value(3).toString(), "AÇÃO");
+
+  for (const char* write :
+       {"INSERT INTO LOJA VALUES ('0003','01','Nova','','','01')", "UPDATE LOJA SET NMLOJA = 'x'", "DELETE FROM LOJA",
+        "DROP TABLE LOJA", "CREATE TABLE INTRUSA (A INTEGER)", "PRAGMA user_version = 5"}) {
+    EXPECT_FALSE(q.exec(write)) << write;
+    EXPECT_TRUE(q.lastError().text().contains("readonly")) << write << ": " << q.lastError().text().toStdString();
+  }
+  ASSERT_TRUE(q.exec("SELECT COUNT(*), GROUP_CONCAT(NMLOJA, '|') FROM LOJA"));
+  ASSERT_TRUE(q.next());
+  EXPECT_EQ(q.value(0).toInt(), 3);
+  EXPECT_EQ(q.value(1).toString(), "Loja Um|Loja Dois|Outra");
+  ASSERT_TRUE(q.exec("PRAGMA user_version"));
+  ASSERT_TRUE(q.next());
+  EXPECT_EQ(q.value(0).toInt(), 0);
+}
+
+TEST(HostDatabase, AMissingSqliteFileIsAnErrorAndIsNotCreated) {
+  QTemporaryDir dir;
+  const QString missing = dir.filePath("nao-existe.db");
+  const auto error = openHostDatabase({"sqlite:" + missing});
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->contains(missing)) << error->toStdString();
+  EXPECT_FALSE(QFile::exists(missing));
+  closeHostDatabase();
 }

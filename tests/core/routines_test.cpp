@@ -9,19 +9,29 @@ using namespace hostkit;
 
 class Routines : public ::testing::Test {
  protected:
-  void SetUp() override { QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil)); }
+  // the product's texts must not depend on the default locale either
+  void SetUp() override { QLocale::setDefault(QLocale::c()); }
+  void TearDown() override { QLocale::setDefault(QLocale::system()); }
 };
 
-TEST_F(Routines, FormatFloatFollowsThePictureWithTheSystemSeparators) {
-  const QString point = QLocale::system().decimalPoint();
-  const QString group = QLocale::system().groupSeparator();
-  EXPECT_EQ(FormatFloat("##0.000", 1234.5), "1234" + point + "500");
-  EXPECT_EQ(FormatFloat("###0.00", 1234.5), "1234" + point + "50");
-  EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891), "1" + group + "234" + group + "567" + point + "89");
-  EXPECT_EQ(FormatFloat("0.000", 0.5), "0" + point + "500");
-  EXPECT_EQ(FormatFloat("##0.000", 0), "0" + point + "000");
-  EXPECT_EQ(FormatFloat("###0.00", -2.005), "-2" + point + "01");
-  EXPECT_EQ(FormatFloat("#,##0.00", -999.999), "-1" + group + "000" + point + "00");
+TEST_F(Routines, NumbersAreWrittenAndReadInBrazilianForm) {
+  EXPECT_EQ(FormatFloat("##0.000", 1234.5), "1234,500");
+  EXPECT_EQ(FormatFloat("###0.00", 1234.5), "1234,50");
+  EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891), "1.234.567,89");
+  EXPECT_EQ(FormatFloat("0.000", 0.5), "0,500");
+  EXPECT_EQ(FormatFloat("##0.000", 0), "0,000");
+  EXPECT_EQ(FormatFloat("###0.00", -2.005), "-2,01");
+  EXPECT_EQ(FormatFloat("#,##0.00", -999.999), "-1.000,00");
+  EXPECT_EQ(FloatToStr(1234.5), "1234,5") << "an edit text is not grouped";
+
+  bool ok = false;
+  EXPECT_DOUBLE_EQ(StrToFloat("1.234,56", &ok), 1234.56);
+  EXPECT_TRUE(ok);
+  EXPECT_DOUBLE_EQ(StrToFloat(" 1234,5 "), 1234.5);
+  EXPECT_DOUBLE_EQ(StrToFloat("1.000"), 1000) << "the dot groups thousands";
+  EXPECT_DOUBLE_EQ(StrToFloat("12.5"), 12.5) << "not Brazilian: the database's form";
+  EXPECT_EQ(StrToFloat("doze", &ok), 0);
+  EXPECT_FALSE(ok);
 }
 
 TEST_F(Routines, FormatMaskTextPlacesValueIntoTheMask) {
@@ -57,4 +67,10 @@ TEST_F(Routines, DatesShowTheTimeOnlyWhenNotMidnight) {
   EXPECT_EQ(DateTimeToStr(day), "08/12/2026");
   EXPECT_EQ(DateTimeToStr(day + 0.5), "08/12/2026 12:00:00");
   EXPECT_EQ(DateToStr(day + 0.5), "08/12/2026");
+  bool ok = false;
+  EXPECT_DOUBLE_EQ(StrToDateTime("08/12/2026 12:00:00", &ok), day + 0.5);
+  EXPECT_TRUE(ok);
+  EXPECT_DOUBLE_EQ(StrToDateTime("8/12/2026"), day);
+  EXPECT_EQ(StrToDateTime("12/31/2026", &ok), 0) << "day first";
+  EXPECT_FALSE(ok);
 }

@@ -258,3 +258,28 @@ TEST_F(FiltroWritesTest, AStartDateLeftAndThenCancelledReachesFiltroAndTheReload
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].args[1].date(), dia(2024, 3, 5));
 }
+
+// The keyboard alone: Return in a date and Ctrl+Return anywhere confirm,
+// Escape cancels, F2 on a chosen "Lista" opens its search.
+TEST_F(ConfirmationTest, TheKeyboardConfirmsCancelsAndSearches) {
+  open();
+  setPeriod(dlg(), "10/03/2024", "10/03/2024");
+  dlg().depFinal->setFocus();
+  QTest::keyClick(dlg().depFinal, Qt::Key_Return);
+  EXPECT_FALSE(dlg().isVisible());
+
+  open();
+  dlg().chkAgrupaNF->setFocus();
+  QTest::keyClick(dlg().chkAgrupaNF, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_FALSE(dlg().isVisible());
+
+  open();
+  dlg().rbtCaixa->click();
+  dlg().rbtCaixa->setFocus();
+  host->listAnswers.push_back(std::nullopt);
+  QTest::keyClick(dlg().rbtCaixa, Qt::Key_F2);
+  EXPECT_EQ(host->pickerCalls.size(), 1) << "the cash register list";
+  QTest::keyClick(dlg().rbtCaixa, Qt::Key_Escape);
+  EXPECT_FALSE(dlg().isVisible());
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
+}

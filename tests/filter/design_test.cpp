@@ -106,7 +106,7 @@ TEST_F(DesignTest, ControlsCarryTheirCaptionsAndDesignedStates) {
 
 TEST_F(DesignTest, SearchButtonsHintTheirSearchAndNameTheirLists) {
   for (auto* b : dlg().findChildren<TBtnPesquisa*>())
-    EXPECT_EQ(b->Hint(), "Pesquisar") << b->objectName().toStdString();
+    EXPECT_EQ(b->Hint(), "Pesquisar (F2)") << b->objectName().toStdString();
   EXPECT_EQ(dlg().btpCaixa->Title(), "Caixa");
   EXPECT_EQ(dlg().btpCaixa->EmptyError(), "Não há caixa cadastrado.");
   EXPECT_EQ(dlg().btnCentroCusto->EmptyError(), "Não há centro de custo cadastrado.");

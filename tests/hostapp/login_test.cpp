@@ -84,7 +84,7 @@ TEST(Login, TheDialogSaysWhatFailedAndLetsTheOperatorTryAgain) {
   dialog.edtSenha->setText("demo");
   login();  // several branches: the operator picks one, then confirms
   ASSERT_TRUE(dialog.cbbFilial->isEnabled());
-  dialog.cbbFilial->setCurrentText("0002");
+  dialog.cbbFilial->setCurrentIndex(dialog.cbbFilial->findData("0002"));
   login();
   ASSERT_TRUE(dialog.outcome());
   EXPECT_EQ(dialog.outcome()->branch, "0002");

@@ -136,8 +136,16 @@ TEST_F(SearchButton, PickedRowRunsBeforeThenAfterWithTheDataSetOnThatRow) {
   ASSERT_EQ(host->pickerCalls.size(), 1);
   EXPECT_EQ(host->pickerCalls[0].title, "Loja");
   EXPECT_EQ(host->pickerCalls[0].dataset, "qryLoja");
-  EXPECT_EQ(button.toolTip(), "Pesquisar");
+  EXPECT_EQ(button.toolTip(), "Pesquisar (F2)");
   EXPECT_EQ(button.focusPolicy(), Qt::NoFocus);
+
+  // the keyboard's way in: F2 in the code field
+  ASSERT_TRUE(showActive(window));
+  code.setFocus();
+  host->recordAnswers.push_back(0);
+  QTest::keyClick(&code, Qt::Key_F2);
+  EXPECT_EQ(host->pickerCalls.size(), 2);
+  EXPECT_EQ(code.text(), "01");
 }
 
 TEST_F(SearchButton, SearchLeavesTheFocusWhereItWas) {

@@ -1,5 +1,6 @@
 // Enter and exit of fields and of a panel follow the focus between controls
 // of one screen, in a fixed order; message boxes and other windows are no move.
+#include <QApplication>
 #include <QFrame>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -179,4 +180,16 @@ TEST_F(FocusEvents, AnotherWindowTakingTheFocusIsNoExit) {
   ASSERT_TRUE(showActive(screen));
   EXPECT_TRUE(screen.first->hasFocus());
   EXPECT_TRUE(screen.events.isEmpty());
+
+  // an MDI area clears its child's focus when the window goes inactive, and
+  // the window system then gives the window's first field the focus: still
+  // no move, the focus goes back where it was
+  screen.outside->setFocus();
+  screen.events.clear();
+  ASSERT_TRUE(showActive(other));
+  screen.outside->clearFocus();
+  ASSERT_TRUE(showActive(screen));
+  QApplication::processEvents();
+  EXPECT_TRUE(screen.outside->hasFocus());
+  EXPECT_TRUE(screen.events.isEmpty()) << screen.events.join(", ").toStdString();
 }

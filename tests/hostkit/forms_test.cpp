@@ -1,14 +1,18 @@
 // Base screens: control names, lifecycle hooks at the right moments, the
 // filter dialog's saved options, and the report dialog's list and parameters.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -20,6 +24,7 @@
 #include "messages.h"
 #include "modaldriver.h"
 #include "operations.h"
+#include "optionsets.h"
 
 using namespace hostkit;
 
@@ -95,12 +100,9 @@ TEST_F(GridScreenTest, ToolbarButtonsRunTheScreenHandlers) {
   ASSERT_EQ(host->procuraCalls.size(), 1);
   EXPECT_EQ(host->procuraCalls[0].dataset, "cdsPrincipal");
 
-  QSignalSpy help(&screen, &TfrmPadraoGrid::helpRequested);
-  screen.HelpFile = "PdvHELP.hlp";
   screen.HelpContext = 13031700;
   QTest::mouseClick(screen.sbtAjuda, Qt::LeftButton);
-  ASSERT_EQ(help.count(), 1);
-  EXPECT_EQ(help[0][1].toInt(), 13031700);
+  EXPECT_EQ(host->helpContexts, QList<int>{13031700});
 }
 
 TEST_F(GridScreenTest, TopLevelScreenActivatesOnShowAndOnReturnFromAnotherWindowOnly) {
@@ -338,6 +340,70 @@ TEST_F(FilterOptions, OptionsBelongToTheOperatorAndTheScreen) {
   EXPECT_EQ(otherScreen.stCaixa, "");
 }
 
+// The dialog comes back as it was saved, under the name the operator gave,
+// the period only when asked for, with a word on what was done; the file
+// holds nothing malformed.
+TEST_F(FilterOptions, NamedSetsBringTheControlsBackAsSaved) {
+  FilterDialog dialog;
+  auto* todos = new QRadioButton("Todos", dialog.grbFiltroPadrao);
+  todos->setObjectName("rbtTodos");
+  auto* lista = new QRadioButton("Lista", dialog.grbFiltroPadrao);
+  lista->setObjectName("rbtLista");
+  auto* agrupa = new QCheckBox("Agrupa", dialog.grbFiltroPadrao);
+  agrupa->setObjectName("chkAgrupa");
+  auto* cliente = new QLineEdit(dialog.grbFiltroPadrao);
+  cliente->setObjectName("medCliDe");
+  auto* inicio = new TDateEditPlus(dialog.grbFiltroPadrao, "depInicial");
+  const auto state = [&] {
+    return QStringList{QString(lista->isChecked() ? "lista" : "todos"), QString(agrupa->isChecked() ? "agrupa" : "-"),
+                       cliente->text(), inicio->text(), dialog.stCaixa};
+  };
+  const auto loadNamed = [&](const QString& name) {
+    emit dialog.mnuConjuntos->aboutToShow();
+    for (QAction* a : dialog.mnuConjuntos->actions())
+      if (a->text() == name) a->trigger();
+  };
+
+  lista->setChecked(true);
+  agrupa->setChecked(true);
+  cliente->setText("ALFA; LTDA");
+  inicio->setText("10/03/2024");
+  dialog.stCaixa = "_001_";
+  host->inputAnswers = {QString("Mensal")};
+  dialog.btfSaveOpc->trigger();
+  EXPECT_TRUE(dialog.lblOpcoes->text().contains("Mensal"));
+
+  todos->setChecked(true);
+  agrupa->setChecked(false);
+  cliente->clear();
+  inicio->setText("01/01/2025");
+  dialog.stCaixa.clear();
+  loadNamed("Mensal");
+  EXPECT_EQ(state(), (QStringList{"lista", "agrupa", "ALFA; LTDA", "01/01/2025", "_001_"}))
+      << "the period not asked for";
+  EXPECT_TRUE(dialog.lblOpcoes->text().contains("carregadas"));
+
+  dialog.btfSalvaPeriodo->setChecked(true);
+  inicio->setText("10/03/2024");
+  host->inputAnswers = {QString("Com período")};
+  dialog.btfSaveOpc->trigger();
+  host->inputAnswers = {std::nullopt};  // cancelled: nothing saved
+  dialog.btfSaveOpc->trigger();
+  inicio->setText("01/01/2025");
+  FilterDialog restarted;  // the last set used comes back by default
+  auto* restartedDate = new TDateEditPlus(restarted.grbFiltroPadrao, "depInicial");
+  restarted.btfLoadOpc->trigger();
+  EXPECT_EQ(restartedDate->text(), "10/03/2024");
+  EXPECT_EQ(OptionSets(restarted.optionsGroup()).names(), (QStringList{"Com período", "Mensal"}));
+
+  FilterDialog empty;
+  host->inputAnswers = {QString("Vazio")};
+  empty.btfSaveOpc->trigger();
+  QFile file(settingsDir.filePath("ConsolidacaoVendas/opcoes.ini"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().contains("@Invalid"));
+}
+
 TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
   FilterDialog dialog;
   int activationsInside = -1;
@@ -362,8 +428,8 @@ TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
   onNextModal([&](QWidget*) { QTest::mouseClick(dialog.sbtConfirma, Qt::LeftButton); });
   EXPECT_EQ(dialog.ShowModal(), mrOk);
   EXPECT_EQ(dialog.findChild<QMenu*>("ppmOpcoes"), dialog.ppmOpcoes);
-  EXPECT_EQ(dialog.sbtConfirma->text(), "Confirmar");
-  EXPECT_EQ(dialog.sbtCancel->text(), "Cancelar");
+  EXPECT_EQ(dialog.sbtConfirma->text().remove('&'), "Confirmar");
+  EXPECT_EQ(dialog.sbtCancel->text().remove('&'), "Cancelar");
 }
 
 // ---- report dialog -------------------------------------------------------------------

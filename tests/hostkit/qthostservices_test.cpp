@@ -1,5 +1,7 @@
 // The host application's services with real dialogs, driven like the operator.
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +13,7 @@
 #include "fixtures.h"
 #include "modaldriver.h"
 #include "qthostservices.h"
+#include "runscreens.h"
 
 using namespace hostkit;
 
@@ -264,21 +267,42 @@ TEST_F(QtServices, BusyOverlayCoversTheFormUntilEveryOpenIsClosed) {
   EXPECT_EQ(services->busyDepth(), 0);
 }
 
-TEST_F(QtServices, HostScreensListTheOwnersDataSet) {
+// The run's two screens: what happened in words, plain titles, no error
+// code, the balance in Brazilian form, and the list for a spreadsheet.
+TEST_F(QtServices, RunScreensSayWhatHappenedAndCopyTheListForASpreadsheet) {
   TDataSet irregular(&window, "cdsIrregEst");
-  fillTextDataSet(irregular, {{"CDPRODUTO", "Produto"}, {"QTESTOQUE", "Estoque"}}, {{"10", "-1"}, {"20", "-3"}});
-  int rows = 0;
-  QString heading, title;
+  fillTextDataSet(irregular, {{"CdErro"}, {"CdObjeto"}, {"CdObjeto2"}, {"CdObjeto3"}, {"CdObjeto4"}, {"CdObjeto5"}},
+                  {{"LIB00200_3", "0001", "000037 Panetone; 500g", "000001", "000001", "-1234.5"}});
+  QString heading;
+  QStringList titles, cells;
   onNextModal([&](QWidget* dialog) {
-    rows = dialog->findChild<QTableView*>("grdDados")->model()->rowCount();
+    auto* grid = dialog->findChild<QTableView*>("grdDados");
+    for (int c = 0; c < grid->model()->columnCount(); ++c) {
+      titles << grid->model()->headerData(c, Qt::Horizontal).toString();
+      cells << grid->model()->index(0, c).data().toString();
+    }
     heading = dialog->findChild<QLabel*>("lblTitulo")->text();
-    title = dialog->objectName();
+    clickButton(dialog, "Copiar");
     clickButton(dialog, "Fechar");
   });
-  CriaLancIrreg("1234", &window);
-  EXPECT_EQ(rows, 2);
-  EXPECT_EQ(heading, "Lançamento: 1234");
-  EXPECT_EQ(title, "dlgLancIrreg");
+  CriaLancIrreg("37", &window);
+  EXPECT_TRUE(heading.contains("37")) << heading.toStdString();
+  EXPECT_EQ(titles.size(), 5);
+  EXPECT_FALSE(cells.contains("LIB00200_3"));
+  EXPECT_EQ(cells.last(), "-1.234,500");
+  const QStringList copied = QApplication::clipboard()->text().split('\n');
+  EXPECT_EQ(copied.value(0), titles.join('\t'));
+  EXPECT_EQ(copied.value(1), cells.join('\t'));
+  EXPECT_EQ(runListText(irregular, irregularStockScreen("37").columns, ';').split('\n').value(1),
+            "0001;\"000037 Panetone; 500g\";000001;000001;-1.234,500");
+
+  onNextModal([&](QWidget* dialog) {
+    heading = dialog->findChild<QLabel*>("lblTitulo")->text();
+    clickButton(dialog, "Fechar");
+  });
+  CriaLancIrreg("0", &window);
+  EXPECT_FALSE(heading.contains("lançamento 0")) << "nothing was posted: " << heading.toStdString();
+  EXPECT_NE(heading, irregularStockScreen("37").heading);
 
   EXPECT_THROW(CriaBloqConsolida(&window), EHostError);  // the owner has no cdsBloqConsolida
 }

@@ -6,10 +6,16 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include "helpviewer.h"
+#include "modaldriver.h"
 #include "query.h"
+#include "testsql.h"
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
@@ -182,9 +188,97 @@ TEST_F(Lifecycle, FirstActivationWithAnUnknownBranchRunsAgainNextTime) {
   EXPECT_EQ(frmGeraNF->medFilial->text(), "9999");
 
   // the branch becomes known: the next activation completes the first one
-  QSqlQuery(hostkit::hostDatabase()).exec("INSERT INTO FILIAL VALUES ('9999','Nova','01','','1','')");
+  ASSERT_FALSE(
+      hostkit::writeSqliteFile(fixture.databasePath(), {"INSERT INTO FILIAL VALUES ('9999','Nova','01','','1','')"}));
   frmGeraNF->frameWindow()->hide();
   ASSERT_TRUE(openScreen(entries.iniProc));
   EXPECT_FALSE(boPrimVez);
   EXPECT_EQ(frmGeraNF->edtFilial->text(), "Nova");
+}
+
+// F1 on each screen opens the one help viewer at that screen's page of the
+// manual the build generated; a manual that is missing or unreadable is
+// reported with the place it was looked for, and help keeps working.
+TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
+  using hostkit::HelpViewer;
+  QStandardPaths::setTestModeEnabled(true);  // the viewer's working copy goes to a throwaway cache
+  fixture.host->openHelpViewer = true;
+  TfrmGeraNF* screen = openScreen(entries.iniProc);
+  ASSERT_TRUE(screen);
+
+  QTest::keyClick(screen, Qt::Key_F1);
+  QPointer<HelpViewer> viewer = HelpViewer::current();
+  ASSERT_TRUE(viewer) << fixture.host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(viewer->objectName(), "frmAjuda");
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_EQ(viewer->currentUrl().scheme(), "qthelp");
+  EXPECT_EQ(viewer->currentTitle(), screen->windowTitle());
+
+  struct Seen {
+    QString screenTitle, pageTitle;
+    QUrl page, afterHome;
+    HelpViewer* viewer = nullptr;
+  };
+  // F1 in a modal dialog; the viewer must take clicks while the dialog is open
+  auto helpInNextDialog = [](Seen& seen) {
+    hostkit::onNextModal([&seen](QWidget* dialog) {
+      EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+      QTest::keyClick(dialog, Qt::Key_F1);
+      seen.screenTitle = dialog->windowTitle();
+      if ((seen.viewer = HelpViewer::current())) {
+        seen.pageTitle = seen.viewer->currentTitle();
+        seen.page = seen.viewer->currentUrl();
+        // through the window system, where a window blocked by a modal one gets no clicks
+        QToolButton* home = seen.viewer->btnInicio;
+        QTest::mouseClick(seen.viewer->windowHandle(), Qt::LeftButton, {},
+                          home->mapTo(seen.viewer, home->rect().center()));
+        seen.afterHome = seen.viewer->currentUrl();
+      }
+      dialog->close();
+    });
+  };
+  Seen filter, report;
+  helpInNextDialog(filter);
+  CriaFiltroGeraNF();
+  helpInNextDialog(report);
+  CriaRelProdEvol();
+  for (const Seen* seen : {&filter, &report}) {
+    EXPECT_EQ(seen->viewer, viewer.data()) << "one viewer, reused";
+    EXPECT_EQ(seen->pageTitle, seen->screenTitle);
+    EXPECT_NE(seen->afterHome, seen->page) << "the viewer is blocked by the modal dialog";
+  }
+  EXPECT_NE(filter.page, report.page);
+  EXPECT_EQ(fixture.host->helpContexts, (QList<int>{13031700, 13031701, 13031702}));
+  EXPECT_TRUE(fixture.host->messages.isEmpty()) << fixture.host->messageTexts().join(" / ").toStdString();
+
+  // a missing and a damaged manual: each named in an error, the open viewer untouched
+  QTemporaryDir dir;
+  const QString damaged = dir.filePath("danificado.qhc");
+  QFile file(damaged);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("isto não é uma coleção de ajuda");
+  file.close();
+  const QUrl shown = viewer->currentUrl();
+  for (const QString& manual : {dir.filePath("sem-manual.qhc"), damaged}) {
+    fixture.host->clearRecords();
+    fixture.host->help = manual;
+    QTest::mouseClick(screen->sbtAjuda, Qt::LeftButton);
+    ASSERT_EQ(fixture.host->messages.size(), 1);
+    EXPECT_EQ(fixture.host->messages[0].kind, hostkit::ShownMessage::Error);
+    EXPECT_TRUE(fixture.host->messages[0].text.contains(manual)) << fixture.host->messages[0].text.toStdString();
+    EXPECT_EQ(HelpViewer::current(), viewer.data());
+    EXPECT_EQ(viewer->currentUrl(), shown);
+  }
+
+  // the screen's help still works with the manual back in place
+  fixture.host->clearRecords();
+  fixture.host->help.clear();
+  QTest::mouseClick(screen->sbtAjuda, Qt::LeftButton);
+  EXPECT_TRUE(fixture.host->messages.isEmpty());
+  EXPECT_EQ(viewer->currentTitle(), screen->windowTitle());
+
+  viewer->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(HelpViewer::current());
+  QStandardPaths::setTestModeEnabled(false);
 }

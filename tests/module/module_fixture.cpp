@@ -5,6 +5,7 @@
 #include <QSqlQuery>
 
 #include "query.h"
+#include "testsql.h"
 
 namespace qfxtest {
 
@@ -49,21 +50,23 @@ ModuleFixture::ModuleFixture() {
 ModuleFixture::~ModuleFixture() { hostkit::closeHostDatabase(); }
 
 void ModuleFixture::createDatabase() {
+  // the host's connection only reads: the rows go in through one of the test's own
+  const auto written = hostkit::writeSqliteFile(
+      databasePath(),
+      {
+          "CREATE TABLE EMPRESA (CDEMPRESA TEXT, NMEMPRESA TEXT, NMRAZSOCEMPR TEXT)",
+          "CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT, CDEMPRESA TEXT, CDINSCESTA TEXT, CDSERIE TEXT, "
+          "CDINSCMUNI TEXT)",
+          "CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, CDLOCALESTOQ TEXT, "
+          "CDTIPOOPER TEXT)",
+          "INSERT INTO EMPRESA VALUES ('01', 'Empresa Demo', 'Empresa Demo Ltda')",
+          "INSERT INTO FILIAL VALUES ('0001', 'Filial Centro', '01', '', '1', ''), "
+          "('0002', 'Filial Norte', '01', '', '1', ''), ('A1B2', 'Filial Letras', '01', '', '1', '')",
+          "INSERT INTO LOJA VALUES ('0001', '01', 'Loja Central', '000001', '000002', '01'), "
+          "('0001', '02', 'Loja Shopping', '000003', '000004', '01'), ('0002', '01', 'Loja Norte', '', '', '01')",
+      });
+  EXPECT_FALSE(written) << written->toStdString();
   EXPECT_FALSE(hostkit::openHostDatabase({QStringLiteral("sqlite:") + databasePath()}));
-  QSqlQuery q(hostkit::hostDatabase());
-  for (const char* sql : {
-           "CREATE TABLE EMPRESA (CDEMPRESA TEXT, NMEMPRESA TEXT, NMRAZSOCEMPR TEXT)",
-           "CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT, CDEMPRESA TEXT, CDINSCESTA TEXT, CDSERIE TEXT, "
-           "CDINSCMUNI TEXT)",
-           "CREATE TABLE LOJA (CDFILIAL TEXT, CDLOJA TEXT, NMLOJA TEXT, CDALMOXARIFE TEXT, CDLOCALESTOQ TEXT, "
-           "CDTIPOOPER TEXT)",
-           "INSERT INTO EMPRESA VALUES ('01', 'Empresa Demo', 'Empresa Demo Ltda')",
-           "INSERT INTO FILIAL VALUES ('0001', 'Filial Centro', '01', '', '1', ''), "
-           "('0002', 'Filial Norte', '01', '', '1', ''), ('A1B2', 'Filial Letras', '01', '', '1', '')",
-           "INSERT INTO LOJA VALUES ('0001', '01', 'Loja Central', '000001', '000002', '01'), "
-           "('0001', '02', 'Loja Shopping', '000003', '000004', '01'), ('0002', '01', 'Loja Norte', '', '', '01')",
-       })
-    EXPECT_TRUE(q.exec(QString::fromLatin1(sql))) << sql;
 }
 
 void ModuleFixture::scriptLookups() {

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
@@ -163,8 +164,14 @@ TEST_F(RelProdEvol, BranchSearchFillsTheListAsThePickerWritesIt) {
 TEST_F(RelProdEvol, AnotherReportChecksTodosAndLocksBranchAndPeriod) {
   TfrmRelProdEvol& t = open();
   t.rbtLista->click();
+  t.depDePeriodo->setText("01/02/2024");
+  Filtro.dtInicial = dia(2024, 3, 10);
+  Filtro.dtFinal = dia(2024, 3, 12);
   t.cbbReportNames->setCurrentIndex(1);
   EXPECT_TRUE(t.rbtTodos->isChecked());
+  // what is on screen is what is printed: the run's period
+  EXPECT_EQ(t.depDePeriodo->text(), "10/03/2024");
+  EXPECT_EQ(t.depAtePeriodo->text(), "12/03/2024");
   for (QWidget* w : std::initializer_list<QWidget*>{t.grbFilial, t.rbtTodos, t.rbtLista, t.btpFilial, t.grbPeriodo,
                                                     t.depDePeriodo, t.depAtePeriodo})
     EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
@@ -173,6 +180,8 @@ TEST_F(RelProdEvol, AnotherReportChecksTodosAndLocksBranchAndPeriod) {
                                                     t.depAtePeriodo})
     EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
   EXPECT_FALSE(t.btpFilial->isEnabled());  // "Todos" is checked
+  EXPECT_EQ(t.depDePeriodo->text(), "01/02/2024") << "the first report's own period back";
+  EXPECT_TRUE(t.depAtePeriodo->IsEmpty());
 }
 
 // ---- action checks ------------------------------------------------------------------
@@ -338,7 +347,7 @@ TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABra
   ASSERT_EQ(table.rows.size(), 1);
   EXPECT_EQ(table.rows.first()[0], QStringLiteral("P2"));
   EXPECT_EQ(table.rows.first()[6], QStringLiteral("1"));
-  EXPECT_EQ(table.rows.first()[7], FormatFloat(QStringLiteral("#,##0.000"), 3));
+  EXPECT_EQ(table.rows.first()[7], QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
@@ -386,7 +395,7 @@ TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
   // the sale of BETA SA: its pending P2 item
   const ReportTable& table = host->previews.first().table();
   ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first()[7], FormatFloat(QStringLiteral("#,##0.000"), 3));
+  EXPECT_EQ(table.rows.first()[7], QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, AQueryWithoutAParameterDoesNotReceiveIt) {
@@ -453,8 +462,8 @@ TEST_F(RelProdEvol, PreviewOfTheFirstReportGivesPagesWithTheItemsNotPosted) {
     EXPECT_TRUE(text.contains(QString::fromUtf8(product))) << product;
   EXPECT_FALSE(text.contains(QStringLiteral("Sacola")));      // no stock control
   EXPECT_FALSE(text.contains(QStringLiteral("06/03/2024")));  // after the period
-  EXPECT_TRUE(text.contains(FormatFloat(QStringLiteral("#,##0.000"), 16)));
-  EXPECT_TRUE(text.contains(FormatFloat(QStringLiteral("#,##0.00"), 82)));
+  EXPECT_TRUE(text.contains(QStringLiteral("16,000")));
+  EXPECT_TRUE(text.contains(QStringLiteral("82,00")));
   EXPECT_TRUE(text.contains(QStringLiteral("Registros: 5")));
 }
 
@@ -526,6 +535,43 @@ TEST_F(RelProdEvol, SaveAsCopiesTheDefinitionUnderTheNewTitle) {
   EXPECT_EQ(t.cbbReportNames->itemText(0), kFirstTitle);
   EXPECT_EQ(t.cbbReportNames->itemText(2), QStringLiteral("Cópia: itens pendentes"));
   EXPECT_EQ(t.cbbReportNames->currentIndex(), 0);
+}
+
+// A definition edited by hand to delete: preview, print and save as refuse
+// it by name before anything runs or is asked, and the sales stay.
+TEST_F(RelProdEvol, DefinitionWhoseQueryWritesIsRefusedAndNothingChanges) {
+  writeDefinition(QStringLiteral("03-limpeza.json"),
+                  R"({"title": "Limpeza de itens", "queries": {"generic": "DELETE FROM ITVENDA"},
+                      "columns": [{"field": "CDFILIAL", "title": "Filial"}]})");
+  const auto saleItems = [] {
+    QSqlQuery q(hostDatabase());
+    return q.exec(QStringLiteral("SELECT COUNT(*) FROM ITVENDA")) && q.next() ? q.value(0).toInt() : -1;
+  };
+  const int before = saleItems();
+  ASSERT_GT(before, 0);
+  TfrmRelProdEvol& t = open();
+  period(QDate(2024, 3, 1), QDate(2024, 3, 5));
+  ASSERT_EQ(t.cbbReportNames->count(), 3);
+  t.cbbReportNames->setCurrentIndex(2);
+  t.sbtPreview->click();
+  t.sbtPrint->click();
+  host->inputAnswers.push_back(QStringLiteral("Outra limpeza"));
+  t.sbtSalvarComo->click();
+
+  const QString refusal = QStringLiteral(
+      "A consulta genérica do relatório 'Limpeza de itens' foi recusada: não começa com SELECT nem com WITH "
+      "(começa com DELETE). Um relatório só lê dados: escreva uma única consulta SELECT (ou WITH ... SELECT).");
+  EXPECT_EQ(host->messageTexts(), QStringList({refusal, refusal, refusal}));
+  // the engine's refusal reaches the standard error display; save as says it itself
+  ASSERT_EQ(host->messages.size(), 3);
+  EXPECT_EQ(host->messages[0].kind, ShownMessage::Exception);
+  EXPECT_EQ(host->messages[1].kind, ShownMessage::Exception);
+  EXPECT_EQ(host->messages[2].kind, ShownMessage::Error);
+  EXPECT_TRUE(host->previews.isEmpty());
+  EXPECT_TRUE(host->prints.isEmpty());
+  EXPECT_TRUE(host->inputCalls.isEmpty()) << "no title is asked for a copy that would be refused";
+  EXPECT_EQ(QDir(QDir(host->reports).filePath(QStringLiteral("Qfx317"))).entryList(QDir::Files).size(), 3);
+  EXPECT_EQ(saleItems(), before);
 }
 
 TEST_F(RelProdEvol, SaveAsCancelledOrWithoutTitleWritesNothing) {

@@ -129,6 +129,37 @@ TEST_F(ReportDesigner, IncompleteDefinitionIsRefusedAndTheFileStays) {
   EXPECT_EQ(f.readAll(), before);
 }
 
+// A query that would change data is not saved: the message names the report
+// and says why, the file stays, and the corrected text saves.
+TEST_F(ReportDesigner, QueryThatWritesIsRefusedAndTheFileStays) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray before = f.readAll();
+  f.close();
+  designer.edtTitulo->setText(QStringLiteral("Limpeza"));
+  designer.memConsultaGenerica->setPlainText(QStringLiteral("SELECT CDFILIAL FROM FILIAL;\nDELETE FROM ITVENDA"));
+  designer.sbtSalvar->click();
+  EXPECT_NE(designer.result(), QDialog::Accepted);
+  EXPECT_EQ(host->messageTexts(),
+            QStringList{"A consulta genérica do relatório 'Limpeza' foi recusada: tem mais de um comando (há outro "
+                        "depois do ';'). Um relatório só lê dados: escreva uma única consulta SELECT (ou WITH ... "
+                        "SELECT)."});
+  // a write in an Oracle text is refused as well
+  designer.memConsultaGenerica->setPlainText(QStringLiteral("SELECT CDFILIAL FROM FILIAL -- sem DELETE; nenhum"));
+  designer.memConsultaOracle->setPlainText(QStringLiteral("SELECT CDFILIAL FROM FILIAL FOR UPDATE"));
+  EXPECT_FALSE(designer.Save());
+  EXPECT_TRUE(host->messageTexts().last().startsWith(QStringLiteral("A consulta Oracle do relatório 'Limpeza'")))
+      << host->messageTexts().last().toStdString();
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+  f.close();
+
+  designer.memConsultaOracle->clear();
+  EXPECT_TRUE(designer.Save());
+  EXPECT_EQ(readReportTemplate(path).queries.value(DatabaseKind::Generic),
+            QStringLiteral("SELECT CDFILIAL FROM FILIAL -- sem DELETE; nenhum"));
+}
+
 TEST_F(ReportDesigner, DamagedFileIsAnErrorAndNotLoaded) {
   const QString damaged = QDir(dir.path()).filePath(QStringLiteral("Qfx317/09-danificado.json"));
   QFile f(damaged);

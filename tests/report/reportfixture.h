@@ -53,7 +53,8 @@ QString sourcePath(const QString& relative);
 // Creates the product's schema in a new SQLite file, opens it as the host's
 // database and fills it with the sales of the tests (see the .cpp).
 void createSalesDatabase(const QString& file);
-// Runs statements on the host's database, failing the test on an error.
+// Runs statements on the host's database file through a writable connection
+// of the test's own (the host's is read-only), failing the test on an error.
 void execAll(const QStringList& statements);
 // Copies the shipped definitions of report code Qfx317 to <folder>/Qfx317.
 void copyShippedReports(const QString& folder);

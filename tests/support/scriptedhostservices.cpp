@@ -32,6 +32,7 @@ void ScriptedHostServices::clearRecords() {
   procuraCalls.clear();
   hostScreens.clear();
   busyCaptions.clear();
+  helpContexts.clear();
   busyOpened = busyClosed = busyDepth = busyMaxDepth = busyUnmatchedCloses = 0;
 }
 
@@ -169,9 +170,20 @@ bool ScriptedHostServices::pickRecord(TDataSet* dataset, const QString& title, c
   return true;
 }
 
-void ScriptedHostServices::procura(TDataSet* dataset, QWidget*) {
+void ScriptedHostServices::procura(TDataSet* dataset, QWidget*, const QList<SearchColumn>& columns) {
+  QStringList titles;
+  for (const SearchColumn& c : columns) titles << c.title;
   procuraCalls << ProcuraCall{dataset ? dataset->objectName() : QString(), dataset ? dataset->RecordCount() : 0,
-                              dataset ? dataset->RecNo() : -1};
+                              dataset ? dataset->RecNo() : -1, titles};
+}
+
+bool ScriptedHostServices::inputQuery(const QString&, const QString&, QString& value, QWidget*) {
+  if (inputAnswers.empty()) return true;
+  const auto answer = inputAnswers.front();
+  inputAnswers.pop_front();
+  if (!answer) return false;
+  value = *answer;
+  return true;
 }
 
 HostScreenCall ScriptedHostServices::copyScreen(const QString& screen, const QString& datasetName,
@@ -195,6 +207,11 @@ void ScriptedHostServices::criaLancIrreg(const QString& postingNumber, QWidget* 
   HostScreenCall call = copyScreen(QStringLiteral("CriaLancIrreg"), QStringLiteral("cdsIrregEst"), owner);
   call.postingNumber = postingNumber;
   hostScreens << call;
+}
+
+void ScriptedHostServices::showHelp(int helpContext, QWidget* parent) {
+  helpContexts << helpContext;
+  if (openHelpViewer) HostServices::showHelp(helpContext, parent);
 }
 
 void ScriptedHostServices::criaBloqConsolida(QWidget* owner) {

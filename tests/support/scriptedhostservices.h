@@ -43,6 +43,7 @@ struct ProcuraCall {
   QString dataset;
   int rows = 0;
   int recNo = -1;
+  QStringList columns;  // the titles offered, in order
 };
 
 // CriaLancIrreg / CriaBloqConsolida, with the rows of the owner's dataset as they were shown.
@@ -70,6 +71,9 @@ class ScriptedHostServices : public HostServices {
   std::deque<std::optional<QStringList>> listAnswers;
   // Record search answers: the row picked, or nullopt for Cancel.
   std::deque<std::optional<int>> recordAnswers;
+  // Text box answers: the text typed, or nullopt for Cancel; none left: OK
+  // with the preset text.
+  std::deque<std::optional<QString>> inputAnswers;
 
   // ---- login and setup ----
   QString filial = QStringLiteral("0001");
@@ -82,6 +86,10 @@ class ScriptedHostServices : public HostServices {
                                             {QStringLiteral("J"), QStringLiteral("99.999.999/9999-99;0;_")}};
   QMdiArea* mdi = nullptr;
   QString reports;
+  // The manual: its collection file (empty: where the host looks by default),
+  // and whether a help request opens the host's real viewer.
+  QString help;
+  bool openHelpViewer = false;
 
   // ---- records ----
   QList<ShownMessage> messages;
@@ -89,6 +97,7 @@ class ScriptedHostServices : public HostServices {
   QList<ProcuraCall> procuraCalls;
   QList<HostScreenCall> hostScreens;
   QStringList busyCaptions;
+  QList<int> helpContexts;  // help asked for, in order
   int busyOpened = 0;
   int busyClosed = 0;
   int busyDepth = 0;
@@ -117,11 +126,14 @@ class ScriptedHostServices : public HostServices {
   bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& caption, bool flag,
                      QString& list) override;
   bool pickRecord(TDataSet* dataset, const QString& title, const QString& emptyError) override;
-  void procura(TDataSet* dataset, QWidget* parent) override;
+  void procura(TDataSet* dataset, QWidget* parent, const QList<SearchColumn>& columns) override;
+  bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) override;
   void criaLancIrreg(const QString& postingNumber, QWidget* owner) override;
   void criaBloqConsolida(QWidget* owner) override;
   QMdiArea* mdiArea() override { return mdi; }
   QString reportsFolder() override { return reports; }
+  void showHelp(int helpContext, QWidget* parent) override;
+  QString helpCollection() override { return help; }
 
  private:
   void record(ShownMessage::Kind kind, const QString& text, MsgDlgType type, unsigned buttons,

@@ -3,9 +3,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <optional>
 
 namespace qfxhost {
 
@@ -48,6 +50,27 @@ void readStored(HostSettings& s) {
 
 }  // namespace
 
+namespace {
+// The password file's first line, when only its owner may read or write it;
+// otherwise none, and `error` says why.
+std::optional<QString> readPasswordFile(const QString& path, QString& error) {
+  QFile file(path);
+  const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                                          QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+  if (!file.exists())
+    error = QStringLiteral("Arquivo de senha não encontrado: %1").arg(path);
+  else if (file.permissions() & others)
+    error = QStringLiteral(
+                "O arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono "
+                "(chmod 600).")
+                .arg(path);
+  else if (!file.open(QIODevice::ReadOnly))
+    error = QStringLiteral("Não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString());
+  if (!error.isEmpty()) return std::nullopt;
+  return QString::fromUtf8(file.readLine()).trimmed();
+}
+}  // namespace
+
 std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   HostSettings s = defaults();
   readStored(s);
@@ -71,14 +94,19 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
                                   QStringLiteral("arquivo"));
   const QCommandLineOption op(QStringLiteral("operator"), QStringLiteral("Operador (entra sem perguntar)."),
                               QStringLiteral("codigo"));
-  const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Senha do operador."),
-                                    QStringLiteral("senha"));
+  // a password on the command line would show in every user's process list
+  QCommandLineOption password(QStringLiteral("password"), QString(), QStringLiteral("senha"));
+  password.setFlags(QCommandLineOption::HiddenFromHelp);
+  const QCommandLineOption passwordFile(
+      QStringLiteral("password-file"),
+      QStringLiteral("Arquivo com a senha do operador (legível só pelo dono); ou QFX_PASSWORD no ambiente."),
+      QStringLiteral("arquivo"));
   const QCommandLineOption branch(QStringLiteral("branch"), QStringLiteral("Filial de trabalho."),
                                   QStringLiteral("filial"));
   const QCommandLineOption shots(QStringLiteral("screenshots"),
                                  QStringLiteral("Percorre as telas, salva capturas na pasta e sai."),
                                  QStringLiteral("pasta"));
-  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, branch, shots});
+  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, passwordFile, branch, shots});
   if (!parser.parse(arguments)) return parser.errorText();
   if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
 
@@ -104,7 +132,18 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   if (parser.isSet(manual)) s.helpCollection = absolute(parser.value(manual));
   if (parser.isSet(module)) s.modulePath = absolute(parser.value(module));
   if (parser.isSet(op)) s.operatorCode = parser.value(op);
-  if (parser.isSet(password)) s.password = parser.value(password);
+  if (parser.isSet(password))
+    return QStringLiteral(
+        "--password não é aceito: a senha ficaria visível na lista de processos. "
+        "Use a variável QFX_PASSWORD ou --password-file.");
+  if (parser.isSet(passwordFile)) {
+    QString error;
+    const auto read = readPasswordFile(parser.value(passwordFile), error);
+    if (!read) return error;
+    s.password = *read;
+  } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {
+    s.password = qEnvironmentVariable("QFX_PASSWORD");
+  }
   if (parser.isSet(branch)) s.branch = parser.value(branch);
   if (parser.isSet(shots)) s.screenshotDir = parser.value(shots);
   return s;

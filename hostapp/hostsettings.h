@@ -20,7 +20,7 @@ struct HostSettings {
   QString helpCollection;  // the manual (.qhc); empty: beside the binaries, then installed
   QString modulePath;      // the module library
   QString operatorCode;    // command line only: log in without asking
-  QString password;        // command line only, never stored
+  QString password;        // from --password-file or QFX_PASSWORD, never stored
   QString branch;          // working branch to choose at login
   QString screenshotDir;   // headless tour: save screenshots here and exit
 };

@@ -46,7 +46,9 @@ echo "Operador de demonstração: $DEMO_OPERATOR  senha: $DEMO_PASSWORD  (filial
 echo "Operador preso à filial 0001: loja01  senha: loja01"
 
 HOST_ARGS=(--server "127.0.0.1:$PORT" --db "sqlite:$DEMO_DB" --reports "$BIN/reports"
-           --operator "$DEMO_OPERATOR" --password "$DEMO_PASSWORD" --branch 0001)
+           --operator "$DEMO_OPERATOR" --branch 0001)
+# the password through the environment, never on the command line (ps shows it)
+export QFX_PASSWORD="$DEMO_PASSWORD"
 if [ "$HEADLESS" = 1 ]; then
   SHOTS="$BUILD_DIR/screenshots"
   echo "Sem tela: executando sob Xvfb e salvando capturas em $SHOTS"

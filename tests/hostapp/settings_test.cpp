@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -47,8 +48,8 @@ TEST_F(Settings, StoredValuesThenTheCommandLineWin) {
   EXPECT_EQ(s.databaseUrl, "postgresql://leitura@db/qfx");
   EXPECT_TRUE(s.password.isEmpty());
 
-  s = std::get<HostSettings>(loadSettings({"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem",
-                                           "--operator", "demo", "--password", "x"}));
+  s = std::get<HostSettings>(
+      loadSettings({"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem", "--operator", "demo"}));
   EXPECT_EQ(s.server.host, "10.0.0.5");
   EXPECT_EQ(s.server.port, 7000);
   EXPECT_TRUE(s.server.tls);
@@ -64,4 +65,33 @@ TEST_F(Settings, ABadCommandLineIsAnErrorText) {
     ASSERT_TRUE(std::holds_alternative<QString>(loaded)) << args.join(' ').toStdString();
     EXPECT_FALSE(std::get<QString>(loaded).isEmpty());
   }
+}
+
+// The password never comes from the command line: from a file only its owner
+// can read, or from QFX_PASSWORD.
+TEST_F(Settings, ThePasswordComesFromAPrivateFileOrTheEnvironment) {
+  const auto loaded = loadSettings({"qfxhost", "--operator", "demo", "--password", "demo"});
+  ASSERT_TRUE(std::holds_alternative<QString>(loaded));
+  EXPECT_TRUE(std::get<QString>(loaded).contains("QFX_PASSWORD"));
+
+  QTemporaryDir folder;
+  QFile file(folder.filePath("senha"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("segredo\n");
+  file.close();
+  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  auto s = loadSettings({"qfxhost", "--password-file", file.fileName()});
+  ASSERT_TRUE(std::holds_alternative<HostSettings>(s));
+  EXPECT_EQ(std::get<HostSettings>(s).password, "segredo");
+
+  file.setPermissions(file.permissions() | QFileDevice::ReadOther);
+  s = loadSettings({"qfxhost", "--password-file", file.fileName()});
+  ASSERT_TRUE(std::holds_alternative<QString>(s)) << "readable by others: refused";
+  EXPECT_TRUE(std::get<QString>(s).contains("chmod 600"));
+
+  qputenv("QFX_PASSWORD", "do ambiente");
+  s = loadSettings({"qfxhost"});
+  qunsetenv("QFX_PASSWORD");
+  ASSERT_TRUE(std::holds_alternative<HostSettings>(s));
+  EXPECT_EQ(std::get<HostSettings>(s).password, "do ambiente");
 }

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlQuery>
+#include <QUrl>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -29,12 +30,30 @@ struct Options {
   demo::Options demo;
 };
 
-// --db, else $QFX_DB_URL (keeps a password out of the process list), else
-// the SQLite file qfx.db.
+// --db, else $QFX_DB_URL (keeps the URL out of the process list), else
+// $QFX_DB (the name older settings files of the service use), else the
+// SQLite file qfx.db.
 std::string databaseUrl(const QCommandLineParser& p) {
   if (p.isSet("db")) return p.value("db").toStdString();
-  const QByteArray fromEnvironment = qgetenv("QFX_DB_URL");
-  return fromEnvironment.isEmpty() ? std::string("sqlite:qfx.db") : fromEnvironment.toStdString();
+  for (const char* name : {"QFX_DB_URL", "QFX_DB"})
+    if (const QByteArray fromEnvironment = qgetenv(name); !fromEnvironment.isEmpty())
+      return fromEnvironment.toStdString();
+  return "sqlite:qfx.db";
+}
+
+// The first line of a file only its owner may read: a secret kept off the
+// command line.
+Result<QByteArray> readOwnerOnlyFile(const QString& path) {
+  QFile file(path);
+  const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                      QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+  if (!file.exists()) return invalidArgument("arquivo de senha não encontrado: " + path.toStdString());
+  if (file.permissions() & others)
+    return invalidArgument("o arquivo de senha " + path.toStdString() +
+                           " pode ser lido por outros usuários: deixe-o só para o dono (chmod 600)");
+  if (!file.open(QIODevice::ReadOnly))
+    return invalidArgument("não foi possível ler " + path.toStdString() + ": " + file.errorString().toStdString());
+  return file.readLine().trimmed();
 }
 
 int fail(const std::string& message) {
@@ -54,6 +73,7 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
        "Banco: sqlite:/caminho/arquivo.db ou postgresql://usuario@host:porta/banco[?sslmode=require] (senha por "
        "PGPASSWORD ou ~/.pgpass). Padrão: $QFX_DB_URL, senão sqlite:qfx.db.",
        "url"},
+      {"db-password-file", "Arquivo com a senha do banco (legível só pelo dono).", "arquivo"},
       {"tls-cert", "Certificado PEM do servidor; com --tls-key liga TLS no canal.", "arquivo"},
       {"tls-key", "Chave privada PEM do servidor.", "arquivo"},
       {"log-level", "Nível do log: debug, info, warn, error, off.", "nivel", "info"},
@@ -70,6 +90,16 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   });
   p.process(app);
   o->db = databaseUrl(p);
+  if (p.isSet("db") && !QUrl(QString::fromStdString(o->db)).password().isEmpty())
+    return *error =
+               "a senha do banco em --db ficaria visível na lista de processos: use PGPASSWORD, ~/.pgpass, "
+               "$QFX_DB_URL ou --db-password-file",
+           false;
+  if (p.isSet("db-password-file")) {
+    auto password = readOwnerOnlyFile(p.value("db-password-file"));
+    if (!password) return *error = password.error().message, false;
+    qputenv("PGPASSWORD", *password);  // libpq takes it from there
+  }
   o->server.listen = p.value("listen").toStdString();
   o->server.tlsCertFile = p.value("tls-cert").toStdString();
   o->server.tlsKeyFile = p.value("tls-key").toStdString();

@@ -13,6 +13,7 @@
 #include "common/log.h"
 #include "db/database.h"
 #include "db/migrations.h"
+#include "db/sqlite_backup.h"
 #include "demo/demo_generator.h"
 #include "rpc/server.h"
 
@@ -25,6 +26,7 @@ struct Options {
   ServerOptions server;
   bool migrateOnly = false;
   std::string portFile;
+  std::string backupTo, restoreFrom;
   std::string operatorToSet, operatorName, operatorBranch;
   bool createDemo = false;
   demo::Options demo;
@@ -81,6 +83,9 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"threads", "Conexões ao banco (threads que atendem as chamadas; as demais esperam a vez).", "n", "16"},
       {"port-file", "Grava a porta efetivamente aberta neste arquivo.", "arquivo"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
+      {"backup", "Copia o banco SQLite em uso, de forma consistente, para o arquivo e termina.", "arquivo"},
+      {"restore", "Com o servidor parado, põe de volta no banco SQLite a cópia do arquivo (conferida) e termina.",
+       "arquivo"},
       {"create-demo", "Se o banco não tem filiais, gera os dados de demonstração antes de atender."},
       {"demo-scale", "Itens de venda aproximados da demonstração (com --create-demo).", "itens", "600"},
       {"demo-seed", "Semente da demonstração (com --create-demo).", "n", "1"},
@@ -105,6 +110,8 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->server.tlsKeyFile = p.value("tls-key").toStdString();
   o->portFile = p.value("port-file").toStdString();
   o->migrateOnly = p.isSet("migrate");
+  o->backupTo = p.value("backup").toStdString();
+  o->restoreFrom = p.value("restore").toStdString();
   o->operatorToSet = p.value("set-operator").toStdString();
   o->operatorName = p.value("operator-name").toStdString();
   o->operatorBranch = p.value("operator-branch").toStdString();
@@ -155,6 +162,18 @@ int createDemoIfEmpty(Database& database, const Options& o) {
   return 0;
 }
 
+// The embedded database's backup and restore; PostgreSQL has its own tools.
+int backupOrRestore(const DbConfig& config, const Options& o) {
+  if (config.dialect != Dialect::SQLite)
+    return fail("--backup e --restore são para o banco SQLite; no PostgreSQL use pg_dump e pg_restore");
+  const std::string database = config.path.toStdString();
+  auto done = o.backupTo.empty() ? restoreSqlite(o.restoreFrom, database) : backupSqlite(database, o.backupTo);
+  if (!done) return fail(done.error().message);
+  std::printf("%s\n", o.backupTo.empty() ? ("banco restaurado de " + o.restoreFrom).c_str()
+                                         : ("cópia gravada em " + o.backupTo).c_str());
+  return 0;
+}
+
 int serve(Database& database, const Options& o) {
   // Signals are taken by sigwait below, not by whichever thread they hit.
   sigset_t stopSignals;
@@ -188,6 +207,7 @@ int main(int argc, char** argv) {
 
   auto config = DbConfig::parse(options.db);
   if (!config) return fail(config.error().message);
+  if (!options.backupTo.empty() || !options.restoreFrom.empty()) return backupOrRestore(*config, options);
   Database database(*config);
   auto version = migrations::migrate(database);
   if (!version) return fail(version.error().message);

@@ -2,11 +2,16 @@
 // requests answered with a clear error that changes nothing.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "auth/sessions.h"
@@ -304,4 +309,70 @@ TEST(ServerSecrets, APasswordOnTheCommandLineOrInAnOpenFileIsRefused) {
   std::tie(code, error) =
       run({"--migrate", "--db", "sqlite:" + folder.filePath("qfx.db"), "--db-password-file", file.fileName()});
   EXPECT_EQ(code, 0) << error.toStdString();
+}
+
+namespace {
+int64_t countRows(const QString& path, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  int64_t n = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+    n = sqlite3_column_int64(stmt, 0);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return n;
+}
+}  // namespace
+
+// The embedded database copied while another connection keeps writing in
+// transactions of 50 rows: the copy holds whole transactions only, passes the
+// integrity check and restores into a database the server opens; a damaged
+// file is refused and the database stays as it was.
+TEST(EmbeddedBackup, ALiveDatabaseIsCopiedConsistentlyAndRestored) {
+  const auto run = [](const QStringList& arguments) {
+    QProcess server;
+    server.start(QString::fromStdString(qfx::test::binaryPath("qfxserver")), arguments);
+    EXPECT_TRUE(server.waitForFinished(60000));
+    return server.exitCode();
+  };
+  QTemporaryDir folder;
+  const QString live = folder.filePath("vivo.db"), copy = folder.filePath("copia.db"),
+                restored = folder.filePath("restaurado.db");
+  ASSERT_EQ(run({"--migrate", "--db", "sqlite:" + live}), 0);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> batches{0};
+  std::thread writer([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(live.toUtf8().constData(), &db);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS LOTE (N INTEGER)", nullptr, nullptr, nullptr);
+    while (!stop) {
+      sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      for (int i = 0; i < 50; ++i) sqlite3_exec(db, "INSERT INTO LOTE VALUES (1)", nullptr, nullptr, nullptr);
+      if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) ++batches;
+    }
+    sqlite3_close(db);
+  });
+  while (batches < 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const int backedUp = run({"--backup", copy, "--db", "sqlite:" + live});
+  stop = true;
+  writer.join();
+  ASSERT_EQ(backedUp, 0);
+  const int64_t copied = countRows(copy, "SELECT COUNT(*) FROM LOTE");
+  EXPECT_GT(copied, 0);
+  EXPECT_EQ(copied % 50, 0) << "whole transactions only";
+  EXPECT_FALSE(QFile::exists(copy + ".parcial"));
+
+  ASSERT_EQ(run({"--restore", copy, "--db", "sqlite:" + restored}), 0);
+  EXPECT_EQ(countRows(restored, "SELECT COUNT(*) FROM LOTE"), copied);
+  EXPECT_EQ(run({"--migrate", "--db", "sqlite:" + restored}), 0) << "the server opens the restored database";
+
+  QFile damaged(folder.filePath("danificado.db"));
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write(QByteArray("SQLite format 3") + QByteArray(4096, '\x5a'));
+  damaged.close();
+  EXPECT_NE(run({"--restore", damaged.fileName(), "--db", "sqlite:" + restored}), 0);
+  EXPECT_EQ(countRows(restored, "SELECT COUNT(*) FROM LOTE"), copied);
 }

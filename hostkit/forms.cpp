@@ -523,14 +523,9 @@ void TfrmFiltroPadrao::closeEvent(QCloseEvent* e) {
 }
 
 QString TfrmFiltroPadrao::optionsGroup() const {
-  auto part = [](QString s) {
-    s = s.trimmed();
-    s.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
-    return s.isEmpty() ? QStringLiteral("_") : s;
-  };
   const QString screen = lblCodTela->text().isEmpty() ? objectName() : lblCodTela->text();
   const QString operador = hasHostServices() ? hostServices().operador() : QString();
-  return QStringLiteral("OpcoesFiltro/%1/%2").arg(part(screen), part(operador));
+  return QStringLiteral("OpcoesFiltro/%1/%2").arg(optionKeyPart(screen), optionKeyPart(operador));
 }
 
 void TfrmFiltroPadrao::writeOptions() const {

@@ -21,11 +21,15 @@ std::unique_ptr<QSettings> optionsFile() {
                                      QStringLiteral("opcoes"));
 }
 
-QString keyPart(QString s) {
+}  // namespace
+
+QString optionKeyPart(QString s) {
   s = s.trimmed();
   s.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
   return s.isEmpty() ? QStringLiteral("_") : s;
 }
+
+namespace {
 
 QString yesNo(bool on) { return on ? QStringLiteral("S") : QStringLiteral("N"); }
 
@@ -37,7 +41,7 @@ OptionSets::OptionSets(QString group) : group_(std::move(group)) {}
 // sets existed still load.
 QString OptionSets::keyOf(const QString& name) const {
   if (name == defaultName()) return group_ + QStringLiteral("/linhas");
-  return group_ + QStringLiteral("/conjuntos/") + keyPart(name) + QStringLiteral("/linhas");
+  return group_ + QStringLiteral("/conjuntos/") + optionKeyPart(name) + QStringLiteral("/linhas");
 }
 
 QStringList OptionSets::names() const {

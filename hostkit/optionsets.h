@@ -11,6 +11,9 @@ class QWidget;
 
 namespace hostkit {
 
+// A name as one part of a settings key: trimmed, no slashes, never empty.
+QString optionKeyPart(QString name);
+
 // The option sets of one screen and operator.
 class OptionSets {
  public:

@@ -58,6 +58,29 @@ Result<QByteArray> readOwnerOnlyFile(const QString& path) {
   return file.readLine().trimmed();
 }
 
+// A whole number of at least `least` from option `name`; false with the reason otherwise.
+bool readCount(const QCommandLineParser& p, const char* name, int least, int* out, std::string* error) {
+  bool ok = false;
+  *out = p.value(name).toInt(&ok);
+  if (ok && *out >= least) return true;
+  *error = std::string("--") + name + " deve ser um número inteiro de pelo menos " + std::to_string(least);
+  return false;
+}
+
+bool parseLoginThrottle(const QCommandLineParser& p, LoginThrottleOptions* o, std::string* error) {
+  int delayMs = 0, maxDelayMs = 0;
+  if (!readCount(p, "login-failures", 1, &o->operatorFailures, error) ||
+      !readCount(p, "login-address-failures", 1, &o->addressFailures, error) ||
+      !readCount(p, "login-delay-ms", 1, &delayMs, error) ||
+      !readCount(p, "login-max-delay-ms", 1, &maxDelayMs, error) ||
+      !readCount(p, "login-checks", 1, &o->concurrentChecks, error))
+    return false;
+  if (maxDelayMs < delayMs) return *error = "--login-max-delay-ms não pode ser menor que --login-delay-ms", false;
+  o->firstDelay = std::chrono::milliseconds(delayMs);
+  o->maxDelay = std::chrono::milliseconds(maxDelayMs);
+  return true;
+}
+
 int fail(const std::string& message) {
   std::fprintf(stderr, "qfxserver: %s\n", message.c_str());
   return 1;
@@ -82,6 +105,11 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"session-hours", "Validade de uma sessão em horas.", "horas", "12"},
       {"threads", "Conexões ao banco (threads que atendem as chamadas; as demais esperam a vez).", "n", "16"},
       {"port-file", "Grava a porta efetivamente aberta neste arquivo.", "arquivo"},
+      {"login-failures", "Falhas de login de um operador antes de as tentativas dele esperarem.", "n", "5"},
+      {"login-address-failures", "Falhas de login de um endereço antes de as tentativas dele esperarem.", "n", "20"},
+      {"login-delay-ms", "Primeira espera após as falhas; dobra a cada nova falha.", "ms", "1000"},
+      {"login-max-delay-ms", "Maior espera entre tentativas de login.", "ms", "300000"},
+      {"login-checks", "Conferências de senha ao mesmo tempo (64 MiB cada).", "n", "2"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
       {"backup", "Copia o banco SQLite em uso, de forma consistente, para o arquivo e termina.", "arquivo"},
       {"restore", "Com o servidor parado, põe de volta no banco SQLite a cópia do arquivo (conferida) e termina.",
@@ -126,6 +154,7 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->server.sessionLifetimeSeconds = int64_t(hours * 3600);
   o->server.maxThreads = p.value("threads").toInt(&ok);
   if (!ok || o->server.maxThreads < 2) return *error = "--threads deve ser pelo menos 2", false;
+  if (!parseLoginThrottle(p, &o->server.loginThrottle, error)) return false;
   log::Level level;
   if (!log::parseLevel(p.value("log-level").toStdString(), &level))
     return *error = "--log-level deve ser debug, info, warn, error ou off", false;

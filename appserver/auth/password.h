@@ -3,6 +3,7 @@
 // later still verify old hashes).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/result.h"
@@ -14,5 +15,8 @@ bool verify(const std::string& storedHash, const std::string& password);
 // Spends the same effort as a real check, for unknown operators: the time a
 // login takes must not tell whether the operator exists.
 void verifyAgainstDummy(const std::string& password);
+// Checks run since the process started (real and dummy): tells that a
+// refused login cost no check.
+uint64_t checksRun();
 
 }  // namespace qfx::server::password

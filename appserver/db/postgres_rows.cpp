@@ -18,14 +18,8 @@ namespace {
 // Type OIDs of the cells read as numbers (pg_type.h).
 constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
 
-// The same error value the Qt path gives: the SQLSTATE decides busy, lost
-// or internal; the message is the server's own.
 Error errorOf(const QSqlDriver* driver, const PGresult* result, PGconn* connection) {
-  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-  const char* message = result ? PQresultErrorMessage(result) : PQerrorMessage(connection);
-  const QSqlError error(QString(), QString::fromUtf8(message ? message : "").trimmed(), QSqlError::StatementError,
-                        QString::fromLatin1(state ? state : ""));
-  return toError(driver, error, QStringLiteral("erro ao executar comando SQL"));
+  return postgresError(driver, result, connection, QStringLiteral("erro ao executar comando SQL"));
 }
 
 // The texts prepared on each connection of this thread (connections are per
@@ -78,6 +72,15 @@ int64_t integer(std::string_view t) {
 }
 
 }  // namespace
+
+Error postgresError(const QSqlDriver* driver, const pg_result* result, pg_conn* connection, const QString& what) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const char* message = result ? PQresultErrorMessage(result) : nullptr;
+  if (!message || !*message) message = PQerrorMessage(connection);
+  const QSqlError error(QString(), QString::fromUtf8(message ? message : "").trimmed(), QSqlError::StatementError,
+                        QString::fromLatin1(state ? state : ""));
+  return toError(driver, error, what);
+}
 
 std::string numberedPlaceholders(const std::string& text) {
   std::string out;

@@ -44,6 +44,11 @@ class PostgresRows : public Rows {
 // closes, so that a new session at the same address prepares afresh.
 void forgetPreparedStatements(QSqlDatabase& db);
 
+// The same error value the Qt path gives: the SQLSTATE decides busy, lost
+// or internal; the message is the server's own (the connection's when
+// `result` has none).
+Error postgresError(const QSqlDriver* driver, const pg_result* result, pg_conn* connection, const QString& what);
+
 // "?" placeholders as PostgreSQL's "$1", "$2"...; quoted text is left alone.
 std::string numberedPlaceholders(const std::string& text);
 

@@ -48,7 +48,8 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, const Se
   auto creds = credentials(options);
   if (!creds) return creds.error();
   std::unique_ptr<AppServer> server(new AppServer());
-  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds, options.maxThreads);
+  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds, options.maxThreads,
+                                                          options.loginThrottle);
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(options.listen, *creds, &server->port_);

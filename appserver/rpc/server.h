@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "auth/login_throttle.h"
 #include "common/result.h"
 #include "db/database.h"
 #include "rpc/service.h"
@@ -22,6 +23,7 @@ struct ServerOptions {
   // Calls that may wait for a worker; one more than these is refused as
   // RESOURCE_EXHAUSTED.
   int maxWaitingCalls = 1000;
+  LoginThrottleOptions loginThrottle;
 };
 
 class AppServer {

@@ -53,6 +53,13 @@ CallLimits limitsOf(grpc::ServerContext* context) {
   return CallLimits(context->deadline(), [context] { return context->IsCancelled(); });
 }
 
+// The client's deadline on the steady clock the throttle waits by.
+LoginThrottle::Clock::time_point steadyDeadline(const grpc::ServerContext& context) {
+  const auto left = context.deadline() - std::chrono::system_clock::now();
+  if (left > std::chrono::hours(24)) return LoginThrottle::Clock::time_point::max();  // no deadline
+  return LoginThrottle::Clock::now() + std::chrono::duration_cast<LoginThrottle::Clock::duration>(left);
+}
+
 bool isDatabaseTrouble(const Error& error) {
   return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal;
 }
@@ -118,15 +125,43 @@ grpc::Status toStatus(const Error& error) {
   return grpc::Status(code, error.message);
 }
 
-ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections)
+ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections,
+                                       const LoginThrottleOptions& loginThrottle)
     : database_(database),
       sessions_(database, sessionLifetimeSeconds),
       dispatcher_(makeConsolidationObject()),
-      workers_(connections) {}
+      workers_(connections),
+      loginThrottle_(loginThrottle) {}
+
+std::optional<grpc::Status> ApplicationService::refuseIfThrottled(const std::string& operatorCode,
+                                                                  const std::string& address) {
+  const auto wait = loginThrottle_.waitFor(operatorCode, address);
+  if (!wait) return std::nullopt;
+  const std::string message = throttledMessage(*wait);
+  log::write(log::Level::Warn, "login",
+             {{"operator", operatorCode},
+              {"peer", address},
+              {"outcome", "throttled"},
+              {"wait_ms", std::to_string(std::chrono::ceil<std::chrono::milliseconds>(*wait).count())}});
+  return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, message);
+}
 
 grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::LoginRequest* request,
                                        rpc::LoginReply* reply) {
   const auto start = Clock::now();
+  const std::string address = clientAddress(context->peer());
+  const std::string& operatorCode = request->operator_code();
+  // held back before anything costly: no worker, no password check
+  if (auto refusal = refuseIfThrottled(operatorCode, address)) return *refusal;
+  const auto slot = loginThrottle_.takeCheckSlot(steadyDeadline(*context));
+  if (!slot) {
+    log::write(log::Level::Warn, "login",
+               {{"operator", operatorCode}, {"peer", address}, {"ms", millisecondsSince(start)}, {"outcome", "busy"}});
+    return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                        "O servidor está conferindo muitos acessos ao mesmo tempo. Tente novamente em instantes.");
+  }
+  // attempts that failed while this one waited may have closed the door
+  if (auto refusal = refuseIfThrottled(operatorCode, address)) return *refusal;
   std::optional<Result<LoginOutcome>> answer;
   const CallLimits limits = limitsOf(context);
   workers_.run([&] {
@@ -136,8 +171,10 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   });
   auto& outcome = *answer;
   if (!outcome) {
+    if (outcome.error().kind == ErrorKind::Unauthenticated) loginThrottle_.failed(operatorCode, address);
     log::write(log::Level::Warn, "login",
-               {{"operator", request->operator_code()},
+               {{"operator", operatorCode},
+                {"peer", address},
                 {"ms", millisecondsSince(start)},
                 {"outcome", outcomeOf(outcome.error())}});
     return toStatus(outcome.error());
@@ -148,8 +185,12 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   reply->set_bound_branch(outcome->session.boundBranch);
   reply->set_expires_at(outcome->session.expiresAt);
   for (const auto& b : outcome->branches) reply->add_branches(b);
+  loginThrottle_.succeeded(operatorCode, address);
   log::write(log::Level::Info, "login",
-             {{"operator", outcome->session.operatorCode}, {"ms", millisecondsSince(start)}, {"outcome", "ok"}});
+             {{"operator", outcome->session.operatorCode},
+              {"peer", address},
+              {"ms", millisecondsSince(start)},
+              {"outcome", "ok"}});
   return grpc::Status::OK;
 }
 

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include "auth/login_throttle.h"
 #include "auth/sessions.h"
 #include "db/database.h"
 #include "db/statement_canceller.h"
@@ -23,7 +25,8 @@ inline constexpr size_t kChunkBytes = 1u << 20;
 class ApplicationService final : public rpc::ApplicationServer::Service {
  public:
   // `connections`: the database workers, and so the most connections open at once.
-  ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections);
+  ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections,
+                     const LoginThrottleOptions& loginThrottle = {});
 
   grpc::Status Login(grpc::ServerContext* context, const rpc::LoginRequest* request, rpc::LoginReply* reply) override;
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
@@ -34,11 +37,14 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   // `canceller` is armed with the worker's connection while the method runs.
   Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, StatementCanceller& canceller,
                        std::string* operatorCode);
+  // The refusal of a login the throttle holds back, logged; nullopt: it may go on.
+  std::optional<grpc::Status> refuseIfThrottled(const std::string& operatorCode, const std::string& address);
 
   Database& database_;
   SessionStore sessions_;
   Dispatcher dispatcher_;
   DbWorkers workers_;
+  LoginThrottle loginThrottle_;
 };
 
 grpc::Status toStatus(const Error& error);

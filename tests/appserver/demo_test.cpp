@@ -4,6 +4,7 @@
 
 #include <QSqlQuery>
 
+#include "db/batch_insert.h"
 #include "demo/demo_generator.h"
 #include "harness.h"
 #include "methods/sale_lists.h"
@@ -303,6 +304,53 @@ TEST_P(DemoDataTest, Branch0001IsUsableWithTheDemoOperators) {
   auto todays = demo->invoke("GetPrincipal", list);
   ASSERT_TRUE(todays.ok());
   EXPECT_GT(todays.packet().rowCount(), 0u);
+}
+
+// The bulk loader (COPY on PostgreSQL) writes texts holding tabs,
+// backslashes, line breaks or the text \N as given, nulls as nulls and
+// numbers to the last digit; a refused row comes back as an error naming the
+// table, and what was there stays.
+TEST_P(DemoDataTest, BulkLoadWritesEveryValueAsGiven) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase base(GetParam());
+  auto database = base.open();
+  QSqlDatabase db = *database->connection();
+  const QStringList names{"tab\tno meio", "barra\\invertida", "linha\nnova",   "retorno\rde carro",
+                          "\\N",          "ação e preço",     "termina em \\", ""};
+  const QVariant none(QMetaType::fromType<QString>());
+  server::sql::BatchInsert clients(db, "CLIENTE", {"CDCLIENTE", "NRINSJURCLIE", "IDTPIJURCLIE", "NMRAZSOCCLIE"}, 3);
+  for (int i = 0; i < names.size(); ++i)
+    ASSERT_TRUE(clients.add({QStringLiteral("C%1").arg(i), i % 2 ? none : QVariant("123"), "F", names[i]}).ok());
+  const std::vector<double> amounts{0.1, 2.675, 1234567.891, -0.000123, 1e15 + 0.5};
+  server::sql::BatchInsert reductions(db, "REDUCAOZ", {"CDFILIAL", "CDCAIXA", "DTREDUCAOZ", "VRVENLIQREDZ"}, 2);
+  for (size_t i = 0; i < amounts.size(); ++i)
+    ASSERT_TRUE(
+        reductions.add({"0001", QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')), "2024-03-10", amounts[i]}).ok());
+  ASSERT_TRUE(clients.flush().ok());
+  ASSERT_TRUE(reductions.flush().ok());
+  EXPECT_EQ(clients.written(), names.size());
+
+  for (int i = 0; i < names.size(); ++i) {
+    QSqlQuery q(db);
+    q.prepare("SELECT NMRAZSOCCLIE, NRINSJURCLIE FROM CLIENTE WHERE CDCLIENTE = ?");
+    q.addBindValue(QStringLiteral("C%1").arg(i));
+    ASSERT_TRUE(q.exec() && q.next()) << i;
+    EXPECT_EQ(q.value(0).toString(), names[i]) << i;
+    EXPECT_EQ(q.value(1).isNull(), i % 2 == 1) << i;
+  }
+  for (size_t i = 0; i < amounts.size(); ++i)
+    EXPECT_EQ(scalarNumber(db, "SELECT VRVENLIQREDZ FROM REDUCAOZ WHERE CDCAIXA = ?",
+                           {QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'))}),
+              amounts[i]);
+
+  server::sql::BatchInsert duplicate(db, "CLIENTE", {"CDCLIENTE", "NMRAZSOCCLIE"});
+  ASSERT_TRUE(duplicate.add({"C9", "novo"}).ok());
+  ASSERT_TRUE(duplicate.add({"C0", "outro"}).ok());
+  const auto refused = duplicate.flush();
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().message.find("CLIENTE"), std::string::npos) << refused.error().message;
+  EXPECT_EQ(count(db, "SELECT COUNT(*) FROM CLIENTE"), std::to_string(names.size()));
+  EXPECT_EQ(count(db, "SELECT NMRAZSOCCLIE FROM CLIENTE WHERE CDCLIENTE = 'C0'"), names[0].toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DemoDataTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -9,15 +9,18 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <tuple>
 
+#include "auth/password.h"
 #include "auth/sessions.h"
 #include "child_server.h"
 #include "harness.h"
 #include "health.grpc.pb.h"
+#include "posting_support.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -231,6 +234,106 @@ TEST_P(SecurityTest, HealthServiceReportsServing) {
 INSTANTIATE_TEST_SUITE_P(Backends, SecurityTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          BackendName());
 
+namespace {
+
+bool isThrottled(const grpc::Status& status) {
+  return status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
+         status.error_message().rfind("Muitas tentativas de acesso sem sucesso. Tente novamente em ", 0) == 0;
+}
+
+// The process's peak resident memory starts again from what it holds now;
+// false where the kernel does not allow it.
+bool restartPeakMemory() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return bool(clear);
+}
+
+int64_t statusKilobytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::strlen(field)));
+  return -1;
+}
+
+}  // namespace
+
+// After a few failures an operator's attempts are refused at once, without a
+// password check, until the delay passes; another operator from the same
+// address goes on; the right password after the delay resets the count. An
+// address collects its operators' failures against a higher limit.
+TEST(LoginThrottling, FailuresHoldBackTheOperatorThenTheAddressWithoutPasswordChecks) {
+  server::ServerOptions options;
+  options.loginThrottle.operatorFailures = 3;
+  options.loginThrottle.addressFailures = 10;
+  options.loginThrottle.firstDelay = std::chrono::milliseconds(2000);
+  ServerHarness harness(Backend::SQLite, true, options);
+  auto client = harness.client();
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(client->login(kManager, "errada").error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  const auto heldSince = std::chrono::steady_clock::now();
+
+  const uint64_t checksBefore = server::password::checksRun();
+  std::atomic<int> refused{0};
+  std::vector<std::thread> burst;
+  for (int t = 0; t < 8; ++t)
+    burst.emplace_back([&] {
+      TestClient attacker(harness.port());
+      for (int i = 0; i < 5; ++i) refused += isThrottled(attacker.login(kManager, "chute-" + std::to_string(i)));
+    });
+  for (auto& t : burst) t.join();
+  const auto burstTime = std::chrono::steady_clock::now() - heldSince;
+  EXPECT_EQ(refused, 40);
+  const grpc::Status rightTooSoon = client->login(kManager, kManagerPassword);
+  EXPECT_TRUE(isThrottled(rightTooSoon)) << rightTooSoon.error_message();
+  EXPECT_EQ(server::password::checksRun(), checksBefore) << "a refused attempt ran a password check";
+  std::printf("40 tentativas recusadas em %.1f ms, sem conferência de senha\n",
+              std::chrono::duration<double, std::milli>(burstTime).count());
+
+  EXPECT_TRUE(harness.client()->login(kClerk, kClerkPassword).ok()) << "another operator is not held back";
+
+  std::this_thread::sleep_until(heldSince + options.loginThrottle.firstDelay + std::chrono::milliseconds(200));
+  ASSERT_TRUE(client->login(kManager, kManagerPassword).ok());
+  EXPECT_EQ(client->login(kManager, "errada").error_code(), grpc::StatusCode::UNAUTHENTICATED) << "count reset";
+
+  // one failure each for ten operators: the address is held back, whoever asks
+  for (int i = 1; i < 10; ++i)
+    EXPECT_EQ(client->login("ninguem" + std::to_string(i), "x").error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_TRUE(isThrottled(client->login(kClerk, kClerkPassword)));
+}
+
+// Password checks take 64 MiB each and run two at a time: a crowd of logins
+// at once is answered without the server's memory growing with the crowd.
+TEST(LoginThrottling, PasswordChecksRunAFewAtATime) {
+  server::ServerOptions options;
+  options.loginThrottle.concurrentChecks = 2;
+  options.loginThrottle.operatorFailures = options.loginThrottle.addressFailures = 1000;
+  ServerHarness harness(Backend::SQLite, true, options);
+  harness.client()->login(kManager, "aquece");  // the dummy hash and the channel, made once
+  if (!restartPeakMemory()) GTEST_SKIP() << "/proc/self/clear_refs indisponível";
+  const int64_t residentBefore = statusKilobytes("VmRSS:");
+
+  constexpr int kCrowd = 12;
+  std::atomic<int> answered{0};
+  std::vector<std::thread> crowd;
+  for (int t = 0; t < kCrowd; ++t)
+    crowd.emplace_back([&, t] {
+      TestClient client(harness.port());
+      const grpc::Status status = client.login(t % 2 ? kManager : "ninguem" + std::to_string(t), "errada");
+      const bool busy = status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
+                        status.error_message().find("muitos acessos ao mesmo tempo") != std::string::npos;
+      answered += status.error_code() == grpc::StatusCode::UNAUTHENTICATED || busy;
+    });
+  for (auto& t : crowd) t.join();
+  EXPECT_EQ(answered, kCrowd);
+  const int64_t growthKb = statusKilobytes("VmHWM:") - residentBefore;
+  std::printf("%d logins ao mesmo tempo: memória de pico +%lld KiB\n", kCrowd, (long long)growthKb);
+  // twelve checks at once would take 768 MiB
+  EXPECT_LT(growthKb, (options.loginThrottle.concurrentChecks + 2) * 64 * 1024);
+}
+
 TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
   server::ServerOptions options;
   options.tlsCertFile = dataFile("test-server.crt");
@@ -312,6 +415,14 @@ TEST(ServerSecrets, APasswordOnTheCommandLineOrInAnOpenFileIsRefused) {
 }
 
 namespace {
+// Runs the server executable for one task (migrate, backup, restore); its exit code.
+int runServer(const QStringList& arguments) {
+  QProcess server;
+  server.start(QString::fromStdString(qfx::test::binaryPath("qfxserver")), arguments);
+  EXPECT_TRUE(server.waitForFinished(60000));
+  return server.exitCode();
+}
+
 int64_t countRows(const QString& path, const char* sql) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -330,12 +441,7 @@ int64_t countRows(const QString& path, const char* sql) {
 // integrity check and restores into a database the server opens; a damaged
 // file is refused and the database stays as it was.
 TEST(EmbeddedBackup, ALiveDatabaseIsCopiedConsistentlyAndRestored) {
-  const auto run = [](const QStringList& arguments) {
-    QProcess server;
-    server.start(QString::fromStdString(qfx::test::binaryPath("qfxserver")), arguments);
-    EXPECT_TRUE(server.waitForFinished(60000));
-    return server.exitCode();
-  };
+  const auto run = runServer;
   QTemporaryDir folder;
   const QString live = folder.filePath("vivo.db"), copy = folder.filePath("copia.db"),
                 restored = folder.filePath("restaurado.db");
@@ -375,4 +481,64 @@ TEST(EmbeddedBackup, ALiveDatabaseIsCopiedConsistentlyAndRestored) {
   damaged.close();
   EXPECT_NE(run({"--restore", damaged.fileName(), "--db", "sqlite:" + restored}), 0);
   EXPECT_EQ(countRows(restored, "SELECT COUNT(*) FROM LOTE"), copied);
+}
+
+// A copy taken while consolidations keep posting through a logged-in server:
+// it passes the integrity check, holds whole runs only (each run posts the
+// 150 items added before it), its balances agree with its stamped items, and
+// a server started on it after a restore serves.
+TEST(EmbeddedBackup, ACopyTakenWhileConsolidatingHoldsWholeRuns) {
+  ServerHarness harness(Backend::SQLite);
+  QSqlDatabase db = harness.sql();
+  plentyOfStock(db);
+  const Books before = readBooks(db);
+  auto client = harness.loggedIn();
+  constexpr int kSalesPerRun = 50, kItemsPerRun = 3 * kSalesPerRun;
+  std::atomic<bool> stop{false}, finished{false};
+  std::atomic<int> runs{0};
+  std::thread postings([&] {
+    QSqlDatabase own = harness.sql();
+    Consolidation lateMarch;
+    lateMarch.first = QDate(2024, 3, 12);
+    lateMarch.last = QDate(2024, 3, 16);
+    for (int round = 0; !stop && round < 500; ++round) {
+      addSales(own, 10000 + round * kSalesPerRun, kSalesPerRun);
+      const PostingReply reply = consolidate(*client, lateMarch);
+      if (!reply.call.ok()) {
+        ADD_FAILURE() << reply.call.status.error_message();
+        break;
+      }
+      ++runs;
+    }
+    finished = true;
+  });
+  while (runs < 3 && !finished) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  QTemporaryDir folder;
+  const QString copy = folder.filePath("copia.db"), restored = folder.filePath("restaurado.db");
+  const int backedUp = runServer({"--backup", copy, "--db", harness.testDatabase().url().c_str()});
+  stop = true;
+  postings.join();
+  ASSERT_EQ(backedUp, 0);
+
+  ASSERT_EQ(runServer({"--restore", copy, "--db", "sqlite:" + restored}), 0);
+  {
+    ChildServer server("sqlite:" + restored.toStdString());
+    ASSERT_TRUE(server.started()) << server.failure();
+    TestClient onRestored(server.port());
+    ASSERT_TRUE(onRestored.login(kManager, kManagerPassword).ok());
+    auto branch = onRestored.invoke("GetParamFilial", {text("0001")});
+    ASSERT_TRUE(branch.ok()) << branch.status.error_message();
+    EXPECT_EQ(branch.packet().rowCount(), 1u);
+  }
+
+  server::Database copied(*server::DbConfig::parse("sqlite:" + copy.toStdString()));
+  QSqlDatabase inCopy = *copied.connection();
+  EXPECT_EQ(scalar(inCopy, "PRAGMA integrity_check"), "ok");
+  const Progress posted = progress(inCopy);
+  EXPECT_GT(posted.posted, 0);
+  EXPECT_EQ(posted.posted % kItemsPerRun, 0) << "a run's items are all in the copy or none";
+  EXPECT_LE(posted.items - posted.posted, kItemsPerRun) << "only the sales of the run under way are pending";
+  EXPECT_EQ(checkBooks(inCopy, before), "");
+  std::printf("cópia com %lld de %lld itens lançados; %d consolidações no total\n", (long long)posted.posted,
+              (long long)posted.items, int(runs));
 }

@@ -28,11 +28,8 @@
 #include "messages.h"
 #include "operations.h"
 #include "optionsets.h"
-#include "reportdesigner.h"
 
 namespace hostkit {
-
-namespace {
 
 TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hint, Glyph glyph) {
   auto* b = new TButtonFlat(parent, name, hint);
@@ -70,6 +67,8 @@ void connectHelp(QWidget* dialog, TButtonFlat* button, const std::function<void(
   auto* f1 = new QShortcut(QKeySequence::HelpContents, dialog);
   QObject::connect(f1, &QShortcut::activated, dialog, help);
 }
+
+namespace {
 
 // A window opened by the screen itself: a message box, picker or dialog
 // whose transient parent (or widget parent) leads back to `owner`'s window.
@@ -573,141 +572,6 @@ void TfrmFiltroPadrao::listOptionSets() {
   for (const QString& name : names)
     connect(mnuConjuntos->addAction(name), &QAction::triggered, this,
             [this, name] { guardedOn(this, [this, name] { loadOptions(name); }); });
-}
-
-// ---- report data dialog ------------------------------------------------------------
-
-ReportParam& ReportParams::add(const QString& name, ReportParam::Type type) {
-  if (ReportParam* existing = find(name)) return *existing;
-  ReportParam p;
-  p.name = name;
-  p.type = type;
-  items_ << p;
-  return items_.last();
-}
-
-ReportParam* ReportParams::find(const QString& name) {
-  for (auto& p : items_)
-    if (p.name.compare(name, Qt::CaseInsensitive) == 0) return &p;
-  return nullptr;
-}
-
-const ReportParam* ReportParams::find(const QString& name) const {
-  for (const auto& p : items_)
-    if (p.name.compare(name, Qt::CaseInsensitive) == 0) return &p;
-  return nullptr;
-}
-
-ReportParam& ReportParams::ParamByName(const QString& name) {
-  if (ReportParam* p = find(name)) return *p;
-  throw EHostError(QStringLiteral("Parâmetro '%1' não encontrado na consulta do relatório.").arg(name));
-}
-
-TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog(parent) {
-  setObjectName(name);
-  setModal(true);
-  auto* root = new QVBoxLayout(this);
-
-  auto* codes = new QHBoxLayout;
-  lblCodTela = codeLabel(this, QStringLiteral("lblCodTela"));
-  lblCodRel = codeLabel(this, QStringLiteral("lblCodRel"));
-  codes->addWidget(lblCodRel);
-  codes->addStretch(1);
-  codes->addWidget(lblCodTela);
-
-  grbDadosRel = new QGroupBox(QStringLiteral("Relatório"), this);
-  grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
-  auto* reportBox = new QVBoxLayout(grbDadosRel);
-  cbbReportNames = new QComboBox(grbDadosRel);
-  cbbReportNames->setObjectName(QStringLiteral("cbbReportNames"));
-  reportBox->addWidget(cbbReportNames);
-  root->addWidget(grbDadosRel);
-
-  panParametrosLayout = new QVBoxLayout;
-  root->addLayout(panParametrosLayout, 1);
-
-  panBotoes = new QWidget(this);
-  panBotoes->setObjectName(QStringLiteral("panBotoes"));
-  auto* buttons = new QHBoxLayout(panBotoes);
-  buttons->setContentsMargins(0, 0, 0, 0);
-  sbtPreview = textButton(panBotoes, QStringLiteral("sbtPreview"), QStringLiteral("&Visualizar"), Glyph::Search);
-  sbtPrint = textButton(panBotoes, QStringLiteral("sbtPrint"), QStringLiteral("&Imprimir"), Glyph::Print);
-  sbtSalvarComo =
-      textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("&Salvar como"), Glyph::Confirm);
-  sbtReportEdit =
-      textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("&Editar relatório"), Glyph::Options);
-  sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("&Fechar"), Glyph::Close);
-  sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
-  for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit}) buttons->addWidget(b);
-  buttons->addStretch(1);
-  buttons->addWidget(sbtAjuda);
-  buttons->addWidget(sbtFechar);
-  root->addWidget(panBotoes);
-  root->addLayout(codes);
-
-  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
-  rpddPadrao = new TReportDesigner(this);
-
-  connect(sbtPreview, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPreviewClick(); }); });
-  connect(sbtPrint, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPrintClick(); }); });
-  connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtSalvarComoClick(); }); });
-  connect(sbtReportEdit, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtReportEditClick(); }); });
-  connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
-  connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
-          [this] { guardedOn(this, [this] { cbbReportNamesChange(); }); });
-  connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
-}
-
-void TfrmDadosGerRel::createForm() { FormCreate(); }
-
-void TfrmDadosGerRel::sbtAjudaClick() { ShowHelp(HelpContext, this); }
-
-int TfrmDadosGerRel::ShowModal() { return exec(); }
-
-void TfrmDadosGerRel::FormCreate() { LoadReportNames(); }
-
-void TfrmDadosGerRel::FormActivate() {
-  // quietly: a missing folder was reported at creation, and a message here
-  // would come back with every reactivation
-  if (reports_.isEmpty()) loadReports();
-}
-
-const ReportDefinition* TfrmDadosGerRel::SelectedReport() const {
-  const int i = cbbReportNames->currentIndex();
-  return i >= 0 && i < reports_.size() ? &reports_.at(i) : nullptr;
-}
-
-bool TfrmDadosGerRel::ExistParam(const QString& name) const { return preparing_ && preparing_->exists(name); }
-
-void TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed) {
-  if (BeforeGetQueryParams) BeforeGetQueryParams(params, proceed);
-}
-
-void TfrmDadosGerRel::reject() { close(); }
-
-bool TfrmDadosGerRel::event(QEvent* e) {
-  const bool result = QDialog::event(e);
-  if (e->type() == QEvent::WindowActivate && !activating_) {
-    activating_ = true;
-    guardedOn(this, [this] { FormActivate(); });
-    activating_ = false;
-  }
-  return result;
-}
-
-// One report action at a time: a second click while a report runs does nothing.
-void TfrmDadosGerRel::reportCommand(const std::function<void()>& handler) {
-  if (operationRunning(this)) return;
-  guardedOn(this, handler);
-}
-
-void TfrmDadosGerRel::closeEvent(QCloseEvent* e) {
-  if (!isVisible()) return e->accept();
-  CloseAction action = CloseAction::Free;
-  if (!guardedOn(this, [&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
-  e->accept();
-  done(mrCancel);
-  if (action == CloseAction::Free) deleteLater();
 }
 
 }  // namespace hostkit

@@ -24,7 +24,6 @@
 #include "components.h"
 #include "datasetmodel.h"
 #include "hostservices.h"
-#include "reporttemplate.h"
 
 class QAction;
 class QComboBox;
@@ -41,7 +40,16 @@ class QWindow;
 namespace hostkit {
 
 class TMessages;
-class TReportDesigner;
+
+// Building blocks the base screens share (and report dialogs built on them).
+TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hint, Glyph glyph);
+// `text` may mark its Alt key with "&"; the hint shows the text without it.
+TButtonFlat* textButton(QWidget* parent, const QString& name, const QString& text, Glyph glyph);
+QAction* menuAction(QMenu* menu, const QString& name, const QString& text);
+// The small grey label of a screen or report code.
+QLabel* codeLabel(QWidget* parent, const QString& name);
+// The help button and F1 run the dialog's help handler.
+void connectHelp(QWidget* dialog, TButtonFlat* button, const std::function<void()>& help);
 
 // What closing a screen does, decided by its FormClose.
 enum class CloseAction { None, Hide, Free, Minimize };
@@ -266,162 +274,6 @@ class TfrmFiltroPadrao : public QDialog {
   void loadOptions(const QString& name);
   void listOptionSets();
   QString optionsName_;
-};
-
-// ---- report data dialog ------------------------------------------------------------
-
-// One query parameter of a report.
-struct ReportParam {
-  enum class Type { Text, Date, DateTime, Float, Integer, Boolean };
-  QString name;
-  Type type = Type::Text;
-  QVariant value;  // null until set
-
-  void SetAsString(const QString& v) { set(Type::Text, v); }
-  void SetAsDate(double days) { set(Type::Date, days); }
-  void SetAsDateTime(double days) { set(Type::DateTime, days); }
-  void SetAsFloat(double v) { set(Type::Float, v); }
-  void SetAsInteger(qint64 v) { set(Type::Integer, v); }
-  void SetAsBoolean(bool v) { set(Type::Boolean, v); }
-  void Clear() { value = QVariant(); }
-  bool IsNull() const { return !value.isValid(); }
-
- private:
-  void set(Type t, const QVariant& v) {
-    type = t;
-    value = v;
-  }
-};
-
-// The query parameters of a report, by name (case ignored).
-class ReportParams {
- public:
-  ReportParam& add(const QString& name, ReportParam::Type type = ReportParam::Type::Text);
-  bool exists(const QString& name) const { return find(name) != nullptr; }
-  ReportParam* find(const QString& name);
-  const ReportParam* find(const QString& name) const;
-  // Throws EHostError naming the parameter when the query lacks it.
-  ReportParam& ParamByName(const QString& name);
-  int count() const { return int(items_.size()); }
-  const QList<ReportParam>& items() const { return items_; }
-
- private:
-  QList<ReportParam> items_;
-};
-
-// A report definition file below the reports folder.
-struct ReportDefinition {
-  QString title;
-  QString fileName;
-  QString path;
-};
-
-enum class ReportAction { Preview, Print, SaveAs, Edit };
-
-// The parameters a definition's query names (":P_NAME"), in order of
-// appearance, for the connected database kind. Throws EHostError when the
-// definition cannot be read.
-ReportParams queryParamsOf(const ReportDefinition& report);
-
-class TfrmDadosGerRel : public QDialog {
-  Q_OBJECT
- public:
-  explicit TfrmDadosGerRel(QWidget* parent = nullptr, const QString& name = {});
-
-  int ShowModal();
-
-  QString HelpFile;
-  int HelpContext = 0;
-
-  // Report definitions of the report code (lblCodRel): the *.json files of
-  // reportsFolder()/<code>/, in file-name order (numbers by value), listed by
-  // their titles. None found: "Arq_Rel_Err" with the code and the folder.
-  void LoadReportNames();
-  // reportsFolder()/<code>.
-  QString ReportsDir() const;
-  const QList<ReportDefinition>& Reports() const { return reports_; }
-  const ReportDefinition* SelectedReport() const;
-  // Selects the first report that explains this refusal of the application
-  // server (its definition's "answers"); false, and the selection unchanged,
-  // when none does.
-  bool SelectReportAnswering(const QString& refusal);
-
-  // While the parameters of a report are prepared: does its query have the parameter?
-  bool ExistParam(const QString& name) const;
-  std::function<void(ReportParams& params, bool& proceed)> BeforeGetQueryParams;
-
-  // What the last action handed to the report engine.
-  struct Run {
-    ReportAction action;
-    ReportDefinition report;
-    ReportParams params;
-  };
-  const std::optional<Run>& lastRun() const { return lastRun_; }
-
-  QLabel* lblCodTela;
-  QLabel* lblCodRel;
-  TReportDesigner* rpddPadrao;  // the report designer of the edit action
-  QGroupBox* grbDadosRel;
-  QComboBox* cbbReportNames;
-  QVBoxLayout* panParametrosLayout;  // the subclass's own choices go here
-  QWidget* panBotoes;
-  TButtonFlat* sbtPreview;
-  TButtonFlat* sbtPrint;
-  TButtonFlat* sbtSalvarComo;
-  TButtonFlat* sbtReportEdit;
-  TButtonFlat* sbtAjuda;
-  TButtonFlat* sbtFechar;
-  TMessages* msgPadrao;
-
- public slots:
-  // Escape closes through FormClose like the close button.
-  void reject() override;
-
- signals:
-  // A report is to be previewed, printed, saved or edited with these parameters.
-  void reportRequested(hostkit::ReportAction action, const hostkit::ReportDefinition& report,
-                       const hostkit::ReportParams& params);
-
- protected:
-  void createForm();
-  // Base: loads the report list.
-  virtual void FormCreate();
-  // Every activation of the dialog, also coming back from a window it opened.
-  virtual void FormActivate();
-  // Base: the closed dialog is released.
-  virtual void FormClose(CloseAction& action) { action = CloseAction::Free; }
-  virtual void sbtPreviewClick() { runReport(ReportAction::Preview); }
-  virtual void sbtPrintClick() { runReport(ReportAction::Print); }
-  virtual void sbtSalvarComoClick() { runReport(ReportAction::SaveAs); }
-  virtual void sbtReportEditClick() { runReport(ReportAction::Edit); }
-  virtual void cbbReportNamesChange() {}
-  // Help button and F1: the manual at the page of HelpContext.
-  virtual void sbtAjudaClick();
-  // Base: runs BeforeGetQueryParams when set.
-  virtual void rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed);
-
-  // Prepares the selected report's parameters and hands it to the engine:
-  // preview and print run its query and lay out its pages, save as copies
-  // the definition under a new title, edit opens the designer.
-  void runReport(ReportAction action);
-
-  bool event(QEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  void reportCommand(const std::function<void()>& handler);
-  bool loadReports();
-  void selectReport(const QString& fileName);
-  [[noreturn]] void reportMissing() const;
-  void performReport(ReportAction action, const ReportDefinition& report, const ReportTemplate& layout,
-                     const ReportParams& params);
-  void saveReportAs(const ReportDefinition& report, const ReportTemplate& layout);
-  void editReport(const ReportDefinition& report);
-
-  QList<ReportDefinition> reports_;
-  ReportParams* preparing_ = nullptr;
-  std::optional<Run> lastRun_;
-  bool activating_ = false;
 };
 
 }  // namespace hostkit

@@ -1,5 +1,8 @@
 #include "hostservices.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QInputDialog>
 #include <stdexcept>
 
 #include "abort.h"
@@ -62,6 +65,43 @@ void HostServices::showHelp(int helpContext, QWidget* parent) {
 }
 
 QString HostServices::helpCollection() { return {}; }
+
+namespace {
+ReportOutput*& reportOutput() {
+  static ReportOutput* output = nullptr;
+  return output;
+}
+
+ReportOutput& installedReportOutput() {
+  if (!reportOutput()) throw EHostError(QStringLiteral("A visualização de relatórios não está disponível."));
+  return *reportOutput();
+}
+}  // namespace
+
+void installReportOutput(ReportOutput* output) { reportOutput() = output; }
+
+void HostServices::previewReport(const ReportDocument& document, QWidget* parent) {
+  installedReportOutput().preview(document, parent);
+}
+
+bool HostServices::printReport(const ReportDocument& document, QWidget* parent) {
+  return installedReportOutput().print(document, parent);
+}
+
+bool HostServices::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+  if (ok) value = text;
+  return ok;
+}
+
+bool InputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
+  return hostServices().inputQuery(caption, prompt, value, parent);
+}
+
+QString defaultReportsFolder() {
+  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("reports"));
+}
 
 BusyAnimation::BusyAnimation(QWidget* form, int animation, const QString& caption) {
   ActiveShowAvi(form, animation, caption);

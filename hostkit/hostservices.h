@@ -13,11 +13,27 @@
 class QWidget;
 class QMdiArea;
 
+namespace reportkit {
+class ReportDocument;
+}
+
 namespace hostkit {
+
+using reportkit::ReportDocument;
+
+// Where previews and prints of laid-out reports go. The report library
+// installs its dialogs (reportkit::installReportDialogs); the host services'
+// defaults below hand reports to them, so the host kit needs no report code.
+class ReportOutput {
+ public:
+  virtual ~ReportOutput() = default;
+  virtual void preview(const ReportDocument& document, QWidget* parent) = 0;
+  virtual bool print(const ReportDocument& document, QWidget* parent) = 0;
+};
+void installReportOutput(ReportOutput* output);
 
 class TDataSet;
 class TDataSource;
-class ReportDocument;
 
 // Dialog types and answers, with the platform's numbering.
 enum class MsgDlgType { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Custom = 4 };
@@ -25,10 +41,26 @@ enum MsgDlgButton : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
 using MsgDlgButtons = unsigned;
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
-// How the client reaches the application server.
+// One application server.
+struct ServerEndpoint {
+  QString host;
+  int port = 50731;
+  bool operator==(const ServerEndpoint&) const = default;
+};
+
+// How the client reaches the application server: the first server of the
+// list, then the others on the same database, in order of preference.
 struct ServerAddress {
   QString host = QStringLiteral("127.0.0.1");
   int port = 50731;
+  QList<ServerEndpoint> alternates;
+  QList<ServerEndpoint> servers() const { return QList<ServerEndpoint>{{host, port}} + alternates; }
+  // `list` must not be empty.
+  void setServers(const QList<ServerEndpoint>& list) {
+    host = list.first().host;
+    port = list.first().port;
+    alternates = list.mid(1);
+  }
   bool tls = false;
   QString caFile;  // PEM; empty: system roots
   int callTimeoutMs = 60000;

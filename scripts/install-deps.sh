@@ -10,10 +10,12 @@ PACKAGES=(
   libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3
   libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
   libsodium-dev libpq-dev
+  libxlsxwriter-dev  # the reports' XLSX export
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   postgresql
   poppler-utils openssl
+  unzip  # the report tests read the XLSX exports
   clang libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizers' runtimes
 )
 

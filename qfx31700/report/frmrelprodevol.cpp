@@ -19,6 +19,7 @@
 namespace qfx {
 
 using namespace hostkit;
+using namespace reportkit;
 
 namespace {
 
@@ -152,8 +153,8 @@ void TfrmRelProdEvol::mostraPeriodo(bool doFiltro) {
 }
 
 void TfrmRelProdEvol::Habilita_Desabilita() {
-  mostraPeriodo(cbbReportNames->currentIndex() != 0);
-  if (cbbReportNames->currentIndex() == 0) {
+  mostraPeriodo(!SelectedParameterSetIsFirst());
+  if (SelectedParameterSetIsFirst()) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{grbFilial, rbtTodos, rbtLista, grbPeriodo, depDePeriodo, depAtePeriodo})
       w->setEnabled(true);
@@ -249,19 +250,19 @@ void TfrmRelProdEvol::sbtPreviewClick() {
 }
 
 void TfrmRelProdEvol::sbtPrintClick() {
-  VerificaAcao(cbbReportNames->currentIndex() == 0);
+  VerificaAcao(SelectedParameterSetIsFirst());
   TfrmDadosGerRel::sbtPrintClick();
   Habilita_Desabilita();
 }
 
 void TfrmRelProdEvol::sbtSalvarComoClick() {
-  VerificaAcao(cbbReportNames->currentIndex() == 0);
+  VerificaAcao(SelectedParameterSetIsFirst());
   TfrmDadosGerRel::sbtSalvarComoClick();
   Habilita_Desabilita();
 }
 
 void TfrmRelProdEvol::sbtReportEditClick() {
-  VerificaAcao(cbbReportNames->currentIndex() == 0);
+  VerificaAcao(SelectedParameterSetIsFirst());
   TfrmDadosGerRel::sbtReportEditClick();
   Habilita_Desabilita();
 }
@@ -277,7 +278,7 @@ void TfrmRelProdEvol::setText(ReportParams& params, const char* name, const QStr
 
 void TfrmRelProdEvol::rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed) {
   TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(params, proceed);
-  if (cbbReportNames->currentIndex() == 0)
+  if (SelectedParameterSetIsFirst())
     ParametrosPrimeiro(params);
   else
     ParametrosConsolidacao(params);

@@ -11,6 +11,7 @@
 
 #include "components.h"
 #include "forms.h"
+#include "frmdadosgerrel.h"
 #include "query.h"
 
 class QGroupBox;
@@ -19,7 +20,7 @@ class QRadioButton;
 
 namespace qfx {
 
-class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
+class TfrmRelProdEvol : public reportkit::TfrmDadosGerRel {
   Q_OBJECT
  public:
   explicit TfrmRelProdEvol(QWidget* parent = nullptr);
@@ -56,7 +57,7 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   void sbtSalvarComoClick() override;
   void sbtReportEditClick() override;
   void cbbReportNamesChange() override;
-  void rpddPadraoBeforeGetQueryParams(hostkit::ReportParams& params, bool& proceed) override;
+  void rpddPadraoBeforeGetQueryParams(reportkit::ReportParams& params, bool& proceed) override;
 
  private:
   void buildControls();
@@ -72,9 +73,9 @@ class TfrmRelProdEvol : public hostkit::TfrmDadosGerRel {
   // Keeps a branch-bound operator on his branch (see FormActivate).
   void TravaFilial();
   void mostraPeriodo(bool doFiltro);
-  void ParametrosPrimeiro(hostkit::ReportParams& params);
-  void ParametrosConsolidacao(hostkit::ReportParams& params);
-  void setText(hostkit::ReportParams& params, const char* name, const QString& value);
+  void ParametrosPrimeiro(reportkit::ReportParams& params);
+  void ParametrosConsolidacao(reportkit::ReportParams& params);
+  void setText(reportkit::ReportParams& params, const char* name, const QString& value);
 
   // While the action checks run: a failed check moves the focus onto its
   // control, and the exit check of the control left must not report again.

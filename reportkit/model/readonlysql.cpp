@@ -2,7 +2,7 @@
 
 #include <QSet>
 
-namespace hostkit {
+namespace reportkit {
 
 namespace {
 
@@ -195,4 +195,4 @@ std::optional<QString> readOnlySqlProblem(const QString& sql) {
   return std::nullopt;
 }
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace hostkit {
+namespace reportkit {
 
 // The words of a SQL text in upper case, in order, with comments, quoted
 // text (strings, quoted names, PostgreSQL's $$ blocks) and numbers left out;
@@ -28,4 +28,4 @@ SqlWords sqlWordsOf(const QString& sql);
 // the report's name ("a consulta ...").
 std::optional<QString> readOnlySqlProblem(const QString& sql);
 
-}  // namespace hostkit
+}  // namespace reportkit

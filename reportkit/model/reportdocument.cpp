@@ -9,11 +9,14 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <algorithm>
+#include <cmath>
 
 #include "reportengine.h"
 #include "routines.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using namespace hostkit;
 
 namespace {
 
@@ -50,10 +53,15 @@ QStringList wrapPhrases(const QStringList& phrases, const QFontMetricsF& metrics
 }  // namespace
 
 struct ReportDocument::Layout {
+  // One printed line: a group's header or footer, a detail row, the grand total.
+  struct Item {
+    ReportLine::Kind kind;
+    int index;  // detail: the row; otherwise: the line of the table
+    double height;
+  };
   struct Page {
-    int first = 0;
-    int count = 0;
-    bool closing = false;  // holds the totals and the record count
+    QList<Item> items;
+    bool closing = false;  // holds the record count
   };
   QSizeF size;
   QFont body = pointFont(8, false);
@@ -61,12 +69,35 @@ struct ReportDocument::Layout {
   QFont heading = pointFont(9, true);
   QFont titleFont = pointFont(13, true);
   double rowHeight = 0;
-  double tableTop = 0;  // where the column titles start
+  double lineHeight = 0;   // of one wrapped text line
+  double tableTop = 0;     // where the column titles start
+  double tableBottom = 0;  // where the page footer starts
   QStringList parameterLines;
   QList<double> columnX;
   QList<double> columnWidth;
   QList<Page> pages;
 };
+
+namespace {
+
+constexpr double kLevelIndent = 8.0;
+
+// Lines a detail row takes: text columns wrap at their width.
+int rowLines(const QStringList& cells, const QList<ReportColumn>& columns, const QList<double>& widths,
+             const QFontMetricsF& metrics) {
+  int lines = 1;
+  for (qsizetype c = 0; c < columns.size(); ++c) {
+    if (columns[c].type != ReportColumn::Type::Text) continue;
+    const QString& text = cells.at(c);
+    const double width = widths[c] - 2 * kCellPadding;
+    if (text.isEmpty() || metrics.horizontalAdvance(text) <= width) continue;
+    const QRectF bounds = metrics.boundingRect(QRectF(0, 0, width, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, text);
+    lines = std::max(lines, int(std::ceil(bounds.height() / metrics.height() - 0.01)));
+  }
+  return lines;
+}
+
+}  // namespace
 
 ReportDocument::ReportDocument(QString title, QPageLayout::Orientation orientation, ReportHeader header,
                                ReportTable table)
@@ -80,10 +111,12 @@ ReportDocument::Layout ReportDocument::layout(const QSizeF& size) const {
   Layout l;
   l.size = size;
   const QFontMetricsF body(l.body);
+  l.lineHeight = body.height();
   l.rowHeight = body.height() + 3;
   l.parameterLines = wrapPhrases(header_.parameters, body, size.width());
   l.tableTop = QFontMetricsF(l.heading).height() + QFontMetricsF(l.titleFont).height() + kGap +
                l.parameterLines.size() * body.height() + kGap;
+  l.tableBottom = size.height() - l.rowHeight - kGap;
 
   double weights = 0;
   for (const ReportColumn& c : table_.columns) weights += c.width;
@@ -95,16 +128,42 @@ ReportDocument::Layout ReportDocument::layout(const QSizeF& size) const {
     x += width;
   }
 
-  // Rows below the column titles; the closing block (totals, record count)
-  // takes two rows and a gap and goes on a page of its own when needed.
-  const int perPage = std::max(1, int((size.height() - l.tableTop - l.rowHeight - kGap) / l.rowHeight));
-  const int closingRows = (table_.hasTotals ? 1 : 0) + 1 + 1;  // totals, count, gap
-  const int rows = int(table_.rows.size());
-  for (int first = 0; first < rows; first += perPage) l.pages << Layout::Page{first, std::min(perPage, rows - first)};
-  if (l.pages.isEmpty()) l.pages << Layout::Page{0, 0};  // "Nenhum registro" line
-  const int used = l.pages.last().count == 0 ? 1 : l.pages.last().count;
-  if (used + closingRows > perPage) l.pages << Layout::Page{rows, 0};
-  l.pages.last().closing = true;
+  // The lines in print order; a page ends when the next line does not fit,
+  // and a group's header never ends a page (it moves on with its first line).
+  QList<Layout::Item> items;
+  for (qsizetype i = 0; i < table_.lines.size(); ++i) {
+    const ReportLine& line = table_.lines[i];
+    if (line.kind != ReportLine::Kind::Details) {
+      items << Layout::Item{line.kind, int(i), l.rowHeight};
+      continue;
+    }
+    for (int r = line.firstRow; r < line.firstRow + line.rowCount; ++r) {
+      const int lines = rowLines(table_.rows.at(r), table_.columns, l.columnWidth, body);
+      items << Layout::Item{line.kind, r, l.rowHeight + (lines - 1) * l.lineHeight};
+    }
+  }
+  const double room = l.tableBottom - l.tableTop - l.rowHeight;  // below the column titles
+  Layout::Page page;
+  double used = 0;
+  for (qsizetype i = 0; i < items.size(); ++i) {
+    double needed = items[i].height;
+    if (items[i].kind == ReportLine::Kind::GroupHeader && i + 1 < items.size()) needed += items[i + 1].height;
+    if (used + needed > room && !page.items.isEmpty()) {
+      l.pages << page;
+      page = {};
+      used = 0;
+    }
+    page.items << items[i];
+    used += items[i].height;
+  }
+  // the closing block (no rows line, record count) takes two rows and a gap
+  const double closing = 2 * l.rowHeight + kGap;
+  if (used + closing > room && !page.items.isEmpty()) {
+    l.pages << page;
+    page = {};
+  }
+  page.closing = true;
+  l.pages << page;
   return l;
 }
 
@@ -115,7 +174,7 @@ int ReportDocument::pageCount(const QPageLayout& pageLayout) const {
 void ReportDocument::paintPage(QPainter& p, const Layout& l, int page) const {
   const double width = l.size.width();
   double y = 0;
-  // Company and date, then title and page number.
+  // Company and date, then the title.
   p.setFont(l.heading);
   const double headingHeight = QFontMetricsF(l.heading).height();
   p.drawText(QRectF(0, y, width * 0.7, headingHeight), Qt::AlignLeft | Qt::AlignVCenter, header_.company);
@@ -125,54 +184,108 @@ void ReportDocument::paintPage(QPainter& p, const Layout& l, int page) const {
   p.setFont(l.titleFont);
   const double titleHeight = QFontMetricsF(l.titleFont).height();
   p.drawText(QRectF(0, y, width, titleHeight), Qt::AlignHCenter | Qt::AlignVCenter, title_);
-  p.setFont(l.heading);
-  p.drawText(QRectF(0, y, width, titleHeight), Qt::AlignRight | Qt::AlignVCenter,
-             QStringLiteral("Página %1 de %2").arg(page + 1).arg(l.pages.size()));
   y += titleHeight + kGap;
   p.setFont(l.body);
-  const double lineHeight = QFontMetricsF(l.body).height();
   for (const QString& line : l.parameterLines) {
-    p.drawText(QRectF(0, y, width, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
-    y += lineHeight;
+    p.drawText(QRectF(0, y, width, l.lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
+    y += l.lineHeight;
   }
 
   // Column titles between two rules.
   y = l.tableTop;
   p.drawLine(QPointF(0, y), QPointF(width, y));
-  const auto drawRow = [&](const QStringList& cells, const QFont& font) {
+  const auto drawCells = [&](const QStringList& cells, const QFont& font, double height, bool wrap) {
     p.setFont(font);
     const QFontMetricsF metrics(font);
     for (qsizetype c = 0; c < table_.columns.size(); ++c) {
-      const QRectF cell(l.columnX[c] + kCellPadding, y, l.columnWidth[c] - 2 * kCellPadding, l.rowHeight);
-      const QString text = metrics.elidedText(cells.value(c), Qt::ElideRight, cell.width());
-      p.drawText(cell, table_.columns[c].alignment | Qt::AlignVCenter, text);
+      const QString& text = cells.value(c);
+      if (text.isEmpty()) continue;
+      const QRectF cell(l.columnX[c] + kCellPadding, y, l.columnWidth[c] - 2 * kCellPadding, height);
+      const bool wraps =
+          wrap && table_.columns[c].type == ReportColumn::Type::Text && metrics.horizontalAdvance(text) > cell.width();
+      if (wraps)
+        p.drawText(cell.adjusted(0, 1.5, 0, 0),
+                   table_.columns[c].alignment | Qt::AlignTop | Qt::TextWordWrap | Qt::TextWrapAnywhere, text);
+      else
+        p.drawText(cell.adjusted(0, 0, 0, -(height - l.rowHeight)), table_.columns[c].alignment | Qt::AlignVCenter,
+                   metrics.elidedText(text, Qt::ElideRight, cell.width()));
     }
-    y += l.rowHeight;
+    y += height;
   };
   QStringList titles;
   for (const ReportColumn& c : table_.columns) titles << c.title;
-  drawRow(titles, l.bold);
+  drawCells(titles, l.bold, l.rowHeight, false);
   p.drawLine(QPointF(0, y), QPointF(width, y));
 
+  // A footer's label runs from its indent to the first total it shows.
+  const auto labelWidth = [&](const ReportLine& line, double indent) {
+    double end = width;
+    for (qsizetype c = 0; c < line.cells.size(); ++c)
+      if (!line.cells[c].isEmpty()) {
+        end = l.columnX[c];
+        break;
+      }
+    return std::max(end - indent - kCellPadding, width * 0.2);
+  };
   const Layout::Page& current = l.pages.at(page);
-  for (int r = current.first; r < current.first + current.count; ++r) drawRow(table_.rows.at(r), l.body);
-  if (!current.closing) return;
-  if (table_.rows.isEmpty()) {
+  for (const Layout::Item& item : current.items) {
+    if (item.kind == ReportLine::Kind::Details) {
+      drawCells(table_.rows.at(item.index), l.body, item.height, true);
+      continue;
+    }
+    const ReportLine& line = table_.lines.at(item.index);
+    const double indent = line.kind == ReportLine::Kind::GrandTotal ? 0 : line.level * kLevelIndent;
+    if (line.kind == ReportLine::Kind::GroupHeader) {
+      p.setFont(line.level == 0 ? l.heading : l.bold);
+      if (line.level == 0) p.fillRect(QRectF(0, y + 1, width, l.rowHeight - 1), QColor(235, 235, 235));
+      p.drawText(QRectF(indent + kCellPadding, y, width - indent, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                 QFontMetricsF(p.font()).elidedText(line.text, Qt::ElideRight, width - indent - 2 * kCellPadding));
+      y += l.rowHeight;
+      continue;
+    }
+    // footers and the grand total: a rule above the first line, bold figures
+    if (!line.text.isEmpty()) {
+      const double from = line.kind == ReportLine::Kind::GrandTotal ? 0 : indent;
+      p.drawLine(QPointF(from, y + 0.5), QPointF(width, y + 0.5));
+      if (line.kind == ReportLine::Kind::GrandTotal) p.drawLine(QPointF(0, y + 2), QPointF(width, y + 2));
+    }
+    p.setFont(l.bold);
+    p.drawText(QRectF(indent + kCellPadding, y, labelWidth(line, indent), l.rowHeight),
+               Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetricsF(l.bold).elidedText(line.text, Qt::ElideRight, labelWidth(line, indent)));
+    drawCells(line.cells, l.bold, l.rowHeight, false);
+  }
+  if (current.closing) {
+    if (table_.rows.isEmpty()) {
+      p.setFont(l.body);
+      p.drawText(QRectF(kCellPadding, y, width, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                 QStringLiteral("Nenhum registro encontrado."));
+      y += l.rowHeight;
+    }
+    y += kGap / 2;
+    p.drawLine(QPointF(0, y), QPointF(width, y));
     p.setFont(l.body);
     p.drawText(QRectF(kCellPadding, y, width, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Nenhum registro encontrado."));
-    y += l.rowHeight;
+               QStringLiteral("Registros: %1").arg(productLocale().toString(table_.rows.size())));
   }
-  y += kGap / 2;
+  paintPageFooter(p, l, page);
+}
+
+// Who printed it, from which screen and report, when, and the page.
+void ReportDocument::paintPageFooter(QPainter& p, const Layout& l, int page) const {
+  const double width = l.size.width();
+  const double y = l.size.height() - l.rowHeight;
   p.drawLine(QPointF(0, y), QPointF(width, y));
-  if (table_.hasTotals && !table_.rows.isEmpty()) {
-    QStringList totals = table_.totals;
-    if (!table_.columns.first().total) totals[0] = QStringLiteral("Total");
-    drawRow(totals, l.bold);
-  }
   p.setFont(l.body);
-  p.drawText(QRectF(kCellPadding, y, width, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Registros: %1").arg(productLocale().toString(table_.rows.size())));
+  QStringList who;
+  if (!header_.operatorName.isEmpty()) who << QStringLiteral("Operador: %1").arg(header_.operatorName);
+  for (const QString& code : {header_.screenCode, header_.reportCode})
+    if (!code.isEmpty()) who << code;
+  const QRectF band(kCellPadding, y, width - 2 * kCellPadding, l.rowHeight);
+  p.drawText(band, Qt::AlignLeft | Qt::AlignVCenter, who.join(QStringLiteral("  ·  ")));
+  p.drawText(band, Qt::AlignHCenter | Qt::AlignVCenter, header_.printedAt.toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+  p.drawText(band, Qt::AlignRight | Qt::AlignVCenter,
+             QStringLiteral("Página %1 de %2").arg(page + 1).arg(l.pages.size()));
 }
 
 bool ReportDocument::print(QPagedPaintDevice* device) const {
@@ -200,4 +313,4 @@ std::optional<QString> ReportDocument::exportPdf(const QString& path) const {
   return std::nullopt;
 }
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -1,37 +1,66 @@
 // The report engine: runs a definition's query with the prepared parameters
 // on the host's database and lays the result out as a paginated document
-// (page header with the company, the title, the parameters in words, the
-// date and "Página X de Y"; a table with totals where a column asks for them)
-// that previews, prints and exports to PDF alike.
+// (page header with the company, the title and the parameters in words;
+// groups with their headers, subtotals and record counts; the grand total;
+// a page footer with the operator, the screen and report codes, the date and
+// "Página X de Y") that previews, prints and exports to PDF alike.
 #pragma once
 
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QPageLayout>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <functional>
 #include <optional>
 
-#include "forms.h"
+#include "reportparams.h"
 #include "reporttemplate.h"
 
 class QPagedPaintDevice;
 class QPainter;
 
-namespace hostkit {
+namespace reportkit {
 
-// The query's rows, formatted for print.
+// One line of the report in print order besides the detail rows it spans.
+struct ReportLine {
+  enum class Kind { GroupHeader, Details, GroupFooter, GrandTotal };
+  Kind kind = Kind::Details;
+  int level = 0;     // headers and footers: the group's level, 0 the outermost
+  int firstRow = 0;  // details: the run of rows [firstRow, firstRow + rowCount)
+  int rowCount = 0;
+  QString text;       // header: the group's words; footer: its label and record count
+  QStringList cells;  // footers: per column, the subtotal (empty where none)
+};
+
+// The query's rows, formatted for print, with their typed values for the
+// spreadsheet exports, and the report's lines in print order.
 struct ReportTable {
   QList<ReportColumn> columns;
   QList<QStringList> rows;
-  QStringList totals;  // per column: the formatted sum, empty for columns without total
+  QList<QVariantList> values;  // per row and column: double, QDateTime or text
+  QList<ReportLine> lines;
+  QStringList totals;  // per column: the grand total's first line, empty for columns without total
   bool hasTotals = false;
+};
+
+// Where and by whom a report is printed: the page header and footer say it.
+struct ReportContext {
+  QString branch;  // the company in the header is the branch's
+  QString operatorName;
+  QString screenCode;  // "QFX31702"
+  QString reportCode;  // "Qfx317"
 };
 
 struct ReportHeader {
   QString company;
   QStringList parameters;  // "label: value" phrases
   QDateTime printedAt;
+  QString operatorName;
+  QString screenCode;
+  QString reportCode;
 };
 
 class ReportDocument {
@@ -59,6 +88,7 @@ class ReportDocument {
   struct Layout;
   Layout layout(const QSizeF& size) const;
   void paintPage(QPainter& painter, const Layout& layout, int page) const;
+  void paintPageFooter(QPainter& painter, const Layout& layout, int page) const;
 
   QString title_;
   QPageLayout::Orientation orientation_ = QPageLayout::Portrait;
@@ -73,13 +103,32 @@ QVariant reportSqlValue(const ReportParam& param);
 // Runs the definition's query of the connected database kind on the host's
 // database, every value bound; throws EDatabaseError with the report's title.
 ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params);
-// The parameters in words, for the page header.
-QStringList describeParameters(const ReportTemplate& report, const ReportParams& params);
+// The name of a parameter's value (a branch's name), empty when unknown.
+using ParameterNameLookup = std::function<QString(const ReportParamText& words, const ReportParams& params)>;
+// The fields the definition's query returns, read by running it with every
+// parameter unset (read-only); the error text when it does not run.
+struct QueryFields {
+  QStringList fields;
+  QString error;
+};
+QueryFields reportQueryFields(const ReportTemplate& report);
+// Before a definition is saved: the refusal when its query is refused or
+// does not run, or when it names a field the query does not return. Nothing
+// when no database is open (the fields cannot be known).
+std::optional<QString> queryFieldsProblem(const ReportTemplate& report);
+// The parameters in words, for the page header: "Filial: 0001", or
+// "Filial: 0001 - Matriz" when the lookup names the value.
+QStringList describeParameters(const ReportTemplate& report, const ReportParams& params,
+                               const ParameterNameLookup& nameOf = {});
+// Runs a parameter's name query read-only on the host's database.
+QString lookUpParameterName(const ReportParamText& words, const ReportParams& params);
 // The company of a branch, from the host's database; empty when unknown.
 QString companyNameOf(const QString& branch);
 // The prepared parameters of a definition: every parameter its query names, unset.
 ReportParams reportParamsOf(const ReportTemplate& report);
-// Query, header and layout in one: the document of a prepared report.
-ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params);
+// Query, header and layout in one: the document of a prepared report. The
+// context's blanks are taken from the host (its branch and operator).
+ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params,
+                                   ReportContext context = {});
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -5,12 +5,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include "abort.h"
 #include "readonlysql.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using namespace hostkit;
 
 namespace {
 
@@ -27,6 +30,7 @@ const QList<DatabaseKind> kKinds = {DatabaseKind::Generic, DatabaseKind::Oracle,
 
 QString queryText(const QJsonValue& value, const QString& origin, const QString& kind) {
   if (value.isString()) return value.toString();
+  if (value.isUndefined() || value.isNull()) return {};
   if (!value.isArray()) damaged(origin, QStringLiteral("a consulta \"%1\" não é um texto").arg(kind));
   QStringList lines;
   for (const QJsonValue& line : value.toArray()) {
@@ -61,7 +65,19 @@ ReportColumn columnOf(const QJsonValue& value, const QString& origin) {
   c.type = columnTypeOf(o.value(QLatin1String("type")).toString(), origin);
   c.format = o.value(QLatin1String("format")).toString();
   c.total = o.value(QLatin1String("total")).toBool(false);
+  c.totalBy = o.value(QLatin1String("totalBy")).toString().trimmed().toUpper();
   return c;
+}
+
+ReportGroup groupOf(const QJsonValue& value, const QString& origin) {
+  if (!value.isObject()) damaged(origin, QStringLiteral("um grupo não é um objeto"));
+  const QJsonObject o = value.toObject();
+  ReportGroup g;
+  for (const QJsonValue& field : o.value(QLatin1String("fields")).toArray())
+    g.fields << field.toString().trimmed().toUpper();
+  g.header = o.value(QLatin1String("header")).toString();
+  g.footer = o.value(QLatin1String("footer")).toString();
+  return g;
 }
 
 ReportParamText paramTextOf(const QJsonValue& value, const QString& origin) {
@@ -71,6 +87,7 @@ ReportParamText paramTextOf(const QJsonValue& value, const QString& origin) {
   p.name = o.value(QLatin1String("name")).toString().trimmed().toUpper();
   p.label = o.value(QLatin1String("label")).toString();
   p.emptyText = o.value(QLatin1String("empty")).toString();
+  p.nameQuery = queryText(o.value(QLatin1String("nameQuery")), origin, p.name);
   const QJsonObject values = o.value(QLatin1String("values")).toObject();
   for (auto it = values.begin(); it != values.end(); ++it) p.values.insert(it.key(), it.value().toString());
   return p;
@@ -116,6 +133,39 @@ QString columnTypeKey(ReportColumn::Type type) {
   return {};
 }
 
+QStringList placeholderFields(const QString& text) {
+  static const QRegularExpression placeholder(QStringLiteral("\\{([A-Za-z_][A-Za-z0-9_]*)\\}"));
+  QStringList fields;
+  for (auto it = placeholder.globalMatch(text); it.hasNext();) fields << it.next().captured(1).toUpper();
+  return fields;
+}
+
+QStringList ReportTemplate::fieldsUsed() const {
+  QStringList fields;
+  const auto add = [&fields](const QString& f) {
+    if (!f.isEmpty() && !fields.contains(f)) fields << f;
+  };
+  for (const ReportColumn& c : columns) {
+    add(c.field);
+    add(c.totalBy);
+  }
+  for (const ReportGroup& g : groups) {
+    for (const QString& f : g.fields) add(f);
+    for (const QString& f : placeholderFields(g.header) + placeholderFields(g.footer)) add(f);
+  }
+  return fields;
+}
+
+std::optional<QString> missingFieldProblem(const ReportTemplate& report, const QStringList& queryFields) {
+  QStringList returned;
+  for (const QString& f : queryFields) returned << f.toUpper();
+  for (const QString& field : report.fieldsUsed())
+    if (!returned.contains(field))
+      return QStringLiteral("o campo %1 não está no resultado da consulta (campos: %2)")
+          .arg(field, queryFields.join(QStringLiteral(", ")));
+  return std::nullopt;
+}
+
 QString ReportTemplate::queryFor(DatabaseKind kind) const {
   const QString own = queries.value(kind);
   return own.trimmed().isEmpty() ? queries.value(DatabaseKind::Generic) : own;
@@ -140,6 +190,12 @@ std::optional<QString> reportTemplateProblem(const ReportTemplate& report) {
   }
   for (const ReportParamText& p : report.parameters)
     if (p.name.isEmpty()) return QStringLiteral("um parâmetro não tem nome");
+  for (qsizetype i = 0; i < report.groups.size(); ++i)
+    if (report.groups.at(i).fields.isEmpty() || report.groups.at(i).fields.contains(QString()))
+      return QStringLiteral("o grupo %1 não tem campos").arg(i + 1);
+  for (const ReportColumn& c : report.columns)
+    if (!c.totalBy.isEmpty() && !c.total)
+      return QStringLiteral("a coluna %1 separa um total que não soma").arg(c.field);
   return std::nullopt;
 }
 
@@ -168,6 +224,12 @@ std::optional<QString> reportQueryProblem(const ReportTemplate& report) {
                  "SELECT (ou WITH ... SELECT).")
           .arg(queryNameOf(kind), report.title, *problem);
   }
+  for (const ReportParamText& p : report.parameters) {
+    if (p.nameQuery.trimmed().isEmpty()) continue;
+    if (auto problem = readOnlySqlProblem(p.nameQuery))
+      return QStringLiteral("A consulta do nome do parâmetro %1 do relatório '%2' foi recusada: %3.")
+          .arg(p.name, report.title, *problem);
+  }
   return std::nullopt;
 }
 
@@ -182,6 +244,7 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
   ReportTemplate report;
   report.title = root.value(QLatin1String("title")).toString();
   report.answers = root.value(QLatin1String("answers")).toString();
+  report.parameterSet = root.value(QLatin1String("parameterSet")).toString();
   const QString orientation = root.value(QLatin1String("orientation")).toString();
   if (orientation == QLatin1String("landscape"))
     report.orientation = QPageLayout::Landscape;
@@ -198,6 +261,7 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
 
   for (const QJsonValue& p : root.value(QLatin1String("parameters")).toArray())
     report.parameters << paramTextOf(p, origin);
+  for (const QJsonValue& g : root.value(QLatin1String("groups")).toArray()) report.groups << groupOf(g, origin);
   const QJsonValue columns = root.value(QLatin1String("columns"));
   if (!columns.isArray()) damaged(origin, QStringLiteral("faltam as colunas"));
   for (const QJsonValue& c : columns.toArray()) report.columns << columnOf(c, origin);
@@ -220,6 +284,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
   QJsonObject root;
   root.insert(QLatin1String("title"), report.title);
   if (!report.answers.isEmpty()) root.insert(QLatin1String("answers"), report.answers);
+  if (!report.parameterSet.isEmpty()) root.insert(QLatin1String("parameterSet"), report.parameterSet);
   root.insert(QLatin1String("orientation"),
               report.orientation == QPageLayout::Landscape ? QStringLiteral("landscape") : QStringLiteral("portrait"));
   QJsonObject queries;
@@ -232,6 +297,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
   for (const ReportParamText& p : report.parameters) {
     QJsonObject o{{QLatin1String("name"), p.name}, {QLatin1String("label"), p.label}};
     if (!p.emptyText.isEmpty()) o.insert(QLatin1String("empty"), p.emptyText);
+    if (!p.nameQuery.isEmpty()) o.insert(QLatin1String("nameQuery"), p.nameQuery);
     if (!p.values.isEmpty()) {
       QJsonObject values;
       for (auto it = p.values.begin(); it != p.values.end(); ++it) values.insert(it.key(), it.value());
@@ -240,6 +306,17 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
     parameters.append(o);
   }
   root.insert(QLatin1String("parameters"), parameters);
+
+  if (!report.groups.isEmpty()) {
+    QJsonArray groups;
+    for (const ReportGroup& g : report.groups) {
+      QJsonObject o{{QLatin1String("fields"), QJsonArray::fromStringList(g.fields)}};
+      if (!g.header.isEmpty()) o.insert(QLatin1String("header"), g.header);
+      if (!g.footer.isEmpty()) o.insert(QLatin1String("footer"), g.footer);
+      groups.append(o);
+    }
+    root.insert(QLatin1String("groups"), groups);
+  }
 
   QJsonArray columns;
   for (const ReportColumn& c : report.columns) {
@@ -250,6 +327,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
                   {QLatin1String("type"), columnTypeKey(c.type)},
                   {QLatin1String("total"), c.total}};
     if (!c.format.isEmpty()) o.insert(QLatin1String("format"), c.format);
+    if (!c.totalBy.isEmpty()) o.insert(QLatin1String("totalBy"), c.totalBy);
     columns.append(o);
   }
   root.insert(QLatin1String("columns"), columns);
@@ -266,4 +344,4 @@ void writeReportTemplate(const QString& path, const ReportTemplate& report) {
         QStringLiteral("Não foi possível gravar a definição do relatório em '%1': %2.").arg(path, file.errorString()));
 }
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -7,15 +7,29 @@
 //     "title": "Itens de venda não lançados no estoque",
 //     "orientation": "landscape",
 //     "answers": "Prod_NRelacReti",                       (optional)
+//     "parameterSet": "periodo",                          (optional)
 //     "queries": { "generic": ["SELECT ...", "FROM ..."], "oracle": "...",
 //                  "sqlserver": "...", "interbase": "..." },
-//     "parameters": [ { "name": "P_CDFILIAL", "label": "Filiais", "empty": "Todas" },
+//     "parameters": [ { "name": "P_CDFILIAL", "label": "Filiais", "empty": "Todas",
+//                       "nameQuery": "SELECT NMFILIAL FROM FILIAL WHERE ..." },   (optional)
 //                     { "name": "P_TODASNF2", "label": "Itens",
 //                       "values": { "S": "todos", "N": "pendentes" } } ],
+//     "groups": [ { "fields": ["CDFILIAL", "DTVENDA"],                (optional)
+//                   "header": "Filial {CDFILIAL} - {NMFILIAL}, dia {DTVENDA}",
+//                   "footer": "Total do dia {DTVENDA}" } ],
 //     "columns": [ { "field": "QTPRODVEND", "title": "Quantidade", "width": 10,
 //                    "align": "right", "type": "number", "format": "#,##0.000",
-//                    "total": true } ]
+//                    "total": true, "totalBy": "SGUNIDADE" } ]
 //   }
+//
+// Groups nest in their order: the rows (sorted by the query so) are broken
+// whenever a group's fields change; each group opens with its header and
+// closes with its footer: the subtotals of the columns marked "total" and
+// its record count. "{FIELD}" in a header or footer is that field's value,
+// formatted as its column when the report prints it. A column with
+// "totalBy" is summed separately for each value of that field (quantities
+// per product or unit of measure: kilograms are never added to units) and
+// shows only in groups that hold a single value of it.
 //
 // A query text may be one string or a list of lines. Only "generic" is
 // required: a database kind without its own text runs the generic one
@@ -32,7 +46,9 @@
 
 #include "query.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using hostkit::DatabaseKind;
 
 struct ReportColumn {
   enum class Type { Text, Number, Date };
@@ -43,8 +59,18 @@ struct ReportColumn {
   Type type = Type::Text;
   QString format;  // number: FormatFloat picture; date: Qt date pattern; text: edit mask or "DBPict(n)"
   bool total = false;
+  QString totalBy;  // the totals are split by this field's value ("SGUNIDADE"); empty: one sum
 
   bool operator==(const ReportColumn&) const = default;
+};
+
+// One level of grouping.
+struct ReportGroup {
+  QStringList fields;  // the group breaks when any of them changes
+  QString header;      // with "{FIELD}" placeholders
+  QString footer;
+
+  bool operator==(const ReportGroup&) const = default;
 };
 
 // How one parameter reads in the page header: "label: value".
@@ -53,6 +79,10 @@ struct ReportParamText {
   QString label;
   QString emptyText;              // shown for an empty value; without it the parameter is left out
   QMap<QString, QString> values;  // value -> words ("S" -> "sim")
+  // A query that reads the value's name ("SELECT NMFILIAL FROM FILIAL WHERE
+  // CDFILIAL = :P_CDFILIAL"), any of the report's parameters bound; the
+  // header then reads "Filial: 0001 - Matriz".
+  QString nameQuery;
 
   bool operator==(const ReportParamText&) const = default;
 };
@@ -63,10 +93,18 @@ struct ReportTemplate {
   // products behind "Prod_NRelacReti", say): the screen that shows the
   // refusal opens the report list on it. Empty for most reports.
   QString answers;
+  // Which of its screen's parameter sets the report takes ("periodo",
+  // "consolidacao"); a copy keeps it. Empty: the screen decides by position.
+  QString parameterSet;
   QPageLayout::Orientation orientation = QPageLayout::Portrait;
   QMap<DatabaseKind, QString> queries;
   QList<ReportParamText> parameters;
+  QList<ReportGroup> groups;
   QList<ReportColumn> columns;
+
+  // Every field the definition names outside its query: columns, the
+  // fields that split totals, groups and their placeholders.
+  QStringList fieldsUsed() const;
 
   // The text that runs on a database of that kind.
   QString queryFor(DatabaseKind kind) const;
@@ -82,7 +120,13 @@ ReportTemplate readReportTemplate(const QString& path);
 // Parses a definition's contents; `origin` names it in error messages.
 ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin);
 // The first thing a definition lacks before it can be saved or run, if any.
+// A definition whose columns, groups or totals name a field the query does
+// not return is refused too, when the query's fields are known.
 std::optional<QString> reportTemplateProblem(const ReportTemplate& report);
+// The first field the definition uses that the query does not return.
+std::optional<QString> missingFieldProblem(const ReportTemplate& report, const QStringList& queryFields);
+// "{FIELD}" placeholders of a group's header or footer, upper case.
+QStringList placeholderFields(const QString& text);
 // The refusal, naming the report, when one of its query texts does anything
 // but read (see readonlysql.h); checked before a definition is saved or run.
 std::optional<QString> reportQueryProblem(const ReportTemplate& report);
@@ -96,4 +140,4 @@ QString databaseKindKey(DatabaseKind kind);
 QString alignmentKey(Qt::Alignment alignment);
 QString columnTypeKey(ReportColumn::Type type);
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -1,34 +1,54 @@
-// The report data dialog's side of the report engine: the list of
-// definitions, and what preview, print, save as and edit do with the
-// selected one once its parameters are prepared.
+// The report data dialog: its controls, the list of definitions, and what
+// preview, print, save as and edit do with the selected one once its
+// parameters are prepared.
+#include "frmdadosgerrel.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCollator>
 #include <QComboBox>
 #include <QDir>
+#include <QEvent>
+#include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMap>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QVBoxLayout>
 
-#include "forms.h"
 #include "messages.h"
+#include "operations.h"
 #include "reportdesigner.h"
 #include "reportengine.h"
+#include "reportpreview.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using namespace hostkit;
 
 namespace {
 
 const char* const kArqRelErr =
     "O arquivo contendo a definição do relatório de código '%s' não foi encontrado no diretório '%s'.";
 
-// The title for the list: the definition's own, or the file's name when the
-// file cannot be read (the actions then say what is wrong with it).
-QString listTitleOf(const QFileInfo& file) {
+// A definition as the list shows it: its own title, or the file's name
+// when the file cannot be read (the actions then say what is wrong with it).
+ReportDefinition listedDefinition(const QFileInfo& file, bool user) {
+  ReportDefinition d{file.completeBaseName(), file.fileName(), file.absoluteFilePath(), {}, user};
   try {
-    return readReportTemplate(file.absoluteFilePath()).title;
+    const ReportTemplate report = readReportTemplate(file.absoluteFilePath());
+    d.title = report.title;
+    d.parameterSet = report.parameterSet;
   } catch (const EHostError&) {
-    return file.completeBaseName();
   }
+  return d;
+}
+
+QFileInfoList definitionFiles(const QString& folder) {
+  return QDir(folder).entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable);
 }
 
 // The leading number of "03-copia.json"; 0 without one.
@@ -38,12 +58,11 @@ int numberPrefix(const QString& fileName) {
   return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
-// A new file name after every existing one, so a copy never takes the place
-// of the first report: "<next number>-<title in plain letters>.json".
-QString newDefinitionPath(const QDir& dir, const QString& title) {
+// A new file name after every listed one (shipped or the operator's), so a
+// copy never takes the place of a report: "<next number>-<title in plain letters>.json".
+QString newDefinitionPath(const QDir& dir, const QList<ReportDefinition>& listed, const QString& title) {
   int last = 0;
-  for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files))
-    last = std::max(last, numberPrefix(name));
+  for (const ReportDefinition& d : listed) last = std::max(last, numberPrefix(d.fileName));
   QString slug = title.normalized(QString::NormalizationForm_KD).toLower();
   slug.remove(QRegularExpression(QStringLiteral("[^a-z0-9\\s-]")));
   slug = slug.simplified().replace(u' ', u'-').left(40);
@@ -62,11 +81,126 @@ class WaitCursor {
 
 }  // namespace
 
-QString defaultReportsFolder() {
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("reports"));
+TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog(parent) {
+  installReportDialogs();
+  setObjectName(name);
+  setModal(true);
+  auto* root = new QVBoxLayout(this);
+
+  auto* codes = new QHBoxLayout;
+  lblCodTela = codeLabel(this, QStringLiteral("lblCodTela"));
+  lblCodRel = codeLabel(this, QStringLiteral("lblCodRel"));
+  codes->addWidget(lblCodRel);
+  codes->addStretch(1);
+  codes->addWidget(lblCodTela);
+
+  grbDadosRel = new QGroupBox(QStringLiteral("Relatório"), this);
+  grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
+  auto* reportBox = new QVBoxLayout(grbDadosRel);
+  cbbReportNames = new QComboBox(grbDadosRel);
+  cbbReportNames->setObjectName(QStringLiteral("cbbReportNames"));
+  reportBox->addWidget(cbbReportNames);
+  root->addWidget(grbDadosRel);
+
+  panParametrosLayout = new QVBoxLayout;
+  root->addLayout(panParametrosLayout, 1);
+
+  panBotoes = new QWidget(this);
+  panBotoes->setObjectName(QStringLiteral("panBotoes"));
+  auto* buttons = new QHBoxLayout(panBotoes);
+  buttons->setContentsMargins(0, 0, 0, 0);
+  sbtPreview = textButton(panBotoes, QStringLiteral("sbtPreview"), QStringLiteral("&Visualizar"), Glyph::Search);
+  sbtPrint = textButton(panBotoes, QStringLiteral("sbtPrint"), QStringLiteral("&Imprimir"), Glyph::Print);
+  sbtSalvarComo =
+      textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("&Salvar como"), Glyph::Confirm);
+  sbtReportEdit =
+      textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("&Editar relatório"), Glyph::Options);
+  sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("&Fechar"), Glyph::Close);
+  sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
+  for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit}) buttons->addWidget(b);
+  buttons->addStretch(1);
+  buttons->addWidget(sbtAjuda);
+  buttons->addWidget(sbtFechar);
+  root->addWidget(panBotoes);
+  root->addLayout(codes);
+
+  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
+  rpddPadrao = new TReportDesigner(this);
+
+  connect(sbtPreview, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPreviewClick(); }); });
+  connect(sbtPrint, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPrintClick(); }); });
+  connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtSalvarComoClick(); }); });
+  connect(sbtReportEdit, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtReportEditClick(); }); });
+  connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
+  connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
+          [this] { guardedOn(this, [this] { cbbReportNamesChange(); }); });
+  connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
 }
 
-ReportParams queryParamsOf(const ReportDefinition& report) { return reportParamsOf(readReportTemplate(report.path)); }
+void TfrmDadosGerRel::createForm() { FormCreate(); }
+
+void TfrmDadosGerRel::sbtAjudaClick() { ShowHelp(HelpContext, this); }
+
+int TfrmDadosGerRel::ShowModal() { return exec(); }
+
+void TfrmDadosGerRel::FormCreate() { LoadReportNames(); }
+
+void TfrmDadosGerRel::FormActivate() {
+  // quietly: a missing folder was reported at creation, and a message here
+  // would come back with every reactivation
+  if (reports_.isEmpty()) loadReports();
+}
+
+const ReportDefinition* TfrmDadosGerRel::SelectedReport() const {
+  const int i = cbbReportNames->currentIndex();
+  return i >= 0 && i < reports_.size() ? &reports_.at(i) : nullptr;
+}
+
+bool TfrmDadosGerRel::ExistParam(const QString& name) const { return preparing_ && preparing_->exists(name); }
+
+void TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(ReportParams& params, bool& proceed) {
+  if (BeforeGetQueryParams) BeforeGetQueryParams(params, proceed);
+}
+
+void TfrmDadosGerRel::reject() { close(); }
+
+bool TfrmDadosGerRel::event(QEvent* e) {
+  const bool result = QDialog::event(e);
+  if (e->type() == QEvent::WindowActivate && !activating_) {
+    activating_ = true;
+    guardedOn(this, [this] { FormActivate(); });
+    activating_ = false;
+  }
+  return result;
+}
+
+// One report action at a time: a second click while a report runs does nothing.
+void TfrmDadosGerRel::reportCommand(const std::function<void()>& handler) {
+  if (operationRunning(this)) return;
+  guardedOn(this, handler);
+}
+
+void TfrmDadosGerRel::closeEvent(QCloseEvent* e) {
+  if (!isVisible()) return e->accept();
+  CloseAction action = CloseAction::Free;
+  if (!guardedOn(this, [&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
+  e->accept();
+  done(mrCancel);
+  if (action == CloseAction::Free) deleteLater();
+}
+
+QString TfrmDadosGerRel::userFolder() const {
+  const QString folder = UserReportsDir();
+  if (!QDir().mkpath(folder))
+    MensErro(QStringLiteral("Não foi possível criar a pasta de relatórios do usuário '%1'.").arg(folder), true);
+  return folder;
+}
+
+bool TfrmDadosGerRel::SelectedParameterSetIsFirst() const {
+  const ReportDefinition* report = SelectedReport();
+  if (report && !report->parameterSet.isEmpty()) return report->parameterSet == QLatin1String("periodo");
+  return cbbReportNames->currentIndex() == 0;
+}
 
 QString TfrmDadosGerRel::ReportsDir() const {
   QString folder = hasHostServices() ? hostServices().reportsFolder() : QString();
@@ -74,18 +208,27 @@ QString TfrmDadosGerRel::ReportsDir() const {
   return QDir(folder).filePath(lblCodRel->text().trimmed());
 }
 
+QString TfrmDadosGerRel::UserReportsDir() const {
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  return QDir(data).filePath(QStringLiteral("relatorios/") + lblCodRel->text().trimmed());
+}
+
 bool TfrmDadosGerRel::loadReports() {
   reports_.clear();
-  const QDir dir(ReportsDir());
   if (!lblCodRel->text().trimmed().isEmpty()) {
-    QFileInfoList files = dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable);
+    // the operator's definitions beside the shipped ones; his own of the
+    // same file name takes the shipped one's place
+    QMap<QString, ReportDefinition> byName;
+    for (const QFileInfo& info : definitionFiles(ReportsDir()))
+      byName.insert(info.fileName(), listedDefinition(info, false));
+    for (const QFileInfo& info : definitionFiles(UserReportsDir()))
+      byName.insert(info.fileName(), listedDefinition(info, true));
+    reports_ = byName.values();
     QCollator order;
     order.setNumericMode(true);
-    std::sort(files.begin(), files.end(), [&order](const QFileInfo& a, const QFileInfo& b) {
-      return order.compare(a.fileName(), b.fileName()) < 0;
+    std::sort(reports_.begin(), reports_.end(), [&order](const ReportDefinition& a, const ReportDefinition& b) {
+      return order.compare(a.fileName, b.fileName) < 0;
     });
-    for (const QFileInfo& info : files)
-      reports_ << ReportDefinition{listTitleOf(info), info.fileName(), info.absoluteFilePath()};
   }
   const QSignalBlocker quiet(cbbReportNames);
   cbbReportNames->clear();
@@ -165,7 +308,10 @@ void TfrmDadosGerRel::performReport(ReportAction action, const ReportDefinition&
       ReportDocument document;
       {
         WaitCursor wait;
-        document = buildReportDocument(layout, params);
+        ReportContext context;
+        context.screenCode = lblCodTela->text().trimmed();
+        context.reportCode = lblCodRel->text().trimmed();
+        document = buildReportDocument(layout, params, context);
       }
       if (action == ReportAction::Preview)
         hostServices().previewReport(document, this);
@@ -191,15 +337,31 @@ void TfrmDadosGerRel::saveReportAs(const ReportDefinition& report, const ReportT
   if (title.isEmpty()) MensErro(QStringLiteral("O título do relatório deve ser informado."), true);
   ReportTemplate copy = layout;
   copy.title = title;
-  writeReportTemplate(newDefinitionPath(QFileInfo(report.path).dir(), title), copy);
+  // the copy keeps the parameter set of its report (a copy of the first
+  // still asks branches and period) and goes to the operator's folder
+  if (copy.parameterSet.isEmpty() && SelectedParameterSetIsFirst()) copy.parameterSet = QStringLiteral("periodo");
+  writeReportTemplate(newDefinitionPath(userFolder(), reports_, title), copy);
   loadReports();
   selectReport(report.fileName);  // the copy joins the list; the operator stays on the report he had
 }
 
 void TfrmDadosGerRel::editReport(const ReportDefinition& report) {
-  if (rpddPadrao->Execute(report.path) != QDialog::Accepted) return;
+  // a shipped definition is read-only: the operator edits his own copy of
+  // it, which takes its place in the list once saved
+  QString path = report.path;
+  if (!report.user) {
+    path = QDir(userFolder()).filePath(report.fileName);
+    QFile::remove(path);
+    if (!QFile::copy(report.path, path))
+      MensErro(QStringLiteral("Não foi possível copiar a definição do relatório para '%1'.").arg(path), true);
+    QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+  }
+  if (rpddPadrao->Execute(path) != QDialog::Accepted) {
+    if (!report.user) QFile::remove(path);  // nothing saved: the shipped one stays
+    return;
+  }
   loadReports();
   selectReport(report.fileName);
 }
 
-}  // namespace hostkit
+}  // namespace reportkit

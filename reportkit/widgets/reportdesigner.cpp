@@ -15,8 +15,11 @@
 
 #include "abort.h"
 #include "hostservices.h"
+#include "reportengine.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using namespace hostkit;
 
 namespace {
 
@@ -118,7 +121,7 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   auto* paramBox = new QVBoxLayout(paramPage);
   grdParametros = grid(QStringLiteral("grdParametros"),
                        {QStringLiteral("Parâmetro"), QStringLiteral("Descrição"), QStringLiteral("Quando vazio"),
-                        QStringLiteral("Valores (S=sim; N=não)")},
+                        QStringLiteral("Valores (S=sim; N=não)"), QStringLiteral("Consulta do nome")},
                        paramPage);
   paramBox->addWidget(grdParametros);
   auto* paramButtons = new QHBoxLayout;
@@ -129,14 +132,30 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   paramButtons->addStretch(1);
   paramBox->addLayout(paramButtons);
   pgcConsultas->addTab(paramPage, QStringLiteral("Parâmetros no cabeçalho"));
+
+  auto* groupPage = new QWidget(pgcConsultas);
+  auto* groupBox = new QVBoxLayout(groupPage);
+  grdGrupos = grid(QStringLiteral("grdGrupos"),
+                   {QStringLiteral("Campos (separados por vírgula)"), QStringLiteral("Cabeçalho ({CAMPO})"),
+                    QStringLiteral("Rodapé ({CAMPO})")},
+                   groupPage);
+  groupBox->addWidget(grdGrupos);
+  auto* groupButtons = new QHBoxLayout;
+  sbtIncluirGrupo = button(QStringLiteral("sbtIncluirGrupo"), QStringLiteral("Incluir"), groupPage);
+  sbtExcluirGrupo = button(QStringLiteral("sbtExcluirGrupo"), QStringLiteral("Excluir"), groupPage);
+  groupButtons->addWidget(sbtIncluirGrupo);
+  groupButtons->addWidget(sbtExcluirGrupo);
+  groupButtons->addStretch(1);
+  groupBox->addLayout(groupButtons);
+  pgcConsultas->addTab(groupPage, QStringLiteral("Grupos"));
   root->addWidget(pgcConsultas, 3);
 
   root->addWidget(new QLabel(QStringLiteral("Colunas:"), this));
-  grdColunas =
-      grid(QStringLiteral("grdColunas"),
-           {QStringLiteral("Campo"), QStringLiteral("Título"), QStringLiteral("Largura"), QStringLiteral("Alinhamento"),
-            QStringLiteral("Tipo"), QStringLiteral("Formato"), QStringLiteral("Total")},
-           this);
+  grdColunas = grid(
+      QStringLiteral("grdColunas"),
+      {QStringLiteral("Campo"), QStringLiteral("Título"), QStringLiteral("Largura"), QStringLiteral("Alinhamento"),
+       QStringLiteral("Tipo"), QStringLiteral("Formato"), QStringLiteral("Total"), QStringLiteral("Total por campo")},
+      this);
   root->addWidget(grdColunas, 2);
   auto* columnButtons = new QHBoxLayout;
   sbtIncluirColuna = button(QStringLiteral("sbtIncluirColuna"), QStringLiteral("Incluir"), this);
@@ -164,6 +183,10 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   connect(sbtIncluirParametro, &QPushButton::clicked, this, [this] { addParamRow(ReportParamText{}); });
   connect(sbtExcluirParametro, &QPushButton::clicked, this, [this] {
     if (grdParametros->currentRow() >= 0) grdParametros->removeRow(grdParametros->currentRow());
+  });
+  connect(sbtIncluirGrupo, &QPushButton::clicked, this, [this] { addGroupRow(ReportGroup{}); });
+  connect(sbtExcluirGrupo, &QPushButton::clicked, this, [this] {
+    if (grdGrupos->currentRow() >= 0) grdGrupos->removeRow(grdGrupos->currentRow());
   });
   connect(sbtSalvar, &QPushButton::clicked, this, [this] {
     guarded([this] {
@@ -206,7 +229,11 @@ void TReportDesigner::SetTemplate(const ReportTemplate& report) {
     queryEdit(kind)->setPlainText(report.queries.value(kind));
   grdParametros->setRowCount(0);
   for (const ReportParamText& p : report.parameters) addParamRow(p);
+  grdGrupos->setRowCount(0);
+  for (const ReportGroup& g : report.groups) addGroupRow(g);
   setColumns(report.columns);
+  answers_ = report.answers;
+  parameterSet_ = report.parameterSet;
 }
 
 void TReportDesigner::addColumnRow(const ReportColumn& column) {
@@ -222,6 +249,29 @@ void TReportDesigner::addColumnRow(const ReportColumn& column) {
   total->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
   total->setCheckState(column.total ? Qt::Checked : Qt::Unchecked);
   grdColunas->setItem(row, ColTotal, total);
+  grdColunas->setItem(row, ColTotalPor, new QTableWidgetItem(column.totalBy));
+}
+
+void TReportDesigner::addGroupRow(const ReportGroup& group) {
+  const int row = grdGrupos->rowCount();
+  grdGrupos->insertRow(row);
+  grdGrupos->setItem(row, GrpCampos, new QTableWidgetItem(group.fields.join(QStringLiteral(", "))));
+  grdGrupos->setItem(row, GrpCabecalho, new QTableWidgetItem(group.header));
+  grdGrupos->setItem(row, GrpRodape, new QTableWidgetItem(group.footer));
+}
+
+QList<ReportGroup> TReportDesigner::groups() const {
+  QList<ReportGroup> out;
+  for (int row = 0; row < grdGrupos->rowCount(); ++row) {
+    ReportGroup g;
+    for (const QString& field : cell(grdGrupos, row, GrpCampos).split(u',', Qt::SkipEmptyParts))
+      g.fields << field.trimmed().toUpper();
+    g.header = grdGrupos->item(row, GrpCabecalho) ? grdGrupos->item(row, GrpCabecalho)->text() : QString();
+    g.footer = grdGrupos->item(row, GrpRodape) ? grdGrupos->item(row, GrpRodape)->text() : QString();
+    if (g.fields.isEmpty() && g.header.isEmpty() && g.footer.isEmpty()) continue;  // a blank row left
+    out << g;
+  }
+  return out;
 }
 
 void TReportDesigner::addParamRow(const ReportParamText& param) {
@@ -231,6 +281,7 @@ void TReportDesigner::addParamRow(const ReportParamText& param) {
   grdParametros->setItem(row, ParDescricao, new QTableWidgetItem(param.label));
   grdParametros->setItem(row, ParVazio, new QTableWidgetItem(param.emptyText));
   grdParametros->setItem(row, ParValores, new QTableWidgetItem(valuesText(param.values)));
+  grdParametros->setItem(row, ParConsultaNome, new QTableWidgetItem(param.nameQuery));
 }
 
 void TReportDesigner::setColumns(const QList<ReportColumn>& columns) {
@@ -254,6 +305,7 @@ QList<ReportColumn> TReportDesigner::columns() const {
     c.type = ReportColumn::Type(qobject_cast<QComboBox*>(grdColunas->cellWidget(row, ColTipo))->currentData().toInt());
     c.format = cell(grdColunas, row, ColFormato);
     c.total = grdColunas->item(row, ColTotal)->checkState() == Qt::Checked;
+    c.totalBy = cell(grdColunas, row, ColTotalPor).toUpper();
     out << c;
   }
   return out;
@@ -267,6 +319,8 @@ QList<ReportParamText> TReportDesigner::parameters() const {
     p.label = cell(grdParametros, row, ParDescricao);
     p.emptyText = cell(grdParametros, row, ParVazio);
     p.values = valuesOf(cell(grdParametros, row, ParValores), p.name);
+    p.nameQuery =
+        grdParametros->item(row, ParConsultaNome) ? grdParametros->item(row, ParConsultaNome)->text() : QString();
     if (p.name.isEmpty() && p.label.isEmpty()) continue;  // a blank row added and left
     out << p;
   }
@@ -292,7 +346,10 @@ ReportTemplate TReportDesigner::Template() const {
     const QString text = queryEdit(kind)->toPlainText();
     if (!text.trimmed().isEmpty()) report.queries.insert(kind, text);
   }
+  report.answers = answers_;
+  report.parameterSet = parameterSet_;
   report.parameters = parameters();
+  report.groups = groups();
   report.columns = columns();
   return report;
 }
@@ -300,7 +357,10 @@ ReportTemplate TReportDesigner::Template() const {
 bool TReportDesigner::Save() {
   try {
     if (path_.isEmpty()) throw EHostError(QStringLiteral("Nenhum arquivo de definição de relatório aberto."));
-    writeReportTemplate(path_, Template());
+    const ReportTemplate report = Template();
+    // columns, groups and totals must name fields the query returns
+    if (auto problem = queryFieldsProblem(report)) throw EHostError(*problem);
+    writeReportTemplate(path_, report);
     return true;
   } catch (const EHostError& e) {
     MensErro(e.message(), false);
@@ -308,4 +368,4 @@ bool TReportDesigner::Save() {
   }
 }
 
-}  // namespace hostkit
+}  // namespace reportkit

@@ -14,7 +14,7 @@ class QTabWidget;
 class QTableWidget;
 class QPushButton;
 
-namespace hostkit {
+namespace reportkit {
 
 class TReportDesigner : public QDialog {
   Q_OBJECT
@@ -55,11 +55,27 @@ class TReportDesigner : public QDialog {
   QPushButton* sbtCancelar;
 
   // Grid columns.
-  enum ColumnCol { ColCampo, ColTitulo, ColLargura, ColAlinhamento, ColTipo, ColFormato, ColTotal, ColumnCols };
-  enum ParamCol { ParNome, ParDescricao, ParVazio, ParValores, ParamCols };
+  enum ColumnCol {
+    ColCampo,
+    ColTitulo,
+    ColLargura,
+    ColAlinhamento,
+    ColTipo,
+    ColFormato,
+    ColTotal,
+    ColTotalPor,
+    ColumnCols
+  };
+  enum ParamCol { ParNome, ParDescricao, ParVazio, ParValores, ParConsultaNome, ParamCols };
+  enum GroupCol { GrpCampos, GrpCabecalho, GrpRodape, GroupCols };
+
+  QTableWidget* grdGrupos;
+  QPushButton* sbtIncluirGrupo;
+  QPushButton* sbtExcluirGrupo;
 
   void addColumnRow(const ReportColumn& column);
   void addParamRow(const ReportParamText& param);
+  void addGroupRow(const ReportGroup& group);
   QList<ReportColumn> columns() const;
   // Moves the current column row by `delta` rows.
   void moveColumn(int delta);
@@ -67,9 +83,12 @@ class TReportDesigner : public QDialog {
  private:
   void setColumns(const QList<ReportColumn>& columns);
   QList<ReportParamText> parameters() const;
+  QList<ReportGroup> groups() const;
   QPlainTextEdit* queryEdit(DatabaseKind kind) const;
 
   QString path_;
+  QString answers_;  // kept as loaded: the designer does not edit them
+  QString parameterSet_;
 };
 
-}  // namespace hostkit
+}  // namespace reportkit

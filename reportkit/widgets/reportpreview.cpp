@@ -1,10 +1,10 @@
-// The host's report output dialogs: print preview with a PDF export, the
-// printer dialog, and the text box that asks for a report's new title.
+// The report library's output dialogs: print preview with the exports and
+// the printer dialog, installed as the host's report output.
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -12,35 +12,71 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QToolBar>
+#include <functional>
 
 #include "abort.h"
 #include "hostservices.h"
 #include "reportengine.h"
+#include "reportexport.h"
+#include "reportpreview.h"
 
-namespace hostkit {
+namespace reportkit {
+
+using namespace hostkit;
 
 namespace {
 
-// A file name from the report's title: letters, digits and dashes only.
-QString pdfNameFor(const QString& title) {
+// A file name from the report's title: letters, digits and dashes only,
+// with the suffix of its kind ("pdf").
+QString fileNameFor(const QString& title, const QString& suffix) {
   QString name = title.normalized(QString::NormalizationForm_KD);
   name.remove(QRegularExpression(QStringLiteral("[^\\w\\s-]")));
   name = name.simplified().replace(u' ', u'-');
-  return (name.isEmpty() ? QStringLiteral("relatorio") : name) + QStringLiteral(".pdf");
+  return (name.isEmpty() ? QStringLiteral("relatorio") : name) + u'.' + suffix;
 }
 
-void exportFromPreview(const ReportDocument& document, QWidget* parent) {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Exportar PDF"),
-                                                    QDir(folder).filePath(pdfNameFor(document.title())),
-                                                    QStringLiteral("Documentos PDF (*.pdf)"));
-  if (path.isEmpty()) return;
-  if (auto error = document.exportPdf(path)) MensErro(*error, false);
+// One of the preview's exports: the action's text, the file dialog's filter
+// and suffix, and the writer.
+struct PreviewExport {
+  QString objectName;
+  QString text;
+  QString filter;
+  QString suffix;
+  std::function<std::optional<QString>(const ReportDocument&, const QString&)> write;
+};
+
+QList<PreviewExport> previewExports() {
+  return {
+      {QStringLiteral("actExportarPdf"), QStringLiteral("Exportar PDF"), QStringLiteral("Documentos PDF (*.pdf)"),
+       QStringLiteral("pdf"), [](const ReportDocument& d, const QString& path) { return d.exportPdf(path); }},
+      {QStringLiteral("actExportarCsv"), QStringLiteral("Exportar CSV"),
+       QStringLiteral("Arquivos CSV separados por ponto e vírgula (*.csv)"), QStringLiteral("csv"),
+       [](const ReportDocument& d, const QString& path) { return exportCsv(d.table(), path); }},
+      {QStringLiteral("actExportarXlsx"), QStringLiteral("Exportar planilha (XLSX)"),
+       QStringLiteral("Planilhas do Excel (*.xlsx)"), QStringLiteral("xlsx"),
+       [](const ReportDocument& d, const QString& path) { return exportXlsx(d.table(), d.title(), path); }},
+  };
 }
+
+// Asks for the file in the Documents folder, named after the report, and writes it.
+void exportFromPreview(const ReportDocument& document, const PreviewExport& kind, QWidget* parent) {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QString path = QFileDialog::getSaveFileName(
+      parent, kind.text, QDir(folder).filePath(fileNameFor(document.title(), kind.suffix)), kind.filter);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += u'.' + kind.suffix;  // typed without one
+  if (auto error = kind.write(document, path)) MensErro(*error, false);
+}
+
+class DialogReportOutput final : public ReportOutput {
+ public:
+  void preview(const ReportDocument& document, QWidget* parent) override { previewDialog(document, parent); }
+  bool print(const ReportDocument& document, QWidget* parent) override { return printDialog(document, parent); }
+};
 
 }  // namespace
 
-void HostServices::previewReport(const ReportDocument& document, QWidget* parent) {
+void previewDialog(const ReportDocument& document, QWidget* parent) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(document.title());
   printer.setPageLayout(document.pageLayout());
@@ -49,10 +85,12 @@ void HostServices::previewReport(const ReportDocument& document, QWidget* parent
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                    [&document](QPrinter* target) { document.print(target); });
   if (auto* toolbar = dialog.findChild<QToolBar*>()) {
-    QAction* pdf = toolbar->addAction(QStringLiteral("Exportar PDF"));
-    pdf->setObjectName(QStringLiteral("actExportarPdf"));
-    QObject::connect(pdf, &QAction::triggered, &dialog,
-                     [&document, &dialog] { guarded([&] { exportFromPreview(document, &dialog); }); });
+    for (const PreviewExport& kind : previewExports()) {
+      QAction* action = toolbar->addAction(kind.text);
+      action->setObjectName(kind.objectName);
+      QObject::connect(action, &QAction::triggered, &dialog,
+                       [&document, &dialog, kind] { guarded([&] { exportFromPreview(document, kind, &dialog); }); });
+    }
   }
   // large enough for a page and the whole toolbar
   if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
@@ -60,7 +98,7 @@ void HostServices::previewReport(const ReportDocument& document, QWidget* parent
   dialog.exec();
 }
 
-bool HostServices::printReport(const ReportDocument& document, QWidget* parent) {
+bool printDialog(const ReportDocument& document, QWidget* parent) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(document.title());
   printer.setPageLayout(document.pageLayout());
@@ -71,15 +109,9 @@ bool HostServices::printReport(const ReportDocument& document, QWidget* parent) 
   return true;
 }
 
-bool HostServices::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
-  bool ok = false;
-  const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
-  if (ok) value = text;
-  return ok;
+void installReportDialogs() {
+  static DialogReportOutput output;
+  installReportOutput(&output);
 }
 
-bool InputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
-  return hostServices().inputQuery(caption, prompt, value, parent);
-}
-
-}  // namespace hostkit
+}  // namespace reportkit

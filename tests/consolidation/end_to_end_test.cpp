@@ -35,6 +35,7 @@
 using namespace qfx;
 using namespace qfxtest;
 using namespace hostkit;
+using namespace reportkit;
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "reportfixture.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfxtest;
 using qfx::test::Backend;
 
@@ -114,7 +115,7 @@ TEST_P(DemoData, BranchListKeepsToItsBranch) {
   params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(toDateTime(kToday));
   const ReportTable table = runReportQuery(report, params);
   EXPECT_EQ(table.rows.size(), pending);
-  for (const QStringList& row : table.rows) ASSERT_EQ(row.first(), QStringLiteral("0001"));
+  for (const QString& header : groupHeaders(table, 0)) ASSERT_TRUE(header.startsWith(QStringLiteral("Filial 0001 ")));
 }
 
 namespace {
@@ -213,7 +214,9 @@ TEST_P(DemoData, RefusalReportNamesExactlyTheProductsTheRunRefusedOn) {
     tela->sbtPreview->click();
     ASSERT_EQ(host->previews.size(), 1) << host->messageTexts().join(u'\n').toStdString();
     std::set<QString> products;
-    for (const QStringList& row : host->previews.first().table().rows) products.insert(row.first());
+    // the stock products head the report's groups: "Produto de estoque <code> - <name>"
+    for (const QString& header : groupHeaders(host->previews.first().table(), 0))
+      products.insert(header.section(u' ', 3, 3));
     delete tela.data();
     delete screen;
     ASSERT_FALSE(products.empty());

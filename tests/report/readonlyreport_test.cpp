@@ -18,6 +18,7 @@
 #include "reportfixture.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfxtest;
 using qfx::test::Backend;
 

@@ -28,6 +28,7 @@
 #include "scripted_server.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfx;
 using namespace qfxtest;
 
@@ -309,7 +310,7 @@ TEST_F(RelProdEvol, FirstReportSetsExactlyItsFourParameters) {
   EXPECT_EQ(param("P_TCDFILIAL"), QString());
   ASSERT_EQ(host->previews.size(), 2);
   ASSERT_EQ(host->previews[1].table().rows.size(), 1);
-  EXPECT_EQ(host->previews[1].table().rows.first().first(), QStringLiteral("0002"));
+  EXPECT_TRUE(host->previews[1].table().lines.first().text.startsWith(QStringLiteral("Filial 0002 ")));
 }
 
 TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABranchList) {
@@ -345,9 +346,12 @@ TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABra
   ASSERT_EQ(host->previews.size(), 1);
   const ReportTable& table = host->previews.first().table();
   ASSERT_EQ(table.rows.size(), 1);
+  // the stock product heads its group, the sold products are listed under it
+  EXPECT_TRUE(table.lines.first().text.startsWith(QStringLiteral("Produto de estoque P2 - ")))
+      << table.lines.first().text.toStdString();
   EXPECT_EQ(table.rows.first()[0], QStringLiteral("P2"));
-  EXPECT_EQ(table.rows.first()[6], QStringLiteral("1"));
-  EXPECT_EQ(table.rows.first()[7], QStringLiteral("3,000"));
+  EXPECT_EQ(table.rows.first()[3], QStringLiteral("1"));
+  EXPECT_EQ(table.rows.first()[4], QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
@@ -395,7 +399,7 @@ TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
   // the sale of BETA SA: its pending P2 item
   const ReportTable& table = host->previews.first().table();
   ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first()[7], QStringLiteral("3,000"));
+  EXPECT_EQ(table.rows.first()[4], QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, AQueryWithoutAParameterDoesNotReceiveIt) {
@@ -436,7 +440,9 @@ TEST_F(RelProdEvol, BranchBoundOperatorIsLockedOnHisBranch) {
   EXPECT_EQ(param("P_CDFILIAL"), QStringLiteral("_0002_"));
   EXPECT_EQ(param("P_TCDFILIAL"), QString());
   ASSERT_EQ(host->previews.size(), 1);
-  for (const QStringList& row : host->previews.first().table().rows) EXPECT_EQ(row.first(), QStringLiteral("0002"));
+  for (const ReportLine& line : host->previews.first().table().lines)
+    if (line.kind == ReportLine::Kind::GroupHeader && line.level == 0)
+      EXPECT_TRUE(line.text.startsWith(QStringLiteral("Filial 0002 "))) << line.text.toStdString();
   EXPECT_FALSE(t.rbtTodos->isEnabled());  // still locked after the action
 }
 
@@ -462,7 +468,7 @@ TEST_F(RelProdEvol, PreviewOfTheFirstReportGivesPagesWithTheItemsNotPosted) {
     EXPECT_TRUE(text.contains(QString::fromUtf8(product))) << product;
   EXPECT_FALSE(text.contains(QStringLiteral("Sacola")));      // no stock control
   EXPECT_FALSE(text.contains(QStringLiteral("06/03/2024")));  // after the period
-  EXPECT_TRUE(text.contains(QStringLiteral("16,000")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Total do produto de estoque P5 (1 registro)")));
   EXPECT_TRUE(text.contains(QStringLiteral("82,00")));
   EXPECT_TRUE(text.contains(QStringLiteral("Registros: 5")));
 }
@@ -525,7 +531,8 @@ TEST_F(RelProdEvol, SaveAsCopiesTheDefinitionUnderTheNewTitle) {
   EXPECT_EQ(host->inputCalls.first().preset, kFirstTitle);
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
 
-  const QString copy = definitionPath(QStringLiteral("03-copia-itens-pendentes.json"));
+  // the copy goes to the operator's own folder, the shipped ones stay as they are
+  const QString copy = QDir(t.UserReportsDir()).filePath(QStringLiteral("03-copia-itens-pendentes.json"));
   ASSERT_TRUE(QFile::exists(copy));
   ReportTemplate expected = readReportTemplate(definitionPath(QStringLiteral("01-itens-nao-lancados.json")));
   expected.title = QStringLiteral("Cópia: itens pendentes");
@@ -535,6 +542,12 @@ TEST_F(RelProdEvol, SaveAsCopiesTheDefinitionUnderTheNewTitle) {
   EXPECT_EQ(t.cbbReportNames->itemText(0), kFirstTitle);
   EXPECT_EQ(t.cbbReportNames->itemText(2), QStringLiteral("Cópia: itens pendentes"));
   EXPECT_EQ(t.cbbReportNames->currentIndex(), 0);
+  // the copy of the first report still asks branches and period, though not first in the list
+  t.cbbReportNames->setCurrentIndex(2);
+  t.sbtPreview->click();
+  ASSERT_TRUE(t.lastRun().has_value());
+  EXPECT_EQ(t.lastRun()->params.find(QStringLiteral("P_DATAINI"))->value.toDouble(), dia(2024, 3, 1));
+  EXPECT_EQ(host->previews.size(), 1);
 }
 
 // A definition edited by hand to delete: preview, print and save as refuse
@@ -603,8 +616,12 @@ TEST_F(RelProdEvol, EditOpensTheDesignerAndTheSavedTitleIsListed) {
   t.sbtReportEdit->click();
   EXPECT_EQ(shownTitle, kSecondTitle);
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
+  // the operator's copy takes the shipped one's place; the shipped one is untouched
+  EXPECT_EQ(
+      readReportTemplate(QDir(t.UserReportsDir()).filePath(QStringLiteral("02-produtos-sem-tipo-retirada.json"))).title,
+      QStringLiteral("Produtos fora do tipo de retirada"));
   EXPECT_EQ(readReportTemplate(definitionPath(QStringLiteral("02-produtos-sem-tipo-retirada.json"))).title,
-            QStringLiteral("Produtos fora do tipo de retirada"));
+            kSecondTitle);
   EXPECT_EQ(t.cbbReportNames->itemText(1), QStringLiteral("Produtos fora do tipo de retirada"));
   EXPECT_EQ(t.cbbReportNames->currentIndex(), 1);
 }

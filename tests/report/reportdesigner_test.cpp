@@ -13,6 +13,7 @@
 #include "reportfixture.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfxtest;
 
 namespace {
@@ -44,7 +45,9 @@ TEST_F(ReportDesigner, ShowsTheWholeDefinition) {
   EXPECT_EQ(designer.edtTitulo->text(), file.title);
   EXPECT_EQ(designer.memConsultaGenerica->toPlainText(), file.queries.value(DatabaseKind::Generic));
   EXPECT_EQ(designer.grdColunas->rowCount(), file.columns.size());
-  EXPECT_EQ(designer.grdColunas->item(7, TReportDesigner::ColTitulo)->text(), QStringLiteral("Descrição"));
+  EXPECT_EQ(designer.grdColunas->item(5, TReportDesigner::ColTitulo)->text(),
+            QStringLiteral("Descrição do produto vendido"));
+  EXPECT_EQ(designer.grdGrupos->rowCount(), file.groups.size());
   EXPECT_EQ(designer.grdParametros->rowCount(), file.parameters.size());
   EXPECT_EQ(designer.Template(), file);  // nothing lost between file and controls
 }
@@ -71,7 +74,7 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
   designer.grdColunas->item(added, TReportDesigner::ColTotal)->setCheckState(Qt::Checked);
   designer.sbtSubirColuna->click();  // the new column goes before "Valor total"
   designer.grdColunas->setCurrentCell(0, 0);
-  designer.sbtExcluirColuna->click();  // "Filial" goes
+  designer.sbtExcluirColuna->click();  // "Loja" goes
 
   designer.sbtSalvar->click();
   EXPECT_EQ(designer.result(), QDialog::Accepted);
@@ -82,15 +85,16 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
   EXPECT_EQ(saved.orientation, QPageLayout::Portrait);
   EXPECT_EQ(saved.queries.value(DatabaseKind::Generic), query);
   EXPECT_EQ(saved.queries.value(DatabaseKind::SQLServer), QStringLiteral("SELECT 1 AS CDFILIAL"));
-  ASSERT_EQ(saved.columns.size(), 11);
-  EXPECT_EQ(saved.columns.first().field, QStringLiteral("DTVENDA"));
-  const ReportColumn discount = saved.columns[9];
+  ASSERT_EQ(saved.columns.size(), 9);
+  EXPECT_EQ(saved.columns.first().field, QStringLiteral("CDCAIXA"));
+  const ReportColumn discount = saved.columns[7];
   EXPECT_EQ(discount, (ReportColumn{QStringLiteral("VRDESITVEND"), QStringLiteral("Desconto"), 7, Qt::AlignRight,
                                     ReportColumn::Type::Number, QStringLiteral("#,##0.00"), true}));
-  EXPECT_EQ(saved.columns[10].field, QStringLiteral("VRTOTITEM"));
+  EXPECT_EQ(saved.columns[8].field, QStringLiteral("VRTOTITEM"));
   const ReportTemplate shipped =
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
   EXPECT_EQ(saved.parameters, shipped.parameters);
+  EXPECT_EQ(saved.groups, shipped.groups);
   EXPECT_EQ(saved, designer.Template());
 }
 
@@ -169,4 +173,28 @@ TEST_F(ReportDesigner, DamagedFileIsAnErrorAndNotLoaded) {
   EXPECT_THROW(designer.Load(damaged), EHostError);
   EXPECT_EQ(designer.FileName(), path);  // still on the good one
   EXPECT_EQ(designer.Template(), readReportTemplate(path));
+}
+
+TEST_F(ReportDesigner, SaveRefusesFieldsTheQueryDoesNotReturn) {
+  createSalesDatabase(QDir(dir.path()).filePath(QStringLiteral("vendas.db")));
+  const QByteArray before = [&] {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  setCell(0, TReportDesigner::ColCampo, QStringLiteral("NAOEXISTE"));
+  EXPECT_FALSE(designer.Save());
+  ASSERT_EQ(host->messages.size(), 1);
+  EXPECT_TRUE(host->messages.first().text.contains(QStringLiteral("NAOEXISTE")))
+      << host->messageTexts().join(u'\n').toStdString();
+  // a group's placeholder is a field too
+  setCell(0, TReportDesigner::ColCampo, QStringLiteral("CDLOJA"));
+  designer.grdGrupos->item(1, TReportDesigner::GrpCabecalho)->setText(QStringLiteral("Produto {CDPRODESTOQUE}"));
+  EXPECT_FALSE(designer.Save());
+  EXPECT_TRUE(host->messages.last().text.contains(QStringLiteral("CDPRODESTOQUE")));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before) << "nothing written";
+  designer.grdGrupos->item(1, TReportDesigner::GrpCabecalho)->setText(QStringLiteral("Produto {CDPRODESTO}"));
+  EXPECT_TRUE(designer.Save()) << host->messageTexts().join(u'\n').toStdString();
+  closeHostDatabase();
 }

@@ -15,6 +15,7 @@
 #include "routines.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfxtest;
 
 namespace {
@@ -42,10 +43,32 @@ class ReportEngine : public ::testing::Test {
     return p;
   }
 
-  // Branch, sale and item of each row.
+  // Branch (from its group's header), sale and item of each row.
   static QStringList keys(const ReportTable& table) {
     QStringList out;
-    for (const QStringList& row : table.rows) out << row[0] + u'/' + row[4] + u'/' + row[5];
+    QString branch;
+    for (const ReportLine& line : table.lines) {
+      if (line.kind == ReportLine::Kind::GroupHeader && line.level == 0) branch = line.text.section(u' ', 1, 1);
+      if (line.kind != ReportLine::Kind::Details) continue;
+      for (int r = line.firstRow; r < line.firstRow + line.rowCount; ++r)
+        out << branch + u'/' + table.rows[r][2] + u'/' + table.rows[r][3];
+    }
+    return out;
+  }
+
+  // The report's lines as text: headers, "n rows", footers with their figures.
+  static QStringList outline(const ReportTable& table) {
+    QStringList out;
+    for (const ReportLine& line : table.lines) {
+      if (line.kind == ReportLine::Kind::Details) {
+        out << QStringLiteral("%1 rows").arg(line.rowCount);
+        continue;
+      }
+      QStringList figures;
+      for (const QString& cell : line.cells)
+        if (!cell.isEmpty()) figures << cell;
+      out << (line.text + u' ' + figures.join(u' ')).trimmed();
+    }
     return out;
   }
 
@@ -62,14 +85,23 @@ TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
   // stock control and the day after the period left out
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0002/V1/001", "0003/V9/001"}));
   const QStringList arroz = table.rows.first();
-  EXPECT_EQ(arroz[1], QStringLiteral("01/03/2024"));
-  EXPECT_EQ(arroz[7], QStringLiteral("Arroz 5kg"));
-  EXPECT_EQ(arroz[8], QStringLiteral("2,000"));
-  EXPECT_EQ(table.rows[2][10], QStringLiteral("14,00"));  // 3 x 5,00 less 1,00
+  EXPECT_EQ(arroz[4], QStringLiteral("P1"));
+  EXPECT_EQ(arroz[5], QStringLiteral("Arroz 5kg"));
+  EXPECT_EQ(arroz[6], QStringLiteral("2,000"));
+  EXPECT_EQ(table.rows[2][8], QStringLiteral("14,00"));  // 3 x 5,00 less 1,00
   ASSERT_TRUE(table.hasTotals);
-  EXPECT_EQ(table.totals[8], QStringLiteral("16,000"));
-  EXPECT_EQ(table.totals[9], QString());
-  EXPECT_EQ(table.totals[10], QStringLiteral("82,00"));
+  // grouped by branch and day, then by stock product (the soft drink sold as
+  // P4 moves P5); quantities add up per stock product only, values everywhere
+  EXPECT_EQ(outline(table).mid(0, 8),
+            QStringList({"Filial 0001 - Matriz   Dia 01/03/2024", "Produto de estoque P1 - Arroz 5kg", "1 rows",
+                         "Total do produto de estoque P1 (1 registro) 2,000 20,00",
+                         "Produto de estoque P5 - Refrigerante estoque", "1 rows",
+                         "Total do produto de estoque P5 (1 registro) 6,000 18,00",
+                         "Total do dia 01/03/2024 na filial 0001 (2 registros) 38,00"}));
+  EXPECT_EQ(outline(table).last(), QStringLiteral("Total geral 82,00"));
+  EXPECT_EQ(table.totals[6], QString()) << "kilograms of rice are not added to cans";
+  EXPECT_EQ(table.totals[8], QStringLiteral("82,00"));
+  EXPECT_EQ(table.values[0][6], QVariant(2.0));
 }
 
 TEST_F(ReportEngine, BranchListSelectsItsBranchesByTheirUnderscoredCodes) {
@@ -105,6 +137,7 @@ TEST_F(ReportEngine, DatesReachTheDatabaseAsTheSchemaStoresThem) {
 
 TEST_F(ReportEngine, EmptyTextIsTheEmptyStringAndUnsetIsNull) {
   ReportTemplate probe = first;
+  probe.groups.clear();
   probe.queries[DatabaseKind::Generic] = QStringLiteral(
       "SELECT CASE WHEN :P_VAZIO IS NULL THEN 'nulo' WHEN :P_VAZIO = '' THEN 'vazio' END AS A, "
       "CASE WHEN :P_NADA IS NULL THEN 'nulo' ELSE 'valor' END AS B");
@@ -146,13 +179,14 @@ TEST_F(ReportEngine, QueryFailureNamesTheReport) {
     runReportQuery(broken, ReportParams());
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
-    EXPECT_TRUE(e.message().contains(QStringLiteral("'DTVENDA'"))) << e.message().toStdString();
+    EXPECT_TRUE(e.message().contains(QStringLiteral("'CDLOJA'"))) << e.message().toStdString();
   }
 }
 
 TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
   host->filial = QStringLiteral("0001");
-  const ReportDocument doc = buildReportDocument(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportDocument doc = buildReportDocument(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)),
+                                                 {{}, {}, QStringLiteral("QFX31702"), QStringLiteral("Qfx317")});
   EXPECT_EQ(doc.pageCount(), 1);
   const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
   ASSERT_FALSE(doc.exportPdf(pdf));
@@ -166,8 +200,12 @@ TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
   EXPECT_TRUE(text.contains(QStringLiteral("Refrigerante lata")));
   EXPECT_TRUE(text.contains(QStringLiteral("Feijão 1kg")));
   EXPECT_FALSE(text.contains(QStringLiteral("Sacola")));
-  EXPECT_TRUE(text.contains(QStringLiteral("Total")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Total do dia 01/03/2024 na filial 0001 (2 registros)")));
   EXPECT_TRUE(text.contains(QStringLiteral("72,00")));  // 20 + 18 + 14 + 20
+  // the page footer: who printed it, from which screen and report
+  EXPECT_TRUE(text.contains(QStringLiteral("Operador: OPER"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("QFX31702")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Qfx317")));
   EXPECT_TRUE(text.contains(QStringLiteral("Registros: 4")));
 }
 
@@ -190,7 +228,8 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   EXPECT_EQ(text.count(QStringLiteral("Descrição")), pages);  // column titles on every page
   for (int page = 1; page <= pages; ++page)
     EXPECT_TRUE(text.contains(QStringLiteral("Página %1 de %2").arg(page).arg(pages))) << page;
-  EXPECT_EQ(text.count(QStringLiteral("Feijão 1kg")), 152);
+  // every row once, and the header of each of the three days' groups of P2
+  EXPECT_EQ(text.count(QStringLiteral("Feijão 1kg")), 152 + 3);
   EXPECT_EQ(text.count(QStringLiteral("Registros: 155")), 1);
   // portrait pages hold more rows than landscape ones
   QPageLayout portrait = doc.pageLayout();

@@ -1,5 +1,7 @@
 #include "reportfixture.h"
 
+#include "reportpreview.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,13 +13,23 @@
 #include "testsql.h"
 
 using namespace hostkit;
+using namespace reportkit;
 
 namespace qfxtest {
 
 std::shared_ptr<ReportHost> ReportHost::install() {
   auto host = std::make_shared<ReportHost>();
+  qputenv("XDG_DATA_HOME", host->dataHome.path().toUtf8());
   installHostServices(host);
+  reportkit::installReportDialogs();  // what the host's own preview and print show
   return host;
+}
+
+QStringList groupHeaders(const reportkit::ReportTable& table, int level) {
+  QStringList out;
+  for (const reportkit::ReportLine& line : table.lines)
+    if (line.kind == reportkit::ReportLine::Kind::GroupHeader && line.level == level) out << line.text;
+  return out;
 }
 
 bool ReportHost::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget*) {

@@ -32,19 +32,24 @@ class ReportHost : public hostkit::ScriptedHostServices {
  public:
   static std::shared_ptr<ReportHost> install();
 
-  QList<hostkit::ReportDocument> previews;
-  QList<hostkit::ReportDocument> prints;
+  // The operator's data folder (his own report definitions), fresh for each test.
+  QTemporaryDir dataHome;
+  QList<reportkit::ReportDocument> previews;
+  QList<reportkit::ReportDocument> prints;
   QList<InputCall> inputCalls;
   // Titles the operator types, or nullopt for Cancel; none left: Cancel.
   std::deque<std::optional<QString>> inputAnswers;
 
-  void previewReport(const hostkit::ReportDocument& document, QWidget*) override { previews << document; }
-  bool printReport(const hostkit::ReportDocument& document, QWidget*) override {
+  void previewReport(const reportkit::ReportDocument& document, QWidget*) override { previews << document; }
+  bool printReport(const reportkit::ReportDocument& document, QWidget*) override {
     prints << document;
     return true;
   }
   bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget*) override;
 };
+
+// The texts of a report's group headers of one level, in print order.
+QStringList groupHeaders(const reportkit::ReportTable& table, int level);
 
 // Days since 1899-12-30 of a calendar date.
 double dia(int year, int month, int day);

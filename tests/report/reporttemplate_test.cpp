@@ -8,6 +8,7 @@
 #include "reporttemplate.h"
 
 using namespace hostkit;
+using namespace reportkit;
 using namespace qfxtest;
 
 namespace {

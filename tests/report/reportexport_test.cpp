@@ -1,0 +1,206 @@
+// The spreadsheet exports on a real SQLite database: the CSV's bytes, the
+// XLSX read back from its zip, and both from the preview's toolbar.
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "modaldriver.h"
+#include "reportexport.h"
+#include "reportfixture.h"
+#include "reportpreview.h"
+
+using namespace hostkit;
+using namespace reportkit;
+using namespace qfxtest;
+
+namespace {
+
+// The first item of each sale of branch 0001, grouped by sale: dates with
+// and without a time, a NULL customer, numbers with and without a format.
+const char* kSales = R"({
+  "title": "Vendas [itens]: 0001/março",
+  "queries": { "generic": [
+    "SELECT V.NRSEQVENDA, V.DTVENDA, V.DTENTRVENDA, P.NMPRODUTO, C.NMRAZSOCCLIE, I.QTPRODVEND, I.VRUNITVEND,",
+    "       I.QTPRODVEND * I.VRUNITVEND - I.VRDESITVEND AS VRTOTAL",
+    "FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA",
+    "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE",
+    "WHERE V.CDFILIAL = '0001' AND I.NRSEQUITVEND = '001' ORDER BY V.NRSEQVENDA"] },
+  "groups": [ { "fields": ["NRSEQVENDA"], "header": "Venda {NRSEQVENDA}", "footer": "Total da venda" } ],
+  "columns": [
+    { "field": "NRSEQVENDA", "title": "Venda", "width": 5 },
+    { "field": "DTVENDA", "title": "Dia", "width": 10, "type": "date" },
+    { "field": "DTENTRVENDA", "title": "Entrada", "width": 16, "type": "date" },
+    { "field": "NMPRODUTO", "title": "Produto", "width": 30 },
+    { "field": "NMRAZSOCCLIE", "title": "Cliente", "width": 20 },
+    { "field": "QTPRODVEND", "title": "Quantidade", "width": 9, "type": "number", "format": "#,##0.000" },
+    { "field": "VRUNITVEND", "title": "Preço", "width": 9, "type": "number" },
+    { "field": "VRTOTAL", "title": "Total", "width": 10, "type": "number", "format": "#,##0.00", "total": true } ]
+})";
+
+// A file inside a zip, as `unzip -p` gives it.
+QString zipEntry(const QString& zip, const QString& entry) {
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, entry});
+  if (!unzip.waitForFinished(60000) || unzip.exitCode() != 0) {
+    ADD_FAILURE() << "unzip -p " << entry.toStdString() << ": " << unzip.readAllStandardError().toStdString();
+    return {};
+  }
+  return QString::fromUtf8(unzip.readAllStandardOutput());
+}
+
+// A cell of sheet XML: its attributes and its value.
+struct Cell {
+  bool present = false;
+  QString attributes;
+  QString value;
+};
+
+Cell cellAt(const QString& sheet, const QString& reference) {
+  const QRegularExpression element(QStringLiteral("<c r=\"%1\"([^>]*?)(?:/>|>(?:<v>([^<]*)</v>)?</c>)").arg(reference));
+  const auto match = element.match(sheet);
+  if (!match.hasMatch()) return {};
+  return Cell{true, match.captured(1), match.captured(2)};
+}
+
+class ReportExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    host = ReportHost::install();
+    createSalesDatabase(dir.filePath(QStringLiteral("vendas.db")));
+    execAll({
+        "UPDATE PRODUTO SET NMPRODUTO = 'Feijão; \"carioca\"' WHERE CDPRODUTO = 'P2'",
+        "UPDATE ITVENDA SET VRUNITVEND = 8.25 WHERE CDFILIAL = '0001' AND NRSEQVENDA = 'V1' AND NRSEQUITVEND = '001'",
+        "UPDATE ITVENDA SET QTPRODVEND = 1500 WHERE CDFILIAL = '0001' AND NRSEQVENDA = 'V3' AND NRSEQUITVEND = '001'",
+    });
+    sales = parseReportTemplate(kSales, QStringLiteral("vendas.json"));
+    table = runReportQuery(sales, reportParamsOf(sales));
+  }
+  void TearDown() override {
+    closeHostDatabase();
+    installHostServices(nullptr);
+  }
+
+  QByteArray readAll(const QString& file) {
+    QFile f(file);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
+    return f.readAll();
+  }
+
+  QTemporaryDir dir;
+  std::shared_ptr<ReportHost> host;
+  ReportTemplate sales;
+  ReportTable table;
+};
+
+const QByteArray kExpectedCsv =
+    "\xEF\xBB\xBF"
+    "Venda;Dia;Entrada;Produto;Cliente;Quantidade;Pre\xC3\xA7o;Total\r\n"
+    "V1;01/03/2024;01/03/2024 09:00;Arroz 5kg;ALFA LTDA;2,000;8,25;16,50\r\n"
+    "V2;05/03/2024;05/03/2024 18:00;\"Feij\xC3\xA3o; \"\"carioca\"\"\";BETA SA;3,000;5;14,00\r\n"
+    "V3;06/03/2024;06/03/2024 08:00;Arroz 5kg;;1500,000;10;15000,00\r\n";
+
+}  // namespace
+
+TEST_F(ReportExport, CsvIsWhatABrazilianExcelReads) {
+  const QString csv = dir.filePath(QStringLiteral("vendas.csv"));
+  ASSERT_FALSE(exportCsv(table, csv));
+  // the detail rows only, whatever the groups print around them
+  EXPECT_EQ(readAll(csv), kExpectedCsv);
+}
+
+TEST_F(ReportExport, XlsxHoldsRealNumbersDatesAndTheTitle) {
+  const QString xlsx = dir.filePath(QStringLiteral("vendas.xlsx"));
+  ASSERT_FALSE(exportXlsx(table, sales.title, xlsx));
+  const QString sheet = zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
+
+  const Cell total = cellAt(sheet, QStringLiteral("H4"));
+  EXPECT_EQ(total.value, QStringLiteral("16.5"));
+  EXPECT_FALSE(total.attributes.contains(QStringLiteral(" t=")));  // numeric
+  EXPECT_EQ(cellAt(sheet, QStringLiteral("F6")).value, QStringLiteral("1500"));
+  const Cell day = cellAt(sheet, QStringLiteral("B5"));  // 05/03/2024
+  EXPECT_EQ(day.value, QStringLiteral("45356"));
+  EXPECT_FALSE(day.attributes.contains(QStringLiteral(" t=")));
+  EXPECT_EQ(cellAt(sheet, QStringLiteral("C5")).value, QStringLiteral("45356.75"));  // at 18:00
+  EXPECT_TRUE(cellAt(sheet, QStringLiteral("A4")).attributes.contains(QStringLiteral("t=\"s\"")));
+  EXPECT_FALSE(cellAt(sheet, QStringLiteral("E6")).present);  // no customer: blank
+  EXPECT_TRUE(sheet.contains(QStringLiteral("ySplit=\"3\"")));
+  EXPECT_TRUE(sheet.contains(QStringLiteral("<autoFilter ref=\"A3:H6\"/>")));
+
+  const QString strings = zipEntry(xlsx, QStringLiteral("xl/sharedStrings.xml"));
+  EXPECT_TRUE(strings.contains(QStringLiteral("<t>Vendas [itens]: 0001/março</t>")));
+  const QString styles = zipEntry(xlsx, QStringLiteral("xl/styles.xml"));
+  EXPECT_TRUE(styles.contains(QStringLiteral("formatCode=\"#,##0.000\"")));
+  EXPECT_TRUE(styles.contains(QStringLiteral("formatCode=\"dd/mm/yyyy\"")));
+  EXPECT_TRUE(
+      zipEntry(xlsx, QStringLiteral("xl/workbook.xml")).contains(QStringLiteral("name=\"Vendas itens 0001 março\"")));
+}
+
+TEST_F(ReportExport, SheetNameIsOneExcelAccepts) {
+  EXPECT_EQ(sheetNameFor(QStringLiteral("Itens de venda não lançados no estoque / filial")),
+            QStringLiteral("Itens de venda não lançados no"));
+  EXPECT_EQ(sheetNameFor(QStringLiteral("'a*b?c'")), QStringLiteral("a b c"));
+  EXPECT_EQ(sheetNameFor(QStringLiteral("[]:")), QStringLiteral("Relatório"));
+}
+
+TEST_F(ReportExport, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
+  const QString folder = dir.filePath(QStringLiteral("pasta-que-nao-existe"));
+  const QString missing = folder + QStringLiteral("/vendas");
+  EXPECT_EQ(
+      exportCsv(table, missing + QStringLiteral(".csv")),
+      QStringLiteral("Não foi possível gravar o arquivo CSV '%1.csv': a pasta '%2' não existe").arg(missing, folder));
+  EXPECT_EQ(
+      exportXlsx(table, sales.title, missing + QStringLiteral(".xlsx")),
+      QStringLiteral("Não foi possível gravar a planilha '%1.xlsx': a pasta '%2' não existe").arg(missing, folder));
+
+  // a folder of that name is not replaced, and no part of the file is left
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("pasta.xlsx")));
+  EXPECT_TRUE(exportXlsx(table, sales.title, dir.filePath(QStringLiteral("pasta.xlsx"))));
+  EXPECT_TRUE(exportCsv(table, dir.filePath(QStringLiteral("pasta.xlsx"))));
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("pasta.xlsx"))).isDir());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"vendas.db"}));
+}
+
+TEST_F(ReportExport, PreviewExportsCsvAndXlsxNamedAfterTheReport) {
+  const ReportDocument doc(sales.title, QPageLayout::Portrait, {}, table);
+  const QString csv = dir.filePath(QStringLiteral("exportado.csv"));
+  const QString xlsx = dir.filePath(QStringLiteral("exportado.xlsx"));
+  const QString lost = dir.filePath(QStringLiteral("pasta-que-nao-existe/exportado.csv"));
+  QStringList suggested;
+  auto exportTo = [&suggested](QWidget* preview, const char* action, const QString& file) {
+    QAction* export_ = preview->findChild<QAction*>(QLatin1String(action));
+    if (!export_) {
+      ADD_FAILURE() << "no " << action << " in the preview";
+      return;
+    }
+    onNextModal([&suggested, file](QWidget* files) {
+      auto* chooser = qobject_cast<QFileDialog*>(files);
+      if (!chooser) return qobject_cast<QDialog*>(files)->reject();
+      suggested << QFileInfo(chooser->selectedFiles().value(0)).fileName();
+      chooser->selectFile(file);
+      static_cast<QDialog*>(chooser)->accept();
+    });
+    export_->trigger();
+  };
+  onNextModal([&](QWidget* preview) {
+    exportTo(preview, "actExportarCsv", csv);
+    exportTo(preview, "actExportarXlsx", dir.filePath(QStringLiteral("exportado")));  // the suffix is added
+    exportTo(preview, "actExportarCsv", lost);
+    qobject_cast<QDialog*>(preview)->reject();
+  });
+  previewDialog(doc, nullptr);
+  EXPECT_EQ(suggested,
+            QStringList({"Vendas-itens-0001marco.csv", "Vendas-itens-0001marco.xlsx", "Vendas-itens-0001marco.csv"}));
+  EXPECT_EQ(readAll(csv), kExpectedCsv);
+  EXPECT_EQ(cellAt(zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml")), QStringLiteral("H4")).value,
+            QStringLiteral("16.5"));
+  ASSERT_EQ(host->messages.size(), 1);  // the file that could not be written
+  EXPECT_EQ(host->messages[0].kind, ShownMessage::Error);
+  EXPECT_TRUE(
+      host->messages[0].text.startsWith(QStringLiteral("Não foi possível gravar o arquivo CSV '%1'").arg(lost)));
+}

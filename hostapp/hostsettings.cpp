@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <optional>
 
+#include "netconnection.h"
+
 namespace qfxhost {
 
 namespace {
@@ -35,10 +37,24 @@ HostSettings defaults() {
   return s;
 }
 
-void readStored(HostSettings& s) {
+// The list of servers; settings of older versions name one, in host and porta.
+constexpr auto kServerListKey = "servidor/enderecos";
+
+// An error text when the stored list of servers cannot be read (the single
+// server of the older keys is kept then).
+std::optional<QString> readStored(HostSettings& s) {
   QSettings stored;
   s.server.host = stored.value(QStringLiteral("servidor/host"), s.server.host).toString();
   s.server.port = stored.value(QStringLiteral("servidor/porta"), s.server.port).toInt();
+  std::optional<QString> error;
+  if (stored.contains(QLatin1String(kServerListKey))) {
+    const auto list = hostkit::parseServerList(stored.value(QLatin1String(kServerListKey)).toString());
+    if (auto* servers = std::get_if<QList<hostkit::ServerEndpoint>>(&list))
+      s.server.setServers(*servers);
+    else
+      error = QStringLiteral("%1\nEm %2, chave %3; corrija-a ou informe --server.")
+                  .arg(std::get<QString>(list), stored.fileName(), QLatin1String(kServerListKey));
+  }
   s.server.tls = stored.value(QStringLiteral("servidor/tls"), s.server.tls).toBool();
   s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
   s.databaseUrl = stored.value(QStringLiteral("banco/url"), s.databaseUrl).toString();
@@ -46,6 +62,7 @@ void readStored(HostSettings& s) {
   s.helpCollection = stored.value(QStringLiteral("ajuda/colecao"), s.helpCollection).toString();
   s.modulePath = stored.value(QStringLiteral("modulo/arquivo"), s.modulePath).toString();
   s.branch = stored.value(QStringLiteral("login/filial"), s.branch).toString();
+  return error;
 }
 
 }  // namespace
@@ -73,13 +90,15 @@ std::optional<QString> readPasswordFile(const QString& path, QString& error) {
 
 std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   HostSettings s = defaults();
-  readStored(s);
+  const auto storedError = readStored(s);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Consolidação de Vendas - aplicação hospedeira"));
   parser.addHelpOption();
-  const QCommandLineOption server({QStringLiteral("s"), QStringLiteral("server")},
-                                  QStringLiteral("Servidor de aplicação (host:porta)."), QStringLiteral("host:porta"));
+  const QCommandLineOption server(
+      {QStringLiteral("s"), QStringLiteral("server")},
+      QStringLiteral("Servidores de aplicação do mesmo banco, em ordem de preferência (host:porta[,host:porta...])."),
+      QStringLiteral("host:porta,..."));
   const QCommandLineOption tls(QStringLiteral("tls"), QStringLiteral("Usa TLS com o servidor."));
   const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("Certificado da autoridade (PEM)."),
                               QStringLiteral("arquivo"));
@@ -111,13 +130,11 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
 
   if (parser.isSet(server)) {
-    const QString value = parser.value(server);
-    const auto colon = value.lastIndexOf(u':');
-    bool ok = colon > 0;
-    const int port = ok ? value.mid(colon + 1).toInt(&ok) : 0;
-    if (!ok || port <= 0 || port > 65535) return QStringLiteral("Servidor inválido: %1 (use host:porta)").arg(value);
-    s.server.host = value.left(colon);
-    s.server.port = port;
+    const auto list = hostkit::parseServerList(parser.value(server));
+    if (auto* error = std::get_if<QString>(&list)) return *error;
+    s.server.setServers(std::get<QList<hostkit::ServerEndpoint>>(list));
+  } else if (storedError) {
+    return *storedError;
   }
   if (parser.isSet(tls)) s.server.tls = true;
   if (parser.isSet(ca)) s.server.caFile = parser.value(ca);
@@ -151,6 +168,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
 
 void saveSettings(const HostSettings& s) {
   QSettings stored;
+  stored.setValue(QLatin1String(kServerListKey), hostkit::serverListText(s.server.servers()));
+  // the first server also where older versions look for it
   stored.setValue(QStringLiteral("servidor/host"), s.server.host);
   stored.setValue(QStringLiteral("servidor/porta"), s.server.port);
   stored.setValue(QStringLiteral("servidor/tls"), s.server.tls);

@@ -17,6 +17,7 @@ hostkit::TNetConnection* connectionFor(const HostSettings& s, QObject* parent) {
   auto* net = new hostkit::TNetConnection(parent);
   net->Host = s.server.host;
   net->Port = s.server.port;
+  net->Alternates = s.server.alternates;
   net->UseTLS = s.server.tls;
   net->CaFile = s.server.caFile;
   net->CallTimeoutMs = 15000;
@@ -66,8 +67,10 @@ LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(pare
   edtSenha = new QLineEdit(this);
   edtSenha->setObjectName(QStringLiteral("edtSenha"));
   edtSenha->setEchoMode(QLineEdit::Password);
-  edtServidor = new QLineEdit(QStringLiteral("%1:%2").arg(settings.server.host).arg(settings.server.port), this);
+  edtServidor = new QLineEdit(hostkit::serverListText(settings.server.servers()), this);
   edtServidor->setObjectName(QStringLiteral("edtServidor"));
+  edtServidor->setToolTip(
+      QStringLiteral("host:porta; vários servidores do mesmo banco separados por vírgula, em ordem de preferência"));
   cbbFilial = new QComboBox(this);
   cbbFilial->setObjectName(QStringLiteral("cbbFilial"));
   cbbFilial->setEnabled(false);
@@ -98,16 +101,13 @@ void LoginDialog::tryLogin() {
     accept();
     return;
   }
-  const QString server = edtServidor->text().trimmed();
-  const auto colon = server.lastIndexOf(u':');
-  bool ok = colon > 0;
-  const int port = ok ? server.mid(colon + 1).toInt(&ok) : 0;
-  if (!ok) {
-    lblMensagem->setText(QStringLiteral("Servidor inválido: use host:porta."));
+  const auto servers = hostkit::parseServerList(edtServidor->text());
+  if (auto* error = std::get_if<QString>(&servers)) {
+    lblMensagem->setText(*error);
+    edtServidor->setFocus();
     return;
   }
-  settings_.server.host = server.left(colon);
-  settings_.server.port = port;
+  settings_.server.setServers(std::get<QList<hostkit::ServerEndpoint>>(servers));
   QObject owner;
   auto reply = connectionFor(settings_, &owner)->Login(edtOperador->text().trimmed(), edtSenha->text());
   if (auto* error = std::get_if<QString>(&reply)) {

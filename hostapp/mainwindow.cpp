@@ -9,6 +9,7 @@
 #include <QStatusBar>
 
 #include "abort.h"
+#include "netconnection.h"
 #include "operations.h"
 
 namespace qfxhost {
@@ -20,15 +21,18 @@ MainWindow::MainWindow(ModuleLoader& module, const hostkit::HostSession& session
   mdi_->setObjectName(QStringLiteral("mdiPrincipal"));
   setCentralWidget(mdi_);
   buildMenus();
-  const QString server = QStringLiteral("%1:%2%3")
-                             .arg(session.server.host)
-                             .arg(session.server.port)
-                             .arg(session.server.tls ? QStringLiteral(" (TLS)") : QString());
+  const auto servers = session.server.servers();
+  const QString server = QStringLiteral("%1: %2%3")
+                             .arg(servers.size() > 1 ? QStringLiteral("Servidores") : QStringLiteral("Servidor"),
+                                  hostkit::serverListText(servers),
+                                  session.server.tls ? QStringLiteral(" (TLS)") : QString());
   statusBar()->addWidget(new QLabel(QStringLiteral("Operador: %1").arg(session.operador), this));
   statusBar()->addWidget(new QLabel(
       QStringLiteral("Filial: %1%2").arg(session.filial, session.moduFili ? QStringLiteral(" (fixa)") : QString()),
       this));
-  statusBar()->addPermanentWidget(new QLabel(QStringLiteral("Servidor: %1").arg(server), this));
+  auto* serverLabel = new QLabel(server, this);
+  serverLabel->setObjectName(QStringLiteral("lblServidor"));
+  statusBar()->addPermanentWidget(serverLabel);
   resize(1200, 760);
 }
 

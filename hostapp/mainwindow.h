@@ -1,6 +1,6 @@
 // The host's main window: the MDI area the module's screens live in, the
 // "Módulos" and "Janela" menus, and a status bar naming operator, branch and
-// server.
+// the servers.
 #pragma once
 
 #include <QMainWindow>

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QThread>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "health.grpc.pb.h"
@@ -206,12 +208,41 @@ void runBlockingCall(const std::function<void()>& work) {
   app->removeEventFilter(&blocker);
 }
 
-// ---- the connection -------------------------------------------------------------------
+// ---- the servers ---------------------------------------------------------------------
+//
+// The application servers keep nothing between calls (sessions live in the
+// database), so several serve one database and any of them takes the
+// session's token. The connection sticks to one server, the first of the
+// list that answers its health check, and leaves it only when it is lost.
+// gRPC's round_robin would spread every operator's calls over all servers;
+// sticking keeps an operation's calls (the checks, the posting, the reload)
+// on one server and in one log, holds one connection per host instead of one
+// per server, and keeps the list's order meaningful: a main server and a
+// standby, or stores spread by listing the servers in another order.
+//
+// One channel per server, each gRPC's pick_first over the addresses its name
+// resolves to: a `dns:` target takes a single name, and TLS then checks each
+// server's certificate against that server's own name. The gRPC of Debian 12
+// (1.51) disables the client's health checking under pick_first (the service
+// config's healthCheckConfig is honoured by round_robin only), so the standard
+// health check (grpc.health.v1, served by every qfxserver) is asked here when
+// a server is chosen; a server reports NOT_SERVING while it shuts down.
 
-TNetConnection::TNetConnection(QObject* parent, const QString& name) : QObject(parent) { setObjectName(name); }
-TNetConnection::~TNetConnection() = default;
+namespace {
 
-static std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const QString& caFile) {
+// A server that does not complete its handshake in this time is passed over
+// (gRPC's default, 20 s, is longer than a login's whole deadline); also the
+// bound of each health check while choosing.
+constexpr std::chrono::milliseconds kConnectTimeout{3000};
+// How often the idle connections are looked at (see IdlePoller).
+constexpr std::chrono::milliseconds kIdlePoll{50};
+
+QString textOf(const ServerEndpoint& server) {
+  const QString host = server.host.contains(u':') ? QStringLiteral("[%1]").arg(server.host) : server.host;
+  return QStringLiteral("%1:%2").arg(host).arg(server.port);
+}
+
+std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const QString& caFile) {
   if (!tls) return grpc::InsecureChannelCredentials();
   grpc::SslCredentialsOptions options;
   QFile ca(caFile);
@@ -219,18 +250,215 @@ static std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const 
   return grpc::SslCredentials(options);
 }
 
-void TNetConnection::SetConnected(bool connected) {
-  if (!connected) {
-    channel_.reset();
-    return;
-  }
-  if (channel_) return;
-  if (BeforeConnect) BeforeConnect(*this);
+std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
+                                         const std::shared_ptr<grpc::ChannelCredentials>& credentials) {
   grpc::ChannelArguments args;
   args.SetMaxReceiveMessageSize(64 << 20);
-  const std::string target = QStringLiteral("%1:%2").arg(Host).arg(Port).toStdString();
-  channel_ = grpc::CreateCustomChannel(target, credentialsFor(UseTLS, CaFile), args);
+  args.SetServiceConfigJSON(R"({"loadBalancingConfig": [{"pick_first": {}}]})");
+  // gRPC takes the least reconnection backoff as the least time a connection
+  // attempt is given
+  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, int(kConnectTimeout.count()));
+  // a server back from a restart is tried again within seconds, not minutes
+  args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 250);
+  args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 5000);
+  // its own connections: a channel made afresh (see Link::usable) starts
+  // without the failures and the backoff of the one it replaces
+  args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+  return grpc::CreateCustomChannel(textOf(server).toStdString(), credentials, args);
 }
+
+// Empty when the server's health service says it serves; otherwise why not.
+// Without wait_for_ready: a server that refuses the connection, or is still
+// in its backoff from a recent refusal, fails at once and the next is asked.
+QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
+  auto stub = grpc::health::v1::Health::NewStub(channel);
+  grpc::ClientContext ctx;
+  ctx.set_deadline(deadline);
+  grpc::health::v1::HealthCheckRequest request;
+  grpc::health::v1::HealthCheckResponse reply;
+  const grpc::Status status = stub->Check(&ctx, request, &reply);
+  if (!status.ok())
+    return QStringLiteral("código gRPC %1: %2")
+        .arg(int(status.error_code()))
+        .arg(QString::fromStdString(status.error_message()));
+  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING) return QStringLiteral("fora de serviço");
+  return {};
+}
+
+// gRPC reads its sockets only while some thread polls a completion queue,
+// and between calls none does (its own backup poller comes every 5 s): a
+// server killed meanwhile would leave its connection looking ready, and the
+// next call would be sent into it and fail. This thread looks at the sockets
+// every kIdlePoll without waiting on them, so the loss is known before the
+// next call and that call goes to another server. It stays out of the calls'
+// way: a poller that waited on the sockets would take every reply from the
+// thread that waits for it.
+class IdlePoller {
+ public:
+  IdlePoller() : thread_([this] { run(); }) {}
+  ~IdlePoller() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    queue_.Shutdown();
+    void* tag;
+    bool ok;
+    while (queue_.Next(&tag, &ok)) {
+    }
+  }
+  IdlePoller(const IdlePoller&) = delete;
+  IdlePoller& operator=(const IdlePoller&) = delete;
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      lock.unlock();
+      void* tag;
+      bool ok;
+      queue_.AsyncNext(&tag, &ok, std::chrono::system_clock::now());
+      lock.lock();
+      wake_.wait_for(lock, kIdlePoll, [this] { return stop_; });
+    }
+  }
+
+  grpc::CompletionQueue queue_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;  // last: starts once the rest is built
+};
+
+}  // namespace
+
+std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text) {
+  QList<ServerEndpoint> servers;
+  for (const QString& part : text.split(u',')) {
+    const QString entry = part.trimmed();
+    const auto colon = entry.lastIndexOf(u':');
+    QString host = colon > 0 ? entry.left(colon) : QString();
+    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+    bool ok = !host.isEmpty() && !host.contains(u'[') && !host.contains(u']') &&
+              (!host.contains(u':') || entry.startsWith(u'['));
+    const int port = ok ? entry.mid(colon + 1).toInt(&ok) : 0;
+    if (!ok || port <= 0 || port > 65535)
+      return entry.isEmpty() ? QStringLiteral("Servidor vazio na lista \"%1\" (use host:porta,host:porta).").arg(text)
+                             : QStringLiteral("Servidor inválido: %1 (use host:porta).").arg(entry);
+    servers << ServerEndpoint{host, port};
+  }
+  return servers;
+}
+
+QString serverListText(const QList<ServerEndpoint>& servers) {
+  QStringList texts;
+  for (const auto& server : servers) texts << textOf(server);
+  return texts.join(QStringLiteral(", "));
+}
+
+// The servers of one connection and the one in use.
+class TNetConnection::Link {
+ public:
+  Link(const QList<ServerEndpoint>& servers, std::shared_ptr<grpc::ChannelCredentials> credentials)
+      : credentials_(std::move(credentials)) {
+    for (const auto& server : servers) servers_.push_back({server, channelTo(server, credentials_)});
+    if (servers_.size() == 1) inUse_ = 0;
+  }
+
+  // The channel of the server in use while connected to it; none when a
+  // server must be chosen. A lone server needs no choice: its channel
+  // connects when called.
+  std::shared_ptr<grpc::Channel> channelInUse() {
+    if (servers_.size() == 1) return usable(servers_.front());
+    if (inUse_ < 0) return nullptr;
+    const auto& server = servers_[size_t(inUse_)];
+    return server.channel->GetState(false) == GRPC_CHANNEL_READY ? server.channel : nullptr;
+  }
+
+  // The first server of the list that answers its health check by
+  // `deadline`; none, with what each one said in `failures`, when none does.
+  std::shared_ptr<grpc::Channel> choose(std::chrono::system_clock::time_point deadline, QStringList& failures) {
+    inUse_ = -1;
+    for (size_t i = 0; i < servers_.size(); ++i) {
+      const auto now = std::chrono::system_clock::now();
+      const QString problem = now >= deadline
+                                  ? QStringLiteral("sem tempo para tentar")
+                                  : healthProblem(usable(servers_[i]), std::min(deadline, now + kConnectTimeout));
+      if (problem.isEmpty()) {
+        inUse_ = int(i);
+        return servers_[i].channel;
+      }
+      failures << QStringLiteral("%1: %2").arg(textOf(servers_[i].endpoint), problem);
+    }
+    return nullptr;
+  }
+
+  // The server in use, or else the one chosen now.
+  std::shared_ptr<grpc::Channel> channelFor(std::chrono::system_clock::time_point deadline, QStringList& failures) {
+    if (auto channel = channelInUse()) return channel;
+    return choose(deadline, failures);
+  }
+
+  // The server in use did not answer a call: the next call chooses again, so
+  // a server that stopped answering without closing its connection (frozen,
+  // or its machine gone) is passed over too.
+  void lost() {
+    if (servers_.size() > 1) inUse_ = -1;
+  }
+
+  // The server in use, or the list when none is.
+  QString where() const { return inUse_ >= 0 ? textOf(servers_[size_t(inUse_)].endpoint) : listText(); }
+  QString serverInUse() const {
+    if (inUse_ < 0 || servers_[size_t(inUse_)].channel->GetState(false) != GRPC_CHANNEL_READY) return {};
+    return textOf(servers_[size_t(inUse_)].endpoint);
+  }
+  QString listText() const {
+    QList<ServerEndpoint> all;
+    for (const auto& server : servers_) all << server.endpoint;
+    return serverListText(all);
+  }
+
+ private:
+  struct Server {
+    ServerEndpoint endpoint;
+    std::shared_ptr<grpc::Channel> channel;
+  };
+
+  // The server's channel, made afresh when its last connection attempt
+  // failed: pick_first then fails every call at once until its reconnection
+  // backoff ends, though the server may be back already (restarted, say).
+  // Calls come one at a time, so a server that stays down is still asked at
+  // most once per call.
+  const std::shared_ptr<grpc::Channel>& usable(Server& server) {
+    if (server.channel->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
+      server.channel = channelTo(server.endpoint, credentials_);
+    return server.channel;
+  }
+
+  std::shared_ptr<grpc::ChannelCredentials> credentials_;
+  std::vector<Server> servers_;
+  int inUse_ = -1;
+  IdlePoller poller_;
+};
+
+// ---- the connection -------------------------------------------------------------------
+
+TNetConnection::TNetConnection(QObject* parent, const QString& name) : QObject(parent) { setObjectName(name); }
+TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::SetConnected(bool connected) {
+  if (!connected) {
+    link_.reset();
+    return;
+  }
+  if (link_) return;
+  if (BeforeConnect) BeforeConnect(*this);
+  link_ = std::make_unique<Link>(QList<ServerEndpoint>{{Host, Port}} + Alternates, credentialsFor(UseTLS, CaFile));
+}
+
+QString TNetConnection::ServerInUse() const { return link_ ? link_->serverInUse() : QString(); }
 
 namespace {
 struct Failure {
@@ -242,10 +470,10 @@ struct Failure {
 
 // A lost, refused or silent server is one message for the operator; what
 // gRPC said goes to the details.
-static Failure describeFailure(const grpc::Status& status, const QString& method, const QString& host, int port,
+static Failure describeFailure(const grpc::Status& status, const QString& method, const QString& server,
                                int timeoutMs) {
   const QString detail = QString::fromStdString(status.error_message());
-  const QString where = QStringLiteral("Servidor: %1:%2\nChamada: %3\n").arg(host).arg(port).arg(method);
+  const QString where = QStringLiteral("Servidor: %1\nChamada: %2\n").arg(server, method);
   switch (status.error_code()) {
     case grpc::StatusCode::UNAVAILABLE:
     case grpc::StatusCode::CANCELLED:
@@ -268,8 +496,16 @@ QString serverSilentText() {
   return QStringLiteral("O servidor de aplicação não respondeu. Verifique a conexão e tente de novo.");
 }
 
-static void setDeadline(grpc::ClientContext& ctx, int timeoutMs) {
-  ctx.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs));
+static std::chrono::system_clock::time_point deadlineIn(int timeoutMs) {
+  return std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+// No server of the list answered its health check.
+static Failure noServerFailure(const QString& servers, const QString& method, const QStringList& answers) {
+  return {serverSilentText(),
+          QStringLiteral("Servidores: %1\nChamada: %2\nNenhum servidor atendeu:\n%3").arg(servers, method,
+                                                                                       answers.join(u'\n')),
+          true};
 }
 
 static void fillArgument(const RemoteArg& a, rpc::Argument* out) {
@@ -340,9 +576,22 @@ struct ValueReader {
 
 CallOutcome TNetConnection::call(const QString& method, const std::vector<RemoteArg>& args) {
   CallOutcome outcome;
-  if (!channel_) {
+  if (!link_) {
     outcome.error = QStringLiteral("Não há conexão com o servidor de aplicação.");
     return outcome;
+  }
+  const int timeoutMs = CallTimeoutMs;
+  const auto deadline = deadlineIn(timeoutMs);
+  std::shared_ptr<grpc::Channel> channel = link_->channelInUse();
+  if (!channel) {
+    QStringList answers;
+    runBlockingCall([&] { channel = link_->choose(deadline, answers); });
+    if (!channel) {
+      const Failure failure = noServerFailure(link_->listText(), method, answers);
+      outcome.error = failure.message;
+      outcome.details = failure.details;
+      return outcome;
+    }
   }
   rpc::InvokeRequest request;
   request.set_object(ServerName.toStdString());
@@ -354,11 +603,10 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
   ValueReader reader;
   RemoteValue result;
   grpc::Status status;
-  auto stub = rpc::ApplicationServer::NewStub(channel_);
-  const int timeoutMs = CallTimeoutMs;
+  auto stub = rpc::ApplicationServer::NewStub(channel);
   {
     grpc::ClientContext ctx;
-    setDeadline(ctx, timeoutMs);
+    ctx.set_deadline(deadline);
     ctx.AddMetadata("x-qfx-session", SessionToken.toStdString());
     // declared after the context: the queue is drained before the call's context goes
     CallWaiter waiter;
@@ -390,7 +638,8 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
       outcome.error = QString::fromStdString(status.error_message());
       return outcome;
     }
-    auto failure = describeFailure(status, method, Host, Port, timeoutMs);
+    auto failure = describeFailure(status, method, link_->where(), timeoutMs);
+    if (failure.transport) link_->lost();
     outcome.error = failure.message;
     outcome.details = failure.details;
     return outcome;
@@ -418,22 +667,30 @@ CallOutcome TDispatch::Invoke(const QString& method, const std::vector<RemoteArg
 
 std::variant<LoginResult, QString> TNetConnection::Login(const QString& operatorCode, const QString& password) {
   SetConnected(true);
-  auto stub = rpc::ApplicationServer::NewStub(channel_);
   rpc::LoginRequest request;
   request.set_operator_code(operatorCode.toStdString());
   request.set_password(password.toStdString());
   rpc::LoginReply reply;
   grpc::Status status;
+  bool reached = false;
   const int timeoutMs = CallTimeoutMs;
   runBlockingCall([&] {
+    const auto deadline = deadlineIn(timeoutMs);
+    QStringList answers;
+    const auto channel = link_->channelFor(deadline, answers);
+    if (!channel) return;
+    reached = true;
     grpc::ClientContext ctx;
-    setDeadline(ctx, timeoutMs);
-    status = stub->Login(&ctx, request, &reply);
+    ctx.set_deadline(deadline);
+    status = rpc::ApplicationServer::NewStub(channel)->Login(&ctx, request, &reply);
   });
+  // the login dialog has no details box: the address says which server
+  if (!reached) return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
   if (!status.ok()) {
-    const auto failure = describeFailure(status, QStringLiteral("Login"), Host, Port, timeoutMs);
-    // the login dialog has no details box: the address says which server
-    return failure.transport ? QStringLiteral("%1 (%2:%3)").arg(failure.message, Host).arg(Port) : failure.message;
+    const QString server = link_->where();
+    const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
+    if (failure.transport) link_->lost();
+    return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
   }
   LoginResult r{QString::fromStdString(reply.token()),
                 QString::fromStdString(reply.operator_code()),
@@ -447,16 +704,16 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
 
 bool TNetConnection::Ping(int timeoutMs) {
   SetConnected(true);
-  auto stub = grpc::health::v1::Health::NewStub(channel_);
-  grpc::health::v1::HealthCheckRequest request;
-  grpc::health::v1::HealthCheckResponse reply;
-  grpc::Status status;
+  bool serving = false;
   runBlockingCall([&] {
-    grpc::ClientContext ctx;
-    setDeadline(ctx, timeoutMs);
-    status = stub->Check(&ctx, request, &reply);
+    const auto deadline = deadlineIn(timeoutMs);
+    QStringList answers;
+    if (auto channel = link_->channelInUse())
+      serving = healthProblem(channel, deadline).isEmpty();
+    else
+      serving = link_->choose(deadline, answers) != nullptr;
   });
-  return status.ok() && reply.status() == grpc::health::v1::HealthCheckResponse::SERVING;
+  return serving;
 }
 
 }  // namespace hostkit

@@ -16,11 +16,8 @@
 #include <variant>
 #include <vector>
 
+#include "hostservices.h"
 #include "packet_codec.h"
-
-namespace grpc {
-class Channel;
-}
 
 namespace hostkit {
 
@@ -112,6 +109,11 @@ struct LoginResult {
   QStringList branches;
 };
 
+// Several servers may serve one database: the connection calls the first of
+// Host:Port and the Alternates that answers its health check, stays with it
+// while it serves, and moves on to the next that answers when it is lost. The
+// session's token is good on any of them. A call the lost server had taken
+// fails with serverSilentText(); the next one goes to another server.
 class TNetConnection : public QObject {
   Q_OBJECT
  public:
@@ -122,27 +124,39 @@ class TNetConnection : public QObject {
   bool ThrowException = false;
   QString Host = QStringLiteral("127.0.0.1");
   int Port = 50731;
+  QList<ServerEndpoint> Alternates;  // after Host:Port, in order of preference
   bool UseTLS = false;
   QString CaFile;
   int CallTimeoutMs = 60000;
   QString SessionToken;
-  // Runs before each connection is made: sets host and port.
+  // Runs before each connection is made: sets the servers.
   std::function<void(TNetConnection&)> BeforeConnect;
 
-  bool Connected() const { return bool(channel_); }
+  bool Connected() const { return bool(link_); }
   void SetConnected(bool connected);
   TDispatch AppServer() { return TDispatch(this); }
 
   // Logs in on the server; an error value when it refuses or is unreachable.
   std::variant<LoginResult, QString> Login(const QString& operatorCode, const QString& password);
-  // Asks the server's health service; true when it serves.
+  // Asks the server's health service; true when a server serves.
   bool Ping(int timeoutMs);
+  // "host:porta" of the server the calls go to while the connection to it
+  // lasts; empty before the first call and once that server is lost.
+  QString ServerInUse() const;
 
  private:
   friend class TDispatch;
+  class Link;
   CallOutcome call(const QString& method, const std::vector<RemoteArg>& args);
-  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<Link> link_;
 };
+
+// The servers of "host:porta[,host:porta...]", in order; an IPv6 address goes
+// in brackets ("[::1]:50731"). An error text naming the entry that cannot be
+// read.
+std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text);
+// "host:porta, host:porta": what parseServerList reads back.
+QString serverListText(const QList<ServerEndpoint>& servers);
 
 // What the operator reads when the server is lost, refuses the connection or
 // does not answer in time.

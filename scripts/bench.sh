@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmark programs and prints every figure, each against the bare
 # database doing the same work in the same run: list load, Z check, host
-# memory and concurrent load (app_bench), then posting (posting_bench).
+# memory and concurrent load (app_bench), then posting (posting_bench), then
+# the host moving to a second server when the first is killed (failover_bench).
 #
 #   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
 #                    [--sizes 100000,1000000] [--posting-sizes 100000] [--only list,calls,z,memory,load]
@@ -37,7 +38,7 @@ done
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE"
 fi
-ninja -C "$BUILD_DIR" -j2 app_bench posting_bench
+ninja -C "$BUILD_DIR" -j2 app_bench posting_bench failover_bench
 
 PG_ARGS=()
 [ -n "$PG" ] && PG_ARGS=(--pg "$PG")
@@ -45,4 +46,6 @@ echo "== $(date -Is)  uptime: $(uptime)"
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/app_bench" "${PG_ARGS[@]}" "${APP_ARGS[@]}"
 echo "== $(date -Is)  uptime: $(uptime)"
 "$BUILD_DIR/bin/posting_bench" "${PG_ARGS[@]}" --sizes "$POSTING_SIZES"
+echo "== $(date -Is)  uptime: $(uptime)"
+"$BUILD_DIR/bin/failover_bench" "${PG_ARGS[@]}"
 echo "== $(date -Is)  uptime: $(uptime)"

@@ -143,6 +143,7 @@ void TfrmGeraNF::buildData() {
     net.Host = WebURL();
     net.Port = WebPort();
     const ServerAddress address = hostServices().serverAddress();
+    net.Alternates = address.alternates;
     net.UseTLS = address.tls;
     net.CaFile = address.caFile;
     net.CallTimeoutMs = address.callTimeoutMs;

@@ -2,7 +2,9 @@
 // the middle of the consolidation run, or frozen during a list load. The
 // screen says so through the host's services (the server lost, or no answer
 // within the call's deadline), closes its busy animation and keeps the rows
-// it had; the database holds nothing of the interrupted run.
+// it had; the database holds nothing of the interrupted run. With two servers
+// on one database, the screen's next call goes to the other on the same
+// session, and a run cut short posts the rest, each item once.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -17,15 +19,17 @@
 #include <QTest>
 #include <QTimer>
 
+#include "backend.h"
 #include "child_server.h"
 #include "consolidation_fixture.h"
+#include "harness.h"
 #include "db/database.h"
-#include "db/migrations.h"
 #include "demo/demo_generator.h"
 #include "filter/frmfiltrogeranf.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
+#include "posting_support.h"
 #include "query.h"
 
 using namespace qfx;
@@ -71,34 +75,36 @@ QStringList gridRows(TDataSet& items) {
   return rows;
 }
 
+QString addressOf(const qfx::test::ChildServer& server) { return QStringLiteral("127.0.0.1:%1").arg(server.port()); }
+
 class ServerLost : public ::testing::Test {
  protected:
-  // The demo database (sales up to today), qfxserver serving it as a child
-  // process, the demo operator logged in, the screen's calls bounded by
-  // `callTimeoutMs`.
-  void start(int callTimeoutMs) {
+  // The demo database (sales up to today) on `backend`, served by `servers`
+  // qfxserver child processes listed in that order, the demo operator
+  // logged in, the screen's calls bounded by `callTimeoutMs`.
+  void start(int callTimeoutMs, test::Backend backend = test::Backend::SQLite, int servers = 1) {
     ASSERT_TRUE(folder.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    path = folder.filePath("demo.db");
-    {
-      auto config = server::DbConfig::parse(("sqlite:" + path).toStdString());
-      ASSERT_TRUE(config) << config.error().message;
-      server::Database database(*config);
-      auto migrated = server::migrations::migrate(database);
-      ASSERT_TRUE(migrated) << migrated.error().message;
-      server::demo::Options demo;
-      demo.items = 300;
-      demo.seed = 11;
-      demo.today = QDate::currentDate();  // the screen's filter starts today
-      auto generated = server::demo::generate(database, demo);
-      ASSERT_TRUE(generated) << generated.error().message;
+    testDb = std::make_unique<test::TestDatabase>(backend);
+    database = testDb->open();
+    ASSERT_TRUE(database);
+    server::demo::Options demo;
+    demo.items = 300;
+    demo.seed = 11;
+    demo.today = QDate::currentDate();  // the screen's filter starts today
+    auto generated = server::demo::generate(*database, demo);
+    ASSERT_TRUE(generated) << generated.error().message;
+
+    QList<ServerEndpoint> addresses;
+    for (int i = 0; i < servers; ++i) {
+      children.push_back(std::make_unique<qfx::test::ChildServer>(testDb->url()));
+      ASSERT_TRUE(children.back()->started()) << children.back()->failure();
+      addresses << ServerEndpoint{QStringLiteral("127.0.0.1"), children.back()->port()};
     }
-    child = std::make_unique<qfx::test::ChildServer>(("sqlite:" + path).toStdString());
-    ASSERT_TRUE(child->started()) << child->failure();
+    child = children.front().get();
 
     host = std::make_shared<WatchingHost>();
-    host->server.host = QStringLiteral("127.0.0.1");
-    host->server.port = child->port();
+    host->server.setServers(addresses);
     host->server.callTimeoutMs = callTimeoutMs;
     host->filial = QStringLiteral("0001");
     host->operadorValue = QString::fromLatin1(server::demo::kDemoOperator);
@@ -106,22 +112,24 @@ class ServerLost : public ::testing::Test {
     TNetConnection login;
     login.Host = host->server.host;
     login.Port = host->server.port;
+    login.Alternates = host->server.alternates;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
     ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
     host->token = std::get<LoginResult>(session).token;
-    const auto opened = openHostDatabase({QStringLiteral("sqlite:") + path});
+    const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();
     initialized = true;
   }
 
   void TearDown() override {
-    if (child && child->pid() > 0) ::kill(pid_t(child->pid()), SIGCONT);  // a frozen one can then stop
+    for (auto& server : children)
+      if (server->pid() > 0) ::kill(pid_t(server->pid()), SIGCONT);  // a frozen one can then stop
     if (screen) screen->Close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (initialized) Finalize();
     closeHostDatabase();
-    child.reset();
+    children.clear();
   }
 
   void activate() {
@@ -155,24 +163,23 @@ class ServerLost : public ::testing::Test {
     ASSERT_GT(screen->cdsPrincipal->RecordCount(), 0) << "the demo sells every day";
   }
 
+  QSqlDatabase sql() {
+    auto connection = database->connection();
+    EXPECT_TRUE(connection) << connection.error().message;
+    return *connection;
+  }
+
   qint64 postedItems() {
-    const QString name = QStringLiteral("server-lost-check");
-    qint64 posted = -1;
-    {
-      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-      db.setDatabaseName(path);
-      EXPECT_TRUE(db.open());
-      QSqlQuery q(db);
-      if (q.exec(QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL")) && q.next())
-        posted = q.value(0).toLongLong();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return posted;
+    QSqlQuery q(sql());
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL")) || !q.next()) return -1;
+    return q.value(0).toLongLong();
   }
 
   QTemporaryDir folder;
-  QString path;
-  std::unique_ptr<qfx::test::ChildServer> child;
+  std::unique_ptr<test::TestDatabase> testDb;
+  std::unique_ptr<server::Database> database;
+  std::vector<std::unique_ptr<qfx::test::ChildServer>> children;
+  qfx::test::ChildServer* child = nullptr;  // the first of the list
   std::shared_ptr<WatchingHost> host;
   QPointer<TfrmGeraNF> screen;
   bool initialized = false;
@@ -312,3 +319,111 @@ TEST_F(ServerLost, ClosedOrClickedAgainWhileACallWaitsTheScreenEndsItsWorkThenCl
     EXPECT_TRUE(closedAfterwards());
   }
 }
+
+// Two servers on one database, listed in that order.
+class ServerFailOver : public ServerLost, public ::testing::WithParamInterface<test::Backend> {
+ protected:
+  void SetUp() override { QFX_REQUIRE_BACKEND(GetParam()); }
+
+  TNetConnection& connection() { return *screen->netGeraNF; }
+  // Waits until the connection has noticed that its server went away.
+  bool lossNoticed() {
+    return QTest::qWaitFor([&] { return connection().ServerInUse().isEmpty(); }, 2000);
+  }
+
+  // Stock items of the listed days (yesterday and today) that no run posted.
+  qint64 pendingStockItems() {
+    QSqlQuery q(sql());
+    q.prepare(QStringLiteral(
+        "SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = I.NRSEQVENDA "
+        "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE I.CDFILIAL = '0001' AND V.CDLOJA = '01' "
+        "AND V.IDSITUVENDA <> 'C' AND P.IDCTRLESTQ = 'S' AND I.NRLANCESTQ IS NULL AND V.DTVENDA >= ?"));
+    q.addBindValue(QDate::currentDate().addDays(-1).toString(Qt::ISODate));
+    if (!q.exec() || !q.next()) return -1;
+    return q.value(0).toLongLong();
+  }
+};
+
+// The server in use is killed between two calls: the connection notices by
+// itself, and the screen's next call goes to the other server, which takes
+// the session made on the first (sessions live in the database). With both
+// gone, the screen says so and the details name each server.
+TEST_P(ServerFailOver, KilledBetweenTwoCallsTheNextGoesToTheOtherOnTheSameSession) {
+  start(60000, GetParam(), 2);
+  listYesterdayAndToday();
+  const QStringList before = gridRows(*screen->cdsPrincipal);
+  const QString token = connection().SessionToken;
+  ASSERT_EQ(connection().ServerInUse(), addressOf(*children[0])) << "the first of the list that answers";
+
+  children[0]->kill();
+  ASSERT_TRUE(lossNoticed()) << "before any call is sent into the dead connection";
+  host->clearRecords();
+  screen->sbtVerificar->click();
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+  EXPECT_FALSE(screen->lblDesatualizado->isVisibleTo(screen));
+  EXPECT_EQ(connection().ServerInUse(), addressOf(*children[1]));
+  EXPECT_EQ(connection().SessionToken, token) << "no new login";
+
+  children[1]->kill();
+  ASSERT_TRUE(lossNoticed());
+  host->clearRecords();
+  screen->sbtVerificar->click();
+  ASSERT_EQ(host->messages.size(), 1) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(host->messages[0].text, serverSilentText());
+  for (const auto& server : children)
+    EXPECT_TRUE(host->messages[0].details.contains(addressOf(*server))) << host->messages[0].details.toStdString();
+  EXPECT_TRUE(screen->lblDesatualizado->isVisibleTo(screen));
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+}
+
+// The server in use is killed while the posting run's call waits for it: the
+// run fails with the lost-server message and the screen stays usable; run
+// again, it posts on the other server what is pending, every item once, and
+// the books agree with the stamped items.
+TEST_P(ServerFailOver, KilledDuringTheRunTheNextRunPostsTheRestOnTheOtherOnce) {
+  start(60000, GetParam(), 2);
+  listYesterdayAndToday();
+  QSqlDatabase db = sql();
+  const test::Books books = test::readBooks(db);
+  const qint64 postedBefore = postedItems();
+  ASSERT_GT(pendingStockItems(), 0);
+  ASSERT_EQ(connection().ServerInUse(), addressOf(*children[0]));
+
+  bool confirmed = false, killed = false;
+  host->onMessage = [&] { confirmed = confirmed || host->journal.last() == "msg:Conf"; };
+  host->onBusy = [&] {
+    if (!confirmed || killed || !host->busyCaptions.last().contains("Consolidando")) return;
+    killed = true;
+    ::kill(pid_t(children[0]->pid()), SIGSTOP);  // the run's call reaches a server that reads nothing
+    QTimer::singleShot(0, [&] { children[0]->kill(); });
+  };
+  host->clearRecords();
+  host->journal.clear();
+  screen->sbtGeraNF->click();
+  activate();
+  ASSERT_TRUE(killed) << host->journal.join(" / ").toStdString();
+  ASSERT_FALSE(host->messages.isEmpty());
+  EXPECT_EQ(host->messages.last().text, serverSilentText());
+  EXPECT_TRUE(host->messages.last().details.contains(addressOf(*children[0])))
+      << host->messages.last().details.toStdString();
+  EXPECT_FALSE(host->journal.contains("msg:GERACAO_OK"));
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_EQ(postedItems(), postedBefore);
+  ASSERT_TRUE(screen->sbtGeraNF->isEnabled());
+
+  host->onBusy = nullptr;
+  host->clearRecords();
+  host->journal.clear();
+  screen->sbtGeraNF->click();
+  activate();
+  EXPECT_TRUE(host->journal.contains("msg:GERACAO_OK")) << host->journal.join(" / ").toStdString();
+  EXPECT_EQ(connection().ServerInUse(), addressOf(*children[1]));
+  EXPECT_EQ(pendingStockItems(), 0);
+  EXPECT_GT(postedItems(), postedBefore);
+  EXPECT_EQ(test::checkBooks(db, books), "");
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver,
+                         ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL), test::BackendName());

@@ -1,16 +1,26 @@
 // Logging in on a real application server: the demo operators, wrong
-// credentials, an unreachable server, a branch-bound operator, and TLS.
+// credentials, an unreachable server, a list of servers, a branch-bound
+// operator, TLS, and the secrets kept out of sight of other users and logs.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include "backend.h"
 
 #include "live_server.h"
 #include "logindialog.h"
+#include "mainwindow.h"
 
 using namespace qfxhost;
 using qfxtest::LiveServer;
@@ -119,6 +129,53 @@ TEST(Login, ChangingTheOperatorAfterTheFirstStepChecksTheNewOne) {
   EXPECT_EQ(dialog.outcome()->branch, "0001");
 }
 
+// A list of servers: the first that answers takes the login, the dialog
+// shows and reads the list (one it cannot read is said and changes nothing),
+// and the main window's status bar names them.
+TEST(Login, TheFirstServerOfTheListThatAnswersTakesTheLogin) {
+  LiveServer server;
+  ASSERT_TRUE(server.started()) << server.failure().toStdString();
+  const int closed = closedPort();
+  HostSettings s = settingsFor(closed);
+  s.server.alternates = {{"127.0.0.1", server.port()}};
+  auto logged = loginDirect(s, "demo", "demo");
+  EXPECT_TRUE(std::holds_alternative<LoginOutcome>(logged))
+      << (std::holds_alternative<QString>(logged) ? std::get<QString>(logged).toStdString() : "");
+
+  const QString list = QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(closed).arg(server.port());
+  HostSettings nobody = settingsFor(closed);
+  nobody.server.alternates = {{"127.0.0.1", closedPort()}};
+  auto unreachable = loginDirect(nobody, "demo", "demo");
+  ASSERT_TRUE(std::holds_alternative<QString>(unreachable));
+  EXPECT_TRUE(std::get<QString>(unreachable).startsWith(hostkit::serverSilentText()));
+  EXPECT_TRUE(std::get<QString>(unreachable).contains(hostkit::serverListText(nobody.server.servers())))
+      << std::get<QString>(unreachable).toStdString();
+
+  HostSettings dialogSettings = settingsFor(server.port());
+  LoginDialog dialog(dialogSettings);
+  dialog.show();
+  EXPECT_EQ(dialog.edtServidor->text(), QStringLiteral("127.0.0.1:%1").arg(server.port()));
+  dialog.edtOperador->setText("demo");
+  dialog.edtSenha->setText("demo");
+  auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+  dialog.edtServidor->setText(list + ",");
+  ok->click();
+  EXPECT_TRUE(dialog.lblMensagem->text().contains("host:porta")) << dialog.lblMensagem->text().toStdString();
+  EXPECT_EQ(dialogSettings.server.servers().size(), 1) << "a list that cannot be read changes nothing";
+  EXPECT_FALSE(dialog.cbbFilial->isEnabled());
+
+  dialog.edtServidor->setText(list);
+  ok->click();
+  ASSERT_TRUE(dialog.cbbFilial->isEnabled()) << dialog.lblMensagem->text().toStdString();
+  EXPECT_EQ(hostkit::serverListText(dialogSettings.server.servers()), list);
+
+  ModuleLoader module;
+  hostkit::HostSession session;
+  session.server = dialogSettings.server;
+  MainWindow window(module, session);
+  EXPECT_EQ(window.findChild<QLabel*>("lblServidor")->text(), "Servidores: " + list);
+}
+
 TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   LiveServer server(true);
   ASSERT_TRUE(server.started()) << server.failure().toStdString();
@@ -133,4 +190,97 @@ TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   s.server.caFile.clear();
   s.branch.clear();
   EXPECT_TRUE(std::holds_alternative<QString>(loginDirect(s, "demo", "demo"))) << "plain text to a TLS server";
+}
+
+namespace {
+QByteArray cmdlineOf(qint64 pid) {
+  QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray contentOf(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+}  // namespace
+
+// The real qfxserver and qfxhost, as a machine's other users and its logs see
+// them: the database's password (an owner-only file given to the server) and
+// the operator's (QFX_PASSWORD given to the host, which logs in and tours the
+// screens) are in neither command line, nor in the server's log at its most
+// talkative, nor in the host's settings file. On PostgreSQL when the tests
+// have one (the password then goes to libpq), else on SQLite.
+TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
+  using qfx::test::Backend;
+  qfx::test::TestDatabase database(qfx::test::postgresAvailable() ? Backend::PostgreSQL : Backend::SQLite);
+  const QString url = QString::fromStdString(database.url());
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray dbSecret = "Banco-Sigilo-4f9c21", operatorSecret = "Operador-Sigilo-7be310";
+  const QString passwordFile = dir.filePath("senha-banco");
+  {
+    QFile file(passwordFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(dbSecret + "\n");
+  }
+  QFile::setPermissions(passwordFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  const auto runToEnd = [](const QString& program, const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(qfxtest::binPath(program), args);
+    p.write(input);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << program.toStdString() << ": " << p.readAll().toStdString();
+  };
+  runToEnd("qfxdemo", {"--db", url, "--scale", "1", "--seed", "42"});
+  const QStringList onTheDatabase{"--db", url, "--db-password-file", passwordFile};
+  runToEnd("qfxserver", onTheDatabase + QStringList{"--set-operator", "sigilo", "--operator-name", "Operador"},
+           operatorSecret + "\n");
+
+  QProcess server;
+  server.setStandardOutputFile(dir.filePath("server.out"));
+  server.setStandardErrorFile(dir.filePath("server.log"));
+  server.start(qfxtest::binPath("qfxserver"), onTheDatabase + QStringList{"--listen", "127.0.0.1:0", "--port-file",
+                                                                          dir.filePath("port"), "--log-level", "debug"});
+  int port = 0;
+  const QDeadlineTimer deadline(30000);
+  while (port == 0 && !deadline.hasExpired() && server.state() != QProcess::NotRunning) {
+    QThread::msleep(50);
+    port = contentOf(dir.filePath("port")).trimmed().toInt();
+  }
+  ASSERT_GT(port, 0) << contentOf(dir.filePath("server.log")).toStdString();
+
+  QProcess hostProcess;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QFX_PASSWORD", QString::fromUtf8(operatorSecret));
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  hostProcess.setProcessEnvironment(env);
+  hostProcess.setProcessChannelMode(QProcess::MergedChannels);
+  hostProcess.start(qfxtest::binPath("qfxhost"),
+                    {"--server", QStringLiteral("127.0.0.1:%1").arg(port), "--db", url, "--operator", "sigilo",
+                     "--branch", "0001", "--screenshots", dir.filePath("capturas")});
+  ASSERT_TRUE(hostProcess.waitForStarted(10000));
+  for (qint64 pid : {server.processId(), hostProcess.processId()}) {
+    // the kernel sets the new command line a moment after QProcess sees the exec
+    QByteArray cmdline;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !(cmdline = cmdlineOf(pid)).isEmpty(); }, 5000));
+    EXPECT_TRUE(cmdline.contains("--db")) << cmdline.toStdString();
+    EXPECT_FALSE(cmdline.contains(dbSecret)) << cmdline.toStdString();
+    EXPECT_FALSE(cmdline.contains(operatorSecret)) << cmdline.toStdString();
+  }
+  EXPECT_TRUE(hostProcess.waitForFinished(120000));
+  const QByteArray hostOutput = hostProcess.readAll();
+  server.terminate();
+  server.waitForFinished(10000);
+
+  const QByteArray settings = contentOf(dir.filePath("config/Qfx/ConsolidacaoVendas.conf"));
+  EXPECT_TRUE(settings.contains(QStringLiteral("127.0.0.1:%1").arg(port).toUtf8()))
+      << "written after the login: " << hostOutput.toStdString();
+  const QByteArray log = contentOf(dir.filePath("server.log"));
+  EXPECT_TRUE(log.contains("operator=sigilo")) << log.toStdString();
+  for (const QByteArray& text : {settings, log, hostOutput}) {
+    EXPECT_FALSE(text.contains(dbSecret)) << text.toStdString();
+    EXPECT_FALSE(text.contains(operatorSecret)) << text.toStdString();
+  }
 }

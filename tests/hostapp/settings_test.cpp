@@ -95,3 +95,40 @@ TEST_F(Settings, ThePasswordComesFromAPrivateFileOrTheEnvironment) {
   ASSERT_TRUE(std::holds_alternative<HostSettings>(s));
   EXPECT_EQ(std::get<HostSettings>(s).password, "do ambiente");
 }
+
+// Several servers on one database: listed on the command line and kept in the
+// settings, where the single host and port of older versions are still read
+// (and still written, for them). A list that cannot be read is an error that
+// names the entry; a stored one the command line may replace.
+TEST_F(Settings, AListOfServersFromTheCommandLineOrTheSettings) {
+  using hostkit::ServerEndpoint;
+  {
+    QSettings older;
+    older.setValue("servidor/host", "antigo.loja");
+    older.setValue("servidor/porta", 6100);
+  }
+  auto s = std::get<HostSettings>(loadSettings({"qfxhost"}));
+  EXPECT_EQ(s.server.servers(), (QList<ServerEndpoint>{{"antigo.loja", 6100}}));
+
+  const QList<ServerEndpoint> three{{"a.loja", 50731}, {"b.loja", 50732}, {"::1", 50733}};
+  s = std::get<HostSettings>(loadSettings({"qfxhost", "--server", "a.loja:50731, b.loja:50732,[::1]:50733"}));
+  EXPECT_EQ(s.server.servers(), three);
+  saveSettings(s);
+  EXPECT_EQ(QSettings().value("servidor/enderecos").toString(), "a.loja:50731, b.loja:50732, [::1]:50733");
+  EXPECT_EQ(QSettings().value("servidor/host").toString(), "a.loja");
+  EXPECT_EQ(std::get<HostSettings>(loadSettings({"qfxhost"})).server.servers(), three);
+
+  for (const char* bad : {"a.loja:50731,,b.loja:50732", "a.loja:50731,b.loja", "::1:50731", "a.loja:50731,"}) {
+    const auto refused = loadSettings({"qfxhost", "--server", bad});
+    ASSERT_TRUE(std::holds_alternative<QString>(refused)) << bad;
+    EXPECT_TRUE(std::get<QString>(refused).contains("host:porta")) << std::get<QString>(refused).toStdString();
+  }
+
+  QSettings().setValue("servidor/enderecos", "a.loja:50731;b.loja:50732");
+  const auto stored = loadSettings({"qfxhost"});
+  ASSERT_TRUE(std::holds_alternative<QString>(stored));
+  EXPECT_TRUE(std::get<QString>(stored).contains("servidor/enderecos")) << std::get<QString>(stored).toStdString();
+  const auto replaced = loadSettings({"qfxhost", "--server", "c.loja:50731"});
+  ASSERT_TRUE(std::holds_alternative<HostSettings>(replaced));
+  EXPECT_EQ(std::get<HostSettings>(replaced).server.servers(), (QList<ServerEndpoint>{{"c.loja", 50731}}));
+}

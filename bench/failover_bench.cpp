@@ -62,9 +62,9 @@ class Server {
     process_ = std::make_unique<QProcess>();
     process_->setStandardOutputFile(QProcess::nullDevice());
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_->start(binary("qfxserver"), {"--db", QString::fromStdString(url_), "--listen",
-                                          QStringLiteral("127.0.0.1:%1").arg(port_), "--port-file", portFile_,
-                                          "--log-level", "warn"});
+    process_->start(binary("qfxserver"),
+                    {"--db", QString::fromStdString(url_), "--listen", QStringLiteral("127.0.0.1:%1").arg(port_),
+                     "--port-file", portFile_, "--log-level", "warn"});
     for (int i = 0; i < 1500; ++i) {
       QFile file(portFile_);
       if (file.open(QIODevice::ReadOnly) && file.size() > 0) {
@@ -192,8 +192,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", store->name().c_str());
     std::printf("  kill -> loss noticed, no call meanwhile   %s\n", summary(f.noticed).c_str());
     std::printf("  then the next call, on the other server   %s\n", summary(f.nextCall).c_str());
-    std::printf("  kill -> first success, calling at once    %s, %d calls failed before\n",
-                summary(f.atOnce).c_str(), f.failedAtOnce);
+    std::printf("  kill -> first success, calling at once    %s, %d calls failed before\n", summary(f.atOnce).c_str(),
+                f.failedAtOnce);
   }
   std::printf("load average %s\n", loadAverage().c_str());
   return 0;

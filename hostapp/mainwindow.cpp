@@ -22,10 +22,10 @@ MainWindow::MainWindow(ModuleLoader& module, const hostkit::HostSession& session
   setCentralWidget(mdi_);
   buildMenus();
   const auto servers = session.server.servers();
-  const QString server = QStringLiteral("%1: %2%3")
-                             .arg(servers.size() > 1 ? QStringLiteral("Servidores") : QStringLiteral("Servidor"),
-                                  hostkit::serverListText(servers),
-                                  session.server.tls ? QStringLiteral(" (TLS)") : QString());
+  const QString server =
+      QStringLiteral("%1: %2%3")
+          .arg(servers.size() > 1 ? QStringLiteral("Servidores") : QStringLiteral("Servidor"),
+               hostkit::serverListText(servers), session.server.tls ? QStringLiteral(" (TLS)") : QString());
   statusBar()->addWidget(new QLabel(QStringLiteral("Operador: %1").arg(session.operador), this));
   statusBar()->addWidget(new QLabel(
       QStringLiteral("Filial: %1%2").arg(session.filial, session.moduFili ? QStringLiteral(" (fixa)") : QString()),

@@ -503,8 +503,8 @@ static std::chrono::system_clock::time_point deadlineIn(int timeoutMs) {
 // No server of the list answered its health check.
 static Failure noServerFailure(const QString& servers, const QString& method, const QStringList& answers) {
   return {serverSilentText(),
-          QStringLiteral("Servidores: %1\nChamada: %2\nNenhum servidor atendeu:\n%3").arg(servers, method,
-                                                                                       answers.join(u'\n')),
+          QStringLiteral("Servidores: %1\nChamada: %2\nNenhum servidor atendeu:\n%3")
+              .arg(servers, method, answers.join(u'\n')),
           true};
 }
 

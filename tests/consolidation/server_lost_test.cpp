@@ -22,10 +22,10 @@
 #include "backend.h"
 #include "child_server.h"
 #include "consolidation_fixture.h"
-#include "harness.h"
 #include "db/database.h"
 #include "demo/demo_generator.h"
 #include "filter/frmfiltrogeranf.h"
+#include "harness.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
@@ -425,5 +425,5 @@ TEST_P(ServerFailOver, KilledDuringTheRunTheNextRunPostsTheRestOnTheOtherOnce) {
   EXPECT_TRUE(host->busyBalanced());
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver,
-                         ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL), test::BackendName());
+INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
+                         test::BackendName());

@@ -230,7 +230,8 @@ TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
     p.start(qfxtest::binPath(program), args);
     p.write(input);
     p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << program.toStdString() << ": " << p.readAll().toStdString();
+    EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0)
+        << program.toStdString() << ": " << p.readAll().toStdString();
   };
   runToEnd("qfxdemo", {"--db", url, "--scale", "1", "--seed", "42"});
   const QStringList onTheDatabase{"--db", url, "--db-password-file", passwordFile};
@@ -240,8 +241,9 @@ TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
   QProcess server;
   server.setStandardOutputFile(dir.filePath("server.out"));
   server.setStandardErrorFile(dir.filePath("server.log"));
-  server.start(qfxtest::binPath("qfxserver"), onTheDatabase + QStringList{"--listen", "127.0.0.1:0", "--port-file",
-                                                                          dir.filePath("port"), "--log-level", "debug"});
+  server.start(qfxtest::binPath("qfxserver"),
+               onTheDatabase +
+                   QStringList{"--listen", "127.0.0.1:0", "--port-file", dir.filePath("port"), "--log-level", "debug"});
   int port = 0;
   const QDeadlineTimer deadline(30000);
   while (port == 0 && !deadline.hasExpired() && server.state() != QProcess::NotRunning) {

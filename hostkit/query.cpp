@@ -265,8 +265,17 @@ std::optional<QString> TADOIBQuery::tryOpen() {
     defs.push_back(packet::FieldDef{record.fieldName(i).toUpper().toStdString(), type, 0});
   }
   packet::Packet data(std::move(defs));
-  while (q.next())
+  constexpr qint64 kProgressEvery = 4096;
+  qint64 rows = 0;
+  while (q.next()) {
     for (int i = 0; i < record.count(); ++i) appendCell(data.columns[size_t(i)], q.value(i));
+    if (++rows % kProgressEvery == 0 && OnRowsRead && !OnRowsRead(rows))
+      return QStringLiteral("%1: leitura interrompida.").arg(objectName());
+  }
+  // a failure while stepping (an interrupt, a lost connection) ends the rows
+  // early: the rows read so far are no result
+  if (q.lastError().isValid()) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
+  if (OnRowsRead && !OnRowsRead(rows)) return QStringLiteral("%1: leitura interrompida.").arg(objectName());
   auto loaded = LoadPacket(std::move(data));
   if (!loaded) applyShownColumns();
   return loaded;

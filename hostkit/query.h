@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <optional>
 
 #include "dataset.h"
@@ -79,6 +80,9 @@ class TADOIBQuery : public TDataSet {
   // to write fails there instead of writing.
   void SetReadOnlyTransaction(bool on) { readOnlyTransaction_ = on; }
   TDataSet* Query() { return this; }
+  // Called while the rows are read, every few thousand rows and at the end,
+  // with the count so far; returning false stops the reading (an error).
+  std::function<bool(qint64 rowsRead)> OnRowsRead;
 
   // Which text runs on `db`.
   static DatabaseKind kindOf(const QSqlDatabase& db);

@@ -68,7 +68,7 @@ QString maskOf(const QString& format) {
   return hasHostServices() ? DBPict(match.captured(1).toInt()) : QString();
 }
 
-QString cellText(const TField& field, int row, const ReportColumn& column) {
+QString cellText(const TField& field, int row, const ReportColumn& column, const QString& mask) {
   if (field.isNullAt(row)) return {};
   const QVariant value = field.valueAt(row);
   switch (column.type) {
@@ -85,7 +85,6 @@ QString cellText(const TField& field, int row, const ReportColumn& column) {
     case ReportColumn::Type::Text:
       break;
   }
-  const QString mask = column.format.isEmpty() ? QString() : maskOf(column.format);
   return mask.isEmpty() ? field.textAt(row) : FormatMaskText(mask, field.textAt(row));
 }
 
@@ -202,8 +201,8 @@ class FieldIndex {
 // and opens the new ones (headers).
 class GroupArranger {
  public:
-  GroupArranger(const ReportTemplate& report, ReportTable& table, FieldIndex& fields)
-      : report_(report), table_(table), fields_(fields), grand_(report.columns.size()) {
+  GroupArranger(const ReportTemplate& report, const QStringList& masks, ReportTable& table, FieldIndex& fields)
+      : report_(report), masks_(masks), table_(table), fields_(fields), grand_(report.columns.size()) {
     for (qsizetype g = 0; g < report.groups.size(); ++g) levels_.append(Level{{}, ColumnSums(report.columns.size())});
   }
 
@@ -263,7 +262,9 @@ class GroupArranger {
       if (f && !f->isNullAt(row)) {
         const auto column = std::find_if(report_.columns.begin(), report_.columns.end(),
                                          [&](const ReportColumn& c) { return c.field == name; });
-        value = column != report_.columns.end() ? cellText(*f, row, *column) : placeholderText(*f, row);
+        value = column != report_.columns.end()
+                    ? cellText(*f, row, *column, masks_.value(column - report_.columns.begin()))
+                    : placeholderText(*f, row);
       }
       out.replace(QRegularExpression(QStringLiteral("\\{%1\\}").arg(name), QRegularExpression::CaseInsensitiveOption),
                   value);
@@ -313,6 +314,7 @@ class GroupArranger {
   }
 
   const ReportTemplate& report_;
+  const QStringList& masks_;
   ReportTable& table_;
   FieldIndex& fields_;
   ColumnSums grand_;
@@ -338,11 +340,21 @@ QVariant exportValue(const TField& field, int row, const ReportColumn& column, c
 
 }  // namespace
 
-ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params) {
+QStringList columnMasks(const ReportTemplate& report) {
+  QStringList masks;
+  for (const ReportColumn& column : report.columns)
+    masks << (column.type == ReportColumn::Type::Text && !column.format.isEmpty() ? maskOf(column.format) : QString());
+  return masks;
+}
+
+ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params, const QueryOptions& options) {
   // a report only reads: refused with its name here, and run read-only anyway
   if (auto refused = reportQueryProblem(report)) throw EDatabaseError(*refused);
+  const QStringList masks = options.masks.value_or(columnMasks(report));
   TADOIBQuery query(nullptr, QStringLiteral("rpddPadrao"));
   query.SetReadOnlyTransaction(true);
+  if (!options.connection.isEmpty()) query.setDatabase(options.connection);
+  query.OnRowsRead = options.onRowsRead;
   for (DatabaseKind kind : kKinds)
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
   for (DatabaseKind kind : kKinds)
@@ -363,7 +375,7 @@ ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& par
     fields << index.find(column.field);
     table.hasTotals = table.hasTotals || column.total;
   }
-  GroupArranger arranger(report, table, index);
+  GroupArranger arranger(report, masks, table, index);
   const int rows = query.RecordCount();
   table.rows.reserve(rows);
   table.values.reserve(rows);
@@ -373,7 +385,7 @@ ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& par
     cells.reserve(fields.size());
     values.reserve(fields.size());
     for (qsizetype c = 0; c < fields.size(); ++c) {
-      cells << cellText(*fields[c], row, report.columns[c]);
+      cells << cellText(*fields[c], row, report.columns[c], masks.value(c));
       values << exportValue(*fields[c], row, report.columns[c], cells.last());
     }
     table.rows << cells;
@@ -448,7 +460,7 @@ QString companyNameOf(const QString& branch) {
   return query.Fields(0)->AsString();
 }
 
-ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params, ReportContext context) {
+ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, ReportContext context) {
   if (hasHostServices()) {
     if (context.branch.isEmpty()) context.branch = FiliProc();
     if (context.operatorName.isEmpty()) context.operatorName = Operador();
@@ -460,7 +472,13 @@ ReportDocument buildReportDocument(const ReportTemplate& report, const ReportPar
   header.reportCode = context.reportCode;
   header.parameters = describeParameters(report, params, lookUpParameterName);
   header.printedAt = QDateTime::currentDateTime();
-  return ReportDocument(report.title, report.orientation, header, runReportQuery(report, params));
+  return header;
+}
+
+ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params, ReportContext context) {
+  ReportTable table = runReportQuery(report, params);
+  return ReportDocument(report.title, report.orientation, reportHeaderOf(report, params, std::move(context)),
+                        std::move(table));
 }
 
 }  // namespace reportkit

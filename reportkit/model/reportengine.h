@@ -100,9 +100,23 @@ class ReportDocument {
 // ' HH:MM:SS' when a date-time carries a time), as the schema stores them;
 // empty text as '' (an unset parameter is NULL).
 QVariant reportSqlValue(const ReportParam& param);
-// Runs the definition's query of the connected database kind on the host's
-// database, every value bound; throws EDatabaseError with the report's title.
-ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params);
+// How a report's query runs: on which connection, reporting its progress.
+struct QueryOptions {
+  QString connection;  // a Qt connection name; empty: the host's database
+  // Rows read so far, now and then; false stops the reading (an error).
+  std::function<bool(qint64 rowsRead)> onRowsRead;
+  // Per column, its edit mask resolved beforehand (the host's pictures are
+  // read on the screen's thread); empty: resolved here.
+  std::optional<QStringList> masks;
+};
+// Per column, the edit mask its format names ("DBPict(0)": the host's picture).
+QStringList columnMasks(const ReportTemplate& report);
+// Runs the definition's query of the connected database kind, every value
+// bound; throws EDatabaseError with the report's title.
+ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params, const QueryOptions& options = {});
+// The page header of a prepared report; the context's blanks are taken from
+// the host (its branch and operator). Reads the host's database.
+ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, ReportContext context);
 // The name of a parameter's value (a branch's name), empty when unknown.
 using ParameterNameLookup = std::function<QString(const ReportParamText& words, const ReportParams& params)>;
 // The fields the definition's query returns, read by running it with every

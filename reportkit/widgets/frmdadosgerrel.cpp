@@ -24,6 +24,7 @@
 #include "reportdesigner.h"
 #include "reportengine.h"
 #include "reportpreview.h"
+#include "reportprogress.h"
 
 namespace reportkit {
 
@@ -73,12 +74,6 @@ QString newDefinitionPath(const QDir& dir, const QList<ReportDefinition>& listed
   }
 }
 
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
-
 }  // namespace
 
 TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog(parent) {
@@ -115,9 +110,15 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
       textButton(panBotoes, QStringLiteral("sbtSalvarComo"), QStringLiteral("&Salvar como"), Glyph::Confirm);
   sbtReportEdit =
       textButton(panBotoes, QStringLiteral("sbtReportEdit"), QStringLiteral("&Editar relatório"), Glyph::Options);
+  sbtNovoRelatorio =
+      textButton(panBotoes, QStringLiteral("sbtNovoRelatorio"), QStringLiteral("&Novo relatório"), Glyph::Options);
+  sbtExcluirRelatorio =
+      textButton(panBotoes, QStringLiteral("sbtExcluirRelatorio"), QStringLiteral("E&xcluir relatório"), Glyph::Cancel);
+  sbtExcluirRelatorio->setEnabled(false);
   sbtFechar = textButton(panBotoes, QStringLiteral("sbtFechar"), QStringLiteral("&Fechar"), Glyph::Close);
   sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
-  for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit}) buttons->addWidget(b);
+  for (TButtonFlat* b : {sbtPreview, sbtPrint, sbtSalvarComo, sbtReportEdit, sbtNovoRelatorio, sbtExcluirRelatorio})
+    buttons->addWidget(b);
   buttons->addStretch(1);
   buttons->addWidget(sbtAjuda);
   buttons->addWidget(sbtFechar);
@@ -131,9 +132,15 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   connect(sbtPrint, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPrintClick(); }); });
   connect(sbtSalvarComo, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtSalvarComoClick(); }); });
   connect(sbtReportEdit, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtReportEditClick(); }); });
+  connect(sbtNovoRelatorio, &QToolButton::clicked, this,
+          [this] { reportCommand([this] { sbtNovoRelatorioClick(); }); });
+  connect(sbtExcluirRelatorio, &QToolButton::clicked, this,
+          [this] { reportCommand([this] { sbtExcluirRelatorioClick(); }); });
   connect(sbtFechar, &QToolButton::clicked, this, [this] { close(); });
-  connect(cbbReportNames, &QComboBox::currentIndexChanged, this,
-          [this] { guardedOn(this, [this] { cbbReportNamesChange(); }); });
+  connect(cbbReportNames, &QComboBox::currentIndexChanged, this, [this] {
+    updateReportButtons();
+    guardedOn(this, [this] { cbbReportNamesChange(); });
+  });
   connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
 }
 
@@ -234,6 +241,7 @@ bool TfrmDadosGerRel::loadReports() {
   cbbReportNames->clear();
   for (const auto& r : reports_) cbbReportNames->addItem(r.title);
   cbbReportNames->setCurrentIndex(reports_.isEmpty() ? -1 : 0);
+  updateReportButtons();
   return !reports_.isEmpty();
 }
 
@@ -305,14 +313,14 @@ void TfrmDadosGerRel::performReport(ReportAction action, const ReportDefinition&
   switch (action) {
     case ReportAction::Preview:
     case ReportAction::Print: {
-      ReportDocument document;
-      {
-        WaitCursor wait;
-        ReportContext context;
-        context.screenCode = lblCodTela->text().trimmed();
-        context.reportCode = lblCodRel->text().trimmed();
-        document = buildReportDocument(layout, params, context);
-      }
+      // the query runs away from this thread; the operator may cancel it
+      std::optional<ReportTable> table = runReportWithProgress(layout, params, this);
+      if (!table) return;
+      ReportContext context;
+      context.screenCode = lblCodTela->text().trimmed();
+      context.reportCode = lblCodRel->text().trimmed();
+      const ReportDocument document(layout.title, layout.orientation, reportHeaderOf(layout, params, context),
+                                    std::move(*table));
       if (action == ReportAction::Preview)
         hostServices().previewReport(document, this);
       else
@@ -362,6 +370,70 @@ void TfrmDadosGerRel::editReport(const ReportDefinition& report) {
   }
   loadReports();
   selectReport(report.fileName);
+}
+
+// A new definition starts from the selected one: its queries, the words of
+// its parameters, its parameter set and its columns, so it runs with what
+// this screen prepares and can be saved as it is; the groups and the refusal
+// it explains belong to that report and are left out.
+void TfrmDadosGerRel::newReport() {
+  ReportTemplate report;
+  if (const ReportDefinition* selected = SelectedReport()) {
+    try {
+      report = readReportTemplate(selected->path);
+    } catch (const EHostError& e) {
+      MensErro(e.message(), true);  // said before the title is asked for
+    }
+    report.groups.clear();
+    report.answers.clear();
+    if (report.parameterSet.isEmpty() && SelectedParameterSetIsFirst()) report.parameterSet = QStringLiteral("periodo");
+  }
+  QString title;
+  if (!InputQuery(msgPadrao->Msg(QStringLiteral("NovoCaption")), msgPadrao->Msg(QStringLiteral("NovoPrompt")), title,
+                  this))
+    return;
+  report.title = title.trimmed();
+  if (report.title.isEmpty()) MensErro(QStringLiteral("O título do relatório deve ser informado."), true);
+  const QString path = newDefinitionPath(userFolder(), reports_, report.title);
+  if (rpddPadrao->ExecuteNew(path, report) != QDialog::Accepted) return;  // nothing was written
+  reloadOn(QFileInfo(path).fileName());
+}
+
+void TfrmDadosGerRel::deleteReport() {
+  const ReportDefinition* selected = SelectedReport();
+  if (!selected) reportMissing();
+  const ReportDefinition report = *selected;  // a copy: the list is reloaded
+  if (!report.user)
+    MensErro(QStringLiteral("O relatório '%1' acompanha o sistema e não pode ser excluído; só os relatórios do "
+                            "usuário (novos, cópias e editados) podem ser excluídos.")
+                 .arg(report.title),
+             true);
+  const bool shippedComesBack = QFileInfo::exists(QDir(ReportsDir()).filePath(report.fileName));
+  const QString outcome = shippedComesBack
+                              ? QStringLiteral("O relatório original do sistema volta para a lista no lugar dele.")
+                              : QStringLiteral("O arquivo da definição será apagado.");
+  if (MessageDlg(QStringLiteral("Excluir o relatório '%1'? %2").arg(report.title, outcome), MsgDlgType::Confirmation,
+                 mbYes | mbNo, HelpContext) != mrYes)
+    return;
+  if (QFileInfo::exists(report.path) && !QFile::remove(report.path))
+    MensErro(QStringLiteral("Não foi possível excluir o arquivo '%1'.").arg(QDir::toNativeSeparators(report.path)),
+             true);
+  reloadOn(report.fileName);  // the shipped one of that name, if any
+}
+
+void TfrmDadosGerRel::updateReportButtons() {
+  const ReportDefinition* report = SelectedReport();
+  sbtExcluirRelatorio->setEnabled(report && report->user);
+}
+
+void TfrmDadosGerRel::reloadOn(const QString& fileName) {
+  {
+    const QSignalBlocker quiet(cbbReportNames);
+    loadReports();
+    selectReport(fileName);
+  }
+  updateReportButtons();
+  cbbReportNamesChange();
 }
 
 }  // namespace reportkit

@@ -1,6 +1,8 @@
 // The report data dialog: the base of the report screens. It lists the
 // report definitions of its report code, prepares the selected one's
 // parameters through its subclass and previews, prints, copies or edits it.
+// A new definition starts from the selected one; the operator's own
+// definitions can be deleted, the shipped ones cannot.
 #pragma once
 
 #include <QDialog>
@@ -81,6 +83,8 @@ class TfrmDadosGerRel : public QDialog {
   TButtonFlat* sbtPrint;
   TButtonFlat* sbtSalvarComo;
   TButtonFlat* sbtReportEdit;
+  TButtonFlat* sbtNovoRelatorio;
+  TButtonFlat* sbtExcluirRelatorio;  // enabled on the operator's own definitions only
   TButtonFlat* sbtAjuda;
   TButtonFlat* sbtFechar;
   TMessages* msgPadrao;
@@ -106,6 +110,8 @@ class TfrmDadosGerRel : public QDialog {
   virtual void sbtPrintClick() { runReport(ReportAction::Print); }
   virtual void sbtSalvarComoClick() { runReport(ReportAction::SaveAs); }
   virtual void sbtReportEditClick() { runReport(ReportAction::Edit); }
+  virtual void sbtNovoRelatorioClick() { newReport(); }
+  virtual void sbtExcluirRelatorioClick() { deleteReport(); }
   virtual void cbbReportNamesChange() {}
   // Help button and F1: the manual at the page of HelpContext.
   virtual void sbtAjudaClick();
@@ -131,6 +137,14 @@ class TfrmDadosGerRel : public QDialog {
                      const ReportParams& params);
   void saveReportAs(const ReportDefinition& report, const ReportTemplate& layout);
   void editReport(const ReportDefinition& report);
+  // Asks for a title and opens the designer on a definition made from the
+  // selected one; written to the operator's folder only when he saves it.
+  void newReport();
+  // Deletes the selected definition, the operator's own only, once confirmed.
+  void deleteReport();
+  void updateReportButtons();
+  // The list read again, on that definition; the screen hears of the change.
+  void reloadOn(const QString& fileName);
 
   QList<ReportDefinition> reports_;
   ReportParams* preparing_ = nullptr;

@@ -1,5 +1,6 @@
 #include "reportdesigner.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -7,8 +8,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -16,6 +19,7 @@
 #include "abort.h"
 #include "hostservices.h"
 #include "reportengine.h"
+#include "routines.h"
 
 namespace reportkit {
 
@@ -86,6 +90,22 @@ QMap<QString, QString> valuesOf(const QString& text, const QString& param) {
   return values;
 }
 
+// How many rows the query returned and how many the sample shows; nothing
+// before a test ran.
+QString rowsText(const ReportProbe& probe) {
+  const QLocale& locale = productLocale();
+  if (probe.fields.isEmpty()) return {};
+  if (probe.rowCount == 0)
+    return QStringLiteral("A consulta não retornou linhas com os parâmetros vazios; os campos estão ao lado.");
+  if (probe.rowCount == 1) return QStringLiteral("1 linha.");
+  if (probe.rows.size() == probe.rowCount) return QStringLiteral("%1 linhas.").arg(locale.toString(probe.rowCount));
+  return QStringLiteral("%1 linhas; as %2 primeiras abaixo.")
+      .arg(locale.toString(probe.rowCount), locale.toString(probe.rows.size()));
+}
+
+// The rows a test shows: enough to see what the values look like.
+const int kSampleRows = 20;
+
 }  // namespace
 
 TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog(parent) {
@@ -148,6 +168,9 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   groupButtons->addStretch(1);
   groupBox->addLayout(groupButtons);
   pgcConsultas->addTab(groupPage, QStringLiteral("Grupos"));
+  pgcConsultas->addTab(createTestPage(), QStringLiteral("Resultado do teste"));
+  sbtTestarConsulta = button(QStringLiteral("sbtTestarConsulta"), QStringLiteral("Testar consulta"), pgcConsultas);
+  pgcConsultas->setCornerWidget(sbtTestarConsulta, Qt::TopRightCorner);
   root->addWidget(pgcConsultas, 3);
 
   root->addWidget(new QLabel(QStringLiteral("Colunas:"), this));
@@ -194,6 +217,38 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
     });
   });
   connect(sbtCancelar, &QPushButton::clicked, this, &QDialog::reject);
+  connect(sbtTestarConsulta, &QPushButton::clicked, this, [this] { guarded([this] { TestQuery(); }); });
+  connect(lstCampos, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem* item) { guarded([this, item] { addFieldColumn(item->text()); }); });
+}
+
+QWidget* TReportDesigner::createTestPage() {
+  tabTeste = new QWidget(pgcConsultas);
+  tabTeste->setObjectName(QStringLiteral("tabTeste"));
+  auto* page = new QVBoxLayout(tabTeste);
+  lblErroTeste = new QLabel(tabTeste);
+  lblErroTeste->setObjectName(QStringLiteral("lblErroTeste"));
+  lblErroTeste->setWordWrap(true);
+  lblErroTeste->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblErroTeste->setStyleSheet(QStringLiteral("color: #aa1e1e;"));
+  lblErroTeste->hide();
+  page->addWidget(lblErroTeste);
+  lblLinhasTeste = new QLabel(tabTeste);
+  lblLinhasTeste->setObjectName(QStringLiteral("lblLinhasTeste"));
+  page->addWidget(lblLinhasTeste);
+
+  auto* result = new QHBoxLayout;
+  auto* fields = new QVBoxLayout;
+  fields->addWidget(new QLabel(QStringLiteral("Campos (clique duplo inclui a coluna):"), tabTeste));
+  lstCampos = new QListWidget(tabTeste);
+  lstCampos->setObjectName(QStringLiteral("lstCampos"));
+  fields->addWidget(lstCampos);
+  result->addLayout(fields, 1);
+  grdAmostra = grid(QStringLiteral("grdAmostra"), {}, tabTeste);
+  grdAmostra->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  result->addWidget(grdAmostra, 3);
+  page->addLayout(result, 1);
+  return tabTeste;
 }
 
 QPlainTextEdit* TReportDesigner::queryEdit(DatabaseKind kind) const {
@@ -221,6 +276,13 @@ int TReportDesigner::Execute(const QString& path) {
   return exec();
 }
 
+int TReportDesigner::ExecuteNew(const QString& path, const ReportTemplate& report) {
+  SetTemplate(report);
+  path_ = path;
+  setWindowTitle(QStringLiteral("Novo relatório - %1").arg(QFileInfo(path).fileName()));
+  return exec();
+}
+
 void TReportDesigner::SetTemplate(const ReportTemplate& report) {
   edtTitulo->setText(report.title);
   cbbOrientacao->setCurrentIndex(cbbOrientacao->findData(int(report.orientation)));
@@ -234,6 +296,8 @@ void TReportDesigner::SetTemplate(const ReportTemplate& report) {
   setColumns(report.columns);
   answers_ = report.answers;
   parameterSet_ = report.parameterSet;
+  showTestResult(ReportProbe{});  // the last test was of another definition
+  pgcConsultas->setCurrentIndex(0);
 }
 
 void TReportDesigner::addColumnRow(const ReportColumn& column) {
@@ -337,15 +401,21 @@ void TReportDesigner::moveColumn(int delta) {
   grdColunas->setCurrentCell(target, ColCampo);
 }
 
+QMap<DatabaseKind, QString> TReportDesigner::queries() const {
+  QMap<DatabaseKind, QString> texts;
+  for (DatabaseKind kind :
+       {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer, DatabaseKind::InterBase}) {
+    const QString text = queryEdit(kind)->toPlainText();
+    if (!text.trimmed().isEmpty()) texts.insert(kind, text);
+  }
+  return texts;
+}
+
 ReportTemplate TReportDesigner::Template() const {
   ReportTemplate report;
   report.title = edtTitulo->text().trimmed();
   report.orientation = QPageLayout::Orientation(cbbOrientacao->currentData().toInt());
-  for (DatabaseKind kind :
-       {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer, DatabaseKind::InterBase}) {
-    const QString text = queryEdit(kind)->toPlainText();
-    if (!text.trimmed().isEmpty()) report.queries.insert(kind, text);
-  }
+  report.queries = queries();
   report.answers = answers_;
   report.parameterSet = parameterSet_;
   report.parameters = parameters();
@@ -366,6 +436,44 @@ bool TReportDesigner::Save() {
     MensErro(e.message(), false);
     return false;
   }
+}
+
+void TReportDesigner::TestQuery() {
+  // only the query texts: the columns may still be half made
+  ReportTemplate report;
+  report.title = edtTitulo->text().trimmed();
+  report.queries = queries();
+  ReportProbe probe;
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    probe = probeReportQuery(report, kSampleRows);
+  }
+  showTestResult(probe);
+  pgcConsultas->setCurrentWidget(tabTeste);
+}
+
+void TReportDesigner::showTestResult(const ReportProbe& probe) {
+  lblErroTeste->setText(probe.error);
+  lblErroTeste->setVisible(!probe.error.isEmpty());
+  lblLinhasTeste->setText(rowsText(probe));
+  lstCampos->clear();
+  lstCampos->addItems(probe.fields);
+  grdAmostra->clear();
+  grdAmostra->setColumnCount(int(probe.fields.size()));
+  grdAmostra->setHorizontalHeaderLabels(probe.fields);
+  grdAmostra->setRowCount(int(probe.rows.size()));
+  for (int row = 0; row < grdAmostra->rowCount(); ++row)
+    for (int col = 0; col < grdAmostra->columnCount(); ++col)
+      grdAmostra->setItem(row, col, new QTableWidgetItem(probe.rows[row].value(col)));
+}
+
+void TReportDesigner::addFieldColumn(const QString& field) {
+  ReportColumn column;
+  column.field = field;
+  column.title = field;
+  addColumnRow(column);
+  grdColunas->setCurrentCell(grdColunas->rowCount() - 1, ColTitulo);
 }
 
 }  // namespace reportkit

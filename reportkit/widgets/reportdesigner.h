@@ -1,14 +1,19 @@
 // The report designer (rpddPadrao of the report screens): edits a
 // definition's title, orientation, query texts, parameter words and columns,
-// and saves them back to its file.
+// and saves them back to its file. "Testar consulta" runs the query on the
+// connected database and shows its fields and first rows, so the columns can
+// be made from what it really returns.
 #pragma once
 
 #include <QDialog>
 
+#include "reportprobe.h"
 #include "reporttemplate.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
 class QTabWidget;
 class QTableWidget;
@@ -26,6 +31,9 @@ class TReportDesigner : public QDialog {
   void Load(const QString& path);
   // Load, then the dialog modally; QDialog::Accepted after a save.
   int Execute(const QString& path);
+  // A definition not written yet: the controls show `report`, and only
+  // Salvar writes it to `path` (Cancelar leaves nothing behind).
+  int ExecuteNew(const QString& path, const ReportTemplate& report);
   const QString& FileName() const { return path_; }
 
   void SetTemplate(const ReportTemplate& report);
@@ -35,6 +43,9 @@ class TReportDesigner : public QDialog {
   // Writes the controls into the file. An incomplete definition or a failed
   // write is reported with MensErro and nothing is written; false then.
   bool Save();
+  // "Testar consulta": runs the query texts as the controls show them,
+  // read-only with every parameter unset, and shows the outcome in tabTeste.
+  void TestQuery();
 
   QLineEdit* edtTitulo;
   QComboBox* cbbOrientacao;
@@ -53,6 +64,12 @@ class TReportDesigner : public QDialog {
   QPushButton* sbtDescerColuna;
   QPushButton* sbtSalvar;
   QPushButton* sbtCancelar;
+  QPushButton* sbtTestarConsulta;
+  QWidget* tabTeste;
+  QLabel* lblErroTeste;
+  QLabel* lblLinhasTeste;
+  QListWidget* lstCampos;  // a double click adds a column of that field
+  QTableWidget* grdAmostra;
 
   // Grid columns.
   enum ColumnCol {
@@ -82,6 +99,10 @@ class TReportDesigner : public QDialog {
 
  private:
   void setColumns(const QList<ReportColumn>& columns);
+  QWidget* createTestPage();
+  void showTestResult(const ReportProbe& probe);
+  void addFieldColumn(const QString& field);
+  QMap<DatabaseKind, QString> queries() const;
   QList<ReportParamText> parameters() const;
   QList<ReportGroup> groups() const;
   QPlainTextEdit* queryEdit(DatabaseKind kind) const;

@@ -3,12 +3,16 @@
 // a real database through the host's connection: on SQLite always, on
 // PostgreSQL when QFX_TEST_PG_URL names a server. Each is refused by name,
 // cannot be saved, and even run past the check changes nothing.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "abort.h"
 #include "backend.h"
@@ -16,6 +20,8 @@
 #include "query.h"
 #include "readonlysql.h"
 #include "reportfixture.h"
+#include "reportprogress.h"
+#include "reportrun.h"
 
 using namespace hostkit;
 using namespace reportkit;
@@ -232,6 +238,51 @@ TEST_P(ReadOnlyReports, DefinitionsThatOnlyReadStillRun) {
     EXPECT_EQ(readReportTemplate(file), report);
   }
   EXPECT_EQ(state(), before);
+}
+
+// A report whose query would run for hours: Cancel stops the database's
+// own work (the query returns no row before it ends), the run says it was
+// cancelled, and the next report runs as usual.
+TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
+  const QString endless =
+      GetParam() == Backend::SQLite
+          ? QStringLiteral(
+                "WITH RECURSIVE N(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM N WHERE X < 1000000000000) "
+                "SELECT 'T' AS CDFILIAL, COUNT(*) AS ITENS FROM N")
+          : QStringLiteral("SELECT 'T' AS CDFILIAL, COUNT(*) AS ITENS FROM pg_sleep(3600), generate_series(1, 10)");
+  ReportRun run(definition(QStringLiteral("Sem fim"), endless), ReportParams());
+  QSignalSpy finished(&run, &ReportRun::finished);
+  run.start();
+  ASSERT_FALSE(finished.wait(300)) << run.error().toStdString();  // still running
+  run.cancel();
+  ASSERT_TRUE(finished.wait(20000)) << "the database went on after Cancel";
+  EXPECT_TRUE(run.cancelled());
+  EXPECT_FALSE(run.table().has_value());
+  EXPECT_TRUE(run.error().isEmpty());
+
+  // the screen's way: the window shows while the query runs, its Cancel stops it
+  bool clicked = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&clicked] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == QLatin1String("frmProgressoRelatorio") && w->isVisible() && !clicked) {
+        clicked = true;
+        w->findChild<QPushButton*>(QStringLiteral("sbtCancelar"))->click();
+      }
+  });
+  poll.start(50);
+  EXPECT_FALSE(runReportWithProgress(definition(QStringLiteral("Sem fim"), endless), ReportParams(), nullptr));
+  EXPECT_TRUE(clicked);
+  poll.stop();
+
+  const ReportTemplate report = definition(
+      QStringLiteral("Itens"), "SELECT CDFILIAL, COUNT(*) AS ITENS FROM ITVENDA GROUP BY CDFILIAL ORDER BY CDFILIAL");
+  ReportRun next(report, ReportParams());
+  QSignalSpy done(&next, &ReportRun::finished);
+  next.start();
+  ASSERT_TRUE(done.wait(20000));
+  ASSERT_TRUE(next.table().has_value()) << next.error().toStdString();
+  EXPECT_EQ(next.table()->rows, runReportQuery(report, ReportParams()).rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ReadOnlyReports, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

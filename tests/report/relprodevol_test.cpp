@@ -1,7 +1,7 @@
 // The "Produtos não Evoluídos em Estoque" screen: its checks before each
 // action, the parameters it hands to the report definitions, and what the
-// base report screen does with them (preview, save as, edit, missing and
-// damaged definitions). Real widgets offscreen, the real consolidation
+// base report screen does with them (preview, save as, edit, new and deleted,
+// missing and damaged definitions). Real widgets offscreen, the real consolidation
 // screen (not shown) for its entry fields, a SQLite database made from the
 // product's schema.
 #include <QApplication>
@@ -624,4 +624,86 @@ TEST_F(RelProdEvol, EditOpensTheDesignerAndTheSavedTitleIsListed) {
             kSecondTitle);
   EXPECT_EQ(t.cbbReportNames->itemText(1), QStringLiteral("Produtos fora do tipo de retirada"));
   EXPECT_EQ(t.cbbReportNames->currentIndex(), 1);
+}
+
+// ---- new and deleted definitions ----------------------------------------------------------
+
+TEST_F(RelProdEvol, NewReportIsWrittenOnlyWhenSavedThenListedSelectedAndDeletable) {
+  TfrmRelProdEvol& t = open();
+  t.cbbReportNames->setCurrentIndex(1);
+  const QString file = QDir(t.UserReportsDir()).filePath(QStringLiteral("03-vendas-por-tipo.json"));
+  host->inputAnswers.push_back(QStringLiteral("Vendas por tipo"));
+  onNextModal([](QWidget* dialog) { clickButton(dialog, QStringLiteral("Cancelar")); });
+  t.sbtNovoRelatorio->click();
+  EXPECT_FALSE(QFile::exists(file));
+  EXPECT_EQ(t.cbbReportNames->count(), 2);
+
+  host->inputAnswers.push_back(QStringLiteral("Vendas por tipo"));
+  onNextModal([](QWidget* dialog) { clickButton(dialog, QStringLiteral("Salvar")); });
+  t.sbtNovoRelatorio->click();
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
+  ASSERT_TRUE(QFile::exists(file));
+  // it starts from the selected report: its query, parameters and columns, not its groups
+  const ReportTemplate from = readReportTemplate(definitionPath(QStringLiteral("02-produtos-sem-tipo-retirada.json")));
+  const ReportTemplate saved = readReportTemplate(file);
+  EXPECT_EQ(saved.title, QStringLiteral("Vendas por tipo"));
+  EXPECT_EQ(saved.queries, from.queries);
+  EXPECT_EQ(saved.parameters, from.parameters);
+  EXPECT_EQ(saved.parameterSet, from.parameterSet);
+  EXPECT_EQ(saved.columns, from.columns);
+  EXPECT_TRUE(saved.groups.isEmpty());
+  EXPECT_TRUE(saved.answers.isEmpty()) << "it explains no refusal of the server";
+  ASSERT_EQ(t.cbbReportNames->count(), 3);
+  EXPECT_EQ(t.cbbReportNames->currentText(), QStringLiteral("Vendas por tipo"));
+
+  // his own report goes with its file
+  ASSERT_TRUE(t.sbtExcluirRelatorio->isEnabled());
+  host->dialogAnswers.push_back(mrYes);
+  t.sbtExcluirRelatorio->click();
+  EXPECT_EQ(host->messageTexts().last(),
+            QStringLiteral("Excluir o relatório 'Vendas por tipo'? O arquivo da definição será apagado."));
+  EXPECT_FALSE(QFile::exists(file));
+  EXPECT_EQ(t.cbbReportNames->count(), 2);
+}
+
+TEST_F(RelProdEvol, DeletingTheOperatorsVersionBringsTheShippedOneBack) {
+  TfrmRelProdEvol& t = open();
+  EXPECT_FALSE(t.sbtExcluirRelatorio->isEnabled());
+  ReportTemplate mine = readReportTemplate(definitionPath(QStringLiteral("02-produtos-sem-tipo-retirada.json")));
+  mine.title = QStringLiteral("Minha versão");
+  ASSERT_TRUE(QDir().mkpath(t.UserReportsDir()));
+  const QString file = QDir(t.UserReportsDir()).filePath(QStringLiteral("02-produtos-sem-tipo-retirada.json"));
+  writeReportTemplate(file, mine);
+  t.LoadReportNames();
+  t.cbbReportNames->setCurrentIndex(1);
+  ASSERT_EQ(t.cbbReportNames->currentText(), QStringLiteral("Minha versão"));
+  ASSERT_TRUE(t.sbtExcluirRelatorio->isEnabled());
+
+  host->dialogAnswers = {mrNo, mrYes};
+  t.sbtExcluirRelatorio->click();
+  EXPECT_TRUE(QFile::exists(file)) << "Não keeps it";
+  t.sbtExcluirRelatorio->click();
+  const QString question = QStringLiteral(
+      "Excluir o relatório 'Minha versão'? O relatório original do sistema volta para a lista no lugar dele.");
+  EXPECT_EQ(host->messageTexts(), QStringList({question, question}));
+  EXPECT_EQ(host->messages.first().type, MsgDlgType::Confirmation);
+  EXPECT_EQ(host->messages.first().buttons, unsigned(mbYes | mbNo));
+  EXPECT_FALSE(QFile::exists(file));
+  EXPECT_EQ(t.cbbReportNames->currentIndex(), 1);
+  EXPECT_EQ(t.cbbReportNames->currentText(), kSecondTitle);
+  EXPECT_FALSE(t.sbtExcluirRelatorio->isEnabled());
+}
+
+TEST_F(RelProdEvol, AShippedReportCannotBeDeleted) {
+  TfrmRelProdEvol& t = open();
+  t.cbbReportNames->setCurrentIndex(1);
+  EXPECT_FALSE(t.sbtExcluirRelatorio->isEnabled());
+  t.sbtExcluirRelatorio->setEnabled(true);  // reached all the same
+  t.sbtExcluirRelatorio->click();
+  EXPECT_EQ(host->messageTexts(),
+            QStringList{"O relatório 'Produtos não relacionados ao tipo de retirada' acompanha o sistema e não pode "
+                        "ser excluído; só os relatórios do usuário (novos, cópias e editados) podem ser excluídos."});
+  EXPECT_EQ(host->messages.first().kind, ShownMessage::Error);
+  EXPECT_TRUE(QFile::exists(definitionPath(QStringLiteral("02-produtos-sem-tipo-retirada.json"))));
+  EXPECT_EQ(t.cbbReportNames->count(), 2);
 }

@@ -1,7 +1,10 @@
-// The report designer: what it shows of a definition and what it saves back.
+// The report designer: what it shows of a definition, what it saves back, and
+// the trial run of its query.
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -27,9 +30,22 @@ class ReportDesigner : public ::testing::Test {
     path = QDir(dir.path()).filePath(QStringLiteral("Qfx317/01-itens-nao-lancados.json"));
     designer.Load(path);
   }
-  void TearDown() override { installHostServices(nullptr); }
+  void TearDown() override {
+    closeHostDatabase();
+    installHostServices(nullptr);
+  }
 
   void setCell(int row, int col, const QString& text) { designer.grdColunas->item(row, col)->setText(text); }
+  void openSales() { createSalesDatabase(QDir(dir.path()).filePath(QStringLiteral("vendas.db"))); }
+  void testQuery(const QString& sql) {
+    designer.memConsultaGenerica->setPlainText(sql);
+    designer.sbtTestarConsulta->click();
+  }
+  QStringList listedFields() const {
+    QStringList fields;
+    for (int i = 0; i < designer.lstCampos->count(); ++i) fields << designer.lstCampos->item(i)->text();
+    return fields;
+  }
 
   QTemporaryDir dir;
   std::shared_ptr<ReportHost> host;
@@ -197,4 +213,68 @@ TEST_F(ReportDesigner, SaveRefusesFieldsTheQueryDoesNotReturn) {
   designer.grdGrupos->item(1, TReportDesigner::GrpCabecalho)->setText(QStringLiteral("Produto {CDPRODESTO}"));
   EXPECT_TRUE(designer.Save()) << host->messageTexts().join(u'\n').toStdString();
   closeHostDatabase();
+}
+
+// ---- Testar consulta ------------------------------------------------------------------
+
+TEST_F(ReportDesigner, TestRunListsTheFieldsAndTheFirstRows) {
+  openSales();
+  testQuery(
+      QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL\n"
+                     "WHERE CDFILIAL = :P_CDFILIAL OR :P_CDFILIAL IS NULL ORDER BY CDFILIAL"));
+  EXPECT_EQ(designer.pgcConsultas->currentWidget(), designer.tabTeste);
+  EXPECT_TRUE(designer.lblErroTeste->isHidden());
+  EXPECT_EQ(listedFields(), QStringList({"CDFILIAL", "NMFILIAL"}));
+  ASSERT_EQ(designer.grdAmostra->rowCount(), 3) << "the parameter is unset";
+  EXPECT_EQ(designer.grdAmostra->horizontalHeaderItem(1)->text(), QStringLiteral("NMFILIAL"));
+  EXPECT_EQ(designer.grdAmostra->item(2, 1)->text(), QStringLiteral("Norte"));
+  EXPECT_EQ(designer.lblLinhasTeste->text(), QStringLiteral("3 linhas."));
+
+  testQuery(QStringLiteral(
+      "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 1500) SELECT I AS NUMERO FROM N"));
+  EXPECT_EQ(listedFields(), QStringList{"NUMERO"});
+  EXPECT_EQ(designer.grdAmostra->rowCount(), 20);
+  EXPECT_EQ(designer.lblLinhasTeste->text(), QStringLiteral("1.500 linhas; as 20 primeiras abaixo."));
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
+}
+
+TEST_F(ReportDesigner, TestRunShowsItsErrorInTheTabNotInAMessage) {
+  testQuery(QStringLiteral("SELECT CDFILIAL FROM FILIAL"));
+  EXPECT_EQ(designer.lblErroTeste->text(),
+            QStringLiteral("Nenhum banco de dados conectado: a consulta não pode ser testada."));
+
+  openSales();
+  testQuery(QStringLiteral("SELECT CDFILIAL FROM FILIAL"));
+  ASSERT_EQ(listedFields(), QStringList{"CDFILIAL"});
+  testQuery(QStringLiteral("SELECT NAOEXISTE FROM FILIAL"));
+  EXPECT_FALSE(designer.lblErroTeste->isHidden());
+  EXPECT_TRUE(designer.lblErroTeste->text().startsWith(QStringLiteral("A consulta não pôde ser executada: ")));
+  EXPECT_TRUE(designer.lblErroTeste->text().contains(QStringLiteral("NAOEXISTE")))
+      << designer.lblErroTeste->text().toStdString();
+  EXPECT_TRUE(listedFields().isEmpty()) << "the last good run is not shown as this one's";
+  EXPECT_EQ(designer.grdAmostra->columnCount(), 0);
+  EXPECT_TRUE(designer.lblLinhasTeste->text().isEmpty());
+
+  testQuery(QStringLiteral("DELETE FROM ITVENDA"));
+  EXPECT_TRUE(designer.lblErroTeste->text().startsWith(
+      QStringLiteral("A consulta genérica do relatório 'Itens de venda não lançados no estoque' foi recusada")))
+      << designer.lblErroTeste->text().toStdString();
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
+}
+
+TEST_F(ReportDesigner, DoubleClickOnAFieldAddsItsColumn) {
+  openSales();
+  designer.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&designer));
+  testQuery(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL"));
+  QCoreApplication::processEvents();  // the result tab laid out
+  const int added = designer.grdColunas->rowCount();
+  const QRect field = designer.lstCampos->visualItemRect(designer.lstCampos->item(1));
+  // through the window, as the platform delivers a double click
+  QTest::mouseDClick(designer.windowHandle(), Qt::LeftButton, {},
+                     designer.lstCampos->viewport()->mapTo(&designer, field.center()));
+  ASSERT_EQ(designer.grdColunas->rowCount(), added + 1);
+  EXPECT_EQ(designer.grdColunas->item(added, TReportDesigner::ColCampo)->text(), QStringLiteral("NMFILIAL"));
+  EXPECT_EQ(designer.grdColunas->item(added, TReportDesigner::ColTitulo)->text(), QStringLiteral("NMFILIAL"));
+  EXPECT_EQ(designer.grdColunas->currentRow(), added);
 }

@@ -1,0 +1,517 @@
+// report_bench: the shipped report 01 ("Itens de venda não lançados no
+// estoque") over a whole demo database, each figure against the report's own
+// query stepped bare with the sqlite3 C library in the same run.
+//
+// For each size (--sizes, sale items generated; default 100 000 and
+// 1 000 000) a SQLite demo database is made once with `qfxdemo --scale N
+// --seed 1` in <build>/bench-data and reused by later runs (its whole period
+// is read from the data, so an older file serves as well). The program opens
+// it as the host's database, read-only, with the tests' scripted host
+// services (branch 0001, operator demo), and runs report 01 for all branches
+// over the demo's whole period, each size in a fresh child process:
+//
+//   bare         the report's generic query with its parameters bound as
+//                the engine binds them, prepared and stepped with sqlite3,
+//                every column of every row read as text; one untimed pass
+//                before it warms the page cache. The text bytes of all its
+//                cells are the raw values the memory figures compare with.
+//   first page   buildReportDocument (header lookups, the query, formatting,
+//                groups and totals) and then print() into a QPdfWriter until
+//                page 1 is painted: the writer's first newPage(). print()
+//                lays out every page before it paints the first.
+//   PDF          the same to the end: every page painted and the file written.
+//   XLSX, CSV    exportXlsx and exportCsv of the document's table alone.
+//   memory       the peak resident memory (VmHWM, reset to the resident size
+//                before the report) while the document is built, and over
+//                the whole report with its PDF and exports.
+//   layout, host query   where the time goes, measured apart after the rest:
+//                pageCount() alone, and the query opened as the engine opens
+//                it (TADOIBQuery: Qt's SQLite driver, values into the dataset).
+#include <malloc.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "query.h"
+#include "reportengine.h"
+#include "reportexport.h"
+#include "routines.h"
+#include "scriptedhostservices.h"
+
+using namespace qfxbench;
+using namespace reportkit;
+
+namespace {
+
+constexpr uint64_t kSeed = 1;
+constexpr double kMegabyte = 1024.0 * 1024.0;
+
+double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+
+// Wall time and the process's processor time since a start. On a shared
+// machine the gap between them is time spent waiting for a processor.
+struct Moment {
+  double wall = 0;
+  double cpu = 0;
+};
+
+class Clock {
+ public:
+  Clock() : cpuStart_(cpuNow()) { wall_.start(); }
+  Moment now() const { return {seconds(wall_), cpuNow() - cpuStart_}; }
+
+ private:
+  static double cpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+  }
+  QElapsedTimer wall_;
+  double cpuStart_;
+};
+
+Moment operator-(const Moment& a, const Moment& b) { return {a.wall - b.wall, a.cpu - b.cpu}; }
+
+Moment timed(const std::function<void()>& work) {
+  const Clock clock;
+  work();
+  return clock.now();
+}
+
+void printRow(const std::string& what, double value, double bare, const char* unit, const std::string& note = {}) {
+  std::printf("%-10s %-34s %10.3f %-2s %10.3f %-2s %7.2f  %s\n", "SQLite", what.c_str(), value, unit, bare, unit,
+              bare > 0 ? value / bare : 0.0, note.c_str());
+  std::fflush(stdout);
+}
+
+std::string format(const char* pattern, double a, double b = 0, double c = 0) {
+  char text[200];
+  std::snprintf(text, sizeof text, pattern, a, b, c);
+  return text;
+}
+
+// ---------------------------------------------------------------- memory
+
+// A size line of /proc/self/status ("VmHWM", "VmRSS") in bytes, 0 when unknown.
+int64_t statusBytes(const std::string& key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key + ":", 0) == 0) return std::atoll(line.c_str() + key.size() + 1) * 1024;
+  return 0;
+}
+
+// Hands the freed heap back and starts the peak afresh from the resident
+// size (Linux: "5" to clear_refs). False when the kernel refuses it: the peak
+// then includes what came before.
+bool restartPeak() {
+  malloc_trim(0);
+  std::ofstream out("/proc/self/clear_refs");
+  out << "5";
+  out.close();
+  return bool(out) && statusBytes("VmHWM") <= statusBytes("VmRSS") + 64 * 1024;
+}
+
+// ---------------------------------------------------------------- the data
+
+QString binary(const char* name) { return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name; }
+
+// <build>/bench-data: beside bin/, kept between runs.
+QDir dataFolder() {
+  QDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-data"));
+  if (!dir.mkpath(QStringLiteral("."))) die("pasta bench-data");
+  return QDir(dir.canonicalPath());
+}
+
+void removeDatabase(const QString& file) {
+  for (const char* suffix : {"", "-wal", "-shm", ".ok"}) QFile::remove(file + QLatin1String(suffix));
+}
+
+// The demo database of a scale; the ".ok" file beside it marks a finished
+// generation and holds qfxdemo's summary line.
+QString demoDatabase(int64_t scale, std::string* summary, double* generationSeconds) {
+  const QString file = dataFolder().filePath(QStringLiteral("report-demo-%1-seed%2.db").arg(scale).arg(kSeed));
+  QFile done(file + QStringLiteral(".ok"));
+  *generationSeconds = 0;
+  if (QFileInfo::exists(file) && done.open(QIODevice::ReadOnly)) {
+    *summary = "reused: " + done.readLine().trimmed().toStdString();
+    return file;
+  }
+  removeDatabase(file);
+  QElapsedTimer timer;
+  timer.start();
+  QProcess demo;
+  demo.start(binary("qfxdemo"), {QStringLiteral("--db"), QStringLiteral("sqlite:") + file, QStringLiteral("--scale"),
+                                 QString::number(scale), QStringLiteral("--seed"), QString::number(kSeed)});
+  if (!demo.waitForFinished(3600 * 1000) || demo.exitStatus() != QProcess::NormalExit || demo.exitCode() != 0)
+    die("qfxdemo: " + demo.readAllStandardError().toStdString());
+  *generationSeconds = seconds(timer);
+  const QByteArray firstLine = demo.readAllStandardOutput().split('\n').value(0);
+  if (!done.open(QIODevice::WriteOnly) || done.write(firstLine + '\n') < 0) die("marca do banco gerado");
+  *summary = "generated: " + firstLine.toStdString();
+  return file;
+}
+
+// ---------------------------------------------------------------- bare SQL
+
+sqlite3* openReadOnly(const QString& file) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    die("sqlite3_open_v2: " + std::string(db ? sqlite3_errmsg(db) : "?"));
+  return db;
+}
+
+std::string firstText(sqlite3* db, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) die(sqlite3_errmsg(db));
+  std::string text;
+  if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0))
+    text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  sqlite3_finalize(statement);
+  return text;
+}
+
+struct Period {
+  QDate first, last;
+};
+
+// From the first day with a sale to the last.
+Period demoPeriod(const QString& file) {
+  sqlite3* db = openReadOnly(file);
+  const Period period{
+      QDate::fromString(QString::fromStdString(firstText(db, "SELECT MIN(DTVENDA) FROM VENDA")), Qt::ISODate),
+      QDate::fromString(QString::fromStdString(firstText(db, "SELECT MAX(DTVENDA) FROM VENDA")), Qt::ISODate)};
+  sqlite3_close(db);
+  if (!period.first.isValid() || !period.last.isValid()) die("período das vendas de demonstração");
+  return period;
+}
+
+// The statement the engine prepares: "?" placeholders and the values it
+// binds in their order (an unset parameter is NULL).
+struct BoundSql {
+  QString sql;
+  QVariantList values;
+};
+
+BoundSql boundQuery(const ReportTemplate& report, const ReportParams& params) {
+  const hostkit::PositionalSql positional =
+      hostkit::toPositional(report.queryFor(hostkit::TADOIBQuery::kindOf(hostkit::hostDatabase())));
+  BoundSql bound{positional.sql, {}};
+  for (const QString& name : positional.names) {
+    const ReportParam* param = params.find(name);
+    bound.values << (param ? reportSqlValue(*param) : QVariant());
+  }
+  return bound;
+}
+
+void bindValue(sqlite3* db, sqlite3_stmt* statement, int index, const QVariant& value) {
+  int rc = SQLITE_OK;
+  if (value.isNull()) {
+    rc = sqlite3_bind_null(statement, index);
+  } else if (value.typeId() == QMetaType::Double) {
+    rc = sqlite3_bind_double(statement, index, value.toDouble());
+  } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong ||
+             value.typeId() == QMetaType::Bool) {
+    rc = sqlite3_bind_int64(statement, index, value.toLongLong());
+  } else {
+    const QByteArray text = value.toString().toUtf8();
+    rc = sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+  }
+  if (rc != SQLITE_OK) die(std::string("sqlite3_bind: ") + sqlite3_errmsg(db));
+}
+
+struct BareRun {
+  int64_t rows = 0;
+  int64_t textBytes = 0;  // every cell read as text
+  Moment took;
+};
+
+// Opens, prepares, binds and steps to the last row, every column read as text.
+BareRun stepBare(const QString& file, const BoundSql& bound) {
+  const Clock clock;
+  sqlite3* db = openReadOnly(file);
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, bound.sql.toUtf8().constData(), -1, &statement, nullptr) != SQLITE_OK)
+    die(std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db));
+  for (int i = 0; i < int(bound.values.size()); ++i) bindValue(db, statement, i + 1, bound.values[i]);
+  BareRun run;
+  const int columns = sqlite3_column_count(statement);
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    ++run.rows;
+    for (int c = 0; c < columns; ++c) {
+      sqlite3_column_text(statement, c);
+      run.textBytes += sqlite3_column_bytes(statement, c);
+    }
+  }
+  if (rc != SQLITE_DONE) die(std::string("sqlite3_step: ") + sqlite3_errmsg(db));
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  run.took = clock.now();
+  return run;
+}
+
+// ---------------------------------------------------------------- the report
+
+ReportTemplate reportOne() {
+  return readReportTemplate(QStringLiteral(QFX_SOURCE_DIR "/reports/Qfx317/01-itens-nao-lancados.json"));
+}
+
+// As the report screen sets them with "Todas" chosen for the branches.
+ReportParams allBranchesOver(const ReportTemplate& report, const Period& period) {
+  ReportParams params = reportParamsOf(report);
+  params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QStringLiteral("T"));
+  params.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(QString());
+  params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(hostkit::toDateTime(period.first));
+  params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(hostkit::toDateTime(period.last));
+  return params;
+}
+
+ReportContext screenContext() {
+  ReportContext context;
+  context.screenCode = QStringLiteral("QFX31702");
+  context.reportCode = QStringLiteral("Qfx317");
+  return context;  // branch and operator from the host
+}
+
+// A PDF writer that notes when the first page is finished: print() asks for
+// the second page only once the first is painted.
+class FirstPageWriter : public QPdfWriter {
+ public:
+  FirstPageWriter(const QString& path, const Clock& clock) : QPdfWriter(path), clock_(clock) {}
+  bool newPage() override {
+    if (!firstPageDone_) firstPageDone_ = clock_.now();
+    return QPdfWriter::newPage();
+  }
+  std::optional<Moment> firstPageDone() const { return firstPageDone_; }
+
+ private:
+  const Clock& clock_;
+  std::optional<Moment> firstPageDone_;
+};
+
+struct ReportRun {
+  int rows = 0;
+  int pages = 0;
+  Moment documentBuilt;  // from the start
+  Moment firstPage;
+  Moment allPages;
+  Moment xlsx, csv;
+  Moment layout;  // pageCount() alone, measured after the rest
+  qint64 pdfBytes = 0, xlsxBytes = 0, csvBytes = 0;
+  int64_t residentBefore = 0, peakDocument = 0, peakPdf = 0, peakAll = 0;
+  bool peakRestarted = false;
+};
+
+void exportsOf(const ReportDocument& document, const QDir& out, ReportRun& run) {
+  const QString xlsx = out.filePath(QStringLiteral("relatorio.xlsx")),
+                csv = out.filePath(QStringLiteral("relatorio.csv"));
+  std::optional<QString> error;
+  run.xlsx = timed([&] { error = exportXlsx(document.table(), document.title(), xlsx); });
+  if (error) die("exportXlsx: " + error->toStdString());
+  run.csv = timed([&] { error = exportCsv(document.table(), csv); });
+  if (error) die("exportCsv: " + error->toStdString());
+  run.xlsxBytes = QFileInfo(xlsx).size();
+  run.csvBytes = QFileInfo(csv).size();
+}
+
+// The document, its PDF (the first page's moment noted) and the exports;
+// the peak memory of the document alone and of everything.
+ReportRun runReport(const ReportTemplate& report, const ReportParams& params, const QDir& out) {
+  ReportRun run;
+  run.peakRestarted = restartPeak();
+  run.residentBefore = statusBytes("VmRSS");
+  const Clock clock;
+  const ReportDocument document = buildReportDocument(report, params, screenContext());
+  run.documentBuilt = clock.now();
+  run.peakDocument = statusBytes("VmHWM");
+  const QString pdf = out.filePath(QStringLiteral("relatorio.pdf"));
+  {
+    FirstPageWriter writer(pdf, clock);
+    writer.setTitle(document.title());
+    writer.setCreator(QStringLiteral("Consolidação de Vendas"));
+    writer.setPageLayout(document.pageLayout());
+    if (!document.print(&writer)) die("print() no QPdfWriter");
+    run.allPages = clock.now();
+    run.firstPage = writer.firstPageDone().value_or(run.allPages);
+  }
+  run.peakPdf = statusBytes("VmHWM");
+  run.pdfBytes = QFileInfo(pdf).size();
+  exportsOf(document, out, run);
+  run.peakAll = statusBytes("VmHWM");
+  run.rows = int(document.table().rows.size());
+  run.layout = timed([&] { run.pages = document.pageCount(); });
+  return run;
+}
+
+// The query alone as the engine opens it, rows loaded into the dataset.
+Moment hostQueryTime(const ReportTemplate& report, const ReportParams& params) {
+  return timed([&] {
+    hostkit::TADOIBQuery query(nullptr, QStringLiteral("rpddPadrao"));
+    query.SetReadOnlyTransaction(true);
+    query.setText(hostkit::DatabaseKind::Generic, {report.queryFor(hostkit::DatabaseKind::Generic)});
+    for (const QString& name : report.paramNames(hostkit::DatabaseKind::Generic))
+      if (const ReportParam* p = params.find(name)) query.ParamByName(name).Value = reportSqlValue(*p);
+    if (auto error = query.tryOpen()) die("TADOIBQuery: " + error->toStdString());
+  });
+}
+
+// Fonts and the PDF engine loaded once beforehand, as the host has them
+// from its own screens before any report.
+void warmUpPainting(const QDir& out) {
+  QPdfWriter writer(out.filePath(QStringLiteral("aquecimento.pdf")));
+  QPainter painter(&writer);
+  for (bool bold : {false, true}) {
+    QFont font;
+    font.setPixelSize(80);
+    font.setBold(bold);
+    painter.setFont(font);
+    painter.drawText(QPointF(100, 200), QStringLiteral("Página 1 de 1 · Filial 0001 - Matriz ÁÉÍÓÚ 1.234,56"));
+  }
+}
+
+std::string megabytes(int64_t bytes) { return format("%.1f MB", double(bytes) / kMegabyte); }
+
+std::string cpu(const Moment& m) { return format("cpu %.3f", m.cpu); }
+
+void printTimes(const BareRun& bare, const ReportRun& run, const Moment& hostQuery) {
+  const double base = bare.took.wall;
+  printRow("01 first page, " + thousands(run.rows) + " rows (s)", run.firstPage.wall, base, "s",
+           cpu(run.firstPage) + format("; document %.3f (query, groups, totals), layout + page 1 %.3f; %g pages",
+                                       run.documentBuilt.wall, (run.firstPage - run.documentBuilt).wall, run.pages));
+  printRow(
+      "01 PDF, all pages (s)", run.allPages.wall, base, "s",
+      cpu(run.allPages) +
+          format("; document %.3f, print %.3f; ", run.documentBuilt.wall, (run.allPages - run.documentBuilt).wall) +
+          megabytes(run.pdfBytes));
+  printRow("01 XLSX (s)", run.xlsx.wall, base, "s", cpu(run.xlsx) + "; table to file, " + megabytes(run.xlsxBytes));
+  printRow("01 CSV (s)", run.csv.wall, base, "s", cpu(run.csv) + "; table to file, " + megabytes(run.csvBytes));
+  printRow("01 of which: layout (s)", run.layout.wall, base, "s", cpu(run.layout) + "; pageCount() alone, apart");
+  printRow("01 of which: host query (s)", hostQuery.wall, base, "s", cpu(hostQuery) + "; TADOIBQuery open, apart");
+}
+
+void printMemory(const BareRun& bare, const ReportRun& run) {
+  const double raw = double(bare.textBytes) / kMegabyte;
+  const std::string restarted = run.peakRestarted ? "" : "; peak NOT restarted: includes earlier work";
+  printRow("01 peak memory, document (MB)", double(run.peakDocument - run.residentBefore) / kMegabyte, raw, "MB",
+           "VmHWM " + megabytes(run.residentBefore) + " -> " + megabytes(run.peakDocument) + "; bare: raw values" +
+               restarted);
+  printRow("01 peak memory, with exports (MB)", double(run.peakAll - run.residentBefore) / kMegabyte, raw, "MB",
+           "VmHWM -> " + megabytes(run.peakPdf) + " with the PDF, -> " + megabytes(run.peakAll) + " with XLSX and CSV" +
+               restarted);
+}
+
+void printFigures(const BareRun& bare, const ReportRun& run, const Moment& hostQuery) {
+  printTimes(bare, run, hostQuery);
+  printMemory(bare, run);
+}
+
+void benchSize(int64_t scale, const QDir& out) {
+  std::string summary;
+  double generation = 0;
+  const QString file = demoDatabase(scale, &summary, &generation);
+  if (auto error = hostkit::openHostDatabase({QStringLiteral("sqlite:") + file}))
+    die("banco do host: " + error->toStdString());
+  const Period period = demoPeriod(file);
+  const ReportTemplate report = reportOne();
+  const ReportParams params = allBranchesOver(report, period);
+  const BoundSql bound = boundQuery(report, params);
+
+  const BareRun cold = stepBare(file, bound);
+  const BareRun bare = stepBare(file, bound);
+  std::printf("SQLite     data: --scale %s, %s (%.1f s); report 01 all branches %s..%s: %s rows, raw values %s\n",
+              thousands(scale).c_str(), summary.c_str(), generation, qPrintable(period.first.toString(Qt::ISODate)),
+              qPrintable(period.last.toString(Qt::ISODate)), thousands(bare.rows).c_str(),
+              megabytes(bare.textBytes).c_str());
+  std::printf("SQLite     bare query: %.3f s, cpu %.3f (untimed pass before it: %.3f s)\n", bare.took.wall,
+              bare.took.cpu, cold.took.wall);
+  const ReportRun run = runReport(report, params, out);
+  if (run.rows != bare.rows) die("the report's rows differ from the bare query's");
+  const Moment hostQuery = hostQueryTime(report, params);
+  printFigures(bare, run, hostQuery);
+  hostkit::closeHostDatabase();
+}
+
+std::vector<int64_t> parseSizes(const QString& text) {
+  std::vector<int64_t> sizes;
+  for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int64_t n = part.trimmed().toLongLong(&ok);
+    if (!ok || n < 1) die("--sizes: " + part.toStdString());
+    sizes.push_back(n);
+  }
+  std::sort(sizes.begin(), sizes.end());
+  return sizes;
+}
+
+int usage(int code) {
+  std::fprintf(code ? stderr : stdout,
+               "report_bench [--sizes 100000,1000000]\n"
+               "  report 01 over a demo database of each size (sale items generated by qfxdemo),\n"
+               "  kept in <build>/bench-data and reused; figures against the bare sqlite3 query.\n"
+               "  Each size runs in a child process of its own (--one N).\n");
+  return code;
+}
+
+}  // namespace
+
+// One size in this process: host services of branch 0001 and operator demo.
+int benchOneSize(int64_t scale) {
+  auto host = hostkit::ScriptedHostServices::install();
+  host->filial = QStringLiteral("0001");
+  host->operadorValue = QStringLiteral("demo");
+  QTemporaryDir out;
+  if (!out.isValid()) die("pasta temporária");
+  warmUpPainting(QDir(out.path()));
+  benchSize(scale, QDir(out.path()));
+  hostkit::installHostServices(nullptr);
+  return 0;
+}
+
+// Each size in a fresh process of its own: its heap and its peak owe nothing
+// to the sizes before it (the C library adjusts its heap thresholds to what
+// the process freed earlier, and the painting's speed follows them).
+void benchApart(const std::vector<int64_t>& sizes) {
+  for (int64_t scale : sizes) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), QString::number(scale)});
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+      die("report_bench --one " + std::to_string(scale) + " falhou");
+  }
+}
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  std::vector<int64_t> sizes{100000, 1000000};
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--one" && i + 1 < argc) return benchOneSize(parseSizes(QString::fromLocal8Bit(argv[++i])).front());
+    if (a == "--sizes" && i + 1 < argc)
+      sizes = parseSizes(QString::fromLocal8Bit(argv[++i]));
+    else
+      return usage(a == "--help" || a == "-h" ? 0 : 2);
+  }
+  std::printf("report_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
+  std::printf("%-10s %-34s %13s %13s %7s\n", "database", "figure", "ours", "bare", "ratio");
+  std::fflush(stdout);
+  benchApart(sizes);
+  return 0;
+}

@@ -1,0 +1,87 @@
+#include "reportprogress.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "abort.h"
+#include "reportrun.h"
+#include "routines.h"
+
+namespace reportkit {
+
+using namespace hostkit;
+
+namespace {
+
+// A quick report never flashes a window.
+constexpr int kShowAfterMs = 400;
+
+class ProgressWindow : public QDialog {
+ public:
+  ProgressWindow(const QString& title, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmProgressoRelatorio"));
+    setWindowTitle(QStringLiteral("Gerando relatório"));
+    auto* layout = new QVBoxLayout(this);
+    auto* name = new QLabel(title, this);
+    name->setObjectName(QStringLiteral("lblRelatorio"));
+    layout->addWidget(name);
+    lblRegistros = new QLabel(QStringLiteral("Executando a consulta..."), this);
+    lblRegistros->setObjectName(QStringLiteral("lblRegistros"));
+    layout->addWidget(lblRegistros);
+    sbtCancelar = new QPushButton(QStringLiteral("&Cancelar"), this);
+    sbtCancelar->setObjectName(QStringLiteral("sbtCancelar"));
+    layout->addWidget(sbtCancelar, 0, Qt::AlignRight);
+    setMinimumWidth(360);
+  }
+
+  void showRows(qint64 rows) {
+    if (!cancelling_) lblRegistros->setText(QStringLiteral("Registros lidos: %1").arg(productLocale().toString(rows)));
+  }
+  void showCancelling() {
+    cancelling_ = true;
+    lblRegistros->setText(QStringLiteral("Cancelando..."));
+    sbtCancelar->setEnabled(false);
+  }
+
+  QLabel* lblRegistros;
+  QPushButton* sbtCancelar;
+
+ private:
+  bool cancelling_ = false;
+};
+
+}  // namespace
+
+std::optional<ReportTable> runReportWithProgress(const ReportTemplate& report, const ReportParams& params,
+                                                 QWidget* parent) {
+  ReportRun run(report, params);
+  ProgressWindow window(report.title, parent);
+  QEventLoop loop;
+  const auto cancel = [&] {
+    if (run.isFinished()) return;
+    window.showCancelling();
+    run.cancel();
+  };
+  QObject::connect(&run, &ReportRun::finished, &loop, &QEventLoop::quit);
+  QObject::connect(&run, &ReportRun::rowsRead, &window, &ProgressWindow::showRows);
+  QObject::connect(window.sbtCancelar, &QPushButton::clicked, &window, cancel);
+  QObject::connect(&window, &QDialog::rejected, &window, cancel);  // Escape, the title bar's close
+  QTimer::singleShot(kShowAfterMs, &window, [&] {
+    if (!run.isFinished()) window.show();
+  });
+  QApplication::setOverrideCursor(Qt::BusyCursor);  // the pointer still clicks Cancel
+  run.start();
+  loop.exec();
+  QApplication::restoreOverrideCursor();
+  window.hide();
+  if (run.cancelled()) return std::nullopt;
+  if (!run.error().isEmpty()) throw EDatabaseError(run.error());
+  return std::move(run.table());
+}
+
+}  // namespace reportkit

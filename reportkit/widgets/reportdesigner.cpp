@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -112,7 +114,11 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   setObjectName(name);
   setWindowTitle(QStringLiteral("Editar relatório"));
   setModal(true);
-  resize(860, 620);
+  // room for every tab of the query area and the column grid's nine columns
+  QSize size(1180, 820);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableSize() * 92 / 100);
+  resize(size);
   auto* root = new QVBoxLayout(this);
 
   auto* form = new QFormLayout;

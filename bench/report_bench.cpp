@@ -19,14 +19,20 @@
 //                groups and totals) and then print() into a QPdfWriter until
 //                page 1 is painted: the writer's first newPage(). print()
 //                lays out every page before it paints the first.
+//   first preview page   buildReportDocument, then the preview dialog
+//                (TReportPreview) made and shown offscreen and grabbed: the
+//                layout of every page and the pages in view painted, as the
+//                operator first sees them. Measured on a copy of the document
+//                that shares no laid-out pages with the PDF's.
 //   PDF          the same to the end: every page painted and the file written.
 //   XLSX, CSV    exportXlsx and exportCsv of the document's table alone.
 //   memory       the peak resident memory (VmHWM, reset to the resident size
 //                before the report) while the document is built, and over
 //                the whole report with its PDF and exports.
 //   layout, host query   where the time goes, measured apart after the rest:
-//                pageCount() alone, and the query opened as the engine opens
-//                it (TADOIBQuery: Qt's SQLite driver, values into the dataset).
+//                pageCount() alone (on a copy, nothing laid out), and the
+//                query opened as the engine opens it (TADOIBQuery: Qt's
+//                SQLite driver, values into the dataset).
 #include <malloc.h>
 #include <sqlite3.h>
 
@@ -51,6 +57,7 @@
 #include "query.h"
 #include "reportengine.h"
 #include "reportexport.h"
+#include "reportpreviewdialog.h"
 #include "routines.h"
 #include "scriptedhostservices.h"
 
@@ -311,6 +318,7 @@ struct ReportRun {
   int pages = 0;
   Moment documentBuilt;  // from the start
   Moment firstPage;
+  Moment previewPage;  // the preview's first page, after the document
   Moment allPages;
   Moment xlsx, csv;
   Moment layout;  // pageCount() alone, measured after the rest
@@ -331,6 +339,21 @@ void exportsOf(const ReportDocument& document, const QDir& out, ReportRun& run) 
   run.csvBytes = QFileInfo(csv).size();
 }
 
+// The same document with nothing laid out yet: copies share their layout.
+ReportDocument unlaidCopy(const ReportDocument& document) {
+  return ReportDocument(document.title(), document.pageLayout().orientation(), document.header(), document.table());
+}
+
+// The preview dialog made, shown and grabbed: laid out and the pages in view
+// painted, as on the operator's screen.
+Moment previewFirstPage(const ReportDocument& document) {
+  const Clock clock;
+  TReportPreview dialog(document);
+  dialog.show();
+  dialog.grab();
+  return clock.now();
+}
+
 // The document, its PDF (the first page's moment noted) and the exports;
 // the peak memory of the document alone and of everything.
 ReportRun runReport(const ReportTemplate& report, const ReportParams& params, const QDir& out) {
@@ -341,6 +364,7 @@ ReportRun runReport(const ReportTemplate& report, const ReportParams& params, co
   const ReportDocument document = buildReportDocument(report, params, screenContext());
   run.documentBuilt = clock.now();
   run.peakDocument = statusBytes("VmHWM");
+  run.previewPage = previewFirstPage(unlaidCopy(document));
   const QString pdf = out.filePath(QStringLiteral("relatorio.pdf"));
   {
     FirstPageWriter writer(pdf, clock);
@@ -356,7 +380,8 @@ ReportRun runReport(const ReportTemplate& report, const ReportParams& params, co
   exportsOf(document, out, run);
   run.peakAll = statusBytes("VmHWM");
   run.rows = int(document.table().rows.size());
-  run.layout = timed([&] { run.pages = document.pageCount(); });
+  const ReportDocument copy = unlaidCopy(document);
+  run.layout = timed([&] { run.pages = copy.pageCount(); });
   return run;
 }
 
@@ -372,9 +397,11 @@ Moment hostQueryTime(const ReportTemplate& report, const ReportParams& params) {
   });
 }
 
-// Fonts and the PDF engine loaded once beforehand, as the host has them
-// from its own screens before any report.
+// Fonts, the PDF engine and the widgets' style loaded once beforehand, as
+// the host has them from its own screens before any report.
 void warmUpPainting(const QDir& out) {
+  const ReportDocument empty;
+  previewFirstPage(empty);
   QPdfWriter writer(out.filePath(QStringLiteral("aquecimento.pdf")));
   QPainter painter(&writer);
   for (bool bold : {false, true}) {
@@ -395,6 +422,9 @@ void printTimes(const BareRun& bare, const ReportRun& run, const Moment& hostQue
   printRow("01 first page, " + thousands(run.rows) + " rows (s)", run.firstPage.wall, base, "s",
            cpu(run.firstPage) + format("; document %.3f (query, groups, totals), layout + page 1 %.3f; %g pages",
                                        run.documentBuilt.wall, (run.firstPage - run.documentBuilt).wall, run.pages));
+  printRow("01 first preview page (s)", run.documentBuilt.wall + run.previewPage.wall, base, "s",
+           format("cpu %.3f; document %.3f, preview dialog: layout + pages in view %.3f",
+                  run.documentBuilt.cpu + run.previewPage.cpu, run.documentBuilt.wall, run.previewPage.wall));
   printRow(
       "01 PDF, all pages (s)", run.allPages.wall, base, "s",
       cpu(run.allPages) +

@@ -167,8 +167,22 @@ ReportDocument::Layout ReportDocument::layout(const QSizeF& size) const {
   return l;
 }
 
+std::shared_ptr<const ReportDocument::Layout> ReportDocument::layoutFor(const QSizeF& size) const {
+  if (!layoutCache_) return std::make_shared<const Layout>(layout(size));  // moved from
+  const std::lock_guard lock(layoutCache_->mutex);
+  if (!layoutCache_->layout || layoutCache_->layout->size != size)
+    layoutCache_->layout = std::make_shared<const Layout>(layout(size));
+  return layoutCache_->layout;
+}
+
 int ReportDocument::pageCount(const QPageLayout& pageLayout) const {
-  return int(layout(pageLayout.paintRect(QPageLayout::Point).size()).pages.size());
+  return int(layoutFor(pageLayout.paintRect(QPageLayout::Point).size())->pages.size());
+}
+
+void ReportDocument::paintPage(QPainter& painter, int page, const QSizeF& pointsSize) const {
+  const std::shared_ptr<const Layout> l = layoutFor(pointsSize);
+  if (page < 0 || page >= l->pages.size()) return;
+  paintPage(painter, *l, page);
 }
 
 void ReportDocument::paintPage(QPainter& p, const Layout& l, int page) const {
@@ -291,7 +305,8 @@ void ReportDocument::paintPageFooter(QPainter& p, const Layout& l, int page) con
 bool ReportDocument::print(QPagedPaintDevice* device) const {
   QPainter painter;
   if (!painter.begin(device)) return false;
-  const Layout l = layout(device->pageLayout().paintRect(QPageLayout::Point).size());
+  const std::shared_ptr<const Layout> kept = layoutFor(device->pageLayout().paintRect(QPageLayout::Point).size());
+  const Layout& l = *kept;
   const double scaleX = device->logicalDpiX() / 72.0;
   const double scaleY = device->logicalDpiY() / 72.0;
   for (int page = 0; page < l.pages.size(); ++page) {

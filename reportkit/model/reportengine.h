@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "reportparams.h"
@@ -77,6 +79,10 @@ class ReportDocument {
   // How many pages the document takes on pages of that layout.
   int pageCount(const QPageLayout& layout) const;
   int pageCount() const { return pageCount(pageLayout()); }
+  // Paints one page (0 the first) at the painter's origin, in points, on a
+  // paintable area of that size: what the preview shows. Pages of a size are
+  // laid out once and kept for the next page of the same size.
+  void paintPage(QPainter& painter, int page, const QSizeF& pointsSize) const;
   // Paints every page on the device in the device's own page layout (the
   // preview's and the printer dialog's choices count). False when the device
   // could not be painted on.
@@ -86,7 +92,13 @@ class ReportDocument {
 
  private:
   struct Layout;
+  struct LayoutCache {
+    std::mutex mutex;
+    std::shared_ptr<const Layout> layout;
+  };
   Layout layout(const QSizeF& size) const;
+  // The layout of pages of that size, laid out on first use and kept.
+  std::shared_ptr<const Layout> layoutFor(const QSizeF& size) const;
   void paintPage(QPainter& painter, const Layout& layout, int page) const;
   void paintPageFooter(QPainter& painter, const Layout& layout, int page) const;
 
@@ -94,6 +106,8 @@ class ReportDocument {
   QPageLayout::Orientation orientation_ = QPageLayout::Portrait;
   ReportHeader header_;
   ReportTable table_;
+  // shared by copies: they hold the same lines, so the same pages
+  std::shared_ptr<LayoutCache> layoutCache_ = std::make_shared<LayoutCache>();
 };
 
 // The SQL value of a prepared parameter: dates as 'YYYY-MM-DD' (with

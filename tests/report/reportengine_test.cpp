@@ -1,17 +1,21 @@
 // The report engine on a real SQLite database made from the product's
 // schema: the shipped queries, bound parameters, the page layout and the PDF.
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QPageSize>
-#include <QPrintPreviewWidget>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
 
 #include "abort.h"
 #include "modaldriver.h"
 #include "query.h"
 #include "reportfixture.h"
+#include "reportpreviewdialog.h"
 #include "routines.h"
 
 using namespace hostkit;
@@ -237,6 +241,50 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   EXPECT_LT(doc.pageCount(portrait), pages);
 }
 
+TEST_F(ReportEngine, PreviewPagesThroughTheDocumentFromTheKeyboard) {
+  QStringList inserts;
+  for (int i = 0; i < 150; ++i)
+    inserts << QStringLiteral(
+                   "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+                   "VRUNITVEND) VALUES ('0002', 'V1', '%1', 'P2', 1, 1)")
+                   .arg(100 + i);
+  execAll(inserts);
+  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const int pages = doc.pageCount();
+  ASSERT_GE(pages, 3);
+  QStringList seen;
+  bool painted = false;
+  onNextModal([&](QWidget* dialog) {
+    auto* preview = qobject_cast<TReportPreview*>(dialog);
+    auto* box = dialog->findChild<QSpinBox*>(QStringLiteral("edtPagina"));
+    if (!preview || !box) return qobject_cast<QDialog*>(dialog)->reject();
+    dialog->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+    // page 1 in view, with its text: the only dark pixels over the grey
+    if (auto* pages = dialog->findChild<QAbstractScrollArea*>(QStringLiteral("pnlPaginas"))) {
+      const QImage shown = pages->viewport()->grab().toImage();
+      painted = std::any_of(shown.constBits(), shown.constBits() + shown.sizeInBytes(), [](uchar c) { return c < 64; });
+    }
+    const auto press = [&](Qt::Key key) {
+      QTest::keyClick(dialog, key);
+      seen << box->text() + QStringLiteral(" @%1").arg(preview->currentPage());
+    };
+    seen << box->text();
+    press(Qt::Key_PageDown);
+    press(Qt::Key_End);
+    press(Qt::Key_PageUp);
+    press(Qt::Key_Home);
+    QTest::keyClick(dialog, Qt::Key_Escape);
+  });
+  host->HostServices::previewReport(doc, nullptr);
+  EXPECT_TRUE(painted);
+  const QString of = QStringLiteral(" de %1").arg(pages);
+  EXPECT_EQ(seen, QStringList({"Página 1" + of, "Página 2" + of + " @1",
+                               "Página " + QString::number(pages) + of + QStringLiteral(" @%1").arg(pages - 1),
+                               "Página " + QString::number(pages - 1) + of + QStringLiteral(" @%1").arg(pages - 2),
+                               "Página 1" + of + " @0"}));
+}
+
 TEST_F(ReportEngine, EmptyResultSaysSo) {
   const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2023, 1, 1), dia(2023, 1, 2)));
   EXPECT_EQ(doc.pageCount(), 1);
@@ -259,7 +307,7 @@ TEST_F(ReportEngine, HostPreviewShowsThePagesAndExportsThemToPdf) {
   const QString pdf = dir.filePath(QStringLiteral("exportado.pdf"));
   int pages = -1;
   onNextModal([&](QWidget* preview) {
-    auto* widget = preview->findChild<QPrintPreviewWidget*>();
+    auto* widget = qobject_cast<TReportPreview*>(preview);
     pages = widget ? widget->pageCount() : -1;
     QAction* export_ = preview->findChild<QAction*>(QStringLiteral("actExportarPdf"));
     if (!export_) {

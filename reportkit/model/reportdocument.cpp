@@ -58,6 +58,7 @@ struct ReportDocument::Layout {
     ReportLine::Kind kind;
     int index;  // detail: the row; otherwise: the line of the table
     double height;
+    bool continued = false;  // a group's header again at the top of a page that goes on with it
   };
   struct Page {
     QList<Item> items;
@@ -145,6 +146,7 @@ ReportDocument::Layout ReportDocument::layout(const QSizeF& size) const {
   const double room = l.tableBottom - l.tableTop - l.rowHeight;  // below the column titles
   Layout::Page page;
   double used = 0;
+  QList<int> openGroups;  // per level, the line of the open group's header
   for (qsizetype i = 0; i < items.size(); ++i) {
     double needed = items[i].height;
     if (items[i].kind == ReportLine::Kind::GroupHeader && i + 1 < items.size()) needed += items[i + 1].height;
@@ -152,9 +154,21 @@ ReportDocument::Layout ReportDocument::layout(const QSizeF& size) const {
       l.pages << page;
       page = {};
       used = 0;
+      // the page says which groups it goes on with
+      if (items[i].kind != ReportLine::Kind::GroupHeader)
+        for (int line : openGroups) {
+          page.items << Layout::Item{ReportLine::Kind::GroupHeader, line, l.rowHeight, true};
+          used += l.rowHeight;
+        }
     }
     page.items << items[i];
     used += items[i].height;
+    const ReportLine::Kind kind = items[i].kind;
+    if (kind == ReportLine::Kind::GroupHeader || kind == ReportLine::Kind::GroupFooter) {
+      const ReportLine& line = table_.lines[items[i].index];
+      openGroups.resize(std::min<qsizetype>(openGroups.size(), line.level));
+      if (kind == ReportLine::Kind::GroupHeader) openGroups << items[i].index;
+    }
   }
   // the closing block (no rows line, record count) takes two rows and a gap
   const double closing = 2 * l.rowHeight + kGap;
@@ -252,8 +266,9 @@ void ReportDocument::paintPage(QPainter& p, const Layout& l, int page) const {
     if (line.kind == ReportLine::Kind::GroupHeader) {
       p.setFont(line.level == 0 ? l.heading : l.bold);
       if (line.level == 0) p.fillRect(QRectF(0, y + 1, width, l.rowHeight - 1), QColor(235, 235, 235));
+      const QString text = item.continued ? line.text + QStringLiteral(" (continuação)") : line.text;
       p.drawText(QRectF(indent + kCellPadding, y, width - indent, l.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                 QFontMetricsF(p.font()).elidedText(line.text, Qt::ElideRight, width - indent - 2 * kCellPadding));
+                 QFontMetricsF(p.font()).elidedText(text, Qt::ElideRight, width - indent - 2 * kCellPadding));
       y += l.rowHeight;
       continue;
     }

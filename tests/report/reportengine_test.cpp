@@ -232,8 +232,13 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   EXPECT_EQ(text.count(QStringLiteral("Descrição")), pages);  // column titles on every page
   for (int page = 1; page <= pages; ++page)
     EXPECT_TRUE(text.contains(QStringLiteral("Página %1 de %2").arg(page).arg(pages))) << page;
-  // every row once, and the header of each of the three days' groups of P2
-  EXPECT_EQ(text.count(QStringLiteral("Feijão 1kg")), 152 + 3);
+  // every row once, the header of each of the three days' groups of P2, and
+  // on each page that goes on with the long group of 02/03 (all but the
+  // first and the last) the headers of both its groups
+  const qsizetype continued = text.count(QStringLiteral("Feijão 1kg (continuação)"));
+  EXPECT_EQ(continued, pages - 2);
+  EXPECT_EQ(text.count(QStringLiteral("Dia 02/03/2024 (continuação)")), continued);
+  EXPECT_EQ(text.count(QStringLiteral("Feijão 1kg")), 152 + 3 + continued);
   EXPECT_EQ(text.count(QStringLiteral("Registros: 155")), 1);
   // portrait pages hold more rows than landscape ones
   QPageLayout portrait = doc.pageLayout();

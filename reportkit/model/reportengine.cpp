@@ -203,7 +203,8 @@ class GroupArranger {
  public:
   GroupArranger(const ReportTemplate& report, const QStringList& masks, ReportTable& table, FieldIndex& fields)
       : report_(report), masks_(masks), table_(table), fields_(fields), grand_(report.columns.size()) {
-    for (qsizetype g = 0; g < report.groups.size(); ++g) levels_.append(Level{{}, ColumnSums(report.columns.size())});
+    for (qsizetype g = 0; g < report.groups.size(); ++g)
+      levels_.append(Level{{}, ColumnSums(report.columns.size()), -1, {}});
   }
 
   void addRow(int row, const QList<const TField*>& columnFields) {

@@ -440,9 +440,8 @@ TEST_F(RelProdEvol, BranchBoundOperatorIsLockedOnHisBranch) {
   EXPECT_EQ(param("P_CDFILIAL"), QStringLiteral("_0002_"));
   EXPECT_EQ(param("P_TCDFILIAL"), QString());
   ASSERT_EQ(host->previews.size(), 1);
-  for (const ReportLine& line : host->previews.first().table().lines)
-    if (line.kind == ReportLine::Kind::GroupHeader && line.level == 0)
-      EXPECT_TRUE(line.text.startsWith(QStringLiteral("Filial 0002 "))) << line.text.toStdString();
+  for (const QString& header : groupHeaders(host->previews.first().table(), 0))
+    EXPECT_TRUE(header.startsWith(QStringLiteral("Filial 0002 "))) << header.toStdString();
   EXPECT_FALSE(t.rbtTodos->isEnabled());  // still locked after the action
 }
 

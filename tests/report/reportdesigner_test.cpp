@@ -104,8 +104,14 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
   ASSERT_EQ(saved.columns.size(), 9);
   EXPECT_EQ(saved.columns.first().field, QStringLiteral("CDCAIXA"));
   const ReportColumn discount = saved.columns[7];
-  EXPECT_EQ(discount, (ReportColumn{QStringLiteral("VRDESITVEND"), QStringLiteral("Desconto"), 7, Qt::AlignRight,
-                                    ReportColumn::Type::Number, QStringLiteral("#,##0.00"), true}));
+  EXPECT_EQ(discount, (ReportColumn{QStringLiteral("VRDESITVEND"),
+                                    QStringLiteral("Desconto"),
+                                    7,
+                                    Qt::AlignRight,
+                                    ReportColumn::Type::Number,
+                                    QStringLiteral("#,##0.00"),
+                                    true,
+                                    {}}));
   EXPECT_EQ(saved.columns[8].field, QStringLiteral("VRTOTITEM"));
   const ReportTemplate shipped =
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));

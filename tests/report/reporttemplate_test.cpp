@@ -22,16 +22,18 @@ ReportTemplate sample() {
   t.parameters << ReportParamText{QStringLiteral("P_CDFILIAL"),
                                   QStringLiteral("Filial"),
                                   QStringLiteral("Todas"),
-                                  {{QStringLiteral("T"), QStringLiteral("todas")}}};
+                                  {{QStringLiteral("T"), QStringLiteral("todas")}},
+                                  {}};
   t.columns << ReportColumn{QStringLiteral("CDPRODUTO"),
                             QStringLiteral("Produto"),
                             8,
                             Qt::AlignLeft,
                             ReportColumn::Type::Text,
                             QString(),
-                            false};
-  t.columns << ReportColumn{QStringLiteral("QT"),       QStringLiteral("Quantidade"), 5,   Qt::AlignRight,
-                            ReportColumn::Type::Number, QStringLiteral("#,##0.000"),  true};
+                            false,
+                            {}};
+  t.columns << ReportColumn{QStringLiteral("QT"),       QStringLiteral("Quantidade"), 5,    Qt::AlignRight,
+                            ReportColumn::Type::Number, QStringLiteral("#,##0.000"),  true, {}};
   return t;
 }
 

@@ -2,6 +2,7 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <pthread.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 
 #include "health.grpc.pb.h"
 #include "operations.h"
@@ -429,8 +432,8 @@ class TNetConnection::Link {
   // The server's channel, made afresh when its last connection attempt
   // failed: pick_first then fails every call at once until its reconnection
   // backoff ends, though the server may be back already (restarted, say).
-  // Calls come one at a time, so a server that stays down is still asked at
-  // most once per call.
+  // A call is sent once, so a server that stays down is still asked at most
+  // once per call, calls sent ahead included.
   const std::shared_ptr<grpc::Channel>& usable(Server& server) {
     if (server.channel->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
       server.channel = channelTo(server.endpoint, credentials_);
@@ -572,36 +575,111 @@ struct ValueReader {
     for (auto& [id, target] : packets) *target = assembler.take(id);
   }
 };
+
+// What one call's stream brought: the first message's result and by-reference
+// values, then the chunks of the packets the result announced.
+struct ReplyStream {
+  ValueReader reader;
+  RemoteValue result;
+  google::protobuf::RepeatedPtrField<rpc::Argument> arguments;
+  bool gotFirst = false;
+  bool complete = false;
+
+  void add(const rpc::InvokeReply& reply) {
+    if (!gotFirst) {
+      gotFirst = true;
+      result = reader.read(reply.result());
+      arguments = reply.arguments();
+    }
+    for (const auto& chunk : reply.chunks())
+      if (auto e = reader.assembler.add(chunk); e && !reader.error) reader.error = QString::fromStdString(*e);
+  }
+
+  // The stream is over: the packets take their rows.
+  void finish() {
+    if (complete) return;
+    complete = true;
+    reader.finish();
+  }
+};
 }  // namespace
+
+static rpc::InvokeRequest invokeRequest(const QString& object, const QString& method,
+                                        const std::vector<RemoteArg>& args) {
+  rpc::InvokeRequest request;
+  request.set_object(object.toStdString());
+  request.set_method(method.toStdString());
+  for (const auto& a : args) fillArgument(a, request.add_arguments());
+  return request;
+}
+
+// A call the server failed or refused, or that never reached it; `lost` says
+// the server was not reached or did not answer.
+static CallOutcome failedCall(const grpc::Status& status, const QString& method, const QString& server, int timeoutMs,
+                              bool& lost) {
+  CallOutcome outcome;
+  outcome.refused = status.error_code() == grpc::StatusCode::FAILED_PRECONDITION;
+  if (outcome.refused) {
+    outcome.error = QString::fromStdString(status.error_message());
+    return outcome;
+  }
+  const Failure failure = describeFailure(status, method, server, timeoutMs);
+  lost = failure.transport;
+  outcome.error = failure.message;
+  outcome.details = failure.details;
+  return outcome;
+}
+
+// A call the server answered: its value, with the by-reference values copied
+// back into the program's variables.
+static CallOutcome answeredCall(const QString& method, const std::vector<RemoteArg>& args, ReplyStream& replies) {
+  CallOutcome outcome;
+  if (!replies.gotFirst) {
+    outcome.error = QStringLiteral("O servidor de aplicação não enviou resposta para %1.").arg(method);
+    return outcome;
+  }
+  replies.finish();
+  if (replies.reader.error) {
+    outcome.error = QStringLiteral("Resposta inválida do servidor para %1: %2").arg(method, *replies.reader.error);
+    return outcome;
+  }
+  for (size_t i = 0; i < args.size() && int(i) < replies.arguments.size(); ++i) {
+    const auto& back = replies.arguments.Get(int(i));
+    args[i].copyBack(QString::fromStdString(back.text()), back.date());
+  }
+  outcome.value = std::move(replies.result);
+  return outcome;
+}
+
+std::shared_ptr<grpc::Channel> TNetConnection::channelForCall(const QString& method,
+                                                              std::chrono::system_clock::time_point deadline,
+                                                              CallOutcome& failed) {
+  if (auto channel = link_->channelInUse()) return channel;
+  QStringList answers;
+  std::shared_ptr<grpc::Channel> channel;
+  runBlockingCall([&] { channel = link_->choose(deadline, answers); });
+  if (channel) return channel;
+  const Failure failure = noServerFailure(link_->listText(), method, answers);
+  failed.error = failure.message;
+  failed.details = failure.details;
+  return nullptr;
+}
+
+static QString notConnectedText() { return QStringLiteral("Não há conexão com o servidor de aplicação."); }
 
 CallOutcome TNetConnection::call(const QString& method, const std::vector<RemoteArg>& args) {
   CallOutcome outcome;
   if (!link_) {
-    outcome.error = QStringLiteral("Não há conexão com o servidor de aplicação.");
+    outcome.error = notConnectedText();
     return outcome;
   }
   const int timeoutMs = CallTimeoutMs;
   const auto deadline = deadlineIn(timeoutMs);
-  std::shared_ptr<grpc::Channel> channel = link_->channelInUse();
-  if (!channel) {
-    QStringList answers;
-    runBlockingCall([&] { channel = link_->choose(deadline, answers); });
-    if (!channel) {
-      const Failure failure = noServerFailure(link_->listText(), method, answers);
-      outcome.error = failure.message;
-      outcome.details = failure.details;
-      return outcome;
-    }
-  }
-  rpc::InvokeRequest request;
-  request.set_object(ServerName.toStdString());
-  request.set_method(method.toStdString());
-  for (const auto& a : args) fillArgument(a, request.add_arguments());
+  const std::shared_ptr<grpc::Channel> channel = channelForCall(method, deadline, outcome);
+  if (!channel) return outcome;
+  const rpc::InvokeRequest request = invokeRequest(ServerName, method, args);
 
-  rpc::InvokeReply first;
-  bool gotFirst = false;
-  ValueReader reader;
-  RemoteValue result;
+  ReplyStream replies;
   grpc::Status status;
   auto stub = rpc::ApplicationServer::NewStub(channel);
   {
@@ -619,13 +697,7 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
     for (;;) {
       stream->Read(&reply, tagOf(CallOp::Read));
       if (!waiter.await(CallOp::Read)) break;
-      if (!gotFirst) {
-        gotFirst = true;
-        result = reader.read(reply.result());
-        *first.mutable_arguments() = reply.arguments();
-      }
-      for (const auto& chunk : reply.chunks())
-        if (auto e = reader.assembler.add(chunk); e && !reader.error) reader.error = QString::fromStdString(*e);
+      replies.add(reply);
     }
     waiter.await(CallOp::Start);
     stream->Finish(&status, tagOf(CallOp::Finish));
@@ -633,36 +705,257 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
   }
 
   if (!status.ok()) {
-    outcome.refused = status.error_code() == grpc::StatusCode::FAILED_PRECONDITION;
-    if (outcome.refused) {
-      outcome.error = QString::fromStdString(status.error_message());
-      return outcome;
-    }
-    auto failure = describeFailure(status, method, link_->where(), timeoutMs);
-    if (failure.transport) link_->lost();
-    outcome.error = failure.message;
-    outcome.details = failure.details;
+    bool lost = false;
+    outcome = failedCall(status, method, link_->where(), timeoutMs, lost);
+    if (lost) link_->lost();
     return outcome;
   }
-  if (!gotFirst) {
-    outcome.error = QStringLiteral("O servidor de aplicação não enviou resposta para %1.").arg(method);
-    return outcome;
-  }
-  reader.finish();
-  if (reader.error) {
-    outcome.error = QStringLiteral("Resposta inválida do servidor para %1: %2").arg(method, *reader.error);
-    return outcome;
-  }
-  for (size_t i = 0; i < args.size() && int(i) < first.arguments_size(); ++i) {
-    const auto& back = first.arguments(int(i));
-    args[i].copyBack(QString::fromStdString(back.text()), back.date());
-  }
-  outcome.value = std::move(result);
-  return outcome;
+  return answeredCall(method, args, replies);
 }
 
 CallOutcome TDispatch::Invoke(const QString& method, const std::vector<RemoteArg>& args) const {
   return connection_->call(method, args);
+}
+
+PendingCall TDispatch::Start(const QString& method, const std::vector<RemoteArg>& args) const {
+  return connection_->start(method, args);
+}
+
+// ---- calls on their way together -------------------------------------------------------
+//
+// The calls started without waiting share one completion queue and one thread
+// that reads it: each reply is taken as it comes, its packets assembled,
+// whatever the screen's thread is doing meanwhile (a question to the operator
+// included), so no reply sits in the transport until its deadline passes.
+// The thread lives only while such calls do: a thread waiting on the sockets
+// meanwhile would take the synchronous calls' replies from the thread that
+// waits for them (see IdlePoller).
+
+struct AsyncCall {
+  // One operation of the call, as its completion queue tag.
+  struct Step {
+    AsyncCall* call;
+    CallOp op;
+  };
+
+  std::shared_ptr<grpc::Channel> channel;  // its operations go through the channel
+  grpc::ClientContext context;
+  std::unique_ptr<grpc::ClientAsyncReader<rpc::InvokeReply>> stream;
+  rpc::InvokeReply message;
+  ReplyStream replies;
+  grpc::Status status;
+  bool started = false, readsOver = false;  // the reading thread's own
+  bool over = false;                        // under the driver's mutex
+  Step startStep{this, CallOp::Start}, readStep{this, CallOp::Read}, finishStep{this, CallOp::Finish};
+};
+
+namespace {
+// While the screen's thread waits for a reply: a call in flight for the close
+// guard, user input swallowed.
+class WaitingForReply {
+ public:
+  WaitingForReply() { QCoreApplication::instance()->installEventFilter(&blocker_); }
+  ~WaitingForReply() { QCoreApplication::instance()->removeEventFilter(&blocker_); }
+  WaitingForReply(const WaitingForReply&) = delete;
+  WaitingForReply& operator=(const WaitingForReply&) = delete;
+
+ private:
+  CallScope inFlight_;
+  InputBlocker blocker_;
+};
+
+bool onApplicationThread() {
+  auto* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+}  // namespace
+
+class CallDriver {
+ public:
+  CallDriver() : reader_([this] { run(); }) {}
+  ~CallDriver();
+  CallDriver(const CallDriver&) = delete;
+  CallDriver& operator=(const CallDriver&) = delete;
+
+  std::shared_ptr<AsyncCall> send(std::shared_ptr<grpc::Channel> channel, const rpc::InvokeRequest& request,
+                                  std::chrono::system_clock::time_point deadline, const std::string& session);
+  // Until the call is over; on the application's thread its events run
+  // meanwhile, as they do while a synchronous call waits.
+  void waitFor(const AsyncCall& call);
+  // The reply is not wanted: the call ends as soon as it can.
+  static void cancel(AsyncCall& call) { call.context.TryCancel(); }
+
+ private:
+  static constexpr std::chrono::milliseconds kPoll{10};
+  bool overWithin(const AsyncCall& call, std::chrono::milliseconds patience);
+  void run();
+  void advance(AsyncCall::Step step, bool ok);
+  void settle(AsyncCall& call);
+
+  grpc::CompletionQueue queue_;
+  std::mutex mutex_;
+  std::condition_variable settled_;
+  std::unordered_map<const AsyncCall*, std::shared_ptr<AsyncCall>> inFlight_;
+  std::thread reader_;  // last: starts once the rest is built
+};
+
+// The calls still on their way are not wanted any more; the queue may close
+// once every one of them is over.
+CallDriver::~CallDriver() {
+  {
+    std::unique_lock lock(mutex_);
+    for (auto& [key, call] : inFlight_) cancel(*call);
+    settled_.wait(lock, [this] { return inFlight_.empty(); });
+  }
+  queue_.Shutdown();
+  reader_.join();
+}
+
+std::shared_ptr<AsyncCall> CallDriver::send(std::shared_ptr<grpc::Channel> channel, const rpc::InvokeRequest& request,
+                                            std::chrono::system_clock::time_point deadline,
+                                            const std::string& session) {
+  auto call = std::make_shared<AsyncCall>();
+  call->channel = std::move(channel);
+  call->context.set_deadline(deadline);
+  call->context.AddMetadata("x-qfx-session", session);
+  call->stream = rpc::ApplicationServer::NewStub(call->channel)->PrepareAsyncInvoke(&call->context, request, &queue_);
+  {
+    std::lock_guard lock(mutex_);
+    inFlight_.emplace(call.get(), call);
+  }
+  // the first read goes with the start, as in a synchronous call
+  call->stream->StartCall(&call->startStep);
+  call->stream->Read(&call->message, &call->readStep);
+  return call;
+}
+
+void CallDriver::run() {
+  pthread_setname_np(pthread_self(), "qfx-respostas");  // as debuggers and profilers show it
+  void* tag = nullptr;
+  bool ok = false;
+  while (queue_.Next(&tag, &ok)) advance(*static_cast<AsyncCall::Step*>(tag), ok);
+}
+
+void CallDriver::advance(AsyncCall::Step step, bool ok) {
+  AsyncCall& call = *step.call;
+  switch (step.op) {
+    case CallOp::Start:
+      call.started = true;
+      break;
+    case CallOp::Read:
+      if (ok) {
+        call.replies.add(call.message);
+        call.stream->Read(&call.message, &call.readStep);
+        return;
+      }
+      call.readsOver = true;
+      break;
+    case CallOp::Finish:
+      settle(call);
+      return;
+  }
+  // a failed start or read ends the stream; Finish says why
+  if (call.started && call.readsOver) call.stream->Finish(&call.status, &call.finishStep);
+}
+
+void CallDriver::settle(AsyncCall& call) {
+  if (call.status.ok()) call.replies.finish();
+  std::shared_ptr<AsyncCall> last;  // a call nobody waits for any more goes outside the lock
+  {
+    std::lock_guard lock(mutex_);
+    call.over = true;
+    auto it = inFlight_.find(&call);
+    last = std::move(it->second);
+    inFlight_.erase(it);
+  }
+  settled_.notify_all();
+}
+
+bool CallDriver::overWithin(const AsyncCall& call, std::chrono::milliseconds patience) {
+  std::unique_lock lock(mutex_);
+  return settled_.wait_for(lock, patience, [&] { return call.over; });
+}
+
+void CallDriver::waitFor(const AsyncCall& call) {
+  if (overWithin(call, std::chrono::milliseconds(0))) return;
+  if (!onApplicationThread()) {
+    std::unique_lock lock(mutex_);
+    settled_.wait(lock, [&] { return call.over; });
+    return;
+  }
+  WaitingForReply waiting;
+  // the screen's events run once a poll has passed without the reply
+  while (!overWithin(call, kPoll)) QCoreApplication::processEvents();
+}
+
+PendingCall::PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args)
+    : connection_(connection), method_(std::move(method)), args_(std::move(args)) {}
+
+PendingCall::PendingCall(PendingCall&&) noexcept = default;
+
+PendingCall& PendingCall::operator=(PendingCall&& other) noexcept {
+  if (this == &other) return *this;
+  drop();
+  connection_ = std::move(other.connection_);
+  method_ = std::move(other.method_);
+  args_ = std::move(other.args_);
+  server_ = std::move(other.server_);
+  timeoutMs_ = other.timeoutMs_;
+  settled_ = std::exchange(other.settled_, std::nullopt);
+  driver_ = std::move(other.driver_);
+  call_ = std::move(other.call_);
+  return *this;
+}
+PendingCall::~PendingCall() { drop(); }
+
+void PendingCall::drop() {
+  if (call_) CallDriver::cancel(*call_);
+  call_.reset();
+  driver_.reset();
+}
+
+CallOutcome PendingCall::Take() {
+  if (settled_) return *std::exchange(settled_, std::nullopt);
+  if (!call_) {
+    CallOutcome taken;
+    taken.error = QStringLiteral("A resposta de %1 já foi lida.").arg(method_);
+    return taken;
+  }
+  driver_->waitFor(*call_);
+  const std::shared_ptr<AsyncCall> call = std::exchange(call_, nullptr);
+  driver_.reset();
+  if (call->status.ok()) return answeredCall(method_, args_, call->replies);
+  bool lost = false;
+  CallOutcome outcome = failedCall(call->status, method_, server_, timeoutMs_, lost);
+  if (lost && connection_ && connection_->link_) connection_->link_->lost();
+  return outcome;
+}
+
+PendingCall TNetConnection::start(const QString& method, const std::vector<RemoteArg>& args) {
+  PendingCall pending(this, method, args);
+  CallOutcome failed;
+  if (!link_) {
+    failed.error = notConnectedText();
+    pending.settled_ = std::move(failed);
+    return pending;
+  }
+  pending.timeoutMs_ = CallTimeoutMs;
+  const auto deadline = deadlineIn(pending.timeoutMs_);
+  std::shared_ptr<grpc::Channel> channel = channelForCall(method, deadline, failed);
+  if (!channel) {
+    pending.settled_ = std::move(failed);
+    return pending;
+  }
+  pending.server_ = link_->where();
+  std::shared_ptr<CallDriver> driver = driver_.lock();
+  if (!driver) {
+    driver = std::make_shared<CallDriver>();
+    driver_ = driver;
+  }
+  pending.call_ =
+      driver->send(std::move(channel), invokeRequest(ServerName, method, args), deadline, SessionToken.toStdString());
+  pending.driver_ = std::move(driver);
+  return pending;
 }
 
 std::variant<LoginResult, QString> TNetConnection::Login(const QString& operatorCode, const QString& password) {

@@ -6,10 +6,14 @@
 // so the window keeps painting and the busy animation keeps moving; input
 // that arrives meanwhile is discarded, not queued. Every call has a deadline.
 // A failed call is an error value: a refusal carries its key as the message.
+// Calls that only read may also be sent ahead, several at once, and their
+// outcomes taken later in the program's own order (PendingCall).
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +22,10 @@
 
 #include "hostservices.h"
 #include "packet_codec.h"
+
+namespace grpc {
+class Channel;
+}
 
 namespace hostkit {
 
@@ -92,11 +100,48 @@ struct CallOutcome {
 };
 
 class TNetConnection;
+class CallDriver;
+struct AsyncCall;
+
+// A call sent without waiting for its reply. Several may be on their way at
+// once on one connection (calls that only read: the server may take them in
+// any order); a thread of the connection reads each reply as it comes, so a
+// reply is safe from the call's deadline however long the program takes to
+// ask for it. Take() waits as a synchronous call waits (local event loop,
+// input discarded, closes held back) and gives the outcome, copying the
+// by-reference values back into the program's variables at that moment: they
+// must outlive the call. A call dropped without Take() is cancelled and its
+// reply, if any, discarded.
+class PendingCall {
+ public:
+  PendingCall(PendingCall&&) noexcept;
+  PendingCall& operator=(PendingCall&&) noexcept;
+  ~PendingCall();
+
+  // The outcome; once only (taking it again gives an error value).
+  CallOutcome Take();
+
+ private:
+  friend class TNetConnection;
+  PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args);
+  void drop();
+
+  QPointer<TNetConnection> connection_;
+  QString method_;
+  std::vector<RemoteArg> args_;
+  QString server_;  // where it went, for the failure's details
+  int timeoutMs_ = 0;
+  std::optional<CallOutcome> settled_;  // failed before it could be sent
+  std::shared_ptr<CallDriver> driver_;
+  std::shared_ptr<AsyncCall> call_;
+};
 
 // The server object for one call; fetch a fresh one from the connection each time.
 class TDispatch {
  public:
   CallOutcome Invoke(const QString& method, const std::vector<RemoteArg>& args) const;
+  // Sends the call and returns at once; see PendingCall.
+  PendingCall Start(const QString& method, const std::vector<RemoteArg>& args) const;
 
  private:
   friend class TNetConnection;
@@ -146,9 +191,18 @@ class TNetConnection : public QObject {
 
  private:
   friend class TDispatch;
+  friend class PendingCall;
   class Link;
   CallOutcome call(const QString& method, const std::vector<RemoteArg>& args);
+  PendingCall start(const QString& method, const std::vector<RemoteArg>& args);
+  // The channel of the server in use, or of the one chosen now; none, with
+  // the failure in `failed`, when no server answers.
+  std::shared_ptr<grpc::Channel> channelForCall(const QString& method, std::chrono::system_clock::time_point deadline,
+                                                CallOutcome& failed);
   std::unique_ptr<Link> link_;
+  // Reads the replies of the calls started and not yet over; lives while
+  // one of them does.
+  std::weak_ptr<CallDriver> driver_;
 };
 
 // The servers of "host:porta[,host:porta...]", in order; an IPv6 address goes

@@ -2,6 +2,8 @@
 #include <QDate>
 #include <QLineEdit>
 #include <QTableView>
+#include <deque>
+#include <functional>
 #include <optional>
 
 #include "consolidation/frmgeranf.h"
@@ -29,6 +31,64 @@ double amount(TDataSet* ds, const char* field) {
   ds->First();
   return ds->FieldByName(QString::fromLatin1(field))->AsFloat();
 }
+
+// How many register-days' calls go out ahead of the one being compared. The
+// calls only read, so the server takes them side by side; 16 took less time
+// than 8 or 32 (README, benchmarks).
+constexpr size_t kRegisterDaysAhead = 16;
+
+struct RegisterDay {
+  QString caixa;
+  double dia = 0;
+};
+
+RegisterDay currentRegisterDay(TDataSet& ds) {
+  return {ds.FieldByName(QStringLiteral("CDCAIXA"))->AsString(),
+          ds.FieldByName(QStringLiteral("DTENTRVENDA"))->AsDateTime()};
+}
+
+std::vector<RegisterDay> registerDaysOf(TDataSet& ds) {
+  std::vector<RegisterDay> days;
+  days.reserve(size_t(ds.RecordCount()));
+  for (ds.First(); !ds.Eof(); ds.Next()) days.push_back(currentRegisterDay(ds));
+  return days;
+}
+
+// The sum and the Z reduction of one register-day, on their way.
+struct RegisterDayCalls {
+  PendingLoad soma, reducao;
+};
+
+// The register-days' calls in the order of the list, kRegisterDaysAhead of
+// them on their way ahead of the one taken. The replies are taken strictly in
+// that order, so a failure surfaces at its own register-day, where the
+// sequential calls would have met it; calls still on their way when the check
+// stops are dropped with their replies.
+class RegisterDaysAhead {
+ public:
+  using Send = std::function<RegisterDayCalls(const RegisterDay&)>;
+  RegisterDaysAhead(std::vector<RegisterDay> days, Send send) : days_(std::move(days)), send_(std::move(send)) {}
+
+  // The next register-day's sum and Z reduction, loaded into the datasets.
+  void loadNext(TDataSet& soma, TDataSet& reducao) {
+    fill();
+    RegisterDayCalls calls = std::move(onTheirWay_.front());
+    onTheirWay_.pop_front();
+    calls.soma.LoadInto(soma);
+    calls.reducao.LoadInto(reducao);
+  }
+
+ private:
+  void fill() {
+    while (sent_ < days_.size() && onTheirWay_.size() < kRegisterDaysAhead)
+      onTheirWay_.push_back(send_(days_[sent_++]));
+  }
+
+  std::vector<RegisterDay> days_;
+  Send send_;
+  size_t sent_ = 0;
+  std::deque<RegisterDayCalls> onTheirWay_;
+};
 }  // namespace
 
 // ---- checks ---------------------------------------------------------------------------
@@ -51,21 +111,25 @@ void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inici
 }
 
 // The busy animation stays up while the register-days are read, and comes
-// down for each question.
+// down for each question. The questions come in the order of the list, as the
+// replies are taken; the calls of the register-days after the one asked about
+// are already on their way.
 void TfrmGeraNF::Verifica_Valor() {
   std::optional<BusyAnimation> busy;
   busy.emplace(this, kBusyAnimation, kConferindoReducoes);
   rdm_.GetVerifVenda(medFilial->text(), medCdLoja->text(), Filtro, *cdsVerifVenda);
+  RegisterDaysAhead ahead(registerDaysOf(*cdsVerifVenda), [this](const RegisterDay& day) {
+    return RegisterDayCalls{rdm_.StartGetSoma(medFilial->text(), medCdLoja->text(), day.caixa, day.dia, Filtro),
+                            rdm_.StartGetReducaoZ(medFilial->text(), day.caixa, day.dia)};
+  });
   for (cdsVerifVenda->First(); !cdsVerifVenda->Eof(); cdsVerifVenda->Next()) {
-    const QString caixa = cdsVerifVenda->FieldByName(QStringLiteral("CDCAIXA"))->AsString();
-    const double dia = cdsVerifVenda->FieldByName(QStringLiteral("DTENTRVENDA"))->AsDateTime();
+    const RegisterDay day = currentRegisterDay(*cdsVerifVenda);
     if (!busy) busy.emplace(this, kBusyAnimation, kConferindoReducoes);
-    rdm_.GetSoma(medFilial->text(), medCdLoja->text(), caixa, dia, Filtro, *cdsSoma);
-    rdm_.GetReducaoZ(medFilial->text(), caixa, dia, *cdsReducaoZ);
+    ahead.loadNext(*cdsSoma, *cdsReducaoZ);
     // exact comparison: any difference at all is the operator's to accept
     if (amount(cdsSoma, "TOTAL") == amount(cdsReducaoZ, "VRVENLIQREDZ")) continue;
     busy.reset();
-    const QString question = msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {caixa, DateTimeToStr(dia)});
+    const QString question = msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
     if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }
 }

@@ -105,20 +105,56 @@ void RdmGeraNF::GetVerifVenda(const QString& filial, const QString& loja, TFiltr
            cdsVerifVenda);
 }
 
+namespace {
+// GetSoma's flag letters: sent by reference, bound to copies.
+struct SomaFlags {
+  QString todasVendas, todasNF;
+};
+
+std::vector<RemoteArg> somaArgs(const QString& filial, const QString& loja, const QString& caixa, double dia,
+                                TFiltro& f, SomaFlags& flags) {
+  return {RemoteArg::Text(filial),
+          RemoteArg::Text(loja),
+          RemoteArg::Text(caixa),
+          RemoteArg::Date(dia),
+          RemoteArg::TextRef(flags.todasVendas),
+          RemoteArg::TextRef(f.stVendas),
+          RemoteArg::Boolean(f.boTodosTipoCons),
+          RemoteArg::TextRef(f.stTipoCons),
+          RemoteArg::TextRef(flags.todasNF)};
+}
+
+std::vector<RemoteArg> reducaoZArgs(const QString& filial, const QString& caixa, double dia) {
+  return {RemoteArg::Text(filial), RemoteArg::Text(caixa), RemoteArg::Date(dia)};
+}
+}  // namespace
+
 void RdmGeraNF::GetSoma(const QString& filial, const QString& loja, const QString& caixa, double dia, TFiltro& f,
                         TDataSet& cdsSoma) {
-  QString todasVendas = flagLetter(f.boTodasVendas);
-  QString todasNF = flagLetter(f.boTodasNF);
-  loadInto("GetSoma",
-           {RemoteArg::Text(filial), RemoteArg::Text(loja), RemoteArg::Text(caixa), RemoteArg::Date(dia),
-            RemoteArg::TextRef(todasVendas), RemoteArg::TextRef(f.stVendas), RemoteArg::Boolean(f.boTodosTipoCons),
-            RemoteArg::TextRef(f.stTipoCons), RemoteArg::TextRef(todasNF)},
-           cdsSoma);
+  SomaFlags flags{flagLetter(f.boTodasVendas), flagLetter(f.boTodasNF)};
+  loadInto("GetSoma", somaArgs(filial, loja, caixa, dia, f, flags), cdsSoma);
 }
 
 void RdmGeraNF::GetReducaoZ(const QString& filial, const QString& caixa, double dia, TDataSet& cdsReducaoZ) {
-  loadInto("GetReducaoZ", {RemoteArg::Text(filial), RemoteArg::Text(caixa), RemoteArg::Date(dia)}, cdsReducaoZ);
+  loadInto("GetReducaoZ", reducaoZArgs(filial, caixa, dia), cdsReducaoZ);
 }
+
+// The server gives the by-reference values back as it got them, so a
+// register-day sent before the previous one's values came back sends what
+// the sequential calls would have sent.
+PendingLoad RdmGeraNF::StartGetSoma(const QString& filial, const QString& loja, const QString& caixa, double dia,
+                                    TFiltro& f) {
+  auto flags = std::make_shared<SomaFlags>(SomaFlags{flagLetter(f.boTodasVendas), flagLetter(f.boTodasNF)});
+  auto call = net_.AppServer().Start(QStringLiteral("GetSoma"), somaArgs(filial, loja, caixa, dia, f, *flags));
+  return PendingLoad("GetSoma", std::move(flags), std::move(call));
+}
+
+PendingLoad RdmGeraNF::StartGetReducaoZ(const QString& filial, const QString& caixa, double dia) {
+  return PendingLoad("GetReducaoZ", nullptr,
+                     net_.AppServer().Start(QStringLiteral("GetReducaoZ"), reducaoZArgs(filial, caixa, dia)));
+}
+
+void PendingLoad::LoadInto(TDataSet& ds) { loadPacket(method_, CheckResultServ(call_.Take(), true, 0), ds); }
 
 SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& f,
                                     const QString& tipoReti, const QString& setor, const QString& operador,

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "dataset.h"
 #include "filter/filtro.h"
@@ -32,6 +33,21 @@ struct ProdutosSelecao {
   QString caixaLista, caixaMarca, vendasLista, vendasMarca;
 };
 
+// A load whose call is on its way (see hostkit::PendingCall): the reply is
+// loaded when taken, raising EServerError as the synchronous call does.
+class PendingLoad {
+ public:
+  void LoadInto(hostkit::TDataSet& ds);
+
+ private:
+  friend class RdmGeraNF;
+  PendingLoad(const char* method, std::shared_ptr<void> variables, hostkit::PendingCall call)
+      : method_(method), variables_(std::move(variables)), call_(std::move(call)) {}
+  const char* method_;
+  std::shared_ptr<void> variables_;  // what the by-reference values go back into, besides the filter
+  hostkit::PendingCall call_;
+};
+
 class RdmGeraNF {
  public:
   explicit RdmGeraNF(hostkit::TNetConnection& net) : net_(net) {}
@@ -51,6 +67,11 @@ class RdmGeraNF {
   void GetSoma(const QString& filial, const QString& loja, const QString& caixa, double dia, TFiltro& filtro,
                hostkit::TDataSet& cdsSoma);
   void GetReducaoZ(const QString& filial, const QString& caixa, double dia, hostkit::TDataSet& cdsReducaoZ);
+  // The same two, sent without waiting: several register-days may be on
+  // their way at once. The filter must outlive the load.
+  PendingLoad StartGetSoma(const QString& filial, const QString& loja, const QString& caixa, double dia,
+                           TFiltro& filtro);
+  PendingLoad StartGetReducaoZ(const QString& filial, const QString& caixa, double dia);
   // Loads element 0 into cdsErroConsolida and element 2 into cdsProdBloq.
   SemGeraNFReply SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& filtro,
                            const QString& tipoReti, const QString& setor, const QString& operador, bool verificaEstoque,

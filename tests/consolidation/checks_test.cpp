@@ -4,11 +4,16 @@
 #include <QApplication>
 #include <QTabWidget>
 #include <QTableView>
+#include <algorithm>
+#include <chrono>
 #include <map>
+#include <set>
+#include <thread>
 #include <tuple>
 
 #include "consolidation_fixture.h"
 #include "module/modulestate.h"
+#include "routines.h"
 #include "server/replydatasets.h"
 
 using namespace qfx;
@@ -20,11 +25,19 @@ namespace {
 
 // One cash register and day to verify, with its sum and Z reduction (nullopt: no row).
 struct Verificacao {
+  Verificacao() = default;
+  Verificacao(std::string caixa, double dia, std::optional<double> soma, std::optional<double> reducao)
+      : caixa(std::move(caixa)), dia(dia), soma(soma), reducao(reducao) {}
+
   std::string caixa;
-  double dia;
+  double dia = 0;
   std::optional<double> soma;
   std::optional<double> reducao;
+  int somaAtrasadaMs = 0;      // the sum comes back this late
+  std::string falhaDaReducao;  // not empty: GetReducaoZ fails with this message
 };
+
+using RegisterDayKey = std::pair<std::string, double>;
 
 class Checks : public ConsolidationTest {
  protected:
@@ -58,6 +71,7 @@ class Checks : public ConsolidationTest {
     };
     fixture.server.on("GetSoma", [find](const RecordedCall& call, ScriptedReply& r) {
       const Verificacao row = find(call.args[2].text(), call.args[3].date());
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.somaAtrasadaMs));
       packet::Packet p({{"CDFILIAL", packet::FieldType::Text, 4},
                         {"CDCAIXA", packet::FieldType::Text, 3},
                         {"DTENTRVENDA", packet::FieldType::DateTime, 0},
@@ -73,6 +87,7 @@ class Checks : public ConsolidationTest {
     });
     fixture.server.on("GetReducaoZ", [find](const RecordedCall& call, ScriptedReply& r) {
       const Verificacao row = find(call.args[1].text(), call.args[2].date());
+      if (!row.falhaDaReducao.empty()) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, row.falhaDaReducao);
       packet::Packet p({{"VRVENLIQREDZ", packet::FieldType::Float, 0}});
       if (row.reducao) p.columns[0].appendNumber(*row.reducao);
       r.result = r.packet(std::move(p));
@@ -84,6 +99,30 @@ class Checks : public ConsolidationTest {
     std::vector<std::string> methods;
     for (const auto& call : fixture.server.calls()) methods.push_back(call.method);
     return methods;
+  }
+
+  // The register-days a method was called for: register (argument `caixa`) and day (the next one).
+  std::set<RegisterDayKey> registerDaysCalled(const std::string& method, size_t caixa) const {
+    std::set<RegisterDayKey> days;
+    for (const auto& call : fixture.server.callsOf(method))
+      days.emplace(call.args.at(caixa).text(), call.args.at(caixa + 1).date());
+    return days;
+  }
+
+  // Register-days 001 to 008 over consecutive days from 1 March 2024; the
+  // ones in `differing` have a Z reduction that differs from their sum.
+  static std::vector<Verificacao> registerDays(int count, const std::set<int>& differing) {
+    std::vector<Verificacao> rows;
+    for (int i = 0; i < count; ++i) {
+      const double soma = 10.0 + i;
+      rows.push_back(
+          {"00" + std::to_string(1 + i % 8), dia(2024, 3, 1 + i / 8), soma, differing.count(i) ? soma + 0.01 : soma});
+    }
+    return rows;
+  }
+
+  static QString valorDif(const Verificacao& row) {
+    return valorDif(QString::fromStdString(row.caixa), hostkit::DateTimeToStr(row.dia));
   }
 
   static QString valorDif(const QString& caixa, const QString& dia) {
@@ -99,9 +138,13 @@ TEST_F(Checks, RunInTheirOrderBeforeTheConfirmation) {
   verify({{"001", dia(2024, 3, 10), 50.0, 50.0}});
   host->dialogAnswers = {mrNo};
   tela.sbtGeraNF->click();
-  const std::vector<std::string> expected = {"getPeriodoCTBOK", "Verifica_Venda_Anterior", "GetVerifVenda", "GetSoma",
-                                             "GetReducaoZ"};
-  EXPECT_EQ(methodsCalled(), expected) << "no consolidation and no reload after No";
+  std::vector<std::string> methods = methodsCalled();
+  ASSERT_EQ(methods.size(), 5u) << "no consolidation and no reload after No";
+  // a register-day's two calls go out together: the server may take either first
+  std::sort(methods.begin() + 3, methods.end());
+  const std::vector<std::string> expected = {"getPeriodoCTBOK", "Verifica_Venda_Anterior", "GetVerifVenda",
+                                             "GetReducaoZ", "GetSoma"};
+  EXPECT_EQ(methods, expected);
   EXPECT_EQ(host->journal, QStringList{"msg:Conf"});
   ASSERT_EQ(host->messages.size(), 1);
   EXPECT_EQ(host->messages[0].text, "Confirma operação?");
@@ -265,8 +308,47 @@ TEST_F(Checks, SeveralDifferencesAreAskedInOrderAndTheFirstNoStops) {
   EXPECT_TRUE(tela.panMenu->isEnabled());
   EXPECT_EQ(host->messageTexts(), (QStringList{valorDif("001", "10/03/2024"), valorDif("002", "11/03/2024 14:30:00")}))
       << "the day with its time only when it is not midnight";
-  EXPECT_EQ(callsOf("GetSoma"), 2u) << "the third register is not looked at";
+  EXPECT_EQ(tela.cdsSoma->FieldByName("CDCAIXA")->AsString(), "002") << "the third register's sum is not looked at";
   EXPECT_EQ(callsOf("SemGeraNF"), 0u);
   EXPECT_EQ(callsOf("GetPrincipal"), 0u) << "a stop before the confirmation reloads nothing";
   EXPECT_EQ(tela.cdsVerifVenda->FieldByName("CDCAIXA")->AsString(), "002") << "the row that stopped stays current";
+}
+
+// More register-days than go out at once, the first sums coming back last:
+// the questions follow the list all the same, and every register-day up to
+// the "Não" had its own sum and Z reduction asked for.
+TEST_F(Checks, ManyRegisterDaysAreAskedInTheListOrderUpToTheFirstNo) {
+  TfrmGeraNF& tela = ready();
+  std::vector<Verificacao> rows = registerDays(40, {2, 17, 30, 35});
+  rows[0].somaAtrasadaMs = rows[2].somaAtrasadaMs = 100;
+  verify(rows);
+  host->dialogAnswers = {mrYes, mrYes, mrNo};
+  tela.sbtGeraNF->click();
+  EXPECT_EQ(host->messageTexts(), (QStringList{valorDif(rows[2]), valorDif(rows[17]), valorDif(rows[30])}));
+  EXPECT_EQ(tela.cdsVerifVenda->RecNo(), 30) << "the row that stopped stays current";
+  const auto somas = registerDaysCalled("GetSoma", 2), reducoes = registerDaysCalled("GetReducaoZ", 1);
+  for (int i = 0; i <= 30; ++i) {
+    const RegisterDayKey day{rows[size_t(i)].caixa, rows[size_t(i)].dia};
+    EXPECT_EQ(somas.count(day), 1u) << "GetSoma of register-day " << i;
+    EXPECT_EQ(reducoes.count(day), 1u) << "GetReducaoZ of register-day " << i;
+  }
+  EXPECT_EQ(callsOf("SemGeraNF"), 0u);
+}
+
+// A server error on a register-day in the middle is reported when the check
+// reaches that register-day: after the question before it, though the failure
+// came back before that question was asked, and with nothing asked after it.
+TEST_F(Checks, AServerErrorOnAMiddleRegisterDayIsReportedAtItsPlace) {
+  TfrmGeraNF& tela = ready();
+  std::vector<Verificacao> rows = registerDays(20, {3, 15});
+  rows[3].somaAtrasadaMs = 100;
+  rows[9].falhaDaReducao = "GetReducaoZ: redução Z ilegível";
+  verify(rows);
+  host->dialogAnswers = {mrYes, mrYes};
+  tela.sbtGeraNF->click();
+  ASSERT_EQ(host->messageTexts(), (QStringList{valorDif(rows[3]), "GetReducaoZ: redução Z ilegível"}));
+  EXPECT_EQ(host->messages[1].kind, hostkit::ShownMessage::Exception);
+  EXPECT_EQ(tela.cdsVerifVenda->RecNo(), 9);
+  EXPECT_EQ(callsOf("SemGeraNF"), 0u);
+  EXPECT_TRUE(host->busyBalanced());
 }

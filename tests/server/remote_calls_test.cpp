@@ -289,6 +289,54 @@ TEST_F(RemoteCalls, ADeadServerGivesAClearErrorWithinTheDeadline) {
   EXPECT_LT(clock.elapsed(), 30000);
 }
 
+// Calls started together on one connection: each outcome is taken when the
+// program asks for it, in the program's order whatever order the replies came
+// in, with by-reference values copied back only then. A reply read in time is
+// good however long it waits to be taken, past its call's deadline too; a
+// failure is an error value like a synchronous call's.
+TEST_F(RemoteCalls, CallsStartedTogetherAreTakenInTheProgramsOwnOrder) {
+  server.on("GetReducaoZ", [](const RecordedCall& call, ScriptedReply& r) {
+    if (call.args[1].text() == "001") std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    r.result = textValue("Z " + call.args[1].text());
+    return grpc::Status::OK;
+  });
+  server.on("GetVendas", [](const RecordedCall&, ScriptedReply& r) {
+    r.args[5].set_text("_VOLTOU_");
+    r.result = textValue("vendas");
+    return grpc::Status::OK;
+  });
+  server.on("GetSoma", [](const RecordedCall&, ScriptedReply&) {
+    return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "GetSoma: caixa inexistente");
+  });
+  net.CallTimeoutMs = 1000;
+  const auto dispatch = net.AppServer();
+  using hostkit::RemoteArg;
+  std::vector<hostkit::PendingCall> reducoes;
+  for (const char* caixa : {"001", "002", "003"})
+    reducoes.push_back(
+        dispatch.Start("GetReducaoZ", {RemoteArg::Text("0001"), RemoteArg::Text(caixa), RemoteArg::Date(46301)}));
+  QString stCaixa = "_A_";
+  hostkit::PendingCall vendas =
+      dispatch.Start("GetVendas", {RemoteArg::Text("0001"), RemoteArg::Text("01"), RemoteArg::Date(1),
+                                   RemoteArg::Date(2), RemoteArg::Boolean(false), RemoteArg::TextRef(stCaixa)});
+  hostkit::PendingCall soma = dispatch.Start("GetSoma", {RemoteArg::Text("0001")});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past every call's deadline
+
+  EXPECT_EQ(stCaixa, "_A_") << "nothing flows back before the outcome is taken";
+  const hostkit::CallOutcome vendasOutcome = vendas.Take();
+  ASSERT_TRUE(vendasOutcome.ok()) << vendasOutcome.error.toStdString();
+  EXPECT_EQ(stCaixa, "_VOLTOU_");
+  const hostkit::CallOutcome somaOutcome = soma.Take();
+  EXPECT_FALSE(somaOutcome.ok());
+  EXPECT_EQ(somaOutcome.error, "GetSoma: caixa inexistente");
+  for (size_t i = 0; i < reducoes.size(); ++i) {
+    const hostkit::CallOutcome outcome = reducoes[i].Take();
+    ASSERT_TRUE(outcome.ok()) << "register " << i + 1 << ": " << outcome.error.toStdString();
+    EXPECT_EQ(outcome.value->toText(), QStringLiteral("Z 00%1").arg(i + 1));
+  }
+  EXPECT_EQ(server.callsOf("GetReducaoZ").size(), 3u);
+}
+
 // While a call waits for its reply the screen's own events keep running (the
 // server here answers only once a timer of the screen has fired), and what
 // the user types meanwhile is swallowed, not replayed afterwards.

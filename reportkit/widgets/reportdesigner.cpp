@@ -143,36 +143,16 @@ TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog
   pgcConsultas->addTab(memConsultaSqlServer, QStringLiteral("SQL Server"));
   pgcConsultas->addTab(memConsultaInterbase, QStringLiteral("InterBase"));
 
-  auto* paramPage = new QWidget(pgcConsultas);
-  auto* paramBox = new QVBoxLayout(paramPage);
-  grdParametros = grid(QStringLiteral("grdParametros"),
-                       {QStringLiteral("Parâmetro"), QStringLiteral("Descrição"), QStringLiteral("Quando vazio"),
-                        QStringLiteral("Valores (S=sim; N=não)"), QStringLiteral("Consulta do nome")},
-                       paramPage);
-  paramBox->addWidget(grdParametros);
-  auto* paramButtons = new QHBoxLayout;
-  sbtIncluirParametro = button(QStringLiteral("sbtIncluirParametro"), QStringLiteral("Incluir"), paramPage);
-  sbtExcluirParametro = button(QStringLiteral("sbtExcluirParametro"), QStringLiteral("Excluir"), paramPage);
-  paramButtons->addWidget(sbtIncluirParametro);
-  paramButtons->addWidget(sbtExcluirParametro);
-  paramButtons->addStretch(1);
-  paramBox->addLayout(paramButtons);
+  QWidget* paramPage =
+      gridPage(QStringLiteral("grdParametros"),
+               {QStringLiteral("Parâmetro"), QStringLiteral("Descrição"), QStringLiteral("Quando vazio"),
+                QStringLiteral("Valores (S=sim; N=não)"), QStringLiteral("Consulta do nome")},
+               QStringLiteral("Parametro"), grdParametros, sbtIncluirParametro, sbtExcluirParametro);
   pgcConsultas->addTab(paramPage, QStringLiteral("Parâmetros no cabeçalho"));
-
-  auto* groupPage = new QWidget(pgcConsultas);
-  auto* groupBox = new QVBoxLayout(groupPage);
-  grdGrupos = grid(QStringLiteral("grdGrupos"),
-                   {QStringLiteral("Campos (separados por vírgula)"), QStringLiteral("Cabeçalho ({CAMPO})"),
-                    QStringLiteral("Rodapé ({CAMPO})")},
-                   groupPage);
-  groupBox->addWidget(grdGrupos);
-  auto* groupButtons = new QHBoxLayout;
-  sbtIncluirGrupo = button(QStringLiteral("sbtIncluirGrupo"), QStringLiteral("Incluir"), groupPage);
-  sbtExcluirGrupo = button(QStringLiteral("sbtExcluirGrupo"), QStringLiteral("Excluir"), groupPage);
-  groupButtons->addWidget(sbtIncluirGrupo);
-  groupButtons->addWidget(sbtExcluirGrupo);
-  groupButtons->addStretch(1);
-  groupBox->addLayout(groupButtons);
+  QWidget* groupPage = gridPage(QStringLiteral("grdGrupos"),
+                                {QStringLiteral("Campos (separados por vírgula)"),
+                                 QStringLiteral("Cabeçalho ({CAMPO})"), QStringLiteral("Rodapé ({CAMPO})")},
+                                QStringLiteral("Grupo"), grdGrupos, sbtIncluirGrupo, sbtExcluirGrupo);
   pgcConsultas->addTab(groupPage, QStringLiteral("Grupos"));
   pgcConsultas->addTab(createTestPage(), QStringLiteral("Resultado do teste"));
   sbtTestarConsulta = button(QStringLiteral("sbtTestarConsulta"), QStringLiteral("Testar consulta"), pgcConsultas);
@@ -255,6 +235,24 @@ QWidget* TReportDesigner::createTestPage() {
   result->addWidget(grdAmostra, 3);
   page->addLayout(result, 1);
   return tabTeste;
+}
+
+// A tab page of a grid with its "Incluir" and "Excluir" buttons
+// (sbtIncluir<what>, sbtExcluir<what>) below it.
+QWidget* TReportDesigner::gridPage(const QString& gridName, const QStringList& headers, const QString& what,
+                                   QTableWidget*& grd, QPushButton*& add, QPushButton*& remove) {
+  auto* page = new QWidget(pgcConsultas);
+  auto* box = new QVBoxLayout(page);
+  grd = grid(gridName, headers, page);
+  box->addWidget(grd);
+  auto* buttons = new QHBoxLayout;
+  add = button(QStringLiteral("sbtIncluir") + what, QStringLiteral("Incluir"), page);
+  remove = button(QStringLiteral("sbtExcluir") + what, QStringLiteral("Excluir"), page);
+  buttons->addWidget(add);
+  buttons->addWidget(remove);
+  buttons->addStretch(1);
+  box->addLayout(buttons);
+  return page;
 }
 
 QPlainTextEdit* TReportDesigner::queryEdit(DatabaseKind kind) const {

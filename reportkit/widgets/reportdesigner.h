@@ -106,6 +106,8 @@ class TReportDesigner : public QDialog {
   QList<ReportParamText> parameters() const;
   QList<ReportGroup> groups() const;
   QPlainTextEdit* queryEdit(DatabaseKind kind) const;
+  QWidget* gridPage(const QString& gridName, const QStringList& headers, const QString& what, QTableWidget*& grd,
+                    QPushButton*& add, QPushButton*& remove);
 
   QString path_;
   QString answers_;  // kept as loaded: the designer does not edit them

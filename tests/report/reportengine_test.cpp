@@ -47,6 +47,17 @@ class ReportEngine : public ::testing::Test {
     return p;
   }
 
+  // `count` more pending items of beans (P2) in sale V1 of branch 0002, 02/03.
+  static void addBeanItems(int count) {
+    QStringList inserts;
+    for (int i = 0; i < count; ++i)
+      inserts << QStringLiteral(
+                     "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+                     "VRUNITVEND) VALUES ('0002', 'V1', '%1', 'P2', 1, 1)")
+                     .arg(100 + i);
+    execAll(inserts);
+  }
+
   // Branch (from its group's header), sale and item of each row.
   static QStringList keys(const ReportTable& table) {
     QStringList out;
@@ -214,13 +225,7 @@ TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
 }
 
 TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
-  QStringList inserts;
-  for (int i = 0; i < 150; ++i)
-    inserts << QStringLiteral(
-                   "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
-                   "VRUNITVEND) VALUES ('0002', 'V1', '%1', 'P2', 1, 1)")
-                   .arg(100 + i);
-  execAll(inserts);
+  addBeanItems(150);
   const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
   ASSERT_EQ(doc.table().rows.size(), 155);
   const int pages = doc.pageCount();
@@ -247,13 +252,7 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
 }
 
 TEST_F(ReportEngine, PreviewPagesThroughTheDocumentFromTheKeyboard) {
-  QStringList inserts;
-  for (int i = 0; i < 150; ++i)
-    inserts << QStringLiteral(
-                   "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
-                   "VRUNITVEND) VALUES ('0002', 'V1', '%1', 'P2', 1, 1)")
-                   .arg(100 + i);
-  execAll(inserts);
+  addBeanItems(150);
   const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
   const int pages = doc.pageCount();
   ASSERT_GE(pages, 3);

@@ -64,10 +64,10 @@
 #include "module/package.h"
 #include "netconnection.h"
 #include "query.h"
+#include "remote/rdmgeranf.h"
+#include "remote/replydatasets.h"
 #include "rpc/server.h"
 #include "scriptedhostservices.h"
-#include "server/rdmgeranf.h"
-#include "server/replydatasets.h"
 
 using namespace qfxbench;
 namespace srv = qfx::server;

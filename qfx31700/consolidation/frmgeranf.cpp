@@ -16,11 +16,14 @@
 #include <QTableView>
 #include <utility>
 
+#include "consolidation/consolidationrun.h"
+#include "drawing.h"
+#include "entrychecks.h"
 #include "host/catalogues.h"
 #include "messages.h"
 #include "module/modulestate.h"
+#include "remote/replydatasets.h"
 #include "routines.h"
-#include "server/replydatasets.h"
 #include "statusicons.h"
 
 namespace qfx {
@@ -92,11 +95,6 @@ TBtnPesquisa* searchButton(const QString& name, const QString& title, const QStr
   button->SetDataSource(source);
   button->SetHint(QStringLiteral("Pesquisar"));
   return button;
-}
-
-QString fieldText(TDataSet* ds, const char* name) {
-  if (!ds->Active() || ds->IsEmpty()) return {};
-  return ds->FieldByName(QString::fromLatin1(name))->AsString();
 }
 
 }  // namespace
@@ -476,7 +474,7 @@ void TfrmGeraNF::LJ_Padrao() {
 void TfrmGeraNF::panFiltroEnter() {
   // A check of the panel exit that put the focus back on its field keeps the
   // operator in the panel: no new entry, and what the exit enabled stays.
-  if (std::exchange(focoDevolvidoAoPainel_, false)) return;
+  if (std::exchange(focusReturnedToPanel_, false)) return;
   sbtFiltro->setEnabled(false);
   mnuFiltrar->setEnabled(false);
   cdsPrincipal->Close();  // the state change disables consolidation
@@ -494,7 +492,7 @@ void TfrmGeraNF::panFiltroExit() {
     rdm_.GetParamVend(medFilial->text(), *cdsParamVend);
   } catch (...) {
     const QWidget* foco = window()->focusWidget();
-    focoDevolvidoAoPainel_ = foco && panFiltro->isAncestorOf(foco);
+    focusReturnedToPanel_ = foco && panFiltro->isAncestorOf(foco);
     throw;
   }
   CriaFiltroGeraNF();
@@ -522,22 +520,12 @@ void TfrmGeraNF::failOn(QWidget* field, const QString& key) {
   MensErro(msgPadrao->Msg(key), true);
 }
 
-template <class F>
-void TfrmGeraNF::checking(QWidget* field, F&& check) {
-  try {
-    check();
-  } catch (...) {
-    if (field->isEnabled()) field->setFocus();
-    throw;
-  }
-}
-
 void TfrmGeraNF::Vd_CDFilial(bool obrigatorio) {
   const bool vazio = EmptyString(medFilial->text());
   medFilial->setText(Ajusta(medFilial->text(), 4));
   if (obrigatorio && vazio) failOn(medFilial, QStringLiteral("INFO_COD_FILIAL"));
   if (!vazio && !obrigatorio) {
-    checking(medFilial, [this] {
+    focusOnFailure(medFilial, [this] {
       qryFilial->Close();
       qryFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(medFilial->text());
       qryFilial->Open();
@@ -552,7 +540,7 @@ void TfrmGeraNF::Vd_Loja(bool obrigatorio) {
   const bool vazio = EmptyString(medCdLoja->text());
   if (obrigatorio && vazio) failOn(medCdLoja, QStringLiteral("Loja_inf"));
   if (vazio) return;
-  checking(medCdLoja, [this] {
+  focusOnFailure(medCdLoja, [this] {
     qryLoja->Close();
     qryLoja->ParamByName(QStringLiteral("P_CDLOJA")).SetAsString(medCdLoja->text());
     qryLoja->Open();
@@ -566,7 +554,7 @@ void TfrmGeraNF::Vd_TipoRetirada(bool obrigatorio) {
   if (obrigatorio && vazio) failOn(medTipoReti, QStringLiteral("TIPORETI_NULL"));
   if (vazio) return;
   medTipoReti->setText(Ajusta(medTipoReti->text(), 2));
-  checking(medTipoReti, [this] {
+  focusOnFailure(medTipoReti, [this] {
     BusyAnimation busy(this, kBusyAnimation);
     rdm_.getTipoReti(medTipoReti->text(), {}, *cdsTipoReti);
   });
@@ -580,7 +568,7 @@ void TfrmGeraNF::Vd_Setor(bool obrigatorio) {
   if (obrigatorio && vazio) failOn(medSetor, QStringLiteral("SETOR_NULL"));
   if (vazio) return;
   medSetor->setText(Ajusta(medSetor->text(), 4));
-  checking(medSetor, [this] {
+  focusOnFailure(medSetor, [this] {
     BusyAnimation busy(this, kBusyAnimation);
     rdm_.getSetor(medSetor->text(), {}, *cdsSetor);
   });
@@ -611,6 +599,27 @@ void TfrmGeraNF::sbtFiltroClick() {
 
 void TfrmGeraNF::mnuFiltrarClick() { sbtFiltroClick(); }
 void TfrmGeraNF::mnuGeraNotaClick() { sbtGeraNFClick(); }
+
+void TfrmGeraNF::sbtGeraNFClick() { ConsolidationRun(*this).executar(); }
+
+void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao) {
+  ConsolidationRun(*this).verificaVendaAnterior(inicio, fim, inicioConsolidacao);
+}
+
+void TfrmGeraNF::Verifica_Valor() { ConsolidationRun(*this).verificaValor(); }
+
+QString TfrmGeraNF::branch() const { return medFilial->text(); }
+QString TfrmGeraNF::store() const { return medCdLoja->text(); }
+QString TfrmGeraNF::withdrawalType() const { return medTipoReti->text(); }
+
+bool TfrmGeraNF::consolidatesWithoutProducts() const {
+  return cdsParamVend->FieldByName(QStringLiteral("IDGERANFVENPROD"))->AsString() == QLatin1String("N");
+}
+
+void TfrmGeraNF::reloadSales() {
+  sbtVerificarClick();
+  sbtGeraNF->setEnabled(cdsPrincipal->State() == DataSetState::Browse && !cdsPrincipal->IsEmpty());
+}
 void TfrmGeraNF::sbtProcurarClick() { Procura(cdsPrincipal, this, gridSearchColumns()); }
 void TfrmGeraNF::sbtImprimirClick() { CriaRelProdEvol(); }
 

@@ -9,9 +9,10 @@
 
 #include <QMdiSubWindow>
 
-#include "forms.h"
+#include "frmpadraogrid.h"
+#include "module/consolidationscreen.h"
 #include "query.h"
-#include "server/rdmgeranf.h"
+#include "remote/rdmgeranf.h"
 
 class QFrame;
 class QLabel;
@@ -23,7 +24,7 @@ namespace qfx {
 
 struct CellText;
 
-class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   Q_OBJECT
  public:
   explicit TfrmGeraNF(QWidget* parent = nullptr);
@@ -77,8 +78,15 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   hostkit::TDataSource* dtsTipoReti;
   hostkit::TDataSource* dtsSetor;
 
+  // ---- what the filter dialog and the report screen ask of it ----
+  QString branch() const override;
+  QString store() const override;
+  QString withdrawalType() const override;
+  bool consolidatesWithoutProducts() const override;
+  hostkit::TMessages* messages() const override { return msgPadrao; }
   // The typed calls on the application server, through netGeraNF.
-  RdmGeraNF& rdm() { return rdm_; }
+  RdmGeraNF& rdm() override { return rdm_; }
+  void reloadSales() override;
 
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
@@ -99,7 +107,8 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   void dtsVendaStateChange();
   void LJ_Padrao();
 
-  // Pre-consolidation checks; a refusal ends the run with a silent stop.
+  // Pre-consolidation checks (consolidationrun.h); a refusal ends the run
+  // with a silent stop.
   void Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao);
   void Verifica_Valor();
 
@@ -129,17 +138,6 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   QString statusHint(int row) const;
   void openStores();
   void failOn(QWidget* field, const QString& key);
-  template <class F>
-  void checking(QWidget* field, F&& check);
-  void verificaPeriodoContabil();
-  void consolidar();
-  void consolidarProtegido();
-  bool mostrarProdutosBloqueados();
-  SemGeraNFReply tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira);
-  void tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira);
-  SemGeraNFReply chamarSemGeraNF(bool verificaEstoque);
-  void mensagemFinal(const SemGeraNFReply& reply);
-  bool tratarRecusa(const QString& chave);
 
   RdmGeraNF rdm_;
   // the fields the calculated field reads, found on its first row: it runs
@@ -151,7 +149,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid {
   };
   std::optional<CalcFields> calcFields_;
   hostkit::FocusTracker* focus_ = nullptr;
-  bool focoDevolvidoAoPainel_ = false;  // a failed panel-exit check put the focus back in the panel
+  bool focusReturnedToPanel_ = false;  // a failed panel-exit check put the focus back in the panel
 };
 
 // The text and alignment a sales-grid cell shows.

@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "abort.h"
-#include "consolidation/frmgeranf.h"
+#include "drawing.h"
+#include "entrychecks.h"
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
+#include "module/consolidationscreen.h"
 #include "module/modulestate.h"
 #include "routines.h"
 
@@ -20,16 +22,6 @@ using namespace hostkit;
 namespace {
 
 // A check that stops puts the focus back on its field after its message.
-template <class F>
-void focoAposFalha(QWidget* campo, F&& check) {
-  try {
-    check();
-  } catch (...) {
-    if (campo->isEnabled()) campo->setFocus();
-    throw;
-  }
-}
-
 const std::array<std::pair<const char*, QString TFiltro::*>, 6> kOpcoes = {{
     {"FiltroTmp.stCaixa", &TFiltro::stCaixa},
     {"FiltroTmp.stVendas", &TFiltro::stVendas},
@@ -79,8 +71,7 @@ void TfrmFiltroGeraNF::FormActivate() {
 
 // Branches that consolidate without products ("IDGERANFVENPROD" = "N") take all of them.
 void TfrmFiltroGeraNF::ativaProdutos() {
-  const TfrmGeraNF& tela = telaConsolidacao();
-  if (tela.cdsParamVend->FieldByName(QStringLiteral("IDGERANFVENPROD"))->AsString() == QLatin1String("N")) {
+  if (telaConsolidacao().consolidatesWithoutProducts()) {
     SetChildEnabled(grbProdutos, false);
     rbtTodosProdutos->setChecked(true);
     return;
@@ -160,16 +151,10 @@ void TfrmFiltroGeraNF::chkAgrupaNFClick() { FiltroTmp.boAgrupaNF = chkAgrupaNF->
 // Filtro at once, even if the dialog is then cancelled.
 void TfrmFiltroGeraNF::verificaData(TDateEditPlus* campo, double TFiltro::*destino, const char* chaveVazia,
                                     bool informar) {
-  focoAposFalha(campo, [&] {
-    const TMessages& mensagens = *telaConsolidacao().msgPadrao;
-    if (EmptyString(campo->Text())) {
-      if (informar) MensErro(mensagens.Msg(QString::fromLatin1(chaveVazia)), true);
-      return;
-    }
-    if (!campo->IsDateValid())
-      MensErro(QStringLiteral("'%1' %2").arg(campo->EditText(), mensagens.Msg(QStringLiteral("DATA_INV"))), true);
+  const TMessages& mensagens = *telaConsolidacao().messages();
+  if (checkDateEdit(campo, informar, mensagens.Msg(QString::fromLatin1(chaveVazia)),
+                    mensagens.Msg(QStringLiteral("DATA_INV"))))
     Filtro.*destino = campo->GetDate();
-  });
 }
 
 void TfrmFiltroGeraNF::Vd_DataIni(bool informar) {
@@ -181,7 +166,7 @@ void TfrmFiltroGeraNF::Vd_DataFim(bool informar) {
 
 // The name must be a customer's company name, in any case.
 void TfrmFiltroGeraNF::verificaCliente(TMaskEdit* campo, bool informar) {
-  focoAposFalha(campo, [&] {
+  focusOnFailure(campo, [&] {
     if (campo->text().trimmed().isEmpty()) {
       if (informar) MensErro(msgPadrao->Msg(QStringLiteral("CLIENTE_N_INF")), true);
       return;
@@ -239,17 +224,14 @@ void TfrmFiltroGeraNF::sbtConfirmaClick() {
   Vd_DataIni(true);
   Vd_DataFim(true);
   if (depInicial->GetDate() > depFinal->GetDate()) {
-    MensErro(telaConsolidacao().msgPadrao->Msg(QStringLiteral("PERIODO_INV")), false);
+    MensErro(telaConsolidacao().messages()->Msg(QStringLiteral("PERIODO_INV")), false);
     depFinal->setFocus();
     Abort();
   }
   confereListas();
   gravaEscolhas();
   Filtro = FiltroTmp;
-  TfrmGeraNF& tela = telaConsolidacao();
-  tela.sbtVerificarClick();
-  const TDataSet& vendas = *tela.cdsPrincipal;
-  tela.sbtGeraNF->setEnabled(vendas.State() == DataSetState::Browse && !vendas.IsEmpty());
+  telaConsolidacao().reloadSales();
   SetModalResult(mrOk);
   close();
 }

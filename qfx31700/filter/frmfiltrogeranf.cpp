@@ -10,12 +10,12 @@
 #include <QVBoxLayout>
 
 #include "abort.h"
-#include "consolidation/frmgeranf.h"
 #include "host/catalogues.h"
 #include "messages.h"
+#include "module/consolidationscreen.h"
 #include "module/modulestate.h"
 #include "operations.h"
-#include "server/replydatasets.h"
+#include "remote/replydatasets.h"
 
 namespace qfx {
 
@@ -93,9 +93,10 @@ void defineClienteFields(TDataSet& ds) {
 
 }  // namespace
 
-TfrmGeraNF& telaConsolidacao() {
-  if (!frmGeraNF) throw EHostError(QStringLiteral("A tela Consolidação de Vendas não está aberta."));
-  return *frmGeraNF;
+ConsolidationScreen& telaConsolidacao() {
+  ConsolidationScreen* tela = consolidationScreen();
+  if (!tela) throw EHostError(QStringLiteral("A tela Consolidação de Vendas não está aberta."));
+  return *tela;
 }
 
 TfrmFiltroGeraNF::TfrmFiltroGeraNF(QWidget* parent) : TfrmFiltroPadrao(parent, QStringLiteral("frmFiltroGeraNF")) {

@@ -6,13 +6,18 @@
 // screen's list. The two date checks are the exception: a valid date goes
 // into Filtro at once. The dialog is hidden on close and reused, so
 // FiltroTmp and the controls keep their state between openings.
+//
+// The class is long, so its definition is in three files:
+// frmfiltrogeranf.cpp (controls, datasets, wiring), filtrochecks.cpp
+// (activation, checks, confirmation, saved options) and pickers.cpp (the list
+// pickers and name searches).
 #pragma once
 
 #include <QString>
 
-#include "filter/filtro.h"
-#include "forms.h"
+#include "frmfiltropadrao.h"
 #include "query.h"
+#include "remote/filtro.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -21,7 +26,7 @@ class QRadioButton;
 
 namespace qfx {
 
-class TfrmGeraNF;
+class ConsolidationScreen;
 
 class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   Q_OBJECT
@@ -210,6 +215,6 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
 };
 
 // The consolidation screen the dialog works for; an error when it is gone.
-TfrmGeraNF& telaConsolidacao();
+ConsolidationScreen& telaConsolidacao();
 
 }  // namespace qfx

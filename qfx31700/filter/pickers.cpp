@@ -6,9 +6,9 @@
 #include <QRadioButton>
 
 #include "abort.h"
-#include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
+#include "module/consolidationscreen.h"
 #include "routines.h"
 
 namespace qfx {
@@ -99,10 +99,10 @@ QString TfrmFiltroGeraNF::titulo(const char* chaveTitulo, const char* chaveVazio
 
 // The registers of the consolidation screen's branch and store.
 void TfrmFiltroGeraNF::btpCaixaClick() {
-  const TfrmGeraNF& tela = telaConsolidacao();
+  const ConsolidationScreen& tela = telaConsolidacao();
   qryCaixa->Close();
-  qryCaixa->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(tela.medFilial->text());
-  qryCaixa->ParamByName(QStringLiteral("P_CDLOJA")).SetAsString(tela.medCdLoja->text());
+  qryCaixa->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(tela.branch());
+  qryCaixa->ParamByName(QStringLiteral("P_CDLOJA")).SetAsString(tela.store());
   qryCaixa->Open();
   PesquisaLista(dtsCaixa, QStringLiteral("CODIGO"), titulo("Caixa"), false, FiltroTmp.stCaixa);
 }
@@ -110,9 +110,9 @@ void TfrmFiltroGeraNF::btpCaixaClick() {
 // The sales of the dialog's dates (not yet checked) and register choice; the
 // register list goes by reference, so what the server leaves in it stays.
 void TfrmFiltroGeraNF::btpVendaClick() {
-  TfrmGeraNF& tela = telaConsolidacao();
-  tela.rdm().GetVendas(tela.medFilial->text(), tela.medCdLoja->text(), depInicial->GetDate(), depFinal->GetDate(),
-                       rbtTCaixa->isChecked(), FiltroTmp.stCaixa, *cdsVendas);
+  ConsolidationScreen& tela = telaConsolidacao();
+  tela.rdm().GetVendas(tela.branch(), tela.store(), depInicial->GetDate(), depFinal->GetDate(), rbtTCaixa->isChecked(),
+                       FiltroTmp.stCaixa, *cdsVendas);
   PesquisaLista(dtsVendas, QStringLiteral("CHAVE"), titulo("Venda", "Nao_Ha_Vend"), false, FiltroTmp.stVendas);
 }
 
@@ -170,9 +170,9 @@ void TfrmFiltroGeraNF::btnProdutosClick() {
     selecao.vendasLista = FiltroTmp.stVendas;
   else
     selecao.vendasMarca = QStringLiteral("T");
-  TfrmGeraNF& tela = telaConsolidacao();
-  tela.rdm().GetProdutos(tela.medFilial->text(), tela.medCdLoja->text(), depInicial->GetDate(), depFinal->GetDate(),
-                         selecao, *cdsProdutos);
+  ConsolidationScreen& tela = telaConsolidacao();
+  tela.rdm().GetProdutos(tela.branch(), tela.store(), depInicial->GetDate(), depFinal->GetDate(), selecao,
+                         *cdsProdutos);
   PesquisaLista(dtsProdutos, QStringLiteral("CDPRODUTO"), titulo("Produtos", "Nao_Ha_Vend"), false,
                 FiltroTmp.stProdutos);
 }

@@ -9,8 +9,9 @@
 
 namespace qfx {
 
-const std::array<QString, 2> stFilBool = {QStringLiteral("N"), QStringLiteral("S")};
 QPointer<TfrmGeraNF> frmGeraNF;
+
+ConsolidationScreen* consolidationScreen() { return frmGeraNF.data(); }
 bool boIdCriado = false;
 bool boPrimVez = false;
 QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;

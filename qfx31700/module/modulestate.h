@@ -5,17 +5,14 @@
 #include <QString>
 #include <array>
 
-#include "filter/filtro.h"
+#include "remote/filtro.h"
+#include "remote/rdmgeranf.h"  // flag letters
 
 namespace qfx {
 
 class TfrmGeraNF;
 class TfrmFiltroGeraNF;
 class TfrmRelProdEvol;
-
-// Flag letters indexed by a boolean: false gives "N", true gives "S".
-extern const std::array<QString, 2> stFilBool;
-inline const QString& flagLetter(bool value) { return stFilBool[value ? 1 : 0]; }
 
 extern QPointer<TfrmGeraNF> frmGeraNF;              // the consolidation screen
 extern bool boIdCriado;                             // the consolidation screen exists

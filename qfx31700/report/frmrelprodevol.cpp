@@ -9,9 +9,11 @@
 #include <QVBoxLayout>
 
 #include "abort.h"
-#include "consolidation/frmgeranf.h"
+#include "drawing.h"
+#include "entrychecks.h"
 #include "host/catalogues.h"
 #include "messages.h"
+#include "module/consolidationscreen.h"
 #include "module/modulestate.h"
 #include "operations.h"
 #include "routines.h"
@@ -36,8 +38,11 @@ TDateEditPlus* periodEdit(const QString& name, QWidget* parent) {
   return edit;
 }
 
-// The text of a consolidation screen's entry field; empty without the screen.
-QString entryText(TMaskEdit* TfrmGeraNF::*field) { return frmGeraNF ? (frmGeraNF.data()->*field)->text() : QString(); }
+// A code of the consolidation screen's entry panel; empty without the screen.
+QString entryText(QString (ConsolidationScreen::*code)() const) {
+  const ConsolidationScreen* tela = consolidationScreen();
+  return tela ? (tela->*code)() : QString();
+}
 
 }  // namespace
 
@@ -186,17 +191,8 @@ void TfrmRelProdEvol::btpFilialClick() {
 // ---- period checks -----------------------------------------------------------------
 
 void TfrmRelProdEvol::Vd_DataEdit(TDateEditPlus* edit, bool informa, const QString& emptyKey) {
-  try {
-    const QString text = edit->EditText();
-    const bool empty = EmptyString(text);
-    if (empty && informa) MensErro(msgPadrao->Msg(emptyKey), true);
-    // "Per_Inv" starts with a blank: two blanks stand before "não".
-    if (!empty && !edit->IsDateValid())
-      MensErro(u'\'' + text + QStringLiteral("' ") + msgPadrao->Msg(QStringLiteral("Per_Inv")), true);
-  } catch (...) {
-    edit->setFocus();
-    throw;
-  }
+  // "Per_Inv" starts with a blank: two blanks stand before "não".
+  checkDateEdit(edit, informa, msgPadrao->Msg(emptyKey), msgPadrao->Msg(QStringLiteral("Per_Inv")));
 }
 
 void TfrmRelProdEvol::Vd_DataIni(bool informa) { Vd_DataEdit(depDePeriodo, informa, QStringLiteral("PerIni_Dv_Inf")); }
@@ -297,7 +293,7 @@ void TfrmRelProdEvol::ParametrosPrimeiro(ReportParams& params) {
 void TfrmRelProdEvol::ParametrosConsolidacao(ReportParams& params) {
   const QString todos = QStringLiteral("T");
   const QString nao = QStringLiteral("N");
-  setText(params, "P_CDFILIAL", entryText(&TfrmGeraNF::medFilial));
+  setText(params, "P_CDFILIAL", entryText(&ConsolidationScreen::branch));
   if (ExistParam(QStringLiteral("P_DTVENDAINI")))
     params.ParamByName(QStringLiteral("P_DTVENDAINI")).SetAsDateTime(Filtro.dtInicial);
   if (ExistParam(QStringLiteral("P_DTVENDAFIM")))
@@ -305,7 +301,7 @@ void TfrmRelProdEvol::ParametrosConsolidacao(ReportParams& params) {
   setText(params, "P_TODASNF2", flagLetter(Filtro.boTodasNF));
   setText(params, "P_TODASVND", flagLetter(Filtro.boTodasVendas));
   setText(params, "P_LSTVENDAS", Filtro.stVendas);
-  setText(params, "P_CDLOJA", entryText(&TfrmGeraNF::medCdLoja));
+  setText(params, "P_CDLOJA", entryText(&ConsolidationScreen::store));
   setText(params, "P_CDCAIXA", Filtro.boTodosCaixa ? QString() : Filtro.stCaixa);
   setText(params, "P_TCDCAIXA", Filtro.boTodosCaixa ? todos : nao);
   // All consumption types are "S", not "T", in these queries.
@@ -327,7 +323,7 @@ void TfrmRelProdEvol::ParametrosConsolidacao(ReportParams& params) {
     setText(params, "P_NOMEINI", QString());
     setText(params, "P_NOMEFIN", QString());
   }
-  setText(params, "P_CDTIPORETI", entryText(&TfrmGeraNF::medTipoReti));
+  setText(params, "P_CDTIPORETI", entryText(&ConsolidationScreen::withdrawalType));
   // the cost centres and products the run narrows to as well, so a report of
   // what the run refused names exactly what it refused on
   setText(params, "P_CDCCUSCLIE", Filtro.boTodosCentroCusto ? QString() : Filtro.stCentroCusto);

@@ -9,10 +9,12 @@
 #include <optional>
 #include <utility>
 
+#include "abort.h"
 #include "components.h"
-#include "forms.h"
 #include "frmdadosgerrel.h"
+#include "hostservices.h"
 #include "query.h"
+#include "screenparts.h"
 
 class QGroupBox;
 class QLabel;

@@ -9,9 +9,11 @@
 #include <functional>
 #include <optional>
 
-#include "forms.h"
+#include "abort.h"
+#include "hostservices.h"
 #include "reportparams.h"
 #include "reporttemplate.h"
+#include "screenparts.h"
 
 class QComboBox;
 class QGroupBox;

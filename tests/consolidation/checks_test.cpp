@@ -13,8 +13,8 @@
 
 #include "consolidation_fixture.h"
 #include "module/modulestate.h"
+#include "remote/replydatasets.h"
 #include "routines.h"
-#include "server/replydatasets.h"
 
 using namespace qfx;
 using namespace qfxtest;

@@ -11,7 +11,7 @@
 #include "messages.h"
 #include "module/modulestate.h"
 #include "module/package.h"
-#include "server/replydatasets.h"
+#include "remote/replydatasets.h"
 
 using namespace qfx;
 using namespace hostkit;

@@ -16,8 +16,8 @@
 #include "consolidation_fixture.h"
 #include "filter/frmfiltrogeranf.h"
 #include "module/modulestate.h"
+#include "remote/replydatasets.h"
 #include "report/frmrelprodevol.h"
-#include "server/replydatasets.h"
 
 using namespace qfx;
 using namespace qfxtest;

@@ -7,7 +7,7 @@
 #include <QtTest/QTest>
 
 #include "query.h"
-#include "server/replydatasets.h"
+#include "remote/replydatasets.h"
 #include "testsql.h"
 
 using namespace qfx;

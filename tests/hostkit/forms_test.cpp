@@ -20,7 +20,8 @@
 #include <QTemporaryDir>
 
 #include "fixtures.h"
-#include "forms.h"
+#include "frmfiltropadrao.h"
+#include "frmpadraogrid.h"
 #include "messages.h"
 #include "modaldriver.h"
 #include "operations.h"

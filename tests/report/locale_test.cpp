@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 
 #include "consolidation/frmgeranf.h"
+#include "remote/replydatasets.h"
 #include "reportfixture.h"
-#include "server/replydatasets.h"
 
 using namespace hostkit;
 using namespace reportkit;

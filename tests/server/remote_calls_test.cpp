@@ -14,9 +14,9 @@
 
 #include "abort.h"
 #include "module/modulestate.h"
+#include "remote/rdmgeranf.h"
+#include "remote/replydatasets.h"
 #include "scripted_server.h"
-#include "server/rdmgeranf.h"
-#include "server/replydatasets.h"
 
 using namespace qfx;
 using namespace qfxtest;

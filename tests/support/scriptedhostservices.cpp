@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "dataset.h"
+#include "helpviewer.h"
 #include "messages.h"
 
 namespace hostkit {
@@ -211,7 +212,8 @@ void ScriptedHostServices::criaLancIrreg(const QString& postingNumber, QWidget* 
 
 void ScriptedHostServices::showHelp(int helpContext, QWidget* parent) {
   helpContexts << helpContext;
-  if (openHelpViewer) HostServices::showHelp(helpContext, parent);
+  if (!openHelpViewer) return;
+  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
 }
 
 void ScriptedHostServices::criaBloqConsolida(QWidget* owner) {

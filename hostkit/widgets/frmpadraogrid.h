@@ -1,33 +1,25 @@
-// Base screens of the host: the grid screen shown as an MDI child, the modal
-// filter dialog with saved options, and the report data dialog. Every control
-// carries its name as its Qt objectName, so tests and tools find it by name.
+// The host's base grid screen, shown as an MDI child. Every control carries
+// its name as its Qt objectName, so tests and tools find it by name.
 //
-// Lifecycle shared by the three: the subclass constructor builds its own
+// Lifecycle shared by the base screens: the subclass constructor builds its own
 // controls and ends with createForm(), which runs FormCreate(); a failure
 // there reaches whoever created the screen. The other hooks run through the
 // guard, so no exception leaves the event loop. An overriding hook calls the
 // base hook of the same name first, then does its own work.
 #pragma once
 
-#include <QDialog>
 #include <QList>
 #include <QMdiSubWindow>
 #include <QPointer>
-#include <QStringList>
-#include <QVariant>
 #include <QWidget>
 #include <functional>
-#include <memory>
-#include <optional>
 
 #include "abort.h"
 #include "components.h"
 #include "datasetmodel.h"
 #include "hostservices.h"
+#include "screenparts.h"
 
-class QAction;
-class QComboBox;
-class QGroupBox;
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -40,21 +32,6 @@ class QWindow;
 namespace hostkit {
 
 class TMessages;
-
-// Building blocks the base screens share (and report dialogs built on them).
-TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hint, Glyph glyph);
-// `text` may mark its Alt key with "&"; the hint shows the text without it.
-TButtonFlat* textButton(QWidget* parent, const QString& name, const QString& text, Glyph glyph);
-QAction* menuAction(QMenu* menu, const QString& name, const QString& text);
-// The small grey label of a screen or report code.
-QLabel* codeLabel(QWidget* parent, const QString& name);
-// The help button and F1 run the dialog's help handler.
-void connectHelp(QWidget* dialog, TButtonFlat* button, const std::function<void()>& help);
-
-// What closing a screen does, decided by its FormClose.
-enum class CloseAction { None, Hide, Free, Minimize };
-
-// ---- grid screen ------------------------------------------------------------------
 
 class TfrmPadraoGrid : public QWidget {
   Q_OBJECT
@@ -179,101 +156,6 @@ class TfrmPadraoGrid : public QWidget {
   bool created_ = false;
   bool activating_ = false;
   bool leftForOwnWindow_ = false;
-};
-
-// ---- option list ------------------------------------------------------------------
-
-// A list of name=value lines.
-class TOptionList {
- public:
-  // Empty for a missing name.
-  QString value(const QString& name) const;
-  // Replaces or appends the line of that name; an empty value removes it.
-  void setValue(const QString& name, const QString& value);
-  const QStringList& lines() const { return lines_; }
-  void setLines(const QStringList& lines) { lines_ = lines; }
-  void clear() { lines_.clear(); }
-
- private:
-  qsizetype indexOf(const QString& name) const;
-  QStringList lines_;
-};
-
-// ---- filter dialog ----------------------------------------------------------------
-
-class TfrmFiltroPadrao : public QDialog {
-  Q_OBJECT
- public:
-  explicit TfrmFiltroPadrao(QWidget* parent = nullptr, const QString& name = {});
-
-  // Shows the dialog modally; returns its modal result (mrOk, mrCancel, ...).
-  int ShowModal();
-  int ModalResult() const { return modalResult_; }
-  // A result other than mrNone closes the dialog when the running button handler ends.
-  void SetModalResult(int result) { modalResult_ = result; }
-
-  QString HelpFile;
-  int HelpContext = 0;
-
-  // The option list the save and load steps keep, per screen code and operator.
-  TOptionList Opcoes;
-  // Where the options of this screen and operator live in the settings.
-  QString optionsGroup() const;
-  // The option set being saved or loaded (named by the operator; "Padrão" by default).
-  void writeOptions() const;
-  void readOptions();
-
-  QLabel* lblCodTela;
-  QGroupBox* grbFiltroPadrao;  // the subclass's filter controls go inside
-  QWidget* panBotoes;
-  TButtonFlat* sbtConfirma;
-  TButtonFlat* sbtCancel;
-  TButtonFlat* sbtAjuda;
-  TButtonFlat* sbtOpcoes;
-  QMenu* ppmOpcoes;
-  QAction* btfSaveOpc;
-  QAction* btfLoadOpc;
-  QMenu* mnuConjuntos;       // "Carregar opções salvas como": one entry per saved name
-  QAction* btfSalvaPeriodo;  // checked: the period is saved with the options
-  QLabel* lblOpcoes;         // what the last save or load did
-  TMessages* msgPadrao;
-
- public slots:
-  // Escape works as the cancel button.
-  void reject() override;
-
- protected:
-  void createForm();
-  virtual void FormCreate() {}
-  // Once at the start of each opening; coming back from a message box or a
-  // picker does not run it again.
-  virtual void FormActivate() {}
-  // The base close action hides the dialog: the instance is reused.
-  virtual void FormClose(CloseAction& action) { action = CloseAction::Hide; }
-  // Base: closes with mrOk.
-  virtual void sbtConfirmaClick() { SetModalResult(mrOk); }
-  // Base: closes with mrCancel.
-  virtual void sbtCancelClick() { SetModalResult(mrCancel); }
-  // Base save step: the controls' state (see optionsets.h); the option list
-  // is written out when the whole handler (the subclass's lines included) has run.
-  virtual void btfSaveOpcClick();
-  // Base load step: reads the option list back and puts the controls as
-  // saved, before the subclass reads its own lines.
-  virtual void btfLoadOpcClick();
-  // Help button and F1: the manual at the page of HelpContext.
-  virtual void sbtAjudaClick();
-
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-
- private:
-  void runButton(const std::function<void()>& handler);
-  int modalResult_ = mrNone;
-  void saveOptions();
-  void loadOptions(const QString& name);
-  void listOptionSets();
-  QString optionsName_;
 };
 
 }  // namespace hostkit

@@ -3,7 +3,7 @@
 #include <grpcpp/grpcpp.h>
 
 #include <pthread.h>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QThread>
@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "callscope.h"
 #include "health.grpc.pb.h"
-#include "operations.h"
 #include "qfx31700.grpc.pb.h"
 #include "routines.h"
 

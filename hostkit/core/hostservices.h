@@ -113,21 +113,21 @@ class HostServices {
   // Where report definitions live (one folder per report code below it).
   virtual QString reportsFolder() = 0;
 
-  // The operators' manual. showHelp opens it at the page of the help
-  // context; the default shows the host's help viewer (helpviewer.h), and a
-  // manual that cannot be found or opened is reported with showError, naming
-  // where it was looked for. helpCollection: the collection file a setting
-  // names; empty, the default: beside the executable, then installed.
-  virtual void showHelp(int helpContext, QWidget* parent);
+  // The operators' manual: showHelp opens it at the page of the help
+  // context, reporting a manual that cannot be found or opened with
+  // showError. helpCollection: the collection file a setting names; empty,
+  // the default: beside the executable, then installed.
+  virtual void showHelp(int helpContext, QWidget* parent) = 0;
   virtual QString helpCollection();
 
-  // The host's report output; the defaults are Qt's dialogs. Preview: the
-  // print preview with a PDF export. Print: the printer dialog, then the
-  // pages; false when cancelled. InputQuery: a text box, `value` preset and
-  // replaced on OK; false when cancelled.
+  // The host's report output: the dialogs the report library installs
+  // (installReportOutput). Preview: the report's own preview with its
+  // exports. Print: the printer dialog, then the pages; false when
+  // cancelled. InputQuery: a text box, `value` preset and replaced on OK;
+  // false when cancelled.
   virtual void previewReport(const ReportDocument& document, QWidget* parent);
   virtual bool printReport(const ReportDocument& document, QWidget* parent);
-  virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent);
+  virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) = 0;
 };
 
 // "reports" beside the executable: where the build puts the shipped report

@@ -204,4 +204,8 @@ double toDateTime(const QDate& d);
 QDateTime fromDateTime(double value);
 double Date();  // today, no time
 
+// The text of a field of the current row; empty when the dataset is closed
+// or holds no row.
+QString fieldText(const TDataSet* ds, const char* name);
+
 }  // namespace hostkit

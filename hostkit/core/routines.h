@@ -1,15 +1,10 @@
 // Small host routines the screens call: code normalisation, emptiness,
-// number and mask formatting in the product's language, drawing helpers.
+// number, date and mask formatting in the product's language. No widgets
+// here: the drawing helpers are in drawing.h.
 #pragma once
 
-#include <QColor>
 #include <QLocale>
 #include <QString>
-
-class QWidget;
-class QPainter;
-class QRect;
-class QPixmap;
 
 namespace hostkit {
 
@@ -41,12 +36,6 @@ T iif(bool condition, const T& whenTrue, const T& whenFalse) {
 inline QString iif(bool condition, const char* whenTrue, const char* whenFalse) {
   return QString::fromUtf8(condition ? whenTrue : whenFalse);
 }
-
-// Enables or disables every control inside the container (not the container).
-void SetChildEnabled(QWidget* container, bool enabled);
-
-// Draws the bitmap centred in the cell, with `transparent` as its see-through colour.
-void InsereImagem(QPainter& painter, const QRect& cell, const QPixmap& bitmap, const QColor& transparent);
 
 // Number formatting with a picture: "0" a mandatory digit, "#" an optional
 // one, "," anywhere before the point asks for thousands separators, "." the

@@ -1,11 +1,7 @@
 #include "routines.h"
 
-#include <QBitmap>
 #include <QDateTime>
 #include <QLocale>
-#include <QPainter>
-#include <QPixmap>
-#include <QWidget>
 #include <cmath>
 
 #include "dataset.h"
@@ -45,19 +41,6 @@ bool EmptyString(const QString& text) {
     return false;
   }
   return true;
-}
-
-void SetChildEnabled(QWidget* container, bool enabled) {
-  if (!container) return;
-  for (QWidget* child : container->findChildren<QWidget*>()) child->setEnabled(enabled);
-}
-
-void InsereImagem(QPainter& painter, const QRect& cell, const QPixmap& bitmap, const QColor& transparent) {
-  QPixmap icon = bitmap;
-  icon.setMask(bitmap.createMaskFromColor(transparent));
-  const QPoint topLeft(cell.left() + (cell.width() - icon.width()) / 2,
-                       cell.top() + (cell.height() - icon.height()) / 2);
-  painter.drawPixmap(topLeft, icon);
 }
 
 namespace {

@@ -16,7 +16,6 @@ namespace {
 // User-interface thread only, as the widgets themselves.
 struct State {
   QHash<const QWidget*, int> working;  // scopes on the widget or inside it
-  int calls = 0;
   QList<QPointer<QWidget>> heldBack;
 };
 
@@ -29,7 +28,7 @@ State& state() {
 // the handler returns); a close that comes from a loop nested in the handler
 // (a message box, a dialog, a call's wait) is someone else's and waits.
 bool mustWait(const QWidget* w) {
-  if (state().calls > 0) return true;
+  if (callInFlight()) return true;
   if (state().working.value(w) == 0) return false;
   const QWidget* modal = QApplication::activeModalWidget();
   return modal && modal != w;
@@ -45,7 +44,7 @@ void holdBack(QWidget* w) {
 // loop: the scope or call that just ended still has its caller to return to.
 void releaseHeldBack() {
   auto& s = state();
-  if (s.calls > 0) return;
+  if (callInFlight()) return;
   for (auto it = s.heldBack.begin(); it != s.heldBack.end();) {
     const QPointer<QWidget> w = *it;
     if (w && s.working.value(w) > 0) {
@@ -78,6 +77,13 @@ void ensureGuard() {
   app->installEventFilter(guard);
 }
 
+// The guard hears of every remote call's wait, whoever makes it: a close
+// during a call waits for its reply. Set when the widgets library loads.
+[[maybe_unused]] const bool listeningToCalls = [] {
+  setCallListeners(ensureGuard, releaseHeldBack);
+  return true;
+}();
+
 }  // namespace
 
 QString waitForOperationText() { return QStringLiteral("Aguarde o término da operação em andamento."); }
@@ -99,16 +105,6 @@ OperationScope::~OperationScope() {
   releaseHeldBack();
 }
 
-CallScope::CallScope() {
-  ensureGuard();
-  ++state().calls;
-}
-
-CallScope::~CallScope() {
-  --state().calls;
-  releaseHeldBack();
-}
-
 bool operationRunning(const QWidget* widget) { return state().working.value(widget) > 0; }
 bool operationRunningAround(const QWidget* widget) {
   for (const QWidget* w = widget; w; w = w->parentWidget()) {
@@ -118,7 +114,6 @@ bool operationRunningAround(const QWidget* widget) {
   return false;
 }
 
-bool callInFlight() { return state().calls > 0; }
 int heldBackCloses() { return int(state().heldBack.size()); }
 
 bool guardedOn(QWidget* owner, const std::function<void()>& handler) {

@@ -2,11 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QInputDialog>
 #include <stdexcept>
 
 #include "abort.h"
-#include "helpviewer.h"
 
 namespace hostkit {
 
@@ -60,10 +58,6 @@ void CriaLancIrreg(const QString& postingNumber, QWidget* owner) { hostServices(
 void CriaBloqConsolida(QWidget* owner) { hostServices().criaBloqConsolida(owner); }
 void ShowHelp(int helpContext, QWidget* parent) { hostServices().showHelp(helpContext, parent); }
 
-void HostServices::showHelp(int helpContext, QWidget* parent) {
-  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
-}
-
 QString HostServices::helpCollection() { return {}; }
 
 namespace {
@@ -86,13 +80,6 @@ void HostServices::previewReport(const ReportDocument& document, QWidget* parent
 
 bool HostServices::printReport(const ReportDocument& document, QWidget* parent) {
   return installedReportOutput().print(document, parent);
-}
-
-bool HostServices::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
-  bool ok = false;
-  const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
-  if (ok) value = text;
-  return ok;
 }
 
 bool InputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {

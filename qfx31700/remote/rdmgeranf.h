@@ -9,13 +9,18 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <memory>
 
 #include "dataset.h"
-#include "filter/filtro.h"
 #include "netconnection.h"
+#include "remote/filtro.h"
 
 namespace qfx {
+
+// Flag letters indexed by a boolean: false gives "N", true gives "S".
+extern const std::array<QString, 2> stFilBool;
+inline const QString& flagLetter(bool value) { return stFilBool[value ? 1 : 0]; }
 
 // What CheckResultServ lets through: the payload of a usable reply. A failed
 // call raises EServerError with the server's message (a refusal key or a

@@ -1,72 +1,24 @@
-#include "forms.h"
+#include "frmpadraogrid.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTextEdit>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "messages.h"
 #include "operations.h"
-#include "optionsets.h"
 
 namespace hostkit {
-
-TButtonFlat* toolButton(QWidget* parent, const QString& name, const QString& hint, Glyph glyph) {
-  auto* b = new TButtonFlat(parent, name, hint);
-  b->setIcon(glyphIcon(glyph));
-  return b;
-}
-
-// `text` may mark its Alt key with "&"; the hint shows the text without it.
-TButtonFlat* textButton(QWidget* parent, const QString& name, const QString& text, Glyph glyph) {
-  auto* b = toolButton(parent, name, QString(text).remove(QLatin1Char('&')), glyph);
-  b->setText(text);
-  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  return b;
-}
-
-QAction* menuAction(QMenu* menu, const QString& name, const QString& text) {
-  auto* a = menu->addAction(text);
-  a->setObjectName(name);
-  return a;
-}
-
-QLabel* codeLabel(QWidget* parent, const QString& name) {
-  auto* l = new QLabel(parent);
-  l->setObjectName(name);
-  QFont f = l->font();
-  f.setPointSizeF(f.pointSizeF() * 0.85);
-  l->setFont(f);
-  l->setForegroundRole(QPalette::PlaceholderText);
-  return l;
-}
-
-// The help button and F1 run the dialog's help handler.
-void connectHelp(QWidget* dialog, TButtonFlat* button, const std::function<void()>& help) {
-  QObject::connect(button, &QToolButton::clicked, dialog, help);
-  auto* f1 = new QShortcut(QKeySequence::HelpContents, dialog);
-  QObject::connect(f1, &QShortcut::activated, dialog, help);
-}
 
 namespace {
 
@@ -85,8 +37,6 @@ bool isOwnedWindow(const QWindow* window, const QWidget* owner) {
 }
 
 }  // namespace
-
-// ---- grid screen ------------------------------------------------------------------
 
 TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent, const QString& name) : QWidget(parent) {
   setObjectName(name);
@@ -385,193 +335,5 @@ void TfrmPadraoGrid::sbtProcurarClick() {
 }
 
 void TfrmPadraoGrid::sbtAjudaClick() { ShowHelp(HelpContext, this); }
-
-// ---- option list ------------------------------------------------------------------
-
-qsizetype TOptionList::indexOf(const QString& name) const {
-  const QString prefix = name + QLatin1Char('=');
-  for (qsizetype i = 0; i < lines_.size(); ++i)
-    if (lines_.at(i).startsWith(prefix)) return i;
-  return -1;
-}
-
-QString TOptionList::value(const QString& name) const {
-  const qsizetype i = indexOf(name);
-  return i < 0 ? QString() : lines_.at(i).mid(name.size() + 1);
-}
-
-void TOptionList::setValue(const QString& name, const QString& value) {
-  const qsizetype i = indexOf(name);
-  if (value.isEmpty()) {
-    if (i >= 0) lines_.removeAt(i);
-    return;
-  }
-  const QString line = name + QLatin1Char('=') + value;
-  if (i >= 0)
-    lines_[i] = line;
-  else
-    lines_ << line;
-}
-
-// ---- filter dialog ----------------------------------------------------------------
-
-TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent, const QString& name) : QDialog(parent) {
-  setObjectName(name);
-  setModal(true);
-  auto* root = new QVBoxLayout(this);
-  lblCodTela = codeLabel(this, QStringLiteral("lblCodTela"));
-  lblCodTela->setAlignment(Qt::AlignRight);
-  grbFiltroPadrao = new QGroupBox(this);
-  grbFiltroPadrao->setObjectName(QStringLiteral("grbFiltroPadrao"));
-  root->addWidget(grbFiltroPadrao, 1);
-
-  panBotoes = new QWidget(this);
-  panBotoes->setObjectName(QStringLiteral("panBotoes"));
-  auto* buttons = new QHBoxLayout(panBotoes);
-  buttons->setContentsMargins(0, 0, 0, 0);
-  sbtOpcoes = textButton(panBotoes, QStringLiteral("sbtOpcoes"), QStringLiteral("&Opções"), Glyph::Options);
-  ppmOpcoes = new QMenu(this);
-  ppmOpcoes->setObjectName(QStringLiteral("ppmOpcoes"));
-  btfSaveOpc = menuAction(ppmOpcoes, QStringLiteral("btfSaveOpc"), QStringLiteral("Salvar opções"));
-  btfLoadOpc = menuAction(ppmOpcoes, QStringLiteral("btfLoadOpc"), QStringLiteral("Carregar opções"));
-  mnuConjuntos = ppmOpcoes->addMenu(QStringLiteral("Carregar opções salvas como"));
-  mnuConjuntos->setObjectName(QStringLiteral("mnuConjuntos"));
-  ppmOpcoes->addSeparator();
-  btfSalvaPeriodo = menuAction(ppmOpcoes, QStringLiteral("btfSalvaPeriodo"), QStringLiteral("Salvar também o período"));
-  btfSalvaPeriodo->setCheckable(true);
-  lblOpcoes = new QLabel(panBotoes);
-  lblOpcoes->setObjectName(QStringLiteral("lblOpcoes"));
-  sbtOpcoes->setMenu(ppmOpcoes);
-  sbtOpcoes->setPopupMode(QToolButton::InstantPopup);
-  sbtConfirma = textButton(panBotoes, QStringLiteral("sbtConfirma"), QStringLiteral("&Confirmar"), Glyph::Confirm);
-  sbtConfirma->SetHint(QStringLiteral("Confirmar (Ctrl+Enter)"));
-  sbtCancel = textButton(panBotoes, QStringLiteral("sbtCancel"), QStringLiteral("Cance&lar"), Glyph::Cancel);
-  sbtCancel->SetHint(QStringLiteral("Cancelar (Esc)"));
-  sbtAjuda = toolButton(panBotoes, QStringLiteral("sbtAjuda"), QStringLiteral("Ajuda"), Glyph::Help);
-  buttons->addWidget(sbtOpcoes);
-  buttons->addWidget(lblOpcoes);
-  buttons->addStretch(1);
-  buttons->addWidget(lblCodTela);
-  buttons->addWidget(sbtConfirma);
-  buttons->addWidget(sbtCancel);
-  buttons->addWidget(sbtAjuda);
-  root->addWidget(panBotoes);
-
-  msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
-
-  connect(sbtConfirma, &QToolButton::clicked, this, [this] { runButton([this] { sbtConfirmaClick(); }); });
-  connect(sbtCancel, &QToolButton::clicked, this, [this] { runButton([this] { sbtCancelClick(); }); });
-  connect(btfSaveOpc, &QAction::triggered, this, [this] { guardedOn(this, [this] { saveOptions(); }); });
-  connect(btfLoadOpc, &QAction::triggered, this,
-          [this] { guardedOn(this, [this] { loadOptions(OptionSets(optionsGroup()).lastUsed()); }); });
-  connect(mnuConjuntos, &QMenu::aboutToShow, this, &TfrmFiltroPadrao::listOptionSets);
-  connectHelp(this, sbtAjuda, [this] { guardedOn(this, [this] { sbtAjudaClick(); }); });
-}
-
-void TfrmFiltroPadrao::createForm() { FormCreate(); }
-
-void TfrmFiltroPadrao::sbtAjudaClick() { ShowHelp(HelpContext, this); }
-
-int TfrmFiltroPadrao::ShowModal() { return exec(); }
-
-// A button handler that set a modal result and ran to its end closes the dialog.
-// A second click while the first one's handler runs (a list loading) does nothing.
-void TfrmFiltroPadrao::runButton(const std::function<void()>& handler) {
-  if (operationRunning(this)) return;
-  const bool completed = guardedOn(this, handler);
-  if (completed && modalResult_ != mrNone && isVisible()) close();
-}
-
-// Ctrl+Return confirms anywhere, Return wherever it does not make a new line.
-void TfrmFiltroPadrao::keyPressEvent(QKeyEvent* e) {
-  const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
-  const Qt::KeyboardModifiers modifiers = e->modifiers() & ~Qt::KeypadModifier;
-  const QWidget* focus = focusWidget();
-  const bool multiLine = qobject_cast<const QPlainTextEdit*>(focus) || qobject_cast<const QTextEdit*>(focus);
-  if (enter && (modifiers == Qt::ControlModifier || (modifiers == Qt::NoModifier && !multiLine))) {
-    runButton([this] { sbtConfirmaClick(); });
-    return;
-  }
-  QDialog::keyPressEvent(e);
-}
-
-void TfrmFiltroPadrao::reject() {
-  runButton([this] { sbtCancelClick(); });
-}
-
-void TfrmFiltroPadrao::showEvent(QShowEvent* e) {
-  QDialog::showEvent(e);
-  if (e->spontaneous()) return;  // restored by the window system, not a new opening
-  modalResult_ = mrNone;
-  lblOpcoes->clear();
-  guardedOn(this, [this] { FormActivate(); });
-}
-
-void TfrmFiltroPadrao::closeEvent(QCloseEvent* e) {
-  if (!isVisible()) return e->accept();
-  CloseAction action = CloseAction::Hide;
-  if (!guardedOn(this, [&] { FormClose(action); }) || action == CloseAction::None) return e->ignore();
-  if (action == CloseAction::Minimize) {
-    e->ignore();
-    showMinimized();
-    return;
-  }
-  e->accept();
-  done(modalResult_ != mrNone ? modalResult_ : int(mrCancel));
-  if (action == CloseAction::Free) deleteLater();
-}
-
-QString TfrmFiltroPadrao::optionsGroup() const {
-  const QString screen = lblCodTela->text().isEmpty() ? objectName() : lblCodTela->text();
-  const QString operador = hasHostServices() ? hostServices().operador() : QString();
-  return QStringLiteral("OpcoesFiltro/%1/%2").arg(optionKeyPart(screen), optionKeyPart(operador));
-}
-
-void TfrmFiltroPadrao::writeOptions() const {
-  OptionSets(optionsGroup()).write(optionsName_.isEmpty() ? OptionSets::defaultName() : optionsName_, Opcoes.lines());
-}
-
-void TfrmFiltroPadrao::readOptions() {
-  const OptionSets sets(optionsGroup());
-  Opcoes.setLines(sets.read(optionsName_.isEmpty() ? sets.lastUsed() : optionsName_).value_or(QStringList()));
-}
-
-void TfrmFiltroPadrao::btfSaveOpcClick() {
-  Opcoes.setLines(controlStateLines(grbFiltroPadrao, btfSalvaPeriodo->isChecked()));
-}
-
-void TfrmFiltroPadrao::btfLoadOpcClick() {
-  readOptions();
-  restoreControlState(grbFiltroPadrao, Opcoes.lines());
-}
-
-// Asks the set's name (the last one offered), saves it and says so.
-void TfrmFiltroPadrao::saveOptions() {
-  QString name = OptionSets(optionsGroup()).lastUsed();
-  if (!InputQuery(QStringLiteral("Salvar opções"), QStringLiteral("Nome das opções:"), name, this)) return;
-  optionsName_ = name.trimmed().isEmpty() ? OptionSets::defaultName() : name.trimmed();
-  btfSaveOpcClick();
-  writeOptions();
-  lblOpcoes->setText(QStringLiteral("Opções \"%1\" salvas.").arg(optionsName_));
-}
-
-void TfrmFiltroPadrao::loadOptions(const QString& name) {
-  if (!OptionSets(optionsGroup()).read(name)) {
-    lblOpcoes->setText(QStringLiteral("Não há opções salvas como \"%1\".").arg(name));
-    return;
-  }
-  optionsName_ = name;
-  btfLoadOpcClick();
-  lblOpcoes->setText(QStringLiteral("Opções \"%1\" carregadas.").arg(name));
-}
-
-void TfrmFiltroPadrao::listOptionSets() {
-  mnuConjuntos->clear();
-  const QStringList names = OptionSets(optionsGroup()).names();
-  if (names.isEmpty()) mnuConjuntos->addAction(QStringLiteral("(nenhuma salva)"))->setEnabled(false);
-  for (const QString& name : names)
-    connect(mnuConjuntos->addAction(name), &QAction::triggered, this,
-            [this, name] { guardedOn(this, [this, name] { loadOptions(name); }); });
-}
 
 }  // namespace hostkit

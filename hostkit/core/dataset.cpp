@@ -482,4 +482,9 @@ void TDataSource::SetDataSet(TDataSet* ds) {
   cursorConn_ = connect(ds, &TDataSet::cursorMoved, this, &TDataSource::DataChange);
 }
 
+QString fieldText(const TDataSet* ds, const char* name) {
+  if (!ds->Active() || ds->IsEmpty()) return {};
+  return ds->FieldByName(QString::fromLatin1(name))->AsString();
+}
+
 }  // namespace hostkit

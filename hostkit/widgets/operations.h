@@ -21,6 +21,8 @@
 #include <functional>
 #include <vector>
 
+#include "callscope.h"
+
 namespace hostkit {
 
 // What the operator reads when a close has to wait.
@@ -39,22 +41,11 @@ class OperationScope {
   std::vector<const QWidget*> marked_;
 };
 
-// A remote call waiting for its reply on the user-interface thread.
-class CallScope {
- public:
-  CallScope();
-  ~CallScope();
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-};
-
 // A handler runs on the widget or on something inside it.
 bool operationRunning(const QWidget* widget);
 // A handler runs on the widget, on something inside it, or on anything
 // around it within its window: a control of a working screen.
 bool operationRunningAround(const QWidget* widget);
-// A remote call waits for its reply.
-bool callInFlight();
 // Closes held back and not yet made.
 int heldBackCloses();
 

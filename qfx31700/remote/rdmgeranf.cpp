@@ -1,9 +1,10 @@
 #include "rdmgeranf.h"
 
 #include "abort.h"
-#include "module/modulestate.h"
 
 namespace qfx {
+
+const std::array<QString, 2> stFilBool = {QStringLiteral("N"), QStringLiteral("S")};
 
 using hostkit::EServerError;
 using hostkit::RemoteArg;

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include "abort.h"
 #include "dataset.h"
 #include "datasetmodel.h"
+#include "helpviewer.h"
 #include "runscreens.h"
 
 namespace hostkit {
@@ -522,6 +524,17 @@ void QtHostServices::criaLancIrreg(const QString& postingNumber, QWidget* owner)
 
 void QtHostServices::criaBloqConsolida(QWidget* owner) {
   showRunList(owner, dialogParent(owner), blockedProductsScreen());
+}
+
+void QtHostServices::showHelp(int helpContext, QWidget* parent) {
+  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
+}
+
+bool QtHostServices::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+  if (ok) value = text;
+  return ok;
 }
 
 }  // namespace hostkit

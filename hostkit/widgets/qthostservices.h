@@ -75,6 +75,9 @@ class QtHostServices : public HostServices {
   QMdiArea* mdiArea() override { return session_.mdiArea; }
   QString reportsFolder() override { return session_.reportsFolder; }
   QString helpCollection() override { return session_.helpCollection; }
+  // The host's help viewer (helpviewer.h) at the page of the help context.
+  void showHelp(int helpContext, QWidget* parent) override;
+  bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) override;
 
   int busyDepth() const { return busyDepth_; }
 

@@ -1,0 +1,39 @@
+#include "callscope.h"
+
+namespace hostkit {
+
+namespace {
+
+struct Calls {
+  int waiting = 0;
+  std::function<void()> started;
+  std::function<void()> over;
+};
+
+Calls& calls() {
+  static Calls c;
+  return c;
+}
+
+}  // namespace
+
+CallScope::CallScope() {
+  auto& c = calls();
+  if (c.started) c.started();
+  ++c.waiting;
+}
+
+CallScope::~CallScope() {
+  auto& c = calls();
+  --c.waiting;
+  if (c.over) c.over();
+}
+
+bool callInFlight() { return calls().waiting > 0; }
+
+void setCallListeners(std::function<void()> started, std::function<void()> over) {
+  calls().started = std::move(started);
+  calls().over = std::move(over);
+}
+
+}  // namespace hostkit

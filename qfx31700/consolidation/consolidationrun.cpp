@@ -1,0 +1,287 @@
+// "Consolidar Vendas": the pre-consolidation checks and the run.
+#include "consolidation/consolidationrun.h"
+
+#include <QDate>
+#include <QLineEdit>
+#include <QTableView>
+#include <deque>
+#include <functional>
+#include <optional>
+
+#include "consolidation/frmgeranf.h"
+#include "messages.h"
+#include "module/modulestate.h"
+#include "routines.h"
+
+namespace qfx {
+
+using namespace hostkit;
+
+namespace {
+constexpr int kBusyAnimation = 6;
+const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
+const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
+
+// A missing value (no row, or a null) counts as 0.
+double amount(TDataSet* ds, const char* field) {
+  if (!ds->Active() || ds->IsEmpty()) return 0.0;
+  ds->First();
+  return ds->FieldByName(QString::fromLatin1(field))->AsFloat();
+}
+
+// How many register-days' calls go out ahead of the one being compared. The
+// calls only read, so the server takes them side by side; 16 took less time
+// than 8 or 32 (README, benchmarks).
+constexpr size_t kRegisterDaysAhead = 16;
+
+struct RegisterDay {
+  QString caixa;
+  double dia = 0;
+};
+
+RegisterDay currentRegisterDay(TDataSet& ds) {
+  return {ds.FieldByName(QStringLiteral("CDCAIXA"))->AsString(),
+          ds.FieldByName(QStringLiteral("DTENTRVENDA"))->AsDateTime()};
+}
+
+std::vector<RegisterDay> registerDaysOf(TDataSet& ds) {
+  std::vector<RegisterDay> days;
+  days.reserve(size_t(ds.RecordCount()));
+  for (ds.First(); !ds.Eof(); ds.Next()) days.push_back(currentRegisterDay(ds));
+  return days;
+}
+
+// The sum and the Z reduction of one register-day, on their way.
+struct RegisterDayCalls {
+  PendingLoad soma, reducao;
+};
+
+// The register-days' calls in the order of the list, kRegisterDaysAhead of
+// them on their way ahead of the one taken. The replies are taken strictly in
+// that order, so a failure surfaces at its own register-day, where the
+// sequential calls would have met it; calls still on their way when the check
+// stops are dropped with their replies.
+class RegisterDaysAhead {
+ public:
+  using Send = std::function<RegisterDayCalls(const RegisterDay&)>;
+  RegisterDaysAhead(std::vector<RegisterDay> days, Send send) : days_(std::move(days)), send_(std::move(send)) {}
+
+  // The next register-day's sum and Z reduction, loaded into the datasets.
+  void loadNext(TDataSet& soma, TDataSet& reducao) {
+    fill();
+    RegisterDayCalls calls = std::move(onTheirWay_.front());
+    onTheirWay_.pop_front();
+    calls.soma.LoadInto(soma);
+    calls.reducao.LoadInto(reducao);
+  }
+
+ private:
+  void fill() {
+    while (sent_ < days_.size() && onTheirWay_.size() < kRegisterDaysAhead)
+      onTheirWay_.push_back(send_(days_[sent_++]));
+  }
+
+  std::vector<RegisterDay> days_;
+  Send send_;
+  size_t sent_ = 0;
+  std::deque<RegisterDayCalls> onTheirWay_;
+};
+}  // namespace
+
+// ---- checks ---------------------------------------------------------------------------
+
+void ConsolidationRun::verificaPeriodoContabil() {
+  if (!s_.rdm().getPeriodoCTBOK(s_.medFilial->text(), Filtro))
+    MensErro(s_.msgPadrao->Msg(QStringLiteral("MOVIFORAPERIODOCTB")), true);
+}
+
+void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao) {
+  try {
+    s_.rdm().Verifica_Venda_Anterior(s_.medFilial->text(), inicio, fim, inicioConsolidacao,
+                                     fieldText(s_.cdsParamFilial, "IDUTILALMOX"),
+                                     fieldText(s_.cdsParamFilial, "IDUTILLCESTQ"),
+                                     fieldText(s_.qryLoja, "CDALMOXARIFE"), fieldText(s_.qryLoja, "CDLOCALESTOQ"));
+  } catch (const EServerError& e) {
+    if (e.message() != QLatin1String("VENDA_CONSOL")) throw;
+    s_.dbgPadrao->setFocus();
+    MensErro(s_.msgPadrao->Msg(QStringLiteral("VENDA_CONSOL")), true);
+  }
+}
+
+// The busy animation stays up while the register-days are read, and comes
+// down for each question. The questions come in the order of the list, as the
+// replies are taken; the calls of the register-days after the one asked about
+// are already on their way.
+void ConsolidationRun::verificaValor() {
+  std::optional<BusyAnimation> busy;
+  busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
+  s_.rdm().GetVerifVenda(s_.medFilial->text(), s_.medCdLoja->text(), Filtro, *s_.cdsVerifVenda);
+  RegisterDaysAhead ahead(registerDaysOf(*s_.cdsVerifVenda), [this](const RegisterDay& day) {
+    return RegisterDayCalls{
+        s_.rdm().StartGetSoma(s_.medFilial->text(), s_.medCdLoja->text(), day.caixa, day.dia, Filtro),
+        s_.rdm().StartGetReducaoZ(s_.medFilial->text(), day.caixa, day.dia)};
+  });
+  for (s_.cdsVerifVenda->First(); !s_.cdsVerifVenda->Eof(); s_.cdsVerifVenda->Next()) {
+    const RegisterDay day = currentRegisterDay(*s_.cdsVerifVenda);
+    if (!busy) busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
+    ahead.loadNext(*s_.cdsSoma, *s_.cdsReducaoZ);
+    // exact comparison: any difference at all is the operator's to accept
+    if (amount(s_.cdsSoma, "TOTAL") == amount(s_.cdsReducaoZ, "VRVENLIQREDZ")) continue;
+    busy.reset();
+    const QString question = s_.msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
+    if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
+  }
+}
+
+// ---- the run ----------------------------------------------------------------------------
+
+void ConsolidationRun::executar() {
+  verificaPeriodoContabil();
+  if (fieldText(s_.cdsParamVend, "IDCONSUMIOBR") == QLatin1String("1")) {
+    const bool semInicio = EmptyString(fieldText(s_.cdsParamVend, "DTINITESCONS"));
+    const double inicio = semInicio ? toDateTime(QDate(1899, 1, 1))
+                                    : s_.cdsParamVend->FieldByName(QStringLiteral("DTINITESCONS"))->AsDateTime();
+    verificaVendaAnterior(Filtro.dtInicial, Filtro.dtFinal, inicio);
+  }
+  verificaValor();
+  if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
+  if (fieldText(s_.cdsParamFilial, "IDCTRLESTQ") != QLatin1String("S"))
+    MensErro(s_.msgPadrao->Msg(QStringLiteral("N_CTRL_ESTOQ")), true);
+  consolidar();
+}
+
+// Whatever happens once the server is asked, the list is reloaded afterwards.
+void ConsolidationRun::consolidar() {
+  try {
+    consolidarProtegido();
+  } catch (...) {
+    s_.sbtVerificarClick();
+    throw;
+  }
+  s_.sbtVerificarClick();
+}
+
+SemGeraNFReply ConsolidationRun::chamarSemGeraNF(bool verificaEstoque) {
+  // the second call's lists are not looked at: they must not replace the first reply's
+  TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
+  return s_.rdm().SemGeraNF(FiliProc(), s_.medFilial->text(), s_.medCdLoja->text(), Filtro, s_.medTipoReti->text(),
+                            s_.medSetor->text(), Operador(), verificaEstoque,
+                            verificaEstoque ? *s_.cdsErroConsolida : erros,
+                            verificaEstoque ? *s_.cdsProdBloq : bloqueados);
+}
+
+void ConsolidationRun::consolidarProtegido() {
+  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  try {
+    s_.repaint();
+    if (!s_.cdsErroConsolida->IsEmpty()) s_.cdsErroConsolida->EmptyDataSet();
+    if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
+    SemGeraNFReply reply = chamarSemGeraNF(true);
+    busy.close();
+
+    if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
+    if (!s_.cdsErroConsolida->IsEmpty()) {
+      s_.cdsErroConsolida->First();
+      if (fieldText(s_.cdsParamFilial, "IDPERMESTNEG") == QLatin1String("S"))
+        reply = tratarEstoqueNegativoPermitido(reply);
+      else
+        tratarEstoqueNegativoNaoPermitido(reply);
+    }
+    mensagemFinal(reply);
+  } catch (const EHostError& e) {
+    busy.close();
+    if (!tratarRecusa(e.message())) throw;
+  } catch (...) {
+    busy.close();
+    throw;
+  }
+}
+
+// Blocked products stop the run; the error list is then never looked at.
+bool ConsolidationRun::mostrarProdutosBloqueados() {
+  if (s_.cdsProdBloq->IsEmpty()) return false;
+  if (s_.cdsBloqConsolida->Active())
+    s_.cdsBloqConsolida->EmptyDataSet();
+  else
+    s_.cdsBloqConsolida->CreateDataSet();
+  for (s_.cdsProdBloq->First(); !s_.cdsProdBloq->Eof(); s_.cdsProdBloq->Next()) {
+    s_.cdsBloqConsolida->Append();
+    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(s_.medFilial->text());
+    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
+        ->SetAsString(fieldText(s_.cdsProdBloq, "CDPRODUTO") + QLatin1Char(' ') +
+                      fieldText(s_.cdsProdBloq, "NMPRODUTO"));
+    s_.cdsBloqConsolida->Post();
+  }
+  if (!s_.cdsBloqConsolida->IsEmpty()) CriaBloqConsolida(&s_);
+  return true;
+}
+
+// Negative stock permitted: ask when the branch wants it, then one second call
+// with the stock check off. The outcome is the second reply's: the first one
+// reports that nothing was posted.
+SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira) {
+  if (fieldText(s_.cdsParamFilial, "IDMENSESTNEG") == QLatin1String("S")) {
+    const QString pergunta = s_.msgPadrao->Msg(QStringLiteral("Irreg_Prod_Est"));
+    if (MessageDlg(pergunta, MsgDlgType::Information, mbYes | mbNo, 0) != mrYes) Abort();
+  }
+  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  s_.repaint();
+  std::optional<SemGeraNFReply> segunda;
+  for (; !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
+    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+    segunda = chamarSemGeraNF(false);
+    break;
+  }
+  busy.close();
+  return segunda.value_or(primeira);
+}
+
+void ConsolidationRun::tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira) {
+  if (!s_.cdsIrregEst->IsEmpty()) s_.cdsIrregEst->EmptyDataSet();
+  const bool central = fieldText(s_.cdsParamVend, "IDUTILESTCENT") == QLatin1String("S");
+  const QString filialEstoque = central ? fieldText(s_.cdsParamVend, "CDFILIESTCENT") : s_.medFilial->text();
+  for (s_.cdsErroConsolida->First(); !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
+    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+    if (!s_.cdsIrregEst->Active()) s_.cdsIrregEst->CreateDataSet();
+    s_.cdsIrregEst->Append();
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdErro"))->SetAsString(kEstoqueIrregular);
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(filialEstoque);
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto2"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO2"));
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto3"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO3"));
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto5"))
+        ->SetAsFloat(s_.cdsErroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
+    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO4"));
+    s_.cdsIrregEst->Post();
+  }
+  if (s_.cdsIrregEst->Active() && !s_.cdsIrregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), &s_);
+  if (fieldText(s_.cdsParamVend, "IDPERCONVESTNEG") == QLatin1String("N"))
+    MensErro(s_.msgPadrao->Msg(QStringLiteral("OPERA_BLOQ")), true);
+}
+
+void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
+  QString mensagem;
+  if (reply.lancamento == 0)
+    mensagem = s_.msgPadrao->Msg(QStringLiteral("NF_OK_ZERO"));
+  else if (reply.chave.isEmpty())
+    mensagem = s_.msgPadrao->Msg(QStringLiteral("GERACAO_OK"));
+  else
+    mensagem = s_.msgPadrao->Msg(reply.chave);
+  MessageDlg(mensagem, MsgDlgType::Information, mbOK, 0);
+}
+
+// The server's refusals get the screen's own texts; false for anything else,
+// which goes on unchanged.
+bool ConsolidationRun::tratarRecusa(const QString& chave) {
+  static const QStringList simples = {QStringLiteral("Data_Mai"), QStringLiteral("Data_Men"), QStringLiteral("Data_M"),
+                                      QStringLiteral("N_CTRL_ESTOQ")};
+  if (simples.contains(chave)) MensErro(s_.msgPadrao->Msg(chave), true);
+  if (chave == QLatin1String("Lanc_Bloq_Impl")) MensErro(s_.msgPadrao->Msg(QStringLiteral("LANC_BLOQ_IMPL")), true);
+  if (chave == QLatin1String("Prod_NRelacReti")) {
+    MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
+    CriaRelProdEvol(chave);  // on the report of the products behind the refusal
+    return true;
+  }
+  return false;
+}
+
+}  // namespace qfx

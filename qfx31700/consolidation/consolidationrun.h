@@ -1,0 +1,44 @@
+// One consolidation of the screen's filtered sales: the accounting period,
+// the earlier pending sales and the registers' Z reductions are checked, the
+// operator confirms, then the application server posts the pending items and
+// the outcome is shown (blocked products, negative stock, the server's own
+// refusals). The screen's list is reloaded whatever happens once the server
+// has been asked.
+//
+// A run lives for one click. It reads the screen's entry panel and datasets
+// and writes the datasets the host's screens show; a refusal anywhere ends
+// it with the silent abort, after its message.
+#pragma once
+
+#include "remote/rdmgeranf.h"
+
+namespace qfx {
+
+class TfrmGeraNF;
+
+class ConsolidationRun {
+ public:
+  explicit ConsolidationRun(TfrmGeraNF& screen) : s_(screen) {}
+
+  // The checks, the question and the consolidation.
+  void executar();
+
+  // The checks on their own (the screen offers them by name).
+  void verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao);
+  void verificaValor();
+
+ private:
+  void verificaPeriodoContabil();
+  void consolidar();
+  void consolidarProtegido();
+  bool mostrarProdutosBloqueados();
+  SemGeraNFReply tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira);
+  void tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira);
+  SemGeraNFReply chamarSemGeraNF(bool verificaEstoque);
+  void mensagemFinal(const SemGeraNFReply& reply);
+  bool tratarRecusa(const QString& chave);
+
+  TfrmGeraNF& s_;
+};
+
+}  // namespace qfx

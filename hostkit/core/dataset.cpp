@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include "abort.h"
+#include "contract.h"
 #include "routines.h"
 
 namespace hostkit {
@@ -11,23 +12,28 @@ using packet::Column;
 
 // ---- dates ------------------------------------------------------------------
 
-static const QDate kEpoch(1899, 12, 30);
+// Dates are the wire's own numbers (contract.h): one convention on both ends.
+namespace {
+QDate toQDate(const std::chrono::year_month_day& d) {
+  return QDate(int(d.year()), int(unsigned(d.month())), int(unsigned(d.day())));
+}
+std::chrono::year_month_day fromQDate(const QDate& d) {
+  return {std::chrono::year(d.year()), std::chrono::month(unsigned(d.month())), std::chrono::day(unsigned(d.day()))};
+}
+}  // namespace
 
-double toDateTime(const QDate& d) { return d.isValid() ? double(kEpoch.daysTo(d)) : 0.0; }
+double toDateTime(const QDate& d) { return d.isValid() ? qfx::contract::toWire(fromQDate(d)) : 0.0; }
 
 double toDateTime(const QDateTime& dt) {
   if (!dt.isValid()) return 0.0;
-  return toDateTime(dt.date()) + dt.time().msecsSinceStartOfDay() / 86400000.0;
+  return qfx::contract::toWire(fromQDate(dt.date()), std::chrono::milliseconds(dt.time().msecsSinceStartOfDay()));
 }
 
 QDateTime fromDateTime(double value) {
-  // Outside years 100 to 9999, or not a number, there is no date: a damaged
-  // value must not reach the integer conversions below, which would be undefined.
-  constexpr double kFirstDay = -657434.0, kPastLastDay = 2958466.0;
-  if (!(value >= kFirstDay && value < kPastLastDay)) return {};
-  const double days = std::floor(value);
-  const qint64 msecs = qint64(std::llround((value - days) * 86400000.0));
-  return QDateTime(kEpoch.addDays(qint64(days)), QTime(0, 0)).addMSecs(msecs);
+  // Outside years 100 to 9999, or not a number, there is no date.
+  const auto moment = qfx::contract::fromWire(value);
+  if (!moment) return {};
+  return QDateTime(toQDate(moment->day), QTime(0, 0)).addMSecs(moment->timeOfDay.count());
 }
 
 double Date() { return toDateTime(QDate::currentDate()); }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+#include "contract.h"
+
 class QWidget;
 class QMdiArea;
 
@@ -44,7 +46,7 @@ enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7
 // One application server.
 struct ServerEndpoint {
   QString host;
-  int port = 50731;
+  int port = qfx::contract::kDefaultPort;
   bool operator==(const ServerEndpoint&) const = default;
 };
 
@@ -52,7 +54,7 @@ struct ServerEndpoint {
 // list, then the others on the same database, in order of preference.
 struct ServerAddress {
   QString host = QStringLiteral("127.0.0.1");
-  int port = 50731;
+  int port = qfx::contract::kDefaultPort;
   QList<ServerEndpoint> alternates;
   QList<ServerEndpoint> servers() const { return QList<ServerEndpoint>{{host, port}} + alternates; }
   // `list` must not be empty.

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "callscope.h"
+#include "contract.h"
 #include "health.grpc.pb.h"
 #include "qfx31700.grpc.pb.h"
 #include "routines.h"
@@ -685,7 +686,7 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
   {
     grpc::ClientContext ctx;
     ctx.set_deadline(deadline);
-    ctx.AddMetadata("x-qfx-session", SessionToken.toStdString());
+    ctx.AddMetadata(std::string(qfx::contract::kSessionMetadata), SessionToken.toStdString());
     // declared after the context: the queue is drained before the call's context goes
     CallWaiter waiter;
     auto stream = stub->PrepareAsyncInvoke(&ctx, request, waiter.queue());
@@ -817,7 +818,7 @@ std::shared_ptr<AsyncCall> CallDriver::send(std::shared_ptr<grpc::Channel> chann
   auto call = std::make_shared<AsyncCall>();
   call->channel = std::move(channel);
   call->context.set_deadline(deadline);
-  call->context.AddMetadata("x-qfx-session", session);
+  call->context.AddMetadata(std::string(qfx::contract::kSessionMetadata), session);
   call->stream = rpc::ApplicationServer::NewStub(call->channel)->PrepareAsyncInvoke(&call->context, request, &queue_);
   {
     std::lock_guard lock(mutex_);

@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "contract.h"
 #include "hostservices.h"
 #include "packet_codec.h"
 
@@ -165,10 +166,10 @@ class TNetConnection : public QObject {
   explicit TNetConnection(QObject* parent = nullptr, const QString& name = {});
   ~TNetConnection() override;
 
-  QString ServerName = QStringLiteral("Qfx31700.rdmGeraNF");
+  QString ServerName = QString::fromLatin1(qfx::contract::kObjectName);
   bool ThrowException = false;
   QString Host = QStringLiteral("127.0.0.1");
-  int Port = 50731;
+  int Port = qfx::contract::kDefaultPort;
   QList<ServerEndpoint> Alternates;  // after Host:Port, in order of preference
   bool UseTLS = false;
   QString CaFile;

@@ -206,6 +206,10 @@ TEST(DataSet, DateTimeValuesCountDaysFrom1899) {
   const QDateTime noon(QDate(2026, 12, 8), QTime(12, 0));
   EXPECT_DOUBLE_EQ(toDateTime(noon) - toDateTime(QDate(2026, 12, 8)), 0.5);
   EXPECT_EQ(fromDateTime(toDateTime(noon)), noon);
+  // before the epoch the fraction still adds the time of day, as the server reads it
+  const QDateTime early(QDate(1899, 12, 29), QTime(6, 0));
+  EXPECT_DOUBLE_EQ(toDateTime(early), -1.25);
+  EXPECT_EQ(fromDateTime(-1.25), early);
 }
 
 // A server may send any double: out-of-range dates read as null, numbers

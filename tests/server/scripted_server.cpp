@@ -1,4 +1,5 @@
 #include "scripted_server.h"
+#include "contract.h"
 
 namespace qfxtest {
 
@@ -24,7 +25,7 @@ class ScriptedServer::Service final : public rpc::ApplicationServer::Service {
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override {
     RecordedCall call{
         request->object(), request->method(), {request->arguments().begin(), request->arguments().end()}, {}};
-    auto token = ctx->client_metadata().find("x-qfx-session");
+    auto token = ctx->client_metadata().find(std::string(qfx::contract::kSessionMetadata));
     if (token != ctx->client_metadata().end()) call.token = std::string(token->second.data(), token->second.size());
     Script script;
     {

@@ -16,7 +16,8 @@
 //                before it warms the page cache. The text bytes of all its
 //                cells are the raw values the memory figures compare with.
 //                Its first row is noted too: SQLite sorts every row before
-//                it hands out the first, and no report page can come sooner.
+//                it hands out the first, and no report page can come sooner;
+//                and its own peak memory (SQLite's page cache and sorter).
 //   first preview page   as the report screen does it: the page header's
 //                lookups, a ReportRun (the query on a connection of its own
 //                in a worker thread, the rows into the document as they come,
@@ -253,6 +254,7 @@ struct BareRun {
   int64_t textBytes = 0;  // every cell read as text
   Moment firstRow;        // the sort done, the first row in hand
   Moment took;
+  int64_t peak = 0;  // above the resident size before it: SQLite's cache and sorter
 };
 
 // Opens, prepares, binds and steps to the last row, every column read as text.
@@ -490,13 +492,18 @@ void benchSize(int64_t scale, const QDir& out) {
   const BoundSql bound = boundQuery(report, params);
 
   const BareRun cold = stepBare(file, bound);
-  const BareRun bare = stepBare(file, bound);
+  const bool restarted = restartPeak();
+  const int64_t before = statusBytes("VmRSS");
+  BareRun bare = stepBare(file, bound);
+  bare.peak = restarted ? statusBytes("VmHWM") - before : 0;
   std::printf("SQLite     data: --scale %s, %s (%.1f s); report 01 all branches %s..%s: %s rows, raw values %s\n",
               thousands(scale).c_str(), summary.c_str(), generation, qPrintable(period.first.toString(Qt::ISODate)),
               qPrintable(period.last.toString(Qt::ISODate)), thousands(bare.rows).c_str(),
               megabytes(bare.textBytes).c_str());
-  std::printf("SQLite     bare query: %.3f s, cpu %.3f, its first row at %.3f s (untimed pass before it: %.3f s)\n",
-              bare.took.wall, bare.took.cpu, bare.firstRow.wall, cold.took.wall);
+  std::printf(
+      "SQLite     bare query: %.3f s, cpu %.3f, its first row at %.3f s (untimed pass before it: %.3f s); "
+      "its own peak memory %s\n",
+      bare.took.wall, bare.took.cpu, bare.firstRow.wall, cold.took.wall, megabytes(bare.peak).c_str());
   const ReportFigures figures = runReport(report, params, out);
   if (figures.rows != bare.rows) die("the report's rows differ from the bare query's");
   const Moment reader = readerTime(report, params);

@@ -1,12 +1,9 @@
-// Running a report's query and turning its rows and parameters into text.
-#include <QHash>
-#include <QRegularExpression>
-#include <algorithm>
-
+// A report's parameters into SQL values and words, its page header, and the
+// document of a prepared report (the query itself: reportfill.cpp).
+#include "reportengine.h"
 #include "abort.h"
 #include "hostservices.h"
 #include "readonlysql.h"
-#include "reportengine.h"
 #include "routines.h"
 
 namespace reportkit {

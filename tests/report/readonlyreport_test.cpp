@@ -275,6 +275,17 @@ TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
   EXPECT_TRUE(clicked);
   poll.stop();
 
+  // the preview's way: the document handed out goes on filling after its
+  // run, and its last copy stops the database's work and waits for it
+  std::optional<ReportDocument> handedOut;
+  {
+    ReportRun preview(definition(QStringLiteral("Sem fim"), endless), ReportParams());
+    preview.start();
+    handedOut = preview.document();
+  }
+  EXPECT_FALSE(handedOut->isComplete()) << "the run took its document's query down with it";
+  handedOut.reset();
+
   const ReportTemplate report = definition(
       QStringLiteral("Itens"), "SELECT CDFILIAL, COUNT(*) AS ITENS FROM ITVENDA GROUP BY CDFILIAL ORDER BY CDFILIAL");
   ReportRun next(report, ReportParams());

@@ -15,30 +15,34 @@
 //                every column of every row read as text; one untimed pass
 //                before it warms the page cache. The text bytes of all its
 //                cells are the raw values the memory figures compare with.
-//   first page   buildReportDocument (header lookups, the query, formatting,
-//                groups and totals) and then print() into a QPdfWriter until
-//                page 1 is painted: the writer's first newPage(). print()
-//                lays out every page before it paints the first.
-//   first preview page   buildReportDocument, then the preview dialog
-//                (TReportPreview) made and shown offscreen and grabbed: the
-//                layout of every page and the pages in view painted, as the
-//                operator first sees them. Measured on a copy of the document
-//                that shares no laid-out pages with the PDF's.
-//   PDF          the same to the end: every page painted and the file written.
-//   XLSX, CSV    exportXlsx and exportCsv of the document's table alone.
+//                Its first row is noted too: SQLite sorts every row before
+//                it hands out the first, and no report page can come sooner;
+//                and its own peak memory (SQLite's page cache and sorter).
+//   first preview page   as the report screen does it: the page header's
+//                lookups, a ReportRun (the query on a connection of its own
+//                in a worker thread, the rows into the document as they come,
+//                the pages laid out as they fill), and once its first page is
+//                laid out the preview dialog (TReportPreview) made, shown
+//                offscreen and grabbed: page 1 painted as the operator first
+//                sees it, the rest still being read.
+//   whole document   the same run to its last row, the preview open: every
+//                row in, groups and totals closed, every page laid out.
+//   PDF          print() of the whole document into a QPdfWriter: to its
+//                first newPage() (page 1 painted) and to the end.
+//   XLSX, CSV    exportXlsx and exportCsv of the document's table.
 //   memory       the peak resident memory (VmHWM, reset to the resident size
-//                before the report) while the document is built, and over
-//                the whole report with its PDF and exports.
-//   layout, host query   where the time goes, measured apart after the rest:
-//                pageCount() alone (on a copy, nothing laid out), and the
-//                query opened as the engine opens it (TADOIBQuery: Qt's
-//                SQLite driver, values into the dataset).
+//                before the report) over the run with its preview, and over
+//                the whole with the PDF and the exports.
+//   row reader   where the time goes, measured apart after the rest: the
+//                engine's row reader (QueryRows) stepping the query alone,
+//                every cell read as text as the bare query reads them.
 #include <malloc.h>
 #include <sqlite3.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPdfWriter>
@@ -58,6 +62,8 @@
 #include "reportengine.h"
 #include "reportexport.h"
 #include "reportpreviewdialog.h"
+#include "reportrows.h"
+#include "reportrun.h"
 #include "routines.h"
 #include "scriptedhostservices.h"
 
@@ -246,7 +252,9 @@ void bindValue(sqlite3* db, sqlite3_stmt* statement, int index, const QVariant& 
 struct BareRun {
   int64_t rows = 0;
   int64_t textBytes = 0;  // every cell read as text
+  Moment firstRow;        // the sort done, the first row in hand
   Moment took;
+  int64_t peak = 0;  // above the resident size before it: SQLite's cache and sorter
 };
 
 // Opens, prepares, binds and steps to the last row, every column read as text.
@@ -261,7 +269,7 @@ BareRun stepBare(const QString& file, const BoundSql& bound) {
   const int columns = sqlite3_column_count(statement);
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    ++run.rows;
+    if (++run.rows == 1) run.firstRow = clock.now();
     for (int c = 0; c < columns; ++c) {
       sqlite3_column_text(statement, c);
       run.textBytes += sqlite3_column_bytes(statement, c);
@@ -313,87 +321,109 @@ class FirstPageWriter : public QPdfWriter {
   std::optional<Moment> firstPageDone_;
 };
 
-struct ReportRun {
+struct ReportFigures {
   int rows = 0;
   int pages = 0;
-  Moment documentBuilt;  // from the start
-  Moment firstPage;
-  Moment previewPage;  // the preview's first page, after the document
-  Moment allPages;
+  Moment firstPageLaidOut;      // from the start: the run's first page ready
+  Moment previewPage;           // from the start: the preview shown with its first page painted
+  Moment complete;              // from the start: every row in, every page laid out
+  Moment pdfFirstPage, pdfAll;  // of the complete document
   Moment xlsx, csv;
-  Moment layout;  // pageCount() alone, measured after the rest
   qint64 pdfBytes = 0, xlsxBytes = 0, csvBytes = 0;
-  int64_t residentBefore = 0, peakDocument = 0, peakPdf = 0, peakAll = 0;
+  qsizetype tableBytes = 0;
+  int64_t residentBefore = 0, peakReport = 0, peakPdf = 0, peakAll = 0;
   bool peakRestarted = false;
 };
 
-void exportsOf(const ReportDocument& document, const QDir& out, ReportRun& run) {
+// Runs the event loop until the signal (or at once when `done`).
+template <typename Signal>
+void waitFor(const ReportRun& run, Signal signal, bool done) {
+  if (done) return;
+  QEventLoop loop;
+  QObject::connect(&run, signal, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void exportsOf(const ReportDocument& document, const QDir& out, ReportFigures& figures) {
   const QString xlsx = out.filePath(QStringLiteral("relatorio.xlsx")),
                 csv = out.filePath(QStringLiteral("relatorio.csv"));
   std::optional<QString> error;
-  run.xlsx = timed([&] { error = exportXlsx(document.table(), document.title(), xlsx); });
+  figures.xlsx = timed([&] { error = exportXlsx(document.table(), document.title(), xlsx); });
   if (error) die("exportXlsx: " + error->toStdString());
-  run.csv = timed([&] { error = exportCsv(document.table(), csv); });
+  figures.csv = timed([&] { error = exportCsv(document.table(), csv); });
   if (error) die("exportCsv: " + error->toStdString());
-  run.xlsxBytes = QFileInfo(xlsx).size();
-  run.csvBytes = QFileInfo(csv).size();
+  figures.xlsxBytes = QFileInfo(xlsx).size();
+  figures.csvBytes = QFileInfo(csv).size();
 }
 
-// The same document with nothing laid out yet: copies share their layout.
-ReportDocument unlaidCopy(const ReportDocument& document) {
-  return ReportDocument(document.title(), document.pageLayout().orientation(), document.header(), document.table());
-}
-
-// The preview dialog made, shown and grabbed: laid out and the pages in view
-// painted, as on the operator's screen.
-Moment previewFirstPage(const ReportDocument& document) {
-  const Clock clock;
-  TReportPreview dialog(document);
-  dialog.show();
-  dialog.grab();
-  return clock.now();
-}
-
-// The document, its PDF (the first page's moment noted) and the exports;
-// the peak memory of the document alone and of everything.
-ReportRun runReport(const ReportTemplate& report, const ReportParams& params, const QDir& out) {
-  ReportRun run;
-  run.peakRestarted = restartPeak();
-  run.residentBefore = statusBytes("VmRSS");
-  const Clock clock;
-  const ReportDocument document = buildReportDocument(report, params, screenContext());
-  run.documentBuilt = clock.now();
-  run.peakDocument = statusBytes("VmHWM");
-  run.previewPage = previewFirstPage(unlaidCopy(document));
+void pdfOf(const ReportDocument& document, const QDir& out, ReportFigures& figures) {
   const QString pdf = out.filePath(QStringLiteral("relatorio.pdf"));
-  {
-    FirstPageWriter writer(pdf, clock);
-    writer.setTitle(document.title());
-    writer.setCreator(QStringLiteral("Consolidação de Vendas"));
-    writer.setPageLayout(document.pageLayout());
-    if (!document.print(&writer)) die("print() no QPdfWriter");
-    run.allPages = clock.now();
-    run.firstPage = writer.firstPageDone().value_or(run.allPages);
-  }
-  run.peakPdf = statusBytes("VmHWM");
-  run.pdfBytes = QFileInfo(pdf).size();
-  exportsOf(document, out, run);
-  run.peakAll = statusBytes("VmHWM");
-  run.rows = int(document.table().rows.size());
-  const ReportDocument copy = unlaidCopy(document);
-  run.layout = timed([&] { run.pages = copy.pageCount(); });
-  return run;
+  const Clock clock;
+  FirstPageWriter writer(pdf, clock);
+  writer.setTitle(document.title());
+  writer.setCreator(QStringLiteral("Consolidação de Vendas"));
+  writer.setPageLayout(document.pageLayout());
+  if (!document.print(&writer)) die("print() no QPdfWriter");
+  figures.pdfAll = clock.now();
+  figures.pdfFirstPage = writer.firstPageDone().value_or(figures.pdfAll);
+  figures.pdfBytes = QFileInfo(pdf).size();
 }
 
-// The query alone as the engine opens it, rows loaded into the dataset.
-Moment hostQueryTime(const ReportTemplate& report, const ReportParams& params) {
+// The screen's way: the query runs in the report's worker thread, the
+// preview opens at the first page and is grabbed offscreen, and the rest is
+// read with it open; then the PDF and the exports of the whole.
+ReportFigures runReport(const ReportTemplate& report, const ReportParams& params, const QDir& out) {
+  ReportFigures figures;
+  figures.peakRestarted = restartPeak();
+  figures.residentBefore = statusBytes("VmRSS");
+  std::optional<ReportDocument> document;
+  {
+    const Clock clock;
+    ReportRun run(report, params);
+    run.setHeader(reportHeaderOf(report, params, screenContext()));
+    run.start();
+    waitFor(run, &ReportRun::firstPage, run.hasFirstPage());
+    figures.firstPageLaidOut = clock.now();
+    {
+      TReportPreview dialog(run.document());
+      dialog.show();
+      dialog.grab();
+      figures.previewPage = clock.now();
+      waitFor(run, &ReportRun::finished, run.isFinished());
+      figures.complete = clock.now();
+    }
+    if (!run.error().isEmpty()) die("report: " + run.error().toStdString());
+    document = run.document();
+  }
+  figures.peakReport = statusBytes("VmHWM");
+  figures.rows = document->table().rowCount();
+  figures.pages = document->pageCount();
+  figures.tableBytes = document->table().memoryBytes();
+  pdfOf(*document, out, figures);
+  figures.peakPdf = statusBytes("VmHWM");
+  exportsOf(*document, out, figures);
+  figures.peakAll = statusBytes("VmHWM");
+  return figures;
+}
+
+// The engine's row reader alone on the host's connection, every cell read
+// as text, as the bare query reads them.
+Moment readerTime(const ReportTemplate& report, const ReportParams& params) {
   return timed([&] {
-    hostkit::TADOIBQuery query(nullptr, QStringLiteral("rpddPadrao"));
-    query.SetReadOnlyTransaction(true);
-    query.setText(hostkit::DatabaseKind::Generic, {report.queryFor(hostkit::DatabaseKind::Generic)});
+    const QSqlDatabase db = hostkit::hostDatabase();
+    QMap<QString, QVariant> values;
     for (const QString& name : report.paramNames(hostkit::DatabaseKind::Generic))
-      if (const ReportParam* p = params.find(name)) query.ParamByName(name).Value = reportSqlValue(*p);
-    if (auto error = query.tryOpen()) die("TADOIBQuery: " + error->toStdString());
+      if (const ReportParam* p = params.find(name)) values.insert(name.toUpper(), reportSqlValue(*p));
+    QString error;
+    const auto rows = QueryRows::open(db, report.queryFor(hostkit::DatabaseKind::Generic), values,
+                                      QStringLiteral("rpddPadrao"), &error);
+    if (!rows) die("QueryRows: " + error.toStdString());
+    QByteArray buffer;
+    int64_t bytes = 0;
+    while (rows->next())
+      for (int f = 0; f < int(rows->fieldNames().size()); ++f) bytes += rows->textBytes(f, buffer).size();
+    if (rows->error()) die("QueryRows: " + rows->error()->toStdString());
+    if (bytes == 0) die("QueryRows: nada lido");
   });
 }
 
@@ -401,7 +431,11 @@ Moment hostQueryTime(const ReportTemplate& report, const ReportParams& params) {
 // the host has them from its own screens before any report.
 void warmUpPainting(const QDir& out) {
   const ReportDocument empty;
-  previewFirstPage(empty);
+  {
+    TReportPreview dialog(empty);
+    dialog.show();
+    dialog.grab();
+  }
   QPdfWriter writer(out.filePath(QStringLiteral("aquecimento.pdf")));
   QPainter painter(&writer);
   for (bool bold : {false, true}) {
@@ -417,39 +451,33 @@ std::string megabytes(int64_t bytes) { return format("%.1f MB", double(bytes) / 
 
 std::string cpu(const Moment& m) { return format("cpu %.3f", m.cpu); }
 
-void printTimes(const BareRun& bare, const ReportRun& run, const Moment& hostQuery) {
+void printTimes(const BareRun& bare, const ReportFigures& f, const Moment& reader) {
   const double base = bare.took.wall;
-  printRow("01 first page, " + thousands(run.rows) + " rows (s)", run.firstPage.wall, base, "s",
-           cpu(run.firstPage) + format("; document %.3f (query, groups, totals), layout + page 1 %.3f; %g pages",
-                                       run.documentBuilt.wall, (run.firstPage - run.documentBuilt).wall, run.pages));
-  printRow("01 first preview page (s)", run.documentBuilt.wall + run.previewPage.wall, base, "s",
-           format("cpu %.3f; document %.3f, preview dialog: layout + pages in view %.3f",
-                  run.documentBuilt.cpu + run.previewPage.cpu, run.documentBuilt.wall, run.previewPage.wall));
+  printRow("01 first preview page (s)", f.previewPage.wall, base, "s",
+           cpu(f.previewPage) + format("; first page laid out at %.3f, preview shown and painted %.3f later",
+                                       f.firstPageLaidOut.wall, (f.previewPage - f.firstPageLaidOut).wall));
+  printRow("01 whole document, " + thousands(f.rows) + " rows (s)", f.complete.wall, base, "s",
+           cpu(f.complete) + format("; every row in, %g pages laid out, the preview open", f.pages));
+  printRow("01 PDF first page (s)", f.complete.wall + f.pdfFirstPage.wall, base, "s",
+           format("whole document, then print() to page 1: %.3f", f.pdfFirstPage.wall));
   printRow(
-      "01 PDF, all pages (s)", run.allPages.wall, base, "s",
-      cpu(run.allPages) +
-          format("; document %.3f, print %.3f; ", run.documentBuilt.wall, (run.allPages - run.documentBuilt).wall) +
-          megabytes(run.pdfBytes));
-  printRow("01 XLSX (s)", run.xlsx.wall, base, "s", cpu(run.xlsx) + "; table to file, " + megabytes(run.xlsxBytes));
-  printRow("01 CSV (s)", run.csv.wall, base, "s", cpu(run.csv) + "; table to file, " + megabytes(run.csvBytes));
-  printRow("01 of which: layout (s)", run.layout.wall, base, "s", cpu(run.layout) + "; pageCount() alone, apart");
-  printRow("01 of which: host query (s)", hostQuery.wall, base, "s", cpu(hostQuery) + "; TADOIBQuery open, apart");
+      "01 PDF, all pages (s)", f.complete.wall + f.pdfAll.wall, base, "s",
+      format("whole document, then print(): %.3f, cpu %.3f; ", f.pdfAll.wall, f.pdfAll.cpu) + megabytes(f.pdfBytes));
+  printRow("01 XLSX (s)", f.xlsx.wall, base, "s", cpu(f.xlsx) + "; table to file, " + megabytes(f.xlsxBytes));
+  printRow("01 CSV (s)", f.csv.wall, base, "s", cpu(f.csv) + "; table to file, " + megabytes(f.csvBytes));
+  printRow("01 of which: row reader (s)", reader.wall, base, "s",
+           cpu(reader) + "; the engine's reader alone, every cell as text, apart");
 }
 
-void printMemory(const BareRun& bare, const ReportRun& run) {
+void printMemory(const BareRun& bare, const ReportFigures& f) {
   const double raw = double(bare.textBytes) / kMegabyte;
-  const std::string restarted = run.peakRestarted ? "" : "; peak NOT restarted: includes earlier work";
-  printRow("01 peak memory, document (MB)", double(run.peakDocument - run.residentBefore) / kMegabyte, raw, "MB",
-           "VmHWM " + megabytes(run.residentBefore) + " -> " + megabytes(run.peakDocument) + "; bare: raw values" +
+  const std::string restarted = f.peakRestarted ? "" : "; peak NOT restarted: includes earlier work";
+  printRow("01 peak memory, report (MB)", double(f.peakReport - f.residentBefore) / kMegabyte, raw, "MB",
+           "VmHWM " + megabytes(f.residentBefore) + " -> " + megabytes(f.peakReport) +
+               " (query, document, preview); table " + megabytes(f.tableBytes) + "; bare: raw values" + restarted);
+  printRow("01 peak memory, with exports (MB)", double(f.peakAll - f.residentBefore) / kMegabyte, raw, "MB",
+           "VmHWM -> " + megabytes(f.peakPdf) + " with the PDF, -> " + megabytes(f.peakAll) + " with XLSX and CSV" +
                restarted);
-  printRow("01 peak memory, with exports (MB)", double(run.peakAll - run.residentBefore) / kMegabyte, raw, "MB",
-           "VmHWM -> " + megabytes(run.peakPdf) + " with the PDF, -> " + megabytes(run.peakAll) + " with XLSX and CSV" +
-               restarted);
-}
-
-void printFigures(const BareRun& bare, const ReportRun& run, const Moment& hostQuery) {
-  printTimes(bare, run, hostQuery);
-  printMemory(bare, run);
 }
 
 void benchSize(int64_t scale, const QDir& out) {
@@ -464,17 +492,23 @@ void benchSize(int64_t scale, const QDir& out) {
   const BoundSql bound = boundQuery(report, params);
 
   const BareRun cold = stepBare(file, bound);
-  const BareRun bare = stepBare(file, bound);
+  const bool restarted = restartPeak();
+  const int64_t before = statusBytes("VmRSS");
+  BareRun bare = stepBare(file, bound);
+  bare.peak = restarted ? statusBytes("VmHWM") - before : 0;
   std::printf("SQLite     data: --scale %s, %s (%.1f s); report 01 all branches %s..%s: %s rows, raw values %s\n",
               thousands(scale).c_str(), summary.c_str(), generation, qPrintable(period.first.toString(Qt::ISODate)),
               qPrintable(period.last.toString(Qt::ISODate)), thousands(bare.rows).c_str(),
               megabytes(bare.textBytes).c_str());
-  std::printf("SQLite     bare query: %.3f s, cpu %.3f (untimed pass before it: %.3f s)\n", bare.took.wall,
-              bare.took.cpu, cold.took.wall);
-  const ReportRun run = runReport(report, params, out);
-  if (run.rows != bare.rows) die("the report's rows differ from the bare query's");
-  const Moment hostQuery = hostQueryTime(report, params);
-  printFigures(bare, run, hostQuery);
+  std::printf(
+      "SQLite     bare query: %.3f s, cpu %.3f, its first row at %.3f s (untimed pass before it: %.3f s); "
+      "its own peak memory %s\n",
+      bare.took.wall, bare.took.cpu, bare.firstRow.wall, cold.took.wall, megabytes(bare.peak).c_str());
+  const ReportFigures figures = runReport(report, params, out);
+  if (figures.rows != bare.rows) die("the report's rows differ from the bare query's");
+  const Moment reader = readerTime(report, params);
+  printTimes(bare, figures, reader);
+  printMemory(bare, figures);
   hostkit::closeHostDatabase();
 }
 

@@ -86,7 +86,7 @@ void savePageOne(const ReportTemplate& report, const ReportParams& params, const
   context.screenCode = QStringLiteral("QFX31702");
   context.reportCode = QStringLiteral("Qfx317");
   const ReportDocument document = buildReportDocument(report, params, context);
-  if (document.table().rows.isEmpty()) fail(report.title + QStringLiteral(": nenhuma linha"));
+  if (document.table().isEmpty()) fail(report.title + QStringLiteral(": nenhuma linha"));
   if (auto error = document.exportPdf(pdf)) fail(*error);
   QString stem = png;
   stem.chop(4);  // pdftoppm adds ".png"
@@ -94,7 +94,7 @@ void savePageOne(const ReportTemplate& report, const ReportParams& params, const
            {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-f"),
             QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, stem});
   std::printf("%s: %lld linhas, %d páginas -> %s\n", qPrintable(report.title),
-              static_cast<long long>(document.table().rows.size()), document.pageCount(), qPrintable(png));
+              static_cast<long long>(document.table().rowCount()), document.pageCount(), qPrintable(png));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "screenshottour.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
@@ -115,18 +116,29 @@ void ScreenshotTour::previewReport(QWidget* dialog) {
     dialog->close();
     return finish();
   }
-  whenModalOpens(dialog, [this, dialog](QWidget* previewWindow) {
-    save(previewWindow, QStringLiteral("05-previa.png"));
-    previewWindow->close();
-    QTimer::singleShot(300, this, [this, dialog] {
-      while (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        if (modal == dialog) break;
-      }
-      finish();
-    });
-  });
+  whenModalOpens(dialog, [this, dialog](QWidget* previewWindow) { savePreview(previewWindow, dialog); });
   preview->click();
+}
+
+// The preview once its report is whole: it opens at the first page, before
+// the count of pages is known.
+void ScreenshotTour::savePreview(QWidget* previewWindow, QWidget* dialog) {
+  const auto* print = previewWindow->findChild<QAction*>(QStringLiteral("actImprimir"));
+  if (print && !print->isEnabled()) {
+    QTimer::singleShot(100, this, [this, window = QPointer<QWidget>(previewWindow), dialog] {
+      if (window) savePreview(window, dialog);
+    });
+    return;
+  }
+  save(previewWindow, QStringLiteral("05-previa.png"));
+  previewWindow->close();
+  QTimer::singleShot(300, this, [this, dialog] {
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+      modal->close();
+      if (modal == dialog) break;
+    }
+    finish();
+  });
 }
 
 void ScreenshotTour::finish() {

@@ -27,6 +27,7 @@ class ScreenshotTour : public QObject {
   void confirmFilter(QWidget* dialog);
   void openReport();
   void previewReport(QWidget* dialog);
+  void savePreview(QWidget* previewWindow, QWidget* dialog);
   void finish();
   void save(QWidget* widget, const QString& name);
   // Runs `action` with the next modal window that opens (polling; gives up after a while).

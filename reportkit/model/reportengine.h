@@ -4,6 +4,10 @@
 // groups with their headers, subtotals and record counts; the grand total;
 // a page footer with the operator, the screen and report codes, the date and
 // "Página X de Y") that previews, prints and exports to PDF alike.
+//
+// The rows go from the query into the document one by one, and the pages
+// are laid out as the rows come: a document still being filled (ReportRun)
+// shows its first pages while the rest is read.
 #pragma once
 
 #include <QDateTime>
@@ -15,38 +19,16 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "reportparams.h"
+#include "reporttable.h"
 #include "reporttemplate.h"
 
 class QPagedPaintDevice;
 class QPainter;
 
 namespace reportkit {
-
-// One line of the report in print order besides the detail rows it spans.
-struct ReportLine {
-  enum class Kind { GroupHeader, Details, GroupFooter, GrandTotal };
-  Kind kind = Kind::Details;
-  int level = 0;     // headers and footers: the group's level, 0 the outermost
-  int firstRow = 0;  // details: the run of rows [firstRow, firstRow + rowCount)
-  int rowCount = 0;
-  QString text;       // header: the group's words; footer: its label and record count
-  QStringList cells;  // footers: per column, the subtotal (empty where none)
-};
-
-// The query's rows, formatted for print, with their typed values for the
-// spreadsheet exports, and the report's lines in print order.
-struct ReportTable {
-  QList<ReportColumn> columns;
-  QList<QStringList> rows;
-  QList<QVariantList> values;  // per row and column: double, QDateTime or text
-  QList<ReportLine> lines;
-  QStringList totals;  // per column: the grand total's first line, empty for columns without total
-  bool hasTotals = false;
-};
 
 // Where and by whom a report is printed: the page header and footer say it.
 struct ReportContext {
@@ -65,55 +47,6 @@ struct ReportHeader {
   QString reportCode;
 };
 
-class ReportDocument {
- public:
-  ReportDocument() = default;
-  ReportDocument(QString title, QPageLayout::Orientation orientation, ReportHeader header, ReportTable table);
-
-  const QString& title() const { return title_; }
-  const ReportHeader& header() const { return header_; }
-  const ReportTable& table() const { return table_; }
-
-  // A4 with 10 mm margins, in the definition's orientation.
-  QPageLayout pageLayout() const;
-  // How many pages the document takes on pages of that layout.
-  int pageCount(const QPageLayout& layout) const;
-  int pageCount() const { return pageCount(pageLayout()); }
-  // Paints one page (0 the first) at the painter's origin, in points, on a
-  // paintable area of that size: what the preview shows. Pages of a size are
-  // laid out once and kept for the next page of the same size.
-  void paintPage(QPainter& painter, int page, const QSizeF& pointsSize) const;
-  // Paints every page on the device in the device's own page layout (the
-  // preview's and the printer dialog's choices count). False when the device
-  // could not be painted on.
-  bool print(QPagedPaintDevice* device) const;
-  // Writes the document as a PDF file; the error text on failure.
-  std::optional<QString> exportPdf(const QString& path) const;
-
- private:
-  struct Layout;
-  struct LayoutCache {
-    std::mutex mutex;
-    std::shared_ptr<const Layout> layout;
-  };
-  Layout layout(const QSizeF& size) const;
-  // The layout of pages of that size, laid out on first use and kept.
-  std::shared_ptr<const Layout> layoutFor(const QSizeF& size) const;
-  void paintPage(QPainter& painter, const Layout& layout, int page) const;
-  void paintPageFooter(QPainter& painter, const Layout& layout, int page) const;
-
-  QString title_;
-  QPageLayout::Orientation orientation_ = QPageLayout::Portrait;
-  ReportHeader header_;
-  ReportTable table_;
-  // shared by copies: they hold the same lines, so the same pages
-  std::shared_ptr<LayoutCache> layoutCache_ = std::make_shared<LayoutCache>();
-};
-
-// The SQL value of a prepared parameter: dates as 'YYYY-MM-DD' (with
-// ' HH:MM:SS' when a date-time carries a time), as the schema stores them;
-// empty text as '' (an unset parameter is NULL).
-QVariant reportSqlValue(const ReportParam& param);
 // How a report's query runs: on which connection, reporting its progress.
 struct QueryOptions {
   QString connection;  // a Qt connection name; empty: the host's database
@@ -123,11 +56,91 @@ struct QueryOptions {
   // read on the screen's thread); empty: resolved here.
   std::optional<QStringList> masks;
 };
+class ReportDocument {
+ public:
+  ReportDocument();
+  // A document of rows already read.
+  ReportDocument(QString title, QPageLayout::Orientation orientation, ReportHeader header, ReportTable table);
+  // A document to be filled by fillReportDocument (on any thread), empty
+  // until then. `masks`: per column, its edit mask resolved.
+  static ReportDocument beingFilled(const ReportTemplate& report, ReportHeader header, const QStringList& masks);
+
+  const QString& title() const;
+  const ReportHeader& header() const;
+  // The whole table; a document being filled is waited for.
+  const ReportTable& table() const;
+
+  // While it is filled: whether it is done (read to its end, failed or
+  // stopped), the pages of its own layout finished so far (every page once
+  // done), and the rows read.
+  bool isComplete() const;
+  int pagesReady() const;
+  qint64 rowsRead() const;
+  // Done with an error, or stopped by cancelFill(): not the whole report.
+  std::optional<QString> fillError() const;
+  bool fillCancelled() const;
+  // Stops the filling: the database's work is interrupted.
+  void cancelFill() const;
+  // Blocks until the document is done or has `pages` pages ready.
+  void waitForPages(int pages) const;
+
+  // A4 with 10 mm margins, in the definition's orientation.
+  QPageLayout pageLayout() const;
+  // How many pages the document takes on pages of that layout (waits for
+  // a document being filled).
+  int pageCount(const QPageLayout& layout) const;
+  int pageCount() const { return pageCount(pageLayout()); }
+  // Paints one page (0 the first) at the painter's origin, in points, on a
+  // paintable area of that size: what the preview shows. A page of the
+  // document's own layout paints as soon as it is laid out, with "Página X
+  // de ..." until the count is known; other sizes wait for the whole.
+  void paintPage(QPainter& painter, int page, const QSizeF& pointsSize) const;
+  // Paints every page on the device in the device's own page layout (the
+  // preview's and the printer dialog's choices count). False when the device
+  // could not be painted on.
+  bool print(QPagedPaintDevice* device) const;
+  // Writes the document as a PDF file; the error text on failure.
+  std::optional<QString> exportPdf(const QString& path) const;
+
+  // What keeps the filling going: run by the owner of the last copy before
+  // the document goes (stop the work and wait for it).
+  void keepUntilGone(std::function<void()> stopAndWait) const;
+  // Told, on the filling's thread, of rows read, of the first page and of
+  // the end; cleared by passing {} (waits for a call under way).
+  enum class Progress { Rows, FirstPage, Done };
+  void setObserver(std::function<void(Progress, qint64 rows)> observer) const;
+
+  // A handle on the same document that does not keep it: for the thread
+  // that fills it, which the document waits for before it goes.
+  ReportDocument unowned() const;
+
+  struct Content;
+  struct Layout;
+
+ private:
+  explicit ReportDocument(std::shared_ptr<Content> content) : content_(std::move(content)) {}
+  friend void fillReportDocument(const ReportDocument&, const ReportTemplate&, const ReportParams&,
+                                 const QueryOptions&);
+  friend void failReportDocument(const ReportDocument&, const QString&);
+  std::shared_ptr<Content> content_;
+};
+
+// The SQL value of a prepared parameter: dates as 'YYYY-MM-DD' (with
+// ' HH:MM:SS' when a date-time carries a time), as the schema stores them;
+// empty text as '' (an unset parameter is NULL).
+QVariant reportSqlValue(const ReportParam& param);
 // Per column, the edit mask its format names ("DBPict(0)": the host's picture).
 QStringList columnMasks(const ReportTemplate& report);
 // Runs the definition's query of the connected database kind, every value
 // bound; throws EDatabaseError with the report's title.
 ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params, const QueryOptions& options = {});
+// Runs the query into a document made by beingFilled, row by row, its pages
+// laid out as the rows come; the document is done at the end, with the
+// error text when the query failed. Throws nothing.
+void fillReportDocument(const ReportDocument& document, const ReportTemplate& report, const ReportParams& params,
+                        const QueryOptions& options = {});
+// Ends a document being filled with that error when its query cannot run.
+void failReportDocument(const ReportDocument& document, const QString& error);
 // The page header of a prepared report; the context's blanks are taken from
 // the host (its branch and operator). Reads the host's database.
 ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, ReportContext context);

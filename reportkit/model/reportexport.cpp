@@ -19,12 +19,6 @@ namespace {
 
 // ---- cells ----
 
-// A detail row's typed value; the printed text for a table without values.
-QVariant valueAt(const ReportTable& table, qsizetype row, qsizetype column) {
-  if (row < table.values.size()) return table.values[row].value(column);
-  return table.rows[row].value(column);
-}
-
 QString columnTitle(const ReportColumn& column) { return column.title.isEmpty() ? column.field : column.title; }
 
 bool carriesTime(const QDateTime& moment) { return moment.time() != QTime(0, 0); }
@@ -99,17 +93,23 @@ QString csvCell(const QVariant& value, const ReportColumn& column) {
 
 QByteArray csvLine(const QStringList& fields) { return fields.join(u';').toUtf8() + "\r\n"; }
 
-QByteArray csvContents(const ReportTable& table) {
+// Writes the file a line at a time, through a buffer of a few hundred
+// kilobytes: the whole text is never held.
+bool writeCsv(const ReportTable& table, QIODevice& file) {
+  constexpr qsizetype kFlushAt = 256 * 1024;
   QByteArray out("\xEF\xBB\xBF");
-  QStringList header;
-  for (const ReportColumn& column : table.columns) header << csvField(columnTitle(column));
-  out += csvLine(header);
-  for (qsizetype row = 0; row < table.rows.size(); ++row) {
-    QStringList fields;
-    for (qsizetype c = 0; c < table.columns.size(); ++c) fields << csvCell(valueAt(table, row, c), table.columns[c]);
+  QStringList fields;
+  for (const ReportColumn& column : table.columns) fields << csvField(columnTitle(column));
+  out += csvLine(fields);
+  for (int row = 0; row < table.rowCount(); ++row) {
+    fields.clear();
+    for (int c = 0; c < int(table.columns.size()); ++c) fields << csvCell(table.value(row, c), table.columns[c]);
     out += csvLine(fields);
+    if (out.size() < kFlushAt) continue;
+    if (file.write(out) < 0) return false;
+    out.clear();
   }
-  return out;
+  return file.write(out) >= 0;
 }
 
 // ---- XLSX ----
@@ -202,14 +202,14 @@ lxw_error writeHeader(lxw_worksheet* sheet, const QList<ReportColumn>& columns, 
 lxw_error writeSheet(lxw_workbook* book, lxw_worksheet* sheet, const ReportTable& table, const QString& title) {
   const SheetFormats formats = sheetFormats(book, table.columns);
   if (lxw_error error = writeHeader(sheet, table.columns, title, formats)) return error;
-  for (qsizetype row = 0; row < table.rows.size(); ++row)
-    for (qsizetype c = 0; c < table.columns.size(); ++c)
+  for (int row = 0; row < table.rowCount(); ++row)
+    for (int c = 0; c < int(table.columns.size()); ++c)
       if (lxw_error error =
-              writeCell(sheet, kFirstDetailRow + lxw_row_t(row), lxw_col_t(c), valueAt(table, row, c), formats))
+              writeCell(sheet, kFirstDetailRow + lxw_row_t(row), lxw_col_t(c), table.value(row, c), formats))
         return error;
   worksheet_freeze_panes(sheet, kFirstDetailRow, 0);
   if (table.columns.isEmpty()) return LXW_NO_ERROR;
-  return worksheet_autofilter(sheet, kHeaderRow, 0, kHeaderRow + lxw_row_t(table.rows.size()),
+  return worksheet_autofilter(sheet, kHeaderRow, 0, kHeaderRow + lxw_row_t(table.rowCount()),
                               lxw_col_t(table.columns.size() - 1));
 }
 
@@ -227,9 +227,16 @@ QString sheetError(const QString& path, const QString& reason) {
   return QStringLiteral("Não foi possível gravar a planilha '%1': %2").arg(path, writeProblem(path, reason));
 }
 
-// Writes the workbook at `file`; the library's error, if any.
+// Writes the workbook at `file`; the library's error, if any. Rows go to
+// the file as they are written (the library's constant memory mode: text
+// inline in its cells, a row's worth held at a time), its temporary files
+// beside the target.
 std::optional<QString> writeWorkbook(const QString& file, const ReportTable& table, const QString& title) {
-  lxw_workbook* book = workbook_new(QFile::encodeName(file).constData());
+  QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.tmpdir = folder.data();
+  lxw_workbook* book = workbook_new_opt(QFile::encodeName(file).constData(), &options);
   if (!book) return QStringLiteral("memória insuficiente");
   QByteArray titleUtf8 = title.toUtf8();
   lxw_doc_properties properties{};
@@ -260,7 +267,7 @@ std::optional<QString> replaceFile(const QString& from, const QString& to) {
 
 std::optional<QString> exportCsv(const ReportTable& table, const QString& path) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(csvContents(table)) < 0 || !file.commit())
+  if (!file.open(QIODevice::WriteOnly) || !writeCsv(table, file) || !file.commit())
     return QStringLiteral("Não foi possível gravar o arquivo CSV '%1': %2")
         .arg(path, writeProblem(path, file.errorString()));
   return std::nullopt;

@@ -1,101 +1,96 @@
 #include "reportrun.h"
 
-#include <libpq-fe.h>
-#include <sqlite3.h>
-
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUuid>
 
-#include "abort.h"
 #include "query.h"
 
 namespace reportkit {
 
 using namespace hostkit;
 
+namespace {
+
+// Fills the document on a clone of the source connection, then closes it.
+void fillOnOwnConnection(const ReportDocument& document, const ReportTemplate& report, const ReportParams& params,
+                         const QString& source) {
+  const QString connection = QStringLiteral("qfx_relatorio_") + QUuid::createUuid().toString(QUuid::Id128);
+  {
+    QSqlDatabase db = QSqlDatabase::cloneDatabase(source, connection);
+    if (db.open()) {
+      if (db.driverName() == QLatin1String("QSQLITE")) registerSqliteFunctions(db);
+      QueryOptions options;
+      options.connection = connection;
+      fillReportDocument(document, report, params, options);
+    } else {
+      failReportDocument(
+          document,
+          QStringLiteral("Não foi possível abrir uma conexão para o relatório: %1").arg(db.lastError().text()));
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(connection);
+}
+
+}  // namespace
+
 ReportRun::ReportRun(ReportTemplate report, ReportParams params, QObject* parent)
     : QObject(parent),
       report_(std::move(report)),
       params_(std::move(params)),
       masks_(columnMasks(report_)),
-      sourceConnection_(hostDatabase().connectionName()),
-      connection_(QStringLiteral("qfx_relatorio_") + QUuid::createUuid().toString(QUuid::Id128)) {}
+      sourceConnection_(hostDatabase().connectionName()) {}
 
-ReportRun::~ReportRun() {
-  if (!thread_) return;
-  cancel();
-  thread_->wait();
-  delete thread_;
-}
+ReportRun::~ReportRun() { document_.setObserver({}); }
 
 void ReportRun::start() {
-  thread_ = QThread::create([this] { work(); });
-  // the outcome is read on this object's thread once the worker is done
-  connect(thread_, &QThread::finished, this, [this] {
-    finished_ = true;
-    emit finished();
+  document_ = ReportDocument::beingFilled(report_, header_, masks_);
+  // told on the worker's thread, handled on this object's
+  document_.setObserver([this](ReportDocument::Progress p, qint64 rows) {
+    QMetaObject::invokeMethod(
+        this, [this, p, rows] { progress(p, rows); }, Qt::QueuedConnection);
   });
-  thread_->start();
+  QThread* worker =
+      QThread::create([filled = document_.unowned(), report = report_, params = params_, source = sourceConnection_] {
+        fillOnOwnConnection(filled, report, params, source);
+      });
+  document_.keepUntilGone([worker, filled = document_.unowned()] {
+    filled.cancelFill();
+    worker->wait();
+    delete worker;
+  });
+  worker->start();
 }
 
-void ReportRun::cancel() {
-  cancelRequested_ = true;
-  interruptDatabase();
-}
+void ReportRun::cancel() { document_.cancelFill(); }
 
-void ReportRun::interruptDatabase() {
-  std::lock_guard lock(handleMutex_);
-  if (!handle_) return;
-  if (driver_ == QLatin1String("QSQLITE")) {
-    sqlite3_interrupt(static_cast<sqlite3*>(handle_));
-  } else if (driver_ == QLatin1String("QPSQL")) {
-    if (PGcancel* request = PQgetCancel(static_cast<PGconn*>(handle_))) {
-      char reason[256];
-      PQcancel(request, reason, sizeof reason);  // a failed request only means the query runs to its end
-      PQfreeCancel(request);
-    }
+void ReportRun::progress(ReportDocument::Progress p, qint64 rows) {
+  switch (p) {
+    case ReportDocument::Progress::Rows:
+      emit rowsRead(rows);
+      return;
+    case ReportDocument::Progress::FirstPage:
+      if (std::exchange(firstPage_, true)) return;
+      emit firstPage();
+      return;
+    case ReportDocument::Progress::Done:
+      finished_ = true;
+      if (!std::exchange(firstPage_, true)) emit firstPage();
+      emit finished();
+      return;
   }
 }
 
-void ReportRun::work() {
-  {
-    QSqlDatabase db = QSqlDatabase::cloneDatabase(sourceConnection_, connection_);
-    if (!db.open()) {
-      error_ = QStringLiteral("Não foi possível abrir uma conexão para o relatório: %1").arg(db.lastError().text());
-    } else {
-      if (db.driverName() == QLatin1String("QSQLITE")) registerSqliteFunctions(db);
-      {
-        std::lock_guard lock(handleMutex_);
-        driver_ = db.driverName();
-        handle_ = *static_cast<void* const*>(db.driver()->handle().constData());
-      }
-      QueryOptions options;
-      options.connection = connection_;
-      options.masks = masks_;
-      options.onRowsRead = [this](qint64 rows) {
-        emit rowsRead(rows);
-        return !cancelRequested_;
-      };
-      if (!cancelRequested_) {
-        try {
-          table_ = runReportQuery(report_, params_, options);
-        } catch (const EHostError& e) {
-          error_ = e.message();
-        }
-      }
-      std::lock_guard lock(handleMutex_);
-      handle_ = nullptr;
-    }
-    db.close();
-  }
-  QSqlDatabase::removeDatabase(connection_);
-  cancelled_ = cancelRequested_;
-  if (cancelled_) {
-    table_.reset();
-    error_.clear();
-  }
+const ReportTable* ReportRun::table() const {
+  if (!finished_ || document_.fillCancelled() || document_.fillError()) return nullptr;
+  return &document_.table();
+}
+
+QString ReportRun::error() const {
+  if (!finished_ || document_.fillCancelled()) return {};
+  return document_.fillError().value_or(QString());
 }
 
 }  // namespace reportkit

@@ -313,18 +313,20 @@ void TfrmDadosGerRel::performReport(ReportAction action, const ReportDefinition&
   switch (action) {
     case ReportAction::Preview:
     case ReportAction::Print: {
-      // the query runs away from this thread; the operator may cancel it
-      std::optional<ReportTable> table = runReportWithProgress(layout, params, this);
-      if (!table) return;
       ReportContext context;
       context.screenCode = lblCodTela->text().trimmed();
       context.reportCode = lblCodRel->text().trimmed();
-      const ReportDocument document(layout.title, layout.orientation, reportHeaderOf(layout, params, context),
-                                    std::move(*table));
-      if (action == ReportAction::Preview)
-        hostServices().previewReport(document, this);
+      // the query runs away from this thread; the operator may cancel it,
+      // and the preview opens at the first page while the rest is read
+      const bool preview = action == ReportAction::Preview;
+      const std::optional<ReportDocument> document =
+          runReportWithProgress(layout, params, this, reportHeaderOf(layout, params, context),
+                                preview ? ReportReady::FirstPage : ReportReady::Whole);
+      if (!document) return;
+      if (preview)
+        hostServices().previewReport(*document, this);
       else
-        hostServices().printReport(document, this);
+        hostServices().printReport(*document, this);
       return;
     }
     case ReportAction::SaveAs:

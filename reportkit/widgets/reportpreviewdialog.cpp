@@ -1,6 +1,8 @@
 // The print preview. The document is laid out once; a page is painted only
 // when it comes into view, into an image at the current zoom, and the last
-// few images are kept for scrolling back and forth.
+// few images are kept for scrolling back and forth. A document still being
+// filled shows the pages laid out so far, more as they come, and its count
+// of pages once the last row is in; it prints and exports once complete.
 #include "reportpreviewdialog.h"
 
 #include <QAbstractScrollArea>
@@ -18,6 +20,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -39,12 +42,15 @@ class ReportPageView final : public QAbstractScrollArea {
   ReportPageView(const ReportDocument& document, QWidget* parent);
 
   int pageCount() const { return pageCount_; }
+  bool complete() const { return complete_; }
   int currentPage() const;
   void showPage(int page);
   void zoomBy(double factor);
   void fitWidth();
   // Called whenever the view scrolls or its pages change size.
   std::function<void()> onMoved;
+  // Called when pages come in while the document is filled, and once when it is done.
+  std::function<void()> onPagesChanged;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -67,11 +73,14 @@ class ReportPageView final : public QAbstractScrollArea {
   void updateScrollBars();
   const QImage& pageImage(int page);
   QImage paintedPage(int page) const;
+  void takeNewPages();
 
   const ReportDocument& document_;
   QSizeF pagePoints_;   // the whole sheet
   QRectF paintPoints_;  // inside the margins
   int pageCount_ = 0;
+  bool complete_ = false;
+  QTimer* filling_ = nullptr;  // while the document is filled
   double zoom_ = 1.0;
   bool fitsWidth_ = true;
   QList<Cached> cache_;  // most recently shown first
@@ -82,7 +91,14 @@ ReportPageView::ReportPageView(const ReportDocument& document, QWidget* parent)
   const QPageLayout layout = document.pageLayout();
   pagePoints_ = layout.fullRect(QPageLayout::Point).size();
   paintPoints_ = layout.paintRect(QPageLayout::Point);
-  pageCount_ = document.pageCount(layout);
+  complete_ = document.isComplete();
+  pageCount_ = document.pagesReady();
+  if (!complete_) {
+    filling_ = new QTimer(this);
+    filling_->setInterval(100);
+    connect(filling_, &QTimer::timeout, this, [this] { takeNewPages(); });
+    filling_->start();
+  }
   setObjectName(QStringLiteral("pnlPaginas"));
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);  // fitting the width never toggles it
   setFocusPolicy(Qt::StrongFocus);
@@ -90,6 +106,21 @@ ReportPageView::ReportPageView(const ReportDocument& document, QWidget* parent)
   viewport()->setAutoFillBackground(true);
   verticalScrollBar()->setSingleStep(20);
   horizontalScrollBar()->setSingleStep(20);
+}
+
+void ReportPageView::takeNewPages() {
+  const bool complete = document_.isComplete();
+  const int pages = document_.pagesReady();
+  if (pages == pageCount_ && complete == complete_) return;
+  pageCount_ = pages;
+  if (complete) {
+    complete_ = true;
+    filling_->stop();
+    cache_.clear();  // painted with "de ..." for the count of pages
+  }
+  updateScrollBars();
+  viewport()->update();
+  if (onPagesChanged) onPagesChanged();
 }
 
 QSize ReportPageView::pagePixels() const {
@@ -239,6 +270,7 @@ TReportPreview::TReportPreview(const ReportDocument& document, QWidget* parent) 
   setWindowTitle(QStringLiteral("Visualizar: %1").arg(document.title()));
   view_ = new ReportPageView(document, this);
   view_->onMoved = [this] { updatePageBox(); };
+  view_->onPagesChanged = [this] { guarded([this] { takeNewPages(); }); };
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -286,9 +318,8 @@ void TReportPreview::buildToolBar() {
   toolbar->addActions({first_, previous_});
   pageBox_ = new QSpinBox(toolbar);
   pageBox_->setObjectName(QStringLiteral("edtPagina"));
-  pageBox_->setRange(1, std::max(1, view_->pageCount()));
   pageBox_->setPrefix(QStringLiteral("Página "));
-  pageBox_->setSuffix(QStringLiteral(" de %1").arg(view_->pageCount()));
+  updatePageCount();
   pageBox_->setKeyboardTracking(false);
   connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) { view_->showPage(page - 1); });
   toolbar->addWidget(pageBox_);
@@ -301,11 +332,31 @@ void TReportPreview::buildToolBar() {
   toolbar->addAction(newAction(QStringLiteral("actAjustarLargura"), QStringLiteral("Ajustar à largura"),
                                {Qt::CTRL | Qt::Key_0}, [this] { view_->fitWidth(); }));
   toolbar->addSeparator();
-  toolbar->addAction(newAction(QStringLiteral("actImprimir"), QStringLiteral("Imprimir..."), {QKeySequence::Print},
-                               [this] { printDialog(document_, this); }));
+  outputs_ << newAction(QStringLiteral("actImprimir"), QStringLiteral("Imprimir..."), {QKeySequence::Print},
+                        [this] { printDialog(document_, this); });
   for (const PreviewExport& kind : previewExports())
-    toolbar->addAction(
-        newAction(kind.objectName, kind.text, {}, [this, kind] { exportFromPreview(document_, kind, this); }));
+    outputs_ << newAction(kind.objectName, kind.text, {}, [this, kind] { exportFromPreview(document_, kind, this); });
+  toolbar->addActions(outputs_);
+  // printed and exported whole: once the last row is in
+  for (QAction* output : outputs_) output->setEnabled(view_->complete());
+}
+
+void TReportPreview::updatePageCount() {
+  const QSignalBlocker quiet(pageBox_);
+  pageBox_->setRange(1, std::max(1, view_->pageCount()));
+  pageBox_->setSuffix(view_->complete() ? QStringLiteral(" de %1").arg(view_->pageCount()) : QStringLiteral(" de …"));
+}
+
+void TReportPreview::takeNewPages() {
+  updatePageCount();
+  updatePageBox();
+  if (!view_->complete()) return;
+  if (const auto error = document_.fillError()) {
+    reject();
+    MensErro(*error, false);
+    return;
+  }
+  for (QAction* output : outputs_) output->setEnabled(true);
 }
 
 void TReportPreview::updatePageBox() {

@@ -19,7 +19,8 @@ class TReportPreview : public QDialog {
   Q_OBJECT
 
  public:
-  // The document must outlive the dialog.
+  // The document must outlive the dialog. One still being filled shows its
+  // pages as they come.
   explicit TReportPreview(const ReportDocument& document, QWidget* parent = nullptr);
 
   int pageCount() const;
@@ -32,6 +33,9 @@ class TReportPreview : public QDialog {
                      const std::function<void()>& handler);
   void buildToolBar();
   void updatePageBox();
+  void updatePageCount();
+  // Pages came in while the document is filled, or it is done.
+  void takeNewPages();
 
   const ReportDocument& document_;
   ReportPageView* view_ = nullptr;
@@ -40,6 +44,7 @@ class TReportPreview : public QDialog {
   QAction* previous_ = nullptr;
   QAction* next_ = nullptr;
   QAction* last_ = nullptr;
+  QList<QAction*> outputs_;  // print and the exports
 };
 
 }  // namespace reportkit

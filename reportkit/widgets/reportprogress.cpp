@@ -57,9 +57,10 @@ class ProgressWindow : public QDialog {
 
 }  // namespace
 
-std::optional<ReportTable> runReportWithProgress(const ReportTemplate& report, const ReportParams& params,
-                                                 QWidget* parent) {
+std::optional<ReportDocument> runReportWithProgress(const ReportTemplate& report, const ReportParams& params,
+                                                    QWidget* parent, ReportHeader header, ReportReady ready) {
   ReportRun run(report, params);
+  run.setHeader(std::move(header));
   ProgressWindow window(report.title, parent);
   QEventLoop loop;
   const auto cancel = [&] {
@@ -68,11 +69,13 @@ std::optional<ReportTable> runReportWithProgress(const ReportTemplate& report, c
     run.cancel();
   };
   QObject::connect(&run, &ReportRun::finished, &loop, &QEventLoop::quit);
+  if (ready == ReportReady::FirstPage) QObject::connect(&run, &ReportRun::firstPage, &loop, &QEventLoop::quit);
   QObject::connect(&run, &ReportRun::rowsRead, &window, &ProgressWindow::showRows);
   QObject::connect(window.sbtCancelar, &QPushButton::clicked, &window, cancel);
   QObject::connect(&window, &QDialog::rejected, &window, cancel);  // Escape, the title bar's close
+  const auto isReady = [&] { return run.isFinished() || (ready == ReportReady::FirstPage && run.hasFirstPage()); };
   QTimer::singleShot(kShowAfterMs, &window, [&] {
-    if (!run.isFinished()) window.show();
+    if (!isReady()) window.show();
   });
   QApplication::setOverrideCursor(Qt::BusyCursor);  // the pointer still clicks Cancel
   run.start();
@@ -81,7 +84,7 @@ std::optional<ReportTable> runReportWithProgress(const ReportTemplate& report, c
   window.hide();
   if (run.cancelled()) return std::nullopt;
   if (!run.error().isEmpty()) throw EDatabaseError(run.error());
-  return std::move(run.table());
+  return run.document();  // a copy: what is left of it is read after the run
 }
 
 }  // namespace reportkit

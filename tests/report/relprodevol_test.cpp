@@ -222,7 +222,7 @@ TEST_F(RelProdEvol, EqualDatesPass) {
   t.sbtPreview->click();
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(u'\n').toStdString();
   ASSERT_EQ(host->previews.size(), 1);
-  EXPECT_EQ(host->previews.first().table().rows.size(), 1);  // 0001 V2 of 05/03
+  EXPECT_EQ(host->previews.first().table().rowCount(), 1);  // 0001 V2 of 05/03
 }
 
 TEST_F(RelProdEvol, EndBeforeStartIsRefusedWithTheFocusOnTheStart) {
@@ -309,7 +309,7 @@ TEST_F(RelProdEvol, FirstReportSetsExactlyItsFourParameters) {
   EXPECT_EQ(param("P_CDFILIAL"), QStringLiteral("_0002_"));
   EXPECT_EQ(param("P_TCDFILIAL"), QString());
   ASSERT_EQ(host->previews.size(), 2);
-  ASSERT_EQ(host->previews[1].table().rows.size(), 1);
+  ASSERT_EQ(host->previews[1].table().rowCount(), 1);
   EXPECT_TRUE(host->previews[1].table().lines.first().text.startsWith(QStringLiteral("Filial 0002 ")));
 }
 
@@ -345,13 +345,13 @@ TEST_F(RelProdEvol, OtherReportTakesTheConsolidationScreenAndFiltroEvenAfterABra
   // (the posted P2 of V1 is not counted)
   ASSERT_EQ(host->previews.size(), 1);
   const ReportTable& table = host->previews.first().table();
-  ASSERT_EQ(table.rows.size(), 1);
+  ASSERT_EQ(table.rowCount(), 1);
   // the stock product heads its group, the sold products are listed under it
   EXPECT_TRUE(table.lines.first().text.startsWith(QStringLiteral("Produto de estoque P2 - ")))
       << table.lines.first().text.toStdString();
-  EXPECT_EQ(table.rows.first()[0], QStringLiteral("P2"));
-  EXPECT_EQ(table.rows.first()[3], QStringLiteral("1"));
-  EXPECT_EQ(table.rows.first()[4], QStringLiteral("3,000"));
+  EXPECT_EQ(table.text(0, 0), QStringLiteral("P2"));
+  EXPECT_EQ(table.text(0, 3), QStringLiteral("1"));
+  EXPECT_EQ(table.text(0, 4), QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
@@ -380,7 +380,7 @@ TEST_F(RelProdEvol, ChosenListsTravelWithTheirNMarkers) {
   EXPECT_EQ(param("P_NOMEFIN"), QString());
   // sale 0001 V1 of C1: its P2 item is posted, so nothing is left that a run
   // would refuse on, whatever the flag of posted items says
-  EXPECT_TRUE(host->previews.first().table().rows.isEmpty());
+  EXPECT_TRUE(host->previews.first().table().isEmpty());
 }
 
 TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
@@ -398,8 +398,8 @@ TEST_F(RelProdEvol, CustomerIntervalGivesTheNamesAndEmptiesBothCustomerCodes) {
   EXPECT_EQ(param("P_TCDCLIENTE"), QString());
   // the sale of BETA SA: its pending P2 item
   const ReportTable& table = host->previews.first().table();
-  ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first()[4], QStringLiteral("3,000"));
+  ASSERT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.text(0, 4), QStringLiteral("3,000"));
 }
 
 TEST_F(RelProdEvol, AQueryWithoutAParameterDoesNotReceiveIt) {
@@ -414,7 +414,7 @@ TEST_F(RelProdEvol, AQueryWithoutAParameterDoesNotReceiveIt) {
   EXPECT_EQ(paramNames(), QStringList({"P_CDFILIAL", "P_TCDCAIXA", "P_TODASNF2"}));
   EXPECT_EQ(param("P_CDFILIAL"), QStringLiteral("0001"));
   EXPECT_EQ(param("P_TODASNF2"), QStringLiteral("N"));
-  EXPECT_EQ(host->previews.first().table().rows.size(), 3);  // every branch: all registers
+  EXPECT_EQ(host->previews.first().table().rowCount(), 3);   // every branch: all registers
   EXPECT_FALSE(t.ExistParam(QStringLiteral("P_CDFILIAL")));  // only while parameters are prepared
 }
 

@@ -5,11 +5,16 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QImage>
 #include <QPageSize>
+#include <QPainter>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "abort.h"
 #include "modaldriver.h"
@@ -58,6 +63,15 @@ class ReportEngine : public ::testing::Test {
     execAll(inserts);
   }
 
+  // `count` more pending items of beans (P2) in sale V1 of branch 0002, 02/03,
+  // in one statement.
+  static void addManyBeanItems(int count) {
+    execAll({QStringLiteral("WITH RECURSIVE N(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM N WHERE X < %1) "
+                            "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+                            "VRUNITVEND) SELECT '0002', 'V1', printf('B%05d', X), 'P2', 1, 1 FROM N")
+                 .arg(count)});
+  }
+
   // Branch (from its group's header), sale and item of each row.
   static QStringList keys(const ReportTable& table) {
     QStringList out;
@@ -66,7 +80,7 @@ class ReportEngine : public ::testing::Test {
       if (line.kind == ReportLine::Kind::GroupHeader && line.level == 0) branch = line.text.section(u' ', 1, 1);
       if (line.kind != ReportLine::Kind::Details) continue;
       for (int r = line.firstRow; r < line.firstRow + line.rowCount; ++r)
-        out << branch + u'/' + table.rows[r][2] + u'/' + table.rows[r][3];
+        out << branch + u'/' + table.text(r, 2) + u'/' + table.text(r, 3);
     }
     return out;
   }
@@ -99,11 +113,11 @@ TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
   // both ends of the period included; the posted item, the product without
   // stock control and the day after the period left out
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0002/V1/001", "0003/V9/001"}));
-  const QStringList arroz = table.rows.first();
+  const QStringList arroz = table.rowTexts(0);
   EXPECT_EQ(arroz[4], QStringLiteral("P1"));
   EXPECT_EQ(arroz[5], QStringLiteral("Arroz 5kg"));
   EXPECT_EQ(arroz[6], QStringLiteral("2,000"));
-  EXPECT_EQ(table.rows[2][8], QStringLiteral("14,00"));  // 3 x 5,00 less 1,00
+  EXPECT_EQ(table.text(2, 8), QStringLiteral("14,00"));  // 3 x 5,00 less 1,00
   ASSERT_TRUE(table.hasTotals);
   // grouped by branch and day, then by stock product (the soft drink sold as
   // P4 moves P5); quantities add up per stock product only, values everywhere
@@ -116,14 +130,14 @@ TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
   EXPECT_EQ(outline(table).last(), QStringLiteral("Total geral 82,00"));
   EXPECT_EQ(table.totals[6], QString()) << "kilograms of rice are not added to cans";
   EXPECT_EQ(table.totals[8], QStringLiteral("82,00"));
-  EXPECT_EQ(table.values[0][6], QVariant(2.0));
+  EXPECT_EQ(table.value(0, 6), QVariant(2.0));
 }
 
 TEST_F(ReportEngine, BranchListSelectsItsBranchesByTheirUnderscoredCodes) {
   const ReportTable table = runReportQuery(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)));
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0003/V9/001"}));
   // "_0001_" must not match branch "00010" or a part of a code
-  EXPECT_TRUE(runReportQuery(first, firstParams("_000_", dia(2024, 3, 1), dia(2024, 3, 5))).rows.isEmpty());
+  EXPECT_TRUE(runReportQuery(first, firstParams("_000_", dia(2024, 3, 1), dia(2024, 3, 5))).isEmpty());
 }
 
 TEST_F(ReportEngine, OneDayPeriodTakesThatDayOnly) {
@@ -163,8 +177,8 @@ TEST_F(ReportEngine, EmptyTextIsTheEmptyStringAndUnsetIsNull) {
   ReportParams params = reportParamsOf(probe);
   params.ParamByName(QStringLiteral("P_VAZIO")).SetAsString(QString());
   const ReportTable table = runReportQuery(probe, params);
-  ASSERT_EQ(table.rows.size(), 1);
-  EXPECT_EQ(table.rows.first(), QStringList({"vazio", "nulo"}));
+  ASSERT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.rowTexts(0), QStringList({"vazio", "nulo"}));
 }
 
 TEST_F(ReportEngine, ParametersInWordsForTheHeader) {
@@ -227,7 +241,7 @@ TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
 TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   addBeanItems(150);
   const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
-  ASSERT_EQ(doc.table().rows.size(), 155);
+  ASSERT_EQ(doc.table().rowCount(), 155);
   const int pages = doc.pageCount();
   EXPECT_GE(pages, 3);
   const QString pdf = dir.filePath(QStringLiteral("longo.pdf"));
@@ -249,6 +263,110 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   QPageLayout portrait = doc.pageLayout();
   portrait.setOrientation(QPageLayout::Portrait);
   EXPECT_LT(doc.pageCount(portrait), pages);
+}
+
+namespace {
+
+// A page as the preview paints it, but for the page footer (the count of
+// pages is not known while the document is filled).
+QImage pageAboveFooter(const ReportDocument& doc, int page) {
+  const QSizeF size = doc.pageLayout().paintRect(QPageLayout::Point).size();
+  QImage image(size.toSize(), QImage::Format_RGB32);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    doc.paintPage(painter, page, size);
+  }
+  return image.copy(0, 0, image.width(), image.height() - 20);
+}
+
+// Holds the filling at its first count of rows read until let go.
+class FillPause {
+ public:
+  bool hold() {
+    std::unique_lock lock(mutex_);
+    paused_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return released_; });
+    return true;
+  }
+  // Held, or the reader gave up before.
+  void waitUntilHeld() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return paused_; });
+  }
+  void readerEnded() {
+    {
+      const std::lock_guard lock(mutex_);
+      paused_ = true;
+    }
+    changed_.notify_all();
+  }
+  void release() {
+    {
+      const std::lock_guard lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool paused_ = false;
+  bool released_ = false;
+};
+
+}  // namespace
+
+TEST_F(ReportEngine, DocumentShowsItsFirstPagesWhileTheRestIsRead) {
+  addManyBeanItems(6000);
+  const ReportParams params = firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5));
+  const ReportDocument whole = buildReportDocument(first, params);
+  const int pages = whole.pageCount();
+  const ReportDocument filling = ReportDocument::beingFilled(first, whole.header(), columnMasks(first));
+  FillPause pause;
+  const QString source = hostDatabase().connectionName();
+  std::thread reader([&] {
+    const QString connection = QStringLiteral("relatorio_em_partes");
+    {
+      QSqlDatabase db = QSqlDatabase::cloneDatabase(source, connection);
+      EXPECT_TRUE(db.open() && registerSqliteFunctions(db));
+      QueryOptions options;
+      options.connection = connection;
+      options.onRowsRead = [&pause](qint64) { return pause.hold(); };
+      fillReportDocument(filling, first, params, options);
+    }
+    QSqlDatabase::removeDatabase(connection);
+    pause.readerEnded();
+  });
+  pause.waitUntilHeld();  // 4 096 rows in, about 2 000 to come
+
+  EXPECT_FALSE(filling.isComplete());
+  const int ready = filling.pagesReady();
+  EXPECT_GT(ready, 1);
+  EXPECT_LT(ready, pages);
+  EXPECT_EQ(pageAboveFooter(filling, ready - 1), pageAboveFooter(whole, ready - 1));
+  {
+    TReportPreview preview(filling);
+    preview.show();
+    auto* box = preview.findChild<QSpinBox*>(QStringLiteral("edtPagina"));
+    QAction* print = preview.findChild<QAction*>(QStringLiteral("actImprimir"));
+    ASSERT_TRUE(box && print);
+    EXPECT_EQ(preview.pageCount(), ready);
+    EXPECT_EQ(box->text(), QStringLiteral("Página 1 de …"));
+    EXPECT_FALSE(print->isEnabled()) << "printed whole only";
+
+    pause.release();
+    reader.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return preview.pageCount() == pages; }));
+    EXPECT_EQ(box->text(), QStringLiteral("Página 1 de %1").arg(pages));
+    EXPECT_TRUE(print->isEnabled());
+  }
+  EXPECT_EQ(filling.fillError(), std::nullopt);
+  EXPECT_EQ(filling.table().texts(), whole.table().texts());
+  EXPECT_EQ(outline(filling.table()), outline(whole.table()));
+  EXPECT_EQ(pageAboveFooter(filling, pages - 1), pageAboveFooter(whole, pages - 1));
 }
 
 TEST_F(ReportEngine, PreviewPagesThroughTheDocumentFromTheKeyboard) {

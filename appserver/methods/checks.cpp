@@ -4,8 +4,8 @@
 
 #include "common/wire_date.h"
 #include "db/sql.h"
+#include "domain/selection.h"
 #include "methods/methods.h"
-#include "methods/selection.h"
 
 namespace qfx::server::methods {
 

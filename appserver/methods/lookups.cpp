@@ -2,8 +2,8 @@
 #include <QSqlQuery>
 
 #include "db/sql.h"
+#include "domain/packets.h"
 #include "methods/methods.h"
-#include "methods/packets.h"
 
 namespace qfx::server::methods {
 

@@ -14,10 +14,10 @@
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
+#include "domain/posting_engine.h"
+#include "domain/selection.h"
 #include "harness.h"
-#include "methods/selection.h"
-#include "posting/posting_engine.h"
-#include "rpc/arguments.h"
+#include "methods/arguments.h"
 
 using namespace qfx;
 using namespace qfx::test;

@@ -16,7 +16,7 @@
 #include "common/result.h"
 #include "db/call_limits.h"
 #include "db/database.h"
-#include "methods/selection.h"
+#include "domain/selection.h"
 #include "packet_codec.h"
 
 namespace qfx::server::posting {

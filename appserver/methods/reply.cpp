@@ -1,4 +1,4 @@
-#include "rpc/reply.h"
+#include "methods/reply.h"
 
 namespace qfx::server {
 

@@ -1,4 +1,4 @@
-#include "posting/posting_engine.h"
+#include "domain/posting_engine.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -13,7 +13,7 @@
 #include "common/wire_date.h"
 #include "db/rows.h"
 #include "db/sql.h"
-#include "methods/packets.h"
+#include "domain/packets.h"
 
 namespace qfx::server::posting {
 

@@ -1,4 +1,4 @@
-#include "methods/selection.h"
+#include "domain/selection.h"
 
 #include <QSqlQuery>
 #include <charconv>

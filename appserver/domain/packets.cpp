@@ -1,4 +1,4 @@
-#include "methods/packets.h"
+#include "domain/packets.h"
 
 #include <string>
 

@@ -6,10 +6,10 @@
 #include <QSqlDatabase>
 
 #include "common/result.h"
-#include "methods/selection.h"
+#include "domain/selection.h"
 #include "packet_codec.h"
 
-namespace qfx::server::methods {
+namespace qfx::server {
 
 // Fastest reads the rows with SQLite's C library when the connection is
 // SQLite (no QVariant per cell), through QSqlQuery otherwise; Qt always
@@ -21,4 +21,4 @@ Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter,
                                         RowReader reader = RowReader::Fastest);
 
-}  // namespace qfx::server::methods
+}  // namespace qfx::server

@@ -3,6 +3,7 @@
 #include <QSqlDriver>
 
 #include "db/postgres_rows.h"
+#include "db/query_rows.h"
 #include "db/sqlite_rows.h"
 
 namespace qfx::server::sql {
@@ -12,13 +13,18 @@ bool readsCells(const QSqlDatabase& db) {
 }
 
 Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
-                                       const std::vector<std::optional<std::string>>& values, Reuse reuse) {
+                                       const std::vector<std::optional<std::string>>& values, Reuse reuse,
+                                       RowReader reader) {
+  if (reader == RowReader::Qt || !readsCells(db)) {
+    auto rows = QueryRows::run(db, text, values);
+    if (!rows) return rows.error();
+    return std::unique_ptr<Rows>(std::move(*rows));
+  }
   if (isSqlite(db)) {
     auto rows = SqliteRows::run(db, text, values, reuse);
     if (!rows) return rows.error();
     return std::unique_ptr<Rows>(std::make_unique<SqliteRows>(std::move(*rows)));
   }
-  if (!readsCells(db)) return internalError("leitor de linhas sem suporte a este banco");
   auto rows = PostgresRows::run(db, text, values, reuse);
   if (!rows) return rows.error();
   return std::unique_ptr<Rows>(std::move(*rows));

@@ -244,23 +244,19 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 }
 
 Status Run::selectItems() {
-  // the database's C library's cells: a month of a large branch is read here
-  // in no order: post() groups them by day
-  const auto detail = ItemDetail::Posting;
-  // a sale's items come together: its moment is read once
+  // a month of a large branch is read here, in no order: post() groups the
+  // items by day. A sale's items come together: its moment is read once.
   QString lastSale;
   bool momentReadable = false;
-  const auto keep = [&](const SaleItem& item) {
+  const auto keep = [&](const SaleRow& row) {
+    const SaleItem item = row.item();
     if (selected_.empty() || item.sale != lastSale) {
       lastSale = item.sale;
       momentReadable = wiredate::fromDatabase(item.entered).has_value();
     }
     selected_.push_back(PostedItem::of(item, momentReadable));
   };
-  auto read = sql::readsCells(db_) ? forEachSaleRow(
-                                         db_, request_.filter, [&](const SaleRow& row) { keep(row.item()); }, detail)
-                                   : forEachSaleItem(db_, request_.filter, keep, detail);
-  if (!read) return read;
+  if (auto read = forEachSaleRow(db_, request_.filter, keep, ItemDetail::Posting); !read) return read;
   // a posting needs the sale's day; a damaged one stops the run before any write
   for (const PostedItem& item : selected_) {
     if (!item.dated)

@@ -25,38 +25,6 @@ packet::Packet principalPacket() {
        text("IDTPFORPGVEN", 1)});
 }
 
-// Nullable text columns of the sale: an empty value stays null.
-void putOptional(packet::Column& c, const QString& v) { putText(c, v, v.isNull()); }
-
-void appendPrincipalRow(packet::Packet& p, const SaleItem& s) {
-  auto& c = p.columns;
-  putText(c[0], s.stockBranch);
-  putText(c[1], s.branch);
-  putText(c[2], s.sale);
-  putOptional(c[3], s.customer);
-  putText(c[4], s.cashRegister);
-  putDateTime(c[5], s.entered);
-  putOptional(c[6], s.printType);
-  putText(c[7], s.stockPosting);
-  putText(c[8], s.product);
-  putText(c[9], s.productName);
-  putNumber(c[10], s.quantity);
-  putNumber(c[11], s.unitPrice);
-  putNumber(c[12], s.total());
-  putText(c[13], s.item);
-  putNumber(c[14], s.discount);
-  putText(c[15], s.stockProduct);
-  putText(c[16], s.customerName);
-  putText(c[17], s.notePosting);
-  putText(c[18], s.store);
-  putOptional(c[19], s.receipt);
-  putText(c[20], s.noteBranch);
-  putOptional(c[21], s.consumerName);
-  putText(c[22], s.productTree);
-  putText(c[23], s.situation);
-  putOptional(c[24], s.paymentType);
-}
-
 // A moment column from the database's texts: the items of a sale come one
 // after the other and share its moment, so each distinct text is read once.
 class MomentCells {
@@ -77,9 +45,8 @@ class MomentCells {
   std::optional<double> days_;  // of last_
 };
 
-// The same row from the database's own cells: texts copied as stored, a null text
-// empty in the columns that are never null and null in the others, exactly
-// as appendPrincipalRow writes them from the QVariants.
+// A row of the list from the database's own cells: texts copied as stored, a
+// null text empty in the columns that are never null and null in the others.
 void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& moments) {
   using namespace saleColumn;
   auto& c = p.columns;
@@ -124,39 +91,27 @@ void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& m
   nullableOf(c[24], paymentType);
 }
 
-bool readsCells(const QSqlDatabase& db, RowReader reader) {
-  return reader == RowReader::Fastest && sql::readsCells(db);
-}
-
 }  // namespace
 
-Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
+Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
   packet::Packet packet = principalPacket();
   MomentCells moments;
-  auto done =
-      readsCells(db, reader)
-          ? forEachSaleRow(db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells, moments); })
-          : forEachSaleItem(db, filter, [&](const SaleItem& s) { appendPrincipalRow(packet, s); });
+  auto done = forEachSaleRow(
+      db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells, moments); }, ItemDetail::Full, reader);
   if (!done) return done.error();
   return packet;
 }
 
-Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader) {
-  std::set<std::pair<QString, QDate>> registerDays;
-  Status done = success();
-  if (readsCells(db, reader)) {
-    // distinct stored texts first: a list of many items has few register-days
-    std::set<std::pair<std::string, std::string>> stored;
-    done = forEachSaleRow(
-        db, filter, [&](const SaleRow& r) { stored.emplace(r.keys.cashRegister, r.day); }, ItemDetail::Amounts);
-    for (const auto& [cashRegister, day] : stored)
-      registerDays.emplace(QString::fromStdString(cashRegister),
-                           wiredate::dayFromDatabase(QVariant(QString::fromStdString(day))).value_or(QDate()));
-  } else {
-    done = forEachSaleItem(
-        db, filter, [&](const SaleItem& s) { registerDays.emplace(s.cashRegister, s.day); }, ItemDetail::Amounts);
-  }
+Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
+  // distinct stored texts first: a list of many items has few register-days
+  std::set<std::pair<std::string, std::string>> stored;
+  auto done = forEachSaleRow(
+      db, filter, [&](const SaleRow& r) { stored.emplace(r.keys.cashRegister, r.day); }, ItemDetail::Amounts, reader);
   if (!done) return done.error();
+  std::set<std::pair<QString, QDate>> registerDays;
+  for (const auto& [cashRegister, day] : stored)
+    registerDays.emplace(QString::fromStdString(cashRegister),
+                         wiredate::dayFromDatabase(QVariant(QString::fromStdString(day))).value_or(QDate()));
   packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA")});
   for (const auto& [cashRegister, day] : registerDays) {
     putText(packet.columns[0], filter.branch);

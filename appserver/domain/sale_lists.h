@@ -11,14 +11,10 @@
 
 namespace qfx::server {
 
-// Fastest reads the rows with SQLite's C library when the connection is
-// SQLite (no QVariant per cell), through QSqlQuery otherwise; Qt always
-// goes through QSqlQuery. Both give the same packet.
-enum class RowReader { Fastest, Qt };
-
-Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, RowReader reader = RowReader::Fastest);
+Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
+                                     sql::RowReader reader = sql::RowReader::Fastest);
 // One row per register and day with items, in register and day order.
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter,
-                                        RowReader reader = RowReader::Fastest);
+                                        sql::RowReader reader = sql::RowReader::Fastest);
 
 }  // namespace qfx::server

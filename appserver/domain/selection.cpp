@@ -43,15 +43,6 @@ const char* const kBranchProductLookup =
 const char* const kCustomerLookup = "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
 const char* const kPeriod = "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
 
-// The cells of a row as readItem reads them, from either reader.
-struct QueryCells {
-  const QSqlQuery& q;
-  QVariant value(int c) const { return q.value(c); }
-  QString text(int c) const { return q.value(c).toString(); }
-  double number(int c) const { return q.value(c).toDouble(); }
-  bool isNull(int c) const { return q.value(c).isNull(); }
-};
-
 struct DatabaseCells {
   const sql::Cells& r;
   QVariant value(int c) const { return r.value(c); }
@@ -150,18 +141,6 @@ SaleItem readItem(const Cells& q) {
   return s;
 }
 
-bool inList(const Restriction& list, const QString& key) {
-  if (!list) return true;
-  if (key.isEmpty()) return false;  // a sale without the attribute is in no list
-  const QByteArray utf8 = key.toUtf8();
-  return list->contains(std::string_view(utf8.constData(), size_t(utf8.size())));
-}
-
-// A key of two parts; the parts are joined only when there is a list to look in.
-bool inList(const Restriction& list, const QString& first, const QString& second) {
-  return !list || inList(list, first + second);
-}
-
 bool inList(const Restriction& list, std::string_view key) {
   if (!list) return true;
   if (key.empty()) return false;  // a sale without the attribute is in no list
@@ -178,22 +157,6 @@ bool inList(const Restriction& list, std::string_view first, std::string_view se
 }  // namespace
 
 qint64 SaleItem::totalCents() const { return salemoney::itemCents(quantity, unitPrice, discount); }
-
-bool SaleFilter::accepts(const SaleItem& s) const {
-  if (cashRegister && s.cashRegister != *cashRegister) return false;
-  if (!inList(sales, s.branch, s.sale)) return false;
-  if (!inList(cashRegisters, s.branch, s.cashRegister)) return false;
-  if (!inList(consumptionTypes, s.consumptionType)) return false;
-  if (!inList(customers, s.customer)) return false;
-  if (customerNames) {
-    if (s.customerName.isNull()) return false;
-    const QString name = s.customerName.toString().toUpper();
-    if (name < customerNames->first || name > customerNames->second) return false;
-  }
-  if (costCentres && !inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
-  if (!inList(products, s.product)) return false;
-  return true;
-}
 
 bool SaleFilter::accepts(const SaleKeys& k) const {
   if (cashRegister && QString::fromUtf8(k.cashRegister.data(), qsizetype(k.cashRegister.size())) != *cashRegister)
@@ -229,22 +192,6 @@ namespace {
 const char* const kSelectAmounts =
     "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS, "
     "I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, I.CDFILIALEST, I.NRLANCESTQ";
-
-SaleItem readAmounts(const QSqlQuery& q, const QString& store) {
-  SaleItem s;
-  s.branch = q.value(0).toString();
-  s.sale = q.value(1).toString();
-  s.store = store;
-  s.cashRegister = q.value(2).toString();
-  s.day = wiredate::dayFromDatabase(q.value(3)).value_or(QDate());
-  s.consumptionType = q.value(4).toString();
-  s.quantity = q.value(5).toDouble();
-  s.unitPrice = q.value(6).toDouble();
-  s.discount = q.value(7).toDouble();
-  s.stockBranch = q.value(8);
-  s.stockPosting = q.value(9);
-  return s;
-}
 
 // Restrictions that look at the product or the customer need the full row.
 bool needsFullRow(const SaleFilter& f) { return f.customers || f.customerNames || f.costCentres || f.products; }
@@ -349,21 +296,8 @@ SaleItem SaleRow::item() const {
   return s;
 }
 
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
-                       ItemDetail detail) {
-  const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
-  auto q = sql::run(db, selection.text, selection.values);
-  if (!q) return q.error();
-  while (q->next()) {
-    const SaleItem item = selection.amounts ? readAmounts(*q, filter.store) : readItem(QueryCells{*q});
-    if (filter.accepts(item)) visit(item);
-  }
-  if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));
-  return success();
-}
-
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
-                      ItemDetail detail) {
+                      ItemDetail detail, sql::RowReader reader) {
   const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
   std::vector<std::optional<std::string>> values;
   for (const QVariant& v : selection.values) {
@@ -376,7 +310,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
   const bool sqlite = sql::isSqlite(db);
   const bool oneRegisterDay = filter.cashRegister && filter.first == filter.last;
   const bool keep = sqlite || (detail == ItemDetail::Amounts && oneRegisterDay);
-  auto opened = sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No);
+  auto opened =
+      sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No, reader);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
   std::optional<RepeatedTexts> repeated;

@@ -70,7 +70,7 @@ struct SaleFilter {
   Restriction costCentres;                                   // CDCLIENTE||CDCCUSCLIE
   Restriction products;                                      // CDPRODUTO
 
-  bool accepts(const SaleItem& item) const;
+  // The one test of a row against the lists, on its keys as read.
   bool accepts(const SaleKeys& keys) const;
 };
 
@@ -105,19 +105,13 @@ std::string rowAddressText(int64_t rowId);
 // (ROWID, ctid), by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
-// The SELECT the two readers below run for `filter` on this connection's
+// The SELECT forEachSaleRow runs for `filter` on this connection's
 // database ("?" parameters: branch, store, first and last day, then the
 // register when there is one).
 QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail);
 QString saleSelectionText(bool sqlite, const SaleFilter& filter, ItemDetail detail);
 
-// Calls back for each selected item; with every detail, ordered by register,
-// sale moment, sale and item.
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
-                       ItemDetail detail = ItemDetail::Full);
-
-// Columns of the row forEachSaleRow hands over with every detail (the order
-// of forEachSaleItem's query).
+// Columns of the row forEachSaleRow hands over with every detail.
 namespace saleColumn {
 enum : int {
   branch,
@@ -162,19 +156,18 @@ struct SaleRow {
   // fills what the run uses and the row's address
   RepeatedTexts* repeated = nullptr;
 
-  // Quantity, unit price and discount, as forEachSaleItem reads them, from
-  // either layout.
+  // Quantity, unit price and discount, from either layout.
   SaleItem amounts() const;
-  // The item as forEachSaleItem reads it (with ItemDetail::Posting, only the
-  // fields that detail names, and the row's address).
+  // The item's fields (with ItemDetail::Posting, only the fields that detail
+  // names, and the row's address).
   SaleItem item() const;
 };
 
-// SQLite and PostgreSQL (see sql::readsCells): the same selection, order and
-// filtering as forEachSaleItem, the rows handed as the database's own cells
-// (no QVariant, no QString per cell), for the lists that copy them into a
-// packet.
+// The one reader of the selection: calls back for each selected item that
+// the filter accepts, its row handed as the database's own cells (no QVariant,
+// no QString per cell unless asked for: see SaleRow::item). With every detail,
+// ordered by register, sale moment, sale and item.
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
-                      ItemDetail detail = ItemDetail::Full);
+                      ItemDetail detail = ItemDetail::Full, sql::RowReader reader = sql::RowReader::Fastest);
 
 }  // namespace qfx::server

@@ -81,25 +81,18 @@ Result<std::optional<qint64>> registerDayCents(QSqlDatabase& db, const QString& 
     cents =
         cents.value_or(0) + salemoney::netSalesCents(situation, salemoney::itemCents(quantity, unitPrice, discount));
   };
-  if (sql::readsCells(db)) {
-    // once per register-day of the Z check: the statement is kept, not prepared per call
-    auto rows = sql::openRows(
-        db, text.toStdString(),
-        {branch.toStdString(), store.toStdString(), cashRegister.toStdString(), wiredate::dayText(day).toStdString()},
-        sql::Reuse::Kept);
-    if (!rows) return rows.error();
-    for (;;) {
-      auto more = (*rows)->next();
-      if (!more) return more.error();
-      if (!*more) return cents;
-      add((*rows)->text(0), (*rows)->number(1), (*rows)->number(2), (*rows)->number(3));
-    }
+  // once per register-day of the Z check: the statement is kept, not prepared per call
+  auto rows = sql::openRows(
+      db, text.toStdString(),
+      {branch.toStdString(), store.toStdString(), cashRegister.toStdString(), wiredate::dayText(day).toStdString()},
+      sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  for (;;) {
+    auto more = (*rows)->next();
+    if (!more) return more.error();
+    if (!*more) return cents;
+    add((*rows)->text(0), (*rows)->number(1), (*rows)->number(2), (*rows)->number(3));
   }
-  auto q = sql::run(db, text, {branch, store, cashRegister, wiredate::dayText(day)});
-  if (!q) return q.error();
-  while (q->next())
-    add(q->value(0).toString().toStdString(), q->value(1).toDouble(), q->value(2).toDouble(), q->value(3).toDouble());
-  return cents;
 }
 
 }  // namespace
@@ -127,17 +120,11 @@ Result<Reply> getReducaoZ(CallContext& call, const Arguments& args) {
       "WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?";
   packet::Packet packet(
       {number("VRVENLIQREDZ"), packets::text("CDFILIAL", 4), packets::text("CDCAIXA", 3), dateTime("DTREDUCAOZ")});
-  if (sql::readsCells(call.db)) {
-    // once per register-day of the Z check: the statement is kept, not prepared per call
-    auto rows = sql::openRows(call.db, text, {args.text(1), args.text(2), wiredate::dayText(args.day(3)).toStdString()},
-                              sql::Reuse::Kept);
-    if (!rows) return rows.error();
-    if (auto done = appendRows(packet, **rows); !done) return done.error();
-    return Reply::ofPacket(std::move(packet));
-  }
-  auto q = sql::run(call.db, QString::fromLatin1(text), {args.qtext(1), args.qtext(2), wiredate::dayText(args.day(3))});
-  if (!q) return q.error();
-  appendRows(packet, *q);
+  // once per register-day of the Z check: the statement is kept, not prepared per call
+  auto rows = sql::openRows(call.db, text, {args.text(1), args.text(2), wiredate::dayText(args.day(3)).toStdString()},
+                            sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  if (auto done = appendRows(packet, **rows); !done) return done.error();
   return Reply::ofPacket(std::move(packet));
 }
 
@@ -180,7 +167,10 @@ Result<Reply> getProdutos(CallContext& call, const Arguments& args) {
   f.cashRegisters = restriction(args.isAllFlag(6), args.text(5));
   f.sales = restriction(args.isAllFlag(8), args.text(7));
   std::map<QString, QVariant> products;  // code -> name, in code order
-  auto done = forEachSaleItem(call.db, f, [&](const SaleItem& s) { products.emplace(s.product, s.productName); });
+  auto done = forEachSaleRow(call.db, f, [&](const SaleRow& r) {
+    const SaleItem s = r.item();
+    products.emplace(s.product, s.productName);
+  });
   if (!done) return done.error();
   packet::Packet packet({text("IDMARCADO", 1), text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
   for (const auto& [code, name] : products) {

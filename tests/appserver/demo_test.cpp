@@ -133,7 +133,7 @@ TEST_P(DemoDataTest, CellReaderGivesTheQtReadersPackets) {
   auto database = testDb.open();
   ASSERT_TRUE(server::demo::generate(*database, demoOptions(7)).ok());
   QSqlDatabase db = *database->connection();
-  using server::RowReader;
+  using server::sql::RowReader;
 
   const auto compare = [&](const server::SaleFilter& filter, const char* what) -> packet::Packet {
     SCOPED_TRACE(what);

@@ -411,11 +411,9 @@ TEST_P(SaleItemReaders, CellsReadAsTheQtReaderReadsThemOrderedOrNot) {
   };
   const auto read = [&](bool cells, server::ItemDetail detail, auto describeItem) {
     std::vector<std::string> items;
-    const auto done =
-        cells ? server::forEachSaleRow(
-                    db, filter, [&](const server::SaleRow& r) { items.push_back(describeItem(r.item())); }, detail)
-              : server::forEachSaleItem(
-                    db, filter, [&](const server::SaleItem& s) { items.push_back(describeItem(s)); }, detail);
+    const auto done = server::forEachSaleRow(
+        db, filter, [&](const server::SaleRow& r) { items.push_back(describeItem(r.item())); }, detail,
+        cells ? server::sql::RowReader::Fastest : server::sql::RowReader::Qt);
     EXPECT_TRUE(done.ok());
     return items;
   };

@@ -9,11 +9,9 @@
 #include "common/wire_date.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
+#include "domain/sale_rules.h"
 
 namespace qfx::server {
-
-const char* const kPendingWork =
-    "I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL AND V.IDSITUVENDA <> 'C' AND COALESCE(P.IDCTRLESTQ, 'S') = 'S'";
 
 namespace {
 
@@ -215,7 +213,10 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   else
     s.text = QString::fromLatin1(kSelect);
   // the row's address: the posting run stamps the very rows it read
-  if (!s.amounts && posting) s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
+  if (!s.amounts && posting) {
+    s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
+    s.text += QStringLiteral(", CASE WHEN %1 THEN 1 ELSE 0 END").arg(QString::fromStdString(salerules::postable()));
+  }
   s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
   s.text += QLatin1String(kItemsOfTheSale);
   if (!s.amounts || filter.workOnly) s.text += QLatin1String(kProductLookup);
@@ -224,11 +225,11 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   s.text += QLatin1String(kPeriod);
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.workOnly)
-    s.text += QStringLiteral(" AND ") + QLatin1String(kPendingWork);
+    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::workLeft());
   else if (filter.pendingOnly)
-    s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
-  // a cancelled sale took nothing out of the stock: no run posts it
-  if (posting) s.text += QStringLiteral(" AND V.IDSITUVENDA <> 'C'");
+    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::pending());
+  // the run reads what it may post or stop on, and asks the rule which to post
+  if (posting) s.text += QStringLiteral(" AND ") + QLatin1String(salerules::kSaleNotCancelled);
   if (filter.cashRegister) {
     s.text += QStringLiteral(" AND V.CDCAIXA = ?");
     s.values << *filter.cashRegister;
@@ -291,8 +292,9 @@ SaleItem SaleRow::item() const {
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
   readPostingFields(SharedCells{cells, *repeated}, s);
-  constexpr int address = saleColumn::customerName + 1;  // the row's address follows the last column
-  s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
+  using namespace saleColumn;
+  s.rowId = sqliteRowId ? int64_t(cells.number(rowAddress)) : rowAddressFromText(cells.text(rowAddress));
+  s.postable = cells.number(postable) != 0;
   return s;
 }
 

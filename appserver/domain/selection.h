@@ -36,10 +36,12 @@ struct SaleItem {
   // Where the ITVENDA row lies, read for the posting run only: SQLite's ROWID;
   // PostgreSQL's ctid as block * 65536 + line (see rowAddressText).
   int64_t rowId = 0;
+  // Read for the posting run only: salerules::postable holds, as the database
+  // found when the run read the item.
+  bool postable = false;
 
   bool isReturn() const { return situation == QLatin1String("D"); }
   bool isCancelled() const { return situation == QLatin1String("C"); }
-  bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
   // Quantity times unit price less discount, in cents: the money on the receipt.
   qint64 totalCents() const;
   double total() const { return double(totalCents()) / 100.0; }
@@ -57,9 +59,9 @@ using Restriction = std::optional<ListText>;
 
 struct SaleFilter {
   QString branch, store;
-  QDate first, last;  // whole days, both included
-  bool pendingOnly = true;
-  // Only what is still work for a run: see kPendingWork (implies pendingOnly).
+  QDate first, last;        // whole days, both included
+  bool pendingOnly = true;  // salerules::pending
+  // Only what is still work for a run: salerules::workLeft (implies pendingOnly).
   bool workOnly = false;
   std::optional<QString> cashRegister;                       // one register only (GetSoma)
   Restriction sales;                                         // keys CDFILIAL||NRSEQVENDA
@@ -73,13 +75,6 @@ struct SaleFilter {
   // The one test of a row against the lists, on its keys as read.
   bool accepts(const SaleKeys& keys) const;
 };
-
-// An item still waiting for a run that could post it: pending, of a sale not
-// cancelled, of a product that controls stock (or is not registered at all,
-// on which a run stops as blocked). An SQL condition over VENDA V, ITVENDA I
-// and PRODUTO P (left-joined), shared by every place that asks whether work
-// is left: the Z check's register-days, the earlier-sales check.
-extern const char* const kPendingWork;
 
 // A restriction from an all-flag and its list.
 inline Restriction restriction(bool all, const std::string& list) {
@@ -141,6 +136,8 @@ enum : int {
   productTree,
   stockProduct,
   customerName = 30,
+  rowAddress,  // ItemDetail::Posting only: ROWID or ctid
+  postable,    // ItemDetail::Posting only: 1 where salerules::postable holds
 };
 }  // namespace saleColumn
 

@@ -4,7 +4,7 @@
 
 #include "common/wire_date.h"
 #include "db/sql.h"
-#include "domain/selection.h"
+#include "domain/sale_rules.h"
 #include "methods/methods.h"
 
 namespace qfx::server::methods {
@@ -32,7 +32,7 @@ Result<Reply> getPeriodoCTBOK(CallContext& call, const Arguments& args) {
 }
 
 // Refuses with "VENDA_CONSOL" when an item still waiting for a run (see
-// kPendingWork) dated from the start date up to the day before the period
+// salerules::workLeft) dated from the start date up to the day before the period
 // exists for the branch (and its warehouse or location, where the branch
 // uses them). Items no run ever posts are left out: they would block forever.
 Result<Reply> verificaVendaAnterior(CallContext& call, const Arguments& args) {
@@ -42,7 +42,7 @@ Result<Reply> verificaVendaAnterior(CallContext& call, const Arguments& args) {
                      "JOIN LOJA L ON L.CDFILIAL = V.CDFILIAL AND L.CDLOJA = V.CDLOJA "
                      "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
                      "WHERE V.CDFILIAL = ? AND V.DTVENDA >= ? AND V.DTVENDA < ? AND ") +
-                 QLatin1String(kPendingWork);
+                 QString::fromStdString(salerules::workLeft());
   QVariantList values{args.qtext(1), wiredate::dayText(args.day(4)), wiredate::dayText(args.day(2))};
   if (args.isYes(5)) {
     text += QStringLiteral(" AND L.CDALMOXARIFE = ?");

@@ -1,7 +1,6 @@
-// The two lists built from the sale selection: the items of the
-// consolidation screen and the register-days the Z check walks.
 #include "domain/sale_lists.h"
 
+#include <map>
 #include <set>
 
 #include "common/wire_date.h"
@@ -117,6 +116,62 @@ Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filt
     putText(packet.columns[0], filter.branch);
     putText(packet.columns[1], cashRegister);
     packet.columns[2].appendNumber(wiredate::fromDate(day));
+  }
+  return packet;
+}
+
+Result<packet::Packet> registerDaysWithWork(QSqlDatabase& db, SaleFilter filter) {
+  filter.workOnly = true;
+  return verificationRows(db, filter);
+}
+
+Result<packet::Packet> salesOfPeriod(QSqlDatabase& db, const SaleFilter& filter) {
+  auto rows =
+      sql::openRows(db,
+                    "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.NRCUPOMFIS, V.DTVENDA, C.NMRAZSOCCLIE "
+                    "FROM VENDA V LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE "
+                    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ? "
+                    "ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA",
+                    {filter.branch.toStdString(), filter.store.toStdString(),
+                     wiredate::dayText(filter.first).toStdString(), wiredate::dayText(filter.last).toStdString()});
+  if (!rows) return rows.error();
+  packet::Packet packet({text("IDMARCADO", 1), text("CHAVE", 14), text("CDCAIXA", 3), text("NRSEQVENDA", 10),
+                         text("NRCUPOMFIS", 10), text("DTVENDA", 20), text("NMRAZSOCCLIE", 50)});
+  for (;;) {
+    auto more = (*rows)->next();
+    if (!more) return more.error();
+    if (!*more) return packet;
+    const sql::Rows& r = **rows;
+    SaleKeys keys;
+    keys.branch = r.text(0);
+    keys.sale = r.text(1);
+    keys.cashRegister = r.text(2);
+    if (!filter.accepts(keys)) continue;
+    // the sale's business day, as the column's origin (VENDA.DTVENDA) says
+    const auto day = wiredate::dayFromDatabase(r.value(4));
+    auto& c = packet.columns;
+    putText(c[0], QStringLiteral("N"));
+    c[1].appendText(std::string(keys.branch).append(keys.sale));
+    c[2].appendText(keys.cashRegister);
+    putText(c[3], r.value(1));
+    putText(c[4], r.value(3));
+    putText(c[5], day ? day->toString(QStringLiteral("dd/MM/yyyy")) : QString(), !day);
+    putText(c[6], r.value(5));
+  }
+}
+
+Result<packet::Packet> productsSold(QSqlDatabase& db, const SaleFilter& filter) {
+  std::map<QString, QVariant> products;  // code -> name, in code order
+  auto done = forEachSaleRow(db, filter, [&](const SaleRow& r) {
+    const SaleItem s = r.item();
+    products.emplace(s.product, s.productName);
+  });
+  if (!done) return done.error();
+  packet::Packet packet({text("IDMARCADO", 1), text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
+  for (const auto& [code, name] : products) {
+    putText(packet.columns[0], QStringLiteral("N"));
+    putText(packet.columns[1], code);
+    putText(packet.columns[2], name);
   }
   return packet;
 }

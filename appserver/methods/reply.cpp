@@ -28,4 +28,9 @@ size_t Reply::rowCount() const {
   return rows;
 }
 
+Result<Reply> packetReply(Result<packet::Packet> packet) {
+  if (!packet) return packet.error();
+  return Reply::ofPacket(std::move(*packet));
+}
+
 }  // namespace qfx::server

@@ -15,6 +15,7 @@
 #include "db/migrations.h"
 #include "db/sqlite_backup.h"
 #include "demo/demo_generator.h"
+#include "methods/dispatcher.h"
 #include "rpc/server.h"
 
 using namespace qfx::server;
@@ -211,7 +212,8 @@ int serve(Database& database, const Options& o) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  auto server = AppServer::start(database, o.server);
+  // the one object this server serves: the layers meet here and nowhere below
+  auto server = AppServer::start(database, makeConsolidationObject(), o.server);
   if (!server) return fail(server.error().message);
   if (!o.portFile.empty()) {
     QFile file(QString::fromStdString(o.portFile));

@@ -58,8 +58,8 @@
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
-#include "methods/sale_lists.h"
-#include "methods/selection.h"
+#include "domain/sale_lists.h"
+#include "domain/selection.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
@@ -374,7 +374,7 @@ RunningServer startServer(const std::string& url) {
   r.database = openDatabase(url);
   srv::ServerOptions options;
   options.listen = "127.0.0.1:0";
-  r.server = must(srv::AppServer::start(*r.database, options), "servidor");
+  r.server = must(srv::AppServer::start(*r.database, srv::makeConsolidationObject(), options), "servidor");
   return r;
 }
 
@@ -484,7 +484,7 @@ double serverPacketSeconds(Database& database, int64_t expected) {
   filter.pendingOnly = false;
   QElapsedTimer timer;
   timer.start();
-  auto packet = srv::methods::principalRows(db, filter);
+  auto packet = srv::principalRows(db, filter);
   const double s = seconds(timer);
   if (!packet) die("GetPrincipal no servidor: " + packet.error().message);
   if (int64_t(packet->rowCount()) != expected) die("o pacote do servidor não tem a lista inteira");

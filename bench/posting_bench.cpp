@@ -59,7 +59,7 @@
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
-#include "posting/posting_engine.h"
+#include "domain/posting_engine.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/server.h"
 
@@ -252,7 +252,7 @@ RunResult consolidate(const std::string& url) {
   auto database = openDatabase(url);
   ServerOptions options;
   options.listen = "127.0.0.1:0";
-  auto server = must(AppServer::start(*database, options), "servidor");
+  auto server = must(AppServer::start(*database, makeConsolidationObject(), options), "servidor");
 
   auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(server->port()), grpc::InsecureChannelCredentials());
   auto stub = rpc::ApplicationServer::NewStub(channel);

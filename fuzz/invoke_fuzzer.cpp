@@ -20,7 +20,7 @@
 #include "db/database.h"
 #include "db/migrations.h"
 #include "demo/demo_generator.h"
-#include "rpc/dispatcher.h"
+#include "methods/dispatcher.h"
 #include "rpc/service.h"
 
 using namespace qfx;

@@ -48,12 +48,18 @@ class Rows : public Cells {
   virtual int64_t changes() const = 0;
 };
 
-// Runs `text` (positional "?" parameters) with `values` bound as texts (none:
-// NULL) on an SQLite or PostgreSQL connection.
-Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
-                                       const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No);
+// Fastest: the database's own C library where it serves the driver (SQLite,
+// PostgreSQL), QSqlQuery otherwise. Qt: always QSqlQuery, each cell as Qt
+// gives it; the tests compare the two.
+enum class RowReader { Fastest, Qt };
 
-// Whether openRows serves this connection's driver.
+// Runs `text` (positional "?" parameters) with `values` bound as texts (none:
+// NULL). Reuse applies to the C-library readers only.
+Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
+                                       const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No,
+                                       RowReader reader = RowReader::Fastest);
+
+// Whether openRows reads this connection's driver with its C library.
 bool readsCells(const QSqlDatabase& db);
 
 }  // namespace qfx::server::sql

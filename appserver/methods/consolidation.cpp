@@ -1,8 +1,8 @@
 // SemGeraNF: the consolidation run. The engine lives in posting/; this is
 // the argument mapping and the five-element reply the screen reads.
+#include "domain/packets.h"
+#include "domain/posting_engine.h"
 #include "methods/methods.h"
-#include "methods/packets.h"
-#include "posting/posting_engine.h"
 
 namespace qfx::server::methods {
 

@@ -2,7 +2,7 @@
 // comments and code are 1-based, as the client lists them.
 #pragma once
 
-#include "rpc/dispatcher.h"
+#include "methods/dispatcher.h"
 
 namespace qfx::server::methods {
 

@@ -44,12 +44,13 @@ std::string hostOf(const std::string& listen) {
 
 }  // namespace
 
-Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, const ServerOptions& options) {
+Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatcher object,
+                                                    const ServerOptions& options) {
   auto creds = credentials(options);
   if (!creds) return creds.error();
   std::unique_ptr<AppServer> server(new AppServer());
-  server->service_ = std::make_unique<ApplicationService>(database, options.sessionLifetimeSeconds, options.maxThreads,
-                                                          options.loginThrottle);
+  server->service_ = std::make_unique<ApplicationService>(database, std::move(object), options.sessionLifetimeSeconds,
+                                                          options.maxThreads, options.loginThrottle);
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(options.listen, *creds, &server->port_);

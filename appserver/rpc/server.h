@@ -28,7 +28,8 @@ struct ServerOptions {
 
 class AppServer {
  public:
-  static Result<std::unique_ptr<AppServer>> start(Database& database, const ServerOptions& options);
+  // Serves `object` (see makeConsolidationObject) over `database`.
+  static Result<std::unique_ptr<AppServer>> start(Database& database, Dispatcher object, const ServerOptions& options);
   ~AppServer();
 
   int port() const { return port_; }

@@ -125,11 +125,11 @@ grpc::Status toStatus(const Error& error) {
   return grpc::Status(code, error.message);
 }
 
-ApplicationService::ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections,
-                                       const LoginThrottleOptions& loginThrottle)
+ApplicationService::ApplicationService(Database& database, Dispatcher object, int64_t sessionLifetimeSeconds,
+                                       int connections, const LoginThrottleOptions& loginThrottle)
     : database_(database),
       sessions_(database, sessionLifetimeSeconds),
-      dispatcher_(makeConsolidationObject()),
+      dispatcher_(std::move(object)),
       workers_(connections),
       loginThrottle_(loginThrottle) {}
 

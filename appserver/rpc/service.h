@@ -13,9 +13,9 @@
 #include "auth/sessions.h"
 #include "db/database.h"
 #include "db/statement_canceller.h"
+#include "methods/dispatcher.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
-#include "rpc/dispatcher.h"
 
 namespace qfx::server {
 
@@ -24,8 +24,9 @@ inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {
  public:
-  // `connections`: the database workers, and so the most connections open at once.
-  ApplicationService(Database& database, int64_t sessionLifetimeSeconds, int connections,
+  // `object`: the methods it serves; `connections`: the database workers, and
+  // so the most connections open at once.
+  ApplicationService(Database& database, Dispatcher object, int64_t sessionLifetimeSeconds, int connections,
                      const LoginThrottleOptions& loginThrottle = {});
 
   grpc::Status Login(grpc::ServerContext* context, const rpc::LoginRequest* request, rpc::LoginReply* reply) override;

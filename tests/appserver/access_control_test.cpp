@@ -22,9 +22,9 @@
 #include "db/migrations.h"
 #include "harness.h"
 #include "health.grpc.pb.h"
+#include "methods/dispatcher.h"
 #include "posting_support.h"
 #include "query.h"
-#include "rpc/dispatcher.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -400,7 +400,7 @@ TEST(HostReadOnlyRole, ALoginInTheRoleReadsTheLookupsAndCannotWrite) {
     server::Database wrong(*server::DbConfig::parse(hostUrl.toString().toStdString()));
     server::ServerOptions options;
     options.listen = "127.0.0.1:0";
-    auto started = server::AppServer::start(wrong, options);
+    auto started = server::AppServer::start(wrong, server::makeConsolidationObject(), options);
     ASSERT_TRUE(started.ok()) << started.error().message;
     TestClient client((*started)->port());
     const grpc::Status login = client.login(kManager, kManagerPassword);

@@ -6,8 +6,8 @@
 
 #include "db/batch_insert.h"
 #include "demo/demo_generator.h"
+#include "domain/sale_lists.h"
 #include "harness.h"
-#include "methods/sale_lists.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -133,18 +133,18 @@ TEST_P(DemoDataTest, CellReaderGivesTheQtReadersPackets) {
   auto database = testDb.open();
   ASSERT_TRUE(server::demo::generate(*database, demoOptions(7)).ok());
   QSqlDatabase db = *database->connection();
-  using server::methods::RowReader;
+  using server::sql::RowReader;
 
   const auto compare = [&](const server::SaleFilter& filter, const char* what) -> packet::Packet {
     SCOPED_TRACE(what);
-    auto fast = server::methods::principalRows(db, filter, RowReader::Fastest);
-    auto qt = server::methods::principalRows(db, filter, RowReader::Qt);
+    auto fast = server::principalRows(db, filter, RowReader::Fastest);
+    auto qt = server::principalRows(db, filter, RowReader::Qt);
     EXPECT_TRUE(fast.ok() && qt.ok());
     if (!fast.ok() || !qt.ok()) return {};
     expectSamePackets(*fast, *qt);
     EXPECT_EQ(postingView(db, filter, server::ItemDetail::Posting), postingView(db, filter, server::ItemDetail::Full));
-    auto fastDays = server::methods::verificationRows(db, filter, RowReader::Fastest);
-    auto qtDays = server::methods::verificationRows(db, filter, RowReader::Qt);
+    auto fastDays = server::verificationRows(db, filter, RowReader::Fastest);
+    auto qtDays = server::verificationRows(db, filter, RowReader::Qt);
     EXPECT_TRUE(fastDays.ok() && qtDays.ok());
     if (fastDays.ok() && qtDays.ok()) expectSamePackets(*fastDays, *qtDays);
     EXPECT_EQ(fastDays.ok() && fast->rowCount() > 0, fastDays.ok() && fastDays->rowCount() > 0);

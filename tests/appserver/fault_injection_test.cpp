@@ -78,7 +78,7 @@ class Scene {
     server::ServerOptions options;
     options.listen = "127.0.0.1:0";
     options.maxThreads = workers;
-    auto started = server::AppServer::start(*serverDb_, options);
+    auto started = server::AppServer::start(*serverDb_, server::makeConsolidationObject(), options);
     ASSERT_TRUE(started.ok()) << started.error().message;
     server_ = std::move(*started);
     client_ = std::make_unique<TestClient>(server_->port());

@@ -45,7 +45,7 @@ TEST_P(PostingConcurrencyTest, TwoClientsOnTwoServersPostEveryItemOnce) {
   server::Database secondDatabase(*server::DbConfig::parse(harness_->testDatabase().url()));
   server::ServerOptions options;
   options.listen = "127.0.0.1:0";
-  auto second = server::AppServer::start(secondDatabase, options);
+  auto second = server::AppServer::start(secondDatabase, server::makeConsolidationObject(), options);
   ASSERT_TRUE(second.ok()) << second.error().message;
   auto manager = harness_->loggedIn();
   TestClient clerk((*second)->port());

@@ -147,7 +147,7 @@ TEST_P(SecurityTest, ASessionIsValidOnEveryServerSharingTheDatabase) {
   server::Database secondDatabase(*config);
   server::ServerOptions options;
   options.listen = "127.0.0.1:0";
-  auto second = server::AppServer::start(secondDatabase, options);
+  auto second = server::AppServer::start(secondDatabase, server::makeConsolidationObject(), options);
   ASSERT_TRUE(second.ok()) << second.error().message;
   TestClient onSecond((*second)->port());
   onSecond.setToken(client->token());
@@ -352,7 +352,7 @@ TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
   server::ServerOptions half;
   half.tlsCertFile = dataFile("test-server.crt");
   server::Database unused(*server::DbConfig::parse("sqlite:/nonexistent/none.db"));
-  auto refused = server::AppServer::start(unused, half);
+  auto refused = server::AppServer::start(unused, server::makeConsolidationObject(), half);
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.error().message.find("--tls-key"), std::string::npos);
 }

@@ -64,7 +64,7 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     server::ServerOptions options;
     options.listen = "127.0.0.1:0";
     options.maxThreads = 4;
-    auto started = server::AppServer::start(*database, options);
+    auto started = server::AppServer::start(*database, server::makeConsolidationObject(), options);
     ASSERT_TRUE(started) << started.error().message;
     appServer = std::move(*started);
 

@@ -12,7 +12,7 @@ ServerHarness::ServerHarness(Backend backend, bool withFixture, server::ServerOp
     loadFixture(db);
   }
   options.listen = "127.0.0.1:0";
-  auto started = server::AppServer::start(*database_, options);
+  auto started = server::AppServer::start(*database_, server::makeConsolidationObject(), options);
   if (!started) {
     ADD_FAILURE() << "servidor não iniciou: " << started.error().message;
     return;

@@ -39,6 +39,33 @@ std::vector<rpc::Argument> Consolidation::args() const {
           boolean(checkStock)};
 }
 
+server::posting::Request Consolidation::request() const {
+  const auto list = [](const std::string& keys) {
+    return keys.empty() ? server::Restriction() : server::Restriction(server::ListText(keys));
+  };
+  const auto q = [](const std::string& text) { return QString::fromStdString(text); };
+  server::posting::Request r;
+  r.branch = q(branch);
+  r.store = q(store);
+  server::SaleFilter& f = r.filter;
+  f.branch = r.branch;
+  f.store = r.store;
+  f.first = first;
+  f.last = last;
+  f.sales = list(sales);
+  f.cashRegisters = list(registers);
+  server::restrictCustomers(f, customers.empty() && !customerInterval, customerInterval, q(nameFrom), q(nameTo),
+                            customers);
+  f.consumptionTypes = list(consumptionTypes);
+  f.costCentres = list(costCentres);
+  f.products = list(products);
+  r.withdrawalType = q(withdrawalType);
+  r.sector = q(sector);
+  r.operatorCode = q(operatorCode);
+  r.checkStock = checkStock;
+  return r;
+}
+
 PostingReply consolidate(TestClient& client, const Consolidation& c, std::chrono::milliseconds deadline) {
   PostingReply out;
   out.call = client.invoke("SemGeraNF", c.args(), deadline);

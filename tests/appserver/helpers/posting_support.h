@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "client.h"
+#include "domain/posting_engine.h"
 
 namespace qfx::test {
 
-// The 24 arguments of SemGeraNF, all restrictions off unless set.
+// A run: the 24 arguments of SemGeraNF, or the posting engine's request, all
+// restrictions off unless set.
 struct Consolidation {
   std::string workBranch = "0001", branch = "0001", store = "01";
   QDate first = QDate(2024, 3, 10), last = QDate(2024, 3, 11);
@@ -21,6 +23,7 @@ struct Consolidation {
   bool checkStock = true;
 
   std::vector<rpc::Argument> args() const;
+  server::posting::Request request() const;
 };
 
 struct PostingReply {

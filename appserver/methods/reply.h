@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/result.h"
 #include "packet_codec.h"
 #include "qfx31700.pb.h"
 
@@ -22,5 +23,8 @@ struct Reply {
   rpc::Value announce(packet::Packet packet);
   size_t rowCount() const;
 };
+
+// The reply of a method that answers one packet, or the error that came instead.
+Result<Reply> packetReply(Result<packet::Packet> packet);
 
 }  // namespace qfx::server

@@ -36,10 +36,12 @@ struct SaleItem {
   // Where the ITVENDA row lies, read for the posting run only: SQLite's ROWID;
   // PostgreSQL's ctid as block * 65536 + line (see rowAddressText).
   int64_t rowId = 0;
+  // Read for the posting run only: salerules::postable holds, as the database
+  // found when the run read the item.
+  bool postable = false;
 
   bool isReturn() const { return situation == QLatin1String("D"); }
   bool isCancelled() const { return situation == QLatin1String("C"); }
-  bool isPending() const { return stockBranch.isNull() && stockPosting.isNull(); }
   // Quantity times unit price less discount, in cents: the money on the receipt.
   qint64 totalCents() const;
   double total() const { return double(totalCents()) / 100.0; }
@@ -57,9 +59,9 @@ using Restriction = std::optional<ListText>;
 
 struct SaleFilter {
   QString branch, store;
-  QDate first, last;  // whole days, both included
-  bool pendingOnly = true;
-  // Only what is still work for a run: see kPendingWork (implies pendingOnly).
+  QDate first, last;        // whole days, both included
+  bool pendingOnly = true;  // salerules::pending
+  // Only what is still work for a run: salerules::workLeft (implies pendingOnly).
   bool workOnly = false;
   std::optional<QString> cashRegister;                       // one register only (GetSoma)
   Restriction sales;                                         // keys CDFILIAL||NRSEQVENDA
@@ -70,16 +72,9 @@ struct SaleFilter {
   Restriction costCentres;                                   // CDCLIENTE||CDCCUSCLIE
   Restriction products;                                      // CDPRODUTO
 
-  bool accepts(const SaleItem& item) const;
+  // The one test of a row against the lists, on its keys as read.
   bool accepts(const SaleKeys& keys) const;
 };
-
-// An item still waiting for a run that could post it: pending, of a sale not
-// cancelled, of a product that controls stock (or is not registered at all,
-// on which a run stops as blocked). An SQL condition over VENDA V, ITVENDA I
-// and PRODUTO P (left-joined), shared by every place that asks whether work
-// is left: the Z check's register-days, the earlier-sales check.
-extern const char* const kPendingWork;
 
 // A restriction from an all-flag and its list.
 inline Restriction restriction(bool all, const std::string& list) {
@@ -105,19 +100,13 @@ std::string rowAddressText(int64_t rowId);
 // (ROWID, ctid), by which the run stamps the rows.
 enum class ItemDetail { Full, Amounts, Posting };
 
-// The SELECT the two readers below run for `filter` on this connection's
+// The SELECT forEachSaleRow runs for `filter` on this connection's
 // database ("?" parameters: branch, store, first and last day, then the
 // register when there is one).
 QString saleSelectionText(const QSqlDatabase& db, const SaleFilter& filter, ItemDetail detail);
 QString saleSelectionText(bool sqlite, const SaleFilter& filter, ItemDetail detail);
 
-// Calls back for each selected item; with every detail, ordered by register,
-// sale moment, sale and item.
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
-                       ItemDetail detail = ItemDetail::Full);
-
-// Columns of the row forEachSaleRow hands over with every detail (the order
-// of forEachSaleItem's query).
+// Columns of the row forEachSaleRow hands over with every detail.
 namespace saleColumn {
 enum : int {
   branch,
@@ -147,6 +136,8 @@ enum : int {
   productTree,
   stockProduct,
   customerName = 30,
+  rowAddress,  // ItemDetail::Posting only: ROWID or ctid
+  postable,    // ItemDetail::Posting only: 1 where salerules::postable holds
 };
 }  // namespace saleColumn
 
@@ -162,19 +153,18 @@ struct SaleRow {
   // fills what the run uses and the row's address
   RepeatedTexts* repeated = nullptr;
 
-  // Quantity, unit price and discount, as forEachSaleItem reads them, from
-  // either layout.
+  // Quantity, unit price and discount, from either layout.
   SaleItem amounts() const;
-  // The item as forEachSaleItem reads it (with ItemDetail::Posting, only the
-  // fields that detail names, and the row's address).
+  // The item's fields (with ItemDetail::Posting, only the fields that detail
+  // names, and the row's address).
   SaleItem item() const;
 };
 
-// SQLite and PostgreSQL (see sql::readsCells): the same selection, order and
-// filtering as forEachSaleItem, the rows handed as the database's own cells
-// (no QVariant, no QString per cell), for the lists that copy them into a
-// packet.
+// The one reader of the selection: calls back for each selected item that
+// the filter accepts, its row handed as the database's own cells (no QVariant,
+// no QString per cell unless asked for: see SaleRow::item). With every detail,
+// ordered by register, sale moment, sale and item.
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
-                      ItemDetail detail = ItemDetail::Full);
+                      ItemDetail detail = ItemDetail::Full, sql::RowReader reader = sql::RowReader::Fastest);
 
 }  // namespace qfx::server

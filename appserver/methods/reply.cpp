@@ -1,4 +1,4 @@
-#include "rpc/reply.h"
+#include "methods/reply.h"
 
 namespace qfx::server {
 
@@ -26,6 +26,11 @@ size_t Reply::rowCount() const {
   size_t rows = 0;
   for (const auto& [id, p] : packets) rows += p.rowCount();
   return rows;
+}
+
+Result<Reply> packetReply(Result<packet::Packet> packet) {
+  if (!packet) return packet.error();
+  return Reply::ofPacket(std::move(*packet));
 }
 
 }  // namespace qfx::server

@@ -1,4 +1,4 @@
-#include "methods/selection.h"
+#include "domain/selection.h"
 
 #include <QSqlQuery>
 #include <charconv>
@@ -9,11 +9,9 @@
 #include "common/wire_date.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
+#include "domain/sale_rules.h"
 
 namespace qfx::server {
-
-const char* const kPendingWork =
-    "I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL AND V.IDSITUVENDA <> 'C' AND COALESCE(P.IDCTRLESTQ, 'S') = 'S'";
 
 namespace {
 
@@ -42,15 +40,6 @@ const char* const kBranchProductLookup =
     "LEFT JOIN PRODFILI PF ON PF.CDFILIAL = V.CDFILIAL AND PF.CDPRODUTO = I.CDPRODUTO ";
 const char* const kCustomerLookup = "LEFT JOIN CLIENTE C ON C.CDCLIENTE = V.CDCLIENTE ";
 const char* const kPeriod = "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.DTVENDA >= ? AND V.DTVENDA <= ?";
-
-// The cells of a row as readItem reads them, from either reader.
-struct QueryCells {
-  const QSqlQuery& q;
-  QVariant value(int c) const { return q.value(c); }
-  QString text(int c) const { return q.value(c).toString(); }
-  double number(int c) const { return q.value(c).toDouble(); }
-  bool isNull(int c) const { return q.value(c).isNull(); }
-};
 
 struct DatabaseCells {
   const sql::Cells& r;
@@ -150,18 +139,6 @@ SaleItem readItem(const Cells& q) {
   return s;
 }
 
-bool inList(const Restriction& list, const QString& key) {
-  if (!list) return true;
-  if (key.isEmpty()) return false;  // a sale without the attribute is in no list
-  const QByteArray utf8 = key.toUtf8();
-  return list->contains(std::string_view(utf8.constData(), size_t(utf8.size())));
-}
-
-// A key of two parts; the parts are joined only when there is a list to look in.
-bool inList(const Restriction& list, const QString& first, const QString& second) {
-  return !list || inList(list, first + second);
-}
-
 bool inList(const Restriction& list, std::string_view key) {
   if (!list) return true;
   if (key.empty()) return false;  // a sale without the attribute is in no list
@@ -178,22 +155,6 @@ bool inList(const Restriction& list, std::string_view first, std::string_view se
 }  // namespace
 
 qint64 SaleItem::totalCents() const { return salemoney::itemCents(quantity, unitPrice, discount); }
-
-bool SaleFilter::accepts(const SaleItem& s) const {
-  if (cashRegister && s.cashRegister != *cashRegister) return false;
-  if (!inList(sales, s.branch, s.sale)) return false;
-  if (!inList(cashRegisters, s.branch, s.cashRegister)) return false;
-  if (!inList(consumptionTypes, s.consumptionType)) return false;
-  if (!inList(customers, s.customer)) return false;
-  if (customerNames) {
-    if (s.customerName.isNull()) return false;
-    const QString name = s.customerName.toString().toUpper();
-    if (name < customerNames->first || name > customerNames->second) return false;
-  }
-  if (costCentres && !inList(costCentres, s.costCentre.isEmpty() ? QString() : s.customer + s.costCentre)) return false;
-  if (!inList(products, s.product)) return false;
-  return true;
-}
 
 bool SaleFilter::accepts(const SaleKeys& k) const {
   if (cashRegister && QString::fromUtf8(k.cashRegister.data(), qsizetype(k.cashRegister.size())) != *cashRegister)
@@ -230,22 +191,6 @@ const char* const kSelectAmounts =
     "SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS, "
     "I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, I.CDFILIALEST, I.NRLANCESTQ";
 
-SaleItem readAmounts(const QSqlQuery& q, const QString& store) {
-  SaleItem s;
-  s.branch = q.value(0).toString();
-  s.sale = q.value(1).toString();
-  s.store = store;
-  s.cashRegister = q.value(2).toString();
-  s.day = wiredate::dayFromDatabase(q.value(3)).value_or(QDate());
-  s.consumptionType = q.value(4).toString();
-  s.quantity = q.value(5).toDouble();
-  s.unitPrice = q.value(6).toDouble();
-  s.discount = q.value(7).toDouble();
-  s.stockBranch = q.value(8);
-  s.stockPosting = q.value(9);
-  return s;
-}
-
 // Restrictions that look at the product or the customer need the full row.
 bool needsFullRow(const SaleFilter& f) { return f.customers || f.customerNames || f.costCentres || f.products; }
 
@@ -268,7 +213,10 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   else
     s.text = QString::fromLatin1(kSelect);
   // the row's address: the posting run stamps the very rows it read
-  if (!s.amounts && posting) s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
+  if (!s.amounts && posting) {
+    s.text += QLatin1String(sqlite ? ", I.ROWID" : ", I.ctid");
+    s.text += QStringLiteral(", CASE WHEN %1 THEN 1 ELSE 0 END").arg(QString::fromStdString(salerules::postable()));
+  }
   s.text += QLatin1String(sqlite ? " FROM VENDA V CROSS JOIN" : " FROM VENDA V JOIN");
   s.text += QLatin1String(kItemsOfTheSale);
   if (!s.amounts || filter.workOnly) s.text += QLatin1String(kProductLookup);
@@ -277,11 +225,11 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   s.text += QLatin1String(kPeriod);
   s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
   if (filter.workOnly)
-    s.text += QStringLiteral(" AND ") + QLatin1String(kPendingWork);
+    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::workLeft());
   else if (filter.pendingOnly)
-    s.text += QStringLiteral(" AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL");
-  // a cancelled sale took nothing out of the stock: no run posts it
-  if (posting) s.text += QStringLiteral(" AND V.IDSITUVENDA <> 'C'");
+    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::pending());
+  // the run reads what it may post or stop on, and asks the rule which to post
+  if (posting) s.text += QStringLiteral(" AND ") + QLatin1String(salerules::kSaleNotCancelled);
   if (filter.cashRegister) {
     s.text += QStringLiteral(" AND V.CDCAIXA = ?");
     s.values << *filter.cashRegister;
@@ -344,26 +292,14 @@ SaleItem SaleRow::item() const {
   // the posting read: a month of a large branch, so only what the run uses
   SaleItem s;
   readPostingFields(SharedCells{cells, *repeated}, s);
-  constexpr int address = saleColumn::customerName + 1;  // the row's address follows the last column
-  s.rowId = sqliteRowId ? int64_t(cells.number(address)) : rowAddressFromText(cells.text(address));
+  using namespace saleColumn;
+  s.rowId = sqliteRowId ? int64_t(cells.number(rowAddress)) : rowAddressFromText(cells.text(rowAddress));
+  s.postable = cells.number(postable) != 0;
   return s;
 }
 
-Status forEachSaleItem(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleItem&)>& visit,
-                       ItemDetail detail) {
-  const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
-  auto q = sql::run(db, selection.text, selection.values);
-  if (!q) return q.error();
-  while (q->next()) {
-    const SaleItem item = selection.amounts ? readAmounts(*q, filter.store) : readItem(QueryCells{*q});
-    if (filter.accepts(item)) visit(item);
-  }
-  if (q->lastError().isValid()) return sql::toError(q->lastError(), QStringLiteral("erro ao ler os itens de venda"));
-  return success();
-}
-
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
-                      ItemDetail detail) {
+                      ItemDetail detail, sql::RowReader reader) {
   const Selection selection = selectionOf(filter, detail, sql::isSqlite(db));
   std::vector<std::optional<std::string>> values;
   for (const QVariant& v : selection.values) {
@@ -376,7 +312,8 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
   const bool sqlite = sql::isSqlite(db);
   const bool oneRegisterDay = filter.cashRegister && filter.first == filter.last;
   const bool keep = sqlite || (detail == ItemDetail::Amounts && oneRegisterDay);
-  auto opened = sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No);
+  auto opened =
+      sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No, reader);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
   std::optional<RepeatedTexts> repeated;

@@ -1,4 +1,4 @@
-#include "rpc/arguments.h"
+#include "methods/arguments.h"
 
 #include "common/wire_date.h"
 

@@ -2,7 +2,6 @@
 // client's datasets expect (names, types and sizes).
 #pragma once
 
-#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
@@ -24,11 +23,8 @@ void putNumber(packet::Column& column, const QVariant& value);
 void putNumber(packet::Column& column, double value);
 void putInteger(packet::Column& column, const QVariant& value);
 
-// Appends every row of the query; its columns must come in the packet's
-// field order and convert to the fields' types.
-void appendRows(packet::Packet& packet, QSqlQuery& query);
-// The same from the database's own cells, each read as QSqlQuery would give it; an
-// error when stepping fails.
+// Appends every row; its columns must come in the packet's field order and
+// convert to the fields' types. An error when stepping fails.
 Status appendRows(packet::Packet& packet, sql::Rows& rows);
 
 }  // namespace qfx::server::packets

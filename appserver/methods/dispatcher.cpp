@@ -1,4 +1,4 @@
-#include "rpc/dispatcher.h"
+#include "methods/dispatcher.h"
 
 #include <algorithm>
 #include <cctype>

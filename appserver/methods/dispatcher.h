@@ -14,8 +14,8 @@
 #include "common/result.h"
 #include "db/call_limits.h"
 #include "db/database.h"
-#include "rpc/arguments.h"
-#include "rpc/reply.h"
+#include "methods/arguments.h"
+#include "methods/reply.h"
 
 namespace qfx::server {
 

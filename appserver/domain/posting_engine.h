@@ -4,9 +4,9 @@
 //
 // Exactly once: a run first locks its branch's number series (so runs of a
 // branch take turns) and then claims each item with a conditional update
-// (... WHERE NRLANCESTQ IS NULL), checking the rows it touched; an item
-// claimed by someone else aborts and retries the whole run, which then no
-// longer sees it. All or nothing: every write is in the one transaction.
+// (only while it is pending: salerules::pending), checking the rows it
+// touched; an item claimed by someone else aborts and retries the whole run,
+// which then no longer sees it. All or nothing: every write is in the one transaction.
 #pragma once
 
 #include <QDate>
@@ -16,7 +16,7 @@
 #include "common/result.h"
 #include "db/call_limits.h"
 #include "db/database.h"
-#include "methods/selection.h"
+#include "domain/selection.h"
 #include "packet_codec.h"
 
 namespace qfx::server::posting {

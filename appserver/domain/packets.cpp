@@ -1,4 +1,4 @@
-#include "methods/packets.h"
+#include "domain/packets.h"
 
 #include <string>
 
@@ -86,11 +86,6 @@ void appendValue(packet::Packet& packet, size_t i, const QVariant& value) {
 }
 
 }  // namespace
-
-void appendRows(packet::Packet& packet, QSqlQuery& query) {
-  while (query.next())
-    for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, query.value(int(i)));
-}
 
 Status appendRows(packet::Packet& packet, sql::Rows& rows) {
   for (;;) {

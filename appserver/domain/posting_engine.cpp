@@ -1,4 +1,4 @@
-#include "posting/posting_engine.h"
+#include "domain/posting_engine.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -13,7 +13,8 @@
 #include "common/wire_date.h"
 #include "db/rows.h"
 #include "db/sql.h"
-#include "methods/packets.h"
+#include "domain/packets.h"
+#include "domain/sale_rules.h"
 
 namespace qfx::server::posting {
 
@@ -60,7 +61,8 @@ struct PostedItem {
   double quantityOut = 0;
   qint64 cents = 0;
   int64_t rowId = 0;
-  bool productKnown = false, productActive = false, productControlsStock = false, productRegistered = false;
+  bool productKnown = false, productActive = false, productRegistered = false;
+  bool postable = false;  // salerules::postable, as read
 
   static PostedItem of(const SaleItem& s, bool momentReadable) {
     const bool back = s.isReturn();
@@ -76,8 +78,8 @@ struct PostedItem {
                       s.rowId,
                       s.productKnown,
                       s.productActive,
-                      s.productControlsStock,
-                      s.productRegistered};
+                      s.productRegistered,
+                      s.postable};
   }
 };
 using PostedItems = std::vector<const PostedItem*>;
@@ -244,23 +246,19 @@ Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t
 }
 
 Status Run::selectItems() {
-  // the database's C library's cells: a month of a large branch is read here
-  // in no order: post() groups them by day
-  const auto detail = ItemDetail::Posting;
-  // a sale's items come together: its moment is read once
+  // a month of a large branch is read here, in no order: post() groups the
+  // items by day. A sale's items come together: its moment is read once.
   QString lastSale;
   bool momentReadable = false;
-  const auto keep = [&](const SaleItem& item) {
+  const auto keep = [&](const SaleRow& row) {
+    const SaleItem item = row.item();
     if (selected_.empty() || item.sale != lastSale) {
       lastSale = item.sale;
       momentReadable = wiredate::fromDatabase(item.entered).has_value();
     }
     selected_.push_back(PostedItem::of(item, momentReadable));
   };
-  auto read = sql::readsCells(db_) ? forEachSaleRow(
-                                         db_, request_.filter, [&](const SaleRow& row) { keep(row.item()); }, detail)
-                                   : forEachSaleItem(db_, request_.filter, keep, detail);
-  if (!read) return read;
+  if (auto read = forEachSaleRow(db_, request_.filter, keep, ItemDetail::Posting); !read) return read;
   // a posting needs the sale's day; a damaged one stops the run before any write
   for (const PostedItem& item : selected_) {
     if (!item.dated)
@@ -279,7 +277,7 @@ Status Run::checkWithdrawalRelation() const {
   while (q->next()) related.insert(q->value(0).toString());
   if (related.empty()) return success();
   for (const PostedItem& item : selected_)
-    if (item.productControlsStock && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
+    if (item.postable && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
   return success();
 }
 
@@ -535,7 +533,7 @@ Result<Outcome> Run::execute() {
   if (auto s = checkWithdrawalRelation(); !s) return s.error();
   if (collectBlocked()) return outcome_;  // nothing posted; the rollback undoes the series rows
   for (const PostedItem& item : selected_)
-    if (item.productControlsStock) postable_.push_back(&item);
+    if (item.postable) postable_.push_back(&item);
   if (postable_.empty()) return outcome_;
   if (auto s = dropImplantationDays(); !s) return s.error();
   if (request_.checkStock) {
@@ -552,20 +550,22 @@ Result<Outcome> Run::execute() {
 
 }  // namespace
 
+// Both stamps claim an item only while it is pending: another run that took
+// it first leaves the update a row short.
 std::string sqliteStampText() {
   // MATERIALIZED: the pairs are read once, then each row is found by its ROWID
   return "WITH K (ID, DIA) AS MATERIALIZED (SELECT value ->> 0, value ->> 1 FROM json_each(?)) "
          "UPDATE ITVENDA SET CDFILIALEST = ?, NRLANCESTQ = printf('%010d', ? + K.DIA), CDFILIALNF = ?, "
-         "NRLANCTONF = printf('%010d', ? + K.DIA) FROM K WHERE ITVENDA.ROWID = K.ID AND ITVENDA.CDFILIAL = ? AND "
-         "ITVENDA.NRLANCESTQ IS NULL AND ITVENDA.CDFILIALEST IS NULL";
+         "NRLANCTONF = printf('%010d', ? + K.DIA) FROM K WHERE ITVENDA.ROWID = K.ID AND ITVENDA.CDFILIAL = ? AND " +
+         salerules::pending("ITVENDA");
 }
 
 std::string postgresStampText() {
   return "UPDATE ITVENDA AS I SET CDFILIALEST = ?, NRLANCESTQ = (CAST(? AS VARCHAR[]))[K.DIA], CDFILIALNF = ?, "
          "NRLANCTONF = (CAST(? AS VARCHAR[]))[K.DIA] FROM UNNEST(CAST(? AS TID[]), CAST(? AS VARCHAR[]), "
          "CAST(? AS VARCHAR[]), CAST(? AS INTEGER[])) AS K (ENDERECO, VENDA, ITEM, DIA) WHERE I.ctid = K.ENDERECO "
-         "AND I.CDFILIAL = ? AND I.NRSEQVENDA = K.VENDA AND I.NRSEQUITVEND = K.ITEM AND I.NRLANCESTQ IS NULL AND "
-         "I.CDFILIALEST IS NULL";
+         "AND I.CDFILIAL = ? AND I.NRSEQVENDA = K.VENDA AND I.NRSEQUITVEND = K.ITEM AND " +
+         salerules::pending("I");
 }
 
 packet::Packet emptyErrorList() {

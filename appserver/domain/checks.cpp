@@ -1,0 +1,119 @@
+#include "domain/checks.h"
+
+#include "common/sale_money.h"
+#include "common/wire_date.h"
+#include "db/rows.h"
+#include "db/sql.h"
+#include "db/sqlite_rows.h"
+#include "domain/packets.h"
+#include "domain/sale_rules.h"
+
+namespace qfx::server::checks {
+
+namespace {
+
+using namespace packets;
+
+std::string dayText(const QDate& day) { return wiredate::dayText(day).toStdString(); }
+
+// Every item of one cash register's day: the money the register took.
+const char* const kRegisterDayItems =
+    "SELECT V.IDSITUVENDA, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND FROM VENDA V %1 ITVENDA I ON "
+    "I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.CDCAIXA = ? AND V.DTVENDA = ?";
+
+// The register-day's net sales in cents, or none when it sold nothing.
+Result<std::optional<qint64>> registerDayCents(QSqlDatabase& db, const QString& branch, const QString& store,
+                                               const QString& cashRegister, const QDate& day) {
+  // SQLite keeps the sales the outer table (see the sale selection)
+  const QString text = QString::fromLatin1(kRegisterDayItems)
+                           .arg(sql::isSqlite(db) ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN"));
+  // once per register-day of the Z check: the statement is kept, not prepared per call
+  auto rows = sql::openRows(db, text.toStdString(),
+                            {branch.toStdString(), store.toStdString(), cashRegister.toStdString(), dayText(day)},
+                            sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  std::optional<qint64> cents;
+  for (;;) {
+    auto more = (*rows)->next();
+    if (!more) return more.error();
+    if (!*more) return cents;
+    const sql::Rows& r = **rows;
+    cents = cents.value_or(0) +
+            salemoney::netSalesCents(r.text(0), salemoney::itemCents(r.number(1), r.number(2), r.number(3)));
+  }
+}
+
+}  // namespace
+
+Result<bool> periodOpen(QSqlDatabase& db, const QString& branch, const QDate& first, const QDate& last) {
+  if (first > last) return false;  // not a period: nothing may be posted under it
+  auto q = sql::run(db,
+                    QStringLiteral("SELECT DTINIPERCTB, DTFIMPERCTB FROM PERIODOCTB "
+                                   "WHERE CDFILIAL = ? AND IDSITPERCTB = 'A' AND DTFIMPERCTB >= ? AND DTINIPERCTB <= ? "
+                                   "ORDER BY DTINIPERCTB"),
+                    {branch, wiredate::dayText(first), wiredate::dayText(last)});
+  if (!q) return q.error();
+  // Walk the open periods in order; every day from first to last must be in one.
+  QDate uncovered = first;
+  while (q->next() && uncovered <= last) {
+    const auto start = wiredate::dayFromDatabase(q->value(0));
+    const auto end = wiredate::dayFromDatabase(q->value(1));
+    if (!start || !end) return internalError("período contábil com data inválida na filial " + branch.toStdString());
+    if (*start > uncovered) break;
+    if (*end >= uncovered) uncovered = end->addDays(1);
+  }
+  return uncovered > last;
+}
+
+Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales) {
+  QString text = QStringLiteral(
+                     "SELECT 1 FROM VENDA V "
+                     "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+                     "JOIN LOJA L ON L.CDFILIAL = V.CDFILIAL AND L.CDLOJA = V.CDLOJA "
+                     "LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+                     "WHERE V.CDFILIAL = ? AND V.DTVENDA >= ? AND V.DTVENDA < ? AND ") +
+                 QString::fromStdString(salerules::workLeft());
+  QVariantList values{sales.branch, wiredate::dayText(sales.from), wiredate::dayText(sales.before)};
+  if (sales.warehouse) {
+    text += QStringLiteral(" AND L.CDALMOXARIFE = ?");
+    values << *sales.warehouse;
+  }
+  if (sales.place) {
+    text += QStringLiteral(" AND L.CDLOCALESTOQ = ?");
+    values << *sales.place;
+  }
+  auto q = sql::run(db, text + QStringLiteral(" LIMIT 1"), values);
+  if (!q) return q.error();
+  if (q->next()) return refused("VENDA_CONSOL");
+  return success();
+}
+
+Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch, const QString& store,
+                                        const QString& cashRegister, const QDate& day) {
+  auto cents = registerDayCents(db, branch, store, cashRegister, day);
+  if (!cents) return cents.error();
+  packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA"), number("TOTAL")});
+  if (*cents) {
+    putText(packet.columns[0], branch);
+    putText(packet.columns[1], cashRegister);
+    packet.columns[2].appendNumber(wiredate::fromDate(day));
+    packet.columns[3].appendNumber(double(**cents) / 100.0);
+  }
+  return packet;
+}
+
+Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
+                                  const QDate& day) {
+  packet::Packet packet({number("VRVENLIQREDZ"), text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTREDUCAOZ")});
+  // once per register-day of the Z check: the statement is kept, not prepared per call
+  auto rows = sql::openRows(db,
+                            "SELECT VRVENLIQREDZ, CDFILIAL, CDCAIXA, DTREDUCAOZ FROM REDUCAOZ "
+                            "WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?",
+                            {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  if (auto done = appendRows(packet, **rows); !done) return done.error();
+  return packet;
+}
+
+}  // namespace qfx::server::checks

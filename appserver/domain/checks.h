@@ -1,0 +1,39 @@
+// The checks the screen makes before a consolidation: the accounting period
+// is open, no earlier sale is still waiting, and each register-day's sales
+// against its Z reduction.
+#pragma once
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QString>
+#include <optional>
+
+#include "common/result.h"
+#include "packet_codec.h"
+
+namespace qfx::server::checks {
+
+// Whether every day from first to last lies in an open accounting period of
+// the branch; a period that ends before it starts is not open.
+Result<bool> periodOpen(QSqlDatabase& db, const QString& branch, const QDate& first, const QDate& last);
+
+struct EarlierSales {
+  QString branch;
+  QDate from, before;                       // sale days from `from` up to the day before `before`
+  std::optional<QString> warehouse, place;  // the branch's stores in them only, where it uses them
+};
+// Refuses with "VENDA_CONSOL" when an item still waiting for a run (see
+// salerules::workLeft) was sold in those days. Items no run ever posts are
+// left out: they would block forever.
+Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales);
+
+// The register-day as its Z reduction counts it: every sale of that branch,
+// store, register and day, posted or pending, each counted by
+// salemoney::netSalesCents. No row when it sold nothing.
+Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch, const QString& store,
+                                        const QString& cashRegister, const QDate& day);
+// The register-day's Z reduction, when there is one.
+Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
+                                  const QDate& day);
+
+}  // namespace qfx::server::checks

@@ -5,11 +5,12 @@
 namespace qfx::server::wiredate {
 
 namespace {
-const QDate kEpoch(1899, 12, 30);
+const QDate kEpoch(int(contract::kEpoch.year()), int(unsigned(contract::kEpoch.month())),
+                   int(unsigned(contract::kEpoch.day())));
 constexpr double kMsPerDay = 86400000.0;
 }  // namespace
 
-bool isValidWireDate(double days) { return std::isfinite(days) && days >= kMinDays && days <= kMaxDays; }
+bool isValidWireDate(double days) { return contract::isWireDate(days); }
 
 QDate toDate(double days) { return kEpoch.addDays(qint64(std::trunc(days))); }
 

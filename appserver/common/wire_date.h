@@ -12,11 +12,13 @@
 #include <optional>
 #include <string_view>
 
+#include "contract.h"
+
 namespace qfx::server::wiredate {
 
 // Earliest and latest day a caller may send (years 100 to 9999).
-constexpr double kMinDays = -657434.0;
-constexpr double kMaxDays = 2958465.999999;
+constexpr double kMinDays = contract::kMinDays;
+constexpr double kMaxDays = contract::kMaxDays;
 
 bool isValidWireDate(double days);
 QDate toDate(double days);  // the day of the value, time dropped

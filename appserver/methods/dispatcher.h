@@ -4,6 +4,8 @@
 // a branch the session's operator may not use, before any method runs.
 #pragma once
 
+#include "contract.h"
+
 #include <QSqlDatabase>
 #include <functional>
 #include <string>
@@ -19,7 +21,7 @@
 
 namespace qfx::server {
 
-inline constexpr const char* kObjectName = "Qfx31700.rdmGeraNF";
+inline constexpr std::string_view kObjectName = contract::kObjectName;
 
 struct CallContext {
   Database& database;

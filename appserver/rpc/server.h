@@ -3,6 +3,8 @@
 // list texts a client may send.
 #pragma once
 
+#include "contract.h"
+
 #include <grpcpp/server.h>
 
 #include <memory>
@@ -16,8 +18,8 @@
 namespace qfx::server {
 
 struct ServerOptions {
-  std::string listen = "127.0.0.1:50731";  // port 0 picks a free one
-  std::string tlsCertFile, tlsKeyFile;     // both or neither
+  std::string listen = "127.0.0.1:" + std::to_string(contract::kDefaultPort);  // port 0 picks a free one
+  std::string tlsCertFile, tlsKeyFile;                                         // both or neither
   int64_t sessionLifetimeSeconds = 12 * 3600;
   int maxThreads = 16;  // database workers, and so the most connections open at once
   // Calls that may wait for a worker; one more than these is refused as

@@ -21,7 +21,7 @@ std::string millisecondsSince(Clock::time_point start) {
 
 std::string sessionToken(const grpc::ServerContext& context) {
   const auto& metadata = context.client_metadata();
-  auto it = metadata.find(kSessionMetadata);
+  auto it = metadata.find(grpc::string_ref(kSessionMetadata.data(), kSessionMetadata.size()));
   if (it == metadata.end()) return {};
   return std::string(it->second.data(), it->second.size());
 }

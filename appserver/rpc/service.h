@@ -6,6 +6,8 @@
 // a connection.
 #pragma once
 
+#include "contract.h"
+
 #include <memory>
 #include <optional>
 
@@ -19,7 +21,7 @@
 
 namespace qfx::server {
 
-inline constexpr const char* kSessionMetadata = "x-qfx-session";
+inline constexpr std::string_view kSessionMetadata = contract::kSessionMetadata;
 inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {

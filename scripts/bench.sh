@@ -83,7 +83,7 @@ check_table() {
     { ours[$1 " " $2] = $3; bare[$1 " " $2] = $4 }
     END {
       n = split(targets, lines, "\n")
-      printf "%-50s %11s %11s %12s %18s  %s\n", "figure", "ours", "bare", "ratio/diff", "target", "met"
+      printf "%-58s %11s %11s %12s %16s  %s\n", "figure", "ours", "bare", "ratio/diff", "target", "met"
       for (i = 1; i <= n; i++) {
         if (lines[i] == "") continue
         split(lines[i], f, " ")
@@ -92,7 +92,7 @@ check_table() {
         name = title ", " db
         unit = (kind == "over") ? "ms" : "s"
         if (!((db " " key) in ours)) {
-          printf "%-50s %11s %11s %12s %18s  %s\n", name, "-", "-", "-", "", "MISS (not measured)"
+          printf "%-58s %11s %11s %12s %16s  %s\n", name, "-", "-", "-", "", "MISS (not measured)"
           missed = 1; continue
         }
         o = ours[db " " key]; b = bare[db " " key]
@@ -101,7 +101,7 @@ check_table() {
         else { value = o - b; shown = sprintf("+%.3f ms", value); want = sprintf("<= +%.2f ms", target) }
         met = (value <= target) ? "ok" : "MISS"
         if (met != "ok") missed = 1
-        printf "%-50s %9.3f %s %9.3f %s %12s %18s  %s\n", name, o, unit, b, unit, shown, want, met
+        printf "%-58s %8.3f %s %8.3f %s %12s %16s  %s\n", name, o, unit, b, unit, shown, want, met
       }
       exit missed
     }' "$figures"

@@ -507,6 +507,27 @@ TEST(PostgresSession, StatementsOnAnEndedSessionReportTheLostConnection) {
   EXPECT_EQ(cells.error().kind, server::ErrorKind::Unavailable) << cells.error().message;
 }
 
+// The server's sessions cost a random page read as memory does, so a day's
+// list reaches its few pending items through the index; a cost the
+// administrator set for the database stays.
+TEST(PostgresSession, RandomPagesCostAsInMemoryUnlessTheAdministratorSetACost) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  {
+    auto database = testDb.open();
+    QSqlDatabase db = *database->connection();
+    EXPECT_EQ(scalar(db, QStringLiteral("SELECT current_setting('random_page_cost')")), "1.1");
+    const std::string name = scalar(db, QStringLiteral("SELECT current_database()"));
+    QSqlQuery tune(db);
+    ASSERT_TRUE(
+        tune.exec(QStringLiteral("ALTER DATABASE \"%1\" SET random_page_cost = 2").arg(QString::fromStdString(name))))
+        << tune.lastError().text().toStdString();
+  }
+  auto tuned = testDb.open();
+  QSqlDatabase db = *tuned->connection();
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT current_setting('random_page_cost')")), "2");
+}
+
 // The libpq reader: each cell as Qt's driver gives it (dates and moments as
 // their text, which the wire dates read alike), "?" numbered outside quoted
 // text, rows changed counted, and a failing statement an error value.

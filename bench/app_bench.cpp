@@ -67,6 +67,7 @@
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
+#include "health.grpc.pb.h"
 #include "methods/sale_lists.h"
 #include "methods/selection.h"
 #include "module/modulestate.h"
@@ -615,6 +616,25 @@ void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
   recordFigure(store.name(), "call", median(runs), median(bares));
   printRow(store.name(), "one small call (ms)", median(runs), median(bares), "ms",
            "GetReducaoZ x " + std::to_string(calls) + "; load " + loadAverage());
+  // what the transport alone costs: gRPC's health check (no session, no
+  // database, answered on gRPC's own thread) on a channel of its own
+  auto health = grpc::health::v1::Health::NewStub(grpc::CreateChannel(
+      "127.0.0.1:" + std::to_string(server.server->port()), grpc::InsecureChannelCredentials()));
+  std::vector<double> floors;
+  for (int i = 0; i < settings.repeats; ++i) {
+    QElapsedTimer timer;
+    timer.start();
+    for (int c = 0; c < calls; ++c) {
+      grpc::ClientContext context;
+      grpc::health::v1::HealthCheckRequest request;
+      grpc::health::v1::HealthCheckResponse reply;
+      if (!health->Check(&context, request, &reply).ok()) die("a verificação de saúde do servidor falhou");
+    }
+    floors.push_back(seconds(timer) * 1000.0 / calls);
+  }
+  std::printf("%-10s   transport alone (gRPC health check, no database): %.3f ms a call\n", store.name().c_str(),
+              median(floors));
+  std::fflush(stdout);
 }
 
 // ---------------------------------------------------------------- memory

@@ -17,8 +17,14 @@ using qfx::server::DbWorkers;
 TEST(DbWorkers, OneCallerAtATimeKeepsToTheSameWorker) {
   DbWorkers workers(4);
   std::vector<std::thread::id> ran;
-  for (int i = 0; i < 50; ++i) workers.run([&] { ran.push_back(std::this_thread::get_id()); });
+  int waited = 0;
+  for (int i = 0; i < 50; ++i)
+    workers.run([&] {
+      ran.push_back(std::this_thread::get_id());
+      waited += DbWorkers::taskWaited();
+    });
   ASSERT_EQ(ran.size(), 50u);
+  EXPECT_EQ(waited, 0) << "a worker was idle for every call";
   EXPECT_NE(ran.front(), std::this_thread::get_id());
   EXPECT_EQ(std::set<std::thread::id>(ran.begin(), ran.end()).size(), 1u);
 }
@@ -74,4 +80,24 @@ TEST(DbWorkers, TheWatchRunsOnTheCallersThreadWhileTheTaskWorks) {
       });
   EXPECT_GE(watched.load(), 3);
   EXPECT_TRUE(watchOnCaller);
+}
+
+// A task knows whether it waited in the queue: the second call comes while
+// the only worker is busy (its watch runs, so it is queued) and releases the first.
+TEST(DbWorkers, ATaskKnowsWhetherItWaitedForAWorker) {
+  DbWorkers workers(1);
+  std::atomic<bool> started{false}, release{false};
+  bool firstWaited = true, secondWaited = false;
+  std::thread first([&] {
+    workers.run([&] {
+      firstWaited = DbWorkers::taskWaited();
+      started = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  });
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  workers.run([&] { secondWaited = DbWorkers::taskWaited(); }, [&] { release = true; });
+  first.join();
+  EXPECT_FALSE(firstWaited);
+  EXPECT_TRUE(secondWaited);
 }

@@ -200,12 +200,16 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
-  // a client that has gone (cancelled, or its deadline passed) frees the
-  // worker at once, even from a statement waiting for another session's lock
-  workers_.run([&] { reply = answer(context, *request, canceller, &operatorCode); },
-               [&] {
-                 if (context->IsCancelled()) canceller.cancel();
-               });
+  if (dispatcher_.answersInPlace(request->method(), database_.dialect())) {
+    reply = answer(context, *request, canceller, &operatorCode);
+  } else {
+    // a client that has gone (cancelled, or its deadline passed) frees the
+    // worker at once, even from a statement waiting for another session's lock
+    workers_.run([&] { reply = answer(context, *request, canceller, &operatorCode); },
+                 [&] {
+                   if (context->IsCancelled()) canceller.cancel();
+                 });
+  }
   Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
   if (*reply && !writeReply(*request, **reply, writer))
     rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};

@@ -3,7 +3,8 @@
 // streamed: the first message carries the result and the final arguments,
 // the packets' rows follow as chunks of at most about 1 MB. The database work
 // runs on a fixed set of workers (see DbWorkers); the streaming does not hold
-// a connection.
+// a connection. On SQLite the reads by key are answered on gRPC's thread
+// itself, with a connection of its own (see Dispatcher::answersInPlace).
 #pragma once
 
 #include <memory>

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "common/list_text.h"
 #include "common/wire_date.h"
@@ -18,6 +19,7 @@
 #include "methods/selection.h"
 #include "posting/posting_engine.h"
 #include "rpc/arguments.h"
+#include "rpc/dispatcher.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -108,6 +110,20 @@ TEST(MigrationScripts, SplitAtStatementEndsKeepingFunctionAndTriggerBodiesWhole)
   EXPECT_TRUE(statements[2].contains(QStringLiteral("SELECT 2;")));
   EXPECT_TRUE(statements[2].endsWith(QStringLiteral("END")));
   EXPECT_EQ(statements[3], QStringLiteral("CREATE INDEX I ON A (X)"));
+}
+
+// Reads by key skip the hand-over to a database worker on SQLite only; on
+// PostgreSQL every call goes through the workers that bound the connections.
+TEST(Dispatcher, OnSQLiteTheReadsByKeyAreAnsweredWhereTheyArrive) {
+  const server::Dispatcher object = server::makeConsolidationObject();
+  std::set<std::string> inPlace;
+  for (const auto& method : object.methods()) {
+    if (object.answersInPlace(method.name, server::Dialect::SQLite)) inPlace.insert(method.name);
+    EXPECT_FALSE(object.answersInPlace(method.name, server::Dialect::PostgreSQL)) << method.name;
+  }
+  EXPECT_EQ(inPlace, (std::set<std::string>{"GetParamFilial", "GetSoma", "GetReducaoZ"}));
+  EXPECT_TRUE(object.answersInPlace("getreducaoz", server::Dialect::SQLite)) << "names compare ignoring case";
+  EXPECT_FALSE(object.answersInPlace("NaoExiste", server::Dialect::SQLite));
 }
 
 TEST(ArgumentCheck, NamesTheMethodThePositionAndWhatWasExpected) {

@@ -277,7 +277,8 @@ const char* const kZReduction =
 class Bare {
  public:
   virtual ~Bare() = default;
-  // Runs `sql` with text parameters; reads every column of every row. Returns rows.
+  // Runs `sql` with text parameters; reads every column of every row. Returns
+  // rows; `keep` gets every row's cells as text (empty for null).
   virtual int64_t query(const char* sql, const std::vector<std::string>& params,
                         std::vector<std::vector<std::string>>* keep = nullptr) = 0;
 };
@@ -309,11 +310,14 @@ class BareSQLite : public Bare {
         switch (sqlite3_column_type(stmt, c)) {
           case SQLITE_INTEGER:
             sink_ += uint64_t(sqlite3_column_int64(stmt, c));
+            if (keep) row.emplace_back(std::to_string(sqlite3_column_int64(stmt, c)));
             break;
           case SQLITE_FLOAT:
             sink_ += uint64_t(sqlite3_column_double(stmt, c));
+            if (keep) row.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)));
             break;
           case SQLITE_NULL:
+            if (keep) row.emplace_back();
             break;
           default: {
             const auto* text = sqlite3_column_text(stmt, c);
@@ -356,7 +360,10 @@ class BarePostgres : public Bare {
     for (int i = 0; i < rows; ++i) {
       std::vector<std::string> row;
       for (int c = 0; c < columns; ++c) {
-        if (PQgetisnull(r, i, c)) continue;
+        if (PQgetisnull(r, i, c)) {
+          if (keep) row.emplace_back();
+          continue;
+        }
         const char* text = PQgetvalue(r, i, c);
         const int n = PQgetlength(r, i, c);
         sink_ += uint64_t(n) + (n > 0 ? text[0] : 0);
@@ -618,8 +625,8 @@ void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
            "GetReducaoZ x " + std::to_string(calls) + "; load " + loadAverage());
   // what the transport alone costs: gRPC's health check (no session, no
   // database, answered on gRPC's own thread) on a channel of its own
-  auto health = grpc::health::v1::Health::NewStub(grpc::CreateChannel(
-      "127.0.0.1:" + std::to_string(server.server->port()), grpc::InsecureChannelCredentials()));
+  auto health = grpc::health::v1::Health::NewStub(
+      grpc::CreateChannel("127.0.0.1:" + std::to_string(server.server->port()), grpc::InsecureChannelCredentials()));
   std::vector<double> floors;
   for (int i = 0; i < settings.repeats; ++i) {
     QElapsedTimer timer;
@@ -869,7 +876,6 @@ class SaleFeeder {
   }
   int64_t sales() const { return sales_; }
   static constexpr int kItemsPerSale = 3;
-  static constexpr const char* kFirstNumber = "9000000000";
 
  private:
   // Products the period's items post without trouble: active, stock
@@ -940,14 +946,31 @@ struct Books {
   std::set<std::string> postings;  // branch|number
 };
 
-std::map<std::string, double> balances(QSqlDatabase& db) {
+// The checks read with the database's C library (sqlite3 / libpq), every
+// row at once. The texts are constants: the reader keeps a statement per text.
+const char* const kBalances = "SELECT CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ FROM SALDOESTQ";
+const char* const kSalePostings = "SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE IDTIPOLANC = 'V'";
+const char* const kStampedItems =
+    "SELECT I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO), SUM(CASE WHEN V.IDSITUVENDA = 'D' "
+    "THEN -I.QTPRODVEND ELSE I.QTPRODVEND END), COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
+    "V.NRSEQVENDA = I.NRSEQVENDA JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE I.NRLANCESTQ IS NOT NULL GROUP BY "
+    "I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO)";
+const char* const kPostingLines =
+    "SELECT L.CDFILIAL, L.NRLANCESTQ, I.CDPRODUTO, I.QTLANCESTQ, L.CDALMOXARIFE, L.CDLOCALESTOQ FROM LANCESTQ L "
+    "JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND I.NRLANCESTQ = L.NRLANCESTQ WHERE L.IDTIPOLANC = 'V'";
+
+using Rows = std::vector<std::vector<std::string>>;
+
+Rows readAll(Bare& bare, const char* sql) {
+  Rows rows;
+  bare.query(sql, {}, &rows);
+  return rows;
+}
+
+std::map<std::string, double> balances(Bare& bare) {
   std::map<std::string, double> out;
-  QSqlQuery q = exec(db, QStringLiteral("SELECT CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ FROM "
-                                        "SALDOESTQ"));
-  while (q.next())
-    out[(q.value(0).toString() + "|" + q.value(1).toString() + "|" + q.value(2).toString() + "|" +
-         q.value(3).toString())
-            .toStdString()] = q.value(4).toDouble();
+  for (const auto& r : readAll(bare, kBalances))
+    out[r.at(0) + "|" + r.at(1) + "|" + r.at(2) + "|" + r.at(3)] = std::atof(r.at(4).c_str());
   return out;
 }
 
@@ -961,48 +984,33 @@ struct BooksCheck {
   int64_t linesOver = 0, linesUnder = 0;  // lines holding more / less than their stamped items
   double quantityOver = 0;                // units moved beyond the stamped items
   int64_t balancesOff = 0, locations = 0;
-  bool sound() const { return linesOver == 0 && linesUnder == 0 && balancesOff == 0; }
 };
 
-Books readBooks(QSqlDatabase& db) {
-  Books books{balances(db), {}};
-  QSqlQuery q = exec(db, QStringLiteral("SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE IDTIPOLANC = 'V'"));
-  while (q.next()) books.postings.insert((q.value(0).toString() + "|" + q.value(1).toString()).toStdString());
+Books readBooks(Bare& bare) {
+  Books books{balances(bare), {}};
+  for (const auto& r : readAll(bare, kSalePostings)) books.postings.insert(r.at(0) + "|" + r.at(1));
   return books;
 }
 
-BooksCheck checkBooks(QSqlDatabase& db, const Books& before) {
+BooksCheck checkBooks(Bare& bare, const Books& before) {
   BooksCheck c;
   std::map<std::string, double> stamped, lines, moved;
-  QSqlQuery q = exec(db, QStringLiteral("SELECT I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO), "
-                                        "SUM(CASE WHEN V.IDSITUVENDA = 'D' THEN -I.QTPRODVEND ELSE I.QTPRODVEND END), "
-                                        "COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
-                                        "V.NRSEQVENDA = I.NRSEQVENDA JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
-                                        "WHERE I.NRLANCESTQ IS NOT NULL GROUP BY I.CDFILIALEST, I.NRLANCESTQ, "
-                                        "COALESCE(P.CDPRODESTO, I.CDPRODUTO)"));
   std::map<std::string, int64_t> itemsOf;
-  while (q.next()) {
-    const std::string posting = (q.value(0).toString() + "|" + q.value(1).toString()).toStdString();
+  for (const auto& r : readAll(bare, kStampedItems)) {
+    const std::string posting = r.at(0) + "|" + r.at(1);
     if (before.postings.count(posting)) continue;  // made before the load
-    const std::string key = posting + "|" + q.value(2).toString().toStdString();
-    stamped[key] = q.value(3).toDouble();
-    itemsOf[key] = q.value(4).toLongLong();
+    const std::string key = posting + "|" + r.at(2);
+    stamped[key] = std::atof(r.at(3).c_str());
+    itemsOf[key] = std::atoll(r.at(4).c_str());
   }
-  q.finish();  // PostgreSQL's driver reads row by row: one query at a time
-  q = exec(db, QStringLiteral("SELECT L.CDFILIAL, L.NRLANCESTQ, I.CDPRODUTO, I.QTLANCESTQ, L.CDALMOXARIFE, "
-                              "L.CDLOCALESTOQ FROM LANCESTQ L JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND "
-                              "I.NRLANCESTQ = L.NRLANCESTQ WHERE L.IDTIPOLANC = 'V'"));
   std::set<std::string> postings;
-  while (q.next()) {
-    const std::string posting = (q.value(0).toString() + "|" + q.value(1).toString()).toStdString();
+  for (const auto& r : readAll(bare, kPostingLines)) {
+    const std::string posting = r.at(0) + "|" + r.at(1);
     if (before.postings.count(posting)) continue;
     postings.insert(posting);
-    lines[posting + "|" + q.value(2).toString().toStdString()] = q.value(3).toDouble();
-    moved[(q.value(0).toString() + "|" + q.value(4).toString() + "|" + q.value(5).toString() + "|" +
-           q.value(2).toString())
-              .toStdString()] += q.value(3).toDouble();
+    lines[posting + "|" + r.at(2)] = std::atof(r.at(3).c_str());
+    moved[r.at(0) + "|" + r.at(4) + "|" + r.at(5) + "|" + r.at(2)] += std::atof(r.at(3).c_str());
   }
-  q.finish();
   c.postings = int64_t(postings.size());
   c.lines = int64_t(lines.size());
   std::set<std::string> keys;
@@ -1018,7 +1026,7 @@ BooksCheck checkBooks(QSqlDatabase& db, const Books& before) {
       ++c.linesUnder;
     }
   }
-  const auto now = balances(db);
+  const auto now = balances(bare);
   std::set<std::string> locations;
   using Balances = std::map<std::string, double>;
   for (const Balances* m : std::initializer_list<const Balances*>{&before.balances, &now, &moved})
@@ -1061,21 +1069,22 @@ KillFigures splitFailures(const std::vector<ClientFigures>& figures, double kill
   return k;
 }
 
-int64_t scalarOf(QSqlDatabase& db, const QString& text) {
-  QSqlQuery q = exec(db, text);
-  return q.next() ? q.value(0).toLongLong() : 0;
-}
+// The new sales' items, and those of them posted by the end.
+const char* const kFedItems = "SELECT COUNT(*), COUNT(NRLANCESTQ) FROM ITVENDA WHERE NRSEQVENDA >= '9000000000'";
 
 // The load over two qfxserver processes on one database: half the clients
 // list A first, half B first (so both serve), while new sales arrive; A is
 // killed (SIGKILL) halfway and its clients go on on B.
 void benchFailoverLoad(Store& store, const Prepared& data, const Settings& settings) {
   const std::string url = store.copy(data.tag, data.tag + "_failover");
-  auto checker = openDatabase(url);
-  QSqlDatabase db = must(checker->connection(), "conexão");
-  // the new sales must never meet an empty shelf: the check would refuse them
-  exec(db, QStringLiteral("UPDATE SALDOESTQ SET QTSALDOESTQ = QTSALDOESTQ + 1000000 WHERE CDFILIAL = '0001'"));
-  const Books before = readBooks(db);
+  {
+    // the new sales must never meet an empty shelf: the check would refuse them
+    auto database = openDatabase(url);
+    QSqlDatabase db = must(database->connection(), "conexão");
+    exec(db, QStringLiteral("UPDATE SALDOESTQ SET QTSALDOESTQ = QTSALDOESTQ + 1000000 WHERE CDFILIAL = '0001'"));
+  }
+  auto bare = bareFor(url);
+  const Books before = readBooks(*bare);
   QTemporaryDir dir;
   ServerProcess a(url, dir.filePath(QStringLiteral("porta-a")), QStringLiteral("error"));
   ServerProcess b(url, dir.filePath(QStringLiteral("porta-b")), QStringLiteral("error"));
@@ -1102,11 +1111,9 @@ void benchFailoverLoad(Store& store, const Prepared& data, const Settings& setti
 
   LoadTotals totals = totalsOf(figures);
   const KillFigures kill = splitFailures(figures, killedAt);
-  const BooksCheck books = checkBooks(db, before);
-  const QString fed = QStringLiteral("I.NRSEQVENDA >= '%1'").arg(QLatin1String(SaleFeeder::kFirstNumber));
-  const int64_t fedItems = scalarOf(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA I WHERE ") + fed);
-  const int64_t fedPosted =
-      scalarOf(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA I WHERE I.NRLANCESTQ IS NOT NULL AND ") + fed);
+  const BooksCheck books = checkBooks(*bare, before);
+  const Rows fed = readAll(*bare, kFedItems);
+  const int64_t fedItems = std::atoll(fed.at(0).at(0).c_str()), fedPosted = std::atoll(fed.at(0).at(1).c_str());
   std::printf(
       "%-10s failover-load %d clients %.0f s over two servers (half list A first, half B), A killed at %.1f s: %s; "
       "%lld runs posted; load %s\n",
@@ -1127,8 +1134,7 @@ void benchFailoverLoad(Store& store, const Prepared& data, const Settings& setti
       (long long)fedItems, (long long)fedPosted);
   for (const auto& [message, n] : totals.failures) std::printf("    %lld x %s\n", (long long)n, message.c_str());
   std::fflush(stdout);
-  db = QSqlDatabase();
-  checker.reset();
+  bare.reset();
   store.drop(data.tag + "_failover");
 }
 

@@ -173,9 +173,10 @@ Status Database::prepareSession(QSqlDatabase& db) {
     // calls' tables stay in memory, and with it a day's list or posting read
     // walked every pending item of the branch (hashing them against the
     // day's sales) instead of reaching the day's few through the pending
-    // index: 56 ms instead of 5 for one day's list. 1.1 is the cost of a
-    // page in memory or on SSD; a value set by the administrator (server
-    // file, ALTER DATABASE or ROLE, PGOPTIONS) is kept.
+    // index: 57 ms instead of 5 for one day's list (one client, the
+    // server's own time). 1.1 is the cost of a page in memory or on SSD; a
+    // value set by the administrator (server file, ALTER DATABASE or ROLE,
+    // PGOPTIONS) is kept.
     auto costed = sql::run(db, QStringLiteral("SELECT set_config('random_page_cost', '1.1', false) FROM pg_settings "
                                               "WHERE name = 'random_page_cost' AND source = 'default'"));
     if (!costed) return costed.error();

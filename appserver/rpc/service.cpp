@@ -131,6 +131,7 @@ ApplicationService::ApplicationService(Database& database, int64_t sessionLifeti
       sessions_(database, sessionLifetimeSeconds),
       dispatcher_(makeConsolidationObject()),
       workers_(connections),
+      inPlace_(connections),
       loginThrottle_(loginThrottle) {}
 
 std::optional<grpc::Status> ApplicationService::refuseIfThrottled(const std::string& operatorCode,
@@ -200,7 +201,7 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
-  if (dispatcher_.answersInPlace(request->method(), database_.dialect())) {
+  if (dispatcher_.answersInPlace(request->method(), database_.dialect()) && inPlace_.hold()) {
     reply = answer(context, *request, canceller, &operatorCode);
   } else {
     // a client that has gone (cancelled, or its deadline passed) frees the

@@ -4,7 +4,9 @@
 // the packets' rows follow as chunks of at most about 1 MB. The database work
 // runs on a fixed set of workers (see DbWorkers); the streaming does not hold
 // a connection. On SQLite the reads by key are answered on gRPC's thread
-// itself, with a connection of its own (see Dispatcher::answersInPlace).
+// itself, with a connection of its own (see Dispatcher::answersInPlace), by
+// at most as many gRPC threads as there are workers; the others hand them to
+// the workers as any call.
 #pragma once
 
 #include <memory>
@@ -17,6 +19,7 @@
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
 #include "rpc/dispatcher.h"
+#include "rpc/thread_slots.h"
 
 namespace qfx::server {
 
@@ -45,6 +48,7 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   SessionStore sessions_;
   Dispatcher dispatcher_;
   DbWorkers workers_;
+  ThreadSlots inPlace_;  // gRPC threads that keep a connection for the reads by key
   LoginThrottle loginThrottle_;
 };
 

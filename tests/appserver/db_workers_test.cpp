@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "rpc/db_workers.h"
+#include "rpc/thread_slots.h"
 
 using qfx::server::DbWorkers;
+using qfx::server::ThreadSlots;
 
 TEST(DbWorkers, OneCallerAtATimeKeepsToTheSameWorker) {
   DbWorkers workers(4);
@@ -100,4 +102,43 @@ TEST(DbWorkers, ATaskKnowsWhetherItWaitedForAWorker) {
   first.join();
   EXPECT_FALSE(firstWaited);
   EXPECT_TRUE(secondWaited);
+}
+
+// At most `limit` threads hold a slot; a thread keeps its slot for further
+// calls, and gives it back when it ends.
+TEST(ThreadSlots, BoundTheThreadsThatHoldOneUntilTheyEnd) {
+  ThreadSlots slots(2);
+  const auto holdsOnItsOwnThread = [&] {
+    bool held = false;
+    std::thread([&] { held = slots.hold(); }).join();
+    return held;
+  };
+  std::mutex mutex;
+  std::condition_variable changed;
+  int holders = 0;
+  bool release = false;
+  std::vector<std::thread> keepers;
+  for (int i = 0; i < 2; ++i)
+    keepers.emplace_back([&] {
+      const bool first = slots.hold(), again = slots.hold();
+      std::unique_lock lock(mutex);
+      holders += first && again;
+      changed.notify_all();
+      changed.wait(lock, [&] { return release; });
+    });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return holders == 2; });
+  }
+  EXPECT_EQ(slots.held(), 2);
+  EXPECT_FALSE(holdsOnItsOwnThread()) << "both slots are held";
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  for (auto& k : keepers) k.join();
+  EXPECT_EQ(slots.held(), 0);
+  EXPECT_TRUE(holdsOnItsOwnThread()) << "the slots came back with their threads";
+  EXPECT_EQ(slots.held(), 0);
 }

@@ -131,7 +131,7 @@ ApplicationService::ApplicationService(Database& database, int64_t sessionLifeti
       sessions_(database, sessionLifetimeSeconds),
       dispatcher_(makeConsolidationObject()),
       workers_(connections),
-      inPlace_(connections),
+      inPlace_(waitingThreadsFor(connections)),
       loginThrottle_(loginThrottle) {}
 
 std::optional<grpc::Status> ApplicationService::refuseIfThrottled(const std::string& operatorCode,

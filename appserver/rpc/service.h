@@ -5,8 +5,8 @@
 // runs on a fixed set of workers (see DbWorkers); the streaming does not hold
 // a connection. On SQLite the reads by key are answered on gRPC's thread
 // itself, with a connection of its own (see Dispatcher::answersInPlace), by
-// at most as many gRPC threads as there are workers; the others hand them to
-// the workers as any call.
+// at most as many gRPC threads as wait for calls (waitingThreadsFor); the
+// threads gRPC starts beyond those in a burst hand them to the workers.
 #pragma once
 
 #include <memory>
@@ -24,6 +24,12 @@
 namespace qfx::server {
 
 inline constexpr const char* kSessionMetadata = "x-qfx-session";
+
+// How many of gRPC's threads wait for calls: a thread that has answered a
+// call waits for the next while fewer than this many wait (gRPC's default,
+// two, started and ended a thread for about one call in eight when calls
+// came side by side). As many may keep a connection for the reads by key.
+inline int waitingThreadsFor(int connections) { return 2 * connections; }
 inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {

@@ -20,6 +20,14 @@
 //           and consolidate disjoint selections (one day, one share of the
 //           registers each) for --duration seconds: calls per second,
 //           latencies, failures.
+//   failover-load  the same load over two qfxserver processes on one
+//           database (half the clients list A first, half B), while new
+//           sales keep arriving in every client's selection; A is killed
+//           (SIGKILL) halfway. Calls, the failures split into those in
+//           flight on A at the kill and the rest, and, from the database,
+//           items posted twice (a stock line holding more than the items
+//           stamped with its posting) and balances that did not move by
+//           exactly the posted lines.
 //
 // Each database is a demo database (seed 1) with 40 registers in store 01,
 // trimmed so that the list holds exactly the asked number of items; its
@@ -43,6 +51,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <set>
@@ -60,6 +69,7 @@
 #include "demo/demo_generator.h"
 #include "domain/sale_lists.h"
 #include "domain/selection.h"
+#include "health.grpc.pb.h"
 #include "module/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
@@ -89,7 +99,8 @@ struct Settings {
   double duration = 60;
   int repeats = 3;
   bool keepData = false;
-  std::set<std::string> parts{"list", "calls", "z", "memory", "load"};
+  int salesPerSecond = 50;  // new sales during the fail-over load
+  std::set<std::string> parts{"list", "calls", "z", "memory", "load", "failover-load"};
   bool wants(const char* part) const { return parts.count(part) > 0; }
 };
 
@@ -112,6 +123,17 @@ double percentile(std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0;
   const size_t i = std::min(sorted.size() - 1, size_t(std::ceil(p * double(sorted.size()))) - 1);
   return sorted[i];
+}
+
+// With --figures FILE, each timed figure also goes there as one line
+// "database key ours bare" (seconds, or milliseconds for a call), for
+// scripts/bench.sh --check to hold against its targets.
+FILE* figuresFile = nullptr;
+
+void recordFigure(const std::string& database, const std::string& key, double value, double bare) {
+  if (!figuresFile) return;
+  std::fprintf(figuresFile, "%s %s %.6f %.6f\n", database.c_str(), key.c_str(), value, bare);
+  std::fflush(figuresFile);
 }
 
 void printRow(const std::string& database, const std::string& what, double value, double bare, const char* unit,
@@ -255,7 +277,8 @@ const char* const kZReduction =
 class Bare {
  public:
   virtual ~Bare() = default;
-  // Runs `sql` with text parameters; reads every column of every row. Returns rows.
+  // Runs `sql` with text parameters; reads every column of every row. Returns
+  // rows; `keep` gets every row's cells as text (empty for null).
   virtual int64_t query(const char* sql, const std::vector<std::string>& params,
                         std::vector<std::vector<std::string>>* keep = nullptr) = 0;
 };
@@ -287,11 +310,14 @@ class BareSQLite : public Bare {
         switch (sqlite3_column_type(stmt, c)) {
           case SQLITE_INTEGER:
             sink_ += uint64_t(sqlite3_column_int64(stmt, c));
+            if (keep) row.emplace_back(std::to_string(sqlite3_column_int64(stmt, c)));
             break;
           case SQLITE_FLOAT:
             sink_ += uint64_t(sqlite3_column_double(stmt, c));
+            if (keep) row.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)));
             break;
           case SQLITE_NULL:
+            if (keep) row.emplace_back();
             break;
           default: {
             const auto* text = sqlite3_column_text(stmt, c);
@@ -334,7 +360,10 @@ class BarePostgres : public Bare {
     for (int i = 0; i < rows; ++i) {
       std::vector<std::string> row;
       for (int c = 0; c < columns; ++c) {
-        if (PQgetisnull(r, i, c)) continue;
+        if (PQgetisnull(r, i, c)) {
+          if (keep) row.emplace_back();
+          continue;
+        }
         const char* text = PQgetvalue(r, i, c);
         const int n = PQgetlength(r, i, c);
         sink_ += uint64_t(n) + (n > 0 ? text[0] : 0);
@@ -510,6 +539,7 @@ void benchList(Store& store, const Prepared& data, const Settings& settings) {
     bares.push_back(seconds(timer));
     packets.push_back(serverPacketSeconds(*server.database, data.items));
   }
+  recordFigure(store.name(), "list" + std::to_string(data.items), median(runs), median(bares));
   printRow(store.name(), "list " + thousands(data.items) + " items (s)", median(runs), median(bares), "s",
            "median of " + std::to_string(settings.repeats) + "; load " + loadAverage());
   // where the time over the bare query goes: the server's packet (query and
@@ -562,6 +592,7 @@ void benchZ(Store& store, const Prepared& data, const Settings& settings) {
   // database's own processes): the calls overlap, so it may exceed the time
   char cpu[64];
   std::snprintf(cpu, sizeof cpu, "; cpu %.3f s", median(cpus));
+  recordFigure(store.name(), "z" + std::to_string(registerDays), median(runs), median(bares));
   printRow(store.name(), "Z check " + thousands(registerDays) + " register-days (s)", median(runs), median(bares), "s",
            std::to_string(2 * registerDays + 1) + " calls" + cpu + "; load " + loadAverage());
 }
@@ -589,8 +620,28 @@ void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
     for (int c = 0; c < calls; ++c) bare->query(kZReduction, {"0001", "001", dayText});
     bares.push_back(seconds(timer) * 1000.0 / calls);
   }
+  recordFigure(store.name(), "call", median(runs), median(bares));
   printRow(store.name(), "one small call (ms)", median(runs), median(bares), "ms",
            "GetReducaoZ x " + std::to_string(calls) + "; load " + loadAverage());
+  // what the transport alone costs: gRPC's health check (no session, no
+  // database, answered on gRPC's own thread) on a channel of its own
+  auto health = grpc::health::v1::Health::NewStub(
+      grpc::CreateChannel("127.0.0.1:" + std::to_string(server.server->port()), grpc::InsecureChannelCredentials()));
+  std::vector<double> floors;
+  for (int i = 0; i < settings.repeats; ++i) {
+    QElapsedTimer timer;
+    timer.start();
+    for (int c = 0; c < calls; ++c) {
+      grpc::ClientContext context;
+      grpc::health::v1::HealthCheckRequest request;
+      grpc::health::v1::HealthCheckResponse reply;
+      if (!health->Check(&context, request, &reply).ok()) die("a verificação de saúde do servidor falhou");
+    }
+    floors.push_back(seconds(timer) * 1000.0 / calls);
+  }
+  std::printf("%-10s   transport alone (gRPC health check, no database): %.3f ms a call\n", store.name().c_str(),
+              median(floors));
+  std::fflush(stdout);
 }
 
 // ---------------------------------------------------------------- memory
@@ -645,25 +696,62 @@ void benchMemory(Store& store, const Prepared& data, const char* self) {
 
 // ---------------------------------------------------------------- load
 
+using Clock = std::chrono::steady_clock;
+using ServerList = QList<hostkit::ServerEndpoint>;  // a client's servers, in its order of preference
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// One call of a load client, its times in seconds from the load's start.
+struct CallRecord {
+  double start = 0, end = 0;
+  bool onWatched = false;  // the client's server in use, as the call began, was the watched one
+  std::string failure;     // empty: answered
+};
+
 struct ClientFigures {
-  std::vector<double> latencies;  // seconds, every call
-  int64_t calls = 0, posted = 0;
-  std::map<std::string, int64_t> failures;  // message -> count
+  std::vector<CallRecord> calls;
+  int64_t posted = 0;  // runs that posted something
+};
+
+// When the load runs: the clients log in first (the password checks take
+// their turns), then all start together.
+struct LoadStart {
+  explicit LoadStart(int clients) : loggedIn(clients) {}
+  std::latch loggedIn, go{1};
+  Clock::time_point begin, until;  // set before go opens
 };
 
 // One client: its own channel and session; lists and consolidates its own
-// day and its own share of the registers until the deadline.
-void loadClient(int port, int index, int clients, std::chrono::steady_clock::time_point until, ClientFigures* out) {
+// day and its own share of the registers until the deadline. `watched`: the
+// server whose calls are marked (the one killed halfway), if any.
+void loadClient(const ServerList& servers, const QString& watched, int index, int clients, LoadStart* start,
+                ClientFigures* out) {
   hostkit::TNetConnection net;
-  net.Host = QStringLiteral("127.0.0.1");
-  net.Port = port;
+  net.Host = servers.front().host;
+  net.Port = servers.front().port;
+  net.Alternates = servers.mid(1);
   net.CallTimeoutMs = 600000;
-  auto session =
+  const auto session =
       net.Login(QString::fromLatin1(srv::demo::kDemoOperator), QString::fromLatin1(srv::demo::kDemoPassword));
-  if (!std::holds_alternative<hostkit::LoginResult>(session)) {
-    ++out->failures["login: " + std::get<QString>(session).toStdString()];
+  start->loggedIn.count_down();
+  start->go.wait();
+  if (auto* refused = std::get_if<QString>(&session)) {
+    out->calls.push_back({0, 0, false, "login: " + refused->toStdString()});
     return;
   }
+  const Clock::time_point begin = start->begin, until = start->until;
+  const auto timed = [&](const char* method, auto&& call) {
+    CallRecord r;
+    r.onWatched = !watched.isEmpty() && net.ServerInUse() == watched;
+    r.start = secondsSince(begin);
+    try {
+      call();
+    } catch (const hostkit::EHostError& e) {
+      r.failure = std::string(method) + ": " + e.message().toStdString();
+    }
+    r.end = secondsSince(begin);
+    out->calls.push_back(std::move(r));
+  };
   qfx::RdmGeraNF rdm(net);
   const int shares = (clients + kDays - 1) / kDays;
   const QDate day = today().addDays(-(index % kDays));
@@ -677,17 +765,7 @@ void loadClient(int port, int index, int clients, std::chrono::steady_clock::tim
     if (r % shares == index / kDays) f.stCaixa += QStringLiteral("_0001%1_").arg(r, 3, 10, QLatin1Char('0'));
   TDataSet list, errors, blocked;
   qfx::defineCdsPrincipal(list);
-  const auto timed = [&](const char* method, auto&& call) {
-    const auto start = std::chrono::steady_clock::now();
-    try {
-      call();
-    } catch (const hostkit::EHostError& e) {
-      ++out->failures[std::string(method) + ": " + e.message().toStdString()];
-    }
-    out->latencies.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    ++out->calls;
-  };
-  while (std::chrono::steady_clock::now() < until) {
+  while (Clock::now() < until) {
     timed("GetPrincipal", [&] { rdm.GetPrincipal(QStringLiteral("0001"), QStringLiteral("01"), f, list); });
     timed("SemGeraNF", [&] {
       qfx::TFiltro run = f;
@@ -699,31 +777,65 @@ void loadClient(int port, int index, int clients, std::chrono::steady_clock::tim
   }
 }
 
+struct LoadTotals {
+  std::vector<double> latencies;  // seconds, sorted
+  int64_t calls = 0, posted = 0, failed = 0;
+  std::map<std::string, int64_t> failures;  // message -> count
+};
+
+LoadTotals totalsOf(const std::vector<ClientFigures>& figures) {
+  LoadTotals t;
+  for (const auto& f : figures) {
+    for (const auto& call : f.calls) {
+      t.latencies.push_back(call.end - call.start);
+      if (call.failure.empty()) continue;
+      ++t.failed;
+      ++t.failures[call.failure];
+    }
+    t.calls += int64_t(f.calls.size());
+    t.posted += f.posted;
+  }
+  std::sort(t.latencies.begin(), t.latencies.end());
+  return t;
+}
+
+std::string latencyText(LoadTotals& t, double elapsed) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%lld calls, %.1f calls/s, p50 %.1f ms, p99 %.1f ms, max %.1f ms",
+                (long long)t.calls, double(t.calls) / elapsed, percentile(t.latencies, 0.50) * 1000,
+                percentile(t.latencies, 0.99) * 1000, t.latencies.empty() ? 0.0 : t.latencies.back() * 1000);
+  return text;
+}
+
+// The clients' threads, logged in and then started together, and joined;
+// `serversOf(i)` gives client i its list. `meanwhile(begin)` runs on this
+// thread while they work.
+template <typename ServersOf, typename Meanwhile>
+std::vector<ClientFigures> runClients(const Settings& settings, const ServersOf& serversOf, const QString& watched,
+                                      const Meanwhile& meanwhile, double* elapsed) {
+  std::vector<ClientFigures> figures(size_t(settings.clients));
+  std::vector<std::thread> threads;
+  LoadStart start(settings.clients);
+  for (int i = 0; i < settings.clients; ++i)
+    threads.emplace_back(loadClient, serversOf(i), watched, i, settings.clients, &start, &figures[size_t(i)]);
+  start.loggedIn.wait();
+  start.begin = Clock::now();
+  start.until = start.begin + std::chrono::milliseconds(int64_t(settings.duration * 1000));
+  start.go.count_down();
+  meanwhile(start.begin);
+  for (auto& t : threads) t.join();
+  *elapsed = secondsSince(start.begin);
+  return figures;
+}
+
 void benchLoad(Store& store, const Prepared& data, const Settings& settings) {
   const std::string url = store.copy(data.tag, data.tag + "_load");  // the clients consolidate: keep the template
   RunningServer server = startServer(url);
-  std::vector<ClientFigures> figures(size_t(settings.clients));
-  std::vector<std::thread> threads;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(settings.duration * 1000));
-  QElapsedTimer timer;
-  timer.start();
-  for (int i = 0; i < settings.clients; ++i)
-    threads.emplace_back(loadClient, server.server->port(), i, settings.clients, until, &figures[size_t(i)]);
-  for (auto& t : threads) t.join();
-  const double elapsed = seconds(timer);
-  std::vector<double> all;
-  int64_t calls = 0, posted = 0, failed = 0;
-  std::map<std::string, int64_t> failures;
-  for (const auto& f : figures) {
-    all.insert(all.end(), f.latencies.begin(), f.latencies.end());
-    calls += f.calls;
-    posted += f.posted;
-    for (const auto& [message, n] : f.failures) {
-      failures[message] += n;
-      failed += n;
-    }
-  }
-  std::sort(all.begin(), all.end());
+  const ServerList servers{{QStringLiteral("127.0.0.1"), server.server->port()}};
+  double elapsed = 0;
+  auto figures = runClients(
+      settings, [&](int) { return servers; }, {}, [](Clock::time_point) {}, &elapsed);
+  LoadTotals totals = totalsOf(figures);
   // the bare figure: the same selections listed straight from the database, one after another
   auto bare = bareFor(url);
   const std::string select = listSelect(url);
@@ -735,16 +847,295 @@ void benchLoad(Store& store, const Prepared& data, const Settings& settings) {
   }
   const double bareListMs = seconds(bareTimer) * 1000.0 / kDays;
   std::printf(
-      "%-10s load %d clients %.0f s: %lld calls, %.1f calls/s, p50 %.1f ms, p99 %.1f ms, max %.1f ms, "
-      "%lld runs posted, %lld failed; bare list of one day %.1f ms; load %s\n",
-      store.name().c_str(), settings.clients, elapsed, (long long)calls, double(calls) / elapsed,
-      percentile(all, 0.50) * 1000, percentile(all, 0.99) * 1000, all.empty() ? 0.0 : all.back() * 1000,
-      (long long)posted, (long long)failed, bareListMs, loadAverage().c_str());
-  for (const auto& [message, n] : failures) std::printf("    %lld x %s\n", (long long)n, message.c_str());
+      "%-10s load %d clients %.0f s: %s, %lld runs posted, %lld failed; bare list of one day %.1f ms; load %s\n",
+      store.name().c_str(), settings.clients, elapsed, latencyText(totals, elapsed).c_str(), (long long)totals.posted,
+      (long long)totals.failed, bareListMs, loadAverage().c_str());
+  for (const auto& [message, n] : totals.failures) std::printf("    %lld x %s\n", (long long)n, message.c_str());
   std::fflush(stdout);
   server.server.reset();
   server.database.reset();
   store.drop(data.tag + "_load");
+}
+
+// ---------------------------------------------------------------- load over two servers, one killed
+
+// New sales keep arriving in every client's selection while the load runs
+// (a sale of three items, one unit each, `perSecond` times a second, the
+// clients in turn), so that posting runs are under way at any moment, the
+// kill's included. Sale numbers start at 9 000 000 000, far above the demo's.
+class SaleFeeder {
+ public:
+  SaleFeeder(std::string url, int clients, int perSecond)
+      : url_(std::move(url)), clients_(clients), interval_(std::chrono::microseconds(1000000 / perSecond)) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~SaleFeeder() { stop(); }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  int64_t sales() const { return sales_; }
+  static constexpr int kItemsPerSale = 3;
+
+ private:
+  // Products the period's items post without trouble: active, stock
+  // controlled, the most sold.
+  static QStringList products(QSqlDatabase& db) {
+    QSqlQuery q =
+        exec(db, QStringLiteral("SELECT I.CDPRODUTO FROM ITVENDA I JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO "
+                                "WHERE I.CDFILIAL = '0001' AND P.IDATIVO = 'S' AND P.IDCTRLESTQ = 'S' "
+                                "GROUP BY I.CDPRODUTO ORDER BY COUNT(*) DESC, I.CDPRODUTO LIMIT 20"));
+    QStringList codes;
+    while (q.next()) codes << q.value(0).toString();
+    if (codes.isEmpty()) die("nenhum produto para as vendas novas");
+    return codes;
+  }
+
+  void add(QSqlDatabase& db, const QStringList& codes, int64_t n) {
+    // the client's day and registers, as loadClient chooses them
+    const int client = int(n % clients_);
+    const int shares = (clients_ + kDays - 1) / kDays;
+    std::vector<int> registers;
+    for (int r = 1; r <= kRegisters; ++r)
+      if (r % shares == client / kDays) registers.push_back(r);
+    const int reg = registers[size_t(n / clients_) % registers.size()];
+    const QDate day = today().addDays(-(client % kDays));
+    const QString number = QString::number(9000000000LL + n);
+    auto tx = must(srv::sql::Transaction::begin(db, database_->dialect()), "transação da venda nova");
+    exec(db,
+         QStringLiteral("INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, IDSITUVENDA) "
+                        "VALUES ('0001', ?, '01', ?, ?, ?, 'F')"),
+         {number, QStringLiteral("%1").arg(reg, 3, 10, QLatin1Char('0')), srv::wiredate::dayText(day),
+          srv::wiredate::momentText(QDateTime(day, QTime(23, 0)))});
+    for (int i = 0; i < kItemsPerSale; ++i)
+      exec(db,
+           QStringLiteral("INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
+                          "VRDESITVEND) VALUES ('0001', ?, ?, ?, 1, 10, 0)"),
+           {number, QStringLiteral("%1").arg(i + 1, 3, 10, QLatin1Char('0')), codes[int((n + i) % codes.size())]});
+    must(tx.commit(), "commit da venda nova");
+  }
+
+  void run() {
+    database_ = openDatabase(url_);
+    QSqlDatabase db = must(database_->connection(), "conexão");
+    const QStringList codes = products(db);
+    auto next = Clock::now();
+    for (int64_t n = 0; !stop_; ++n) {
+      add(db, codes, n);
+      sales_ = n + 1;
+      next += interval_;
+      std::this_thread::sleep_until(next);
+    }
+    db = QSqlDatabase();
+    database_.reset();
+  }
+
+  std::string url_;
+  int clients_;
+  std::chrono::microseconds interval_;
+  std::unique_ptr<Database> database_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int64_t> sales_{0};
+  std::thread thread_;
+};
+
+// The books before the load: stock balances by branch|warehouse|place|product
+// and the sale postings made already.
+struct Books {
+  std::map<std::string, double> balances;
+  std::set<std::string> postings;  // branch|number
+};
+
+// The checks read with the database's C library (sqlite3 / libpq), every
+// row at once. The texts are constants: the reader keeps a statement per text.
+const char* const kBalances = "SELECT CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ FROM SALDOESTQ";
+const char* const kSalePostings = "SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE IDTIPOLANC = 'V'";
+const char* const kStampedItems =
+    "SELECT I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO), SUM(CASE WHEN V.IDSITUVENDA = 'D' "
+    "THEN -I.QTPRODVEND ELSE I.QTPRODVEND END), COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
+    "V.NRSEQVENDA = I.NRSEQVENDA JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE I.NRLANCESTQ IS NOT NULL GROUP BY "
+    "I.CDFILIALEST, I.NRLANCESTQ, COALESCE(P.CDPRODESTO, I.CDPRODUTO)";
+const char* const kPostingLines =
+    "SELECT L.CDFILIAL, L.NRLANCESTQ, I.CDPRODUTO, I.QTLANCESTQ, L.CDALMOXARIFE, L.CDLOCALESTOQ FROM LANCESTQ L "
+    "JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND I.NRLANCESTQ = L.NRLANCESTQ WHERE L.IDTIPOLANC = 'V'";
+
+using Rows = std::vector<std::vector<std::string>>;
+
+Rows readAll(Bare& bare, const char* sql) {
+  Rows rows;
+  bare.query(sql, {}, &rows);
+  return rows;
+}
+
+std::map<std::string, double> balances(Bare& bare) {
+  std::map<std::string, double> out;
+  for (const auto& r : readAll(bare, kBalances))
+    out[r.at(0) + "|" + r.at(1) + "|" + r.at(2) + "|" + r.at(3)] = std::atof(r.at(4).c_str());
+  return out;
+}
+
+// The books after the load, against the balances before it: each stock line
+// of a sale posting must hold exactly what the items stamped with that
+// posting hold (returns counted back), and the balances must have moved by
+// exactly the lines. An item posted twice shows as a line holding more than
+// its posting's stamped items (its second posting could not stamp it again).
+struct BooksCheck {
+  int64_t postings = 0, lines = 0, stampedItems = 0;
+  int64_t linesOver = 0, linesUnder = 0;  // lines holding more / less than their stamped items
+  double quantityOver = 0;                // units moved beyond the stamped items
+  int64_t balancesOff = 0, locations = 0;
+};
+
+Books readBooks(Bare& bare) {
+  Books books{balances(bare), {}};
+  for (const auto& r : readAll(bare, kSalePostings)) books.postings.insert(r.at(0) + "|" + r.at(1));
+  return books;
+}
+
+BooksCheck checkBooks(Bare& bare, const Books& before) {
+  BooksCheck c;
+  std::map<std::string, double> stamped, lines, moved;
+  std::map<std::string, int64_t> itemsOf;
+  for (const auto& r : readAll(bare, kStampedItems)) {
+    const std::string posting = r.at(0) + "|" + r.at(1);
+    if (before.postings.count(posting)) continue;  // made before the load
+    const std::string key = posting + "|" + r.at(2);
+    stamped[key] = std::atof(r.at(3).c_str());
+    itemsOf[key] = std::atoll(r.at(4).c_str());
+  }
+  std::set<std::string> postings;
+  for (const auto& r : readAll(bare, kPostingLines)) {
+    const std::string posting = r.at(0) + "|" + r.at(1);
+    if (before.postings.count(posting)) continue;
+    postings.insert(posting);
+    lines[posting + "|" + r.at(2)] = std::atof(r.at(3).c_str());
+    moved[r.at(0) + "|" + r.at(4) + "|" + r.at(5) + "|" + r.at(2)] += std::atof(r.at(3).c_str());
+  }
+  c.postings = int64_t(postings.size());
+  c.lines = int64_t(lines.size());
+  std::set<std::string> keys;
+  for (const auto& [k, v] : stamped) keys.insert(k);
+  for (const auto& [k, v] : lines) keys.insert(k);
+  for (const std::string& key : keys) {
+    const double line = lines.count(key) ? lines[key] : 0.0, items = stamped.count(key) ? stamped[key] : 0.0;
+    c.stampedItems += itemsOf.count(key) ? itemsOf[key] : 0;
+    if (line > items + 1e-6) {
+      ++c.linesOver;
+      c.quantityOver += line - items;
+    } else if (line < items - 1e-6) {
+      ++c.linesUnder;
+    }
+  }
+  const auto now = balances(bare);
+  std::set<std::string> locations;
+  using Balances = std::map<std::string, double>;
+  for (const Balances* m : std::initializer_list<const Balances*>{&before.balances, &now, &moved})
+    for (const auto& [k, v] : *m) locations.insert(k);
+  for (const std::string& location : locations) {
+    const auto value = [&](const std::map<std::string, double>& m) {
+      const auto it = m.find(location);
+      return it == m.end() ? 0.0 : it->second;
+    };
+    if (std::fabs(value(before.balances) - value(moved) - value(now)) > 1e-6) ++c.balancesOff;
+  }
+  c.locations = int64_t(locations.size());
+  return c;
+}
+
+// How the load's failures split around the kill at `killedAt`.
+struct KillFigures {
+  int64_t inFlight = 0;         // calls on the killed server when it was killed
+  int64_t failedInFlight = 0;   // of those, failed
+  int64_t failedSentAfter = 0;  // sent to the killed server after the kill, before its loss was known
+  int64_t failedOther = 0;      // any other failure
+  double lastFailure = 0;       // seconds after the kill
+};
+
+KillFigures splitFailures(const std::vector<ClientFigures>& figures, double killedAt) {
+  KillFigures k;
+  for (const auto& f : figures)
+    for (const auto& call : f.calls) {
+      const bool inFlight = call.onWatched && call.start < killedAt && call.end >= killedAt;
+      k.inFlight += inFlight;
+      if (call.failure.empty()) continue;
+      k.lastFailure = std::max(k.lastFailure, call.end - killedAt);
+      if (inFlight)
+        ++k.failedInFlight;
+      else if (call.onWatched && call.start >= killedAt)
+        ++k.failedSentAfter;
+      else
+        ++k.failedOther;
+    }
+  return k;
+}
+
+// The new sales' items, and those of them posted by the end.
+const char* const kFedItems = "SELECT COUNT(*), COUNT(NRLANCESTQ) FROM ITVENDA WHERE NRSEQVENDA >= '9000000000'";
+
+// The load over two qfxserver processes on one database: half the clients
+// list A first, half B first (so both serve), while new sales arrive; A is
+// killed (SIGKILL) halfway and its clients go on on B.
+void benchFailoverLoad(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.copy(data.tag, data.tag + "_failover");
+  {
+    // the new sales must never meet an empty shelf: the check would refuse them
+    auto database = openDatabase(url);
+    QSqlDatabase db = must(database->connection(), "conexão");
+    exec(db, QStringLiteral("UPDATE SALDOESTQ SET QTSALDOESTQ = QTSALDOESTQ + 1000000 WHERE CDFILIAL = '0001'"));
+  }
+  auto bare = bareFor(url);
+  const Books before = readBooks(*bare);
+  QTemporaryDir dir;
+  ServerProcess a(url, dir.filePath(QStringLiteral("porta-a")), QStringLiteral("error"));
+  ServerProcess b(url, dir.filePath(QStringLiteral("porta-b")), QStringLiteral("error"));
+  a.start();
+  b.start();
+  const hostkit::ServerEndpoint first{QStringLiteral("127.0.0.1"), a.port()};
+  const hostkit::ServerEndpoint second{QStringLiteral("127.0.0.1"), b.port()};
+  SaleFeeder feeder(url, settings.clients, settings.salesPerSecond);
+  double killedAt = 0, elapsed = 0;
+  auto figures = runClients(
+      settings,
+      [&](int i) {
+        return i % 2 == 0 ? ServerList{first, second} : ServerList{second, first};
+      },
+      a.address(),
+      [&](Clock::time_point begin) {
+        std::this_thread::sleep_until(begin + std::chrono::milliseconds(int64_t(settings.duration * 500)));
+        killedAt = secondsSince(begin);
+        a.kill();
+      },
+      &elapsed);
+  feeder.stop();
+  b.kill();  // every call is over
+
+  LoadTotals totals = totalsOf(figures);
+  const KillFigures kill = splitFailures(figures, killedAt);
+  const BooksCheck books = checkBooks(*bare, before);
+  const Rows fed = readAll(*bare, kFedItems);
+  const int64_t fedItems = std::atoll(fed.at(0).at(0).c_str()), fedPosted = std::atoll(fed.at(0).at(1).c_str());
+  std::printf(
+      "%-10s failover-load %d clients %.0f s over two servers (half list A first, half B), A killed at %.1f s: %s; "
+      "%lld runs posted; load %s\n",
+      store.name().c_str(), settings.clients, elapsed, killedAt, latencyText(totals, elapsed).c_str(),
+      (long long)totals.posted, loadAverage().c_str());
+  std::printf(
+      "%-10s   failures %lld: %lld of the %lld calls in flight on A at the kill, %lld sent to A after the kill before "
+      "its loss was known, %lld other; the last %.0f ms after the kill\n",
+      store.name().c_str(), (long long)totals.failed, (long long)kill.failedInFlight, (long long)kill.inFlight,
+      (long long)kill.failedSentAfter, (long long)kill.failedOther, kill.lastFailure * 1000);
+  std::printf(
+      "%-10s   items posted twice: %lld (%lld sale postings, %lld stock lines, %lld stamped items; lines holding more "
+      "than their stamped items %lld (%.3f units), less %lld; balances off %lld of %lld); new sales during the load "
+      "%lld (%lld items, %lld posted by the end)\n",
+      store.name().c_str(), (long long)std::llround(books.quantityOver), (long long)books.postings,
+      (long long)books.lines, (long long)books.stampedItems, (long long)books.linesOver, books.quantityOver,
+      (long long)books.linesUnder, (long long)books.balancesOff, (long long)books.locations, (long long)feeder.sales(),
+      (long long)fedItems, (long long)fedPosted);
+  for (const auto& [message, n] : totals.failures) std::printf("    %lld x %s\n", (long long)n, message.c_str());
+  std::fflush(stdout);
+  bare.reset();
+  store.drop(data.tag + "_failover");
 }
 
 std::vector<int64_t> parseSizes(const char* text) {
@@ -760,8 +1151,10 @@ std::vector<int64_t> parseSizes(const char* text) {
 
 int usage(int code) {
   std::fprintf(code == 0 ? stdout : stderr,
-               "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000] [--only list,calls,z,memory,load]\n"
-               "                [--clients 50] [--duration 60] [--repeats 3] [--keep-data]\n"
+               "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000]\n"
+               "                [--only list,calls,z,memory,load,failover-load]\n"
+               "                [--clients 50] [--duration 60] [--repeats 3] [--keep-data] [--sales-per-second 50]\n"
+               "                [--figures FILE]\n"
                "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");
   return code;
 }
@@ -793,6 +1186,11 @@ int main(int argc, char** argv) {
       settings.clients = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--duration" && value) {
       settings.duration = std::max(1.0, std::atof(argv[++i]));
+    } else if (a == "--figures" && value) {
+      figuresFile = std::fopen(argv[++i], "a");
+      if (!figuresFile) die(std::string("--figures: não foi possível abrir ") + argv[i]);
+    } else if (a == "--sales-per-second" && value) {
+      settings.salesPerSecond = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep-data") {
       settings.keepData = true;
     } else if (a == "--repeats" && value) {
@@ -822,6 +1220,7 @@ int main(int argc, char** argv) {
     if (settings.wants("z")) benchZ(*store, data.front(), settings);
     if (settings.wants("memory")) benchMemory(*store, data.back(), argv[0]);
     if (settings.wants("load")) benchLoad(*store, data.front(), settings);
+    if (settings.wants("failover-load")) benchFailoverLoad(*store, data.front(), settings);
     if (!settings.keepData)
       for (const auto& d : data) store->drop(d.tag);
   }

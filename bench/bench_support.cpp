@@ -2,8 +2,10 @@
 
 #include <libpq-fe.h>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -141,6 +143,36 @@ void settle(Database& database) {
   } else {
     exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
   }
+}
+
+QString siblingBinary(const char* name) {
+  return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+void ServerProcess::start() {
+  QFile::remove(portFile_);
+  process_ = std::make_unique<QProcess>();
+  process_->setStandardOutputFile(QProcess::nullDevice());
+  process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process_->start(siblingBinary("qfxserver"),
+                  {"--db", QString::fromStdString(url_), "--listen", QStringLiteral("127.0.0.1:%1").arg(port_),
+                   "--port-file", portFile_, "--log-level", logLevel_});
+  for (int i = 0; i < 1500; ++i) {
+    QFile file(portFile_);
+    if (file.open(QIODevice::ReadOnly) && file.size() > 0) {
+      port_ = file.readAll().trimmed().toInt();
+      return;
+    }
+    if (process_->state() == QProcess::NotRunning) break;
+    QThread::msleep(20);
+  }
+  die("qfxserver não abriu a porta " + std::to_string(port_));
+}
+
+void ServerProcess::kill() {
+  if (!process_ || process_->state() == QProcess::NotRunning) return;
+  ::kill(pid_t(process_->processId()), SIGKILL);
+  process_->waitForFinished(10000);
 }
 
 std::string thousands(int64_t n) {

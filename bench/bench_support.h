@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -95,6 +96,32 @@ QSqlQuery exec(QSqlDatabase& db, const QString& text, const QVariantList& values
 // After a bulk change: fresh planner statistics on PostgreSQL, the WAL
 // folded back into the file on SQLite (so the file can be copied).
 void settle(Database& database);
+
+// One qfxserver child process (beside the benchmark's binary) on `url`. Port 0
+// picks one at the first start; later starts take the same port again, so a
+// killed server comes back where its clients look for it.
+class ServerProcess {
+ public:
+  ServerProcess(std::string url, QString portFile, QString logLevel = QStringLiteral("warn"))
+      : url_(std::move(url)), portFile_(std::move(portFile)), logLevel_(std::move(logLevel)) {}
+  ~ServerProcess() { kill(); }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  void start();  // dies when the server does not open its port
+  void kill();   // SIGKILL, as a crash or a pulled plug ends it
+  int port() const { return port_; }
+  QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+
+ private:
+  std::string url_;
+  QString portFile_, logLevel_;
+  int port_ = 0;
+  std::unique_ptr<QProcess> process_;
+};
+
+// A program built beside the benchmark (qfxserver, qfxdemo).
+QString siblingBinary(const char* name);
 
 // "1 000 000"
 std::string thousands(int64_t n);

@@ -18,11 +18,8 @@
 //   at once      calls made from the moment of the kill until one succeeds:
 //                the time to that success, and the calls that failed first
 //                (sent into the dead connection before its loss was known).
-#include <signal.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -40,8 +37,6 @@ using hostkit::TNetConnection;
 
 namespace {
 
-QString binary(const char* name) { return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name; }
-
 void runToEnd(const QString& program, const QStringList& args) {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
@@ -49,47 +44,6 @@ void runToEnd(const QString& program, const QStringList& args) {
   if (!p.waitForFinished(600000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
     die(program.toStdString() + ": " + p.readAll().toStdString());
 }
-
-// One qfxserver on `url`; port 0 picks one at the first start, later starts
-// take the same port again.
-class Server {
- public:
-  Server(const std::string& url, const QString& portFile) : url_(url), portFile_(portFile) {}
-  ~Server() { kill(); }
-
-  void start() {
-    QFile::remove(portFile_);
-    process_ = std::make_unique<QProcess>();
-    process_->setStandardOutputFile(QProcess::nullDevice());
-    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_->start(binary("qfxserver"),
-                    {"--db", QString::fromStdString(url_), "--listen", QStringLiteral("127.0.0.1:%1").arg(port_),
-                     "--port-file", portFile_, "--log-level", "warn"});
-    for (int i = 0; i < 1500; ++i) {
-      QFile file(portFile_);
-      if (file.open(QIODevice::ReadOnly) && file.size() > 0) {
-        port_ = file.readAll().trimmed().toInt();
-        return;
-      }
-      if (process_->state() == QProcess::NotRunning) break;
-      QThread::msleep(20);
-    }
-    die("qfxserver não abriu a porta " + std::to_string(port_));
-  }
-  void kill() {
-    if (!process_ || process_->state() == QProcess::NotRunning) return;
-    ::kill(pid_t(process_->processId()), SIGKILL);
-    process_->waitForFinished(10000);
-  }
-  int port() const { return port_; }
-  QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
-
- private:
-  std::string url_;
-  QString portFile_;
-  int port_ = 0;
-  std::unique_ptr<QProcess> process_;
-};
 
 bool callOnce(TNetConnection& net) {
   return net.AppServer().Invoke(QStringLiteral("GetParamFilial"), {RemoteArg::Text(QStringLiteral("0001"))}).ok();
@@ -104,9 +58,9 @@ struct Figures {
 
 Figures measure(Store& store, int rounds) {
   const std::string url = store.create("failover");
-  runToEnd(binary("qfxdemo"), {"--db", QString::fromStdString(url), "--scale", "600", "--seed", "1"});
+  runToEnd(siblingBinary("qfxdemo"), {"--db", QString::fromStdString(url), "--scale", "600", "--seed", "1"});
   QTemporaryDir dir;
-  Server first(url, dir.filePath("porta1")), second(url, dir.filePath("porta2"));
+  ServerProcess first(url, dir.filePath("porta1")), second(url, dir.filePath("porta2"));
   first.start();
   second.start();
 
@@ -121,7 +75,7 @@ Figures measure(Store& store, int rounds) {
   Figures figures;
   for (int round = 0; round < rounds; ++round) {
     if (!callOnce(net)) die("a chamada antes da queda falhou");
-    Server& inUse = net.ServerInUse() == first.address() ? first : second;
+    ServerProcess& inUse = net.ServerInUse() == first.address() ? first : second;
     QElapsedTimer clock;
     clock.start();
     inUse.kill();

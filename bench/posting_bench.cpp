@@ -25,7 +25,11 @@
 //      SQLite, ctid on PostgreSQL) and the balances moved per product.
 //      What the run takes beyond this is ours; up to it, the database's.
 //
-// Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]
+// Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite] [--keep-data] [--figures FILE]
+//   --keep-data  the templates outlive the run and a later run of the same
+//                day reuses them (every run and bare figure works on a copy)
+//   --figures    appends "database posting<items> ours bare" lines to FILE
+//                (scripts/bench.sh --check reads them)
 #include <grpcpp/grpcpp.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -150,11 +154,21 @@ struct Template {
 // those store 01, most products control stock).
 double itemsPerSelected = 2.6;
 
-Template makeTemplate(Store& store, int64_t items) {
+Template makeTemplate(Store& store, int64_t items, bool kept) {
   Template t;
-  t.tag = "tmpl_" + std::to_string(items);
+  // the generator dates its sales from today: a kept template serves its day only
+  t.tag = "tmpl_" + std::to_string(items) +
+          (kept ? QDate::currentDate().toString(QStringLiteral("_yyyyMMdd")).toStdString() : "");
   QElapsedTimer timer;
   timer.start();
+  if (kept && store.exists(t.tag)) {
+    auto database = openDatabase(store.url(t.tag));
+    QSqlDatabase db = must(database->connection(), "conexão");
+    QSqlQuery q = exec(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA"));
+    t.generatedItems = q.next() ? q.value(0).toLongLong() : 0;
+    t.seconds = timer.elapsed() / 1000.0;
+    return t;
+  }
   for (int attempt = 0; attempt < 4; ++attempt) {
     const std::string url = store.create(t.tag);
     int64_t found = 0;
@@ -566,7 +580,8 @@ int main(int argc, char** argv) {
   std::string pg;
   if (const char* env = std::getenv("QFX_TEST_PG_URL")) pg = env;
   std::vector<int64_t> sizes{10000, 100000};
-  bool sqlite = true;
+  bool sqlite = true, kept = false;
+  FILE* figures = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--pg" && i + 1 < argc) {
@@ -581,17 +596,22 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--no-sqlite") {
       sqlite = false;
+    } else if (a == "--keep-data") {
+      kept = true;
+    } else if (a == "--figures" && i + 1 < argc) {
+      figures = std::fopen(argv[++i], "a");
+      if (!figures) die(std::string("--figures: não foi possível abrir ") + argv[i]);
     } else {
       std::fprintf(stderr,
-                   "uso: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite]\n"
+                   "uso: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite] [--keep-data] [--figures FILE]\n"
                    "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
 
   std::vector<std::unique_ptr<Store>> stores;
-  if (sqlite) stores.push_back(std::make_unique<SQLiteStore>());
-  if (!pg.empty()) stores.push_back(std::make_unique<PostgresStore>(pg));
+  if (sqlite) stores.push_back(std::make_unique<SQLiteStore>(kept));
+  if (!pg.empty()) stores.push_back(std::make_unique<PostgresStore>(pg, kept));
 
   std::printf("posting_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
   std::printf(
@@ -602,7 +622,7 @@ int main(int argc, char** argv) {
               "items/s", "bare s", "ratio", "same writes s", "ratio", "reply");
   for (auto& store : stores) {
     for (int64_t items : sizes) {
-      const Template t = makeTemplate(*store, items);
+      const Template t = makeTemplate(*store, items, kept);
       const std::string runTag = "run_" + std::to_string(items), bareTag = "bare_" + std::to_string(items);
       const RunResult run = consolidate(store->copy(t.tag, runTag));
       store->drop(runTag);
@@ -614,7 +634,11 @@ int main(int argc, char** argv) {
       const std::string writesTag = "writes_" + std::to_string(items);
       const double writes = bareWrites(store->copy(t.tag, writesTag), items);
       store->drop(writesTag);
-      store->drop(t.tag);
+      if (!kept) store->drop(t.tag);
+      if (figures) {
+        std::fprintf(figures, "%s posting%lld %.6f %.6f\n", store->name().c_str(), (long long)items, run.seconds, bare);
+        std::fflush(figures);
+      }
       std::printf("%-10s %8s %9s %12.3f %12.0f %10.3f %8.1f %13.3f %8.1f  last=%lld warnings=%lld%s%s\n",
                   store->name().c_str(), thousands(items).c_str(), thousands(t.generatedItems).c_str(), run.seconds,
                   double(items) / run.seconds, bare, run.seconds / bare, writes, run.seconds / writes,

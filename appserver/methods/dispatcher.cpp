@@ -35,6 +35,12 @@ const MethodEntry* Dispatcher::find(std::string_view method) const {
   return nullptr;
 }
 
+bool Dispatcher::answersInPlace(std::string_view method, Dialect dialect) const {
+  if (dialect != Dialect::SQLite) return false;
+  const MethodEntry* entry = find(method);
+  return entry && entry->keyRead;
+}
+
 Result<Reply> Dispatcher::invoke(CallContext& context, const rpc::InvokeRequest& request) const {
   if (!equalsIgnoringCase(request.object(), kObjectName))
     return Error{ErrorKind::NotFound, "objeto '" + request.object() + "' não existe neste servidor"};

@@ -37,6 +37,9 @@ struct MethodEntry {
   std::vector<ArgKind> kinds;
   std::vector<int> branchArguments;  // 1-based positions holding a branch code
   Handler handler;
+  // Reads a few rows by key and writes nothing: cheap enough to be answered
+  // on the thread that received it (see Dispatcher::answersInPlace).
+  bool keyRead = false;
 };
 
 class Dispatcher {
@@ -47,6 +50,13 @@ class Dispatcher {
   // Every method, in the order added.
   const std::vector<MethodEntry>& methods() const { return methods_; }
   Result<Reply> invoke(CallContext& context, const rpc::InvokeRequest& request) const;
+  // Whether a call of `method` is answered on gRPC's thread that received
+  // it, with that thread's own connection, instead of by a database worker.
+  // On SQLite a read by key is: the hand-over to a worker and back (two
+  // thread wake-ups) cost more than the read itself, and a connection is
+  // only an open file. On PostgreSQL each connection is a process of the
+  // database server, and the workers bound how many a server opens.
+  bool answersInPlace(std::string_view method, Dialect dialect) const;
 
  private:
   std::vector<MethodEntry> methods_;

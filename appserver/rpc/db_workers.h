@@ -37,14 +37,19 @@ class DbWorkers {
 
   int size() const { return int(workers_.size()); }
 
+  // On a worker, while it runs a task: whether that task waited in the queue
+  // for a worker (all were busy when it came).
+  static bool taskWaited() { return taskWaited_; }
+
   // Runs `task` on a worker and returns when it has finished. The task must
   // not throw: it reports failures as values. Meanwhile `watch`, if given,
   // runs every few milliseconds on the calling thread (outside the lock), to
   // notice what the task itself cannot while a statement blocks it.
   void run(const std::function<void()>& task, const std::function<void()>& watch = {}) {
-    Job job{&task, false, {}};
+    Job job{&task, false, false, {}};
     std::unique_lock lock(mutex_);
     if (idle_.empty()) {
+      job.queued = true;
       queue_.push_back(&job);
     } else {
       // the worker idle the shortest time: its connection's page cache and
@@ -71,6 +76,7 @@ class DbWorkers {
 
   struct Job {
     const std::function<void()>* task;
+    bool queued = false;
     bool done = false;
     std::condition_variable finished;
   };
@@ -97,6 +103,7 @@ class DbWorkers {
       }
       Job* job = self.job;
       self.job = nullptr;
+      taskWaited_ = job->queued;
       lock.unlock();
       (*job->task)();
       lock.lock();
@@ -105,6 +112,7 @@ class DbWorkers {
     }
   }
 
+  static inline thread_local bool taskWaited_ = false;
   std::mutex mutex_;
   std::condition_variable allIdle_;
   std::deque<Job*> queue_;     // calls waiting for a worker

@@ -61,11 +61,8 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
   grpc::ResourceQuota quota("qfxserver");
   quota.SetMaxThreads(options.maxThreads + options.maxWaitingCalls);
   builder.SetResourceQuota(quota);
-  // A thread that has answered a call waits for the next one while fewer than
-  // this many wait (gRPC's default: two); the others end. With calls side by
-  // side (one client's checks sent ahead, many clients) the default started
-  // and ended a thread for about one call in eight.
-  builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 2 * options.maxThreads);
+  builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS,
+                              waitingThreadsFor(options.maxThreads));
   server->server_ = builder.BuildAndStart();
   if (!server->server_ || server->port_ == 0)
     return Error{ErrorKind::Unavailable, "não foi possível escutar em " + options.listen};

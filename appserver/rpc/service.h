@@ -3,7 +3,10 @@
 // streamed: the first message carries the result and the final arguments,
 // the packets' rows follow as chunks of at most about 1 MB. The database work
 // runs on a fixed set of workers (see DbWorkers); the streaming does not hold
-// a connection.
+// a connection. On SQLite the reads by key are answered on gRPC's thread
+// itself, with a connection of its own (see Dispatcher::answersInPlace), by
+// at most as many gRPC threads as wait for calls (waitingThreadsFor); the
+// threads gRPC starts beyond those in a burst hand them to the workers.
 #pragma once
 
 #include "contract.h"
@@ -18,10 +21,17 @@
 #include "methods/dispatcher.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
+#include "rpc/thread_slots.h"
 
 namespace qfx::server {
 
 inline constexpr std::string_view kSessionMetadata = contract::kSessionMetadata;
+
+// How many of gRPC's threads wait for calls: a thread that has answered a
+// call waits for the next while fewer than this many wait (gRPC's default,
+// two, started and ended a thread for about one call in eight when calls
+// came side by side). As many may keep a connection for the reads by key.
+inline int waitingThreadsFor(int connections) { return 2 * connections; }
 inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {
@@ -47,6 +57,7 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   SessionStore sessions_;
   Dispatcher dispatcher_;
   DbWorkers workers_;
+  ThreadSlots inPlace_;  // gRPC threads that keep a connection for the reads by key
   LoginThrottle loginThrottle_;
 };
 

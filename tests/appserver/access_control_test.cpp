@@ -175,6 +175,43 @@ TEST_P(AccessControl, ASessionOfAnotherServerWithItsOwnDatabaseIsRefused) {
   EXPECT_EQ(back.invoke("GetParamFilial", {text("0001")}).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
 }
 
+// Each call reads its session from the database, so ending a session or
+// deactivating an operator stops the very next call on every server on that
+// database: a read by key (answered on gRPC's own thread on SQLite) and a
+// call a database worker answers alike.
+TEST_P(AccessControl, ARevocationStopsTheNextCallOnEveryServer) {
+  ServerHarness first(GetParam());
+  server::Database secondDb(*server::DbConfig::parse(first.testDatabase().url()));
+  server::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto second = server::AppServer::start(secondDb, server::makeConsolidationObject(), options);
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  const auto keyRead = [](TestClient& c) { return c.invoke("GetReducaoZ", {text("0001"), text("001"), date(kMar10)}); };
+  const auto workerRead = [](TestClient& c) { return c.invoke("GetParamVend", {text("0001")}); };
+  QSqlDatabase db = first.sql();
+
+  auto onFirst = first.loggedIn();
+  TestClient onSecond((*second)->port());
+  onSecond.setToken(onFirst->token());
+  ASSERT_TRUE(keyRead(onSecond).ok());
+  ASSERT_TRUE(workerRead(onSecond).ok());
+  exec(db, "DELETE FROM SESSAO WHERE CDOPERADOR = ?", {QString::fromStdString(kManager)});
+  for (TestClient* client : {&onSecond, onFirst.get()}) {
+    EXPECT_EQ(keyRead(*client).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+    EXPECT_EQ(workerRead(*client).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  }
+
+  auto again = first.loggedIn();
+  onSecond.setToken(again->token());
+  ASSERT_TRUE(keyRead(onSecond).ok());
+  exec(db, "UPDATE OPERADOR SET IDATIVO = 'N' WHERE CDOPERADOR = ?", {QString::fromStdString(kManager)});
+  const auto refused = keyRead(onSecond);
+  EXPECT_EQ(refused.status.error_code(), grpc::StatusCode::UNAUTHENTICATED) << describe(refused);
+  EXPECT_EQ(refused.status.error_message(), "operador inativo");
+  EXPECT_EQ(workerRead(*again).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  (*second)->shutdown();
+}
+
 // The clerk is bound to 0001. Every method the object registers is called
 // with 0002 where it names a branch: refused, and nothing changes. The same
 // calls by the manager succeed (and find 0002's data), so the refusals are

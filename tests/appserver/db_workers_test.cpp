@@ -11,14 +11,22 @@
 #include <vector>
 
 #include "rpc/db_workers.h"
+#include "rpc/thread_slots.h"
 
 using qfx::server::DbWorkers;
+using qfx::server::ThreadSlots;
 
 TEST(DbWorkers, OneCallerAtATimeKeepsToTheSameWorker) {
   DbWorkers workers(4);
   std::vector<std::thread::id> ran;
-  for (int i = 0; i < 50; ++i) workers.run([&] { ran.push_back(std::this_thread::get_id()); });
+  int waited = 0;
+  for (int i = 0; i < 50; ++i)
+    workers.run([&] {
+      ran.push_back(std::this_thread::get_id());
+      waited += DbWorkers::taskWaited();
+    });
   ASSERT_EQ(ran.size(), 50u);
+  EXPECT_EQ(waited, 0) << "a worker was idle for every call";
   EXPECT_NE(ran.front(), std::this_thread::get_id());
   EXPECT_EQ(std::set<std::thread::id>(ran.begin(), ran.end()).size(), 1u);
 }
@@ -74,4 +82,63 @@ TEST(DbWorkers, TheWatchRunsOnTheCallersThreadWhileTheTaskWorks) {
       });
   EXPECT_GE(watched.load(), 3);
   EXPECT_TRUE(watchOnCaller);
+}
+
+// A task knows whether it waited in the queue: the second call comes while
+// the only worker is busy (its watch runs, so it is queued) and releases the first.
+TEST(DbWorkers, ATaskKnowsWhetherItWaitedForAWorker) {
+  DbWorkers workers(1);
+  std::atomic<bool> started{false}, release{false};
+  bool firstWaited = true, secondWaited = false;
+  std::thread first([&] {
+    workers.run([&] {
+      firstWaited = DbWorkers::taskWaited();
+      started = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  });
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  workers.run([&] { secondWaited = DbWorkers::taskWaited(); }, [&] { release = true; });
+  first.join();
+  EXPECT_FALSE(firstWaited);
+  EXPECT_TRUE(secondWaited);
+}
+
+// At most `limit` threads hold a slot; a thread keeps its slot for further
+// calls, and gives it back when it ends.
+TEST(ThreadSlots, BoundTheThreadsThatHoldOneUntilTheyEnd) {
+  ThreadSlots slots(2);
+  const auto holdsOnItsOwnThread = [&] {
+    bool held = false;
+    std::thread([&] { held = slots.hold(); }).join();
+    return held;
+  };
+  std::mutex mutex;
+  std::condition_variable changed;
+  int holders = 0;
+  bool release = false;
+  std::vector<std::thread> keepers;
+  for (int i = 0; i < 2; ++i)
+    keepers.emplace_back([&] {
+      const bool first = slots.hold(), again = slots.hold();
+      std::unique_lock lock(mutex);
+      holders += first && again;
+      changed.notify_all();
+      changed.wait(lock, [&] { return release; });
+    });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return holders == 2; });
+  }
+  EXPECT_EQ(slots.held(), 2);
+  EXPECT_FALSE(holdsOnItsOwnThread()) << "both slots are held";
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  for (auto& k : keepers) k.join();
+  EXPECT_EQ(slots.held(), 0);
+  EXPECT_TRUE(holdsOnItsOwnThread()) << "the slots came back with their threads";
+  EXPECT_EQ(slots.held(), 0);
 }

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "common/list_text.h"
 #include "common/wire_date.h"
@@ -18,6 +19,7 @@
 #include "domain/selection.h"
 #include "harness.h"
 #include "methods/arguments.h"
+#include "methods/dispatcher.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -108,6 +110,20 @@ TEST(MigrationScripts, SplitAtStatementEndsKeepingFunctionAndTriggerBodiesWhole)
   EXPECT_TRUE(statements[2].contains(QStringLiteral("SELECT 2;")));
   EXPECT_TRUE(statements[2].endsWith(QStringLiteral("END")));
   EXPECT_EQ(statements[3], QStringLiteral("CREATE INDEX I ON A (X)"));
+}
+
+// Reads by key skip the hand-over to a database worker on SQLite only; on
+// PostgreSQL every call goes through the workers that bound the connections.
+TEST(Dispatcher, OnSQLiteTheReadsByKeyAreAnsweredWhereTheyArrive) {
+  const server::Dispatcher object = server::makeConsolidationObject();
+  std::set<std::string> inPlace;
+  for (const auto& method : object.methods()) {
+    if (object.answersInPlace(method.name, server::Dialect::SQLite)) inPlace.insert(method.name);
+    EXPECT_FALSE(object.answersInPlace(method.name, server::Dialect::PostgreSQL)) << method.name;
+  }
+  EXPECT_EQ(inPlace, (std::set<std::string>{"GetParamFilial", "GetSoma", "GetReducaoZ"}));
+  EXPECT_TRUE(object.answersInPlace("getreducaoz", server::Dialect::SQLite)) << "names compare ignoring case";
+  EXPECT_FALSE(object.answersInPlace("NaoExiste", server::Dialect::SQLite));
 }
 
 TEST(ArgumentCheck, NamesTheMethodThePositionAndWhatWasExpected) {
@@ -503,6 +519,27 @@ TEST(PostgresSession, StatementsOnAnEndedSessionReportTheLostConnection) {
   auto cells = server::sql::openRows(db, "SELECT CDFILIAL FROM FILIAL", {});
   ASSERT_FALSE(cells.ok());
   EXPECT_EQ(cells.error().kind, server::ErrorKind::Unavailable) << cells.error().message;
+}
+
+// The server's sessions cost a random page read as memory does, so a day's
+// list reaches its few pending items through the index; a cost the
+// administrator set for the database stays.
+TEST(PostgresSession, RandomPagesCostAsInMemoryUnlessTheAdministratorSetACost) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  {
+    auto database = testDb.open();
+    QSqlDatabase db = *database->connection();
+    EXPECT_EQ(scalar(db, QStringLiteral("SELECT current_setting('random_page_cost')")), "1.1");
+    const std::string name = scalar(db, QStringLiteral("SELECT current_database()"));
+    QSqlQuery tune(db);
+    ASSERT_TRUE(
+        tune.exec(QStringLiteral("ALTER DATABASE \"%1\" SET random_page_cost = 2").arg(QString::fromStdString(name))))
+        << tune.lastError().text().toStdString();
+  }
+  auto tuned = testDb.open();
+  QSqlDatabase db = *tuned->connection();
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT current_setting('random_page_cost')")), "2");
 }
 
 // The libpq reader: each cell as Qt's driver gives it (dates and moments as

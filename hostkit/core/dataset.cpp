@@ -71,7 +71,7 @@ bool TField::IsBlank() const {
   return isNullAt(row) || owner_->columns_.at(size_t(index_)).text(size_t(row)).empty();
 }
 
-static QString variantText(const QVariant& v, FieldType type) {
+QString valueText(const QVariant& v, FieldType type) {
   if (!v.isValid() || v.isNull()) return {};
   switch (type) {
     case FieldType::Text:
@@ -88,7 +88,7 @@ static QString variantText(const QVariant& v, FieldType type) {
   return {};
 }
 
-QString TField::AsString() const { return variantText(Value(), spec_.type); }
+QString TField::AsString() const { return valueText(Value(), spec_.type); }
 
 double TField::AsFloat() const {
   const QVariant v = Value();
@@ -188,7 +188,7 @@ QVariant TField::valueAt(int row) const {
 
 QString TField::textAt(int row) const {
   if (editing(owner_->state_) && row == owner_->row_) return AsString();
-  return variantText(valueAt(row), spec_.type);
+  return valueText(valueAt(row), spec_.type);
 }
 
 QString TField::displayTextAt(int row) const {
@@ -198,7 +198,7 @@ QString TField::displayTextAt(int row) const {
   const bool numeric = spec_.type == FieldType::Float || spec_.type == FieldType::Integer;
   if (numeric && !spec_.displayFormat.isEmpty()) return FormatFloat(spec_.displayFormat, v.toDouble());
   if (spec_.type == FieldType::Text && !spec_.editMask.isEmpty()) return FormatMaskText(spec_.editMask, v.toString());
-  return variantText(v, spec_.type);
+  return valueText(v, spec_.type);
 }
 
 // ---- TDataSet ----------------------------------------------------------------

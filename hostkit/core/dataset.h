@@ -204,6 +204,10 @@ double toDateTime(const QDate& d);
 QDateTime fromDateTime(double value);
 double Date();  // today, no time
 
+// A value as a field of that type shows it (AsString): dates and numbers in
+// the product's language, booleans "True"/"False", a null as empty text.
+QString valueText(const QVariant& value, FieldType type);
+
 // The text of a field of the current row; empty when the dataset is closed
 // or holds no row.
 QString fieldText(const TDataSet* ds, const char* name);

@@ -208,34 +208,18 @@ static void appendCell(packet::Column& c, const QVariant& v) {
   }
 }
 
-namespace {
+ReadOnlyTransaction::~ReadOnlyTransaction() {
+  if (open_) db_.rollback();
+}
 
-// BEGIN; SET TRANSACTION READ ONLY ... ROLLBACK around one query on
-// PostgreSQL; nothing on SQLite, whose host connection is read-only itself.
-class ReadOnlyTransaction {
- public:
-  explicit ReadOnlyTransaction(QSqlDatabase db) : db_(std::move(db)) {}
-  ~ReadOnlyTransaction() {
-    if (open_) db_.rollback();
-  }
-  ReadOnlyTransaction(const ReadOnlyTransaction&) = delete;
-  ReadOnlyTransaction& operator=(const ReadOnlyTransaction&) = delete;
-
-  std::optional<QString> begin() {
-    if (db_.driverName() != QLatin1String("QPSQL")) return std::nullopt;
-    if (!db_.transaction()) return db_.lastError().text();
-    open_ = true;
-    QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return q.lastError().text();
-    return std::nullopt;
-  }
-
- private:
-  QSqlDatabase db_;
-  bool open_ = false;
-};
-
-}  // namespace
+std::optional<QString> ReadOnlyTransaction::begin() {
+  if (db_.driverName() != QLatin1String("QPSQL")) return std::nullopt;
+  if (!db_.transaction()) return db_.lastError().text();
+  open_ = true;
+  QSqlQuery q(db_);
+  if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return q.lastError().text();
+  return std::nullopt;
+}
 
 std::optional<QString> TADOIBQuery::tryOpen() {
   if (Active()) return std::nullopt;

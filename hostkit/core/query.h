@@ -37,6 +37,22 @@ enum class DatabaseAccess { ReadWrite, ReadOnly };
 std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName,
                                        DatabaseAccess access = DatabaseAccess::ReadWrite);
 
+// BEGIN; SET TRANSACTION READ ONLY ... ROLLBACK around one query on
+// PostgreSQL; nothing on SQLite, whose host connection is read-only itself.
+class ReadOnlyTransaction {
+ public:
+  explicit ReadOnlyTransaction(QSqlDatabase db) : db_(std::move(db)) {}
+  ~ReadOnlyTransaction();
+  ReadOnlyTransaction(const ReadOnlyTransaction&) = delete;
+  ReadOnlyTransaction& operator=(const ReadOnlyTransaction&) = delete;
+
+  std::optional<QString> begin();
+
+ private:
+  QSqlDatabase db_;
+  bool open_ = false;
+};
+
 class TParam {
  public:
   QString Name;

@@ -41,31 +41,6 @@ FieldType fieldTypeOf(QMetaType type) {
 
 // ---- through Qt's driver ----
 
-// BEGIN; SET TRANSACTION READ ONLY ... ROLLBACK around the query on
-// PostgreSQL; nothing on SQLite, whose host connection is read-only itself.
-class ReadOnlyTransaction {
- public:
-  explicit ReadOnlyTransaction(QSqlDatabase db) : db_(std::move(db)) {}
-  ~ReadOnlyTransaction() {
-    if (open_) db_.rollback();
-  }
-  ReadOnlyTransaction(const ReadOnlyTransaction&) = delete;
-  ReadOnlyTransaction& operator=(const ReadOnlyTransaction&) = delete;
-
-  std::optional<QString> begin() {
-    if (db_.driverName() != QLatin1String("QPSQL")) return std::nullopt;
-    if (!db_.transaction()) return db_.lastError().text();
-    open_ = true;
-    QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return q.lastError().text();
-    return std::nullopt;
-  }
-
- private:
-  QSqlDatabase db_;
-  bool open_ = false;
-};
-
 class QtRows final : public QueryRows {
  public:
   // the query outlives the transaction: its prepared statement is freed
@@ -320,21 +295,7 @@ QString QueryRows::text(int field) const {
   if (isNull(field)) return {};
   if (types_[size_t(field)] == FieldType::Text)
     if (const auto bytes = rawText(field)) return QString::fromUtf8(*bytes);
-  const QVariant v = value(field);
-  if (!v.isValid() || v.isNull()) return {};
-  switch (types_[size_t(field)]) {
-    case FieldType::Text:
-      return v.toString();
-    case FieldType::DateTime:
-      return DateTimeToStr(toDateTime(v.toDateTime()));
-    case FieldType::Float:
-      return FloatToStr(v.toDouble());
-    case FieldType::Integer:
-      return QString::number(v.toLongLong());
-    case FieldType::Boolean:
-      return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-  }
-  return {};
+  return valueText(value(field), types_[size_t(field)]);
 }
 
 QByteArrayView QueryRows::textBytes(int field, QByteArray& buffer) const {

@@ -58,6 +58,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "hostservices.h"
 #include "query.h"
 #include "reportengine.h"
 #include "reportexport.h"
@@ -290,7 +291,7 @@ ReportTemplate reportOne() {
 
 // As the report screen sets them with "Todas" chosen for the branches.
 ReportParams allBranchesOver(const ReportTemplate& report, const Period& period) {
-  ReportParams params = reportParamsOf(report);
+  ReportParams params = reportParamsOf(report, hostkit::hostConnectionName());
   params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QStringLiteral("T"));
   params.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(QString());
   params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(hostkit::toDateTime(period.first));
@@ -300,9 +301,12 @@ ReportParams allBranchesOver(const ReportTemplate& report, const Period& period)
 
 ReportContext screenContext() {
   ReportContext context;
+  context.connection = hostkit::hostConnectionName();
+  context.branch = hostkit::FiliProc();
+  context.operatorName = hostkit::Operador();
   context.screenCode = QStringLiteral("QFX31702");
   context.reportCode = QStringLiteral("Qfx317");
-  return context;  // branch and operator from the host
+  return context;
 }
 
 // A PDF writer that notes when the first page is finished: print() asks for
@@ -379,7 +383,7 @@ ReportFigures runReport(const ReportTemplate& report, const ReportParams& params
   std::optional<ReportDocument> document;
   {
     const Clock clock;
-    ReportRun run(report, params);
+    ReportRun run(report, params, hostkit::hostConnectionName());
     run.setHeader(reportHeaderOf(report, params, screenContext()));
     run.start();
     waitFor(run, &ReportRun::firstPage, run.hasFirstPage());

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "hostservices.h"
 #include "query.h"
 #include "reportengine.h"
 #include "scriptedhostservices.h"
@@ -53,7 +54,7 @@ void setText(ReportParams& params, const char* name, const QString& value) {
 
 // Report 01: every branch, the 30 days up to today.
 ReportParams lastThirtyDays(const ReportTemplate& report, const QDate& today) {
-  ReportParams params = reportParamsOf(report);
+  ReportParams params = reportParamsOf(report, hostkit::hostConnectionName());
   setText(params, "P_TCDFILIAL", QStringLiteral("T"));
   setText(params, "P_CDFILIAL", QString());
   params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(hostkit::toDateTime(today.addDays(-29)));
@@ -65,7 +66,7 @@ ReportParams lastThirtyDays(const ReportTemplate& report, const QDate& today) {
 // refusal on withdrawal type 02: its entries, the period, and "all" for
 // every list of the filter.
 ReportParams withdrawalTypeRefusal(const ReportTemplate& report, const QDate& today) {
-  ReportParams params = reportParamsOf(report);
+  ReportParams params = reportParamsOf(report, hostkit::hostConnectionName());
   setText(params, "P_CDFILIAL", QStringLiteral("0001"));
   setText(params, "P_CDLOJA", QStringLiteral("01"));
   setText(params, "P_CDTIPORETI", QStringLiteral("02"));
@@ -83,6 +84,9 @@ ReportParams withdrawalTypeRefusal(const ReportTemplate& report, const QDate& to
 // The report as the host prints it, page 1 saved as <png>.
 void savePageOne(const ReportTemplate& report, const ReportParams& params, const QString& pdf, const QString& png) {
   ReportContext context;
+  context.connection = hostkit::hostConnectionName();
+  context.branch = hostkit::FiliProc();
+  context.operatorName = hostkit::Operador();
   context.screenCode = QStringLiteral("QFX31702");
   context.reportCode = QStringLiteral("Qfx317");
   const ReportDocument document = buildReportDocument(report, params, context);

@@ -86,6 +86,8 @@ std::optional<QString> openHostDatabase(const DatabaseSettings& settings) {
   return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection), DatabaseAccess::ReadOnly);
 }
 
+QString hostConnectionName() { return QString::fromLatin1(kHostConnection); }
+
 QSqlDatabase hostDatabase() { return QSqlDatabase::database(QString::fromLatin1(kHostConnection), false); }
 
 void closeHostDatabase() {

@@ -29,6 +29,8 @@ struct DatabaseSettings {
 // PostgreSQL session starts every transaction read-only.
 std::optional<QString> openHostDatabase(const DatabaseSettings& settings);
 QSqlDatabase hostDatabase();
+// The Qt connection name of the host's database, open or not.
+QString hostConnectionName();
 void closeHostDatabase();
 // Registers NVL (and NVLSTR) on a SQLite connection opened through Qt.
 bool registerSqliteFunctions(QSqlDatabase& db);

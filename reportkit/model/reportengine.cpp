@@ -2,7 +2,6 @@
 // document of a prepared report (the query itself: reportfill.cpp).
 #include "reportengine.h"
 #include "abort.h"
-#include "hostservices.h"
 #include "readonlysql.h"
 #include "routines.h"
 
@@ -17,8 +16,8 @@ const QList<DatabaseKind> kKinds = {DatabaseKind::Generic, DatabaseKind::Oracle,
 
 QString dayText(const QDateTime& moment) { return moment.date().toString(QStringLiteral("yyyy-MM-dd")); }
 
-DatabaseKind connectedKind() {
-  const QSqlDatabase db = hostDatabase();
+DatabaseKind kindOf(const QString& connection) {
+  const QSqlDatabase db = QSqlDatabase::database(connection, false);
   return db.isValid() ? TADOIBQuery::kindOf(db) : DatabaseKind::Generic;
 }
 
@@ -71,11 +70,9 @@ QVariant reportSqlValue(const ReportParam& param) {
   }
 }
 
-ReportParams queryParamsOf(const ReportDefinition& report) { return reportParamsOf(readReportTemplate(report.path)); }
-
-ReportParams reportParamsOf(const ReportTemplate& report) {
+ReportParams reportParamsOf(const ReportTemplate& report, const QString& connection) {
   ReportParams params;
-  for (const QString& name : report.paramNames(connectedKind())) params.add(name);
+  for (const QString& name : report.paramNames(kindOf(connection))) params.add(name);
   return params;
 }
 
@@ -95,9 +92,10 @@ QStringList describeParameters(const ReportTemplate& report, const ReportParams&
   return phrases;
 }
 
-QueryFields reportQueryFields(const ReportTemplate& report) {
+QueryFields reportQueryFields(const ReportTemplate& report, const QString& connection) {
   if (auto refused = reportQueryProblem(report)) return {{}, *refused};
   TADOIBQuery query(nullptr, QStringLiteral("qryCampos"));
+  query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
   for (DatabaseKind kind : kKinds)
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
@@ -107,11 +105,11 @@ QueryFields reportQueryFields(const ReportTemplate& report) {
   return out;
 }
 
-std::optional<QString> queryFieldsProblem(const ReportTemplate& report) {
+std::optional<QString> queryFieldsProblem(const ReportTemplate& report, const QString& connection) {
   if (auto refused = reportQueryProblem(report)) return refused;
-  const QSqlDatabase db = hostDatabase();
+  const QSqlDatabase db = QSqlDatabase::database(connection, false);
   if (!db.isValid() || !db.isOpen()) return std::nullopt;
-  const QueryFields result = reportQueryFields(report);
+  const QueryFields result = reportQueryFields(report, connection);
   if (!result.error.isEmpty())
     return QStringLiteral("A consulta do relatório não pôde ser executada: %1").arg(result.error);
   if (auto missing = missingFieldProblem(report, result.fields))
@@ -119,9 +117,10 @@ std::optional<QString> queryFieldsProblem(const ReportTemplate& report) {
   return std::nullopt;
 }
 
-QString lookUpParameterName(const ReportParamText& words, const ReportParams& params) {
+QString lookUpParameterName(const ReportParamText& words, const ReportParams& params, const QString& connection) {
   if (readOnlySqlProblem(words.nameQuery)) return {};  // refused at load; never run
   TADOIBQuery query(nullptr, QStringLiteral("qryNomeParametro"));
+  query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
   query.SetSQL({words.nameQuery});
   for (const QString& name : toPositional(words.nameQuery).names)
@@ -131,9 +130,10 @@ QString lookUpParameterName(const ReportParamText& words, const ReportParams& pa
   return query.Fields(0)->AsString().trimmed();
 }
 
-QString companyNameOf(const QString& branch) {
+QString companyNameOf(const QString& branch, const QString& connection) {
   if (branch.isEmpty()) return {};
   TADOIBQuery query(nullptr, QStringLiteral("qryEmpresa"));
+  query.setDatabase(connection);
   query.SetSQL(
       {QStringLiteral("SELECT E.NMEMPRESA FROM FILIAL F JOIN EMPRESA E ON E.CDEMPRESA = F.CDEMPRESA "
                       "WHERE F.CDFILIAL = :P_CDFILIAL")});
@@ -143,25 +143,27 @@ QString companyNameOf(const QString& branch) {
   return query.Fields(0)->AsString();
 }
 
-ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, ReportContext context) {
-  if (hasHostServices()) {
-    if (context.branch.isEmpty()) context.branch = FiliProc();
-    if (context.operatorName.isEmpty()) context.operatorName = Operador();
-  }
+ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, const ReportContext& context) {
   ReportHeader header;
-  header.company = companyNameOf(context.branch);
+  header.company = companyNameOf(context.branch, context.connection);
   header.operatorName = context.operatorName;
   header.screenCode = context.screenCode;
   header.reportCode = context.reportCode;
-  header.parameters = describeParameters(report, params, lookUpParameterName);
+  header.parameters =
+      describeParameters(report, params, [&context](const ReportParamText& words, const ReportParams& values) {
+        return lookUpParameterName(words, values, context.connection);
+      });
   header.printedAt = QDateTime::currentDateTime();
   return header;
 }
 
-ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params, ReportContext context) {
+ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params,
+                                   const ReportContext& context) {
   const ReportDocument document =
-      ReportDocument::beingFilled(report, reportHeaderOf(report, params, std::move(context)), columnMasks(report));
-  fillReportDocument(document, report, params);
+      ReportDocument::beingFilled(report, reportHeaderOf(report, params, context), columnMasks(report));
+  QueryOptions options;
+  options.connection = context.connection;
+  fillReportDocument(document, report, params, options);
   if (auto error = document.fillError()) throw EDatabaseError(*error);
   return document;
 }

@@ -30,9 +30,12 @@ class QPainter;
 
 namespace reportkit {
 
-// Where and by whom a report is printed: the page header and footer say it.
+// What a report reads and where and by whom it is printed: the page header
+// and footer say it. The engine takes all of it from here, nothing from the
+// host's globals.
 struct ReportContext {
-  QString branch;  // the company in the header is the branch's
+  QString connection;  // the Qt connection its queries run on
+  QString branch;      // the company in the header is the branch's
   QString operatorName;
   QString screenCode;  // "QFX31702"
   QString reportCode;  // "Qfx317"
@@ -49,7 +52,7 @@ struct ReportHeader {
 
 // How a report's query runs: on which connection, reporting its progress.
 struct QueryOptions {
-  QString connection;  // a Qt connection name; empty: the host's database
+  QString connection;  // the Qt connection the query runs on
   // Rows read so far, now and then; false stops the reading (an error).
   std::function<bool(qint64 rowsRead)> onRowsRead;
   // Per column, its edit mask resolved beforehand (the host's pictures are
@@ -141,35 +144,36 @@ void fillReportDocument(const ReportDocument& document, const ReportTemplate& re
                         const QueryOptions& options = {});
 // Ends a document being filled with that error when its query cannot run.
 void failReportDocument(const ReportDocument& document, const QString& error);
-// The page header of a prepared report; the context's blanks are taken from
-// the host (its branch and operator). Reads the host's database.
-ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, ReportContext context);
+// The page header of a prepared report; reads the context's database.
+ReportHeader reportHeaderOf(const ReportTemplate& report, const ReportParams& params, const ReportContext& context);
 // The name of a parameter's value (a branch's name), empty when unknown.
 using ParameterNameLookup = std::function<QString(const ReportParamText& words, const ReportParams& params)>;
 // The fields the definition's query returns, read by running it with every
-// parameter unset (read-only); the error text when it does not run.
+// parameter unset (read-only) on that connection; the error text when it
+// does not run.
 struct QueryFields {
   QStringList fields;
   QString error;
 };
-QueryFields reportQueryFields(const ReportTemplate& report);
+QueryFields reportQueryFields(const ReportTemplate& report, const QString& connection);
 // Before a definition is saved: the refusal when its query is refused or
 // does not run, or when it names a field the query does not return. Nothing
-// when no database is open (the fields cannot be known).
-std::optional<QString> queryFieldsProblem(const ReportTemplate& report);
+// when that connection is not open (the fields cannot be known).
+std::optional<QString> queryFieldsProblem(const ReportTemplate& report, const QString& connection);
 // The parameters in words, for the page header: "Filial: 0001", or
 // "Filial: 0001 - Matriz" when the lookup names the value.
 QStringList describeParameters(const ReportTemplate& report, const ReportParams& params,
                                const ParameterNameLookup& nameOf = {});
-// Runs a parameter's name query read-only on the host's database.
-QString lookUpParameterName(const ReportParamText& words, const ReportParams& params);
-// The company of a branch, from the host's database; empty when unknown.
-QString companyNameOf(const QString& branch);
-// The prepared parameters of a definition: every parameter its query names, unset.
-ReportParams reportParamsOf(const ReportTemplate& report);
-// Query, header and layout in one: the document of a prepared report. The
-// context's blanks are taken from the host (its branch and operator).
+// Runs a parameter's name query read-only on that connection.
+QString lookUpParameterName(const ReportParamText& words, const ReportParams& params, const QString& connection);
+// The company of a branch, read on that connection; empty when unknown.
+QString companyNameOf(const QString& branch, const QString& connection);
+// The prepared parameters of a definition: every parameter its query for the
+// connection's kind of database names, unset.
+ReportParams reportParamsOf(const ReportTemplate& report, const QString& connection);
+// Query, header and layout in one: the document of a prepared report, read
+// on the context's connection.
 ReportDocument buildReportDocument(const ReportTemplate& report, const ReportParams& params,
-                                   ReportContext context = {});
+                                   const ReportContext& context);
 
 }  // namespace reportkit

@@ -343,7 +343,10 @@ std::optional<QString> detail::fillReportTable(const ReportTemplate& report, con
   // a report only reads: refused with its name here, and run read-only anyway
   if (auto refused = reportQueryProblem(report)) return refused;
   const QStringList masks = options.masks.value_or(columnMasks(report));
-  const QSqlDatabase db = options.connection.isEmpty() ? hostDatabase() : QSqlDatabase::database(options.connection);
+  const QSqlDatabase db = QSqlDatabase::database(options.connection, false);
+  if (!db.isValid() || !db.isOpen())
+    return QStringLiteral("Erro ao executar a consulta do relatório '%1': nenhum banco de dados conectado.")
+        .arg(report.title);
   const DatabaseKind kind = kindOf(db);
   const auto failed = [&report](const QString& error) {
     return QStringLiteral("Erro ao executar a consulta do relatório '%1': %2").arg(report.title, error);

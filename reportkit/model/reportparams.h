@@ -56,9 +56,4 @@ struct ReportDefinition {
   bool user = false;     // the operator's, in his data folder; else shipped (read-only)
 };
 
-// The parameters a definition's query names (":P_NAME"), in order of
-// appearance, for the connected database kind. Throws EHostError when the
-// definition cannot be read.
-ReportParams queryParamsOf(const ReportDefinition& report);
-
 }  // namespace reportkit

@@ -27,18 +27,19 @@ QStringList rowText(const TADOIBQuery& query, int row) {
 
 }  // namespace
 
-ReportProbe probeReportQuery(const ReportTemplate& report, int maxRows) {
+ReportProbe probeReportQuery(const ReportTemplate& report, const QString& connection, int maxRows) {
   ReportProbe probe;
   if (auto refused = reportQueryProblem(report)) {
     probe.error = *refused;
     return probe;
   }
-  const QSqlDatabase db = hostDatabase();
+  const QSqlDatabase db = QSqlDatabase::database(connection, false);
   if (!db.isValid() || !db.isOpen()) {
     probe.error = QStringLiteral("Nenhum banco de dados conectado: a consulta não pode ser testada.");
     return probe;
   }
   TADOIBQuery query(nullptr, kQueryName);
+  query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
   for (auto it = report.queries.begin(); it != report.queries.end(); ++it)
     if (!it.value().trimmed().isEmpty()) query.setText(it.key(), {it.value()});

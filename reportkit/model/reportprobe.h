@@ -20,6 +20,6 @@ struct ReportProbe {
 
 // Runs the definition's query as described above and keeps at most
 // `maxRows` rows. A query that would write is refused before it runs.
-ReportProbe probeReportQuery(const ReportTemplate& report, int maxRows = 20);
+ReportProbe probeReportQuery(const ReportTemplate& report, const QString& connection, int maxRows = 20);
 
 }  // namespace reportkit

@@ -36,12 +36,12 @@ void fillOnOwnConnection(const ReportDocument& document, const ReportTemplate& r
 
 }  // namespace
 
-ReportRun::ReportRun(ReportTemplate report, ReportParams params, QObject* parent)
+ReportRun::ReportRun(ReportTemplate report, ReportParams params, QString connection, QObject* parent)
     : QObject(parent),
       report_(std::move(report)),
       params_(std::move(params)),
       masks_(columnMasks(report_)),
-      sourceConnection_(hostDatabase().connectionName()) {}
+      sourceConnection_(std::move(connection)) {}
 
 ReportRun::~ReportRun() { document_.setObserver({}); }
 

@@ -23,8 +23,9 @@ namespace reportkit {
 class ReportRun : public QObject {
   Q_OBJECT
  public:
-  // Reads the host's pictures for the columns here, on the caller's thread.
-  ReportRun(ReportTemplate report, ReportParams params, QObject* parent = nullptr);
+  // Reads on a clone of `connection`. Reads the host's pictures for the
+  // columns here, on the caller's thread.
+  ReportRun(ReportTemplate report, ReportParams params, QString connection, QObject* parent = nullptr);
   // The run's document goes with it unless it was handed out.
   ~ReportRun() override;
 

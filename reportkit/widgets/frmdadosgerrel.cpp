@@ -19,8 +19,10 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include "hostservices.h"
 #include "messages.h"
 #include "operations.h"
+#include "query.h"
 #include "reportdesigner.h"
 #include "reportengine.h"
 #include "reportpreview.h"
@@ -126,7 +128,7 @@ TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent, const QString& name) : QDialog
   root->addLayout(codes);
 
   msgPadrao = new TMessages(this, QStringLiteral("msgPadrao"));
-  rpddPadrao = new TReportDesigner(this);
+  rpddPadrao = new TReportDesigner(reportContext().connection, this);
 
   connect(sbtPreview, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPreviewClick(); }); });
   connect(sbtPrint, &QToolButton::clicked, this, [this] { reportCommand([this] { sbtPrintClick(); }); });
@@ -283,6 +285,18 @@ void TfrmDadosGerRel::reportMissing() const {
   Abort();  // MensErro aborts; this keeps the compiler sure of it
 }
 
+ReportContext TfrmDadosGerRel::reportContext() const {
+  ReportContext context;
+  context.connection = hostConnectionName();
+  if (hasHostServices()) {
+    context.branch = FiliProc();
+    context.operatorName = Operador();
+  }
+  context.screenCode = lblCodTela->text().trimmed();
+  context.reportCode = lblCodRel->text().trimmed();
+  return context;
+}
+
 void TfrmDadosGerRel::runReport(ReportAction action) {
   if (!SelectedReport() || !QFileInfo::exists(SelectedReport()->path)) reportMissing();
   const ReportDefinition report = *SelectedReport();  // a copy: save as and edit reload the list
@@ -292,7 +306,7 @@ void TfrmDadosGerRel::runReport(ReportAction action) {
   } catch (const EHostError& e) {
     MensErro(e.message(), true);
   }
-  ReportParams params = reportParamsOf(layout);
+  ReportParams params = reportParamsOf(layout, reportContext().connection);
   bool proceed = true;
   preparing_ = &params;
   try {
@@ -313,14 +327,12 @@ void TfrmDadosGerRel::performReport(ReportAction action, const ReportDefinition&
   switch (action) {
     case ReportAction::Preview:
     case ReportAction::Print: {
-      ReportContext context;
-      context.screenCode = lblCodTela->text().trimmed();
-      context.reportCode = lblCodRel->text().trimmed();
+      const ReportContext context = reportContext();
       // the query runs away from this thread; the operator may cancel it,
       // and the preview opens at the first page while the rest is read
       const bool preview = action == ReportAction::Preview;
       const std::optional<ReportDocument> document =
-          runReportWithProgress(layout, params, this, reportHeaderOf(layout, params, context),
+          runReportWithProgress(layout, params, context.connection, this, reportHeaderOf(layout, params, context),
                                 preview ? ReportReady::FirstPage : ReportReady::Whole);
       if (!document) return;
       if (preview)

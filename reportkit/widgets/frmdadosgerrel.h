@@ -30,6 +30,7 @@ using hostkit::CloseAction;
 using hostkit::TButtonFlat;
 using hostkit::TMessages;
 class TReportDesigner;
+struct ReportContext;
 
 enum class ReportAction { Preview, Print, SaveAs, Edit };
 
@@ -73,6 +74,9 @@ class TfrmDadosGerRel : public QDialog {
     ReportParams params;
   };
   const std::optional<Run>& lastRun() const { return lastRun_; }
+  // What the report engine reads and prints for this screen: the host's
+  // database, branch and operator, and the screen and report codes.
+  ReportContext reportContext() const;
 
   QLabel* lblCodTela;
   QLabel* lblCodRel;

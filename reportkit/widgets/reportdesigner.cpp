@@ -110,7 +110,8 @@ const int kSampleRows = 20;
 
 }  // namespace
 
-TReportDesigner::TReportDesigner(QWidget* parent, const QString& name) : QDialog(parent) {
+TReportDesigner::TReportDesigner(QString connection, QWidget* parent, const QString& name)
+    : QDialog(parent), connection_(std::move(connection)) {
   setObjectName(name);
   setWindowTitle(QStringLiteral("Editar relatório"));
   setModal(true);
@@ -433,7 +434,7 @@ bool TReportDesigner::Save() {
     if (path_.isEmpty()) throw EHostError(QStringLiteral("Nenhum arquivo de definição de relatório aberto."));
     const ReportTemplate report = Template();
     // columns, groups and totals must name fields the query returns
-    if (auto problem = queryFieldsProblem(report)) throw EHostError(*problem);
+    if (auto problem = queryFieldsProblem(report, connection_)) throw EHostError(*problem);
     writeReportTemplate(path_, report);
     return true;
   } catch (const EHostError& e) {
@@ -451,7 +452,7 @@ void TReportDesigner::TestQuery() {
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    probe = probeReportQuery(report, kSampleRows);
+    probe = probeReportQuery(report, connection_, kSampleRows);
   }
   showTestResult(probe);
   pgcConsultas->setCurrentWidget(tabTeste);

@@ -24,7 +24,10 @@ namespace reportkit {
 class TReportDesigner : public QDialog {
   Q_OBJECT
  public:
-  explicit TReportDesigner(QWidget* parent = nullptr, const QString& name = QStringLiteral("rpddPadrao"));
+  // `connection`: the Qt connection "Testar consulta" and the check at save
+  // run the query on.
+  explicit TReportDesigner(QString connection, QWidget* parent = nullptr,
+                           const QString& name = QStringLiteral("rpddPadrao"));
 
   // Reads the definition file into the controls; throws EHostError when the
   // file is missing or damaged (the controls keep what they showed).
@@ -109,6 +112,7 @@ class TReportDesigner : public QDialog {
   QWidget* gridPage(const QString& gridName, const QStringList& headers, const QString& what, QTableWidget*& grd,
                     QPushButton*& add, QPushButton*& remove);
 
+  QString connection_;
   QString path_;
   QString answers_;  // kept as loaded: the designer does not edit them
   QString parameterSet_;

@@ -58,8 +58,9 @@ class ProgressWindow : public QDialog {
 }  // namespace
 
 std::optional<ReportDocument> runReportWithProgress(const ReportTemplate& report, const ReportParams& params,
-                                                    QWidget* parent, ReportHeader header, ReportReady ready) {
-  ReportRun run(report, params);
+                                                    const QString& connection, QWidget* parent, ReportHeader header,
+                                                    ReportReady ready) {
+  ReportRun run(report, params, connection);
   run.setHeader(std::move(header));
   ProgressWindow window(report.title, parent);
   QEventLoop loop;

@@ -13,15 +13,15 @@ namespace reportkit {
 // preview shows it while the rest is read) or the whole (to print it).
 enum class ReportReady { FirstPage, Whole };
 
-// Runs the report's query away from the screen's thread (ReportRun) into a
-// document with that page header. A run that takes more than a moment shows
+// Runs the report's query on a clone of `connection` away from the screen's
+// thread (ReportRun) into a document with that page header. A run that takes more than a moment shows
 // a window with the rows read so far and "Cancelar", which stops the
 // database's work; Escape and closing the window cancel too. The screen
 // keeps painting meanwhile. The document once ready (at its first page, it
 // goes on filling: see ReportDocument); nullopt when cancelled; throws
 // EDatabaseError with the query's error.
 std::optional<ReportDocument> runReportWithProgress(const ReportTemplate& report, const ReportParams& params,
-                                                    QWidget* parent, ReportHeader header = {},
-                                                    ReportReady ready = ReportReady::Whole);
+                                                    const QString& connection, QWidget* parent,
+                                                    ReportHeader header = {}, ReportReady ready = ReportReady::Whole);
 
 }  // namespace reportkit

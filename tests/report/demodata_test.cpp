@@ -108,12 +108,12 @@ TEST_P(DemoData, BranchListKeepsToItsBranch) {
       "WHERE I.CDFILIAL = '0001' AND I.NRLANCESTQ IS NULL AND COALESCE(P.IDCTRLESTQ, 'S') <> 'N'");
   const ReportTemplate report =
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
-  ReportParams params = reportParamsOf(report);
+  ReportParams params = reportParamsOf(report, hostConnectionName());
   params.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(QStringLiteral("_0001_"));
   params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QString());
   params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(toDateTime(kToday.addDays(-40)));
   params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(toDateTime(kToday));
-  const ReportTable table = runReportQuery(report, params);
+  const ReportTable table = runReportQuery(report, params, onHostDatabase());
   EXPECT_EQ(table.rowCount(), pending);
   for (const QString& header : groupHeaders(table, 0)) ASSERT_TRUE(header.startsWith(QStringLiteral("Filial 0001 ")));
 }

@@ -68,11 +68,11 @@ TEST_F(ProductLocale, GridDatasetAndReportShowTheSameBrazilianTexts) {
                       "VRUNITVEND, VRDESITVEND) VALUES ('0001', 'V1', '099', 'P1', 1234.5, 10, 0.25)")});
   const ReportTemplate first =
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
-  ReportParams params = reportParamsOf(first);
+  ReportParams params = reportParamsOf(first, hostConnectionName());
   params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QStringLiteral("T"));
   params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(dia(2024, 3, 1));
   params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(dia(2024, 3, 5));
-  const ReportDocument report = buildReportDocument(first, params);
+  const ReportDocument report = buildReportDocument(first, params, hostContext());
   const QString pdf = dir.filePath(QStringLiteral("itens.pdf"));
   ASSERT_FALSE(report.exportPdf(pdf));
   const QString text = pdfText(pdf);

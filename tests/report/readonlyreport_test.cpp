@@ -184,7 +184,7 @@ TEST_P(ReadOnlyReports, DefinitionsThatWriteAreRefusedByNameAndChangeNothing) {
 
     // preview and print run the engine: refused, naming the report
     try {
-      runReportQuery(report, reportParamsOf(report));
+      runReportQuery(report, reportParamsOf(report, hostConnectionName()), onHostDatabase());
       ADD_FAILURE() << "the query ran";
     } catch (const EDatabaseError& e) {
       EXPECT_TRUE(e.message().startsWith(
@@ -232,7 +232,7 @@ TEST_P(ReadOnlyReports, DefinitionsThatOnlyReadStillRun) {
     SCOPED_TRACE(title.toStdString());
     const ReportTemplate report = definition(title, sql);
     EXPECT_EQ(reportQueryProblem(report), std::nullopt);
-    EXPECT_EQ(runReportQuery(report, reportParamsOf(report)).texts(), expected);
+    EXPECT_EQ(runReportQuery(report, reportParamsOf(report, hostConnectionName()), onHostDatabase()).texts(), expected);
     const QString file = dir.filePath(title + QStringLiteral(".json"));
     EXPECT_NO_THROW(writeReportTemplate(file, report));
     EXPECT_EQ(readReportTemplate(file), report);
@@ -250,7 +250,7 @@ TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
                 "WITH RECURSIVE N(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM N WHERE X < 1000000000000) "
                 "SELECT 'T' AS CDFILIAL, COUNT(*) AS ITENS FROM N")
           : QStringLiteral("SELECT 'T' AS CDFILIAL, COUNT(*) AS ITENS FROM pg_sleep(3600), generate_series(1, 10)");
-  ReportRun run(definition(QStringLiteral("Sem fim"), endless), ReportParams());
+  ReportRun run(definition(QStringLiteral("Sem fim"), endless), ReportParams(), hostConnectionName());
   QSignalSpy finished(&run, &ReportRun::finished);
   run.start();
   ASSERT_FALSE(finished.wait(300)) << run.error().toStdString();  // still running
@@ -271,7 +271,8 @@ TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
       }
   });
   poll.start(50);
-  EXPECT_FALSE(runReportWithProgress(definition(QStringLiteral("Sem fim"), endless), ReportParams(), nullptr));
+  EXPECT_FALSE(runReportWithProgress(definition(QStringLiteral("Sem fim"), endless), ReportParams(),
+                                     hostConnectionName(), nullptr));
   EXPECT_TRUE(clicked);
   poll.stop();
 
@@ -279,7 +280,7 @@ TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
   // run, and its last copy stops the database's work and waits for it
   std::optional<ReportDocument> handedOut;
   {
-    ReportRun preview(definition(QStringLiteral("Sem fim"), endless), ReportParams());
+    ReportRun preview(definition(QStringLiteral("Sem fim"), endless), ReportParams(), hostConnectionName());
     preview.start();
     handedOut = preview.document();
   }
@@ -288,12 +289,12 @@ TEST_P(ReadOnlyReports, CancelStopsTheDatabaseWorkOfALongReport) {
 
   const ReportTemplate report = definition(
       QStringLiteral("Itens"), "SELECT CDFILIAL, COUNT(*) AS ITENS FROM ITVENDA GROUP BY CDFILIAL ORDER BY CDFILIAL");
-  ReportRun next(report, ReportParams());
+  ReportRun next(report, ReportParams(), hostConnectionName());
   QSignalSpy done(&next, &ReportRun::finished);
   next.start();
   ASSERT_TRUE(done.wait(20000));
   ASSERT_NE(next.table(), nullptr) << next.error().toStdString();
-  EXPECT_EQ(next.table()->texts(), runReportQuery(report, ReportParams()).texts());
+  EXPECT_EQ(next.table()->texts(), runReportQuery(report, ReportParams(), onHostDatabase()).texts());
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ReadOnlyReports, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -50,7 +50,7 @@ class ReportDesigner : public ::testing::Test {
   QTemporaryDir dir;
   std::shared_ptr<ReportHost> host;
   QString path;
-  TReportDesigner designer;
+  TReportDesigner designer{hostConnectionName()};
 };
 
 }  // namespace

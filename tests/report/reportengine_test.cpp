@@ -44,7 +44,7 @@ class ReportEngine : public ::testing::Test {
 
   // The first report's parameters as the report screen sets them.
   ReportParams firstParams(const QString& branches, double from, double to) {
-    ReportParams p = reportParamsOf(first);
+    ReportParams p = reportParamsOf(first, hostConnectionName());
     p.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(branches);
     p.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(branches.isEmpty() ? QStringLiteral("T") : QString());
     p.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(from);
@@ -109,7 +109,7 @@ class ReportEngine : public ::testing::Test {
 }  // namespace
 
 TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
-  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), onHostDatabase());
   // both ends of the period included; the posted item, the product without
   // stock control and the day after the period left out
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0002/V1/001", "0003/V9/001"}));
@@ -134,21 +134,23 @@ TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
 }
 
 TEST_F(ReportEngine, BranchListSelectsItsBranchesByTheirUnderscoredCodes) {
-  const ReportTable table = runReportQuery(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportTable table =
+      runReportQuery(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)), onHostDatabase());
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001", "0003/V9/001"}));
   // "_0001_" must not match branch "00010" or a part of a code
-  EXPECT_TRUE(runReportQuery(first, firstParams("_000_", dia(2024, 3, 1), dia(2024, 3, 5))).isEmpty());
+  EXPECT_TRUE(
+      runReportQuery(first, firstParams("_000_", dia(2024, 3, 1), dia(2024, 3, 5)), onHostDatabase()).isEmpty());
 }
 
 TEST_F(ReportEngine, OneDayPeriodTakesThatDayOnly) {
-  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 5), dia(2024, 3, 5)));
+  const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 5), dia(2024, 3, 5)), onHostDatabase());
   EXPECT_EQ(keys(table), QStringList({"0001/V2/001"}));
 }
 
 TEST_F(ReportEngine, ParameterTextIsBoundNeverSpliced) {
   // spliced, the text would select every branch (or break the statement)
   const ReportTable table =
-      runReportQuery(first, firstParams("_0001_') OR 1=1 OR ('", dia(2024, 3, 1), dia(2024, 3, 5)));
+      runReportQuery(first, firstParams("_0001_') OR 1=1 OR ('", dia(2024, 3, 1), dia(2024, 3, 5)), onHostDatabase());
   EXPECT_EQ(keys(table), QStringList({"0001/V1/001", "0001/V1/004", "0001/V2/001"}));
 }
 
@@ -174,9 +176,9 @@ TEST_F(ReportEngine, EmptyTextIsTheEmptyStringAndUnsetIsNull) {
   a.field = QStringLiteral("A");
   b.field = QStringLiteral("B");
   probe.columns = {a, b};
-  ReportParams params = reportParamsOf(probe);
+  ReportParams params = reportParamsOf(probe, hostConnectionName());
   params.ParamByName(QStringLiteral("P_VAZIO")).SetAsString(QString());
-  const ReportTable table = runReportQuery(probe, params);
+  const ReportTable table = runReportQuery(probe, params, onHostDatabase());
   ASSERT_EQ(table.rowCount(), 1);
   EXPECT_EQ(table.rowTexts(0), QStringList({"vazio", "nulo"}));
 }
@@ -189,15 +191,15 @@ TEST_F(ReportEngine, ParametersInWordsForTheHeader) {
 }
 
 TEST_F(ReportEngine, CompanyOfTheLoginBranch) {
-  EXPECT_EQ(companyNameOf(QStringLiteral("0002")), QStringLiteral("Comercial Demonstração Ltda"));
-  EXPECT_EQ(companyNameOf(QStringLiteral("9999")), QString());
+  EXPECT_EQ(companyNameOf(QStringLiteral("0002"), hostConnectionName()), QStringLiteral("Comercial Demonstração Ltda"));
+  EXPECT_EQ(companyNameOf(QStringLiteral("9999"), hostConnectionName()), QString());
 }
 
 TEST_F(ReportEngine, QueryFailureNamesTheReport) {
   ReportTemplate broken = first;
   broken.queries[DatabaseKind::Generic] = QStringLiteral("SELECT X FROM TABELA_QUE_NAO_EXISTE");
   try {
-    runReportQuery(broken, ReportParams());
+    runReportQuery(broken, ReportParams(), onHostDatabase());
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
     EXPECT_TRUE(e.message().startsWith(QStringLiteral("Erro ao executar a consulta do relatório 'Itens de venda")))
@@ -205,7 +207,7 @@ TEST_F(ReportEngine, QueryFailureNamesTheReport) {
   }
   broken.queries[DatabaseKind::Generic] = QStringLiteral("SELECT CDFILIAL FROM FILIAL");
   try {
-    runReportQuery(broken, ReportParams());
+    runReportQuery(broken, ReportParams(), onHostDatabase());
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
     EXPECT_TRUE(e.message().contains(QStringLiteral("'CDLOJA'"))) << e.message().toStdString();
@@ -214,8 +216,9 @@ TEST_F(ReportEngine, QueryFailureNamesTheReport) {
 
 TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
   host->filial = QStringLiteral("0001");
-  const ReportDocument doc = buildReportDocument(first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)),
-                                                 {{}, {}, QStringLiteral("QFX31702"), QStringLiteral("Qfx317")});
+  const ReportDocument doc = buildReportDocument(
+      first, firstParams("_0001__0003_", dia(2024, 3, 1), dia(2024, 3, 5)),
+      hostContext(host->filial, host->operadorValue, QStringLiteral("QFX31702"), QStringLiteral("Qfx317")));
   EXPECT_EQ(doc.pageCount(), 1);
   const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
   ASSERT_FALSE(doc.exportPdf(pdf));
@@ -240,7 +243,8 @@ TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
 
 TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   addBeanItems(150);
-  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportDocument doc =
+      buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), hostContext());
   ASSERT_EQ(doc.table().rowCount(), 155);
   const int pages = doc.pageCount();
   EXPECT_GE(pages, 3);
@@ -322,7 +326,7 @@ class FillPause {
 TEST_F(ReportEngine, DocumentShowsItsFirstPagesWhileTheRestIsRead) {
   addManyBeanItems(6000);
   const ReportParams params = firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5));
-  const ReportDocument whole = buildReportDocument(first, params);
+  const ReportDocument whole = buildReportDocument(first, params, hostContext());
   const int pages = whole.pageCount();
   const ReportDocument filling = ReportDocument::beingFilled(first, whole.header(), columnMasks(first));
   FillPause pause;
@@ -371,7 +375,8 @@ TEST_F(ReportEngine, DocumentShowsItsFirstPagesWhileTheRestIsRead) {
 
 TEST_F(ReportEngine, PreviewPagesThroughTheDocumentFromTheKeyboard) {
   addBeanItems(150);
-  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportDocument doc =
+      buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), hostContext());
   const int pages = doc.pageCount();
   ASSERT_GE(pages, 3);
   QStringList seen;
@@ -408,7 +413,8 @@ TEST_F(ReportEngine, PreviewPagesThroughTheDocumentFromTheKeyboard) {
 }
 
 TEST_F(ReportEngine, EmptyResultSaysSo) {
-  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2023, 1, 1), dia(2023, 1, 2)));
+  const ReportDocument doc =
+      buildReportDocument(first, firstParams({}, dia(2023, 1, 1), dia(2023, 1, 2)), hostContext());
   EXPECT_EQ(doc.pageCount(), 1);
   const QString pdf = dir.filePath(QStringLiteral("vazio.pdf"));
   ASSERT_FALSE(doc.exportPdf(pdf));
@@ -418,14 +424,16 @@ TEST_F(ReportEngine, EmptyResultSaysSo) {
 }
 
 TEST_F(ReportEngine, PdfThatCannotBeWrittenIsAnError) {
-  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportDocument doc =
+      buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), hostContext());
   const auto error = doc.exportPdf(dir.filePath(QStringLiteral("pasta-que-nao-existe/r.pdf")));
   ASSERT_TRUE(error);
   EXPECT_TRUE(error->startsWith(QStringLiteral("Não foi possível gravar o arquivo PDF")));
 }
 
 TEST_F(ReportEngine, HostPreviewShowsThePagesAndExportsThemToPdf) {
-  const ReportDocument doc = buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)));
+  const ReportDocument doc =
+      buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), hostContext());
   const QString pdf = dir.filePath(QStringLiteral("exportado.pdf"));
   int pages = -1;
   onNextModal([&](QWidget* preview) {

@@ -80,7 +80,7 @@ class ReportExport : public ::testing::Test {
         "UPDATE ITVENDA SET QTPRODVEND = 1500 WHERE CDFILIAL = '0001' AND NRSEQVENDA = 'V3' AND NRSEQUITVEND = '001'",
     });
     sales = parseReportTemplate(kSales, QStringLiteral("vendas.json"));
-    table = runReportQuery(sales, reportParamsOf(sales));
+    table = runReportQuery(sales, reportParamsOf(sales, hostConnectionName()), onHostDatabase());
   }
   void TearDown() override {
     closeHostDatabase();

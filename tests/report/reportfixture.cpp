@@ -25,6 +25,23 @@ std::shared_ptr<ReportHost> ReportHost::install() {
   return host;
 }
 
+QueryOptions onHostDatabase() {
+  QueryOptions options;
+  options.connection = hostConnectionName();
+  return options;
+}
+
+ReportContext hostContext(const QString& branch, const QString& operatorName, const QString& screenCode,
+                          const QString& reportCode) {
+  ReportContext context;
+  context.connection = hostConnectionName();
+  context.branch = branch;
+  context.operatorName = operatorName;
+  context.screenCode = screenCode;
+  context.reportCode = reportCode;
+  return context;
+}
+
 QStringList groupHeaders(const reportkit::ReportTable& table, int level) {
   QStringList out;
   for (const reportkit::ReportLine& line : table.lines)

@@ -48,6 +48,13 @@ class ReportHost : public hostkit::ScriptedHostServices {
   bool inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget*) override;
 };
 
+// The host's database, as the report screen hands it to the engine.
+reportkit::QueryOptions onHostDatabase();
+// The report screen's context on the host's database: branch, operator and
+// codes as given.
+reportkit::ReportContext hostContext(const QString& branch = {}, const QString& operatorName = {},
+                                     const QString& screenCode = {}, const QString& reportCode = {});
+
 // The texts of a report's group headers of one level, in print order.
 QStringList groupHeaders(const reportkit::ReportTable& table, int level);
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "consolidation/frmgeranf.h"
+#include "consolidation/servermirrors.h"
 #include "messages.h"
 #include "module/modulestate.h"
 #include "routines.h"
@@ -18,7 +19,6 @@ namespace qfx {
 using namespace hostkit;
 
 namespace {
-constexpr int kBusyAnimation = 6;
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
 const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
 
@@ -145,7 +145,7 @@ void ConsolidationRun::executar() {
   }
   verificaValor();
   if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
-  if (fieldText(s_.cdsParamFilial, "IDCTRLESTQ") != QLatin1String("S"))
+  if (!mirror::branchControlsStock(s_.cdsParamFilial))
     MensErro(s_.msgPadrao->Msg(QStringLiteral("N_CTRL_ESTOQ")), true);
   consolidar();
 }
@@ -182,7 +182,7 @@ void ConsolidationRun::consolidarProtegido() {
     if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
     if (!s_.cdsErroConsolida->IsEmpty()) {
       s_.cdsErroConsolida->First();
-      if (fieldText(s_.cdsParamFilial, "IDPERMESTNEG") == QLatin1String("S"))
+      if (mirror::branchAllowsNegativeStock(s_.cdsParamFilial))
         reply = tratarEstoqueNegativoPermitido(reply);
       else
         tratarEstoqueNegativoNaoPermitido(reply);

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "consolidation/consolidationrun.h"
+#include "consolidation/servermirrors.h"
 #include "drawing.h"
 #include "entrychecks.h"
 #include "host/catalogues.h"
@@ -32,7 +33,6 @@ using namespace hostkit;
 
 namespace {
 
-constexpr int kBusyAnimation = 6;
 const QColor kOlive(128, 128, 0);
 const QColor kPurple(128, 0, 128);
 
@@ -506,7 +506,11 @@ void TfrmGeraNF::dtsVendaStateChange() {
     sbtProcurar->setEnabled(browsing);
     mnuProcurar->setEnabled(browsing);
   }
-  const bool consolidavel = browsing && !cdsPrincipal->IsEmpty();
+  updateConsolidateCommand();
+}
+
+void TfrmGeraNF::updateConsolidateCommand() {
+  const bool consolidavel = cdsPrincipal->State() == DataSetState::Browse && !cdsPrincipal->IsEmpty();
   sbtGeraNF->setEnabled(consolidavel);
   mnuGeraNota->setEnabled(consolidavel);
 }
@@ -618,7 +622,7 @@ bool TfrmGeraNF::consolidatesWithoutProducts() const {
 
 void TfrmGeraNF::reloadSales() {
   sbtVerificarClick();
-  sbtGeraNF->setEnabled(cdsPrincipal->State() == DataSetState::Browse && !cdsPrincipal->IsEmpty());
+  updateConsolidateCommand();
 }
 void TfrmGeraNF::sbtProcurarClick() { Procura(cdsPrincipal, this, gridSearchColumns()); }
 void TfrmGeraNF::sbtImprimirClick() { CriaRelProdEvol(); }
@@ -628,9 +632,8 @@ void TfrmGeraNF::cdsPrincipalCalcFields(TDataSet& ds) {
     calcFields_ =
         CalcFields{ds.FieldByName(QStringLiteral("CDFILIALEST")), ds.FieldByName(QStringLiteral("NRLANCESTQ")),
                    ds.FieldByName(QStringLiteral("IDNOTAFISCAL"))};
-  // either posting field filled: the item is consolidated
   calcFields_->consolidated->SetAsBoolean(
-      !(calcFields_->stockBranch->IsBlank() && calcFields_->stockPosting->IsBlank()));
+      mirror::isConsolidatedItem(*calcFields_->stockBranch, *calcFields_->stockPosting));
 }
 
 CellText TfrmGeraNF::cellTextAt(const TField& field, int row) const {

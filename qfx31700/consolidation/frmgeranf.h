@@ -22,6 +22,9 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
+// The host's busy animation the screen shows while the server works.
+inline constexpr int kBusyAnimation = 6;
+
 struct CellText;
 
 class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
@@ -133,6 +136,8 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void wireEntryEvents();
   void firstActivation();
   void cdsPrincipalCalcFields(hostkit::TDataSet& ds);
+  // "Consolidar Vendas", button and menu, enabled on a loaded list with items.
+  void updateConsolidateCommand();
   CellText cellTextAt(const hostkit::TField& field, int row) const;
   bool isReturnedSale(int row) const;
   QString statusHint(int row) const;

@@ -11,9 +11,6 @@ using namespace hostkit;
 
 namespace {
 
-const QList<DatabaseKind> kKinds = {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer,
-                                    DatabaseKind::InterBase};
-
 QString dayText(const QDateTime& moment) { return moment.date().toString(QStringLiteral("yyyy-MM-dd")); }
 
 DatabaseKind kindOf(const QString& connection) {
@@ -97,7 +94,7 @@ QueryFields reportQueryFields(const ReportTemplate& report, const QString& conne
   TADOIBQuery query(nullptr, QStringLiteral("qryCampos"));
   query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
-  for (DatabaseKind kind : kKinds)
+  for (DatabaseKind kind : databaseKinds())
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
   if (auto error = query.tryOpen()) return {{}, *error};
   QueryFields out;

@@ -20,9 +20,6 @@ namespace {
 // A definition is a few kilobytes; anything far larger is not one.
 constexpr qint64 kMaxDefinitionBytes = 1024 * 1024;
 
-const QList<DatabaseKind> kKinds = {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer,
-                                    DatabaseKind::InterBase};
-
 [[noreturn]] void damaged(const QString& origin, const QString& problem) {
   throw EHostError(
       QStringLiteral("O arquivo de definição do relatório '%1' está danificado: %2.").arg(origin, problem));
@@ -100,6 +97,12 @@ QJsonValue linesOf(const QString& text) {
 }
 
 }  // namespace
+
+const QList<DatabaseKind>& databaseKinds() {
+  static const QList<DatabaseKind> kinds = {DatabaseKind::Generic, DatabaseKind::Oracle, DatabaseKind::SQLServer,
+                                            DatabaseKind::InterBase};
+  return kinds;
+}
 
 QString databaseKindKey(DatabaseKind kind) {
   switch (kind) {
@@ -215,7 +218,7 @@ static QString queryNameOf(DatabaseKind kind) {
 }
 
 std::optional<QString> reportQueryProblem(const ReportTemplate& report) {
-  for (DatabaseKind kind : kKinds) {
+  for (DatabaseKind kind : databaseKinds()) {
     const QString text = report.queries.value(kind);
     if (kind != DatabaseKind::Generic && text.trimmed().isEmpty()) continue;  // runs the generic one
     if (auto problem = readOnlySqlProblem(text))
@@ -253,7 +256,7 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
 
   const QJsonValue queries = root.value(QLatin1String("queries"));
   if (!queries.isObject()) damaged(origin, QStringLiteral("faltam as consultas"));
-  for (DatabaseKind kind : kKinds) {
+  for (DatabaseKind kind : databaseKinds()) {
     const QString key = databaseKindKey(kind);
     const QJsonValue text = queries.toObject().value(key);
     if (!text.isUndefined() && !text.isNull()) report.queries.insert(kind, queryText(text, origin, key));
@@ -288,7 +291,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
   root.insert(QLatin1String("orientation"),
               report.orientation == QPageLayout::Landscape ? QStringLiteral("landscape") : QStringLiteral("portrait"));
   QJsonObject queries;
-  for (DatabaseKind kind : kKinds)
+  for (DatabaseKind kind : databaseKinds())
     if (!report.queries.value(kind).trimmed().isEmpty())
       queries.insert(databaseKindKey(kind), linesOf(report.queries.value(kind)));
   root.insert(QLatin1String("queries"), queries);

@@ -137,6 +137,8 @@ void writeReportTemplate(const QString& path, const ReportTemplate& report);
 
 // Names used in the files.
 QString databaseKindKey(DatabaseKind kind);
+// Every kind of database a definition may hold a query for.
+const QList<DatabaseKind>& databaseKinds();
 QString alignmentKey(Qt::Alignment alignment);
 QString columnTypeKey(ReportColumn::Type type);
 

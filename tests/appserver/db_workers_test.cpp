@@ -107,10 +107,10 @@ TEST(DbWorkers, ATaskKnowsWhetherItWaitedForAWorker) {
 // At most `limit` threads hold a slot; a thread keeps its slot for further
 // calls, and gives it back when it ends.
 TEST(ThreadSlots, BoundTheThreadsThatHoldOneUntilTheyEnd) {
-  ThreadSlots slots(2);
+  ThreadSlots threadSlots(2);
   const auto holdsOnItsOwnThread = [&] {
     bool held = false;
-    std::thread([&] { held = slots.hold(); }).join();
+    std::thread([&] { held = threadSlots.hold(); }).join();
     return held;
   };
   std::mutex mutex;
@@ -120,7 +120,7 @@ TEST(ThreadSlots, BoundTheThreadsThatHoldOneUntilTheyEnd) {
   std::vector<std::thread> keepers;
   for (int i = 0; i < 2; ++i)
     keepers.emplace_back([&] {
-      const bool first = slots.hold(), again = slots.hold();
+      const bool first = threadSlots.hold(), again = threadSlots.hold();
       std::unique_lock lock(mutex);
       holders += first && again;
       changed.notify_all();
@@ -130,15 +130,15 @@ TEST(ThreadSlots, BoundTheThreadsThatHoldOneUntilTheyEnd) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return holders == 2; });
   }
-  EXPECT_EQ(slots.held(), 2);
-  EXPECT_FALSE(holdsOnItsOwnThread()) << "both slots are held";
+  EXPECT_EQ(threadSlots.held(), 2);
+  EXPECT_FALSE(holdsOnItsOwnThread()) << "both threadSlots are held";
   {
     std::lock_guard lock(mutex);
     release = true;
   }
   changed.notify_all();
   for (auto& k : keepers) k.join();
-  EXPECT_EQ(slots.held(), 0);
-  EXPECT_TRUE(holdsOnItsOwnThread()) << "the slots came back with their threads";
-  EXPECT_EQ(slots.held(), 0);
+  EXPECT_EQ(threadSlots.held(), 0);
+  EXPECT_TRUE(holdsOnItsOwnThread()) << "the threadSlots came back with their threads";
+  EXPECT_EQ(threadSlots.held(), 0);
 }

@@ -70,7 +70,7 @@
 #include "domain/sale_lists.h"
 #include "domain/selection.h"
 #include "health.grpc.pb.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
 #include "query.h"

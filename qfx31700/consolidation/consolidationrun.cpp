@@ -11,7 +11,7 @@
 #include "consolidation/frmgeranf.h"
 #include "consolidation/servermirrors.h"
 #include "messages.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "routines.h"
 
 namespace qfx {

@@ -22,7 +22,7 @@
 #include "entrychecks.h"
 #include "host/catalogues.h"
 #include "messages.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "remote/replydatasets.h"
 #include "routines.h"
 #include "statusicons.h"

@@ -10,7 +10,7 @@
 #include <QMdiSubWindow>
 
 #include "frmpadraogrid.h"
-#include "module/consolidationscreen.h"
+#include "navigation/consolidationscreen.h"
 #include "query.h"
 #include "remote/rdmgeranf.h"
 

@@ -11,8 +11,8 @@
 #include "entrychecks.h"
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
-#include "module/consolidationscreen.h"
-#include "module/modulestate.h"
+#include "navigation/consolidationscreen.h"
+#include "navigation/modulestate.h"
 #include "routines.h"
 
 namespace qfx {

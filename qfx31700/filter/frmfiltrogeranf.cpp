@@ -12,8 +12,8 @@
 #include "abort.h"
 #include "host/catalogues.h"
 #include "messages.h"
-#include "module/consolidationscreen.h"
-#include "module/modulestate.h"
+#include "navigation/consolidationscreen.h"
+#include "navigation/modulestate.h"
 #include "operations.h"
 #include "remote/replydatasets.h"
 

@@ -8,7 +8,7 @@
 #include "abort.h"
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
-#include "module/consolidationscreen.h"
+#include "navigation/consolidationscreen.h"
 #include "routines.h"
 
 namespace qfx {

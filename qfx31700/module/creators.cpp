@@ -4,7 +4,7 @@
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "report/frmrelprodevol.h"
 
 namespace qfx {

@@ -2,7 +2,7 @@
 // and finalization in the package's order.
 #include "package.h"
 
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 
 namespace qfx {
 void initializeConsolidationUnit();

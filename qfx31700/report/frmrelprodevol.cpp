@@ -13,8 +13,8 @@
 #include "entrychecks.h"
 #include "host/catalogues.h"
 #include "messages.h"
-#include "module/consolidationscreen.h"
-#include "module/modulestate.h"
+#include "navigation/consolidationscreen.h"
+#include "navigation/modulestate.h"
 #include "operations.h"
 #include "routines.h"
 

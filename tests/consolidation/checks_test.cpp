@@ -12,7 +12,7 @@
 #include <tuple>
 
 #include "consolidation_fixture.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "remote/replydatasets.h"
 #include "routines.h"
 

@@ -9,7 +9,7 @@
 
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "module/package.h"
 #include "remote/replydatasets.h"
 

@@ -24,7 +24,7 @@
 #include "demo/demo_generator.h"
 #include "filter/frmfiltrogeranf.h"
 #include "harness.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "module/package.h"
 #include "netconnection.h"
 #include "query.h"

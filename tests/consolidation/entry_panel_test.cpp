@@ -11,7 +11,7 @@
 
 #include "consolidation_fixture.h"
 #include "filter/frmfiltrogeranf.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 
 using namespace qfx;
 using namespace qfxtest;

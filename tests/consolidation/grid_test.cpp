@@ -15,7 +15,7 @@
 
 #include "consolidation_fixture.h"
 #include "filter/frmfiltrogeranf.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "remote/replydatasets.h"
 #include "report/frmrelprodevol.h"
 

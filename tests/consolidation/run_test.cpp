@@ -9,7 +9,7 @@
 #include <QTableView>
 
 #include "consolidation_fixture.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "qthostservices.h"
 #include "report/frmrelprodevol.h"
 #include "runscreens.h"

@@ -14,7 +14,7 @@
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "scripted_server.h"
 #include "scriptedhostservices.h"
 

@@ -19,7 +19,7 @@
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "module/package.h"
 #include "module_fixture.h"
 #include "report/frmrelprodevol.h"

@@ -12,7 +12,7 @@
 #include "consolidation/frmgeranf.h"
 #include "demo/demo_generator.h"
 #include "harness.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "posting_support.h"
 #include "query.h"
 #include "report/frmrelprodevol.h"

@@ -19,7 +19,7 @@
 
 #include "consolidation/frmgeranf.h"
 #include "modaldriver.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "query.h"
 #include "report/frmrelprodevol.h"
 #include "reportdesigner.h"

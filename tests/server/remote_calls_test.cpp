@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "abort.h"
-#include "module/modulestate.h"
+#include "navigation/modulestate.h"
 #include "remote/rdmgeranf.h"
 #include "remote/replydatasets.h"
 #include "scripted_server.h"

@@ -1,4 +1,5 @@
-// State that lives as long as the module is loaded.
+// State that lives as long as the module is loaded, and the creators of its
+// screens (defined in module/creators.cpp): how one screen opens another.
 #pragma once
 
 #include <QPointer>

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The module is one library, so the build cannot refuse an include that goes
+# against its folders' direction; this does. Each rule: a folder, and the
+# folders of the module it must not include.
+#   module/ -> consolidation/ filter/ report/ -> navigation/ -> remote/ host/
+set -euo pipefail
+cd "$(dirname "$0")/../qfx31700"
+
+declare -A forbidden=(
+  [consolidation]="module filter report"
+  [filter]="module consolidation report"
+  [report]="module consolidation filter"
+  [navigation]="module consolidation filter report"
+  [remote]="module consolidation filter report navigation"
+  [host]="module consolidation filter report navigation"
+)
+
+status=0
+for folder in "${!forbidden[@]}"; do
+  for target in ${forbidden[$folder]}; do
+    if hits=$(grep -rn "#include \"$target/" "$folder" 2>/dev/null); then
+      echo "$folder/ must not include $target/:"
+      echo "$hits"
+      status=1
+    fi
+  done
+done
+[ $status = 0 ] && echo "module folders: every include goes one way"
+exit $status

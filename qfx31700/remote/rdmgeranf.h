@@ -1,9 +1,10 @@
 // Typed calls of the application server object "Qfx31700.rdmGeraNF".
 //
-// Each function builds the positional arguments of its method in the one
-// order the server expects, reading every value at the moment of the call,
-// copies the by-reference values back into the program's variables, passes
-// the reply through CheckResultServ and loads it into the dataset it fills.
+// Each function places every argument of its method at the position the
+// contract names (contract_methods.h), reading each value at the moment of
+// the call, copies the by-reference values back into the program's
+// variables, passes the reply through CheckResultServ and loads it into the
+// dataset it fills.
 // A failed call raises EServerError whose message is the refusal key or a
 // readable text; a reply of the wrong shape raises EServerError too.
 #pragma once

@@ -56,6 +56,49 @@ rpc::Argument boolean(bool value) {
   return a;
 }
 
+namespace {
+
+// The arguments GetPrincipal shares with GetVerifVenda.
+template <class A>
+Args<A>& withVerification(Args<A>& a, const PrincipalFilter& f) {
+  const std::string nf = f.includePosted ? "S" : "N";
+  return a.set(A::Filial, text(f.branch))
+      .set(A::DtInicial, date(f.first, true))
+      .set(A::DtFinal, date(f.last, true))
+      .set(A::TodasNF, ref(nf))
+      .set(A::TodasNF2, ref(nf))
+      .set(A::TodasVendas, ref(f.sales.empty() ? "S" : "N"))
+      .set(A::StVendas, ref(f.sales))
+      .set(A::Loja, text(f.store))
+      .set(A::BoTodosCaixa, boolean(f.allRegisters))
+      .set(A::StCaixa, ref(f.registers))
+      .set(A::BoTodosTipoCons, boolean(f.allConsumptionTypes))
+      .set(A::StTipoCons, ref(f.consumptionTypes));
+}
+
+}  // namespace
+
+std::vector<rpc::Argument> PrincipalFilter::verificationArgs() const {
+  Args<contract::GetVerifVenda> a;
+  return withVerification(a, *this).values();
+}
+
+std::vector<rpc::Argument> PrincipalFilter::args() const {
+  using A = contract::GetPrincipal;
+  Args<A> a;
+  return withVerification(a, *this)
+      .set(A::BoTodosCliente, boolean(allCustomers))
+      .set(A::BoIntervaloCli, boolean(interval))
+      .set(A::StCliDe, ref(nameFrom))
+      .set(A::StCliAte, ref(nameTo))
+      .set(A::StCliente, ref(customers))
+      .set(A::StCentroCusto, ref(costCentres))
+      .set(A::BoTodosCentroCusto, boolean(allCostCentres))
+      .set(A::StProdutos, ref(products))
+      .set(A::BoTodosProdutos, boolean(allProducts))
+      .values();
+}
+
 const packet::Packet& CallResult::packet() const {
   if (!result.has_packet() || !packets.count(result.packet().id())) return emptyPacket();
   return packets.at(result.packet().id());

@@ -13,30 +13,33 @@
 namespace qfx::test {
 
 std::vector<rpc::Argument> Consolidation::args() const {
-  return {text(workBranch),
-          text(branch),
-          text(store),
-          ref(sales.empty() ? "S" : "N"),
-          ref(sales),
-          date(first, true),
-          date(last, true),
-          ref(registers),
-          boolean(registers.empty()),
-          ref(customers),
-          boolean(customers.empty() && !customerInterval),
-          boolean(customerInterval),
-          ref(nameFrom),
-          ref(nameTo),
-          ref(consumptionTypes),
-          boolean(consumptionTypes.empty()),
-          text(withdrawalType),
-          text(sector),
-          text(operatorCode),
-          ref(costCentres),
-          boolean(costCentres.empty()),
-          ref(products),
-          boolean(products.empty()),
-          boolean(checkStock)};
+  using A = contract::SemGeraNF;
+  return Args<A>()
+      .set(A::FiliProc, text(workBranch))
+      .set(A::Filial, text(branch))
+      .set(A::Loja, text(store))
+      .set(A::TodasVendas, ref(sales.empty() ? "S" : "N"))
+      .set(A::StVendas, ref(sales))
+      .set(A::DtInicial, date(first, true))
+      .set(A::DtFinal, date(last, true))
+      .set(A::StCaixa, ref(registers))
+      .set(A::BoTodosCaixa, boolean(registers.empty()))
+      .set(A::StCliente, ref(customers))
+      .set(A::BoTodosCliente, boolean(customers.empty() && !customerInterval))
+      .set(A::BoIntervaloCli, boolean(customerInterval))
+      .set(A::StCliDe, ref(nameFrom))
+      .set(A::StCliAte, ref(nameTo))
+      .set(A::StTipoCons, ref(consumptionTypes))
+      .set(A::BoTodosTipoCons, boolean(consumptionTypes.empty()))
+      .set(A::TipoReti, text(withdrawalType))
+      .set(A::Setor, text(sector))
+      .set(A::Operador, text(operatorCode))
+      .set(A::StCentroCusto, ref(costCentres))
+      .set(A::BoTodosCentroCusto, boolean(costCentres.empty()))
+      .set(A::StProdutos, ref(products))
+      .set(A::BoTodosProdutos, boolean(products.empty()))
+      .set(A::VerificaEstoque, boolean(checkStock))
+      .values();
 }
 
 server::posting::Request Consolidation::request() const {

@@ -58,6 +58,7 @@
 #include "bench_support.h"
 #include "common/log.h"
 #include "common/wire_date.h"
+#include "contract_methods.h"
 #include "db/database.h"
 #include "db/migrations.h"
 #include "db/postgres_rows.h"
@@ -70,6 +71,7 @@
 using namespace qfx::server;
 using namespace qfxbench;
 namespace rpc = qfx::rpc;
+namespace contract = qfx::contract;
 
 namespace {
 
@@ -222,30 +224,33 @@ rpc::Argument boolean(bool value) {
 // restriction, withdrawal type 01, sector 0001, the demo operator, stock
 // check on (as the screen's first call).
 std::vector<rpc::Argument> consolidationArguments() {
-  return {text("0001"),
-          text("0001"),
-          text("01"),
-          text("S", true),
-          text("", true),
-          day(firstDay()),
-          day(lastDay()),
-          text("", true),
-          boolean(true),
-          text("", true),
-          boolean(true),
-          boolean(false),
-          text("", true),
-          text("", true),
-          text("", true),
-          boolean(true),
-          text("01"),
-          text("0001"),
-          text(demo::kDemoOperator),
-          text("", true),
-          boolean(true),
-          text("", true),
-          boolean(true),
-          boolean(true)};
+  using A = contract::SemGeraNF;
+  return contract::ArgumentList<A, rpc::Argument>()
+      .set(A::FiliProc, text("0001"))
+      .set(A::Filial, text("0001"))
+      .set(A::Loja, text("01"))
+      .set(A::TodasVendas, text("S", true))
+      .set(A::StVendas, text("", true))
+      .set(A::DtInicial, day(firstDay()))
+      .set(A::DtFinal, day(lastDay()))
+      .set(A::StCaixa, text("", true))
+      .set(A::BoTodosCaixa, boolean(true))
+      .set(A::StCliente, text("", true))
+      .set(A::BoTodosCliente, boolean(true))
+      .set(A::BoIntervaloCli, boolean(false))
+      .set(A::StCliDe, text("", true))
+      .set(A::StCliAte, text("", true))
+      .set(A::StTipoCons, text("", true))
+      .set(A::BoTodosTipoCons, boolean(true))
+      .set(A::TipoReti, text("01"))
+      .set(A::Setor, text("0001"))
+      .set(A::Operador, text(demo::kDemoOperator))
+      .set(A::StCentroCusto, text("", true))
+      .set(A::BoTodosCentroCusto, boolean(true))
+      .set(A::StProdutos, text("", true))
+      .set(A::BoTodosProdutos, boolean(true))
+      .set(A::VerificaEstoque, boolean(true))
+      .values();
 }
 
 struct RunResult {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/wire_date.h"
+#include "contract_methods.h"
 #include "packet_codec.h"
 #include "qfx31700.pb.h"
 #include "reply_stream.h"
@@ -180,57 +181,66 @@ std::string request(const std::string& method, const std::vector<rpc::Argument>&
   return r.SerializeAsString();
 }
 
+template <class Method>
+using Args = contract::ArgumentList<Method, rpc::Argument>;
+
 std::vector<rpc::Argument> principal(const std::string& branch, const std::string& sales, const std::string& products,
                                      bool interval) {
-  return {text(branch),
-          date(day(2024, 3, 10)),
-          date(day(2024, 3, 11)),
-          ref("N"),
-          ref("N"),
-          ref(sales.empty() ? "S" : "N"),
-          ref(sales),
-          text("01"),
-          boolean(true),
-          ref(""),
-          boolean(true),
-          ref(""),
-          boolean(!interval),
-          boolean(interval),
-          ref(interval ? "A" : ""),
-          ref(interval ? "Ç" : ""),
-          ref(""),
-          ref(""),
-          boolean(true),
-          ref(products),
-          boolean(products.empty())};
+  using A = contract::GetPrincipal;
+  return Args<A>()
+      .set(A::Filial, text(branch))
+      .set(A::DtInicial, date(day(2024, 3, 10)))
+      .set(A::DtFinal, date(day(2024, 3, 11)))
+      .set(A::TodasNF, ref("N"))
+      .set(A::TodasNF2, ref("N"))
+      .set(A::TodasVendas, ref(sales.empty() ? "S" : "N"))
+      .set(A::StVendas, ref(sales))
+      .set(A::Loja, text("01"))
+      .set(A::BoTodosCaixa, boolean(true))
+      .set(A::StCaixa, ref(""))
+      .set(A::BoTodosTipoCons, boolean(true))
+      .set(A::StTipoCons, ref(""))
+      .set(A::BoTodosCliente, boolean(!interval))
+      .set(A::BoIntervaloCli, boolean(interval))
+      .set(A::StCliDe, ref(interval ? "A" : ""))
+      .set(A::StCliAte, ref(interval ? "Ç" : ""))
+      .set(A::StCliente, ref(""))
+      .set(A::StCentroCusto, ref(""))
+      .set(A::BoTodosCentroCusto, boolean(true))
+      .set(A::StProdutos, ref(products))
+      .set(A::BoTodosProdutos, boolean(products.empty()))
+      .values();
 }
 
 std::vector<rpc::Argument> posting(const std::string& branch, const std::string& operatorCode,
                                    const std::string& registers) {
-  return {text(branch),
-          text(branch),
-          text("01"),
-          ref("S"),
-          ref(""),
-          date(day(2024, 3, 10)),
-          date(day(2024, 3, 10)),
-          ref(registers),
-          boolean(registers.empty()),
-          ref(""),
-          boolean(true),
-          boolean(false),
-          ref(""),
-          ref(""),
-          ref(""),
-          boolean(true),
-          text("01"),
-          text("0001"),
-          text(operatorCode),
-          ref(""),
-          boolean(true),
-          ref(""),
-          boolean(true),
-          boolean(true)};
+  using A = contract::SemGeraNF;
+  return Args<A>()
+      .set(A::FiliProc, text(branch))
+      .set(A::Filial, text(branch))
+      .set(A::Loja, text("01"))
+      .set(A::TodasVendas, ref("S"))
+      .set(A::StVendas, ref(""))
+      .set(A::DtInicial, date(day(2024, 3, 10)))
+      .set(A::DtFinal, date(day(2024, 3, 10)))
+      .set(A::StCaixa, ref(registers))
+      .set(A::BoTodosCaixa, boolean(registers.empty()))
+      .set(A::StCliente, ref(""))
+      .set(A::BoTodosCliente, boolean(true))
+      .set(A::BoIntervaloCli, boolean(false))
+      .set(A::StCliDe, ref(""))
+      .set(A::StCliAte, ref(""))
+      .set(A::StTipoCons, ref(""))
+      .set(A::BoTodosTipoCons, boolean(true))
+      .set(A::TipoReti, text("01"))
+      .set(A::Setor, text("0001"))
+      .set(A::Operador, text(operatorCode))
+      .set(A::StCentroCusto, ref(""))
+      .set(A::BoTodosCentroCusto, boolean(true))
+      .set(A::StProdutos, ref(""))
+      .set(A::BoTodosProdutos, boolean(true))
+      .set(A::VerificaEstoque, boolean(true))
+      .values();
 }
 
 void invokeSeeds() {
@@ -247,20 +257,58 @@ void invokeSeeds() {
   save(f, "principal-interval", request("GetPrincipal", principal("0001", "", "", true)));
   save(f, "principal-hostile", request("GetPrincipal", principal("0001' OR '1'='1", "_'_", "_%_", false)));
   save(f, "periodo-ctb", request("getPeriodoCTBOK", {text("0001"), date(feb15), date(mar11)}));
+  using Anterior = contract::Verifica_Venda_Anterior;
   save(f, "venda-anterior",
-       request("Verifica_Venda_Anterior", {text("0001"), date(mar10), date(mar11), date(feb15), ref("S"), ref("S"),
-                                           ref("000001"), ref("000001")}));
+       request("Verifica_Venda_Anterior", Args<Anterior>()
+                                              .set(Anterior::Filial, text("0001"))
+                                              .set(Anterior::Inicio, date(mar10))
+                                              .set(Anterior::Fim, date(mar11))
+                                              .set(Anterior::InicioConsolidacao, date(feb15))
+                                              .set(Anterior::IdUtilAlmox, ref("S"))
+                                              .set(Anterior::IdUtilLcEstq, ref("S"))
+                                              .set(Anterior::CdAlmoxarife, ref("000001"))
+                                              .set(Anterior::CdLocalEstoque, ref("000001"))
+                                              .values()));
+  // GetPrincipal starts with GetVerifVenda's arguments (the contract checks it)
   auto verif = principal("0001", "", "", false);
-  verif.resize(12);
+  verif.resize(contract::GetVerifVenda::kinds.size());
   save(f, "verif-venda", request("GetVerifVenda", verif));
+  using Soma = contract::GetSoma;
   save(f, "soma",
-       request("GetSoma", {text("0001"), text("01"), text("001"), date(mar10), ref("S"), ref(""), boolean(true),
-                           ref(""), ref("N")}));
+       request("GetSoma", Args<Soma>()
+                              .set(Soma::Filial, text("0001"))
+                              .set(Soma::Loja, text("01"))
+                              .set(Soma::Caixa, text("001"))
+                              .set(Soma::Dia, date(mar10))
+                              .set(Soma::TodasVendas, ref("S"))
+                              .set(Soma::StVendas, ref(""))
+                              .set(Soma::BoTodosTipoCons, boolean(true))
+                              .set(Soma::StTipoCons, ref(""))
+                              .set(Soma::TodasNF, ref("N"))
+                              .values()));
   save(f, "reducao-z", request("GetReducaoZ", {text("0001"), text("001"), date(mar10)}));
-  save(f, "vendas", request("GetVendas", {text("0001"), text("01"), date(mar10), date(mar11), boolean(true), ref("")}));
+  using Vendas = contract::GetVendas;
+  save(f, "vendas",
+       request("GetVendas", Args<Vendas>()
+                                .set(Vendas::Filial, text("0001"))
+                                .set(Vendas::Loja, text("01"))
+                                .set(Vendas::Inicio, date(mar10))
+                                .set(Vendas::Fim, date(mar11))
+                                .set(Vendas::TodosCaixa, boolean(true))
+                                .set(Vendas::StCaixa, ref(""))
+                                .values()));
+  using Produtos = contract::GetProdutos;
   save(f, "produtos",
-       request("GetProdutos", {text("0001"), text("01"), date(mar10), date(mar11), ref("_0001001_"), ref("S"),
-                               ref("_01_"), ref("N")}));
+       request("GetProdutos", Args<Produtos>()
+                                  .set(Produtos::Filial, text("0001"))
+                                  .set(Produtos::Loja, text("01"))
+                                  .set(Produtos::Inicio, date(mar10))
+                                  .set(Produtos::Fim, date(mar11))
+                                  .set(Produtos::CaixaLista, ref("_0001001_"))
+                                  .set(Produtos::CaixaMarca, ref("S"))
+                                  .set(Produtos::VendasLista, ref("_01_"))
+                                  .set(Produtos::VendasMarca, ref("N"))
+                                  .values()));
   save(f, "posting-bound-operator", request("SemGeraNF", posting("0001", "loja01", "")));
   save(f, "posting-one-register", request("SemGeraNF", posting("0001", "loja01", "_0001001_")));
   save(f, "posting-other-branch", request("SemGeraNF", posting("0002", "demo", "")));

@@ -7,11 +7,10 @@ namespace qfx::server::methods {
 
 namespace {
 
-// A code lookup's "T" asks for every row, else the row of the code. Both
-// lookups take the same two arguments.
+// A code lookup's "T" asks for every row, else the row of the code (getSetor
+// takes getTipoReti's arguments).
 std::optional<QString> codeOrAll(const Arguments& args) {
   using A = contract::getTipoReti;
-  static_assert(int(A::Codigo) == int(contract::getSetor::Codigo) && int(A::Todos) == int(contract::getSetor::Todos));
   if (args.isAllFlag(A::Todos)) return std::nullopt;
   return args.qtext(A::Codigo);
 }

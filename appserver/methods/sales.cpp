@@ -9,8 +9,8 @@ namespace qfx::server::methods {
 
 namespace {
 
-// The arguments of GetVerifVenda, with which GetPrincipal's start (the
-// contract checks that they coincide).
+// GetVerifVenda's arguments: GetPrincipal's first twelve, under the same
+// names.
 SaleFilter verificationFilter(const Arguments& a) {
   using A = contract::GetVerifVenda;
   SaleFilter f;

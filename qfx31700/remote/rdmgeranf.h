@@ -91,6 +91,10 @@ class RdmGeraNF {
  private:
   hostkit::RemoteValue invoke(const char* method, const std::vector<hostkit::RemoteArg>& args);
   void loadInto(const char* method, const std::vector<hostkit::RemoteArg>& args, hostkit::TDataSet& ds);
+  template <class Call>
+  void loadInto(const Call& call, hostkit::TDataSet& ds) {
+    loadInto(call.method(), call.args(), ds);
+  }
   hostkit::TNetConnection& net_;
 };
 

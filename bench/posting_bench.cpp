@@ -225,31 +225,30 @@ rpc::Argument boolean(bool value) {
 // check on (as the screen's first call).
 std::vector<rpc::Argument> consolidationArguments() {
   using A = contract::SemGeraNF;
-  return contract::ArgumentList<A, rpc::Argument>()
-      .set(A::FiliProc, text("0001"))
-      .set(A::Filial, text("0001"))
-      .set(A::Loja, text("01"))
-      .set(A::TodasVendas, text("S", true))
-      .set(A::StVendas, text("", true))
-      .set(A::DtInicial, day(firstDay()))
-      .set(A::DtFinal, day(lastDay()))
-      .set(A::StCaixa, text("", true))
-      .set(A::BoTodosCaixa, boolean(true))
-      .set(A::StCliente, text("", true))
-      .set(A::BoTodosCliente, boolean(true))
-      .set(A::BoIntervaloCli, boolean(false))
-      .set(A::StCliDe, text("", true))
-      .set(A::StCliAte, text("", true))
-      .set(A::StTipoCons, text("", true))
-      .set(A::BoTodosTipoCons, boolean(true))
-      .set(A::TipoReti, text("01"))
-      .set(A::Setor, text("0001"))
-      .set(A::Operador, text(demo::kDemoOperator))
-      .set(A::StCentroCusto, text("", true))
-      .set(A::BoTodosCentroCusto, boolean(true))
-      .set(A::StProdutos, text("", true))
-      .set(A::BoTodosProdutos, boolean(true))
-      .set(A::VerificaEstoque, boolean(true))
+  return contract::ArgumentList<A, rpc::Argument>{{A::FiliProc, text("0001")},
+                                                  {A::Filial, text("0001")},
+                                                  {A::Loja, text("01")},
+                                                  {A::TodasVendas, text("S", true)},
+                                                  {A::StVendas, text("", true)},
+                                                  {A::DtInicial, day(firstDay())},
+                                                  {A::DtFinal, day(lastDay())},
+                                                  {A::StCaixa, text("", true)},
+                                                  {A::BoTodosCaixa, boolean(true)},
+                                                  {A::StCliente, text("", true)},
+                                                  {A::BoTodosCliente, boolean(true)},
+                                                  {A::BoIntervaloCli, boolean(false)},
+                                                  {A::StCliDe, text("", true)},
+                                                  {A::StCliAte, text("", true)},
+                                                  {A::StTipoCons, text("", true)},
+                                                  {A::BoTodosTipoCons, boolean(true)},
+                                                  {A::TipoReti, text("01")},
+                                                  {A::Setor, text("0001")},
+                                                  {A::Operador, text(demo::kDemoOperator)},
+                                                  {A::StCentroCusto, text("", true)},
+                                                  {A::BoTodosCentroCusto, boolean(true)},
+                                                  {A::StProdutos, text("", true)},
+                                                  {A::BoTodosProdutos, boolean(true)},
+                                                  {A::VerificaEstoque, boolean(true)}}
       .values();
 }
 

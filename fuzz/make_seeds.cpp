@@ -187,59 +187,57 @@ using Args = contract::ArgumentList<Method, rpc::Argument>;
 std::vector<rpc::Argument> principal(const std::string& branch, const std::string& sales, const std::string& products,
                                      bool interval) {
   using A = contract::GetPrincipal;
-  return Args<A>()
-      .set(A::Filial, text(branch))
-      .set(A::DtInicial, date(day(2024, 3, 10)))
-      .set(A::DtFinal, date(day(2024, 3, 11)))
-      .set(A::TodasNF, ref("N"))
-      .set(A::TodasNF2, ref("N"))
-      .set(A::TodasVendas, ref(sales.empty() ? "S" : "N"))
-      .set(A::StVendas, ref(sales))
-      .set(A::Loja, text("01"))
-      .set(A::BoTodosCaixa, boolean(true))
-      .set(A::StCaixa, ref(""))
-      .set(A::BoTodosTipoCons, boolean(true))
-      .set(A::StTipoCons, ref(""))
-      .set(A::BoTodosCliente, boolean(!interval))
-      .set(A::BoIntervaloCli, boolean(interval))
-      .set(A::StCliDe, ref(interval ? "A" : ""))
-      .set(A::StCliAte, ref(interval ? "Ç" : ""))
-      .set(A::StCliente, ref(""))
-      .set(A::StCentroCusto, ref(""))
-      .set(A::BoTodosCentroCusto, boolean(true))
-      .set(A::StProdutos, ref(products))
-      .set(A::BoTodosProdutos, boolean(products.empty()))
+  return Args<A>{{A::Filial, text(branch)},
+                 {A::DtInicial, date(day(2024, 3, 10))},
+                 {A::DtFinal, date(day(2024, 3, 11))},
+                 {A::TodasNF, ref("N")},
+                 {A::TodasNF2, ref("N")},
+                 {A::TodasVendas, ref(sales.empty() ? "S" : "N")},
+                 {A::StVendas, ref(sales)},
+                 {A::Loja, text("01")},
+                 {A::BoTodosCaixa, boolean(true)},
+                 {A::StCaixa, ref("")},
+                 {A::BoTodosTipoCons, boolean(true)},
+                 {A::StTipoCons, ref("")},
+                 {A::BoTodosCliente, boolean(!interval)},
+                 {A::BoIntervaloCli, boolean(interval)},
+                 {A::StCliDe, ref(interval ? "A" : "")},
+                 {A::StCliAte, ref(interval ? "Ç" : "")},
+                 {A::StCliente, ref("")},
+                 {A::StCentroCusto, ref("")},
+                 {A::BoTodosCentroCusto, boolean(true)},
+                 {A::StProdutos, ref(products)},
+                 {A::BoTodosProdutos, boolean(products.empty())}}
       .values();
 }
 
 std::vector<rpc::Argument> posting(const std::string& branch, const std::string& operatorCode,
                                    const std::string& registers) {
   using A = contract::SemGeraNF;
-  return Args<A>()
-      .set(A::FiliProc, text(branch))
-      .set(A::Filial, text(branch))
-      .set(A::Loja, text("01"))
-      .set(A::TodasVendas, ref("S"))
-      .set(A::StVendas, ref(""))
-      .set(A::DtInicial, date(day(2024, 3, 10)))
-      .set(A::DtFinal, date(day(2024, 3, 10)))
-      .set(A::StCaixa, ref(registers))
-      .set(A::BoTodosCaixa, boolean(registers.empty()))
-      .set(A::StCliente, ref(""))
-      .set(A::BoTodosCliente, boolean(true))
-      .set(A::BoIntervaloCli, boolean(false))
-      .set(A::StCliDe, ref(""))
-      .set(A::StCliAte, ref(""))
-      .set(A::StTipoCons, ref(""))
-      .set(A::BoTodosTipoCons, boolean(true))
-      .set(A::TipoReti, text("01"))
-      .set(A::Setor, text("0001"))
-      .set(A::Operador, text(operatorCode))
-      .set(A::StCentroCusto, ref(""))
-      .set(A::BoTodosCentroCusto, boolean(true))
-      .set(A::StProdutos, ref(""))
-      .set(A::BoTodosProdutos, boolean(true))
-      .set(A::VerificaEstoque, boolean(true))
+  return Args<A>{{A::FiliProc, text(branch)},
+                 {A::Filial, text(branch)},
+                 {A::Loja, text("01")},
+                 {A::TodasVendas, ref("S")},
+                 {A::StVendas, ref("")},
+                 {A::DtInicial, date(day(2024, 3, 10))},
+                 {A::DtFinal, date(day(2024, 3, 10))},
+                 {A::StCaixa, ref(registers)},
+                 {A::BoTodosCaixa, boolean(registers.empty())},
+                 {A::StCliente, ref("")},
+                 {A::BoTodosCliente, boolean(true)},
+                 {A::BoIntervaloCli, boolean(false)},
+                 {A::StCliDe, ref("")},
+                 {A::StCliAte, ref("")},
+                 {A::StTipoCons, ref("")},
+                 {A::BoTodosTipoCons, boolean(true)},
+                 {A::TipoReti, text("01")},
+                 {A::Setor, text("0001")},
+                 {A::Operador, text(operatorCode)},
+                 {A::StCentroCusto, ref("")},
+                 {A::BoTodosCentroCusto, boolean(true)},
+                 {A::StProdutos, ref("")},
+                 {A::BoTodosProdutos, boolean(true)},
+                 {A::VerificaEstoque, boolean(true)}}
       .values();
 }
 
@@ -259,15 +257,14 @@ void invokeSeeds() {
   save(f, "periodo-ctb", request("getPeriodoCTBOK", {text("0001"), date(feb15), date(mar11)}));
   using Anterior = contract::Verifica_Venda_Anterior;
   save(f, "venda-anterior",
-       request("Verifica_Venda_Anterior", Args<Anterior>()
-                                              .set(Anterior::Filial, text("0001"))
-                                              .set(Anterior::Inicio, date(mar10))
-                                              .set(Anterior::Fim, date(mar11))
-                                              .set(Anterior::InicioConsolidacao, date(feb15))
-                                              .set(Anterior::IdUtilAlmox, ref("S"))
-                                              .set(Anterior::IdUtilLcEstq, ref("S"))
-                                              .set(Anterior::CdAlmoxarife, ref("000001"))
-                                              .set(Anterior::CdLocalEstoque, ref("000001"))
+       request("Verifica_Venda_Anterior", Args<Anterior>{{Anterior::Filial, text("0001")},
+                                                         {Anterior::Inicio, date(mar10)},
+                                                         {Anterior::Fim, date(mar11)},
+                                                         {Anterior::InicioConsolidacao, date(feb15)},
+                                                         {Anterior::IdUtilAlmox, ref("S")},
+                                                         {Anterior::IdUtilLcEstq, ref("S")},
+                                                         {Anterior::CdAlmoxarife, ref("000001")},
+                                                         {Anterior::CdLocalEstoque, ref("000001")}}
                                               .values()));
   // GetPrincipal starts with GetVerifVenda's arguments (the contract checks it)
   auto verif = principal("0001", "", "", false);
@@ -275,39 +272,36 @@ void invokeSeeds() {
   save(f, "verif-venda", request("GetVerifVenda", verif));
   using Soma = contract::GetSoma;
   save(f, "soma",
-       request("GetSoma", Args<Soma>()
-                              .set(Soma::Filial, text("0001"))
-                              .set(Soma::Loja, text("01"))
-                              .set(Soma::Caixa, text("001"))
-                              .set(Soma::Dia, date(mar10))
-                              .set(Soma::TodasVendas, ref("S"))
-                              .set(Soma::StVendas, ref(""))
-                              .set(Soma::BoTodosTipoCons, boolean(true))
-                              .set(Soma::StTipoCons, ref(""))
-                              .set(Soma::TodasNF, ref("N"))
+       request("GetSoma", Args<Soma>{{Soma::Filial, text("0001")},
+                                     {Soma::Loja, text("01")},
+                                     {Soma::Caixa, text("001")},
+                                     {Soma::Dia, date(mar10)},
+                                     {Soma::TodasVendas, ref("S")},
+                                     {Soma::StVendas, ref("")},
+                                     {Soma::BoTodosTipoCons, boolean(true)},
+                                     {Soma::StTipoCons, ref("")},
+                                     {Soma::TodasNF, ref("N")}}
                               .values()));
   save(f, "reducao-z", request("GetReducaoZ", {text("0001"), text("001"), date(mar10)}));
   using Vendas = contract::GetVendas;
   save(f, "vendas",
-       request("GetVendas", Args<Vendas>()
-                                .set(Vendas::Filial, text("0001"))
-                                .set(Vendas::Loja, text("01"))
-                                .set(Vendas::Inicio, date(mar10))
-                                .set(Vendas::Fim, date(mar11))
-                                .set(Vendas::TodosCaixa, boolean(true))
-                                .set(Vendas::StCaixa, ref(""))
+       request("GetVendas", Args<Vendas>{{Vendas::Filial, text("0001")},
+                                         {Vendas::Loja, text("01")},
+                                         {Vendas::Inicio, date(mar10)},
+                                         {Vendas::Fim, date(mar11)},
+                                         {Vendas::TodosCaixa, boolean(true)},
+                                         {Vendas::StCaixa, ref("")}}
                                 .values()));
   using Produtos = contract::GetProdutos;
   save(f, "produtos",
-       request("GetProdutos", Args<Produtos>()
-                                  .set(Produtos::Filial, text("0001"))
-                                  .set(Produtos::Loja, text("01"))
-                                  .set(Produtos::Inicio, date(mar10))
-                                  .set(Produtos::Fim, date(mar11))
-                                  .set(Produtos::CaixaLista, ref("_0001001_"))
-                                  .set(Produtos::CaixaMarca, ref("S"))
-                                  .set(Produtos::VendasLista, ref("_01_"))
-                                  .set(Produtos::VendasMarca, ref("N"))
+       request("GetProdutos", Args<Produtos>{{Produtos::Filial, text("0001")},
+                                             {Produtos::Loja, text("01")},
+                                             {Produtos::Inicio, date(mar10)},
+                                             {Produtos::Fim, date(mar11)},
+                                             {Produtos::CaixaLista, ref("_0001001_")},
+                                             {Produtos::CaixaMarca, ref("S")},
+                                             {Produtos::VendasLista, ref("_01_")},
+                                             {Produtos::VendasMarca, ref("N")}}
                                   .values()));
   save(f, "posting-bound-operator", request("SemGeraNF", posting("0001", "loja01", "")));
   save(f, "posting-one-register", request("SemGeraNF", posting("0001", "loja01", "_0001001_")));

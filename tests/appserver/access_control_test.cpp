@@ -81,31 +81,29 @@ std::map<std::string, MethodCall> everyMethod() {
                               }};
   calls["Verifica_Venda_Anterior"] = {true, [](auto& b, auto&, auto& first) {
                                         using A = contract::Verifica_Venda_Anterior;
-                                        return test::Args<A>()
-                                            .set(A::Filial, text(b))
-                                            .set(A::Inicio, date(first.addDays(1)))
-                                            .set(A::Fim, date(first.addDays(1)))
-                                            .set(A::InicioConsolidacao, date(QDate(2024, 3, 1)))
-                                            .set(A::IdUtilAlmox, text("N"))
-                                            .set(A::IdUtilLcEstq, text("N"))
-                                            .set(A::CdAlmoxarife, text(""))
-                                            .set(A::CdLocalEstoque, text(""))
+                                        return test::Args<A>{{A::Filial, text(b)},
+                                                             {A::Inicio, date(first.addDays(1))},
+                                                             {A::Fim, date(first.addDays(1))},
+                                                             {A::InicioConsolidacao, date(QDate(2024, 3, 1))},
+                                                             {A::IdUtilAlmox, text("N")},
+                                                             {A::IdUtilLcEstq, text("N")},
+                                                             {A::CdAlmoxarife, text("")},
+                                                             {A::CdLocalEstoque, text("")}}
                                             .values();
                                       }};
   calls["GetVerifVenda"] = {true,
                             [](auto& b, auto&, auto& first) { return principalFilter(b, first).verificationArgs(); }};
   calls["GetSoma"] = {true, [](auto& b, auto&, auto& first) {
                         using A = contract::GetSoma;
-                        return test::Args<A>()
-                            .set(A::Filial, text(b))
-                            .set(A::Loja, text("01"))
-                            .set(A::Caixa, text("001"))
-                            .set(A::Dia, date(first))
-                            .set(A::TodasVendas, ref("S"))
-                            .set(A::StVendas, ref(""))
-                            .set(A::BoTodosTipoCons, boolean(true))
-                            .set(A::StTipoCons, ref(""))
-                            .set(A::TodasNF, text("N"))
+                        return test::Args<A>{{A::Filial, text(b)},
+                                             {A::Loja, text("01")},
+                                             {A::Caixa, text("001")},
+                                             {A::Dia, date(first)},
+                                             {A::TodasVendas, ref("S")},
+                                             {A::StVendas, ref("")},
+                                             {A::BoTodosTipoCons, boolean(true)},
+                                             {A::StTipoCons, ref("")},
+                                             {A::TodasNF, text("N")}}
                             .values();
                       }};
   calls["GetReducaoZ"] = {true, [](auto& b, auto&, auto& first) { return Args{text(b), text("001"), date(first)}; }};
@@ -120,26 +118,17 @@ std::map<std::string, MethodCall> everyMethod() {
                         }};
   calls["GetVendas"] = {true, [](auto& b, auto&, auto& first) {
                           using A = contract::GetVendas;
-                          return test::Args<A>()
-                              .set(A::Filial, text(b))
-                              .set(A::Loja, text("01"))
-                              .set(A::Inicio, date(first))
-                              .set(A::Fim, date(first.addDays(1)))
-                              .set(A::TodosCaixa, boolean(true))
-                              .set(A::StCaixa, ref(""))
+                          return test::Args<A>{{A::Filial, text(b)},           {A::Loja, text("01")},
+                                               {A::Inicio, date(first)},       {A::Fim, date(first.addDays(1))},
+                                               {A::TodosCaixa, boolean(true)}, {A::StCaixa, ref("")}}
                               .values();
                         }};
   calls["GetProdutos"] = {true, [](auto& b, auto&, auto& first) {
                             using A = contract::GetProdutos;
-                            return test::Args<A>()
-                                .set(A::Filial, text(b))
-                                .set(A::Loja, text("01"))
-                                .set(A::Inicio, date(first))
-                                .set(A::Fim, date(first.addDays(1)))
-                                .set(A::CaixaLista, ref(""))
-                                .set(A::CaixaMarca, text("T"))
-                                .set(A::VendasLista, ref(""))
-                                .set(A::VendasMarca, text("T"))
+                            return test::Args<A>{{A::Filial, text(b)},      {A::Loja, text("01")},
+                                                 {A::Inicio, date(first)},  {A::Fim, date(first.addDays(1))},
+                                                 {A::CaixaLista, ref("")},  {A::CaixaMarca, text("T")},
+                                                 {A::VendasLista, ref("")}, {A::VendasMarca, text("T")}}
                                 .values();
                           }};
   return calls;

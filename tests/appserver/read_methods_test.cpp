@@ -277,15 +277,14 @@ TEST_P(ReadMethodsTest, EarlierPendingSalesRefuseWithVendaConsol) {
   auto check = [&](QDate start, const std::string& useWarehouse, const std::string& useLocation,
                    const std::string& warehouse, const std::string& location, QDate periodStart = kMar10) {
     using A = contract::Verifica_Venda_Anterior;
-    return client_->invoke("Verifica_Venda_Anterior", Args<A>()
-                                                          .set(A::Filial, text("0001"))
-                                                          .set(A::Inicio, date(periodStart, true))
-                                                          .set(A::Fim, date(kMar11, true))
-                                                          .set(A::InicioConsolidacao, date(start, true))
-                                                          .set(A::IdUtilAlmox, text(useWarehouse))
-                                                          .set(A::IdUtilLcEstq, text(useLocation))
-                                                          .set(A::CdAlmoxarife, text(warehouse))
-                                                          .set(A::CdLocalEstoque, text(location))
+    return client_->invoke("Verifica_Venda_Anterior", Args<A>{{A::Filial, text("0001")},
+                                                              {A::Inicio, date(periodStart, true)},
+                                                              {A::Fim, date(kMar11, true)},
+                                                              {A::InicioConsolidacao, date(start, true)},
+                                                              {A::IdUtilAlmox, text(useWarehouse)},
+                                                              {A::IdUtilLcEstq, text(useLocation)},
+                                                              {A::CdAlmoxarife, text(warehouse)},
+                                                              {A::CdLocalEstoque, text(location)}}
                                                           .values());
   };
   auto refused = check(QDate(2024, 2, 1), "S", "S", "000001", "000001");  // V5 on 5 March is pending
@@ -348,16 +347,15 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   auto soma = [&](const std::string& reg, QDate day, const std::string& nf = "N", const std::string& salesLetter = "S",
                   const std::string& sales = "", bool allTypes = true, const std::string& types = "") {
     using A = contract::GetSoma;
-    return client_->invoke("GetSoma", Args<A>()
-                                          .set(A::Filial, text("0001"))
-                                          .set(A::Loja, text("01"))
-                                          .set(A::Caixa, text(reg))
-                                          .set(A::Dia, date(day))
-                                          .set(A::TodasVendas, ref(salesLetter))
-                                          .set(A::StVendas, ref(sales))
-                                          .set(A::BoTodosTipoCons, boolean(allTypes))
-                                          .set(A::StTipoCons, ref(types))
-                                          .set(A::TodasNF, ref(nf))
+    return client_->invoke("GetSoma", Args<A>{{A::Filial, text("0001")},
+                                              {A::Loja, text("01")},
+                                              {A::Caixa, text(reg)},
+                                              {A::Dia, date(day)},
+                                              {A::TodasVendas, ref(salesLetter)},
+                                              {A::StVendas, ref(sales)},
+                                              {A::BoTodosTipoCons, boolean(allTypes)},
+                                              {A::StTipoCons, ref(types)},
+                                              {A::TodasNF, ref(nf)}}
                                           .values());
   };
   auto day = soma("001", kMar10);
@@ -398,13 +396,12 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
 TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
   auto vendas = [&](bool allRegisters, const std::string& registers) {
     using A = contract::GetVendas;
-    return client_->invoke("GetVendas", Args<A>()
-                                            .set(A::Filial, text("0001"))
-                                            .set(A::Loja, text("01"))
-                                            .set(A::Inicio, date(kMar10))
-                                            .set(A::Fim, date(kMar11))
-                                            .set(A::TodosCaixa, boolean(allRegisters))
-                                            .set(A::StCaixa, ref(registers))
+    return client_->invoke("GetVendas", Args<A>{{A::Filial, text("0001")},
+                                                {A::Loja, text("01")},
+                                                {A::Inicio, date(kMar10)},
+                                                {A::Fim, date(kMar11)},
+                                                {A::TodosCaixa, boolean(allRegisters)},
+                                                {A::StCaixa, ref(registers)}}
                                             .values());
   };
   auto all = vendas(true, "");
@@ -429,15 +426,14 @@ TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
   auto produtos = [&](const std::string& registers, const std::string& registerFlag, const std::string& sales,
                       const std::string& salesFlag) {
     using A = contract::GetProdutos;
-    return client_->invoke("GetProdutos", Args<A>()
-                                              .set(A::Filial, text("0001"))
-                                              .set(A::Loja, text("01"))
-                                              .set(A::Inicio, date(kMar10))
-                                              .set(A::Fim, date(kMar11))
-                                              .set(A::CaixaLista, ref(registers))
-                                              .set(A::CaixaMarca, ref(registerFlag))
-                                              .set(A::VendasLista, ref(sales))
-                                              .set(A::VendasMarca, ref(salesFlag))
+    return client_->invoke("GetProdutos", Args<A>{{A::Filial, text("0001")},
+                                                  {A::Loja, text("01")},
+                                                  {A::Inicio, date(kMar10)},
+                                                  {A::Fim, date(kMar11)},
+                                                  {A::CaixaLista, ref(registers)},
+                                                  {A::CaixaMarca, ref(registerFlag)},
+                                                  {A::VendasLista, ref(sales)},
+                                                  {A::VendasMarca, ref(salesFlag)}}
                                               .values());
   };
   auto every = produtos("", "T", "", "T");

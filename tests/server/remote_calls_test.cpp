@@ -333,20 +333,20 @@ TEST_F(RemoteCalls, CallsStartedTogetherAreTakenInTheProgramsOwnOrder) {
   using Vendas = contract::GetVendas;
   std::vector<hostkit::PendingCall> reducoes;
   for (const char* caixa : {"001", "002", "003"})
-    reducoes.push_back(dispatch.Start("GetReducaoZ", contract::ArgumentList<Reducao, RemoteArg>()
-                                                         .set(Reducao::Filial, RemoteArg::Text("0001"))
-                                                         .set(Reducao::Caixa, RemoteArg::Text(caixa))
-                                                         .set(Reducao::Dia, RemoteArg::Date(46301))
-                                                         .values()));
+    reducoes.push_back(dispatch.Start(
+        "GetReducaoZ", contract::ArgumentList<Reducao, RemoteArg>{{Reducao::Filial, RemoteArg::Text("0001")},
+                                                                  {Reducao::Caixa, RemoteArg::Text(caixa)},
+                                                                  {Reducao::Dia, RemoteArg::Date(46301)}}
+                           .values()));
   QString stCaixa = "_A_";
-  hostkit::PendingCall vendas = dispatch.Start("GetVendas", contract::ArgumentList<Vendas, RemoteArg>()
-                                                                .set(Vendas::Filial, RemoteArg::Text("0001"))
-                                                                .set(Vendas::Loja, RemoteArg::Text("01"))
-                                                                .set(Vendas::Inicio, RemoteArg::Date(1))
-                                                                .set(Vendas::Fim, RemoteArg::Date(2))
-                                                                .set(Vendas::TodosCaixa, RemoteArg::Boolean(false))
-                                                                .set(Vendas::StCaixa, RemoteArg::TextRef(stCaixa))
-                                                                .values());
+  hostkit::PendingCall vendas = dispatch.Start(
+      "GetVendas", contract::ArgumentList<Vendas, RemoteArg>{{Vendas::Filial, RemoteArg::Text("0001")},
+                                                             {Vendas::Loja, RemoteArg::Text("01")},
+                                                             {Vendas::Inicio, RemoteArg::Date(1)},
+                                                             {Vendas::Fim, RemoteArg::Date(2)},
+                                                             {Vendas::TodosCaixa, RemoteArg::Boolean(false)},
+                                                             {Vendas::StCaixa, RemoteArg::TextRef(stCaixa)}}
+                       .values());
   hostkit::PendingCall soma = dispatch.Start("GetSoma", {RemoteArg::Text("0001")});
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past every call's deadline
 

@@ -58,44 +58,43 @@ rpc::Argument boolean(bool value) {
 
 namespace {
 
-// The arguments GetPrincipal shares with GetVerifVenda.
+// GetVerifVenda's arguments, with which GetPrincipal's start.
 template <class A>
-Args<A>& withVerification(Args<A>& a, const PrincipalFilter& f) {
+Args<A> verification(const PrincipalFilter& f) {
+  using P = contract::GetPrincipal;
   const std::string nf = f.includePosted ? "S" : "N";
-  return a.set(A::Filial, text(f.branch))
-      .set(A::DtInicial, date(f.first, true))
-      .set(A::DtFinal, date(f.last, true))
-      .set(A::TodasNF, ref(nf))
-      .set(A::TodasNF2, ref(nf))
-      .set(A::TodasVendas, ref(f.sales.empty() ? "S" : "N"))
-      .set(A::StVendas, ref(f.sales))
-      .set(A::Loja, text(f.store))
-      .set(A::BoTodosCaixa, boolean(f.allRegisters))
-      .set(A::StCaixa, ref(f.registers))
-      .set(A::BoTodosTipoCons, boolean(f.allConsumptionTypes))
-      .set(A::StTipoCons, ref(f.consumptionTypes));
+  return {{P::Filial, text(f.branch)},
+          {P::DtInicial, date(f.first, true)},
+          {P::DtFinal, date(f.last, true)},
+          {P::TodasNF, ref(nf)},
+          {P::TodasNF2, ref(nf)},
+          {P::TodasVendas, ref(f.sales.empty() ? "S" : "N")},
+          {P::StVendas, ref(f.sales)},
+          {P::Loja, text(f.store)},
+          {P::BoTodosCaixa, boolean(f.allRegisters)},
+          {P::StCaixa, ref(f.registers)},
+          {P::BoTodosTipoCons, boolean(f.allConsumptionTypes)},
+          {P::StTipoCons, ref(f.consumptionTypes)}};
 }
 
 }  // namespace
 
 std::vector<rpc::Argument> PrincipalFilter::verificationArgs() const {
-  Args<contract::GetVerifVenda> a;
-  return withVerification(a, *this).values();
+  return verification<contract::GetVerifVenda>(*this).values();
 }
 
 std::vector<rpc::Argument> PrincipalFilter::args() const {
   using A = contract::GetPrincipal;
-  Args<A> a;
-  return withVerification(a, *this)
-      .set(A::BoTodosCliente, boolean(allCustomers))
-      .set(A::BoIntervaloCli, boolean(interval))
-      .set(A::StCliDe, ref(nameFrom))
-      .set(A::StCliAte, ref(nameTo))
-      .set(A::StCliente, ref(customers))
-      .set(A::StCentroCusto, ref(costCentres))
-      .set(A::BoTodosCentroCusto, boolean(allCostCentres))
-      .set(A::StProdutos, ref(products))
-      .set(A::BoTodosProdutos, boolean(allProducts))
+  return verification<A>(*this)
+      .set({{A::BoTodosCliente, boolean(allCustomers)},
+            {A::BoIntervaloCli, boolean(interval)},
+            {A::StCliDe, ref(nameFrom)},
+            {A::StCliAte, ref(nameTo)},
+            {A::StCliente, ref(customers)},
+            {A::StCentroCusto, ref(costCentres)},
+            {A::BoTodosCentroCusto, boolean(allCostCentres)},
+            {A::StProdutos, ref(products)},
+            {A::BoTodosProdutos, boolean(allProducts)}})
       .values();
 }
 

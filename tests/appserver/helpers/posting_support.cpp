@@ -14,31 +14,30 @@ namespace qfx::test {
 
 std::vector<rpc::Argument> Consolidation::args() const {
   using A = contract::SemGeraNF;
-  return Args<A>()
-      .set(A::FiliProc, text(workBranch))
-      .set(A::Filial, text(branch))
-      .set(A::Loja, text(store))
-      .set(A::TodasVendas, ref(sales.empty() ? "S" : "N"))
-      .set(A::StVendas, ref(sales))
-      .set(A::DtInicial, date(first, true))
-      .set(A::DtFinal, date(last, true))
-      .set(A::StCaixa, ref(registers))
-      .set(A::BoTodosCaixa, boolean(registers.empty()))
-      .set(A::StCliente, ref(customers))
-      .set(A::BoTodosCliente, boolean(customers.empty() && !customerInterval))
-      .set(A::BoIntervaloCli, boolean(customerInterval))
-      .set(A::StCliDe, ref(nameFrom))
-      .set(A::StCliAte, ref(nameTo))
-      .set(A::StTipoCons, ref(consumptionTypes))
-      .set(A::BoTodosTipoCons, boolean(consumptionTypes.empty()))
-      .set(A::TipoReti, text(withdrawalType))
-      .set(A::Setor, text(sector))
-      .set(A::Operador, text(operatorCode))
-      .set(A::StCentroCusto, ref(costCentres))
-      .set(A::BoTodosCentroCusto, boolean(costCentres.empty()))
-      .set(A::StProdutos, ref(products))
-      .set(A::BoTodosProdutos, boolean(products.empty()))
-      .set(A::VerificaEstoque, boolean(checkStock))
+  return Args<A>{{A::FiliProc, text(workBranch)},
+                 {A::Filial, text(branch)},
+                 {A::Loja, text(store)},
+                 {A::TodasVendas, ref(sales.empty() ? "S" : "N")},
+                 {A::StVendas, ref(sales)},
+                 {A::DtInicial, date(first, true)},
+                 {A::DtFinal, date(last, true)},
+                 {A::StCaixa, ref(registers)},
+                 {A::BoTodosCaixa, boolean(registers.empty())},
+                 {A::StCliente, ref(customers)},
+                 {A::BoTodosCliente, boolean(customers.empty() && !customerInterval)},
+                 {A::BoIntervaloCli, boolean(customerInterval)},
+                 {A::StCliDe, ref(nameFrom)},
+                 {A::StCliAte, ref(nameTo)},
+                 {A::StTipoCons, ref(consumptionTypes)},
+                 {A::BoTodosTipoCons, boolean(consumptionTypes.empty())},
+                 {A::TipoReti, text(withdrawalType)},
+                 {A::Setor, text(sector)},
+                 {A::Operador, text(operatorCode)},
+                 {A::StCentroCusto, ref(costCentres)},
+                 {A::BoTodosCentroCusto, boolean(costCentres.empty())},
+                 {A::StProdutos, ref(products)},
+                 {A::BoTodosProdutos, boolean(products.empty())},
+                 {A::VerificaEstoque, boolean(checkStock)}}
       .values();
 }
 

@@ -58,6 +58,7 @@
 #include "bench_support.h"
 #include "common/log.h"
 #include "common/wire_date.h"
+#include "contract_methods.h"
 #include "db/database.h"
 #include "db/migrations.h"
 #include "db/postgres_rows.h"
@@ -70,6 +71,7 @@
 using namespace qfx::server;
 using namespace qfxbench;
 namespace rpc = qfx::rpc;
+namespace contract = qfx::contract;
 
 namespace {
 
@@ -222,30 +224,32 @@ rpc::Argument boolean(bool value) {
 // restriction, withdrawal type 01, sector 0001, the demo operator, stock
 // check on (as the screen's first call).
 std::vector<rpc::Argument> consolidationArguments() {
-  return {text("0001"),
-          text("0001"),
-          text("01"),
-          text("S", true),
-          text("", true),
-          day(firstDay()),
-          day(lastDay()),
-          text("", true),
-          boolean(true),
-          text("", true),
-          boolean(true),
-          boolean(false),
-          text("", true),
-          text("", true),
-          text("", true),
-          boolean(true),
-          text("01"),
-          text("0001"),
-          text(demo::kDemoOperator),
-          text("", true),
-          boolean(true),
-          text("", true),
-          boolean(true),
-          boolean(true)};
+  using A = contract::SemGeraNF;
+  return contract::ArgumentList<A, rpc::Argument>{{A::FiliProc, text("0001")},
+                                                  {A::Filial, text("0001")},
+                                                  {A::Loja, text("01")},
+                                                  {A::TodasVendas, text("S", true)},
+                                                  {A::StVendas, text("", true)},
+                                                  {A::DtInicial, day(firstDay())},
+                                                  {A::DtFinal, day(lastDay())},
+                                                  {A::StCaixa, text("", true)},
+                                                  {A::BoTodosCaixa, boolean(true)},
+                                                  {A::StCliente, text("", true)},
+                                                  {A::BoTodosCliente, boolean(true)},
+                                                  {A::BoIntervaloCli, boolean(false)},
+                                                  {A::StCliDe, text("", true)},
+                                                  {A::StCliAte, text("", true)},
+                                                  {A::StTipoCons, text("", true)},
+                                                  {A::BoTodosTipoCons, boolean(true)},
+                                                  {A::TipoReti, text("01")},
+                                                  {A::Setor, text("0001")},
+                                                  {A::Operador, text(demo::kDemoOperator)},
+                                                  {A::StCentroCusto, text("", true)},
+                                                  {A::BoTodosCentroCusto, boolean(true)},
+                                                  {A::StProdutos, text("", true)},
+                                                  {A::BoTodosProdutos, boolean(true)},
+                                                  {A::VerificaEstoque, boolean(true)}}
+      .values();
 }
 
 struct RunResult {

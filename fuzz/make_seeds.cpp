@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/wire_date.h"
+#include "contract_methods.h"
 #include "packet_codec.h"
 #include "qfx31700.pb.h"
 #include "reply_stream.h"
@@ -180,57 +181,64 @@ std::string request(const std::string& method, const std::vector<rpc::Argument>&
   return r.SerializeAsString();
 }
 
+template <class Method>
+using Args = contract::ArgumentList<Method, rpc::Argument>;
+
 std::vector<rpc::Argument> principal(const std::string& branch, const std::string& sales, const std::string& products,
                                      bool interval) {
-  return {text(branch),
-          date(day(2024, 3, 10)),
-          date(day(2024, 3, 11)),
-          ref("N"),
-          ref("N"),
-          ref(sales.empty() ? "S" : "N"),
-          ref(sales),
-          text("01"),
-          boolean(true),
-          ref(""),
-          boolean(true),
-          ref(""),
-          boolean(!interval),
-          boolean(interval),
-          ref(interval ? "A" : ""),
-          ref(interval ? "Ç" : ""),
-          ref(""),
-          ref(""),
-          boolean(true),
-          ref(products),
-          boolean(products.empty())};
+  using A = contract::GetPrincipal;
+  return Args<A>{{A::Filial, text(branch)},
+                 {A::DtInicial, date(day(2024, 3, 10))},
+                 {A::DtFinal, date(day(2024, 3, 11))},
+                 {A::TodasNF, ref("N")},
+                 {A::TodasNF2, ref("N")},
+                 {A::TodasVendas, ref(sales.empty() ? "S" : "N")},
+                 {A::StVendas, ref(sales)},
+                 {A::Loja, text("01")},
+                 {A::BoTodosCaixa, boolean(true)},
+                 {A::StCaixa, ref("")},
+                 {A::BoTodosTipoCons, boolean(true)},
+                 {A::StTipoCons, ref("")},
+                 {A::BoTodosCliente, boolean(!interval)},
+                 {A::BoIntervaloCli, boolean(interval)},
+                 {A::StCliDe, ref(interval ? "A" : "")},
+                 {A::StCliAte, ref(interval ? "Ç" : "")},
+                 {A::StCliente, ref("")},
+                 {A::StCentroCusto, ref("")},
+                 {A::BoTodosCentroCusto, boolean(true)},
+                 {A::StProdutos, ref(products)},
+                 {A::BoTodosProdutos, boolean(products.empty())}}
+      .values();
 }
 
 std::vector<rpc::Argument> posting(const std::string& branch, const std::string& operatorCode,
                                    const std::string& registers) {
-  return {text(branch),
-          text(branch),
-          text("01"),
-          ref("S"),
-          ref(""),
-          date(day(2024, 3, 10)),
-          date(day(2024, 3, 10)),
-          ref(registers),
-          boolean(registers.empty()),
-          ref(""),
-          boolean(true),
-          boolean(false),
-          ref(""),
-          ref(""),
-          ref(""),
-          boolean(true),
-          text("01"),
-          text("0001"),
-          text(operatorCode),
-          ref(""),
-          boolean(true),
-          ref(""),
-          boolean(true),
-          boolean(true)};
+  using A = contract::SemGeraNF;
+  return Args<A>{{A::FiliProc, text(branch)},
+                 {A::Filial, text(branch)},
+                 {A::Loja, text("01")},
+                 {A::TodasVendas, ref("S")},
+                 {A::StVendas, ref("")},
+                 {A::DtInicial, date(day(2024, 3, 10))},
+                 {A::DtFinal, date(day(2024, 3, 10))},
+                 {A::StCaixa, ref(registers)},
+                 {A::BoTodosCaixa, boolean(registers.empty())},
+                 {A::StCliente, ref("")},
+                 {A::BoTodosCliente, boolean(true)},
+                 {A::BoIntervaloCli, boolean(false)},
+                 {A::StCliDe, ref("")},
+                 {A::StCliAte, ref("")},
+                 {A::StTipoCons, ref("")},
+                 {A::BoTodosTipoCons, boolean(true)},
+                 {A::TipoReti, text("01")},
+                 {A::Setor, text("0001")},
+                 {A::Operador, text(operatorCode)},
+                 {A::StCentroCusto, ref("")},
+                 {A::BoTodosCentroCusto, boolean(true)},
+                 {A::StProdutos, ref("")},
+                 {A::BoTodosProdutos, boolean(true)},
+                 {A::VerificaEstoque, boolean(true)}}
+      .values();
 }
 
 void invokeSeeds() {
@@ -247,20 +255,54 @@ void invokeSeeds() {
   save(f, "principal-interval", request("GetPrincipal", principal("0001", "", "", true)));
   save(f, "principal-hostile", request("GetPrincipal", principal("0001' OR '1'='1", "_'_", "_%_", false)));
   save(f, "periodo-ctb", request("getPeriodoCTBOK", {text("0001"), date(feb15), date(mar11)}));
+  using Anterior = contract::Verifica_Venda_Anterior;
   save(f, "venda-anterior",
-       request("Verifica_Venda_Anterior", {text("0001"), date(mar10), date(mar11), date(feb15), ref("S"), ref("S"),
-                                           ref("000001"), ref("000001")}));
+       request("Verifica_Venda_Anterior", Args<Anterior>{{Anterior::Filial, text("0001")},
+                                                         {Anterior::Inicio, date(mar10)},
+                                                         {Anterior::Fim, date(mar11)},
+                                                         {Anterior::InicioConsolidacao, date(feb15)},
+                                                         {Anterior::IdUtilAlmox, ref("S")},
+                                                         {Anterior::IdUtilLcEstq, ref("S")},
+                                                         {Anterior::CdAlmoxarife, ref("000001")},
+                                                         {Anterior::CdLocalEstoque, ref("000001")}}
+                                              .values()));
+  // GetPrincipal starts with GetVerifVenda's arguments (the contract checks it)
   auto verif = principal("0001", "", "", false);
-  verif.resize(12);
+  verif.resize(contract::GetVerifVenda::kinds.size());
   save(f, "verif-venda", request("GetVerifVenda", verif));
+  using Soma = contract::GetSoma;
   save(f, "soma",
-       request("GetSoma", {text("0001"), text("01"), text("001"), date(mar10), ref("S"), ref(""), boolean(true),
-                           ref(""), ref("N")}));
+       request("GetSoma", Args<Soma>{{Soma::Filial, text("0001")},
+                                     {Soma::Loja, text("01")},
+                                     {Soma::Caixa, text("001")},
+                                     {Soma::Dia, date(mar10)},
+                                     {Soma::TodasVendas, ref("S")},
+                                     {Soma::StVendas, ref("")},
+                                     {Soma::BoTodosTipoCons, boolean(true)},
+                                     {Soma::StTipoCons, ref("")},
+                                     {Soma::TodasNF, ref("N")}}
+                              .values()));
   save(f, "reducao-z", request("GetReducaoZ", {text("0001"), text("001"), date(mar10)}));
-  save(f, "vendas", request("GetVendas", {text("0001"), text("01"), date(mar10), date(mar11), boolean(true), ref("")}));
+  using Vendas = contract::GetVendas;
+  save(f, "vendas",
+       request("GetVendas", Args<Vendas>{{Vendas::Filial, text("0001")},
+                                         {Vendas::Loja, text("01")},
+                                         {Vendas::Inicio, date(mar10)},
+                                         {Vendas::Fim, date(mar11)},
+                                         {Vendas::TodosCaixa, boolean(true)},
+                                         {Vendas::StCaixa, ref("")}}
+                                .values()));
+  using Produtos = contract::GetProdutos;
   save(f, "produtos",
-       request("GetProdutos", {text("0001"), text("01"), date(mar10), date(mar11), ref("_0001001_"), ref("S"),
-                               ref("_01_"), ref("N")}));
+       request("GetProdutos", Args<Produtos>{{Produtos::Filial, text("0001")},
+                                             {Produtos::Loja, text("01")},
+                                             {Produtos::Inicio, date(mar10)},
+                                             {Produtos::Fim, date(mar11)},
+                                             {Produtos::CaixaLista, ref("_0001001_")},
+                                             {Produtos::CaixaMarca, ref("S")},
+                                             {Produtos::VendasLista, ref("_01_")},
+                                             {Produtos::VendasMarca, ref("N")}}
+                                  .values()));
   save(f, "posting-bound-operator", request("SemGeraNF", posting("0001", "loja01", "")));
   save(f, "posting-one-register", request("SemGeraNF", posting("0001", "loja01", "_0001001_")));
   save(f, "posting-other-branch", request("SemGeraNF", posting("0002", "demo", "")));

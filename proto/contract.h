@@ -2,7 +2,9 @@
 // of qfx31700.proto: the remote object, the metadata that carries the
 // session, the port a server listens on unless told otherwise, and the form
 // of a date on the wire. Plain C++: the server, the host kit and the tests
-// read them from here and define none of them again.
+// read them from here and define none of them again. The methods' argument
+// lists are in contract_methods.h, the packets' field lists in
+// contract_packets.h.
 #pragma once
 
 #include <chrono>

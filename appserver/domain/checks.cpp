@@ -93,24 +93,27 @@ Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch,
                                         const QString& cashRegister, const QDate& day) {
   auto cents = registerDayCents(db, branch, store, cashRegister, day);
   if (!cents) return cents.error();
-  packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA"), number("TOTAL")});
+  constexpr const auto& fields = contract::fields::registerDaySales;
+  packet::Packet packet = contract::emptyPacket(fields);
   if (*cents) {
-    putText(packet.columns[0], branch);
-    putText(packet.columns[1], cashRegister);
-    packet.columns[2].appendNumber(wiredate::fromDate(day));
-    packet.columns[3].appendNumber(double(**cents) / 100.0);
+    auto& c = packet.columns;
+    putText(c[contract::indexOf(fields, "CDFILIAL")], branch);
+    putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
+    c[contract::indexOf(fields, "DTENTRVENDA")].appendNumber(wiredate::fromDate(day));
+    c[contract::indexOf(fields, "TOTAL")].appendNumber(double(**cents) / 100.0);
   }
   return packet;
 }
 
 Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                   const QDate& day) {
-  packet::Packet packet({number("VRVENLIQREDZ"), text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTREDUCAOZ")});
+  // the columns fill the fields in order: the select list comes from them
+  static const std::string text = "SELECT " + selectList(contract::fields::zReduction) +
+                                  " FROM REDUCAOZ WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?";
+  packet::Packet packet = contract::emptyPacket(contract::fields::zReduction);
   // once per register-day of the Z check: the statement is kept, not prepared per call
-  auto rows = sql::openRows(db,
-                            "SELECT VRVENLIQREDZ, CDFILIAL, CDCAIXA, DTREDUCAOZ FROM REDUCAOZ "
-                            "WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?",
-                            {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
+  auto rows =
+      sql::openRows(db, text, {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
   if (!rows) return rows.error();
   if (auto done = appendRows(packet, **rows); !done) return done.error();
   return packet;

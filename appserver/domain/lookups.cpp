@@ -9,59 +9,52 @@ namespace {
 
 using namespace packets;
 
-Result<packet::Packet> queryPacket(QSqlDatabase& db, std::vector<packet::FieldDef> fields, const std::string& text,
+// The query's columns fill the packet's fields in order: its select list
+// comes from the same field list (see selectList).
+Result<packet::Packet> queryPacket(QSqlDatabase& db, std::span<const contract::Field> fields, const std::string& text,
                                    const std::vector<std::optional<std::string>>& values) {
   auto rows = sql::openRows(db, text, values);
   if (!rows) return rows.error();
-  packet::Packet packet(std::move(fields));
+  packet::Packet packet = contract::emptyPacket(fields);
   if (auto done = appendRows(packet, **rows); !done) return done.error();
   return packet;
 }
 
-Result<packet::Packet> codeLookup(QSqlDatabase& db, std::vector<packet::FieldDef> fields, const std::string& select,
-                                  const std::string& keyColumn, const std::optional<QString>& code) {
-  if (!code) return queryPacket(db, std::move(fields), select + " ORDER BY " + keyColumn, {});
-  return queryPacket(db, std::move(fields), select + " WHERE " + keyColumn + " = ? ORDER BY " + keyColumn,
-                     {code->toStdString()});
+Result<packet::Packet> codeLookup(QSqlDatabase& db, std::span<const contract::Field> fields, const std::string& table,
+                                  const std::optional<QString>& code) {
+  const std::string keyColumn(fields.front().name);
+  const std::string select = "SELECT " + selectList(fields) + " FROM " + table;
+  if (!code) return queryPacket(db, fields, select + " ORDER BY " + keyColumn, {});
+  return queryPacket(db, fields, select + " WHERE " + keyColumn + " = ? ORDER BY " + keyColumn, {code->toStdString()});
 }
 
 }  // namespace
 
 Result<packet::Packet> branchParameters(QSqlDatabase& db, const QString& branch) {
-  return queryPacket(db,
-                     {text("IDUTILALMOX", 1), text("IDUTILLCESTQ", 1), text("IDCTRLESTQ", 1), text("IDPERMESTNEG", 1),
-                      text("IDMENSESTNEG", 1), text("CDFILIAL", 4)},
-                     "SELECT IDUTILALMOX, IDUTILLCESTQ, IDCTRLESTQ, IDPERMESTNEG, IDMENSESTNEG, CDFILIAL "
-                     "FROM PARAMFILIAL WHERE CDFILIAL = ?",
-                     {branch.toStdString()});
+  static const std::string text =
+      "SELECT " + selectList(contract::fields::branchParameters) + " FROM PARAMFILIAL WHERE CDFILIAL = ?";
+  return queryPacket(db, contract::fields::branchParameters, text, {branch.toStdString()});
 }
 
 Result<packet::Packet> salesParameters(QSqlDatabase& db, const QString& branch) {
-  return queryPacket(
-      db,
-      {text("IDCONSUMIOBR", 1), dateTime("DTINITESCONS"), text("CDLOJA", 10), text("NMLOJA", 50), text("IDATUEST", 1),
-       text("IDGERANFVENPROD", 1), text("IDBLOQCONSOLIDA", 1), text("CDTIPORETI", 2), text("NMTIPORETI", 40),
-       text("IDPERCONVESTNEG", 1), text("CDSETOR", 4), text("NMSETOR", 30), text("CONSOIMPAJUS", 1),
-       text("IDUTILESTCENT", 1), text("CDFILIESTCENT", 4), text("CDALMOXESTCENT", 6), text("CDLOCALESTCENT", 6)},
-      "SELECT P.IDCONSUMIOBR, P.DTINITESCONS, P.CDLOJA, L.NMLOJA, P.IDATUEST, P.IDGERANFVENPROD, "
-      "P.IDBLOQCONSOLIDA, P.CDTIPORETI, T.NMTIPORETI, P.IDPERCONVESTNEG, P.CDSETOR, S.NMSETOR, "
-      "P.CONSOIMPAJUS, P.IDUTILESTCENT, P.CDFILIESTCENT, P.CDALMOXESTCENT, P.CDLOCALESTCENT "
-      "FROM PARAVEND P "
+  static const std::string text =
+      "SELECT " +
+      selectList(contract::fields::salesParameters, "P", {{"NMLOJA", "L"}, {"NMTIPORETI", "T"}, {"NMSETOR", "S"}}) +
+      " FROM PARAVEND P "
       "LEFT JOIN LOJA L ON L.CDFILIAL = P.CDFILIAL AND L.CDLOJA = P.CDLOJA "
       "LEFT JOIN TIPORETI T ON T.CDTIPORETI = P.CDTIPORETI "
       "LEFT JOIN SETOR S ON S.CDSETOR = P.CDSETOR "
-      "WHERE P.CDFILIAL = ?",
-      {branch.toStdString()});
+      "WHERE P.CDFILIAL = ?";
+  return queryPacket(db, contract::fields::salesParameters, text, {branch.toStdString()});
 }
 
+// Both keyed by their first field.
 Result<packet::Packet> withdrawalTypes(QSqlDatabase& db, const std::optional<QString>& code) {
-  return codeLookup(db, {text("CDTIPORETI", 2), text("NMTIPORETI", 40)}, "SELECT CDTIPORETI, NMTIPORETI FROM TIPORETI",
-                    "CDTIPORETI", code);
+  return codeLookup(db, contract::fields::withdrawalTypes, "TIPORETI", code);
 }
 
 Result<packet::Packet> sectors(QSqlDatabase& db, const std::optional<QString>& code) {
-  return codeLookup(db, {text("CDSETOR", 4), text("SGSETOR", 10), text("NMSETOR", 30)},
-                    "SELECT CDSETOR, SGSETOR, NMSETOR FROM SETOR", "CDSETOR", code);
+  return codeLookup(db, contract::fields::sectors, "SETOR", code);
 }
 
 }  // namespace qfx::server::lookups

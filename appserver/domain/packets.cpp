@@ -8,10 +8,19 @@ namespace qfx::server::packets {
 
 using packet::FieldType;
 
-packet::FieldDef text(const char* name, int size) { return {name, FieldType::Text, size}; }
-packet::FieldDef dateTime(const char* name) { return {name, FieldType::DateTime, 0}; }
-packet::FieldDef number(const char* name) { return {name, FieldType::Float, 0}; }
-packet::FieldDef integer(const char* name) { return {name, FieldType::Integer, 0}; }
+std::string selectList(std::span<const contract::Field> fields, std::string_view alias,
+                       std::initializer_list<std::pair<std::string_view, std::string_view>> aliasOf) {
+  std::string list;
+  for (const contract::Field& f : fields) {
+    std::string_view table = alias;
+    for (const auto& [field, other] : aliasOf)
+      if (field == f.name) table = other;
+    if (!list.empty()) list += ", ";
+    if (!table.empty()) list.append(table).append(".");
+    list += f.name;
+  }
+  return list;
+}
 
 void putText(packet::Column& column, const QString& value, bool isNull) {
   if (isNull) {

@@ -1,20 +1,28 @@
-// Building reply packets from query results, with the field lists the
-// client's datasets expect (names, types and sizes).
+// Building reply packets from query results, with the contract's field
+// lists (contract_packets.h).
 #pragma once
 
 #include <QString>
 #include <QVariant>
 
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "common/result.h"
+#include "contract_packets.h"
 #include "db/rows.h"
 #include "packet_codec.h"
 
 namespace qfx::server::packets {
 
-packet::FieldDef text(const char* name, int size);
-packet::FieldDef dateTime(const char* name);
-packet::FieldDef number(const char* name);
-packet::FieldDef integer(const char* name);
+// The select list of a query whose columns fill `fields` in their order:
+// each field by its own name, qualified by `alias` unless `aliasOf` names
+// another table for it. Such a query cannot get its columns out of order.
+std::string selectList(std::span<const contract::Field> fields, std::string_view alias = {},
+                       std::initializer_list<std::pair<std::string_view, std::string_view>> aliasOf = {});
 
 void putText(packet::Column& column, const QString& value, bool isNull = false);
 void putText(packet::Column& column, const QVariant& value);

@@ -287,8 +287,9 @@ bool Run::collectBlocked() {
     if (!item.productKnown || !item.productActive || !item.productRegistered)
       blocked.emplace(item.product, item.productName);
   for (const auto& [code, name] : blocked) {
-    packets::putText(outcome_.blocked.columns[0], code);
-    packets::putText(outcome_.blocked.columns[1], name);
+    auto& c = outcome_.blocked.columns;
+    packets::putText(c[contract::indexOf(contract::fields::blockedProducts, "CDPRODUTO")], code);
+    packets::putText(c[contract::indexOf(contract::fields::blockedProducts, "NMPRODUTO")], name);
   }
   return !blocked.empty();
 }
@@ -337,11 +338,12 @@ Result<bool> Run::checkStock() {
     auto name = sql::run(db_, QStringLiteral("SELECT NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = ?"), {product});
     if (!name) return name.error();
     const QString productName = name->next() ? name->value(0).toString() : QString();
-    packets::putText(c[0], QStringLiteral("LIB00200_3"));
-    packets::putText(c[1], product + QLatin1Char(' ') + productName);
-    packets::putText(c[2], stock_.warehouse);
-    packets::putText(c[3], stock_.place);
-    packets::putNumber(c[4], current);
+    constexpr const auto& fields = contract::fields::postingErrors;
+    packets::putText(c[contract::indexOf(fields, "CDERRO")], QStringLiteral("LIB00200_3"));
+    packets::putText(c[contract::indexOf(fields, "CDOBJETO2")], product + QLatin1Char(' ') + productName);
+    packets::putText(c[contract::indexOf(fields, "CDOBJETO3")], stock_.warehouse);
+    packets::putText(c[contract::indexOf(fields, "CDOBJETO4")], stock_.place);
+    packets::putNumber(c[contract::indexOf(fields, "CDOBJETO5")], current);
   }
   if (outcome_.errors.rowCount() == 0) return false;
   // negative stock permitted: the screen asks and calls again without the check
@@ -568,16 +570,9 @@ std::string postgresStampText() {
          salerules::pending("I");
 }
 
-packet::Packet emptyErrorList() {
-  using namespace packets;
-  return packet::Packet(
-      {text("CDERRO", 30), text("CDOBJETO2", 60), text("CDOBJETO3", 20), text("CDOBJETO4", 20), number("CDOBJETO5")});
-}
+packet::Packet emptyErrorList() { return contract::emptyPacket(contract::fields::postingErrors); }
 
-packet::Packet emptyBlockedList() {
-  using namespace packets;
-  return packet::Packet({text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
-}
+packet::Packet emptyBlockedList() { return contract::emptyPacket(contract::fields::blockedProducts); }
 
 Result<Outcome> consolidate(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits) {
   // the database's waits (busy handler, lock_timeout) look at these limits

@@ -30,9 +30,9 @@ struct Request {
 };
 
 struct Outcome {
-  packet::Packet errors;    // CDERRO, CDOBJETO2..CDOBJETO5: items that leave stock negative
+  packet::Packet errors;    // contract::fields::postingErrors: items that leave stock negative
   int64_t lastPosting = 0;  // number of the last stock posting made; 0: nothing posted
-  packet::Packet blocked;   // CDPRODUTO, NMPRODUTO: inactive or unregistered products
+  packet::Packet blocked;   // contract::fields::blockedProducts: inactive or unregistered products
   QString messageKey;       // "ULT_LANC_DIA" or empty
 };
 

@@ -13,16 +13,8 @@ namespace {
 
 using namespace packets;
 
-packet::Packet principalPacket() {
-  return packet::Packet(
-      {text("CDFILIALEST", 4),   text("CDFILIAL", 4),      text("NRSEQVENDA", 10), text("CDCLIENTE", 21),
-       text("CDCAIXA", 3),       dateTime("DTENTRVENDA"),  text("IDTIPOIMPV", 1),  text("NRLANCESTQ", 10),
-       text("CDPRODUTO", 10),    text("NMPRODUTO", 50),    number("QTPRODVEND"),   number("VRUNITVEND"),
-       number("TOTITEM"),        text("NRSEQUITVEND", 3),  number("VRDESITVEND"),  text("CDPRODESTO", 10),
-       text("NMRAZSOCCLIE", 50), text("NRLANCTONF", 10),   text("CDLOJA", 10),     text("NRCUPOMFIS", 10),
-       text("CDFILIALNF", 4),    text("NMCONSUMIDOR", 50), text("CDARVPROD", 20),  text("IDSITUVENDA", 1),
-       text("IDTPFORPGVEN", 1)});
-}
+// A column of the list by its field's name, found when compiling.
+consteval size_t principal(std::string_view field) { return contract::indexOf(contract::fields::principal, field); }
 
 // A moment column from the database's texts: the items of a sale come one
 // after the other and share its moment, so each distinct text is read once.
@@ -56,44 +48,45 @@ void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& m
     else
       column.appendText(r.text(cell));
   };
-  nullableOf(c[0], stockBranch);
-  textOf(c[1], branch);
-  textOf(c[2], sale);
-  nullableOf(c[3], customer);
-  textOf(c[4], cashRegister);
+  nullableOf(c[principal("CDFILIALEST")], stockBranch);
+  textOf(c[principal("CDFILIAL")], branch);
+  textOf(c[principal("NRSEQVENDA")], sale);
+  nullableOf(c[principal("CDCLIENTE")], customer);
+  textOf(c[principal("CDCAIXA")], cashRegister);
+  packet::Column& enteredColumn = c[principal("DTENTRVENDA")];
   if (r.isNull(entered))
-    c[5].appendNull();
+    enteredColumn.appendNull();
   else
-    moments.append(c[5], r.text(entered));
-  nullableOf(c[6], printType);
-  nullableOf(c[7], stockPosting);
-  textOf(c[8], product);
-  nullableOf(c[9], productName);
+    moments.append(enteredColumn, r.text(entered));
+  nullableOf(c[principal("IDTIPOIMPV")], printType);
+  nullableOf(c[principal("NRLANCESTQ")], stockPosting);
+  textOf(c[principal("CDPRODUTO")], product);
+  nullableOf(c[principal("NMPRODUTO")], productName);
   SaleItem amounts;
   amounts.quantity = r.number(quantity);
   amounts.unitPrice = r.number(unitPrice);
   amounts.discount = r.number(discount);
-  putNumber(c[10], amounts.quantity);
-  putNumber(c[11], amounts.unitPrice);
-  putNumber(c[12], amounts.total());
-  textOf(c[13], item);
-  putNumber(c[14], amounts.discount);
-  textOf(c[15], stockProduct);
-  nullableOf(c[16], customerName);
-  nullableOf(c[17], notePosting);
-  textOf(c[18], store);
-  nullableOf(c[19], receipt);
-  nullableOf(c[20], noteBranch);
-  nullableOf(c[21], consumerName);
-  nullableOf(c[22], productTree);
-  textOf(c[23], situation);
-  nullableOf(c[24], paymentType);
+  putNumber(c[principal("QTPRODVEND")], amounts.quantity);
+  putNumber(c[principal("VRUNITVEND")], amounts.unitPrice);
+  putNumber(c[principal("TOTITEM")], amounts.total());
+  textOf(c[principal("NRSEQUITVEND")], item);
+  putNumber(c[principal("VRDESITVEND")], amounts.discount);
+  textOf(c[principal("CDPRODESTO")], stockProduct);
+  nullableOf(c[principal("NMRAZSOCCLIE")], customerName);
+  nullableOf(c[principal("NRLANCTONF")], notePosting);
+  textOf(c[principal("CDLOJA")], store);
+  nullableOf(c[principal("NRCUPOMFIS")], receipt);
+  nullableOf(c[principal("CDFILIALNF")], noteBranch);
+  nullableOf(c[principal("NMCONSUMIDOR")], consumerName);
+  nullableOf(c[principal("CDARVPROD")], productTree);
+  textOf(c[principal("IDSITUVENDA")], situation);
+  nullableOf(c[principal("IDTPFORPGVEN")], paymentType);
 }
 
 }  // namespace
 
 Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
-  packet::Packet packet = principalPacket();
+  packet::Packet packet = contract::emptyPacket(contract::fields::principal);
   MomentCells moments;
   auto done = forEachSaleRow(
       db, filter, [&](const SaleRow& r) { appendPrincipalCells(packet, r.cells, moments); }, ItemDetail::Full, reader);
@@ -111,11 +104,13 @@ Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filt
   for (const auto& [cashRegister, day] : stored)
     registerDays.emplace(QString::fromStdString(cashRegister),
                          wiredate::dayFromDatabase(QVariant(QString::fromStdString(day))).value_or(QDate()));
-  packet::Packet packet({text("CDFILIAL", 4), text("CDCAIXA", 3), dateTime("DTENTRVENDA")});
+  constexpr const auto& fields = contract::fields::registerDays;
+  packet::Packet packet = contract::emptyPacket(fields);
+  auto& c = packet.columns;
   for (const auto& [cashRegister, day] : registerDays) {
-    putText(packet.columns[0], filter.branch);
-    putText(packet.columns[1], cashRegister);
-    packet.columns[2].appendNumber(wiredate::fromDate(day));
+    putText(c[contract::indexOf(fields, "CDFILIAL")], filter.branch);
+    putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
+    c[contract::indexOf(fields, "DTENTRVENDA")].appendNumber(wiredate::fromDate(day));
   }
   return packet;
 }
@@ -135,8 +130,8 @@ Result<packet::Packet> salesOfPeriod(QSqlDatabase& db, const SaleFilter& filter)
                     {filter.branch.toStdString(), filter.store.toStdString(),
                      wiredate::dayText(filter.first).toStdString(), wiredate::dayText(filter.last).toStdString()});
   if (!rows) return rows.error();
-  packet::Packet packet({text("IDMARCADO", 1), text("CHAVE", 14), text("CDCAIXA", 3), text("NRSEQVENDA", 10),
-                         text("NRCUPOMFIS", 10), text("DTVENDA", 20), text("NMRAZSOCCLIE", 50)});
+  constexpr const auto& fields = contract::fields::salesOfPeriod;
+  packet::Packet packet = contract::emptyPacket(fields);
   for (;;) {
     auto more = (*rows)->next();
     if (!more) return more.error();
@@ -150,13 +145,14 @@ Result<packet::Packet> salesOfPeriod(QSqlDatabase& db, const SaleFilter& filter)
     // the sale's business day, as the column's origin (VENDA.DTVENDA) says
     const auto day = wiredate::dayFromDatabase(r.value(4));
     auto& c = packet.columns;
-    putText(c[0], QStringLiteral("N"));
-    c[1].appendText(std::string(keys.branch).append(keys.sale));
-    c[2].appendText(keys.cashRegister);
-    putText(c[3], r.value(1));
-    putText(c[4], r.value(3));
-    putText(c[5], day ? day->toString(QStringLiteral("dd/MM/yyyy")) : QString(), !day);
-    putText(c[6], r.value(5));
+    putText(c[contract::indexOf(fields, "IDMARCADO")], QStringLiteral("N"));
+    c[contract::indexOf(fields, "CHAVE")].appendText(std::string(keys.branch).append(keys.sale));
+    c[contract::indexOf(fields, "CDCAIXA")].appendText(keys.cashRegister);
+    putText(c[contract::indexOf(fields, "NRSEQVENDA")], r.value(1));
+    putText(c[contract::indexOf(fields, "NRCUPOMFIS")], r.value(3));
+    putText(c[contract::indexOf(fields, "DTVENDA")], day ? day->toString(QStringLiteral("dd/MM/yyyy")) : QString(),
+            !day);
+    putText(c[contract::indexOf(fields, "NMRAZSOCCLIE")], r.value(5));
   }
 }
 
@@ -167,11 +163,13 @@ Result<packet::Packet> productsSold(QSqlDatabase& db, const SaleFilter& filter) 
     products.emplace(s.product, s.productName);
   });
   if (!done) return done.error();
-  packet::Packet packet({text("IDMARCADO", 1), text("CDPRODUTO", 10), text("NMPRODUTO", 50)});
+  constexpr const auto& fields = contract::fields::productsSold;
+  packet::Packet packet = contract::emptyPacket(fields);
+  auto& c = packet.columns;
   for (const auto& [code, name] : products) {
-    putText(packet.columns[0], QStringLiteral("N"));
-    putText(packet.columns[1], code);
-    putText(packet.columns[2], name);
+    putText(c[contract::indexOf(fields, "IDMARCADO")], QStringLiteral("N"));
+    putText(c[contract::indexOf(fields, "CDPRODUTO")], code);
+    putText(c[contract::indexOf(fields, "NMPRODUTO")], name);
   }
   return packet;
 }

@@ -1,6 +1,6 @@
 // Positional arguments of a remote call, checked against the method's
-// declared kinds before the method runs, and read by 1-based position so the
-// code reads like the method's documented argument list.
+// declared kinds before the method runs, and read by the 1-based positions
+// the contract names (contract_methods.h).
 #pragma once
 
 #include <QDate>
@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "common/result.h"
+#include "contract_methods.h"
 #include "qfx31700.pb.h"
 
 namespace qfx::server {
 
-enum class ArgKind { Text, Date, Boolean };
+using contract::ArgKind;
 
 using WireArguments = google::protobuf::RepeatedPtrField<rpc::Argument>;
 

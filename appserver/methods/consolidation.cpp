@@ -1,5 +1,6 @@
 // SemGeraNF: the consolidation run. The engine lives in posting/; this is
 // the argument mapping and the five-element reply the screen reads.
+#include "contract_methods.h"
 #include "domain/packets.h"
 #include "domain/posting_engine.h"
 #include "methods/methods.h"
@@ -9,25 +10,27 @@ namespace qfx::server::methods {
 namespace {
 
 posting::Request requestFrom(const Arguments& a) {
+  using A = contract::SemGeraNF;
   posting::Request r;
-  r.branch = a.qtext(2);
-  r.store = a.qtext(3);
+  r.branch = a.qtext(A::Filial);
+  r.store = a.qtext(A::Loja);
   SaleFilter& f = r.filter;
   f.branch = r.branch;
   f.store = r.store;
-  f.first = a.day(6);
-  f.last = a.day(7);
+  f.first = a.day(A::DtInicial);
+  f.last = a.day(A::DtFinal);
   f.pendingOnly = true;
-  f.sales = restriction(a.isYes(4), a.text(5));
-  f.cashRegisters = restriction(a.boolean(9), a.text(8));
-  restrictCustomers(f, a.boolean(11), a.boolean(12), a.qtext(13), a.qtext(14), a.text(10));
-  f.consumptionTypes = restriction(a.boolean(16), a.text(15));
-  r.withdrawalType = a.qtext(17);
-  r.sector = a.qtext(18);
-  r.operatorCode = a.qtext(19);
-  f.costCentres = restriction(a.boolean(21), a.text(20));
-  f.products = restriction(a.boolean(23), a.text(22));
-  r.checkStock = a.boolean(24);
+  f.sales = restriction(a.isYes(A::TodasVendas), a.text(A::StVendas));
+  f.cashRegisters = restriction(a.boolean(A::BoTodosCaixa), a.text(A::StCaixa));
+  restrictCustomers(f, a.boolean(A::BoTodosCliente), a.boolean(A::BoIntervaloCli), a.qtext(A::StCliDe),
+                    a.qtext(A::StCliAte), a.text(A::StCliente));
+  f.consumptionTypes = restriction(a.boolean(A::BoTodosTipoCons), a.text(A::StTipoCons));
+  r.withdrawalType = a.qtext(A::TipoReti);
+  r.sector = a.qtext(A::Setor);
+  r.operatorCode = a.qtext(A::Operador);
+  f.costCentres = restriction(a.boolean(A::BoTodosCentroCusto), a.text(A::StCentroCusto));
+  f.products = restriction(a.boolean(A::BoTodosProdutos), a.text(A::StProdutos));
+  r.checkStock = a.boolean(A::VerificaEstoque);
   return r;
 }
 
@@ -46,9 +49,12 @@ Reply replyOf(posting::Outcome outcome) {
 
 Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
   // the posting is made in the name of the logged-in operator only
-  if (args.text(19) != call.session.operatorCode) {
-    return Error{ErrorKind::PermissionDenied, "SemGeraNF: o operador do argumento 19 ('" + args.text(19) +
-                                                  "') não é o operador da sessão (" + call.session.operatorCode + ")"};
+  constexpr int kOperator = contract::SemGeraNF::Operador;
+  const std::string& operatorCode = args.text(kOperator);
+  if (operatorCode != call.session.operatorCode) {
+    return Error{ErrorKind::PermissionDenied, "SemGeraNF: o operador do argumento " + std::to_string(kOperator) +
+                                                  " ('" + operatorCode + "') não é o operador da sessão (" +
+                                                  call.session.operatorCode + ")"};
   }
   auto outcome = posting::consolidate(call.db, call.database.dialect(), requestFrom(args), call.limits);
   if (!outcome) return outcome.error();

@@ -1,26 +1,28 @@
 // Parameter and code lookups.
 #include "domain/lookups.h"
+#include "contract_methods.h"
 #include "methods/methods.h"
 
 namespace qfx::server::methods {
 
 namespace {
 
-// A code lookup's argument 2: "T" asks for every row, else the row of the
-// code in argument 1.
+// A code lookup's "T" asks for every row, else the row of the code (getSetor
+// takes getTipoReti's arguments).
 std::optional<QString> codeOrAll(const Arguments& args) {
-  if (args.isAllFlag(2)) return std::nullopt;
-  return args.qtext(1);
+  using A = contract::getTipoReti;
+  if (args.isAllFlag(A::Todos)) return std::nullopt;
+  return args.qtext(A::Codigo);
 }
 
 }  // namespace
 
 Result<Reply> getParamFilial(CallContext& call, const Arguments& args) {
-  return packetReply(lookups::branchParameters(call.db, args.qtext(1)));
+  return packetReply(lookups::branchParameters(call.db, args.qtext(contract::GetParamFilial::Filial)));
 }
 
 Result<Reply> getParamVend(CallContext& call, const Arguments& args) {
-  return packetReply(lookups::salesParameters(call.db, args.qtext(1)));
+  return packetReply(lookups::salesParameters(call.db, args.qtext(contract::GetParamVend::Filial)));
 }
 
 Result<Reply> getTipoReti(CallContext& call, const Arguments& args) {

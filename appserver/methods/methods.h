@@ -1,5 +1,5 @@
-// Handlers of the consolidation object's methods. Argument positions in the
-// comments and code are 1-based, as the client lists them.
+// Handlers of the consolidation object's methods. They read their arguments
+// by the positions the contract names (contract_methods.h).
 #pragma once
 
 #include "methods/dispatcher.h"

@@ -1,9 +1,10 @@
 // Typed calls of the application server object "Qfx31700.rdmGeraNF".
 //
-// Each function builds the positional arguments of its method in the one
-// order the server expects, reading every value at the moment of the call,
-// copies the by-reference values back into the program's variables, passes
-// the reply through CheckResultServ and loads it into the dataset it fills.
+// Each function places every argument of its method at the position the
+// contract names (contract_methods.h), reading each value at the moment of
+// the call, copies the by-reference values back into the program's
+// variables, passes the reply through CheckResultServ and loads it into the
+// dataset it fills.
 // A failed call raises EServerError whose message is the refusal key or a
 // readable text; a reply of the wrong shape raises EServerError too.
 #pragma once
@@ -90,6 +91,10 @@ class RdmGeraNF {
  private:
   hostkit::RemoteValue invoke(const char* method, const std::vector<hostkit::RemoteArg>& args);
   void loadInto(const char* method, const std::vector<hostkit::RemoteArg>& args, hostkit::TDataSet& ds);
+  template <class Call>
+  void loadInto(const Call& call, hostkit::TDataSet& ds) {
+    loadInto(call.method(), call.args(), ds);
+  }
   hostkit::TNetConnection& net_;
 };
 

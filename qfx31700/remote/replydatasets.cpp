@@ -1,5 +1,11 @@
 #include "replydatasets.h"
 
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "contract_packets.h"
+
 namespace qfx {
 
 using hostkit::FieldSpec;
@@ -7,113 +13,165 @@ using hostkit::FieldType;
 using hostkit::TDataSet;
 
 namespace {
-// Compact field declarations: name, type, size, label, visible.
-FieldSpec text(const char* name, int size, const char* label = "", bool visible = true) {
+
+// A dataset's fields from the field list of the packet that fills it: names,
+// types and sizes as the server sends them, in its order. The screen adds
+// only how each field shows, the fields it calculates itself (at a place in
+// that order, which the grids' columns follow) and, where it reads only some
+// of a packet's fields, which ones it keeps. Every name given here is checked
+// against the list when compiling.
+template <const auto& Fields>
+class Layout {
+ public:
+  struct Name {
+    consteval Name(const char* name) : index(contract::indexOf(Fields, name)) {}
+    size_t index;
+  };
+
+  Layout() {
+    for (const contract::Field& f : Fields) {
+      FieldSpec spec;
+      spec.name = QString::fromUtf8(f.name.data(), qsizetype(f.name.size()));
+      spec.type = f.type;
+      spec.size = f.size;
+      fields_.push_back({std::move(spec), true});
+    }
+  }
+
+  Layout& label(Name field, const char* label) {
+    spec(field).label = QString::fromUtf8(label);
+    return *this;
+  }
+  Layout& money(Name field, const char* caption) {
+    spec(field).displayFormat = QStringLiteral("#,##0.00");
+    return label(field, caption);
+  }
+  Layout& width(Name field, int characters) {
+    spec(field).displayWidth = characters;
+    return *this;
+  }
+  Layout& hide(std::initializer_list<Name> fields) {
+    for (const Name& field : fields) spec(field).visible = false;
+    return *this;
+  }
+  // The dataset keeps only these of the packet's fields.
+  Layout& only(std::initializer_list<Name> fields) {
+    for (auto& f : fields_) f.kept = false;
+    for (const Name& field : fields) fields_[field.index].kept = true;
+    return *this;
+  }
+  // A field the screen calculates, placed after `field` (and after those
+  // placed there before it).
+  Layout& calculatedAfter(Name field, FieldSpec calculated) {
+    calculated.calculated = true;
+    calculated_.push_back({field.index, std::move(calculated)});
+    return *this;
+  }
+
+  void defineInto(TDataSet& ds) const {
+    ds.ClearFields();
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].kept) ds.AddField(fields_[i].spec);
+      for (const auto& [after, calculated] : calculated_)
+        if (after == i) ds.AddField(calculated);
+    }
+  }
+
+ private:
+  struct Entry {
+    FieldSpec spec;
+    bool kept;
+  };
+  FieldSpec& spec(Name field) { return fields_[field.index].spec; }
+
+  std::vector<Entry> fields_;
+  std::vector<std::pair<size_t, FieldSpec>> calculated_;
+};
+
+FieldSpec typedField(const char* name, FieldType type, const char* label = "") {
+  FieldSpec f;
+  f.name = QString::fromUtf8(name);
+  f.type = type;
+  f.label = QString::fromUtf8(label);
+  return f;
+}
+
+// The screen's own datasets, which it fills from the replies itself under
+// the names of the host screens that show them.
+FieldSpec text(const char* name, int size, const char* label = "", int displayWidth = 0) {
   FieldSpec f;
   f.name = QString::fromUtf8(name);
   f.type = FieldType::Text;
   f.size = size;
   f.label = QString::fromUtf8(label);
-  f.visible = visible;
-  return f;
-}
-FieldSpec hidden(const char* name, int size) { return text(name, size, "", false); }
-FieldSpec typed(const char* name, FieldType type, const char* label = "", bool visible = true) {
-  FieldSpec f = text(name, 0, label, visible);
-  f.type = type;
-  return f;
-}
-FieldSpec money(const char* name, const char* label, bool visible = true) {
-  FieldSpec f = typed(name, FieldType::Float, label, visible);
-  f.displayFormat = QStringLiteral("#,##0.00");
-  return f;
-}
-FieldSpec calculated(FieldSpec f) {
-  f.calculated = true;
+  f.displayWidth = displayWidth;
   return f;
 }
 void define(TDataSet& ds, std::initializer_list<FieldSpec> fields) {
   ds.ClearFields();
   for (const auto& f : fields) ds.AddField(f);
 }
+
 }  // namespace
 
 void defineCdsPrincipal(TDataSet& ds) {
-  FieldSpec qtEstoque = calculated(typed("QtEstoque", FieldType::Float));
+  FieldSpec qtEstoque = typedField("QtEstoque", FieldType::Float);
   qtEstoque.displayFormat = QStringLiteral("0.000");
   FieldSpec vrSaldo = qtEstoque;
   vrSaldo.name = QStringLiteral("VrSaldo");
-  define(ds, {
-                 hidden("CDFILIALEST", 4),
-                 hidden("CDFILIAL", 4),
-                 hidden("NRSEQVENDA", 10),
-                 hidden("CDCLIENTE", 21),
-                 text("CDCAIXA", 3, "Caixa"),
-                 typed("DTENTRVENDA", FieldType::DateTime, "Data Venda"),
-                 hidden("IDTIPOIMPV", 1),
-                 text("NRLANCESTQ", 10, "Lancto.Estoque"),
-                 calculated(typed("IDNOTAFISCAL", FieldType::Boolean, "Sit.")),
-                 text("CDPRODUTO", 10, "Cód.Produto"),
-                 text("NMPRODUTO", 50, "Nome"),
-                 money("QTPRODVEND", "Qtde."),
-                 money("VRUNITVEND", "Valor Unit."),
-                 money("TOTITEM", "Total", false),
-                 hidden("NRSEQUITVEND", 3),
-                 typed("VRDESITVEND", FieldType::Float, "", false),
-                 hidden("CDPRODESTO", 10),
-                 hidden("NMRAZSOCCLIE", 50),
-                 text("NRLANCTONF", 10, "Lancto.NF"),
-                 hidden("CDLOJA", 10),
-                 text("NRCUPOMFIS", 10, "Nr. Cupom"),
-                 hidden("CDFILIALNF", 4),
-                 qtEstoque,
-                 vrSaldo,
-                 text("NMCONSUMIDOR", 50, "Consumidor"),
-                 hidden("CDARVPROD", 20),
-                 hidden("IDSITUVENDA", 1),
-                 hidden("IDTPFORPGVEN", 1),
-             });
+  Layout<contract::fields::principal>()
+      .hide({"CDFILIALEST", "CDFILIAL", "NRSEQVENDA", "CDCLIENTE", "IDTIPOIMPV", "TOTITEM", "NRSEQUITVEND",
+             "VRDESITVEND", "CDPRODESTO", "NMRAZSOCCLIE", "CDLOJA", "CDFILIALNF", "CDARVPROD", "IDSITUVENDA",
+             "IDTPFORPGVEN"})
+      .label("CDCAIXA", "Caixa")
+      .label("DTENTRVENDA", "Data Venda")
+      .label("NRLANCESTQ", "Lancto.Estoque")
+      .calculatedAfter("NRLANCESTQ", typedField("IDNOTAFISCAL", FieldType::Boolean, "Sit."))
+      .label("CDPRODUTO", "Cód.Produto")
+      .label("NMPRODUTO", "Nome")
+      .money("QTPRODVEND", "Qtde.")
+      .money("VRUNITVEND", "Valor Unit.")
+      .money("TOTITEM", "Total")
+      .label("NRLANCTONF", "Lancto.NF")
+      .label("NRCUPOMFIS", "Nr. Cupom")
+      .calculatedAfter("CDFILIALNF", qtEstoque)
+      .calculatedAfter("CDFILIALNF", vrSaldo)
+      .label("NMCONSUMIDOR", "Consumidor")
+      .defineInto(ds);
 }
 
+// The branch's own code, which the packet repeats, is not read.
 void defineCdsParamFilial(TDataSet& ds) {
-  define(ds, {text("IDUTILALMOX", 1), text("IDUTILLCESTQ", 1), text("IDCTRLESTQ", 1), text("IDPERMESTNEG", 1),
-              text("IDMENSESTNEG", 1)});
+  Layout<contract::fields::branchParameters>()
+      .only({"IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG"})
+      .defineInto(ds);
 }
 
-void defineCdsParamVend(TDataSet& ds) {
-  define(ds, {text("IDCONSUMIOBR", 1), typed("DTINITESCONS", FieldType::DateTime), text("CDLOJA", 10),
-              text("NMLOJA", 50), text("IDATUEST", 1), text("IDGERANFVENPROD", 1), text("IDBLOQCONSOLIDA", 1),
-              text("CDTIPORETI", 2), text("NMTIPORETI", 40), text("IDPERCONVESTNEG", 1), text("CDSETOR", 4),
-              text("NMSETOR", 30), text("CONSOIMPAJUS", 1), text("IDUTILESTCENT", 1), text("CDFILIESTCENT", 4),
-              text("CDALMOXESTCENT", 6), text("CDLOCALESTCENT", 6)});
+void defineCdsParamVend(TDataSet& ds) { Layout<contract::fields::salesParameters>().defineInto(ds); }
+
+void defineCdsVerifVenda(TDataSet& ds) { Layout<contract::fields::registerDays>().defineInto(ds); }
+
+void defineCdsSoma(TDataSet& ds) { Layout<contract::fields::registerDaySales>().defineInto(ds); }
+
+// Only the value is compared; the register-day is the one asked for.
+void defineCdsReducaoZ(TDataSet& ds) { Layout<contract::fields::zReduction>().only({"VRVENLIQREDZ"}).defineInto(ds); }
+
+void defineCdsTipoReti(TDataSet& ds) {
+  Layout<contract::fields::withdrawalTypes>().label("CDTIPORETI", "Código").label("NMTIPORETI", "Nome").defineInto(ds);
 }
-
-void defineCdsVerifVenda(TDataSet& ds) {
-  define(ds, {text("CDFILIAL", 4), text("CDCAIXA", 3), typed("DTENTRVENDA", FieldType::DateTime)});
-}
-
-void defineCdsSoma(TDataSet& ds) {
-  define(ds, {text("CDFILIAL", 4), text("CDCAIXA", 3), typed("DTENTRVENDA", FieldType::DateTime),
-              typed("TOTAL", FieldType::Float)});
-}
-
-void defineCdsReducaoZ(TDataSet& ds) { define(ds, {typed("VRVENLIQREDZ", FieldType::Float)}); }
-
-void defineCdsTipoReti(TDataSet& ds) { define(ds, {text("CDTIPORETI", 2, "Código"), text("NMTIPORETI", 40, "Nome")}); }
 
 void defineCdsSetor(TDataSet& ds) {
-  define(ds, {text("CDSETOR", 4, "Código"), hidden("SGSETOR", 10), text("NMSETOR", 30, "Nome")});
+  Layout<contract::fields::sectors>()
+      .label("CDSETOR", "Código")
+      .hide({"SGSETOR"})
+      .label("NMSETOR", "Nome")
+      .defineInto(ds);
 }
 
 void defineCdsIrregEst(TDataSet& ds) {
-  FieldSpec cdErro = text("CdErro", 30, "Filial");
-  cdErro.displayWidth = 30;
-  FieldSpec cdObjeto = text("CdObjeto", 60, "  Filial");
-  cdObjeto.displayWidth = 60;
-  FieldSpec cdObjeto2 = text("CdObjeto2", 60, "Produto");
-  cdObjeto2.displayWidth = 60;
-  define(ds, {cdErro, cdObjeto, cdObjeto2, text("CdObjeto3", 20), text("CdObjeto4", 20),
-              typed("CdObjeto5", FieldType::Float, "Qtde Estoque")});
+  define(ds,
+         {text("CdErro", 30, "Filial", 30), text("CdObjeto", 60, "  Filial", 60), text("CdObjeto2", 60, "Produto", 60),
+          text("CdObjeto3", 20), text("CdObjeto4", 20), typedField("CdObjeto5", FieldType::Float, "Qtde Estoque")});
 }
 
 void defineCdsBloqConsolida(TDataSet& ds) {
@@ -121,17 +179,23 @@ void defineCdsBloqConsolida(TDataSet& ds) {
 }
 
 void defineCdsVendas(TDataSet& ds) {
-  FieldSpec data = text("DTVENDA", 20, "Data");
-  data.displayWidth = 21;
-  define(ds, {text("IDMARCADO", 1), hidden("CHAVE", 14), text("CDCAIXA", 3, "Caixa"),
-              text("NRSEQVENDA", 10, "Núm. da Venda"), text("NRCUPOMFIS", 10, "Nr. Cupom Fiscal"), data,
-              text("NMRAZSOCCLIE", 50, "Cliente")});
+  Layout<contract::fields::salesOfPeriod>()
+      .hide({"CHAVE"})
+      .label("CDCAIXA", "Caixa")
+      .label("NRSEQVENDA", "Núm. da Venda")
+      .label("NRCUPOMFIS", "Nr. Cupom Fiscal")
+      .label("DTVENDA", "Data")
+      .width("DTVENDA", 21)
+      .label("NMRAZSOCCLIE", "Cliente")
+      .defineInto(ds);
 }
 
 void defineCdsProdutos(TDataSet& ds) {
-  FieldSpec codigo = text("CDPRODUTO", 10, "Código");
-  codigo.displayWidth = 12;
-  define(ds, {text("IDMARCADO", 1), codigo, text("NMPRODUTO", 50, "Nome")});
+  Layout<contract::fields::productsSold>()
+      .label("CDPRODUTO", "Código")
+      .width("CDPRODUTO", 12)
+      .label("NMPRODUTO", "Nome")
+      .defineInto(ds);
 }
 
 }  // namespace qfx

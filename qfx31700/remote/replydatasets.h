@@ -1,6 +1,8 @@
-// The fixed field lists of the datasets that the server's replies fill. A
-// reply packet must carry every non-calculated field listed here, under the
-// same name and with a compatible type; further columns are ignored.
+// The fixed field lists of the datasets that the server's replies fill, made
+// from the contract's packet field lists (contract_packets.h). A reply packet
+// must carry every non-calculated field listed here, under the same name and
+// with a compatible type; further columns are ignored. cdsIrregEst and
+// cdsBloqConsolida are the screen's own, filled from SemGeraNF's reply.
 #pragma once
 
 #include "dataset.h"

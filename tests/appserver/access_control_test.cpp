@@ -58,14 +58,12 @@ struct MethodCall {
   std::function<std::vector<rpc::Argument>(const std::string& branch, const std::string& op, const QDate& first)> args;
 };
 
-std::vector<rpc::Argument> principalArgs(const std::string& branch, const QDate& first) {
-  return {text(branch),  date(first, true), date(first.addDays(1), true),
-          ref("N"),      ref("N"),          ref("S"),
-          ref(""),       text("01"),        boolean(true),
-          ref(""),       boolean(true),     ref(""),
-          boolean(true), boolean(false),    ref(""),
-          ref(""),       ref(""),           ref(""),
-          boolean(true), ref(""),           boolean(true)};
+PrincipalFilter principalFilter(const std::string& branch, const QDate& first) {
+  PrincipalFilter f;
+  f.branch = branch;
+  f.first = first;
+  f.last = first.addDays(1);
+  return f;
 }
 
 // Every method of the object, with arguments that find data of branch 0002
@@ -77,27 +75,36 @@ std::map<std::string, MethodCall> everyMethod() {
   calls["GetParamVend"] = {true, [](auto& b, auto&, auto&) { return Args{text(b)}; }};
   calls["getTipoReti"] = {false, [](auto&, auto&, auto&) { return Args{text(""), text("T")}; }};
   calls["getSetor"] = {false, [](auto&, auto&, auto&) { return Args{text(""), text("T")}; }};
-  calls["GetPrincipal"] = {true, [](auto& b, auto&, auto& first) { return principalArgs(b, first); }};
+  calls["GetPrincipal"] = {true, [](auto& b, auto&, auto& first) { return principalFilter(b, first).args(); }};
   calls["getPeriodoCTBOK"] = {true, [](auto& b, auto&, auto& first) {
                                 return Args{text(b), date(first, true), date(first.addDays(1), true)};
                               }};
   calls["Verifica_Venda_Anterior"] = {true, [](auto& b, auto&, auto& first) {
-                                        return Args{text(b),
-                                                    date(first.addDays(1)),
-                                                    date(first.addDays(1)),
-                                                    date(QDate(2024, 3, 1)),
-                                                    text("N"),
-                                                    text("N"),
-                                                    text(""),
-                                                    text("")};
+                                        using A = contract::Verifica_Venda_Anterior;
+                                        return test::Args<A>{{A::Filial, text(b)},
+                                                             {A::Inicio, date(first.addDays(1))},
+                                                             {A::Fim, date(first.addDays(1))},
+                                                             {A::InicioConsolidacao, date(QDate(2024, 3, 1))},
+                                                             {A::IdUtilAlmox, text("N")},
+                                                             {A::IdUtilLcEstq, text("N")},
+                                                             {A::CdAlmoxarife, text("")},
+                                                             {A::CdLocalEstoque, text("")}}
+                                            .values();
                                       }};
-  calls["GetVerifVenda"] = {true, [](auto& b, auto&, auto& first) {
-                              Args all = principalArgs(b, first);
-                              return Args(all.begin(), all.begin() + 12);
-                            }};
+  calls["GetVerifVenda"] = {true,
+                            [](auto& b, auto&, auto& first) { return principalFilter(b, first).verificationArgs(); }};
   calls["GetSoma"] = {true, [](auto& b, auto&, auto& first) {
-                        return Args{text(b), text("01"),    text("001"), date(first), ref("S"),
-                                    ref(""), boolean(true), ref(""),     text("N")};
+                        using A = contract::GetSoma;
+                        return test::Args<A>{{A::Filial, text(b)},
+                                             {A::Loja, text("01")},
+                                             {A::Caixa, text("001")},
+                                             {A::Dia, date(first)},
+                                             {A::TodasVendas, ref("S")},
+                                             {A::StVendas, ref("")},
+                                             {A::BoTodosTipoCons, boolean(true)},
+                                             {A::StTipoCons, ref("")},
+                                             {A::TodasNF, text("N")}}
+                            .values();
                       }};
   calls["GetReducaoZ"] = {true, [](auto& b, auto&, auto& first) { return Args{text(b), text("001"), date(first)}; }};
   calls["SemGeraNF"] = {true, [](auto& b, auto& op, auto& first) {
@@ -110,11 +117,19 @@ std::map<std::string, MethodCall> everyMethod() {
                           return c.args();
                         }};
   calls["GetVendas"] = {true, [](auto& b, auto&, auto& first) {
-                          return Args{text(b), text("01"), date(first), date(first.addDays(1)), boolean(true), ref("")};
+                          using A = contract::GetVendas;
+                          return test::Args<A>{{A::Filial, text(b)},           {A::Loja, text("01")},
+                                               {A::Inicio, date(first)},       {A::Fim, date(first.addDays(1))},
+                                               {A::TodosCaixa, boolean(true)}, {A::StCaixa, ref("")}}
+                              .values();
                         }};
   calls["GetProdutos"] = {true, [](auto& b, auto&, auto& first) {
-                            return Args{text(b), text("01"), date(first), date(first.addDays(1)),
-                                        ref(""), text("T"),  ref(""),     text("T")};
+                            using A = contract::GetProdutos;
+                            return test::Args<A>{{A::Filial, text(b)},      {A::Loja, text("01")},
+                                                 {A::Inicio, date(first)},  {A::Fim, date(first.addDays(1))},
+                                                 {A::CaixaLista, ref("")},  {A::CaixaMarca, text("T")},
+                                                 {A::VendasLista, ref("")}, {A::VendasMarca, text("T")}}
+                                .values();
                           }};
   return calls;
 }

@@ -297,11 +297,9 @@ TEST_P(DemoDataTest, Branch0001IsUsableWithTheDemoOperators) {
   const QDate today = QDate::currentDate();
   auto period = clerk->invoke("getPeriodoCTBOK", {text("0001"), date(today.addDays(-29), true), date(today, true)});
   EXPECT_TRUE(period.result.boolean());
-  std::vector<rpc::Argument> list{
-      text("0001"), date(today, true), date(today, true), ref("N"),      ref("N"),      ref("S"),      ref(""),
-      text("01"),   boolean(true),     ref(""),           boolean(true), ref(""),       boolean(true), boolean(false),
-      ref(""),      ref(""),           ref(""),           ref(""),       boolean(true), ref(""),       boolean(true)};
-  auto todays = demo->invoke("GetPrincipal", list);
+  PrincipalFilter todaysSales;
+  todaysSales.first = todaysSales.last = today;
+  auto todays = demo->invoke("GetPrincipal", todaysSales.args());
   ASSERT_TRUE(todays.ok());
   EXPECT_GT(todays.packet().rowCount(), 0u);
 }

@@ -21,43 +21,6 @@ std::string sale(int n) {
   return buf;
 }
 
-// GetPrincipal's 21 arguments, all restrictions off unless set.
-struct PrincipalFilter {
-  std::string branch = "0001", store = "01";
-  QDate first = kMar10, last = kMar11;
-  bool includePosted = false;
-  std::string sales;  // empty: all sales
-  std::string registers, consumptionTypes, customers, costCentres, products;
-  bool allRegisters = true, allConsumptionTypes = true, allCustomers = true, interval = false, allCostCentres = true,
-       allProducts = true;
-  std::string nameFrom, nameTo;
-
-  std::vector<rpc::Argument> args() const {
-    const std::string nf = includePosted ? "S" : "N";
-    return {text(branch),
-            date(first, true),
-            date(last, true),
-            ref(nf),
-            ref(nf),
-            ref(sales.empty() ? "S" : "N"),
-            ref(sales),
-            text(store),
-            boolean(allRegisters),
-            ref(registers),
-            boolean(allConsumptionTypes),
-            ref(consumptionTypes),
-            boolean(allCustomers),
-            boolean(interval),
-            ref(nameFrom),
-            ref(nameTo),
-            ref(customers),
-            ref(costCentres),
-            boolean(allCostCentres),
-            ref(products),
-            boolean(allProducts)};
-  }
-};
-
 struct FieldSpec {
   const char* name;
   packet::FieldType type;
@@ -313,9 +276,16 @@ TEST_P(ReadMethodsTest, AccountingPeriodMustCoverEveryDay) {
 TEST_P(ReadMethodsTest, EarlierPendingSalesRefuseWithVendaConsol) {
   auto check = [&](QDate start, const std::string& useWarehouse, const std::string& useLocation,
                    const std::string& warehouse, const std::string& location, QDate periodStart = kMar10) {
-    return client_->invoke("Verifica_Venda_Anterior",
-                           {text("0001"), date(periodStart, true), date(kMar11, true), date(start, true),
-                            text(useWarehouse), text(useLocation), text(warehouse), text(location)});
+    using A = contract::Verifica_Venda_Anterior;
+    return client_->invoke("Verifica_Venda_Anterior", Args<A>{{A::Filial, text("0001")},
+                                                              {A::Inicio, date(periodStart, true)},
+                                                              {A::Fim, date(kMar11, true)},
+                                                              {A::InicioConsolidacao, date(start, true)},
+                                                              {A::IdUtilAlmox, text(useWarehouse)},
+                                                              {A::IdUtilLcEstq, text(useLocation)},
+                                                              {A::CdAlmoxarife, text(warehouse)},
+                                                              {A::CdLocalEstoque, text(location)}}
+                                                          .values());
   };
   auto refused = check(QDate(2024, 2, 1), "S", "S", "000001", "000001");  // V5 on 5 March is pending
   EXPECT_EQ(refused.status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
@@ -339,9 +309,14 @@ TEST_P(ReadMethodsTest, EarlierPendingSalesRefuseWithVendaConsol) {
 TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   auto verif = [&](QDate first, const std::string& nf, bool allRegisters, const std::string& registers, bool allTypes,
                    const std::string& types) {
-    return client_->invoke("GetVerifVenda",
-                           {text("0001"), date(first, true), date(kMar11, true), ref(nf), ref(nf), ref("S"), ref(""),
-                            text("01"), boolean(allRegisters), ref(registers), boolean(allTypes), ref(types)});
+    PrincipalFilter f;
+    f.first = first;
+    f.includePosted = nf == "S";
+    f.allRegisters = allRegisters;
+    f.registers = registers;
+    f.allConsumptionTypes = allTypes;
+    f.consumptionTypes = types;
+    return client_->invoke("GetVerifVenda", f.verificationArgs());
   };
   auto all = verif(kMar10, "N", true, "", true, "");
   ASSERT_TRUE(all.ok()) << all.status.error_message();
@@ -371,8 +346,17 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   // or not, whatever the lists, a return taken back, a cancelled sale not at all
   auto soma = [&](const std::string& reg, QDate day, const std::string& nf = "N", const std::string& salesLetter = "S",
                   const std::string& sales = "", bool allTypes = true, const std::string& types = "") {
-    return client_->invoke("GetSoma", {text("0001"), text("01"), text(reg), date(day), ref(salesLetter), ref(sales),
-                                       boolean(allTypes), ref(types), ref(nf)});
+    using A = contract::GetSoma;
+    return client_->invoke("GetSoma", Args<A>{{A::Filial, text("0001")},
+                                              {A::Loja, text("01")},
+                                              {A::Caixa, text(reg)},
+                                              {A::Dia, date(day)},
+                                              {A::TodasVendas, ref(salesLetter)},
+                                              {A::StVendas, ref(sales)},
+                                              {A::BoTodosTipoCons, boolean(allTypes)},
+                                              {A::StTipoCons, ref(types)},
+                                              {A::TodasNF, ref(nf)}}
+                                          .values());
   };
   auto day = soma("001", kMar10);
   ASSERT_TRUE(day.ok()) << day.status.error_message();
@@ -411,8 +395,14 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
 
 TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
   auto vendas = [&](bool allRegisters, const std::string& registers) {
-    return client_->invoke(
-        "GetVendas", {text("0001"), text("01"), date(kMar10), date(kMar11), boolean(allRegisters), ref(registers)});
+    using A = contract::GetVendas;
+    return client_->invoke("GetVendas", Args<A>{{A::Filial, text("0001")},
+                                                {A::Loja, text("01")},
+                                                {A::Inicio, date(kMar10)},
+                                                {A::Fim, date(kMar11)},
+                                                {A::TodosCaixa, boolean(allRegisters)},
+                                                {A::StCaixa, ref(registers)}}
+                                            .values());
   };
   auto all = vendas(true, "");
   ASSERT_TRUE(all.ok()) << all.status.error_message();
@@ -435,8 +425,16 @@ TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
 
   auto produtos = [&](const std::string& registers, const std::string& registerFlag, const std::string& sales,
                       const std::string& salesFlag) {
-    return client_->invoke("GetProdutos", {text("0001"), text("01"), date(kMar10), date(kMar11), ref(registers),
-                                           ref(registerFlag), ref(sales), ref(salesFlag)});
+    using A = contract::GetProdutos;
+    return client_->invoke("GetProdutos", Args<A>{{A::Filial, text("0001")},
+                                                  {A::Loja, text("01")},
+                                                  {A::Inicio, date(kMar10)},
+                                                  {A::Fim, date(kMar11)},
+                                                  {A::CaixaLista, ref(registers)},
+                                                  {A::CaixaMarca, ref(registerFlag)},
+                                                  {A::VendasLista, ref(sales)},
+                                                  {A::VendasMarca, ref(salesFlag)}}
+                                              .values());
   };
   auto every = produtos("", "T", "", "T");
   ASSERT_TRUE(every.ok()) << every.status.error_message();

@@ -29,27 +29,12 @@ namespace {
 
 std::vector<rpc::Argument> principalArgs(const std::string& branch, const std::string& salesList = "",
                                          const std::string& registerList = "") {
-  return {text(branch),
-          date(QDate(2024, 3, 10), true),
-          date(QDate(2024, 3, 11), true),
-          ref("N"),
-          ref("N"),
-          ref(salesList.empty() ? "S" : "N"),
-          ref(salesList),
-          text("01"),
-          boolean(registerList.empty()),
-          ref(registerList),
-          boolean(true),
-          ref(""),
-          boolean(true),
-          boolean(false),
-          ref(""),
-          ref(""),
-          ref(""),
-          ref(""),
-          boolean(true),
-          ref(""),
-          boolean(true)};
+  PrincipalFilter f;
+  f.branch = branch;
+  f.sales = salesList;
+  f.registers = registerList;
+  f.allRegisters = registerList.empty();
+  return f.args();
 }
 
 std::string readFile(const std::string& path) {
@@ -192,13 +177,13 @@ TEST_P(SecurityTest, BadRequestsGetAClearErrorAndChangeNothing) {
   EXPECT_EQ(tooFew.status.error_message(), "GetSoma espera 9 argumentos e recebeu 2");
 
   auto args = principalArgs("0001");
-  args[1] = text("2024-03-10");
+  args[contract::argIndex(contract::GetPrincipal::DtInicial)] = text("2024-03-10");
   auto wrongKind = client->invoke("GetPrincipal", args);
   EXPECT_EQ(wrongKind.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_EQ(wrongKind.status.error_message(), "GetPrincipal: argumento 2 deve ser data, recebido texto");
 
   auto badKind = principalArgs("0001");
-  badKind[8].set_kind(static_cast<rpc::Argument::Kind>(7));
+  badKind[contract::argIndex(contract::GetPrincipal::BoTodosCaixa)].set_kind(static_cast<rpc::Argument::Kind>(7));
   auto unknownKind = client->invoke("GetPrincipal", badKind);
   EXPECT_EQ(unknownKind.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_NE(unknownKind.status.error_message().find("argumento 9"), std::string::npos);
@@ -210,7 +195,8 @@ TEST_P(SecurityTest, BadRequestsGetAClearErrorAndChangeNothing) {
     ASSERT_TRUE(reply.ok()) << reply.status.error_message();
     EXPECT_EQ(reply.packet().rowCount(), 0u) << hostile;
     ASSERT_EQ(reply.arguments.size(), 21u);
-    EXPECT_EQ(reply.arguments[6].text(), hostile);  // by-reference values come back as sent
+    EXPECT_EQ(reply.arguments[contract::argIndex(contract::GetPrincipal::StVendas)].text(),
+              hostile);  // by-reference values come back as sent
   }
   auto quotedBranch = client->invoke("GetParamFilial", {text("0001' OR '1'='1")});
   ASSERT_TRUE(quotedBranch.ok());

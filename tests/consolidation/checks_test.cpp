@@ -53,13 +53,11 @@ class Checks : public ConsolidationTest {
 
   void verify(const std::vector<Verificacao>& rows) {
     fixture.server.on("GetVerifVenda", [rows](const RecordedCall&, ScriptedReply& r) {
-      packet::Packet p({{"CDFILIAL", packet::FieldType::Text, 4},
-                        {"CDCAIXA", packet::FieldType::Text, 3},
-                        {"DTENTRVENDA", packet::FieldType::DateTime, 0}});
+      packet::Packet p = contract::emptyPacket(contract::fields::registerDays);
       for (const auto& row : rows) {
-        p.columns[0].appendText("0001");
-        p.columns[1].appendText(row.caixa);
-        p.columns[2].appendNumber(row.dia);
+        column(p, "CDFILIAL").appendText("0001");
+        column(p, "CDCAIXA").appendText(row.caixa);
+        column(p, "DTENTRVENDA").appendNumber(row.dia);
       }
       r.result = r.packet(std::move(p));
       return grpc::Status::OK;
@@ -70,26 +68,29 @@ class Checks : public ConsolidationTest {
       return Verificacao{};
     };
     fixture.server.on("GetSoma", [find](const RecordedCall& call, ScriptedReply& r) {
-      const Verificacao row = find(call.args[2].text(), call.args[3].date());
+      const Verificacao row = find(call.arg(contract::GetSoma::Caixa).text(), call.arg(contract::GetSoma::Dia).date());
       std::this_thread::sleep_for(std::chrono::milliseconds(row.somaAtrasadaMs));
-      packet::Packet p({{"CDFILIAL", packet::FieldType::Text, 4},
-                        {"CDCAIXA", packet::FieldType::Text, 3},
-                        {"DTENTRVENDA", packet::FieldType::DateTime, 0},
-                        {"TOTAL", packet::FieldType::Float, 0}});
+      packet::Packet p = contract::emptyPacket(contract::fields::registerDaySales);
       if (row.soma) {
-        p.columns[0].appendText("0001");
-        p.columns[1].appendText(row.caixa);
-        p.columns[2].appendNumber(row.dia);
-        p.columns[3].appendNumber(*row.soma);
+        column(p, "CDFILIAL").appendText("0001");
+        column(p, "CDCAIXA").appendText(row.caixa);
+        column(p, "DTENTRVENDA").appendNumber(row.dia);
+        column(p, "TOTAL").appendNumber(*row.soma);
       }
       r.result = r.packet(std::move(p));
       return grpc::Status::OK;
     });
     fixture.server.on("GetReducaoZ", [find](const RecordedCall& call, ScriptedReply& r) {
-      const Verificacao row = find(call.args[1].text(), call.args[2].date());
+      const Verificacao row =
+          find(call.arg(contract::GetReducaoZ::Caixa).text(), call.arg(contract::GetReducaoZ::Dia).date());
       if (!row.falhaDaReducao.empty()) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, row.falhaDaReducao);
-      packet::Packet p({{"VRVENLIQREDZ", packet::FieldType::Float, 0}});
-      if (row.reducao) p.columns[0].appendNumber(*row.reducao);
+      packet::Packet p = contract::emptyPacket(contract::fields::zReduction);
+      if (row.reducao) {
+        column(p, "VRVENLIQREDZ").appendNumber(*row.reducao);
+        column(p, "CDFILIAL").appendText("0001");
+        column(p, "CDCAIXA").appendText(row.caixa);
+        column(p, "DTREDUCAOZ").appendNumber(row.dia);
+      }
       r.result = r.packet(std::move(p));
       return grpc::Status::OK;
     });
@@ -151,17 +152,19 @@ TEST_F(Checks, RunInTheirOrderBeforeTheConfirmation) {
   EXPECT_EQ(host->messages[0].type, hostkit::MsgDlgType::Confirmation);
   EXPECT_EQ(host->messages[0].buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
 
+  using Periodo = contract::getPeriodoCTBOK;
   const auto periodo = fixture.server.callsOf("getPeriodoCTBOK");
   ASSERT_EQ(periodo[0].args.size(), 3u);
-  EXPECT_EQ(periodo[0].args[0].text(), "0001");
-  EXPECT_EQ(periodo[0].args[1].date(), Filtro.dtInicial);
-  EXPECT_TRUE(periodo[0].args[1].by_reference());
-  EXPECT_EQ(periodo[0].args[2].date(), Filtro.dtFinal);
+  EXPECT_EQ(periodo[0].arg(Periodo::Filial).text(), "0001");
+  EXPECT_EQ(periodo[0].arg(Periodo::DtInicial).date(), Filtro.dtInicial);
+  EXPECT_TRUE(periodo[0].arg(Periodo::DtInicial).by_reference());
+  EXPECT_EQ(periodo[0].arg(Periodo::DtFinal).date(), Filtro.dtFinal);
+  using Soma = contract::GetSoma;
   const auto soma = fixture.server.callsOf("GetSoma");
-  EXPECT_EQ(soma[0].args[0].text(), "0001");
-  EXPECT_EQ(soma[0].args[1].text(), "01");
-  EXPECT_EQ(soma[0].args[2].text(), "001");
-  EXPECT_EQ(soma[0].args[3].date(), dia(2024, 3, 10));
+  EXPECT_EQ(soma[0].arg(Soma::Filial).text(), "0001");
+  EXPECT_EQ(soma[0].arg(Soma::Loja).text(), "01");
+  EXPECT_EQ(soma[0].arg(Soma::Caixa).text(), "001");
+  EXPECT_EQ(soma[0].arg(Soma::Dia).date(), dia(2024, 3, 10));
 }
 
 TEST_F(Checks, ClosedAccountingPeriodStopsTheRun) {
@@ -181,7 +184,7 @@ TEST_F(Checks, ClosedAccountingPeriodStopsTheRun) {
 TEST_F(Checks, EarlierSalesAreCheckedOnlyWhenTheBranchSaysExactlyOne) {
   for (const std::string value : {"S", ""}) {
     SCOPED_TRACE("IDCONSUMIOBR = '" + value + "'");
-    fixture.paramVend[0] = value;
+    fixture.paramVend.at("IDCONSUMIOBR") = value;
     if (screen)
       relist();  // the sales parameters are reloaded when the panel is left
     else
@@ -204,19 +207,22 @@ TEST_F(Checks, EarlierSalesCheckSendsTheStartDateOrFirstJanuary1899) {
   tela.sbtGeraNF->click();
   auto calls = fixture.server.callsOf("Verifica_Venda_Anterior");
   ASSERT_EQ(calls.size(), 1u);
-  const auto& args = calls[0].args;
-  ASSERT_EQ(args.size(), 8u);
-  EXPECT_EQ(args[0].text(), "0001");
-  EXPECT_EQ(args[1].date(), Filtro.dtInicial);
-  EXPECT_EQ(args[2].date(), Filtro.dtFinal);
-  EXPECT_EQ(args[3].date(), hostkit::toDateTime(QDate(1899, 1, 1))) << "no start date in the sales parameters";
-  for (int i : {1, 2, 3}) EXPECT_TRUE(args[i].by_reference()) << "argument " << i + 1;
-  EXPECT_EQ(args[4].text(), "N") << "IDUTILALMOX";
-  EXPECT_EQ(args[5].text(), "N") << "IDUTILLCESTQ";
-  EXPECT_EQ(args[6].text(), "000001") << "warehouse of store 01";
-  EXPECT_EQ(args[7].text(), "000002") << "stock location of store 01";
+  using A = contract::Verifica_Venda_Anterior;
+  const RecordedCall& call = calls[0];
+  ASSERT_EQ(call.args.size(), 8u);
+  EXPECT_EQ(call.arg(A::Filial).text(), "0001");
+  EXPECT_EQ(call.arg(A::Inicio).date(), Filtro.dtInicial);
+  EXPECT_EQ(call.arg(A::Fim).date(), Filtro.dtFinal);
+  EXPECT_EQ(call.arg(A::InicioConsolidacao).date(), hostkit::toDateTime(QDate(1899, 1, 1)))
+      << "no start date in the sales parameters";
+  for (int position : {A::Inicio, A::Fim, A::InicioConsolidacao})
+    EXPECT_TRUE(call.arg(position).by_reference()) << "argument " << position;
+  EXPECT_EQ(call.arg(A::IdUtilAlmox).text(), "N") << "IDUTILALMOX";
+  EXPECT_EQ(call.arg(A::IdUtilLcEstq).text(), "N") << "IDUTILLCESTQ";
+  EXPECT_EQ(call.arg(A::CdAlmoxarife).text(), "000001") << "warehouse of store 01";
+  EXPECT_EQ(call.arg(A::CdLocalEstoque).text(), "000002") << "stock location of store 01";
 
-  fixture.paramVend[1] = std::to_string(dia(2024, 1, 15));
+  fixture.paramVend.at("DTINITESCONS") = std::to_string(dia(2024, 1, 15));
   relist();
   checksPass();
   fixture.server.clearCalls();
@@ -224,7 +230,7 @@ TEST_F(Checks, EarlierSalesCheckSendsTheStartDateOrFirstJanuary1899) {
   tela.sbtGeraNF->click();
   calls = fixture.server.callsOf("Verifica_Venda_Anterior");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[3].date(), dia(2024, 1, 15));
+  EXPECT_EQ(calls[0].arg(A::InicioConsolidacao).date(), dia(2024, 1, 15));
 }
 
 TEST_F(Checks, EarlierPendingSalesRefuseWithTheFocusOnTheGrid) {

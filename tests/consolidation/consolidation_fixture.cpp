@@ -11,7 +11,6 @@
 #include "messages.h"
 #include "navigation/modulestate.h"
 #include "module/package.h"
-#include "remote/replydatasets.h"
 
 using namespace qfx;
 using namespace hostkit;
@@ -38,23 +37,11 @@ void appendNumber(packet::Column& column, std::optional<double> value) {
     column.appendNull();
 }
 
-// The packet fields of a dataset: every field that is not calculated on the screen.
-packet::Packet shapeOf(void (*define)(TDataSet&)) {
-  TDataSet shape;
-  define(shape);
-  std::vector<packet::FieldDef> defs;
-  for (int i = 0; i < shape.FieldCount(); ++i) {
-    const TField* f = shape.Fields(i);
-    if (!f->Calculated()) defs.push_back({f->FieldName().toStdString(), f->DataType(), f->Size()});
-  }
-  return packet::Packet(std::move(defs));
-}
-
 }  // namespace
 
 packet::Packet principalPacket(const std::vector<SaleItem>& items) {
-  packet::Packet p = shapeOf(defineCdsPrincipal);
-  auto column = [&p](const char* name) -> packet::Column& { return p.columns[size_t(p.fieldIndex(name))]; };
+  packet::Packet p = contract::emptyPacket(contract::fields::principal);
+  auto column = [&p](const char* name) -> packet::Column& { return qfxtest::column(p, name); };
   for (const SaleItem& item : items) {
     appendText(column("CDFILIALEST"), item.filialEstoque);
     appendText(column("CDFILIAL"), "0001");
@@ -88,23 +75,19 @@ packet::Packet principalPacket(const std::vector<SaleItem>& items) {
 }
 
 packet::Packet erroPacket(const std::vector<ErroItem>& rows) {
-  packet::Packet p({{"CDERRO", packet::FieldType::Text, 30},
-                    {"CDOBJETO2", packet::FieldType::Text, 60},
-                    {"CDOBJETO3", packet::FieldType::Text, 20},
-                    {"CDOBJETO4", packet::FieldType::Text, 20},
-                    {"CDOBJETO5", packet::FieldType::Float, 0}});
+  packet::Packet p = contract::emptyPacket(contract::fields::postingErrors);
   for (const ErroItem& row : rows) {
-    p.columns[0].appendText(row.codigo);
-    p.columns[1].appendText(row.objeto2);
-    p.columns[2].appendText(row.objeto3);
-    p.columns[3].appendText(row.objeto4);
-    p.columns[4].appendNumber(row.objeto5);
+    column(p, "CDERRO").appendText(row.codigo);
+    column(p, "CDOBJETO2").appendText(row.objeto2);
+    column(p, "CDOBJETO3").appendText(row.objeto3);
+    column(p, "CDOBJETO4").appendText(row.objeto4);
+    column(p, "CDOBJETO5").appendNumber(row.objeto5);
   }
   return p;
 }
 
 packet::Packet prodBloqPacket(const std::vector<std::pair<std::string, std::string>>& rows) {
-  return textPacket({"CDPRODUTO", "NMPRODUTO"}, [&] {
+  return contractPacket(contract::fields::blockedProducts, [&] {
     std::vector<std::vector<std::string>> out;
     for (const auto& [codigo, nome] : rows) out.push_back({codigo, nome});
     return out;
@@ -272,7 +255,7 @@ void ConsolidationTest::checksPass() {
     return grpc::Status::OK;
   });
   fixture.server.on("GetVerifVenda", [](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(shapeOf(defineCdsVerifVenda));
+    r.result = r.packet(contract::emptyPacket(contract::fields::registerDays));
     return grpc::Status::OK;
   });
   fixture.server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply& r) {

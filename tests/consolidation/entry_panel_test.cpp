@@ -140,7 +140,7 @@ TEST_F(EntryPanel, ClosingAndReopeningTakesTheDefaultsAgainAndKeepsUntouchedList
 
 TEST_F(EntryPanel, SalesParametersWithoutARowLeaveTheEntriesAsTheyWere) {
   fixture.server.on("GetParamVend", [](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(paramVendPacket({}));
+    r.result = r.packet(rowPacket(qfx::contract::fields::salesParameters, {}));
     return grpc::Status::OK;
   });
   TfrmGeraNF& tela = open();
@@ -206,7 +206,7 @@ TEST_F(EntryPanel, EveryExitWithValidEntriesReloadsTheParametersAndOpensTheFilte
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
   EXPECT_EQ(callsOf("GetParamFilial"), 1u);
   EXPECT_EQ(callsOf("GetParamVend"), 2u);
-  EXPECT_EQ(fixture.server.callsOf("GetParamFilial").back().args[0].text(), "0001");
+  EXPECT_EQ(fixture.server.callsOf("GetParamFilial").back().arg(contract::GetParamFilial::Filial).text(), "0001");
   EXPECT_EQ(tela.cdsParamFilial->FieldByName("IDCTRLESTQ")->AsString(), "S");
   EXPECT_TRUE(tela.sbtFiltro->isEnabled());
   EXPECT_TRUE(tela.mnuFiltrar->isEnabled());
@@ -215,7 +215,7 @@ TEST_F(EntryPanel, EveryExitWithValidEntriesReloadsTheParametersAndOpensTheFilte
   EXPECT_FALSE(tela.sbtGeraNF->isEnabled());
 
   // back into the panel and out again without changing anything
-  fixture.paramFilial[2] = "N";
+  fixture.paramFilial.at("IDCTRLESTQ") = "N";
   focusTo(tela.medCdLoja);
   EXPECT_FALSE(tela.sbtFiltro->isEnabled());
   ASSERT_TRUE(leavePanel(true));
@@ -313,8 +313,8 @@ TEST_F(EntryPanel, WithdrawalTypeIsPaddedBeforeItsLookup) {
   focusTo(tela.medSetor);
   const auto calls = fixture.server.callsOf("getTipoReti");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[0].text(), "02");
-  EXPECT_EQ(calls[0].args[1].text(), "");
+  EXPECT_EQ(calls[0].arg(contract::getTipoReti::Codigo).text(), "02");
+  EXPECT_EQ(calls[0].arg(contract::getTipoReti::Todos).text(), "");
   EXPECT_EQ(tela.medTipoReti->text(), "02");
   EXPECT_EQ(tela.edtTipoReti->text(), "Consumo interno");
   EXPECT_TRUE(host->busyBalanced());
@@ -323,8 +323,8 @@ TEST_F(EntryPanel, WithdrawalTypeIsPaddedBeforeItsLookup) {
 
 TEST_F(EntryPanel, SectorLookupWithSeveralRowsShowsTheFirstName) {
   fixture.server.on("getSetor", [](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(textPacket({"CDSETOR", "SGSETOR", "NMSETOR"},
-                                   {{"0003", "DEP", "Depósito"}, {"0003", "OUT", "Outro depósito"}}));
+    r.result = r.packet(
+        contractPacket(contract::fields::sectors, {{"0003", "DEP", "Depósito"}, {"0003", "OUT", "Outro depósito"}}));
     return grpc::Status::OK;
   });
   TfrmGeraNF& tela = open();
@@ -334,7 +334,7 @@ TEST_F(EntryPanel, SectorLookupWithSeveralRowsShowsTheFirstName) {
   EXPECT_EQ(tela.edtSetor->text(), "Depósito");
   const auto calls = fixture.server.callsOf("getSetor");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[0].text(), "0003");
+  EXPECT_EQ(calls[0].arg(contract::getSetor::Codigo).text(), "0003");
 }
 
 TEST_F(EntryPanel, FailedRemoteLookupPutsTheFocusBackAndClosesTheAnimation) {
@@ -372,8 +372,8 @@ TEST_F(EntryPanel, SearchButtonsWriteTheCodeAndThenTheName) {
   ASSERT_TRUE(tela.btnTipoReti->Click());
   const auto calls = fixture.server.callsOf("getTipoReti");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[0].text(), "");
-  EXPECT_EQ(calls[0].args[1].text(), "T");
+  EXPECT_EQ(calls[0].arg(contract::getTipoReti::Codigo).text(), "");
+  EXPECT_EQ(calls[0].arg(contract::getTipoReti::Todos).text(), "T");
   EXPECT_EQ(host->pickerCalls[2].title, "Tipo de Retirada");
   EXPECT_EQ(tela.medTipoReti->text(), "02");
   EXPECT_EQ(tela.edtTipoReti->text(), "Consumo interno");

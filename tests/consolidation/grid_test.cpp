@@ -294,15 +294,16 @@ TEST_F(SalesGrid, LoadSendsTheEntriesAndTheFilter) {
   listed({SaleItem{}});
   const auto calls = fixture.server.callsOf("GetPrincipal");
   ASSERT_EQ(calls.size(), 1u);
-  const auto& args = calls[0].args;
-  ASSERT_EQ(args.size(), 21u);
-  EXPECT_EQ(args[0].text(), "0001");
-  EXPECT_EQ(args[1].date(), hostkit::Date());
-  EXPECT_EQ(args[3].text(), "N") << "pending only";
-  EXPECT_EQ(args[4].text(), "N");
-  EXPECT_EQ(args[5].text(), "S") << "all sales";
-  EXPECT_EQ(args[7].text(), "01");
-  EXPECT_TRUE(args[8].boolean());
+  using A = contract::GetPrincipal;
+  const RecordedCall& call = calls[0];
+  ASSERT_EQ(call.args.size(), 21u);
+  EXPECT_EQ(call.arg(A::Filial).text(), "0001");
+  EXPECT_EQ(call.arg(A::DtInicial).date(), hostkit::Date());
+  EXPECT_EQ(call.arg(A::TodasNF).text(), "N") << "pending only";
+  EXPECT_EQ(call.arg(A::TodasNF2).text(), "N");
+  EXPECT_EQ(call.arg(A::TodasVendas).text(), "S") << "all sales";
+  EXPECT_EQ(call.arg(A::Loja).text(), "01");
+  EXPECT_TRUE(call.arg(A::BoTodosCaixa).boolean());
 }
 
 TEST_F(SalesGrid, FilterButtonReloadsWhetherTheDialogIsConfirmedOrCancelled) {

@@ -32,9 +32,9 @@ class Run : public ConsolidationTest {
   // Sets branch (IDPERMESTNEG, IDMENSESTNEG) and sales (IDPERCONVESTNEG) parameters
   // that the panel exit loads.
   void params(const std::string& permiteNegativo, const std::string& pergunta, const std::string& bloqueiaNegativo) {
-    fixture.paramFilial[3] = permiteNegativo;
-    fixture.paramFilial[4] = pergunta;
-    fixture.paramVend[9] = bloqueiaNegativo;
+    fixture.paramFilial.at("IDPERMESTNEG") = permiteNegativo;
+    fixture.paramFilial.at("IDMENSESTNEG") = pergunta;
+    fixture.paramVend.at("IDPERCONVESTNEG") = bloqueiaNegativo;
   }
 
   // The list is shown, every check passes, the records start afresh.
@@ -76,7 +76,7 @@ TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
 }
 
 TEST_F(Run, BranchWithoutStockControlIsRefusedBeforeTheServerIsAsked) {
-  fixture.paramFilial[2] = "N";
+  fixture.paramFilial.at("IDCTRLESTQ") = "N";
   ready();
   replySemGeraNF({resposta({}, 15)});
   consolidate();
@@ -106,21 +106,22 @@ TEST_F(Run, SuccessSaysSoAndTheReloadedGridShowsTheNewState) {
 
   const auto calls = fixture.server.callsOf("SemGeraNF");
   ASSERT_EQ(calls.size(), 1u);
-  const auto& a = calls[0].args;
-  ASSERT_EQ(a.size(), 24u);
-  EXPECT_EQ(a[0].text(), "0001") << "the login's branch";
-  EXPECT_EQ(a[1].text(), "0001");
-  EXPECT_EQ(a[2].text(), "01");
-  EXPECT_EQ(a[3].text(), "S") << "all sales";
-  EXPECT_TRUE(a[3].by_reference());
-  EXPECT_EQ(a[5].date(), Filtro.dtInicial);
-  EXPECT_EQ(a[6].date(), Filtro.dtFinal);
-  EXPECT_TRUE(a[8].boolean()) << "all cash registers";
-  EXPECT_FALSE(a[11].boolean()) << "no customer interval";
-  EXPECT_EQ(a[16].text(), "01") << "withdrawal type";
-  EXPECT_EQ(a[17].text(), "0001") << "sector";
-  EXPECT_EQ(a[18].text(), "OPER");
-  EXPECT_TRUE(a[23].boolean()) << "stock check on";
+  using A = contract::SemGeraNF;
+  const RecordedCall& call = calls[0];
+  ASSERT_EQ(call.args.size(), 24u);
+  EXPECT_EQ(call.arg(A::FiliProc).text(), "0001") << "the login's branch";
+  EXPECT_EQ(call.arg(A::Filial).text(), "0001");
+  EXPECT_EQ(call.arg(A::Loja).text(), "01");
+  EXPECT_EQ(call.arg(A::TodasVendas).text(), "S") << "all sales";
+  EXPECT_TRUE(call.arg(A::TodasVendas).by_reference());
+  EXPECT_EQ(call.arg(A::DtInicial).date(), Filtro.dtInicial);
+  EXPECT_EQ(call.arg(A::DtFinal).date(), Filtro.dtFinal);
+  EXPECT_TRUE(call.arg(A::BoTodosCaixa).boolean()) << "all cash registers";
+  EXPECT_FALSE(call.arg(A::BoIntervaloCli).boolean()) << "no customer interval";
+  EXPECT_EQ(call.arg(A::TipoReti).text(), "01") << "withdrawal type";
+  EXPECT_EQ(call.arg(A::Setor).text(), "0001") << "sector";
+  EXPECT_EQ(call.arg(A::Operador).text(), "OPER");
+  EXPECT_TRUE(call.arg(A::VerificaEstoque).boolean()) << "stock check on";
 }
 
 TEST_F(Run, FinalMessageFollowsThePostingResultAndTheServersKey) {
@@ -178,10 +179,12 @@ TEST_F(Run, NegativeStockPermittedMakesExactlyOneSecondCall) {
   EXPECT_EQ(pergunta.buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
   const auto calls = fixture.server.callsOf("SemGeraNF");
   ASSERT_EQ(calls.size(), 2u) << "one second call, however many irregular items";
-  EXPECT_TRUE(calls[0].args[23].boolean());
-  EXPECT_FALSE(calls[1].args[23].boolean()) << "stock check off";
-  for (size_t i = 0; i < 23; ++i)
-    EXPECT_EQ(calls[1].args[i].SerializeAsString(), calls[0].args[i].SerializeAsString()) << "argument " << i + 1;
+  using A = contract::SemGeraNF;
+  EXPECT_TRUE(calls[0].arg(A::VerificaEstoque).boolean());
+  EXPECT_FALSE(calls[1].arg(A::VerificaEstoque).boolean()) << "stock check off";
+  for (int position = A::FiliProc; position < A::VerificaEstoque; ++position)
+    EXPECT_EQ(calls[1].arg(position).SerializeAsString(), calls[0].arg(position).SerializeAsString())
+        << "argument " << position;
   EXPECT_TRUE(host->hostScreens.isEmpty()) << "no irregular-stock screen on this path";
   EXPECT_EQ(consolidating(), 2);
   EXPECT_TRUE(host->busyBalanced());
@@ -252,8 +255,8 @@ TEST_F(Run, NotPermittedAndRefusedByTheBranchEndsWithOperaBloq) {
 
 TEST_F(Run, CentralStockNamesTheCentralBranchOnIrregularItemsOnly) {
   params("N", "S", "S");
-  fixture.paramVend[13] = "S";
-  fixture.paramVend[14] = "0009";
+  fixture.paramVend.at("IDUTILESTCENT") = "S";
+  fixture.paramVend.at("CDFILIESTCENT") = "0009";
   ready();
   replySemGeraNF({resposta({kIrregular1}, 3)});
   consolidate();

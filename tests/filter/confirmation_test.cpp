@@ -183,8 +183,8 @@ TEST_F(ConfirmationTest, APassingConfirmationReplacesFiltroReloadsTheListAndSets
   EXPECT_EQ(Filtro.stCaixa, "_0001002_");
   const auto calls = server.callsOf("GetPrincipal");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[1].date(), dia(2024, 3, 1));
-  EXPECT_EQ(calls[0].args[9].text(), "_0001002_");
+  EXPECT_EQ(calls[0].arg(contract::GetPrincipal::DtInicial).date(), dia(2024, 3, 1));
+  EXPECT_EQ(calls[0].arg(contract::GetPrincipal::StCaixa).text(), "_0001002_");
   EXPECT_TRUE(tela().sbtGeraNF->isEnabled());
   EXPECT_EQ(tela().cdsPrincipal->RecordCount(), 2);
 
@@ -256,7 +256,7 @@ TEST_F(FiltroWritesTest, AStartDateLeftAndThenCancelledReachesFiltroAndTheReload
   EXPECT_FALSE(dlg().FiltroTmp.boTodosCaixa);
   const auto calls = server.callsOf("GetPrincipal");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args[1].date(), dia(2024, 3, 5));
+  EXPECT_EQ(calls[0].arg(contract::GetPrincipal::DtInicial).date(), dia(2024, 3, 5));
 }
 
 // The keyboard alone: Return in a date and Ctrl+Return anywhere confirm,

@@ -7,7 +7,6 @@
 #include <QtTest/QTest>
 
 #include "query.h"
-#include "remote/replydatasets.h"
 #include "testsql.h"
 
 using namespace qfx;
@@ -16,22 +15,6 @@ using namespace hostkit;
 namespace qfxtest {
 
 double dia(int year, int month, int day) { return toDateTime(QDate(year, month, day)); }
-
-std::vector<packet::FieldDef> fieldDefsOf(const TDataSet& dataset) {
-  std::vector<packet::FieldDef> defs;
-  for (int i = 0; i < dataset.FieldCount(); ++i) {
-    const TField* f = dataset.Fields(i);
-    if (!f->Calculated()) defs.push_back({f->FieldName().toStdString(), f->DataType(), f->Size()});
-  }
-  return defs;
-}
-
-packet::Packet emptyRows(std::vector<packet::FieldDef> defs, int rows) {
-  packet::Packet p(std::move(defs));
-  for (auto& column : p.columns)
-    for (int r = 0; r < rows; ++r) column.appendNull();
-  return p;
-}
 
 void createLookupDatabase(const QString& file) {
   const QStringList statements = {
@@ -131,10 +114,11 @@ QString FilterTest::focusName() const {
 }
 
 void FilterTest::replyPrincipalRows(int rows) {
-  TDataSet shape;
-  defineCdsPrincipal(shape);
-  server.on("GetPrincipal", [rows, defs = fieldDefsOf(shape)](const RecordedCall&, ScriptedReply& reply) {
-    reply.result = reply.packet(emptyRows(defs, rows));
+  server.on("GetPrincipal", [rows](const RecordedCall&, ScriptedReply& reply) {
+    packet::Packet p = contract::emptyPacket(contract::fields::principal);
+    for (auto& column : p.columns)
+      for (int r = 0; r < rows; ++r) column.appendNull();
+    reply.result = reply.packet(std::move(p));
     return grpc::Status::OK;
   });
 }

@@ -53,9 +53,6 @@ QStringList column(const TDataSet& ds, const char* field) {
   return values;
 }
 
-const std::vector<std::string> kVendasFields = {"IDMARCADO",  "CHAVE",   "CDCAIXA",     "NRSEQVENDA",
-                                                "NRCUPOMFIS", "DTVENDA", "NMRAZSOCCLIE"};
-
 }  // namespace
 
 TEST_F(PickersTest, CashRegistersAreThoseOfTheScreensBranchAndStore) {
@@ -82,9 +79,11 @@ TEST_F(PickersTest, CashRegistersAreThoseOfTheScreensBranchAndStore) {
 
 TEST_F(PickersTest, SalesPickerSendsTheRegisterChoiceAndThePossiblyOldList) {
   server.on("GetVendas", [](const RecordedCall& call, ScriptedReply& r) {
-    if (!call.args[4].boolean()) r.args[5].set_text("_0001009_");  // the server may rewrite the list
-    r.result = r.packet(textPacket(kVendasFields, {{"N", "0001000123", "001", "123", "9", "01/03/2024", "ALFA"},
-                                                   {"N", "0001000124", "002", "124", "10", "02/03/2024", "BETA"}}));
+    using A = contract::GetVendas;
+    if (!call.arg(A::TodosCaixa).boolean()) r.arg(A::StCaixa).set_text("_0001009_");  // the server may rewrite the list
+    r.result = r.packet(contractPacket(contract::fields::salesOfPeriod,
+                                       {{"N", "0001000123", "001", "123", "9", "01/03/2024", "ALFA"},
+                                        {"N", "0001000124", "002", "124", "10", "02/03/2024", "BETA"}}));
     return grpc::Status::OK;
   });
   Filtro.stCaixa = "_0001002_";  // an old list, while all registers are chosen
@@ -112,8 +111,8 @@ TEST_F(PickersTest, SalesPickerSendsTheRegisterChoiceAndThePossiblyOldList) {
   EXPECT_TRUE(dlg().btpVenda->Click());
   calls = server.callsOf("GetVendas");
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(shown(calls[1].args[4]), "false");
-  EXPECT_EQ(shown(calls[1].args[5]), "&'_0001002_'");
+  EXPECT_EQ(shown(calls[1].arg(contract::GetVendas::TodosCaixa)), "false");
+  EXPECT_EQ(shown(calls[1].arg(contract::GetVendas::StCaixa)), "&'_0001002_'");
   EXPECT_EQ(dlg().FiltroTmp.stCaixa, "_0001009_");  // what the server left in the list stays
   EXPECT_EQ(dlg().FiltroTmp.stVendas, "_0001000123_");
 }
@@ -153,9 +152,10 @@ TEST_F(PickersTest, ProductsWithSalesOnListaAndNonePickedAreRefusedBeforeAnyServ
 
 TEST_F(PickersTest, ProductsSendListsAndMarkersAsCopiesThatNeverFlowBack) {
   server.on("GetProdutos", [](const RecordedCall&, ScriptedReply& r) {
-    for (size_t i = 4; i < 8; ++i) r.args[i].set_text("LIXO");
-    r.result =
-        r.packet(textPacket({"IDMARCADO", "CDPRODUTO", "NMPRODUTO"}, {{"N", "P1", "Arroz"}, {"N", "P2", "Feijão"}}));
+    using A = contract::GetProdutos;
+    for (int position : {A::CaixaLista, A::CaixaMarca, A::VendasLista, A::VendasMarca})
+      r.arg(position).set_text("LIXO");
+    r.result = r.packet(contractPacket(contract::fields::productsSold, {{"N", "P1", "Arroz"}, {"N", "P2", "Feijão"}}));
     return grpc::Status::OK;
   });
   Filtro.stCaixa = "_0001001_";  // old lists while everything is on all

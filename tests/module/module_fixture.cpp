@@ -9,33 +9,11 @@
 
 namespace qfxtest {
 
-const std::vector<std::string>& paramVendFields() {
-  static const std::vector<std::string> f = {
-      "IDCONSUMIOBR",    "DTINITESCONS",  "CDLOJA",        "NMLOJA",          "IDATUEST",      "IDGERANFVENPROD",
-      "IDBLOQCONSOLIDA", "CDTIPORETI",    "NMTIPORETI",    "IDPERCONVESTNEG", "CDSETOR",       "NMSETOR",
-      "CONSOIMPAJUS",    "IDUTILESTCENT", "CDFILIESTCENT", "CDALMOXESTCENT",  "CDLOCALESTCENT"};
-  return f;
-}
-
-const std::vector<std::string>& paramFilialFields() {
-  static const std::vector<std::string> f = {"IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG",
-                                             "IDMENSESTNEG"};
-  return f;
-}
-
-qfx::packet::Packet paramVendPacket(const std::vector<std::string>& row) {
-  qfx::packet::Packet p = textPacket(paramVendFields(), {});
-  p.fields[1].type = qfx::packet::FieldType::DateTime;  // DTINITESCONS
-  p.columns[1] = qfx::packet::Column(qfx::packet::FieldType::DateTime);
-  for (size_t i = 0; i < row.size(); ++i) {
-    if (i != 1)
-      p.columns[i].appendText(row[i]);
-    else if (row[i].empty())
-      p.columns[i].appendNull();
-    else
-      p.columns[i].appendNumber(std::stod(row[i]));
-  }
-  return p;
+qfx::packet::Packet rowPacket(std::span<const qfx::contract::Field> fields, const FieldValues& row) {
+  if (row.empty()) return contractPacket(fields, {});
+  std::vector<std::string> values;
+  for (const auto& f : fields) values.push_back(row.at(std::string(f.name)));
+  return contractPacket(fields, {values});
 }
 
 ModuleFixture::ModuleFixture() {
@@ -70,26 +48,29 @@ void ModuleFixture::createDatabase() {
 }
 
 void ModuleFixture::scriptLookups() {
+  using namespace qfx::contract;
   server.on("GetParamVend", [this](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(paramVendPacket(paramVend));
+    r.result = r.packet(rowPacket(fields::salesParameters, paramVend));
     return grpc::Status::OK;
   });
   server.on("GetParamFilial", [this](const RecordedCall&, ScriptedReply& r) {
-    r.result = r.packet(textPacket(paramFilialFields(), {paramFilial}));
+    r.result = r.packet(rowPacket(fields::branchParameters, paramFilial));
     return grpc::Status::OK;
   });
   server.on("getTipoReti", [](const RecordedCall& call, ScriptedReply& r) {
     std::vector<std::vector<std::string>> rows;
     for (auto [code, name] : {std::pair{"01", "Venda balcão"}, std::pair{"02", "Consumo interno"}})
-      if (call.args[1].text() == "T" || call.args[0].text() == code) rows.push_back({code, name});
-    r.result = r.packet(textPacket({"CDTIPORETI", "NMTIPORETI"}, rows));
+      if (call.arg(getTipoReti::Todos).text() == "T" || call.arg(getTipoReti::Codigo).text() == code)
+        rows.push_back({code, name});
+    r.result = r.packet(contractPacket(fields::withdrawalTypes, rows));
     return grpc::Status::OK;
   });
   server.on("getSetor", [](const RecordedCall& call, ScriptedReply& r) {
     std::vector<std::vector<std::string>> rows;
     for (auto [code, name] : {std::pair{"0001", "Vendas"}, std::pair{"0002", "Cozinha"}})
-      if (call.args[1].text() == "T" || call.args[0].text() == code) rows.push_back({code, "SG", name});
-    r.result = r.packet(textPacket({"CDSETOR", "SGSETOR", "NMSETOR"}, rows));
+      if (call.arg(getSetor::Todos).text() == "T" || call.arg(getSetor::Codigo).text() == code)
+        rows.push_back({code, "SG", name});
+    r.result = r.packet(contractPacket(fields::sectors, rows));
     return grpc::Status::OK;
   });
 }

@@ -4,12 +4,18 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <map>
 #include <memory>
+#include <span>
+#include <string>
 
 #include "scripted_server.h"
 #include "scriptedhostservices.h"
 
 namespace qfxtest {
+
+// One row's values by field name.
+using FieldValues = std::map<std::string, std::string>;
 
 class ModuleFixture {
  public:
@@ -19,11 +25,16 @@ class ModuleFixture {
   std::shared_ptr<hostkit::ScriptedHostServices> host;
   ScriptedServer server;
 
-  // Sales parameters GetParamVend answers with (one row).
-  std::vector<std::string> paramVend = {
-      "1", "", "01", "Loja Central", "S", "S", "N", "01", "Venda balcão", "S", "0001", "Vendas", "N", "N", "", "", ""};
-  // Branch parameters GetParamFilial answers with (one row).
-  std::vector<std::string> paramFilial = {"N", "N", "S", "N", "S"};
+  // Sales parameters GetParamVend answers with (one row), by field name.
+  FieldValues paramVend = {{"IDCONSUMIOBR", "1"},      {"DTINITESCONS", ""},   {"CDLOJA", "01"},
+                           {"NMLOJA", "Loja Central"}, {"IDATUEST", "S"},      {"IDGERANFVENPROD", "S"},
+                           {"IDBLOQCONSOLIDA", "N"},   {"CDTIPORETI", "01"},   {"NMTIPORETI", "Venda balcão"},
+                           {"IDPERCONVESTNEG", "S"},   {"CDSETOR", "0001"},    {"NMSETOR", "Vendas"},
+                           {"CONSOIMPAJUS", "N"},      {"IDUTILESTCENT", "N"}, {"CDFILIESTCENT", ""},
+                           {"CDALMOXESTCENT", ""},     {"CDLOCALESTCENT", ""}};
+  // Branch parameters GetParamFilial answers with (one row), by field name.
+  FieldValues paramFilial = {{"IDUTILALMOX", "N"},  {"IDUTILLCESTQ", "N"}, {"IDCTRLESTQ", "S"},
+                             {"IDPERMESTNEG", "N"}, {"IDMENSESTNEG", "S"}, {"CDFILIAL", "0001"}};
   QString databasePath() const { return dir_.filePath(QStringLiteral("host.db")); }
 
  private:
@@ -32,11 +43,9 @@ class ModuleFixture {
   QTemporaryDir dir_;
 };
 
-// A GetParamVend packet of one row; DTINITESCONS (second) is a date as days, or empty.
-qfx::packet::Packet paramVendPacket(const std::vector<std::string>& row);
-
-// The fields of the parameter packets, in the order of the vectors above.
-const std::vector<std::string>& paramVendFields();
-const std::vector<std::string>& paramFilialFields();
+// A packet of the contract's fields with one row of these values (every
+// field must have one; a date as days, or empty), or none when there are no
+// values.
+qfx::packet::Packet rowPacket(std::span<const qfx::contract::Field> fields, const FieldValues& row);
 
 }  // namespace qfxtest

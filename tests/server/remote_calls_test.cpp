@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "abort.h"
+#include "methods/dispatcher.h"
 #include "navigation/modulestate.h"
 #include "remote/rdmgeranf.h"
 #include "remote/replydatasets.h"
@@ -49,7 +50,20 @@ std::string valueOf(const rpc::Argument& a) {
   }
 }
 
+// The server's method table, built from the same contract as the client's
+// calls, takes the call as it came: the method, the count and every kind.
+void expectAcceptedByTheServer(const RecordedCall& call) {
+  static const server::Dispatcher object = server::makeConsolidationObject();
+  const server::MethodEntry* method = object.find(call.method);
+  ASSERT_NE(method, nullptr) << call.method;
+  server::WireArguments wire;
+  for (const auto& a : call.args) *wire.Add() = a;
+  const auto checked = server::checkArguments(method->name, method->kinds, wire);
+  EXPECT_TRUE(checked.ok()) << checked.error().message;
+}
+
 void expectArgs(const RecordedCall& call, const std::vector<Arg>& expected) {
+  expectAcceptedByTheServer(call);
   ASSERT_EQ(call.args.size(), expected.size()) << call.method;
   for (size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(call.method + " argument " + std::to_string(i + 1));
@@ -159,9 +173,9 @@ TEST_F(RemoteCalls, FilterMethodsSendTheFilterAndTheSameFlagTwice) {
 
 TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
   server.on("SemGeraNF", [](const RecordedCall&, ScriptedReply& r) {
-    r.result =
-        listValue({r.packet(textPacket({"CDERRO", "CDOBJETO2"}, {{"LIB00200_3", "P1 Produto"}})), integerValue(42),
-                   r.packet(textPacket({"CDPRODUTO", "NMPRODUTO"}, {})), textValue("ULT_LANC_DIA"), rpc::Value()});
+    r.result = listValue({r.packet(contractPacket(contract::fields::postingErrors, {{"LIB00200_3", "P1 Produto"}})),
+                          integerValue(42), r.packet(contractPacket(contract::fields::blockedProducts, {})),
+                          textValue("ULT_LANC_DIA"), rpc::Value()});
     return grpc::Status::OK;
   });
   TFiltro f = sampleFilter();
@@ -182,22 +196,25 @@ TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
 
 TEST_F(RemoteCalls, ByReferenceValuesFlowBackButNeverIntoTheFlagTable) {
   server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
-    r.args[1].set_date(46000);           // Filtro.dtInicial
-    r.args[3].set_text("X");             // flag letter of boTodasNF
-    r.args[4].set_text("Y");             // the same entry again
-    r.args[5].set_text("Z");             // flag letter of boTodasVendas
-    r.args[9].set_text("_0001002_");     // Filtro.stCaixa
-    r.args[7].set_text("loja trocada");  // by value: must not flow back
+    using A = contract::GetPrincipal;
+    r.arg(A::DtInicial).set_date(46000);
+    r.arg(A::TodasNF).set_text("X");  // flag letter of boTodasNF
+    r.arg(A::TodasNF2).set_text("Y");
+    r.arg(A::TodasVendas).set_text("Z");
+    r.arg(A::StCaixa).set_text("_0001002_");
+    r.arg(A::Loja).set_text("loja trocada");  // by value: must not flow back
     r.result = r.packet(textPacket({"X"}, {}));
     return grpc::Status::OK;
   });
   server.on("GetVendas", [](const RecordedCall&, ScriptedReply& r) {
-    r.args[5].set_text("_MUDADO_");
+    r.arg(contract::GetVendas::StCaixa).set_text("_MUDADO_");
     r.result = r.packet(textPacket({"X"}, {}));
     return grpc::Status::OK;
   });
   server.on("GetProdutos", [](const RecordedCall&, ScriptedReply& r) {
-    for (int i = 4; i < 8; ++i) r.args[size_t(i)].set_text("LIXO");
+    using A = contract::GetProdutos;
+    for (int position : {A::CaixaLista, A::CaixaMarca, A::VendasLista, A::VendasMarca})
+      r.arg(position).set_text("LIXO");
     r.result = r.packet(textPacket({"X"}, {}));
     return grpc::Status::OK;
   });
@@ -296,12 +313,13 @@ TEST_F(RemoteCalls, ADeadServerGivesAClearErrorWithinTheDeadline) {
 // failure is an error value like a synchronous call's.
 TEST_F(RemoteCalls, CallsStartedTogetherAreTakenInTheProgramsOwnOrder) {
   server.on("GetReducaoZ", [](const RecordedCall& call, ScriptedReply& r) {
-    if (call.args[1].text() == "001") std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    r.result = textValue("Z " + call.args[1].text());
+    const std::string& caixa = call.arg(contract::GetReducaoZ::Caixa).text();
+    if (caixa == "001") std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    r.result = textValue("Z " + caixa);
     return grpc::Status::OK;
   });
   server.on("GetVendas", [](const RecordedCall&, ScriptedReply& r) {
-    r.args[5].set_text("_VOLTOU_");
+    r.arg(contract::GetVendas::StCaixa).set_text("_VOLTOU_");
     r.result = textValue("vendas");
     return grpc::Status::OK;
   });
@@ -311,14 +329,24 @@ TEST_F(RemoteCalls, CallsStartedTogetherAreTakenInTheProgramsOwnOrder) {
   net.CallTimeoutMs = 1000;
   const auto dispatch = net.AppServer();
   using hostkit::RemoteArg;
+  using Reducao = contract::GetReducaoZ;
+  using Vendas = contract::GetVendas;
   std::vector<hostkit::PendingCall> reducoes;
   for (const char* caixa : {"001", "002", "003"})
-    reducoes.push_back(
-        dispatch.Start("GetReducaoZ", {RemoteArg::Text("0001"), RemoteArg::Text(caixa), RemoteArg::Date(46301)}));
+    reducoes.push_back(dispatch.Start(
+        "GetReducaoZ", contract::ArgumentList<Reducao, RemoteArg>{{Reducao::Filial, RemoteArg::Text("0001")},
+                                                                  {Reducao::Caixa, RemoteArg::Text(caixa)},
+                                                                  {Reducao::Dia, RemoteArg::Date(46301)}}
+                           .values()));
   QString stCaixa = "_A_";
-  hostkit::PendingCall vendas =
-      dispatch.Start("GetVendas", {RemoteArg::Text("0001"), RemoteArg::Text("01"), RemoteArg::Date(1),
-                                   RemoteArg::Date(2), RemoteArg::Boolean(false), RemoteArg::TextRef(stCaixa)});
+  hostkit::PendingCall vendas = dispatch.Start(
+      "GetVendas", contract::ArgumentList<Vendas, RemoteArg>{{Vendas::Filial, RemoteArg::Text("0001")},
+                                                             {Vendas::Loja, RemoteArg::Text("01")},
+                                                             {Vendas::Inicio, RemoteArg::Date(1)},
+                                                             {Vendas::Fim, RemoteArg::Date(2)},
+                                                             {Vendas::TodosCaixa, RemoteArg::Boolean(false)},
+                                                             {Vendas::StCaixa, RemoteArg::TextRef(stCaixa)}}
+                       .values());
   hostkit::PendingCall soma = dispatch.Start("GetSoma", {RemoteArg::Text("0001")});
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past every call's deadline
 
@@ -369,19 +397,10 @@ TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
   constexpr int kRows = 1'000'000;
   server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
     using qfx::packet::FieldType;
-    std::vector<qfx::packet::FieldDef> defs;
-    const std::vector<std::pair<const char*, FieldType>> fields = {
-        {"CDFILIALEST", FieldType::Text},  {"CDFILIAL", FieldType::Text},     {"NRSEQVENDA", FieldType::Text},
-        {"CDCLIENTE", FieldType::Text},    {"CDCAIXA", FieldType::Text},      {"DTENTRVENDA", FieldType::DateTime},
-        {"IDTIPOIMPV", FieldType::Text},   {"NRLANCESTQ", FieldType::Text},   {"CDPRODUTO", FieldType::Text},
-        {"NMPRODUTO", FieldType::Text},    {"QTPRODVEND", FieldType::Float},  {"VRUNITVEND", FieldType::Float},
-        {"TOTITEM", FieldType::Float},     {"NRSEQUITVEND", FieldType::Text}, {"VRDESITVEND", FieldType::Float},
-        {"CDPRODESTO", FieldType::Text},   {"NMRAZSOCCLIE", FieldType::Text}, {"NRLANCTONF", FieldType::Text},
-        {"CDLOJA", FieldType::Text},       {"NRCUPOMFIS", FieldType::Text},   {"CDFILIALNF", FieldType::Text},
-        {"NMCONSUMIDOR", FieldType::Text}, {"CDARVPROD", FieldType::Text},    {"IDSITUVENDA", FieldType::Text},
-        {"IDTPFORPGVEN", FieldType::Text}};
-    for (auto& [name, type] : fields) defs.push_back({name, type, 0});
-    qfx::packet::Packet p(std::move(defs));
+    constexpr const auto& fields = contract::fields::principal;
+    constexpr size_t kStockPosting = contract::indexOf(fields, "NRLANCESTQ");
+    constexpr size_t kProductName = contract::indexOf(fields, "NMPRODUTO");
+    qfx::packet::Packet p = contract::emptyPacket(fields);
     for (auto& c : p.columns) c.reserve(kRows);
     for (int row = 0; row < kRows; ++row) {
       for (size_t i = 0; i < fields.size(); ++i) {
@@ -394,10 +413,11 @@ TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
             c.appendNumber(row % 100 * 0.5);
             break;
           default:
-            if (i == 7 && row % 2)
-              c.appendNull();  // NRLANCESTQ: half pending
+            if (i == kStockPosting && row % 2)
+              c.appendNull();  // half pending
             else
-              c.appendText(i == 9 ? "PRODUTO DE TESTE " + std::to_string(row % 500) : std::to_string(row % 997));
+              c.appendText(i == kProductName ? "PRODUTO DE TESTE " + std::to_string(row % 500)
+                                             : std::to_string(row % 997));
         }
       }
     }

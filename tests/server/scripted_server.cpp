@@ -129,4 +129,27 @@ packet::Packet textPacket(const std::vector<std::string>& fields, const std::vec
   return p;
 }
 
+packet::Packet contractPacket(std::span<const contract::Field> fields,
+                              const std::vector<std::vector<std::string>>& rows) {
+  packet::Packet p = contract::emptyPacket(fields);
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const std::string value = i < row.size() ? row[i] : std::string();
+      if (fields[i].type == packet::FieldType::Text)
+        p.columns[i].appendText(value);
+      else if (value.empty())
+        p.columns[i].appendNull();
+      else
+        p.columns[i].appendNumber(std::stod(value));
+    }
+  }
+  return p;
+}
+
+packet::Column& column(packet::Packet& p, std::string_view field) {
+  const int i = p.fieldIndex(field);
+  if (i < 0) throw std::out_of_range("no field " + std::string(field) + " in the packet");
+  return p.columns[size_t(i)];
+}
+
 }  // namespace qfxtest

@@ -10,9 +10,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "contract_methods.h"
+#include "contract_packets.h"
 #include "packet_codec.h"
 #include "qfx31700.grpc.pb.h"
 
@@ -23,6 +27,9 @@ struct RecordedCall {
   std::string method;
   std::vector<qfx::rpc::Argument> args;
   std::string token;
+
+  // The argument at a position the contract names (contract_methods.h).
+  const qfx::rpc::Argument& arg(int position) const { return args.at(qfx::contract::argIndex(position)); }
 };
 
 // What a scripted method answers: the result, the final argument values
@@ -31,6 +38,7 @@ class ScriptedReply {
  public:
   qfx::rpc::Value result;
   std::vector<qfx::rpc::Argument> args;
+  qfx::rpc::Argument& arg(int position) { return args.at(qfx::contract::argIndex(position)); }
 
   // A value announcing `p`; its rows go out as chunks after the first message.
   qfx::rpc::Value packet(qfx::packet::Packet p);
@@ -69,5 +77,12 @@ qfx::rpc::Value listValue(std::vector<qfx::rpc::Value> items);
 // A one-row-per-entry text packet: fields named, every value text.
 qfx::packet::Packet textPacket(const std::vector<std::string>& fields,
                                const std::vector<std::vector<std::string>>& rows);
+// A packet of the contract's fields, each row's values as texts in the
+// fields' order: a number or date field reads its text as a number, and an
+// empty one as null.
+qfx::packet::Packet contractPacket(std::span<const qfx::contract::Field> fields,
+                                   const std::vector<std::vector<std::string>>& rows);
+// A packet's column by its field's name.
+qfx::packet::Column& column(qfx::packet::Packet& p, std::string_view field);
 
 }  // namespace qfxtest

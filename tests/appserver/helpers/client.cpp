@@ -56,6 +56,48 @@ rpc::Argument boolean(bool value) {
   return a;
 }
 
+namespace {
+
+// GetVerifVenda's arguments, with which GetPrincipal's start.
+template <class A>
+Args<A> verification(const PrincipalFilter& f) {
+  using P = contract::GetPrincipal;
+  const std::string nf = f.includePosted ? "S" : "N";
+  return {{P::Filial, text(f.branch)},
+          {P::DtInicial, date(f.first, true)},
+          {P::DtFinal, date(f.last, true)},
+          {P::TodasNF, ref(nf)},
+          {P::TodasNF2, ref(nf)},
+          {P::TodasVendas, ref(f.sales.empty() ? "S" : "N")},
+          {P::StVendas, ref(f.sales)},
+          {P::Loja, text(f.store)},
+          {P::BoTodosCaixa, boolean(f.allRegisters)},
+          {P::StCaixa, ref(f.registers)},
+          {P::BoTodosTipoCons, boolean(f.allConsumptionTypes)},
+          {P::StTipoCons, ref(f.consumptionTypes)}};
+}
+
+}  // namespace
+
+std::vector<rpc::Argument> PrincipalFilter::verificationArgs() const {
+  return verification<contract::GetVerifVenda>(*this).values();
+}
+
+std::vector<rpc::Argument> PrincipalFilter::args() const {
+  using A = contract::GetPrincipal;
+  return verification<A>(*this)
+      .set({{A::BoTodosCliente, boolean(allCustomers)},
+            {A::BoIntervaloCli, boolean(interval)},
+            {A::StCliDe, ref(nameFrom)},
+            {A::StCliAte, ref(nameTo)},
+            {A::StCliente, ref(customers)},
+            {A::StCentroCusto, ref(costCentres)},
+            {A::BoTodosCentroCusto, boolean(allCostCentres)},
+            {A::StProdutos, ref(products)},
+            {A::BoTodosProdutos, boolean(allProducts)}})
+      .values();
+}
+
 const packet::Packet& CallResult::packet() const {
   if (!result.has_packet() || !packets.count(result.packet().id())) return emptyPacket();
   return packets.at(result.packet().id());

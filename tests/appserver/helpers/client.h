@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "contract_methods.h"
 #include "packet_codec.h"
 #include "qfx31700.grpc.pb.h"
 
@@ -21,6 +22,26 @@ rpc::Argument ref(const std::string& value);  // text by reference
 rpc::Argument date(const QDate& day, bool byReference = false);
 rpc::Argument dateValue(double days, bool byReference = false);
 rpc::Argument boolean(bool value);
+
+// A method's arguments placed by the contract's position names.
+template <class Method>
+using Args = contract::ArgumentList<Method, rpc::Argument>;
+
+// GetPrincipal's arguments, every restriction off unless set; GetVerifVenda
+// takes the first twelve of them.
+struct PrincipalFilter {
+  std::string branch = "0001", store = "01";
+  QDate first = QDate(2024, 3, 10), last = QDate(2024, 3, 11);
+  bool includePosted = false;
+  std::string sales;  // empty: all sales
+  std::string registers, consumptionTypes, customers, costCentres, products;
+  bool allRegisters = true, allConsumptionTypes = true, allCustomers = true, interval = false, allCostCentres = true,
+       allProducts = true;
+  std::string nameFrom, nameTo;
+
+  std::vector<rpc::Argument> args() const;
+  std::vector<rpc::Argument> verificationArgs() const;
+};
 
 struct CallResult {
   grpc::Status status;

@@ -13,30 +13,32 @@
 namespace qfx::test {
 
 std::vector<rpc::Argument> Consolidation::args() const {
-  return {text(workBranch),
-          text(branch),
-          text(store),
-          ref(sales.empty() ? "S" : "N"),
-          ref(sales),
-          date(first, true),
-          date(last, true),
-          ref(registers),
-          boolean(registers.empty()),
-          ref(customers),
-          boolean(customers.empty() && !customerInterval),
-          boolean(customerInterval),
-          ref(nameFrom),
-          ref(nameTo),
-          ref(consumptionTypes),
-          boolean(consumptionTypes.empty()),
-          text(withdrawalType),
-          text(sector),
-          text(operatorCode),
-          ref(costCentres),
-          boolean(costCentres.empty()),
-          ref(products),
-          boolean(products.empty()),
-          boolean(checkStock)};
+  using A = contract::SemGeraNF;
+  return Args<A>{{A::FiliProc, text(workBranch)},
+                 {A::Filial, text(branch)},
+                 {A::Loja, text(store)},
+                 {A::TodasVendas, ref(sales.empty() ? "S" : "N")},
+                 {A::StVendas, ref(sales)},
+                 {A::DtInicial, date(first, true)},
+                 {A::DtFinal, date(last, true)},
+                 {A::StCaixa, ref(registers)},
+                 {A::BoTodosCaixa, boolean(registers.empty())},
+                 {A::StCliente, ref(customers)},
+                 {A::BoTodosCliente, boolean(customers.empty() && !customerInterval)},
+                 {A::BoIntervaloCli, boolean(customerInterval)},
+                 {A::StCliDe, ref(nameFrom)},
+                 {A::StCliAte, ref(nameTo)},
+                 {A::StTipoCons, ref(consumptionTypes)},
+                 {A::BoTodosTipoCons, boolean(consumptionTypes.empty())},
+                 {A::TipoReti, text(withdrawalType)},
+                 {A::Setor, text(sector)},
+                 {A::Operador, text(operatorCode)},
+                 {A::StCentroCusto, ref(costCentres)},
+                 {A::BoTodosCentroCusto, boolean(costCentres.empty())},
+                 {A::StProdutos, ref(products)},
+                 {A::BoTodosProdutos, boolean(products.empty())},
+                 {A::VerificaEstoque, boolean(checkStock)}}
+      .values();
 }
 
 server::posting::Request Consolidation::request() const {

@@ -30,28 +30,28 @@ class Layout {
 
   Layout() {
     for (const contract::Field& f : Fields) {
-      FieldSpec spec;
-      spec.name = QString::fromUtf8(f.name.data(), qsizetype(f.name.size()));
-      spec.type = f.type;
-      spec.size = f.size;
-      fields_.push_back({std::move(spec), true});
+      FieldSpec definition;
+      definition.name = QString::fromUtf8(f.name.data(), qsizetype(f.name.size()));
+      definition.type = f.type;
+      definition.size = f.size;
+      fields_.push_back({std::move(definition), true});
     }
   }
 
   Layout& label(Name field, const char* label) {
-    spec(field).label = QString::fromUtf8(label);
+    definitionOf(field).label = QString::fromUtf8(label);
     return *this;
   }
   Layout& money(Name field, const char* caption) {
-    spec(field).displayFormat = QStringLiteral("#,##0.00");
+    definitionOf(field).displayFormat = QStringLiteral("#,##0.00");
     return label(field, caption);
   }
   Layout& width(Name field, int characters) {
-    spec(field).displayWidth = characters;
+    definitionOf(field).displayWidth = characters;
     return *this;
   }
   Layout& hide(std::initializer_list<Name> fields) {
-    for (const Name& field : fields) spec(field).visible = false;
+    for (const Name& field : fields) definitionOf(field).visible = false;
     return *this;
   }
   // The dataset keeps only these of the packet's fields.
@@ -71,7 +71,7 @@ class Layout {
   void defineInto(TDataSet& ds) const {
     ds.ClearFields();
     for (size_t i = 0; i < fields_.size(); ++i) {
-      if (fields_[i].kept) ds.AddField(fields_[i].spec);
+      if (fields_[i].kept) ds.AddField(fields_[i].definition);
       for (const auto& [after, calculated] : calculated_)
         if (after == i) ds.AddField(calculated);
     }
@@ -79,10 +79,10 @@ class Layout {
 
  private:
   struct Entry {
-    FieldSpec spec;
+    FieldSpec definition;
     bool kept;
   };
-  FieldSpec& spec(Name field) { return fields_[field.index].spec; }
+  FieldSpec& definitionOf(Name field) { return fields_[field.index].definition; }
 
   std::vector<Entry> fields_;
   std::vector<std::pair<size_t, FieldSpec>> calculated_;

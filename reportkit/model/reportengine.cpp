@@ -13,11 +13,6 @@ namespace {
 
 QString dayText(const QDateTime& moment) { return moment.date().toString(QStringLiteral("yyyy-MM-dd")); }
 
-DatabaseKind kindOf(const QString& connection) {
-  const QSqlDatabase db = QSqlDatabase::database(connection, false);
-  return db.isValid() ? TADOIBQuery::kindOf(db) : DatabaseKind::Generic;
-}
-
 // "_0001__0002_" (the list picker's text) as "0001, 0002".
 std::optional<QString> listWords(const QString& text) {
   if (text.size() < 3 || !text.startsWith(u'_') || !text.endsWith(u'_')) return std::nullopt;
@@ -69,7 +64,8 @@ QVariant reportSqlValue(const ReportParam& param) {
 
 ReportParams reportParamsOf(const ReportTemplate& report, const QString& connection) {
   ReportParams params;
-  for (const QString& name : report.paramNames(kindOf(connection))) params.add(name);
+  for (const QString& name : report.paramNames(TADOIBQuery::kindOf(QSqlDatabase::database(connection, false))))
+    params.add(name);
   return params;
 }
 

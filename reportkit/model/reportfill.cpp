@@ -312,8 +312,6 @@ std::optional<QString> findFields(const ReportTemplate& report, const QueryRows&
   return std::nullopt;
 }
 
-DatabaseKind kindOf(const QSqlDatabase& db) { return db.isValid() ? TADOIBQuery::kindOf(db) : DatabaseKind::Generic; }
-
 // The prepared parameters' SQL values by upper-case name.
 QMap<QString, QVariant> boundValues(const ReportTemplate& report, const ReportParams& params, DatabaseKind kind) {
   QMap<QString, QVariant> values;
@@ -347,7 +345,7 @@ std::optional<QString> detail::fillReportTable(const ReportTemplate& report, con
   if (!db.isValid() || !db.isOpen())
     return QStringLiteral("Erro ao executar a consulta do relatório '%1': nenhum banco de dados conectado.")
         .arg(report.title);
-  const DatabaseKind kind = kindOf(db);
+  const DatabaseKind kind = TADOIBQuery::kindOf(db);
   const auto failed = [&report](const QString& error) {
     return QStringLiteral("Erro ao executar a consulta do relatório '%1': %2").arg(report.title, error);
   };

@@ -9,8 +9,8 @@
 
 #include "filter/frmfiltrogeranf.h"
 #include "messages.h"
-#include "navigation/modulestate.h"
 #include "module/package.h"
+#include "navigation/modulestate.h"
 
 using namespace qfx;
 using namespace hostkit;

@@ -19,9 +19,9 @@
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
-#include "navigation/modulestate.h"
 #include "module/package.h"
 #include "module_fixture.h"
+#include "navigation/modulestate.h"
 #include "report/frmrelprodevol.h"
 
 using namespace qfx;

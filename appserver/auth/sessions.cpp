@@ -38,28 +38,55 @@ Error unauthenticated(std::string message) { return Error{ErrorKind::Unauthentic
 // Every call of every client reads its session here (revocations go through
 // the shared database, so nothing is remembered between calls): read with
 // the database's C library, the statement kept on SQLite, one round trip on
-// PostgreSQL.
-// Expiry, operator code, name, branch and active flag; empty: no session.
-Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
-  const char* const text =
-      "SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
-      "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR WHERE S.CDSESSAO = ?";
-  constexpr int kColumns = 5;
+// PostgreSQL (shared with the call's read when sent ahead).
+// Expiry, operator code, name, branch and active flag; no row: no session.
+const char* const kSessionQuery =
+    "SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
+    "FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR WHERE S.CDSESSAO = ?";
+constexpr int kSessionColumns = 5;
+
+Result<QVariantList> firstRow(sql::Rows& rows) {
   QVariantList row;
-  if (sql::readsCells(db)) {
-    auto rows = sql::openRows(db, text, {digest}, sql::Reuse::Kept);
-    if (!rows) return rows.error();
-    auto found = (*rows)->next();
-    if (!found) return found.error();
-    if (*found)
-      for (int i = 0; i < kColumns; ++i) row << (*rows)->value(i);
-    return row;
-  }
-  auto q = sql::run(db, QString::fromLatin1(text), {QString::fromStdString(digest)});
-  if (!q) return q.error();
-  if (q->next())
-    for (int i = 0; i < kColumns; ++i) row << q->value(i);
+  auto found = rows.next();
+  if (!found) return found.error();
+  if (*found)
+    for (int i = 0; i < kSessionColumns; ++i) row << rows.value(i);
   return row;
+}
+
+Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
+  if (sql::readsCells(db)) {
+    auto rows = sql::openRows(db, kSessionQuery, {digest}, sql::Reuse::Kept);
+    if (!rows) return rows.error();
+    return firstRow(**rows);
+  }
+  auto q = sql::run(db, QString::fromLatin1(kSessionQuery), {QString::fromStdString(digest)});
+  if (!q) return q.error();
+  QVariantList row;
+  if (q->next())
+    for (int i = 0; i < kSessionColumns; ++i) row << q->value(i);
+  return row;
+}
+
+// The token's shape, checked before the database is asked.
+Status wellFormed(const std::string& token) {
+  if (token.empty()) return unauthenticated("sessão ausente: faça login e envie o token em x-qfx-session");
+  if (token.size() != kTokenBytes * 2) return unauthenticated("sessão inválida");
+  return success();
+}
+
+Result<Session> sessionOf(const Result<QVariantList>& row) {
+  if (!row) return row.error();
+  if (row->empty()) return unauthenticated("sessão inválida");
+  const QVariantList& v = *row;
+  Session s;
+  s.expiresAt = v[0].toLongLong();
+  if (s.expiresAt <= now()) return unauthenticated("sessão expirada: faça login novamente");
+  if (v[4].toString() != QLatin1String("S")) return unauthenticated("operador inativo");
+  s.operatorCode = v[1].toString().toStdString();
+  s.operatorName = v[2].toString().toStdString();
+  s.boundBranch = v[3].toString().toStdString();
+  return s;
 }
 
 }  // namespace
@@ -116,22 +143,23 @@ Result<LoginOutcome> SessionStore::login(const std::string& operatorCode, const 
 }
 
 Result<Session> SessionStore::validate(const std::string& token) {
-  if (token.empty()) return unauthenticated("sessão ausente: faça login e envie o token em x-qfx-session");
-  if (token.size() != kTokenBytes * 2) return unauthenticated("sessão inválida");
+  if (auto shape = wellFormed(token); !shape) return shape.error();
   auto db = database_.connection();
   if (!db) return db.error();
-  auto row = sessionRow(*db, tokenDigest(token));
-  if (!row) return row.error();
-  if (row->empty()) return unauthenticated("sessão inválida");
-  const QVariantList& v = *row;
-  Session s;
-  s.expiresAt = v[0].toLongLong();
-  if (s.expiresAt <= now()) return unauthenticated("sessão expirada: faça login novamente");
-  if (v[4].toString() != QLatin1String("S")) return unauthenticated("operador inativo");
-  s.operatorCode = v[1].toString().toStdString();
-  s.operatorName = v[2].toString().toStdString();
-  s.boundBranch = v[3].toString().toStdString();
-  return s;
+  return sessionOf(sessionRow(*db, tokenDigest(token)));
+}
+
+Result<SessionCheckAhead> SessionStore::sendCheck(QSqlDatabase& db, const std::string& token) {
+  if (auto shape = wellFormed(token); !shape) return shape.error();
+  auto sent = sql::PostgresReadAhead::send(db, kSessionQuery, {tokenDigest(token)});
+  if (!sent) return sent.error();
+  return SessionCheckAhead(std::move(*sent));
+}
+
+Result<Session> SessionCheckAhead::take() {
+  auto rows = sent_.take();
+  if (!rows) return rows.error();
+  return sessionOf(firstRow(**rows));
 }
 
 Result<std::vector<std::string>> SessionStore::branchesFor(QSqlDatabase& db, const Session& session) {

@@ -9,6 +9,7 @@
 
 #include "common/result.h"
 #include "db/database.h"
+#include "db/postgres_rows.h"
 
 namespace qfx::server {
 
@@ -27,12 +28,27 @@ struct LoginOutcome {
   std::vector<std::string> branches;
 };
 
+// A session check sent ahead of a read by key on PostgreSQL: it reaches the
+// database with the read's first statement, in one round trip (see
+// sql::PostgresReadAhead), and is taken once the read is done.
+class SessionCheckAhead {
+ public:
+  explicit SessionCheckAhead(sql::PostgresReadAhead sent) : sent_(std::move(sent)) {}
+  Result<Session> take();
+
+ private:
+  sql::PostgresReadAhead sent_;
+};
+
 class SessionStore {
  public:
   SessionStore(Database& database, int64_t lifetimeSeconds);
 
   Result<LoginOutcome> login(const std::string& operatorCode, const std::string& password);
   Result<Session> validate(const std::string& token);
+  // The same check, sent ahead on `db` (a PostgreSQL connection); a missing
+  // or malformed token is refused at once.
+  Result<SessionCheckAhead> sendCheck(QSqlDatabase& db, const std::string& token);
 
   // Creates or replaces an operator (administration and demo data).
   static Status saveOperator(QSqlDatabase& db, const std::string& code, const std::string& name,

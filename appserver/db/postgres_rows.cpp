@@ -5,9 +5,11 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QString>
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "db/sql.h"
 
@@ -65,6 +67,111 @@ PGresult* runPrepared(PGconn* connection, const std::string& numbered, const std
   return nullptr;
 }
 
+// Runs `numbered` at once: as its kept statement when asked and possible.
+PGresult* runAlone(PGconn* connection, const std::string& numbered, const std::vector<const char*>& parameters,
+                   Reuse reuse) {
+  PGresult* result = reuse == Reuse::Kept ? runPrepared(connection, numbered, parameters) : nullptr;
+  if (result) return result;
+  return PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(), nullptr,
+                      nullptr, 0);
+}
+
+// ------------------------------------------------------------ read ahead
+
+// The read sent ahead on this thread, from PostgresReadAhead::send to take.
+struct Ahead {
+  PGconn* connection = nullptr;  // none: nothing sent ahead
+  bool inPipeline = false;       // queued or sent, its reply not read yet
+  bool runAlone = false;         // its statement went missing: run it again, alone
+  PGresult* result = nullptr;    // its reply, read and not taken yet
+  std::string numbered;          // what it runs, for a run alone
+  std::vector<std::optional<std::string>> values;
+};
+thread_local Ahead ahead;
+
+std::vector<const char*> parametersOf(const std::vector<std::optional<std::string>>& values) {
+  std::vector<const char*> parameters;
+  parameters.reserve(values.size());
+  for (const auto& v : values) parameters.push_back(v ? v->c_str() : nullptr);
+  return parameters;
+}
+
+// Reads the replies of a pipeline up to its sync point, the first result of
+// each of `statements` statements (an error's, or PIPELINE_ABORTED for one
+// skipped after an error), and leaves pipeline mode. False when the exchange
+// broke off (connection lost): the missing results are null.
+bool readPipeline(PGconn* connection, int statements, std::vector<PGresult*>& results) {
+  bool whole = true;
+  for (int i = 0; i < statements; ++i) {
+    PGresult* first = whole ? PQgetResult(connection) : nullptr;
+    results.push_back(first);
+    if (!first) {
+      whole = false;
+      continue;
+    }
+    while (PGresult* more = PQgetResult(connection)) PQclear(more);  // a null ends each statement's results
+  }
+  if (whole) {
+    PGresult* sync = PQgetResult(connection);
+    whole = sync && PQresultStatus(sync) == PGRES_PIPELINE_SYNC;
+    PQclear(sync);
+  }
+  return PQexitPipelineMode(connection) == 1 && whole;
+}
+
+// Queues `numbered` behind the read ahead: as its kept statement (prepared
+// first, in the same pipeline, when new) or unnamed. The statements queued,
+// 0 when queueing failed; `preparedAs` names a statement prepared here.
+int queueBehind(PGconn* connection, const std::string& numbered, const std::vector<const char*>& parameters,
+                Reuse reuse, std::string* preparedAs) {
+  const int count = int(parameters.size());
+  if (reuse == Reuse::Kept) {
+    auto& prepared = preparedTexts[connection];
+    if (auto it = prepared.find(numbered); it != prepared.end())
+      return PQsendQueryPrepared(connection, it->second.c_str(), count, parameters.data(), nullptr, nullptr, 0);
+    if (prepared.size() < kMaxPreparedPerConnection) {
+      *preparedAs = "qfx_kept_" + std::to_string(++preparedCount);
+      const bool queued =
+          PQsendPrepare(connection, preparedAs->c_str(), numbered.c_str(), count, nullptr) &&
+          PQsendQueryPrepared(connection, preparedAs->c_str(), count, parameters.data(), nullptr, nullptr, 0);
+      return queued ? 2 : 0;
+    }
+  }
+  return PQsendQueryParams(connection, numbered.c_str(), count, nullptr, parameters.data(), nullptr, nullptr, 0);
+}
+
+// Runs `numbered` with the read sent ahead, in one round trip; the read's
+// reply stays in `ahead`. When either statement went missing (the session
+// was reset under us) both run again alone, prepared afresh.
+PGresult* runBehindAhead(PGconn* connection, const std::string& numbered, const std::vector<const char*>& parameters,
+                         Reuse reuse) {
+  std::string preparedAs;
+  const int queued = queueBehind(connection, numbered, parameters, reuse, &preparedAs);
+  std::vector<PGresult*> results;
+  if (PQpipelineSync(connection) != 1 || !readPipeline(connection, 1 + queued, results)) PQexitPipelineMode(connection);
+  results.resize(size_t(1 + queued), nullptr);
+  ahead.inPipeline = false;
+  ahead.result = results.front();
+  if (queued == 0) return runAlone(connection, numbered, parameters, reuse);
+  PGresult* own = results.back();
+  if (queued == 2) {
+    PGresult* preparation = results[1];
+    if (succeeded(preparation))
+      preparedTexts[connection].emplace(numbered, preparedAs);
+    else
+      std::swap(own, preparation);  // the preparation's error is the statement's
+    PQclear(preparation);
+  }
+  if (isUnknownStatement(ahead.result) || isUnknownStatement(own)) {
+    PQclear(std::exchange(ahead.result, nullptr));
+    PQclear(own);
+    preparedTexts.erase(connection);
+    ahead.runAlone = true;
+    return runAlone(connection, numbered, parameters, reuse);
+  }
+  return own;
+}
+
 int64_t integer(std::string_view t) {
   int64_t n = 0;
   std::from_chars(t.data(), t.data() + t.size(), n);
@@ -111,14 +218,11 @@ Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const 
   PGconn* connection = postgresConnection(db.driver());
   if (!connection || !db.isOpen())
     return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
-  std::vector<const char*> parameters;
-  parameters.reserve(values.size());
-  for (const auto& v : values) parameters.push_back(v ? v->c_str() : nullptr);
+  const std::vector<const char*> parameters = parametersOf(values);
   const std::string numbered = numberedPlaceholders(text);
-  PGresult* result = reuse == Reuse::Kept ? runPrepared(connection, numbered, parameters) : nullptr;
-  if (!result)
-    result = PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(), nullptr,
-                          nullptr, 0);
+  PGresult* result = ahead.connection == connection && ahead.inPipeline
+                         ? runBehindAhead(connection, numbered, parameters, reuse)  // null: the exchange broke off
+                         : runAlone(connection, numbered, parameters, reuse);
   if (!succeeded(result)) {
     Error error = errorOf(db.driver(), result, connection);
     PQclear(result);
@@ -180,6 +284,62 @@ QVariant PostgresRows::value(int column) const {
 int64_t PostgresRows::changes() const {
   const char* tuples = PQcmdTuples(result_);
   return tuples && *tuples ? std::atoll(tuples) : 0;
+}
+
+Result<PostgresReadAhead> PostgresReadAhead::send(QSqlDatabase& db, const std::string& text,
+                                                  const std::vector<std::optional<std::string>>& values) {
+  PGconn* connection = postgresConnection(db.driver());
+  if (!connection || !db.isOpen())
+    return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
+  if (ahead.connection) return Error{ErrorKind::Internal, "já há uma leitura enviada à frente nesta linha de execução"};
+  ahead = Ahead{connection, false, false, nullptr, numberedPlaceholders(text), values};
+  const std::vector<const char*> parameters = parametersOf(ahead.values);
+  const auto& prepared = preparedTexts[connection];
+  // queued only: it leaves with the next statement's sync point
+  if (auto it = prepared.find(ahead.numbered); it != prepared.end() && PQenterPipelineMode(connection) == 1) {
+    if (PQsendQueryPrepared(connection, it->second.c_str(), int(parameters.size()), parameters.data(), nullptr, nullptr,
+                            0) == 1) {
+      ahead.inPipeline = true;
+      return PostgresReadAhead(db, connection);
+    }
+    PQexitPipelineMode(connection);
+  }
+  ahead.result = runAlone(connection, ahead.numbered, parameters, Reuse::Kept);  // prepared for the next time
+  return PostgresReadAhead(db, connection);
+}
+
+PostgresReadAhead::PostgresReadAhead(PostgresReadAhead&& other) noexcept
+    : db_(std::move(other.db_)), connection_(std::exchange(other.connection_, nullptr)) {}
+
+PostgresReadAhead::~PostgresReadAhead() {
+  if (connection_) [[maybe_unused]]
+    auto dropped = take();
+}
+
+Result<std::unique_ptr<PostgresRows>> PostgresReadAhead::take() {
+  if (!connection_ || ahead.connection != connection_)
+    return Error{ErrorKind::Internal, "a leitura enviada à frente já foi lida"};
+  if (ahead.inPipeline) {
+    std::vector<PGresult*> results;
+    if (PQpipelineSync(connection_) != 1 || !readPipeline(connection_, 1, results)) PQexitPipelineMode(connection_);
+    ahead.inPipeline = false;
+    ahead.result = results.empty() ? nullptr : results.front();
+    if (isUnknownStatement(ahead.result)) {  // the session was reset under us: prepare it again
+      PQclear(std::exchange(ahead.result, nullptr));
+      preparedTexts.erase(connection_);
+      ahead.runAlone = true;
+    }
+  }
+  if (ahead.runAlone) ahead.result = runAlone(connection_, ahead.numbered, parametersOf(ahead.values), Reuse::Kept);
+  PGresult* result = std::exchange(ahead.result, nullptr);
+  ahead = Ahead{};
+  PGconn* connection = std::exchange(connection_, nullptr);
+  if (!succeeded(result)) {
+    Error error = errorOf(db_.driver(), result, connection);
+    PQclear(result);
+    return error;
+  }
+  return std::unique_ptr<PostgresRows>(new PostgresRows(result));
 }
 
 }  // namespace qfx::server::sql

@@ -35,22 +35,47 @@ const MethodEntry* Dispatcher::find(std::string_view method) const {
   return nullptr;
 }
 
-bool Dispatcher::answersInPlace(std::string_view method, Dialect dialect) const {
-  if (dialect != Dialect::SQLite) return false;
+bool Dispatcher::isKeyRead(std::string_view method) const {
   const MethodEntry* entry = find(method);
   return entry && entry->keyRead;
 }
 
-Result<Reply> Dispatcher::invoke(CallContext& context, const rpc::InvokeRequest& request) const {
+bool Dispatcher::answersInPlace(std::string_view method, Dialect dialect) const {
+  return dialect == Dialect::SQLite && isKeyRead(method);
+}
+
+bool Dispatcher::checksSessionAlong(std::string_view method, Dialect dialect) const {
+  return dialect == Dialect::PostgreSQL && isKeyRead(method);
+}
+
+Result<const MethodEntry*> Dispatcher::resolve(const rpc::InvokeRequest& request) const {
   if (!equalsIgnoringCase(request.object(), kObjectName))
     return Error{ErrorKind::NotFound, "objeto '" + request.object() + "' não existe neste servidor"};
   const MethodEntry* method = find(request.method());
   if (!method)
     return Error{ErrorKind::NotFound, "método '" + request.method() + "' não existe em " + std::string(kObjectName)};
   if (auto checked = checkArguments(method->name, method->kinds, request.arguments()); !checked) return checked.error();
+  return method;
+}
+
+Result<Reply> Dispatcher::invoke(CallContext& context, const rpc::InvokeRequest& request) const {
+  auto method = resolve(request);
+  if (!method) return method.error();
   const Arguments args(request.arguments());
-  if (auto allowed = checkBranches(*method, args, context.session); !allowed) return allowed.error();
-  return method->handler(context, args);
+  if (auto allowed = checkBranches(**method, args, context.session); !allowed) return allowed.error();
+  return (*method)->handler(context, args);
+}
+
+Result<Reply> Dispatcher::invokeAlongSession(CallContext& context, const rpc::InvokeRequest& request,
+                                             const std::function<Result<Session>()>& session) const {
+  auto method = resolve(request);
+  const Arguments args(request.arguments());
+  auto reply = method ? (*method)->handler(context, args) : Result<Reply>(method.error());
+  auto asker = session();
+  if (!asker) return asker.error();
+  if (!method) return method.error();
+  if (auto allowed = checkBranches(**method, args, *asker); !allowed) return allowed.error();
+  return reply;
 }
 
 }  // namespace qfx::server

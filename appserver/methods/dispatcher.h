@@ -50,6 +50,14 @@ class Dispatcher {
   // Every method, in the order added.
   const std::vector<MethodEntry>& methods() const { return methods_; }
   Result<Reply> invoke(CallContext& context, const rpc::InvokeRequest& request) const;
+  // As invoke, for a read by key whose session is checked along with its
+  // read: the method runs before the session is known (context.session is
+  // empty; such a read does not look at who asks) and its reply is given
+  // only once `session` allows the call. Dropping the reply of a read that
+  // writes nothing undoes it. A wrong call is refused after the session
+  // check, as invoke refuses it, so a caller without one learns nothing else.
+  Result<Reply> invokeAlongSession(CallContext& context, const rpc::InvokeRequest& request,
+                                   const std::function<Result<Session>()>& session) const;
   // Whether a call of `method` is answered on gRPC's thread that received
   // it, with that thread's own connection, instead of by a database worker.
   // On SQLite a read by key is: the hand-over to a worker and back (two
@@ -57,8 +65,16 @@ class Dispatcher {
   // only an open file. On PostgreSQL each connection is a process of the
   // database server, and the workers bound how many a server opens.
   bool answersInPlace(std::string_view method, Dialect dialect) const;
+  // Whether a call of `method` checks its session along with its read
+  // (invokeAlongSession): on PostgreSQL the reads by key, where the check
+  // and the read then share one round trip to the database.
+  bool checksSessionAlong(std::string_view method, Dialect dialect) const;
 
  private:
+  // The method a request names, with its arguments checked.
+  Result<const MethodEntry*> resolve(const rpc::InvokeRequest& request) const;
+  bool isKeyRead(std::string_view method) const;
+
   std::vector<MethodEntry> methods_;
 };
 

@@ -242,21 +242,46 @@ Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc
   if (DbWorkers::taskWaited() && limits.cancelled())
     return Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de ela começar"};
   const CallLimits::Scope scope(limits);
-  auto outcome = [&]() -> Result<Reply> {
-    auto session = sessions_.validate(sessionToken(*context));
-    if (!session) return session.error();
-    *operatorCode = session->operatorCode;
-    auto db = database_.connection();
-    if (!db) return db.error();
-    CallContext call{database_, *db, *session, limits};
-    canceller.arm(call.db);
-    auto reply = dispatcher_.invoke(call, request);
-    canceller.disarm();
-    return reply;
-  }();
+  auto outcome = dispatcher_.checksSessionAlong(request.method(), database_.dialect())
+                     ? answerAlongSession(sessionToken(*context), request, limits, canceller, operatorCode)
+                     : answerAfterSession(sessionToken(*context), request, limits, canceller, operatorCode);
   // on this worker's thread: its connection is the one that may be broken
   if (!outcome && isDatabaseTrouble(outcome.error())) database_.discardConnection();
   return outcome;
+}
+
+Result<Reply> ApplicationService::answerAfterSession(const std::string& token, const rpc::InvokeRequest& request,
+                                                     const CallLimits& limits, StatementCanceller& canceller,
+                                                     std::string* operatorCode) {
+  auto session = sessions_.validate(token);
+  if (!session) return session.error();
+  *operatorCode = session->operatorCode;
+  auto db = database_.connection();
+  if (!db) return db.error();
+  CallContext call{database_, *db, *session, limits};
+  canceller.arm(call.db);
+  auto reply = dispatcher_.invoke(call, request);
+  canceller.disarm();
+  return reply;
+}
+
+Result<Reply> ApplicationService::answerAlongSession(const std::string& token, const rpc::InvokeRequest& request,
+                                                     const CallLimits& limits, StatementCanceller& canceller,
+                                                     std::string* operatorCode) {
+  auto db = database_.connection();
+  if (!db) return db.error();
+  auto check = sessions_.sendCheck(*db, token);
+  if (!check) return check.error();
+  const Session notKnownYet;
+  CallContext call{database_, *db, notKnownYet, limits};
+  canceller.arm(call.db);
+  auto reply = dispatcher_.invokeAlongSession(call, request, [&]() -> Result<Session> {
+    auto session = check->take();
+    if (session) *operatorCode = session->operatorCode;
+    return session;
+  });
+  canceller.disarm();
+  return reply;
 }
 
 }  // namespace qfx::server

@@ -113,15 +113,19 @@ TEST(MigrationScripts, SplitAtStatementEndsKeepingFunctionAndTriggerBodiesWhole)
 }
 
 // Reads by key skip the hand-over to a database worker on SQLite only; on
-// PostgreSQL every call goes through the workers that bound the connections.
-TEST(Dispatcher, OnSQLiteTheReadsByKeyAreAnsweredWhereTheyArrive) {
+// PostgreSQL every call goes through the workers that bound the connections,
+// and the same reads send their session check along with their statement.
+TEST(Dispatcher, OnSQLiteTheReadsByKeyAreAnsweredWhereTheyArriveOnPostgreSQLWithTheirSessionCheck) {
   const server::Dispatcher object = server::makeConsolidationObject();
-  std::set<std::string> inPlace;
+  std::set<std::string> inPlace, along;
   for (const auto& method : object.methods()) {
     if (object.answersInPlace(method.name, server::Dialect::SQLite)) inPlace.insert(method.name);
+    if (object.checksSessionAlong(method.name, server::Dialect::PostgreSQL)) along.insert(method.name);
     EXPECT_FALSE(object.answersInPlace(method.name, server::Dialect::PostgreSQL)) << method.name;
+    EXPECT_FALSE(object.checksSessionAlong(method.name, server::Dialect::SQLite)) << method.name;
   }
   EXPECT_EQ(inPlace, (std::set<std::string>{"GetParamFilial", "GetSoma", "GetReducaoZ"}));
+  EXPECT_EQ(along, inPlace);
   EXPECT_TRUE(object.answersInPlace("getreducaoz", server::Dialect::SQLite)) << "names compare ignoring case";
   EXPECT_FALSE(object.answersInPlace("NaoExiste", server::Dialect::SQLite));
 }
@@ -681,4 +685,71 @@ TEST(PostgresReader, KeptTextsArePreparedOncePerSessionAndPreparedAgainWhenTheSe
   EXPECT_EQ(prepared(again), "0");
   EXPECT_EQ(numbers(again, "a"), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(prepared(again), "1");
+}
+
+// A read sent ahead leaves with the next statement and keeps its own reply:
+// the first time (not prepared yet) it runs at once; after that it waits for
+// the next statement, whether that one is kept and new, kept and known, or
+// fails; taken with no statement behind it, it goes alone; dropped untaken,
+// or after the session forgot its statements, the connection goes on as
+// before. A read that fails fails the statement behind it too.
+TEST(PostgresReader, AReadSentAheadLeavesWithTheNextStatementAndKeepsItsOwnReply) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  for (const char* statement : {"CREATE TABLE T (K VARCHAR(5), N INTEGER)", "CREATE TABLE U (K VARCHAR(5))",
+                                "INSERT INTO T VALUES ('a', 1), ('a', 2), ('b', 3)", "INSERT INTO U VALUES ('u')"}) {
+    QSqlQuery direct(db);
+    ASSERT_TRUE(direct.exec(QString::fromLatin1(statement))) << direct.lastError().text().toStdString();
+  }
+  using Rows = server::Result<std::unique_ptr<server::sql::PostgresRows>>;
+  const auto texts = [](Rows rows) {
+    if (!rows.ok()) return "erro: " + rows.error().message;
+    std::string found;
+    while (*(*rows)->next()) found += std::string((*rows)->text(0)) + ";";
+    return found;
+  };
+  const auto sendAhead = [&](const std::string& key) {
+    return server::sql::PostgresReadAhead::send(db, "SELECT N FROM T WHERE K = ? ORDER BY N", {key});
+  };
+  const auto behind = [&](const std::string& text, server::sql::Reuse reuse = server::sql::Reuse::Kept) {
+    return texts(server::sql::PostgresRows::run(db, text, {std::string("u")}, reuse));
+  };
+
+  for (const std::string follower : {"SELECT K FROM U WHERE K = ?", "SELECT K FROM U WHERE K = ?",
+                                     "SELECT K || 'x' FROM U WHERE K = ?", "SELECT K FROM NAO_EXISTE WHERE K = ?"}) {
+    auto ahead = sendAhead("a");
+    ASSERT_TRUE(ahead.ok()) << ahead.error().message;
+    const std::string own = behind(follower);
+    if (follower.find("NAO_EXISTE") != std::string::npos)
+      EXPECT_NE(own.find("nao_existe"), std::string::npos) << own;
+    else
+      EXPECT_EQ(own, follower.find("'x'") != std::string::npos ? "ux;" : "u;");
+    EXPECT_EQ(texts(ahead->take()), "1;2;") << follower;
+    EXPECT_FALSE(ahead->take().ok()) << "taken once";
+  }
+  EXPECT_EQ(behind("SELECT K FROM U WHERE K = ?", server::sql::Reuse::No), "u;");
+
+  {
+    auto alone = sendAhead("b");
+    ASSERT_TRUE(alone.ok());
+    EXPECT_EQ(texts(alone->take()), "3;");
+    auto dropped = sendAhead("b");
+    ASSERT_TRUE(dropped.ok());
+  }
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT COUNT(*) FROM T")), "3") << "the Qt driver goes on after a drop";
+
+  QSqlQuery(db).exec(QStringLiteral("DEALLOCATE ALL"));
+  auto forgotten = sendAhead("a");
+  ASSERT_TRUE(forgotten.ok());
+  EXPECT_EQ(behind("SELECT K FROM U WHERE K = ?"), "u;");
+  EXPECT_EQ(texts(forgotten->take()), "1;2;");
+
+  QSqlQuery(db).exec(QStringLiteral("ALTER TABLE T RENAME TO T_OLD"));
+  auto failing = sendAhead("a");
+  ASSERT_TRUE(failing.ok());
+  EXPECT_NE(behind("SELECT K FROM U WHERE K = ?").find("erro"), std::string::npos);
+  EXPECT_NE(texts(failing->take()).find("\"t\""), std::string::npos);
+  EXPECT_EQ(behind("SELECT K FROM U WHERE K = ?"), "u;") << "the connection is usable after a failed pipeline";
 }

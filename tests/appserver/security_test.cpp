@@ -118,6 +118,9 @@ TEST_P(SecurityTest, EveryCallNeedsAValidUnexpiredSession) {
   auto other = harness_->client();
   other->setToken(forged);
   EXPECT_EQ(other->invoke("GetParamFilial", args).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  // a read by key with a wrong argument list: the session is refused first
+  EXPECT_EQ(other->invoke("GetReducaoZ", args).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_EQ(client->invoke("GetReducaoZ", args).status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
 
   QSqlDatabase db = harness_->sql();
   exec(db, "UPDATE SESSAO SET NREXPIRACAO = ?", {qint64(QDateTime::currentSecsSinceEpoch() - 1)});

@@ -297,7 +297,7 @@ TEST_F(ServerLost, ClosedOrClickedAgainWhileACallWaitsTheScreenEndsItsWorkThenCl
   EXPECT_TRUE(host->messages.isEmpty()) << host->messageTexts().join(" / ").toStdString();
   EXPECT_TRUE(closedAfterwards());
 
-  for (const QString caption : {QString("Conferindo"), QString("Consolidando")}) {
+  for (const QString& caption : {QString("Conferindo"), QString("Consolidando")}) {
     SCOPED_TRACE(caption.toStdString());
     const bool posting = caption == "Consolidando";
     listYesterdayAndToday();

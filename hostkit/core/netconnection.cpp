@@ -500,6 +500,12 @@ QString serverSilentText() {
   return QStringLiteral("O servidor de aplicação não respondeu. Verifique a conexão e tente de novo.");
 }
 
+QString sessionEndedText() {
+  return QStringLiteral(
+      "Sua sessão no servidor de aplicação foi encerrada (prazo vencido, encerrada pelo administrador ou operador "
+      "desativado). Saia do sistema e entre novamente.");
+}
+
 static std::chrono::system_clock::time_point deadlineIn(int timeoutMs) {
   return std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs);
 }
@@ -628,6 +634,12 @@ static CallOutcome failedCall(const grpc::Status& status, const QString& method,
   lost = failure.transport;
   outcome.error = failure.message;
   outcome.details = failure.details;
+  // a call's session expired, was ended by an administrator, or its operator
+  // deactivated (a refused login keeps the server's own words)
+  if (status.error_code() == grpc::StatusCode::UNAUTHENTICATED) {
+    outcome.error = sessionEndedText();
+    outcome.details += QStringLiteral("\nMotivo informado pelo servidor: %1").arg(failure.message);
+  }
   return outcome;
 }
 

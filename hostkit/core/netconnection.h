@@ -216,6 +216,8 @@ QString serverListText(const QList<ServerEndpoint>& servers);
 // What the operator reads when the server is lost, refuses the connection or
 // does not answer in time.
 QString serverSilentText();
+// What the operator reads when the server no longer accepts the session.
+QString sessionEndedText();
 
 // Runs `work` on a worker thread while this thread waits in a local event
 // loop that discards user input; runs it directly without a Qt application.

@@ -224,6 +224,23 @@ TEST_F(ServerLost, KilledDuringTheRunTheScreenSaysSoAndKeepsItsRows) {
   EXPECT_EQ(postedItems(), postedBefore);
 }
 
+// The session ended on the server (here its row deleted, as an administrator
+// would): the next call says so in the operator's words, the server's reason
+// in the details, and the rows listed stay.
+TEST_F(ServerLost, ASessionEndedOnTheServerIsSaidSoAndTheRowsStay) {
+  start(4000);
+  listYesterdayAndToday();
+  const QStringList before = gridRows(*screen->cdsPrincipal);
+  QSqlQuery(sql()).exec(QStringLiteral("DELETE FROM SESSAO"));
+  host->clearRecords();
+  screen->sbtVerificar->click();
+
+  ASSERT_EQ(host->messages.size(), 1) << host->messageTexts().join(" / ").toStdString();
+  EXPECT_EQ(host->messages[0].text, sessionEndedText());
+  EXPECT_TRUE(host->messages[0].details.contains("sessão inválida")) << host->messages[0].details.toStdString();
+  EXPECT_EQ(gridRows(*screen->cdsPrincipal), before);
+}
+
 // A stopped server keeps the connection open and answers nothing: the list
 // load ends at the call's deadline with the screen's message for it.
 TEST_F(ServerLost, FrozenDuringAListLoadTheScreenGivesUpAtTheDeadlineAndKeepsItsRows) {

@@ -55,17 +55,9 @@ Result<QVariantList> firstRow(sql::Rows& rows) {
 }
 
 Result<QVariantList> sessionRow(QSqlDatabase& db, const std::string& digest) {
-  if (sql::readsCells(db)) {
-    auto rows = sql::openRows(db, kSessionQuery, {digest}, sql::Reuse::Kept);
-    if (!rows) return rows.error();
-    return firstRow(**rows);
-  }
-  auto q = sql::run(db, QString::fromLatin1(kSessionQuery), {QString::fromStdString(digest)});
-  if (!q) return q.error();
-  QVariantList row;
-  if (q->next())
-    for (int i = 0; i < kSessionColumns; ++i) row << q->value(i);
-  return row;
+  auto rows = sql::openRows(db, kSessionQuery, {digest}, sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  return firstRow(**rows);
 }
 
 // The token's shape, checked before the database is asked.

@@ -5,7 +5,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QString>
-#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
@@ -96,27 +95,36 @@ std::vector<const char*> parametersOf(const std::vector<std::optional<std::strin
   return parameters;
 }
 
-// Reads the replies of a pipeline up to its sync point, the first result of
-// each of `statements` statements (an error's, or PIPELINE_ABORTED for one
-// skipped after an error), and leaves pipeline mode. False when the exchange
-// broke off (connection lost): the missing results are null.
-bool readPipeline(PGconn* connection, int statements, std::vector<PGresult*>& results) {
-  bool whole = true;
+// Ends the pipeline with a sync point and reads its replies, the first
+// result of each of `statements` statements (an error's, or
+// PIPELINE_ABORTED for one skipped after an error), then leaves pipeline
+// mode. When the exchange broke off (connection lost) the missing results
+// are null.
+std::vector<PGresult*> syncAndRead(PGconn* connection, int statements) {
+  std::vector<PGresult*> results;
+  bool whole = PQpipelineSync(connection) == 1;
   for (int i = 0; i < statements; ++i) {
     PGresult* first = whole ? PQgetResult(connection) : nullptr;
     results.push_back(first);
-    if (!first) {
-      whole = false;
-      continue;
-    }
-    while (PGresult* more = PQgetResult(connection)) PQclear(more);  // a null ends each statement's results
+    whole = whole && first;
+    if (first)
+      while (PGresult* more = PQgetResult(connection)) PQclear(more);  // a null ends each statement's results
   }
   if (whole) {
     PGresult* sync = PQgetResult(connection);
-    whole = sync && PQresultStatus(sync) == PGRES_PIPELINE_SYNC;
     PQclear(sync);
   }
-  return PQexitPipelineMode(connection) == 1 && whole;
+  PQexitPipelineMode(connection);
+  return results;
+}
+
+// The read ahead's statement went missing (the session was reset under us):
+// the connection's statements are forgotten and the read runs again alone,
+// prepared afresh.
+void runAheadAgainAlone(PGconn* connection) {
+  PQclear(std::exchange(ahead.result, nullptr));
+  preparedTexts.erase(connection);
+  ahead.runAlone = true;
 }
 
 // Queues `numbered` behind the read ahead: as its kept statement (prepared
@@ -147,9 +155,7 @@ PGresult* runBehindAhead(PGconn* connection, const std::string& numbered, const 
                          Reuse reuse) {
   std::string preparedAs;
   const int queued = queueBehind(connection, numbered, parameters, reuse, &preparedAs);
-  std::vector<PGresult*> results;
-  if (PQpipelineSync(connection) != 1 || !readPipeline(connection, 1 + queued, results)) PQexitPipelineMode(connection);
-  results.resize(size_t(1 + queued), nullptr);
+  const std::vector<PGresult*> results = syncAndRead(connection, 1 + queued);
   ahead.inPipeline = false;
   ahead.result = results.front();
   if (queued == 0) return runAlone(connection, numbered, parameters, reuse);
@@ -163,10 +169,8 @@ PGresult* runBehindAhead(PGconn* connection, const std::string& numbered, const 
     PQclear(preparation);
   }
   if (isUnknownStatement(ahead.result) || isUnknownStatement(own)) {
-    PQclear(std::exchange(ahead.result, nullptr));
     PQclear(own);
-    preparedTexts.erase(connection);
-    ahead.runAlone = true;
+    runAheadAgainAlone(connection);
     return runAlone(connection, numbered, parameters, reuse);
   }
   return own;
@@ -320,15 +324,9 @@ Result<std::unique_ptr<PostgresRows>> PostgresReadAhead::take() {
   if (!connection_ || ahead.connection != connection_)
     return Error{ErrorKind::Internal, "a leitura enviada à frente já foi lida"};
   if (ahead.inPipeline) {
-    std::vector<PGresult*> results;
-    if (PQpipelineSync(connection_) != 1 || !readPipeline(connection_, 1, results)) PQexitPipelineMode(connection_);
     ahead.inPipeline = false;
-    ahead.result = results.empty() ? nullptr : results.front();
-    if (isUnknownStatement(ahead.result)) {  // the session was reset under us: prepare it again
-      PQclear(std::exchange(ahead.result, nullptr));
-      preparedTexts.erase(connection_);
-      ahead.runAlone = true;
-    }
+    ahead.result = syncAndRead(connection_, 1).front();
+    if (isUnknownStatement(ahead.result)) runAheadAgainAlone(connection_);
   }
   if (ahead.runAlone) ahead.result = runAlone(connection_, ahead.numbered, parametersOf(ahead.values), Reuse::Kept);
   PGresult* result = std::exchange(ahead.result, nullptr);

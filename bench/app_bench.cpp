@@ -267,7 +267,10 @@ std::string registerDaysSql(bool sqlite) {
 std::string daySumSql(bool sqlite) {
   return "SELECT SUM(CASE V.IDSITUVENDA WHEN 'D' THEN -1 WHEN 'C' THEN 0 ELSE 1 END * (I.QTPRODVEND * I.VRUNITVEND - "
          "I.VRDESITVEND)) " +
-         saleItemsJoin(sqlite) + "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA = $3 AND V.CDCAIXA = $4";
+         saleItemsJoin(sqlite) +
+         "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA = $3 AND V.CDCAIXA = $4 AND V.IDSITUVENDA IS NOT NULL "
+         "AND "
+         "I.QTPRODVEND IS NOT NULL";
 }
 const char* const kZReduction =
     "SELECT VRVENLIQREDZ, CDFILIAL, CDCAIXA, DTREDUCAOZ FROM REDUCAOZ WHERE CDFILIAL = $1 AND CDCAIXA = $2 AND "

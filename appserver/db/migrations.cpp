@@ -21,6 +21,7 @@ constexpr Version kVersions[] = {
     {1, "0001_base"},
     {2, "0002_host_read_role"},
     {3, "0003_venda_caixa_dia"},
+    {4, "0004_z_indice_coberto"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

@@ -16,20 +16,20 @@ using namespace packets;
 
 std::string dayText(const QDate& day) { return wiredate::dayText(day).toStdString(); }
 
-// Every item of one cash register's day: the money the register took.
+// Every item of one cash register's day: the money the register took. The
+// two always-true conditions (NOT NULL columns) open the indexes kept for this
+// sum alone, which hold every column it reads (VENDA_CAIXA_DIA, ITVENDA_VALOR).
 const char* const kRegisterDayItems =
     "SELECT V.IDSITUVENDA, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND FROM VENDA V %1 ITVENDA I ON "
     "I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.CDCAIXA = ? AND V.DTVENDA = ?";
+    "WHERE V.CDFILIAL = ? AND V.CDLOJA = ? AND V.CDCAIXA = ? AND V.DTVENDA = ? "
+    "AND V.IDSITUVENDA IS NOT NULL AND I.QTPRODVEND IS NOT NULL";
 
 // The register-day's net sales in cents, or none when it sold nothing.
 Result<std::optional<qint64>> registerDayCents(QSqlDatabase& db, const QString& branch, const QString& store,
                                                const QString& cashRegister, const QDate& day) {
-  // SQLite keeps the sales the outer table (see the sale selection)
-  const QString text = QString::fromLatin1(kRegisterDayItems)
-                           .arg(sql::isSqlite(db) ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN"));
   // once per register-day of the Z check: the statement is kept, not prepared per call
-  auto rows = sql::openRows(db, text.toStdString(),
+  auto rows = sql::openRows(db, registerDayItemsText(sql::isSqlite(db)),
                             {branch.toStdString(), store.toStdString(), cashRegister.toStdString(), dayText(day)},
                             sql::Reuse::Kept);
   if (!rows) return rows.error();
@@ -45,6 +45,13 @@ Result<std::optional<qint64>> registerDayCents(QSqlDatabase& db, const QString& 
 }
 
 }  // namespace
+
+std::string registerDayItemsText(bool sqlite) {
+  // SQLite keeps the sales the outer table (see the sale selection)
+  return QString::fromLatin1(kRegisterDayItems)
+      .arg(sqlite ? QStringLiteral("CROSS JOIN") : QStringLiteral("JOIN"))
+      .toStdString();
+}
 
 Result<bool> periodOpen(QSqlDatabase& db, const QString& branch, const QDate& first, const QDate& last) {
   if (first > last) return false;  // not a period: nothing may be posted under it

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <optional>
+#include <string>
 
 #include "common/result.h"
 #include "packet_codec.h"
@@ -32,6 +33,9 @@ Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales);
 // salemoney::netSalesCents. No row when it sold nothing.
 Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch, const QString& store,
                                         const QString& cashRegister, const QDate& day);
+// The query behind registerDaySales (its items with their sale's situation),
+// as sent to SQLite or PostgreSQL.
+std::string registerDayItemsText(bool sqlite);
 // The register-day's Z reduction, when there is one.
 Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                   const QDate& day);

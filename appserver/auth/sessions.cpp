@@ -5,16 +5,19 @@
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QVariant>
+#include <unordered_map>
 
 #include "auth/password.h"
 #include "db/rows.h"
 #include "db/sql.h"
+#include "db/sqlite_rows.h"
 
 namespace qfx::server {
 
 namespace {
 
 const char* const kBadLogin = "Operador ou senha inválidos.";
+const char* const kExpired = "sessão expirada: faça login novamente";
 constexpr size_t kTokenBytes = 32;
 constexpr size_t kMaxCredentialLength = 256;
 
@@ -35,10 +38,11 @@ int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
 
 Error unauthenticated(std::string message) { return Error{ErrorKind::Unauthenticated, std::move(message)}; }
 
-// Every call of every client reads its session here (revocations go through
-// the shared database, so nothing is remembered between calls): read with
-// the database's C library, the statement kept on SQLite, one round trip on
-// PostgreSQL (shared with the call's read when sent ahead).
+// Every call of every client checks its session here, against the shared
+// database (revocations go through it): read with the database's C library,
+// the statement kept on SQLite (where an unchanged database spares the read,
+// see VerifiedSessions), one round trip on PostgreSQL (shared with the call's
+// read when sent ahead).
 // Expiry, operator code, name, branch and active flag; no row: no session.
 const char* const kSessionQuery =
     "SELECT S.NREXPIRACAO, O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO "
@@ -73,12 +77,53 @@ Result<Session> sessionOf(const Result<QVariantList>& row) {
   const QVariantList& v = *row;
   Session s;
   s.expiresAt = v[0].toLongLong();
-  if (s.expiresAt <= now()) return unauthenticated("sessão expirada: faça login novamente");
+  if (s.expiresAt <= now()) return unauthenticated(kExpired);
   if (v[4].toString() != QLatin1String("S")) return unauthenticated("operador inativo");
   s.operatorCode = v[1].toString().toStdString();
   s.operatorName = v[2].toString().toStdString();
   s.boundBranch = v[3].toString().toStdString();
   return s;
+}
+
+// On SQLite a session verified on a connection is taken again without its
+// read while that connection's change stamp stays the same: nothing was
+// committed since, by any connection of any server sharing the file, so the
+// session's row and its operator's are as they were read. A logout, a
+// revoked session or a deactivated operator is a commit, which changes the
+// stamp of every connection: the next call on any server reads the row again
+// and is refused. Expiry is checked at every call. A stamp compares only with
+// the same connection's, so the memory is per connection (by its unique name).
+struct VerifiedSessions {
+  sql::ChangeStamp stamp;
+  std::unordered_map<std::string, Session> byToken;
+};
+constexpr size_t kMostVerifiedSessions = 256;     // per connection; beyond it the memory starts afresh
+constexpr size_t kMostConnectionsRemembered = 8;  // a thread's reopened connections leave theirs behind
+
+VerifiedSessions& verifiedSessionsOf(const QSqlDatabase& db) {
+  thread_local std::unordered_map<std::string, VerifiedSessions> byConnection;
+  const std::string name = db.connectionName().toStdString();
+  if (byConnection.size() >= kMostConnectionsRemembered && !byConnection.count(name)) byConnection.clear();
+  return byConnection[name];
+}
+
+Result<Session> sqliteSession(QSqlDatabase& db, const std::string& token) {
+  auto stamp = sql::changeStamp(db);
+  if (!stamp) return stamp.error();
+  VerifiedSessions& verified = verifiedSessionsOf(db);
+  if (verified.stamp != *stamp) {
+    verified.byToken.clear();
+    verified.stamp = *stamp;
+  } else if (auto it = verified.byToken.find(token); it != verified.byToken.end()) {
+    if (it->second.expiresAt <= now()) return unauthenticated(kExpired);
+    return it->second;
+  }
+  auto session = sessionOf(sessionRow(db, SessionStore::tokenDigest(token)));
+  if (session) {
+    if (verified.byToken.size() >= kMostVerifiedSessions) verified.byToken.clear();
+    verified.byToken.emplace(token, *session);
+  }
+  return session;
 }
 
 }  // namespace
@@ -138,6 +183,7 @@ Result<Session> SessionStore::validate(const std::string& token) {
   if (auto shape = wellFormed(token); !shape) return shape.error();
   auto db = database_.connection();
   if (!db) return db.error();
+  if (database_.isSQLite()) return sqliteSession(*db, token);
   return sessionOf(sessionRow(*db, tokenDigest(token)));
 }
 

@@ -22,12 +22,19 @@ std::atomic<uint64_t> nextDatabaseId{1};
 struct ThreadConnection {
   QString name;
   uint64_t generation = 0;  // Database::generation_ when it was opened
+  // kept at hand: looking it up by name takes Qt's lock of all connections,
+  // on every call
+  QSqlDatabase handle;
 };
 
 struct ThreadConnections {
   std::map<uint64_t, ThreadConnection> byDatabase;
   ~ThreadConnections() {
-    for (const auto& [id, connection] : byDatabase) removeConnection(connection.name);
+    for (auto& [id, connection] : byDatabase) forget(connection);
+  }
+  static void forget(ThreadConnection& connection) {
+    connection.handle = QSqlDatabase();  // Qt removes a connection no handle refers to any more
+    removeConnection(connection.name);
   }
   static void removeConnection(const QString& name) {
     {
@@ -109,10 +116,8 @@ Database::~Database() {
 Result<QSqlDatabase> Database::connection() {
   auto& connections = threadConnections.byDatabase;
   if (auto it = connections.find(id_); it != connections.end()) {
-    QSqlDatabase db = QSqlDatabase::database(it->second.name, false);
-    if (db.isOpen() && it->second.generation == generation_) return db;
-    db = QSqlDatabase();
-    ThreadConnections::removeConnection(it->second.name);
+    if (it->second.handle.isOpen() && it->second.generation == generation_) return it->second.handle;
+    ThreadConnections::forget(it->second);
     connections.erase(it);
   }
   const uint64_t generation = generation_;
@@ -122,7 +127,7 @@ Result<QSqlDatabase> Database::connection() {
     ThreadConnections::removeConnection(name);
     return db.error();
   }
-  connections[id_] = {name, generation};
+  connections[id_] = {name, generation, *db};
   return db;
 }
 
@@ -132,7 +137,7 @@ void Database::discardConnection() {
   ++generation_;
   auto& connections = threadConnections.byDatabase;
   if (auto it = connections.find(id_); it != connections.end()) {
-    ThreadConnections::removeConnection(it->second.name);
+    ThreadConnections::forget(it->second);
     connections.erase(it);
   }
 }

@@ -77,6 +77,18 @@ void dropKeptStatements(QSqlDatabase& db) {
 
 bool isSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QSQLITE"); }
 
+Result<ChangeStamp> changeStamp(QSqlDatabase& db) {
+  auto handle = rawHandle(db);
+  if (!handle) return handle.error();
+  // the pragma opens a read of its own, so it sees the latest commit
+  auto version = SqliteRows::run(db, "PRAGMA data_version", {}, Reuse::Kept);
+  if (!version) return version.error();
+  auto read = version->next();
+  if (!read) return read.error();
+  if (!*read) return internalError("PRAGMA data_version sem resposta");
+  return ChangeStamp{int64_t(version->number(0)), sqlite3_total_changes64(*handle)};
+}
+
 Result<SqliteRows> SqliteRows::run(QSqlDatabase& db, const std::string& text,
                                    const std::vector<std::optional<std::string>>& values, Reuse reuse) {
   auto handle = rawHandle(db);

@@ -51,6 +51,17 @@ class SqliteRows : public Rows {
 
 bool isSqlite(const QSqlDatabase& db);
 
+// Where an SQLite connection stands in the database's history: equal stamps
+// of one connection mean nothing was committed in between, by any connection
+// of any process (the database's data version) nor by this one (its count of
+// changed rows, which the data version leaves out).
+struct ChangeStamp {
+  int64_t byOthers = -1;
+  int64_t byThisConnection = -1;
+  bool operator==(const ChangeStamp&) const = default;
+};
+Result<ChangeStamp> changeStamp(QSqlDatabase& db);
+
 // Finalizes the statements kept for this connection; called before it
 // closes (SQLite refuses to close a connection with statements left).
 void dropKeptStatements(QSqlDatabase& db);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -13,11 +14,14 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUrl>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "db/migrations.h"
 #include "harness.h"
@@ -190,10 +194,13 @@ TEST_P(AccessControl, ASessionOfAnotherServerWithItsOwnDatabaseIsRefused) {
   EXPECT_EQ(back.invoke("GetParamFilial", {text("0001")}).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
 }
 
-// Each call reads its session from the database, so ending a session or
+// Each call checks its session against the database, so ending a session or
 // deactivating an operator stops the very next call on every server on that
 // database: a read by key (answered on gRPC's own thread on SQLite) and a
-// call a database worker answers alike.
+// call a database worker answers alike. Calls side by side first, so that
+// several of the servers' connections have verified the session (SQLite
+// spares the read of a verified session while nothing was committed), and a
+// session that expires while remembered is refused too.
 TEST_P(AccessControl, ARevocationStopsTheNextCallOnEveryServer) {
   ServerHarness first(GetParam());
   server::Database secondDb(*server::DbConfig::parse(first.testDatabase().url()));
@@ -205,11 +212,23 @@ TEST_P(AccessControl, ARevocationStopsTheNextCallOnEveryServer) {
   const auto workerRead = [](TestClient& c) { return c.invoke("GetParamVend", {text("0001")}); };
   QSqlDatabase db = first.sql();
 
+  const auto verifiedEverywhere = [&](const std::string& token) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 6; ++t)
+      threads.emplace_back([&, port = t % 2 ? first.port() : (*second)->port()] {
+        TestClient c(port);
+        c.setToken(token);
+        for (int i = 0; i < 10; ++i) failed += keyRead(c).ok() && workerRead(c).ok() ? 0 : 1;
+      });
+    for (auto& t : threads) t.join();
+    return failed.load() == 0;
+  };
+
   auto onFirst = first.loggedIn();
   TestClient onSecond((*second)->port());
   onSecond.setToken(onFirst->token());
-  ASSERT_TRUE(keyRead(onSecond).ok());
-  ASSERT_TRUE(workerRead(onSecond).ok());
+  ASSERT_TRUE(verifiedEverywhere(onFirst->token()));
   exec(db, "DELETE FROM SESSAO WHERE CDOPERADOR = ?", {QString::fromStdString(kManager)});
   for (TestClient* client : {&onSecond, onFirst.get()}) {
     EXPECT_EQ(keyRead(*client).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
@@ -218,13 +237,29 @@ TEST_P(AccessControl, ARevocationStopsTheNextCallOnEveryServer) {
 
   auto again = first.loggedIn();
   onSecond.setToken(again->token());
-  ASSERT_TRUE(keyRead(onSecond).ok());
+  ASSERT_TRUE(verifiedEverywhere(again->token()));
   exec(db, "UPDATE OPERADOR SET IDATIVO = 'N' WHERE CDOPERADOR = ?", {QString::fromStdString(kManager)});
   const auto refused = keyRead(onSecond);
   EXPECT_EQ(refused.status.error_code(), grpc::StatusCode::UNAUTHENTICATED) << describe(refused);
   EXPECT_EQ(refused.status.error_message(), "operador inativo");
   EXPECT_EQ(workerRead(*again).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
   (*second)->shutdown();
+
+  // a short session, verified, then its time runs out with nothing written
+  exec(db, "UPDATE OPERADOR SET IDATIVO = 'S' WHERE CDOPERADOR = ?", {QString::fromStdString(kManager)});
+  server::ServerOptions brief;
+  brief.listen = "127.0.0.1:0";
+  brief.sessionLifetimeSeconds = 2;
+  auto third = server::AppServer::start(secondDb, server::makeConsolidationObject(), brief);
+  ASSERT_TRUE(third.ok()) << third.error().message;
+  TestClient shortLived((*third)->port());
+  rpc::LoginReply login;
+  ASSERT_TRUE(shortLived.login(kManager, kManagerPassword, &login).ok());
+  ASSERT_TRUE(keyRead(shortLived).ok());
+  while (QDateTime::currentSecsSinceEpoch() < login.expires_at()) QThread::msleep(50);
+  const auto expired = keyRead(shortLived);
+  EXPECT_EQ(expired.status.error_code(), grpc::StatusCode::UNAUTHENTICATED) << describe(expired);
+  EXPECT_NE(expired.status.error_message().find("expirada"), std::string::npos) << describe(expired);
 }
 
 // The clerk is bound to 0001. Every method the object registers is called

@@ -97,8 +97,16 @@ Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
   // distinct stored texts first: a list of many items has few register-days
   std::set<std::pair<std::string, std::string>> stored;
+  std::string lastRegister, lastDay;  // a sale's items follow one another: most rows repeat the last pair
   auto done = forEachSaleRow(
-      db, filter, [&](const SaleRow& r) { stored.emplace(r.keys.cashRegister, r.day); }, ItemDetail::Amounts, reader);
+      db, filter,
+      [&](const SaleRow& r) {
+        if (!stored.empty() && r.keys.cashRegister == lastRegister && r.day == lastDay) return;
+        lastRegister = r.keys.cashRegister;
+        lastDay = r.day;
+        stored.emplace(lastRegister, lastDay);
+      },
+      ItemDetail::Amounts, reader);
   if (!done) return done.error();
   std::set<std::pair<QString, QDate>> registerDays;
   for (const auto& [cashRegister, day] : stored)

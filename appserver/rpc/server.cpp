@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/log.h"
+#include "rpc_runtime.h"
 
 namespace qfx::server {
 
@@ -51,6 +52,7 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
   std::unique_ptr<AppServer> server(new AppServer());
   server->service_ = std::make_unique<ApplicationService>(database, std::move(object), options.sessionLifetimeSeconds,
                                                           options.maxThreads, options.loginThrottle);
+  rpc::prepareRuntime();
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(options.listen, *creds, &server->port_);

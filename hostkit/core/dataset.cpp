@@ -91,6 +91,14 @@ QString valueText(const QVariant& v, FieldType type) {
 QString TField::AsString() const { return valueText(Value(), spec_.type); }
 
 double TField::AsFloat() const {
+  // a stored date is the very number asked for: read it without the round
+  // trip through a local QDateTime (two time zone conversions per read)
+  if (spec_.type == FieldType::DateTime && !editing(owner_->state_)) {
+    const int row = currentRow();
+    if (isNullAt(row)) return 0.0;
+    const auto moment = qfx::contract::fromWire(owner_->columns_.at(size_t(index_)).number(size_t(row)));
+    return moment ? qfx::contract::toWire(moment->day, moment->timeOfDay) : 0.0;
+  }
   const QVariant v = Value();
   if (!v.isValid() || v.isNull()) return 0.0;
   if (spec_.type == FieldType::DateTime) return toDateTime(v.toDateTime());

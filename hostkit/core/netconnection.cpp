@@ -19,6 +19,7 @@
 #include "health.grpc.pb.h"
 #include "qfx31700.grpc.pb.h"
 #include "routines.h"
+#include "rpc_runtime.h"
 
 namespace hostkit {
 
@@ -256,6 +257,7 @@ std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const QString
 
 std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
                                          const std::shared_ptr<grpc::ChannelCredentials>& credentials) {
+  qfx::rpc::prepareRuntime();
   grpc::ChannelArguments args;
   args.SetMaxReceiveMessageSize(64 << 20);
   args.SetServiceConfigJSON(R"({"loadBalancingConfig": [{"pick_first": {}}]})");

@@ -1,6 +1,8 @@
-// Login and sessions. The server keeps nothing in memory between calls: a
-// session is a row of SESSAO keyed by a hash of its token, so several server
-// instances sharing one database accept each other's sessions.
+// Login and sessions. A session is a row of SESSAO keyed by a hash of its
+// token, so several server instances sharing one database accept each
+// other's sessions, and a revocation there stops the next call on all of
+// them. (On SQLite a connection remembers the sessions it verified only while
+// nothing at all was committed to the database since: see sessions.cpp.)
 #pragma once
 
 #include <cstdint>

@@ -26,7 +26,8 @@ class PrivatePostgres {
   // URL of one of its databases, as superuser "postgres".
   std::string url(const std::string& database = "postgres", const std::string& user = "postgres") const;
 
-  // Fast restart: every session is ended, the server is back when it returns.
+  // Immediate restart, as after a crash: every session ends at once, the
+  // server (after its recovery) is back when it returns.
   bool restart();
 
   // Runs a program as the operating-system user that owns the cluster.

@@ -101,8 +101,8 @@ constexpr size_t kMostVerifiedSessions = 256;     // per connection; beyond it t
 constexpr size_t kMostConnectionsRemembered = 8;  // a thread's reopened connections leave theirs behind
 
 VerifiedSessions& verifiedSessionsOf(const QSqlDatabase& db) {
-  thread_local std::unordered_map<std::string, VerifiedSessions> byConnection;
-  const std::string name = db.connectionName().toStdString();
+  thread_local std::unordered_map<QString, VerifiedSessions> byConnection;
+  const QString name = db.connectionName();
   if (byConnection.size() >= kMostConnectionsRemembered && !byConnection.count(name)) byConnection.clear();
   return byConnection[name];
 }

@@ -30,6 +30,8 @@ constexpr size_t kMaxPreparedPerConnection = 32;  // the fixed texts are few; a 
 thread_local std::unordered_map<PGconn*, std::unordered_map<std::string, std::string>> preparedTexts;
 thread_local uint64_t preparedCount = 0;
 
+std::string newStatementName() { return "qfx_kept_" + std::to_string(++preparedCount); }
+
 // PostgreSQL's code for a prepared statement it does not know.
 bool isUnknownStatement(const PGresult* result) {
   const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -51,7 +53,7 @@ PGresult* runPrepared(PGconn* connection, const std::string& numbered, const std
     auto it = prepared.find(numbered);
     if (it == prepared.end()) {
       if (prepared.size() >= kMaxPreparedPerConnection) return nullptr;
-      const std::string name = "qfx_kept_" + std::to_string(++preparedCount);
+      const std::string name = newStatementName();
       PGresult* made = PQprepare(connection, name.c_str(), numbered.c_str(), int(parameters.size()), nullptr);
       if (!succeeded(made)) return made;  // the error, as a run would give it
       PQclear(made);
@@ -138,7 +140,7 @@ int queueBehind(PGconn* connection, const std::string& numbered, const std::vect
     if (auto it = prepared.find(numbered); it != prepared.end())
       return PQsendQueryPrepared(connection, it->second.c_str(), count, parameters.data(), nullptr, nullptr, 0);
     if (prepared.size() < kMaxPreparedPerConnection) {
-      *preparedAs = "qfx_kept_" + std::to_string(++preparedCount);
+      *preparedAs = newStatementName();
       const bool queued =
           PQsendPrepare(connection, preparedAs->c_str(), numbered.c_str(), count, nullptr) &&
           PQsendQueryPrepared(connection, preparedAs->c_str(), count, parameters.data(), nullptr, nullptr, 0);
@@ -216,23 +218,33 @@ void forgetPreparedStatements(QSqlDatabase& db) {
   if (PGconn* connection = postgresConnection(db.driver())) preparedTexts.erase(connection);
 }
 
-Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const std::string& text,
-                                                        const std::vector<std::optional<std::string>>& values,
-                                                        Reuse reuse) {
+static Result<PGconn*> liveConnection(QSqlDatabase& db) {
   PGconn* connection = postgresConnection(db.driver());
   if (!connection || !db.isOpen())
     return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
-  const std::vector<const char*> parameters = parametersOf(values);
-  const std::string numbered = numberedPlaceholders(text);
-  PGresult* result = ahead.connection == connection && ahead.inPipeline
-                         ? runBehindAhead(connection, numbered, parameters, reuse)  // null: the exchange broke off
-                         : runAlone(connection, numbered, parameters, reuse);
+  return connection;
+}
+
+Result<std::unique_ptr<PostgresRows>> PostgresRows::of(const QSqlDatabase& db, PGconn* connection, PGresult* result) {
   if (!succeeded(result)) {
     Error error = errorOf(db.driver(), result, connection);
     PQclear(result);
     return error;
   }
   return std::unique_ptr<PostgresRows>(new PostgresRows(result));
+}
+
+Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const std::string& text,
+                                                        const std::vector<std::optional<std::string>>& values,
+                                                        Reuse reuse) {
+  auto connection = liveConnection(db);
+  if (!connection) return connection.error();
+  const std::vector<const char*> parameters = parametersOf(values);
+  const std::string numbered = numberedPlaceholders(text);
+  PGresult* result = ahead.connection == *connection && ahead.inPipeline
+                         ? runBehindAhead(*connection, numbered, parameters, reuse)  // null: the exchange broke off
+                         : runAlone(*connection, numbered, parameters, reuse);
+  return of(db, *connection, result);
 }
 
 PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples(result)) {
@@ -292,9 +304,9 @@ int64_t PostgresRows::changes() const {
 
 Result<PostgresReadAhead> PostgresReadAhead::send(QSqlDatabase& db, const std::string& text,
                                                   const std::vector<std::optional<std::string>>& values) {
-  PGconn* connection = postgresConnection(db.driver());
-  if (!connection || !db.isOpen())
-    return Error{ErrorKind::Unavailable, "a conexão com o banco de dados foi perdida; tente de novo"};
+  auto live = liveConnection(db);
+  if (!live) return live.error();
+  PGconn* connection = *live;
   if (ahead.connection) return Error{ErrorKind::Internal, "já há uma leitura enviada à frente nesta linha de execução"};
   ahead = Ahead{connection, false, false, nullptr, numberedPlaceholders(text), values};
   const std::vector<const char*> parameters = parametersOf(ahead.values);
@@ -331,13 +343,7 @@ Result<std::unique_ptr<PostgresRows>> PostgresReadAhead::take() {
   if (ahead.runAlone) ahead.result = runAlone(connection_, ahead.numbered, parametersOf(ahead.values), Reuse::Kept);
   PGresult* result = std::exchange(ahead.result, nullptr);
   ahead = Ahead{};
-  PGconn* connection = std::exchange(connection_, nullptr);
-  if (!succeeded(result)) {
-    Error error = errorOf(db_.driver(), result, connection);
-    PQclear(result);
-    return error;
-  }
-  return std::unique_ptr<PostgresRows>(new PostgresRows(result));
+  return PostgresRows::of(db_, std::exchange(connection_, nullptr), result);
 }
 
 }  // namespace qfx::server::sql

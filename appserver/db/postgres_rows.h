@@ -35,6 +35,8 @@ class PostgresRows : public Rows {
  private:
   friend class PostgresReadAhead;
   explicit PostgresRows(pg_result* result);
+  // The rows of `result`, or its error (the result then freed).
+  static Result<std::unique_ptr<PostgresRows>> of(const QSqlDatabase& db, pg_conn* connection, pg_result* result);
   pg_result* result_;
   std::vector<bool> booleans_;  // per column: PostgreSQL's boolean type
   int rows_ = 0;

@@ -203,27 +203,29 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
           std::pair{registerDays, server::ItemDetail::Amounts}}) {
       const std::string steps = plan(filter, detail);
       EXPECT_EQ(steps.rfind("SEARCH V USING INDEX VENDA_LOJA_DIA", 0), 0u) << steps;
-      if (filter.workOnly) EXPECT_NE(steps.find("ITVENDA_PENDENTE"), std::string::npos) << steps;
+      if (filter.workOnly) {
+        EXPECT_NE(steps.find("ITVENDA_PENDENTE"), std::string::npos) << steps;
+      }
     }
+    // a fixed text's plan, its "?" given `value`
+    const auto planOfText = [&](const std::string& text, const char* value) {
+      QSqlQuery q(*db);
+      EXPECT_TRUE(q.exec(QStringLiteral("EXPLAIN QUERY PLAN ") +
+                         QString::fromStdString(text).replace(QLatin1Char('?'), QLatin1String(value))))
+          << q.lastError().text().toStdString();
+      QString steps;
+      while (q.next()) steps += q.value(3).toString() + QStringLiteral(" | ");
+      return steps;
+    };
     // the register-day's sum reads the two indexes kept for it and no table
-    QSqlQuery sum(*db);
-    ASSERT_TRUE(sum.exec(QStringLiteral("EXPLAIN QUERY PLAN ") +
-                         QString::fromStdString(server::checks::registerDayItemsText(true))
-                             .replace(QLatin1Char('?'), QLatin1String("'x'"))));
-    QString sumSteps;
-    while (sum.next()) sumSteps += sum.value(3).toString() + QStringLiteral(" | ");
+    const QString sumSteps = planOfText(server::checks::registerDayItemsText(true), "'x'");
     EXPECT_TRUE(sumSteps.contains(QStringLiteral("SEARCH V USING COVERING INDEX VENDA_CAIXA_DIA")) &&
                 sumSteps.contains(QStringLiteral("SEARCH I USING COVERING INDEX ITVENDA_VALOR")))
         << sumSteps.toStdString();
 
     // the posting run's stamp reads its pairs once and finds each item by its
     // ROWID (the other way round it would walk the table once per pair)
-    QSqlQuery stamp(*db);
-    ASSERT_TRUE(
-        stamp.exec(QStringLiteral("EXPLAIN QUERY PLAN ") + QString::fromStdString(server::posting::sqliteStampText())
-                                                               .replace(QLatin1Char('?'), QLatin1String("'[[1,0]]'"))));
-    QString stampSteps;
-    while (stamp.next()) stampSteps += stamp.value(3).toString() + QStringLiteral(" | ");
+    const QString stampSteps = planOfText(server::posting::sqliteStampText(), "'[[1,0]]'");
     EXPECT_TRUE(stampSteps.contains(QStringLiteral("SCAN K")) &&
                 stampSteps.contains(QStringLiteral("SEARCH ITVENDA USING INTEGER PRIMARY KEY (rowid=?)")))
         << stampSteps.toStdString();

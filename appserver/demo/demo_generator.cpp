@@ -52,7 +52,7 @@ struct Branch {
 
 // 0001 is the ordinary path; 0002 permits negative stock and checks earlier
 // sales; 0003 controls no stock; 0004 refuses negative stock and keeps it in
-// the centre's warehouse (see tourText for what each shows).
+// the centre's warehouse (see demo_tour.cpp for what each shows).
 const std::array<Branch, 4> kBranches{{{"0001", "Centro", "01", 50},
                                        {"0002", "Shopping", "01", 25},
                                        {"0003", "Aeroporto", "02", 10},
@@ -123,7 +123,7 @@ std::vector<Product> makeProducts(int64_t items) {
 }
 
 // What the tour plants on purpose, so that every outcome of a consolidation
-// can be reached on the demo (see tourText). Days count back from the
+// can be reached on the demo (see demo_tour.cpp). Days count back from the
 // reference date.
 enum class Role { Ordinary, Coffee, Fee, Seasonal, Discontinued, NotCarried };
 
@@ -637,54 +637,6 @@ Result<Summary> generate(Database& database, const Options& options) {
     if (auto s = sql::command(*db, QStringLiteral("ANALYZE")); !s) return s.error();
   }
   return summary;
-}
-
-std::vector<TourStop> tour(const QDate& today) {
-  const auto day = [&](int back) { return today.addDays(-back); };
-  const QDate threeMonthsBack = QDate(today.year(), today.month(), 1).addMonths(-3);
-  return {
-      {"Prod_NRelacReti", "0001", "01", "02", "0001", day(29), day(8), "",
-       "recusa e abre o relatório dos produtos que não são bebidas"},
-      {"MOVIFORAPERIODOCTB", "0001", "01", "01", "0001", threeMonthsBack, day(0), "",
-       "recusa: o mês de três meses atrás está fechado"},
-      {"Data_Mai", "0001", "01", "01", "0001", day(1), day(-1), "", "recusa: amanhã passa da data de processamento"},
-      {"Data_Men", "0001", "01", "01", "0001", day(41), day(28), "",
-       "recusa: o estoque está fechado até 40 dias atrás"},
-      {"Data_M", "0001", "01", "01", "0001", day(39), day(8), "", "recusa: mais de 31 dias"},
-      {"GERACAO_OK", "0001", "01", "01", "0001", day(29), day(8), "", "consolida sem perguntas"},
-      {"NF_OK_ZERO", "0001", "01", "01", "0001", day(8), day(8), "Produtos: Lista, só \"Taxa de serviço\"",
-       "nada a lançar: a taxa não controla estoque"},
-      {"VALOR_DIF", "0001", "01", "01", "0001", day(7), day(0), "",
-       "pergunta pelos caixas 001, 002 e 003 (Z ausente, R$ 0,01 a mais, R$ 50,00 a menos); com \"Sim\" consolida, "
-       "e de novo não pergunta mais"},
-      {"ULT_LANC_DIA", "0001", "02", "01", "0001", day(13), day(11), "",
-       "consolida, menos o dia do ajuste de inventário do quiosque"},
-      {"Lanc_Bloq_Impl", "0001", "02", "01", "0001", day(12), day(12), "", "recusa: só o dia do ajuste"},
-      {"LIB00200_3", "0001", "02", "01", "0001", day(5), day(5), "",
-       "tela de estoque irregular (Panetone sem saldo), depois consolida (negativo não permitido, convertido)"},
-      {"VENDA_CONSOL", "0002", "01", "01", "0003", day(3), day(0), "",
-       "recusa enquanto houver vendas pendentes desde o início do mês; depois da parada seguinte, consolida"},
-      {"Irreg_Prod_Est", "0002", "01", "01", "0003", day(29), day(4), "",
-       "pergunta pelo estoque irregular (Panetone) e, com \"Sim\", consolida na segunda chamada"},
-      {"CONS_BLOQ", "0004", "01", "01", "0001", day(20), day(18), "",
-       "tela de produtos bloqueados (descontinuado, não cadastrado na filial)"},
-      {"OPERA_BLOQ", "0004", "01", "01", "0001", day(6), day(6), "",
-       "tela de estoque irregular (estoque central da filial 0001), depois recusa"},
-      {"N_CTRL_ESTOQ", "0003", "01", "01", "0001", day(29), day(0), "", "recusa: a filial não controla estoque"},
-
-  };
-}
-
-std::string tourText(const QDate& today) {
-  std::string text = "roteiro (filial/loja/tipo de retirada/setor, período, resultado):\n";
-  for (const TourStop& t : tour(today)) {
-    text += "  " + t.outcome + ": " + t.branch + "/" + t.store + "/" + t.withdrawalType + "/" + t.sector + ", " +
-            t.first.toString(QStringLiteral("dd/MM/yyyy")).toStdString() + " a " +
-            t.last.toString(QStringLiteral("dd/MM/yyyy")).toStdString();
-    if (!t.filter.empty()) text += " (" + t.filter + ")";
-    text += ": " + t.sees + "\n";
-  }
-  return text;
 }
 
 std::string credentialsText() {

@@ -1,16 +1,16 @@
 // Demo data: a deterministic sales database for a seed and a scale, from a
 // few hundred sale items for trying the screens to millions for benchmarks.
 // Branch 0001 works end to end; planted sales, Z differences and stock make
-// every outcome of a consolidation reachable (see tour()).
+// every outcome of a consolidation reachable (see demo_tour.h).
 #pragma once
 
 #include <QDate>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/result.h"
 #include "db/database.h"
+#include "demo/demo_tour.h"
 
 namespace qfx::server::demo {
 
@@ -43,22 +43,5 @@ struct Summary {
 Result<Summary> generate(Database& database, const Options& options);
 
 std::string credentialsText();
-
-// One outcome of a consolidation that the demo shows on purpose, and what the
-// operator enters to see it: branch, store, withdrawal type and sector on the
-// screen, the period and anything else in the filter dialog.
-struct TourStop {
-  std::string outcome;  // the message key the run ends with (or shows first)
-  std::string branch, store, withdrawalType, sector;
-  QDate first, last;
-  std::string filter;  // more to choose in the filter dialog, or empty
-  std::string sees;    // what the operator sees, in words
-};
-
-// The tour of a demo made for `today`, in the order it is walked: the
-// refusals on the centre's month first (they leave the data as it was),
-// then the runs that post it.
-std::vector<TourStop> tour(const QDate& today);
-std::string tourText(const QDate& today);
 
 }  // namespace qfx::server::demo

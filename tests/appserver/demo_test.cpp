@@ -2,6 +2,7 @@
 // and the posting run have to show, and usable with the demo operators.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QSqlQuery>
 
 #include "db/batch_insert.h"
@@ -51,6 +52,70 @@ TEST(DemoData, SameSeedSameDataOtherSeedOtherData) {
   auto again = server::demo::generate(*da, demoOptions(42));
   ASSERT_FALSE(again.ok());
   EXPECT_NE(again.error().message.find("vazio"), std::string::npos);
+}
+
+namespace {
+
+// The printout's wrapped lines as one line: a text of the table is found
+// whatever line it was broken across.
+std::string unwrapped(const std::string& text) {
+  std::string out;
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != '\n') {
+      out += text[at];
+      continue;
+    }
+    while (at + 1 < text.size() && text[at + 1] == ' ') ++at;
+    out += ' ';
+  }
+  return out;
+}
+
+std::string manualPage(const std::string& name) {
+  QFile file(qEnvironmentVariable("QFX_SOURCE_DIR") + QStringLiteral("/docs/manual/") + QString::fromStdString(name));
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+}  // namespace
+
+// The tour is one table: qfxdemo's printout (real dates) and the manual's
+// page (days counted from D) tell the same stops, every day resolved, every
+// link of the page leading to a place of the manual, and no key that only
+// the program knows shown to the operator.
+TEST(DemoData, TourPrintoutAndManualPageTellTheSameStops) {
+  const auto stops = server::demo::tour(kToday);
+  const std::string text = server::demo::tourText(kToday);
+  const std::string printed = unwrapped(text);
+  const std::string page = server::demo::tourPage();
+  ASSERT_FALSE(stops.empty());
+  EXPECT_EQ(text.rfind("roteiro", 0), 0u) << "scripts/run.sh keeps the tour from its first word on";
+  const auto occurrences = [](const std::string& in, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = in.find(what); at != std::string::npos; at = in.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(occurrences(page, "<tr><td>"), stops.size());
+  for (const std::string& resolved : {printed, page}) EXPECT_EQ(resolved.find("{D"), std::string::npos);
+  EXPECT_EQ(printed.find("D−"), std::string::npos) << "the printout gives dates";
+  EXPECT_EQ(page.find("/20"), std::string::npos) << "the page counts from D, it gives no dates";
+
+  const auto day = [](const QDate& d) { return d.toString(QStringLiteral("dd/MM/yyyy")).toStdString(); };
+  for (size_t i = 0; i < stops.size(); ++i) {
+    const auto& stop = stops[i];
+    SCOPED_TRACE(stop.outcome);
+    EXPECT_LE(stop.first, stop.last);
+    const std::string entries = stop.branch + "/" + stop.store + "/" + stop.withdrawalType + "/" + stop.sector;
+    EXPECT_NE(printed.find(std::to_string(i + 1) + ". " + entries + ", " + day(stop.first) + " a " + day(stop.last)),
+              std::string::npos);
+    EXPECT_NE(printed.find(stop.shown + ": " + stop.sees), std::string::npos);
+    EXPECT_NE(page.find("<td>" + stop.period), std::string::npos);
+    if (stop.shown != stop.outcome) EXPECT_EQ(printed.find(stop.outcome), std::string::npos);
+    const size_t hash = stop.page.find('#');
+    ASSERT_NE(hash, std::string::npos);
+    EXPECT_NE(manualPage(stop.page.substr(0, hash)).find("id=\"" + stop.page.substr(hash + 1) + "\""),
+              std::string::npos)
+        << stop.page;
+  }
 }
 
 namespace {

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 
 #include <QTest>
+#include <QTextFrame>
+#include <QTextTable>
 #include <QTimer>
 #include <QToolButton>
 #include "helpviewer.h"
@@ -18,6 +20,7 @@
 #include "testsql.h"
 
 #include "consolidation/frmgeranf.h"
+#include "demo/demo_tour.h"
 #include "filter/frmfiltrogeranf.h"
 #include "module/package.h"
 #include "module_fixture.h"
@@ -276,6 +279,14 @@ TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
   QTest::mouseClick(screen->sbtAjuda, Qt::LeftButton);
   EXPECT_TRUE(fixture.host->messages.isEmpty());
   EXPECT_EQ(viewer->currentTitle(), screen->windowTitle());
+
+  // the demo's tour is a page the build writes from the tour's table: one row per stop
+  viewer->showPage(viewer->homePage().resolved(QUrl(QStringLiteral("roteiro.html"))));
+  QTextTable* stops = nullptr;
+  for (auto it = viewer->txtPagina->document()->rootFrame()->begin(); !stops && !it.atEnd(); ++it)
+    stops = qobject_cast<QTextTable*>(it.currentFrame());
+  EXPECT_TRUE(stops) << viewer->currentUrl().toString().toStdString();
+  if (stops) EXPECT_EQ(stops->rows(), int(qfx::server::demo::tour(QDate::currentDate()).size()) + 1);
 
   viewer->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -285,8 +285,8 @@ TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
   QTextTable* stops = nullptr;
   for (auto it = viewer->txtPagina->document()->rootFrame()->begin(); !stops && !it.atEnd(); ++it)
     stops = qobject_cast<QTextTable*>(it.currentFrame());
-  EXPECT_TRUE(stops) << viewer->currentUrl().toString().toStdString();
-  if (stops) EXPECT_EQ(stops->rows(), int(qfx::server::demo::tour(QDate::currentDate()).size()) + 1);
+  ASSERT_TRUE(stops) << viewer->currentUrl().toString().toStdString();
+  EXPECT_EQ(stops->rows(), int(qfx::server::demo::tour(QDate::currentDate()).size()) + 1);
 
   viewer->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -149,8 +150,18 @@ QString openHelp(const QString& configured, int helpContext, QWidget* parent) {
 
 // ---- browser -----------------------------------------------------------------------
 
+// QTextBrowser takes every scheme but file and qrc for an outside link and
+// hands it to the desktop, which cannot open the manual's own qthelp:// pages:
+// those are followed here, the rest (a web address, an e-mail) go outside.
 HelpBrowser::HelpBrowser(QHelpEngine* engine, QWidget* parent) : QTextBrowser(parent), engine_(engine) {
-  setOpenExternalLinks(true);
+  setOpenLinks(false);
+  connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+    const QUrl url = source().resolved(link);
+    if (url.scheme() == QLatin1String("qthelp"))
+      setSource(url);
+    else
+      QDesktopServices::openUrl(url);
+  });
 }
 
 QVariant HelpBrowser::loadResource(int type, const QUrl& name) {

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <QTest>
+#include <QTextCursor>
 #include <QTextFrame>
 #include <QTextTable>
 #include <QTimer>
@@ -287,6 +288,17 @@ TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
     stops = qobject_cast<QTextTable*>(it.currentFrame());
   ASSERT_TRUE(stops) << viewer->currentUrl().toString().toStdString();
   EXPECT_EQ(stops->rows(), int(qfx::server::demo::tour(QDate::currentDate()).size()) + 1);
+
+  // a link of the manual, clicked, opens its page at its place
+  const QUrl tourPage = viewer->currentUrl();
+  QTextCursor link = stops->cellAt(1, 1).firstCursorPosition();
+  link.movePosition(QTextCursor::NextCharacter);
+  ASSERT_TRUE(link.charFormat().isAnchor());
+  const QUrl target = tourPage.resolved(QUrl(link.charFormat().anchorHref()));
+  const QPoint onLink = viewer->txtPagina->cursorRect(link).center();
+  QTest::mouseClick(viewer->txtPagina->viewport(), Qt::LeftButton, {}, onLink);
+  EXPECT_EQ(viewer->currentUrl().toString().toStdString(), target.toString().toStdString());
+  EXPECT_NE(viewer->currentUrl().adjusted(QUrl::RemoveFragment), tourPage);
 
   viewer->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

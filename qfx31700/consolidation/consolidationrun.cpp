@@ -31,7 +31,7 @@ double amount(TDataSet* ds, const char* field) {
 
 // How many register-days' calls go out ahead of the one being compared. The
 // calls only read, so the server takes them side by side; 16 took less time
-// than 8 or 32 (README, benchmarks).
+// than 8 or 32 (bench/README.md).
 constexpr size_t kRegisterDaysAhead = 16;
 
 struct RegisterDay {

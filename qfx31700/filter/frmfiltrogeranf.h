@@ -13,6 +13,7 @@
 // pickers and name searches).
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include "frmfiltropadrao.h"
@@ -85,6 +86,9 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   hostkit::TADOIBQuery* qryCliente;
   hostkit::TADOIBQuery* qryPesqCli;
   hostkit::TADOIBQuery* qryCentroCusto;
+  // The company names of the customers that have cost centres, which the
+  // cost-centre list shows beside each document number.
+  hostkit::TADOIBQuery* qryNomeCliente;
   hostkit::TDataSet* cdsVendas;
   hostkit::TDataSet* cdsProdutos;
   hostkit::TDataSource* dtsCaixa;
@@ -197,6 +201,9 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   void parametrosCentroCusto();
   void pesquisaNome(hostkit::TMaskEdit* campo, hostkit::TDataSet* dataset);
   QString documentoFormatado(const hostkit::TDataSet& dataset, int row) const;
+  void carregaNomesClientes();
+  void qryCentroCustoCalcFields(hostkit::TDataSet& ds);
+  QHash<QString, QString> nomesClientes_;  // CDCLIENTE -> NMRAZSOCCLIE
 
   // The exit checks stay quiet while a handler of the dialog moves the focus
   // itself: only the first failure of a confirmation or a picker is reported.

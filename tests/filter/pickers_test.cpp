@@ -202,6 +202,9 @@ TEST_F(PickersTest, CostCentresFollowTheCustomerChoice) {
   EXPECT_EQ(host->pickerCalls.last().keyField, "CHAVE");
   EXPECT_EQ(host->pickerCalls.last().title, "Centro de Custo");
   EXPECT_EQ(column(*dlg().qryCentroCusto, "CHAVE"), (QStringList{"C1CC1", "C1CC2", "C2CC1", "C3CC9"}));
+  EXPECT_EQ(column(*dlg().qryCentroCusto, "NMRAZSOCCLIE"),
+            (QStringList{"ALFA LTDA", "ALFA LTDA", "BETA SILVA", "GAMA SA"}))
+      << "each cost centre with its customer's name";
   EXPECT_EQ(dlg().FiltroTmp.stCentroCusto, "_C1CC2_");
 
   // a customer list: the cost centres of the customers in it

@@ -259,6 +259,40 @@ TEST_F(FiltroWritesTest, AStartDateLeftAndThenCancelledReachesFiltroAndTheReload
   EXPECT_EQ(calls[0].arg(contract::GetPrincipal::DtInicial).date(), dia(2024, 3, 5));
 }
 
+// Cancel keeps the dates already checked: with both moved past each other
+// the period in force is inverted. The screen says so on its toolbar and over
+// the empty list, and tells again once a good period is back; the next
+// opening starts on the first field, not on the one left last.
+TEST_F(FiltroWritesTest, AnInvertedPeriodLeftByACancelIsShownNotASilentEmptyList) {
+  tela().sbtVerificarClick();
+  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text();
+  EXPECT_TRUE(tela().lblAvisoLista->isHidden()) << "an empty list of a good period needs no word";
+
+  const auto editAndCancel = [&](const char* inicial, const char* final_) {
+    hostkit::onNextModal([&, inicial, final_](QWidget* modal) {
+      EXPECT_TRUE(QTest::qWaitForWindowActive(modal));
+      EXPECT_EQ(focusName(), "depInicial") << "every opening starts on the start date";
+      dlg().depInicial->setText(QString::fromLatin1(inicial));
+      moveFocus(dlg().depInicial, dlg().depFinal);
+      dlg().depFinal->setText(QString::fromLatin1(final_));
+      moveFocus(dlg().depFinal, dlg().rbtTCaixa);
+      dlg().sbtCancel->click();
+    });
+    tela().sbtFiltroClick();
+  };
+  editAndCancel("20/03/2024", "10/03/2024");
+  EXPECT_GT(Filtro.dtInicial, Filtro.dtFinal);
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text();
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("20/03/2024 a 10/03/2024"));
+  EXPECT_FALSE(tela().lblAvisoLista->isHidden()) << "the empty list says why it is empty";
+  EXPECT_TRUE(tela().lblAvisoLista->text().contains("20/03/2024 a 10/03/2024")) << tela().lblAvisoLista->text();
+
+  editAndCancel("01/03/2024", "31/03/2024");
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("01/03/2024 a 31/03/2024"));
+  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido"));
+  EXPECT_TRUE(tela().lblAvisoLista->isHidden());
+}
+
 // The keyboard alone: Return in a date and Ctrl+Return anywhere confirm,
 // Escape cancels, F2 on a chosen "Lista" opens its search.
 TEST_F(ConfirmationTest, TheKeyboardConfirmsCancelsAndSearches) {

@@ -77,3 +77,40 @@ TEST_F(OptionsTest, OptionNamesAreTheWorkingCopysListsInOrder) {
             (QStringList{"FiltroTmp.stCaixa", "FiltroTmp.stVendas", "FiltroTmp.stTipoCons", "FiltroTmp.stCliente",
                          "FiltroTmp.stCentroCusto", "FiltroTmp.stProdutos"}));
 }
+
+// Registers and sales belong to a branch: a set saved while working on
+// another one brings back only this branch's, and the dialog says how many
+// it left out; the lists of the whole company come back whole.
+TEST_F(OptionsTest, LoadingInAnotherBranchLeavesOutThatBranchsRegistersAndSales) {
+  open();
+  fillLists(dlg().FiltroTmp);
+  dlg().FiltroTmp.stCaixa = "_0001001__0002001__0001002_";
+  dlg().btfSaveOpc->trigger();
+  cancel();
+
+  struct Case {
+    const char* branch;
+    const char* caixa;
+    const char* vendas;
+    const char* note;  // what the dialog says beside "loaded"; empty: nothing
+  };
+  for (const Case& c : {Case{"0002", "_0002001_", "", "2 caixas e 1 venda"}, Case{"0003", "", "", "3 caixas e 1 venda"},
+                        Case{"0001", "_0001001__0001002_", "_0001000123_", ""}}) {
+    SCOPED_TRACE(c.branch);
+    tela().medFilial->setText(c.branch);
+    open();
+    dlg().btfLoadOpc->trigger();
+    EXPECT_EQ(dlg().FiltroTmp.stCaixa, c.caixa);
+    EXPECT_EQ(dlg().FiltroTmp.stVendas, c.vendas);
+    EXPECT_EQ(dlg().FiltroTmp.stProdutos, "_P1__P2_") << "products are the company's";
+    EXPECT_EQ(dlg().FiltroTmp.stCentroCusto, "_C1CC1_");
+    const QString said = dlg().lblOpcoes->text();
+    EXPECT_TRUE(said.contains("carregadas")) << said;
+    if (*c.note) {
+      EXPECT_TRUE(said.contains(c.note) && said.contains(c.branch)) << said;
+    } else {
+      EXPECT_FALSE(said.contains("de fora")) << said;
+    }
+    cancel();
+  }
+}

@@ -112,6 +112,14 @@ QIcon glyphIcon(Glyph glyph) {
     drawGlyph(p, glyph);
     p.end();
     icon.addPixmap(pixmap);
+    // disabled: a pale silhouette, so a button that can do nothing looks it
+    // (the style's own greying keeps dark glyphs almost as they are)
+    QPixmap pale = pixmap;
+    QPainter shade(&pale);
+    shade.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    shade.fillRect(QRect(QPoint(0, 0), pale.size()), QColor(150, 150, 150, 110));
+    shade.end();
+    icon.addPixmap(pale, QIcon::Disabled);
   }
   return icon;
 }

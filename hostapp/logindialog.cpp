@@ -92,8 +92,6 @@ LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(pare
   for (QLineEdit* credential : {edtOperador, edtSenha, edtServidor})
     connect(credential, &QLineEdit::textChanged, this, &LoginDialog::backToCredentials);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  // the form grows with its message, which may take several lines
-  form->setSizeConstraint(QLayout::SetMinimumSize);
   if (!settings.passwordRefusal.isEmpty()) {  // the unattended start asked for could not be made
     showMessage(settings.passwordRefusal);
     (edtOperador->text().isEmpty() ? edtOperador : edtSenha)->setFocus();

@@ -443,6 +443,14 @@ void FocusTracker::containerExit(QWidget* container, Handler handler) {
 
 bool FocusTracker::isInside(const QWidget* widget) const { return contains(widget, current_); }
 
+void FocusTracker::startAt(QWidget* control) {
+  current_ = control;
+  entered_.clear();
+  for (const auto& e : entries_)
+    if (contains(e->widget, control)) entered_ << e.get();
+  control->setFocus(Qt::OtherFocusReason);
+}
+
 // isAncestorOf stops at window borders, so a message box or picker parented to
 // the screen is not part of it.
 bool FocusTracker::inScreen(const QWidget* widget) const { return contains(screen_, widget); }

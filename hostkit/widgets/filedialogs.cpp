@@ -12,8 +12,8 @@ namespace hostkit {
 
 namespace {
 
-// The file list's size and date columns as the product writes numbers and
-// dates: Qt's file model writes them in the machine's own locale.
+// The file list's size, type and date columns in the product's language:
+// Qt's file model writes sizes and dates in the machine's own locale.
 class ProductLocaleFiles : public QIdentityProxyModel {
  public:
   using QIdentityProxyModel::QIdentityProxyModel;
@@ -25,6 +25,11 @@ class ProductLocaleFiles : public QIdentityProxyModel {
     switch (index.column()) {
       case kSizeColumn:
         return files->isDir(file) ? QString() : productLocale().formattedDataSize(files->size(file));
+      case kTypeColumn: {  // Qt's own words here are not in its Portuguese catalogue
+        if (files->isDir(file)) return QStringLiteral("Pasta");
+        const QString suffix = files->fileInfo(file).suffix();
+        return suffix.isEmpty() ? QStringLiteral("Arquivo") : QStringLiteral("Arquivo %1").arg(suffix.toUpper());
+      }
       case kDateColumn:
         return productLocale().toString(files->lastModified(file), QStringLiteral("dd/MM/yyyy HH:mm"));
       default:
@@ -35,6 +40,7 @@ class ProductLocaleFiles : public QIdentityProxyModel {
  private:
   // QFileSystemModel's columns: name, size, type, date modified
   static constexpr int kSizeColumn = 1;
+  static constexpr int kTypeColumn = 2;
   static constexpr int kDateColumn = 3;
 };
 
@@ -54,6 +60,7 @@ QString askSaveFileName(QWidget* parent, const QString& caption, const QString& 
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(filter);
   dialog.setProxyModel(new ProductLocaleFiles(&dialog));
+  dialog.resize(760, 480);  // the date column whole
   dialog.setDirectory(documentsFolder());
   dialog.selectFile(QDir(documentsFolder()).filePath(fileName));
   if (dialog.exec() != QDialog::Accepted) return {};

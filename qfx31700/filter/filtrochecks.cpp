@@ -70,7 +70,7 @@ void TfrmFiltroGeraNF::FormActivate() {
   ativaProdutos();
   // every opening starts on the first field, not on the one last left: what
   // the operator types first is the start date
-  depInicial->setFocus(Qt::OtherFocusReason);
+  foco_->startAt(depInicial);
   depInicial->selectAll();
 }
 

@@ -325,7 +325,9 @@ void TfrmFiltroGeraNF::buildData() {
   qryCentroCusto->FieldByName(QStringLiteral("NRINSJURCLIE"))->OnGetText = [this](int row) {
     return qryCentroCustoNRINSJURCLIEGetText(row);
   };
-  qryCentroCusto->OnCalcFields = [this](TDataSet& ds) { qryCentroCustoCalcFields(ds); };
+  qryCentroCusto->FieldByName(QStringLiteral("NMRAZSOCCLIE"))->OnGetText = [this](int row) {
+    return qryCentroCustoNMRAZSOCCLIEGetText(row);
+  };
   defineFields(*qryNomeCliente, {{"CDCLIENTE", 21}, {"NMRAZSOCCLIE", 50}});
 }
 
@@ -380,11 +382,11 @@ void TfrmFiltroGeraNF::wireHandlers() {
   btnPesqCliAte->OnBeforePesq = [this](TBtnPesquisa* s, bool& p) { btnPesqCliAteBeforePesq(s, p); };
   btnPesqCliAte->OnAfterPesq = [this](TBtnPesquisa* s, TDataSet* ds) { btnPesqCliAteAfterPesq(s, ds); };
 
-  auto* focus = new FocusTracker(this);
-  focus->fieldExit(depInicial, [this] { depInicialExit(); });
-  focus->fieldExit(depFinal, [this] { depFinalExit(); });
-  focus->fieldExit(medCliDe, [this] { medCliDeExit(); });
-  focus->fieldExit(medCliAte, [this] { medCliAteExit(); });
+  foco_ = new FocusTracker(this);
+  foco_->fieldExit(depInicial, [this] { depInicialExit(); });
+  foco_->fieldExit(depFinal, [this] { depFinalExit(); });
+  foco_->fieldExit(medCliDe, [this] { medCliDeExit(); });
+  foco_->fieldExit(medCliAte, [this] { medCliAteExit(); });
 }
 
 void TfrmFiltroGeraNF::FormClose(CloseAction& action) {

@@ -147,6 +147,8 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   QString qryClienteNRINSJURCLIEGetText(int row) const;
   QString qryPesqCliNRINSJURCLIEGetText(int row) const;
   QString qryCentroCustoNRINSJURCLIEGetText(int row) const;
+  // Shown text of a cost centre's customer: the company name of the code its key begins with.
+  QString qryCentroCustoNMRAZSOCCLIEGetText(int row) const;
 
   // Option names of the six list texts, in the order they are saved.
   static const QStringList& nomesOpcoes();
@@ -202,11 +204,11 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   void pesquisaNome(hostkit::TMaskEdit* campo, hostkit::TDataSet* dataset);
   QString documentoFormatado(const hostkit::TDataSet& dataset, int row) const;
   void carregaNomesClientes();
-  void qryCentroCustoCalcFields(hostkit::TDataSet& ds);
   QHash<QString, QString> nomesClientes_;  // CDCLIENTE -> NMRAZSOCCLIE
 
   // The exit checks stay quiet while a handler of the dialog moves the focus
   // itself: only the first failure of a confirmation or a picker is reported.
+  hostkit::FocusTracker* foco_ = nullptr;
   bool focoPorCodigo_ = false;
   class FocoPorCodigo {
    public:

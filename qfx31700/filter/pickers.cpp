@@ -194,11 +194,11 @@ void TfrmFiltroGeraNF::carregaNomesClientes() {
 }
 
 // A row's key is the customer's code followed by the cost centre's.
-void TfrmFiltroGeraNF::qryCentroCustoCalcFields(TDataSet& ds) {
-  const QString chave = ds.FieldByName(QStringLiteral("CHAVE"))->AsString();
-  const QString centro = ds.FieldByName(QStringLiteral("CDCCUSCLIE"))->AsString();
+QString TfrmFiltroGeraNF::qryCentroCustoNMRAZSOCCLIEGetText(int row) const {
+  const QString chave = qryCentroCusto->FieldByName(QStringLiteral("CHAVE"))->textAt(row);
+  const QString centro = qryCentroCusto->FieldByName(QStringLiteral("CDCCUSCLIE"))->textAt(row);
   const QString cliente = chave.endsWith(centro) ? chave.left(chave.size() - centro.size()) : QString();
-  ds.FieldByName(QStringLiteral("NMRAZSOCCLIE"))->SetAsString(nomesClientes_.value(cliente));
+  return nomesClientes_.value(cliente);
 }
 
 // ---- interval name search ------------------------------------------------------------

@@ -2,6 +2,7 @@
 // order, with their messages and where the focus goes; what reaches Filtro
 // and when.
 #include <QCheckBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QtTest/QTest>
 
@@ -265,7 +266,8 @@ TEST_F(FiltroWritesTest, AStartDateLeftAndThenCancelledReachesFiltroAndTheReload
 // opening starts on the first field, not on the one left last.
 TEST_F(FiltroWritesTest, AnInvertedPeriodLeftByACancelIsShownNotASilentEmptyList) {
   tela().sbtVerificarClick();
-  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text();
+  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido"))
+      << tela().lblPeriodoVigente->text().toStdString();
   EXPECT_TRUE(tela().lblAvisoLista->isHidden()) << "an empty list of a good period needs no word";
 
   const auto editAndCancel = [&](const char* inicial, const char* final_) {
@@ -282,10 +284,11 @@ TEST_F(FiltroWritesTest, AnInvertedPeriodLeftByACancelIsShownNotASilentEmptyList
   };
   editAndCancel("20/03/2024", "10/03/2024");
   EXPECT_GT(Filtro.dtInicial, Filtro.dtFinal);
-  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text();
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text().toStdString();
   EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("20/03/2024 a 10/03/2024"));
   EXPECT_FALSE(tela().lblAvisoLista->isHidden()) << "the empty list says why it is empty";
-  EXPECT_TRUE(tela().lblAvisoLista->text().contains("20/03/2024 a 10/03/2024")) << tela().lblAvisoLista->text();
+  EXPECT_TRUE(tela().lblAvisoLista->text().contains("20/03/2024 a 10/03/2024"))
+      << tela().lblAvisoLista->text().toStdString();
 
   editAndCancel("01/03/2024", "31/03/2024");
   EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("01/03/2024 a 31/03/2024"));

@@ -3,12 +3,16 @@
 // keeps documents.
 #include <gtest/gtest.h>
 
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "filedialogs.h"
 #include "hostapp.h"
@@ -38,20 +42,36 @@ TEST(HostTranslations, SaveDialogsOpenInDocumentsOrElseAtHome) {
   ASSERT_TRUE(QDir(home.path()).mkdir("Documents"));
   EXPECT_EQ(QDir(hostkit::documentsFolder()), QDir(home.filePath("Documents")));
 
-  QString shownIn, suggested;
+  QFile earlier(home.filePath("Documents/anterior.csv"));
+  ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+  earlier.write("1;2\n");
+  earlier.close();
+  QString shownIn, suggested, date, type;
   hostkit::onNextModal([&](QWidget* dialog) {
     auto* files = qobject_cast<QFileDialog*>(dialog);
     if (!files) {
       ADD_FAILURE() << "not a file dialog";
-      return dialog->close();
+      dialog->close();
+      return;
     }
     shownIn = files->directory().absolutePath();
     suggested = files->selectedFiles().value(0);
+    // the list as shown: the file's date and type in the product's language
+    const auto* shown = files->proxyModel();
+    const auto* model = shown ? qobject_cast<const QFileSystemModel*>(shown->sourceModel()) : nullptr;
+    if (model) {
+      QTest::qWaitFor([&] { return model->rowCount(model->index(shownIn)) > 0; });
+      const QModelIndex file = model->index(earlier.fileName());
+      date = shown->mapFromSource(file.siblingAtColumn(3)).data().toString();
+      type = shown->mapFromSource(file.siblingAtColumn(2)).data().toString();
+    }
     files->reject();
   });
   EXPECT_EQ(hostkit::askSaveFileName(nullptr, "Salvar planilha", "lista.csv", "Planilha CSV (*.csv)"), "");
   EXPECT_EQ(QDir(shownIn), QDir(home.filePath("Documents")));
   EXPECT_EQ(suggested, QDir(home.filePath("Documents")).filePath("lista.csv"));
+  EXPECT_EQ(date, QFileInfo(earlier).lastModified().toString("dd/MM/yyyy HH:mm"));
+  EXPECT_EQ(type, "Arquivo CSV");
   qputenv("HOME", savedHome);
   if (savedConfig.isEmpty())
     qunsetenv("XDG_CONFIG_HOME");

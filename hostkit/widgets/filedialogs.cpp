@@ -53,16 +53,15 @@ QString documentsFolder() {
 }
 
 QString askSaveFileName(QWidget* parent, const QString& caption, const QString& fileName, const QString& filter) {
-  QFileDialog dialog(parent, caption);
+  QFileDialog dialog(parent, caption, documentsFolder());
   dialog.setObjectName(QStringLiteral("dlgSalvarArquivo"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(filter);
   dialog.setProxyModel(new ProductLocaleFiles(&dialog));
-  dialog.resize(760, 480);  // the date column whole
-  dialog.setDirectory(documentsFolder());
-  dialog.selectFile(QDir(documentsFolder()).filePath(fileName));
+  dialog.resize(760, 480);      // the date column whole
+  dialog.selectFile(fileName);  // in the folder it opens in
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.selectedFiles().value(0);
 }

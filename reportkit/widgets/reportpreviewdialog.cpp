@@ -7,6 +7,8 @@
 
 #include <QAbstractScrollArea>
 #include <QAction>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -16,6 +18,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -24,7 +27,6 @@
 #include <cmath>
 
 #include "abort.h"
-#include "filedialogs.h"
 #include "hostservices.h"
 #include "reportengine.h"
 #include "reportexport.h"
@@ -251,9 +253,11 @@ QList<PreviewExport> previewExports() {
   };
 }
 
-// Asks for the file (in the Documents folder, else the home folder), named after the report, and writes it.
+// Asks for the file in the Documents folder, named after the report, and writes it.
 void exportFromPreview(const ReportDocument& document, const PreviewExport& kind, QWidget* parent) {
-  QString path = hostkit::askSaveFileName(parent, kind.text, fileNameFor(document.title(), kind.suffix), kind.filter);
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QString path = QFileDialog::getSaveFileName(
+      parent, kind.text, QDir(folder).filePath(fileNameFor(document.title(), kind.suffix)), kind.filter);
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += u'.' + kind.suffix;  // typed without one
   if (auto error = kind.write(document, path)) MensErro(*error, false);

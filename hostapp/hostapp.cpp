@@ -19,7 +19,8 @@ namespace qfxhost {
 void installPortugueseTranslations(QApplication& app) {
   QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
   const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-  for (const char* name : {"qtbase_pt_BR", "qt_pt_BR"}) {
+  // qt_help: the help viewer's search ("Pesquisar", the count of hits)
+  for (const char* name : {"qtbase_pt_BR", "qt_pt_BR", "qt_help_pt_BR"}) {
     auto* translator = new QTranslator(&app);
     if (translator->load(QString::fromLatin1(name), folder))
       app.installTranslator(translator);
@@ -37,6 +38,10 @@ void fatal(const QString& text) {
 }
 
 std::optional<LoginOutcome> login(HostSettings& settings) {
+  if (!settings.passwordRefusal.isEmpty()) {
+    std::fprintf(stderr, "%s\n", qPrintable(settings.passwordRefusal));
+    if (!settings.screenshotDir.isEmpty()) return std::nullopt;  // headless: nobody to ask
+  }
   if (!settings.operatorCode.isEmpty() && !settings.password.isEmpty()) {
     auto reply = loginDirect(settings, settings.operatorCode, settings.password);
     if (auto* outcome = std::get_if<LoginOutcome>(&reply)) return *outcome;

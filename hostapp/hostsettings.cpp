@@ -154,10 +154,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
         "--password não é aceito: a senha ficaria visível na lista de processos. "
         "Use a variável QFX_PASSWORD ou --password-file.");
   if (parser.isSet(passwordFile)) {
-    QString error;
-    const auto read = readPasswordFile(parser.value(passwordFile), error);
-    if (!read) return error;
-    s.password = *read;
+    const auto read = readPasswordFile(parser.value(passwordFile), s.passwordRefusal);
+    if (read) s.password = *read;
   } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {
     s.password = qEnvironmentVariable("QFX_PASSWORD");
   }

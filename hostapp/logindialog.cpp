@@ -92,6 +92,16 @@ LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(pare
   for (QLineEdit* credential : {edtOperador, edtSenha, edtServidor})
     connect(credential, &QLineEdit::textChanged, this, &LoginDialog::backToCredentials);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  if (!settings.passwordRefusal.isEmpty()) {  // the unattended start asked for could not be made
+    showMessage(settings.passwordRefusal);
+    (edtOperador->text().isEmpty() ? edtOperador : edtSenha)->setFocus();
+  }
+}
+
+// Shows the message whole: the dialog grows to the lines it takes.
+void LoginDialog::showMessage(const QString& text) {
+  lblMensagem->setText(text);
+  adjustSize();
 }
 
 void LoginDialog::tryLogin() {
@@ -103,7 +113,7 @@ void LoginDialog::tryLogin() {
   }
   const auto servers = hostkit::parseServerList(edtServidor->text());
   if (auto* error = std::get_if<QString>(&servers)) {
-    lblMensagem->setText(*error);
+    showMessage(*error);
     edtServidor->setFocus();
     return;
   }
@@ -111,7 +121,7 @@ void LoginDialog::tryLogin() {
   QObject owner;
   auto reply = connectionFor(settings_, &owner)->Login(edtOperador->text().trimmed(), edtSenha->text());
   if (auto* error = std::get_if<QString>(&reply)) {
-    lblMensagem->setText(*error);
+    showMessage(*error);
     edtSenha->selectAll();
     edtSenha->setFocus();
     return;
@@ -136,7 +146,7 @@ void LoginDialog::chooseBranch(const hostkit::LoginResult& login) {
   const int wanted = cbbFilial->findData(settings_.branch);
   if (wanted >= 0) cbbFilial->setCurrentIndex(wanted);
   if (cbbFilial->count() == 0) {
-    lblMensagem->setText(QStringLiteral("O operador não tem filial liberada."));
+    showMessage(QStringLiteral("O operador não tem filial liberada."));
     pending_.reset();
     return;
   }
@@ -146,7 +156,7 @@ void LoginDialog::chooseBranch(const hostkit::LoginResult& login) {
     return;
   }
   cbbFilial->setEnabled(login.boundBranch.isEmpty());
-  lblMensagem->setText(QStringLiteral("Escolha a filial de trabalho e confirme."));
+  showMessage(QStringLiteral("Escolha a filial de trabalho e confirme."));
   lblMensagem->setStyleSheet(QString());
 }
 

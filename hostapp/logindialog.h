@@ -38,6 +38,7 @@ class LoginDialog : public QDialog {
 
  private:
   void tryLogin();
+  void showMessage(const QString& text);
   void backToCredentials();
   void chooseBranch(const hostkit::LoginResult& login);
   HostSettings& settings_;

@@ -89,13 +89,23 @@ inline constexpr std::array salesOfPeriod{text("IDMARCADO", 1),    text("CHAVE",
 inline constexpr std::array productsSold{text("IDMARCADO", 1), text("CDPRODUTO", 10), text("NMPRODUTO", 50)};
 
 // SemGeraNF, element 0: the items that would leave stock negative
-// (cdsErroConsolida): the error key, product, warehouse, location, balance.
-inline constexpr std::array postingErrors{text("CDERRO", 30), text("CDOBJETO2", 60), text("CDOBJETO3", 20),
-                                          text("CDOBJETO4", 20), number("CDOBJETO5")};
+// (cdsErroConsolida): the error key, product, warehouse, location, the
+// balance before the run, then what the run takes out of it and the balance
+// it leaves (or would leave, when nothing is posted).
+inline constexpr std::array postingErrors{text("CDERRO", 30),    text("CDOBJETO2", 60), text("CDOBJETO3", 20),
+                                          text("CDOBJETO4", 20), number("CDOBJETO5"),   number("QTLANCESTQ"),
+                                          number("QTSALDOFINAL")};
 
-// SemGeraNF, element 2: inactive or unregistered products (cdsProdBloq).
-inline constexpr std::array blockedProducts{text("CDPRODUTO", 10), text("NMPRODUTO", 50)};
+// SemGeraNF, element 2: inactive or unregistered products (cdsProdBloq), and
+// why each one blocks: one letter per reason, "N" no product register at all,
+// "I" inactive, "F" not registered for the branch.
+inline constexpr std::array blockedProducts{text("CDPRODUTO", 10), text("NMPRODUTO", 50), text("IDMOTIVOBLOQ", 2)};
 
 }  // namespace fields
+
+// The letters of the blocked products' IDMOTIVOBLOQ.
+inline constexpr char kBlockedUnknown = 'N';
+inline constexpr char kBlockedInactive = 'I';
+inline constexpr char kBlockedNotInBranch = 'F';
 
 }  // namespace qfx::contract

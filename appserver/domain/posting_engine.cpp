@@ -281,15 +281,30 @@ Status Run::checkWithdrawalRelation() const {
   return success();
 }
 
+// Why a product blocks the run, as the letters of IDMOTIVOBLOQ; empty when it does not.
+QString blockingReasons(const PostedItem& item) {
+  if (!item.productKnown) return QString(QLatin1Char(contract::kBlockedUnknown));
+  QString reasons;
+  if (!item.productActive) reasons += QLatin1Char(contract::kBlockedInactive);
+  if (!item.productRegistered) reasons += QLatin1Char(contract::kBlockedNotInBranch);
+  return reasons;
+}
+
 bool Run::collectBlocked() {
-  std::map<QString, QVariant> blocked;
+  struct Blocked {
+    QVariant name;
+    QString reasons;
+  };
+  std::map<QString, Blocked> blocked;
   for (const PostedItem& item : selected_)
-    if (!item.productKnown || !item.productActive || !item.productRegistered)
-      blocked.emplace(item.product, item.productName);
-  for (const auto& [code, name] : blocked) {
-    auto& c = outcome_.blocked.columns;
-    packets::putText(c[contract::indexOf(contract::fields::blockedProducts, "CDPRODUTO")], code);
-    packets::putText(c[contract::indexOf(contract::fields::blockedProducts, "NMPRODUTO")], name);
+    if (QString reasons = blockingReasons(item); !reasons.isEmpty())
+      blocked.emplace(item.product, Blocked{item.productName, std::move(reasons)});
+  constexpr const auto& fields = contract::fields::blockedProducts;
+  auto& c = outcome_.blocked.columns;
+  for (const auto& [code, product] : blocked) {
+    packets::putText(c[contract::indexOf(fields, "CDPRODUTO")], code);
+    packets::putText(c[contract::indexOf(fields, "NMPRODUTO")], product.name);
+    packets::putText(c[contract::indexOf(fields, "IDMOTIVOBLOQ")], product.reasons);
   }
   return !blocked.empty();
 }
@@ -344,6 +359,8 @@ Result<bool> Run::checkStock() {
     packets::putText(c[contract::indexOf(fields, "CDOBJETO3")], stock_.warehouse);
     packets::putText(c[contract::indexOf(fields, "CDOBJETO4")], stock_.place);
     packets::putNumber(c[contract::indexOf(fields, "CDOBJETO5")], current);
+    packets::putNumber(c[contract::indexOf(fields, "QTLANCESTQ")], out);
+    packets::putNumber(c[contract::indexOf(fields, "QTSALDOFINAL")], current - out);
   }
   if (outcome_.errors.rowCount() == 0) return false;
   // negative stock permitted: the screen asks and calls again without the check

@@ -13,6 +13,15 @@ const QLocale& productLocale() {
   return brazil;
 }
 
+QString searchFolded(const QString& text) {
+  const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+  QString folded;
+  folded.reserve(decomposed.size());
+  for (const QChar c : decomposed)
+    if (c.category() != QChar::Mark_NonSpacing) folded += c;
+  return folded.toCaseFolded();
+}
+
 QString FloatToStr(double value) {
   QLocale plain = productLocale();
   plain.setNumberOptions(QLocale::OmitGroupSeparator);

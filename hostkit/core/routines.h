@@ -50,6 +50,10 @@ QString FormatFloat(const QString& picture, double value);
 // "1" the value carries them and they are taken over.
 QString FormatMaskText(const QString& mask, const QString& value);
 
+// A text as searches compare it: without accents and case, as operators
+// type ("Açúcar" and "ACUCAR" both give "acucar").
+QString searchFolded(const QString& text);
+
 // Short date (dd/MM/yyyy) of a date-time, with the time only when it is not midnight.
 QString DateTimeToStr(double dateTime);
 QString DateToStr(double dateTime);

@@ -112,6 +112,14 @@ QIcon glyphIcon(Glyph glyph) {
     drawGlyph(p, glyph);
     p.end();
     icon.addPixmap(pixmap);
+    // disabled: a pale silhouette, so a button that can do nothing looks it
+    // (the style's own greying keeps dark glyphs almost as they are)
+    QPixmap pale = pixmap;
+    QPainter shade(&pale);
+    shade.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    shade.fillRect(QRect(QPoint(0, 0), pale.size()), QColor(150, 150, 150, 110));
+    shade.end();
+    icon.addPixmap(pale, QIcon::Disabled);
   }
   return icon;
 }
@@ -434,6 +442,14 @@ void FocusTracker::containerExit(QWidget* container, Handler handler) {
 }
 
 bool FocusTracker::isInside(const QWidget* widget) const { return contains(widget, current_); }
+
+void FocusTracker::startAt(QWidget* control) {
+  current_ = control;
+  entered_.clear();
+  for (const auto& e : entries_)
+    if (contains(e->widget, control)) entered_ << e.get();
+  control->setFocus(Qt::OtherFocusReason);
+}
 
 // isAncestorOf stops at window borders, so a message box or picker parented to
 // the screen is not part of it.

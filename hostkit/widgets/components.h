@@ -182,6 +182,10 @@ class FocusTracker : public QObject {
 
   // The screen's control that holds the focus as far as the events know.
   QWidget* current() const { return current_; }
+  // A new opening of the screen starts on `control`: the focus the window
+  // gets back lands there, as a start (no exit of the control left last,
+  // whose value the opening has just set anew, and no enter).
+  void startAt(QWidget* control);
   // True while the focus (as the events know it) is inside the widget.
   bool isInside(const QWidget* widget) const;
 

@@ -46,6 +46,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent, const QString& name) : QDial
   btfSalvaPeriodo->setCheckable(true);
   lblOpcoes = new QLabel(panBotoes);
   lblOpcoes->setObjectName(QStringLiteral("lblOpcoes"));
+  lblOpcoes->setWordWrap(true);  // a load that left entries out says so in two lines
   sbtOpcoes->setMenu(ppmOpcoes);
   sbtOpcoes->setPopupMode(QToolButton::InstantPopup);
   sbtConfirma = textButton(panBotoes, QStringLiteral("sbtConfirma"), QStringLiteral("&Confirmar"), Glyph::Confirm);
@@ -109,6 +110,7 @@ void TfrmFiltroPadrao::showEvent(QShowEvent* e) {
   if (e->spontaneous()) return;  // restored by the window system, not a new opening
   modalResult_ = mrNone;
   lblOpcoes->clear();
+  lblOpcoes->setToolTip(QString());
   guardedOn(this, [this] { FormActivate(); });
 }
 
@@ -158,6 +160,7 @@ void TfrmFiltroPadrao::saveOptions() {
   btfSaveOpcClick();
   writeOptions();
   lblOpcoes->setText(QStringLiteral("Opções \"%1\" salvas.").arg(optionsName_));
+  lblOpcoes->setToolTip(QString());
 }
 
 void TfrmFiltroPadrao::loadOptions(const QString& name) {
@@ -166,8 +169,12 @@ void TfrmFiltroPadrao::loadOptions(const QString& name) {
     return;
   }
   optionsName_ = name;
+  loadNotes_.clear();
   btfLoadOpcClick();
-  lblOpcoes->setText(QStringLiteral("Opções \"%1\" carregadas.").arg(name));
+  const QString loaded =
+      (QStringList{QStringLiteral("Opções \"%1\" carregadas.").arg(name)} + loadNotes_).join(QLatin1Char(' '));
+  lblOpcoes->setText(loaded);
+  lblOpcoes->setToolTip(loadNotes_.isEmpty() ? QString() : loaded);
 }
 
 void TfrmFiltroPadrao::listOptionSets() {

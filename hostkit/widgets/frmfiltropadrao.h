@@ -85,6 +85,9 @@ class TfrmFiltroPadrao : public QDialog {
   // Base load step: reads the option list back and puts the controls as
   // saved, before the subclass reads its own lines.
   virtual void btfLoadOpcClick();
+  // What a load step changed on its way (entries left out): said beside the
+  // "loaded" line once the load is over.
+  void noteOnLoad(const QString& note) { loadNotes_ << note; }
   // Help button and F1: the manual at the page of HelpContext.
   virtual void sbtAjudaClick();
 
@@ -99,6 +102,7 @@ class TfrmFiltroPadrao : public QDialog {
   void loadOptions(const QString& name);
   void listOptionSets();
   QString optionsName_;
+  QStringList loadNotes_;
 };
 
 }  // namespace hostkit

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QStyle>
 #include <QTableView>
@@ -26,6 +27,7 @@
 #include "dataset.h"
 #include "datasetmodel.h"
 #include "helpviewer.h"
+#include "routines.h"
 #include "runscreens.h"
 
 namespace hostkit {
@@ -156,12 +158,33 @@ class CheckableRows : public QIdentityProxyModel {
   std::vector<bool> marks_;
 };
 
+// Rows any of whose shown texts holds the typed text, accents and case aside.
+class QuickFilter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+  void setTyped(const QString& typed) {
+    typed_ = searchFolded(typed);
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    if (typed_.isEmpty()) return true;
+    const QAbstractItemModel* rows = sourceModel();
+    for (int c = 0; c < rows->columnCount(parent); ++c)
+      if (searchFolded(rows->index(row, c, parent).data().toString()).contains(typed_)) return true;
+    return false;
+  }
+
+ private:
+  QString typed_;
+};
+
 QSortFilterProxyModel* quickFilter(QObject* parent, QAbstractItemModel* source, QLineEdit* edit) {
-  auto* filter = new QSortFilterProxyModel(parent);
+  auto* filter = new QuickFilter(parent);
   filter->setSourceModel(source);
-  filter->setFilterKeyColumn(-1);
-  filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
-  QObject::connect(edit, &QLineEdit::textChanged, filter, &QSortFilterProxyModel::setFilterFixedString);
+  QObject::connect(edit, &QLineEdit::textChanged, filter, &QuickFilter::setTyped);
   return filter;
 }
 
@@ -226,6 +249,39 @@ ListDialog makeListDialog(QWidget* parent, const QString& name, const QString& t
   return {dialog, filter, view, buttons};
 }
 
+// The columns a picker shows: the visible fields, but not the server's own
+// mark column (IDMARCADO), whose place the picker's check boxes take.
+QList<GridColumn> pickerColumns(const TDataSet& dataset) {
+  QList<GridColumn> columns;
+  for (int i = 0; i < dataset.FieldCount(); ++i) {
+    const TField* f = dataset.Fields(i);
+    if (!f->Visible() || f->FieldName().compare(QLatin1String("IDMARCADO"), Qt::CaseInsensitive) == 0) continue;
+    const bool numeric = f->DataType() == FieldType::Float || f->DataType() == FieldType::Integer;
+    columns << GridColumn{f->FieldName(), f->DisplayLabel(), 0,
+                          (numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter};
+  }
+  return columns;
+}
+
+// Every column as wide as its widest text (of the first rows), and the
+// dialog as wide as its columns, within the screen: nothing is cut while
+// there is room.
+void fitToContents(const ListDialog& d) {
+  QTableView* view = d.view;
+  const QAbstractItemView* cells = view;  // QTableView keeps sizeHintForColumn protected
+  int width = 2 * view->frameWidth() + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+  for (int c = 0; c < view->model()->columnCount(); ++c) {
+    view->setColumnWidth(
+        c, std::max({view->columnWidth(c), cells->sizeHintForColumn(c), view->horizontalHeader()->sectionSizeHint(c)}));
+    width += view->columnWidth(c);
+  }
+  const QMargins margins = d.dialog->layout()->contentsMargins();
+  width += margins.left() + margins.right();
+  const QScreen* screen = d.dialog->screen();
+  const int room = screen ? screen->availableSize().width() * 9 / 10 : width;
+  d.dialog->resize(std::clamp(width, d.dialog->width(), std::max(room, d.dialog->width())), d.dialog->height());
+}
+
 void addOkCancel(const ListDialog& d) {
   d.buttons->addStretch(1);
   auto* ok = button(d.dialog, QStringLiteral("btnOK"), QStringLiteral("OK"));
@@ -246,14 +302,28 @@ bool listContainsKey(const QString& list, const QString& key) {
 
 QString appendKey(const QString& list, const QString& key) { return list + QLatin1Char('_') + key + QLatin1Char('_'); }
 
+QString keepKeys(const QString& list, const std::function<bool(const QString& key)>& keep, int& dropped) {
+  dropped = 0;
+  QString kept;
+  if (list.size() < 2) return kept;
+  for (const QString& key : list.mid(1, list.size() - 2).split(QStringLiteral("__"), Qt::SkipEmptyParts)) {
+    if (keep(key))
+      kept = appendKey(kept, key);
+    else
+      ++dropped;
+  }
+  return kept;
+}
+
 int findNextRow(const TDataSet& dataset, int fieldIndex, const QString& text, int fromRow) {
   const int rows = dataset.RecordCount();
   if (text.isEmpty() || rows == 0 || fieldIndex < 0 || fieldIndex >= dataset.FieldCount()) return -1;
   const TField* field = dataset.Fields(fieldIndex);
   const int start = std::clamp(fromRow, -1, rows - 1);
+  const QString typed = searchFolded(text);
   for (int step = 1; step <= rows; ++step) {
     const int row = (start + step) % rows;
-    if (field->displayTextAt(row).contains(text, Qt::CaseInsensitive)) return row;
+    if (searchFolded(field->displayTextAt(row)).contains(typed)) return row;
   }
   return -1;
 }
@@ -410,6 +480,7 @@ bool QtHostServices::pesquisaLista(TDataSource* source, const QString& keyField,
   ListDialog d = makeListDialog(dialogParent(), QStringLiteral("dlgPesquisaLista"), title);
   std::unique_ptr<QDialog> owner(d.dialog);
   auto* rows = new TDataSetModel(dataset, d.dialog);
+  rows->setColumns(pickerColumns(*dataset));
   auto* checks = new CheckableRows(d.dialog);
   checks->setSourceModel(rows);
   for (int r = 0; r < dataset->RecordCount(); ++r) {
@@ -420,6 +491,7 @@ bool QtHostServices::pesquisaLista(TDataSource* source, const QString& keyField,
   d.view->setModel(filter);
   applyColumnWidths(d.view);
   d.view->setColumnWidth(0, d.view->columnWidth(0) + 24);  // room for the check box
+  fitToContents(d);
 
   auto sourceRow = [filter](const QModelIndex& index) { return filter->mapToSource(index).row(); };
   auto markShown = [filter, checks](bool on) {
@@ -457,9 +529,11 @@ bool QtHostServices::pickRecord(TDataSet* dataset, const QString& title, const Q
                                 title.isEmpty() ? QStringLiteral("Pesquisa") : title);
   std::unique_ptr<QDialog> owner(d.dialog);
   auto* rows = new TDataSetModel(dataset, d.dialog);
+  rows->setColumns(pickerColumns(*dataset));
   auto* filter = quickFilter(d.dialog, rows, d.filter);
   d.view->setModel(filter);
   applyColumnWidths(d.view);
+  fitToContents(d);
   addOkCancel(d);
   new ListKeys(d.dialog, d.view, d.filter, nullptr);
   QObject::connect(d.view, &QAbstractItemView::doubleClicked, d.dialog, &QDialog::accept);

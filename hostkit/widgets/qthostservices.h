@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 #include "hostservices.h"
 
@@ -88,11 +89,14 @@ class QtHostServices : public HostServices {
 };
 
 // The first row after `fromRow` (wrapping round to the start) whose shown
-// text in the field contains `text`, ignoring case; -1 when none does.
+// text in the field contains `text`, accents and case aside; -1 when none does.
 int findNextRow(const TDataSet& dataset, int fieldIndex, const QString& text, int fromRow);
 
 // Marks of a key list as the list picker writes it: "_A__C_" holds A and C.
 bool listContainsKey(const QString& list, const QString& key);
 QString appendKey(const QString& list, const QString& key);
+// The list with only the keys `keep` accepts, in their order; `dropped`
+// counts the others.
+QString keepKeys(const QString& list, const std::function<bool(const QString& key)>& keep, int& dropped);
 
 }  // namespace hostkit

@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,16 +14,27 @@
 #include <QVBoxLayout>
 
 #include "abort.h"
+#include "contract_packets.h"
 #include "dataset.h"
+#include "filedialogs.h"
 #include "routines.h"
 
 namespace hostkit {
 
 namespace {
 
+QString meaningOf(const RunListColumn& column, const QString& codes) {
+  QStringList meanings;
+  for (const QChar code : codes)
+    for (const auto& [letter, meaning] : column.letters)
+      if (letter == code) meanings << meaning;
+  return meanings.join(QStringLiteral(" e "));
+}
+
 QString cellText(const TDataSet& rows, const RunListColumn& column, int row) {
   const TField* field = rows.FindField(column.field);
   if (!field || field->isNullAt(row)) return {};
+  if (!column.letters.isEmpty()) return meaningOf(column, field->textAt(row).trimmed());
   if (column.decimals < 0) return field->textAt(row).trimmed();
   return productLocale().toString(field->valueAt(row).toDouble(), 'f', column.decimals);
 }
@@ -70,9 +80,8 @@ void sizeToContent(QDialog& dialog, QTableWidget* grid) {
 }
 
 void saveAsSpreadsheet(QWidget* parent, const TDataSet& rows, const RunListScreen& screen) {
-  const QString path =
-      QFileDialog::getSaveFileName(parent, QStringLiteral("Salvar planilha"), screen.title + QStringLiteral(".csv"),
-                                   QStringLiteral("Planilha CSV (*.csv)"));
+  const QString path = askSaveFileName(parent, QStringLiteral("Salvar planilha"), screen.title + QStringLiteral(".csv"),
+                                       QStringLiteral("Planilha CSV (*.csv)"));
   if (path.isEmpty()) return;
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -99,16 +108,19 @@ RunListScreen irregularStockScreen(const QString& postingNumber) {
   s.title = QStringLiteral("Lançamentos com Estoque Irregular");
   s.heading = posted ? QStringLiteral(
                            "As vendas foram lançadas no estoque (lançamento %1), mas estes produtos ficaram "
-                           "com o saldo irregular. Confira o estoque deles.")
+                           "com o saldo negativo. Confira o estoque deles.")
                            .arg(postingNumber)
                      : QStringLiteral(
                            "Nada foi lançado no estoque: a baixa destes produtos deixaria o saldo "
-                           "irregular. Acerte o estoque deles e consolide de novo.");
+                           "negativo. Acerte o estoque deles e consolide de novo.");
   s.columns = {{QStringLiteral("CdObjeto"), QStringLiteral("Filial")},
                {QStringLiteral("CdObjeto2"), QStringLiteral("Produto")},
                {QStringLiteral("CdObjeto3"), QStringLiteral("Almoxarifado")},
                {QStringLiteral("CdObjeto4"), QStringLiteral("Local de estoque")},
-               {QStringLiteral("CdObjeto5"), QStringLiteral("Saldo atual"), 3}};
+               {QStringLiteral("CdObjeto5"), posted ? QStringLiteral("Saldo antes") : QStringLiteral("Saldo atual"), 3},
+               {QStringLiteral("QtLancEstq"), QStringLiteral("Baixa das vendas"), 3},
+               {QStringLiteral("QtSaldoFinal"),
+                posted ? QStringLiteral("Saldo depois") : QStringLiteral("Saldo que ficaria"), 3}};
   return s;
 }
 
@@ -119,9 +131,15 @@ RunListScreen blockedProductsScreen() {
   s.title = QStringLiteral("Produtos Bloqueados para Consolidação");
   s.heading = QStringLiteral(
       "Nada foi lançado no estoque: estes produtos estão inativos ou não estão cadastrados "
-      "na filial. Ative-os ou cadastre-os e consolide de novo.");
+      "na filial (veja o motivo de cada um). Ative-os ou cadastre-os e consolide de novo.");
   s.columns = {{QStringLiteral("CdObjeto"), QStringLiteral("Filial")},
-               {QStringLiteral("CdObjeto2"), QStringLiteral("Produto")}};
+               {QStringLiteral("CdObjeto2"), QStringLiteral("Produto")},
+               {QStringLiteral("IdMotivoBloq"),
+                QStringLiteral("Motivo"),
+                -1,
+                {{QLatin1Char(qfx::contract::kBlockedUnknown), QStringLiteral("não cadastrado")},
+                 {QLatin1Char(qfx::contract::kBlockedInactive), QStringLiteral("inativo")},
+                 {QLatin1Char(qfx::contract::kBlockedNotInBranch), QStringLiteral("não cadastrado para a filial")}}}};
   return s;
 }
 

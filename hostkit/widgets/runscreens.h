@@ -9,6 +9,7 @@
 #include <QChar>
 #include <QList>
 #include <QString>
+#include <utility>
 
 class QWidget;
 
@@ -20,6 +21,8 @@ struct RunListColumn {
   QString field;
   QString title;
   int decimals = -1;  // a number with this many decimals; -1: text
+  // A text of code letters, each shown as its meaning (joined by " e ").
+  QList<std::pair<QChar, QString>> letters = {};
 };
 
 struct RunListScreen {

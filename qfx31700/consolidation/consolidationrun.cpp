@@ -22,6 +22,13 @@ namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
 const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
 
+// A column the server adds beyond the fixed ones, copied into the record
+// being appended when the reply carries it (an older server sends none).
+void copyIfSent(const TDataSet& from, const char* column, TDataSet& to, const char* field) {
+  const TField* sent = from.FindField(QString::fromLatin1(column));
+  if (sent && !sent->IsNull()) to.FieldByName(QString::fromLatin1(field))->setValue(sent->Value());
+}
+
 // A missing value (no row, or a null) counts as 0.
 double amount(TDataSet* ds, const char* field) {
   if (!ds->Active() || ds->IsEmpty()) return 0.0;
@@ -210,6 +217,7 @@ bool ConsolidationRun::mostrarProdutosBloqueados() {
     s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
         ->SetAsString(fieldText(s_.cdsProdBloq, "CDPRODUTO") + QLatin1Char(' ') +
                       fieldText(s_.cdsProdBloq, "NMPRODUTO"));
+    copyIfSent(*s_.cdsProdBloq, "IDMOTIVOBLOQ", *s_.cdsBloqConsolida, "IdMotivoBloq");
     s_.cdsBloqConsolida->Post();
   }
   if (!s_.cdsBloqConsolida->IsEmpty()) CriaBloqConsolida(&s_);
@@ -251,6 +259,8 @@ void ConsolidationRun::tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& p
     s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto5"))
         ->SetAsFloat(s_.cdsErroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
     s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO4"));
+    copyIfSent(*s_.cdsErroConsolida, "QTLANCESTQ", *s_.cdsIrregEst, "QtLancEstq");
+    copyIfSent(*s_.cdsErroConsolida, "QTSALDOFINAL", *s_.cdsIrregEst, "QtSaldoFinal");
     s_.cdsIrregEst->Post();
   }
   if (s_.cdsIrregEst->Active() && !s_.cdsIrregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), &s_);

@@ -232,6 +232,10 @@ void TfrmGeraNF::buildToolbar() {
   sbtFiltro->setEnabled(false);
   panMenuLayout->insertWidget(0, sbtGeraNF);
   panMenuLayout->insertWidget(1, sbtFiltro);
+  lblPeriodoVigente = new QLabel(panMenu);
+  lblPeriodoVigente->setObjectName(QStringLiteral("lblPeriodoVigente"));
+  lblPeriodoVigente->setContentsMargins(12, 0, 0, 0);
+  panMenuLayout->insertWidget(panMenuLayout->indexOf(sbtImprimir) + 1, lblPeriodoVigente);
   imgNFOk = new QLabel(panMenu);
   imgNFOk->setObjectName(QStringLiteral("imgNFOk"));
   imgNFOk->setPixmap(statusPixmap(true));
@@ -329,6 +333,16 @@ void TfrmGeraNF::buildGrid() {
                               });
   dbgPadrao->setItemDelegate(new SalesGridDelegate(this));
   dbgPadrao->setTabKeyNavigation(true);
+
+  lblAvisoLista = new QLabel(dbgPadrao->viewport());
+  lblAvisoLista->setObjectName(QStringLiteral("lblAvisoLista"));
+  lblAvisoLista->setAlignment(Qt::AlignCenter);
+  lblAvisoLista->setWordWrap(true);
+  lblAvisoLista->setMargin(24);
+  lblAvisoLista->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+  lblAvisoLista->setAttribute(Qt::WA_TransparentForMouseEvents);
+  lblAvisoLista->hide();
+  dbgPadrao->viewport()->installEventFilter(this);
 
   lblCliente = new QLabel(panNavegador);
   lblCliente->setObjectName(QStringLiteral("lblCliente"));
@@ -443,6 +457,7 @@ void TfrmGeraNF::firstActivation() {
   lblFilial->setEnabled(livre);
   medFilial->setEnabled(livre);
   btpPesqFilial->setEnabled(livre);
+  mostraPeriodoEmVigor();
   LJ_Padrao();
   (livre ? static_cast<QWidget*>(medFilial) : medCdLoja)->setFocus();
   panFiltroEnter();  // the focus is now inside the entry panel
@@ -496,6 +511,7 @@ void TfrmGeraNF::panFiltroExit() {
     throw;
   }
   CriaFiltroGeraNF();
+  mostraPeriodoEmVigor();  // a cancelled dialog keeps the dates it had checked
 }
 
 void TfrmGeraNF::dtsVendaStateChange() {
@@ -507,6 +523,35 @@ void TfrmGeraNF::dtsVendaStateChange() {
     mnuProcurar->setEnabled(browsing);
   }
   updateConsolidateCommand();
+  mostraPeriodoEmVigor();
+}
+
+bool TfrmGeraNF::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == dbgPadrao->viewport() && event->type() == QEvent::Resize)
+    lblAvisoLista->setGeometry(dbgPadrao->viewport()->rect());
+  return TfrmPadraoGrid::eventFilter(watched, event);
+}
+
+void TfrmGeraNF::mostraPeriodoEmVigor() {
+  if (Filtro.dtInicial == 0 && Filtro.dtFinal == 0) return;  // before the first activation gives it
+  const bool invertido = Filtro.dtInicial > Filtro.dtFinal;
+  const QString periodo = QStringLiteral("%1 a %2").arg(DateToStr(Filtro.dtInicial), DateToStr(Filtro.dtFinal));
+  lblPeriodoVigente->setText((invertido ? QStringLiteral("Período invertido: ") : QStringLiteral("Período: ")) +
+                             periodo);
+  lblPeriodoVigente->setStyleSheet(invertido ? QStringLiteral("color: #a00000; font-weight: bold") : QString());
+  lblPeriodoVigente->setToolTip(
+      invertido ? QStringLiteral("A data inicial é posterior à final: nenhuma venda cabe neste período. "
+                                 "Abra o filtro (Ctrl+L) e corrija as datas.")
+                : QStringLiteral("O período do filtro, que a lista segue; o filtro (Ctrl+L) o muda."));
+  const bool vaziaPorIsso =
+      listaDePeriodoInvertido_ && cdsPrincipal->State() == DataSetState::Browse && cdsPrincipal->IsEmpty();
+  if (vaziaPorIsso)
+    lblAvisoLista->setText(
+        QStringLiteral("Nenhum item: a lista foi lida com o período %1, em que a data inicial é posterior à final. "
+                       "Abra o filtro (Ctrl+L) e corrija as datas.")
+            .arg(periodo));
+  lblAvisoLista->setGeometry(dbgPadrao->viewport()->rect());
+  lblAvisoLista->setVisible(vaziaPorIsso);
 }
 
 void TfrmGeraNF::updateConsolidateCommand() {
@@ -588,12 +633,16 @@ void TfrmGeraNF::sbtVerificarClick() {
   BusyAnimation busy(this, kBusyAnimation);
   // a failed load leaves the list as it was, marked as possibly out of date
   try {
+    const bool invertido = Filtro.dtInicial > Filtro.dtFinal;
     rdm_.GetPrincipal(medFilial->text(), medCdLoja->text(), Filtro, *cdsPrincipal);
+    listaDePeriodoInvertido_ = invertido;
   } catch (...) {
     SetGridOutOfDate(cdsPrincipal->Active());
+    mostraPeriodoEmVigor();
     throw;
   }
   SetGridOutOfDate(false);
+  mostraPeriodoEmVigor();
 }
 
 void TfrmGeraNF::sbtFiltroClick() {
@@ -688,12 +737,28 @@ QString TfrmGeraNF::statusHint(int row) const {
   return QStringLiteral("Item consolidado no estoque (lançamento %1)").arg(posting);
 }
 
+// The grid has no discount column: the total's tool tip shows how it follows
+// from quantity, unit price and discount.
+QString TfrmGeraNF::totalHint(int row) const {
+  const auto value = [&](const char* name) {
+    const TField* f = cdsPrincipal->FindField(QString::fromLatin1(name));
+    return f && !f->isNullAt(row) ? f->valueAt(row).toDouble() : 0.0;
+  };
+  const QLocale& br = productLocale();
+  const QString discount = br.toString(value("VRDESITVEND"), 'f', 2);
+  return QStringLiteral("%1 × %2 − %3 de desconto = %4")
+      .arg(br.toString(value("QTPRODVEND"), 'f', 3), br.toString(value("VRUNITVEND"), 'f', 2), discount,
+           br.toString(value("TOTITEM"), 'f', 2));
+}
+
 QString TfrmGeraNF::dbgPadraoCellHint(int row, const QString& fieldName, int cellWidth) const {
   const TField* field = cdsPrincipal->FindField(fieldName);
   if (!field || row < 0 || row >= cdsPrincipal->RecordCount()) return {};
   QStringList lines;
   if (fieldName == kStatusField) {
     lines << statusHint(row);
+  } else if (fieldName == QLatin1String("TOTITEM")) {
+    lines << totalHint(row);
   } else {
     const QString text = cellTextAt(*field, row).text;
     if (dbgPadrao->fontMetrics().horizontalAdvance(text) > textRoom(cellWidth)) lines << text;

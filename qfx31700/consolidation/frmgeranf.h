@@ -56,6 +56,11 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   hostkit::TBtnPesquisa* btnSetor;
   QLineEdit* edtSetor;
   QLabel* lblCliente;  // customer of the current item, on the navigator bar
+  // The period of Filtro, the one the list follows, on the toolbar; it says
+  // so when the start date is after the end date.
+  QLabel* lblPeriodoVigente;
+  // Over the empty grid: the list is empty because its period is inverted.
+  QLabel* lblAvisoLista;
   QAction* mnuGeraNota;
   QAction* mnuFiltrar;
 
@@ -123,6 +128,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QString dbgPadraoCellHint(int row, const QString& fieldName, int cellWidth) const;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void FormCreate() override;
   void FormActivate() override;
   void FormClose(hostkit::CloseAction& action) override;
@@ -138,9 +144,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void cdsPrincipalCalcFields(hostkit::TDataSet& ds);
   // "Consolidar Vendas", button and menu, enabled on a loaded list with items.
   void updateConsolidateCommand();
+  // The period in force on the toolbar, and over the grid when the list is
+  // empty because that period is inverted.
+  void mostraPeriodoEmVigor();
   CellText cellTextAt(const hostkit::TField& field, int row) const;
   bool isReturnedSale(int row) const;
   QString statusHint(int row) const;
+  QString totalHint(int row) const;
   void openStores();
   void failOn(QWidget* field, const QString& key);
 
@@ -154,7 +164,8 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   };
   std::optional<CalcFields> calcFields_;
   hostkit::FocusTracker* focus_ = nullptr;
-  bool focusReturnedToPanel_ = false;  // a failed panel-exit check put the focus back in the panel
+  bool focusReturnedToPanel_ = false;     // a failed panel-exit check put the focus back in the panel
+  bool listaDePeriodoInvertido_ = false;  // the list was last loaded with an inverted period
 };
 
 // The text and alignment a sales-grid cell shows.

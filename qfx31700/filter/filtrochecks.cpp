@@ -13,6 +13,7 @@
 #include "messages.h"
 #include "navigation/consolidationscreen.h"
 #include "navigation/modulestate.h"
+#include "qthostservices.h"
 #include "routines.h"
 
 namespace qfx {
@@ -67,6 +68,10 @@ void TfrmFiltroGeraNF::FormActivate() {
     medCliAte->setEnabled(false);
   }
   ativaProdutos();
+  // every opening starts on the first field, not on the one last left: what
+  // the operator types first is the start date
+  foco_->startAt(depInicial);
+  depInicial->selectAll();
 }
 
 // Branches that consolidate without products ("IDGERANFVENPROD" = "N") take all of them.
@@ -293,10 +298,23 @@ void TfrmFiltroGeraNF::btfSaveOpcClick() {
   for (const auto& [nome, campo] : kOpcoes) Opcoes.setValue(QString::fromLatin1(nome), FiltroTmp.*campo);
 }
 
-// Only the six lists come back, and only into the working copy.
+// Only the six lists come back, and only into the working copy. Registers
+// and sales are keyed by their branch: those of another branch (options saved
+// while working on it) would select nothing here, and are left out.
 void TfrmFiltroGeraNF::btfLoadOpcClick() {
   TfrmFiltroPadrao::btfLoadOpcClick();
   for (const auto& [nome, campo] : kOpcoes) FiltroTmp.*campo = Opcoes.value(QString::fromLatin1(nome));
+  const QString filial = telaConsolidacao().branch();
+  const auto daFilial = [&filial](const QString& chave) { return chave.startsWith(filial); };
+  int caixas = 0, vendas = 0;
+  FiltroTmp.stCaixa = keepKeys(FiltroTmp.stCaixa, daFilial, caixas);
+  FiltroTmp.stVendas = keepKeys(FiltroTmp.stVendas, daFilial, vendas);
+  QStringList fora;
+  if (caixas > 0) fora << (caixas == 1 ? QStringLiteral("1 caixa") : QStringLiteral("%1 caixas").arg(caixas));
+  if (vendas > 0) fora << (vendas == 1 ? QStringLiteral("1 venda") : QStringLiteral("%1 vendas").arg(vendas));
+  if (!fora.isEmpty())
+    noteOnLoad(QStringLiteral("Deixados de fora por serem de outra filial que não a %1: %2.")
+                   .arg(filial, fora.join(QStringLiteral(" e "))));
 }
 
 }  // namespace qfx

@@ -68,6 +68,7 @@ struct Campo {
   bool visible = true;
   int displayWidth = 0;
   bool required = false;
+  bool calculated = false;
 };
 
 void defineFields(TDataSet& ds, std::initializer_list<Campo> campos) {
@@ -79,6 +80,7 @@ void defineFields(TDataSet& ds, std::initializer_list<Campo> campos) {
     definition.visible = c.visible;
     definition.displayWidth = c.displayWidth;
     definition.required = c.required;
+    definition.calculated = c.calculated;
     ds.AddField(definition);
   }
 }
@@ -308,6 +310,7 @@ void TfrmFiltroGeraNF::buildData() {
   defineClienteFields(*qryCliente);
   defineClienteFields(*qryPesqCli);
   defineFields(*qryCentroCusto, {{"NRINSJURCLIE", 14, "Inscrição", true, 22},
+                                 {"NMRAZSOCCLIE", 50, "Cliente", true, 0, false, true},
                                  {"CDCCUSCLIE", 10, "Código", true, 12},
                                  {"NMCCUSCLIE", 40, "Nome"},
                                  {"CHAVE", 31, "", false},
@@ -322,6 +325,10 @@ void TfrmFiltroGeraNF::buildData() {
   qryCentroCusto->FieldByName(QStringLiteral("NRINSJURCLIE"))->OnGetText = [this](int row) {
     return qryCentroCustoNRINSJURCLIEGetText(row);
   };
+  qryCentroCusto->FieldByName(QStringLiteral("NMRAZSOCCLIE"))->OnGetText = [this](int row) {
+    return qryCentroCustoNMRAZSOCCLIEGetText(row);
+  };
+  defineFields(*qryNomeCliente, {{"CDCLIENTE", 21}, {"NMRAZSOCCLIE", 50}});
 }
 
 // ---- events ------------------------------------------------------------------------
@@ -375,11 +382,11 @@ void TfrmFiltroGeraNF::wireHandlers() {
   btnPesqCliAte->OnBeforePesq = [this](TBtnPesquisa* s, bool& p) { btnPesqCliAteBeforePesq(s, p); };
   btnPesqCliAte->OnAfterPesq = [this](TBtnPesquisa* s, TDataSet* ds) { btnPesqCliAteAfterPesq(s, ds); };
 
-  auto* focus = new FocusTracker(this);
-  focus->fieldExit(depInicial, [this] { depInicialExit(); });
-  focus->fieldExit(depFinal, [this] { depFinalExit(); });
-  focus->fieldExit(medCliDe, [this] { medCliDeExit(); });
-  focus->fieldExit(medCliAte, [this] { medCliAteExit(); });
+  foco_ = new FocusTracker(this);
+  foco_->fieldExit(depInicial, [this] { depInicialExit(); });
+  foco_->fieldExit(depFinal, [this] { depFinalExit(); });
+  foco_->fieldExit(medCliDe, [this] { medCliDeExit(); });
+  foco_->fieldExit(medCliAte, [this] { medCliAteExit(); });
 }
 
 void TfrmFiltroGeraNF::FormClose(CloseAction& action) {

@@ -13,6 +13,7 @@
 // pickers and name searches).
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include "frmfiltropadrao.h"
@@ -85,6 +86,9 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   hostkit::TADOIBQuery* qryCliente;
   hostkit::TADOIBQuery* qryPesqCli;
   hostkit::TADOIBQuery* qryCentroCusto;
+  // The company names of the customers that have cost centres, which the
+  // cost-centre list shows beside each document number.
+  hostkit::TADOIBQuery* qryNomeCliente;
   hostkit::TDataSet* cdsVendas;
   hostkit::TDataSet* cdsProdutos;
   hostkit::TDataSource* dtsCaixa;
@@ -143,6 +147,8 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   QString qryClienteNRINSJURCLIEGetText(int row) const;
   QString qryPesqCliNRINSJURCLIEGetText(int row) const;
   QString qryCentroCustoNRINSJURCLIEGetText(int row) const;
+  // Shown text of a cost centre's customer: the company name of the code its key begins with.
+  QString qryCentroCustoNMRAZSOCCLIEGetText(int row) const;
 
   // Option names of the six list texts, in the order they are saved.
   static const QStringList& nomesOpcoes();
@@ -197,9 +203,12 @@ class TfrmFiltroGeraNF : public hostkit::TfrmFiltroPadrao {
   void parametrosCentroCusto();
   void pesquisaNome(hostkit::TMaskEdit* campo, hostkit::TDataSet* dataset);
   QString documentoFormatado(const hostkit::TDataSet& dataset, int row) const;
+  void carregaNomesClientes();
+  QHash<QString, QString> nomesClientes_;  // CDCLIENTE -> NMRAZSOCCLIE
 
   // The exit checks stay quiet while a handler of the dialog moves the focus
   // itself: only the first failure of a confirmation or a picker is reported.
+  hostkit::FocusTracker* foco_ = nullptr;
   bool focoPorCodigo_ = false;
   class FocoPorCodigo {
    public:

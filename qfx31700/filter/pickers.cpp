@@ -66,6 +66,10 @@ void TfrmFiltroGeraNF::buildQueries() {
   qryPesqCli->SetSQL(lines({"SELECT", "  CDCLIENTE, NRINSJURCLIE, ", "  IDTPIJURCLIE, NMRAZSOCCLIE", "FROM",
                             "  CLIENTE", "ORDER BY", "  NMRAZSOCCLIE", " "}));
 
+  qryNomeCliente = new TADOIBQuery(this, QStringLiteral("qryNomeCliente"));
+  qryNomeCliente->SetSQL(lines({"SELECT DISTINCT", "  CL.CDCLIENTE, CL.NMRAZSOCCLIE", "FROM",
+                                "  CLIENTE CL, CCUSCLIE CC", "WHERE", "  CC.CDCLIENTE = CL.CDCLIENTE"}));
+
   qryCentroCusto = new TADOIBQuery(this, QStringLiteral("qryCentroCusto"));
   const QStringList centroCusto =
       lines({"SELECT",
@@ -132,6 +136,7 @@ void TfrmFiltroGeraNF::btnCentroCustoClick() {
   FocoPorCodigo quieto(focoPorCodigo_);  // a refusal moves the focus itself
   qryCentroCusto->Close();
   parametrosCentroCusto();
+  carregaNomesClientes();
   qryCentroCusto->Open();
   PesquisaLista(dtsCentroCusto, QStringLiteral("CHAVE"), titulo("CentroCusto"), false, FiltroTmp.stCentroCusto);
 }
@@ -175,6 +180,25 @@ void TfrmFiltroGeraNF::btnProdutosClick() {
                          *cdsProdutos);
   PesquisaLista(dtsProdutos, QStringLiteral("CDPRODUTO"), titulo("Produtos", "Nao_Ha_Vend"), false,
                 FiltroTmp.stProdutos);
+}
+
+// The names the cost-centre rows show, read afresh with each list.
+void TfrmFiltroGeraNF::carregaNomesClientes() {
+  qryNomeCliente->Close();
+  qryNomeCliente->Open();
+  nomesClientes_.clear();
+  const TField* codigo = qryNomeCliente->FieldByName(QStringLiteral("CDCLIENTE"));
+  const TField* nome = qryNomeCliente->FieldByName(QStringLiteral("NMRAZSOCCLIE"));
+  for (int r = 0; r < qryNomeCliente->RecordCount(); ++r) nomesClientes_.insert(codigo->textAt(r), nome->textAt(r));
+  qryNomeCliente->Close();
+}
+
+// A row's key is the customer's code followed by the cost centre's.
+QString TfrmFiltroGeraNF::qryCentroCustoNMRAZSOCCLIEGetText(int row) const {
+  const QString chave = qryCentroCusto->FieldByName(QStringLiteral("CHAVE"))->textAt(row);
+  const QString centro = qryCentroCusto->FieldByName(QStringLiteral("CDCCUSCLIE"))->textAt(row);
+  const QString cliente = chave.endsWith(centro) ? chave.left(chave.size() - centro.size()) : QString();
+  return nomesClientes_.value(cliente);
 }
 
 // ---- interval name search ------------------------------------------------------------

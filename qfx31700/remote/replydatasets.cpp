@@ -168,14 +168,19 @@ void defineCdsSetor(TDataSet& ds) {
       .defineInto(ds);
 }
 
+// After the fixed fields, what the posting takes out of the balance and the
+// balance it leaves, as the server reports them beside the balance before.
 void defineCdsIrregEst(TDataSet& ds) {
   define(ds,
          {text("CdErro", 30, "Filial", 30), text("CdObjeto", 60, "  Filial", 60), text("CdObjeto2", 60, "Produto", 60),
-          text("CdObjeto3", 20), text("CdObjeto4", 20), typedField("CdObjeto5", FieldType::Float, "Qtde Estoque")});
+          text("CdObjeto3", 20), text("CdObjeto4", 20), typedField("CdObjeto5", FieldType::Float, "Qtde Estoque"),
+          typedField("QtLancEstq", FieldType::Float, "Qtde Baixa"),
+          typedField("QtSaldoFinal", FieldType::Float, "Saldo Final")});
 }
 
+// After the fixed fields, why the product blocks (the server's letters).
 void defineCdsBloqConsolida(TDataSet& ds) {
-  define(ds, {text("CdObjeto", 60, "  Filial"), text("CdObjeto2", 60, "Produto")});
+  define(ds, {text("CdObjeto", 60, "  Filial"), text("CdObjeto2", 60, "Produto"), text("IdMotivoBloq", 2, "Motivo")});
 }
 
 void defineCdsVendas(TDataSet& ds) {

@@ -216,8 +216,19 @@ TEST_P(PostingEngineTest, BlockedProductsAreRepliedAndNothingIsPosted) {
   ASSERT_EQ(reply->blocked.rowCount(), 1u);
   EXPECT_EQ(cellText(reply->blocked, "CDPRODUTO", 0), "P4");
   EXPECT_EQ(cellText(reply->blocked, "NMPRODUTO", 0), "Produto antigo");
+  EXPECT_EQ(cellText(reply->blocked, "IDMOTIVOBLOQ", 0), "I") << "inactive";
   EXPECT_EQ(reply->errors.rowCount(), 0u);  // never reached the stock check
   expectNothingPosted(untouched);
+
+  // a sold code with no product register at all
+  exec(db_,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "VALUES ('0001', '0000000001', '004', 'PX', 1, 3, 0)");
+  reply = consolidate(Consolidation{});
+  ASSERT_TRUE(reply.ok()) << reply.error().message;
+  EXPECT_EQ(columnTexts(reply->blocked, "CDPRODUTO"), (std::vector<std::string>{"P4", "PX"}));
+  EXPECT_EQ(columnTexts(reply->blocked, "IDMOTIVOBLOQ"), (std::vector<std::string>{"I", "N"}));
+  EXPECT_EQ(reply->lastPosting, 0);
 
   // a product the branch does not carry blocks as well
   exec(db_,
@@ -229,6 +240,7 @@ TEST_P(PostingEngineTest, BlockedProductsAreRepliedAndNothingIsPosted) {
   auto blocked = consolidate(north);
   ASSERT_TRUE(blocked.ok()) << blocked.error().message;
   EXPECT_EQ(columnTexts(blocked->blocked, "CDPRODUTO"), std::vector<std::string>{"P5"});
+  EXPECT_EQ(columnTexts(blocked->blocked, "IDMOTIVOBLOQ"), std::vector<std::string>{"F"}) << "not in the branch";
   EXPECT_EQ(blocked->lastPosting, 0);
 }
 
@@ -248,6 +260,8 @@ TEST_P(PostingEngineTest, StockCheckListsProductsEndingNegativeAndFollowsTheBran
   EXPECT_EQ(cellText(blocked->errors, "CDOBJETO3", 0), "000001");
   EXPECT_EQ(cellText(blocked->errors, "CDOBJETO4", 0), "000001");
   EXPECT_EQ(cellNumber(blocked->errors, "CDOBJETO5", 0), 2);
+  EXPECT_EQ(cellNumber(blocked->errors, "QTLANCESTQ", 0), 3);
+  EXPECT_EQ(cellNumber(blocked->errors, "QTSALDOFINAL", 0), -1) << "the balance the run would have left";
   expectNothingPosted(refusedState);
 
   // permitted: the first call only reports, the second without the check posts
@@ -276,6 +290,8 @@ TEST_P(PostingEngineTest, NegativeStockConvertedPostsAndKeepsTheWarnings) {
   EXPECT_EQ(reply->lastPosting, 3);
   EXPECT_EQ(columnTexts(reply->errors, "CDOBJETO2"), std::vector<std::string>{"P2 Feijão"});
   EXPECT_EQ(balance("0001", "000001", "P2"), -1);
+  EXPECT_EQ(cellNumber(reply->errors, "CDOBJETO5", 0), 2) << "before the posting";
+  EXPECT_EQ(cellNumber(reply->errors, "QTSALDOFINAL", 0), balance("0001", "000001", "P2")) << "after it, as stored";
   EXPECT_EQ(checkBooks(db_, books), "");
 }
 

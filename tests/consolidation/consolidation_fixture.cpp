@@ -56,10 +56,10 @@ packet::Packet principalPacket(const std::vector<SaleItem>& items) {
     appendNumber(column("QTPRODVEND"), item.quantidade);
     appendNumber(column("VRUNITVEND"), item.unitario);
     appendNumber(column("TOTITEM"), item.quantidade && item.unitario
-                                        ? std::optional<double>(*item.quantidade * *item.unitario)
+                                        ? std::optional<double>(*item.quantidade * *item.unitario - item.desconto)
                                         : std::nullopt);
     appendText(column("NRSEQUITVEND"), "001");
-    appendNumber(column("VRDESITVEND"), 0);
+    appendNumber(column("VRDESITVEND"), item.desconto);
     appendText(column("CDPRODESTO"), item.produto);
     appendText(column("NMRAZSOCCLIE"), item.cliente);
     appendText(column("NRLANCTONF"), "");
@@ -82,20 +82,22 @@ packet::Packet erroPacket(const std::vector<ErroItem>& rows) {
     column(p, "CDOBJETO3").appendText(row.objeto3);
     column(p, "CDOBJETO4").appendText(row.objeto4);
     column(p, "CDOBJETO5").appendNumber(row.objeto5);
+    for (const auto& [field, value] : {std::pair{"QTLANCESTQ", row.baixa}, std::pair{"QTSALDOFINAL", row.saldoFinal}}) {
+      if (value)
+        column(p, field).appendNumber(*value);
+      else
+        column(p, field).appendNull();
+    }
   }
   return p;
 }
 
-packet::Packet prodBloqPacket(const std::vector<std::pair<std::string, std::string>>& rows) {
-  return contractPacket(contract::fields::blockedProducts, [&] {
-    std::vector<std::vector<std::string>> out;
-    for (const auto& [codigo, nome] : rows) out.push_back({codigo, nome});
-    return out;
-  }());
+packet::Packet prodBloqPacket(const std::vector<ProdBloq>& rows) {
+  return contractPacket(contract::fields::blockedProducts, rows);
 }
 
-SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento,
-                         std::vector<std::pair<std::string, std::string>> bloqueados, std::string chave) {
+SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento, std::vector<ProdBloq> bloqueados,
+                         std::string chave) {
   SemGeraNFAnswer a;
   a.erros = std::move(erros);
   a.lancamento = lancamento;

@@ -33,6 +33,7 @@ struct SaleItem {
   std::string nome = "Arroz tipo 1";
   std::optional<double> quantidade = 2;
   std::optional<double> unitario = 5.5;
+  double desconto = 0;         // VRDESITVEND
   std::string filialEstoque;   // CDFILIALEST
   std::string lancamento;      // NRLANCESTQ
   std::string situacao = "A";  // IDSITUVENDA
@@ -45,16 +46,18 @@ struct ErroItem {
   std::string codigo;  // CDERRO
   std::string objeto2, objeto3, objeto4;
   double objeto5 = 0;
+  std::optional<double> baixa, saldoFinal;  // QTLANCESTQ, QTSALDOFINAL: null when not given
 };
 qfx::packet::Packet erroPacket(const std::vector<ErroItem>& rows);
-// Blocked products of SemGeraNF (element 2): code and name.
-qfx::packet::Packet prodBloqPacket(const std::vector<std::pair<std::string, std::string>>& rows);
+// Blocked products of SemGeraNF (element 2): code, name and the reason letters.
+using ProdBloq = std::vector<std::string>;
+qfx::packet::Packet prodBloqPacket(const std::vector<ProdBloq>& rows);
 
 // One reply of SemGeraNF.
 struct SemGeraNFAnswer {
   std::vector<ErroItem> erros;
   int64_t lancamento = 0;
-  std::vector<std::pair<std::string, std::string>> bloqueados;
+  std::vector<ProdBloq> bloqueados;
   std::string chave;
   std::string falha;  // not empty: the call fails with this message instead
 };
@@ -77,8 +80,8 @@ class ModalAnswer : public QObject {
   int opened_ = 0;
 };
 
-SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento,
-                         std::vector<std::pair<std::string, std::string>> bloqueados = {}, std::string chave = {});
+SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento, std::vector<ProdBloq> bloqueados = {},
+                         std::string chave = {});
 // The call fails with this message (a refusal key or any other text).
 SemGeraNFAnswer recusa(std::string falha);
 

@@ -30,6 +30,7 @@
 #include "query.h"
 #include "report/frmrelprodevol.h"
 #include "reportengine.h"
+#include "routines.h"
 #include "rpc/server.h"
 
 using namespace qfx;
@@ -391,13 +392,33 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
         EXPECT_FALSE(q.next()) << product.toStdString() << " moves with the drinks";
       }
     }
-    if (step.outcome == "OPERA_BLOQ") {
+    if (step.outcome == "OPERA_BLOQ" || step.outcome == "LIB00200_3") {
       ASSERT_FALSE(host->hostScreens.isEmpty());
       const HostScreenCall& irregular = host->hostScreens.first();
       ASSERT_FALSE(irregular.rows.isEmpty());
-      EXPECT_EQ(irregular.rows.first()[irregular.fields.indexOf("CdObjeto")], QStringLiteral("0001"))
-          << "the central stock's branch";
-      EXPECT_TRUE(irregular.rows.first()[irregular.fields.indexOf("CdObjeto2")].contains("Panetone"));
+      const QStringList& row = irregular.rows.first();
+      const auto cell = [&](const char* field) { return row.value(irregular.fields.indexOf(field)); };
+      const auto number = [&](const char* field) { return productLocale().toDouble(cell(field)); };
+      if (step.outcome == "OPERA_BLOQ")
+        EXPECT_EQ(cell("CdObjeto"), QStringLiteral("0001")) << "the central stock's branch";
+      EXPECT_TRUE(cell("CdObjeto2").contains("Panetone"));
+      EXPECT_LT(number("QtSaldoFinal"), 0) << "irregular means negative";
+      EXPECT_DOUBLE_EQ(number("CdObjeto5") - number("QtLancEstq"), number("QtSaldoFinal"));
+      // what the screen names as the balance after is the database's, once posted; untouched otherwise
+      QSqlQuery q = sql(QStringLiteral("SELECT QTSALDOESTQ FROM SALDOESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? AND "
+                                       "CDLOCALESTOQ = ? AND CDPRODUTO = ?"),
+                        {cell("CdObjeto"), cell("CdObjeto3"), cell("CdObjeto4"), cell("CdObjeto2").section(' ', 0, 0)});
+      const double stored = q.next() ? q.value(0).toDouble() : 0.0;
+      q.finish();
+      EXPECT_DOUBLE_EQ(stored, number(step.posts ? "QtSaldoFinal" : "CdObjeto5"));
+    }
+    if (step.outcome == "CONS_BLOQ") {
+      ASSERT_FALSE(host->hostScreens.isEmpty());
+      const HostScreenCall& blocked = host->hostScreens.first();
+      QStringList reasons;
+      for (const QStringList& row : blocked.rows) reasons << row.value(blocked.fields.indexOf("IdMotivoBloq"));
+      reasons.sort();
+      EXPECT_EQ(reasons, (QStringList{"F", "I"})) << "a discontinued product and one not registered for the branch";
     }
   }
 }

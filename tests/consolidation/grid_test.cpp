@@ -101,6 +101,9 @@ TEST_F(SalesGrid, ColumnsShowWholeTitlesAndValuesTheRestInATooltipAndTheNavigato
   second.data = dia(2026, 11, 10, 14, 30);
   second.lancamento = "0000000010";
   longo.nome = "Achocolatado em pó tradicional lata de quatrocentos gramas";
+  longo.quantidade = 2;
+  longo.unitario = 8;
+  longo.desconto = 0.93;
   devolvida.situacao = "D";
   TfrmGeraNF& tela = listed({SaleItem{}, second, longo, devolvida});
   const QAbstractItemModel* model = tela.dbgPadrao->model();
@@ -139,6 +142,9 @@ TEST_F(SalesGrid, ColumnsShowWholeTitlesAndValuesTheRestInATooltipAndTheNavigato
   EXPECT_TRUE(toolTip(3, "NRCUPOMFIS").contains("devolvida"));
   EXPECT_TRUE(toolTip(3, "IDNOTAFISCAL").contains("devolvida"));
   EXPECT_TRUE(fits(0, "NRCUPOMFIS")) << "a sale not returned has nothing to tell";
+  // the grid has no discount column: the total tells how it follows from the row
+  EXPECT_EQ(toolTip(2, "TOTITEM"), "2,000 × 8,00 − 0,93 de desconto = 15,07");
+  EXPECT_EQ(toolTip(0, "TOTITEM"), "2,000 × 5,50 − 0,00 de desconto = 11,00");
 
   EXPECT_FALSE(tela.dbgPadrao->verticalHeader()->isVisible()) << "no row indicator";
   EXPECT_EQ(tela.dbgPadrao->editTriggers(), QAbstractItemView::NoEditTriggers);

@@ -21,7 +21,7 @@ using hostkit::mrYes;
 
 namespace {
 
-const ErroItem kIrregular1{"LIB00200_3", "P1 Arroz tipo 1", "UN", "001", -3.5};
+const ErroItem kIrregular1{"LIB00200_3", "P1 Arroz tipo 1", "UN", "001", 1.5, 5, -3.5};
 const ErroItem kIrregular2{"LIB00200_3", "P2 Feijão carioca", "KG", "002", -1.25};
 const ErroItem kIrregular3{"LIB00200_3", "P3 Óleo de soja", "UN", "001", -2};
 const ErroItem kAviso{"AVISO_ERRO", "Aviso do servidor", "", "", 0};
@@ -144,14 +144,17 @@ TEST_F(Run, FinalMessageFollowsThePostingResultAndTheServersKey) {
 TEST_F(Run, BlockedProductsStopTheRunWithoutLookingAtTheErrors) {
   params("S", "S", "N");
   TfrmGeraNF& tela = ready();
-  replySemGeraNF({resposta({kIrregular1, kIrregular2}, 0, {{"P1", "Arroz tipo 1"}, {"P2", "Feijão carioca"}})});
+  replySemGeraNF(
+      {resposta({kIrregular1, kIrregular2}, 0, {{"P1", "Arroz tipo 1", "I"}, {"P2", "Feijão carioca", "NF"}})});
   consolidate();
   EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "screen:CriaBloqConsolida", "msg:CONS_BLOQ"}));
   ASSERT_EQ(host->hostScreens.size(), 1);
   const hostkit::HostScreenCall& bloqueados = host->hostScreens[0];
   EXPECT_TRUE(bloqueados.datasetFound);
   EXPECT_EQ(bloqueados.owner, tela.objectName());
-  EXPECT_EQ(bloqueados.rows, (QList<QStringList>{{"0001", "P1 Arroz tipo 1"}, {"0001", "P2 Feijão carioca"}}));
+  EXPECT_EQ(bloqueados.rows,
+            (QList<QStringList>{{"0001", "P1 Arroz tipo 1", "I"}, {"0001", "P2 Feijão carioca", "NF"}}))
+      << "each with why it blocks";
   EXPECT_EQ(host->messages.last().text,
             "Operação não permitida! Existem produtos inativos ou não cadastrados para a filial.");
   EXPECT_EQ(host->messages.last().kind, hostkit::ShownMessage::Error);
@@ -164,7 +167,8 @@ TEST_F(Run, BlockedProductsStopTheRunWithoutLookingAtTheErrors) {
   replySemGeraNF({resposta({}, 0, {{"P9", "Sal refinado"}})});
   consolidate();
   ASSERT_EQ(host->hostScreens.size(), 1);
-  EXPECT_EQ(host->hostScreens[0].rows, (QList<QStringList>{{"0001", "P9 Sal refinado"}}));
+  EXPECT_EQ(host->hostScreens[0].rows, (QList<QStringList>{{"0001", "P9 Sal refinado", ""}}))
+      << "a reply without reasons leaves them empty";
 }
 
 TEST_F(Run, NegativeStockPermittedMakesExactlyOneSecondCall) {
@@ -228,13 +232,14 @@ TEST_F(Run, NotPermittedShowsTheIrregularItemsThenTheFinalMessage) {
   ASSERT_EQ(host->hostScreens.size(), 1);
   const hostkit::HostScreenCall& irregulares = host->hostScreens[0];
   EXPECT_EQ(irregulares.postingNumber, "15");
-  EXPECT_EQ(irregulares.fields,
-            (QStringList{"CdErro", "CdObjeto", "CdObjeto2", "CdObjeto3", "CdObjeto4", "CdObjeto5"}));
+  EXPECT_EQ(irregulares.fields, (QStringList{"CdErro", "CdObjeto", "CdObjeto2", "CdObjeto3", "CdObjeto4", "CdObjeto5",
+                                             "QtLancEstq", "QtSaldoFinal"}));
   ASSERT_EQ(irregulares.rows.size(), 2) << "only the irregular-stock rows";
   EXPECT_EQ(irregulares.rows[0].mid(0, 5), (QStringList{"LIB00200_3", "0001", "P1 Arroz tipo 1", "UN", "001"}));
-  EXPECT_EQ(irregulares.rows[0][5], "-3,5") << "the edit text, in Brazilian form";
+  EXPECT_EQ(irregulares.rows[0].mid(5), (QStringList{"1,5", "5", "-3,5"}))
+      << "balance before, taken out and after, as edit texts in Brazilian form";
   EXPECT_EQ(irregulares.rows[1].mid(0, 5), (QStringList{"LIB00200_3", "0001", "P2 Feijão carioca", "KG", "002"}));
-  EXPECT_EQ(irregulares.rows[1][5], "-1,25");
+  EXPECT_EQ(irregulares.rows[1].mid(5), (QStringList{"-1,25", "", ""})) << "a reply without them leaves them empty";
   EXPECT_EQ(callsOf("SemGeraNF"), 1u) << "no second call when negative stock is not permitted";
   EXPECT_EQ(reloads(), 1u);
 }
@@ -264,7 +269,7 @@ TEST_F(Run, CentralStockNamesTheCentralBranchOnIrregularItemsOnly) {
   EXPECT_EQ(host->hostScreens[0].rows.value(0).value(1), "0009");
 
   ready();
-  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1"}})});
+  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1", "IF"}})});
   consolidate();
   ASSERT_EQ(host->hostScreens.size(), 1);
   EXPECT_EQ(host->hostScreens[0].screen, "CriaBloqConsolida");
@@ -367,13 +372,13 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   consolidate();
   ASSERT_EQ(host->hostScreens.size(), 1);
   ready();
-  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1"}})});
+  replySemGeraNF({resposta({}, 0, {{"P1", "Arroz tipo 1", "IF"}})});
   consolidate();
   ASSERT_EQ(host->hostScreens.size(), 1);
 
   struct Shown {
     QString name, heading;
-    QStringList titles;
+    QStringList titles, firstRow;
     int rows = -1;
   };
   const auto show = [&](const std::function<void(hostkit::QtHostServices&)>& open) {
@@ -384,8 +389,10 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
       if (const auto* label = dialog->findChild<QLabel*>("lblTitulo")) shown.heading = label->text();
       if (grid) {
         shown.rows = grid->model()->rowCount();
-        for (int c = 0; c < grid->model()->columnCount(); ++c)
+        for (int c = 0; c < grid->model()->columnCount(); ++c) {
           shown.titles << grid->model()->headerData(c, Qt::Horizontal).toString();
+          shown.firstRow << grid->model()->index(0, c).data().toString();
+        }
       }
       dialog->close();
     });
@@ -398,10 +405,12 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   EXPECT_EQ(irregulares.name, "dlgLancIrreg");
   EXPECT_EQ(irregulares.heading, hostkit::irregularStockScreen("15").heading);
   EXPECT_EQ(irregulares.rows, 2);
-  EXPECT_EQ(irregulares.titles.size(), 5) << irregulares.titles.join("|").toStdString();
+  EXPECT_EQ(irregulares.titles.size(), 7) << irregulares.titles.join("|").toStdString();
+  EXPECT_EQ(irregulares.firstRow.mid(4), (QStringList{"1,500", "5,000", "-3,500"}));
 
   const Shown bloqueados = show([&](hostkit::QtHostServices& real) { real.criaBloqConsolida(&tela); });
   EXPECT_EQ(bloqueados.name, "dlgBloqConsolida");
   EXPECT_EQ(bloqueados.rows, 1);
-  EXPECT_EQ(bloqueados.titles.size(), 2);
+  EXPECT_EQ(bloqueados.titles.size(), 3);
+  EXPECT_EQ(bloqueados.firstRow.last(), "inativo e não cadastrado para a filial");
 }

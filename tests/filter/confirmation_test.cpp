@@ -2,6 +2,7 @@
 // order, with their messages and where the focus goes; what reaches Filtro
 // and when.
 #include <QCheckBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QtTest/QTest>
 
@@ -257,6 +258,42 @@ TEST_F(FiltroWritesTest, AStartDateLeftAndThenCancelledReachesFiltroAndTheReload
   const auto calls = server.callsOf("GetPrincipal");
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].arg(contract::GetPrincipal::DtInicial).date(), dia(2024, 3, 5));
+}
+
+// Cancel keeps the dates already checked: with both moved past each other
+// the period in force is inverted. The screen says so on its toolbar and over
+// the empty list, and tells again once a good period is back; the next
+// opening starts on the first field, not on the one left last.
+TEST_F(FiltroWritesTest, AnInvertedPeriodLeftByACancelIsShownNotASilentEmptyList) {
+  tela().sbtVerificarClick();
+  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido"))
+      << tela().lblPeriodoVigente->text().toStdString();
+  EXPECT_TRUE(tela().lblAvisoLista->isHidden()) << "an empty list of a good period needs no word";
+
+  const auto editAndCancel = [&](const char* inicial, const char* final_) {
+    hostkit::onNextModal([&, inicial, final_](QWidget* modal) {
+      EXPECT_TRUE(QTest::qWaitForWindowActive(modal));
+      EXPECT_EQ(focusName(), "depInicial") << "every opening starts on the start date";
+      dlg().depInicial->setText(QString::fromLatin1(inicial));
+      moveFocus(dlg().depInicial, dlg().depFinal);
+      dlg().depFinal->setText(QString::fromLatin1(final_));
+      moveFocus(dlg().depFinal, dlg().rbtTCaixa);
+      dlg().sbtCancel->click();
+    });
+    tela().sbtFiltroClick();
+  };
+  editAndCancel("20/03/2024", "10/03/2024");
+  EXPECT_GT(Filtro.dtInicial, Filtro.dtFinal);
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("invertido")) << tela().lblPeriodoVigente->text().toStdString();
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("20/03/2024 a 10/03/2024"));
+  EXPECT_FALSE(tela().lblAvisoLista->isHidden()) << "the empty list says why it is empty";
+  EXPECT_TRUE(tela().lblAvisoLista->text().contains("20/03/2024 a 10/03/2024"))
+      << tela().lblAvisoLista->text().toStdString();
+
+  editAndCancel("01/03/2024", "31/03/2024");
+  EXPECT_TRUE(tela().lblPeriodoVigente->text().contains("01/03/2024 a 31/03/2024"));
+  EXPECT_FALSE(tela().lblPeriodoVigente->text().contains("invertido"));
+  EXPECT_TRUE(tela().lblAvisoLista->isHidden());
 }
 
 // The keyboard alone: Return in a date and Ctrl+Return anywhere confirm,

@@ -45,7 +45,8 @@ TEST_F(OptionsTest, SaveThenLoadRoundTripsTheSixListsAcrossARestart) {
   expected.dtInicial = dia(2024, 1, 1);
   EXPECT_EQ(dlg().FiltroTmp, expected);
   EXPECT_TRUE(dlg().rbtTCaixa->isChecked());  // the controls come back as saved
-  EXPECT_EQ(Filtro, defaultFilter());         // only a confirmation takes them further
+  EXPECT_FALSE(dlg().lblOpcoes->text().contains("outra filial")) << "all of this branch: nothing left out";
+  EXPECT_EQ(Filtro, defaultFilter());  // only a confirmation takes them further
 
   // another operator has options of his own: none yet, and the dialog says so and stays as it is
   host->operadorValue = "OUTRO";
@@ -76,4 +77,37 @@ TEST_F(OptionsTest, OptionNamesAreTheWorkingCopysListsInOrder) {
   EXPECT_EQ(TfrmFiltroGeraNF::nomesOpcoes(),
             (QStringList{"FiltroTmp.stCaixa", "FiltroTmp.stVendas", "FiltroTmp.stTipoCons", "FiltroTmp.stCliente",
                          "FiltroTmp.stCentroCusto", "FiltroTmp.stProdutos"}));
+}
+
+// Registers and sales belong to a branch: a set saved while working on
+// another one brings back only this branch's, and the dialog says how many
+// it left out; the lists of the whole company come back whole.
+TEST_F(OptionsTest, LoadingInAnotherBranchLeavesOutThatBranchsRegistersAndSales) {
+  open();
+  fillLists(dlg().FiltroTmp);
+  dlg().FiltroTmp.stCaixa = "_0001001__0002001__0001002_";
+  dlg().btfSaveOpc->trigger();
+  cancel();
+
+  struct Case {
+    const char* branch;
+    const char* caixa;
+    const char* vendas;
+    const char* note;  // what the dialog says beside "loaded"
+  };
+  for (const Case& c : {Case{"0002", "_0002001_", "", "2 caixas e 1 venda"}, Case{"0003", "", "", "3 caixas e 1 venda"},
+                        Case{"0001", "_0001001__0001002_", "_0001000123_", "1 caixa"}}) {
+    SCOPED_TRACE(c.branch);
+    tela().medFilial->setText(c.branch);
+    open();
+    dlg().btfLoadOpc->trigger();
+    EXPECT_EQ(dlg().FiltroTmp.stCaixa, c.caixa);
+    EXPECT_EQ(dlg().FiltroTmp.stVendas, c.vendas);
+    EXPECT_EQ(dlg().FiltroTmp.stProdutos, "_P1__P2_") << "products are the company's";
+    EXPECT_EQ(dlg().FiltroTmp.stCentroCusto, "_C1CC1_");
+    const QString said = dlg().lblOpcoes->text();
+    EXPECT_TRUE(said.contains("carregadas")) << said.toStdString();
+    EXPECT_TRUE(said.contains(c.note) && said.contains(c.branch)) << said.toStdString();
+    cancel();
+  }
 }

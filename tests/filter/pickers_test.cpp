@@ -202,6 +202,11 @@ TEST_F(PickersTest, CostCentresFollowTheCustomerChoice) {
   EXPECT_EQ(host->pickerCalls.last().keyField, "CHAVE");
   EXPECT_EQ(host->pickerCalls.last().title, "Centro de Custo");
   EXPECT_EQ(column(*dlg().qryCentroCusto, "CHAVE"), (QStringList{"C1CC1", "C1CC2", "C2CC1", "C3CC9"}));
+  QStringList clientes;
+  for (int r = 0; r < dlg().qryCentroCusto->RecordCount(); ++r)
+    clientes << dlg().qryCentroCusto->FieldByName("NMRAZSOCCLIE")->displayTextAt(r);
+  EXPECT_EQ(clientes, (QStringList{"ALFA LTDA", "ALFA LTDA", "BETA SILVA", "GAMA SA"}))
+      << "each cost centre with its customer's name";
   EXPECT_EQ(dlg().FiltroTmp.stCentroCusto, "_C1CC2_");
 
   // a customer list: the cost centres of the customers in it

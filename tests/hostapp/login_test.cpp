@@ -3,6 +3,7 @@
 // operator, TLS, and the secrets kept out of sight of other users and logs.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
@@ -99,6 +100,34 @@ TEST(Login, TheDialogSaysWhatFailedAndLetsTheOperatorTryAgain) {
   ASSERT_TRUE(dialog.outcome());
   EXPECT_EQ(dialog.outcome()->branch, "0002");
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+// What the dialog says shows whole, however many lines it takes: an
+// unreachable server, and a password file the unattended start refused.
+TEST(Login, TheDialogsMessagesShowWhole) {
+  const auto whole = [](const LoginDialog& dialog) {
+    QApplication::processEvents();
+    const QLabel* label = dialog.lblMensagem;
+    return !label->text().isEmpty() && label->height() >= label->heightForWidth(label->width()) &&
+           label->mapTo(&dialog, QPoint(0, label->height())).y() <= dialog.height();
+  };
+  HostSettings s = settingsFor(closedPort());
+  s.operatorCode = "demo";
+  LoginDialog unreachable(s);
+  unreachable.show();
+  unreachable.edtSenha->setText("demo");
+  unreachable.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  EXPECT_TRUE(unreachable.lblMensagem->text().startsWith(hostkit::serverSilentText()));
+  EXPECT_TRUE(whole(unreachable)) << unreachable.lblMensagem->text().toStdString();
+
+  s.passwordRefusal =
+      "O arquivo de senha /tmp/senha pode ser lido por outros usuários: deixe-o só para o dono "
+      "(chmod 600).";
+  LoginDialog refused(s);
+  refused.show();
+  EXPECT_EQ(refused.lblMensagem->text(), s.passwordRefusal)
+      << "said where the operator sees it, not only on a terminal";
+  EXPECT_TRUE(whole(refused));
 }
 
 // The session belongs to whoever's password was checked last: a name or

@@ -84,10 +84,16 @@ TEST_F(Settings, ThePasswordComesFromAPrivateFileOrTheEnvironment) {
   ASSERT_TRUE(std::holds_alternative<HostSettings>(s));
   EXPECT_EQ(std::get<HostSettings>(s).password, "segredo");
 
+  // readable by others, or missing: not taken, and the login dialog will say why
   file.setPermissions(file.permissions() | QFileDevice::ReadOther);
-  s = loadSettings({"qfxhost", "--password-file", file.fileName()});
-  ASSERT_TRUE(std::holds_alternative<QString>(s)) << "readable by others: refused";
-  EXPECT_TRUE(std::get<QString>(s).contains("chmod 600"));
+  for (const QString& path : {file.fileName(), folder.filePath("nenhuma")}) {
+    s = loadSettings({"qfxhost", "--operator", "demo", "--password-file", path});
+    ASSERT_TRUE(std::holds_alternative<HostSettings>(s));
+    EXPECT_TRUE(std::get<HostSettings>(s).password.isEmpty()) << path.toStdString();
+    EXPECT_TRUE(std::get<HostSettings>(s).passwordRefusal.contains(path)) << path.toStdString();
+  }
+  EXPECT_TRUE(std::get<HostSettings>(loadSettings({"qfxhost", "--password-file", file.fileName()}))
+                  .passwordRefusal.contains("chmod 600"));
 
   qputenv("QFX_PASSWORD", "do ambiente");
   s = loadSettings({"qfxhost"});

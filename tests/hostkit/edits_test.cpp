@@ -1,6 +1,9 @@
 // The masked edit, the date edit and the search button, typed into and
 // clicked like the operator does.
+#include <QImage>
 #include <QLineEdit>
+#include <QToolButton>
+#include <algorithm>
 
 #include "abort.h"
 #include "components.h"
@@ -200,4 +203,25 @@ TEST_F(SearchButton, FailingHandlerIsShownAndStopsTheClickOnly) {
   button.OnBeforePesq = [](TBtnPesquisa*, bool&) { Abort(); };
   EXPECT_FALSE(button.Click());
   EXPECT_EQ(host->messages.size(), 1);  // the silent abort shows nothing
+}
+
+// A search button that can do nothing looks it: its glyph is drawn pale, not
+// in the ink of an enabled one (a click on it does nothing either).
+TEST_F(SearchButton, ADisabledButtonLooksDisabled) {
+  const auto darkestInk = [](QToolButton& b) {
+    const QImage shot = b.grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x) darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    return darkest;
+  };
+  button.setEnabled(true);
+  const int enabled = darkestInk(button);
+  button.setEnabled(false);
+  const int disabled = darkestInk(button);
+  EXPECT_GT(disabled - enabled, 60) << "enabled " << enabled << ", disabled " << disabled;
+  int clicks = 0;
+  button.OnClick = [&](TBtnPesquisa*) { ++clicks; };
+  QTest::mouseClick(&button, Qt::LeftButton);
+  EXPECT_EQ(clicks, 0);
 }

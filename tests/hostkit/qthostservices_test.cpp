@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTableView>
 
 #include "abort.h"
@@ -189,6 +190,53 @@ TEST_F(ListPicker, EmptyListShowsItsEmptyTextAndKeepsTheList) {
   EXPECT_EQ(list, "_A_");
 }
 
+// As operators type: accents and case aside, in the quick filter and the
+// record search. The server's own mark column is not shown (the check boxes
+// are the marks), and the columns show their texts whole while there is room.
+TEST_F(ListPicker, FiltersIgnoreAccentsTheServersMarkIsNotShownAndNothingIsCut) {
+  TDataSet products(nullptr, "cdsProdutos");
+  const QString longName = "Açúcar cristal especial, pacote de cinco quilos com tampa";
+  fillTextDataSet(products, {{"IDMARCADO"}, {"CDPRODUTO", "Código"}, {"NMPRODUTO", "Nome"}},
+                  {{"N", "P1", longName}, {"N", "P2", "Café torrado"}, {"N", "P3", "Passagem Rodoviária"}});
+  TDataSource productsSource(nullptr, "dtsProdutos");
+  productsSource.SetDataSet(&products);
+  QStringList titles;
+  QMap<QString, int> shownFor;
+  bool whole = true;
+  onNextModal([&](QWidget* dialog) {
+    QTableView* view = listIn(dialog);
+    for (int c = 0; c < view->model()->columnCount(); ++c) {
+      titles << view->model()->headerData(c, Qt::Horizontal).toString();
+      for (int r = 0; r < view->model()->rowCount(); ++r) {
+        const QString text = view->model()->index(r, c).data().toString();
+        whole = whole && view->columnWidth(c) > view->fontMetrics().horizontalAdvance(text);
+      }
+    }
+    whole = whole && dialog->width() <= dialog->screen()->availableSize().width();
+    auto* filter = dialog->findChild<QLineEdit*>("edtFiltro");
+    for (const char* typed : {"acucar", "ACÚCAR", "rodovia", "cafe", "açucar crist", "feijao"}) {
+      filter->setText(QString::fromUtf8(typed));
+      shownFor[QString::fromUtf8(typed)] = view->model()->rowCount();
+    }
+    filter->setText("rodovia");
+    clickButton(dialog, "Marcar todos");
+    clickButton(dialog, "OK");
+  });
+  QString list;
+  EXPECT_TRUE(PesquisaLista(&productsSource, "CDPRODUTO", "Produtos", false, list));
+  EXPECT_EQ(titles, (QStringList{"Código", "Nome"})) << "no IDMARCADO column";
+  EXPECT_TRUE(whole) << "a cut column while the screen has room";
+  const QMap<QString, int> expected = {{"acucar", 1}, {"ACÚCAR", 1}, {"rodovia", 1},
+                                       {"cafe", 1},   {"feijao", 0}, {QString::fromUtf8("açucar crist"), 1}};
+  EXPECT_EQ(shownFor, expected);
+  EXPECT_EQ(list, "_P3_");
+
+  const int name = products.FieldByName("NMPRODUTO")->index();
+  EXPECT_EQ(findNextRow(products, name, "ACUCAR", -1), 0);
+  EXPECT_EQ(findNextRow(products, name, "rodoviaria", 0), 2);
+  EXPECT_EQ(findNextRow(products, name, "cafe", 2), 1);
+}
+
 // ---- record search ------------------------------------------------------------------
 
 TEST_F(ListPicker, RecordSearchMovesTheCursorToThePickedRow) {
@@ -271,8 +319,16 @@ TEST_F(QtServices, BusyOverlayCoversTheFormUntilEveryOpenIsClosed) {
 // code, the balance in Brazilian form, and the list for a spreadsheet.
 TEST_F(QtServices, RunScreensSayWhatHappenedAndCopyTheListForASpreadsheet) {
   TDataSet irregular(&window, "cdsIrregEst");
-  fillTextDataSet(irregular, {{"CdErro"}, {"CdObjeto"}, {"CdObjeto2"}, {"CdObjeto3"}, {"CdObjeto4"}, {"CdObjeto5"}},
-                  {{"LIB00200_3", "0001", "000037 Panetone; 500g", "000001", "000001", "-1234.5"}});
+  fillTextDataSet(irregular,
+                  {{"CdErro"},
+                   {"CdObjeto"},
+                   {"CdObjeto2"},
+                   {"CdObjeto3"},
+                   {"CdObjeto4"},
+                   {"CdObjeto5"},
+                   {"QtLancEstq"},
+                   {"QtSaldoFinal"}},
+                  {{"LIB00200_3", "0001", "000037 Panetone; 500g", "000001", "000001", "0", "1234.5", "-1234.5"}});
   QString heading;
   QStringList titles, cells;
   onNextModal([&](QWidget* dialog) {
@@ -287,14 +343,14 @@ TEST_F(QtServices, RunScreensSayWhatHappenedAndCopyTheListForASpreadsheet) {
   });
   CriaLancIrreg("37", &window);
   EXPECT_TRUE(heading.contains("37")) << heading.toStdString();
-  EXPECT_EQ(titles.size(), 5);
+  EXPECT_EQ(titles.size(), 7);
   EXPECT_FALSE(cells.contains("LIB00200_3"));
-  EXPECT_EQ(cells.last(), "-1.234,500");
+  EXPECT_EQ(cells.mid(4), (QStringList{"0,000", "1.234,500", "-1.234,500"})) << "before, taken out, after";
   const QStringList copied = QApplication::clipboard()->text().split('\n');
   EXPECT_EQ(copied.value(0), titles.join('\t'));
   EXPECT_EQ(copied.value(1), cells.join('\t'));
   EXPECT_EQ(runListText(irregular, irregularStockScreen("37").columns, ';').split('\n').value(1),
-            "0001;\"000037 Panetone; 500g\";000001;000001;-1.234,500");
+            "0001;\"000037 Panetone; 500g\";000001;000001;0,000;1.234,500;-1.234,500");
 
   onNextModal([&](QWidget* dialog) {
     heading = dialog->findChild<QLabel*>("lblTitulo")->text();

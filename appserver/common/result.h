@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -25,7 +26,8 @@ struct Error {
   std::string message;
 };
 
-inline Error refused(std::string key) { return {ErrorKind::Refused, std::move(key)}; }
+// `key` is one of contract::refusals.
+inline Error refused(std::string_view key) { return {ErrorKind::Refused, std::string(key)}; }
 inline Error invalidArgument(std::string m) { return {ErrorKind::InvalidArgument, std::move(m)}; }
 inline Error internalError(std::string m) { return {ErrorKind::Internal, std::move(m)}; }
 

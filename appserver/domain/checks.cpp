@@ -2,6 +2,7 @@
 
 #include "common/sale_money.h"
 #include "common/wire_date.h"
+#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
@@ -92,7 +93,7 @@ Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales) {
   }
   auto q = sql::run(db, text + QStringLiteral(" LIMIT 1"), values);
   if (!q) return q.error();
-  if (q->next()) return refused("VENDA_CONSOL");
+  if (q->next()) return refused(contract::refusals::kEarlierSalesPending);
   return success();
 }
 

@@ -11,12 +11,15 @@
 #include <thread>
 
 #include "common/wire_date.h"
+#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/packets.h"
 #include "domain/sale_rules.h"
 
 namespace qfx::server::posting {
+
+namespace refusals = contract::refusals;
 
 namespace {
 
@@ -138,8 +141,8 @@ Status Run::loadBranch() {
                                    "FROM PARAMFILIAL WHERE CDFILIAL = ?"),
                     {request_.branch});
   if (!q) return q.error();
-  if (!q->next()) return refused("N_CTRL_ESTOQ");  // a branch without parameters controls nothing
-  if (textOf(q->value(0)) != QLatin1String("S")) return refused("N_CTRL_ESTOQ");
+  if (!q->next()) return refused(refusals::kBranchKeepsNoStock);  // a branch without parameters controls nothing
+  if (textOf(q->value(0)) != QLatin1String("S")) return refused(refusals::kBranchKeepsNoStock);
   negativeAllowed_ = textOf(q->value(1));
   processingDate_ = wiredate::dayFromDatabase(q->value(2));
   stockClosedDate_ = wiredate::dayFromDatabase(q->value(3));
@@ -190,9 +193,9 @@ Status Run::checkCodes() {
 Status Run::checkPeriod() const {
   const QDate first = request_.filter.first, last = request_.filter.last;
   if (first > last) return invalidArgument("SemGeraNF: o período começa depois de terminar");
-  if (last > processingDate_.value_or(request_.today)) return refused("Data_Mai");
-  if (stockClosedDate_ && first <= *stockClosedDate_) return refused("Data_Men");
-  if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_) return refused("Data_M");
+  if (last > processingDate_.value_or(request_.today)) return refused(refusals::kAfterProcessingDate);
+  if (stockClosedDate_ && first <= *stockClosedDate_) return refused(refusals::kStockClosed);
+  if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_) return refused(refusals::kPeriodTooLong);
   return success();
 }
 
@@ -277,7 +280,7 @@ Status Run::checkWithdrawalRelation() const {
   while (q->next()) related.insert(q->value(0).toString());
   if (related.empty()) return success();
   for (const PostedItem& item : selected_)
-    if (item.postable && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
+    if (item.postable && !related.count(item.stockProduct)) return refused(refusals::kProductNotOfWithdrawalType);
   return success();
 }
 
@@ -326,7 +329,7 @@ Status Run::dropImplantationDays() {
     }
   }
   if (closed.empty()) return success();
-  if (closed.size() == days.size()) return refused("Lanc_Bloq_Impl");
+  if (closed.size() == days.size()) return refused(refusals::kDaysClosedByAdjustment);
   std::erase_if(postable_, [&](const PostedItem* item) { return closed.count(item->day) > 0; });
   outcome_.messageKey = QStringLiteral("ULT_LANC_DIA");
   return success();

@@ -252,8 +252,8 @@ int64_t statusKilobytes(const char* field) {
 
 // After a few failures an operator's attempts are refused at once, without a
 // password check, until the delay passes; another operator from the same
-// address goes on; the right password after the delay resets the count. An
-// address collects its operators' failures against a higher limit.
+// address goes on; the right password after the delay resets the operator's
+// count. An address collects its operators' failures against a higher limit.
 TEST(LoginThrottling, FailuresHoldBackTheOperatorThenTheAddressWithoutPasswordChecks) {
   server::ServerOptions options;
   options.loginThrottle.operatorFailures = 3;
@@ -288,10 +288,76 @@ TEST(LoginThrottling, FailuresHoldBackTheOperatorThenTheAddressWithoutPasswordCh
   ASSERT_TRUE(client->login(kManager, kManagerPassword).ok());
   EXPECT_EQ(client->login(kManager, "errada").error_code(), grpc::StatusCode::UNAUTHENTICATED) << "count reset";
 
-  // one failure each for ten operators: the address is held back, whoever asks
-  for (int i = 1; i < 10; ++i)
+  // the manager's four failures still count for the address (no success
+  // clears it); six more operators bring it to ten: it is held back for an
+  // operator never seen from it, one that logged in from it before goes on
+  for (int i = 1; i <= 6; ++i)
     EXPECT_EQ(client->login("ninguem" + std::to_string(i), "x").error_code(), grpc::StatusCode::UNAUTHENTICATED);
-  EXPECT_TRUE(isThrottled(client->login(kClerk, kClerkPassword)));
+  EXPECT_TRUE(isThrottled(client->login("ninguem7", "x")));
+  EXPECT_TRUE(client->login(kClerk, kClerkPassword).ok());
+}
+
+// Ten minutes of an attacker who holds one valid account and hammers another
+// operator from the shop's shared address (and from another), ten attempts a
+// second each, while trying unknown codes besides: the guesses it gets, and what the shop's operator,
+// who logs in from that address every minute, waits meanwhile.
+TEST(LoginThrottling, AnAttackerGetsFewGuessesPerOperatorAndTheShopStillLogsIn) {
+  using Clock = server::LoginThrottle::Clock;
+  using std::chrono::milliseconds;
+  const server::LoginThrottleOptions options;  // the server's defaults
+  server::LoginThrottle throttle(options);
+  const std::string shop = "ipv4:10.0.0.1", elsewhere = "ipv4:10.9.9.9";
+  Clock::time_point now{};
+  throttle.succeeded("caixa", shop, now);
+
+  int guesses = 0, lateGuesses = 0, sprayed = 0;
+  Clock::duration longestShopWait{};
+  for (int tick = 0; tick < 10 * 60 * 10; ++tick, now += milliseconds(100)) {
+    if (tick % 50 == 0) throttle.succeeded("comparsa", shop, now);  // its own account, every 5 s
+    const std::string& from = tick % 2 ? shop : elsewhere;
+    if (!throttle.waitFor("gerente", from, now)) {
+      throttle.failed("gerente", from, now);
+      ++guesses;
+      lateGuesses += tick >= 5 * 60 * 10;
+    }
+    if (!throttle.waitFor("chute" + std::to_string(tick), shop, now)) {
+      throttle.failed("chute" + std::to_string(tick), shop, now);
+      ++sprayed;
+    }
+    if (tick % 600 == 0) {
+      const auto wait = throttle.waitFor("caixa", shop, now);
+      if (wait) longestShopWait = std::max(longestShopWait, *wait);
+      if (!wait) throttle.succeeded("caixa", shop, now);
+    }
+  }
+  std::printf(
+      "atacante: %d senhas em 10 min (%.2f por minuto nos últimos 5), %d códigos ao acaso; "
+      "o operador da loja esperou %lld ms\n",
+      guesses, lateGuesses / 5.0, sprayed,
+      (long long)std::chrono::duration_cast<milliseconds>(longestShopWait).count());
+  EXPECT_LE(guesses, 16);
+  EXPECT_LE(lateGuesses, 1);
+  // held back at its limit, then one code per doubling delay; no success reopens it
+  EXPECT_LE(sprayed, options.addressFailures + 10);
+  EXPECT_EQ(longestShopWait, Clock::duration::zero());
+  EXPECT_TRUE(throttle.waitFor("novato", shop, now)) << "an operator never seen from the address waits";
+}
+
+// Memory stays bounded whatever the codes: the tables keep at most their
+// limit, the oldest leaving first, the latest failures still counted.
+TEST(LoginThrottling, TablesStayBounded) {
+  server::LoginThrottleOptions options;
+  options.maxEntries = 100;
+  options.operatorFailures = 1;
+  server::LoginThrottle throttle(options);
+  server::LoginThrottle::Clock::time_point now{};
+  for (int i = 0; i < 1000; ++i) {
+    const std::string code = "x" + std::to_string(i);
+    throttle.failed(code, "ipv4:10.0.0." + std::to_string(i), now);
+    throttle.succeeded(code + "ok", "ipv4:10.0.1." + std::to_string(i), now);
+  }
+  EXPECT_TRUE(throttle.waitFor("x999", "ipv4:10.1.1.1", now));
+  EXPECT_FALSE(throttle.waitFor("x0", "ipv4:10.1.1.1", now)) << "the oldest entry left";
 }
 
 // Password checks take 64 MiB each and run two at a time: a crowd of logins

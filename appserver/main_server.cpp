@@ -7,14 +7,15 @@
 #include <QSqlQuery>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <optional>
 
+#include "admin_commands.h"
 #include "auth/sessions.h"
 #include "common/log.h"
 #include "db/database.h"
 #include "db/database_options.h"
+#include "db/database_use_lock.h"
 #include "db/migrations.h"
-#include "db/sqlite_backup.h"
 #include "demo/demo_generator.h"
 #include "methods/dispatcher.h"
 #include "qfx_version.h"
@@ -29,8 +30,7 @@ struct Options {
   ServerOptions server;
   bool migrateOnly = false;
   std::string portFile;
-  std::string backupTo, restoreFrom;
-  std::string operatorToSet, operatorName, operatorBranch;
+  admin::Options admin;
   bool createDemo = false;
   demo::Options demo;
 };
@@ -84,18 +84,14 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"login-max-delay-ms", "Maior espera entre tentativas de login.", "ms", "300000"},
       {"login-checks", "Conferências de senha ao mesmo tempo (64 MiB cada).", "n", "2"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
-      {"backup", "Copia o banco SQLite em uso, de forma consistente, para o arquivo e termina.", "arquivo"},
-      {"restore", "Com o servidor parado, põe de volta no banco SQLite a cópia do arquivo (conferida) e termina.",
-       "arquivo"},
       {"create-demo", "Se o banco não tem filiais, gera os dados de demonstração antes de atender."},
       {"demo-scale", "Itens de venda aproximados da demonstração (com --create-demo).", "itens", "600"},
       {"demo-seed", "Semente da demonstração (com --create-demo).", "n", "1"},
-      {"set-operator", "Cria ou troca a senha de um operador (senha lida da entrada padrão) e termina.", "codigo"},
-      {"operator-name", "Nome do operador para --set-operator.", "nome"},
-      {"operator-branch", "Filial à qual o operador fica preso (vazio: qualquer filial).", "filial"},
   });
+  admin::addOptions(p);
   addDatabaseOptions(p);
   p.process(app);
+  if (!admin::read(p, &o->admin, error)) return false;
   auto database = databaseFromOptions(p);
   if (!database) return *error = database.error().message, false;
   o->db = *database;
@@ -104,11 +100,6 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->server.tlsKeyFile = p.value("tls-key").toStdString();
   o->portFile = p.value("port-file").toStdString();
   o->migrateOnly = p.isSet("migrate");
-  o->backupTo = p.value("backup").toStdString();
-  o->restoreFrom = p.value("restore").toStdString();
-  o->operatorToSet = p.value("set-operator").toStdString();
-  o->operatorName = p.value("operator-name").toStdString();
-  o->operatorBranch = p.value("operator-branch").toStdString();
   o->createDemo = p.isSet("create-demo");
   bool ok = false;
   o->demo.items = p.value("demo-scale").toLongLong(&ok);
@@ -128,18 +119,6 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   return true;
 }
 
-int setOperator(Database& database, const Options& o) {
-  std::string password;
-  if (!std::getline(std::cin, password) || password.empty()) return fail("informe a senha na entrada padrão");
-  auto db = database.connection();
-  if (!db) return fail(db.error().message);
-  const std::string name = o.operatorName.empty() ? o.operatorToSet : o.operatorName;
-  if (auto saved = SessionStore::saveOperator(*db, o.operatorToSet, name, password, o.operatorBranch); !saved)
-    return fail(saved.error().message);
-  std::printf("operador %s gravado\n", o.operatorToSet.c_str());
-  return 0;
-}
-
 // Fills an empty database with the demo data; leaves one with data alone.
 int createDemoIfEmpty(Database& database, const Options& o) {
   auto db = database.connection();
@@ -154,18 +133,6 @@ int createDemoIfEmpty(Database& database, const Options& o) {
   }
   std::printf("%s\n", demo::credentialsText().c_str());
   std::fflush(stdout);
-  return 0;
-}
-
-// The embedded database's backup and restore; PostgreSQL has its own tools.
-int backupOrRestore(const DbConfig& config, const Options& o) {
-  if (config.dialect != Dialect::SQLite)
-    return fail("--backup e --restore são para o banco SQLite; no PostgreSQL use pg_dump e pg_restore");
-  const std::string database = config.path.toStdString();
-  auto done = o.backupTo.empty() ? restoreSqlite(o.restoreFrom, database) : backupSqlite(database, o.backupTo);
-  if (!done) return fail(done.error().message);
-  std::printf("%s\n", o.backupTo.empty() ? ("banco restaurado de " + o.restoreFrom).c_str()
-                                         : ("cópia gravada em " + o.backupTo).c_str());
   return 0;
 }
 
@@ -204,15 +171,23 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parse(app, &options, &error)) return fail(error);
 
-  if (!options.backupTo.empty() || !options.restoreFrom.empty()) return backupOrRestore(options.db, options);
-  Database database(options.db);
+  const DbConfig* config = &options.db;
+  if (options.admin.onTheFile()) return admin::runOnTheFile(*config, options.admin);
+  // held until the process ends: a restore is refused meanwhile
+  std::optional<DatabaseUseLock> inUse;
+  if (config->dialect == Dialect::SQLite) {
+    auto lock = DatabaseUseLock::forServer(config->path.toStdString());
+    if (!lock) return fail(lock.error().message);
+    inUse.emplace(std::move(*lock));
+  }
+  Database database(*config);
   auto version = migrations::migrate(database);
   if (!version) return fail(version.error().message);
   if (options.migrateOnly) {
     std::printf("esquema na versão %d\n", *version);
     return 0;
   }
-  if (!options.operatorToSet.empty()) return setOperator(database, options);
+  if (options.admin.onOperators()) return admin::runOnOperators(database, options.admin);
   if (options.createDemo) {
     if (int failed = createDemoIfEmpty(database, options)) return failed;
   }

@@ -22,6 +22,7 @@
 #include "auth/password.h"
 #include "auth/sessions.h"
 #include "child_server.h"
+#include "fixture.h"
 #include "harness.h"
 #include "health.grpc.pb.h"
 #include "posting_support.h"
@@ -701,4 +702,54 @@ TEST(EmbeddedBackup, ACopyTakenWhileConsolidatingHoldsWholeRuns) {
   EXPECT_EQ(checkBooks(inCopy, before), "");
   std::printf("cópia com %lld de %lld itens lançados; %d consolidações no total\n", (long long)posted.posted,
               (long long)posted.items, int(runs));
+}
+
+// The log tells who posted what and from where: the posting's line names the
+// branch, the period, the posting numbers and the items it really posted. A
+// caller's megabyte-long method name or operator code leaves a short line.
+TEST(ServerLog, NamesThePostingAndThePeerAndCutsWhatCallersSend) {
+  TestDatabase base(Backend::SQLite);
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+    plentyOfStock(db);
+    addSales(db, 10000, 100);
+  }
+  ChildServer child(base.url(), {"--log-level", "info"});
+  ASSERT_TRUE(child.started()) << child.failure();
+  TestClient client(child.port());
+  ASSERT_TRUE(client.login(kManager, kManagerPassword).ok());
+  Consolidation run;
+  run.first = QDate(2024, 3, 12);
+  run.last = QDate(2024, 3, 16);
+  const PostingReply posted = consolidate(client, run);
+  ASSERT_TRUE(posted.call.ok()) << posted.call.status.error_message();
+  int64_t items = 0;
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    items = progress(db).posted;
+  }
+  ASSERT_GT(items, 0);
+
+  const std::string huge(1 << 20, 'x');
+  TestClient stranger(child.port());
+  EXPECT_FALSE(stranger.invoke(huge + "\n", {}).ok());
+  EXPECT_FALSE(stranger.login(huge, "x").ok());
+  EXPECT_TRUE(client.invoke("GetParamFilial", {text("0001")}).ok()) << "honest calls go on";
+
+  const QByteArray log = child.log();
+  EXPECT_LT(log.size(), 16 * 1024) << "two megabytes of names made a long log";
+  QByteArray postingLine;
+  for (const QByteArray& line : log.split('\n'))
+    if (line.contains("method=SemGeraNF") && line.contains("outcome=ok")) postingLine = line;
+  ASSERT_FALSE(postingLine.isEmpty()) << log.toStdString();
+  for (const std::string& part :
+       {std::string("peer=ipv4:127.0.0.1"), std::string("branch=0001"), std::string("period=2024-03-12..2024-03-16"),
+        "postings=" + std::to_string(posted.lastPosting - 4) + ".." + std::to_string(posted.lastPosting),
+        "items_posted=" + std::to_string(items)})
+    EXPECT_TRUE(postingLine.contains(part.c_str())) << part << " in " << postingLine.toStdString();
+  EXPECT_TRUE(log.contains("bytes)")) << "a cut value says so";
+  EXPECT_FALSE(log.contains(QByteArray(600, 'x')));
 }

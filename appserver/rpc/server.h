@@ -13,6 +13,7 @@
 #include "auth/login_throttle.h"
 #include "common/result.h"
 #include "db/database.h"
+#include "rpc/health_watch.h"
 #include "rpc/service.h"
 
 namespace qfx::server {
@@ -26,6 +27,7 @@ struct ServerOptions {
   // RESOURCE_EXHAUSTED.
   int maxWaitingCalls = 1000;
   LoginThrottleOptions loginThrottle;
+  HealthWatchOptions health;
 };
 
 class AppServer {
@@ -44,6 +46,7 @@ class AppServer {
   AppServer() = default;
   std::unique_ptr<ApplicationService> service_;
   std::unique_ptr<grpc::Server> server_;
+  std::unique_ptr<HealthWatch> healthWatch_;
   std::string host_;
   int port_ = 0;
 };

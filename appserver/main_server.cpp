@@ -1,10 +1,10 @@
 // qfxserver: the application server of the sales consolidation module.
 #include <pthread.h>
+#include <sys/stat.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlQuery>
-#include <QUrl>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -13,10 +13,12 @@
 #include "auth/sessions.h"
 #include "common/log.h"
 #include "db/database.h"
+#include "db/database_options.h"
 #include "db/database_use_lock.h"
 #include "db/migrations.h"
 #include "demo/demo_generator.h"
 #include "methods/dispatcher.h"
+#include "qfx_version.h"
 #include "rpc/server.h"
 
 using namespace qfx::server;
@@ -24,7 +26,7 @@ using namespace qfx::server;
 namespace {
 
 struct Options {
-  std::string db = "sqlite:qfx.db";
+  DbConfig db;
   ServerOptions server;
   bool migrateOnly = false;
   std::string portFile;
@@ -32,32 +34,6 @@ struct Options {
   bool createDemo = false;
   demo::Options demo;
 };
-
-// --db, else $QFX_DB_URL (keeps the URL out of the process list), else
-// $QFX_DB (the name older settings files of the service use), else the
-// SQLite file qfx.db.
-std::string databaseUrl(const QCommandLineParser& p) {
-  if (p.isSet("db")) return p.value("db").toStdString();
-  for (const char* name : {"QFX_DB_URL", "QFX_DB"})
-    if (const QByteArray fromEnvironment = qgetenv(name); !fromEnvironment.isEmpty())
-      return fromEnvironment.toStdString();
-  return "sqlite:qfx.db";
-}
-
-// The first line of a file only its owner may read: a secret kept off the
-// command line.
-Result<QByteArray> readOwnerOnlyFile(const QString& path) {
-  QFile file(path);
-  const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                      QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists()) return invalidArgument("arquivo de senha não encontrado: " + path.toStdString());
-  if (file.permissions() & others)
-    return invalidArgument("o arquivo de senha " + path.toStdString() +
-                           " pode ser lido por outros usuários: deixe-o só para o dono (chmod 600)");
-  if (!file.open(QIODevice::ReadOnly))
-    return invalidArgument("não foi possível ler " + path.toStdString() + ": " + file.errorString().toStdString());
-  return file.readLine().trimmed();
-}
 
 // A whole number of at least `least` from option `name`; false with the reason otherwise.
 bool readCount(const QCommandLineParser& p, const char* name, int least, int* out, std::string* error) {
@@ -89,17 +65,13 @@ int fail(const std::string& message) {
 
 bool parse(QCoreApplication& app, Options* o, std::string* error) {
   QCommandLineParser p;
+  p.addVersionOption();
   p.setApplicationDescription(
       "Servidor de aplicação da Consolidação de Vendas (objeto Qfx31700.rdmGeraNF, gRPC).\n"
       "Cria ou atualiza o esquema do banco ao iniciar.");
   p.addHelpOption();
   p.addOptions({
       {"listen", "Endereço de escuta HOST:PORTA (porta 0 escolhe uma livre).", "host:porta", "127.0.0.1:50731"},
-      {"db",
-       "Banco: sqlite:/caminho/arquivo.db ou postgresql://usuario@host:porta/banco[?sslmode=require] (senha por "
-       "PGPASSWORD ou ~/.pgpass). Padrão: $QFX_DB_URL, senão sqlite:qfx.db.",
-       "url"},
-      {"db-password-file", "Arquivo com a senha do banco (legível só pelo dono).", "arquivo"},
       {"tls-cert", "Certificado PEM do servidor; com --tls-key liga TLS no canal.", "arquivo"},
       {"tls-key", "Chave privada PEM do servidor.", "arquivo"},
       {"log-level", "Nível do log: debug, info, warn, error, off.", "nivel", "info"},
@@ -117,19 +89,12 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"demo-seed", "Semente da demonstração (com --create-demo).", "n", "1"},
   });
   admin::addOptions(p);
+  addDatabaseOptions(p);
   p.process(app);
   if (!admin::read(p, &o->admin, error)) return false;
-  o->db = databaseUrl(p);
-  if (p.isSet("db") && !QUrl(QString::fromStdString(o->db)).password().isEmpty())
-    return *error =
-               "a senha do banco em --db ficaria visível na lista de processos: use PGPASSWORD, ~/.pgpass, "
-               "$QFX_DB_URL ou --db-password-file",
-           false;
-  if (p.isSet("db-password-file")) {
-    auto password = readOwnerOnlyFile(p.value("db-password-file"));
-    if (!password) return *error = password.error().message, false;
-    qputenv("PGPASSWORD", *password);  // libpq takes it from there
-  }
+  auto database = databaseFromOptions(p);
+  if (!database) return *error = database.error().message, false;
+  o->db = *database;
   o->server.listen = p.value("listen").toStdString();
   o->server.tlsCertFile = p.value("tls-cert").toStdString();
   o->server.tlsKeyFile = p.value("tls-key").toStdString();
@@ -197,14 +162,16 @@ int serve(Database& database, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // the database, its journal and its backups are the owner's alone
+  umask(077);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("qfxserver");
+  QCoreApplication::setApplicationVersion(QFX_VERSION);
   Options options;
   std::string error;
   if (!parse(app, &options, &error)) return fail(error);
 
-  auto config = DbConfig::parse(options.db);
-  if (!config) return fail(config.error().message);
+  const DbConfig* config = &options.db;
   if (options.admin.onTheFile()) return admin::runOnTheFile(*config, options.admin);
   // held until the process ends: a restore is refused meanwhile
   std::optional<DatabaseUseLock> inUse;

@@ -216,6 +216,14 @@ grpc::Status ApplicationService::Logout(grpc::ServerContext* context, const rpc:
 grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                                         grpc::ServerWriter<rpc::InvokeReply>* writer) {
   const auto start = Clock::now();
+  const std::string peer = clientAddress(context->peer());
+  if (log::enabled(log::Level::Debug))
+    log::write(log::Level::Debug, "call_start",
+               {{"peer", peer},
+                {"method", request->method()},
+                {"arguments", std::to_string(request->arguments_size())},
+                {"bytes", std::to_string(request->ByteSizeLong())},
+                {"session", sessionToken(*context).empty() ? "none" : "given"}});
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
@@ -236,6 +244,7 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
     const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
     log::write(level, "call",
                {{"operator", operatorCode},
+                {"peer", peer},
                 {"method", request->method()},
                 {"ms", millisecondsSince(start)},
                 {"outcome", outcomeOf(rows.error())},
@@ -244,10 +253,12 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   }
   log::write(log::Level::Info, "call",
              {{"operator", operatorCode},
+              {"peer", peer},
               {"method", request->method()},
               {"ms", millisecondsSince(start)},
               {"outcome", "ok"},
-              {"rows", std::to_string(*rows)}});
+              {"rows", std::to_string(*rows)}},
+             (*reply)->logFields);
   return grpc::Status::OK;
 }
 

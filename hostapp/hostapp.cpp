@@ -67,7 +67,8 @@ int runHost(QApplication& app, const QStringList& arguments) {
   }
   HostSettings settings = std::get<HostSettings>(loaded);
 
-  if (auto error = hostkit::openHostDatabase({settings.databaseUrl})) {
+  if (!settings.settingsNotice.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(settings.settingsNotice));
+  if (auto error = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword})) {
     fatal(*error);
     return 1;
   }
@@ -98,6 +99,8 @@ int runHost(QApplication& app, const QStringList& arguments) {
   const int code = app.exec();
   window.closeScreens();
   module.unload();
+  if (!endSession(settings, session.token))
+    std::fprintf(stderr, "a sessão no servidor não pôde ser encerrada agora; ela vence sozinha no prazo\n");
   hostkit::closeHostDatabase();
   return tour ? tour->exitCode() : code;
 }

@@ -27,6 +27,9 @@ struct Request {
   QString withdrawalType, sector, operatorCode;
   bool checkStock = true;
   QDate today = QDate::currentDate();  // the processing date when the branch has none
+  // The client's name for this run (contract::kRunMetadata); empty: none.
+  // A run of an identifier that already committed answers that run's outcome.
+  QString runId;
 };
 
 struct Outcome {
@@ -34,6 +37,7 @@ struct Outcome {
   int64_t lastPosting = 0;  // number of the last stock posting made; 0: nothing posted
   packet::Packet blocked;   // contract::fields::blockedProducts: inactive or unregistered products
   QString messageKey;       // "ULT_LANC_DIA" or empty
+  QString details;          // beside the message key: the days left out
 };
 
 // Runs the consolidation; refusals come back as ErrorKind::Refused with the

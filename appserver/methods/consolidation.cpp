@@ -3,6 +3,7 @@
 #include "contract_methods.h"
 #include "domain/packets.h"
 #include "domain/posting_engine.h"
+#include "domain/run_record.h"
 #include "methods/methods.h"
 
 namespace qfx::server::methods {
@@ -42,6 +43,7 @@ Reply replyOf(posting::Outcome outcome) {
   *items->add_items() = reply.announce(std::move(outcome.blocked));
   items->add_items()->set_text(outcome.messageKey.toStdString());
   items->add_items();  // element 4: reserved, null
+  reply.details = outcome.details.toStdString();
   return reply;
 }
 
@@ -56,7 +58,10 @@ Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
                                                   " ('" + operatorCode + "') não é o operador da sessão (" +
                                                   call.session.operatorCode + ")"};
   }
-  auto outcome = posting::consolidate(call.db, call.database.dialect(), requestFrom(args), call.limits);
+  posting::Request request = requestFrom(args);
+  request.runId = QString::fromStdString(call.runId);
+  if (auto valid = posting::checkRunId(request.runId); !valid) return valid.error();
+  auto outcome = posting::consolidate(call.db, call.database.dialect(), request, call.limits);
   if (!outcome) return outcome.error();
   return replyOf(std::move(*outcome));
 }

@@ -15,6 +15,7 @@ namespace qfx::server {
 struct Reply {
   rpc::Value result;
   std::vector<std::pair<uint32_t, packet::Packet>> packets;
+  std::string details;  // beside the result's message key (contract::kDetailsMetadata)
 
   // A reply that is one data packet.
   static Reply ofPacket(packet::Packet packet);

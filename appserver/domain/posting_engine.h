@@ -33,11 +33,14 @@ struct Request {
 };
 
 struct Outcome {
-  packet::Packet errors;    // contract::fields::postingErrors: items that leave stock negative
-  int64_t lastPosting = 0;  // number of the last stock posting made; 0: nothing posted
-  packet::Packet blocked;   // contract::fields::blockedProducts: inactive or unregistered products
-  QString messageKey;       // "ULT_LANC_DIA" or empty
-  QString details;          // beside the message key: the days left out
+  packet::Packet errors;     // contract::fields::postingErrors: items that leave stock negative
+  int64_t firstPosting = 0;  // number of the first stock posting made; 0: nothing posted
+  int64_t lastPosting = 0;   // number of the last stock posting made; 0: nothing posted
+  int64_t itemsPosted = 0;   // sale items the run stamped
+  packet::Packet blocked;    // contract::fields::blockedProducts: inactive or unregistered products
+  QString messageKey;        // "ULT_LANC_DIA" or empty
+  QString details;           // beside the message key: the days left out
+  bool replayed = false;     // the outcome kept from the run's first answer, nothing posted now
 };
 
 // Runs the consolidation; refusals come back as ErrorKind::Refused with the

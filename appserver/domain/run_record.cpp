@@ -84,6 +84,8 @@ Result<std::optional<Outcome>> storedOutcome(QSqlDatabase& db, const Request& re
   outcome.errors = emptyErrorList();
   outcome.blocked = emptyBlockedList();  // a run that posted had none
   outcome.lastPosting = q->value(2).toLongLong();
+  outcome.firstPosting = outcome.lastPosting;
+  outcome.replayed = true;
   outcome.messageKey = textOf(q->value(3));
   outcome.details = textOf(q->value(4));
   if (auto read = rowsFromJson(textOf(q->value(5)), outcome.errors); !read) return read.error();

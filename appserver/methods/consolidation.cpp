@@ -35,8 +35,30 @@ posting::Request requestFrom(const Arguments& a) {
   return r;
 }
 
-Reply replyOf(posting::Outcome outcome) {
-  Reply reply;
+// Who posted what: the log line of the call says it.
+void describe(Reply& reply, const posting::Request& request, const posting::Outcome& outcome) {
+  const auto day = [](const QDate& d) { return d.toString(Qt::ISODate).toStdString(); };
+  reply.logFields = {{"branch", request.branch.toStdString()},
+                     {"store", request.store.toStdString()},
+                     {"period", day(request.filter.first) + ".." + day(request.filter.last)},
+                     {"check_stock", request.checkStock ? "yes" : "no"},
+                     {"postings", outcome.lastPosting == 0 ? "none"
+                                                           : std::to_string(outcome.firstPosting) + ".." +
+                                                                 std::to_string(outcome.lastPosting)},
+                     {"items_posted", std::to_string(outcome.itemsPosted)},
+                     {"blocked", std::to_string(outcome.blocked.rowCount())},
+                     {"stock_errors", std::to_string(outcome.errors.rowCount())}};
+  if (outcome.replayed) {
+    // the run's first answer again: its postings were counted when made
+    reply.logFields.push_back({"run", request.runId.toStdString() + " (resposta repetida)"});
+    return;
+  }
+  if (!request.runId.isEmpty()) reply.logFields.push_back({"run", request.runId.toStdString()});
+  reply.postingsMade = outcome.lastPosting == 0 ? 0 : outcome.lastPosting - outcome.firstPosting + 1;
+  reply.itemsPosted = outcome.itemsPosted;
+}
+
+void fill(Reply& reply, posting::Outcome outcome) {
   rpc::ValueList* items = reply.result.mutable_list();
   *items->add_items() = reply.announce(std::move(outcome.errors));
   items->add_items()->set_integer(outcome.lastPosting);
@@ -44,7 +66,6 @@ Reply replyOf(posting::Outcome outcome) {
   items->add_items()->set_text(outcome.messageKey.toStdString());
   items->add_items();  // element 4: reserved, null
   reply.details = outcome.details.toStdString();
-  return reply;
 }
 
 }  // namespace
@@ -63,7 +84,10 @@ Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
   if (auto valid = posting::checkRunId(request.runId); !valid) return valid.error();
   auto outcome = posting::consolidate(call.db, call.database.dialect(), request, call.limits);
   if (!outcome) return outcome.error();
-  return replyOf(std::move(*outcome));
+  Reply reply;
+  describe(reply, request, *outcome);  // before the packets move into the reply
+  fill(reply, std::move(*outcome));
+  return reply;
 }
 
 }  // namespace qfx::server::methods

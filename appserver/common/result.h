@@ -24,10 +24,15 @@ enum class ErrorKind {
 struct Error {
   ErrorKind kind = ErrorKind::Internal;
   std::string message;
+  // What the operator needs beside a refusal's key (the dates, limits or
+  // days behind it); travels apart from the key, which the screen matches.
+  std::string details = {};
 };
 
 // `key` is one of contract::refusals.
-inline Error refused(std::string_view key) { return {ErrorKind::Refused, std::string(key)}; }
+inline Error refused(std::string_view key, std::string details = {}) {
+  return {ErrorKind::Refused, std::string(key), std::move(details)};
+}
 inline Error invalidArgument(std::string m) { return {ErrorKind::InvalidArgument, std::move(m)}; }
 inline Error internalError(std::string m) { return {ErrorKind::Internal, std::move(m)}; }
 

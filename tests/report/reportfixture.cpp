@@ -131,7 +131,7 @@ static QStringList schemaStatements() {
 // branch 0001's pending items only P2 is not related to it.
 void createSalesDatabase(const QString& file) {
   if (auto error = writeSqliteFile(file, schemaStatements())) FAIL() << error->toStdString();
-  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file})) FAIL() << error->toStdString();
+  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file, {}})) FAIL() << error->toStdString();
   execAll({
       "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('01', 'Comercial Demonstração Ltda')",
       "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA) VALUES ('0001', 'Matriz', '01'), "

@@ -28,7 +28,7 @@ struct Options {
   bool migrateOnly = false;
   std::string portFile;
   std::string backupTo, restoreFrom;
-  std::string operatorToSet, operatorName, operatorBranch;
+  std::string operatorToSet, operatorName, operatorBranch, operatorImport;
   bool createDemo = false;
   demo::Options demo;
 };
@@ -121,6 +121,7 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"set-operator", "Cria ou troca a senha de um operador (senha lida da entrada padrão) e termina.", "codigo"},
       {"operator-name", "Nome do operador para --set-operator.", "nome"},
       {"operator-branch", "Filial à qual o operador fica preso (vazio: qualquer filial).", "filial"},
+      {"operator-import", "Com --set-operator: S dá ao operador o direito de importar dados, N o tira.", "S|N"},
   });
   p.process(app);
   o->db = databaseUrl(p);
@@ -144,6 +145,9 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->operatorToSet = p.value("set-operator").toStdString();
   o->operatorName = p.value("operator-name").toStdString();
   o->operatorBranch = p.value("operator-branch").toStdString();
+  o->operatorImport = p.value("operator-import").toUpper().toStdString();
+  if (!o->operatorImport.empty() && o->operatorImport != "S" && o->operatorImport != "N")
+    return *error = "--operator-import deve ser S ou N", false;
   o->createDemo = p.isSet("create-demo");
   bool ok = false;
   o->demo.items = p.value("demo-scale").toLongLong(&ok);
@@ -171,6 +175,9 @@ int setOperator(Database& database, const Options& o) {
   const std::string name = o.operatorName.empty() ? o.operatorToSet : o.operatorName;
   if (auto saved = SessionStore::saveOperator(*db, o.operatorToSet, name, password, o.operatorBranch); !saved)
     return fail(saved.error().message);
+  if (!o.operatorImport.empty())
+    if (auto right = SessionStore::setImportRight(*db, o.operatorToSet, o.operatorImport == "S"); !right)
+      return fail(right.error().message);
   std::printf("operador %s gravado\n", o.operatorToSet.c_str());
   return 0;
 }

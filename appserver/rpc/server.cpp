@@ -69,7 +69,15 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
   if (!server->server_ || server->port_ == 0)
     return Error{ErrorKind::Unavailable, "não foi possível escutar em " + options.listen};
   server->host_ = hostOf(options.listen);
-  server->server_->GetHealthCheckService()->SetServingStatus(true);
+  if (!options.metricsListen.empty()) {
+    auto metrics = MetricsEndpoint::start(options.metricsListen, server->service_->metrics());
+    if (!metrics) return metrics.error();
+    server->metrics_ = std::move(*metrics);
+    log::write(log::Level::Info, "metrics_listening",
+               {{"address", options.metricsListen}, {"port", std::to_string(server->metrics_->port())}});
+  }
+  server->healthWatch_ = std::make_unique<HealthWatch>(database, server->service_->sessions(),
+                                                       server->server_->GetHealthCheckService(), options.health);
   log::write(log::Level::Info, "listening",
              {{"address", server->address()},
               {"tls", options.tlsCertFile.empty() ? "off" : "on"},
@@ -83,6 +91,7 @@ std::string AppServer::address() const { return host_ + ":" + std::to_string(por
 
 void AppServer::shutdown(std::chrono::milliseconds grace) {
   if (!server_) return;
+  healthWatch_.reset();
   server_->GetHealthCheckService()->SetServingStatus(false);
   server_->Shutdown(std::chrono::system_clock::now() + grace);
   server_->Wait();

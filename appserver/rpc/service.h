@@ -21,6 +21,7 @@
 #include "methods/dispatcher.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
+#include "rpc/metrics.h"
 #include "rpc/thread_slots.h"
 
 namespace qfx::server {
@@ -42,12 +43,17 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
                      const LoginThrottleOptions& loginThrottle = {});
 
   grpc::Status Login(grpc::ServerContext* context, const rpc::LoginRequest* request, rpc::LoginReply* reply) override;
+  grpc::Status Logout(grpc::ServerContext* context, const rpc::LogoutRequest* request,
+                      rpc::LogoutReply* reply) override;
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override;
   // The import: the files' pieces read from the stream on one worker, in one
   // transaction (see rpc/import_service.cpp).
   grpc::Status ImportaDados(grpc::ServerContext* context, grpc::ServerReader<rpc::ImportaDadosLote>* reader,
                             rpc::ImportaDadosResposta* reply) override;
+  SessionStore& sessions() { return sessions_; }
+
+  const Metrics& metrics() const { return metrics_; }
 
  private:
   // The call's database work, on a worker: the session checked, the method run.
@@ -64,6 +70,9 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
                                    const CallLimits& limits, StatementCanceller& canceller, std::string* operatorCode);
   // The refusal of a login the throttle holds back, logged; nullopt: it may go on.
   std::optional<grpc::Status> refuseIfThrottled(const std::string& operatorCode, const std::string& address);
+  // The call's figures: the method as the server knows it (or "unknown"), its outcome and time.
+  void count(const rpc::InvokeRequest& request, const std::string& outcome,
+             std::chrono::steady_clock::time_point start);
 
   Database& database_;
   SessionStore sessions_;
@@ -71,6 +80,7 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   DbWorkers workers_;
   ThreadSlots inPlace_;  // gRPC threads that keep a connection for the reads by key
   LoginThrottle loginThrottle_;
+  Metrics metrics_;
 };
 
 grpc::Status toStatus(const Error& error);

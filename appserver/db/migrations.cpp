@@ -23,6 +23,7 @@ constexpr Version kVersions[] = {
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
     {6, "0006_direito_importacao"},
+    {10, "0010_execucao_consolidacao"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

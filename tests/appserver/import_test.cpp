@@ -300,10 +300,11 @@ TEST_P(ImportTest, ImportsBesidePostingRunsNeverPostTwiceNorHalfASale) {
   plentyOfStock(db);
   const Books before = readBooks(db);
   std::atomic<bool> importing{true};
-  std::atomic<int> imports{0};
+  std::atomic<int> imports{0}, runs{0};
   std::thread importer([&] {
     auto client = harness_->loggedIn();
-    for (int round = 0; round < 12; ++round) {
+    // a dozen imports at least, and on until three runs went by them
+    for (int round = 0; round < 200 && (round < 12 || runs < 3); ++round) {
       std::string lines;
       for (int s = 0; s < 20; ++s) {
         const std::string number = QString::number(1000 + round * 20 + s).rightJustified(10, '0').toStdString();
@@ -323,7 +324,6 @@ TEST_P(ImportTest, ImportsBesidePostingRunsNeverPostTwiceNorHalfASale) {
     }
     importing = false;
   });
-  int runs = 0;
   Consolidation day;
   day.first = day.last = QDate(2024, 3, 12);
   auto runner = harness_->loggedIn();
@@ -342,8 +342,8 @@ TEST_P(ImportTest, ImportsBesidePostingRunsNeverPostTwiceNorHalfASale) {
                    "GROUP BY I.NRSEQVENDA HAVING COUNT(I.NRLANCESTQ) > 0 AND COUNT(I.NRLANCESTQ) < COUNT(*)) H"),
             "0");
   EXPECT_GT(progress(db).posted, 0) << "the runs posted while the imports went on";
-  EXPECT_GT(runs, 1);
-  EXPECT_EQ(imports.load(), 12);
+  EXPECT_GE(runs.load(), 3);
+  EXPECT_GE(imports.load(), 12);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -14,6 +14,7 @@ PACKAGES=(
   libcsv-dev  # the import files (streaming CSV reader)
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  openbox x11-utils xdotool  # scripts/with-window-manager.sh: the focus tests under a window manager; xprop
   postgresql
   poppler-utils openssl
   unzip  # the report tests read the XLSX exports

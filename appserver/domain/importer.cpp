@@ -27,8 +27,11 @@ using importing::ColumnType;
 using importing::Kind;
 
 // Sales checked against the database and written together: one query finds
-// which of them are stored already.
-constexpr size_t kSalesPerBatch = 400;
+// which of them are stored already. Statements stay at about a hundred
+// parameters: Qt's SQLite driver looks each one up by name, so a statement's
+// binding costs grow with the square of its parameters.
+constexpr size_t kSalesPerBatch = 100;
+constexpr int kSaleRowsPerInsert = 8, kItemRowsPerInsert = 16;
 constexpr char kKeySeparator = '\x1f';
 
 QString dayText(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
@@ -827,7 +830,7 @@ Status Importer::State::insertSale(const Sale& s) {
   if (!saleRows) {
     QStringList columns;
     for (const char* c : kSaleColumns) columns << QLatin1String(c);
-    saleRows = std::make_unique<sql::BatchInsert>(db, QStringLiteral("VENDA"), columns);
+    saleRows = std::make_unique<sql::BatchInsert>(db, QStringLiteral("VENDA"), columns, kSaleRowsPerInsert);
   }
   QVariantList values;
   for (const char* c : kSaleColumns) {
@@ -845,7 +848,8 @@ Status Importer::State::insertItems(const Sale& s) {
   if (!itemRows) {
     itemRows = std::make_unique<sql::BatchInsert>(
         db, QStringLiteral("ITVENDA"),
-        QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
+        QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"},
+        kItemRowsPerInsert);
     itemRows->setBeforeWrite([this] { return saleRows ? saleRows->flush() : success(); });
   }
   const QString branch = text(s.head, "CDFILIAL"), number = text(s.head, "NRSEQVENDA");

@@ -130,14 +130,18 @@ class InputBlocker : public QObject {
 };
 }  // namespace
 
+// The operations of one call, as their completion queue tags. Like the idle
+// poller and the reply stream below, outside the anonymous namespace: the
+// classes the header declares (TNetConnection::Link, AsyncCall) hold them,
+// and a class with linkage must not hold a type without.
+enum class CallOp : std::intptr_t { Start = 1, Read, Finish };
+
 namespace {
 // The events of one call on a completion queue driven by the waiting thread
 // itself: the reply wakes this thread directly, with no thread started per
 // call and no hand-over back to it (a small call cost more in those than in
 // its own work). On the application's thread, the screen's own events are
 // processed between polls, with user input swallowed as in runBlockingCall.
-// The operations of one call, as their completion queue tags.
-enum class CallOp : std::intptr_t { Start = 1, Read, Finish };
 void* tagOf(CallOp op) { return reinterpret_cast<void*>(op); }
 
 class CallWaiter {
@@ -291,6 +295,8 @@ QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono
   return {};
 }
 
+}  // namespace
+
 // gRPC reads its sockets only while some thread polls a completion queue,
 // and between calls none does (its own backup poller comes every 5 s): a
 // server killed meanwhile would leave its connection looking ready, and the
@@ -337,8 +343,6 @@ class IdlePoller {
   bool stop_ = false;
   std::thread thread_;  // last: starts once the rest is built
 };
-
-}  // namespace
 
 std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text) {
   QList<ServerEndpoint> servers;
@@ -548,7 +552,6 @@ static void fillArgument(const RemoteArg& a, rpc::Argument* out) {
   }
 }
 
-namespace {
 // Turns the wire's values into RemoteValues, announcing each packet to the
 // assembler and remembering where its rows must go.
 struct ValueReader {
@@ -621,7 +624,6 @@ struct ReplyStream {
     reader.finish();
   }
 };
-}  // namespace
 
 static rpc::InvokeRequest invokeRequest(const QString& object, const QString& method,
                                         const std::vector<RemoteArg>& args) {

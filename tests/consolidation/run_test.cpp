@@ -60,8 +60,6 @@ class Run : public ConsolidationTest {
   int consolidating() const { return int(host->busyCaptions.count("Consolidando as vendas...")); }
 };
 
-}  // namespace
-
 TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
   TfrmGeraNF& tela = ready();
   host->dialogAnswers = {mrNo};
@@ -414,3 +412,5 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   EXPECT_EQ(bloqueados.titles.size(), 3);
   EXPECT_EQ(bloqueados.firstRow.last(), "inativo e não cadastrado para a filial");
 }
+
+}  // namespace

@@ -185,8 +185,6 @@ class ServerLost : public ::testing::Test {
   bool initialized = false;
 };
 
-}  // namespace
-
 // The run's call is out and the server is frozen, so it cannot answer, then
 // killed: the screen reports the lost server at once, not at the deadline
 // (a minute here), and its reload after the run finds no server either.
@@ -444,3 +442,5 @@ TEST_P(ServerFailOver, KilledDuringTheRunTheNextRunPostsTheRestOnTheOtherOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

@@ -65,8 +65,6 @@ class GridScreen : public TfrmPadraoGrid {
   }
 };
 
-}  // namespace
-
 // ---- grid screen ------------------------------------------------------------------
 
 class GridScreenTest : public ScriptedHostTest {};
@@ -432,3 +430,5 @@ TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
   EXPECT_EQ(dialog.sbtConfirma->text().remove('&'), "Confirmar");
   EXPECT_EQ(dialog.sbtCancel->text().remove('&'), "Cancelar");
 }
+
+}  // namespace

@@ -115,8 +115,6 @@ class RelProdEvol : public ::testing::Test {
   QPointer<TfrmRelProdEvol> tela;
 };
 
-}  // namespace
-
 // ---- design -------------------------------------------------------------------------
 
 TEST_F(RelProdEvol, OpensWithTheShippedReportsTodosAndAnEmptyPeriod) {
@@ -774,3 +772,5 @@ TEST_F(RelProdEvolUnderWindowManager, EveryRefusedCheckLeavesTheFocusWhereItBelo
   EXPECT_EQ(host->messages.size(), 15);
   EXPECT_TRUE(host->previews.isEmpty());
 }
+
+}  // namespace

@@ -12,6 +12,8 @@
 #include "abort.h"
 #include "consolidation/frmgeranf.h"
 #include "consolidation/servermirrors.h"
+#include "contract_refusals.h"
+#include "host/catalogues.h"
 #include "messages.h"
 #include "navigation/modulestate.h"
 #include "routines.h"
@@ -19,6 +21,8 @@
 namespace qfx {
 
 using namespace hostkit;
+
+namespace refusals = contract::refusals;
 
 namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
@@ -50,6 +54,11 @@ QString detalheDiferencaZ(TDataSet& soma, TDataSet& reducao) {
 void copyIfSent(const TDataSet& from, const char* column, TDataSet& to, const char* field) {
   const TField* sent = from.FindField(QString::fromLatin1(column));
   if (sent && !sent->IsNull()) to.FieldByName(QString::fromLatin1(field))->setValue(sent->Value());
+}
+
+// Whether a failed call's message is the refusal `key`.
+bool isRefusal(const QString& message, std::string_view key) {
+  return message == QLatin1String(key.data(), qsizetype(key.size()));
 }
 
 // A missing value (no row, or a null) counts as 0.
@@ -132,9 +141,9 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
                                      fieldText(s_.cdsParamFilial, "IDUTILLCESTQ"),
                                      fieldText(s_.qryLoja, "CDALMOXARIFE"), fieldText(s_.qryLoja, "CDLOCALESTOQ"));
   } catch (const EServerError& e) {
-    if (e.message() != QLatin1String("VENDA_CONSOL")) throw;
+    if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
     s_.dbgPadrao->setFocus();
-    MensErroDetalhado(s_.msgPadrao->Msg(QStringLiteral("VENDA_CONSOL")), e.details(), true);
+    MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
   }
 }
 
@@ -179,7 +188,7 @@ void ConsolidationRun::executar() {
   verificaValor();
   if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
   if (!mirror::branchControlsStock(s_.cdsParamFilial))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("N_CTRL_ESTOQ")), true);
+    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
   consolidar(&ConsolidationRun::consolidarProtegido);
 }
 
@@ -419,12 +428,10 @@ void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
 // The server's refusals get the screen's own texts; false for anything else,
 // which goes on unchanged.
 bool ConsolidationRun::tratarRecusa(const QString& chave, const QString& detalhes) {
-  static const QStringList simples = {QStringLiteral("Data_Mai"), QStringLiteral("Data_Men"), QStringLiteral("Data_M"),
-                                      QStringLiteral("N_CTRL_ESTOQ")};
-  if (simples.contains(chave)) MensErroDetalhado(s_.msgPadrao->Msg(chave), detalhes, true);
-  if (chave == QLatin1String("Lanc_Bloq_Impl"))
-    MensErroDetalhado(s_.msgPadrao->Msg(QStringLiteral("LANC_BLOQ_IMPL")), detalhes, true);
-  if (chave == QLatin1String("Prod_NRelacReti")) {
+  for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
+                             refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
+    if (isRefusal(chave, refusal)) MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusal)), detalhes, true);
+  if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
     MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal
     return true;

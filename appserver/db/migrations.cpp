@@ -22,6 +22,7 @@ constexpr Version kVersions[] = {
     {2, "0002_host_read_role"},
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
+    {6, "0006_direito_importacao"},
     {10, "0010_execucao_consolidacao"},
 };
 
@@ -73,6 +74,12 @@ Result<int> readVersion(QSqlDatabase& db) {
   return q->next() ? q->value(0).toInt() : 0;
 }
 
+Result<bool> isApplied(QSqlDatabase& db, const Version& v) {
+  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {v.number});
+  if (!q) return q.error();
+  return q->next();
+}
+
 Status lockForMigration(QSqlDatabase& db, Dialect dialect) {
   if (dialect == Dialect::SQLite) return success();  // BEGIN IMMEDIATE already holds the write lock
   // any constant works; it only has to be the same for every server instance
@@ -98,6 +105,7 @@ Status apply(QSqlDatabase& db, const Version& v, Dialect dialect) {
 }  // namespace
 
 int latestVersion() { return std::end(kVersions)[-1].number; }
+int versionCount() { return int(std::size(kVersions)); }
 
 Result<int> currentVersion(Database& database) {
   auto db = database.connection();
@@ -121,8 +129,12 @@ Result<int> migrate(Database& database) {
       return internalError("o banco está na versão " + std::to_string(*current) +
                            " do esquema, mais nova que a deste servidor (" + std::to_string(latestVersion()) + ")");
     }
-    if (*current >= v.number) continue;  // another server got here first
-    if (auto applied = apply(*db, v, database.dialect()); !applied) return applied.error();
+    // versions are numbered ahead for work done side by side and may land in
+    // any order: one missing below the newest applied is applied all the same
+    auto applied = isApplied(*db, v);
+    if (!applied) return applied.error();
+    if (*applied) continue;  // another server got here first
+    if (auto done = apply(*db, v, database.dialect()); !done) return done.error();
     if (auto committed = tx->commit(); !committed) return committed.error();
     log::write(log::Level::Info, "schema_migrated", {{"version", std::to_string(v.number)}, {"name", v.name}});
   }

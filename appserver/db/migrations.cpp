@@ -23,6 +23,7 @@ constexpr Version kVersions[] = {
     {2, "0002_host_read_role"},
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
+    {5, "0005_consulta_concedida"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");
@@ -108,7 +109,7 @@ Result<std::string> lockHolders(QSqlDatabase& db) {
 // cannot be locked before it exists); two servers making it at once leave
 // one of them a unique violation, and the table there.
 Status ensureVersionTableOutsideTurn(QSqlDatabase& db, Dialect dialect) {
-  if (dialect == Dialect::SQLite) return success();
+  if (dialect == Dialect::SQLite || db.tables().contains(kVersionTable, Qt::CaseInsensitive)) return success();
   const QString create = QStringLiteral(
                              "CREATE TABLE IF NOT EXISTS %1 (NRVERSAO INTEGER NOT NULL PRIMARY KEY, "
                              "DTAPLICACAO VARCHAR(19) NOT NULL)")
@@ -187,6 +188,18 @@ Status applyWaiting(Database& database, QSqlDatabase& db, const Version& v, cons
   }
 }
 
+// PostgreSQL: the hosts' read role gets what it lacks, at every start (see
+// 0005_consulta_concedida). Only logged: a server serves without it.
+void grantReadRole(QSqlDatabase& db, Dialect dialect) {
+  if (dialect == Dialect::SQLite) return;
+  auto q = sql::run(db, QStringLiteral("SELECT QFX_CONCEDER_CONSULTA()"));
+  const std::string outcome = !q ? q.error().message : q->next() ? q->value(0).toString().toStdString() : "";
+  const bool nothingToDo = outcome == "0 concessões";
+  if (!nothingToDo)
+    log::write(outcome.find("concessões") != std::string::npos ? log::Level::Info : log::Level::Warn, "read_role",
+               {{"role", "qfx_consulta"}, {"outcome", outcome}});
+}
+
 }  // namespace
 
 Result<int> migrate(Database& database, const MigrationWait& wait) {
@@ -196,6 +209,7 @@ Result<int> migrate(Database& database, const MigrationWait& wait) {
   for (const Version& v : kVersions) {
     if (auto done = applyWaiting(database, *db, v, wait); !done) return done.error();
   }
+  grantReadRole(*db, database.dialect());
   return readVersion(*db);
 }
 

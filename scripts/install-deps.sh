@@ -13,6 +13,7 @@ PACKAGES=(
   libxlsxwriter-dev  # the reports' XLSX export
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  openbox x11-utils xdotool  # scripts/with-window-manager.sh: the focus tests under a window manager; xprop
   postgresql
   poppler-utils openssl
   unzip  # the report tests read the XLSX exports

@@ -24,6 +24,7 @@ constexpr Version kVersions[] = {
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
     {5, "0005_consulta_concedida"},
+    {10, "0010_execucao_consolidacao"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");
@@ -79,6 +80,12 @@ Result<int> readVersion(QSqlDatabase& db) {
 // on it) may lock that table, so no reader can hold it; an advisory lock,
 // which anybody may take, could stop every server from starting. The wait
 // is bounded by lock_timeout: each step that runs into it is tried again.
+Result<bool> isApplied(QSqlDatabase& db, int number) {
+  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {number});
+  if (!q) return q.error();
+  return q->next();
+}
+
 Status lockForMigration(QSqlDatabase& db, Dialect dialect, std::chrono::milliseconds step) {
   if (dialect == Dialect::SQLite) return success();  // BEGIN IMMEDIATE already holds the write lock
   if (auto s = sql::command(db, QStringLiteral("SET LOCAL lock_timeout = %1").arg(step.count())); !s) return s;
@@ -160,7 +167,11 @@ Status applyIfMissing(Database& database, QSqlDatabase& db, const Version& v, co
     return internalError("o banco está na versão " + std::to_string(*current) +
                          " do esquema, mais nova que a deste servidor (" + std::to_string(latestVersion()) + ")");
   }
-  if (*current >= v.number) return success();  // another server got here first
+  // another server got here first; numbers given out side by side may land
+  // out of order, so a lower one missing is still applied
+  auto recorded = isApplied(db, v.number);
+  if (!recorded) return recorded.error();
+  if (*recorded) return success();
   if (auto applied = apply(db, v, database.dialect()); !applied) return applied.error();
   if (auto committed = tx->commit(); !committed) return committed.error();
   log::write(log::Level::Info, "schema_migrated", {{"version", std::to_string(v.number)}, {"name", v.name}});

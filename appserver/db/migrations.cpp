@@ -24,6 +24,7 @@ constexpr Version kVersions[] = {
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
     {5, "0005_consulta_concedida"},
+    {6, "0006_direito_importacao"},
     {10, "0010_execucao_consolidacao"},
 };
 
@@ -75,17 +76,17 @@ Result<int> readVersion(QSqlDatabase& db) {
   return q->next() ? q->value(0).toInt() : 0;
 }
 
-// The servers of one database take turns through a lock on the version
-// table. Only the schema's owner (and who was granted more than reading
-// on it) may lock that table, so no reader can hold it; an advisory lock,
-// which anybody may take, could stop every server from starting. The wait
-// is bounded by lock_timeout: each step that runs into it is tried again.
 Result<bool> isApplied(QSqlDatabase& db, int number) {
   auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {number});
   if (!q) return q.error();
   return q->next();
 }
 
+// The servers of one database take turns through a lock on the version
+// table. Only the schema's owner (and who was granted more than reading
+// on it) may lock that table, so no reader can hold it; an advisory lock,
+// which anybody may take, could stop every server from starting. The wait
+// is bounded by lock_timeout: each step that runs into it is tried again.
 Status lockForMigration(QSqlDatabase& db, Dialect dialect, std::chrono::milliseconds step) {
   if (dialect == Dialect::SQLite) return success();  // BEGIN IMMEDIATE already holds the write lock
   if (auto s = sql::command(db, QStringLiteral("SET LOCAL lock_timeout = %1").arg(step.count())); !s) return s;
@@ -143,6 +144,7 @@ Status apply(QSqlDatabase& db, const Version& v, Dialect dialect) {
 }  // namespace
 
 int latestVersion() { return std::end(kVersions)[-1].number; }
+int versionCount() { return int(std::size(kVersions)); }
 
 Result<int> currentVersion(Database& database) {
   auto db = database.connection();

@@ -28,7 +28,6 @@
 using namespace qfxbench;
 namespace server = qfx::server;
 
-
 namespace {
 
 constexpr int kItemsPerSale = 4;
@@ -70,7 +69,7 @@ void forEachSale(int64_t items, const std::function<void(const SaleRow&, const s
 
 void writeRegistrations(Database& database) {
   QSqlDatabase db = must(database.connection(), "conexão");
-  exec(db, "BEGIN");
+  if (!db.transaction()) die("BEGIN");
   exec(db, "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('01', 'Carga')");
   exec(db, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA) VALUES ('0001', 'Carga', '01')");
   exec(db, "INSERT INTO PARAMFILIAL (CDFILIAL) VALUES ('0001')");
@@ -82,7 +81,7 @@ void writeRegistrations(Database& database) {
   for (int p = 1; p <= kProducts; ++p)
     exec(db, "INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO) VALUES (?, 'Produto')",
          {QString::fromStdString("P" + padded(p, 5))});
-  exec(db, "COMMIT");
+  if (!db.commit()) die("COMMIT");
   must(server::SessionStore::saveOperator(db, kOperator, "Carga", kPassword, ""), "operador");
   must(server::SessionStore::setImportRight(db, kOperator, true), "direito de importar");
 }

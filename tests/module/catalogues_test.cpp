@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "abort.h"
+#include "contract_refusals.h"
 #include "host/catalogues.h"
 #include "messages.h"
 #include "scriptedhostservices.h"
@@ -22,6 +23,12 @@ TEST(Catalogues, EachScreenHasItsEntriesWithUniqueKeys) {
     for (const auto& e : entries) keys.insert(e.section(u'|', 0, 0));
     EXPECT_EQ(keys.size(), size);
   }
+}
+
+TEST(Catalogues, EveryRefusalOfTheServerHasATextOnTheConsolidationScreen) {
+  QSet<QString> keys;
+  for (const auto& e : catalogoGeraNF()) keys.insert(e.section(u'|', 0, 0));
+  for (const auto refusal : contract::refusals::kAll) EXPECT_TRUE(keys.contains(refusalMessageKey(refusal))) << refusal;
 }
 
 TEST(Catalogues, TextsKeepTheirBlanksAndUnusualKeysAreFound) {

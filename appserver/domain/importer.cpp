@@ -30,7 +30,8 @@ using importing::Kind;
 // which of them are stored already. The query stays near a hundred
 // parameters: Qt's SQLite driver looks each one up by name, so binding costs
 // grow with the square of a statement's parameters.
-constexpr size_t kSalesPerBatch = 100;
+// PostgreSQL binds by position and takes larger batches: fewer round trips.
+constexpr size_t kSqliteSalesPerBatch = 100, kPostgresSalesPerBatch = 1000;
 constexpr char kKeySeparator = '\x1f';
 
 QString dayText(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
@@ -725,7 +726,7 @@ void Importer::State::closeSale() {
     return;
   }
   batch.push_back(std::move(s));
-  if (batch.size() >= kSalesPerBatch)
+  if (batch.size() >= (dialect == Dialect::SQLite ? kSqliteSalesPerBatch : kPostgresSalesPerBatch))
     if (auto written = writeBatch(); !written) failed(written.error());
 }
 

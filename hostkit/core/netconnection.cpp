@@ -1,4 +1,5 @@
 #include "netconnection.h"
+#include "tlsprobe.h"
 
 #include <grpcpp/grpcpp.h>
 
@@ -687,6 +688,10 @@ std::shared_ptr<grpc::Channel> TNetConnection::channelForCall(const QString& met
   const Failure failure = noServerFailure(link_->listText(), method, answers);
   failed.error = failure.message;
   failed.details = failure.details;
+  if (const auto trouble = probeTls(Host, Port, UseTLS, CaFile)) {
+    failed.error = trouble->message;
+    failed.details += QLatin1Char('\n') + trouble->remedy;
+  }
   return nullptr;
 }
 
@@ -1020,10 +1025,21 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     }
   });
   // the login dialog has no details box: the address says which server
-  if (!reached) return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+  // and what to do about a TLS problem goes with the message
+  const auto tlsTrouble = [&]() -> std::optional<QString> {
+    const auto trouble = probeTls(Host, Port, UseTLS, CaFile);
+    if (!trouble) return std::nullopt;
+    return QStringLiteral("%1 (%2:%3)\n%4").arg(trouble->message, Host).arg(Port).arg(trouble->remedy);
+  };
+  if (!reached) {
+    if (auto trouble = tlsTrouble()) return *trouble;
+    return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+  }
   if (!status.ok()) {
     const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
     if (failure.transport) link_->lost();
+    if (failure.transport && status.error_code() == grpc::StatusCode::UNAVAILABLE)
+      if (auto trouble = tlsTrouble()) return *trouble;
     return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
   }
   LoginResult r{QString::fromStdString(reply.token()),

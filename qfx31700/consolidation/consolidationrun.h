@@ -5,20 +5,18 @@
 // refusals). The screen's list is reloaded whatever happens once the server
 // has been asked.
 //
-// A run lives for one click. It reads the screen's entry panel and datasets
-// and writes the datasets the host's screens show; a refusal anywhere ends
-// it with the silent abort, after its message.
+// A run lives for one click. It reads the entry codes and datasets its port
+// gives and writes the datasets the host's screens show; a refusal anywhere
+// ends it with the silent abort, after its message.
 #pragma once
 
-#include "remote/rdmgeranf.h"
+#include "consolidation/consolidationport.h"
 
 namespace qfx {
 
-class TfrmGeraNF;
-
 class ConsolidationRun {
  public:
-  explicit ConsolidationRun(TfrmGeraNF& screen) : s_(screen) {}
+  explicit ConsolidationRun(ConsolidationPort& port) : p_(port), d_(port.dataSets()) {}
 
   // The checks, the question and the consolidation.
   void executar();
@@ -38,7 +36,8 @@ class ConsolidationRun {
   void mensagemFinal(const SemGeraNFReply& reply);
   bool tratarRecusa(const QString& chave);
 
-  TfrmGeraNF& s_;
+  ConsolidationPort& p_;
+  const ConsolidationDataSets d_;
 };
 
 }  // namespace qfx

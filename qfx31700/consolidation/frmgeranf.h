@@ -9,6 +9,7 @@
 
 #include <QMdiSubWindow>
 
+#include "consolidation/consolidationport.h"
 #include "frmpadraogrid.h"
 #include "navigation/consolidationscreen.h"
 #include "query.h"
@@ -22,12 +23,9 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
-// The host's busy animation the screen shows while the server works.
-inline constexpr int kBusyAnimation = 6;
-
 struct CellText;
 
-class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, public ConsolidationPort {
   Q_OBJECT
  public:
   explicit TfrmGeraNF(QWidget* parent = nullptr);
@@ -95,6 +93,14 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   // The typed calls on the application server, through netGeraNF.
   RdmGeraNF& rdm() override { return rdm_; }
   void reloadSales() override;
+
+  // ---- what a consolidation run asks of it ----
+  ConsolidationEntry entry() const override;
+  ConsolidationDataSets dataSets() override;
+  hostkit::TMessages& catalogue() override { return *msgPadrao; }
+  QWidget* owner() override { return this; }
+  void focusList() override;
+  void reloadList() override { sbtVerificarClick(); }
 
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);

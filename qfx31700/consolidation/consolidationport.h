@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "remote/filtro.h"
 #include "remote/rdmgeranf.h"
 
 class QWidget;
@@ -39,6 +40,17 @@ struct ConsolidationDataSets {
   hostkit::TDataSet* irregEst = nullptr;
 };
 
+// A posting call that reached a server which gave no answer: whether the
+// consolidation was made is not known. Kept by the port with what the call
+// sent, to ask again under the same run identifier, where the server answers
+// the run it has done (or does it now, once).
+struct ExecucaoIncerta {
+  QString id;
+  bool verificaEstoque = true;
+  QString filiProc, filial, loja, tipoReti, setor, operador;
+  TFiltro filtro;
+};
+
 class ConsolidationPort {
  public:
   virtual ~ConsolidationPort() = default;
@@ -55,6 +67,17 @@ class ConsolidationPort {
   virtual void focusList() = 0;
   // The list is read again once the server has been asked to consolidate.
   virtual void reloadList() = 0;
+  // No server answered and the list could not be read again: it is marked
+  // as possibly out of date instead.
+  virtual void markListOutOfDate() = 0;
+  // Whether a server answers a health check within `ms`.
+  virtual bool serverAnswersWithin(int ms) = 0;
+
+  // The posting whose outcome is not known, or null; remembered until a
+  // server settles it.
+  virtual const ExecucaoIncerta* execucaoEmDuvida() const = 0;
+  virtual void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) = 0;
+  virtual void esqueceExecucaoIncerta() = 0;
 };
 
 }  // namespace qfx

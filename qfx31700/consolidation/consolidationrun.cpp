@@ -2,7 +2,7 @@
 #include "consolidation/consolidationrun.h"
 
 #include <QDate>
-#include <QLineEdit>
+#include <QUuid>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -25,6 +25,27 @@ namespace refusals = contract::refusals;
 namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
 const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
+const QString kResultadoIncerto = QStringLiteral(
+    "Não se sabe se a consolidação foi feita: o servidor pode tê-la concluído sem que a resposta chegasse. O "
+    "resultado será consultado sozinho assim que um servidor responder; para consultá-lo antes, use \"Consultar "
+    "resultado da consolidação\" (menu Manutenção) ou \"Consolidar Vendas\".");
+
+double amount(TDataSet* ds, const char* field);
+
+QString dinheiro(double valor) { return productLocale().toString(valor, 'f', 2); }
+QString quantidade(double valor) { return productLocale().toString(valor, 'f', 3); }
+
+// Beside the Z question: the register-day's sales, its Z reduction and the difference.
+QString detalheDiferencaZ(TDataSet& soma, TDataSet& reducao) {
+  const double vendas = amount(&soma, "TOTAL");
+  const bool semReducao =
+      !reducao.Active() || reducao.IsEmpty() || reducao.FieldByName(QStringLiteral("VRVENLIQREDZ"))->IsNull();
+  const double reducaoZ = amount(&reducao, "VRVENLIQREDZ");
+  QString texto = QStringLiteral("Vendas do caixa no dia: %1.\n").arg(dinheiro(vendas));
+  texto += semReducao ? QStringLiteral("Redução Z: não há redução Z deste caixa neste dia.\n")
+                      : QStringLiteral("Venda líquida da redução Z: %1.\n").arg(dinheiro(reducaoZ));
+  return texto + QStringLiteral("Diferença: %1.").arg(dinheiro(vendas - reducaoZ));
+}
 
 // A column the server adds beyond the fixed ones, copied into the record
 // being appended when the reply carries it (an older server sends none).
@@ -120,7 +141,7 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
   } catch (const EServerError& e) {
     if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
     p_.focusList();
-    MensErro(p_.catalogue().Msg(refusalMessageKey(refusals::kEarlierSalesPending)), true);
+    MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
   }
 }
 
@@ -144,13 +165,16 @@ void ConsolidationRun::verificaValor() {
     if (amount(d_.soma, "TOTAL") == amount(d_.reducaoZ, "VRVENLIQREDZ")) continue;
     busy.reset();
     const QString question = p_.catalogue().Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
-    if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
+    const QString detalhe = detalheDiferencaZ(*d_.soma, *d_.reducaoZ);
+    if (MessageDlgDetalhado(question, detalhe, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }
 }
 
 // ---- the run ----------------------------------------------------------------------------
 
 void ConsolidationRun::executar() {
+  // a posting whose outcome is not known is asked about before any other
+  if (p_.execucaoEmDuvida()) return consultarResultado();
   verificaPeriodoContabil();
   if (fieldText(d_.paramVend, "IDCONSUMIOBR") == QLatin1String("1")) {
     const bool semInicio = EmptyString(fieldText(d_.paramVend, "DTINITESCONS"));
@@ -162,13 +186,29 @@ void ConsolidationRun::executar() {
   if (p_.catalogue().ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
   if (!mirror::branchControlsStock(d_.paramFilial))
     MensErro(p_.catalogue().Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
-  consolidar();
+  consolidar(&ConsolidationRun::consolidarProtegido);
+}
+
+void ConsolidationRun::consultarResultado() {
+  if (p_.execucaoEmDuvida()) consolidar(&ConsolidationRun::consultarProtegido);
 }
 
 // Whatever happens once the server is asked, the list is reloaded afterwards.
-void ConsolidationRun::consolidar() {
+// A posting that no server answered is said so first: its outcome is not
+// known, and it is asked again as soon as a server answers; the list is then
+// reloaded only when a server answers at once (otherwise the reload would
+// only wait as long again for the same silence).
+void ConsolidationRun::consolidar(void (ConsolidationRun::*passo)()) {
   try {
-    consolidarProtegido();
+    (this->*passo)();
+  } catch (const EServerError& e) {
+    if (!e.unanswered()) {
+      p_.reloadList();
+      throw;
+    }
+    avisarResultadoIncerto(e);
+    recarregarSeHouverServidor();
+    Abort();
   } catch (...) {
     p_.reloadList();
     throw;
@@ -176,12 +216,51 @@ void ConsolidationRun::consolidar() {
   p_.reloadList();
 }
 
+void ConsolidationRun::avisarResultadoIncerto(const EServerError& e) {
+  MessageDlgDetalhado(e.message(), kResultadoIncerto, MsgDlgType::Warning, mbOK, 0, e.details());
+}
+
+void ConsolidationRun::recarregarSeHouverServidor() {
+  constexpr int kPaciencia = 1000;  // ms
+  if (p_.serverAnswersWithin(kPaciencia))
+    p_.reloadList();
+  else
+    p_.markListOutOfDate();
+}
+
+// The call under its run identifier: a server that answers (with an outcome
+// or a refusal) settles the run; one that gives no answer leaves it in doubt.
+SemGeraNFReply ConsolidationRun::enviar(const ExecucaoIncerta& execucao, TDataSet& erros, TDataSet& bloqueados,
+                                        TFiltro& filtro) {
+  try {
+    SemGeraNFReply reply =
+        p_.rdm().SemGeraNF(execucao.filiProc, execucao.filial, execucao.loja, filtro, execucao.tipoReti, execucao.setor,
+                           execucao.operador, execucao.verificaEstoque, execucao.id, erros, bloqueados);
+    p_.esqueceExecucaoIncerta();
+    return reply;
+  } catch (const EServerError& e) {
+    if (e.unanswered())
+      p_.lembraExecucaoIncerta(execucao);
+    else
+      p_.esqueceExecucaoIncerta();
+    throw;
+  }
+}
+
 SemGeraNFReply ConsolidationRun::chamarSemGeraNF(bool verificaEstoque) {
   // the second call's lists are not looked at: they must not replace the first reply's
   TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
-  return p_.rdm().SemGeraNF(FiliProc(), p_.entry().filial, p_.entry().loja, Filtro, p_.entry().tipoReti,
-                            p_.entry().setor, Operador(), verificaEstoque, verificaEstoque ? *d_.erroConsolida : erros,
-                            verificaEstoque ? *d_.prodBloq : bloqueados);
+  const ExecucaoIncerta execucao{QUuid::createUuid().toString(QUuid::WithoutBraces),
+                                 verificaEstoque,
+                                 FiliProc(),
+                                 p_.entry().filial,
+                                 p_.entry().loja,
+                                 p_.entry().tipoReti,
+                                 p_.entry().setor,
+                                 Operador(),
+                                 Filtro};
+  return enviar(execucao, verificaEstoque ? *d_.erroConsolida : erros, verificaEstoque ? *d_.prodBloq : bloqueados,
+                Filtro);
 }
 
 void ConsolidationRun::consolidarProtegido() {
@@ -192,23 +271,77 @@ void ConsolidationRun::consolidarProtegido() {
     if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
     SemGeraNFReply reply = chamarSemGeraNF(true);
     busy.close();
-
-    if (mostrarProdutosBloqueados()) MensErro(p_.catalogue().Msg(QStringLiteral("CONS_BLOQ")), true);
-    if (!d_.erroConsolida->IsEmpty()) {
-      d_.erroConsolida->First();
-      if (mirror::branchAllowsNegativeStock(d_.paramFilial))
-        reply = tratarEstoqueNegativoPermitido(reply);
-      else
-        tratarEstoqueNegativoNaoPermitido(reply);
-    }
-    mensagemFinal(reply);
+    tratarResposta(std::move(reply));
   } catch (const EHostError& e) {
     busy.close();
-    if (!tratarRecusa(e.message())) throw;
+    if (!tratarRecusa(e.message(), e.details())) throw;
   } catch (...) {
     busy.close();
     throw;
   }
+}
+
+// The posting in doubt asked again with what it sent the first time; its
+// answer is handled as the first reply (or, for the call with the stock
+// check off, as the second) would have been.
+void ConsolidationRun::consultarProtegido() {
+  const ExecucaoIncerta execucao = *p_.execucaoEmDuvida();
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
+  try {
+    p_.owner()->repaint();
+    TFiltro filtro = execucao.filtro;
+    if (execucao.verificaEstoque) {
+      if (!d_.erroConsolida->IsEmpty()) d_.erroConsolida->EmptyDataSet();
+      if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
+      SemGeraNFReply reply = enviar(execucao, *d_.erroConsolida, *d_.prodBloq, filtro);
+      busy.close();
+      tratarResposta(std::move(reply));
+    } else {
+      TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
+      const SemGeraNFReply reply = enviar(execucao, erros, bloqueados, filtro);
+      busy.close();
+      mensagemFinal(reply);
+    }
+  } catch (const EHostError& e) {
+    busy.close();
+    if (!tratarRecusa(e.message(), e.details())) throw;
+  } catch (...) {
+    busy.close();
+    throw;
+  }
+}
+
+void ConsolidationRun::tratarResposta(SemGeraNFReply reply) {
+  if (mostrarProdutosBloqueados()) MensErro(p_.catalogue().Msg(QStringLiteral("CONS_BLOQ")), true);
+  if (!d_.erroConsolida->IsEmpty()) {
+    d_.erroConsolida->First();
+    if (mirror::branchAllowsNegativeStock(d_.paramFilial))
+      reply = tratarEstoqueNegativoPermitido(reply);
+    else
+      tratarEstoqueNegativoNaoPermitido(reply);
+  }
+  mensagemFinal(reply);
+}
+
+// Beside the negative-stock question: each product, its balance, what the
+// run takes out and what it would leave.
+QString ConsolidationRun::produtosIrregulares() const {
+  TDataSet& erros = *d_.erroConsolida;
+  const TField* baixa = erros.FindField(QStringLiteral("QTLANCESTQ"));
+  const TField* saldoFinal = erros.FindField(QStringLiteral("QTSALDOFINAL"));
+  QStringList linhas;
+  for (erros.First(); !erros.Eof(); erros.Next()) {
+    if (fieldText(&erros, "CDERRO") != kEstoqueIrregular) continue;
+    QString linha =
+        QStringLiteral("%1: saldo %2")
+            .arg(fieldText(&erros, "CDOBJETO2"), quantidade(erros.FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat()));
+    // an older server sends neither
+    if (baixa && saldoFinal && !baixa->IsNull() && !saldoFinal->IsNull())
+      linha += QStringLiteral(", sai %1, fica %2").arg(quantidade(baixa->AsFloat()), quantidade(saldoFinal->AsFloat()));
+    linhas << linha + QLatin1Char('.');
+  }
+  erros.First();
+  return linhas.join(QLatin1Char('\n'));
 }
 
 // Blocked products stop the run; the error list is then never looked at.
@@ -236,7 +369,8 @@ bool ConsolidationRun::mostrarProdutosBloqueados() {
 SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira) {
   if (fieldText(d_.paramFilial, "IDMENSESTNEG") == QLatin1String("S")) {
     const QString pergunta = p_.catalogue().Msg(QStringLiteral("Irreg_Prod_Est"));
-    if (MessageDlg(pergunta, MsgDlgType::Information, mbYes | mbNo, 0) != mrYes) Abort();
+    if (MessageDlgDetalhado(pergunta, produtosIrregulares(), MsgDlgType::Information, mbYes | mbNo, 0) != mrYes)
+      Abort();
   }
   BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
   p_.owner()->repaint();
@@ -282,15 +416,17 @@ void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
     mensagem = p_.catalogue().Msg(QStringLiteral("GERACAO_OK"));
   else
     mensagem = p_.catalogue().Msg(reply.chave);
-  MessageDlg(mensagem, MsgDlgType::Information, mbOK, 0);
+  // what the server says beside its key (the days left out) goes with that key only
+  const QString detalhes = reply.lancamento != 0 && !reply.chave.isEmpty() ? reply.detalhes : QString();
+  MessageDlgDetalhado(mensagem, detalhes, MsgDlgType::Information, mbOK, 0);
 }
 
 // The server's refusals get the screen's own texts; false for anything else,
 // which goes on unchanged.
-bool ConsolidationRun::tratarRecusa(const QString& chave) {
+bool ConsolidationRun::tratarRecusa(const QString& chave, const QString& detalhes) {
   for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
                              refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
-    if (isRefusal(chave, refusal)) MensErro(p_.catalogue().Msg(refusalMessageKey(refusal)), true);
+    if (isRefusal(chave, refusal)) MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusal)), detalhes, true);
   if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
     MessageDlg(p_.catalogue().Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal

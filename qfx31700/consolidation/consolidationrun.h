@@ -12,6 +12,10 @@
 
 #include "consolidation/consolidationport.h"
 
+namespace hostkit {
+class EServerError;
+}
+
 namespace qfx {
 
 class ConsolidationRun {
@@ -25,16 +29,27 @@ class ConsolidationRun {
   void verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao);
   void verificaValor();
 
+  // Asks the server again for the outcome of the posting whose reply was
+  // lost, and shows it as the run would have.
+  void consultarResultado();
+
  private:
   void verificaPeriodoContabil();
-  void consolidar();
+  void consolidar(void (ConsolidationRun::*passo)());
   void consolidarProtegido();
+  void consultarProtegido();
+  void tratarResposta(SemGeraNFReply reply);
+  void avisarResultadoIncerto(const hostkit::EServerError& e);
+  void recarregarSeHouverServidor();
+  SemGeraNFReply enviar(const ExecucaoIncerta& execucao, hostkit::TDataSet& erros, hostkit::TDataSet& bloqueados,
+                        TFiltro& filtro);
+  QString produtosIrregulares() const;
   bool mostrarProdutosBloqueados();
   SemGeraNFReply tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira);
   void tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira);
   SemGeraNFReply chamarSemGeraNF(bool verificaEstoque);
   void mensagemFinal(const SemGeraNFReply& reply);
-  bool tratarRecusa(const QString& chave);
+  bool tratarRecusa(const QString& chave, const QString& detalhes);
 
   ConsolidationPort& p_;
   const ConsolidationDataSets d_;

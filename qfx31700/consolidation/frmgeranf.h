@@ -61,6 +61,10 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   QLabel* lblAvisoLista;
   QAction* mnuGeraNota;
   QAction* mnuFiltrar;
+  // While a posting's outcome is not known (its server gave no answer): the
+  // operator's way to ask again, and what the navigator bar says meanwhile.
+  QAction* mnuResultadoConsolidacao;
+  QLabel* lblResultadoIncerto;
 
   // ---- data ----
   hostkit::TNetConnection* netGeraNF;
@@ -101,6 +105,9 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   QWidget* owner() override { return this; }
   void focusList() override;
   void reloadList() override { sbtVerificarClick(); }
+  void markListOutOfDate() override { SetGridOutOfDate(true); }
+  bool serverAnswersWithin(int ms) override;
+  const ExecucaoIncerta* execucaoEmDuvida() const override { return execucaoIncerta ? &*execucaoIncerta : nullptr; }
 
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
@@ -113,6 +120,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   void sbtFiltroClick();
   void sbtGeraNFClick();
   void mnuGeraNotaClick();
+  void mnuResultadoConsolidacaoClick();
+
+  // The posting whose outcome is not known, while it is not: asked again
+  // automatically once a server answers, or by the operator.
+  std::optional<ExecucaoIncerta> execucaoIncerta;
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override;
+  void esqueceExecucaoIncerta() override;
   void mnuFiltrarClick();
   void sbtImprimirClick() override;
   void sbtProcurarClick() override;
@@ -158,9 +172,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   QString statusHint(int row) const;
   QString totalHint(int row) const;
   void openStores();
+  // A server answers again: the posting in doubt is asked about once the
+  // screen is free (no call, dialog or handler of its own under way).
+  void servidorRespondeu();
   void failOn(QWidget* field, const QString& key);
 
   RdmGeraNF rdm_;
+  hostkit::ServerWatch* vigiaServidor_ = nullptr;  // while a posting is in doubt
   // the fields the calculated field reads, found on its first row: it runs
   // for every row of every list
   struct CalcFields {

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -444,6 +445,52 @@ TEST(ServerStart, TheReadRoleGetsWhatItLacks) {
   EXPECT_NE(scalar(asReader, "SELECT COUNT(*) FROM FILIAL"), "0");
   QSqlQuery refused(asReader);
   EXPECT_FALSE(refused.exec("SELECT COUNT(*) FROM OPERADOR")) << "nothing beyond the read role's tables";
+}
+
+// The same with real servers: one frozen (SIGSTOP) while its posting holds the
+// branch, the other's posting of that branch goes through once PostgreSQL
+// has ended the frozen one's transaction (20 s), long before it would die.
+TEST(LostServer, AFrozenServerReleasesTheBranchWithinTheBound) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  ServerHarness harness(Backend::PostgreSQL);
+  QSqlDatabase db = harness.sql();
+  plentyOfStock(db);
+  addSales(db, 20000, 4000);
+  const Books before = readBooks(db);
+  harness.stop();
+  const std::string url = harness.testDatabase().url();
+  ChildServer frozen(url), other(url);
+  ASSERT_TRUE(frozen.started() && other.started()) << frozen.failure() << other.failure();
+  TestClient onFrozen(frozen.port()), onOther(other.port());
+  ASSERT_TRUE(onFrozen.login(kManager, kManagerPassword).ok());
+  ASSERT_TRUE(onOther.login(kManager, kManagerPassword).ok());
+
+  Consolidation lateMarch;
+  lateMarch.first = QDate(2024, 3, 12);
+  lateMarch.last = QDate(2024, 3, 16);
+  std::thread frozenRun([&] { consolidate(onFrozen, lateMarch, std::chrono::seconds(120)); });
+  // the frozen server's posting has begun once a session holds the number series
+  bool caught = false;
+  const auto looking = std::chrono::steady_clock::now();
+  while (!caught && std::chrono::steady_clock::now() - looking < std::chrono::seconds(30)) {
+    caught = scalar(db,
+                    "SELECT COUNT(*) FROM pg_locks L JOIN pg_class C ON C.oid = L.relation "
+                    "WHERE C.relname = 'numerador' AND L.mode = 'RowExclusiveLock' AND L.granted") != "0";
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_TRUE(caught) << "the posting never started";
+  ::kill(pid_t(frozen.pid()), SIGSTOP);
+  const auto stopped = std::chrono::steady_clock::now();
+
+  const PostingReply reply = consolidate(onOther, lateMarch, std::chrono::seconds(90));
+  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+  ::kill(pid_t(frozen.pid()), SIGCONT);
+  frozenRun.join();
+  ASSERT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+  EXPECT_GT(reply.lastPosting, 0) << "the other server posted the branch";
+  EXPECT_LT(waited, 60.0);
+  std::printf("servidor congelado; a consolidação do outro passou %.1f s depois (limite: 20 s)\n", waited);
+  EXPECT_EQ(checkBooks(db, before), "") << "nothing posted twice";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdminCommands, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -2,13 +2,13 @@
 #include "consolidation/consolidationrun.h"
 
 #include <QDate>
-#include <QLineEdit>
-#include <QTableView>
+#include <QUuid>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <optional>
 
-#include "consolidation/frmgeranf.h"
+#include "abort.h"
 #include "consolidation/servermirrors.h"
 #include "contract_refusals.h"
 #include "host/catalogues.h"
@@ -25,6 +25,27 @@ namespace refusals = contract::refusals;
 namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
 const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
+const QString kResultadoIncerto = QStringLiteral(
+    "Não se sabe se a consolidação foi feita: o servidor pode tê-la concluído sem que a resposta chegasse. O "
+    "resultado será consultado sozinho assim que um servidor responder; para consultá-lo antes, use \"Consultar "
+    "resultado da consolidação\" (menu Manutenção) ou \"Consolidar Vendas\".");
+
+double amount(TDataSet* ds, const char* field);
+
+QString dinheiro(double valor) { return productLocale().toString(valor, 'f', 2); }
+QString quantidade(double valor) { return productLocale().toString(valor, 'f', 3); }
+
+// Beside the Z question: the register-day's sales, its Z reduction and the difference.
+QString detalheDiferencaZ(TDataSet& soma, TDataSet& reducao) {
+  const double vendas = amount(&soma, "TOTAL");
+  const bool semReducao =
+      !reducao.Active() || reducao.IsEmpty() || reducao.FieldByName(QStringLiteral("VRVENLIQREDZ"))->IsNull();
+  const double reducaoZ = amount(&reducao, "VRVENLIQREDZ");
+  QString texto = QStringLiteral("Vendas do caixa no dia: %1.\n").arg(dinheiro(vendas));
+  texto += semReducao ? QStringLiteral("Redução Z: não há redução Z deste caixa neste dia.\n")
+                      : QStringLiteral("Venda líquida da redução Z: %1.\n").arg(dinheiro(reducaoZ));
+  return texto + QStringLiteral("Diferença: %1.").arg(dinheiro(vendas - reducaoZ));
+}
 
 // A column the server adds beyond the fixed ones, copied into the record
 // being appended when the reply carries it (an older server sends none).
@@ -107,20 +128,20 @@ class RegisterDaysAhead {
 // ---- checks ---------------------------------------------------------------------------
 
 void ConsolidationRun::verificaPeriodoContabil() {
-  if (!s_.rdm().getPeriodoCTBOK(s_.medFilial->text(), Filtro))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("MOVIFORAPERIODOCTB")), true);
+  if (!p_.rdm().getPeriodoCTBOK(p_.entry().filial, Filtro))
+    MensErro(p_.catalogue().Msg(QStringLiteral("MOVIFORAPERIODOCTB")), true);
 }
 
 void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao) {
   try {
-    s_.rdm().Verifica_Venda_Anterior(s_.medFilial->text(), inicio, fim, inicioConsolidacao,
-                                     fieldText(s_.cdsParamFilial, "IDUTILALMOX"),
-                                     fieldText(s_.cdsParamFilial, "IDUTILLCESTQ"),
-                                     fieldText(s_.qryLoja, "CDALMOXARIFE"), fieldText(s_.qryLoja, "CDLOCALESTOQ"));
+    p_.rdm().Verifica_Venda_Anterior(p_.entry().filial, inicio, fim, inicioConsolidacao,
+                                     fieldText(d_.paramFilial, "IDUTILALMOX"),
+                                     fieldText(d_.paramFilial, "IDUTILLCESTQ"), fieldText(d_.loja, "CDALMOXARIFE"),
+                                     fieldText(d_.loja, "CDLOCALESTOQ"));
   } catch (const EServerError& e) {
     if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
-    s_.dbgPadrao->setFocus();
-    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), true);
+    p_.focusList();
+    MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
   }
 }
 
@@ -130,106 +151,215 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
 // are already on their way.
 void ConsolidationRun::verificaValor() {
   std::optional<BusyAnimation> busy;
-  busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
-  s_.rdm().GetVerifVenda(s_.medFilial->text(), s_.medCdLoja->text(), Filtro, *s_.cdsVerifVenda);
-  RegisterDaysAhead ahead(registerDaysOf(*s_.cdsVerifVenda), [this](const RegisterDay& day) {
-    return RegisterDayCalls{
-        s_.rdm().StartGetSoma(s_.medFilial->text(), s_.medCdLoja->text(), day.caixa, day.dia, Filtro),
-        s_.rdm().StartGetReducaoZ(s_.medFilial->text(), day.caixa, day.dia)};
+  busy.emplace(p_.owner(), kBusyAnimation, kConferindoReducoes);
+  p_.rdm().GetVerifVenda(p_.entry().filial, p_.entry().loja, Filtro, *d_.verifVenda);
+  RegisterDaysAhead ahead(registerDaysOf(*d_.verifVenda), [this](const RegisterDay& day) {
+    return RegisterDayCalls{p_.rdm().StartGetSoma(p_.entry().filial, p_.entry().loja, day.caixa, day.dia, Filtro),
+                            p_.rdm().StartGetReducaoZ(p_.entry().filial, day.caixa, day.dia)};
   });
-  for (s_.cdsVerifVenda->First(); !s_.cdsVerifVenda->Eof(); s_.cdsVerifVenda->Next()) {
-    const RegisterDay day = currentRegisterDay(*s_.cdsVerifVenda);
-    if (!busy) busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
-    ahead.loadNext(*s_.cdsSoma, *s_.cdsReducaoZ);
+  for (d_.verifVenda->First(); !d_.verifVenda->Eof(); d_.verifVenda->Next()) {
+    const RegisterDay day = currentRegisterDay(*d_.verifVenda);
+    if (!busy) busy.emplace(p_.owner(), kBusyAnimation, kConferindoReducoes);
+    ahead.loadNext(*d_.soma, *d_.reducaoZ);
     // exact comparison: any difference at all is the operator's to accept
-    if (amount(s_.cdsSoma, "TOTAL") == amount(s_.cdsReducaoZ, "VRVENLIQREDZ")) continue;
+    if (amount(d_.soma, "TOTAL") == amount(d_.reducaoZ, "VRVENLIQREDZ")) continue;
     busy.reset();
-    const QString question = s_.msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
-    if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
+    const QString question = p_.catalogue().Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
+    const QString detalhe = detalheDiferencaZ(*d_.soma, *d_.reducaoZ);
+    if (MessageDlgDetalhado(question, detalhe, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }
 }
 
 // ---- the run ----------------------------------------------------------------------------
 
 void ConsolidationRun::executar() {
+  // a posting whose outcome is not known is asked about before any other
+  if (p_.execucaoEmDuvida()) return consultarResultado();
   verificaPeriodoContabil();
-  if (fieldText(s_.cdsParamVend, "IDCONSUMIOBR") == QLatin1String("1")) {
-    const bool semInicio = EmptyString(fieldText(s_.cdsParamVend, "DTINITESCONS"));
+  if (fieldText(d_.paramVend, "IDCONSUMIOBR") == QLatin1String("1")) {
+    const bool semInicio = EmptyString(fieldText(d_.paramVend, "DTINITESCONS"));
     const double inicio = semInicio ? toDateTime(QDate(1899, 1, 1))
-                                    : s_.cdsParamVend->FieldByName(QStringLiteral("DTINITESCONS"))->AsDateTime();
+                                    : d_.paramVend->FieldByName(QStringLiteral("DTINITESCONS"))->AsDateTime();
     verificaVendaAnterior(Filtro.dtInicial, Filtro.dtFinal, inicio);
   }
   verificaValor();
-  if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
-  if (!mirror::branchControlsStock(s_.cdsParamFilial))
-    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
-  consolidar();
+  if (p_.catalogue().ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
+  if (!mirror::branchControlsStock(d_.paramFilial))
+    MensErro(p_.catalogue().Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
+  consolidar(&ConsolidationRun::consolidarProtegido);
+}
+
+void ConsolidationRun::consultarResultado() {
+  if (p_.execucaoEmDuvida()) consolidar(&ConsolidationRun::consultarProtegido);
 }
 
 // Whatever happens once the server is asked, the list is reloaded afterwards.
-void ConsolidationRun::consolidar() {
+// A posting that no server answered is said so first: its outcome is not
+// known, and it is asked again as soon as a server answers; the list is then
+// reloaded only when a server answers at once (otherwise the reload would
+// only wait as long again for the same silence).
+void ConsolidationRun::consolidar(void (ConsolidationRun::*passo)()) {
   try {
-    consolidarProtegido();
+    (this->*passo)();
+  } catch (const EServerError& e) {
+    if (!e.unanswered()) {
+      p_.reloadList();
+      throw;
+    }
+    avisarResultadoIncerto(e);
+    recarregarSeHouverServidor();
+    Abort();
   } catch (...) {
-    s_.sbtVerificarClick();
+    p_.reloadList();
     throw;
   }
-  s_.sbtVerificarClick();
+  p_.reloadList();
+}
+
+void ConsolidationRun::avisarResultadoIncerto(const EServerError& e) {
+  MessageDlgDetalhado(e.message(), kResultadoIncerto, MsgDlgType::Warning, mbOK, 0, e.details());
+}
+
+void ConsolidationRun::recarregarSeHouverServidor() {
+  constexpr int kPaciencia = 1000;  // ms
+  if (p_.serverAnswersWithin(kPaciencia))
+    p_.reloadList();
+  else
+    p_.markListOutOfDate();
+}
+
+// The call under its run identifier: a server that answers (with an outcome
+// or a refusal) settles the run; one that gives no answer leaves it in doubt.
+SemGeraNFReply ConsolidationRun::enviar(const ExecucaoIncerta& execucao, TDataSet& erros, TDataSet& bloqueados,
+                                        TFiltro& filtro) {
+  try {
+    SemGeraNFReply reply =
+        p_.rdm().SemGeraNF(execucao.filiProc, execucao.filial, execucao.loja, filtro, execucao.tipoReti, execucao.setor,
+                           execucao.operador, execucao.verificaEstoque, execucao.id, erros, bloqueados);
+    p_.esqueceExecucaoIncerta();
+    return reply;
+  } catch (const EServerError& e) {
+    if (e.unanswered())
+      p_.lembraExecucaoIncerta(execucao);
+    else
+      p_.esqueceExecucaoIncerta();
+    throw;
+  }
 }
 
 SemGeraNFReply ConsolidationRun::chamarSemGeraNF(bool verificaEstoque) {
   // the second call's lists are not looked at: they must not replace the first reply's
   TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
-  return s_.rdm().SemGeraNF(FiliProc(), s_.medFilial->text(), s_.medCdLoja->text(), Filtro, s_.medTipoReti->text(),
-                            s_.medSetor->text(), Operador(), verificaEstoque,
-                            verificaEstoque ? *s_.cdsErroConsolida : erros,
-                            verificaEstoque ? *s_.cdsProdBloq : bloqueados);
+  const ExecucaoIncerta execucao{QUuid::createUuid().toString(QUuid::WithoutBraces),
+                                 verificaEstoque,
+                                 FiliProc(),
+                                 p_.entry().filial,
+                                 p_.entry().loja,
+                                 p_.entry().tipoReti,
+                                 p_.entry().setor,
+                                 Operador(),
+                                 Filtro};
+  return enviar(execucao, verificaEstoque ? *d_.erroConsolida : erros, verificaEstoque ? *d_.prodBloq : bloqueados,
+                Filtro);
 }
 
 void ConsolidationRun::consolidarProtegido() {
-  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
   try {
-    s_.repaint();
-    if (!s_.cdsErroConsolida->IsEmpty()) s_.cdsErroConsolida->EmptyDataSet();
-    if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
+    p_.owner()->repaint();
+    if (!d_.erroConsolida->IsEmpty()) d_.erroConsolida->EmptyDataSet();
+    if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
     SemGeraNFReply reply = chamarSemGeraNF(true);
     busy.close();
-
-    if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
-    if (!s_.cdsErroConsolida->IsEmpty()) {
-      s_.cdsErroConsolida->First();
-      if (mirror::branchAllowsNegativeStock(s_.cdsParamFilial))
-        reply = tratarEstoqueNegativoPermitido(reply);
-      else
-        tratarEstoqueNegativoNaoPermitido(reply);
-    }
-    mensagemFinal(reply);
+    tratarResposta(std::move(reply));
   } catch (const EHostError& e) {
     busy.close();
-    if (!tratarRecusa(e.message())) throw;
+    if (!tratarRecusa(e.message(), e.details())) throw;
   } catch (...) {
     busy.close();
     throw;
   }
 }
 
+// The posting in doubt asked again with what it sent the first time; its
+// answer is handled as the first reply (or, for the call with the stock
+// check off, as the second) would have been.
+void ConsolidationRun::consultarProtegido() {
+  const ExecucaoIncerta execucao = *p_.execucaoEmDuvida();
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
+  try {
+    p_.owner()->repaint();
+    TFiltro filtro = execucao.filtro;
+    if (execucao.verificaEstoque) {
+      if (!d_.erroConsolida->IsEmpty()) d_.erroConsolida->EmptyDataSet();
+      if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
+      SemGeraNFReply reply = enviar(execucao, *d_.erroConsolida, *d_.prodBloq, filtro);
+      busy.close();
+      tratarResposta(std::move(reply));
+    } else {
+      TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
+      const SemGeraNFReply reply = enviar(execucao, erros, bloqueados, filtro);
+      busy.close();
+      mensagemFinal(reply);
+    }
+  } catch (const EHostError& e) {
+    busy.close();
+    if (!tratarRecusa(e.message(), e.details())) throw;
+  } catch (...) {
+    busy.close();
+    throw;
+  }
+}
+
+void ConsolidationRun::tratarResposta(SemGeraNFReply reply) {
+  if (mostrarProdutosBloqueados()) MensErro(p_.catalogue().Msg(QStringLiteral("CONS_BLOQ")), true);
+  if (!d_.erroConsolida->IsEmpty()) {
+    d_.erroConsolida->First();
+    if (mirror::branchAllowsNegativeStock(d_.paramFilial))
+      reply = tratarEstoqueNegativoPermitido(reply);
+    else
+      tratarEstoqueNegativoNaoPermitido(reply);
+  }
+  mensagemFinal(reply);
+}
+
+// Beside the negative-stock question: each product, its balance, what the
+// run takes out and what it would leave.
+QString ConsolidationRun::produtosIrregulares() const {
+  TDataSet& erros = *d_.erroConsolida;
+  const TField* baixa = erros.FindField(QStringLiteral("QTLANCESTQ"));
+  const TField* saldoFinal = erros.FindField(QStringLiteral("QTSALDOFINAL"));
+  QStringList linhas;
+  for (erros.First(); !erros.Eof(); erros.Next()) {
+    if (fieldText(&erros, "CDERRO") != kEstoqueIrregular) continue;
+    QString linha =
+        QStringLiteral("%1: saldo %2")
+            .arg(fieldText(&erros, "CDOBJETO2"), quantidade(erros.FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat()));
+    // an older server sends neither
+    if (baixa && saldoFinal && !baixa->IsNull() && !saldoFinal->IsNull())
+      linha += QStringLiteral(", sai %1, fica %2").arg(quantidade(baixa->AsFloat()), quantidade(saldoFinal->AsFloat()));
+    linhas << linha + QLatin1Char('.');
+  }
+  erros.First();
+  return linhas.join(QLatin1Char('\n'));
+}
+
 // Blocked products stop the run; the error list is then never looked at.
 bool ConsolidationRun::mostrarProdutosBloqueados() {
-  if (s_.cdsProdBloq->IsEmpty()) return false;
-  if (s_.cdsBloqConsolida->Active())
-    s_.cdsBloqConsolida->EmptyDataSet();
+  if (d_.prodBloq->IsEmpty()) return false;
+  if (d_.bloqConsolida->Active())
+    d_.bloqConsolida->EmptyDataSet();
   else
-    s_.cdsBloqConsolida->CreateDataSet();
-  for (s_.cdsProdBloq->First(); !s_.cdsProdBloq->Eof(); s_.cdsProdBloq->Next()) {
-    s_.cdsBloqConsolida->Append();
-    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(s_.medFilial->text());
-    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
-        ->SetAsString(fieldText(s_.cdsProdBloq, "CDPRODUTO") + QLatin1Char(' ') +
-                      fieldText(s_.cdsProdBloq, "NMPRODUTO"));
-    copyIfSent(*s_.cdsProdBloq, "IDMOTIVOBLOQ", *s_.cdsBloqConsolida, "IdMotivoBloq");
-    s_.cdsBloqConsolida->Post();
+    d_.bloqConsolida->CreateDataSet();
+  for (d_.prodBloq->First(); !d_.prodBloq->Eof(); d_.prodBloq->Next()) {
+    d_.bloqConsolida->Append();
+    d_.bloqConsolida->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(p_.entry().filial);
+    d_.bloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
+        ->SetAsString(fieldText(d_.prodBloq, "CDPRODUTO") + QLatin1Char(' ') + fieldText(d_.prodBloq, "NMPRODUTO"));
+    copyIfSent(*d_.prodBloq, "IDMOTIVOBLOQ", *d_.bloqConsolida, "IdMotivoBloq");
+    d_.bloqConsolida->Post();
   }
-  if (!s_.cdsBloqConsolida->IsEmpty()) CriaBloqConsolida(&s_);
+  if (!d_.bloqConsolida->IsEmpty()) CriaBloqConsolida(p_.owner());
   return true;
 }
 
@@ -237,15 +367,16 @@ bool ConsolidationRun::mostrarProdutosBloqueados() {
 // with the stock check off. The outcome is the second reply's: the first one
 // reports that nothing was posted.
 SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira) {
-  if (fieldText(s_.cdsParamFilial, "IDMENSESTNEG") == QLatin1String("S")) {
-    const QString pergunta = s_.msgPadrao->Msg(QStringLiteral("Irreg_Prod_Est"));
-    if (MessageDlg(pergunta, MsgDlgType::Information, mbYes | mbNo, 0) != mrYes) Abort();
+  if (fieldText(d_.paramFilial, "IDMENSESTNEG") == QLatin1String("S")) {
+    const QString pergunta = p_.catalogue().Msg(QStringLiteral("Irreg_Prod_Est"));
+    if (MessageDlgDetalhado(pergunta, produtosIrregulares(), MsgDlgType::Information, mbYes | mbNo, 0) != mrYes)
+      Abort();
   }
-  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
-  s_.repaint();
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
+  p_.owner()->repaint();
   std::optional<SemGeraNFReply> segunda;
-  for (; !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
-    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+  for (; !d_.erroConsolida->Eof(); d_.erroConsolida->Next()) {
+    if (fieldText(d_.erroConsolida, "CDERRO") != kEstoqueIrregular) continue;
     segunda = chamarSemGeraNF(false);
     break;
   }
@@ -254,48 +385,50 @@ SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFR
 }
 
 void ConsolidationRun::tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira) {
-  if (!s_.cdsIrregEst->IsEmpty()) s_.cdsIrregEst->EmptyDataSet();
-  const bool central = fieldText(s_.cdsParamVend, "IDUTILESTCENT") == QLatin1String("S");
-  const QString filialEstoque = central ? fieldText(s_.cdsParamVend, "CDFILIESTCENT") : s_.medFilial->text();
-  for (s_.cdsErroConsolida->First(); !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
-    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
-    if (!s_.cdsIrregEst->Active()) s_.cdsIrregEst->CreateDataSet();
-    s_.cdsIrregEst->Append();
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdErro"))->SetAsString(kEstoqueIrregular);
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(filialEstoque);
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto2"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO2"));
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto3"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO3"));
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto5"))
-        ->SetAsFloat(s_.cdsErroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO4"));
-    copyIfSent(*s_.cdsErroConsolida, "QTLANCESTQ", *s_.cdsIrregEst, "QtLancEstq");
-    copyIfSent(*s_.cdsErroConsolida, "QTSALDOFINAL", *s_.cdsIrregEst, "QtSaldoFinal");
-    s_.cdsIrregEst->Post();
+  if (!d_.irregEst->IsEmpty()) d_.irregEst->EmptyDataSet();
+  const bool central = fieldText(d_.paramVend, "IDUTILESTCENT") == QLatin1String("S");
+  const QString filialEstoque = central ? fieldText(d_.paramVend, "CDFILIESTCENT") : p_.entry().filial;
+  for (d_.erroConsolida->First(); !d_.erroConsolida->Eof(); d_.erroConsolida->Next()) {
+    if (fieldText(d_.erroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+    if (!d_.irregEst->Active()) d_.irregEst->CreateDataSet();
+    d_.irregEst->Append();
+    d_.irregEst->FieldByName(QStringLiteral("CdErro"))->SetAsString(kEstoqueIrregular);
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(filialEstoque);
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto2"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO2"));
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto3"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO3"));
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto5"))
+        ->SetAsFloat(d_.erroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO4"));
+    copyIfSent(*d_.erroConsolida, "QTLANCESTQ", *d_.irregEst, "QtLancEstq");
+    copyIfSent(*d_.erroConsolida, "QTSALDOFINAL", *d_.irregEst, "QtSaldoFinal");
+    d_.irregEst->Post();
   }
-  if (s_.cdsIrregEst->Active() && !s_.cdsIrregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), &s_);
-  if (fieldText(s_.cdsParamVend, "IDPERCONVESTNEG") == QLatin1String("N"))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("OPERA_BLOQ")), true);
+  if (d_.irregEst->Active() && !d_.irregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), p_.owner());
+  if (fieldText(d_.paramVend, "IDPERCONVESTNEG") == QLatin1String("N"))
+    MensErro(p_.catalogue().Msg(QStringLiteral("OPERA_BLOQ")), true);
 }
 
 void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
   QString mensagem;
   if (reply.lancamento == 0)
-    mensagem = s_.msgPadrao->Msg(QStringLiteral("NF_OK_ZERO"));
+    mensagem = p_.catalogue().Msg(QStringLiteral("NF_OK_ZERO"));
   else if (reply.chave.isEmpty())
-    mensagem = s_.msgPadrao->Msg(QStringLiteral("GERACAO_OK"));
+    mensagem = p_.catalogue().Msg(QStringLiteral("GERACAO_OK"));
   else
-    mensagem = s_.msgPadrao->Msg(reply.chave);
-  MessageDlg(mensagem, MsgDlgType::Information, mbOK, 0);
+    mensagem = p_.catalogue().Msg(reply.chave);
+  // what the server says beside its key (the days left out) goes with that key only
+  const QString detalhes = reply.lancamento != 0 && !reply.chave.isEmpty() ? reply.detalhes : QString();
+  MessageDlgDetalhado(mensagem, detalhes, MsgDlgType::Information, mbOK, 0);
 }
 
 // The server's refusals get the screen's own texts; false for anything else,
 // which goes on unchanged.
-bool ConsolidationRun::tratarRecusa(const QString& chave) {
+bool ConsolidationRun::tratarRecusa(const QString& chave, const QString& detalhes) {
   for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
                              refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
-    if (isRefusal(chave, refusal)) MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusal)), true);
+    if (isRefusal(chave, refusal)) MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusal)), detalhes, true);
   if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
-    MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
+    MessageDlg(p_.catalogue().Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal
     return true;
   }

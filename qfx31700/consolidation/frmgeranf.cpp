@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <utility>
 
 #include "consolidation/consolidationrun.h"
@@ -23,6 +24,7 @@
 #include "host/catalogues.h"
 #include "messages.h"
 #include "navigation/modulestate.h"
+#include "operations.h"
 #include "remote/replydatasets.h"
 #include "routines.h"
 #include "statusicons.h"
@@ -347,6 +349,13 @@ void TfrmGeraNF::buildGrid() {
   lblCliente = new QLabel(panNavegador);
   lblCliente->setObjectName(QStringLiteral("lblCliente"));
   panNavegadorLayout->addWidget(lblCliente, 1);
+  lblResultadoIncerto = new QLabel(
+      QStringLiteral("Resultado da última consolidação desconhecido: será consultado quando o servidor responder."),
+      panNavegador);
+  lblResultadoIncerto->setObjectName(QStringLiteral("lblResultadoIncerto"));
+  lblResultadoIncerto->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+  lblResultadoIncerto->setVisible(false);
+  panNavegadorLayout->addWidget(lblResultadoIncerto);
   connect(dtsVenda, &TDataSource::DataChange, this,
           [this] { lblCliente->setText(fieldText(cdsPrincipal, "NMRAZSOCCLIE")); });
 }
@@ -362,7 +371,12 @@ void TfrmGeraNF::buildMenu() {
   mnuFiltrar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   mnuFiltrar->setEnabled(false);
   for (QAction* editing : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) editing->setEnabled(false);
+  mnuResultadoConsolidacao = mnuManutencao->addAction(QStringLiteral("Consultar &resultado da consolidação"));
+  mnuResultadoConsolidacao->setObjectName(QStringLiteral("mnuResultadoConsolidacao"));
+  mnuResultadoConsolidacao->setEnabled(false);
   connect(mnuGeraNota, &QAction::triggered, this, [this] { command([this] { mnuGeraNotaClick(); }); });
+  connect(mnuResultadoConsolidacao, &QAction::triggered, this,
+          [this] { command([this] { mnuResultadoConsolidacaoClick(); }); });
   connect(mnuFiltrar, &QAction::triggered, this, [this] { command([this] { mnuFiltrarClick(); }); });
 }
 
@@ -653,6 +667,38 @@ void TfrmGeraNF::sbtFiltroClick() {
 void TfrmGeraNF::mnuFiltrarClick() { sbtFiltroClick(); }
 void TfrmGeraNF::mnuGeraNotaClick() { sbtGeraNFClick(); }
 
+void TfrmGeraNF::mnuResultadoConsolidacaoClick() { ConsolidationRun(*this).consultarResultado(); }
+
+void TfrmGeraNF::lembraExecucaoIncerta(const ExecucaoIncerta& execucao) {
+  execucaoIncerta = execucao;
+  mnuResultadoConsolidacao->setEnabled(true);
+  lblResultadoIncerto->setVisible(true);
+  if (vigiaServidor_) return;
+  constexpr int kIntervalo = 2000;  // ms between rounds of health checks
+  vigiaServidor_ = netGeraNF->WatchForServer(this, kIntervalo);
+  connect(vigiaServidor_, &hostkit::ServerWatch::serverAnswers, this, &TfrmGeraNF::servidorRespondeu);
+}
+
+void TfrmGeraNF::esqueceExecucaoIncerta() {
+  execucaoIncerta.reset();
+  mnuResultadoConsolidacao->setEnabled(false);
+  lblResultadoIncerto->setVisible(false);
+  delete std::exchange(vigiaServidor_, nullptr);
+}
+
+void TfrmGeraNF::servidorRespondeu() {
+  delete std::exchange(vigiaServidor_, nullptr);  // its thread has ended
+  if (!execucaoIncerta) return;
+  const bool ocupada = hostkit::callInFlight() || QApplication::activeModalWidget() ||
+                       hostkit::operationRunningAround(this) || !isVisible();
+  if (ocupada) {
+    constexpr int kDeNovo = 1000;  // ms
+    QTimer::singleShot(kDeNovo, this, [this] { servidorRespondeu(); });
+    return;
+  }
+  command([this] { ConsolidationRun(*this).consultarResultado(); });
+}
+
 void TfrmGeraNF::sbtGeraNFClick() { ConsolidationRun(*this).executar(); }
 
 void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inicioConsolidacao) {
@@ -660,6 +706,27 @@ void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inici
 }
 
 void TfrmGeraNF::Verifica_Valor() { ConsolidationRun(*this).verificaValor(); }
+
+ConsolidationEntry TfrmGeraNF::entry() const {
+  return {medFilial->text(), medCdLoja->text(), medTipoReti->text(), medSetor->text()};
+}
+
+ConsolidationDataSets TfrmGeraNF::dataSets() {
+  return {.paramFilial = cdsParamFilial,
+          .paramVend = cdsParamVend,
+          .loja = qryLoja,
+          .verifVenda = cdsVerifVenda,
+          .soma = cdsSoma,
+          .reducaoZ = cdsReducaoZ,
+          .erroConsolida = cdsErroConsolida,
+          .prodBloq = cdsProdBloq,
+          .bloqConsolida = cdsBloqConsolida,
+          .irregEst = cdsIrregEst};
+}
+
+void TfrmGeraNF::focusList() { dbgPadrao->setFocus(); }
+
+bool TfrmGeraNF::serverAnswersWithin(int ms) { return netGeraNF->Ping(ms); }
 
 QString TfrmGeraNF::branch() const { return medFilial->text(); }
 QString TfrmGeraNF::store() const { return medCdLoja->text(); }

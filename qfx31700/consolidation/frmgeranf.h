@@ -9,6 +9,7 @@
 
 #include <QMdiSubWindow>
 
+#include "consolidation/consolidationport.h"
 #include "frmpadraogrid.h"
 #include "navigation/consolidationscreen.h"
 #include "query.h"
@@ -22,12 +23,9 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
-// The host's busy animation the screen shows while the server works.
-inline constexpr int kBusyAnimation = 6;
-
 struct CellText;
 
-class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, public ConsolidationPort {
   Q_OBJECT
  public:
   explicit TfrmGeraNF(QWidget* parent = nullptr);
@@ -63,6 +61,10 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QLabel* lblAvisoLista;
   QAction* mnuGeraNota;
   QAction* mnuFiltrar;
+  // While a posting's outcome is not known (its server gave no answer): the
+  // operator's way to ask again, and what the navigator bar says meanwhile.
+  QAction* mnuResultadoConsolidacao;
+  QLabel* lblResultadoIncerto;
 
   // ---- data ----
   hostkit::TNetConnection* netGeraNF;
@@ -96,6 +98,17 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   RdmGeraNF& rdm() override { return rdm_; }
   void reloadSales() override;
 
+  // ---- what a consolidation run asks of it ----
+  ConsolidationEntry entry() const override;
+  ConsolidationDataSets dataSets() override;
+  hostkit::TMessages& catalogue() override { return *msgPadrao; }
+  QWidget* owner() override { return this; }
+  void focusList() override;
+  void reloadList() override { sbtVerificarClick(); }
+  void markListOutOfDate() override { SetGridOutOfDate(true); }
+  bool serverAnswersWithin(int ms) override;
+  const ExecucaoIncerta* execucaoEmDuvida() const override { return execucaoIncerta ? &*execucaoIncerta : nullptr; }
+
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
   void Vd_Loja(bool obrigatorio);
@@ -107,6 +120,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void sbtFiltroClick();
   void sbtGeraNFClick();
   void mnuGeraNotaClick();
+  void mnuResultadoConsolidacaoClick();
+
+  // The posting whose outcome is not known, while it is not: asked again
+  // automatically once a server answers, or by the operator.
+  std::optional<ExecucaoIncerta> execucaoIncerta;
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override;
+  void esqueceExecucaoIncerta() override;
   void mnuFiltrarClick();
   void sbtImprimirClick() override;
   void sbtProcurarClick() override;
@@ -152,9 +172,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QString statusHint(int row) const;
   QString totalHint(int row) const;
   void openStores();
+  // A server answers again: the posting in doubt is asked about once the
+  // screen is free (no call, dialog or handler of its own under way).
+  void servidorRespondeu();
   void failOn(QWidget* field, const QString& key);
 
   RdmGeraNF rdm_;
+  hostkit::ServerWatch* vigiaServidor_ = nullptr;  // while a posting is in doubt
   // the fields the calculated field reads, found on its first row: it runs
   // for every row of every list
   struct CalcFields {

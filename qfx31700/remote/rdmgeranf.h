@@ -32,6 +32,7 @@ hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool rai
 struct SemGeraNFReply {
   qint64 lancamento = 0;  // element 1: last stock posting created; 0: nothing posted
   QString chave;          // element 3: message key, or empty
+  QString detalhes;       // what the server says beside the key (the days left out)
 };
 
 // The filter's inputs for the products picker, made just before the call.
@@ -79,9 +80,12 @@ class RdmGeraNF {
                            TFiltro& filtro);
   PendingLoad StartGetReducaoZ(const QString& filial, const QString& caixa, double dia);
   // Loads element 0 into cdsErroConsolida and element 2 into cdsProdBloq.
+  // `execucao` names the run (see hostkit::CallOptions::runId): asked again
+  // under the same name, the server answers the run it has done.
   SemGeraNFReply SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& filtro,
                            const QString& tipoReti, const QString& setor, const QString& operador, bool verificaEstoque,
-                           hostkit::TDataSet& cdsErroConsolida, hostkit::TDataSet& cdsProdBloq);
+                           const QString& execucao, hostkit::TDataSet& cdsErroConsolida,
+                           hostkit::TDataSet& cdsProdBloq);
   // stCaixa is the working copy's list itself: what the server leaves in it stays.
   void GetVendas(const QString& filial, const QString& loja, double inicio, double fim, bool todosCaixa,
                  QString& stCaixa, hostkit::TDataSet& cdsVendas);

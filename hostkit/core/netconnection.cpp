@@ -114,9 +114,9 @@ class InputBlocker : public QObject {
   bool eventFilter(QObject* watched, QEvent* e) override {
     switch (e->type()) {
       case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
         closeClicked(watched, e);  // a close among the input is still a close
         return true;
-      case QEvent::MouseButtonRelease:
       case QEvent::MouseButtonDblClick:
       case QEvent::MouseMove:
       case QEvent::KeyPress:

@@ -343,7 +343,7 @@ class IdlePoller {
 
 }  // namespace
 
-std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text) {
+Result<QList<ServerEndpoint>> parseServerList(const QString& text) {
   QList<ServerEndpoint> servers;
   for (const QString& part : text.split(u',')) {
     const QString entry = part.trimmed();
@@ -354,8 +354,9 @@ std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text
               (!host.contains(u':') || entry.startsWith(u'['));
     const int port = ok ? entry.mid(colon + 1).toInt(&ok) : 0;
     if (!ok || port <= 0 || port > 65535)
-      return entry.isEmpty() ? QStringLiteral("Servidor vazio na lista \"%1\" (use host:porta,host:porta).").arg(text)
-                             : QStringLiteral("Servidor inválido: %1 (use host:porta).").arg(entry);
+      return Result<QList<ServerEndpoint>>::failure(
+          entry.isEmpty() ? QStringLiteral("Servidor vazio na lista \"%1\" (use host:porta,host:porta).").arg(text)
+                          : QStringLiteral("Servidor inválido: %1 (use host:porta).").arg(entry));
     servers << ServerEndpoint{host, port};
   }
   return servers;
@@ -1052,7 +1053,7 @@ bool serverCouldNotServe(const grpc::Status& status) {
 }
 }  // namespace
 
-std::variant<LoginResult, QString> TNetConnection::Login(const QString& operatorCode, const QString& password) {
+Result<LoginResult> TNetConnection::Login(const QString& operatorCode, const QString& password) {
   SetConnected(true);
   rpc::LoginRequest request;
   request.set_operator_code(operatorCode.toStdString());
@@ -1086,15 +1087,16 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     return QStringLiteral("%1 (%2:%3)\n%4").arg(trouble->message, Host).arg(Port).arg(trouble->remedy);
   };
   if (!reached) {
-    if (auto trouble = tlsTrouble()) return *trouble;
-    return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+    if (auto trouble = tlsTrouble()) return Result<LoginResult>::failure(*trouble);
+    return Result<LoginResult>::failure(QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText()));
   }
   if (!status.ok()) {
     const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
     if (failure.transport) link_->lost();
     if (failure.transport && status.error_code() == grpc::StatusCode::UNAVAILABLE)
-      if (auto trouble = tlsTrouble()) return *trouble;
-    return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
+      if (auto trouble = tlsTrouble()) return Result<LoginResult>::failure(*trouble);
+    return Result<LoginResult>::failure(failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server)
+                                                          : failure.message);
   }
   LoginResult r{QString::fromStdString(reply.token()),
                 QString::fromStdString(reply.operator_code()),

@@ -80,8 +80,8 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     login.Host = host->server.host;
     login.Port = host->server.port;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
-    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
-    host->token = std::get<LoginResult>(session).token;
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    host->token = session->token;
     const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();
@@ -156,8 +156,6 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
   QPointer<TfrmGeraNF> screen;
   bool initialized = false;
 };
-
-}  // namespace
 
 TEST_P(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNothing) {
   listYesterdayAndToday();
@@ -426,3 +424,5 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

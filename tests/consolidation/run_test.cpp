@@ -121,8 +121,6 @@ class PortWithoutScreen : public ConsolidationPort {
   hostkit::TDataSet erros_, bloqueados_;
 };
 
-}  // namespace
-
 TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
   TfrmGeraNF& tela = ready();
   host->dialogAnswers = {mrNo};
@@ -503,3 +501,5 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   EXPECT_EQ(bloqueados.titles.size(), 3);
   EXPECT_EQ(bloqueados.firstRow.last(), "inativo e não cadastrado para a filial");
 }
+
+}  // namespace

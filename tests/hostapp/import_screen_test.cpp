@@ -70,13 +70,13 @@ TEST(ImportScreen, TestsImportsListsProblemsAndCutsACallMidway) {
   settings.server.host = "127.0.0.1";
   settings.server.port = server.port();
   auto logged = loginDirect(settings, "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(logged));
+  ASSERT_TRUE(logged.ok());
   auto host = hostkit::ScriptedHostServices::install();
 
   ModuleLoader module;
   hostkit::HostSession session;
   session.operador = "demo";
-  session.token = std::get<LoginOutcome>(logged).login.token;
+  session.token = logged.value().login.token;
   session.server = settings.server;
   MainWindow window(module, session);
   window.show();

@@ -22,6 +22,7 @@ constexpr Version kVersions[] = {
     {2, "0002_host_read_role"},
     {3, "0003_venda_caixa_dia"},
     {4, "0004_z_indice_coberto"},
+    {7, "0007_estorno"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

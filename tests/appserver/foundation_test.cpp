@@ -167,7 +167,8 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
   EXPECT_EQ(*again, *first);
   auto db = database.connection();
   ASSERT_TRUE(db.ok());
-  EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM QFXVERSAOESQUEMA")),
+  // numbers are handed out ahead to parallel work, so the list may skip some
+  EXPECT_EQ(scalar(*db, QStringLiteral("SELECT MAX(NRVERSAO) FROM QFXVERSAOESQUEMA")),
             std::to_string(server::migrations::latestVersion()));
 
   // the Z check's sum of one register-day seeks its sales by register and

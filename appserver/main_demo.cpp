@@ -1,25 +1,21 @@
 // qfxdemo: creates the demo database (schema and deterministic demo data).
+#include <sys/stat.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+
 #include <cstdio>
 
 #include "common/log.h"
 #include "db/database.h"
+#include "db/database_options.h"
 #include "db/migrations.h"
 #include "demo/demo_generator.h"
+#include "qfx_version.h"
 
 using namespace qfx::server;
 
 namespace {
-
-// --db, else $QFX_DB_URL (keeps a password out of the process list), else
-// the SQLite file qfx.db.
-std::string databaseUrl(const QCommandLineParser& p) {
-  if (p.isSet("db")) return p.value("db").toStdString();
-  const QByteArray fromEnvironment = qgetenv("QFX_DB_URL");
-  return fromEnvironment.isEmpty() ? std::string("sqlite:qfx.db") : fromEnvironment.toStdString();
-}
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "qfxdemo: %s\n", message.c_str());
@@ -29,18 +25,18 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  umask(077);  // the database it creates is the owner's alone
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("qfxdemo");
+  QCoreApplication::setApplicationVersion(QFX_VERSION);
   QCommandLineParser p;
   p.setApplicationDescription(
       "Cria o banco de demonstração da Consolidação de Vendas: esquema e dados determinísticos\n"
       "(mesma semente e mesma data, mesmos dados). O banco deve estar vazio.");
   p.addHelpOption();
+  p.addVersionOption();
+  addDatabaseOptions(p);
   p.addOptions({
-      {"db",
-       "Banco: sqlite:/caminho/arquivo.db ou postgresql://usuario@host:porta/banco. Padrão: $QFX_DB_URL, senão "
-       "sqlite:qfx.db.",
-       "url"},
       {"scale", "Quantidade aproximada de itens de venda (600 para a demonstração, milhões para medir).", "itens",
        "600"},
       {"seed", "Semente do gerador.", "n", "1"},
@@ -59,7 +55,7 @@ int main(int argc, char** argv) {
     options.today = QDate::fromString(p.value("today"), QStringLiteral("yyyy-MM-dd"));
     if (!options.today.isValid()) return fail("--today deve ser uma data AAAA-MM-DD");
   }
-  auto config = DbConfig::parse(databaseUrl(p));
+  auto config = databaseFromOptions(p);
   if (!config) return fail(config.error().message);
   Database database(*config);
   if (auto migrated = migrations::migrate(database); !migrated) return fail(migrated.error().message);

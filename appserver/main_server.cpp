@@ -1,21 +1,24 @@
 // qfxserver: the application server of the sales consolidation module.
 #include <pthread.h>
+#include <sys/stat.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlQuery>
-#include <QUrl>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <optional>
 
+#include "admin_commands.h"
 #include "auth/sessions.h"
 #include "common/log.h"
 #include "db/database.h"
+#include "db/database_options.h"
+#include "db/database_use_lock.h"
 #include "db/migrations.h"
-#include "db/sqlite_backup.h"
 #include "demo/demo_generator.h"
 #include "methods/dispatcher.h"
+#include "qfx_version.h"
 #include "rpc/server.h"
 
 using namespace qfx::server;
@@ -23,41 +26,14 @@ using namespace qfx::server;
 namespace {
 
 struct Options {
-  std::string db = "sqlite:qfx.db";
+  DbConfig db;
   ServerOptions server;
   bool migrateOnly = false;
   std::string portFile;
-  std::string backupTo, restoreFrom;
-  std::string operatorToSet, operatorName, operatorBranch;
+  admin::Options admin;
   bool createDemo = false;
   demo::Options demo;
 };
-
-// --db, else $QFX_DB_URL (keeps the URL out of the process list), else
-// $QFX_DB (the name older settings files of the service use), else the
-// SQLite file qfx.db.
-std::string databaseUrl(const QCommandLineParser& p) {
-  if (p.isSet("db")) return p.value("db").toStdString();
-  for (const char* name : {"QFX_DB_URL", "QFX_DB"})
-    if (const QByteArray fromEnvironment = qgetenv(name); !fromEnvironment.isEmpty())
-      return fromEnvironment.toStdString();
-  return "sqlite:qfx.db";
-}
-
-// The first line of a file only its owner may read: a secret kept off the
-// command line.
-Result<QByteArray> readOwnerOnlyFile(const QString& path) {
-  QFile file(path);
-  const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                      QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists()) return invalidArgument("arquivo de senha não encontrado: " + path.toStdString());
-  if (file.permissions() & others)
-    return invalidArgument("o arquivo de senha " + path.toStdString() +
-                           " pode ser lido por outros usuários: deixe-o só para o dono (chmod 600)");
-  if (!file.open(QIODevice::ReadOnly))
-    return invalidArgument("não foi possível ler " + path.toStdString() + ": " + file.errorString().toStdString());
-  return file.readLine().trimmed();
-}
 
 // A whole number of at least `least` from option `name`; false with the reason otherwise.
 bool readCount(const QCommandLineParser& p, const char* name, int least, int* out, std::string* error) {
@@ -89,17 +65,13 @@ int fail(const std::string& message) {
 
 bool parse(QCoreApplication& app, Options* o, std::string* error) {
   QCommandLineParser p;
+  p.addVersionOption();
   p.setApplicationDescription(
       "Servidor de aplicação da Consolidação de Vendas (objeto Qfx31700.rdmGeraNF, gRPC).\n"
       "Cria ou atualiza o esquema do banco ao iniciar.");
   p.addHelpOption();
   p.addOptions({
       {"listen", "Endereço de escuta HOST:PORTA (porta 0 escolhe uma livre).", "host:porta", "127.0.0.1:50731"},
-      {"db",
-       "Banco: sqlite:/caminho/arquivo.db ou postgresql://usuario@host:porta/banco[?sslmode=require] (senha por "
-       "PGPASSWORD ou ~/.pgpass). Padrão: $QFX_DB_URL, senão sqlite:qfx.db.",
-       "url"},
-      {"db-password-file", "Arquivo com a senha do banco (legível só pelo dono).", "arquivo"},
       {"tls-cert", "Certificado PEM do servidor; com --tls-key liga TLS no canal.", "arquivo"},
       {"tls-key", "Chave privada PEM do servidor.", "arquivo"},
       {"log-level", "Nível do log: debug, info, warn, error, off.", "nivel", "info"},
@@ -112,38 +84,22 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"login-max-delay-ms", "Maior espera entre tentativas de login.", "ms", "300000"},
       {"login-checks", "Conferências de senha ao mesmo tempo (64 MiB cada).", "n", "2"},
       {"migrate", "Só cria/atualiza o esquema do banco e termina."},
-      {"backup", "Copia o banco SQLite em uso, de forma consistente, para o arquivo e termina.", "arquivo"},
-      {"restore", "Com o servidor parado, põe de volta no banco SQLite a cópia do arquivo (conferida) e termina.",
-       "arquivo"},
       {"create-demo", "Se o banco não tem filiais, gera os dados de demonstração antes de atender."},
       {"demo-scale", "Itens de venda aproximados da demonstração (com --create-demo).", "itens", "600"},
       {"demo-seed", "Semente da demonstração (com --create-demo).", "n", "1"},
-      {"set-operator", "Cria ou troca a senha de um operador (senha lida da entrada padrão) e termina.", "codigo"},
-      {"operator-name", "Nome do operador para --set-operator.", "nome"},
-      {"operator-branch", "Filial à qual o operador fica preso (vazio: qualquer filial).", "filial"},
   });
+  admin::addOptions(p);
+  addDatabaseOptions(p);
   p.process(app);
-  o->db = databaseUrl(p);
-  if (p.isSet("db") && !QUrl(QString::fromStdString(o->db)).password().isEmpty())
-    return *error =
-               "a senha do banco em --db ficaria visível na lista de processos: use PGPASSWORD, ~/.pgpass, "
-               "$QFX_DB_URL ou --db-password-file",
-           false;
-  if (p.isSet("db-password-file")) {
-    auto password = readOwnerOnlyFile(p.value("db-password-file"));
-    if (!password) return *error = password.error().message, false;
-    qputenv("PGPASSWORD", *password);  // libpq takes it from there
-  }
+  if (!admin::read(p, &o->admin, error)) return false;
+  auto database = databaseFromOptions(p);
+  if (!database) return *error = database.error().message, false;
+  o->db = *database;
   o->server.listen = p.value("listen").toStdString();
   o->server.tlsCertFile = p.value("tls-cert").toStdString();
   o->server.tlsKeyFile = p.value("tls-key").toStdString();
   o->portFile = p.value("port-file").toStdString();
   o->migrateOnly = p.isSet("migrate");
-  o->backupTo = p.value("backup").toStdString();
-  o->restoreFrom = p.value("restore").toStdString();
-  o->operatorToSet = p.value("set-operator").toStdString();
-  o->operatorName = p.value("operator-name").toStdString();
-  o->operatorBranch = p.value("operator-branch").toStdString();
   o->createDemo = p.isSet("create-demo");
   bool ok = false;
   o->demo.items = p.value("demo-scale").toLongLong(&ok);
@@ -163,18 +119,6 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   return true;
 }
 
-int setOperator(Database& database, const Options& o) {
-  std::string password;
-  if (!std::getline(std::cin, password) || password.empty()) return fail("informe a senha na entrada padrão");
-  auto db = database.connection();
-  if (!db) return fail(db.error().message);
-  const std::string name = o.operatorName.empty() ? o.operatorToSet : o.operatorName;
-  if (auto saved = SessionStore::saveOperator(*db, o.operatorToSet, name, password, o.operatorBranch); !saved)
-    return fail(saved.error().message);
-  std::printf("operador %s gravado\n", o.operatorToSet.c_str());
-  return 0;
-}
-
 // Fills an empty database with the demo data; leaves one with data alone.
 int createDemoIfEmpty(Database& database, const Options& o) {
   auto db = database.connection();
@@ -189,18 +133,6 @@ int createDemoIfEmpty(Database& database, const Options& o) {
   }
   std::printf("%s\n", demo::credentialsText().c_str());
   std::fflush(stdout);
-  return 0;
-}
-
-// The embedded database's backup and restore; PostgreSQL has its own tools.
-int backupOrRestore(const DbConfig& config, const Options& o) {
-  if (config.dialect != Dialect::SQLite)
-    return fail("--backup e --restore são para o banco SQLite; no PostgreSQL use pg_dump e pg_restore");
-  const std::string database = config.path.toStdString();
-  auto done = o.backupTo.empty() ? restoreSqlite(o.restoreFrom, database) : backupSqlite(database, o.backupTo);
-  if (!done) return fail(done.error().message);
-  std::printf("%s\n", o.backupTo.empty() ? ("banco restaurado de " + o.restoreFrom).c_str()
-                                         : ("cópia gravada em " + o.backupTo).c_str());
   return 0;
 }
 
@@ -230,15 +162,24 @@ int serve(Database& database, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // the database, its journal and its backups are the owner's alone
+  umask(077);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("qfxserver");
+  QCoreApplication::setApplicationVersion(QFX_VERSION);
   Options options;
   std::string error;
   if (!parse(app, &options, &error)) return fail(error);
 
-  auto config = DbConfig::parse(options.db);
-  if (!config) return fail(config.error().message);
-  if (!options.backupTo.empty() || !options.restoreFrom.empty()) return backupOrRestore(*config, options);
+  const DbConfig* config = &options.db;
+  if (options.admin.onTheFile()) return admin::runOnTheFile(*config, options.admin);
+  // held until the process ends: a restore is refused meanwhile
+  std::optional<DatabaseUseLock> inUse;
+  if (config->dialect == Dialect::SQLite) {
+    auto lock = DatabaseUseLock::forServer(config->path.toStdString());
+    if (!lock) return fail(lock.error().message);
+    inUse.emplace(std::move(*lock));
+  }
   Database database(*config);
   auto version = migrations::migrate(database);
   if (!version) return fail(version.error().message);
@@ -246,7 +187,7 @@ int main(int argc, char** argv) {
     std::printf("esquema na versão %d\n", *version);
     return 0;
   }
-  if (!options.operatorToSet.empty()) return setOperator(database, options);
+  if (options.admin.onOperators()) return admin::runOnOperators(database, options.admin);
   if (options.createDemo) {
     if (int failed = createDemoIfEmpty(database, options)) return failed;
   }

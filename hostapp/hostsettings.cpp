@@ -125,7 +125,9 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const QCommandLineOption shots(QStringLiteral("screenshots"),
                                  QStringLiteral("Percorre as telas, salva capturas na pasta e sai."),
                                  QStringLiteral("pasta"));
-  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, passwordFile, branch, shots});
+  // answered by main() before the window system starts; listed here for --help
+  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Mostra a versão e termina."));
+  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, passwordFile, branch, shots, version});
   if (!parser.parse(arguments)) return parser.errorText();
   if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
 

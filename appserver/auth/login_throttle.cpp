@@ -11,12 +11,18 @@ constexpr size_t kMaxKeyLength = 256;
 
 std::string keyOf(const std::string& text) { return text.substr(0, kMaxKeyLength); }
 
+// An operator code holds no NUL, so the pair's key cannot be forged from another pair.
+std::string pairKey(const std::string& operatorCode, const std::string& address) {
+  return keyOf(operatorCode) + '\0' + keyOf(address);
+}
+
 }  // namespace
 
 LoginThrottle::LoginThrottle(const LoginThrottleOptions& options)
     : options_(options),
       operators_(std::max(1, options.operatorFailures), options_),
       addresses_(std::max(1, options.addressFailures), options_),
+      known_(options_),
       checks_(std::max(1, options.concurrentChecks)) {}
 
 std::optional<LoginThrottle::Clock::duration> LoginThrottle::waitFor(const std::string& operatorCode,
@@ -24,7 +30,8 @@ std::optional<LoginThrottle::Clock::duration> LoginThrottle::waitFor(const std::
                                                                      Clock::time_point now) {
   std::lock_guard lock(mutex_);
   const auto byOperator = operators_.waitFor(keyOf(operatorCode), now);
-  const auto byAddress = addresses_.waitFor(keyOf(address), now);
+  auto byAddress = addresses_.waitFor(keyOf(address), now);
+  if (byAddress && known_.contains(pairKey(operatorCode, address), now)) byAddress.reset();
   if (byOperator && byAddress) return std::max(*byOperator, *byAddress);
   return byOperator ? byOperator : byAddress;
 }
@@ -35,10 +42,10 @@ void LoginThrottle::failed(const std::string& operatorCode, const std::string& a
   addresses_.failed(keyOf(address), now);
 }
 
-void LoginThrottle::succeeded(const std::string& operatorCode, const std::string& address) {
+void LoginThrottle::succeeded(const std::string& operatorCode, const std::string& address, Clock::time_point now) {
   std::lock_guard lock(mutex_);
   operators_.forget(keyOf(operatorCode));
-  addresses_.forget(keyOf(address));
+  known_.add(pairKey(operatorCode, address), now);
 }
 
 std::optional<LoginThrottle::CheckSlot> LoginThrottle::takeCheckSlot(Clock::time_point latest) {
@@ -79,6 +86,33 @@ void LoginThrottle::FailureTable::failed(const std::string& key, Clock::time_poi
 }
 
 void LoginThrottle::FailureTable::forget(const std::string& key) {
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return;
+  byAge_.erase(it->second.age);
+  entries_.erase(it);
+}
+
+bool LoginThrottle::KnownPairs::contains(const std::string& key, Clock::time_point now) {
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return false;
+  if (now - it->second.since > options_.trustKnownFor) {
+    forget(key);
+    return false;
+  }
+  return true;
+}
+
+void LoginThrottle::KnownPairs::add(const std::string& key, Clock::time_point now) {
+  if (auto it = entries_.find(key); it != entries_.end()) {
+    it->second.since = now;
+    byAge_.splice(byAge_.end(), byAge_, it->second.age);
+    return;
+  }
+  if (entries_.size() >= options_.maxEntries && !byAge_.empty()) forget(byAge_.front());
+  entries_.emplace(key, Entry{now, byAge_.insert(byAge_.end(), key)});
+}
+
+void LoginThrottle::KnownPairs::forget(const std::string& key) {
   auto it = entries_.find(key);
   if (it == entries_.end()) return;
   byAge_.erase(it->second.age);

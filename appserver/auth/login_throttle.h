@@ -1,11 +1,15 @@
 // Failed logins held back, in the server's memory. After a few failures for
-// one operator, or from one client address, further attempts for that
-// operator or address are refused at once, without a password check, for a
-// delay that doubles with each failure past the limit. The address limit is
-// higher than the operator's: an address may be a whole shop behind one
-// router, and one operator's mistakes must not lock out the others. Each
-// server process counts on its own; the tables keep a bounded number of
-// entries, and the one that failed least recently leaves first.
+// one operator, from whatever addresses, further attempts for that operator
+// are refused at once, without a password check, for a delay that doubles
+// with each failure past the limit; only that operator's own success clears
+// its count. An address collects the failures of every operator tried from it
+// against a higher limit (it may be a whole shop behind one router, or every
+// shop behind a balancer); no success clears it, so one valid account does not
+// buy an attacker fresh guesses at the others. An address held back still lets
+// through an operator that logged in from it before (a pair remembered for a
+// while): an attacker hammering from a shared address cannot lock the shop's
+// operators out. Each server process counts on its own; every table keeps a
+// bounded number of entries, and the one used least recently leaves first.
 //
 // Password checks (argon2id, 64 MiB each) run a few at a time: a login waits
 // briefly for a free check and is refused when none frees up.
@@ -27,10 +31,11 @@ struct LoginThrottleOptions {
   int addressFailures = 20;  // failures from one address, any operator, before its attempts wait
   std::chrono::milliseconds firstDelay{1000};
   std::chrono::milliseconds maxDelay{std::chrono::minutes(5)};
-  std::chrono::milliseconds forgetAfter{std::chrono::hours(1)};  // failures older than this no longer count
-  size_t maxEntries = 10000;                                     // per table (operators, addresses)
-  int concurrentChecks = 2;                                      // password checks running at once
-  std::chrono::milliseconds checkWait{30000};                    // how long a login waits for one
+  std::chrono::milliseconds forgetAfter{std::chrono::hours(1)};         // failures older than this no longer count
+  size_t maxEntries = 10000;                                            // per table (operators, addresses, known pairs)
+  std::chrono::milliseconds trustKnownFor{std::chrono::hours(24 * 7)};  // a pair's success lets it past its address
+  int concurrentChecks = 2;                                             // password checks running at once
+  std::chrono::milliseconds checkWait{30000};                           // how long a login waits for one
 };
 
 class LoginThrottle {
@@ -43,7 +48,8 @@ class LoginThrottle {
   std::optional<Clock::duration> waitFor(const std::string& operatorCode, const std::string& address,
                                          Clock::time_point now = Clock::now());
   void failed(const std::string& operatorCode, const std::string& address, Clock::time_point now = Clock::now());
-  void succeeded(const std::string& operatorCode, const std::string& address);
+  // Clears the operator's count (not the address's) and remembers the pair.
+  void succeeded(const std::string& operatorCode, const std::string& address, Clock::time_point now = Clock::now());
 
   // A free password check, taken for the slot's lifetime.
   class CheckSlot {
@@ -86,9 +92,29 @@ class LoginThrottle {
     std::list<std::string> byAge_;
   };
 
+  // Operator and address pairs that logged in, the least recently used first to leave.
+  class KnownPairs {
+   public:
+    explicit KnownPairs(const LoginThrottleOptions& options) : options_(options) {}
+    bool contains(const std::string& key, Clock::time_point now);
+    void add(const std::string& key, Clock::time_point now);
+
+   private:
+    struct Entry {
+      Clock::time_point since;
+      std::list<std::string>::iterator age;
+    };
+    void forget(const std::string& key);
+
+    const LoginThrottleOptions& options_;
+    std::unordered_map<std::string, Entry> entries_;
+    std::list<std::string> byAge_;
+  };
+
   LoginThrottleOptions options_;
   std::mutex mutex_;
   FailureTable operators_, addresses_;
+  KnownPairs known_;
   std::counting_semaphore<> checks_;
 };
 

@@ -1,10 +1,15 @@
 #include "db/database.h"
 
+#include <libpq-fe.h>
+
+#include <QCoreApplication>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
 #include <map>
+#include <optional>
 
 #include "db/postgres_rows.h"
 #include "db/sql.h"
@@ -58,9 +63,40 @@ bool isSafeOptionPart(const QString& text) {
   return true;
 }
 
+// Qt's reason without the text it quotes (the URL, password and all).
+std::string urlProblem(const QUrl& url) {
+  const QString reason = url.errorString();
+  return reason.left(reason.indexOf(QLatin1Char(';'))).toStdString();
+}
+
+// Why libpq's option `key` may not be given in the URL's query; nullopt when
+// it may. libpq itself lists what it takes: an unknown key is refused here
+// with its name instead of failing every connection later.
+std::optional<std::string> refusalOfOption(const QString& key) {
+  static const QSet<QString> inTheAddress = {QStringLiteral("host"), QStringLiteral("hostaddr"), QStringLiteral("port"),
+                                             QStringLiteral("user"), QStringLiteral("dbname")};
+  if (key == QLatin1String("password"))
+    return "a senha não vai no endereço do banco: use --db-password-file, PGPASSWORD ou ~/.pgpass";
+  if (inTheAddress.contains(key))
+    return "a opção " + key.toStdString() +
+           " do endereço PostgreSQL vai na sua própria parte (usuario@host:porta/banco)";
+  static const QSet<QString> known = [] {
+    QSet<QString> names;
+    PQconninfoOption* options = PQconndefaults();
+    for (PQconninfoOption* o = options; o && o->keyword; ++o) names.insert(QString::fromLatin1(o->keyword));
+    PQconninfoFree(options);
+    return names;
+  }();
+  if (!known.contains(key))
+    return "opção de conexão desconhecida no endereço PostgreSQL: " + key.toStdString() +
+           " (aceitas as do libpq, como sslmode, sslrootcert, connect_timeout, application_name)";
+  return std::nullopt;
+}
+
 Result<DbConfig> parsePostgresUrl(const std::string& text) {
   const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-  if (!url.isValid()) return invalidArgument("endereço PostgreSQL inválido: " + url.errorString().toStdString());
+  if (!url.isValid())
+    return invalidArgument("endereço PostgreSQL inválido (" + urlProblem(url) + "): " + redactedUrl(text));
   DbConfig c;
   c.dialect = Dialect::PostgreSQL;
   c.host = url.host().isEmpty() ? QStringLiteral("127.0.0.1") : url.host();
@@ -71,12 +107,17 @@ Result<DbConfig> parsePostgresUrl(const std::string& text) {
   if (c.name.isEmpty()) return invalidArgument("endereço PostgreSQL sem o nome do banco (…/nome)");
   QStringList options;
   for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+    if (auto refusal = refusalOfOption(key)) return invalidArgument(*refusal);
     // the options go into a libpq connection string: keep them plain words
     if (!isSafeOptionPart(key) || !isSafeOptionPart(value))
       return invalidArgument("opção de conexão inválida no endereço PostgreSQL: " + key.toStdString());
     options << key + QLatin1Char('=') + value;
   }
-  if (!QUrlQuery(url).hasQueryItem(QStringLiteral("connect_timeout"))) options << QStringLiteral("connect_timeout=10");
+  const QUrlQuery query(url);
+  if (!query.hasQueryItem(QStringLiteral("connect_timeout"))) options << QStringLiteral("connect_timeout=10");
+  // names the program in pg_stat_activity and in the server's log
+  if (!query.hasQueryItem(QStringLiteral("application_name")) && !QCoreApplication::applicationName().isEmpty())
+    options << QStringLiteral("application_name=") + QCoreApplication::applicationName();
   c.options = options.join(QLatin1Char(';'));
   return c;
 }
@@ -90,13 +131,25 @@ Result<DbConfig> DbConfig::parse(const std::string& url) {
     path = path.substr(7);
     if (path.rfind("//", 0) == 0) path = path.substr(2);
   } else if (path.find("://") != std::string::npos) {
-    return invalidArgument("tipo de banco desconhecido em '" + url + "' (use sqlite:/arquivo.db ou postgresql://...)");
+    return invalidArgument("tipo de banco desconhecido em '" + redactedUrl(url) +
+                           "' (use sqlite:/arquivo.db ou postgresql://...)");
   }
   if (path.empty()) return invalidArgument("informe o arquivo do banco SQLite (sqlite:/caminho/arquivo.db)");
   DbConfig c;
   c.dialect = Dialect::SQLite;
   c.path = QString::fromStdString(path);
   return c;
+}
+
+std::string redactedUrl(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  // from the colon after the user to the last '@': a password may hold '/',
+  // '?' or '#' unescaped, and hiding too much is no harm here
+  const size_t colon = url.find(':', scheme + 3);
+  const size_t at = url.rfind('@');
+  if (colon == std::string::npos || at == std::string::npos || at < colon) return url;
+  return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
 std::string DbConfig::describe() const {

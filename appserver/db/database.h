@@ -34,6 +34,9 @@ struct DbConfig {
   std::string describe() const;
 };
 
+// The URL with any password in it replaced by "***", for messages and logs.
+std::string redactedUrl(const std::string& url);
+
 class Database {
  public:
   explicit Database(DbConfig config);

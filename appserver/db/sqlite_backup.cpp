@@ -1,8 +1,14 @@
 #include "db/sqlite_backup.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace qfx::server {
@@ -51,13 +57,40 @@ Result<bool> integrityOk(sqlite3* db, const std::string& path) {
   return true;
 }
 
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// Writing the copy over the database (or its journal) would destroy what it copies.
+Status targetIsSafe(const std::string& source, const std::string& target, ExistingTarget existing) {
+  for (const char* side : {"", "-wal", "-shm", "-journal"}) {
+    if (sameFile(source + side, target))
+      return invalidArgument("a cópia não pode ser gravada sobre o próprio banco (" + target + " é " + source + side +
+                             "): escolha outro arquivo");
+  }
+  if (existing == ExistingTarget::Refuse && exists(target))
+    return invalidArgument("o arquivo " + target + " já existe: escolha outro nome ou use --replace para substituí-lo");
+  return success();
+}
+
 }  // namespace
 
-Result<bool> backupSqlite(const std::string& source, const std::string& target) {
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+Result<bool> backupSqlite(const std::string& source, const std::string& target, ExistingTarget existing) {
+  if (!exists(source)) return invalidArgument("o banco " + source + " não existe");
+  if (auto safe = targetIsSafe(source, target, existing); !safe) return safe.error();
   auto from = open(source, SQLITE_OPEN_READONLY);
   if (!from) return from.error();
-  const std::string partial = target + ".parcial";
-  std::remove(partial.c_str());
+  // named after this process: an unrelated file of the usual name is left alone
+  const std::string partial = target + ".parcial." + std::to_string(::getpid());
+  if (exists(partial))
+    return invalidArgument("o arquivo temporário " + partial + " já existe: apague-o ou escolha outro nome");
   {
     auto to = open(partial, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!to) return to.error();
@@ -72,11 +105,18 @@ Result<bool> backupSqlite(const std::string& source, const std::string& target) 
       return checked.error();
     }
   }
-  if (std::rename(partial.c_str(), target.c_str()) != 0) return internalError("não foi possível gravar " + target);
+  // without --replace, a file that appeared at the target meanwhile is not overwritten either
+  const unsigned flags = existing == ExistingTarget::Refuse ? RENAME_NOREPLACE : 0;
+  if (::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, target.c_str(), flags) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(partial.c_str());
+    return internalError("não foi possível gravar " + target + ": " + reason);
+  }
   return true;
 }
 
 Result<bool> restoreSqlite(const std::string& backup, const std::string& target) {
+  if (sameFile(backup, target)) return invalidArgument("a cópia " + backup + " é o próprio banco: nada a restaurar");
   auto from = open(backup, SQLITE_OPEN_READONLY);
   if (!from) return from.error();
   if (auto checked = integrityOk(from->get(), backup); !checked) return checked.error();

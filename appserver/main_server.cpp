@@ -74,6 +74,10 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
       {"listen", "Endereço de escuta HOST:PORTA (porta 0 escolhe uma livre).", "host:porta", "127.0.0.1:50731"},
       {"tls-cert", "Certificado PEM do servidor; com --tls-key liga TLS no canal.", "arquivo"},
       {"tls-key", "Chave privada PEM do servidor.", "arquivo"},
+      {"metrics",
+       "Serve as métricas (formato Prometheus) em http://HOST:PORTA/metrics; só PORTA: em 127.0.0.1. Padrão: "
+       "desligado.",
+       "host:porta"},
       {"log-level", "Nível do log: debug, info, warn, error, off.", "nivel", "info"},
       {"session-hours", "Validade de uma sessão em horas.", "horas", "12"},
       {"threads", "Conexões ao banco (threads que atendem as chamadas; as demais esperam a vez).", "n", "16"},
@@ -98,6 +102,7 @@ bool parse(QCoreApplication& app, Options* o, std::string* error) {
   o->server.listen = p.value("listen").toStdString();
   o->server.tlsCertFile = p.value("tls-cert").toStdString();
   o->server.tlsKeyFile = p.value("tls-key").toStdString();
+  o->server.metricsListen = p.value("metrics").toStdString();
   o->portFile = p.value("port-file").toStdString();
   o->migrateOnly = p.isSet("migrate");
   o->createDemo = p.isSet("create-demo");

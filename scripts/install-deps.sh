@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-tools-dev qt6-tools-dev-tools qt6-documentation-tools libqt6help6  # manual: Qt Help, qhelpgenerator
   libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3
   libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
-  libsodium-dev libpq-dev
+  libsodium-dev libpq-dev libmicrohttpd-dev
   libxlsxwriter-dev  # the reports' XLSX export
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth

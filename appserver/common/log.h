@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace qfx::server::log {
 
@@ -19,8 +20,11 @@ bool enabled(Level level);
 
 using Field = std::pair<std::string_view, std::string>;
 
-// Writes "<time> level=<level> event=<event> k=v ..." as one line; values with
-// blanks or quotes are quoted so the line stays machine-readable.
-void write(Level level, std::string_view event, std::initializer_list<Field> fields);
+// Writes "<time> level=<level> event=<event> k=v ..." as one line (`fields`,
+// then `more`); values with blanks, quotes or control characters are quoted
+// and escaped so the line stays machine-readable, and a value is cut at 512
+// bytes (saying how much was left out), whoever sent it.
+void write(Level level, std::string_view event, std::initializer_list<Field> fields,
+           const std::vector<Field>& more = {});
 
 }  // namespace qfx::server::log

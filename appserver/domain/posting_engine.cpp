@@ -491,7 +491,9 @@ Status Run::post() {
   auto claimed = dialect_ == Dialect::SQLite ? claimByRowId(byDay, *firstStock, *firstNote)
                                              : claimByCtid(byDay, *firstStock, *firstNote);
   if (!claimed) return claimed;
+  outcome_.firstPosting = *firstStock;
   outcome_.lastPosting = *firstStock + offset - 1;
+  outcome_.itemsPosted = int64_t(postable_.size());
   return moveBalances();
 }
 

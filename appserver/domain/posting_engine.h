@@ -30,10 +30,12 @@ struct Request {
 };
 
 struct Outcome {
-  packet::Packet errors;    // contract::fields::postingErrors: items that leave stock negative
-  int64_t lastPosting = 0;  // number of the last stock posting made; 0: nothing posted
-  packet::Packet blocked;   // contract::fields::blockedProducts: inactive or unregistered products
-  QString messageKey;       // "ULT_LANC_DIA" or empty
+  packet::Packet errors;     // contract::fields::postingErrors: items that leave stock negative
+  int64_t firstPosting = 0;  // number of the first stock posting made; 0: nothing posted
+  int64_t lastPosting = 0;   // number of the last stock posting made; 0: nothing posted
+  int64_t itemsPosted = 0;   // sale items the run stamped
+  packet::Packet blocked;    // contract::fields::blockedProducts: inactive or unregistered products
+  QString messageKey;        // "ULT_LANC_DIA" or empty
 };
 
 // Runs the consolidation; refusals come back as ErrorKind::Refused with the

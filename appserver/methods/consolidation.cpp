@@ -34,15 +34,30 @@ posting::Request requestFrom(const Arguments& a) {
   return r;
 }
 
-Reply replyOf(posting::Outcome outcome) {
-  Reply reply;
+// Who posted what: the log line of the call says it.
+void describe(Reply& reply, const posting::Request& request, const posting::Outcome& outcome) {
+  const auto day = [](const QDate& d) { return d.toString(Qt::ISODate).toStdString(); };
+  reply.logFields = {{"branch", request.branch.toStdString()},
+                     {"store", request.store.toStdString()},
+                     {"period", day(request.filter.first) + ".." + day(request.filter.last)},
+                     {"check_stock", request.checkStock ? "yes" : "no"},
+                     {"postings", outcome.lastPosting == 0 ? "none"
+                                                           : std::to_string(outcome.firstPosting) + ".." +
+                                                                 std::to_string(outcome.lastPosting)},
+                     {"items_posted", std::to_string(outcome.itemsPosted)},
+                     {"blocked", std::to_string(outcome.blocked.rowCount())},
+                     {"stock_errors", std::to_string(outcome.errors.rowCount())}};
+  reply.postingsMade = outcome.lastPosting == 0 ? 0 : outcome.lastPosting - outcome.firstPosting + 1;
+  reply.itemsPosted = outcome.itemsPosted;
+}
+
+void fill(Reply& reply, posting::Outcome outcome) {
   rpc::ValueList* items = reply.result.mutable_list();
   *items->add_items() = reply.announce(std::move(outcome.errors));
   items->add_items()->set_integer(outcome.lastPosting);
   *items->add_items() = reply.announce(std::move(outcome.blocked));
   items->add_items()->set_text(outcome.messageKey.toStdString());
   items->add_items();  // element 4: reserved, null
-  return reply;
 }
 
 }  // namespace
@@ -56,9 +71,13 @@ Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
                                                   " ('" + operatorCode + "') não é o operador da sessão (" +
                                                   call.session.operatorCode + ")"};
   }
-  auto outcome = posting::consolidate(call.db, call.database.dialect(), requestFrom(args), call.limits);
+  const posting::Request request = requestFrom(args);
+  auto outcome = posting::consolidate(call.db, call.database.dialect(), request, call.limits);
   if (!outcome) return outcome.error();
-  return replyOf(std::move(*outcome));
+  Reply reply;
+  describe(reply, request, *outcome);  // before the packets move into the reply
+  fill(reply, std::move(*outcome));
+  return reply;
 }
 
 }  // namespace qfx::server::methods

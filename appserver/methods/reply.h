@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/log.h"
 #include "common/result.h"
 #include "packet_codec.h"
 #include "qfx31700.pb.h"
@@ -15,6 +16,10 @@ namespace qfx::server {
 struct Reply {
   rpc::Value result;
   std::vector<std::pair<uint32_t, packet::Packet>> packets;
+  // What the call's log line adds (a posting run: branch, period, posting
+  // numbers, items posted); keys are literals.
+  std::vector<log::Field> logFields;
+  int64_t postingsMade = 0, itemsPosted = 0;  // for the metrics
 
   // A reply that is one data packet.
   static Reply ofPacket(packet::Packet packet);

@@ -69,6 +69,13 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
   if (!server->server_ || server->port_ == 0)
     return Error{ErrorKind::Unavailable, "não foi possível escutar em " + options.listen};
   server->host_ = hostOf(options.listen);
+  if (!options.metricsListen.empty()) {
+    auto metrics = MetricsEndpoint::start(options.metricsListen, server->service_->metrics());
+    if (!metrics) return metrics.error();
+    server->metrics_ = std::move(*metrics);
+    log::write(log::Level::Info, "metrics_listening",
+               {{"address", options.metricsListen}, {"port", std::to_string(server->metrics_->port())}});
+  }
   server->server_->GetHealthCheckService()->SetServingStatus(true);
   log::write(log::Level::Info, "listening",
              {{"address", server->address()},

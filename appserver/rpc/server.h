@@ -13,6 +13,7 @@
 #include "auth/login_throttle.h"
 #include "common/result.h"
 #include "db/database.h"
+#include "rpc/metrics.h"
 #include "rpc/service.h"
 
 namespace qfx::server {
@@ -26,6 +27,9 @@ struct ServerOptions {
   // RESOURCE_EXHAUSTED.
   int maxWaitingCalls = 1000;
   LoginThrottleOptions loginThrottle;
+  // The Prometheus metrics' HTTP listener: "HOST:PORT" or "PORT" (loopback);
+  // empty: none.
+  std::string metricsListen;
 };
 
 class AppServer {
@@ -35,6 +39,8 @@ class AppServer {
   ~AppServer();
 
   int port() const { return port_; }
+  // The metrics listener's port; 0 when there is none.
+  int metricsPort() const { return metrics_ ? metrics_->port() : 0; }
   std::string address() const;
   // Stops accepting calls and waits for running ones up to the deadline.
   void shutdown(std::chrono::milliseconds grace = std::chrono::milliseconds(5000));
@@ -44,6 +50,7 @@ class AppServer {
   AppServer() = default;
   std::unique_ptr<ApplicationService> service_;
   std::unique_ptr<grpc::Server> server_;
+  std::unique_ptr<MetricsEndpoint> metrics_;  // reads service_'s figures: declared after it, so stopped first
   std::string host_;
   int port_ = 0;
 };

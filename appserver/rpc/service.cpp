@@ -138,6 +138,7 @@ std::optional<grpc::Status> ApplicationService::refuseIfThrottled(const std::str
                                                                   const std::string& address) {
   const auto wait = loginThrottle_.waitFor(operatorCode, address);
   if (!wait) return std::nullopt;
+  metrics_.loginFinished("throttled");
   const std::string message = throttledMessage(*wait);
   log::write(log::Level::Warn, "login",
              {{"operator", operatorCode},
@@ -156,6 +157,7 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   if (auto refusal = refuseIfThrottled(operatorCode, address)) return *refusal;
   const auto slot = loginThrottle_.takeCheckSlot(steadyDeadline(*context));
   if (!slot) {
+    metrics_.loginFinished("busy");
     log::write(log::Level::Warn, "login",
                {{"operator", operatorCode}, {"peer", address}, {"ms", millisecondsSince(start)}, {"outcome", "busy"}});
     return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
@@ -166,13 +168,16 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   std::optional<Result<LoginOutcome>> answer;
   const CallLimits limits = limitsOf(context);
   workers_.run([&] {
+    metrics_.waitedForDatabase(Clock::now() - start);
     const CallLimits::Scope scope(limits);
     answer = sessions_.login(request->operator_code(), request->password());
     if (!*answer && isDatabaseTrouble((*answer).error())) database_.discardConnection();
   });
   auto& outcome = *answer;
   if (!outcome) {
-    if (outcome.error().kind == ErrorKind::Unauthenticated) loginThrottle_.failed(operatorCode, address);
+    const bool wrong = outcome.error().kind == ErrorKind::Unauthenticated;
+    if (wrong) loginThrottle_.failed(operatorCode, address);
+    metrics_.loginFinished(wrong ? "failed" : "error");
     log::write(log::Level::Warn, "login",
                {{"operator", operatorCode},
                 {"peer", address},
@@ -187,6 +192,7 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   reply->set_expires_at(outcome->session.expiresAt);
   for (const auto& b : outcome->branches) reply->add_branches(b);
   loginThrottle_.succeeded(operatorCode, address);
+  metrics_.loginFinished("ok");
   log::write(log::Level::Info, "login",
              {{"operator", outcome->session.operatorCode},
               {"peer", address},
@@ -198,6 +204,14 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
 grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                                         grpc::ServerWriter<rpc::InvokeReply>* writer) {
   const auto start = Clock::now();
+  const std::string peer = clientAddress(context->peer());
+  if (log::enabled(log::Level::Debug))
+    log::write(log::Level::Debug, "call_start",
+               {{"peer", peer},
+                {"method", request->method()},
+                {"arguments", std::to_string(request->arguments_size())},
+                {"bytes", std::to_string(request->ByteSizeLong())},
+                {"session", sessionToken(*context).empty() ? "none" : "given"}});
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
@@ -206,10 +220,14 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   } else {
     // a client that has gone (cancelled, or its deadline passed) frees the
     // worker at once, even from a statement waiting for another session's lock
-    workers_.run([&] { reply = answer(context, *request, canceller, &operatorCode); },
-                 [&] {
-                   if (context->IsCancelled()) canceller.cancel();
-                 });
+    workers_.run(
+        [&] {
+          metrics_.waitedForDatabase(Clock::now() - start);
+          reply = answer(context, *request, canceller, &operatorCode);
+        },
+        [&] {
+          if (context->IsCancelled()) canceller.cancel();
+        });
   }
   Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
   if (*reply && !writeReply(*request, **reply, writer))
@@ -218,19 +236,30 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
     const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
     log::write(level, "call",
                {{"operator", operatorCode},
+                {"peer", peer},
                 {"method", request->method()},
                 {"ms", millisecondsSince(start)},
                 {"outcome", outcomeOf(rows.error())},
                 {"message", rows.error().kind == ErrorKind::Refused ? "" : rows.error().message}});
+    count(*request, outcomeOf(rows.error()), start);
     return toStatus(rows.error());
   }
   log::write(log::Level::Info, "call",
              {{"operator", operatorCode},
+              {"peer", peer},
               {"method", request->method()},
               {"ms", millisecondsSince(start)},
               {"outcome", "ok"},
-              {"rows", std::to_string(*rows)}});
+              {"rows", std::to_string(*rows)}},
+             (*reply)->logFields);
+  count(*request, "ok", start);
+  metrics_.posted((*reply)->postingsMade, (*reply)->itemsPosted);
   return grpc::Status::OK;
+}
+
+void ApplicationService::count(const rpc::InvokeRequest& request, const std::string& outcome, Clock::time_point start) {
+  const MethodEntry* known = dispatcher_.find(request.method());
+  metrics_.callFinished(known ? known->name : "unknown", outcome, Clock::now() - start);
 }
 
 Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc::InvokeRequest& request,

@@ -21,6 +21,7 @@
 #include "methods/dispatcher.h"
 #include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
+#include "rpc/metrics.h"
 #include "rpc/thread_slots.h"
 
 namespace qfx::server {
@@ -45,6 +46,8 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override;
 
+  const Metrics& metrics() const { return metrics_; }
+
  private:
   // The call's database work, on a worker: the session checked, the method run.
   // `canceller` is armed with the worker's connection while the method runs.
@@ -60,6 +63,9 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
                                    const CallLimits& limits, StatementCanceller& canceller, std::string* operatorCode);
   // The refusal of a login the throttle holds back, logged; nullopt: it may go on.
   std::optional<grpc::Status> refuseIfThrottled(const std::string& operatorCode, const std::string& address);
+  // The call's figures: the method as the server knows it (or "unknown"), its outcome and time.
+  void count(const rpc::InvokeRequest& request, const std::string& outcome,
+             std::chrono::steady_clock::time_point start);
 
   Database& database_;
   SessionStore sessions_;
@@ -67,6 +73,7 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   DbWorkers workers_;
   ThreadSlots inPlace_;  // gRPC threads that keep a connection for the reads by key
   LoginThrottle loginThrottle_;
+  Metrics metrics_;
 };
 
 grpc::Status toStatus(const Error& error);

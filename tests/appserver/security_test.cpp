@@ -2,7 +2,11 @@
 // requests answered with a clear error that changes nothing.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +26,7 @@
 #include "auth/password.h"
 #include "auth/sessions.h"
 #include "child_server.h"
+#include "fixture.h"
 #include "harness.h"
 #include "health.grpc.pb.h"
 #include "posting_support.h"
@@ -701,4 +706,131 @@ TEST(EmbeddedBackup, ACopyTakenWhileConsolidatingHoldsWholeRuns) {
   EXPECT_EQ(checkBooks(inCopy, before), "");
   std::printf("cópia com %lld de %lld itens lançados; %d consolidações no total\n", (long long)posted.posted,
               (long long)posted.items, int(runs));
+}
+
+// The log tells who posted what and from where: the posting's line names the
+// branch, the period, the posting numbers and the items it really posted. A
+// caller's megabyte-long method name or operator code leaves a short line.
+TEST(ServerLog, NamesThePostingAndThePeerAndCutsWhatCallersSend) {
+  TestDatabase base(Backend::SQLite);
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+    plentyOfStock(db);
+    addSales(db, 10000, 100);
+  }
+  ChildServer child(base.url(), {"--log-level", "info"});
+  ASSERT_TRUE(child.started()) << child.failure();
+  TestClient client(child.port());
+  ASSERT_TRUE(client.login(kManager, kManagerPassword).ok());
+  Consolidation run;
+  run.first = QDate(2024, 3, 12);
+  run.last = QDate(2024, 3, 16);
+  const PostingReply posted = consolidate(client, run);
+  ASSERT_TRUE(posted.call.ok()) << posted.call.status.error_message();
+  int64_t items = 0;
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    items = progress(db).posted;
+  }
+  ASSERT_GT(items, 0);
+
+  const std::string huge(1 << 20, 'x');
+  TestClient stranger(child.port());
+  EXPECT_FALSE(stranger.invoke(huge + "\n", {}).ok());
+  EXPECT_FALSE(stranger.login(huge, "x").ok());
+  EXPECT_TRUE(client.invoke("GetParamFilial", {text("0001")}).ok()) << "honest calls go on";
+
+  const QByteArray log = child.log();
+  EXPECT_LT(log.size(), 16 * 1024) << "two megabytes of names made a long log";
+  QByteArray postingLine;
+  for (const QByteArray& line : log.split('\n'))
+    if (line.contains("method=SemGeraNF") && line.contains("outcome=ok")) postingLine = line;
+  ASSERT_FALSE(postingLine.isEmpty()) << log.toStdString();
+  for (const std::string& part :
+       {std::string("peer=ipv4:127.0.0.1"), std::string("branch=0001"), std::string("period=2024-03-12..2024-03-16"),
+        "postings=" + std::to_string(posted.lastPosting - 4) + ".." + std::to_string(posted.lastPosting),
+        "items_posted=" + std::to_string(items)})
+    EXPECT_TRUE(postingLine.contains(part.c_str())) << part << " in " << postingLine.toStdString();
+  EXPECT_TRUE(log.contains("bytes)")) << "a cut value says so";
+  EXPECT_FALSE(log.contains(QByteArray(600, 'x')));
+}
+
+namespace {
+// One HTTP/1.0 request to the loopback port; the whole answer, headers and all.
+std::string httpRequest(int port, const std::string& method, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = method + " " + path + " HTTP/1.0\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), 0) == ssize_t(request.size())) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, size_t(n));
+    }
+  }
+  ::close(fd);
+  return answer;
+}
+}  // namespace
+
+// The metrics listener is off unless asked for; asked for, it answers GET
+// /metrics with the calls by method and outcome, their latency, the logins,
+// postings and items posted and the time waited for the database. A caller's
+// method name never becomes a series of its own.
+TEST(ServerMetrics, CountWhatTheServerDidInThePrometheusFormat) {
+  {
+    ServerHarness quiet(Backend::SQLite);
+    EXPECT_EQ(quiet.server().metricsPort(), 0);
+  }
+  server::ServerOptions options;
+  options.metricsListen = "127.0.0.1:0";
+  ServerHarness harness(Backend::SQLite, true, options);
+  const int port = harness.server().metricsPort();
+  ASSERT_GT(port, 0);
+  {
+    QSqlDatabase db = harness.sql();
+    plentyOfStock(db);
+    addSales(db, 10000, 10);
+  }
+  auto client = harness.client();
+  EXPECT_FALSE(client->login(kManager, "errada").ok());
+  ASSERT_TRUE(client->login(kManager, kManagerPassword).ok());
+  EXPECT_TRUE(client->invoke("GetParamFilial", {text("0001")}).ok());
+  EXPECT_FALSE(client->invoke("Metodo" + std::string(100, 'x'), {}).ok());
+  Consolidation run;
+  run.first = QDate(2024, 3, 12);
+  run.last = QDate(2024, 3, 16);
+  ASSERT_TRUE(consolidate(*client, run).call.ok());
+  QSqlDatabase db = harness.sql();
+  const int64_t items = progress(db).posted;
+  ASSERT_GT(items, 0);
+
+  const std::string answer = httpRequest(port, "GET", "/metrics");
+  ASSERT_EQ(answer.rfind("HTTP/1.", 0), 0u) << answer;
+  EXPECT_NE(answer.find(" 200 "), std::string::npos);
+  for (const std::string& line :
+       {std::string("qfx_calls_total{method=\"GetParamFilial\",outcome=\"ok\"} 1\n"),
+        std::string("qfx_calls_total{method=\"unknown\",outcome=\"not_found\"} 1\n"),
+        std::string("qfx_calls_total{method=\"SemGeraNF\",outcome=\"ok\"} 1\n"),
+        std::string("qfx_call_duration_seconds_count{method=\"GetParamFilial\"} 1\n"),
+        std::string("qfx_logins_total{outcome=\"failed\"} 1\n"), std::string("qfx_logins_total{outcome=\"ok\"} 1\n"),
+        std::string("qfx_postings_total 5\n"), "qfx_items_posted_total " + std::to_string(items) + "\n",
+        std::string("# TYPE qfx_database_wait_seconds_total counter\n")})
+    EXPECT_NE(answer.find(line), std::string::npos) << line << "in\n" << answer;
+  EXPECT_EQ(answer.find("xxxx"), std::string::npos) << "a caller's method name became a label";
+  EXPECT_NE(httpRequest(port, "GET", "/").find(" 404 "), std::string::npos);
+  EXPECT_NE(httpRequest(port, "DELETE", "/metrics").find(" 405 "), std::string::npos);
+
+  server::ServerOptions wrong;
+  wrong.metricsListen = "127.0.0.1:porta";
+  server::Database unused(*server::DbConfig::parse("sqlite:/nonexistent/none.db"));
+  auto refused = server::AppServer::start(unused, server::makeConsolidationObject(), wrong);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().message.find("--metrics"), std::string::npos) << refused.error().message;
 }

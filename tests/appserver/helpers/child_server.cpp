@@ -14,15 +14,16 @@ std::string binaryPath(const char* name) {
   return std::string(dir ? dir : ".") + "/" + name;
 }
 
-ChildServer::ChildServer(const std::string& dbUrl) {
+ChildServer::ChildServer(const std::string& dbUrl, const QStringList& extra) {
   const QString portFile = dir_.filePath(QStringLiteral("port"));
   process_ = std::make_unique<QProcess>();
   process_->setStandardOutputFile(QProcess::nullDevice());
   process_->setStandardErrorFile(dir_.filePath(QStringLiteral("stderr.log")));
-  process_->start(
-      QString::fromStdString(binaryPath("qfxserver")),
-      {QStringLiteral("--db"), QString::fromStdString(dbUrl), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-       QStringLiteral("--port-file"), portFile, QStringLiteral("--log-level"), QStringLiteral("warn")});
+  process_->start(QString::fromStdString(binaryPath("qfxserver")),
+                  QStringList{QStringLiteral("--db"), QString::fromStdString(dbUrl), QStringLiteral("--listen"),
+                              QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"), portFile,
+                              QStringLiteral("--log-level"), QStringLiteral("warn")} +
+                      extra);
   if (!process_->waitForStarted(10000)) {
     failure_ = "qfxserver não iniciou: " + process_->errorString().toStdString();
     return;
@@ -48,6 +49,11 @@ ChildServer::~ChildServer() {
     process_->terminate();
     if (!process_->waitForFinished(10000)) kill();
   }
+}
+
+QByteArray ChildServer::log() const {
+  QFile file(dir_.filePath(QStringLiteral("stderr.log")));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void ChildServer::kill() {

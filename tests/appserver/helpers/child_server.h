@@ -10,7 +10,8 @@ namespace qfx::test {
 
 class ChildServer {
  public:
-  explicit ChildServer(const std::string& dbUrl);
+  // `extra`: more options, after the defaults (a later --log-level wins).
+  explicit ChildServer(const std::string& dbUrl, const QStringList& extra = {});
   ~ChildServer();
 
   bool started() const { return port_ > 0; }
@@ -20,6 +21,8 @@ class ChildServer {
   // SIGKILL: no shutdown, no flush, as a crash or a power cut of the process.
   void kill();
   const std::string& failure() const { return failure_; }
+  // What it has written to standard error so far: its log.
+  QByteArray log() const;
 
  private:
   QTemporaryDir dir_;

@@ -22,6 +22,7 @@ class ServerHarness {
   // This thread's connection to the same database, for arranging and checking.
   QSqlDatabase sql();
   int port() const { return server_->port(); }
+  server::AppServer& server() { return *server_; }
 
   std::unique_ptr<TestClient> client();
   // A client logged in as the operator; fails the test when login fails.

@@ -98,6 +98,8 @@ int runHost(QApplication& app, const QStringList& arguments) {
   const int code = app.exec();
   window.closeScreens();
   module.unload();
+  if (!endSession(settings, session.token))
+    std::fprintf(stderr, "a sessão no servidor não pôde ser encerrada agora; ela vence sozinha no prazo\n");
   hostkit::closeHostDatabase();
   return tour ? tour->exitCode() : code;
 }

@@ -57,6 +57,14 @@ std::variant<LoginOutcome, QString> loginDirect(const HostSettings& settings, co
   return LoginOutcome{login, *branch};
 }
 
+bool endSession(const HostSettings& settings, const QString& token) {
+  QObject owner;
+  auto* net = connectionFor(settings, &owner);
+  net->SessionToken = token;
+  constexpr int kQuitWaitMs = 3000;  // quitting is not held up long by a lost server
+  return net->Logout(kQuitWaitMs);
+}
+
 LoginDialog::LoginDialog(HostSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("frmLogin"));
   setWindowTitle(QStringLiteral("Entrada no sistema"));

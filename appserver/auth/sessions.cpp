@@ -187,6 +187,24 @@ Result<Session> SessionStore::validate(const std::string& token) {
   return sessionOf(sessionRow(*db, tokenDigest(token)));
 }
 
+Status SessionStore::logout(const std::string& token) {
+  if (auto shape = wellFormed(token); !shape) return shape.error();
+  auto db = database_.connection();
+  if (!db) return db.error();
+  auto ended = sql::run(*db, QStringLiteral("DELETE FROM SESSAO WHERE CDSESSAO = ?"),
+                        {QString::fromStdString(tokenDigest(token))});
+  if (!ended) return ended.error();
+  return success();
+}
+
+Result<int64_t> SessionStore::sweepExpired() {
+  auto db = database_.connection();
+  if (!db) return db.error();
+  auto swept = sql::run(*db, QStringLiteral("DELETE FROM SESSAO WHERE NREXPIRACAO <= ?"), {qint64(now())});
+  if (!swept) return swept.error();
+  return int64_t(swept->numRowsAffected());
+}
+
 Result<SessionCheckAhead> SessionStore::sendCheck(QSqlDatabase& db, const std::string& token) {
   if (auto shape = wellFormed(token); !shape) return shape.error();
   auto sent = sql::PostgresReadAhead::send(db, kSessionQuery, {tokenDigest(token)});

@@ -52,6 +52,12 @@ class SessionStore {
   // or malformed token is refused at once.
   Result<SessionCheckAhead> sendCheck(QSqlDatabase& db, const std::string& token);
 
+  // Ends the session of `token`; a token that names no session is no error
+  // (it ended already, or expired and was swept).
+  Status logout(const std::string& token);
+  // Removes the sessions past their expiry; how many.
+  Result<int64_t> sweepExpired();
+
   // Creates or replaces an operator (administration and demo data).
   static Status saveOperator(QSqlDatabase& db, const std::string& code, const std::string& name,
                              const std::string& password, const std::string& boundBranch);

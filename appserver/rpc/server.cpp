@@ -76,7 +76,8 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
     log::write(log::Level::Info, "metrics_listening",
                {{"address", options.metricsListen}, {"port", std::to_string(server->metrics_->port())}});
   }
-  server->server_->GetHealthCheckService()->SetServingStatus(true);
+  server->healthWatch_ = std::make_unique<HealthWatch>(database, server->service_->sessions(),
+                                                       server->server_->GetHealthCheckService(), options.health);
   log::write(log::Level::Info, "listening",
              {{"address", server->address()},
               {"tls", options.tlsCertFile.empty() ? "off" : "on"},
@@ -90,6 +91,7 @@ std::string AppServer::address() const { return host_ + ":" + std::to_string(por
 
 void AppServer::shutdown(std::chrono::milliseconds grace) {
   if (!server_) return;
+  healthWatch_.reset();
   server_->GetHealthCheckService()->SetServingStatus(false);
   server_->Shutdown(std::chrono::system_clock::now() + grace);
   server_->Wait();

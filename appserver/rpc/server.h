@@ -13,6 +13,7 @@
 #include "auth/login_throttle.h"
 #include "common/result.h"
 #include "db/database.h"
+#include "rpc/health_watch.h"
 #include "rpc/metrics.h"
 #include "rpc/service.h"
 
@@ -27,6 +28,7 @@ struct ServerOptions {
   // RESOURCE_EXHAUSTED.
   int maxWaitingCalls = 1000;
   LoginThrottleOptions loginThrottle;
+  HealthWatchOptions health;
   // The Prometheus metrics' HTTP listener: "HOST:PORT" or "PORT" (loopback);
   // empty: none.
   std::string metricsListen;
@@ -50,6 +52,7 @@ class AppServer {
   AppServer() = default;
   std::unique_ptr<ApplicationService> service_;
   std::unique_ptr<grpc::Server> server_;
+  std::unique_ptr<HealthWatch> healthWatch_;
   std::unique_ptr<MetricsEndpoint> metrics_;  // reads service_'s figures: declared after it, so stopped first
   std::string host_;
   int port_ = 0;

@@ -201,6 +201,24 @@ grpc::Status ApplicationService::Login(grpc::ServerContext* context, const rpc::
   return grpc::Status::OK;
 }
 
+grpc::Status ApplicationService::Logout(grpc::ServerContext* context, const rpc::LogoutRequest*, rpc::LogoutReply*) {
+  const auto start = Clock::now();
+  const std::string token = sessionToken(*context);
+  std::optional<Status> ended;
+  const CallLimits limits = limitsOf(context);
+  workers_.run([&] {
+    const CallLimits::Scope scope(limits);
+    ended = sessions_.logout(token);
+    if (!*ended && isDatabaseTrouble((*ended).error())) database_.discardConnection();
+  });
+  const bool ok = bool(*ended);
+  log::write(ok ? log::Level::Info : log::Level::Warn, "logout",
+             {{"peer", clientAddress(context->peer())},
+              {"ms", millisecondsSince(start)},
+              {"outcome", ok ? "ok" : outcomeOf((*ended).error())}});
+  return ok ? grpc::Status::OK : toStatus((*ended).error());
+}
+
 grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                                         grpc::ServerWriter<rpc::InvokeReply>* writer) {
   const auto start = Clock::now();

@@ -43,8 +43,11 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
                      const LoginThrottleOptions& loginThrottle = {});
 
   grpc::Status Login(grpc::ServerContext* context, const rpc::LoginRequest* request, rpc::LoginReply* reply) override;
+  grpc::Status Logout(grpc::ServerContext* context, const rpc::LogoutRequest* request,
+                      rpc::LogoutReply* reply) override;
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override;
+  SessionStore& sessions() { return sessions_; }
 
   const Metrics& metrics() const { return metrics_; }
 

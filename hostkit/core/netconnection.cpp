@@ -386,8 +386,15 @@ class TNetConnection::Link {
   // The first server of the list that answers its health check by
   // `deadline`; none, with what each one said in `failures`, when none does.
   std::shared_ptr<grpc::Channel> choose(std::chrono::system_clock::time_point deadline, QStringList& failures) {
+    return chooseSkipping({}, deadline, failures);
+  }
+
+  // The same, passing over the servers of `skipped` (by their place in the list).
+  std::shared_ptr<grpc::Channel> chooseSkipping(const QList<int>& skipped,
+                                                std::chrono::system_clock::time_point deadline, QStringList& failures) {
     inUse_ = -1;
     for (size_t i = 0; i < servers_.size(); ++i) {
+      if (skipped.contains(int(i))) continue;
       const auto now = std::chrono::system_clock::now();
       const QString problem = now >= deadline
                                   ? QStringLiteral("sem tempo para tentar")
@@ -413,6 +420,9 @@ class TNetConnection::Link {
   void lost() {
     if (servers_.size() > 1) inUse_ = -1;
   }
+
+  int inUse() const { return inUse_; }
+  size_t count() const { return servers_.size(); }
 
   // The server in use, or the list when none is.
   QString where() const { return inUse_ >= 0 ? textOf(servers_[size_t(inUse_)].endpoint) : listText(); }
@@ -973,6 +983,16 @@ PendingCall TNetConnection::start(const QString& method, const std::vector<Remot
   return pending;
 }
 
+namespace {
+// A server that could not take the login (lost, silent, or without its
+// database): the next server of the list may.
+bool serverCouldNotServe(const grpc::Status& status) {
+  return status.error_code() == grpc::StatusCode::UNAVAILABLE ||
+         status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED ||
+         status.error_code() == grpc::StatusCode::CANCELLED;
+}
+}  // namespace
+
 std::variant<LoginResult, QString> TNetConnection::Login(const QString& operatorCode, const QString& password) {
   SetConnected(true);
   rpc::LoginRequest request;
@@ -981,21 +1001,27 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
   rpc::LoginReply reply;
   grpc::Status status;
   bool reached = false;
+  QString server;
   const int timeoutMs = CallTimeoutMs;
   runBlockingCall([&] {
     const auto deadline = deadlineIn(timeoutMs);
     QStringList answers;
-    const auto channel = link_->channelFor(deadline, answers);
-    if (!channel) return;
-    reached = true;
-    grpc::ClientContext ctx;
-    ctx.set_deadline(deadline);
-    status = rpc::ApplicationServer::NewStub(channel)->Login(&ctx, request, &reply);
+    QList<int> tried;
+    auto channel = link_->channelFor(deadline, answers);
+    while (channel) {
+      reached = true;
+      server = link_->where();
+      grpc::ClientContext ctx;
+      ctx.set_deadline(deadline);
+      status = rpc::ApplicationServer::NewStub(channel)->Login(&ctx, request, &reply);
+      if (status.ok() || !serverCouldNotServe(status) || link_->count() < 2) return;
+      tried << link_->inUse();
+      channel = link_->chooseSkipping(tried, deadline, answers);
+    }
   });
   // the login dialog has no details box: the address says which server
   if (!reached) return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
   if (!status.ok()) {
-    const QString server = link_->where();
     const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
     if (failure.transport) link_->lost();
     return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
@@ -1008,6 +1034,31 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
   for (const auto& b : reply.branches()) r.branches << QString::fromStdString(b);
   SessionToken = r.token;
   return r;
+}
+
+bool TNetConnection::Logout(int timeoutMs) {
+  if (SessionToken.isEmpty()) return true;
+  SetConnected(true);
+  rpc::LogoutRequest request;
+  grpc::Status status(grpc::StatusCode::UNAVAILABLE, "");
+  runBlockingCall([&] {
+    const auto deadline = deadlineIn(timeoutMs);
+    QStringList answers;
+    QList<int> tried;
+    // any server of the database can end it: one that cannot passes it on
+    for (auto channel = link_->channelFor(deadline, answers); channel;
+         channel = link_->chooseSkipping(tried, deadline, answers)) {
+      grpc::ClientContext ctx;
+      ctx.set_deadline(deadline);
+      ctx.AddMetadata(std::string(qfx::contract::kSessionMetadata), SessionToken.toStdString());
+      rpc::LogoutReply reply;
+      status = rpc::ApplicationServer::NewStub(channel)->Logout(&ctx, request, &reply);
+      if (status.ok() || link_->count() < 2) return;
+      tried << link_->inUse();
+    }
+  });
+  if (status.ok()) SessionToken.clear();
+  return status.ok();
 }
 
 bool TNetConnection::Ping(int timeoutMs) {

@@ -182,8 +182,13 @@ class TNetConnection : public QObject {
   void SetConnected(bool connected);
   TDispatch AppServer() { return TDispatch(this); }
 
-  // Logs in on the server; an error value when it refuses or is unreachable.
+  // Logs in on the first server that serves; one that is lost or has lost its
+  // database passes the login to the next. An error value when it refuses or
+  // none is reachable.
   std::variant<LoginResult, QString> Login(const QString& operatorCode, const QString& password);
+  // Ends the session on the server (the host quitting); true when a server
+  // took it (or there was none). Its token is refused from then on.
+  bool Logout(int timeoutMs);
   // Asks the server's health service; true when a server serves.
   bool Ping(int timeoutMs);
   // "host:porta" of the server the calls go to while the connection to it

@@ -7,10 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+
+#include <chrono>
+#include <thread>
 
 #include "child_server.h"
 #include "harness.h"
+#include "health.grpc.pb.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -178,6 +184,89 @@ TEST_P(AdminCommands, SessionsAreListedAndEnded) {
   EXPECT_EQ(ended.code, 0) << ended.error.toStdString();
   EXPECT_FALSE(clerk->invoke("GetParamFilial", {text("0001")}).ok()) << "the ended session is refused";
   EXPECT_TRUE(manager->invoke("GetParamFilial", {text("0001")}).ok()) << "another operator's session goes on";
+}
+
+namespace {
+
+bool serving(TestClient& client) {
+  auto health = grpc::health::v1::Health::NewStub(client.channel());
+  grpc::ClientContext context;
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(5));
+  grpc::health::v1::HealthCheckRequest request;
+  grpc::health::v1::HealthCheckResponse response;
+  return health->Check(&context, request, &response).ok() &&
+         response.status() == grpc::health::v1::HealthCheckResponse::SERVING;
+}
+
+// Waits up to `limit` for the health answer to become `wanted`; the seconds it took, or -1.
+double secondsUntilServing(TestClient& client, bool wanted, std::chrono::seconds limit) {
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < limit) {
+    if (serving(client) == wanted)
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return -1;
+}
+
+server::ServerOptions quickHealth() {
+  server::ServerOptions options;
+  options.health.interval = std::chrono::milliseconds(200);
+  options.health.sweepEvery = std::chrono::seconds(0);
+  return options;
+}
+
+}  // namespace
+
+// A logout ends the session on every server of the database; the others' go on.
+TEST_P(AdminCommands, ALoggedOutSessionIsRefusedAndExpiredOnesAreSwept) {
+  ServerHarness harness(GetParam(), true, quickHealth());
+  auto leaving = harness.loggedIn(kClerk, kClerkPassword);
+  auto staying = harness.loggedIn();
+  grpc::ClientContext context;
+  context.AddMetadata("x-qfx-session", leaving->token());
+  rpc::LogoutReply reply;
+  ASSERT_TRUE(leaving->stub().Logout(&context, rpc::LogoutRequest(), &reply).ok());
+  auto refused = leaving->invoke("GetParamFilial", {text("0001")});
+  EXPECT_EQ(refused.status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_TRUE(staying->invoke("GetParamFilial", {text("0001")}).ok());
+
+  QSqlDatabase db = harness.sql();
+  exec(db, "INSERT INTO SESSAO (CDSESSAO, CDOPERADOR, NRCRIACAO, NREXPIRACAO) VALUES ('vencida', ?, 1, 2)", {kClerk});
+  const auto start = std::chrono::steady_clock::now();
+  while (scalar(db, "SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = 'vencida'") != "0" &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = 'vencida'"), "0") << "swept without a login";
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM SESSAO"), "1") << "the open session stays";
+}
+
+// Health follows the database: NOT_SERVING while the server cannot reach it,
+// SERVING again once it is back.
+TEST(HealthFollowsTheDatabase, NotServingWhileTheDatabaseIsLost) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  ServerHarness harness(Backend::PostgreSQL, true, quickHealth());
+  auto client = harness.client();
+  ASSERT_TRUE(serving(*client));
+  const std::string name = harness.testDatabase().url().substr(harness.testDatabase().url().rfind('/') + 1);
+  server::Database admin(*server::DbConfig::parse(std::getenv("QFX_TEST_PG_URL")));
+  QSqlDatabase other = *admin.connection();
+  const QString database = QString::fromStdString(name);
+  const auto allowConnections = [&](bool allowed) {
+    QSqlQuery q(other);  // not prepared: PostgreSQL prepares no ALTER DATABASE
+    EXPECT_TRUE(q.exec(QString("ALTER DATABASE \"%1\" ALLOW_CONNECTIONS %2").arg(database, allowed ? "true" : "false")))
+        << q.lastError().text().toStdString();
+  };
+  allowConnections(false);
+  exec(other, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = ? AND pid <> pg_backend_pid()",
+       {database});
+  const double lost = secondsUntilServing(*client, false, std::chrono::seconds(15));
+  allowConnections(true);
+  EXPECT_GE(lost, 0) << "still SERVING without its database";
+  const double back = secondsUntilServing(*client, true, std::chrono::seconds(15));
+  EXPECT_GE(back, 0) << "NOT_SERVING with its database back";
+  std::printf("NOT_SERVING %.1f s após perder o banco; SERVING %.1f s após voltar\n", lost, back);
+  EXPECT_TRUE(harness.loggedIn()->invoke("GetParamFilial", {text("0001")}).ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdminCommands, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

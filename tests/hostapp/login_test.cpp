@@ -17,7 +17,14 @@
 #include <QTest>
 #include <QThread>
 
+#include <grpcpp/grpcpp.h>
+#include <grpcpp/health_check_service_interface.h>
+#include <sqlite3.h>
+
+#include <atomic>
+
 #include "backend.h"
+#include "qfx31700.grpc.pb.h"
 
 #include "live_server.h"
 #include "logindialog.h"
@@ -203,6 +210,65 @@ TEST(Login, TheFirstServerOfTheListThatAnswersTakesTheLogin) {
   session.server = dialogSettings.server;
   MainWindow window(module, session);
   EXPECT_EQ(window.findChild<QLabel*>("lblServidor")->text(), "Servidores: " + list);
+}
+
+namespace {
+// A server that answers its health check but has lost its database: it
+// refuses the login as the real one does then (UNAVAILABLE).
+class DatabaseLostServer final : public qfx::rpc::ApplicationServer::Service {
+ public:
+  DatabaseLostServer() {
+    grpc::EnableDefaultHealthCheckService(true);
+    grpc::ServerBuilder builder;
+    builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port_);
+    builder.RegisterService(this);
+    server_ = builder.BuildAndStart();
+    server_->GetHealthCheckService()->SetServingStatus(true);
+  }
+  ~DatabaseLostServer() override { server_->Shutdown(std::chrono::system_clock::now()); }
+  grpc::Status Login(grpc::ServerContext*, const qfx::rpc::LoginRequest*, qfx::rpc::LoginReply*) override {
+    ++logins;
+    return {grpc::StatusCode::UNAVAILABLE, "não foi possível abrir o banco"};
+  }
+  int port() const { return port_; }
+  std::atomic<int> logins{0};
+
+ private:
+  std::unique_ptr<grpc::Server> server_;
+  int port_ = 0;
+};
+
+int sessionsIn(const QString& databasePath) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(databasePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  int n = -1;
+  if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM SESSAO", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    n = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return n;
+}
+}  // namespace
+
+// A server of the list that cannot serve passes the login on to the next;
+// quitting ends the session on the server.
+TEST(Login, AServerWithoutItsDatabasePassesTheLoginOnAndQuittingEndsTheSession) {
+  LiveServer server;
+  ASSERT_TRUE(server.started()) << server.failure().toStdString();
+  DatabaseLostServer lost;
+  HostSettings s = settingsFor(lost.port());
+  s.server.alternates = {{"127.0.0.1", server.port()}};
+  const int before = sessionsIn(server.databasePath());
+  auto logged = loginDirect(s, "demo", "demo");
+  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(logged))
+      << (std::holds_alternative<QString>(logged) ? std::get<QString>(logged).toStdString() : "");
+  EXPECT_EQ(lost.logins, 1) << "the first server was asked";
+  EXPECT_EQ(sessionsIn(server.databasePath()), before + 1);
+
+  EXPECT_TRUE(endSession(s, std::get<LoginOutcome>(logged).login.token));
+  EXPECT_EQ(sessionsIn(server.databasePath()), before) << "the session is gone from the database";
 }
 
 TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {

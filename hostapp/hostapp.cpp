@@ -67,7 +67,8 @@ int runHost(QApplication& app, const QStringList& arguments) {
   }
   HostSettings settings = std::get<HostSettings>(loaded);
 
-  if (auto error = hostkit::openHostDatabase({settings.databaseUrl})) {
+  if (!settings.settingsNotice.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(settings.settingsNotice));
+  if (auto error = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword})) {
     fatal(*error);
     return 1;
   }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 #include <optional>
 
 #include "netconnection.h"
@@ -58,6 +59,15 @@ std::optional<QString> readStored(HostSettings& s) {
   s.server.tls = stored.value(QStringLiteral("servidor/tls"), s.server.tls).toBool();
   s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
   s.databaseUrl = stored.value(QStringLiteral("banco/url"), s.databaseUrl).toString();
+  // older versions kept a password given in the URL: it leaves the file now
+  if (QUrl url(s.databaseUrl); !url.password().isEmpty()) {
+    url.setPassword(QString());
+    s.databaseUrl = url.toString();
+    stored.setValue(QStringLiteral("banco/url"), s.databaseUrl);
+    s.settingsNotice = QStringLiteral(
+        "A senha do banco estava gravada nas configurações e foi retirada; informe-a com "
+        "--db-password-file ou em ~/.pgpass.");
+  }
   s.reportsFolder = stored.value(QStringLiteral("relatorios/pasta"), s.reportsFolder).toString();
   s.helpCollection = stored.value(QStringLiteral("ajuda/colecao"), s.helpCollection).toString();
   s.modulePath = stored.value(QStringLiteral("modulo/arquivo"), s.modulePath).toString();
@@ -102,9 +112,15 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const QCommandLineOption tls(QStringLiteral("tls"), QStringLiteral("Usa TLS com o servidor."));
   const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("Certificado da autoridade (PEM)."),
                               QStringLiteral("arquivo"));
-  const QCommandLineOption db(QStringLiteral("db"),
-                              QStringLiteral("Banco compartilhado (sqlite:... ou postgresql://...)."),
-                              QStringLiteral("url"));
+  const QCommandLineOption db(
+      QStringLiteral("db"),
+      QStringLiteral("Banco compartilhado (sqlite:... ou postgresql://usuario@host:porta/banco[?sslmode=require]), "
+                     "sem senha."),
+      QStringLiteral("url"));
+  const QCommandLineOption dbPasswordFile(
+      QStringLiteral("db-password-file"),
+      QStringLiteral("Arquivo com a senha do banco (legível só pelo dono); senão ~/.pgpass ou PGPASSWORD."),
+      QStringLiteral("arquivo"));
   const QCommandLineOption reports(QStringLiteral("reports"), QStringLiteral("Pasta de relatórios."),
                                    QStringLiteral("pasta"));
   const QCommandLineOption manual(QStringLiteral("manual"), QStringLiteral("Coleção da ajuda (.qhc)."),
@@ -127,7 +143,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
                                  QStringLiteral("pasta"));
   // answered by main() before the window system starts; listed here for --help
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Mostra a versão e termina."));
-  parser.addOptions({server, tls, ca, db, reports, manual, module, op, password, passwordFile, branch, shots, version});
+  parser.addOptions({server, tls, ca, db, dbPasswordFile, reports, manual, module, op, password, passwordFile, branch,
+                     shots, version});
   if (!parser.parse(arguments)) return parser.errorText();
   if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
 
@@ -144,6 +161,10 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const auto absolute = [](const QString& path) { return QFileInfo(path).absoluteFilePath(); };
   if (parser.isSet(db)) {
     s.databaseUrl = parser.value(db);
+    if (!QUrl(s.databaseUrl).password().isEmpty())
+      return QStringLiteral(
+          "--db não aceita a senha no endereço: ficaria visível na lista de processos e gravada nas configurações. "
+          "Use --db-password-file (arquivo só do dono) ou ~/.pgpass.");
     if (s.databaseUrl.startsWith(QLatin1String("sqlite:")))
       s.databaseUrl = QStringLiteral("sqlite:") + absolute(s.databaseUrl.mid(7));
   }
@@ -160,6 +181,12 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
     if (read) s.password = *read;
   } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {
     s.password = qEnvironmentVariable("QFX_PASSWORD");
+  }
+  if (parser.isSet(dbPasswordFile)) {
+    QString why;
+    const auto read = readPasswordFile(parser.value(dbPasswordFile), why);
+    if (!read) return why;
+    s.databasePassword = *read;
   }
   if (parser.isSet(branch)) s.branch = parser.value(branch);
   if (parser.isSet(shots)) s.screenshotDir = parser.value(shots);
@@ -182,6 +209,9 @@ void saveSettings(const HostSettings& s) {
   else
     stored.setValue(QStringLiteral("ajuda/colecao"), s.helpCollection);
   stored.setValue(QStringLiteral("login/filial"), s.branch);
+  stored.sync();
+  // it names servers and databases: the operator's alone, whatever an older version left
+  QFile::setPermissions(stored.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 }  // namespace qfxhost

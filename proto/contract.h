@@ -17,6 +17,14 @@ namespace qfx::contract {
 inline constexpr std::string_view kObjectName = "Qfx31700.rdmGeraNF";
 // The call metadata that carries the session token.
 inline constexpr std::string_view kSessionMetadata = "x-qfx-session";
+// The call metadata that names one posting run, chosen by the client and kept
+// by the server with the run's outcome: the same run asked again under it
+// (its reply lost, its server gone) gets that outcome instead of a new run.
+inline constexpr std::string_view kRunMetadata = "x-qfx-execucao";
+inline constexpr size_t kRunIdMaxLength = 64;
+// The reply's trailing metadata with what the operator needs beside a
+// refusal's key or a message key (UTF-8; "-bin": gRPC carries it as bytes).
+inline constexpr std::string_view kDetailsMetadata = "x-qfx-detalhes-bin";
 // The application server's port unless configured otherwise.
 inline constexpr int kDefaultPort = 50731;
 

@@ -23,9 +23,14 @@ enum class ErrorKind {
 struct Error {
   ErrorKind kind = ErrorKind::Internal;
   std::string message;
+  // What the operator needs beside a refusal's key (the dates, limits or
+  // days behind it); travels apart from the key, which the screen matches.
+  std::string details = {};
 };
 
-inline Error refused(std::string key) { return {ErrorKind::Refused, std::move(key)}; }
+inline Error refused(std::string key, std::string details = {}) {
+  return {ErrorKind::Refused, std::move(key), std::move(details)};
+}
 inline Error invalidArgument(std::string m) { return {ErrorKind::InvalidArgument, std::move(m)}; }
 inline Error internalError(std::string m) { return {ErrorKind::Internal, std::move(m)}; }
 

@@ -18,11 +18,8 @@ struct Version {
 
 // Append new versions here; never edit one that has shipped.
 constexpr Version kVersions[] = {
-    {1, "0001_base"},
-    {2, "0002_host_read_role"},
-    {3, "0003_venda_caixa_dia"},
-    {4, "0004_z_indice_coberto"},
-    {7, "0007_estorno"},
+    {1, "0001_base"},    {2, "0002_host_read_role"},         {3, "0003_venda_caixa_dia"}, {4, "0004_z_indice_coberto"},
+    {7, "0007_estorno"}, {10, "0010_execucao_consolidacao"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");
@@ -73,6 +70,12 @@ Result<int> readVersion(QSqlDatabase& db) {
   return q->next() ? q->value(0).toInt() : 0;
 }
 
+Result<bool> isRecorded(QSqlDatabase& db, int number) {
+  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {number});
+  if (!q) return q.error();
+  return q->next();
+}
+
 Status lockForMigration(QSqlDatabase& db, Dialect dialect) {
   if (dialect == Dialect::SQLite) return success();  // BEGIN IMMEDIATE already holds the write lock
   // any constant works; it only has to be the same for every server instance
@@ -121,7 +124,11 @@ Result<int> migrate(Database& database) {
       return internalError("o banco está na versão " + std::to_string(*current) +
                            " do esquema, mais nova que a deste servidor (" + std::to_string(latestVersion()) + ")");
     }
-    if (*current >= v.number) continue;  // another server got here first
+    // numbers are handed out ahead to work done side by side, so versions
+    // may arrive out of order: one below the highest applied still applies
+    auto recorded = isRecorded(*db, v.number);
+    if (!recorded) return recorded.error();
+    if (*recorded) continue;  // applied before, or another server got here first
     if (auto applied = apply(*db, v, database.dialect()); !applied) return applied.error();
     if (auto committed = tx->commit(); !committed) return committed.error();
     log::write(log::Level::Info, "schema_migrated", {{"version", std::to_string(v.number)}, {"name", v.name}});

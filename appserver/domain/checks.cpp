@@ -92,8 +92,17 @@ Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales) {
   }
   auto q = sql::run(db, text + QStringLiteral(" LIMIT 1"), values);
   if (!q) return q.error();
-  if (q->next()) return refused("VENDA_CONSOL");
-  return success();
+  if (!q->next()) return success();
+  q->finish();
+  // only once refused: which day the operator must consolidate first
+  auto first = sql::run(
+      db, QString(text).replace(QStringLiteral("SELECT 1 FROM"), QStringLiteral("SELECT MIN(V.DTVENDA) FROM")), values);
+  if (!first) return first.error();
+  const auto day = first->next() ? wiredate::dayFromDatabase(first->value(0)) : std::nullopt;
+  if (!day) return refused("VENDA_CONSOL");
+  return refused("VENDA_CONSOL", QStringLiteral("Primeiro dia com vendas ainda não consolidadas: %1.")
+                                     .arg(day->toString(QStringLiteral("dd/MM/yyyy")))
+                                     .toStdString());
 }
 
 Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch, const QString& store,

@@ -15,6 +15,7 @@
 #include "db/sql.h"
 #include "domain/number_series.h"
 #include "domain/packets.h"
+#include "domain/run_record.h"
 #include "domain/sale_rules.h"
 
 namespace qfx::server::posting {
@@ -43,6 +44,14 @@ bool connectionUsable(QSqlDatabase& db) {
 using series::number10;
 
 QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+
+// Days as the operator reads them, for the details beside a message.
+QString dayForOperator(const QDate& day) { return day.toString(QStringLiteral("dd/MM/yyyy")); }
+QString daysForOperator(const std::set<QDate>& days) {
+  QStringList texts;
+  for (const QDate& day : days) texts << dayForOperator(day);
+  return texts.join(QStringLiteral(", "));
+}
 
 struct Location {
   QString branch, warehouse, place;
@@ -185,9 +194,23 @@ Status Run::checkCodes() {
 Status Run::checkPeriod() const {
   const QDate first = request_.filter.first, last = request_.filter.last;
   if (first > last) return invalidArgument("SemGeraNF: o período começa depois de terminar");
-  if (last > processingDate_.value_or(request_.today)) return refused("Data_Mai");
-  if (stockClosedDate_ && first <= *stockClosedDate_) return refused("Data_Men");
-  if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_) return refused("Data_M");
+  const QDate processing = processingDate_.value_or(request_.today);
+  if (last > processing)
+    return refused("Data_Mai", QStringLiteral("Último dia do período: %1. Data de processamento da filial: %2.")
+                                   .arg(dayForOperator(last), dayForOperator(processing))
+                                   .toStdString());
+  if (stockClosedDate_ && first <= *stockClosedDate_)
+    return refused("Data_Men",
+                   QStringLiteral("O estoque da filial está fechado até %1: o período deve começar depois desse dia "
+                                  "(começa em %2).")
+                       .arg(dayForOperator(*stockClosedDate_), dayForOperator(first))
+                       .toStdString());
+  if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_)
+    return refused("Data_M", QStringLiteral("O período informado tem %1 dias; a filial permite consolidar no máximo %2 "
+                                            "dias de cada vez.")
+                                 .arg(first.daysTo(last) + 1)
+                                 .arg(maxDays_)
+                                 .toStdString());
   return success();
 }
 
@@ -281,9 +304,13 @@ Status Run::dropImplantationDays() {
     }
   }
   if (closed.empty()) return success();
-  if (closed.size() == days.size()) return refused("Lanc_Bloq_Impl");
+  if (closed.size() == days.size())
+    return refused("Lanc_Bloq_Impl", QStringLiteral("Dias com implantação ou ajuste como último lançamento: %1.")
+                                         .arg(daysForOperator(closed))
+                                         .toStdString());
   std::erase_if(postable_, [&](const PostedItem* item) { return closed.count(item->day) > 0; });
   outcome_.messageKey = QStringLiteral("ULT_LANC_DIA");
+  outcome_.details = QStringLiteral("Dias não consolidados: %1.").arg(daysForOperator(closed));
   return success();
 }
 
@@ -500,6 +527,12 @@ Status Run::post() {
 Result<Outcome> Run::execute() {
   auto tx = sql::Transaction::begin(db_, dialect_);
   if (!tx) return tx.error();
+  // asked again: the run's first answer, whatever has changed since
+  if (!request_.runId.isEmpty()) {
+    auto stored = storedOutcome(db_, request_);
+    if (!stored) return stored.error();
+    if (*stored) return std::move(**stored);
+  }
   for (auto step : {&Run::loadBranch, &Run::loadStockLocation, &Run::checkCodes}) {
     if (auto s = (this->*step)(); !s) return s.error();
   }
@@ -518,6 +551,9 @@ Result<Outcome> Run::execute() {
     if (*postNothing) return outcome_;
   }
   if (auto s = post(); !s) return s.error();
+  if (!request_.runId.isEmpty()) {
+    if (auto s = storeOutcome(db_, request_, outcome_); !s) return s.error();
+  }
   // a client that gave up saw a failure: it must find nothing posted
   if (limits_.cancelled()) return Error{ErrorKind::Unavailable, "chamada cancelada pelo cliente; nada foi lançado"};
   if (auto s = tx->commit(); !s) return s.error();

@@ -27,6 +27,9 @@ struct Request {
   QString withdrawalType, sector, operatorCode;
   bool checkStock = true;
   QDate today = QDate::currentDate();  // the processing date when the branch has none
+  // The client's name for this run (contract::kRunMetadata); empty: none.
+  // A run of an identifier that already committed answers that run's outcome.
+  QString runId;
 };
 
 struct Outcome {
@@ -36,6 +39,8 @@ struct Outcome {
   int64_t itemsPosted = 0;   // sale items the run stamped
   packet::Packet blocked;    // contract::fields::blockedProducts: inactive or unregistered products
   QString messageKey;        // "ULT_LANC_DIA" or empty
+  QString details;           // beside the message key: the days left out
+  bool replayed = false;     // the outcome kept from the run's first answer, nothing posted now
 };
 
 // Runs the consolidation; refusals come back as ErrorKind::Refused with the

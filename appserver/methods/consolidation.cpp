@@ -3,6 +3,7 @@
 #include "contract_methods.h"
 #include "domain/packets.h"
 #include "domain/posting_engine.h"
+#include "domain/run_record.h"
 #include "methods/methods.h"
 
 namespace qfx::server::methods {
@@ -47,6 +48,12 @@ void describe(Reply& reply, const posting::Request& request, const posting::Outc
                      {"items_posted", std::to_string(outcome.itemsPosted)},
                      {"blocked", std::to_string(outcome.blocked.rowCount())},
                      {"stock_errors", std::to_string(outcome.errors.rowCount())}};
+  if (outcome.replayed) {
+    // the run's first answer again: its postings were counted when made
+    reply.logFields.push_back({"run", request.runId.toStdString() + " (resposta repetida)"});
+    return;
+  }
+  if (!request.runId.isEmpty()) reply.logFields.push_back({"run", request.runId.toStdString()});
   reply.postingsMade = outcome.lastPosting == 0 ? 0 : outcome.lastPosting - outcome.firstPosting + 1;
   reply.itemsPosted = outcome.itemsPosted;
 }
@@ -58,6 +65,7 @@ void fill(Reply& reply, posting::Outcome outcome) {
   *items->add_items() = reply.announce(std::move(outcome.blocked));
   items->add_items()->set_text(outcome.messageKey.toStdString());
   items->add_items();  // element 4: reserved, null
+  reply.details = outcome.details.toStdString();
 }
 
 }  // namespace
@@ -71,7 +79,9 @@ Result<Reply> semGeraNF(CallContext& call, const Arguments& args) {
                                                   " ('" + operatorCode + "') não é o operador da sessão (" +
                                                   call.session.operatorCode + ")"};
   }
-  const posting::Request request = requestFrom(args);
+  posting::Request request = requestFrom(args);
+  request.runId = QString::fromStdString(call.runId);
+  if (auto valid = posting::checkRunId(request.runId); !valid) return valid.error();
   auto outcome = posting::consolidate(call.db, call.database.dialect(), request, call.limits);
   if (!outcome) return outcome.error();
   Reply reply;

@@ -28,6 +28,7 @@ struct CallContext {
   QSqlDatabase db;  // the handler thread's connection
   const Session& session;
   CallLimits limits{};  // the client's deadline, and whether it gave up
+  std::string runId{};  // the posting run the call belongs to (contract::kRunMetadata); empty: none
 };
 
 using Handler = std::function<Result<Reply>(CallContext&, const Arguments&)>;

@@ -20,6 +20,7 @@ struct Reply {
   // numbers, items posted); keys are literals.
   std::vector<log::Field> logFields;
   int64_t postingsMade = 0, itemsPosted = 0;  // for the metrics
+  std::string details;                        // beside the result's message key (contract::kDetailsMetadata)
 
   // A reply that is one data packet.
   static Reply ofPacket(packet::Packet packet);

@@ -19,11 +19,17 @@ std::string millisecondsSince(Clock::time_point start) {
   return buf;
 }
 
-std::string sessionToken(const grpc::ServerContext& context) {
+std::string metadataValue(const grpc::ServerContext& context, std::string_view key) {
   const auto& metadata = context.client_metadata();
-  auto it = metadata.find(grpc::string_ref(kSessionMetadata.data(), kSessionMetadata.size()));
+  auto it = metadata.find(grpc::string_ref(key.data(), key.size()));
   if (it == metadata.end()) return {};
   return std::string(it->second.data(), it->second.size());
+}
+
+std::string sessionToken(const grpc::ServerContext& context) { return metadataValue(context, kSessionMetadata); }
+
+void addDetails(grpc::ServerContext* context, const std::string& details) {
+  if (!details.empty()) context->AddTrailingMetadata(std::string(contract::kDetailsMetadata), details);
 }
 
 std::string outcomeOf(const Error& error) {
@@ -248,6 +254,8 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
         });
   }
   Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
+  // before the reply's last message, which may go out with the status
+  addDetails(context, *reply ? (*reply)->details : reply->error().details);
   if (*reply && !writeReply(*request, **reply, writer))
     rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
   if (!rows) {
@@ -291,21 +299,22 @@ Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc
   const CallLimits::Scope scope(limits);
   auto outcome = dispatcher_.checksSessionAlong(request.method(), database_.dialect())
                      ? answerAlongSession(sessionToken(*context), request, limits, canceller, operatorCode)
-                     : answerAfterSession(sessionToken(*context), request, limits, canceller, operatorCode);
+                     : answerAfterSession(sessionToken(*context), metadataValue(*context, contract::kRunMetadata),
+                                          request, limits, canceller, operatorCode);
   // on this worker's thread: its connection is the one that may be broken
   if (!outcome && isDatabaseTrouble(outcome.error())) database_.discardConnection();
   return outcome;
 }
 
-Result<Reply> ApplicationService::answerAfterSession(const std::string& token, const rpc::InvokeRequest& request,
-                                                     const CallLimits& limits, StatementCanceller& canceller,
-                                                     std::string* operatorCode) {
+Result<Reply> ApplicationService::answerAfterSession(const std::string& token, const std::string& runId,
+                                                     const rpc::InvokeRequest& request, const CallLimits& limits,
+                                                     StatementCanceller& canceller, std::string* operatorCode) {
   auto session = sessions_.validate(token);
   if (!session) return session.error();
   *operatorCode = session->operatorCode;
   auto db = database_.connection();
   if (!db) return db.error();
-  CallContext call{database_, *db, *session, limits};
+  CallContext call{database_, *db, *session, limits, runId};
   canceller.arm(call.db);
   auto reply = dispatcher_.invoke(call, request);
   canceller.disarm();

@@ -56,9 +56,11 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
   // `canceller` is armed with the worker's connection while the method runs.
   Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, StatementCanceller& canceller,
                        std::string* operatorCode);
-  // The method run once the session is checked.
-  Result<Reply> answerAfterSession(const std::string& token, const rpc::InvokeRequest& request,
-                                   const CallLimits& limits, StatementCanceller& canceller, std::string* operatorCode);
+  // The method run once the session is checked; `runId`: the posting run
+  // the call belongs to, if any.
+  Result<Reply> answerAfterSession(const std::string& token, const std::string& runId,
+                                   const rpc::InvokeRequest& request, const CallLimits& limits,
+                                   StatementCanceller& canceller, std::string* operatorCode);
   // A read by key on PostgreSQL: its session check goes to the database with
   // its statement, in one round trip, and its reply is dropped unless the
   // session allows it.

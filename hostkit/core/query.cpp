@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include "abort.h"
 
@@ -51,7 +52,38 @@ static std::optional<QString> makeSessionReadOnly(QSqlDatabase& db) {
   return QStringLiteral("Não foi possível tornar a conexão somente leitura: %1").arg(q.lastError().text());
 }
 
-std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName, DatabaseAccess access) {
+// The libpq options of the URL's query as Qt's driver takes them
+// ("sslmode=require;connect_timeout=5"), or why one cannot be taken.
+static std::optional<QString> connectOptionsOf(const QUrl& url, QString& options) {
+  static const QStringList inTheAddress = {QStringLiteral("host"), QStringLiteral("hostaddr"), QStringLiteral("port"),
+                                           QStringLiteral("user"), QStringLiteral("dbname")};
+  const QUrlQuery query(url);
+  QStringList parts;
+  for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+    if (key == QLatin1String("password"))
+      return QStringLiteral(
+          "A senha do banco não vai no endereço: use --db-password-file (arquivo só do dono) ou ~/.pgpass.");
+    if (inTheAddress.contains(key))
+      return QStringLiteral("A opção %1 do endereço do banco vai na sua própria parte (usuario@host:porta/banco).")
+          .arg(key);
+    // one connection string holds them all: plain words only
+    const auto plain = [](const QString& text) {
+      return !text.isEmpty() && !text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('=')) &&
+             !text.contains(QLatin1Char(' ')) && !text.contains(QLatin1Char('\''));
+    };
+    if (!plain(key) || !plain(value))
+      return QStringLiteral("Opção de conexão inválida no endereço do banco: %1").arg(key);
+    parts << key + QLatin1Char('=') + value;
+  }
+  if (!query.hasQueryItem(QStringLiteral("connect_timeout"))) parts << QStringLiteral("connect_timeout=10");
+  // names the host in pg_stat_activity
+  if (!query.hasQueryItem(QStringLiteral("application_name"))) parts << QStringLiteral("application_name=qfxhost");
+  options = parts.join(QLatin1Char(';'));
+  return std::nullopt;
+}
+
+std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName, DatabaseAccess access,
+                                       const QString& password) {
   if (QSqlDatabase::contains(connectionName)) QSqlDatabase::removeDatabase(connectionName);
   const bool readOnly = access == DatabaseAccess::ReadOnly;
   if (url.startsWith(QLatin1String("sqlite:"))) {
@@ -69,12 +101,20 @@ std::optional<QString> openDatabaseUrl(const QString& url, const QString& connec
   if (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres"))
     return QStringLiteral("Endereço de banco de dados não reconhecido: %1")
         .arg(u.toDisplayString(QUrl::RemovePassword));
+  if (!u.password().isEmpty())
+    return QStringLiteral(
+               "O endereço do banco %1 traz a senha: tire-a de lá e use --db-password-file (arquivo só do dono) ou "
+               "~/.pgpass.")
+        .arg(u.toDisplayString(QUrl::RemovePassword));
+  QString options;
+  if (auto refused = connectOptionsOf(u, options)) return refused;
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
   db.setHostName(u.host());
   db.setPort(u.port(5432));
   db.setUserName(u.userName());
-  db.setPassword(u.password());
+  db.setPassword(password);
   db.setDatabaseName(u.path().mid(1));
+  db.setConnectOptions(options);
   if (!db.open())
     return QStringLiteral("Não foi possível conectar ao banco %1: %2")
         .arg(u.toDisplayString(QUrl::RemovePassword), db.lastError().text());
@@ -83,7 +123,8 @@ std::optional<QString> openDatabaseUrl(const QString& url, const QString& connec
 }
 
 std::optional<QString> openHostDatabase(const DatabaseSettings& settings) {
-  return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection), DatabaseAccess::ReadOnly);
+  return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection), DatabaseAccess::ReadOnly,
+                         settings.password);
 }
 
 QString hostConnectionName() { return QString::fromLatin1(kHostConnection); }

@@ -4,6 +4,7 @@
 // integrity check is clean, and a restarted server finishes the job exactly
 // once. On SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QFile>
 #include <QSqlQuery>
@@ -14,6 +15,7 @@
 #include "child_server.h"
 #include "harness.h"
 #include "posting_support.h"
+#include "reply_cutter.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -186,6 +188,75 @@ TEST_P(PostingCrashTest, KilledServerLeavesTheRunUntouchedOrWhole) {
   std::printf(
       "interrupções: %d deixaram o banco intacto, %d encontraram a execução completa (execução inteira: %lld ms)\n",
       untouched, whole, (long long)full.count());
+}
+
+// The server is killed right after it committed the run, before the first
+// byte of its reply leaves: the client knows nothing. Asked again under the
+// run's identifier, a restarted server answers the first run's own outcome
+// (its last posting), not a second run's "nothing posted"; the same run
+// without the identifier shows the difference, and an identifier names one
+// run only.
+TEST_P(PostingCrashTest, KilledRightAfterCommittingTheRunAskedAgainAnswersItsOwnOutcome) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase base(GetParam());
+  Books before;
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+    plentyOfStock(db);
+    addSales(db, 10000, 40);
+    before = readBooks(db);
+  }
+  std::string token;
+  PostingReply lost;
+  {
+    ChildServer child(base.url());
+    ASSERT_TRUE(child.started()) << child.failure();
+    TestClient direct(child.port());
+    ASSERT_TRUE(direct.login(kManager, kManagerPassword).ok());
+    token = direct.token();
+    // SIGKILL from the relay's thread, the moment the reply starts
+    ReplyCutter cutter(child.port(), [pid = child.pid()] { ::kill(pid_t(pid), SIGKILL); });
+    TestClient client(cutter.port());
+    client.setToken(token);
+    client.setRunId("execucao-1");
+    lost = consolidate(client, run(), std::chrono::seconds(60));
+    EXPECT_TRUE(cutter.cut());
+  }
+  EXPECT_FALSE(lost.call.ok());
+  auto database = base.open();
+  QSqlDatabase db = *database->connection();
+  const Progress committed = progress(db);
+  ASSERT_GT(committed.items, 0);
+  ASSERT_EQ(committed.posted, committed.items) << "killed after the commit";
+  const int64_t lastPosting =
+      std::stoll(scalar(db, "SELECT MAX(NRLANCESTQ) FROM LANCESTQ WHERE CDFILIAL = '0001' AND IDTIPOLANC = 'V'"));
+
+  ChildServer restarted(base.url());
+  ASSERT_TRUE(restarted.started()) << restarted.failure();
+  TestClient client(restarted.port());
+  client.setToken(token);
+  client.setRunId("execucao-1");
+  const PostingReply again = consolidate(client, run(), std::chrono::seconds(60));
+  ASSERT_TRUE(again.call.ok()) << again.call.status.error_message();
+  EXPECT_EQ(again.lastPosting, lastPosting);
+  EXPECT_EQ(again.errors().rowCount(), 0u);
+  EXPECT_EQ(again.blocked().rowCount(), 0u);
+  EXPECT_EQ(checkBooks(db, before), "");
+  EXPECT_EQ(progress(db).posted, committed.posted);
+
+  client.setRunId("");
+  EXPECT_EQ(consolidate(client, run(), std::chrono::seconds(60)).lastPosting, 0) << "a new run finds nothing pending";
+  TestClient other(restarted.port());
+  ASSERT_TRUE(other.login(kClerk, kClerkPassword).ok());
+  other.setRunId("execucao-1");
+  Consolidation theirs = run();
+  theirs.operatorCode = kClerk;
+  const PostingReply foreign = consolidate(other, theirs, std::chrono::seconds(60));
+  EXPECT_EQ(foreign.call.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT)
+      << foreign.call.status.error_message();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM EXECCONSOLIDA"), "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingCrashTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -153,6 +153,7 @@ TEST_P(PostingEngineTest, RefusalsComeBeforeAnyWrite) {
   Consolidation closed;
   closed.first = QDate(2024, 2, 29);  // stock closed up to 29 February
   EXPECT_EQ(refusal(closed).message, "Data_Men");
+  EXPECT_NE(refusal(closed).details.find("29/02/2024"), std::string::npos) << refusal(closed).details;
   Consolidation related;
   related.withdrawalType = "02";  // moves beans only; the selection has rice
   EXPECT_EQ(refusal(related).message, "Prod_NRelacReti");
@@ -175,6 +176,8 @@ TEST_P(PostingEngineTest, RefusalsComeBeforeAnyWrite) {
   exec(db_, "UPDATE PARAMFILIAL SET NRDIASMAXCONS = 1 WHERE CDFILIAL = '0001'");
   const auto shortWindow = snapshot(db_);
   EXPECT_EQ(refusal(Consolidation{}).message, "Data_M");  // two days, one allowed
+  EXPECT_NE(refusal(Consolidation{}).details.find("no máximo 1 dias"), std::string::npos)
+      << refusal(Consolidation{}).details;
   expectNothingPosted(shortWindow);
 }
 
@@ -185,6 +188,7 @@ TEST_P(PostingEngineTest, DaysEndingInImplantationOrAdjustmentAreLeftAlone) {
   auto reply = consolidate(Consolidation{});
   ASSERT_TRUE(reply.ok()) << reply.error().message;
   EXPECT_EQ(reply->messageKey.toStdString(), "ULT_LANC_DIA");
+  EXPECT_EQ(reply->details.toStdString(), "Dias não consolidados: 11/03/2024.");
   EXPECT_EQ(reply->lastPosting, 6);  // the series starts after the adjustment's number
   EXPECT_EQ(item("0001", 1, "001", "NRLANCESTQ"), "0000000006");
   EXPECT_EQ(item("0001", 3, "001", "NRLANCESTQ"), "<null>");  // 11 March untouched

@@ -290,6 +290,7 @@ TEST_P(ReadMethodsTest, EarlierPendingSalesRefuseWithVendaConsol) {
   auto refused = check(QDate(2024, 2, 1), "S", "S", "000001", "000001");  // V5 on 5 March is pending
   EXPECT_EQ(refused.status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
   EXPECT_EQ(refused.status.error_message(), "VENDA_CONSOL");
+  EXPECT_EQ(refused.details, "Primeiro dia com vendas ainda não consolidadas: 05/03/2024.");
 
   // only V9 (7 March) is left after the 6th, and its product does not control stock
   EXPECT_TRUE(check(QDate(2024, 3, 6), "S", "S", "000001", "000001").ok());

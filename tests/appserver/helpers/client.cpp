@@ -1,5 +1,7 @@
 #include "client.h"
 
+#include "contract.h"
+
 #include <gtest/gtest.h>
 
 namespace qfx::test {
@@ -135,6 +137,7 @@ CallResult TestClient::invoke(const std::string& method, const std::vector<rpc::
   grpc::ClientContext context;
   context.set_deadline(std::chrono::system_clock::now() + deadline);
   if (!token_.empty()) context.AddMetadata("x-qfx-session", token_);
+  if (!runId_.empty()) context.AddMetadata(std::string(contract::kRunMetadata), runId_);
   rpc::InvokeRequest request;
   request.set_object(object);
   request.set_method(method);
@@ -157,6 +160,9 @@ CallResult TestClient::invoke(const std::string& method, const std::vector<rpc::
       if (auto e = assembler.add(chunk); e && out.packetError.empty()) out.packetError = *e;
   }
   out.status = reader->Finish();
+  const auto& trailing = context.GetServerTrailingMetadata();
+  if (auto it = trailing.find(std::string(contract::kDetailsMetadata)); it != trailing.end())
+    out.details.assign(it->second.data(), it->second.size());
   if (!out.status.ok()) return out;
   if (auto e = assembler.finish(); e && out.packetError.empty()) out.packetError = *e;
   std::vector<uint32_t> ids;

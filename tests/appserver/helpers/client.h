@@ -50,6 +50,7 @@ struct CallResult {
   std::map<uint32_t, packet::Packet> packets;
   std::string packetError;  // a damaged packet
   int messages = 0;         // stream messages received
+  std::string details;      // the trailing metadata beside a refusal or message key
 
   bool ok() const { return status.ok() && packetError.empty(); }
   // The packet the result announces (the result itself, or item i of a list).
@@ -64,6 +65,8 @@ class TestClient {
 
   grpc::Status login(const std::string& operatorCode, const std::string& password, rpc::LoginReply* reply = nullptr);
   void setToken(const std::string& token) { token_ = token; }
+  // The posting run the next calls belong to (contract::kRunMetadata); empty: none.
+  void setRunId(const std::string& runId) { runId_ = runId; }
   const std::string& token() const { return token_; }
 
   CallResult invoke(const std::string& method, const std::vector<rpc::Argument>& args,
@@ -76,6 +79,7 @@ class TestClient {
   std::shared_ptr<grpc::Channel> channel_;
   std::unique_ptr<rpc::ApplicationServer::Stub> stub_;
   std::string token_;
+  std::string runId_;
 };
 
 // Cell readers: text of a null cell is "<null>".

@@ -200,6 +200,7 @@ struct EstornaGeraNF : MethodKinds {
   static constexpr std::string_view name = "EstornaGeraNF";
   enum Arg : int { FiliProc = 1, Filial, FilialEst, NrLancEstq, Motivo, Operador };
   static constexpr std::array kinds{T, T, T, T, T, T};
+  static constexpr int kMotivoMaximo = 200;  // characters of the reason kept
   static_assert(Operador == kinds.size());
   friend constexpr ArgKind kindAt(Arg position) { return kinds[argIndex(position)]; }
 };

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include "common/result.h"
+#include "contract_methods.h"
 #include "db/call_limits.h"
 #include "db/database.h"
 #include "packet_codec.h"
@@ -22,7 +23,7 @@
 namespace qfx::server::reversal {
 
 // The longest reason kept (ESTORNOLANCESTQ.DSMOTIVO).
-inline constexpr int kReasonLength = 200;
+inline constexpr int kReasonLength = contract::EstornaGeraNF::kMotivoMaximo;
 
 struct Request {
   QString branch;       // the branch whose sales the posting consolidated

@@ -22,9 +22,6 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
-// The host's busy animation the screen shows while the server works.
-inline constexpr int kBusyAnimation = 6;
-
 struct CellText;
 
 class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
@@ -63,6 +60,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QLabel* lblAvisoLista;
   QAction* mnuGeraNota;
   QAction* mnuFiltrar;
+  QAction* mnuConsolidacoes;  // "Consolidações realizadas", where a run is reversed
 
   // ---- data ----
   hostkit::TNetConnection* netGeraNF;
@@ -95,6 +93,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   // The typed calls on the application server, through netGeraNF.
   RdmGeraNF& rdm() override { return rdm_; }
   void reloadSales() override;
+  void salesChangedElsewhere() override;
 
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
@@ -108,6 +107,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void sbtGeraNFClick();
   void mnuGeraNotaClick();
   void mnuFiltrarClick();
+  void mnuConsolidacoesClick();
   void sbtImprimirClick() override;
   void sbtProcurarClick() override;
   void panFiltroEnter();

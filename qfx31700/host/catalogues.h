@@ -6,8 +6,9 @@
 
 namespace qfx {
 
-QStringList catalogoGeraNF();        // consolidation screen, 71 entries
-QStringList catalogoFiltroGeraNF();  // filter dialog, 20 entries
-QStringList catalogoRelProdEvol();   // report screen, 12 entries
+QStringList catalogoGeraNF();         // consolidation screen, 71 entries
+QStringList catalogoFiltroGeraNF();   // filter dialog, 20 entries
+QStringList catalogoRelProdEvol();    // report screen, 12 entries
+QStringList catalogoConsolidacoes();  // "Consolidações realizadas" and its reversal
 
 }  // namespace qfx

@@ -15,13 +15,25 @@ using namespace qfx;
 using hostkit::TMessages;
 
 TEST(Catalogues, EachScreenHasItsEntriesWithUniqueKeys) {
-  for (const auto& [entries, size] :
-       {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20}, std::pair{catalogoRelProdEvol(), 12}}) {
+  for (const auto& [entries, size] : {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20},
+                                      std::pair{catalogoRelProdEvol(), 12}, std::pair{catalogoConsolidacoes(), 17}}) {
     EXPECT_EQ(entries.size(), size);
     QSet<QString> keys;
     for (const auto& e : entries) keys.insert(e.section(u'|', 0, 0));
     EXPECT_EQ(keys.size(), size);
   }
+}
+
+// Every refusal of the reversal reaches the operator in the screen's words.
+TEST(Catalogues, TheRunsScreenHasATextForEveryReversalRefusal) {
+  TMessages runs;
+  runs.setEntries(catalogoConsolidacoes());
+  for (const char* key : {"Estorno_Motivo", "Estorno_Nao_Consol", "Estorno_Ja_Estornado", "Estorno_Periodo_CTB",
+                          "Estorno_Estq_Fechado", "Estorno_Impl_Ajuste", "Estorno_Filial_Oper"}) {
+    EXPECT_TRUE(runs.contains(key)) << key;
+    EXPECT_NE(runs.Msg(key), key);
+  }
+  EXPECT_EQ(runs.Msg("Conf_Estorno", {"0000000002", "10/03/2024"}).count("0000000002"), 1);
 }
 
 TEST(Catalogues, TextsKeepTheirBlanksAndUnusualKeysAreFound) {

@@ -55,21 +55,24 @@ int setOperator(Database& database, const Options& o) {
   OperatorChange change;
   change.name = o.name;
   change.boundBranch = o.branch;
+  change.mayImport = o.mayImport;
   auto listed = operators::list(database);
   if (!listed) return fail(listed.error().message);
   bool known = false;
   for (const auto& row : *listed) known = known || row.code == o.operatorToSet;
   if (known && change.empty() && !o.newPassword)
     return fail("operador " + o.operatorToSet +
-                " já existe: diga o que mudar (--operator-password, --operator-name, --operator-branch)");
+                " já existe: diga o que mudar (--operator-password, --operator-name, --operator-branch, "
+                "--operator-import)");
   if (!known || o.newPassword) {
     auto password = passwordFromInput();
     if (!password) return fail(password.error().message);
     change.password = *password;
   }
-  const Status saved = known ? operators::change(database, o.operatorToSet, change)
-                             : operators::create(database, {o.operatorToSet, o.name.value_or(o.operatorToSet),
-                                                            *change.password, o.branch.value_or("")});
+  const Status saved =
+      known ? operators::change(database, o.operatorToSet, change)
+            : operators::create(database, {o.operatorToSet, o.name.value_or(o.operatorToSet), *change.password,
+                                           o.branch.value_or(""), o.mayImport.value_or(false)});
   if (!saved) return fail(saved.error().message);
   std::printf("operador %s %s\n", o.operatorToSet.c_str(), known ? "alterado" : "criado");
   return 0;
@@ -93,10 +96,10 @@ int endSessions(Database& database, const std::string& code) {
 int listOperators(Database& database) {
   auto rows = operators::list(database);
   if (!rows) return fail(rows.error().message);
-  std::printf("%-20s %-6s %-5s %-8s %s\n", "operador", "filial", "ativo", "sessões", "nome");
+  std::printf("%-20s %-6s %-5s %-7s %-8s %s\n", "operador", "filial", "ativo", "importa", "sessões", "nome");
   for (const auto& r : *rows)
-    std::printf("%-20s %-6s %-5s %-8lld %s\n", r.code.c_str(), r.boundBranch.empty() ? "*" : r.boundBranch.c_str(),
-                r.active ? "S" : "N", (long long)r.openSessions, r.name.c_str());
+    std::printf("%-20s %-6s %-5s %-7s %-8lld %s\n", r.code.c_str(), r.boundBranch.empty() ? "*" : r.boundBranch.c_str(),
+                r.active ? "S" : "N", r.mayImport ? "S" : "N", (long long)r.openSessions, r.name.c_str());
   return 0;
 }
 
@@ -126,6 +129,7 @@ void addOptions(QCommandLineParser& p) {
       {"operator-name", "Com --set-operator: nome do operador.", "nome"},
       {"operator-branch", "Com --set-operator: filial à qual o operador fica preso (vazio: qualquer filial).",
        "filial"},
+      {"operator-import", "Com --set-operator: S dá ao operador o direito de importar dados, N o tira.", "S|N"},
       {"activate-operator", "Ativa o operador e termina.", "codigo"},
       {"deactivate-operator", "Desativa o operador, encerra as sessões dele e termina.", "codigo"},
       {"end-sessions", "Encerra as sessões abertas do operador e termina.", "codigo"},
@@ -142,6 +146,12 @@ bool read(const QCommandLineParser& p, Options* o, std::string* error) {
   o->name = optional(p, "operator-name");
   o->branch = optional(p, "operator-branch");
   o->newPassword = p.isSet("operator-password");
+  if (p.isSet("operator-import")) {
+    const QString right = p.value("operator-import").toUpper();
+    if (right != QLatin1String("S") && right != QLatin1String("N"))
+      return *error = "--operator-import deve ser S ou N", false;
+    o->mayImport = right == QLatin1String("S");
+  }
   o->activate = p.value("activate-operator").toStdString();
   o->deactivate = p.value("deactivate-operator").toStdString();
   o->endSessionsOf = p.value("end-sessions").toStdString();
@@ -153,8 +163,11 @@ bool read(const QCommandLineParser& p, Options* o, std::string* error) {
     commands += p.isSet(command) ? 1 : 0;
   if (commands > 1) return *error = "dê um comando de administração de cada vez", false;
   if (o->replace && o->backupTo.empty()) return *error = "--replace vale só com --backup", false;
-  if ((o->name || o->branch || o->newPassword) && o->operatorToSet.empty())
-    return *error = "--operator-password, --operator-name e --operator-branch valem só com --set-operator", false;
+  if ((o->name || o->branch || o->newPassword || o->mayImport) && o->operatorToSet.empty())
+    return *error =
+               "--operator-password, --operator-name, --operator-branch e --operator-import valem só com "
+               "--set-operator",
+           false;
   return true;
 }
 

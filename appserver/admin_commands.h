@@ -16,6 +16,7 @@ struct Options {
   bool replace = false;
   std::string operatorToSet;
   std::optional<std::string> name, branch;
+  std::optional<bool> mayImport;
   bool newPassword = false;
   std::string activate, deactivate, endSessionsOf;
   bool listOperators = false, listSessions = false;

@@ -10,6 +10,7 @@
 #include "db/database.h"
 #include "db/database_options.h"
 #include "db/migrations.h"
+#include "demo/demo_export.h"
 #include "demo/demo_generator.h"
 #include "qfx_version.h"
 
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
        "600"},
       {"seed", "Semente do gerador.", "n", "1"},
       {"today", "Data de referência AAAA-MM-DD (padrão: hoje); as vendas cobrem os 30 dias até ela.", "data"},
+      {"import-files",
+       "Grava também os dados como arquivos de importação (um CSV por tipo, ver docs/importacao.md) na pasta.",
+       "pasta"},
   });
   p.process(app);
   log::setLevel(log::Level::Warn);
@@ -68,6 +72,13 @@ int main(int argc, char** argv) {
               config->describe().c_str(), (long long)summary->sales, (long long)summary->items,
               (long long)summary->products, (long long)summary->customers, (long long)summary->zReductions,
               timer.elapsed() / 1000.0);
+  if (p.isSet("import-files")) {
+    auto db = database.connection();
+    if (!db) return fail(db.error().message);
+    if (auto written = demo::writeImportFiles(*db, p.value("import-files")); !written)
+      return fail(written.error().message);
+    std::printf("arquivos de importação em %s\n", p.value("import-files").toLocal8Bit().constData());
+  }
   std::printf("%s\n", demo::credentialsText().c_str());
   std::printf("%s", demo::tourText(options.today).c_str());
   return 0;

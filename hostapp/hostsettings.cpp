@@ -188,6 +188,15 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
     if (!read) return why;
     s.databasePassword = *read;
   }
+  if (s.server.tls && !s.server.caFile.isEmpty()) {
+    // without it the channel would quietly trust the system's authorities instead
+    QFile ca(s.server.caFile);
+    if (!ca.open(QIODevice::ReadOnly))
+      return QStringLiteral(
+                 "Não foi possível ler o certificado da autoridade (--ca) %1: %2. Corrija o caminho ou "
+                 "informe outro com --ca.")
+          .arg(s.server.caFile, ca.errorString());
+  }
   if (parser.isSet(branch)) s.branch = parser.value(branch);
   if (parser.isSet(shots)) s.screenshotDir = parser.value(shots);
   return s;

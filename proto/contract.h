@@ -28,6 +28,16 @@ inline constexpr std::string_view kDetailsMetadata = "x-qfx-detalhes-bin";
 // The application server's port unless configured otherwise.
 inline constexpr int kDefaultPort = 50731;
 
+// The kinds of import file (ImportaDados), in the order a client sends them:
+// a row comes after the rows it names. A file's kind is the start of its
+// name, up to the first character that is not a letter ("VENDA-0001.csv").
+inline constexpr std::string_view kImportKinds[] = {"EMPRESA",   "FILIAL",  "PARAMFILIAL", "LOJA",         "CAIXA",
+                                                    "TIPOCONS",  "CLIENTE", "CCUSCLIE",    "TIPORETI",     "SETOR",
+                                                    "PARAVEND",  "PRODUTO", "PRODFILI",    "PRODTIPORETI", "PERIODOCTB",
+                                                    "SALDOESTQ", "VENDA",   "REDUCAOZ"};
+// Bytes of a file in one message of the import's stream.
+inline constexpr size_t kImportPieceBytes = 1u << 20;
+
 // ---- dates ------------------------------------------------------------------------
 //
 // A date on the wire is a number of days since 1899-12-30 with the time of day

@@ -4,11 +4,13 @@
 # memory and concurrent load, on one server and over two with one killed
 # (app_bench), then posting (posting_bench), then the host moving to a second
 # server when the first is killed (failover_bench), then report 01 to its
-# first page, PDF and spreadsheets (report_bench).
+# first page, PDF and spreadsheets (report_bench), then 1 000 000 sale
+# items imported from CSV against the same rows loaded bare (import_bench).
 #
 #   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
 #                    [--sizes 100000,1000000] [--posting-sizes 100000]
-#                    [--only list,calls,z,memory,load,failover-load,posting,failover,report]
+#                    [--only list,calls,z,memory,load,failover-load,posting,failover,report,import]
+#                    [--import-sizes 1000000]
 #                    [--keep-data] [--report-sizes 100000,1000000]
 #   scripts/bench.sh --check [--pg URL] [--release]
 #
@@ -40,6 +42,7 @@ ONLY=""
 CHECK=0
 POSTING_SIZES=100000
 REPORT_SIZES=100000,1000000
+IMPORT_SIZES=1000000
 while [ $# -gt 0 ]; do
   case "$1" in
     --pg) PG=$2; shift 2 ;;
@@ -49,6 +52,7 @@ while [ $# -gt 0 ]; do
     --keep-data) APP_ARGS+=("$1"); POSTING_ARGS+=("$1"); shift ;;
     --posting-sizes) POSTING_SIZES=$2; shift 2 ;;
     --report-sizes) REPORT_SIZES=$2; shift 2 ;;
+    --import-sizes) IMPORT_SIZES=$2; shift 2 ;;
     --check) CHECK=1; shift ;;
     -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
     *) echo "bench.sh: opção desconhecida: $1" >&2; exit 2 ;;
@@ -77,6 +81,8 @@ SQLite     reversal100000 ratio 1.50 reversal of those 100 000 items (against th
 PostgreSQL reversal100000 ratio 1.50 reversal of those 100 000 items (against their posting)
 SQLite     call         over  0.15 one small call (GetReducaoZ)
 PostgreSQL call         over  0.15 one small call (GetReducaoZ)
+SQLite     import1000000 ratio 1.50 import 1 000 000 sale items from CSV
+PostgreSQL import1000000 ratio 1.50 import 1 000 000 sale items from CSV
 '
 
 check_table() {
@@ -111,7 +117,7 @@ check_table() {
 }
 
 if [ "$CHECK" = 1 ]; then
-  ninja -C "$BUILD_DIR" -j2 app_bench posting_bench
+  ninja -C "$BUILD_DIR" -j2 app_bench posting_bench import_bench
   FIGURES=$(mktemp /tmp/qfx-bench-check.XXXXXX)
   trap 'rm -f "$FIGURES"' EXIT
   stamp
@@ -124,6 +130,7 @@ if [ "$CHECK" = 1 ]; then
   PG_ARGS=()
   [ -n "$PG" ] && PG_ARGS=(--pg "$PG")
   "$BIN/posting_bench" "${PG_ARGS[@]}" --sizes 100000 --keep-data --figures "$FIGURES"
+  "$BIN/import_bench" --pg "$PG" --sizes 1000000 --figures "$FIGURES"
   stamp
   [ -n "$PG" ] || echo "(PostgreSQL not measured: give --pg URL or set QFX_TEST_PG_URL)"
   echo
@@ -144,6 +151,7 @@ TARGETS_TO_BUILD=()
 wants posting && TARGETS_TO_BUILD+=(posting_bench)
 wants failover && TARGETS_TO_BUILD+=(failover_bench)
 wants report && TARGETS_TO_BUILD+=(report_bench)
+wants import && TARGETS_TO_BUILD+=(import_bench)
 [ ${#TARGETS_TO_BUILD[@]} -gt 0 ] || { echo "bench.sh: --only não escolheu nada: $ONLY" >&2; exit 2; }
 ninja -C "$BUILD_DIR" -j2 "${TARGETS_TO_BUILD[@]}"
 
@@ -164,5 +172,9 @@ if wants failover; then
 fi
 if wants report; then
   QT_QPA_PLATFORM=offscreen "$BIN/report_bench" --sizes "$REPORT_SIZES"
+  stamp
+fi
+if wants import; then
+  "$BIN/import_bench" --pg "$PG" --sizes "$IMPORT_SIZES"
   stamp
 fi

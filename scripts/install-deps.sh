@@ -11,8 +11,10 @@ PACKAGES=(
   libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
   libsodium-dev libpq-dev libmicrohttpd-dev
   libxlsxwriter-dev  # the reports' XLSX export
+  libcsv-dev  # the import files (streaming CSV reader)
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  openbox x11-utils xdotool  # scripts/with-window-manager.sh: the focus tests under a window manager; xprop
   postgresql
   poppler-utils openssl
   unzip  # the report tests read the XLSX exports

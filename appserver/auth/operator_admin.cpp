@@ -79,6 +79,9 @@ Status applyChange(QSqlDatabase& db, const std::string& code, const OperatorChan
     if (!hashed) return hashed.error();
     if (auto s = update(db, "DSSENHA", text(*hashed), code); !s) return s;
   }
+  if (change.mayImport)
+    if (auto s = update(db, "IDIMPORTA", *change.mayImport ? QStringLiteral("S") : QStringLiteral("N"), code); !s)
+      return s;
   if (change.active) {
     if (auto s = update(db, "IDATIVO", *change.active ? QStringLiteral("S") : QStringLiteral("N"), code); !s) return s;
     if (!*change.active) {
@@ -101,9 +104,10 @@ Status insert(QSqlDatabase& db, const NewOperator& wanted) {
   if (!hashed) return hashed.error();
   auto saved =
       sql::run(db,
-               QStringLiteral("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHA, CDFILIAL, IDATIVO) "
-                              "VALUES (?, ?, ?, ?, 'S')"),
-               {text(wanted.code), text(wanted.name), text(*hashed), sql::textOrNull(text(wanted.boundBranch))});
+               QStringLiteral("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHA, CDFILIAL, IDATIVO, IDIMPORTA) "
+                              "VALUES (?, ?, ?, ?, 'S', ?)"),
+               {text(wanted.code), text(wanted.name), text(*hashed), sql::textOrNull(text(wanted.boundBranch)),
+                wanted.mayImport ? QStringLiteral("S") : QStringLiteral("N")});
   if (!saved) return saved.error();
   return success();
 }
@@ -150,14 +154,14 @@ Result<std::vector<OperatorRow>> list(Database& database) {
   auto q = sql::run(*db,
                     QStringLiteral("SELECT O.CDOPERADOR, O.NMOPERADOR, O.CDFILIAL, O.IDATIVO, "
                                    "(SELECT COUNT(*) FROM SESSAO S WHERE S.CDOPERADOR = O.CDOPERADOR "
-                                   "AND S.NREXPIRACAO > ?) FROM OPERADOR O ORDER BY O.CDOPERADOR"),
+                                   "AND S.NREXPIRACAO > ?), O.IDIMPORTA FROM OPERADOR O ORDER BY O.CDOPERADOR"),
                     {qint64(now())});
   if (!q) return q.error();
   std::vector<OperatorRow> rows;
   while (q->next())
     rows.push_back({q->value(0).toString().toStdString(), q->value(1).toString().toStdString(),
                     q->value(2).toString().toStdString(), q->value(3).toString() == QLatin1String("S"),
-                    q->value(4).toLongLong()});
+                    q->value(4).toLongLong(), q->value(5).toString() == QLatin1String("S")});
   return rows;
 }
 

@@ -17,6 +17,7 @@ namespace qfx::server {
 struct NewOperator {
   std::string code, name, password;
   std::string boundBranch;  // empty: any branch
+  bool mayImport = false;   // may import registrations, sales and Z reductions
 };
 
 // What one change sets; an empty optional leaves that part as it is.
@@ -25,14 +26,16 @@ struct OperatorChange {
   std::optional<std::string> password;
   std::optional<std::string> boundBranch;  // "" frees the operator from its branch
   std::optional<bool> active;              // deactivating also ends its sessions
+  std::optional<bool> mayImport;
 
-  bool empty() const { return !name && !password && !boundBranch && !active; }
+  bool empty() const { return !name && !password && !boundBranch && !active && !mayImport; }
 };
 
 struct OperatorRow {
   std::string code, name, boundBranch;
   bool active = true;
   int64_t openSessions = 0;
+  bool mayImport = false;
 };
 
 struct SessionRow {

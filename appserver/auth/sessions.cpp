@@ -244,4 +244,12 @@ Status SessionStore::saveOperator(QSqlDatabase& db, const std::string& code, con
   return success();
 }
 
+Status SessionStore::setImportRight(QSqlDatabase& db, const std::string& code, bool allowed) {
+  auto q = sql::run(db, QStringLiteral("UPDATE OPERADOR SET IDIMPORTA = ? WHERE CDOPERADOR = ?"),
+                    {allowed ? QStringLiteral("S") : QStringLiteral("N"), QString::fromStdString(code)});
+  if (!q) return q.error();
+  if (q->numRowsAffected() != 1) return Error{ErrorKind::NotFound, "operador " + code + " não cadastrado"};
+  return success();
+}
+
 }  // namespace qfx::server

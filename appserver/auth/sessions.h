@@ -62,6 +62,9 @@ class SessionStore {
   static Status saveOperator(QSqlDatabase& db, const std::string& code, const std::string& name,
                              const std::string& password, const std::string& boundBranch);
 
+  // Gives or takes an operator's right to import data.
+  static Status setImportRight(QSqlDatabase& db, const std::string& code, bool allowed);
+
   static std::string tokenDigest(const std::string& token);
 
  private:

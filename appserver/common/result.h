@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -28,8 +29,9 @@ struct Error {
   std::string details = {};
 };
 
-inline Error refused(std::string key, std::string details = {}) {
-  return {ErrorKind::Refused, std::move(key), std::move(details)};
+// `key` is one of contract::refusals.
+inline Error refused(std::string_view key, std::string details = {}) {
+  return {ErrorKind::Refused, std::string(key), std::move(details)};
 }
 inline Error invalidArgument(std::string m) { return {ErrorKind::InvalidArgument, std::move(m)}; }
 inline Error internalError(std::string m) { return {ErrorKind::Internal, std::move(m)}; }

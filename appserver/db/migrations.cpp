@@ -18,8 +18,13 @@ struct Version {
 
 // Append new versions here; never edit one that has shipped.
 constexpr Version kVersions[] = {
-    {1, "0001_base"},    {2, "0002_host_read_role"},         {3, "0003_venda_caixa_dia"}, {4, "0004_z_indice_coberto"},
-    {7, "0007_estorno"}, {10, "0010_execucao_consolidacao"},
+    {1, "0001_base"},
+    {2, "0002_host_read_role"},
+    {3, "0003_venda_caixa_dia"},
+    {4, "0004_z_indice_coberto"},
+    {6, "0006_direito_importacao"},
+    {7, "0007_estorno"},
+    {10, "0010_execucao_consolidacao"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");
@@ -70,8 +75,8 @@ Result<int> readVersion(QSqlDatabase& db) {
   return q->next() ? q->value(0).toInt() : 0;
 }
 
-Result<bool> isRecorded(QSqlDatabase& db, int number) {
-  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {number});
+Result<bool> isApplied(QSqlDatabase& db, const Version& v) {
+  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE NRVERSAO = ?").arg(kVersionTable), {v.number});
   if (!q) return q.error();
   return q->next();
 }
@@ -101,6 +106,7 @@ Status apply(QSqlDatabase& db, const Version& v, Dialect dialect) {
 }  // namespace
 
 int latestVersion() { return std::end(kVersions)[-1].number; }
+int versionCount() { return int(std::size(kVersions)); }
 
 Result<int> currentVersion(Database& database) {
   auto db = database.connection();
@@ -124,12 +130,12 @@ Result<int> migrate(Database& database) {
       return internalError("o banco está na versão " + std::to_string(*current) +
                            " do esquema, mais nova que a deste servidor (" + std::to_string(latestVersion()) + ")");
     }
-    // numbers are handed out ahead to work done side by side, so versions
-    // may arrive out of order: one below the highest applied still applies
-    auto recorded = isRecorded(*db, v.number);
-    if (!recorded) return recorded.error();
-    if (*recorded) continue;  // applied before, or another server got here first
-    if (auto applied = apply(*db, v, database.dialect()); !applied) return applied.error();
+    // versions are numbered ahead for work done side by side and may land in
+    // any order: one missing below the newest applied is applied all the same
+    auto applied = isApplied(*db, v);
+    if (!applied) return applied.error();
+    if (*applied) continue;  // another server got here first
+    if (auto done = apply(*db, v, database.dialect()); !done) return done.error();
     if (auto committed = tx->commit(); !committed) return committed.error();
     log::write(log::Level::Info, "schema_migrated", {{"version", std::to_string(v.number)}, {"name", v.name}});
   }

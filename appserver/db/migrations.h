@@ -13,6 +13,8 @@
 namespace qfx::server::migrations {
 
 int latestVersion();
+// How many versions this server knows (their numbers may have gaps).
+int versionCount();
 // Version recorded in the database; 0 for an empty database.
 Result<int> currentVersion(Database& database);
 // Applies every missing version. Safe when several servers start together:

@@ -591,8 +591,13 @@ Status Generator::writeReductions() {
 Status Generator::writeOperators() {
   if (auto s = SessionStore::saveOperator(db_, kDemoOperator, "Operador de demonstração", kDemoPassword, ""); !s)
     return s;
-  return SessionStore::saveOperator(db_, kBranchOperator, "Operador da loja 0001", kBranchPassword,
-                                    kBranchOperatorBranch);
+  if (auto s = SessionStore::saveOperator(db_, kBranchOperator, "Operador da loja 0001", kBranchPassword,
+                                          kBranchOperatorBranch);
+      !s)
+    return s;
+  // both may import: the demo operator anything, the store's only its branch's rows
+  if (auto s = SessionStore::setImportRight(db_, kDemoOperator, true); !s) return s;
+  return SessionStore::setImportRight(db_, kBranchOperator, true);
 }
 
 Result<Summary> Generator::run() {

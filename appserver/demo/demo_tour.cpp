@@ -2,10 +2,15 @@
 
 #include <QString>
 #include <array>
+#include <string_view>
+
+#include "contract_refusals.h"
 
 namespace qfx::server::demo {
 
 namespace {
+
+using namespace contract::refusals;
 
 // A day of the tour, counted from the demo's reference date D.
 struct Day {
@@ -19,8 +24,8 @@ constexpr Day monthStart(int monthsBack) { return Day{0, monthsBack}; }
 // The table itself. A text may name a day as {D}, {D-7} or {D+1}: the
 // printout shows its date, the manual's page counts it from D.
 struct Stop {
-  const char* outcome;
-  const char* shown;
+  std::string_view outcome;
+  std::string_view shown;
   const char* page;
   const char *branch, *store, *withdrawalType, *sector;
   Day first, last;
@@ -29,17 +34,17 @@ struct Stop {
 };
 
 const std::array<Stop, 16> kStops = {{
-    {"Prod_NRelacReti", "Prod_NRelacReti", "mensagens.html#Prod_NRelacReti", "0001", "01", "02", "0001", d(-29), d(-8),
-     "",
+    {kProductNotOfWithdrawalType, kProductNotOfWithdrawalType, "mensagens.html#Prod_NRelacReti", "0001", "01", "02",
+     "0001", d(-29), d(-8), "",
      "recusa; abre a tela de relatórios em \"Produtos não relacionados ao tipo de retirada\", com os produtos que não "
      "são bebidas (o tipo 02 só movimenta bebidas), cada um com o código da árvore como a grade mostra"},
     {"MOVIFORAPERIODOCTB", "MOVIFORAPERIODOCTB", "mensagens.html#MOVIFORAPERIODOCTB", "0001", "01", "01", "0001",
      monthStart(3), d(0), "", "recusa: o período contábil daquele mês está fechado"},
-    {"Data_Mai", "Data_Mai", "mensagens.html#Data_Mai", "0001", "01", "01", "0001", d(-1), d(1), "",
+    {kAfterProcessingDate, kAfterProcessingDate, "mensagens.html#Data_Mai", "0001", "01", "01", "0001", d(-1), d(1), "",
      "recusa: amanhã é depois da data de processamento (hoje)"},
-    {"Data_Men", "Data_Men", "mensagens.html#Data_Men", "0001", "01", "01", "0001", d(-41), d(-28), "",
+    {kStockClosed, kStockClosed, "mensagens.html#Data_Men", "0001", "01", "01", "0001", d(-41), d(-28), "",
      "recusa: o estoque está fechado até {D-40}"},
-    {"Data_M", "Data_M", "mensagens.html#Data_M", "0001", "01", "01", "0001", d(-39), d(-8), "",
+    {kPeriodTooLong, kPeriodTooLong, "mensagens.html#Data_M", "0001", "01", "01", "0001", d(-39), d(-8), "",
      "recusa: mais de 31 dias"},
     {"GERACAO_OK", "GERACAO_OK", "mensagens.html#GERACAO_OK", "0001", "01", "01", "0001", d(-29), d(-8), "",
      "nenhuma pergunta além de \"Confirma operação?\"; depois \"Consolidação de vendas realizada com sucesso.\""},
@@ -51,13 +56,14 @@ const std::array<Stop, 16> kStops = {{
      "consolida, e uma consolidação do mesmo período não pergunta mais"},
     {"ULT_LANC_DIA", "ULT_LANC_DIA", "mensagens.html#ULT_LANC_DIA", "0001", "02", "01", "0001", d(-13), d(-11), "",
      "consolida, menos {D-12}: o almoxarifado do quiosque teve um ajuste de inventário nesse dia"},
-    {"Lanc_Bloq_Impl", "Lanc_Bloq_Impl", "mensagens.html#LANC_BLOQ_IMPL", "0001", "02", "01", "0001", d(-12), d(-12),
-     "", "recusa: só o dia do ajuste"},
+    {kDaysClosedByAdjustment, kDaysClosedByAdjustment, "mensagens.html#LANC_BLOQ_IMPL", "0001", "02", "01", "0001",
+     d(-12), d(-12), "", "recusa: só o dia do ajuste"},
     {"LIB00200_3", "estoque irregular, estoque negativo não permitido", "consolidacao.html#consolidar", "0001", "02",
      "01", "0001", d(-5), d(-5), "",
      "a janela \"Lançamentos com Estoque Irregular\" (Panetone 500g, nunca estocado) e depois \"Consolidação de "
      "vendas realizada com sucesso.\" (a filial converte o estoque negativo)"},
-    {"VENDA_CONSOL", "VENDA_CONSOL", "mensagens.html#VENDA_CONSOL", "0002", "01", "01", "0003", d(-3), d(0), "",
+    {kEarlierSalesPending, kEarlierSalesPending, "mensagens.html#VENDA_CONSOL", "0002", "01", "01", "0003", d(-3), d(0),
+     "",
      "recusa enquanto houver dias anteriores do mês pendentes; feita a linha 13, que consolida esses dias, o mesmo "
      "período consolida"},
     {"Irreg_Prod_Est", "Irreg_Prod_Est", "mensagens.html#Irreg_Prod_Est", "0002", "01", "01", "0003", d(-29), d(-4), "",
@@ -68,8 +74,8 @@ const std::array<Stop, 16> kStops = {{
     {"OPERA_BLOQ", "OPERA_BLOQ", "mensagens.html#OPERA_BLOQ", "0004", "01", "01", "0001", d(-6), d(-6), "",
      "a janela \"Lançamentos com Estoque Irregular\", com a filial 0001 (a 0004 guarda o estoque no almoxarifado "
      "central), e depois a recusa; nada é lançado"},
-    {"N_CTRL_ESTOQ", "N_CTRL_ESTOQ", "mensagens.html#N_CTRL_ESTOQ", "0003", "01", "01", "0001", d(-29), d(0), "",
-     "recusa: a filial não controla estoque"},
+    {kBranchKeepsNoStock, kBranchKeepsNoStock, "mensagens.html#N_CTRL_ESTOQ", "0003", "01", "01", "0001", d(-29), d(0),
+     "", "recusa: a filial não controla estoque"},
 }};
 
 // What the tour is and how each stop is walked, said once for the printout

@@ -2,6 +2,7 @@
 
 #include "common/sale_money.h"
 #include "common/wire_date.h"
+#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
@@ -99,10 +100,11 @@ Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales) {
       db, QString(text).replace(QStringLiteral("SELECT 1 FROM"), QStringLiteral("SELECT MIN(V.DTVENDA) FROM")), values);
   if (!first) return first.error();
   const auto day = first->next() ? wiredate::dayFromDatabase(first->value(0)) : std::nullopt;
-  if (!day) return refused("VENDA_CONSOL");
-  return refused("VENDA_CONSOL", QStringLiteral("Primeiro dia com vendas ainda não consolidadas: %1.")
-                                     .arg(day->toString(QStringLiteral("dd/MM/yyyy")))
-                                     .toStdString());
+  if (!day) return refused(contract::refusals::kEarlierSalesPending);
+  return refused(contract::refusals::kEarlierSalesPending,
+                 QStringLiteral("Primeiro dia com vendas ainda não consolidadas: %1.")
+                     .arg(day->toString(QStringLiteral("dd/MM/yyyy")))
+                     .toStdString());
 }
 
 Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch, const QString& store,

@@ -23,7 +23,7 @@ struct EarlierSales {
   QDate from, before;                       // sale days from `from` up to the day before `before`
   std::optional<QString> warehouse, place;  // the branch's stores in them only, where it uses them
 };
-// Refuses with "VENDA_CONSOL" when an item still waiting for a run (see
+// Refuses with contract::refusals::kEarlierSalesPending when an item still waiting for a run (see
 // salerules::workLeft) was sold in those days. Items no run ever posts are
 // left out: they would block forever.
 Status noEarlierSaleWaiting(QSqlDatabase& db, const EarlierSales& sales);

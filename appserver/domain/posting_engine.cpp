@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/wire_date.h"
+#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/number_series.h"
@@ -19,6 +20,8 @@
 #include "domain/sale_rules.h"
 
 namespace qfx::server::posting {
+
+namespace refusals = contract::refusals;
 
 namespace {
 
@@ -142,8 +145,8 @@ Status Run::loadBranch() {
                                    "FROM PARAMFILIAL WHERE CDFILIAL = ?"),
                     {request_.branch});
   if (!q) return q.error();
-  if (!q->next()) return refused("N_CTRL_ESTOQ");  // a branch without parameters controls nothing
-  if (textOf(q->value(0)) != QLatin1String("S")) return refused("N_CTRL_ESTOQ");
+  if (!q->next()) return refused(refusals::kBranchKeepsNoStock);  // a branch without parameters controls nothing
+  if (textOf(q->value(0)) != QLatin1String("S")) return refused(refusals::kBranchKeepsNoStock);
   negativeAllowed_ = textOf(q->value(1));
   processingDate_ = wiredate::dayFromDatabase(q->value(2));
   stockClosedDate_ = wiredate::dayFromDatabase(q->value(3));
@@ -196,21 +199,23 @@ Status Run::checkPeriod() const {
   if (first > last) return invalidArgument("SemGeraNF: o período começa depois de terminar");
   const QDate processing = processingDate_.value_or(request_.today);
   if (last > processing)
-    return refused("Data_Mai", QStringLiteral("Último dia do período: %1. Data de processamento da filial: %2.")
-                                   .arg(dayForOperator(last), dayForOperator(processing))
-                                   .toStdString());
+    return refused(refusals::kAfterProcessingDate,
+                   QStringLiteral("Último dia do período: %1. Data de processamento da filial: %2.")
+                       .arg(dayForOperator(last), dayForOperator(processing))
+                       .toStdString());
   if (stockClosedDate_ && first <= *stockClosedDate_)
-    return refused("Data_Men",
+    return refused(refusals::kStockClosed,
                    QStringLiteral("O estoque da filial está fechado até %1: o período deve começar depois desse dia "
                                   "(começa em %2).")
                        .arg(dayForOperator(*stockClosedDate_), dayForOperator(first))
                        .toStdString());
   if (maxDays_ > 0 && first.daysTo(last) + 1 > maxDays_)
-    return refused("Data_M", QStringLiteral("O período informado tem %1 dias; a filial permite consolidar no máximo %2 "
-                                            "dias de cada vez.")
-                                 .arg(first.daysTo(last) + 1)
-                                 .arg(maxDays_)
-                                 .toStdString());
+    return refused(refusals::kPeriodTooLong,
+                   QStringLiteral("O período informado tem %1 dias; a filial permite consolidar no máximo %2 "
+                                  "dias de cada vez.")
+                       .arg(first.daysTo(last) + 1)
+                       .arg(maxDays_)
+                       .toStdString());
   return success();
 }
 
@@ -255,7 +260,7 @@ Status Run::checkWithdrawalRelation() const {
   while (q->next()) related.insert(q->value(0).toString());
   if (related.empty()) return success();
   for (const PostedItem& item : selected_)
-    if (item.postable && !related.count(item.stockProduct)) return refused("Prod_NRelacReti");
+    if (item.postable && !related.count(item.stockProduct)) return refused(refusals::kProductNotOfWithdrawalType);
   return success();
 }
 
@@ -305,9 +310,10 @@ Status Run::dropImplantationDays() {
   }
   if (closed.empty()) return success();
   if (closed.size() == days.size())
-    return refused("Lanc_Bloq_Impl", QStringLiteral("Dias com implantação ou ajuste como último lançamento: %1.")
-                                         .arg(daysForOperator(closed))
-                                         .toStdString());
+    return refused(refusals::kDaysClosedByAdjustment,
+                   QStringLiteral("Dias com implantação ou ajuste como último lançamento: %1.")
+                       .arg(daysForOperator(closed))
+                       .toStdString());
   std::erase_if(postable_, [&](const PostedItem* item) { return closed.count(item->day) > 0; });
   outcome_.messageKey = QStringLiteral("ULT_LANC_DIA");
   outcome_.details = QStringLiteral("Dias não consolidados: %1.").arg(daysForOperator(closed));

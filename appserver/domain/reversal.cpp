@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/wire_date.h"
+#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/checks.h"
@@ -18,6 +19,9 @@ namespace qfx::server::reversal {
 namespace {
 
 constexpr int kAttempts = 6;
+
+using namespace contract::refusals::reversal;
+Error refusal(std::string_view key) { return refused(std::string(key)); }
 
 bool worthRetrying(const Error& error) {
   return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Conflict;
@@ -69,9 +73,9 @@ Status Run::readPosting() {
                                    "AND N.NRLANCESTQ = L.NRLANCESTQ WHERE L.CDFILIAL = ? AND L.NRLANCESTQ = ?"),
                     {request_.stockBranch, request_.posting});
   if (!q) return q.error();
-  if (!q->next()) return refused("Estorno_Nao_Consol");
+  if (!q->next()) return refusal(kNotARun);
   if (textOf(q->value(0)) != QLatin1String("V") || textOf(q->value(1)) != request_.branch || q->value(9).isNull())
-    return refused("Estorno_Nao_Consol");
+    return refusal(kNotARun);
   const auto day = wiredate::dayFromDatabase(q->value(2));
   if (!day) return internalError("lançamento " + request_.posting.toStdString() + " com data inválida no banco");
   posting_ = Posting{*day,
@@ -90,7 +94,7 @@ Status Run::checkNotReversed() {
   auto q = sql::run(db_, QStringLiteral("SELECT 1 FROM ESTORNOLANCESTQ WHERE CDFILIAL = ? AND NRLANCESTQ = ?"),
                     {request_.stockBranch, request_.posting});
   if (!q) return q.error();
-  if (q->next()) return refused("Estorno_Ja_Estornado");
+  if (q->next()) return refusal(kAlreadyReversed);
   return success();
 }
 
@@ -99,13 +103,13 @@ Status Run::checkNotReversed() {
 Status Run::checkPeriods() {
   auto open = checks::periodOpen(db_, request_.branch, posting_.day, posting_.day);
   if (!open) return open.error();
-  if (!*open) return refused("Estorno_Periodo_CTB");
+  if (!*open) return refusal(kAccountingClosed);
   for (const QString& branch : std::set<QString>{request_.branch, request_.stockBranch}) {
     auto q = sql::run(db_, QStringLiteral("SELECT DTFECHAESTQ FROM PARAMFILIAL WHERE CDFILIAL = ?"), {branch});
     if (!q) return q.error();
     if (!q->next()) continue;
     const auto closed = wiredate::dayFromDatabase(q->value(0));
-    if (closed && *closed >= posting_.day) return refused("Estorno_Estq_Fechado");
+    if (closed && *closed >= posting_.day) return refusal(kStockClosed);
   }
   return success();
 }
@@ -120,7 +124,7 @@ Status Run::checkLaterImplantation() {
                                    "('I', 'A') AND (DTLANCESTQ > ? OR (DTLANCESTQ = ? AND NRLANCESTQ > ?))"),
                     {request_.stockBranch, posting_.warehouse, day, day, request_.posting});
   if (!q) return q.error();
-  if (q->next()) return refused("Estorno_Impl_Ajuste");
+  if (q->next()) return refusal(kCountedAfter);
   return success();
 }
 
@@ -179,7 +183,7 @@ Status Run::markNote() {
                                    "IDESTORNADO = 'N'"),
                     {posting_.noteBranch, posting_.note});
   if (!q) return q.error();
-  if (q->numRowsAffected() != 1) return refused("Estorno_Ja_Estornado");
+  if (q->numRowsAffected() != 1) return refusal(kAlreadyReversed);
   return success();
 }
 
@@ -217,7 +221,7 @@ bool connectionUsable(QSqlDatabase& db) {
 
 Result<Outcome> reverse(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits) {
   const QString reason = request.reason.trimmed();
-  if (reason.isEmpty() || reason.size() > kReasonLength) return refused("Estorno_Motivo");
+  if (reason.isEmpty() || reason.size() > kReasonLength) return refusal(kReasonMissing);
   const CallLimits::Scope scope(limits);
   for (int attempt = 1;; ++attempt) {
     auto outcome = Run(db, dialect, request, limits).execute();

@@ -39,8 +39,8 @@ struct Outcome {
 };
 
 // Refusals come back as ErrorKind::Refused with a key of the screen's
-// catalogue: "Estorno_Motivo", "Estorno_Nao_Consol", "Estorno_Ja_Estornado",
-// "Estorno_Periodo_CTB", "Estorno_Estq_Fechado", "Estorno_Impl_Ajuste".
+// catalogue (contract::refusals::reversal, all but the branch binding the
+// method table checks).
 // Retries by itself when it finds the database busy, as a run does.
 Result<Outcome> reverse(QSqlDatabase& db, Dialect dialect, const Request& request, const CallLimits& limits);
 

@@ -3,6 +3,7 @@
 // against the operator's binding), and the reads by key (a branch's
 // parameters, a register-day's sum and Z reduction: one indexed lookup each).
 #include "contract_methods.h"
+#include "contract_refusals.h"
 #include "methods/methods.h"
 
 namespace qfx::server {
@@ -43,7 +44,7 @@ Dispatcher makeConsolidationObject() {
   // the posting's stock branch may be a central one outside the binding: the
   // reversal checks that the posting consolidated the branch named
   d.add(entry<EstornaGeraNF>({EstornaGeraNF::FiliProc, EstornaGeraNF::Filial}, estornaGeraNF, false,
-                             "Estorno_Filial_Oper"));
+                             std::string(contract::refusals::reversal::kOutsideBinding)));
   d.add(entry<GetConsolidacoes>({GetConsolidacoes::Filial}, getConsolidacoes));
   return d;
 }

@@ -29,6 +29,8 @@ struct ServerOptions {
   int maxWaitingCalls = 1000;
   LoginThrottleOptions loginThrottle;
   HealthWatchOptions health;
+  // Memory the requests arriving may hold at once (gRPC's resource quota).
+  size_t maxRequestMemoryBytes = size_t(512) << 20;
   // The Prometheus metrics' HTTP listener: "HOST:PORT" or "PORT" (loopback);
   // empty: none.
   std::string metricsListen;

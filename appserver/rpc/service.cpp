@@ -100,6 +100,8 @@ bool writeReply(const rpc::InvokeRequest& request, Reply& reply, grpc::ServerWri
 
 }  // namespace
 
+std::string sessionTokenOf(const grpc::ServerContext& context) { return sessionToken(context); }
+
 grpc::Status toStatus(const Error& error) {
   grpc::StatusCode code = grpc::StatusCode::INTERNAL;
   switch (error.kind) {

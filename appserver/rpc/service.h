@@ -47,6 +47,10 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
                       rpc::LogoutReply* reply) override;
   grpc::Status Invoke(grpc::ServerContext* context, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override;
+  // The import: the files' pieces read from the stream on one worker, in one
+  // transaction (see rpc/import_service.cpp).
+  grpc::Status ImportaDados(grpc::ServerContext* context, grpc::ServerReader<rpc::ImportaDadosLote>* reader,
+                            rpc::ImportaDadosResposta* reply) override;
   SessionStore& sessions() { return sessions_; }
 
   const Metrics& metrics() const { return metrics_; }
@@ -82,5 +86,7 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
 };
 
 grpc::Status toStatus(const Error& error);
+// The session token the call carries in its metadata; empty: none.
+std::string sessionTokenOf(const grpc::ServerContext& context);
 
 }  // namespace qfx::server

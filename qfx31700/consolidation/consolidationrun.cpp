@@ -10,6 +10,8 @@
 
 #include "consolidation/frmgeranf.h"
 #include "consolidation/servermirrors.h"
+#include "contract_refusals.h"
+#include "host/catalogues.h"
 #include "messages.h"
 #include "navigation/modulestate.h"
 #include "routines.h"
@@ -17,6 +19,8 @@
 namespace qfx {
 
 using namespace hostkit;
+
+namespace refusals = contract::refusals;
 
 namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
@@ -27,6 +31,11 @@ const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as 
 void copyIfSent(const TDataSet& from, const char* column, TDataSet& to, const char* field) {
   const TField* sent = from.FindField(QString::fromLatin1(column));
   if (sent && !sent->IsNull()) to.FieldByName(QString::fromLatin1(field))->setValue(sent->Value());
+}
+
+// Whether a failed call's message is the refusal `key`.
+bool isRefusal(const QString& message, std::string_view key) {
+  return message == QLatin1String(key.data(), qsizetype(key.size()));
 }
 
 // A missing value (no row, or a null) counts as 0.
@@ -109,9 +118,9 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
                                      fieldText(s_.cdsParamFilial, "IDUTILLCESTQ"),
                                      fieldText(s_.qryLoja, "CDALMOXARIFE"), fieldText(s_.qryLoja, "CDLOCALESTOQ"));
   } catch (const EServerError& e) {
-    if (e.message() != QLatin1String("VENDA_CONSOL")) throw;
+    if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
     s_.dbgPadrao->setFocus();
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("VENDA_CONSOL")), true);
+    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), true);
   }
 }
 
@@ -153,7 +162,7 @@ void ConsolidationRun::executar() {
   verificaValor();
   if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
   if (!mirror::branchControlsStock(s_.cdsParamFilial))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("N_CTRL_ESTOQ")), true);
+    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
   consolidar();
 }
 
@@ -282,11 +291,10 @@ void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
 // The server's refusals get the screen's own texts; false for anything else,
 // which goes on unchanged.
 bool ConsolidationRun::tratarRecusa(const QString& chave) {
-  static const QStringList simples = {QStringLiteral("Data_Mai"), QStringLiteral("Data_Men"), QStringLiteral("Data_M"),
-                                      QStringLiteral("N_CTRL_ESTOQ")};
-  if (simples.contains(chave)) MensErro(s_.msgPadrao->Msg(chave), true);
-  if (chave == QLatin1String("Lanc_Bloq_Impl")) MensErro(s_.msgPadrao->Msg(QStringLiteral("LANC_BLOQ_IMPL")), true);
-  if (chave == QLatin1String("Prod_NRelacReti")) {
+  for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
+                             refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
+    if (isRefusal(chave, refusal)) MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusal)), true);
+  if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
     MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal
     return true;

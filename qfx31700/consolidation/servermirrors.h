@@ -14,7 +14,7 @@ namespace qfx::mirror {
 bool isConsolidatedItem(const hostkit::TField& stockBranch, const hostkit::TField& stockPosting);
 
 // The branch keeps stock (IDCTRLESTQ "S" in its parameters): the server's
-// posting run refuses any other branch with "N_CTRL_ESTOQ".
+// posting run refuses any other branch (contract::refusals::kBranchKeepsNoStock).
 bool branchControlsStock(const hostkit::TDataSet* branchParameters);
 
 // The branch lets stock go negative (IDPERMESTNEG "S"): the server's run then

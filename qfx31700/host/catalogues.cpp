@@ -2,6 +2,8 @@
 // Texts are kept exactly, blanks included; the screens fetch them by key.
 #include "catalogues.h"
 
+#include "contract_refusals.h"
+
 using namespace Qt::StringLiterals;
 
 namespace qfx {
@@ -80,6 +82,11 @@ QStringList catalogoGeraNF() {
       u"ULT_LANC_DIA|Alguns dias não foram consolidados, pois existe Implantação ou Ajuste realizado como último lançamento do dia."_s,
       u"Prod_NRelacReti|Operação bloqueada! Existe(m) produto(s) não relacionado(s) ao tipo de retirada informado."_s,
   };
+}
+
+QString refusalMessageKey(std::string_view refusal) {
+  if (refusal == contract::refusals::kDaysClosedByAdjustment) return u"LANC_BLOQ_IMPL"_s;
+  return QString::fromLatin1(refusal);
 }
 
 QStringList catalogoFiltroGeraNF() {

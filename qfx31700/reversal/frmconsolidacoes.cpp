@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "contract_methods.h"
+#include "contract_refusals.h"
 #include "entrychecks.h"
 #include "host/catalogues.h"
 #include "messages.h"
@@ -27,10 +28,12 @@ using namespace hostkit;
 
 namespace {
 
-const QStringList kRecusas = {QStringLiteral("Estorno_Motivo"),       QStringLiteral("Estorno_Nao_Consol"),
-                              QStringLiteral("Estorno_Ja_Estornado"), QStringLiteral("Estorno_Periodo_CTB"),
-                              QStringLiteral("Estorno_Estq_Fechado"), QStringLiteral("Estorno_Impl_Ajuste"),
-                              QStringLiteral("Estorno_Filial_Oper")};
+// The server's refusals of a reversal, each shown with the screen's text.
+bool isRefusal(const QString& key) {
+  for (const std::string_view refusal : contract::refusals::reversal::kAll)
+    if (key == QLatin1String(refusal.data(), qsizetype(refusal.size()))) return true;
+  return false;
+}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QWidget* buddy = nullptr) {
   auto* l = new QLabel(text, parent);
@@ -199,7 +202,7 @@ void TfrmConsolidacoes::updateCommands() {
 }
 
 bool TfrmConsolidacoes::tratarRecusa(const QString& chave) {
-  if (!kRecusas.contains(chave)) return false;
+  if (!isRefusal(chave)) return false;
   MensErro(msgPadrao->Msg(chave), true);
   return true;
 }
@@ -207,7 +210,7 @@ bool TfrmConsolidacoes::tratarRecusa(const QString& chave) {
 void TfrmConsolidacoes::sbtEstornarClick() {
   if (!cdsConsolidacoes->Active() || cdsConsolidacoes->IsEmpty())
     MensErro(msgPadrao->Msg(QStringLiteral("Sem_Consol")), true);
-  if (estornada()) MensErro(msgPadrao->Msg(QStringLiteral("Estorno_Ja_Estornado")), true);
+  if (estornada()) MensErro(msgPadrao->Msg(QString::fromLatin1(contract::refusals::reversal::kAlreadyReversed)), true);
   const QString filialEst = fieldText(cdsConsolidacoes, "CDFILIAL");
   const QString lancamento = fieldText(cdsConsolidacoes, "NRLANCESTQ");
   const QString dia = DateToStr(cdsConsolidacoes->FieldByName(QStringLiteral("DTLANCESTQ"))->AsDateTime());

@@ -131,11 +131,13 @@ ReportDocument::Layout::Layout(const QSizeF& size_, const ReportHeader& header, 
              parameterLines.size() * bodyMetrics.height() + kGap;
   tableBottom = size.height() - rowHeight - kGap;
 
+  // the columns left off the pages take no width
   double weights = 0;
-  for (const ReportColumn& c : columns) weights += c.width;
+  for (const ReportColumn& c : columns)
+    if (c.printed) weights += c.width;
   double x = 0;
   for (const ReportColumn& c : columns) {
-    const double width = weights > 0 ? size.width() * c.width / weights : 0;
+    const double width = weights > 0 && c.printed ? size.width() * c.width / weights : 0;
     columnX << x;
     columnWidth << width;
     x += width;
@@ -178,7 +180,7 @@ int ReportDocument::Layout::rowLines(const ReportTable& table, int row) const {
   int lines = 1;
   for (int c = 0; c < int(table.columns.size()); ++c) {
     const qint64 id = table.textId(row, c);
-    if (id < 0) continue;
+    if (id < 0 || columnWidth[c] <= 0) continue;
     std::vector<uint8_t>& known = wrapLines_[size_t(c)];
     if (size_t(id) >= known.size()) known.resize(size_t(id) + 1, 0);
     if (!known[size_t(id)]) known[size_t(id)] = uint8_t(textLines(table.text(row, c), c));
@@ -229,11 +231,11 @@ void ReportDocument::Layout::place(const ReportLine& line, const Cursor& at, dou
     pages << current_;
     current_ = {};
     used_ = 0;
-    // the page says which groups it goes on with
-    if (line.kind != ReportLine::Kind::GroupHeader) {
-      current_.continued = openGroups_;
-      used_ += rowHeight * double(openGroups_.size());
-    }
+    // the page says which groups it goes on with: all that are open, or
+    // those above a group that opens here (a product's group starting a
+    // page inside a day goes on with that day)
+    current_.continued = line.kind == ReportLine::Kind::GroupHeader ? openGroups_.mid(0, line.level) : openGroups_;
+    used_ += rowHeight * double(current_.continued.size());
   }
   if (current_.items == 0) current_.first = at;
   ++current_.items;
@@ -364,7 +366,7 @@ class PagePainter {
     const QFontMetricsF metrics(font);
     for (qsizetype c = 0; c < table_.columns.size(); ++c) {
       const QString& text = cells.value(c);
-      if (text.isEmpty()) continue;
+      if (text.isEmpty() || l_.columnWidth[c] <= 0) continue;
       const QRectF cell(l_.columnX[c] + kCellPadding, y_, l_.columnWidth[c] - 2 * kCellPadding, height);
       const bool wraps =
           wrap && table_.columns[c].type == ReportColumn::Type::Text && metrics.horizontalAdvance(text) > cell.width();
@@ -489,7 +491,7 @@ ReportDocument ReportDocument::beingFilled(const ReportTemplate& report, ReportH
   ReportDocument document(std::make_shared<Content>(report.title, report.orientation, std::move(header)));
   Content& c = *document.content_;
   c.masks = masks;
-  c.table = ReportTable(report.columns, masks);
+  c.table = ReportTable(report.tableColumns(), masks);
   c.complete = false;
   // laid out here: the fonts are the screen thread's
   c.own = std::make_unique<Layout>(c.ownSize(), c.header, c.table.columns);

@@ -25,36 +25,9 @@ bool carriesTime(const QDateTime& moment) { return moment.time() != QTime(0, 0);
 
 // ---- CSV ----
 
-// How many decimals a FormatFloat picture shows: at least its "0"s after the
-// decimal point, at most those and its "#"s ("#,##0.000": 3 and 3).
-struct Decimals {
-  int least = 0;
-  int most = 0;
-};
-
-std::optional<Decimals> decimalsOf(const QString& picture) {
-  if (picture.trimmed().isEmpty()) return std::nullopt;
-  const QString positive = picture.section(u';', 0, 0);  // the picture of positive numbers
-  Decimals decimals;
-  const qsizetype point = positive.indexOf(u'.');
-  if (point < 0) return decimals;
-  for (qsizetype i = point + 1; i < positive.size(); ++i) {
-    const QChar c = positive[i];
-    if (c == u'0') {
-      ++decimals.least;
-      ++decimals.most;
-    } else if (c == u'#') {
-      ++decimals.most;
-    } else if (c == u'E' || c == u'e') {
-      break;
-    }
-  }
-  return decimals;
-}
-
 // "1234,5": decimal comma, no thousands separator.
 QString csvNumber(double value, const ReportColumn& column) {
-  const std::optional<Decimals> decimals = decimalsOf(column.format);
+  const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
   QString text = decimals ? QString::number(value, 'f', decimals->most)
                           : QString::number(value, 'f', QLocale::FloatingPointShortest);
   if (decimals && decimals->most > decimals->least) {

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <algorithm>
+#include <cmath>
 
 #include "abort.h"
 #include "hostservices.h"
@@ -26,12 +27,20 @@ QString maskOf(const QString& format) {
   return hasHostServices() ? DBPict(match.captured(1).toInt()) : QString();
 }
 
-// The sum of a totalled column over a group. A column whose total is split
-// by a field adds up only while the group holds one value of that field
-// (one product's quantity); across several it would add kilograms to units,
-// and the group shows none.
+// The sum of a totalled column over a group: of the values as the lines
+// show them, counted in units of the column's last shown decimal (cents for
+// money), so a total is exactly the sum of the lines printed above it and
+// the grand total the sum of the groups. A column whose total is split by a
+// field adds up only while the group holds one value of that field (one
+// product's quantity); across several it would add kilograms to units, and
+// the group shows none.
 class ColumnSum {
  public:
+  explicit ColumnSum(const ReportColumn& column) {
+    const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
+    if (decimals && !column.format.contains(u'E') && !column.format.contains(u'e'))
+      scale_ = std::pow(10.0, decimals->most);
+  }
   void add(double value, QByteArrayView split) {
     if (values_ == Values::None) {
       split_ = split.toByteArray();
@@ -39,20 +48,31 @@ class ColumnSum {
     } else if (values_ == Values::One && split != split_) {
       values_ = Values::Several;
     }
-    sum_ += value;
+    if (scale_)
+      units_ += std::llround(value * *scale_);
+    else
+      sum_ += value;
   }
-  std::optional<double> total() const { return values_ == Values::One ? std::optional<double>(sum_) : std::nullopt; }
+  std::optional<double> total() const {
+    if (values_ != Values::One) return std::nullopt;
+    return scale_ ? double(units_) / *scale_ : sum_;
+  }
 
  private:
   enum class Values { None, One, Several };
   Values values_ = Values::None;
   QByteArray split_;
+  std::optional<double> scale_;  // units per 1 when the column shows a fixed number of decimals
+  qint64 units_ = 0;
   double sum_ = 0;
 };
 
 class GroupSums {
  public:
-  explicit GroupSums(qsizetype columns) : sums_(size_t(columns)) {}
+  explicit GroupSums(const QList<ReportColumn>& columns) {
+    sums_.reserve(size_t(columns.size()));
+    for (const ReportColumn& column : columns) sums_.emplace_back(column);
+  }
   void add(qsizetype column, double value, QByteArrayView split) { sums_[size_t(column)].add(value, split); }
   void countRow() { ++count_; }
   qint64 count() const { return count_; }
@@ -99,10 +119,14 @@ class Placeholders {
   QString filled(const QueryRows& rows, const QList<ReportColumn>& columns) const {
     QString out = text_;
     for (const Field& field : fields_) {
-      const QString value = field.index >= 0 && !rows.isNull(field.index)
-                                ? (field.column >= 0 ? columnText(rows, field, columns[field.column])
-                                                     : placeholderText(rows, field.index))
-                                : QString();
+      // a text column without a mask prints a date the way a header says
+      // it ("Dia 22/11/2026"), not as the database keeps it
+      const bool asColumn =
+          field.column >= 0 && (columns[field.column].type != ReportColumn::Type::Text || !field.mask.isEmpty());
+      const QString value =
+          field.index >= 0 && !rows.isNull(field.index)
+              ? (asColumn ? columnText(rows, field, columns[field.column]) : placeholderText(rows, field.index))
+              : QString();
       out.replace(
           QRegularExpression(QStringLiteral("\\{%1\\}").arg(field.name), QRegularExpression::CaseInsensitiveOption),
           value);
@@ -161,10 +185,10 @@ class GroupArranger {
  public:
   GroupArranger(const ReportTemplate& report, const QStringList& masks, ReportTable& table, const QueryRows& rows,
                 ReportFields fields)
-      : report_(report), table_(table), rows_(rows), fields_(std::move(fields)), grand_(report.columns.size()) {
+      : report_(report), table_(table), rows_(rows), fields_(std::move(fields)), grand_(report.columns) {
     for (const ReportGroup& group : report.groups)
       levels_.push_back(Level{{},
-                              GroupSums(report.columns.size()),
+                              GroupSums(report.columns),
                               false,
                               {},
                               Placeholders(group.header, report, masks, rows),
@@ -220,7 +244,7 @@ class GroupArranger {
     QByteArray buffer;
     l.key.clear();
     for (int field : fields_.groups[size_t(level)]) l.key.push_back(textOf(field, buffer).toByteArray());
-    l.sums = GroupSums(report_.columns.size());
+    l.sums = GroupSums(report_.columns);
     l.open = true;
     l.footer = l.footerText.filled(rows_, report_.columns);
     table_.lines << ReportLine{
@@ -258,7 +282,7 @@ class GroupArranger {
       }
       switch (report_.columns[c].type) {
         case ReportColumn::Type::Number:
-          table_.appendNumber(c, reportNumberOf(rows_.value(field)));
+          table_.appendNumber(c, reportShownNumber(report_.columns[c], reportNumberOf(rows_.value(field))));
           break;
         case ReportColumn::Type::Date: {
           const QDateTime moment = reportMomentOf(rows_.value(field));
@@ -277,7 +301,7 @@ class GroupArranger {
     for (qsizetype c = 0; c < report_.columns.size(); ++c) {
       const int field = fields_.columns[size_t(c)];
       if (!report_.columns[c].total || rows_.isNull(field)) continue;
-      const double value = reportNumberOf(rows_.value(field));
+      const double value = reportShownNumber(report_.columns[c], reportNumberOf(rows_.value(field)));
       const QByteArrayView split = textOf(fields_.totalBy[size_t(c)], buffer);
       grand_.add(c, value, split);
       for (Level& level : levels_) level.sums.add(c, value, split);
@@ -331,15 +355,18 @@ constexpr qint64 kProgressEvery = 4096;
 
 QStringList columnMasks(const ReportTemplate& report) {
   QStringList masks;
-  for (const ReportColumn& column : report.columns)
+  for (const ReportColumn& column : report.tableColumns())
     masks << (column.type == ReportColumn::Type::Text && !column.format.isEmpty() ? maskOf(column.format) : QString());
   return masks;
 }
 
-std::optional<QString> detail::fillReportTable(const ReportTemplate& report, const ReportParams& params,
+std::optional<QString> detail::fillReportTable(const ReportTemplate& definition, const ReportParams& params,
                                                const QueryOptions& options, ReportTable& table, const TableFill& fill) {
   // a report only reads: refused with its name here, and run read-only anyway
-  if (auto refused = reportQueryProblem(report)) return refused;
+  if (auto refused = reportQueryProblem(definition)) return refused;
+  // the table holds the columns left off the pages too: the exports' group fields
+  ReportTemplate report = definition;
+  report.columns = definition.tableColumns();
   const QStringList masks = options.masks.value_or(columnMasks(report));
   const QSqlDatabase db = QSqlDatabase::database(options.connection, false);
   if (!db.isValid() || !db.isOpen())

@@ -2,6 +2,7 @@
 #include "reporttable.h"
 
 #include <QHashFunctions>
+#include <cmath>
 #include <limits>
 
 #include "routines.h"
@@ -92,6 +93,39 @@ QDateTime reportMomentOf(const QVariant& value) {
   if (!moment.isValid()) moment = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
   if (!moment.isValid()) moment = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(0, 0));
   return moment;
+}
+
+std::optional<PictureDecimals> pictureDecimals(const QString& picture) {
+  if (picture.trimmed().isEmpty()) return std::nullopt;
+  const QString positive = picture.section(u';', 0, 0);  // the picture of positive numbers
+  PictureDecimals decimals;
+  const qsizetype point = positive.indexOf(u'.');
+  if (point < 0) return decimals;
+  for (qsizetype i = point + 1; i < positive.size(); ++i) {
+    const QChar c = positive[i];
+    if (c == u'0') {
+      ++decimals.least;
+      ++decimals.most;
+    } else if (c == u'#') {
+      ++decimals.most;
+    } else if (c == u'E' || c == u'e') {
+      break;
+    }
+  }
+  return decimals;
+}
+
+double reportShownNumber(const ReportColumn& column, double value) {
+  if (!std::isfinite(value)) return value;
+  const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
+  const bool scientific = column.format.contains(u'E') || column.format.contains(u'e');
+  if (decimals && !scientific) {
+    const double scale = std::pow(10.0, decimals->most);
+    // beyond 2^53 units a double holds no fraction left to round
+    if (std::fabs(value * scale) < 9.0e15) return double(std::llround(value * scale)) / scale;
+    return value;
+  }
+  return QString::number(value, 'g', 15).toDouble();
 }
 
 QString reportNumberText(const ReportColumn& column, double value) {

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "reporttemplate.h"
@@ -55,6 +56,20 @@ double reportNumberOf(const QVariant& value);
 // number (the dataset's date-time fields) or ISO text (SQLite); invalid when
 // it reads as none.
 QDateTime reportMomentOf(const QVariant& value);
+// How many decimals a FormatFloat picture shows: at least its "0"s after the
+// decimal point, at most those and its "#"s ("#,##0.000": 3 and 3; "0.##":
+// 0 and 2); none for an empty picture.
+struct PictureDecimals {
+  int least = 0;
+  int most = 0;
+};
+std::optional<PictureDecimals> pictureDecimals(const QString& picture);
+// A number as its column shows it, and so as the report keeps, adds up and
+// exports it: rounded half away from zero to the most decimals its picture
+// shows (a line's money to the cent, the rule of the receipt and of the Z
+// reduction), to 15 significant digits without a picture or with an
+// exponent in it.
+double reportShownNumber(const ReportColumn& column, double value);
 // A number as a column prints it: its FormatFloat picture, else as it is.
 QString reportNumberText(const ReportColumn& column, double value);
 // A moment as a date column prints it: its pattern (month and weekday names

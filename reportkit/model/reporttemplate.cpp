@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "abort.h"
 #include "readonlysql.h"
@@ -63,6 +64,7 @@ ReportColumn columnOf(const QJsonValue& value, const QString& origin) {
   c.format = o.value(QLatin1String("format")).toString();
   c.total = o.value(QLatin1String("total")).toBool(false);
   c.totalBy = o.value(QLatin1String("totalBy")).toString().trimmed().toUpper();
+  c.printed = o.value(QLatin1String("print")).toBool(true);
   return c;
 }
 
@@ -141,6 +143,23 @@ QStringList placeholderFields(const QString& text) {
   QStringList fields;
   for (auto it = placeholder.globalMatch(text); it.hasNext();) fields << it.next().captured(1).toUpper();
   return fields;
+}
+
+QList<ReportColumn> ReportTemplate::tableColumns() const {
+  QList<ReportColumn> out = columns;
+  const auto named = [&out](const QString& field) {
+    return std::any_of(out.begin(), out.end(), [&field](const ReportColumn& c) { return c.field == field; });
+  };
+  for (const ReportGroup& g : groups)
+    for (const QString& f : g.fields + placeholderFields(g.header) + placeholderFields(g.footer))
+      if (!f.isEmpty() && !named(f)) {
+        ReportColumn c;
+        c.field = f;
+        c.title = f;
+        c.printed = false;
+        out << c;
+      }
+  return out;
 }
 
 QStringList ReportTemplate::fieldsUsed() const {
@@ -331,6 +350,7 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
                   {QLatin1String("total"), c.total}};
     if (!c.format.isEmpty()) o.insert(QLatin1String("format"), c.format);
     if (!c.totalBy.isEmpty()) o.insert(QLatin1String("totalBy"), c.totalBy);
+    if (!c.printed) o.insert(QLatin1String("print"), false);
     columns.append(o);
   }
   root.insert(QLatin1String("columns"), columns);

@@ -19,7 +19,8 @@
 //                   "footer": "Total do dia {DTVENDA}" } ],
 //     "columns": [ { "field": "QTPRODVEND", "title": "Quantidade", "width": 10,
 //                    "align": "right", "type": "number", "format": "#,##0.000",
-//                    "total": true, "totalBy": "SGUNIDADE" } ]
+//                    "total": true, "totalBy": "SGUNIDADE" },
+//                  { "field": "CDFILIAL", "title": "Filial", "print": false } ]
 //   }
 //
 // Groups nest in their order: the rows (sorted by the query so) are broken
@@ -30,6 +31,11 @@
 // "totalBy" is summed separately for each value of that field (quantities
 // per product or unit of measure: kilograms are never added to units) and
 // shows only in groups that hold a single value of it.
+//
+// The spreadsheet exports are flat lists of the detail rows: every row
+// carries the fields of its groups there, as the columns with "print":
+// false declare them, or, for a group field no column names, as a text
+// column titled with the field's name.
 //
 // A query text may be one string or a list of lines. Only "generic" is
 // required: a database kind without its own text runs the generic one
@@ -60,6 +66,10 @@ struct ReportColumn {
   QString format;  // number: FormatFloat picture; date: Qt date pattern; text: edit mask or "DBPict(n)"
   bool total = false;
   QString totalBy;  // the totals are split by this field's value ("SGUNIDADE"); empty: one sum
+  // False: the column is left off the printed pages and kept in the
+  // spreadsheet exports (a group's fields, which the pages show in the
+  // group's header).
+  bool printed = true;
 
   bool operator==(const ReportColumn&) const = default;
 };
@@ -105,6 +115,10 @@ struct ReportTemplate {
   // Every field the definition names outside its query: columns, the
   // fields that split totals, groups and their placeholders.
   QStringList fieldsUsed() const;
+  // The columns of the report's table: its own, then a column left off the
+  // pages for each group field or placeholder none of them names (the
+  // exports' rows carry their groups).
+  QList<ReportColumn> tableColumns() const;
 
   // The text that runs on a database of that kind.
   QString queryFor(DatabaseKind kind) const;

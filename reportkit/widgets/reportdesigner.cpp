@@ -161,11 +161,11 @@ TReportDesigner::TReportDesigner(QString connection, QWidget* parent, const QStr
   root->addWidget(pgcConsultas, 3);
 
   root->addWidget(new QLabel(QStringLiteral("Colunas:"), this));
-  grdColunas = grid(
-      QStringLiteral("grdColunas"),
-      {QStringLiteral("Campo"), QStringLiteral("Título"), QStringLiteral("Largura"), QStringLiteral("Alinhamento"),
-       QStringLiteral("Tipo"), QStringLiteral("Formato"), QStringLiteral("Total"), QStringLiteral("Total por campo")},
-      this);
+  grdColunas = grid(QStringLiteral("grdColunas"),
+                    {QStringLiteral("Campo"), QStringLiteral("Título"), QStringLiteral("Largura"),
+                     QStringLiteral("Alinhamento"), QStringLiteral("Tipo"), QStringLiteral("Formato"),
+                     QStringLiteral("Total"), QStringLiteral("Total por campo"), QStringLiteral("Impressa")},
+                    this);
   root->addWidget(grdColunas, 2);
   auto* columnButtons = new QHBoxLayout;
   sbtIncluirColuna = button(QStringLiteral("sbtIncluirColuna"), QStringLiteral("Incluir"), this);
@@ -206,7 +206,7 @@ TReportDesigner::TReportDesigner(QString connection, QWidget* parent, const QStr
   connect(sbtCancelar, &QPushButton::clicked, this, &QDialog::reject);
   connect(sbtTestarConsulta, &QPushButton::clicked, this, [this] { guarded([this] { TestQuery(); }); });
   connect(lstCampos, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem* item) { guarded([this, item] { addFieldColumn(item->text()); }); });
+          [this](QListWidgetItem* item) { guarded([this, item] { addFieldColumn(lstCampos->row(item)); }); });
 }
 
 QWidget* TReportDesigner::createTestPage() {
@@ -319,6 +319,12 @@ void TReportDesigner::addColumnRow(const ReportColumn& column) {
   total->setCheckState(column.total ? Qt::Checked : Qt::Unchecked);
   grdColunas->setItem(row, ColTotal, total);
   grdColunas->setItem(row, ColTotalPor, new QTableWidgetItem(column.totalBy));
+  // unticked: left off the pages, kept in the spreadsheet exports
+  auto* printed = new QTableWidgetItem;
+  printed->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+  printed->setCheckState(column.printed ? Qt::Checked : Qt::Unchecked);
+  printed->setToolTip(QStringLiteral("Desmarcada: a coluna fica fora das páginas e vai para as planilhas exportadas."));
+  grdColunas->setItem(row, ColImpressa, printed);
 }
 
 void TReportDesigner::addGroupRow(const ReportGroup& group) {
@@ -375,6 +381,7 @@ QList<ReportColumn> TReportDesigner::columns() const {
     c.format = cell(grdColunas, row, ColFormato);
     c.total = grdColunas->item(row, ColTotal)->checkState() == Qt::Checked;
     c.totalBy = cell(grdColunas, row, ColTotalPor).toUpper();
+    c.printed = grdColunas->item(row, ColImpressa)->checkState() == Qt::Checked;
     out << c;
   }
   return out;
@@ -459,6 +466,7 @@ void TReportDesigner::TestQuery() {
 }
 
 void TReportDesigner::showTestResult(const ReportProbe& probe) {
+  probe_ = probe;
   lblErroTeste->setText(probe.error);
   lblErroTeste->setVisible(!probe.error.isEmpty());
   lblLinhasTeste->setText(rowsText(probe));
@@ -473,11 +481,9 @@ void TReportDesigner::showTestResult(const ReportProbe& probe) {
       grdAmostra->setItem(row, col, new QTableWidgetItem(probe.rows[row].value(col)));
 }
 
-void TReportDesigner::addFieldColumn(const QString& field) {
-  ReportColumn column;
-  column.field = field;
-  column.title = field;
-  addColumnRow(column);
+void TReportDesigner::addFieldColumn(int field) {
+  if (field < 0 || field >= probe_.fields.size()) return;
+  addColumnRow(suggestedColumn(probe_, field));
   grdColunas->setCurrentCell(grdColunas->rowCount() - 1, ColTitulo);
 }
 

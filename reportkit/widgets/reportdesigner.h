@@ -84,6 +84,7 @@ class TReportDesigner : public QDialog {
     ColFormato,
     ColTotal,
     ColTotalPor,
+    ColImpressa,
     ColumnCols
   };
   enum ParamCol { ParNome, ParDescricao, ParVazio, ParValores, ParConsultaNome, ParamCols };
@@ -104,7 +105,7 @@ class TReportDesigner : public QDialog {
   void setColumns(const QList<ReportColumn>& columns);
   QWidget* createTestPage();
   void showTestResult(const ReportProbe& probe);
-  void addFieldColumn(const QString& field);
+  void addFieldColumn(int field);
   QMap<DatabaseKind, QString> queries() const;
   QList<ReportParamText> parameters() const;
   QList<ReportGroup> groups() const;
@@ -116,6 +117,7 @@ class TReportDesigner : public QDialog {
   QString path_;
   QString answers_;  // kept as loaded: the designer does not edit them
   QString parameterSet_;
+  ReportProbe probe_;  // the last "Testar consulta": its fields' kinds
 };
 
 }  // namespace reportkit

@@ -18,7 +18,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -27,6 +26,7 @@
 #include <cmath>
 
 #include "abort.h"
+#include "filedialogs.h"
 #include "hostservices.h"
 #include "reportengine.h"
 #include "reportexport.h"
@@ -253,9 +253,11 @@ QList<PreviewExport> previewExports() {
   };
 }
 
-// Asks for the file in the Documents folder, named after the report, and writes it.
+// Asks for the file in the Documents folder (the home folder when there is
+// none, never the folder the program was started in), named after the
+// report, and writes it.
 void exportFromPreview(const ReportDocument& document, const PreviewExport& kind, QWidget* parent) {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  const QString folder = documentsFolder();
   QString path = QFileDialog::getSaveFileName(
       parent, kind.text, QDir(folder).filePath(fileNameFor(document.title(), kind.suffix)), kind.filter);
   if (path.isEmpty()) return;

@@ -5,10 +5,18 @@
 #include <QFile>
 #include <QSqlQuery>
 
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "auth/sessions.h"
 #include "db/batch_insert.h"
+#include "demo/demo_export.h"
 #include "demo/demo_generator.h"
 #include "domain/sale_lists.h"
 #include "harness.h"
+#include "import_client.h"
+#include "methods/dispatcher.h"
+#include "rpc/server.h"
 
 using namespace qfx;
 using namespace qfx::test;
@@ -416,6 +424,54 @@ TEST_P(DemoDataTest, BulkLoadWritesEveryValueAsGiven) {
   EXPECT_NE(refused.error().message.find("CLIENTE"), std::string::npos) << refused.error().message;
   EXPECT_EQ(count(db, "SELECT COUNT(*) FROM CLIENTE"), std::to_string(names.size()));
   EXPECT_EQ(count(db, "SELECT NMRAZSOCCLIE FROM CLIENTE WHERE CDCLIENTE = 'C0'"), names[0].toStdString());
+}
+
+// The demo written as import files and imported into an empty database
+// through the server gives the same registrations, sales and Z reductions:
+// the second database written as files again gives the same files.
+TEST_P(DemoDataTest, ItsImportFilesRebuildTheSameRows) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase direct(GetParam()), imported(GetParam());
+  auto source = direct.open();
+  server::demo::Options options;
+  options.today = QDate(2026, 12, 10);
+  ASSERT_TRUE(server::demo::generate(*source, options).ok());
+  QTemporaryDir folder;
+  QSqlDatabase sourceDb = *source->connection();
+  ASSERT_TRUE(server::demo::writeImportFiles(sourceDb, folder.filePath("direto")).ok());
+
+  auto target = imported.open();
+  QSqlDatabase targetDb = *target->connection();
+  ASSERT_TRUE(server::SessionStore::saveOperator(targetDb, "importador", "Importador", "segredo", "").ok());
+  ASSERT_TRUE(server::SessionStore::setImportRight(targetDb, "importador", true).ok());
+  server::ServerOptions serverOptions;
+  serverOptions.listen = "127.0.0.1:0";
+  auto running = server::AppServer::start(*target, server::makeConsolidationObject(), serverOptions);
+  ASSERT_TRUE(running.ok()) << running.error().message;
+  QString error;
+  auto connection =
+      qfximport::login("127.0.0.1:" + std::to_string((*running)->port()), false, {}, "importador", "segredo", &error);
+  ASSERT_TRUE(connection) << error.toStdString();
+  auto files = qfximport::collectFiles({folder.filePath("direto")}, &error);
+  ASSERT_TRUE(files) << error.toStdString();
+  const auto outcome = qfximport::importFiles(*connection, *files, false);
+  ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+  std::string problems;
+  for (const auto& p : outcome.reply.problems())
+    problems += p.file_name() + ":" + std::to_string(p.line()) + ": " + p.column() + " " + p.reason() + "\n";
+  ASSERT_TRUE(outcome.reply.written()) << problems;
+  (*running)->shutdown();
+
+  ASSERT_TRUE(server::demo::writeImportFiles(targetDb, folder.filePath("importado")).ok());
+  const QStringList names = QDir(folder.filePath("direto")).entryList({"*.csv"}, QDir::Files, QDir::Name);
+  EXPECT_EQ(names.size(), 18);
+  for (const QString& name : names) {
+    QFile a(folder.filePath("direto/" + name)), b(folder.filePath("importado/" + name));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly)) << name.toStdString();
+    EXPECT_TRUE(a.readAll() == b.readAll()) << name.toStdString() << " differs";
+  }
+  EXPECT_EQ(count(targetDb, "SELECT COUNT(*) FROM ITVENDA"), count(sourceDb, "SELECT COUNT(*) FROM ITVENDA"));
+  EXPECT_NE(count(targetDb, "SELECT COUNT(*) FROM ITVENDA"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DemoDataTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -193,6 +193,8 @@ TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
             std::to_string(server::migrations::latestVersion()));
   EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(DISTINCT NRVERSAO) FROM QFXVERSAOESQUEMA")), applied);
   EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM QFXVERSAOESQUEMA")), applied);
+  // every version this server knows, those numbered below the newest included
+  EXPECT_EQ(applied, std::to_string(server::migrations::versionCount()));
 
   // the Z check's sum of one register-day seeks its sales by register and
   // day; the lists still start from the period's sales, the Z check's from its

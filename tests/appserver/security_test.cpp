@@ -419,6 +419,23 @@ TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
   auto refused = server::AppServer::start(unused, server::makeConsolidationObject(), half);
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.error().message.find("--tls-key"), std::string::npos);
+
+  // each unusable certificate or key is named, not "could not listen"
+  const std::string missing = dataFile("nenhuma.key");
+  const std::vector<std::tuple<std::string, std::string, std::string>> unusable{
+      {dataFile("test-server.crt"), dataFile("other.key"), "não corresponde ao certificado"},
+      {dataFile("test-server.crt"), missing, "não foi possível ler a chave TLS '" + missing + "': "},
+      {dataFile("test-server.key"), dataFile("test-server.key"), "não é um certificado PEM"},
+      {dataFile("test-server.crt"), dataFile("test-server.crt"), "não é uma chave privada PEM"}};
+  for (const auto& [cert, key, words] : unusable) {
+    server::ServerOptions wrong;
+    wrong.listen = "127.0.0.1:0";
+    wrong.tlsCertFile = cert;
+    wrong.tlsKeyFile = key;
+    auto failed = server::AppServer::start(unused, server::makeConsolidationObject(), wrong);
+    ASSERT_FALSE(failed.ok()) << key;
+    EXPECT_NE(failed.error().message.find(words), std::string::npos) << failed.error().message;
+  }
 }
 
 TEST(DatabaseConnection, LostSessionsAreReportedClearlyAndReopened) {
@@ -833,4 +850,69 @@ TEST(ServerMetrics, CountWhatTheServerDidInThePrometheusFormat) {
   auto refused = server::AppServer::start(unused, server::makeConsolidationObject(), wrong);
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.error().message.find("--metrics"), std::string::npos) << refused.error().message;
+}
+
+namespace {
+// A process's peak resident memory, in KiB, from /proc.
+int64_t peakKilobytes(qint64 pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6));
+  return -1;
+}
+}  // namespace
+
+// Strangers flood the server with requests larger than any call needs (80 MB
+// method names, without a session): each is refused as too large, the
+// server's memory and its log stay small, and an honest client's calls go on
+// meanwhile.
+TEST(UnauthenticatedFlood, OversizedRequestsAreRefusedAndHoldNothing) {
+  TestDatabase base(Backend::SQLite);
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+  }
+  ChildServer child(base.url(), {"--log-level", "info"});
+  ASSERT_TRUE(child.started()) << child.failure();
+  TestClient honest(child.port());
+  ASSERT_TRUE(honest.login(kManager, kManagerPassword).ok());
+  ASSERT_TRUE(honest.invoke("GetParamFilial", {text("0001")}).ok());
+  const int64_t before = peakKilobytes(child.pid());
+
+  std::atomic<int> tooLarge{0}, honestOk{0};
+  std::atomic<bool> flooding{true};
+  std::vector<std::thread> strangers;
+  for (int t = 0; t < 4; ++t)
+    strangers.emplace_back([&] {
+      TestClient stranger(child.port());
+      for (int i = 0; i < 2; ++i) {
+        const auto reply = stranger.invoke(std::string(80 << 20, 'm'), {}, std::chrono::seconds(60));
+        tooLarge += reply.status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED;
+      }
+    });
+  std::thread calls([&] {
+    while (flooding) {
+      honestOk += honest.invoke("GetParamFilial", {text("0001")}).ok();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  for (auto& t : strangers) t.join();
+  flooding = false;
+  calls.join();
+
+  const int64_t growthKb = peakKilobytes(child.pid()) - before;
+  const QByteArray log = child.log();
+  std::printf(
+      "8 pedidos de 80 MB: recusados %d, memória de pico do servidor +%lld KiB, log %lld bytes, %d chamadas "
+      "honestas no meio\n",
+      tooLarge.load(), (long long)growthKb, (long long)log.size(), honestOk.load());
+  EXPECT_EQ(tooLarge, 8);
+  EXPECT_GT(honestOk, 0);
+  EXPECT_TRUE(honest.invoke("GetParamFilial", {text("0001")}).ok());
+  // gRPC reads a message before it can tell its size is too large, but keeps
+  // none: less than the four requests in flight at once would take held
+  EXPECT_LT(growthKb, 4 * 80 * 1024) << "the server held the requests";
+  EXPECT_LT(log.size(), 64 * 1024);
 }

@@ -49,12 +49,17 @@ TEST_F(Settings, StoredValuesThenTheCommandLineWin) {
   EXPECT_EQ(s.databaseUrl, "postgresql://leitura@db/qfx");
   EXPECT_TRUE(s.password.isEmpty());
 
+  QTemporaryDir folder;  // the CA file must be there to be taken
+  const QString caFile = folder.filePath("ca.pem");
+  QFile ca(caFile);
+  ASSERT_TRUE(ca.open(QIODevice::WriteOnly));
+  ca.close();
   s = std::get<HostSettings>(
-      loadSettings({"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", "/etc/ca.pem", "--operator", "demo"}));
+      loadSettings({"qfxhost", "--server", "10.0.0.5:7000", "--tls", "--ca", caFile, "--operator", "demo"}));
   EXPECT_EQ(s.server.host, "10.0.0.5");
   EXPECT_EQ(s.server.port, 7000);
   EXPECT_TRUE(s.server.tls);
-  EXPECT_EQ(s.server.caFile, "/etc/ca.pem");
+  EXPECT_EQ(s.server.caFile, caFile);
   EXPECT_EQ(s.operatorCode, "demo");
 }
 
@@ -194,4 +199,19 @@ TEST_F(Settings, TheDatabasePasswordStaysOutOfTheUrlAndTheSettingsFile) {
   ASSERT_TRUE(unknown);
   EXPECT_TRUE(unknown->contains("sslmod")) << unknown->toStdString();
   hostkit::closeHostDatabase();
+}
+
+// A CA file that cannot be read is refused at start, not silently replaced
+// by the system's authorities.
+TEST_F(Settings, AMissingCaFileIsRefusedAtStart) {
+  QTemporaryDir folder;
+  const QString missing = folder.filePath("ca.pem");
+  const auto loaded = loadSettings({"qfxhost", "--tls", "--ca", missing});
+  ASSERT_TRUE(std::holds_alternative<QString>(loaded));
+  EXPECT_TRUE(std::get<QString>(loaded).contains(missing)) << std::get<QString>(loaded).toStdString();
+  QFile ca(missing);
+  ASSERT_TRUE(ca.open(QIODevice::WriteOnly));
+  ca.write("-----BEGIN CERTIFICATE-----\n");
+  ca.close();
+  EXPECT_TRUE(std::holds_alternative<HostSettings>(loadSettings({"qfxhost", "--tls", "--ca", missing})));
 }

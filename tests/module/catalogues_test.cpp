@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "abort.h"
+#include "contract_refusals.h"
 #include "host/catalogues.h"
 #include "messages.h"
 #include "scriptedhostservices.h"
@@ -28,12 +29,18 @@ TEST(Catalogues, EachScreenHasItsEntriesWithUniqueKeys) {
 TEST(Catalogues, TheRunsScreenHasATextForEveryReversalRefusal) {
   TMessages runs;
   runs.setEntries(catalogoConsolidacoes());
-  for (const char* key : {"Estorno_Motivo", "Estorno_Nao_Consol", "Estorno_Ja_Estornado", "Estorno_Periodo_CTB",
-                          "Estorno_Estq_Fechado", "Estorno_Impl_Ajuste", "Estorno_Filial_Oper"}) {
-    EXPECT_TRUE(runs.contains(key)) << key;
+  for (const std::string_view refusal : contract::refusals::reversal::kAll) {
+    const QString key = QString::fromLatin1(refusal.data(), qsizetype(refusal.size()));
+    EXPECT_TRUE(runs.contains(key)) << refusal;
     EXPECT_NE(runs.Msg(key), key);
   }
   EXPECT_EQ(runs.Msg("Conf_Estorno", {"0000000002", "10/03/2024"}).count("0000000002"), 1);
+}
+
+TEST(Catalogues, EveryRefusalOfTheServerHasATextOnTheConsolidationScreen) {
+  QSet<QString> keys;
+  for (const auto& e : catalogoGeraNF()) keys.insert(e.section(u'|', 0, 0));
+  for (const auto refusal : contract::refusals::kAll) EXPECT_TRUE(keys.contains(refusalMessageKey(refusal))) << refusal;
 }
 
 TEST(Catalogues, TextsKeepTheirBlanksAndUnusualKeysAreFound) {

@@ -2,13 +2,17 @@
 // and demo generator: on SQLite always, on PostgreSQL when QFX_TEST_PG_URL
 // names a server (the generic query texts run verbatim on both).
 #include <QComboBox>
+#include <QFile>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+#include <cmath>
 #include <set>
 
 #include "backend.h"
+#include "common/sale_money.h"
 #include "consolidation/frmgeranf.h"
 #include "demo/demo_generator.h"
 #include "harness.h"
@@ -16,6 +20,7 @@
 #include "posting_support.h"
 #include "query.h"
 #include "report/frmrelprodevol.h"
+#include "reportexport.h"
 #include "reportfixture.h"
 
 using namespace hostkit;
@@ -38,7 +43,7 @@ class DemoData : public ::testing::TestWithParam<Backend> {
     options.today = kToday;
     auto generated = qfx::server::demo::generate(harness->database(), options);
     ASSERT_TRUE(generated.ok()) << generated.error().message;
-    ASSERT_FALSE(openHostDatabase({QString::fromStdString(harness->testDatabase().url())}));
+    ASSERT_FALSE(openHostDatabase({QString::fromStdString(harness->testDatabase().url()), {}}));
     host = ReportHost::install();
     host->server.port = harness->port();
     host->reports = dir.filePath(QStringLiteral("reports"));
@@ -98,7 +103,7 @@ TEST_P(DemoData, FirstReportPreviewsEveryItemNotPostedToStock) {
   EXPECT_EQ(text.count(QStringLiteral("Itens de venda não lançados no estoque")), pages);
   EXPECT_TRUE(text.contains(QStringLiteral("Página %1 de %1").arg(pages)));
   EXPECT_TRUE(text.contains(QStringLiteral("Registros: %1").arg(pending)));
-  EXPECT_TRUE(text.contains(doc.table().text(0, 7)));  // a product name of the first row
+  EXPECT_TRUE(text.contains(doc.table().text(0, columnOf(doc.table(), QStringLiteral("NMPRODUTO")))));
 }
 
 TEST_P(DemoData, BranchListKeepsToItsBranch) {
@@ -116,6 +121,130 @@ TEST_P(DemoData, BranchListKeepsToItsBranch) {
   const ReportTable table = runReportQuery(report, params, onHostDatabase());
   EXPECT_EQ(table.rowCount(), pending);
   for (const QString& header : groupHeaders(table, 0)) ASSERT_TRUE(header.startsWith(QStringLiteral("Filial 0001 ")));
+}
+
+namespace {
+
+// A number as the report prints it ("-1.234,56"), in units of its last
+// decimal: cents for money, thousandths for quantities.
+qint64 printedUnits(const QString& text, int decimals) {
+  QString plain = text;
+  plain.remove(u'.').replace(u',', u'.');
+  bool ok = false;
+  const double value = plain.toDouble(&ok);
+  EXPECT_TRUE(ok) << text.toStdString();
+  return std::llround(value * std::pow(10.0, decimals));
+}
+
+}  // namespace
+
+// Every total of report 01 is the sum of the lines printed above it, each
+// line the money of its item (quantity × price − discount to the cent, the
+// rule of the Z reduction), a return taken back and marked; the exports
+// carry each row's branch and day, and the spreadsheet holds what is shown.
+TEST_P(DemoData, FirstReportTotalsAreTheSumsOfThePrintedLines) {
+  const ReportTemplate report =
+      readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
+  ReportParams params = reportParamsOf(report, hostConnectionName());
+  params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QStringLiteral("T"));
+  params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(toDateTime(kToday.addDays(-30)));
+  params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(toDateTime(kToday));
+  const ReportTable table = runReportQuery(report, params, onHostDatabase());
+  ASSERT_GT(table.rowCount(), 100);
+  const int branch = columnOf(table, QStringLiteral("CDFILIAL"));
+  const int day = columnOf(table, QStringLiteral("DTVENDA"));
+  const int sale = columnOf(table, QStringLiteral("NRSEQVENDA"));
+  const int item = columnOf(table, QStringLiteral("NRSEQUITVEND"));
+  const int mark = columnOf(table, QStringLiteral("DSSITUVENDA"));
+  const int quantity = columnOf(table, QStringLiteral("QTPRODVEND"));
+  const int value = columnOf(table, QStringLiteral("VRTOTITEM"));
+  ASSERT_TRUE(branch >= 0 && day >= 0 && sale >= 0 && item >= 0 && mark >= 0 && quantity >= 0 && value >= 0);
+
+  // each item as the database holds it, read apart from the report
+  struct Stored {
+    double quantity, price, discount;
+    QString situation;
+  };
+  QHash<QString, Stored> stored;
+  QSqlQuery q(hostDatabase());
+  ASSERT_TRUE(
+      q.exec("SELECT I.CDFILIAL, I.NRSEQVENDA, I.NRSEQUITVEND, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND, "
+             "V.IDSITUVENDA FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
+             "V.NRSEQVENDA = I.NRSEQVENDA"))
+      << q.lastError().text().toStdString();
+  while (q.next())
+    stored.insert(q.value(0).toString() + u'/' + q.value(1).toString() + u'/' + q.value(2).toString(),
+                  {q.value(3).toDouble(), q.value(4).toDouble(), q.value(5).toDouble(), q.value(6).toString()});
+
+  namespace money = qfx::server::salemoney;
+  std::vector<qint64> open;  // per group level, the cents of its lines so far
+  qint64 all = 0, groupsOfDays = 0;
+  int returns = 0, discounted = 0;
+  for (const ReportLine& line : table.lines) {
+    switch (line.kind) {
+      case ReportLine::Kind::GroupHeader:
+        open.resize(size_t(line.level));
+        open.push_back(0);
+        break;
+      case ReportLine::Kind::Details:
+        for (int r = line.firstRow; r < line.firstRow + line.rowCount; ++r) {
+          const QString key = table.text(r, branch) + u'/' + table.text(r, sale) + u'/' + table.text(r, item);
+          ASSERT_TRUE(stored.contains(key)) << key.toStdString();
+          const Stored& s = stored[key];
+          const qint64 cents =
+              money::netSalesCents(s.situation.toStdString(), money::itemCents(s.quantity, s.price, s.discount));
+          const qint64 shown = printedUnits(table.text(r, value), 2);
+          EXPECT_EQ(shown, cents) << key.toStdString() << " " << table.text(r, value).toStdString();
+          const bool returned = s.situation == QStringLiteral("D");
+          EXPECT_EQ(table.text(r, mark), returned ? QStringLiteral("Devolução") : QString()) << key.toStdString();
+          EXPECT_EQ(printedUnits(table.text(r, quantity), 3) < 0, returned) << key.toStdString();
+          returns += returned;
+          discounted += s.discount != 0;
+          all += shown;
+          for (qint64& group : open) group += shown;
+        }
+        break;
+      case ReportLine::Kind::GroupFooter:
+        EXPECT_EQ(printedUnits(line.cells[value], 2), open[size_t(line.level)]) << line.text.toStdString();
+        if (line.level == 0) groupsOfDays += printedUnits(line.cells[value], 2);
+        open.resize(size_t(line.level));
+        break;
+      case ReportLine::Kind::GrandTotal:
+        EXPECT_EQ(printedUnits(line.cells[value], 2), all);
+        EXPECT_EQ(printedUnits(line.cells[value], 2), groupsOfDays);
+        break;
+    }
+  }
+  EXPECT_GT(returns, 0) << "the demo has returned sales pending";
+  EXPECT_GT(discounted, 0);
+
+  // the CSV and the XLSX: each row with its branch and day, the values shown
+  const QString csv = dir.filePath(QStringLiteral("itens.csv"));
+  const QString xlsx = dir.filePath(QStringLiteral("itens.xlsx"));
+  ASSERT_FALSE(exportCsv(table, csv));
+  ASSERT_FALSE(exportXlsx(table, report.title, xlsx));
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), table.rowCount() + 1);
+  const QStringList titles = lines[0].split(u';');
+  EXPECT_EQ(titles.value(branch), table.columns[branch].title);
+  EXPECT_EQ(titles.value(day), table.columns[day].title);
+  const QString sheet = zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
+  const auto reference = [](int column, int row) { return QString(QChar(u'A' + column)) + QString::number(row + 4); };
+  for (int r = 0; r < table.rowCount(); r += 7) {
+    const QStringList fields = lines[r + 1].split(u';');
+    EXPECT_EQ(fields.value(branch), table.text(r, branch));
+    EXPECT_EQ(fields.value(day), table.text(r, day));  // dd/MM/yyyy
+    EXPECT_EQ(QString(fields.value(value)).replace(u',', u'.').toDouble(), table.value(r, value).toDouble());
+    for (int c : {value, quantity}) {
+      const SheetCell cell = cellAt(sheet, reference(c, r));
+      const int decimals = c == value ? 2 : 3;
+      EXPECT_EQ(cell.value.toDouble(), double(printedUnits(table.text(r, c), decimals)) / std::pow(10.0, decimals))
+          << reference(c, r).toStdString() << " " << cell.value.toStdString() << " shown "
+          << table.text(r, c).toStdString();
+    }
+  }
 }
 
 namespace {

@@ -114,7 +114,7 @@ class ReadOnlyReports : public ::testing::TestWithParam<Backend> {
     qfx::test::loadFixture(writer);
     // the host connects with the same login as the test: only the host's
     // read-only connection and transaction stand between a report and the data
-    const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
+    const auto opened = openHostDatabase({QString::fromStdString(testDb->url()), {}});
     ASSERT_FALSE(opened) << opened->toStdString();
   }
   void TearDown() override {

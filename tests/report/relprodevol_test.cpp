@@ -706,3 +706,71 @@ TEST_F(RelProdEvol, AShippedReportCannotBeDeleted) {
   EXPECT_TRUE(QFile::exists(definitionPath(QStringLiteral("02-produtos-sem-tipo-retirada.json"))));
   EXPECT_EQ(t.cbbReportNames->count(), 2);
 }
+
+// ---- under a window manager --------------------------------------------------------
+
+namespace {
+
+// Run through scripts/with-window-manager.sh (ctest label window-manager):
+// each refusal is a real message box, and the window manager, not the test,
+// hands the screen its activation back when the box closes. Offscreen the
+// cases are skipped (the cases above hold them there).
+class RelProdEvolUnderWindowManager : public RelProdEvol {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+      GTEST_SKIP() << "só sob um gerenciador de janelas (scripts/with-window-manager.sh)";
+    RelProdEvol::SetUp();
+    host->showErrorBoxes = true;
+  }
+
+  // The operator reads the box and presses Enter.
+  static void closeNextBoxWithEnter() {
+    onNextModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+  }
+  // Types into the field that has the focus and leaves it with Tab.
+  static void typeAndTab(const QString& digits) {
+    QWidget* field = QApplication::focusWidget();
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+    QTest::keyClicks(field, digits);
+    QTest::keyClick(field, Qt::Key_Tab);
+  }
+  // Where the focus is once the screen is active again and stays so.
+  QWidget* focusOnceBack() {
+    EXPECT_TRUE(QTest::qWaitFor([this] { return tela->isActiveWindow(); }, 5000));
+    QTest::qWait(150);  // anything the window manager still sends
+    return QApplication::focusWidget();
+  }
+};
+
+}  // namespace
+
+TEST_F(RelProdEvolUnderWindowManager, EveryRefusedCheckLeavesTheFocusWhereItBelongs) {
+  TfrmRelProdEvol& t = open();
+  for (int run = 1; run <= 5; ++run) {
+    SCOPED_TRACE(run);
+    // leaving the end date before the start: the order goes to the start
+    t.depAtePeriodo->setText(QString());
+    t.depDePeriodo->setFocus();
+    typeAndTab(QStringLiteral("05032024"));
+    ASSERT_EQ(QApplication::focusWidget(), t.depAtePeriodo);
+    closeNextBoxWithEnter();
+    typeAndTab(QStringLiteral("01032024"));
+    EXPECT_EQ(focusOnceBack(), t.depDePeriodo);
+
+    // an invalid date keeps the focus on its own field
+    t.depAtePeriodo->setText(QStringLiteral("10/03/2024"));
+    t.depAtePeriodo->setFocus();
+    closeNextBoxWithEnter();
+    typeAndTab(QStringLiteral("31022024"));
+    EXPECT_EQ(focusOnceBack(), t.depAtePeriodo);
+
+    // the same order checked by an action
+    t.depAtePeriodo->setText(QStringLiteral("01/03/2024"));
+    closeNextBoxWithEnter();
+    t.sbtPreview->click();
+    EXPECT_EQ(focusOnceBack(), t.depDePeriodo);
+  }
+  EXPECT_EQ(host->messages.size(), 15);
+  EXPECT_TRUE(host->previews.isEmpty());
+}

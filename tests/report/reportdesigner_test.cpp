@@ -36,6 +36,7 @@ class ReportDesigner : public ::testing::Test {
   }
 
   void setCell(int row, int col, const QString& text) { designer.grdColunas->item(row, col)->setText(text); }
+  QString cell(int row, int col) const { return designer.grdColunas->item(row, col)->text(); }
   void openSales() { createSalesDatabase(QDir(dir.path()).filePath(QStringLiteral("vendas.db"))); }
   void testQuery(const QString& sql) {
     designer.memConsultaGenerica->setPlainText(sql);
@@ -61,8 +62,9 @@ TEST_F(ReportDesigner, ShowsTheWholeDefinition) {
   EXPECT_EQ(designer.edtTitulo->text(), file.title);
   EXPECT_EQ(designer.memConsultaGenerica->toPlainText(), file.queries.value(DatabaseKind::Generic));
   EXPECT_EQ(designer.grdColunas->rowCount(), file.columns.size());
-  EXPECT_EQ(designer.grdColunas->item(5, TReportDesigner::ColTitulo)->text(),
+  EXPECT_EQ(designer.grdColunas->item(10, TReportDesigner::ColTitulo)->text(),
             QStringLiteral("Descrição do produto vendido"));
+  EXPECT_EQ(designer.grdColunas->item(0, TReportDesigner::ColImpressa)->checkState(), Qt::Unchecked);  // the branch
   EXPECT_EQ(designer.grdGrupos->rowCount(), file.groups.size());
   EXPECT_EQ(designer.grdParametros->rowCount(), file.parameters.size());
   EXPECT_EQ(designer.Template(), file);  // nothing lost between file and controls
@@ -89,7 +91,7 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
       ->setCurrentText(QStringLiteral("Direita"));
   designer.grdColunas->item(added, TReportDesigner::ColTotal)->setCheckState(Qt::Checked);
   designer.sbtSubirColuna->click();  // the new column goes before "Valor total"
-  designer.grdColunas->setCurrentCell(0, 0);
+  designer.grdColunas->setCurrentCell(5, 0);
   designer.sbtExcluirColuna->click();  // "Loja" goes
 
   designer.sbtSalvar->click();
@@ -101,9 +103,9 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
   EXPECT_EQ(saved.orientation, QPageLayout::Portrait);
   EXPECT_EQ(saved.queries.value(DatabaseKind::Generic), query);
   EXPECT_EQ(saved.queries.value(DatabaseKind::SQLServer), QStringLiteral("SELECT 1 AS CDFILIAL"));
-  ASSERT_EQ(saved.columns.size(), 9);
-  EXPECT_EQ(saved.columns.first().field, QStringLiteral("CDCAIXA"));
-  const ReportColumn discount = saved.columns[7];
+  ASSERT_EQ(saved.columns.size(), 15);
+  EXPECT_EQ(saved.columns[5].field, QStringLiteral("CDCAIXA"));
+  const ReportColumn discount = saved.columns[13];
   EXPECT_EQ(discount, (ReportColumn{QStringLiteral("VRDESITVEND"),
                                     QStringLiteral("Desconto"),
                                     7,
@@ -112,7 +114,7 @@ TEST_F(ReportDesigner, SaveWritesTheChangesBackToTheFile) {
                                     QStringLiteral("#,##0.00"),
                                     true,
                                     {}}));
-  EXPECT_EQ(saved.columns[8].field, QStringLiteral("VRTOTITEM"));
+  EXPECT_EQ(saved.columns[14].field, QStringLiteral("VRTOTITEM"));
   const ReportTemplate shipped =
       readReportTemplate(sourcePath(QStringLiteral("reports/Qfx317/01-itens-nao-lancados.json")));
   EXPECT_EQ(saved.parameters, shipped.parameters);
@@ -283,4 +285,42 @@ TEST_F(ReportDesigner, DoubleClickOnAFieldAddsItsColumn) {
   EXPECT_EQ(designer.grdColunas->item(added, TReportDesigner::ColCampo)->text(), QStringLiteral("NMFILIAL"));
   EXPECT_EQ(designer.grdColunas->item(added, TReportDesigner::ColTitulo)->text(), QStringLiteral("NMFILIAL"));
   EXPECT_EQ(designer.grdColunas->currentRow(), added);
+}
+
+TEST_F(ReportDesigner, AddedColumnTakesItsKindFromTheQueryAndDatesStayBrazilian) {
+  openSales();
+  const QString shippedQuery = designer.memConsultaGenerica->toPlainText();
+  // with the parameters unset the shipped query returns no rows: the kinds
+  // come from the field alone; a sample of rows says it too
+  for (const QString& sql : {shippedQuery, QStringLiteral("SELECT DTVENDA, CDLOJA, 2.5 AS PESO FROM VENDA")}) {
+    testQuery(sql);
+    const auto kindOf = [this](const QString& field) {
+      const QList<QListWidgetItem*> items = designer.lstCampos->findItems(field, Qt::MatchExactly);
+      if (items.isEmpty()) return QString();
+      emit designer.lstCampos->itemDoubleClicked(items.first());
+      const int row = designer.grdColunas->rowCount() - 1;
+      return qobject_cast<QComboBox*>(designer.grdColunas->cellWidget(row, TReportDesigner::ColTipo))->currentText();
+    };
+    EXPECT_EQ(kindOf(QStringLiteral("DTVENDA")), QStringLiteral("Data")) << sql.toStdString();
+    EXPECT_EQ(kindOf(QStringLiteral("CDLOJA")), QStringLiteral("Texto"));
+    if (sql == shippedQuery) {
+      EXPECT_EQ(kindOf(QStringLiteral("VRTOTITEM")), QStringLiteral("Número"));
+      EXPECT_EQ(cell(designer.grdColunas->rowCount() - 1, TReportDesigner::ColFormato), QStringLiteral("#,##0.00"));
+    } else {
+      EXPECT_EQ(kindOf(QStringLiteral("PESO")), QStringLiteral("Número"));
+    }
+  }
+
+  // a day typed as text by hand still prints Brazilian in the group's header
+  designer.Load(path);
+  ReportTemplate report = designer.Template();
+  for (ReportColumn& column : report.columns)
+    if (column.field == QStringLiteral("DTVENDA")) column.type = ReportColumn::Type::Text;
+  ReportParams params = reportParamsOf(report, hostConnectionName());
+  params.ParamByName(QStringLiteral("P_TCDFILIAL")).SetAsString(QStringLiteral("T"));
+  params.ParamByName(QStringLiteral("P_DATAINI")).SetAsDate(dia(2024, 3, 1));
+  params.ParamByName(QStringLiteral("P_DATAFIN")).SetAsDate(dia(2024, 3, 1));
+  const QStringList headers = groupHeaders(runReportQuery(report, params, onHostDatabase()), 0);
+  ASSERT_FALSE(headers.isEmpty());
+  EXPECT_TRUE(headers.first().endsWith(QStringLiteral("Dia 01/03/2024"))) << headers.first().toStdString();
 }

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "modaldriver.h"
@@ -41,32 +43,6 @@ const char* kSales = R"({
     { "field": "VRUNITVEND", "title": "Preço", "width": 9, "type": "number" },
     { "field": "VRTOTAL", "title": "Total", "width": 10, "type": "number", "format": "#,##0.00", "total": true } ]
 })";
-
-// A file inside a zip, as `unzip -p` gives it.
-QString zipEntry(const QString& zip, const QString& entry) {
-  QProcess unzip;
-  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, entry});
-  if (!unzip.waitForFinished(60000) || unzip.exitCode() != 0) {
-    ADD_FAILURE() << "unzip -p " << entry.toStdString() << ": " << unzip.readAllStandardError().toStdString();
-    return {};
-  }
-  return QString::fromUtf8(unzip.readAllStandardOutput());
-}
-
-// A cell of sheet XML: its attributes and its value.
-struct Cell {
-  bool present = false;
-  QString attributes;
-  QString value;
-};
-
-Cell cellAt(const QString& sheet, const QString& reference) {
-  const QRegularExpression element(
-      QStringLiteral("<c r=\"%1\"([^>]*?)(?:/>|>(?:<v>([^<]*)</v>|<is>.*?</is>)?</c>)").arg(reference));
-  const auto match = element.match(sheet);
-  if (!match.hasMatch()) return {};
-  return Cell{true, match.captured(1), match.captured(2)};
-}
 
 class ReportExport : public ::testing::Test {
  protected:
@@ -120,11 +96,11 @@ TEST_F(ReportExport, XlsxHoldsRealNumbersDatesAndTheTitle) {
   ASSERT_FALSE(exportXlsx(table, sales.title, xlsx));
   const QString sheet = zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
 
-  const Cell total = cellAt(sheet, QStringLiteral("H4"));
+  const SheetCell total = cellAt(sheet, QStringLiteral("H4"));
   EXPECT_EQ(total.value, QStringLiteral("16.5"));
   EXPECT_FALSE(total.attributes.contains(QStringLiteral(" t=")));  // numeric
   EXPECT_EQ(cellAt(sheet, QStringLiteral("F6")).value, QStringLiteral("1500"));
-  const Cell day = cellAt(sheet, QStringLiteral("B5"));  // 05/03/2024
+  const SheetCell day = cellAt(sheet, QStringLiteral("B5"));  // 05/03/2024
   EXPECT_EQ(day.value, QStringLiteral("45356"));
   EXPECT_FALSE(day.attributes.contains(QStringLiteral(" t=")));
   EXPECT_EQ(cellAt(sheet, QStringLiteral("C5")).value, QStringLiteral("45356.75"));  // at 18:00
@@ -168,22 +144,42 @@ TEST_F(ReportExport, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
 }
 
 TEST_F(ReportExport, PreviewExportsCsvAndXlsxNamedAfterTheReport) {
+  // a home without a Documents folder: the dialogs open in the home folder
+  const QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("HOME");
+  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")).toUtf8());
+  const auto restore = qScopeGuard([&] {
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+      qunsetenv("XDG_CONFIG_HOME");
+    else
+      qputenv("XDG_CONFIG_HOME", oldConfig);
+  });
+  QStringList folders;
   const ReportDocument doc(sales.title, QPageLayout::Portrait, {}, table);
   const QString csv = dir.filePath(QStringLiteral("exportado.csv"));
   const QString xlsx = dir.filePath(QStringLiteral("exportado.xlsx"));
   const QString lost = dir.filePath(QStringLiteral("pasta-que-nao-existe/exportado.csv"));
   QStringList suggested;
-  auto exportTo = [&suggested](QWidget* preview, const char* action, const QString& file) {
+  auto exportTo = [&suggested, &folders](QWidget* preview, const char* action, const QString& file) {
     QAction* export_ = preview->findChild<QAction*>(QLatin1String(action));
     if (!export_) {
       ADD_FAILURE() << "no " << action << " in the preview";
       return;
     }
-    onNextModal([&suggested, file](QWidget* files) {
+    onNextModal([&suggested, &folders, file](QWidget* files) {
       auto* chooser = qobject_cast<QFileDialog*>(files);
       if (!chooser) return qobject_cast<QDialog*>(files)->reject();
+      folders << chooser->directory().absolutePath();
       suggested << QFileInfo(chooser->selectedFiles().value(0)).fileName();
-      chooser->selectFile(file);
+      // typed into the name box, as the operator does
+      auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (name)
+        name->setText(file);
+      else
+        chooser->selectFile(file);
       static_cast<QDialog*>(chooser)->accept();
     });
     export_->trigger();
@@ -197,11 +193,31 @@ TEST_F(ReportExport, PreviewExportsCsvAndXlsxNamedAfterTheReport) {
   previewDialog(doc, nullptr);
   EXPECT_EQ(suggested,
             QStringList({"Vendas-itens-0001marco.csv", "Vendas-itens-0001marco.xlsx", "Vendas-itens-0001marco.csv"}));
+  EXPECT_EQ(folders, QStringList(3, QDir(home.path()).absolutePath()));
   EXPECT_EQ(readAll(csv), kExpectedCsv);
   EXPECT_EQ(cellAt(zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml")), QStringLiteral("H4")).value,
             QStringLiteral("16.5"));
   ASSERT_EQ(host->messages.size(), 1);  // the file that could not be written
   EXPECT_EQ(host->messages[0].kind, ShownMessage::Error);
-  EXPECT_TRUE(
-      host->messages[0].text.startsWith(QStringLiteral("Não foi possível gravar o arquivo CSV '%1'").arg(lost)));
+  EXPECT_TRUE(host->messages[0].text.startsWith(QStringLiteral("Não foi possível gravar o arquivo CSV '%1'").arg(lost)))
+      << host->messages[0].text.toStdString();
+}
+
+TEST_F(ReportExport, EveryRowCarriesTheFieldsOfItsGroups) {
+  ReportTemplate byDay = sales;
+  byDay.columns.removeAt(1);  // the day only in the group's header
+  byDay.groups = {ReportGroup{{QStringLiteral("DTVENDA")}, QStringLiteral("Dia {DTVENDA}"), {}}};
+  const ReportTable grouped = runReportQuery(byDay, reportParamsOf(byDay, hostConnectionName()), onHostDatabase());
+  const QString csv = dir.filePath(QStringLiteral("dias.csv"));
+  ASSERT_FALSE(exportCsv(grouped, csv));
+  const QStringList lines = QString::fromUtf8(readAll(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[0].endsWith(QStringLiteral(";Total;DTVENDA"))) << lines[0].toStdString();
+  EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";14,00;2024-03-05"))) << lines[2].toStdString();
+  // the page shows the day in the header, not as a column
+  const QString pdf = dir.filePath(QStringLiteral("dias.pdf"));
+  ASSERT_FALSE(ReportDocument(byDay.title, QPageLayout::Portrait, {}, grouped).exportPdf(pdf));
+  const QString text = pdfText(pdf);
+  EXPECT_TRUE(text.contains(QStringLiteral("Dia 05/03/2024")));
+  EXPECT_FALSE(text.contains(QStringLiteral("DTVENDA")));
 }

@@ -2,8 +2,10 @@
 
 #include "reportpreview.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -42,11 +44,42 @@ ReportContext hostContext(const QString& branch, const QString& operatorName, co
   return context;
 }
 
+int columnOf(const ReportTable& table, const QString& field) {
+  for (qsizetype c = 0; c < table.columns.size(); ++c)
+    if (table.columns[c].field == field) return int(c);
+  return -1;
+}
+
+QString zipEntry(const QString& zip, const QString& entry) {
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, entry});
+  if (!unzip.waitForFinished(60000) || unzip.exitCode() != 0) {
+    ADD_FAILURE() << "unzip -p " << entry.toStdString() << ": " << unzip.readAllStandardError().toStdString();
+    return {};
+  }
+  return QString::fromUtf8(unzip.readAllStandardOutput());
+}
+
+SheetCell cellAt(const QString& sheet, const QString& reference) {
+  const QRegularExpression element(
+      QStringLiteral("<c r=\"%1\"([^>]*?)(?:/>|>(?:<v>([^<]*)</v>|<is>.*?</is>)?</c>)").arg(reference));
+  const auto match = element.match(sheet);
+  if (!match.hasMatch()) return {};
+  return SheetCell{true, match.captured(1), match.captured(2)};
+}
+
 QStringList groupHeaders(const reportkit::ReportTable& table, int level) {
   QStringList out;
   for (const reportkit::ReportLine& line : table.lines)
     if (line.kind == reportkit::ReportLine::Kind::GroupHeader && line.level == level) out << line.text;
   return out;
+}
+
+void ReportHost::showError(const QString& text) {
+  ScriptedHostServices::showError(text);
+  if (!showErrorBoxes) return;
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
 }
 
 bool ReportHost::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget*) {
@@ -98,7 +131,7 @@ static QStringList schemaStatements() {
 // branch 0001's pending items only P2 is not related to it.
 void createSalesDatabase(const QString& file) {
   if (auto error = writeSqliteFile(file, schemaStatements())) FAIL() << error->toStdString();
-  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file})) FAIL() << error->toStdString();
+  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file, {}})) FAIL() << error->toStdString();
   execAll({
       "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('01', 'Comercial Demonstração Ltda')",
       "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA) VALUES ('0001', 'Matriz', '01'), "

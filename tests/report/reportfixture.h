@@ -39,7 +39,11 @@ class ReportHost : public hostkit::ScriptedHostServices {
   QList<InputCall> inputCalls;
   // Titles the operator types, or nullopt for Cancel; none left: Cancel.
   std::deque<std::optional<QString>> inputAnswers;
+  // Errors are also shown in a real message box, as the host shows them
+  // (for the tests under a window manager); recorded either way.
+  bool showErrorBoxes = false;
 
+  void showError(const QString& text) override;
   void previewReport(const reportkit::ReportDocument& document, QWidget*) override { previews << document; }
   bool printReport(const reportkit::ReportDocument& document, QWidget*) override {
     prints << document;
@@ -54,6 +58,9 @@ reportkit::QueryOptions onHostDatabase();
 // codes as given.
 reportkit::ReportContext hostContext(const QString& branch = {}, const QString& operatorName = {},
                                      const QString& screenCode = {}, const QString& reportCode = {});
+
+// The place of a field's column in a report's table; -1 when none.
+int columnOf(const reportkit::ReportTable& table, const QString& field);
 
 // The texts of a report's group headers of one level, in print order.
 QStringList groupHeaders(const reportkit::ReportTable& table, int level);
@@ -70,6 +77,16 @@ void createSalesDatabase(const QString& file);
 void execAll(const QStringList& statements);
 // Copies the shipped definitions of report code Qfx317 to <folder>/Qfx317.
 void copyShippedReports(const QString& folder);
+// A file inside a zip, as `unzip -p` gives it (an XLSX's sheet).
+QString zipEntry(const QString& zip, const QString& entry);
+// A cell of sheet XML: its attributes and its value.
+struct SheetCell {
+  bool present = false;
+  QString attributes;
+  QString value;
+};
+SheetCell cellAt(const QString& sheet, const QString& reference);
+
 // The text of a PDF file as pdftotext lays it out.
 QString pdfText(const QString& pdf);
 

@@ -1,0 +1,939 @@
+#include "domain/importer.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "common/csv_reader.h"
+#include "common/import_values.h"
+#include "db/batch_insert.h"
+#include "db/sql.h"
+#include "domain/import_tables.h"
+
+namespace qfx::server {
+
+namespace {
+
+using importing::Column;
+using importing::ColumnType;
+using importing::Kind;
+
+// Sales checked against the database and written together: one query finds
+// which of them are stored already. Statements stay at about a hundred
+// parameters: Qt's SQLite driver looks each one up by name, so a statement's
+// binding costs grow with the square of its parameters.
+constexpr size_t kSalesPerBatch = 100;
+constexpr int kSaleRowsPerInsert = 8, kItemRowsPerInsert = 16;
+constexpr char kKeySeparator = '\x1f';
+
+QString dayText(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
+QString brDay(const QString& iso) {
+  return QDate::fromString(iso, QStringLiteral("yyyy-MM-dd")).toString("dd/MM/yyyy");
+}
+
+// A stored value as comparable text: days and moments as ISO text whatever
+// the driver hands back, numbers as numbers.
+std::string normalized(const QVariant& v, ColumnType type) {
+  if (v.isNull()) return "\x01";
+  switch (type) {
+    case ColumnType::Day:
+      if (v.typeId() == QMetaType::QDate) return dayText(v.toDate()).toStdString();
+      if (v.typeId() == QMetaType::QDateTime) return dayText(v.toDateTime().date()).toStdString();
+      return v.toString().left(10).toStdString();
+    case ColumnType::Moment:
+      if (v.typeId() == QMetaType::QDateTime) return v.toDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
+      return v.toString().replace('T', ' ').left(19).toStdString();
+    case ColumnType::Number: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.9g", v.toDouble());
+      return buf;
+    }
+    case ColumnType::Integer:
+      return std::to_string(v.toLongLong());
+    case ColumnType::Text:
+      return v.toString().toStdString();
+  }
+  return {};
+}
+
+bool sameValue(const QVariant& stored, const QVariant& imported, ColumnType type) {
+  if (type == ColumnType::Number && !stored.isNull() && !imported.isNull())
+    return std::fabs(stored.toDouble() - imported.toDouble()) <= 1e-9 * std::max(1.0, std::fabs(imported.toDouble()));
+  return normalized(stored, type) == normalized(imported, type);
+}
+
+QString placeholders(size_t n) {
+  QString text;
+  for (size_t i = 0; i < n; ++i) text += i ? QStringLiteral(", ?") : QStringLiteral("?");
+  return text;
+}
+
+// A row of a file: one value per column of its kind; a column the file does
+// not have is left out of every comparison and write.
+struct Row {
+  uint64_t line = 0;
+  std::vector<QVariant> values;
+  bool bad = false;
+};
+
+struct SaleItem {
+  uint64_t line = 0;
+  QVariantList values;  // NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND
+};
+
+struct Sale {
+  std::string key;
+  uint64_t line = 0;
+  Row head;  // the sale's columns, from its first line
+  std::vector<SaleItem> items;
+  bool bad = false;
+};
+
+// What a branch allows to be imported: the days up to its stock closing and
+// those of its closed accounting periods are settled.
+struct BranchDays {
+  QString stockClosing;                             // ISO; empty: none
+  std::vector<std::pair<QString, QString>> closed;  // first and last day, ISO
+};
+
+const char* kItemColumns[] = {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"};
+
+}  // namespace
+
+struct Importer::State {
+  QSqlDatabase db;
+  Dialect dialect = Dialect::SQLite;
+  std::string boundBranch;
+  bool dryRun = false;
+  std::optional<sql::Transaction> transaction;
+
+  ImportSummary summary;
+  std::map<std::string, size_t> countOf;  // kind -> place in summary.counts
+
+  // the file being read
+  std::string fileName;
+  const Kind* kind = nullptr;
+  std::unique_ptr<CsvReader> reader;
+  bool headerRead = false;
+  bool skipFile = false;          // its header or kind is wrong: the rest is not read
+  std::vector<int> columnAt;      // file column -> kind column
+  std::vector<int> fileColumnOf;  // kind column -> file column, -1 absent
+  std::optional<Error> failure;   // the database failed: the import ends
+  size_t firstProblemOfFile = 0;
+
+  // what the rows name, known to exist (per table, keys joined)
+  std::unordered_map<std::string, std::unordered_set<std::string>> known;
+  std::unordered_map<std::string, std::string> registerStore;  // branch+register -> store
+  std::unordered_map<std::string, BranchDays> branchDays;
+  std::unordered_set<std::string> salesRead;
+
+  // sales
+  std::optional<Sale> sale;
+  std::vector<Sale> batch;
+  std::unique_ptr<sql::BatchInsert> saleRows, itemRows;
+
+  ImportCount& count() {
+    auto [it, added] = countOf.try_emplace(kind->name, summary.counts.size());
+    if (added) summary.counts.push_back(ImportCount{kind->name});
+    return summary.counts[it->second];
+  }
+
+  void problem(uint64_t line, const std::string& column, std::string reason) {
+    ++summary.problemCount;
+    if (summary.problems.size() < kMaxImportProblems)
+      summary.problems.push_back({fileName, line, column, std::move(reason)});
+  }
+
+  bool failed(const Error& e) {
+    if (!failure) failure = e;
+    return false;
+  }
+
+  int column(const char* name) const {
+    for (size_t i = 0; i < kind->columns.size(); ++i)
+      if (std::strcmp(kind->columns[i].name, name) == 0) return int(i);
+    return -1;
+  }
+  bool present(int c) const { return c >= 0 && fileColumnOf[size_t(c)] >= 0; }
+  QString text(const Row& row, const char* name) const {
+    const int c = column(name);
+    return c < 0 || row.values[size_t(c)].isNull() ? QString() : row.values[size_t(c)].toString();
+  }
+
+  // ---- files ----
+
+  Status begin(const std::string& name, const std::string& kindName);
+  Status end();
+  bool onRecord(const CsvRecord& record);
+  bool readHeader(const CsvRecord& record);
+  std::optional<Row> parse(const CsvRecord& record);
+  std::optional<QVariant> value(const Column& c, const std::string& field, uint64_t line);
+
+  // ---- checks ----
+
+  bool mayUseBranch(const Row& row);
+  bool exists(const importing::Reference& ref, const QStringList& values);
+  bool referencesExist(const Row& row);
+  bool dayAllowed(const Row& row);
+  Result<BranchDays*> daysOf(const QString& branch);
+  void forget(const std::string& table);
+
+  // ---- registrations ----
+
+  bool importRegistration(Row row);
+  Result<std::optional<std::vector<QVariant>>> stored(const Row& row);
+  Status insert(const Row& row);
+  Status update(const Row& row);
+  void remember(const Row& row);
+
+  // ---- sales ----
+
+  bool addSaleLine(Row row);
+  bool refuseSaleLine(const CsvRecord& record);
+  void closeSale();
+  bool saleIsSound(const Sale& s);
+  Status writeBatch();
+  Status writeSales(const QString& branch, std::vector<Sale*>& sales);
+  Status insertSale(const Sale& s);
+  Status insertItems(const Sale& s);
+  Status replaceSale(const Sale& s);
+};
+
+namespace {
+
+std::string joinKey(const QStringList& parts) {
+  std::string key;
+  for (const auto& p : parts) {
+    key += p.toStdString();
+    key += kKeySeparator;
+  }
+  return key;
+}
+
+}  // namespace
+
+// ---- files ----
+
+Status Importer::State::begin(const std::string& name, const std::string& kindName) {
+  if (auto ended = end(); !ended) return ended;
+  fileName = name;
+  firstProblemOfFile = summary.problems.size();
+  kind = importing::findKind(kindName);
+  headerRead = false;
+  skipFile = false;
+  columnAt.clear();
+  fileColumnOf.clear();
+  if (!kind) {
+    // counted under no kind: the file is named in the problem
+    ++summary.problemCount;
+    if (summary.problems.size() < kMaxImportProblems)
+      summary.problems.push_back({name, 0, "",
+                                  "tipo de arquivo desconhecido \"" + kindName +
+                                      "\": o nome do arquivo começa pela tabela que ele alimenta (VENDA, "
+                                      "REDUCAOZ, PRODUTO, ...)"});
+    skipFile = true;
+    reader.reset();
+    return success();
+  }
+  count();
+  reader = std::make_unique<CsvReader>([this](const CsvRecord& r) { return onRecord(r); });
+  return success();
+}
+
+Status Importer::State::end() {
+  if (!kind || !reader) {
+    kind = nullptr;
+    reader.reset();
+    return success();
+  }
+  reader->finish();
+  if (auto p = reader->problem()) {
+    std::string column;
+    if (p->field > 0 && p->field <= columnAt.size() && columnAt[p->field - 1] >= 0)
+      column = kind->columns[size_t(columnAt[p->field - 1])].name;
+    problem(p->line, column, p->reason);
+    ++count().refused;
+  }
+  if (failure) return *failure;
+  if (kind->name == std::string(importing::kSales)) {
+    closeSale();
+    if (failure) return *failure;
+    if (auto written = writeBatch(); !written) return written;
+  }
+  // a sale's problems are found when its last line is read: in line order for the reader
+  std::stable_sort(summary.problems.begin() + std::ptrdiff_t(firstProblemOfFile), summary.problems.end(),
+                   [](const ImportProblem& a, const ImportProblem& b) { return a.line < b.line; });
+  if (saleRows)
+    if (auto f = saleRows->flush(); !f) return f;
+  if (itemRows)
+    if (auto f = itemRows->flush(); !f) return f;
+  reader.reset();
+  kind = nullptr;
+  return success();
+}
+
+bool Importer::State::onRecord(const CsvRecord& record) {
+  if (!headerRead) return readHeader(record);
+  // a line of blanks separates nothing: it is skipped
+  if (record.fields.size() == 1 && record.fields[0].empty()) return true;
+  ++summary.lines;
+  auto row = parse(record);
+  if (!row) {
+    if (kind->name == std::string(importing::kSales)) return refuseSaleLine(record);
+    ++count().refused;
+    return !failure;
+  }
+  if (kind->name == std::string(importing::kSales)) return addSaleLine(std::move(*row));
+  return importRegistration(std::move(*row));
+}
+
+bool Importer::State::readHeader(const CsvRecord& record) {
+  headerRead = true;
+  fileColumnOf.assign(kind->columns.size(), -1);
+  bool sound = true;
+  for (size_t i = 0; i < record.fields.size(); ++i) {
+    const QString name = QString::fromStdString(record.fields[i]).trimmed().toUpper();
+    const int c = column(name.toUtf8().constData());
+    columnAt.push_back(c);
+    if (c < 0) {
+      problem(record.line, name.toStdString(),
+              "coluna desconhecida \"" + name.toStdString() + "\" num arquivo de " + kind->name);
+      sound = false;
+    } else if (fileColumnOf[size_t(c)] >= 0) {
+      problem(record.line, name.toStdString(), "coluna repetida no cabeçalho");
+      sound = false;
+    } else {
+      fileColumnOf[size_t(c)] = int(i);
+    }
+  }
+  for (size_t c = 0; c < kind->columns.size(); ++c) {
+    if (kind->columns[c].required && fileColumnOf[c] < 0) {
+      problem(record.line, kind->columns[c].name,
+              std::string("falta a coluna obrigatória ") + kind->columns[c].name + " no cabeçalho");
+      sound = false;
+    }
+  }
+  if (!sound) {
+    ++count().refused;
+    skipFile = true;
+  }
+  return sound;
+}
+
+std::optional<QVariant> Importer::State::value(const Column& c, const std::string& field, uint64_t line) {
+  const std::string& raw = field.empty() && c.fallback ? std::string(c.fallback) : field;
+  if (raw.empty()) {
+    if (c.required) {
+      problem(line, c.name, "valor obrigatório em branco");
+      return std::nullopt;
+    }
+    return c.type == ColumnType::Text ? sql::nullText() : QVariant();
+  }
+  switch (c.type) {
+    case ColumnType::Text: {
+      const QString text = QString::fromStdString(raw);
+      if (text.size() > c.size) {
+        problem(line, c.name, "texto \"" + raw + "\" com mais de " + std::to_string(c.size) + " caracteres");
+        return std::nullopt;
+      }
+      return text;
+    }
+    case ColumnType::Day:
+      if (auto d = importvalue::day(raw)) return dayText(*d);
+      problem(line, c.name, "data inválida \"" + raw + "\" (use dd/mm/aaaa ou aaaa-mm-dd)");
+      return std::nullopt;
+    case ColumnType::Moment:
+      if (auto m = importvalue::moment(raw)) return m->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+      problem(line, c.name, "data e hora inválidas \"" + raw + "\" (use dd/mm/aaaa hh:mm:ss ou aaaa-mm-dd hh:mm:ss)");
+      return std::nullopt;
+    case ColumnType::Number:
+      if (auto n = importvalue::number(raw)) return *n;
+      problem(line, c.name, "número inválido \"" + raw + "\" (só algarismos, sinal e uma vírgula ou um ponto decimal)");
+      return std::nullopt;
+    case ColumnType::Integer:
+      if (auto n = importvalue::integer(raw)) return QVariant(qlonglong(*n));
+      problem(line, c.name, "número inteiro inválido \"" + raw + "\"");
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<Row> Importer::State::parse(const CsvRecord& record) {
+  if (record.fields.size() != columnAt.size()) {
+    problem(record.line, "",
+            "linha com " + std::to_string(record.fields.size()) + " campos; o cabeçalho tem " +
+                std::to_string(columnAt.size()));
+    return std::nullopt;
+  }
+  Row row;
+  row.line = record.line;
+  row.values.resize(kind->columns.size());
+  bool sound = true;
+  for (size_t c = 0; c < kind->columns.size(); ++c) {
+    const int at = fileColumnOf[c];
+    if (at < 0) continue;
+    auto v = value(kind->columns[c], record.fields[size_t(at)], record.line);
+    if (!v) {
+      sound = false;
+      continue;
+    }
+    row.values[c] = std::move(*v);
+  }
+  if (!sound) return std::nullopt;
+  return row;
+}
+
+// ---- checks ----
+
+bool Importer::State::mayUseBranch(const Row& row) {
+  if (boundBranch.empty()) return true;
+  if (!kind->branchColumn) {
+    problem(row.line, "",
+            std::string("o operador está preso à filial ") + boundBranch + " e " + kind->name +
+                " é um cadastro de todas as filiais: peça a importação a um operador de todas as filiais");
+    return false;
+  }
+  const QString branch = text(row, kind->branchColumn);
+  if (branch.toStdString() == boundBranch) return true;
+  problem(row.line, kind->branchColumn,
+          "a filial " + branch.toStdString() + " não é a do operador (" + boundBranch + ")");
+  return false;
+}
+
+bool Importer::State::exists(const importing::Reference& ref, const QStringList& values) {
+  auto& keys = known[ref.table];
+  const std::string key = joinKey(values);
+  if (keys.count(key)) return true;
+  QString where;
+  for (size_t i = 0; i < ref.keys.size(); ++i)
+    where += (i ? QStringLiteral(" AND ") : QString()) + QLatin1String(ref.keys[i]) + QStringLiteral(" = ?");
+  QVariantList bound;
+  for (const auto& v : values) bound << v;
+  auto q = sql::run(db, QStringLiteral("SELECT 1 FROM %1 WHERE %2").arg(QLatin1String(ref.table), where), bound);
+  if (!q) return failed(q.error());
+  if (!q->next()) return false;
+  keys.insert(key);
+  return true;
+}
+
+bool Importer::State::referencesExist(const Row& row) {
+  bool sound = true;
+  for (const auto& ref : kind->references) {
+    QStringList values;
+    bool complete = true;
+    for (const char* c : ref.columns) {
+      const QString v = text(row, c);
+      if (v.isEmpty()) complete = false;
+      values << v;
+    }
+    if (!complete) continue;
+    if (exists(ref, values)) continue;
+    if (failure) return false;
+    problem(row.line, ref.columns.back(),
+            std::string(ref.what) + " " + values.join('/').toStdString() +
+                (std::string(ref.what) == "filial" || std::string(ref.what) == "loja" ? " não cadastrada"
+                                                                                      : " não cadastrado"));
+    sound = false;
+  }
+  return sound;
+}
+
+Result<BranchDays*> Importer::State::daysOf(const QString& branch) {
+  const std::string key = branch.toStdString();
+  if (auto it = branchDays.find(key); it != branchDays.end()) return &it->second;
+  BranchDays days;
+  auto closing = sql::run(db, QStringLiteral("SELECT DTFECHAESTQ FROM PARAMFILIAL WHERE CDFILIAL = ?"), {branch});
+  if (!closing) return closing.error();
+  if (closing->next() && !closing->value(0).isNull())
+    days.stockClosing = QString::fromStdString(normalized(closing->value(0), ColumnType::Day));
+  auto periods = sql::run(db,
+                          QStringLiteral("SELECT DTINIPERCTB, DTFIMPERCTB FROM PERIODOCTB "
+                                         "WHERE CDFILIAL = ? AND IDSITPERCTB = 'F'"),
+                          {branch});
+  if (!periods) return periods.error();
+  while (periods->next())
+    days.closed.emplace_back(QString::fromStdString(normalized(periods->value(0), ColumnType::Day)),
+                             QString::fromStdString(normalized(periods->value(1), ColumnType::Day)));
+  return &branchDays.emplace(key, std::move(days)).first->second;
+}
+
+bool Importer::State::dayAllowed(const Row& row) {
+  if (!kind->dayColumn) return true;
+  const QString branch = text(row, kind->branchColumn);
+  const QString day = text(row, kind->dayColumn);
+  if (day.isEmpty()) return true;
+  auto days = daysOf(branch);
+  if (!days) return failed(days.error());
+  if (!(*days)->stockClosing.isEmpty() && day <= (*days)->stockClosing) {
+    problem(row.line, kind->dayColumn,
+            "o dia " + brDay(day).toStdString() + " não é posterior ao fechamento do estoque da filial " +
+                branch.toStdString() + " (" + brDay((*days)->stockClosing).toStdString() + ")");
+    return false;
+  }
+  for (const auto& [first, last] : (*days)->closed) {
+    if (day >= first && day <= last) {
+      problem(row.line, kind->dayColumn,
+              "o dia " + brDay(day).toStdString() + " está no período contábil fechado da filial " +
+                  branch.toStdString() + " (" + brDay(first).toStdString() + " a " + brDay(last).toStdString() + ")");
+      return false;
+    }
+  }
+  return true;
+}
+
+void Importer::State::forget(const std::string& table) {
+  // a branch's settled days are read again after its parameters or periods change
+  if (table == "PARAMFILIAL" || table == "PERIODOCTB") branchDays.clear();
+}
+
+// ---- registrations ----
+
+namespace {
+
+QString keyCondition(const Kind& kind) {
+  QString where;
+  for (const auto& c : kind.columns)
+    if (c.key) where += (where.isEmpty() ? QString() : QStringLiteral(" AND ")) + QLatin1String(c.name) + " = ?";
+  return where;
+}
+
+}  // namespace
+
+Result<std::optional<std::vector<QVariant>>> Importer::State::stored(const Row& row) {
+  QStringList columns;
+  QVariantList keys;
+  for (size_t c = 0; c < kind->columns.size(); ++c) {
+    if (present(int(c))) columns << QLatin1String(kind->columns[c].name);
+    if (kind->columns[c].key) keys << row.values[c];
+  }
+  auto q = sql::run(db,
+                    QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                        .arg(columns.join(", "), QLatin1String(kind->table), keyCondition(*kind)),
+                    keys);
+  if (!q) return q.error();
+  if (!q->next()) return std::optional<std::vector<QVariant>>();
+  std::vector<QVariant> values(kind->columns.size());
+  int at = 0;
+  for (size_t c = 0; c < kind->columns.size(); ++c)
+    if (present(int(c))) values[c] = q->value(at++);
+  return std::optional<std::vector<QVariant>>(std::move(values));
+}
+
+Status Importer::State::insert(const Row& row) {
+  QStringList columns;
+  QVariantList values;
+  for (size_t c = 0; c < kind->columns.size(); ++c) {
+    if (!present(int(c))) continue;
+    columns << QLatin1String(kind->columns[c].name);
+    values << row.values[c];
+  }
+  auto q = sql::run(db,
+                    QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                        .arg(QLatin1String(kind->table), columns.join(", "), placeholders(size_t(columns.size()))),
+                    values);
+  if (!q) return q.error();
+  return success();
+}
+
+Status Importer::State::update(const Row& row) {
+  QStringList sets;
+  QVariantList values, keys;
+  for (size_t c = 0; c < kind->columns.size(); ++c) {
+    if (kind->columns[c].key) {
+      keys << row.values[c];
+    } else if (present(int(c))) {
+      sets << QLatin1String(kind->columns[c].name) + QStringLiteral(" = ?");
+      values << row.values[c];
+    }
+  }
+  values << keys;
+  auto q = sql::run(
+      db,
+      QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(QLatin1String(kind->table), sets.join(", "), keyCondition(*kind)),
+      values);
+  if (!q) return q.error();
+  return success();
+}
+
+void Importer::State::remember(const Row& row) {
+  QStringList key;
+  for (size_t c = 0; c < kind->columns.size(); ++c)
+    if (kind->columns[c].key) key << row.values[c].toString();
+  known[kind->table].insert(joinKey(key));
+  if (std::strcmp(kind->table, "CAIXA") == 0)
+    registerStore[joinKey({text(row, "CDFILIAL"), text(row, "CDCAIXA")})] = text(row, "CDLOJA").toStdString();
+  forget(kind->table);
+}
+
+bool Importer::State::importRegistration(Row row) {
+  auto& counts = count();
+  if (!mayUseBranch(row) || !referencesExist(row) || !dayAllowed(row)) {
+    ++counts.refused;
+    return !failure;
+  }
+  auto before = stored(row);
+  if (!before) return failed(before.error());
+  if (!*before) {
+    if (auto done = insert(row); !done) return failed(done.error());
+    ++counts.inserted;
+    remember(row);
+    return true;
+  }
+  bool same = true;
+  for (size_t c = 0; c < kind->columns.size() && same; ++c)
+    if (present(int(c)) && !sameValue((**before)[c], row.values[c], kind->columns[c].type)) same = false;
+  if (same) {
+    ++counts.unchanged;
+    return true;
+  }
+  // a key alone has nothing to change
+  if (auto done = update(row); !done) return failed(done.error());
+  ++counts.updated;
+  remember(row);
+  return true;
+}
+
+// ---- sales ----
+
+namespace {
+
+std::string saleName(const QString& branch, const QString& number) {
+  return "venda " + number.toStdString() + " da filial " + branch.toStdString();
+}
+
+}  // namespace
+
+bool Importer::State::addSaleLine(Row row) {
+  auto& counts = count();
+  ++counts.items;
+  const QString branch = text(row, "CDFILIAL");
+  const QString number = text(row, "NRSEQVENDA");
+  const std::string key = joinKey({branch, number});
+  SaleItem item{row.line, {}};
+  for (const char* c : kItemColumns) item.values << (present(column(c)) ? row.values[size_t(column(c))] : QVariant());
+  if (sale && sale->key == key) {
+    for (size_t c = 0; c < kind->columns.size() && !sale->head.values.empty(); ++c) {
+      if (!present(int(c)) || importing::isItemColumn(kind->columns[c].name)) continue;
+      if (!sameValue(sale->head.values[c], row.values[c], kind->columns[c].type)) {
+        problem(row.line, kind->columns[c].name,
+                "os dados da " + saleName(branch, number) + " diferem dos da linha " + std::to_string(sale->line) +
+                    " (cada linha de item repete os dados da sua venda)");
+        sale->bad = true;
+      }
+    }
+    for (const auto& other : sale->items) {
+      if (other.values[0] == item.values[0]) {
+        problem(row.line, "NRSEQUITVEND",
+                "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
+                    " repetido (já na linha " + std::to_string(other.line) + ")");
+        sale->bad = true;
+      }
+    }
+    sale->items.push_back(std::move(item));
+    return !failure;
+  }
+  closeSale();
+  if (failure) return false;
+  Sale next{key, row.line, std::move(row), {}, false};
+  next.items.push_back(std::move(item));
+  if (!salesRead.insert(key).second) {
+    problem(next.line, "NRSEQVENDA",
+            "a " + saleName(branch, number) +
+                " já apareceu antes nesta importação: os itens de uma venda vêm em linhas seguidas, num arquivo só");
+    next.bad = true;
+  }
+  sale = std::move(next);
+  return true;
+}
+
+// A line that could not be read refuses its sale, whose other lines are
+// still grouped with it (so they are not taken for a sale repeated).
+bool Importer::State::refuseSaleLine(const CsvRecord& record) {
+  ++count().items;
+  auto field = [&](const char* name) {
+    const int at = fileColumnOf[size_t(column(name))];
+    return at >= 0 && size_t(at) < record.fields.size() ? QString::fromStdString(record.fields[size_t(at)]) : QString();
+  };
+  const std::string key = joinKey({field("CDFILIAL"), field("NRSEQVENDA")});
+  if (sale && sale->key == key) {
+    sale->bad = true;
+    return true;
+  }
+  closeSale();
+  if (failure) return false;
+  salesRead.insert(key);
+  sale = Sale{key, record.line, Row{}, {}, true};
+  return true;
+}
+
+bool Importer::State::saleIsSound(const Sale& s) {
+  const Row& head = s.head;
+  if (!mayUseBranch(head)) return false;
+  bool sound = referencesExist(head) && dayAllowed(head);
+  if (failure) return false;
+  // the register must be the store's (when the store itself is known)
+  if (!sound) return false;
+  const QString branch = text(head, "CDFILIAL"), reg = text(head, "CDCAIXA"), store = text(head, "CDLOJA");
+  const std::string regKey = joinKey({branch, reg});
+  auto it = registerStore.find(regKey);
+  if (it == registerStore.end()) {
+    auto q = sql::run(db, QStringLiteral("SELECT CDLOJA FROM CAIXA WHERE CDFILIAL = ? AND CDCAIXA = ?"), {branch, reg});
+    if (!q) return failed(q.error());
+    if (q->next()) it = registerStore.emplace(regKey, q->value(0).toString().toStdString()).first;
+  }
+  if (it == registerStore.end()) {
+    problem(s.line, "CDCAIXA", "caixa " + reg.toStdString() + " não cadastrado na filial " + branch.toStdString());
+    sound = false;
+  } else if (it->second != store.toStdString()) {
+    problem(s.line, "CDCAIXA",
+            "o caixa " + reg.toStdString() + " é da loja " + it->second + ", não da loja " + store.toStdString());
+    sound = false;
+  }
+  const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
+  for (const auto& item : s.items) {
+    const QString code = item.values[1].toString();
+    if (exists(product, {code})) continue;
+    if (failure) return false;
+    problem(item.line, "CDPRODUTO", "produto " + code.toStdString() + " não cadastrado");
+    sound = false;
+  }
+  return sound;
+}
+
+void Importer::State::closeSale() {
+  if (!sale) return;
+  Sale s = std::move(*sale);
+  sale.reset();
+  // the head's own product check is the first item's; the rest are checked per item
+  if (s.bad || !saleIsSound(s)) {
+    ++count().refused;
+    return;
+  }
+  batch.push_back(std::move(s));
+  if (batch.size() >= kSalesPerBatch)
+    if (auto written = writeBatch(); !written) failed(written.error());
+}
+
+namespace {
+
+const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA",  "CDLOJA",       "CDCAIXA",    "DTVENDA",
+                              "DTENTRVENDA",  "NRCUPOMFIS",  "CDCLIENTE",    "CDCCUSCLIE", "CDTIPOCONS",
+                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV"};
+
+}  // namespace
+
+Status Importer::State::writeBatch() {
+  std::map<QString, std::vector<Sale*>> byBranch;
+  for (auto& s : batch) byBranch[text(s.head, "CDFILIAL")].push_back(&s);
+  for (auto& [branch, sales] : byBranch)
+    if (auto written = writeSales(branch, sales); !written) return written;
+  batch.clear();
+  return success();
+}
+
+Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
+  // which are stored, and their items, locked against a posting run until
+  // the import ends (a run that claimed one first has it posted by then)
+  QVariantList bound{branch};
+  for (auto* s : sales) bound << text(s->head, "NRSEQVENDA");
+  const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
+  QStringList saleColumns;
+  for (const char* c : kSaleColumns) saleColumns << QLatin1String(c);
+  auto heads = sql::run(db,
+                        QStringLiteral("SELECT %1 FROM VENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (%2)%3")
+                            .arg(saleColumns.join(", "), placeholders(sales.size()), lock),
+                        bound);
+  if (!heads) return heads.error();
+  std::unordered_map<std::string, std::vector<QVariant>> storedHeads;
+  while (heads->next()) {
+    std::vector<QVariant> v;
+    for (int i = 0; i < int(std::size(kSaleColumns)); ++i) v.push_back(heads->value(i));
+    storedHeads.emplace(heads->value(1).toString().toStdString(), std::move(v));
+  }
+  struct StoredItem {
+    QVariantList values;
+    bool posted;
+  };
+  std::unordered_map<std::string, std::map<QString, StoredItem>> storedItems;
+  if (!storedHeads.empty()) {
+    auto items = sql::run(db,
+                          QStringLiteral("SELECT NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
+                                         "VRDESITVEND, NRLANCESTQ, CDFILIALEST FROM ITVENDA "
+                                         "WHERE CDFILIAL = ? AND NRSEQVENDA IN (%1)%2")
+                              .arg(placeholders(sales.size()), lock),
+                          bound);
+    if (!items) return items.error();
+    while (items->next()) {
+      StoredItem item{{items->value(1), items->value(2), items->value(3), items->value(4), items->value(5)},
+                      !items->value(6).isNull() || !items->value(7).isNull()};
+      storedItems[items->value(0).toString().toStdString()][items->value(1).toString()] = std::move(item);
+    }
+  }
+  auto& counts = count();
+  for (auto* s : sales) {
+    const QString number = text(s->head, "NRSEQVENDA");
+    auto head = storedHeads.find(number.toStdString());
+    if (head == storedHeads.end()) {
+      if (auto done = insertSale(*s); !done) return done;
+      ++counts.inserted;
+      continue;
+    }
+    const auto& items = storedItems[number.toStdString()];
+    bool same = items.size() == s->items.size();
+    for (size_t i = 0; i < std::size(kSaleColumns) && same; ++i) {
+      const int c = column(kSaleColumns[i]);
+      if (present(c) && !sameValue(head->second[i], s->head.values[size_t(c)], kind->columns[size_t(c)].type))
+        same = false;
+    }
+    for (const auto& item : s->items) {
+      if (!same) break;
+      auto it = items.find(item.values[0].toString());
+      if (it == items.end()) {
+        same = false;
+        break;
+      }
+      for (int i = 1; i < 5 && same; ++i) {
+        const int c = column(kItemColumns[i]);
+        if (present(c) && !sameValue(it->second.values[i], item.values[i], kind->columns[size_t(c)].type)) same = false;
+      }
+    }
+    if (same) {
+      ++counts.unchanged;
+      continue;
+    }
+    bool posted = false;
+    for (const auto& [n, item] : items) posted = posted || item.posted;
+    if (posted) {
+      problem(s->line, "NRSEQVENDA",
+              saleName(branch, number) +
+                  " já consolidada: itens dela já foram lançados no estoque e ela não pode mudar; tire-a do arquivo "
+                  "(ou traga-a como estava), e registre a correção como uma nova venda ou estorne a consolidação "
+                  "antes de importá-la de novo");
+      ++counts.refused;
+      continue;
+    }
+    if (auto done = replaceSale(*s); !done) return done;
+    ++counts.updated;
+  }
+  return success();
+}
+
+Status Importer::State::insertSale(const Sale& s) {
+  if (!saleRows) {
+    QStringList columns;
+    for (const char* c : kSaleColumns) columns << QLatin1String(c);
+    saleRows = std::make_unique<sql::BatchInsert>(db, QStringLiteral("VENDA"), columns, kSaleRowsPerInsert);
+  }
+  QVariantList values;
+  for (const char* c : kSaleColumns) {
+    const int at = column(c);
+    values << (present(at) ? s.head.values[size_t(at)] : sql::nullText());
+  }
+  // a sale entered when nothing says otherwise: its day's start; settled unless said
+  if (values[5].isNull()) values[5] = text(s.head, "DTVENDA") + QStringLiteral(" 00:00:00");
+  if (values[11].isNull()) values[11] = QStringLiteral("F");
+  if (auto added = saleRows->add(values); !added) return added;
+  return insertItems(s);
+}
+
+Status Importer::State::insertItems(const Sale& s) {
+  if (!itemRows) {
+    itemRows = std::make_unique<sql::BatchInsert>(
+        db, QStringLiteral("ITVENDA"),
+        QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"},
+        kItemRowsPerInsert);
+    itemRows->setBeforeWrite([this] { return saleRows ? saleRows->flush() : success(); });
+  }
+  const QString branch = text(s.head, "CDFILIAL"), number = text(s.head, "NRSEQVENDA");
+  for (const auto& item : s.items) {
+    QVariantList values{branch, number};
+    values << item.values;
+    if (values[6].isNull()) values[6] = 0.0;
+    if (auto added = itemRows->add(values); !added) return added;
+  }
+  return success();
+}
+
+Status Importer::State::replaceSale(const Sale& s) {
+  const QString branch = text(s.head, "CDFILIAL"), number = text(s.head, "NRSEQVENDA");
+  auto removed =
+      sql::run(db, QStringLiteral("DELETE FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
+  if (!removed) return removed.error();
+  QStringList sets;
+  QVariantList values;
+  for (size_t i = 2; i < std::size(kSaleColumns); ++i) {
+    const int c = column(kSaleColumns[i]);
+    if (!present(c)) continue;
+    sets << QLatin1String(kSaleColumns[i]) + QStringLiteral(" = ?");
+    values << s.head.values[size_t(c)];
+  }
+  values << branch << number;
+  auto updated = sql::run(
+      db, QStringLiteral("UPDATE VENDA SET %1 WHERE CDFILIAL = ? AND NRSEQVENDA = ?").arg(sets.join(", ")), values);
+  if (!updated) return updated.error();
+  return insertItems(s);
+}
+
+// ---- the import ----
+
+Importer::Importer(std::unique_ptr<State> state) : s_(std::move(state)) {}
+Importer::~Importer() = default;
+
+Result<std::unique_ptr<Importer>> Importer::start(QSqlDatabase db, Dialect dialect, const std::string& operatorCode,
+                                                  const std::string& boundBranch, bool dryRun) {
+  bool allowed = false;
+  {
+    // read and let go before the transaction: on SQLite a read still open
+    // would make BEGIN IMMEDIATE fail at once instead of waiting its turn
+    auto right = sql::run(db, QStringLiteral("SELECT IDIMPORTA FROM OPERADOR WHERE CDOPERADOR = ?"),
+                          {QString::fromStdString(operatorCode)});
+    if (!right) return right.error();
+    allowed = right->next() && right->value(0).toString() == QLatin1String("S");
+  }
+  if (!allowed)
+    return Error{ErrorKind::PermissionDenied,
+                 "o operador " + operatorCode +
+                     " não tem o direito de importar dados (qfxserver --set-operator ... --operator-import S)"};
+  auto state = std::make_unique<State>();
+  state->db = db;
+  state->dialect = dialect;
+  state->boundBranch = boundBranch;
+  state->dryRun = dryRun;
+  auto transaction = sql::Transaction::begin(db, dialect);
+  if (!transaction) return transaction.error();
+  state->transaction.emplace(std::move(*transaction));
+  return std::unique_ptr<Importer>(new Importer(std::move(state)));
+}
+
+Status Importer::beginFile(const std::string& name, const std::string& kind) { return s_->begin(name, kind); }
+
+Status Importer::feed(std::string_view bytes) {
+  if (s_->skipFile || !s_->reader) return success();
+  s_->reader->feed(bytes);
+  if (s_->failure) return *s_->failure;
+  return success();
+}
+
+uint64_t Importer::lines() const { return s_->summary.lines; }
+
+Result<ImportSummary> Importer::finish() {
+  if (auto ended = s_->end(); !ended) return ended.error();
+  auto& summary = s_->summary;
+  if (summary.problemCount == 0 && !s_->dryRun) {
+    if (auto committed = s_->transaction->commit(); !committed) return committed.error();
+    summary.written = true;
+  } else {
+    s_->transaction->rollback();
+  }
+  return summary;
+}
+
+}  // namespace qfx::server

@@ -1,0 +1,192 @@
+#include "import_client.h"
+
+#include <grpcpp/grpcpp.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+
+#include "contract.h"
+
+namespace qfximport {
+
+namespace {
+
+size_t rankOf(const QString& kind) {
+  size_t i = 0;
+  for (auto k : qfx::contract::kImportKinds) {
+    if (kind == QLatin1String(k.data(), qsizetype(k.size()))) return i;
+    ++i;
+  }
+  return i;
+}
+
+std::string pieceOf(QFile& file, qint64* lines) {
+  std::string data(qfx::contract::kImportPieceBytes, '\0');
+  const qint64 read = file.read(data.data(), qint64(data.size()));
+  data.resize(size_t(std::max<qint64>(read, 0)));
+  *lines += qint64(std::count(data.begin(), data.end(), '\n'));
+  return data;
+}
+
+QString statusText(const grpc::Status& status) {
+  const QString message = QString::fromStdString(status.error_message());
+  switch (status.error_code()) {
+    case grpc::StatusCode::UNAVAILABLE:
+      return QStringLiteral("servidor de aplicação fora do ar ou inacessível (%1)").arg(message);
+    case grpc::StatusCode::DEADLINE_EXCEEDED:
+      return QStringLiteral("o servidor não respondeu a tempo; nada foi gravado");
+    case grpc::StatusCode::CANCELLED:
+      return QStringLiteral("importação cancelada; nada foi gravado");
+    default:
+      return message;
+  }
+}
+
+}  // namespace
+
+QString kindOfFileName(const QString& fileName) {
+  QString kind;
+  for (const QChar c : fileName) {
+    if (c < QLatin1Char('A') || c > QLatin1Char('z') || (c > QLatin1Char('Z') && c < QLatin1Char('a'))) break;
+    kind += c.toUpper();
+  }
+  return rankOf(kind) < std::size(qfx::contract::kImportKinds) ? kind : QString();
+}
+
+std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QString* error) {
+  std::vector<ImportFile> files;
+  auto add = [&](const QFileInfo& info) {
+    const QString kind = kindOfFileName(info.fileName());
+    if (kind.isEmpty()) {
+      *error = QStringLiteral(
+                   "%1: o nome do arquivo não diz o que ele contém (comece-o pela tabela: VENDA, "
+                   "REDUCAOZ, PRODUTO, ...)")
+                   .arg(info.filePath());
+      return false;
+    }
+    files.push_back({info.filePath(), kind, info.size()});
+    return true;
+  };
+  for (const auto& path : paths) {
+    const QFileInfo info(path);
+    if (info.isDir()) {
+      const auto entries =
+          QDir(path).entryInfoList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")}, QDir::Files, QDir::Name);
+      for (const auto& entry : entries)
+        if (!add(entry)) return std::nullopt;
+    } else if (info.isFile() && info.isReadable()) {
+      if (!add(info)) return std::nullopt;
+    } else {
+      *error = QStringLiteral("%1: arquivo ou pasta não encontrado ou sem permissão de leitura").arg(path);
+      return std::nullopt;
+    }
+  }
+  if (files.empty()) {
+    *error = QStringLiteral("nenhum arquivo .csv para importar");
+    return std::nullopt;
+  }
+  std::stable_sort(files.begin(), files.end(), [](const ImportFile& a, const ImportFile& b) {
+    const size_t ra = rankOf(a.kind), rb = rankOf(b.kind);
+    return ra != rb ? ra < rb : QFileInfo(a.path).fileName() < QFileInfo(b.path).fileName();
+  });
+  return files;
+}
+
+std::optional<Connection> login(const std::string& address, bool tls, const QString& caFile,
+                                const std::string& operatorCode, const std::string& password, QString* error) {
+  std::shared_ptr<grpc::ChannelCredentials> creds = grpc::InsecureChannelCredentials();
+  if (tls) {
+    grpc::SslCredentialsOptions options;
+    if (!caFile.isEmpty()) {
+      QFile ca(caFile);
+      if (!ca.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("não foi possível ler o certificado %1").arg(caFile);
+        return std::nullopt;
+      }
+      options.pem_root_certs = ca.readAll().toStdString();
+    }
+    creds = grpc::SslCredentials(options);
+  }
+  grpc::ChannelArguments args;
+  args.SetMaxReceiveMessageSize(64 << 20);
+  Connection c{grpc::CreateCustomChannel(address, creds, args), {}};
+  auto stub = rpc::ApplicationServer::NewStub(c.channel);
+  grpc::ClientContext context;
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
+  rpc::LoginRequest request;
+  request.set_operator_code(operatorCode);
+  request.set_password(password);
+  rpc::LoginReply reply;
+  const grpc::Status status = stub->Login(&context, request, &reply);
+  if (!status.ok()) {
+    *error = statusText(status);
+    return std::nullopt;
+  }
+  c.token = reply.token();
+  return c;
+}
+
+Outcome importFiles(const Connection& connection, const std::vector<ImportFile>& files, bool dryRun,
+                    const std::function<void(const Progress&)>& progress, const std::atomic<bool>* cancel) {
+  Outcome outcome;
+  auto stub = rpc::ApplicationServer::NewStub(connection.channel);
+  grpc::ClientContext context;
+  context.AddMetadata(std::string(qfx::contract::kSessionMetadata), connection.token);
+  // a large import takes minutes; a dead server still ends it
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::hours(4));
+  auto writer = stub->ImportaDados(&context, &outcome.reply);
+  Progress p;
+  for (const auto& f : files) p.bytesTotal += f.bytes;
+  bool first = true, sent = true;
+  auto send = [&](rpc::ImportaDadosLote& piece) {
+    if (first) piece.set_dry_run(dryRun);
+    first = false;
+    sent = sent && writer->Write(piece);
+    return sent;
+  };
+  for (const auto& f : files) {
+    QFile file(f.path);
+    if (!file.open(QIODevice::ReadOnly)) {
+      context.TryCancel();
+      writer->Finish().ok();
+      outcome.error = QStringLiteral("%1: %2; nada foi gravado").arg(f.path, file.errorString());
+      return outcome;
+    }
+    p.file = f.path;
+    rpc::ImportaDadosLote piece;
+    piece.set_file_name(QFileInfo(f.path).fileName().toStdString());
+    piece.set_kind(f.kind.toStdString());
+    do {
+      if (cancel && cancel->load()) {
+        context.TryCancel();
+        writer->Finish().ok();
+        outcome.error = QStringLiteral("importação cancelada; nada foi gravado");
+        return outcome;
+      }
+      piece.set_data(pieceOf(file, &p.lines));
+      p.bytesSent += qint64(piece.data().size());
+      if (!send(piece)) break;
+      piece.Clear();
+      if (progress) progress(p);
+    } while (!file.atEnd());
+    if (!sent) break;
+  }
+  if (sent) {
+    rpc::ImportaDadosLote last;
+    last.set_complete(true);
+    send(last);
+  }
+  writer->WritesDone();
+  const grpc::Status status = writer->Finish();
+  if (!status.ok()) {
+    outcome.error = statusText(status);
+    return outcome;
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+}  // namespace qfximport

@@ -127,6 +127,7 @@ void TfrmConsolidacoes::buildGrid() {
                         {QStringLiteral("DSMOTIVOESTORNO"), QStringLiteral("Motivo"), 260, left},
                     });
   dbgPadrao->setSelectionBehavior(QAbstractItemView::SelectRows);
+  panNavegadorLayout->addStretch(1);  // the navigator's buttons at the left, as on the other screens
   connect(dtsConsolidacoes, &TDataSource::DataChange, this, [this] { updateCommands(); });
 }
 
@@ -157,6 +158,7 @@ void TfrmConsolidacoes::FormActivate() {
   TfrmPadraoGrid::FormActivate();
   if (!carregada_) {
     carregada_ = true;
+    dbgPadrao->setFocus();  // the keys of the list and of its menu work at once
     sbtVerificarClick();
   }
 }
@@ -188,6 +190,15 @@ void TfrmConsolidacoes::sbtVerificarClick() {
   }
   SetGridOutOfDate(false);
   updateCommands();
+}
+
+void TfrmConsolidacoes::mostraLancamento(const QString& filialEst, const QString& lancamento) {
+  TDataSet& ds = *cdsConsolidacoes;
+  for (int row = 0; row < ds.RecordCount(); ++row) {
+    ds.SetRecNo(row);
+    if (fieldText(&ds, "CDFILIAL") == filialEst && fieldText(&ds, "NRLANCESTQ") == lancamento) return;
+  }
+  if (!ds.IsEmpty()) ds.First();
 }
 
 void TfrmConsolidacoes::sbtProcurarClick() { Procura(cdsConsolidacoes, this, gridSearchColumns()); }
@@ -241,6 +252,7 @@ void TfrmConsolidacoes::sbtEstornarClick() {
              MsgDlgType::Information, mbOK, 0);
   if (ConsolidationScreen* consolidacao = consolidationScreen()) consolidacao->salesChangedElsewhere();
   sbtVerificarClick();
+  mostraLancamento(filialEst, lancamento);  // the row just reversed, now with who reversed it
 }
 
 // ---- the reason ------------------------------------------------------------------

@@ -64,6 +64,8 @@ class TfrmConsolidacoes : public hostkit::TfrmPadraoGrid {
   void updateCommands();
   void Vd_Periodo();
   bool estornada() const;
+  // Moves the list to that posting, if it still shows it.
+  void mostraLancamento(const QString& filialEst, const QString& lancamento);
   // The server's refusals get the screen's texts; false for anything else.
   bool tratarRecusa(const QString& chave);
 

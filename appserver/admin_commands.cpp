@@ -6,6 +6,7 @@
 
 #include "auth/operator_admin.h"
 #include "db/database_use_lock.h"
+#include "db/sql.h"
 #include "db/sqlite_backup.h"
 
 namespace qfx::server::admin {
@@ -113,6 +114,26 @@ int listSessions(Database& database) {
   return 0;
 }
 
+// PostgreSQL: a read role that sees one branch's rows only (row-level
+// security; the schema's QFX_CRIAR_LEITOR_FILIAL), in one transaction.
+int createBranchReader(Database& database, const Options& o) {
+  if (database.isSQLite())
+    return fail("--create-branch-reader é para o PostgreSQL: no SQLite quem lê o arquivo lê tudo");
+  auto db = database.connection();
+  if (!db) return fail(db.error().message);
+  auto tx = sql::Transaction::begin(*db, database.dialect());
+  if (!tx) return fail(tx.error().message);
+  auto q = sql::run(*db, QStringLiteral("SELECT QFX_CRIAR_LEITOR_FILIAL(?, ?)"),
+                    {QString::fromStdString(o.branchReader), QString::fromStdString(o.readerBranch)});
+  if (!q) return fail(q.error().message + "; nada foi alterado");
+  const std::string outcome = q->next() ? q->value(0).toString().toStdString() : "";
+  q->finish();
+  if (auto committed = tx->commit(); !committed) return fail(committed.error().message);
+  std::printf("%s; dê aos hosts da filial um login nele: CREATE ROLE ... LOGIN PASSWORD '...' IN ROLE %s\n",
+              outcome.c_str(), o.branchReader.c_str());
+  return 0;
+}
+
 }  // namespace
 
 void addOptions(QCommandLineParser& p) {
@@ -135,6 +156,11 @@ void addOptions(QCommandLineParser& p) {
       {"end-sessions", "Encerra as sessões abertas do operador e termina.", "codigo"},
       {"list-operators", "Lista os operadores (filial, ativo, sessões abertas) e termina."},
       {"list-sessions", "Lista as sessões abertas e termina."},
+      {"create-branch-reader",
+       "PostgreSQL: cria (ou ajusta) um papel de leitura que só vê as linhas da filial de --reader-branch, e "
+       "termina.",
+       "papel"},
+      {"reader-branch", "Com --create-branch-reader: a filial que o papel vê.", "filial"},
   });
 }
 
@@ -157,11 +183,15 @@ bool read(const QCommandLineParser& p, Options* o, std::string* error) {
   o->endSessionsOf = p.value("end-sessions").toStdString();
   o->listOperators = p.isSet("list-operators");
   o->listSessions = p.isSet("list-sessions");
+  o->branchReader = p.value("create-branch-reader").toStdString();
+  o->readerBranch = p.value("reader-branch").toStdString();
   int commands = 0;
   for (const char* command : {"backup", "restore", "set-operator", "activate-operator", "deactivate-operator",
-                              "end-sessions", "list-operators", "list-sessions"})
+                              "end-sessions", "list-operators", "list-sessions", "create-branch-reader"})
     commands += p.isSet(command) ? 1 : 0;
   if (commands > 1) return *error = "dê um comando de administração de cada vez", false;
+  if (!o->branchReader.empty() && o->readerBranch.empty())
+    return *error = "--create-branch-reader precisa de --reader-branch FILIAL", false;
   if (o->replace && o->backupTo.empty()) return *error = "--replace vale só com --backup", false;
   if ((o->name || o->branch || o->newPassword || o->mayImport) && o->operatorToSet.empty())
     return *error =
@@ -184,6 +214,7 @@ int runOnOperators(Database& database, const Options& o) {
   if (!o.deactivate.empty()) return setActive(database, o.deactivate, false);
   if (!o.endSessionsOf.empty()) return endSessions(database, o.endSessionsOf);
   if (o.listOperators) return listOperators(database);
+  if (!o.branchReader.empty()) return createBranchReader(database, o);
   return listSessions(database);
 }
 

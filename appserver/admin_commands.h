@@ -20,12 +20,13 @@ struct Options {
   bool newPassword = false;
   std::string activate, deactivate, endSessionsOf;
   bool listOperators = false, listSessions = false;
+  std::string branchReader, readerBranch;
 
   // A command that works on the file itself, before the server opens it.
   bool onTheFile() const { return !backupTo.empty() || !restoreFrom.empty(); }
   bool onOperators() const {
     return !operatorToSet.empty() || !activate.empty() || !deactivate.empty() || !endSessionsOf.empty() ||
-           listOperators || listSessions;
+           listOperators || listSessions || !branchReader.empty();
   }
 };
 
@@ -35,7 +36,7 @@ bool read(const QCommandLineParser& parser, Options* options, std::string* error
 
 // Backup or restore; the exit code.
 int runOnTheFile(const DbConfig& config, const Options& options);
-// An operator or session command on the migrated database; the exit code.
+// An operator, session or read-role command on the migrated database; the exit code.
 int runOnOperators(Database& database, const Options& options);
 
 }  // namespace qfx::server::admin

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 
+#include "db/lost_client_bounds.h"
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "db/sqlite_functions.h"
@@ -238,7 +239,7 @@ Status Database::prepareSession(QSqlDatabase& db) {
     auto costed = sql::run(db, QStringLiteral("SELECT set_config('random_page_cost', '1.1', false) FROM pg_settings "
                                               "WHERE name = 'random_page_cost' AND source = 'default'"));
     if (!costed) return costed.error();
-    return success();
+    return boundLostClientHold(db, config_.lostClientHoldMs);
   }
   // WAL lets readers go on while a posting run writes; FULL makes a commit
   // survive a power cut, not just a killed process.

@@ -23,6 +23,9 @@ struct DbConfig {
   int port = 5432;
   // SQLite: how long a writer waits for another writer before giving up.
   int sqliteBusyTimeoutMs = 30000;
+  // PostgreSQL: how long a transaction of a server that stopped answering
+  // (frozen, cut off) may keep its locks (see lost_client_bounds.h).
+  int lostClientHoldMs = 20000;
   // SQLite: the most pages the file may grow to (PRAGMA max_page_count); 0
   // leaves SQLite's own limit. Lets a test fill the "disk" at a chosen size.
   int64_t sqliteMaxPageCount = 0;

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 
 #include "common/result.h"
 #include "db/database.h"
@@ -17,10 +18,17 @@ int latestVersion();
 int versionCount();
 // Version recorded in the database; 0 for an empty database.
 Result<int> currentVersion(Database& database);
+// How long a start waits for the locks it needs (PostgreSQL): each try ends
+// after `step`, saying whom it waits for, and the start gives up after `most`.
+struct MigrationWait {
+  std::chrono::milliseconds step{2000};
+  std::chrono::seconds most{60};
+};
+
 // Applies every missing version. Safe when several servers start together:
-// SQLite takes the write lock, PostgreSQL an advisory lock, and the version is
-// read again under it.
-Result<int> migrate(Database& database);
+// SQLite takes the write lock, PostgreSQL a lock on the version table that
+// no reader may take, and the version is read again under it.
+Result<int> migrate(Database& database, const MigrationWait& wait = {});
 
 // Splits a script into statements at ';' line ends, keeping PostgreSQL
 // $$-quoted bodies and SQLite trigger bodies (BEGIN ... END;) whole.

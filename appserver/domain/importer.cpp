@@ -14,7 +14,7 @@
 
 #include "common/csv_reader.h"
 #include "common/import_values.h"
-#include "db/batch_insert.h"
+#include "db/row_writer.h"
 #include "db/sql.h"
 #include "domain/import_tables.h"
 
@@ -27,11 +27,11 @@ using importing::ColumnType;
 using importing::Kind;
 
 // Sales checked against the database and written together: one query finds
-// which of them are stored already. Statements stay at about a hundred
-// parameters: Qt's SQLite driver looks each one up by name, so a statement's
-// binding costs grow with the square of its parameters.
-constexpr size_t kSalesPerBatch = 100;
-constexpr int kSaleRowsPerInsert = 8, kItemRowsPerInsert = 16;
+// which of them are stored already. The query stays near a hundred
+// parameters: Qt's SQLite driver looks each one up by name, so binding costs
+// grow with the square of a statement's parameters.
+// PostgreSQL binds by position and takes larger batches: fewer round trips.
+constexpr size_t kSqliteSalesPerBatch = 100, kPostgresSalesPerBatch = 1000;
 constexpr char kKeySeparator = '\x1f';
 
 QString dayText(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
@@ -65,6 +65,11 @@ std::string normalized(const QVariant& v, ColumnType type) {
 }
 
 bool sameValue(const QVariant& stored, const QVariant& imported, ColumnType type) {
+  // the usual case, a line of a sale against the sale's first line: the same types, no text made
+  if (stored.typeId() == imported.typeId() && stored.isNull() == imported.isNull()) {
+    if (stored.isNull()) return true;
+    if (stored.typeId() == QMetaType::QString) return stored.toString() == imported.toString();
+  }
   if (type == ColumnType::Number && !stored.isNull() && !imported.isNull())
     return std::fabs(stored.toDouble() - imported.toDouble()) <= 1e-9 * std::max(1.0, std::fabs(imported.toDouble()));
   return normalized(stored, type) == normalized(imported, type);
@@ -138,7 +143,7 @@ struct Importer::State {
   // sales
   std::optional<Sale> sale;
   std::vector<Sale> batch;
-  std::unique_ptr<sql::BatchInsert> saleRows, itemRows;
+  std::unique_ptr<sql::RowWriter> saleRows, itemRows;
 
   ImportCount& count() {
     auto [it, added] = countOf.try_emplace(kind->name, summary.counts.size());
@@ -329,7 +334,7 @@ bool Importer::State::readHeader(const CsvRecord& record) {
 }
 
 std::optional<QVariant> Importer::State::value(const Column& c, const std::string& field, uint64_t line) {
-  const std::string& raw = field.empty() && c.fallback ? std::string(c.fallback) : field;
+  const std::string_view raw = field.empty() && c.fallback ? std::string_view(c.fallback) : std::string_view(field);
   if (raw.empty()) {
     if (c.required) {
       problem(line, c.name, "valor obrigatório em branco");
@@ -339,28 +344,31 @@ std::optional<QVariant> Importer::State::value(const Column& c, const std::strin
   }
   switch (c.type) {
     case ColumnType::Text: {
-      const QString text = QString::fromStdString(raw);
+      const QString text = QString::fromUtf8(raw.data(), qsizetype(raw.size()));
       if (text.size() > c.size) {
-        problem(line, c.name, "texto \"" + raw + "\" com mais de " + std::to_string(c.size) + " caracteres");
+        problem(line, c.name,
+                "texto \"" + std::string(raw) + "\" com mais de " + std::to_string(c.size) + " caracteres");
         return std::nullopt;
       }
       return text;
     }
     case ColumnType::Day:
       if (auto d = importvalue::day(raw)) return dayText(*d);
-      problem(line, c.name, "data inválida \"" + raw + "\" (use dd/mm/aaaa ou aaaa-mm-dd)");
+      problem(line, c.name, "data inválida \"" + std::string(raw) + "\" (use dd/mm/aaaa ou aaaa-mm-dd)");
       return std::nullopt;
     case ColumnType::Moment:
       if (auto m = importvalue::moment(raw)) return m->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-      problem(line, c.name, "data e hora inválidas \"" + raw + "\" (use dd/mm/aaaa hh:mm:ss ou aaaa-mm-dd hh:mm:ss)");
+      problem(line, c.name,
+              "data e hora inválidas \"" + std::string(raw) + "\" (use dd/mm/aaaa hh:mm:ss ou aaaa-mm-dd hh:mm:ss)");
       return std::nullopt;
     case ColumnType::Number:
       if (auto n = importvalue::number(raw)) return *n;
-      problem(line, c.name, "número inválido \"" + raw + "\" (só algarismos, sinal e uma vírgula ou um ponto decimal)");
+      problem(line, c.name,
+              "número inválido \"" + std::string(raw) + "\" (só algarismos, sinal e uma vírgula ou um ponto decimal)");
       return std::nullopt;
     case ColumnType::Integer:
       if (auto n = importvalue::integer(raw)) return QVariant(qlonglong(*n));
-      problem(line, c.name, "número inteiro inválido \"" + raw + "\"");
+      problem(line, c.name, "número inteiro inválido \"" + std::string(raw) + "\"");
       return std::nullopt;
   }
   return std::nullopt;
@@ -718,7 +726,7 @@ void Importer::State::closeSale() {
     return;
   }
   batch.push_back(std::move(s));
-  if (batch.size() >= kSalesPerBatch)
+  if (batch.size() >= (dialect == Dialect::SQLite ? kSqliteSalesPerBatch : kPostgresSalesPerBatch))
     if (auto written = writeBatch(); !written) failed(written.error());
 }
 
@@ -830,7 +838,7 @@ Status Importer::State::insertSale(const Sale& s) {
   if (!saleRows) {
     QStringList columns;
     for (const char* c : kSaleColumns) columns << QLatin1String(c);
-    saleRows = std::make_unique<sql::BatchInsert>(db, QStringLiteral("VENDA"), columns, kSaleRowsPerInsert);
+    saleRows = std::make_unique<sql::RowWriter>(db, dialect, QStringLiteral("VENDA"), columns);
   }
   QVariantList values;
   for (const char* c : kSaleColumns) {
@@ -846,10 +854,9 @@ Status Importer::State::insertSale(const Sale& s) {
 
 Status Importer::State::insertItems(const Sale& s) {
   if (!itemRows) {
-    itemRows = std::make_unique<sql::BatchInsert>(
-        db, QStringLiteral("ITVENDA"),
-        QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"},
-        kItemRowsPerInsert);
+    itemRows = std::make_unique<sql::RowWriter>(
+        db, dialect, QStringLiteral("ITVENDA"),
+        QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
     itemRows->setBeforeWrite([this] { return saleRows ? saleRows->flush() : success(); });
   }
   const QString branch = text(s.head, "CDFILIAL"), number = text(s.head, "NRSEQVENDA");

@@ -39,6 +39,17 @@ class EHostError : public std::runtime_error {
 class EServerError : public EHostError {
  public:
   using EHostError::EHostError;
+  // A call that reached a server which gave no answer (lost, or silent until
+  // the deadline): it may have been done there.
+  static EServerError Unanswered(const QString& message, const QString& details) {
+    EServerError e(message, details);
+    e.unanswered_ = true;
+    return e;
+  }
+  bool unanswered() const { return unanswered_; }
+
+ private:
+  bool unanswered_ = false;
 };
 
 // A database lookup failed.

@@ -35,6 +35,33 @@ int MessageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int 
   return hostServices().messageDlg(text, type, buttons, helpContext);
 }
 
+int HostServices::messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed,
+                                     MsgDlgType type, MsgDlgButtons buttons, int helpContext) {
+  if (informative.isEmpty() && detailed.isEmpty()) return messageDlg(text, type, buttons, helpContext);
+  QString all = text;
+  for (const QString& more : {informative, detailed})
+    if (!more.isEmpty()) all += QStringLiteral("\n\n") + more;
+  return messageDlg(all, type, buttons, helpContext);
+}
+
+void HostServices::showErrorDetailed(const QString& text, const QString& informative, const QString& detailed) {
+  if (informative.isEmpty() && detailed.isEmpty()) return showError(text);
+  QString all = text;
+  for (const QString& more : {informative, detailed})
+    if (!more.isEmpty()) all += QStringLiteral("\n\n") + more;
+  showError(all);
+}
+
+void MensErroDetalhado(const QString& text, const QString& informative, bool abort, const QString& detailed) {
+  hostServices().showErrorDetailed(text, informative, detailed);
+  if (abort) Abort();
+}
+
+int MessageDlgDetalhado(const QString& text, const QString& informative, MsgDlgType type, MsgDlgButtons buttons,
+                        int helpContext, const QString& detailed) {
+  return hostServices().messageDlgDetailed(text, informative, detailed, type, buttons, helpContext);
+}
+
 void ActiveShowAvi(QWidget* form, int animation, const QString& caption) {
   hostServices().activeShowAvi(form, animation, caption);
 }

@@ -82,6 +82,12 @@ class HostServices {
   virtual int messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) = 0;
   virtual void showError(const QString& text) = 0;                              // MensErro
   virtual void showException(const QString& text, const QString& details) = 0;  // standard error display
+  // The same dialogs with what the operator needs beside the message, which
+  // stays as it is: `informative` shown under it, `detailed` behind the
+  // dialog's details button. Without either they are the dialogs above.
+  virtual int messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed,
+                                 MsgDlgType type, MsgDlgButtons buttons, int helpContext);
+  virtual void showErrorDetailed(const QString& text, const QString& informative, const QString& detailed);
 
   // Busy animation shown over a form while a server call runs.
   virtual void activeShowAvi(QWidget* form, int animation, const QString& caption) = 0;
@@ -146,6 +152,10 @@ bool hasHostServices();
 // Shows `text` as an error; with abort set, then raises the silent abort.
 void MensErro(const QString& text, bool abort);
 int MessageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
+// The same with the dialog's informative text (and detailed text) beside the message.
+void MensErroDetalhado(const QString& text, const QString& informative, bool abort, const QString& detailed = {});
+int MessageDlgDetalhado(const QString& text, const QString& informative, MsgDlgType type, MsgDlgButtons buttons,
+                        int helpContext, const QString& detailed = {});
 void ActiveShowAvi(QWidget* form, int animation, const QString& caption = {});
 void DeactiveShowAvi();
 QString FiliProc();

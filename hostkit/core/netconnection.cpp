@@ -1,4 +1,5 @@
 #include "netconnection.h"
+#include "tlsprobe.h"
 
 #include <grpcpp/grpcpp.h>
 
@@ -430,6 +431,7 @@ class TNetConnection::Link {
     if (inUse_ < 0 || servers_[size_t(inUse_)].channel->GetState(false) != GRPC_CHANNEL_READY) return {};
     return textOf(servers_[size_t(inUse_)].endpoint);
   }
+  int serverCount() const { return int(servers_.size()); }
   QString listText() const {
     QList<ServerEndpoint> all;
     for (const auto& server : servers_) all << server.endpoint;
@@ -601,6 +603,7 @@ struct ReplyStream {
   ValueReader reader;
   RemoteValue result;
   google::protobuf::RepeatedPtrField<rpc::Argument> arguments;
+  QString details;  // the server's words beside its key (trailing metadata)
   bool gotFirst = false;
   bool complete = false;
 
@@ -673,7 +676,16 @@ static CallOutcome answeredCall(const QString& method, const std::vector<RemoteA
     args[i].copyBack(QString::fromStdString(back.text()), back.date());
   }
   outcome.value = std::move(replies.result);
+  outcome.details = replies.details;
   return outcome;
+}
+
+// What the server said beside a refusal's key or an answer's message key.
+static QString detailsOf(const grpc::ClientContext& ctx) {
+  const auto& trailing = ctx.GetServerTrailingMetadata();
+  const auto it = trailing.find(std::string(qfx::contract::kDetailsMetadata));
+  if (it == trailing.end()) return {};
+  return QString::fromUtf8(it->second.data(), qsizetype(it->second.size()));
 }
 
 std::shared_ptr<grpc::Channel> TNetConnection::channelForCall(const QString& method,
@@ -687,21 +699,24 @@ std::shared_ptr<grpc::Channel> TNetConnection::channelForCall(const QString& met
   const Failure failure = noServerFailure(link_->listText(), method, answers);
   failed.error = failure.message;
   failed.details = failure.details;
+  if (const auto trouble = probeTls(Host, Port, UseTLS, CaFile)) {
+    failed.error = trouble->message;
+    failed.details += QLatin1Char('\n') + trouble->remedy;
+  }
   return nullptr;
 }
 
 static QString notConnectedText() { return QStringLiteral("Não há conexão com o servidor de aplicação."); }
 
-CallOutcome TNetConnection::call(const QString& method, const std::vector<RemoteArg>& args) {
+CallOutcome TNetConnection::callOnce(const QString& method, const std::vector<RemoteArg>& args,
+                                     const CallOptions& options, bool& sent) {
   CallOutcome outcome;
-  if (!link_) {
-    outcome.error = notConnectedText();
-    return outcome;
-  }
+  sent = false;
   const int timeoutMs = CallTimeoutMs;
   const auto deadline = deadlineIn(timeoutMs);
   const std::shared_ptr<grpc::Channel> channel = channelForCall(method, deadline, outcome);
   if (!channel) return outcome;
+  sent = true;
   const rpc::InvokeRequest request = invokeRequest(ServerName, method, args);
 
   ReplyStream replies;
@@ -711,6 +726,8 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
     grpc::ClientContext ctx;
     ctx.set_deadline(deadline);
     ctx.AddMetadata(std::string(qfx::contract::kSessionMetadata), SessionToken.toStdString());
+    if (!options.runId.isEmpty())
+      ctx.AddMetadata(std::string(qfx::contract::kRunMetadata), options.runId.toStdString());
     // declared after the context: the queue is drained before the call's context goes
     CallWaiter waiter;
     auto stream = stub->PrepareAsyncInvoke(&ctx, request, waiter.queue());
@@ -727,23 +744,52 @@ CallOutcome TNetConnection::call(const QString& method, const std::vector<Remote
     waiter.await(CallOp::Start);
     stream->Finish(&status, tagOf(CallOp::Finish));
     waiter.await(CallOp::Finish);
+    replies.details = detailsOf(ctx);
   }
 
   if (!status.ok()) {
     bool lost = false;
     outcome = failedCall(status, method, link_->where(), timeoutMs, lost);
+    outcome.unanswered = lost;
     if (lost) link_->lost();
+    if (outcome.refused) outcome.details = replies.details;
     return outcome;
   }
   return answeredCall(method, args, replies);
 }
 
-CallOutcome TDispatch::Invoke(const QString& method, const std::vector<RemoteArg>& args) const {
-  return connection_->call(method, args);
+// A server lost under a call that may go again: the call goes to the next
+// server that answers, at most once per server of the list, each attempt
+// with its own deadline. What the operator is told is the last attempt's
+// failure; that the call may have been done is kept from any attempt.
+CallOutcome TNetConnection::call(const QString& method, const std::vector<RemoteArg>& args,
+                                 const CallOptions& options) {
+  CallOutcome outcome;
+  if (!link_) {
+    outcome.error = notConnectedText();
+    return outcome;
+  }
+  bool mayHaveBeenDone = false;
+  for (int attempt = 0, attempts = link_->serverCount(); attempt < attempts; ++attempt) {
+    bool sent = false;
+    outcome = callOnce(method, args, options, sent);
+    mayHaveBeenDone = mayHaveBeenDone || outcome.unanswered;
+    const bool lostUnderIt = outcome.unanswered;
+    if (outcome.ok() || outcome.refused || !sent) break;  // answered, refused, or no server left to try
+    if (!lostUnderIt || !options.repeatable) break;
+  }
+  outcome.unanswered = !outcome.ok() && !outcome.refused && mayHaveBeenDone;
+  return outcome;
 }
 
-PendingCall TDispatch::Start(const QString& method, const std::vector<RemoteArg>& args) const {
-  return connection_->start(method, args);
+CallOutcome TDispatch::Invoke(const QString& method, const std::vector<RemoteArg>& args,
+                              const CallOptions& options) const {
+  return connection_->call(method, args, options);
+}
+
+PendingCall TDispatch::Start(const QString& method, const std::vector<RemoteArg>& args,
+                             const CallOptions& options) const {
+  return connection_->start(method, args, options);
 }
 
 // ---- calls on their way together -------------------------------------------------------
@@ -913,8 +959,8 @@ void CallDriver::waitFor(const AsyncCall& call) {
   while (!overWithin(call, kPoll)) QCoreApplication::processEvents();
 }
 
-PendingCall::PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args)
-    : connection_(connection), method_(std::move(method)), args_(std::move(args)) {}
+PendingCall::PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args, CallOptions options)
+    : connection_(connection), method_(std::move(method)), args_(std::move(args)), options_(std::move(options)) {}
 
 PendingCall::PendingCall(PendingCall&&) noexcept = default;
 
@@ -924,6 +970,7 @@ PendingCall& PendingCall::operator=(PendingCall&& other) noexcept {
   connection_ = std::move(other.connection_);
   method_ = std::move(other.method_);
   args_ = std::move(other.args_);
+  options_ = std::move(other.options_);
   server_ = std::move(other.server_);
   timeoutMs_ = other.timeoutMs_;
   settled_ = std::exchange(other.settled_, std::nullopt);
@@ -949,15 +996,25 @@ CallOutcome PendingCall::Take() {
   driver_->waitFor(*call_);
   const std::shared_ptr<AsyncCall> call = std::exchange(call_, nullptr);
   driver_.reset();
+  call->replies.details = detailsOf(call->context);
   if (call->status.ok()) return answeredCall(method_, args_, call->replies);
   bool lost = false;
   CallOutcome outcome = failedCall(call->status, method_, server_, timeoutMs_, lost);
+  if (outcome.refused) outcome.details = call->replies.details;
+  outcome.unanswered = lost;
   if (lost && connection_ && connection_->link_) connection_->link_->lost();
+  // the server went away under it: made again, waiting, on the next one
+  if (lost && options_.repeatable && connection_) {
+    CallOutcome again = connection_->call(method_, args_, options_);
+    again.unanswered = again.unanswered || (!again.ok() && !again.refused);
+    return again;
+  }
   return outcome;
 }
 
-PendingCall TNetConnection::start(const QString& method, const std::vector<RemoteArg>& args) {
-  PendingCall pending(this, method, args);
+PendingCall TNetConnection::start(const QString& method, const std::vector<RemoteArg>& args,
+                                  const CallOptions& options) {
+  PendingCall pending(this, method, args, options);
   CallOutcome failed;
   if (!link_) {
     failed.error = notConnectedText();
@@ -1020,10 +1077,21 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     }
   });
   // the login dialog has no details box: the address says which server
-  if (!reached) return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+  // and what to do about a TLS problem goes with the message
+  const auto tlsTrouble = [&]() -> std::optional<QString> {
+    const auto trouble = probeTls(Host, Port, UseTLS, CaFile);
+    if (!trouble) return std::nullopt;
+    return QStringLiteral("%1 (%2:%3)\n%4").arg(trouble->message, Host).arg(Port).arg(trouble->remedy);
+  };
+  if (!reached) {
+    if (auto trouble = tlsTrouble()) return *trouble;
+    return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+  }
   if (!status.ok()) {
     const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
     if (failure.transport) link_->lost();
+    if (failure.transport && status.error_code() == grpc::StatusCode::UNAVAILABLE)
+      if (auto trouble = tlsTrouble()) return *trouble;
     return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
   }
   LoginResult r{QString::fromStdString(reply.token()),
@@ -1073,6 +1141,65 @@ bool TNetConnection::Ping(int timeoutMs) {
       serving = link_->choose(deadline, answers) != nullptr;
   });
   return serving;
+}
+
+// ---- waiting for a server to answer --------------------------------------------------------
+
+struct ServerWatch::Watcher {
+  QList<ServerEndpoint> servers;
+  std::shared_ptr<grpc::ChannelCredentials> credentials;
+  std::chrono::milliseconds interval;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stop = false;
+  std::thread thread;
+
+  // Each round asks every server on channels of its own: the connection's
+  // are the calls' business.
+  void run(ServerWatch* watch) {
+    pthread_setname_np(pthread_self(), "qfx-vigia");
+    std::vector<std::shared_ptr<grpc::Channel>> channels;
+    for (const auto& server : servers) channels.push_back(channelTo(server, credentials));
+    std::unique_lock lock(mutex);
+    while (!stop) {
+      lock.unlock();
+      bool answered = false;
+      for (size_t i = 0; i < channels.size() && !answered; ++i) {
+        if (channels[i]->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
+          channels[i] = channelTo(servers[int(i)], credentials);
+        answered = healthProblem(channels[i], std::chrono::system_clock::now() + kConnectTimeout).isEmpty();
+      }
+      lock.lock();
+      if (answered && !stop) {
+        QMetaObject::invokeMethod(watch, &ServerWatch::serverAnswers, Qt::QueuedConnection);
+        return;
+      }
+      wake.wait_for(lock, interval, [this] { return stop; });
+    }
+  }
+};
+
+ServerWatch::ServerWatch(QObject* parent, std::unique_ptr<Watcher> watcher)
+    : QObject(parent), watcher_(std::move(watcher)) {
+  watcher_->thread = std::thread([this] { watcher_->run(this); });
+}
+
+ServerWatch::~ServerWatch() {
+  {
+    std::lock_guard lock(watcher_->mutex);
+    watcher_->stop = true;
+  }
+  watcher_->wake.notify_one();
+  watcher_->thread.join();
+}
+
+ServerWatch* TNetConnection::WatchForServer(QObject* owner, int intervalMs) {
+  if (BeforeConnect && !link_) BeforeConnect(*this);
+  auto watcher = std::make_unique<ServerWatch::Watcher>();
+  watcher->servers = QList<ServerEndpoint>{{Host, Port}} + Alternates;
+  watcher->credentials = credentialsFor(UseTLS, CaFile);
+  watcher->interval = std::chrono::milliseconds(intervalMs);
+  return new ServerWatch(owner, std::move(watcher));
 }
 
 }  // namespace hostkit

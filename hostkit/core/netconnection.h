@@ -95,12 +95,29 @@ class RemoteValue {
 struct CallOutcome {
   std::optional<RemoteValue> value;  // set when the call succeeded
   QString error;                     // otherwise: the refusal key or a readable message
-  QString details;                   // and what went wrong in technical terms, when known
-  bool refused = false;              // the server refused (error is the key)
+  // What went wrong in technical terms, when known; for a refusal or an
+  // answer, what the server said beside its key (contract::kDetailsMetadata).
+  QString details;
+  bool refused = false;  // the server refused (error is the key)
+  // The call reached a server that gave no answer (lost or silent): it may
+  // have been done there.
+  bool unanswered = false;
   bool ok() const { return value.has_value(); }
 };
 
+// How a call is made beyond its arguments.
+struct CallOptions {
+  // The posting run the call belongs to, sent as contract::kRunMetadata: a
+  // server that has done that run answers its outcome instead of a new run.
+  QString runId;
+  // The call may go again to the next server when the one in use is lost
+  // under it: a read, or a posting under its run identifier. A call that
+  // never reached a server goes again in any case.
+  bool repeatable = false;
+};
+
 class TNetConnection;
+class ServerWatch;
 class CallDriver;
 struct AsyncCall;
 
@@ -124,12 +141,13 @@ class PendingCall {
 
  private:
   friend class TNetConnection;
-  PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args);
+  PendingCall(TNetConnection* connection, QString method, std::vector<RemoteArg> args, CallOptions options);
   void drop();
 
   QPointer<TNetConnection> connection_;
   QString method_;
   std::vector<RemoteArg> args_;
+  CallOptions options_;
   QString server_;  // where it went, for the failure's details
   int timeoutMs_ = 0;
   std::optional<CallOutcome> settled_;  // failed before it could be sent
@@ -140,9 +158,9 @@ class PendingCall {
 // The server object for one call; fetch a fresh one from the connection each time.
 class TDispatch {
  public:
-  CallOutcome Invoke(const QString& method, const std::vector<RemoteArg>& args) const;
+  CallOutcome Invoke(const QString& method, const std::vector<RemoteArg>& args, const CallOptions& options = {}) const;
   // Sends the call and returns at once; see PendingCall.
-  PendingCall Start(const QString& method, const std::vector<RemoteArg>& args) const;
+  PendingCall Start(const QString& method, const std::vector<RemoteArg>& args, const CallOptions& options = {}) const;
 
  private:
   friend class TNetConnection;
@@ -159,7 +177,9 @@ struct LoginResult {
 // Host:Port and the Alternates that answers its health check, stays with it
 // while it serves, and moves on to the next that answers when it is lost. The
 // session's token is good on any of them. A call the lost server had taken
-// fails with serverSilentText(); the next one goes to another server.
+// goes again to the next server that answers when it is repeatable (see
+// CallOptions), and so does one that never reached a server; otherwise, or
+// when no server is left, it fails with serverSilentText().
 class TNetConnection : public QObject {
   Q_OBJECT
  public:
@@ -191,6 +211,9 @@ class TNetConnection : public QObject {
   bool Logout(int timeoutMs);
   // Asks the server's health service; true when a server serves.
   bool Ping(int timeoutMs);
+  // Watches for a server of the connection's list that answers (see
+  // ServerWatch), owned by `owner`.
+  ServerWatch* WatchForServer(QObject* owner, int intervalMs);
   // "host:porta" of the server the calls go to while the connection to it
   // lasts; empty before the first call and once that server is lost.
   QString ServerInUse() const;
@@ -199,8 +222,12 @@ class TNetConnection : public QObject {
   friend class TDispatch;
   friend class PendingCall;
   class Link;
-  CallOutcome call(const QString& method, const std::vector<RemoteArg>& args);
-  PendingCall start(const QString& method, const std::vector<RemoteArg>& args);
+  CallOutcome call(const QString& method, const std::vector<RemoteArg>& args, const CallOptions& options);
+  // One attempt on the server in use or the one chosen now; `sent`: it
+  // reached a server's connection.
+  CallOutcome callOnce(const QString& method, const std::vector<RemoteArg>& args, const CallOptions& options,
+                       bool& sent);
+  PendingCall start(const QString& method, const std::vector<RemoteArg>& args, const CallOptions& options);
   // The channel of the server in use, or of the one chosen now; none, with
   // the failure in `failed`, when no server answers.
   std::shared_ptr<grpc::Channel> channelForCall(const QString& method, std::chrono::system_clock::time_point deadline,
@@ -209,6 +236,25 @@ class TNetConnection : public QObject {
   // Reads the replies of the calls started and not yet over; lives while
   // one of them does.
   std::weak_ptr<CallDriver> driver_;
+};
+
+// Looks, on a thread of its own, every `intervalMs` for a server of the list
+// that answers its health check, without touching the connection's calls;
+// emits serverAnswers() once, on the thread that made it, when one does.
+// Gone with its owner (it waits at most one health check's time).
+class ServerWatch : public QObject {
+  Q_OBJECT
+ public:
+  ~ServerWatch() override;
+
+ signals:
+  void serverAnswers();
+
+ private:
+  friend class TNetConnection;
+  struct Watcher;
+  ServerWatch(QObject* parent, std::unique_ptr<Watcher> watcher);
+  std::unique_ptr<Watcher> watcher_;
 };
 
 // The servers of "host:porta[,host:porta...]", in order; an IPv6 address goes

@@ -22,6 +22,7 @@ enum class DatabaseKind { Generic, Oracle, SQLServer, InterBase };
 
 // The host's shared database connection.
 struct DatabaseSettings {
+  DatabaseSettings(QString url, QString password = {}) : url(std::move(url)), password(std::move(password)) {}
   // "sqlite:/path/file.db" or "postgresql://user@host:port/name[?sslmode=require&...]"
   QString url;
   // PostgreSQL: from an owner-only file; empty: libpq's own (~/.pgpass, PGPASSWORD)

@@ -334,10 +334,17 @@ QtHostServices::QtHostServices(HostSession session) : session_(std::move(session
 
 QtHostServices::~QtHostServices() { delete busy_.data(); }
 
-int QtHostServices::messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int /*helpContext*/) {
+int QtHostServices::messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) {
+  return messageDlgDetailed(text, {}, {}, type, buttons, helpContext);
+}
+
+int QtHostServices::messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed,
+                                       MsgDlgType type, MsgDlgButtons buttons, int /*helpContext*/) {
   QMessageBox box(dialogParent());
   box.setObjectName(QStringLiteral("dlgMensagem"));
   box.setText(text);
+  box.setInformativeText(informative);
+  box.setDetailedText(detailed);
   switch (type) {
     case MsgDlgType::Warning:
       box.setIcon(QMessageBox::Warning);
@@ -387,9 +394,13 @@ int QtHostServices::messageDlg(const QString& text, MsgDlgType type, MsgDlgButto
   return mrCancel;
 }
 
-void QtHostServices::showError(const QString& text) {
+void QtHostServices::showError(const QString& text) { showErrorDetailed(text, {}, {}); }
+
+void QtHostServices::showErrorDetailed(const QString& text, const QString& informative, const QString& detailed) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok, dialogParent());
   box.setObjectName(QStringLiteral("dlgErro"));
+  box.setInformativeText(informative);
+  box.setDetailedText(detailed);
   box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
   box.exec();
 }

@@ -39,6 +39,11 @@ class QtHostServices : public HostServices {
   // mrOk (1) or mrCancel (2). Escape gives Cancel, else No, else OK.
   int messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) override;
   void showError(const QString& text) override;
+  // The message as it is, the informative text under it, the detailed text
+  // behind the box's details button.
+  int messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed, MsgDlgType type,
+                         MsgDlgButtons buttons, int helpContext) override;
+  void showErrorDetailed(const QString& text, const QString& informative, const QString& detailed) override;
   // Error box with the message and an expandable "Detalhes" section.
   void showException(const QString& text, const QString& details) override;
 

@@ -4,10 +4,12 @@
 #include <QDate>
 #include <QLineEdit>
 #include <QTableView>
+#include <QUuid>
 #include <deque>
 #include <functional>
 #include <optional>
 
+#include "abort.h"
 #include "consolidation/frmgeranf.h"
 #include "consolidation/servermirrors.h"
 #include "contract_refusals.h"
@@ -25,6 +27,27 @@ namespace refusals = contract::refusals;
 namespace {
 const QString kEstoqueIrregular = QStringLiteral("LIB00200_3");
 const QString kConferindoReducoes = QStringLiteral("Conferindo as vendas com as reduções Z...");
+const QString kResultadoIncerto = QStringLiteral(
+    "Não se sabe se a consolidação foi feita: o servidor pode tê-la concluído sem que a resposta chegasse. O "
+    "resultado será consultado sozinho assim que um servidor responder; para consultá-lo antes, use \"Consultar "
+    "resultado da consolidação\" (menu Manutenção) ou \"Consolidar Vendas\".");
+
+double amount(TDataSet* ds, const char* field);
+
+QString dinheiro(double valor) { return productLocale().toString(valor, 'f', 2); }
+QString quantidade(double valor) { return productLocale().toString(valor, 'f', 3); }
+
+// Beside the Z question: the register-day's sales, its Z reduction and the difference.
+QString detalheDiferencaZ(TDataSet& soma, TDataSet& reducao) {
+  const double vendas = amount(&soma, "TOTAL");
+  const bool semReducao =
+      !reducao.Active() || reducao.IsEmpty() || reducao.FieldByName(QStringLiteral("VRVENLIQREDZ"))->IsNull();
+  const double reducaoZ = amount(&reducao, "VRVENLIQREDZ");
+  QString texto = QStringLiteral("Vendas do caixa no dia: %1.\n").arg(dinheiro(vendas));
+  texto += semReducao ? QStringLiteral("Redução Z: não há redução Z deste caixa neste dia.\n")
+                      : QStringLiteral("Venda líquida da redução Z: %1.\n").arg(dinheiro(reducaoZ));
+  return texto + QStringLiteral("Diferença: %1.").arg(dinheiro(vendas - reducaoZ));
+}
 
 // A column the server adds beyond the fixed ones, copied into the record
 // being appended when the reply carries it (an older server sends none).
@@ -120,7 +143,7 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
   } catch (const EServerError& e) {
     if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
     s_.dbgPadrao->setFocus();
-    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), true);
+    MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
   }
 }
 
@@ -145,13 +168,16 @@ void ConsolidationRun::verificaValor() {
     if (amount(s_.cdsSoma, "TOTAL") == amount(s_.cdsReducaoZ, "VRVENLIQREDZ")) continue;
     busy.reset();
     const QString question = s_.msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
-    if (MessageDlg(question, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
+    const QString detalhe = detalheDiferencaZ(*s_.cdsSoma, *s_.cdsReducaoZ);
+    if (MessageDlgDetalhado(question, detalhe, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }
 }
 
 // ---- the run ----------------------------------------------------------------------------
 
 void ConsolidationRun::executar() {
+  // a posting whose outcome is not known is asked about before any other
+  if (s_.execucaoIncerta) return consultarResultado();
   verificaPeriodoContabil();
   if (fieldText(s_.cdsParamVend, "IDCONSUMIOBR") == QLatin1String("1")) {
     const bool semInicio = EmptyString(fieldText(s_.cdsParamVend, "DTINITESCONS"));
@@ -163,13 +189,29 @@ void ConsolidationRun::executar() {
   if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
   if (!mirror::branchControlsStock(s_.cdsParamFilial))
     MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
-  consolidar();
+  consolidar(&ConsolidationRun::consolidarProtegido);
+}
+
+void ConsolidationRun::consultarResultado() {
+  if (s_.execucaoIncerta) consolidar(&ConsolidationRun::consultarProtegido);
 }
 
 // Whatever happens once the server is asked, the list is reloaded afterwards.
-void ConsolidationRun::consolidar() {
+// A posting that no server answered is said so first: its outcome is not
+// known, and it is asked again as soon as a server answers; the list is then
+// reloaded only when a server answers at once (otherwise the reload would
+// only wait as long again for the same silence).
+void ConsolidationRun::consolidar(void (ConsolidationRun::*passo)()) {
   try {
-    consolidarProtegido();
+    (this->*passo)();
+  } catch (const EServerError& e) {
+    if (!e.unanswered()) {
+      s_.sbtVerificarClick();
+      throw;
+    }
+    avisarResultadoIncerto(e);
+    recarregarSeHouverServidor();
+    Abort();
   } catch (...) {
     s_.sbtVerificarClick();
     throw;
@@ -177,13 +219,51 @@ void ConsolidationRun::consolidar() {
   s_.sbtVerificarClick();
 }
 
+void ConsolidationRun::avisarResultadoIncerto(const EServerError& e) {
+  MessageDlgDetalhado(e.message(), kResultadoIncerto, MsgDlgType::Warning, mbOK, 0, e.details());
+}
+
+void ConsolidationRun::recarregarSeHouverServidor() {
+  constexpr int kPaciencia = 1000;  // ms
+  if (s_.netGeraNF->Ping(kPaciencia))
+    s_.sbtVerificarClick();
+  else
+    s_.SetGridOutOfDate(true);
+}
+
+// The call under its run identifier: a server that answers (with an outcome
+// or a refusal) settles the run; one that gives no answer leaves it in doubt.
+SemGeraNFReply ConsolidationRun::enviar(const ExecucaoIncerta& execucao, TDataSet& erros, TDataSet& bloqueados,
+                                        TFiltro& filtro) {
+  try {
+    SemGeraNFReply reply =
+        s_.rdm().SemGeraNF(execucao.filiProc, execucao.filial, execucao.loja, filtro, execucao.tipoReti, execucao.setor,
+                           execucao.operador, execucao.verificaEstoque, execucao.id, erros, bloqueados);
+    s_.esqueceExecucaoIncerta();
+    return reply;
+  } catch (const EServerError& e) {
+    if (e.unanswered())
+      s_.lembraExecucaoIncerta(execucao);
+    else
+      s_.esqueceExecucaoIncerta();
+    throw;
+  }
+}
+
 SemGeraNFReply ConsolidationRun::chamarSemGeraNF(bool verificaEstoque) {
   // the second call's lists are not looked at: they must not replace the first reply's
   TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
-  return s_.rdm().SemGeraNF(FiliProc(), s_.medFilial->text(), s_.medCdLoja->text(), Filtro, s_.medTipoReti->text(),
-                            s_.medSetor->text(), Operador(), verificaEstoque,
-                            verificaEstoque ? *s_.cdsErroConsolida : erros,
-                            verificaEstoque ? *s_.cdsProdBloq : bloqueados);
+  const ExecucaoIncerta execucao{QUuid::createUuid().toString(QUuid::WithoutBraces),
+                                 verificaEstoque,
+                                 FiliProc(),
+                                 s_.medFilial->text(),
+                                 s_.medCdLoja->text(),
+                                 s_.medTipoReti->text(),
+                                 s_.medSetor->text(),
+                                 Operador(),
+                                 Filtro};
+  return enviar(execucao, verificaEstoque ? *s_.cdsErroConsolida : erros,
+                verificaEstoque ? *s_.cdsProdBloq : bloqueados, Filtro);
 }
 
 void ConsolidationRun::consolidarProtegido() {
@@ -194,23 +274,77 @@ void ConsolidationRun::consolidarProtegido() {
     if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
     SemGeraNFReply reply = chamarSemGeraNF(true);
     busy.close();
-
-    if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
-    if (!s_.cdsErroConsolida->IsEmpty()) {
-      s_.cdsErroConsolida->First();
-      if (mirror::branchAllowsNegativeStock(s_.cdsParamFilial))
-        reply = tratarEstoqueNegativoPermitido(reply);
-      else
-        tratarEstoqueNegativoNaoPermitido(reply);
-    }
-    mensagemFinal(reply);
+    tratarResposta(std::move(reply));
   } catch (const EHostError& e) {
     busy.close();
-    if (!tratarRecusa(e.message())) throw;
+    if (!tratarRecusa(e.message(), e.details())) throw;
   } catch (...) {
     busy.close();
     throw;
   }
+}
+
+// The posting in doubt asked again with what it sent the first time; its
+// answer is handled as the first reply (or, for the call with the stock
+// check off, as the second) would have been.
+void ConsolidationRun::consultarProtegido() {
+  const ExecucaoIncerta execucao = *s_.execucaoIncerta;
+  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  try {
+    s_.repaint();
+    TFiltro filtro = execucao.filtro;
+    if (execucao.verificaEstoque) {
+      if (!s_.cdsErroConsolida->IsEmpty()) s_.cdsErroConsolida->EmptyDataSet();
+      if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
+      SemGeraNFReply reply = enviar(execucao, *s_.cdsErroConsolida, *s_.cdsProdBloq, filtro);
+      busy.close();
+      tratarResposta(std::move(reply));
+    } else {
+      TDataSet erros(nullptr, QStringLiteral("cdsErroConsolida2")), bloqueados(nullptr, QStringLiteral("cdsProdBloq2"));
+      const SemGeraNFReply reply = enviar(execucao, erros, bloqueados, filtro);
+      busy.close();
+      mensagemFinal(reply);
+    }
+  } catch (const EHostError& e) {
+    busy.close();
+    if (!tratarRecusa(e.message(), e.details())) throw;
+  } catch (...) {
+    busy.close();
+    throw;
+  }
+}
+
+void ConsolidationRun::tratarResposta(SemGeraNFReply reply) {
+  if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
+  if (!s_.cdsErroConsolida->IsEmpty()) {
+    s_.cdsErroConsolida->First();
+    if (mirror::branchAllowsNegativeStock(s_.cdsParamFilial))
+      reply = tratarEstoqueNegativoPermitido(reply);
+    else
+      tratarEstoqueNegativoNaoPermitido(reply);
+  }
+  mensagemFinal(reply);
+}
+
+// Beside the negative-stock question: each product, its balance, what the
+// run takes out and what it would leave.
+QString ConsolidationRun::produtosIrregulares() const {
+  TDataSet& erros = *s_.cdsErroConsolida;
+  const TField* baixa = erros.FindField(QStringLiteral("QTLANCESTQ"));
+  const TField* saldoFinal = erros.FindField(QStringLiteral("QTSALDOFINAL"));
+  QStringList linhas;
+  for (erros.First(); !erros.Eof(); erros.Next()) {
+    if (fieldText(&erros, "CDERRO") != kEstoqueIrregular) continue;
+    QString linha =
+        QStringLiteral("%1: saldo %2")
+            .arg(fieldText(&erros, "CDOBJETO2"), quantidade(erros.FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat()));
+    // an older server sends neither
+    if (baixa && saldoFinal && !baixa->IsNull() && !saldoFinal->IsNull())
+      linha += QStringLiteral(", sai %1, fica %2").arg(quantidade(baixa->AsFloat()), quantidade(saldoFinal->AsFloat()));
+    linhas << linha + QLatin1Char('.');
+  }
+  erros.First();
+  return linhas.join(QLatin1Char('\n'));
 }
 
 // Blocked products stop the run; the error list is then never looked at.
@@ -239,7 +373,8 @@ bool ConsolidationRun::mostrarProdutosBloqueados() {
 SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira) {
   if (fieldText(s_.cdsParamFilial, "IDMENSESTNEG") == QLatin1String("S")) {
     const QString pergunta = s_.msgPadrao->Msg(QStringLiteral("Irreg_Prod_Est"));
-    if (MessageDlg(pergunta, MsgDlgType::Information, mbYes | mbNo, 0) != mrYes) Abort();
+    if (MessageDlgDetalhado(pergunta, produtosIrregulares(), MsgDlgType::Information, mbYes | mbNo, 0) != mrYes)
+      Abort();
   }
   BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
   s_.repaint();
@@ -285,15 +420,17 @@ void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
     mensagem = s_.msgPadrao->Msg(QStringLiteral("GERACAO_OK"));
   else
     mensagem = s_.msgPadrao->Msg(reply.chave);
-  MessageDlg(mensagem, MsgDlgType::Information, mbOK, 0);
+  // what the server says beside its key (the days left out) goes with that key only
+  const QString detalhes = reply.lancamento != 0 && !reply.chave.isEmpty() ? reply.detalhes : QString();
+  MessageDlgDetalhado(mensagem, detalhes, MsgDlgType::Information, mbOK, 0);
 }
 
 // The server's refusals get the screen's own texts; false for anything else,
 // which goes on unchanged.
-bool ConsolidationRun::tratarRecusa(const QString& chave) {
+bool ConsolidationRun::tratarRecusa(const QString& chave, const QString& detalhes) {
   for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
                              refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
-    if (isRefusal(chave, refusal)) MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusal)), true);
+    if (isRefusal(chave, refusal)) MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusal)), detalhes, true);
   if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
     MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal

@@ -12,9 +12,24 @@
 
 #include "remote/rdmgeranf.h"
 
+namespace hostkit {
+class EServerError;
+}
+
 namespace qfx {
 
 class TfrmGeraNF;
+
+// A posting call that reached a server which gave no answer: whether the
+// consolidation was made is not known. Kept by the screen with what the call
+// sent, to ask again under the same run identifier, where the server answers
+// the run it has done (or does it now, once).
+struct ExecucaoIncerta {
+  QString id;
+  bool verificaEstoque = true;
+  QString filiProc, filial, loja, tipoReti, setor, operador;
+  TFiltro filtro;
+};
 
 class ConsolidationRun {
  public:
@@ -27,16 +42,27 @@ class ConsolidationRun {
   void verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao);
   void verificaValor();
 
+  // Asks the server again for the outcome of the posting whose reply was
+  // lost, and shows it as the run would have.
+  void consultarResultado();
+
  private:
   void verificaPeriodoContabil();
-  void consolidar();
+  void consolidar(void (ConsolidationRun::*passo)());
   void consolidarProtegido();
+  void consultarProtegido();
+  void tratarResposta(SemGeraNFReply reply);
+  void avisarResultadoIncerto(const hostkit::EServerError& e);
+  void recarregarSeHouverServidor();
+  SemGeraNFReply enviar(const ExecucaoIncerta& execucao, hostkit::TDataSet& erros, hostkit::TDataSet& bloqueados,
+                        TFiltro& filtro);
+  QString produtosIrregulares() const;
   bool mostrarProdutosBloqueados();
   SemGeraNFReply tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira);
   void tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira);
   SemGeraNFReply chamarSemGeraNF(bool verificaEstoque);
   void mensagemFinal(const SemGeraNFReply& reply);
-  bool tratarRecusa(const QString& chave);
+  bool tratarRecusa(const QString& chave, const QString& detalhes);
 
   TfrmGeraNF& s_;
 };

@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <utility>
 
 #include "consolidation/consolidationrun.h"
@@ -23,6 +24,7 @@
 #include "host/catalogues.h"
 #include "messages.h"
 #include "navigation/modulestate.h"
+#include "operations.h"
 #include "remote/replydatasets.h"
 #include "routines.h"
 #include "statusicons.h"
@@ -338,6 +340,13 @@ void TfrmGeraNF::buildGrid() {
   lblCliente = new QLabel(panNavegador);
   lblCliente->setObjectName(QStringLiteral("lblCliente"));
   panNavegadorLayout->addWidget(lblCliente, 1);
+  lblResultadoIncerto = new QLabel(
+      QStringLiteral("Resultado da última consolidação desconhecido: será consultado quando o servidor responder."),
+      panNavegador);
+  lblResultadoIncerto->setObjectName(QStringLiteral("lblResultadoIncerto"));
+  lblResultadoIncerto->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+  lblResultadoIncerto->setVisible(false);
+  panNavegadorLayout->addWidget(lblResultadoIncerto);
   connect(dtsVenda, &TDataSource::DataChange, this,
           [this] { lblCliente->setText(fieldText(cdsPrincipal, "NMRAZSOCCLIE")); });
 }
@@ -353,12 +362,17 @@ void TfrmGeraNF::buildMenu() {
   mnuFiltrar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   mnuFiltrar->setEnabled(false);
   mnuManutencao->addSeparator();
-  mnuConsolidacoes = mnuManutencao->addAction(QStringLiteral("Consolidações &realizadas..."));
+  mnuConsolidacoes = mnuManutencao->addAction(QStringLiteral("Consolidações realiza&das..."));
   mnuConsolidacoes->setObjectName(QStringLiteral("mnuConsolidacoes"));
   // a function key: Ctrl+letter goes to the line edits (Ctrl+E is their end of line)
   mnuConsolidacoes->setShortcut(QKeySequence(Qt::Key_F7));
   for (QAction* editing : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) editing->setEnabled(false);
+  mnuResultadoConsolidacao = mnuManutencao->addAction(QStringLiteral("Consultar &resultado da consolidação"));
+  mnuResultadoConsolidacao->setObjectName(QStringLiteral("mnuResultadoConsolidacao"));
+  mnuResultadoConsolidacao->setEnabled(false);
   connect(mnuGeraNota, &QAction::triggered, this, [this] { command([this] { mnuGeraNotaClick(); }); });
+  connect(mnuResultadoConsolidacao, &QAction::triggered, this,
+          [this] { command([this] { mnuResultadoConsolidacaoClick(); }); });
   connect(mnuFiltrar, &QAction::triggered, this, [this] { command([this] { mnuFiltrarClick(); }); });
   connect(mnuConsolidacoes, &QAction::triggered, this, [this] { command([this] { mnuConsolidacoesClick(); }); });
 }
@@ -657,6 +671,38 @@ void TfrmGeraNF::mnuConsolidacoesClick() {
 }
 void TfrmGeraNF::salesChangedElsewhere() {
   if (cdsPrincipal->Active()) reloadSales();
+}
+
+void TfrmGeraNF::mnuResultadoConsolidacaoClick() { ConsolidationRun(*this).consultarResultado(); }
+
+void TfrmGeraNF::lembraExecucaoIncerta(const ExecucaoIncerta& execucao) {
+  execucaoIncerta = execucao;
+  mnuResultadoConsolidacao->setEnabled(true);
+  lblResultadoIncerto->setVisible(true);
+  if (vigiaServidor_) return;
+  constexpr int kIntervalo = 2000;  // ms between rounds of health checks
+  vigiaServidor_ = netGeraNF->WatchForServer(this, kIntervalo);
+  connect(vigiaServidor_, &hostkit::ServerWatch::serverAnswers, this, &TfrmGeraNF::servidorRespondeu);
+}
+
+void TfrmGeraNF::esqueceExecucaoIncerta() {
+  execucaoIncerta.reset();
+  mnuResultadoConsolidacao->setEnabled(false);
+  lblResultadoIncerto->setVisible(false);
+  delete std::exchange(vigiaServidor_, nullptr);
+}
+
+void TfrmGeraNF::servidorRespondeu() {
+  delete std::exchange(vigiaServidor_, nullptr);  // its thread has ended
+  if (!execucaoIncerta) return;
+  const bool ocupada = hostkit::callInFlight() || QApplication::activeModalWidget() ||
+                       hostkit::operationRunningAround(this) || !isVisible();
+  if (ocupada) {
+    constexpr int kDeNovo = 1000;  // ms
+    QTimer::singleShot(kDeNovo, this, [this] { servidorRespondeu(); });
+    return;
+  }
+  command([this] { ConsolidationRun(*this).consultarResultado(); });
 }
 
 void TfrmGeraNF::sbtGeraNFClick() { ConsolidationRun(*this).executar(); }

@@ -9,6 +9,7 @@
 
 #include <QMdiSubWindow>
 
+#include "consolidation/consolidationrun.h"
 #include "frmpadraogrid.h"
 #include "navigation/consolidationscreen.h"
 #include "query.h"
@@ -60,6 +61,10 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QLabel* lblAvisoLista;
   QAction* mnuGeraNota;
   QAction* mnuFiltrar;
+  // While a posting's outcome is not known (its server gave no answer): the
+  // operator's way to ask again, and what the navigator bar says meanwhile.
+  QAction* mnuResultadoConsolidacao;
+  QLabel* lblResultadoIncerto;
   QAction* mnuConsolidacoes;  // "Consolidações realizadas", where a run is reversed
 
   // ---- data ----
@@ -106,6 +111,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void sbtFiltroClick();
   void sbtGeraNFClick();
   void mnuGeraNotaClick();
+  void mnuResultadoConsolidacaoClick();
+
+  // The posting whose outcome is not known, while it is not: asked again
+  // automatically once a server answers, or by the operator.
+  std::optional<ExecucaoIncerta> execucaoIncerta;
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao);
+  void esqueceExecucaoIncerta();
   void mnuFiltrarClick();
   void mnuConsolidacoesClick();
   void sbtImprimirClick() override;
@@ -152,9 +164,13 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   QString statusHint(int row) const;
   QString totalHint(int row) const;
   void openStores();
+  // A server answers again: the posting in doubt is asked about once the
+  // screen is free (no call, dialog or handler of its own under way).
+  void servidorRespondeu();
   void failOn(QWidget* field, const QString& key);
 
   RdmGeraNF rdm_;
+  hostkit::ServerWatch* vigiaServidor_ = nullptr;  // while a posting is in doubt
   // the fields the calculated field reads, found on its first row: it runs
   // for every row of every list
   struct CalcFields {

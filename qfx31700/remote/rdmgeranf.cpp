@@ -27,13 +27,20 @@ void configureServerConnection(hostkit::TNetConnection& net) {
 }
 
 hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool, int) {
+  if (reply.unanswered) throw EServerError::Unanswered(reply.error, reply.details);
   if (!reply.ok()) throw EServerError(reply.error, reply.details);
   return *reply.value;
 }
 
+namespace {
+// Every method but SemGeraNF only reads: a server lost under it, the call
+// goes again to the next one.
+const hostkit::CallOptions kRead{{}, true};
+}  // namespace
+
 RemoteValue RdmGeraNF::invoke(const char* method, const std::vector<RemoteArg>& args) {
   // a fresh dispatch object for every call
-  return CheckResultServ(net_.AppServer().Invoke(QString::fromLatin1(method), args), true, 0);
+  return CheckResultServ(net_.AppServer().Invoke(QString::fromLatin1(method), args, kRead), true, 0);
 }
 
 static void loadPacket(const char* method, const RemoteValue& value, TDataSet& ds) {
@@ -255,20 +262,22 @@ PendingLoad RdmGeraNF::StartGetSoma(const QString& filial, const QString& loja, 
                                     TFiltro& f) {
   auto flags = std::make_shared<SomaFlags>(SomaFlags{flagLetter(f.boTodasVendas), flagLetter(f.boTodasNF)});
   const auto call = somaCall(filial, loja, caixa, dia, f, *flags);
-  auto pending = net_.AppServer().Start(QString::fromLatin1(call.method()), call.args());
+  auto pending = net_.AppServer().Start(QString::fromLatin1(call.method()), call.args(), kRead);
   return PendingLoad(call.method(), std::move(flags), std::move(pending));
 }
 
 PendingLoad RdmGeraNF::StartGetReducaoZ(const QString& filial, const QString& caixa, double dia) {
   const auto call = reducaoZCall(filial, caixa, dia);
-  return PendingLoad(call.method(), nullptr, net_.AppServer().Start(QString::fromLatin1(call.method()), call.args()));
+  return PendingLoad(call.method(), nullptr,
+                     net_.AppServer().Start(QString::fromLatin1(call.method()), call.args(), kRead));
 }
 
 void PendingLoad::LoadInto(TDataSet& ds) { loadPacket(method_, CheckResultServ(call_.Take(), true, 0), ds); }
 
 SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& f,
                                     const QString& tipoReti, const QString& setor, const QString& operador,
-                                    bool verificaEstoque, TDataSet& cdsErroConsolida, TDataSet& cdsProdBloq) {
+                                    bool verificaEstoque, const QString& execucao, TDataSet& cdsErroConsolida,
+                                    TDataSet& cdsProdBloq) {
   using A = contract::SemGeraNF;
   QString todasVendas = flagLetter(f.boTodasVendas);
   const Call<A> call{text<A::FiliProc>(filiProc),
@@ -295,13 +304,17 @@ SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& fili
                      textRef<A::StProdutos>(f.stProdutos),
                      boolean<A::BoTodosProdutos>(f.boTodosProdutos),
                      boolean<A::VerificaEstoque>(verificaEstoque)};
-  const RemoteValue reply = invoke(call.method(), call.args());
+  // under its run identifier the posting may go again: the server answers a
+  // run it has done with that run's outcome
+  const hostkit::CallOutcome outcome =
+      net_.AppServer().Invoke(QString::fromLatin1(call.method()), call.args(), hostkit::CallOptions{execucao, true});
+  const RemoteValue reply = CheckResultServ(outcome, true, 0);
   const auto& items = reply.list();
   if (!reply.isList() || items.size() < 4)
     throw EServerError(QStringLiteral("Resposta inválida do servidor para SemGeraNF: eram esperados 5 elementos."));
   loadPacket(call.method(), items[0], cdsErroConsolida);
   loadPacket(call.method(), items[2], cdsProdBloq);
-  return {items[1].toInteger(), items[3].toText()};
+  return {items[1].toInteger(), items[3].toText(), outcome.details};
 }
 
 void RdmGeraNF::GetVendas(const QString& filial, const QString& loja, double inicio, double fim, bool todosCaixa,

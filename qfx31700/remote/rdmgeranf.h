@@ -39,6 +39,7 @@ hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool rai
 struct SemGeraNFReply {
   qint64 lancamento = 0;  // element 1: last stock posting created; 0: nothing posted
   QString chave;          // element 3: message key, or empty
+  QString detalhes;       // what the server says beside the key (the days left out)
 };
 
 // The reply of EstornaGeraNF.
@@ -92,9 +93,12 @@ class RdmGeraNF {
                            TFiltro& filtro);
   PendingLoad StartGetReducaoZ(const QString& filial, const QString& caixa, double dia);
   // Loads element 0 into cdsErroConsolida and element 2 into cdsProdBloq.
+  // `execucao` names the run (see hostkit::CallOptions::runId): asked again
+  // under the same name, the server answers the run it has done.
   SemGeraNFReply SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& filtro,
                            const QString& tipoReti, const QString& setor, const QString& operador, bool verificaEstoque,
-                           hostkit::TDataSet& cdsErroConsolida, hostkit::TDataSet& cdsProdBloq);
+                           const QString& execucao, hostkit::TDataSet& cdsErroConsolida,
+                           hostkit::TDataSet& cdsProdBloq);
   // The consolidation's stock postings of the branch's sales between two days.
   void GetConsolidacoes(const QString& filial, double inicio, double fim, hostkit::TDataSet& cdsConsolidacoes);
   // Reverses the stock posting filialEst/nrLancEstq of the branch's sales.

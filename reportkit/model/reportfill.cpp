@@ -37,9 +37,7 @@ QString maskOf(const QString& format) {
 class ColumnSum {
  public:
   explicit ColumnSum(const ReportColumn& column) {
-    const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
-    if (decimals && !column.format.contains(u'E') && !column.format.contains(u'e'))
-      scale_ = std::pow(10.0, decimals->most);
+    if (const std::optional<int> decimals = keptDecimals(column)) scale_ = std::pow(10.0, *decimals);
   }
   void add(double value, QByteArrayView split) {
     if (values_ == Values::None) {
@@ -48,10 +46,12 @@ class ColumnSum {
     } else if (values_ == Values::One && split != split_) {
       values_ = Values::Several;
     }
-    if (scale_)
+    sum_ += value;
+    // counted in units while they stay exact in a double (9 * 10^15)
+    if (scale_ && std::fabs(value * *scale_) < kExactUnits && std::fabs(double(units_)) < kExactUnits)
       units_ += std::llround(value * *scale_);
     else
-      sum_ += value;
+      scale_.reset();
   }
   std::optional<double> total() const {
     if (values_ != Values::One) return std::nullopt;
@@ -62,6 +62,7 @@ class ColumnSum {
   enum class Values { None, One, Several };
   Values values_ = Values::None;
   QByteArray split_;
+  static constexpr double kExactUnits = 9.0e15;
   std::optional<double> scale_;  // units per 1 when the column shows a fixed number of decimals
   qint64 units_ = 0;
   double sum_ = 0;

@@ -115,12 +115,16 @@ std::optional<PictureDecimals> pictureDecimals(const QString& picture) {
   return decimals;
 }
 
+std::optional<int> keptDecimals(const ReportColumn& column) {
+  if (column.format.contains(u'E') || column.format.contains(u'e')) return std::nullopt;
+  const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
+  return decimals ? std::optional<int>(decimals->most) : std::nullopt;
+}
+
 double reportShownNumber(const ReportColumn& column, double value) {
   if (!std::isfinite(value)) return value;
-  const std::optional<PictureDecimals> decimals = pictureDecimals(column.format);
-  const bool scientific = column.format.contains(u'E') || column.format.contains(u'e');
-  if (decimals && !scientific) {
-    const double scale = std::pow(10.0, decimals->most);
+  if (const std::optional<int> decimals = keptDecimals(column)) {
+    const double scale = std::pow(10.0, *decimals);
     // beyond 2^53 units a double holds no fraction left to round
     if (std::fabs(value * scale) < 9.0e15) return double(std::llround(value * scale)) / scale;
     return value;

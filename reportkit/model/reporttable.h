@@ -64,11 +64,13 @@ struct PictureDecimals {
   int most = 0;
 };
 std::optional<PictureDecimals> pictureDecimals(const QString& picture);
+// The decimals a number column keeps: the most its picture shows; none
+// without a picture or with an exponent in it.
+std::optional<int> keptDecimals(const ReportColumn& column);
 // A number as its column shows it, and so as the report keeps, adds up and
-// exports it: rounded half away from zero to the most decimals its picture
-// shows (a line's money to the cent, the rule of the receipt and of the Z
-// reduction), to 15 significant digits without a picture or with an
-// exponent in it.
+// exports it: rounded half away from zero to its kept decimals (a line's
+// money to the cent, the rule of the receipt and of the Z reduction), else
+// to 15 significant digits.
 double reportShownNumber(const ReportColumn& column, double value);
 // A number as a column prints it: its FormatFloat picture, else as it is.
 QString reportNumberText(const ReportColumn& column, double value);

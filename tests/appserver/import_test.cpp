@@ -4,7 +4,11 @@
 // import, and imports side by side with posting runs.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <atomic>
 #include <thread>
 
@@ -350,6 +354,52 @@ TEST_P(ImportTest, ImportsBesidePostingRunsNeverPostTwiceNorHalfASale) {
   EXPECT_GT(progress(db).posted, 0) << "the runs posted while the imports went on";
   EXPECT_GE(runs.load(), 3);
   EXPECT_GE(imports.load(), 12);
+}
+
+// qfximport as an administrator runs it: the sample files of the manual into
+// an empty database, the dry run, a refused file, a password file others may read.
+TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) {
+  ServerHarness empty(GetParam(), false);
+  auto db = empty.sql();
+  ASSERT_TRUE(server::SessionStore::saveOperator(db, kManager, "Gerente", kManagerPassword, "").ok());
+  ASSERT_TRUE(server::SessionStore::setImportRight(db, kManager, true).ok());
+  const QString samples = qEnvironmentVariable("QFX_SOURCE_DIR") + QStringLiteral("/docs/exemplos");
+  auto run = [&](QStringList args, const QString& password = QString::fromLatin1(kManagerPassword)) {
+    QProcess command;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!password.isEmpty()) env.insert(QStringLiteral("QFX_PASSWORD"), password);
+    command.setProcessEnvironment(env);
+    args = QStringList{"--server", QStringLiteral("127.0.0.1:%1").arg(empty.port()), "--operator", kManager} + args;
+    command.start(qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/qfximport"), args);
+    EXPECT_TRUE(command.waitForFinished(120000));
+    return std::make_pair(command.exitCode(),
+                          QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError()));
+  };
+  const auto dry = run({"--testar", samples});
+  EXPECT_EQ(dry.first, 0) << dry.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA"), "0");
+  const auto imported = run({samples});
+  EXPECT_EQ(imported.first, 0) << imported.second.toStdString();
+  EXPECT_TRUE(imported.second.contains(QStringLiteral("Importação gravada"))) << imported.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM ITVENDA"), "5");
+
+  QTemporaryDir bad;
+  QFile broken(bad.filePath(QStringLiteral("REDUCAOZ-x.csv")));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("CDFILIAL;CDCAIXA;DTREDUCAOZ;VRVENLIQREDZ\n0001;001;10/12/2026;doze\n");
+  broken.close();
+  const auto refused = run({bad.path()});
+  EXPECT_EQ(refused.first, 1) << refused.second.toStdString();
+  EXPECT_TRUE(refused.second.contains(QStringLiteral("REDUCAOZ-x.csv:2: VRVENLIQREDZ"))) << refused.second.toStdString();
+
+  QFile open(bad.filePath(QStringLiteral("senha")));
+  ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+  open.write(kManagerPassword);
+  open.close();
+  open.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+  const auto readable = run({"--password-file", open.fileName(), samples}, QString());
+  EXPECT_EQ(readable.first, 2) << readable.second.toStdString();
+  EXPECT_TRUE(readable.second.contains(QStringLiteral("chmod 600"))) << readable.second.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -238,11 +238,16 @@ TEST_F(Checks, EarlierPendingSalesRefuseWithTheFocusOnTheGrid) {
   fixture.server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply&) {
     return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "VENDA_CONSOL");
   });
+  fixture.server.on("Verifica_Venda_Anterior", [](const RecordedCall&, ScriptedReply& r) {
+    r.details = "Primeiro dia com vendas ainda não consolidadas: 05/03/2024.";
+    return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "VENDA_CONSOL");
+  });
   focusTo(tela.pgcPadrao);
   ASSERT_NE(focused(), tela.dbgPadrao);
   tela.sbtGeraNF->click();
   EXPECT_EQ(host->messageTexts(),
             QStringList{"Operação bloqueada. Existem vendas com data anterior que ainda não foram consolidadas."});
+  EXPECT_EQ(host->messages.value(0).informative, "Primeiro dia com vendas ainda não consolidadas: 05/03/2024.");
   EXPECT_EQ(host->messages.value(0).kind, hostkit::ShownMessage::Error);
   activate();
   EXPECT_EQ(focused(), tela.dbgPadrao);
@@ -283,6 +288,9 @@ TEST_F(Checks, MissingZReductionCountsAsZero) {
   tela.sbtGeraNF->click();
   EXPECT_EQ(host->messageTexts(), (QStringList{valorDif("002", "10/03/2024"), "Confirma operação?"}))
       << "no sum and no reduction are both 0";
+  EXPECT_EQ(host->messages.value(0).informative.split('\n'),
+            (QStringList{"Vendas do caixa no dia: 5,00.", "Redução Z: não há redução Z deste caixa neste dia.",
+                         "Diferença: 5,00."}));
 }
 
 TEST_F(Checks, EmptyVerificationListMakesNoFurtherCall) {

@@ -106,9 +106,10 @@ SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento, std::v
   return a;
 }
 
-SemGeraNFAnswer recusa(std::string falha) {
+SemGeraNFAnswer recusa(std::string falha, std::string detalhes) {
   SemGeraNFAnswer a;
   a.falha = std::move(falha);
+  a.detalhes = std::move(detalhes);
   return a;
 }
 
@@ -271,6 +272,7 @@ void ConsolidationTest::replySemGeraNF(std::vector<SemGeraNFAnswer> answers) {
   fixture.server.on("SemGeraNF", [answers, next](const RecordedCall&, ScriptedReply& r) {
     const SemGeraNFAnswer& a = answers[std::min(*next, answers.size() - 1)];
     ++*next;
+    r.details = a.detalhes;
     if (!a.falha.empty()) return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, a.falha);
     r.result = listValue({r.packet(erroPacket(a.erros)), integerValue(a.lancamento),
                           r.packet(prodBloqPacket(a.bloqueados)), textValue(a.chave), integerValue(0)});

@@ -59,7 +59,8 @@ struct SemGeraNFAnswer {
   int64_t lancamento = 0;
   std::vector<ProdBloq> bloqueados;
   std::string chave;
-  std::string falha;  // not empty: the call fails with this message instead
+  std::string falha;     // not empty: the call fails with this message instead
+  std::string detalhes;  // what the server says beside the key (trailing metadata)
 };
 
 // Acts on the modal dialogs that open while it lives: `act` runs from inside
@@ -83,7 +84,7 @@ class ModalAnswer : public QObject {
 SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento, std::vector<ProdBloq> bloqueados = {},
                          std::string chave = {});
 // The call fails with this message (a refusal key or any other text).
-SemGeraNFAnswer recusa(std::string falha);
+SemGeraNFAnswer recusa(std::string falha, std::string detalhes = {});
 
 // Host services that also keep one journal of messages and host screens in
 // the order they appeared ("msg:<key or text>", "screen:<name>").

@@ -130,9 +130,12 @@ TEST_F(Run, SuccessSaysSoAndTheReloadedGridShowsTheNewState) {
 
 TEST_F(Run, FinalMessageFollowsThePostingResultAndTheServersKey) {
   ready();
-  replySemGeraNF({resposta({}, 15, {}, "ULT_LANC_DIA")});
+  SemGeraNFAnswer diasDeFora = resposta({}, 15, {}, "ULT_LANC_DIA");
+  diasDeFora.detalhes = "Dias não consolidados: 11/03/2024.";
+  replySemGeraNF({diasDeFora});
   consolidate();
   EXPECT_EQ(host->journal.last(), "msg:ULT_LANC_DIA");
+  EXPECT_EQ(host->messages.last().informative, "Dias não consolidados: 11/03/2024.");
   EXPECT_EQ(host->messages.last().text,
             "Alguns dias não foram consolidados, pois existe Implantação ou Ajuste realizado como último lançamento "
             "do dia.");
@@ -184,6 +187,10 @@ TEST_F(Run, NegativeStockPermittedMakesExactlyOneSecondCall) {
       << "the second reply decides the final message";
   const hostkit::ShownMessage& pergunta = host->messages.value(1);
   EXPECT_EQ(pergunta.type, hostkit::MsgDlgType::Information);
+  EXPECT_EQ(pergunta.informative.split('\n'),
+            (QStringList{"P1 Arroz tipo 1: saldo 1,500, sai 5,000, fica -3,500.", "P2 Feijão carioca: saldo -1,250.",
+                         "P3 Óleo de soja: saldo -2,000."}))
+      << "the products concerned, beside the question; AVISO_ERRO is none of them";
   EXPECT_EQ(pergunta.buttons, unsigned(hostkit::mbYes | hostkit::mbNo));
   const auto calls = fixture.server.callsOf("SemGeraNF");
   ASSERT_EQ(calls.size(), 2u) << "one second call, however many irregular items";
@@ -315,10 +322,11 @@ TEST_F(Run, EveryRefusalKeyShowsTheScreensTextAndTheListIsReloaded) {
   for (const auto& [chave, texto] : recusas) {
     SCOPED_TRACE(chave);
     ready();
-    replySemGeraNF({recusa(chave)});
+    replySemGeraNF({recusa(chave, "Estoque fechado até 29/02/2024.")});
     consolidate();
     ASSERT_EQ(host->messages.size(), 2);
     EXPECT_EQ(host->messages[1].text, texto);
+    EXPECT_EQ(host->messages[1].informative, "Estoque fechado até 29/02/2024.") << "beside the text, not in it";
     EXPECT_EQ(host->messages[1].kind, hostkit::ShownMessage::Error);
     EXPECT_EQ(reloads(), 1u);
     EXPECT_TRUE(host->busyBalanced());

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -281,10 +282,38 @@ TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   EXPECT_TRUE(std::holds_alternative<LoginOutcome>(secure))
       << (std::holds_alternative<QString>(secure) ? std::get<QString>(secure).toStdString() : "");
 
-  s.server.tls = false;
+  // each TLS problem in its own words, with what to do about it
+  const auto refusal = [](const HostSettings& settings) {
+    const auto reply = loginDirect(settings, "demo", "demo");
+    return std::holds_alternative<QString>(reply) ? std::get<QString>(reply) : QString();
+  };
+  const QString otherAuthority = qEnvironmentVariable("QFX_SOURCE_DIR") + "/tests/appserver/data/test-server.crt";
+  s.server.caFile = otherAuthority;
+  const QString wrongAuthority = refusal(s);
+  EXPECT_TRUE(wrongAuthority.contains("não é reconhecido") && wrongAuthority.contains(otherAuthority))
+      << wrongAuthority.toStdString();
   s.server.caFile.clear();
+  EXPECT_TRUE(refusal(s).contains("Nenhuma autoridade")) << refusal(s).toStdString();
+  // the certificate names localhost and 127.0.0.1 only: the machine's own
+  // name, where it leads to 127.0.0.1, is another name for the same server
+  const QString machine = QHostInfo::localHostName();
+  if (QHostInfo::fromName(machine).addresses().contains(QHostAddress(QHostAddress::LocalHost))) {
+    HostSettings byName = s;
+    byName.server.caFile = server.caFile();
+    byName.server.host = machine;
+    EXPECT_TRUE(refusal(byName).contains("não consta do certificado")) << refusal(byName).toStdString();
+  }
+
+  LiveServer plainServer(false);
+  ASSERT_TRUE(plainServer.started()) << plainServer.failure().toStdString();
+  HostSettings toPlain = settingsFor(plainServer.port());
+  toPlain.server.tls = true;
+  toPlain.server.caFile = server.caFile();
+  EXPECT_TRUE(refusal(toPlain).contains("não usa TLS")) << refusal(toPlain).toStdString();
+
+  s.server.tls = false;
   s.branch.clear();
-  EXPECT_TRUE(std::holds_alternative<QString>(loginDirect(s, "demo", "demo"))) << "plain text to a TLS server";
+  EXPECT_TRUE(refusal(s).contains("usa TLS e esta estação não")) << refusal(s).toStdString();
 }
 
 namespace {

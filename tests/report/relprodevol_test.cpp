@@ -11,9 +11,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
@@ -712,28 +714,44 @@ TEST_F(RelProdEvol, AShippedReportCannotBeDeleted) {
 namespace {
 
 // Run through scripts/with-window-manager.sh (ctest label window-manager):
-// each refusal is a real message box, and the window manager, not the test,
-// hands the screen its activation back when the box closes. Offscreen the
-// cases are skipped (the cases above hold them there).
+// the keys go through the X server, each refusal is a real message box, and
+// the window manager, not the test, hands the screen its activation back
+// when the box closes. Offscreen the cases are skipped (the cases above hold
+// them there).
 class RelProdEvolUnderWindowManager : public RelProdEvol {
  protected:
   void SetUp() override {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
       GTEST_SKIP() << "só sob um gerenciador de janelas (scripts/with-window-manager.sh)";
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+      GTEST_FAIL() << "xdotool não instalado (scripts/install-deps.sh)";
     RelProdEvol::SetUp();
     host->showErrorBoxes = true;
   }
 
   // The operator reads the box and presses Enter.
-  static void closeNextBoxWithEnter() {
-    onNextModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+  // Keys pressed through the X server (xdotool), reaching whichever window
+  // the window manager has given the focus, as an operator's do.
+  static void pressKeys(const QStringList& xdotoolArguments) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), xdotoolArguments);
+    EXPECT_TRUE(QTest::qWaitFor([&xdotool] { return xdotool.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+    QTest::qWait(30);  // the last key's events in
   }
-  // Types into the field that has the focus and leaves it with Tab.
+  // The operator reads the box, once the window manager has focused it, and
+  // presses Enter.
+  static void closeNextBoxWithEnter() {
+    onNextModal([](QWidget* box) {
+      EXPECT_TRUE(QTest::qWaitFor([box] { return box->isActiveWindow(); }, 5000));
+      pressKeys({QStringLiteral("key"), QStringLiteral("Return")});
+    });
+  }
+  // Types over the field that has the focus and leaves it with Tab.
   static void typeAndTab(const QString& digits) {
-    QWidget* field = QApplication::focusWidget();
-    if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
-    QTest::keyClicks(field, digits);
-    QTest::keyClick(field, Qt::Key_Tab);
+    pressKeys({QStringLiteral("key"), QStringLiteral("ctrl+a")});
+    pressKeys({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), digits});
+    pressKeys({QStringLiteral("key"), QStringLiteral("Tab")});
   }
   // Where the focus is once the screen is active again and stays so.
   QWidget* focusOnceBack() {

@@ -176,13 +176,17 @@ TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
     r.result = listValue({r.packet(contractPacket(contract::fields::postingErrors, {{"LIB00200_3", "P1 Produto"}})),
                           integerValue(42), r.packet(contractPacket(contract::fields::blockedProducts, {})),
                           textValue("ULT_LANC_DIA"), rpc::Value()});
+    r.details = "Dias não consolidados: 03/12/2026.";
     return grpc::Status::OK;
   });
   TFiltro f = sampleFilter();
   TDataSet erros(nullptr, "cdsErroConsolida"), bloq(nullptr, "cdsProdBloq");
-  const SemGeraNFReply reply = rdm.SemGeraNF("0009", "0001", "01", f, "01", "0002", "OPER", true, erros, bloq);
+  const SemGeraNFReply reply =
+      rdm.SemGeraNF("0009", "0001", "01", f, "01", "0002", "OPER", true, "execucao-7", erros, bloq);
   EXPECT_EQ(reply.lancamento, 42);
   EXPECT_EQ(reply.chave, "ULT_LANC_DIA");
+  EXPECT_EQ(reply.detalhes, "Dias não consolidados: 03/12/2026.");
+  EXPECT_EQ(server.calls().at(0).runId, "execucao-7") << "in the metadata, beside the 24 arguments";
   EXPECT_EQ(erros.RecordCount(), 1);
   EXPECT_EQ(erros.FieldByName("CDERRO")->AsString(), "LIB00200_3");
   EXPECT_TRUE(bloq.Active());

@@ -24,9 +24,11 @@ class ScriptedServer::Service final : public rpc::ApplicationServer::Service {
   grpc::Status Invoke(grpc::ServerContext* ctx, const rpc::InvokeRequest* request,
                       grpc::ServerWriter<rpc::InvokeReply>* writer) override {
     RecordedCall call{
-        request->object(), request->method(), {request->arguments().begin(), request->arguments().end()}, {}};
+        request->object(), request->method(), {request->arguments().begin(), request->arguments().end()}, {}, {}};
     auto token = ctx->client_metadata().find(std::string(qfx::contract::kSessionMetadata));
     if (token != ctx->client_metadata().end()) call.token = std::string(token->second.data(), token->second.size());
+    auto run = ctx->client_metadata().find(std::string(qfx::contract::kRunMetadata));
+    if (run != ctx->client_metadata().end()) call.runId = std::string(run->second.data(), run->second.size());
     Script script;
     {
       std::lock_guard lock(mutex);
@@ -38,6 +40,7 @@ class ScriptedServer::Service final : public rpc::ApplicationServer::Service {
     reply.args = call.args;
     if (script) {
       grpc::Status status = script(call, reply);
+      if (!reply.details.empty()) ctx->AddTrailingMetadata(std::string(qfx::contract::kDetailsMetadata), reply.details);
       if (!status.ok()) return status;
     }
     rpc::InvokeReply first;

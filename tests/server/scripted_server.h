@@ -27,6 +27,7 @@ struct RecordedCall {
   std::string method;
   std::vector<qfx::rpc::Argument> args;
   std::string token;
+  std::string runId;  // contract::kRunMetadata, when sent
 
   // The argument at a position the contract names (contract_methods.h).
   const qfx::rpc::Argument& arg(int position) const { return args.at(qfx::contract::argIndex(position)); }
@@ -38,6 +39,7 @@ class ScriptedReply {
  public:
   qfx::rpc::Value result;
   std::vector<qfx::rpc::Argument> args;
+  std::string details;  // beside a refusal's or message's key (trailing metadata)
   qfx::rpc::Argument& arg(int position) { return args.at(qfx::contract::argIndex(position)); }
 
   // A value announcing `p`; its rows go out as chunks after the first message.

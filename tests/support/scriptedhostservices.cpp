@@ -39,7 +39,7 @@ void ScriptedHostServices::clearRecords() {
 
 void ScriptedHostServices::record(ShownMessage::Kind kind, const QString& text, MsgDlgType type, unsigned buttons,
                                   const QString& details) {
-  messages << ShownMessage{keyForText(text), text, type, buttons, kind, details};
+  messages << ShownMessage{keyForText(text), text, type, buttons, kind, details, {}};
 }
 
 int ScriptedHostServices::messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int) {
@@ -62,6 +62,29 @@ int ScriptedHostServices::messageDlg(const QString& text, MsgDlgType type, MsgDl
 
 void ScriptedHostServices::showError(const QString& text) {
   record(ShownMessage::Error, text, MsgDlgType::Error, mbOK);
+}
+
+int ScriptedHostServices::messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed,
+                                             MsgDlgType type, MsgDlgButtons buttons, int helpContext) {
+  const int answer = messageDlg(text, type, buttons, helpContext);
+  // messageDlg recorded it (a subclass may have listened meanwhile): what goes beside it joins the record
+  for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
+    if (it->kind != ShownMessage::Dialog || it->text != text) continue;
+    it->informative = informative;
+    it->details = detailed;
+    break;
+  }
+  return answer;
+}
+
+void ScriptedHostServices::showErrorDetailed(const QString& text, const QString& informative, const QString& detailed) {
+  showError(text);
+  for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
+    if (it->kind != ShownMessage::Error || it->text != text) continue;
+    it->informative = informative;
+    it->details = detailed;
+    break;
+  }
 }
 
 void ScriptedHostServices::showException(const QString& text, const QString& details) {

@@ -22,7 +22,8 @@ struct ShownMessage {
   MsgDlgType type = MsgDlgType::Information;
   unsigned buttons = 0;
   Kind kind = Dialog;
-  QString details;  // exceptions only
+  QString details;      // exceptions' details; dialogs' and errors' detailed text
+  QString informative;  // dialogs' and errors' informative text, beside the message
 };
 
 // A call of the list picker or of the record search list.
@@ -114,6 +115,9 @@ class ScriptedHostServices : public HostServices {
   int messageDlg(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) override;
   void showError(const QString& text) override;
   void showException(const QString& text, const QString& details) override;
+  int messageDlgDetailed(const QString& text, const QString& informative, const QString& detailed, MsgDlgType type,
+                         MsgDlgButtons buttons, int helpContext) override;
+  void showErrorDetailed(const QString& text, const QString& informative, const QString& detailed) override;
   void activeShowAvi(QWidget* form, int animation, const QString& caption) override;
   void deactiveShowAvi() override;
   QString filiProc() override { return filial; }

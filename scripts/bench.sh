@@ -77,8 +77,8 @@ PostgreSQL z1000        abs   0.60 Z check, 1 000 register-days (2 001 calls)
 PostgreSQL list100000   ratio 1.25 list 100 000 items
 SQLite     posting100000 ratio 1.30 posting 100 000 items
 PostgreSQL posting100000 ratio 1.50 posting 100 000 items
-SQLite     reversal100000 ratio 1.50 reversal of those 100 000 items (against their posting)
-PostgreSQL reversal100000 ratio 1.50 reversal of those 100 000 items (against their posting)
+SQLite     reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
+PostgreSQL reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
 SQLite     call         over  0.15 one small call (GetReducaoZ)
 PostgreSQL call         over  0.15 one small call (GetReducaoZ)
 SQLite     import1000000 ratio 1.50 import 1 000 000 sale items from CSV

@@ -13,14 +13,15 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // libcsv grows its field buffer through this function and gives it no
-// context: the limit of the reader that is parsing is kept per thread while
-// it parses. A refusal stops libcsv with CSV_ENOMEM, which the reader reports
-// as a field too long, so a gigabyte without a separator never reaches memory.
+// context: the bound of the reader that is parsing is kept per thread while
+// it parses. A refusal stops libcsv with CSV_ENOMEM, reported as a field too
+// long. The reader's pieces keep the buffer below it (see feedLines); it
+// stays as the last guard that a gigabyte never reaches memory.
 thread_local size_t tFieldLimit = 64 * 1024;
 thread_local bool tFieldTooLong = false;
 
 void* boundedRealloc(void* block, size_t size) {
-  if (size > tFieldLimit + 1024) {
+  if (size > tFieldLimit) {
     tFieldTooLong = true;
     return nullptr;
   }
@@ -132,31 +133,52 @@ bool CsvReader::chooseSeparator(std::string_view bytes, bool atEnd) {
   return true;
 }
 
+// Each line goes to libcsv in pieces that cannot carry a field past its
+// limit unseen: the field being read is measured after every piece, so a
+// field too long is refused at the same byte however the file was cut, and
+// libcsv's buffer never holds much more than one field.
 void CsvReader::feedLines(std::string_view bytes) {
-  tFieldLimit = limits_.fieldBytes;
+  tFieldLimit = 4 * limits_.fieldBytes + 65536;  // a backstop only: the pieces keep below it
   tFieldTooLong = false;
   while (!bytes.empty() && !stopped_) {
     const size_t end = bytes.find('\n');
     const size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
-    if (parser_->betweenRecords()) {
-      recordStart_ = line_;
-      recordBytes_ = 0;
-    }
-    const size_t parsed = csv_parse(&parser_->p, bytes.data(), length, onField, onRecordEnd, this);
-    if (parsed != length) {
-      parseFailed();
-      return;
-    }
+    if (!feedPieces(bytes.substr(0, length))) return;
     if (end != std::string_view::npos) ++line_;
     bytes.remove_prefix(length);
   }
 }
 
+bool CsvReader::feedPieces(std::string_view line) {
+  while (!line.empty() && !stopped_) {
+    if (parser_->betweenRecords()) {
+      recordStart_ = line_;
+      recordBytes_ = 0;
+    }
+    const size_t room = limits_.fieldBytes + 1 - std::min(parser_->p.entry_pos, limits_.fieldBytes);
+    const size_t length = std::min(line.size(), room);
+    const size_t parsed = csv_parse(&parser_->p, line.data(), length, onField, onRecordEnd, this);
+    if (parsed != length) {
+      parseFailed();
+      return false;
+    }
+    if (parser_->p.entry_pos > limits_.fieldBytes) {
+      fail(recordStart_, current_.fields.size() + 1, fieldTooLong());
+      return false;
+    }
+    line.remove_prefix(length);
+  }
+  return !stopped_;
+}
+
+std::string CsvReader::fieldTooLong() const {
+  return "campo com mais de " + std::to_string(limits_.fieldBytes) + " bytes (falta uma quebra de linha ou uma aspa?)";
+}
+
 void CsvReader::parseFailed() {
   if (stopped_) return;
   if (tFieldTooLong || csv_error(&parser_->p) == CSV_ENOMEM || csv_error(&parser_->p) == CSV_ETOOBIG) {
-    fail(recordStart_, current_.fields.size() + 1,
-         "campo com mais de " + std::to_string(limits_.fieldBytes) + " bytes (falta uma quebra de linha ou uma aspa?)");
+    fail(recordStart_, current_.fields.size() + 1, fieldTooLong());
     return;
   }
   fail(line_, current_.fields.size() + 1,
@@ -178,9 +200,7 @@ void CsvReader::onField(void* data, size_t length, void* self) {
     return;
   }
   if (value.size() > reader.limits_.fieldBytes) {
-    reader.fail(reader.recordStart_, field,
-                "campo com mais de " + std::to_string(reader.limits_.fieldBytes) +
-                    " bytes (falta uma quebra de linha ou uma aspa?)");
+    reader.fail(reader.recordStart_, field, reader.fieldTooLong());
     return;
   }
   if (value.find('\0') != std::string_view::npos) {
@@ -201,6 +221,10 @@ void CsvReader::onRecordEnd(int, void* self) {
   ++reader.records_;
   if (!reader.onRecord_(reader.current_)) reader.stopped_ = true;
   reader.current_.fields.clear();
+  // a record ended by a bare carriage return leaves the next one on this
+  // line; one ended by a line break is moved on when the next line is fed
+  reader.recordStart_ = reader.line_;
+  reader.recordBytes_ = 0;
 }
 
 void CsvReader::finish() {

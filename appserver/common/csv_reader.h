@@ -62,6 +62,8 @@ class CsvReader {
   void feedStart(std::string_view& bytes);
   bool chooseSeparator(std::string_view bytes, bool atEnd);
   void feedLines(std::string_view bytes);
+  bool feedPieces(std::string_view line);
+  std::string fieldTooLong() const;
   void fail(uint64_t line, size_t field, std::string reason);
   void parseFailed();
 

@@ -9,7 +9,7 @@
 
 #include <QMdiSubWindow>
 
-#include "consolidation/consolidationrun.h"
+#include "consolidation/consolidationport.h"
 #include "frmpadraogrid.h"
 #include "navigation/consolidationscreen.h"
 #include "query.h"
@@ -25,7 +25,7 @@ namespace qfx {
 
 struct CellText;
 
-class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, public ConsolidationPort {
   Q_OBJECT
  public:
   explicit TfrmGeraNF(QWidget* parent = nullptr);
@@ -100,6 +100,17 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   void reloadSales() override;
   void salesChangedElsewhere() override;
 
+  // ---- what a consolidation run asks of it ----
+  ConsolidationEntry entry() const override;
+  ConsolidationDataSets dataSets() override;
+  hostkit::TMessages& catalogue() override { return *msgPadrao; }
+  QWidget* owner() override { return this; }
+  void focusList() override;
+  void reloadList() override { sbtVerificarClick(); }
+  void markListOutOfDate() override { SetGridOutOfDate(true); }
+  bool serverAnswersWithin(int ms) override;
+  const ExecucaoIncerta* execucaoEmDuvida() const override { return execucaoIncerta ? &*execucaoIncerta : nullptr; }
+
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
   void Vd_Loja(bool obrigatorio);
@@ -116,8 +127,8 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   // The posting whose outcome is not known, while it is not: asked again
   // automatically once a server answers, or by the operator.
   std::optional<ExecucaoIncerta> execucaoIncerta;
-  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao);
-  void esqueceExecucaoIncerta();
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override;
+  void esqueceExecucaoIncerta() override;
   void mnuFiltrarClick();
   void mnuConsolidacoesClick();
   void sbtImprimirClick() override;

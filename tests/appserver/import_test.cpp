@@ -382,6 +382,14 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   EXPECT_EQ(imported.first, 0) << imported.second.toStdString();
   EXPECT_TRUE(imported.second.contains(QStringLiteral("Importação gravada"))) << imported.second.toStdString();
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM ITVENDA"), "5");
+  // what the manual's newcomer does next: the imported days consolidate
+  Consolidation samplesDays;
+  samplesDays.first = QDate(2026, 12, 8);
+  samplesDays.last = QDate(2026, 12, 9);
+  auto runner = empty.loggedIn();
+  const auto posted = consolidate(*runner, samplesDays);
+  EXPECT_TRUE(posted.call.ok()) << posted.call.status.error_message();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL"), "5");
 
   QTemporaryDir bad;
   QFile broken(bad.filePath(QStringLiteral("REDUCAOZ-x.csv")));
@@ -390,7 +398,8 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   broken.close();
   const auto refused = run({bad.path()});
   EXPECT_EQ(refused.first, 1) << refused.second.toStdString();
-  EXPECT_TRUE(refused.second.contains(QStringLiteral("REDUCAOZ-x.csv:2: VRVENLIQREDZ"))) << refused.second.toStdString();
+  EXPECT_TRUE(refused.second.contains(QStringLiteral("REDUCAOZ-x.csv:2: VRVENLIQREDZ")))
+      << refused.second.toStdString();
 
   QFile open(bad.filePath(QStringLiteral("senha")));
   ASSERT_TRUE(open.open(QIODevice::WriteOnly));

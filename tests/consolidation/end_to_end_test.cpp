@@ -399,8 +399,9 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
       const QStringList& row = irregular.rows.first();
       const auto cell = [&](const char* field) { return row.value(irregular.fields.indexOf(field)); };
       const auto number = [&](const char* field) { return productLocale().toDouble(cell(field)); };
-      if (step.outcome == "OPERA_BLOQ")
+      if (step.outcome == "OPERA_BLOQ") {
         EXPECT_EQ(cell("CdObjeto"), QStringLiteral("0001")) << "the central stock's branch";
+      }
       EXPECT_TRUE(cell("CdObjeto2").contains("Panetone"));
       EXPECT_LT(number("QtSaldoFinal"), 0) << "irregular means negative";
       EXPECT_DOUBLE_EQ(number("CdObjeto5") - number("QtLancEstq"), number("QtSaldoFinal"));

@@ -80,8 +80,8 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     login.Host = host->server.host;
     login.Port = host->server.port;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
-    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
-    host->token = std::get<LoginResult>(session).token;
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    host->token = session->token;
     const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();

@@ -115,8 +115,8 @@ class ServerLost : public ::testing::Test {
     login.Port = host->server.port;
     login.Alternates = host->server.alternates;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
-    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
-    host->token = std::get<LoginResult>(session).token;
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    host->token = session->token;
     const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();

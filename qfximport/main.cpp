@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
       QStringLiteral("Arquivo com a senha do operador (legível só pelo dono); ou QFX_PASSWORD no ambiente."),
       QStringLiteral("arquivo"));
   parser.addOptions({dryRun, server, tls, ca, op, passwordFile});
-  parser.addPositionalArgument(QStringLiteral("arquivos"), QStringLiteral("Arquivos .csv ou pastas com eles."));
+  parser.addPositionalArgument(QStringLiteral("arquivos"),
+                               QStringLiteral("Arquivos .csv, NFC-e .xml ou pastas com eles."));
   parser.process(app);
 
   const QString operatorCode = parser.isSet(op) ? parser.value(op) : qEnvironmentVariable("QFX_OPERATOR");

@@ -27,6 +27,7 @@ constexpr Version kVersions[] = {
     {6, "0006_direito_importacao"},
     {7, "0007_estorno"},
     {10, "0010_execucao_consolidacao"},
+    {11, "0011_nfce"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

@@ -125,7 +125,9 @@ static void fillArgument(const RemoteArg& a, rpc::Argument* out) {
   }
 }
 
-namespace {
+// The reader and the reply stream have linkage: AsyncCall, which the header
+// declares, holds a reply stream, and a class with linkage must not hold a
+// type without.
 // Turns the wire's values into RemoteValues, announcing each packet to the
 // assembler and remembering where its rows must go.
 struct ValueReader {
@@ -199,7 +201,6 @@ struct ReplyStream {
     reader.finish();
   }
 };
-}  // namespace
 
 static rpc::InvokeRequest invokeRequest(const QString& object, const QString& method,
                                         const std::vector<RemoteArg>& args) {

@@ -4,6 +4,7 @@
 // import, and imports side by side with posting runs.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -634,6 +635,63 @@ TEST_P(ImportTest, EachRefusedNfceNamesItsFileElementAndReason) {
     EXPECT_TRUE(found) << i << " " << cases[i].element << ": " << cases[i].reason << "\n" << done.problems();
   }
   EXPECT_EQ(snapshot(db), before) << "a refused document writes nothing, and neither does its import";
+}
+
+// qfximport --pasta as a timer runs it: twice over the same folder, a copy
+// under another name, a file still being written, one refused.
+TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  QTemporaryDir folder;
+  const QDateTime settled = QDateTime::currentDateTime().addSecs(-600);
+  auto write = [&](const std::string& name, const std::string& text, bool old = true) {
+    QFile f(folder.filePath(QString::fromStdString(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.data(), qint64(text.size()));
+    f.flush();  // before the time is set, or the write sets it again
+    if (old) {
+      ASSERT_TRUE(f.setFileTime(settled, QFileDevice::FileModificationTime));
+    }
+  };
+  NfceSpec first, second, unknown;
+  first.number = "51";
+  second.number = "52";
+  unknown.number = "53";
+  unknown.items = {item("PX")};
+  write("a.xml", first.xml());
+  write("b.xml", second.xml());
+  write("copia-de-a.xml", first.xml());
+  write("c.xml", unknown.xml());
+  auto run = [&] {
+    QProcess command;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QFX_PASSWORD"), QString::fromLatin1(kManagerPassword));
+    command.setProcessEnvironment(env);
+    command.setProcessChannelMode(QProcess::MergedChannels);
+    command.start(qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/qfximport"),
+                  {"--server", QStringLiteral("127.0.0.1:%1").arg(harness_->port()), "--operator", kManager, "--pasta",
+                   folder.path()});
+    EXPECT_TRUE(command.waitForFinished(120000)) << command.errorString().toStdString();
+    return std::make_pair(command.exitCode(), QString::fromUtf8(command.readAll()));
+  };
+  const auto once = run();
+  EXPECT_EQ(once.first, 1) << "one was refused";
+  EXPECT_TRUE(once.second.contains(QStringLiteral("2 importadas, 1 já importadas antes, 1 recusadas")))
+      << once.second.toStdString();
+  EXPECT_TRUE(once.second.contains(QStringLiteral("c.xml:"))) << once.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "2");
+
+  // the refused product is registered; a new document is still being written
+  exec(db,
+       QStringLiteral("INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO, IDATIVO, IDCTRLESTQ) VALUES ('PX', 'X', 'S', 'S')"));
+  NfceSpec fresh;
+  fresh.number = "54";
+  write("d.xml", fresh.xml(), false);
+  const auto twice = run();
+  EXPECT_EQ(twice.first, 0) << twice.second.toStdString();
+  EXPECT_TRUE(twice.second.contains(QStringLiteral("1 importadas, 3 já importadas antes, 0 recusadas, 1 ainda")))
+      << twice.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -157,8 +157,6 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
   bool initialized = false;
 };
 
-}  // namespace
-
 TEST_P(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNothing) {
   listYesterdayAndToday();
   TDataSet& itens = *screen->cdsPrincipal;
@@ -426,3 +424,5 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

@@ -125,8 +125,6 @@ class PortWithoutScreen : public ConsolidationPort {
   hostkit::TDataSet erros_, bloqueados_;
 };
 
-}  // namespace
-
 TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
   TfrmGeraNF& tela = ready();
   host->dialogAnswers = {mrNo};
@@ -618,3 +616,5 @@ TEST_F(RunsScreen, NoReversalWithoutReasonOrConfirmationAndRefusalsInTheScreensW
   EXPECT_EQ(callsOf("EstornaGeraNF"), 1u);
   EXPECT_EQ(host->journal, (QStringList{"msg:Estorno_Ja_Estornado"}));
 }
+
+}  // namespace

@@ -186,8 +186,6 @@ class ServerLost : public ::testing::Test {
   bool initialized = false;
 };
 
-}  // namespace
-
 // The run's call is out and the server is frozen, so it cannot answer, then
 // killed: the screen reports the lost server at once, not at the deadline
 // (a minute here), and its reload after the run finds no server either.
@@ -533,3 +531,5 @@ TEST_P(ServerFailOver, AReadMadeRightAfterTheServerDiedGoesToTheOtherUnseen) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

@@ -71,8 +71,6 @@ class GridScreen : public TfrmPadraoGrid {
   }
 };
 
-}  // namespace
-
 // ---- grid screen ------------------------------------------------------------------
 
 class GridScreenTest : public ScriptedHostTest {};
@@ -476,3 +474,5 @@ TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
   EXPECT_EQ(dialog.sbtConfirma->text().remove('&'), "Confirmar");
   EXPECT_EQ(dialog.sbtCancel->text().remove('&'), "Cancelar");
 }
+
+}  // namespace

@@ -89,8 +89,6 @@ class Lifecycle : public ::testing::Test {
   Entries entries;
 };
 
-}  // namespace
-
 TEST_F(Lifecycle, PackageDescribesItsUnitsAndRequirements) {
   const QfxPackageInfoTable* t = entries.table();
   ASSERT_EQ(t->unitCount, 3);
@@ -305,3 +303,5 @@ TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
   EXPECT_FALSE(HelpViewer::current());
   QStandardPaths::setTestModeEnabled(false);
 }
+
+}  // namespace

@@ -114,8 +114,6 @@ class RemoteCalls : public ::testing::Test {
   TDataSet any{nullptr, "cdsQualquer"};
 };
 
-}  // namespace
-
 TEST_F(RemoteCalls, ListAndLookupMethodsSendTheirArgumentsInOrder) {
   for (auto m : {"GetParamFilial", "GetParamVend", "getTipoReti", "getSetor", "GetVendas", "GetProdutos"})
     server.on(m, replyEmptyPacket);
@@ -472,3 +470,5 @@ TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
   itens.SetRecNo(kRows - 2);
   EXPECT_TRUE(itens.FieldByName("IDNOTAFISCAL")->AsBoolean());
 }
+
+}  // namespace

@@ -23,7 +23,7 @@ namespace qfxhost {
 class ImportDialog : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 13031703;
+  static constexpr int kHelpContext = 13031710;
 
   ImportDialog(qfximport::Connection connection, QWidget* parent = nullptr);
   ~ImportDialog() override;

@@ -82,6 +82,12 @@ QString placeholders(size_t n) {
   return text;
 }
 
+}  // namespace
+
+// What the importer's state (Importer::State, declared in the header) holds
+// has linkage like it: a class with linkage must not hold a type without.
+namespace importing {
+
 // A row of a file: one value per column of its kind; a column the file does
 // not have is left out of every comparison and write.
 struct Row {
@@ -90,7 +96,7 @@ struct Row {
   bool bad = false;
 };
 
-struct SaleItem {
+struct ImportedItem {
   uint64_t line = 0;
   QVariantList values;  // NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND
 };
@@ -100,7 +106,7 @@ struct Sale {
   std::string key;
   uint64_t line = 0;
   Row head;  // the sale's columns, from its first line
-  std::vector<SaleItem> items;
+  std::vector<ImportedItem> items;
   bool bad = false;
 };
 
@@ -110,6 +116,15 @@ struct BranchDays {
   QString stockClosing;                             // ISO; empty: none
   std::vector<std::pair<QString, QString>> closed;  // first and last day, ISO
 };
+
+}  // namespace importing
+
+namespace {
+
+using importing::BranchDays;
+using importing::ImportedItem;
+using importing::Row;
+using importing::Sale;
 
 const char* kItemColumns[] = {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"};
 
@@ -691,7 +706,7 @@ bool Importer::State::addSaleLine(Row row) {
   const QString branch = text(row, "CDFILIAL");
   const QString number = text(row, "NRSEQVENDA");
   const std::string key = joinKey({branch, number});
-  SaleItem item{row.line, {}};
+  ImportedItem item{row.line, {}};
   for (const char* c : kItemColumns) item.values << (present(column(c)) ? row.values[size_t(column(c))] : QVariant());
   if (sale && sale->key == key) {
     for (size_t c = 0; c < kind->columns.size() && !sale->head.values.empty(); ++c) {

@@ -42,6 +42,7 @@ QTableWidget* table(const QString& name, const QStringList& headers, QWidget* pa
   t->setSelectionBehavior(QAbstractItemView::SelectRows);
   t->setEditTriggers(QAbstractItemView::NoEditTriggers);
   t->verticalHeader()->hide();
+  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
   t->horizontalHeader()->setStretchLastSection(true);
   return t;
 }

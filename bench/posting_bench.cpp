@@ -333,8 +333,9 @@ RunResult consolidate(const std::string& url) {
 // the run.
 std::vector<std::pair<std::string, std::string>> postingsAfter(QSqlDatabase& db, int64_t after) {
   std::vector<std::pair<std::string, std::string>> postings;
-  QSqlQuery q = exec(db, QStringLiteral("SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE CDFILIALVENDA = '0001' AND "
-                                        "IDTIPOLANC = 'V' AND CAST(NRLANCESTQ AS BIGINT) > ? ORDER BY NRLANCESTQ"),
+  QSqlQuery q = exec(db,
+                     QStringLiteral("SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE CDFILIALVENDA = '0001' AND "
+                                    "IDTIPOLANC = 'V' AND CAST(NRLANCESTQ AS BIGINT) > ? ORDER BY NRLANCESTQ"),
                      {qint64(after)});
   while (q.next()) postings.emplace_back(q.value(0).toString().toStdString(), q.value(1).toString().toStdString());
   return postings;
@@ -377,11 +378,11 @@ ReversalResult reverseRun(const std::string& url, int64_t postedAfter) {
     request.set_object("Qfx31700.rdmGeraNF");
     request.set_method("EstornaGeraNF");
     for (const auto& a : contract::ArgumentList<A, rpc::Argument>{{A::FiliProc, text("0001")},
-                                                                 {A::Filial, text("0001")},
-                                                                 {A::FilialEst, text(stockBranch)},
-                                                                 {A::NrLancEstq, text(number)},
-                                                                 {A::Motivo, text("medida de desempenho")},
-                                                                 {A::Operador, text(demo::kDemoOperator)}}
+                                                                  {A::Filial, text("0001")},
+                                                                  {A::FilialEst, text(stockBranch)},
+                                                                  {A::NrLancEstq, text(number)},
+                                                                  {A::Motivo, text("medida de desempenho")},
+                                                                  {A::Operador, text(demo::kDemoOperator)}}
                              .values())
       *request.add_arguments() = a;
     grpc::ClientContext context;
@@ -742,8 +743,8 @@ int main(int argc, char** argv) {
       if (!kept) store->drop(t.tag);
       if (figures) {
         std::fprintf(figures, "%s posting%lld %.6f %.6f\n", store->name().c_str(), (long long)items, run.seconds, bare);
-        std::fprintf(figures, "%s reversal%lld %.6f %.6f\n", store->name().c_str(), (long long)items,
-                     reversal.seconds, run.seconds);
+        std::fprintf(figures, "%s reversal%lld %.6f %.6f\n", store->name().c_str(), (long long)items, reversal.seconds,
+                     run.seconds);
         std::fflush(figures);
       }
       std::printf("%-10s %8s %9s %12.3f %12.0f %10.3f %8.1f %13.3f %8.1f  last=%lld warnings=%lld%s%s\n",

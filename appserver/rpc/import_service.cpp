@@ -56,7 +56,8 @@ grpc::Status ApplicationService::ImportaDados(grpc::ServerContext* context,
                                               rpc::ImportaDadosResposta* reply) {
   const auto start = std::chrono::steady_clock::now();
   std::string operatorCode = "-";
-  std::optional<Result<ImportSummary>> outcome;
+  // set by the worker on every path; an error until then
+  Result<ImportSummary> outcome = Error{ErrorKind::Internal, "importação não executada"};
   StatementCanceller canceller;
   const CallLimits limits(context->deadline(), [context] { return context->IsCancelled(); });
   workers_.run(
@@ -87,23 +88,22 @@ grpc::Status ApplicationService::ImportaDados(grpc::ServerContext* context,
               importer ? importStream(**importer, context, reader, first) : Result<ImportSummary>(importer.error());
         }
         canceller.disarm();
-        if (!*outcome &&
-            ((*outcome).error().kind == ErrorKind::Internal || (*outcome).error().kind == ErrorKind::Unavailable))
+        if (!outcome && (outcome.error().kind == ErrorKind::Internal || outcome.error().kind == ErrorKind::Unavailable))
           database_.discardConnection();
       },
       [&] {
         if (context->IsCancelled()) canceller.cancel();
       });
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  if (!*outcome) {
+  if (!outcome) {
     log::write(log::Level::Warn, "import",
                {{"operator", operatorCode},
                 {"ms", std::to_string(int64_t(ms))},
                 {"outcome", "error"},
-                {"message", (*outcome).error().message}});
-    return toStatus((*outcome).error());
+                {"message", outcome.error().message}});
+    return toStatus(outcome.error());
   }
-  const auto& summary = **outcome;
+  const auto& summary = *outcome;
   fillReply(summary, reply);
   log::write(log::Level::Info, "import",
              {{"operator", operatorCode},

@@ -8,9 +8,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "abort.h"
-#include "netconnection.h"
-#include "operations.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/netconnection.h>
+#include <hostkit/widgets/operations.h>
 
 namespace qfxhost {
 

@@ -7,7 +7,7 @@
 #include <QMdiArea>
 
 #include "moduleloader.h"
-#include "qthostservices.h"
+#include <hostkit/widgets/qthostservices.h>
 
 class QMdiArea;
 class QMenu;

@@ -14,8 +14,8 @@
 #include <QFile>
 #include <cstdio>
 
-#include "contract.h"
 #include "import_client.h"
+#include <proto/contract.h>
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <thread>
 
 #include "common/wire_date.h"
-#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/packets.h"
 #include "domain/run_record.h"
 #include "domain/sale_rules.h"
+#include <proto/contract_refusals.h>
 
 namespace qfx::server::posting {
 

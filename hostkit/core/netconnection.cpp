@@ -16,11 +16,11 @@
 #include <utility>
 
 #include "callscope.h"
-#include "contract.h"
-#include "health.grpc.pb.h"
-#include "qfx31700.grpc.pb.h"
 #include "routines.h"
-#include "rpc_runtime.h"
+#include <proto/contract.h>
+#include <proto/health.grpc.pb.h>
+#include <proto/qfx31700.grpc.pb.h>
+#include <proto/rpc_runtime.h>
 
 namespace hostkit {
 

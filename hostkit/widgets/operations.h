@@ -21,7 +21,7 @@
 #include <functional>
 #include <vector>
 
-#include "callscope.h"
+#include <hostkit/core/callscope.h>
 
 namespace hostkit {
 

@@ -1,7 +1,7 @@
 #include "rdmgeranf.h"
 
-#include "abort.h"
-#include "contract_methods.h"
+#include <hostkit/core/abort.h>
+#include <proto/contract_methods.h>
 
 namespace qfx {
 

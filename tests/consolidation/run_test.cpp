@@ -9,10 +9,10 @@
 #include <QTableView>
 
 #include "consolidation_fixture.h"
-#include "navigation/modulestate.h"
-#include "qthostservices.h"
-#include "report/frmrelprodevol.h"
-#include "runscreens.h"
+#include <hostkit/widgets/qthostservices.h>
+#include <hostkit/widgets/runscreens.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/report/frmrelprodevol.h>
 
 using namespace qfx;
 using namespace qfxtest;

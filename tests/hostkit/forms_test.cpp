@@ -20,12 +20,12 @@
 #include <QTemporaryDir>
 
 #include "fixtures.h"
-#include "frmfiltropadrao.h"
-#include "frmpadraogrid.h"
-#include "messages.h"
 #include "modaldriver.h"
-#include "operations.h"
-#include "optionsets.h"
+#include <hostkit/core/messages.h>
+#include <hostkit/widgets/frmfiltropadrao.h>
+#include <hostkit/widgets/frmpadraogrid.h>
+#include <hostkit/widgets/operations.h>
+#include <hostkit/widgets/optionsets.h>
 
 using namespace hostkit;
 

@@ -22,6 +22,7 @@ LoginThrottle::LoginThrottle(const LoginThrottleOptions& options)
     : options_(options),
       operators_(std::max(1, options.operatorFailures), options_),
       addresses_(std::max(1, options.addressFailures), options_),
+      strangers_(std::max(1, options.strangerFailures), options_),
       known_(options_),
       checks_(std::max(1, options.concurrentChecks)) {}
 
@@ -46,6 +47,19 @@ void LoginThrottle::succeeded(const std::string& operatorCode, const std::string
   std::lock_guard lock(mutex_);
   operators_.forget(keyOf(operatorCode));
   known_.add(pairKey(operatorCode, address), now);
+}
+
+std::optional<LoginThrottle::Clock::duration> LoginThrottle::strangerWaitFor(const std::string& address,
+                                                                             Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  return strangers_.waitFor(keyOf(address), now);
+}
+
+bool LoginThrottle::strangerRefused(const std::string& address, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  const bool heldBefore = strangers_.waitFor(keyOf(address), now).has_value();
+  strangers_.failed(keyOf(address), now);
+  return !heldBefore && strangers_.waitFor(keyOf(address), now).has_value();
 }
 
 std::optional<LoginThrottle::CheckSlot> LoginThrottle::takeCheckSlot(Clock::time_point latest) {

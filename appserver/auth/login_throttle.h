@@ -34,8 +34,10 @@ struct LoginThrottleOptions {
   std::chrono::milliseconds forgetAfter{std::chrono::hours(1)};         // failures older than this no longer count
   size_t maxEntries = 10000;                                            // per table (operators, addresses, known pairs)
   std::chrono::milliseconds trustKnownFor{std::chrono::hours(24 * 7)};  // a pair's success lets it past its address
-  int concurrentChecks = 2;                                             // password checks running at once
-  std::chrono::milliseconds checkWait{30000};                           // how long a login waits for one
+  // calls refused for want of a session from one address before its session-less calls wait
+  int strangerFailures = 20;
+  int concurrentChecks = 2;                    // password checks running at once
+  std::chrono::milliseconds checkWait{30000};  // how long a login waits for one
 };
 
 class LoginThrottle {
@@ -50,6 +52,15 @@ class LoginThrottle {
   void failed(const std::string& operatorCode, const std::string& address, Clock::time_point now = Clock::now());
   // Clears the operator's count (not the address's) and remembers the pair.
   void succeeded(const std::string& operatorCode, const std::string& address, Clock::time_point now = Clock::now());
+
+  // Calls without a session (a stranger's, not a logged-in client's) from
+  // one address: after a few were refused, its next ones are refused at once
+  // for a delay that doubles, as failed logins are; calls that carry a
+  // session are never held back, so the clients behind a shared address go on.
+  std::optional<Clock::duration> strangerWaitFor(const std::string& address, Clock::time_point now = Clock::now());
+  // Counts a call refused for want of a valid session; true when it is the
+  // one that starts the address's wait.
+  bool strangerRefused(const std::string& address, Clock::time_point now = Clock::now());
 
   // A free password check, taken for the slot's lifetime.
   class CheckSlot {
@@ -113,7 +124,7 @@ class LoginThrottle {
 
   LoginThrottleOptions options_;
   std::mutex mutex_;
-  FailureTable operators_, addresses_;
+  FailureTable operators_, addresses_, strangers_;
   KnownPairs known_;
   std::counting_semaphore<> checks_;
 };

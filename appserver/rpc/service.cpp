@@ -1,5 +1,6 @@
 #include "rpc/service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -238,6 +239,21 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
                 {"arguments", std::to_string(request->arguments_size())},
                 {"bytes", std::to_string(request->ByteSizeLong())},
                 {"session", sessionToken(*context).empty() ? "none" : "given"}});
+  const bool stranger = sessionToken(*context).empty();
+  if (stranger) {
+    if (const auto wait = loginThrottle_.strangerWaitFor(peer)) {
+      // refused at once and logged only when debugging: a flood leaves the
+      // one warning written when the address was held back
+      if (log::enabled(log::Level::Debug))
+        log::write(log::Level::Debug, "call",
+                   {{"peer", peer}, {"method", request->method()}, {"outcome", "held_back"}});
+      count(*request, "held_back", start);
+      const auto seconds = std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(*wait).count());
+      return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                          "muitas chamadas sem sessão deste endereço: tente de novo em " + std::to_string(seconds) +
+                              " s, depois de fazer login");
+    }
+  }
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
@@ -270,6 +286,8 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
                 {"outcome", outcomeOf(rows.error())},
                 {"message", rows.error().kind == ErrorKind::Refused ? "" : rows.error().message}});
     count(*request, outcomeOf(rows.error()), start);
+    if (rows.error().kind == ErrorKind::Unauthenticated && loginThrottle_.strangerRefused(peer))
+      log::write(log::Level::Warn, "peer_held_back", {{"peer", peer}, {"reason", "calls_without_session"}});
     return toStatus(rows.error());
   }
   log::write(log::Level::Info, "call",

@@ -8,6 +8,7 @@ struct Calls {
   int waiting = 0;
   std::function<void()> started;
   std::function<void()> over;
+  std::function<bool(QObject*, QEvent*)> closeClick;
 };
 
 Calls& calls() {
@@ -30,6 +31,15 @@ CallScope::~CallScope() {
 }
 
 bool callInFlight() { return calls().waiting > 0; }
+
+void setCloseClickListener(std::function<bool(QObject*, QEvent*)> listener) {
+  calls().closeClick = std::move(listener);
+}
+
+bool closeClicked(QObject* watched, QEvent* event) {
+  const auto& listener = calls().closeClick;
+  return listener && listener(watched, event);
+}
 
 void setCallListeners(std::function<void()> started, std::function<void()> over) {
   calls().started = std::move(started);

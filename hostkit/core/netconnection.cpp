@@ -111,9 +111,11 @@ namespace {
 // A close is no input: the close guard holds it back until the call is over.
 class InputBlocker : public QObject {
  public:
-  bool eventFilter(QObject*, QEvent* e) override {
+  bool eventFilter(QObject* watched, QEvent* e) override {
     switch (e->type()) {
       case QEvent::MouseButtonPress:
+        closeClicked(watched, e);  // a close among the input is still a close
+        return true;
       case QEvent::MouseButtonRelease:
       case QEvent::MouseButtonDblClick:
       case QEvent::MouseMove:

@@ -4,6 +4,10 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QHash>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QTimer>
 #include <QToolTip>
 
@@ -56,13 +60,45 @@ void releaseHeldBack() {
   }
 }
 
+// Where a subwindow's title bar draws its close button, laid out as the
+// subwindow lays it out.
+}  // namespace
+
+bool onSubWindowCloseButton(const QMdiSubWindow& sub, const QPoint& at) {
+  if (sub.windowFlags() & Qt::FramelessWindowHint) return false;
+  QStyle* style = sub.style();
+  QStyleOptionTitleBar option;
+  option.initFrom(&sub);
+  option.subControls = QStyle::SC_All;
+  option.titleBarFlags = sub.windowFlags();
+  option.titleBarState = int(sub.windowState());
+  if (sub.isActiveWindow()) option.state |= QStyle::State_Active;
+  const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &sub);
+  const int height = style->pixelMetric(QStyle::PM_TitleBarHeight, &option, &sub);
+  option.rect = QRect(border, border, sub.width() - 2 * border, height);
+  return style->hitTestComplexControl(QStyle::CC_TitleBar, &option, at, &sub) == QStyle::SC_TitleBarCloseButton;
+}
+
+namespace {
+
+// A press on a subwindow's own × while a call waits: held back like a close
+// that came as an event.
+bool holdBackCloseClick(QObject* watched, QEvent* event) {
+  auto* sub = qobject_cast<QMdiSubWindow*>(watched);
+  if (!sub || event->type() != QEvent::MouseButtonPress) return false;
+  if (!onSubWindowCloseButton(*sub, static_cast<QMouseEvent*>(event)->position().toPoint())) return false;
+  holdBack(sub);
+  return true;
+}
+
 class CloseGuard : public QObject {
  public:
   using QObject::QObject;
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::Close || !watched->isWidgetType()) return false;
     auto* w = static_cast<QWidget*>(watched);
-    if (!mustWait(w)) return false;
+    // a tool tip (the one saying to wait, among them) goes when it is done
+    if (w->windowType() == Qt::ToolTip || !mustWait(w)) return false;
     event->ignore();
     holdBack(w);
     return true;
@@ -81,6 +117,7 @@ void ensureGuard() {
 // during a call waits for its reply. Set when the widgets library loads.
 [[maybe_unused]] const bool listeningToCalls = [] {
   setCallListeners(ensureGuard, releaseHeldBack);
+  setCloseClickListener(holdBackCloseClick);
   return true;
 }();
 

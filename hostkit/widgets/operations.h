@@ -18,6 +18,8 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+
+class QMdiSubWindow;
 #include <functional>
 #include <vector>
 
@@ -48,6 +50,9 @@ bool operationRunning(const QWidget* widget);
 bool operationRunningAround(const QWidget* widget);
 // Closes held back and not yet made.
 int heldBackCloses();
+// Whether `at` (in the subwindow's coordinates) is on the close button its
+// title bar draws.
+bool onSubWindowCloseButton(const QMdiSubWindow& sub, const QPoint& at);
 
 // Runs a handler of `owner` through the guard, inside an OperationScope.
 bool guardedOn(QWidget* owner, const std::function<void()>& handler);

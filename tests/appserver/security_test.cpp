@@ -916,3 +916,24 @@ TEST(UnauthenticatedFlood, OversizedRequestsAreRefusedAndHoldNothing) {
   EXPECT_LT(growthKb, 4 * 80 * 1024) << "the server held the requests";
   EXPECT_LT(log.size(), 64 * 1024);
 }
+
+// A peer whose calls without a session keep being refused is held back: its
+// next session-less calls are refused at once, with one warning in the log,
+// while the logged-in clients at the same address go on.
+TEST(UnauthenticatedFlood, CallsWithoutASessionFromOnePeerAreHeldBack) {
+  server::ServerOptions options;
+  options.loginThrottle.strangerFailures = 5;
+  options.loginThrottle.firstDelay = std::chrono::seconds(60);
+  ServerHarness harness(Backend::SQLite, true, options);
+  auto honest = harness.loggedIn();
+  TestClient stranger(harness.port());
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(stranger.invoke("GetParamFilial", {text("0001")}).status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  const auto held = stranger.invoke("GetParamFilial", {text("0001")});
+  EXPECT_EQ(held.status.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << held.status.error_message();
+  EXPECT_NE(held.status.error_message().find("sem sessão"), std::string::npos) << held.status.error_message();
+  EXPECT_TRUE(honest->invoke("GetParamFilial", {text("0001")}).ok()) << "a client with a session goes on";
+  stranger.setToken("forjado");
+  EXPECT_EQ(stranger.invoke("GetParamFilial", {text("0001")}).status.error_code(), grpc::StatusCode::UNAUTHENTICATED)
+      << "a call with a token is checked, not held back";
+}

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -18,10 +19,15 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QToolTip>
+#include <chrono>
+#include <thread>
 
 #include "fixtures.h"
 #include "modaldriver.h"
 #include <hostkit/core/messages.h>
+#include <hostkit/core/netconnection.h>
 #include <hostkit/widgets/frmfiltropadrao.h>
 #include <hostkit/widgets/frmpadraogrid.h>
 #include <hostkit/widgets/operations.h>
@@ -234,6 +240,42 @@ TEST_F(GridScreenTest, ClosingWhileAHandlerRunsWaitsForItsEnd) {
   flushDeletes();
   EXPECT_TRUE(screen.isNull());
   EXPECT_FALSE(main.isVisible());
+  EXPECT_EQ(heldBackCloses(), 0);
+}
+
+// The screen's own × (its subwindow's title bar, drawn by the program) is
+// clicked while a call waits: the click is input, which the wait discards,
+// but the close it asks for is held back and made once the call is over.
+TEST_F(GridScreenTest, ItsOwnCloseButtonClickedDuringACallClosesItAfterwards) {
+  QMainWindow main;
+  auto* area = new QMdiArea(&main);
+  main.setCentralWidget(area);
+  ASSERT_TRUE(showActive(main));
+  host->mdi = area;
+  QPointer<GridScreen> screen = new GridScreen;
+  screen->Show();
+  QPointer<QMdiSubWindow> sub = qobject_cast<QMdiSubWindow*>(screen->frameWindow());
+  ASSERT_TRUE(sub);
+  QPoint closeButton;
+  for (int x = sub->width() - 1; x > 0 && closeButton.isNull(); --x)
+    for (int y = 1; y < 40 && closeButton.isNull(); ++y)
+      if (onSubWindowCloseButton(*sub, {x, y})) closeButton = {x - 3, y + 3};
+  ASSERT_FALSE(closeButton.isNull());
+
+  bool heldDuringTheCall = false;
+  QString tip;
+  QTimer::singleShot(100, [&] {
+    QTest::mousePress(sub, Qt::LeftButton, {}, closeButton);
+    QTest::mouseRelease(sub, Qt::LeftButton, {}, closeButton);
+    heldDuringTheCall = heldBackCloses() == 1 && sub && sub->isVisible();
+    tip = QToolTip::text();
+  });
+  runBlockingCall([&] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); });
+  EXPECT_TRUE(heldDuringTheCall);
+  EXPECT_EQ(tip, waitForOperationText());
+  QTest::qWait(0);
+  flushDeletes();
+  EXPECT_TRUE(screen.isNull()) << "closed once the call was over";
   EXPECT_EQ(heldBackCloses(), 0);
 }
 

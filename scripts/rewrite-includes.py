@@ -10,8 +10,9 @@ qfx_include_root in CMakeLists.txt), so the layering still holds.
 
 Run from anywhere: scripts/rewrite-includes.py [--check]. It is idempotent:
 an include already spelt with its library is left alone. With --check it
-changes nothing and exits 1 if an include would change. An include that two
-libraries could both answer is reported and left for a person.
+changes nothing, prints each include that would change and exits 1 (the
+include_spelling test). An include that two libraries could both answer is
+reported and left for a person (and fails --check).
 """
 import pathlib
 import re
@@ -93,7 +94,10 @@ def main():
         for line in lines:
             body = line.rstrip("\r\n")
             ending = line[len(body):]
-            new_lines.append(rewrite_line(body, source, owner, generated, problems) + ending)
+            rewritten = rewrite_line(body, source, owner, generated, problems)
+            if check_only and rewritten != body:
+                print(f"{source.relative_to(ROOT)}: {body.strip()} -> {rewritten.strip()}")
+            new_lines.append(rewritten + ending)
         new_text = "".join(new_lines)
         if new_text != text:
             changed.append(source)
@@ -103,9 +107,10 @@ def main():
         print("ambiguous, left as is:", problem, file=sys.stderr)
     if changed and not check_only:
         subprocess.run(["clang-format", "-i", *map(str, changed)], cwd=ROOT, check=True)
-    for source in changed:
-        print(source.relative_to(ROOT))
-    if check_only and changed:
+    if not check_only:
+        for source in changed:
+            print(source.relative_to(ROOT))
+    if check_only and (changed or problems):
         return 1
     return 0
 

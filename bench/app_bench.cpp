@@ -46,6 +46,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QUrl>
+#include <QUuid>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -425,9 +426,8 @@ class Screen {
     login.Host = host_->server.host;
     login.Port = port;
     auto session = login.Login(host_->operadorValue, QString::fromLatin1(srv::demo::kDemoPassword));
-    if (!std::holds_alternative<hostkit::LoginResult>(session))
-      die("login: " + std::get<QString>(session).toStdString());
-    host_->token = std::get<hostkit::LoginResult>(session).token;
+    if (!session.ok()) die("login: " + session.error().toStdString());
+    host_->token = session->token;
     if (auto failed = hostkit::openHostDatabase({QString::fromStdString(url)})) die(failed->toStdString());
     Initialize();
     qfx::CriaGeraNF();
@@ -738,8 +738,8 @@ void loadClient(const ServerList& servers, const QString& watched, int index, in
       net.Login(QString::fromLatin1(srv::demo::kDemoOperator), QString::fromLatin1(srv::demo::kDemoPassword));
   start->loggedIn.count_down();
   start->go.wait();
-  if (auto* refused = std::get_if<QString>(&session)) {
-    out->calls.push_back({0, 0, false, "login: " + refused->toStdString()});
+  if (!session.ok()) {
+    out->calls.push_back({0, 0, false, "login: " + session.error().toStdString()});
     return;
   }
   const Clock::time_point begin = start->begin, until = start->until;
@@ -774,7 +774,8 @@ void loadClient(const ServerList& servers, const QString& watched, int index, in
       qfx::TFiltro run = f;
       const auto reply =
           rdm.SemGeraNF(QStringLiteral("0001"), QStringLiteral("0001"), QStringLiteral("01"), run, QStringLiteral("01"),
-                        QStringLiteral("0001"), QString::fromLatin1(srv::demo::kDemoOperator), true, errors, blocked);
+                        QStringLiteral("0001"), QString::fromLatin1(srv::demo::kDemoOperator), true,
+                        QUuid::createUuid().toString(QUuid::WithoutBraces), errors, blocked);
       if (reply.lancamento > 0) ++out->posted;
     });
   }

@@ -70,7 +70,7 @@ Figures measure(Store& store, int rounds) {
   net.Alternates = {{QStringLiteral("127.0.0.1"), second.port()}};
   net.CallTimeoutMs = 15000;
   const auto login = net.Login(QStringLiteral("demo"), QStringLiteral("demo"));
-  if (auto* refused = std::get_if<QString>(&login)) die("login: " + refused->toStdString());
+  if (!login.ok()) die("login: " + login.error().toStdString());
 
   Figures figures;
   for (int round = 0; round < rounds; ++round) {

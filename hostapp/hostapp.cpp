@@ -44,8 +44,8 @@ std::optional<LoginOutcome> login(HostSettings& settings) {
   }
   if (!settings.operatorCode.isEmpty() && !settings.password.isEmpty()) {
     auto reply = loginDirect(settings, settings.operatorCode, settings.password);
-    if (auto* outcome = std::get_if<LoginOutcome>(&reply)) return *outcome;
-    fatal(std::get<QString>(reply));
+    if (reply.ok()) return *reply;
+    fatal(reply.error());
     if (!settings.screenshotDir.isEmpty()) return std::nullopt;  // headless: nobody to ask
   }
   LoginDialog dialog(settings);

@@ -50,11 +50,11 @@ std::optional<QString> readStored(HostSettings& s) {
   std::optional<QString> error;
   if (stored.contains(QLatin1String(kServerListKey))) {
     const auto list = hostkit::parseServerList(stored.value(QLatin1String(kServerListKey)).toString());
-    if (auto* servers = std::get_if<QList<hostkit::ServerEndpoint>>(&list))
-      s.server.setServers(*servers);
+    if (list.ok())
+      s.server.setServers(*list);
     else
       error = QStringLiteral("%1\nEm %2, chave %3; corrija-a ou informe --server.")
-                  .arg(std::get<QString>(list), stored.fileName(), QLatin1String(kServerListKey));
+                  .arg(list.error(), stored.fileName(), QLatin1String(kServerListKey));
   }
   s.server.tls = stored.value(QStringLiteral("servidor/tls"), s.server.tls).toBool();
   s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
@@ -150,8 +150,8 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
 
   if (parser.isSet(server)) {
     const auto list = hostkit::parseServerList(parser.value(server));
-    if (auto* error = std::get_if<QString>(&list)) return *error;
-    s.server.setServers(std::get<QList<hostkit::ServerEndpoint>>(list));
+    if (!list.ok()) return list.error();
+    s.server.setServers(*list);
   } else if (storedError) {
     return *storedError;
   }

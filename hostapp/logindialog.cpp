@@ -45,15 +45,16 @@ std::optional<QString> pickBranch(const hostkit::LoginResult& login, const QStri
 }
 }  // namespace
 
-std::variant<LoginOutcome, QString> loginDirect(const HostSettings& settings, const QString& operatorCode,
-                                                const QString& password) {
+hostkit::Result<LoginOutcome> loginDirect(const HostSettings& settings, const QString& operatorCode,
+                                          const QString& password) {
   QObject owner;
   auto reply = connectionFor(settings, &owner)->Login(operatorCode, password);
-  if (auto* error = std::get_if<QString>(&reply)) return *error;
-  const auto& login = std::get<hostkit::LoginResult>(reply);
+  if (!reply.ok()) return hostkit::Result<LoginOutcome>::failure(reply.error());
+  const auto& login = *reply;
   const auto branch = pickBranch(login, settings.branch);
   if (!branch)
-    return QStringLiteral("O operador %1 não pode trabalhar na filial %2.").arg(operatorCode, settings.branch);
+    return hostkit::Result<LoginOutcome>::failure(
+        QStringLiteral("O operador %1 não pode trabalhar na filial %2.").arg(operatorCode, settings.branch));
   return LoginOutcome{login, *branch};
 }
 
@@ -120,21 +121,21 @@ void LoginDialog::tryLogin() {
     return;
   }
   const auto servers = hostkit::parseServerList(edtServidor->text());
-  if (auto* error = std::get_if<QString>(&servers)) {
-    showMessage(*error);
+  if (!servers.ok()) {
+    showMessage(servers.error());
     edtServidor->setFocus();
     return;
   }
-  settings_.server.setServers(std::get<QList<hostkit::ServerEndpoint>>(servers));
+  settings_.server.setServers(*servers);
   QObject owner;
   auto reply = connectionFor(settings_, &owner)->Login(edtOperador->text().trimmed(), edtSenha->text());
-  if (auto* error = std::get_if<QString>(&reply)) {
-    showMessage(*error);
+  if (!reply.ok()) {
+    showMessage(reply.error());
     edtSenha->selectAll();
     edtSenha->setFocus();
     return;
   }
-  chooseBranch(std::get<hostkit::LoginResult>(reply));
+  chooseBranch(*reply);
 }
 
 void LoginDialog::backToCredentials() {

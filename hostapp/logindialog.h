@@ -21,8 +21,8 @@ struct LoginOutcome {
 };
 
 // Logs in without a dialog (operator and password given); an error value on failure.
-std::variant<LoginOutcome, QString> loginDirect(const HostSettings& settings, const QString& operatorCode,
-                                                const QString& password);
+hostkit::Result<LoginOutcome> loginDirect(const HostSettings& settings, const QString& operatorCode,
+                                          const QString& password);
 // Ends the session of `token` on the servers of the settings, as the host
 // quits, so it cannot be used after the operator left; false when no server
 // took it (it then lasts until it expires).

@@ -34,7 +34,7 @@ inline constexpr int kDefaultPort = 50731;
 inline constexpr std::string_view kImportKinds[] = {"EMPRESA",   "FILIAL",  "PARAMFILIAL", "LOJA",         "CAIXA",
                                                     "TIPOCONS",  "CLIENTE", "CCUSCLIE",    "TIPORETI",     "SETOR",
                                                     "PARAVEND",  "PRODUTO", "PRODFILI",    "PRODTIPORETI", "PERIODOCTB",
-                                                    "SALDOESTQ", "VENDA",   "REDUCAOZ"};
+                                                    "SALDOESTQ", "VENDA",   "REDUCAOZ",    "NFCE"};
 // Bytes of a file in one message of the import's stream.
 inline constexpr size_t kImportPieceBytes = 1u << 20;
 

@@ -48,6 +48,8 @@ QString statusText(const grpc::Status& status) {
 }  // namespace
 
 QString kindOfFileName(const QString& fileName) {
+  // an NFC-e keeps the name the point of sale gave it (its access key, say)
+  if (fileName.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) return QStringLiteral("NFCE");
   QString kind;
   for (const QChar c : fileName) {
     if (c < QLatin1Char('A') || c > QLatin1Char('z') || (c > QLatin1Char('Z') && c < QLatin1Char('a'))) break;
@@ -73,8 +75,9 @@ std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QS
   for (const auto& path : paths) {
     const QFileInfo info(path);
     if (info.isDir()) {
-      const auto entries =
-          QDir(path).entryInfoList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")}, QDir::Files, QDir::Name);
+      const auto entries = QDir(path).entryInfoList(
+          {QStringLiteral("*.csv"), QStringLiteral("*.CSV"), QStringLiteral("*.xml"), QStringLiteral("*.XML")},
+          QDir::Files, QDir::Name);
       for (const auto& entry : entries)
         if (!add(entry)) return std::nullopt;
     } else if (info.isFile() && info.isReadable()) {
@@ -85,7 +88,7 @@ std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QS
     }
   }
   if (files.empty()) {
-    *error = QStringLiteral("nenhum arquivo .csv para importar");
+    *error = QStringLiteral("nenhum arquivo .csv ou .xml (NFC-e) para importar");
     return std::nullopt;
   }
   std::stable_sort(files.begin(), files.end(), [](const ImportFile& a, const ImportFile& b) {

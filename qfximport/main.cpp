@@ -2,6 +2,7 @@
 // through the application server, which checks and writes them.
 //
 //   qfximport [--testar] [--server HOST:PORTA] [--operator CODIGO] [--password-file ARQ] ARQUIVOS|PASTAS...
+//   qfximport --pasta PASTA ...   (the NFC-e a folder has that are new)
 //
 // Exit status: 0 imported (or, with --testar, nothing would be refused);
 // 1 something was refused and nothing was written; 2 nothing could be done
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <cstdio>
 
+#include "drop_folder.h"
 #include "import_client.h"
 #include <proto/contract.h>
 
@@ -85,6 +87,18 @@ void printSummary(const qfx::rpc::ImportaDadosResposta& reply, bool dryRun) {
     std::printf("Importação gravada: %s linhas.\n", thousands(qint64(reply.lines())).toUtf8().constData());
 }
 
+int importDropFolder(const qfximport::Connection& connection, const QString& folder) {
+  QString error;
+  const auto run = qfximport::importDropFolder(connection, folder, &error);
+  if (!run) return fail(error);
+  for (const auto& p : run->problems) std::printf("%s\n", p.toUtf8().constData());
+  std::printf(
+      "NFC-e: %d importadas, %d já importadas antes, %d recusadas, %d ainda sendo gravadas (ficam para a "
+      "próxima vez)\n",
+      run->imported, run->skipped, run->refused, run->waiting);
+  return run->refused > 0 ? kRefused : kImported;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,8 +122,13 @@ int main(int argc, char** argv) {
       QStringLiteral("password-file"),
       QStringLiteral("Arquivo com a senha do operador (legível só pelo dono); ou QFX_PASSWORD no ambiente."),
       QStringLiteral("arquivo"));
-  parser.addOptions({dryRun, server, tls, ca, op, passwordFile});
-  parser.addPositionalArgument(QStringLiteral("arquivos"), QStringLiteral("Arquivos .csv ou pastas com eles."));
+  const QCommandLineOption dropFolder(
+      QStringLiteral("pasta"),
+      QStringLiteral("Importa as NFC-e novas da pasta (as já importadas, pela chave de acesso, ficam de fora)."),
+      QStringLiteral("pasta"));
+  parser.addOptions({dryRun, server, tls, ca, op, passwordFile, dropFolder});
+  parser.addPositionalArgument(QStringLiteral("arquivos"),
+                               QStringLiteral("Arquivos .csv, NFC-e .xml ou pastas com eles."));
   parser.process(app);
 
   const QString operatorCode = parser.isSet(op) ? parser.value(op) : qEnvironmentVariable("QFX_OPERATOR");
@@ -124,11 +143,15 @@ int main(int argc, char** argv) {
   } else {
     return fail(QStringLiteral("informe a senha em QFX_PASSWORD ou num arquivo (--password-file)"));
   }
-  auto files = qfximport::collectFiles(parser.positionalArguments(), &error);
-  if (!files) return fail(error);
+  std::optional<std::vector<qfximport::ImportFile>> files;
+  if (!parser.isSet(dropFolder)) {
+    files = qfximport::collectFiles(parser.positionalArguments(), &error);
+    if (!files) return fail(error);
+  }
   auto connection = qfximport::login(parser.value(server).toStdString(), parser.isSet(tls), parser.value(ca),
                                      operatorCode.toStdString(), password.toStdString(), &error);
   if (!connection) return fail(QStringLiteral("login: %1").arg(error));
+  if (parser.isSet(dropFolder)) return importDropFolder(*connection, parser.value(dropFolder));
 
   const bool terminal = isatty(STDERR_FILENO);
   QElapsedTimer clock;

@@ -26,6 +26,7 @@ constexpr Version kVersions[] = {
     {5, "0005_consulta_concedida"},
     {6, "0006_direito_importacao"},
     {10, "0010_execucao_consolidacao"},
+    {11, "0011_nfce"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

@@ -94,8 +94,10 @@ Status writeKind(QSqlDatabase& db, const Kind& kind, const QString& folder) {
 
 Status writeImportFiles(QSqlDatabase& db, const QString& folder) {
   if (!QDir().mkpath(folder)) return internalError("não foi possível criar a pasta " + folder.toStdString());
-  for (const auto& kind : importing::kinds())
+  for (const auto& kind : importing::kinds()) {
+    if (kind.name == std::string(importing::kNfce)) continue;  // the demo's sales travel as VENDA files
     if (auto written = writeKind(db, kind, folder); !written) return written;
+  }
   return success();
 }
 

@@ -20,6 +20,41 @@ Column number(const char* name, bool required = false) { return {name, T::Number
 Reference branch() { return {"FILIAL", {"CDFILIAL"}, {"CDFILIAL"}, "filial"}; }
 Reference product(const char* column = "CDPRODUTO") { return {"PRODUTO", {column}, {"CDPRODUTO"}, "produto"}; }
 
+// A sales file (one line per item) and an NFC-e share the sale's columns;
+// an NFC-e also keeps its access key.
+Kind salesKind(const char* name, bool withAccessKey) {
+  Kind kind = {name,
+               "VENDA",
+               {key("CDFILIAL", 4),
+                key("NRSEQVENDA", 10),
+                text("CDLOJA", 10, true),
+                text("CDCAIXA", 3, true),
+                day("DTVENDA", true),
+                {"DTENTRVENDA", T::Moment, 0, false, false, nullptr},
+                text("NRCUPOMFIS", 10),
+                text("CDCLIENTE", 21),
+                text("CDCCUSCLIE", 10),
+                text("CDTIPOCONS", 2),
+                text("NMCONSUMIDOR", 50),
+                flag("IDSITUVENDA", "F"),
+                flag("IDTPFORPGVEN"),
+                flag("IDTIPOIMPV"),
+                key("NRSEQUITVEND", 3),
+                text("CDPRODUTO", 10, true),
+                number("QTPRODVEND", true),
+                number("VRUNITVEND", true),
+                {"VRDESITVEND", T::Number, 0, false, false, "0"}},
+               {{"LOJA", {"CDFILIAL", "CDLOJA"}, {"CDFILIAL", "CDLOJA"}, "loja"},
+                product(),
+                {"CLIENTE", {"CDCLIENTE"}, {"CDCLIENTE"}, "cliente"},
+                {"CCUSCLIE", {"CDCLIENTE", "CDCCUSCLIE"}, {"CDCLIENTE", "CDCCUSCLIE"}, "centro de custo"},
+                {"TIPOCONS", {"CDTIPOCONS"}, {"CDTIPOCONS"}, "tipo de consumo"}},
+               "CDFILIAL",
+               "DTVENDA"};
+  if (withAccessKey) kind.columns.push_back(text("CDCHAVENFCE", 44));
+  return kind;
+}
+
 std::vector<Kind> makeKinds() {
   return {
       {"EMPRESA",
@@ -31,7 +66,7 @@ std::vector<Kind> makeKinds() {
       {"FILIAL",
        "FILIAL",
        {key("CDFILIAL", 4), text("NMFILIAL", 30, true), text("CDEMPRESA", 2, true), text("CDINSCESTA", 16),
-        text("CDSERIE", 5), text("CDINSCMUNI", 16)},
+        text("CDSERIE", 5), text("CDINSCMUNI", 16), text("NRCNPJFILI", 14)},
        {{"EMPRESA", {"CDEMPRESA"}, {"CDEMPRESA"}, "empresa"}},
        "CDFILIAL",
        nullptr},
@@ -45,7 +80,8 @@ std::vector<Kind> makeKinds() {
         flag("IDMENSESTNEG", "N"),
         day("DTPROCESSAMENTO"),
         day("DTFECHAESTQ"),
-        {"NRDIASMAXCONS", T::Integer, 0, false, false, nullptr}},
+        {"NRDIASMAXCONS", T::Integer, 0, false, false, nullptr},
+        flag("IDNFCEGTIN", "N")},
        {branch()},
        "CDFILIAL",
        nullptr},
@@ -58,7 +94,8 @@ std::vector<Kind> makeKinds() {
        nullptr},
       {"CAIXA",
        "CAIXA",
-       {key("CDFILIAL", 4), key("CDCAIXA", 3), text("CDLOJA", 10, true), text("NMCAIXA", 30, true)},
+       {key("CDFILIAL", 4), key("CDCAIXA", 3), text("CDLOJA", 10, true), text("NMCAIXA", 30, true),
+        text("CDSERIENFCE", 3)},
        {{"LOJA", {"CDFILIAL", "CDLOJA"}, {"CDFILIAL", "CDLOJA"}, "loja"}},
        "CDFILIAL",
        nullptr},
@@ -89,7 +126,7 @@ std::vector<Kind> makeKinds() {
       {"PRODUTO",
        "PRODUTO",
        {key("CDPRODUTO", 10), text("NMPRODUTO", 50, true), text("CDARVPROD", 20), text("CDPRODESTO", 10),
-        flag("IDATIVO", "S"), flag("IDCTRLESTQ", "S")},
+        flag("IDATIVO", "S"), flag("IDCTRLESTQ", "S"), text("CDGTINPROD", 14)},
        {},
        nullptr,
        nullptr},
@@ -113,40 +150,15 @@ std::vector<Kind> makeKinds() {
        {product()},
        "CDFILIAL",
        nullptr},
-      {kSales,
-       "VENDA",
-       {key("CDFILIAL", 4),
-        key("NRSEQVENDA", 10),
-        text("CDLOJA", 10, true),
-        text("CDCAIXA", 3, true),
-        day("DTVENDA", true),
-        {"DTENTRVENDA", T::Moment, 0, false, false, nullptr},
-        text("NRCUPOMFIS", 10),
-        text("CDCLIENTE", 21),
-        text("CDCCUSCLIE", 10),
-        text("CDTIPOCONS", 2),
-        text("NMCONSUMIDOR", 50),
-        flag("IDSITUVENDA", "F"),
-        flag("IDTPFORPGVEN"),
-        flag("IDTIPOIMPV"),
-        key("NRSEQUITVEND", 3),
-        text("CDPRODUTO", 10, true),
-        number("QTPRODVEND", true),
-        number("VRUNITVEND", true),
-        {"VRDESITVEND", T::Number, 0, false, false, "0"}},
-       {{"LOJA", {"CDFILIAL", "CDLOJA"}, {"CDFILIAL", "CDLOJA"}, "loja"},
-        product(),
-        {"CLIENTE", {"CDCLIENTE"}, {"CDCLIENTE"}, "cliente"},
-        {"CCUSCLIE", {"CDCLIENTE", "CDCCUSCLIE"}, {"CDCLIENTE", "CDCCUSCLIE"}, "centro de custo"},
-        {"TIPOCONS", {"CDTIPOCONS"}, {"CDTIPOCONS"}, "tipo de consumo"}},
-       "CDFILIAL",
-       "DTVENDA"},
+      salesKind(kSales, false),
       {"REDUCAOZ",
        "REDUCAOZ",
        {key("CDFILIAL", 4), key("CDCAIXA", 3), dayKey("DTREDUCAOZ"), number("VRVENLIQREDZ", true)},
        {{"CAIXA", {"CDFILIAL", "CDCAIXA"}, {"CDFILIAL", "CDCAIXA"}, "caixa"}},
        "CDFILIAL",
        "DTREDUCAOZ"},
+      // NFC-e documents become sales of the same columns, with their access key
+      salesKind(kNfce, true),
   };
 }
 
@@ -169,6 +181,8 @@ size_t kindRank(const std::string& name) {
     if (name == all[i].name) return i;
   return all.size();
 }
+
+bool isSalesKind(const std::string& name) { return name == kSales || name == kNfce; }
 
 bool isItemColumn(const std::string& column) {
   for (const char* c : {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"})

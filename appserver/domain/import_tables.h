@@ -51,6 +51,10 @@ const Kind* findKind(const std::string& name);
 size_t kindRank(const std::string& name);
 
 inline constexpr const char* kSales = "VENDA";
+// An authorised NFC-e's XML, one document a file, read into a sale.
+inline constexpr const char* kNfce = "NFCE";
+// Whether a kind's rows are sales (its writes go to VENDA and ITVENDA).
+bool isSalesKind(const std::string& name);
 // The columns of a sales file that belong to the item (the rest are the sale's).
 bool isItemColumn(const std::string& column);
 

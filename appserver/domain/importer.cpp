@@ -14,6 +14,7 @@
 
 #include "common/csv_reader.h"
 #include "common/import_values.h"
+#include "common/nfce_reader.h"
 #include "db/row_writer.h"
 #include "db/sql.h"
 #include "domain/import_tables.h"
@@ -95,6 +96,7 @@ struct SaleItem {
 };
 
 struct Sale {
+  std::string file;  // an NFC-e's, whose sale is written after later files are read
   std::string key;
   uint64_t line = 0;
   Row head;  // the sale's columns, from its first line
@@ -127,6 +129,7 @@ struct Importer::State {
   std::string fileName;
   const Kind* kind = nullptr;
   std::unique_ptr<CsvReader> reader;
+  std::unique_ptr<NfceReader> nfce;
   bool headerRead = false;
   bool skipFile = false;          // its header or kind is wrong: the rest is not read
   std::vector<int> columnAt;      // file column -> kind column
@@ -139,6 +142,24 @@ struct Importer::State {
   std::unordered_map<std::string, std::string> registerStore;  // branch+register -> store
   std::unordered_map<std::string, BranchDays> branchDays;
   std::unordered_set<std::string> salesRead;
+
+  // NFC-e: what their documents name, found once an import
+  struct NfceRegister {
+    QString series, code, store;
+  };
+  struct NfceBranch {
+    QString code;
+    bool byGtin = false;
+    std::vector<NfceRegister> registers;
+  };
+  struct NfceRead {
+    std::string file;
+    long long totalCents;
+  };
+  std::unordered_map<std::string, std::optional<NfceBranch>> nfceBranches;  // CNPJ -> branch
+  std::unordered_map<std::string, qlonglong> lastSaleNumber;                // branch -> the greatest taken
+  std::unordered_map<std::string, NfceRead> nfceKeysRead;                   // access key -> where
+  std::unordered_map<std::string, QString> productByGtin, customerByDocument;
 
   // sales
   std::optional<Sale> sale;
@@ -176,7 +197,7 @@ struct Importer::State {
   // ---- files ----
 
   Status begin(const std::string& name, const std::string& kindName);
-  Status end();
+  Status end(const std::string& nextKind);
   bool onRecord(const CsvRecord& record);
   bool readHeader(const CsvRecord& record);
   std::optional<Row> parse(const CsvRecord& record);
@@ -210,6 +231,15 @@ struct Importer::State {
   Status insertSale(const Sale& s);
   Status insertItems(const Sale& s);
   Status replaceSale(const Sale& s);
+
+  // ---- NFC-e ----
+
+  void importNfce(const NfceDocument& doc);
+  bool nfceProblem(uint64_t line, const char* element, std::string reason);
+  Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
+  Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
+  Result<QString> nfceProduct(const NfceBranch& branch, const NfceItem& item);
+  Result<QString> nfceCustomer(const QString& document);
 };
 
 namespace {
@@ -228,7 +258,7 @@ std::string joinKey(const QStringList& parts) {
 // ---- files ----
 
 Status Importer::State::begin(const std::string& name, const std::string& kindName) {
-  if (auto ended = end(); !ended) return ended;
+  if (auto ended = end(kindName); !ended) return ended;
   fileName = name;
   firstProblemOfFile = summary.problems.size();
   kind = importing::findKind(kindName);
@@ -249,11 +279,40 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
     return success();
   }
   count();
+  if (kind->name == std::string(importing::kNfce)) {
+    // every column is the importer's to fill from the document
+    fileColumnOf.resize(kind->columns.size());
+    for (size_t c = 0; c < fileColumnOf.size(); ++c) fileColumnOf[c] = int(c);
+    nfce = std::make_unique<NfceReader>();
+    return success();
+  }
   reader = std::make_unique<CsvReader>([this](const CsvRecord& r) { return onRecord(r); });
   return success();
 }
 
-Status Importer::State::end() {
+Status Importer::State::end(const std::string& nextKind) {
+  if (kind && nfce) {
+    const auto read = nfce->finish();
+    nfce.reset();
+    if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
+      problem(refusal->line, refusal->element, refusal->reason);
+      ++count().refused;
+    } else {
+      importNfce(std::get<NfceDocument>(read));
+    }
+    if (failure) return *failure;
+    // documents come one a file: their sales are written a batch at a time
+    // while NFC-e files follow one another
+    if (nextKind != importing::kNfce) {
+      if (auto written = writeBatch(); !written) return written;
+      if (saleRows)
+        if (auto f = saleRows->flush(); !f) return f;
+      if (itemRows)
+        if (auto f = itemRows->flush(); !f) return f;
+      kind = nullptr;
+    }
+    return success();
+  }
   if (!kind || !reader) {
     kind = nullptr;
     reader.reset();
@@ -268,7 +327,7 @@ Status Importer::State::end() {
     ++count().refused;
   }
   if (failure) return *failure;
-  if (kind->name == std::string(importing::kSales)) {
+  if (importing::isSalesKind(kind->name)) {
     closeSale();
     if (failure) return *failure;
     if (auto written = writeBatch(); !written) return written;
@@ -650,7 +709,7 @@ bool Importer::State::addSaleLine(Row row) {
   }
   closeSale();
   if (failure) return false;
-  Sale next{key, row.line, std::move(row), {}, false};
+  Sale next{{}, key, row.line, std::move(row), {}, false};
   next.items.push_back(std::move(item));
   if (!salesRead.insert(key).second) {
     problem(next.line, "NRSEQVENDA",
@@ -678,7 +737,7 @@ bool Importer::State::refuseSaleLine(const CsvRecord& record) {
   closeSale();
   if (failure) return false;
   salesRead.insert(key);
-  sale = Sale{key, record.line, Row{}, {}, true};
+  sale = Sale{{}, key, record.line, Row{}, {}, true};
   return true;
 }
 
@@ -734,7 +793,7 @@ namespace {
 
 const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA",  "CDLOJA",       "CDCAIXA",    "DTVENDA",
                               "DTENTRVENDA",  "NRCUPOMFIS",  "CDCLIENTE",    "CDCCUSCLIE", "CDTIPOCONS",
-                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV"};
+                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE"};
 
 }  // namespace
 
@@ -820,11 +879,14 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
     bool posted = false;
     for (const auto& [n, item] : items) posted = posted || item.posted;
     if (posted) {
+      const std::string current = fileName;
+      if (!s->file.empty()) fileName = s->file;
       problem(s->line, "NRSEQVENDA",
               saleName(branch, number) +
                   " já consolidada: itens dela já foram lançados no estoque e ela não pode mudar; tire-a do arquivo "
                   "(ou traga-a como estava), e registre a correção como uma nova venda ou estorne a consolidação "
                   "antes de importá-la de novo");
+      fileName = current;
       ++counts.refused;
       continue;
     }
@@ -889,6 +951,205 @@ Status Importer::State::replaceSale(const Sale& s) {
   return insertItems(s);
 }
 
+// ---- NFC-e ----
+
+namespace {
+
+// The sale keeps one payment form, a character: the document's largest
+// payment's tPag, 01 to 09 as their digit and 10 onward as letters from A.
+QVariant paymentForm(const std::vector<NfcePayment>& payments) {
+  const NfcePayment* largest = nullptr;
+  for (const auto& p : payments)
+    if (!largest || p.value > largest->value) largest = &p;
+  if (!largest) return sql::nullText();
+  const int code = largest->type.toInt();
+  if (code >= 1 && code <= 9) return QString(QChar(u'0' + code));
+  if (code >= 10 && code <= 35) return QString(QChar(u'A' + (code - 10)));
+  return QStringLiteral("Z");  // 90 no payment, 99 others
+}
+
+QString withoutLeadingZeros(const QString& text) {
+  qsizetype at = 0;
+  while (at + 1 < text.size() && text[at] == QLatin1Char('0')) ++at;
+  return text.mid(at);
+}
+
+long long centsOf(double v) { return std::llround(v * 100.0); }
+
+}  // namespace
+
+bool Importer::State::nfceProblem(uint64_t line, const char* element, std::string reason) {
+  problem(line, element, std::move(reason));
+  return false;
+}
+
+Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchOf(const QString& cnpj) {
+  const std::string key = cnpj.toStdString();
+  if (auto it = nfceBranches.find(key); it != nfceBranches.end()) return &it->second;
+  std::optional<NfceBranch> found;
+  auto q = sql::run(db,
+                    QStringLiteral("SELECT F.CDFILIAL, P.IDNFCEGTIN FROM FILIAL F LEFT JOIN PARAMFILIAL P "
+                                   "ON P.CDFILIAL = F.CDFILIAL WHERE F.NRCNPJFILI = ? ORDER BY F.CDFILIAL"),
+                    {cnpj});
+  if (!q) return q.error();
+  if (q->next()) found = NfceBranch{q->value(0).toString(), q->value(1).toString() == QLatin1String("S"), {}};
+  if (found) {
+    auto regs = sql::run(db,
+                         QStringLiteral("SELECT CDSERIENFCE, CDCAIXA, CDLOJA FROM CAIXA "
+                                        "WHERE CDFILIAL = ? AND CDSERIENFCE IS NOT NULL ORDER BY CDCAIXA"),
+                         {found->code});
+    if (!regs) return regs.error();
+    while (regs->next())
+      found->registers.push_back({withoutLeadingZeros(regs->value(0).toString().trimmed()), regs->value(1).toString(),
+                                  regs->value(2).toString()});
+  }
+  return &nfceBranches.emplace(key, std::move(found)).first->second;
+}
+
+// The sale an access key already is, or the branch's next number: the key,
+// not the number, is what makes an NFC-e the same sale again.
+Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
+  auto stored = sql::run(db, QStringLiteral("SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?"), {key});
+  if (!stored) return stored.error();
+  if (stored->next()) return stored->value(0).toString();
+  auto last = lastSaleNumber.find(branch.toStdString());
+  if (last == lastSaleNumber.end()) {
+    auto greatest =
+        sql::run(db, QStringLiteral("SELECT MAX(NRSEQVENDA) FROM VENDA WHERE CDFILIAL = ? AND LENGTH(NRSEQVENDA) = 10"),
+                 {branch});
+    if (!greatest) return greatest.error();
+    qlonglong n = 0;
+    if (greatest->next() && !greatest->value(0).isNull()) {
+      bool ok = false;
+      n = greatest->value(0).toString().toLongLong(&ok);
+      if (!ok)
+        return internalError("a filial " + branch.toStdString() + " tem a venda " +
+                             greatest->value(0).toString().toStdString() +
+                             ", que não é um número: as NFC-e não têm como numerar as suas vendas");
+    }
+    last = lastSaleNumber.emplace(branch.toStdString(), n).first;
+  }
+  return QStringLiteral("%1").arg(++last->second, 10, 10, QLatin1Char('0'));
+}
+
+Result<QString> Importer::State::nfceProduct(const NfceBranch& branch, const NfceItem& item) {
+  const bool hasGtin = !item.gtin.isEmpty() && item.gtin != QLatin1String("SEM GTIN");
+  if (!branch.byGtin || !hasGtin) return item.code;
+  const std::string gtin = item.gtin.toStdString();
+  if (auto it = productByGtin.find(gtin); it != productByGtin.end()) return it->second;
+  auto q = sql::run(db, QStringLiteral("SELECT CDPRODUTO FROM PRODUTO WHERE CDGTINPROD = ? ORDER BY CDPRODUTO"),
+                    {item.gtin});
+  if (!q) return q.error();
+  const QString code = q->next() ? q->value(0).toString() : QString();
+  productByGtin.emplace(gtin, code);
+  return code;
+}
+
+Result<QString> Importer::State::nfceCustomer(const QString& document) {
+  const std::string key = document.toStdString();
+  if (auto it = customerByDocument.find(key); it != customerByDocument.end()) return it->second;
+  auto q = sql::run(db, QStringLiteral("SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ? ORDER BY CDCLIENTE"),
+                    {document});
+  if (!q) return q.error();
+  const QString code = q->next() ? q->value(0).toString() : QString();
+  customerByDocument.emplace(key, code);
+  return code;
+}
+
+void Importer::State::importNfce(const NfceDocument& doc) {
+  auto& counts = count();
+  counts.items += doc.items.size();
+  summary.lines += doc.items.size();
+  long long totalCents = centsOf(doc.total);
+  const std::string key = doc.key.toStdString();
+  if (auto seen = nfceKeysRead.find(key); seen != nfceKeysRead.end()) {
+    // the same document copied or renamed: one sale
+    if (seen->second.totalCents == totalCents) {
+      ++counts.unchanged;
+      return;
+    }
+    nfceProblem(
+        0, "NFe/infNFe/@Id",
+        "a NFC-e " + key + " já veio no arquivo " + seen->second.file + " com outro valor: um dos dois foi alterado");
+    ++counts.refused;
+    return;
+  }
+  nfceKeysRead.emplace(key, NfceRead{fileName, totalCents});
+  auto refuse = [&] { ++counts.refused; };
+
+  auto branch = nfceBranchOf(doc.issuerCnpj);
+  if (!branch) return void(failed(branch.error()));
+  if (!**branch) {
+    nfceProblem(0, "NFe/infNFe/emit/CNPJ",
+                "o emitente (CNPJ " + doc.issuerCnpj.toStdString() +
+                    ") não é nenhuma filial: informe o CNPJ da filial (NRCNPJFILI) no cadastro");
+    return refuse();
+  }
+  const NfceBranch& b = ***branch;
+  const NfceRegister* reg = nullptr;
+  for (const auto& r : b.registers)
+    if (r.series == withoutLeadingZeros(doc.series)) reg = &r;
+  if (!reg) {
+    nfceProblem(0, "NFe/infNFe/ide/serie",
+                "a série " + doc.series.toStdString() + " não é de nenhum caixa da filial " + b.code.toStdString() +
+                    ": informe a série de NFC-e do caixa (CDSERIENFCE) no cadastro");
+    return refuse();
+  }
+  auto number = nfceSaleNumber(b.code, doc.key);
+  if (!number) return void(failed(number.error()));
+
+  Row head;
+  head.line = 1;
+  head.values.resize(kind->columns.size());
+  for (size_t c = 0; c < kind->columns.size(); ++c)
+    if (kind->columns[c].type == ColumnType::Text) head.values[c] = sql::nullText();
+  auto set = [&](const char* name, QVariant v) { head.values[size_t(column(name))] = std::move(v); };
+  set("CDFILIAL", b.code);
+  set("NRSEQVENDA", *number);
+  set("CDLOJA", reg->store);
+  set("CDCAIXA", reg->code);
+  set("DTVENDA", doc.day);
+  set("DTENTRVENDA", doc.moment);
+  set("NRCUPOMFIS", doc.number);
+  set("IDSITUVENDA", QStringLiteral("F"));
+  set("IDTPFORPGVEN", paymentForm(doc.payments));
+  set("CDCHAVENFCE", doc.key);
+  QString customer;
+  if (!doc.customerDocument.isEmpty()) {
+    auto found = nfceCustomer(doc.customerDocument);
+    if (!found) return void(failed(found.error()));
+    customer = *found;
+  }
+  if (!customer.isEmpty()) set("CDCLIENTE", customer);
+  // a consumer sale keeps the name the document gives (to the column's size)
+  else if (!doc.customerName.isEmpty())
+    set("NMCONSUMIDOR", doc.customerName.left(50));
+
+  Sale sale{fileName, joinKey({b.code, *number}), 1, {}, {}, false};
+  bool sound = true;
+  const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
+  for (const auto& item : doc.items) {
+    auto code = nfceProduct(b, item);
+    if (!code) return void(failed(code.error()));
+    if (code->isEmpty() || code->size() > 10 || !exists(product, {*code})) {
+      if (failure) return;
+      const bool byGtin = b.byGtin && code->isEmpty();
+      nfceProblem(item.line, byGtin ? "NFe/infNFe/det/prod/cEAN" : "NFe/infNFe/det/prod/cProd",
+                  "item " + item.number.toStdString() + ": produto " +
+                      (byGtin ? "de GTIN " + item.gtin.toStdString() : item.code.toStdString()) + " não cadastrado");
+      sound = false;
+      continue;
+    }
+    sale.items.push_back({item.line, {item.number, *code, item.quantity, item.unitPrice, item.discount}});
+  }
+  if (!sound) return refuse();
+  set("CDPRODUTO", sale.items.front().values[1]);
+  sale.head = std::move(head);
+  salesRead.insert(sale.key);
+  this->sale = std::move(sale);
+  closeSale();
+}
+
 // ---- the import ----
 
 Importer::Importer(std::unique_ptr<State> state) : s_(std::move(state)) {}
@@ -923,6 +1184,10 @@ Result<std::unique_ptr<Importer>> Importer::start(QSqlDatabase db, Dialect diale
 Status Importer::beginFile(const std::string& name, const std::string& kind) { return s_->begin(name, kind); }
 
 Status Importer::feed(std::string_view bytes) {
+  if (s_->nfce) {
+    s_->nfce->feed(bytes);
+    return success();
+  }
   if (s_->skipFile || !s_->reader) return success();
   s_->reader->feed(bytes);
   if (s_->failure) return *s_->failure;
@@ -932,7 +1197,7 @@ Status Importer::feed(std::string_view bytes) {
 uint64_t Importer::lines() const { return s_->summary.lines; }
 
 Result<ImportSummary> Importer::finish() {
-  if (auto ended = s_->end(); !ended) return ended.error();
+  if (auto ended = s_->end(""); !ended) return ended.error();
   auto& summary = s_->summary;
   if (summary.problemCount == 0 && !s_->dryRun) {
     if (auto committed = s_->transaction->commit(); !committed) return committed.error();

@@ -16,6 +16,8 @@
 #include <utility>
 
 #include "callscope.h"
+#include "net/servers.h"
+#include "net/waiting.h"
 #include "routines.h"
 #include <proto/contract.h>
 #include <proto/health.grpc.pb.h>
@@ -25,443 +27,14 @@
 namespace hostkit {
 
 namespace rpc = ::qfx::rpc;
-
-// ---- arguments and values --------------------------------------------------------
-
-RemoteArg RemoteArg::Text(const QString& value) {
-  RemoteArg a;
-  a.text_ = value;
-  return a;
-}
-
-RemoteArg RemoteArg::TextRef(QString& variable) {
-  RemoteArg a = Text(variable);
-  a.textTarget_ = &variable;
-  return a;
-}
-
-RemoteArg RemoteArg::Date(double value) {
-  RemoteArg a;
-  a.kind_ = Kind::Date;
-  a.date_ = value;
-  return a;
-}
-
-RemoteArg RemoteArg::DateRef(double& variable) {
-  RemoteArg a = Date(variable);
-  a.dateTarget_ = &variable;
-  return a;
-}
-
-RemoteArg RemoteArg::Boolean(bool value) {
-  RemoteArg a;
-  a.kind_ = Kind::Boolean;
-  a.boolean_ = value;
-  return a;
-}
-
-void RemoteArg::copyBack(const QString& text, double date) const {
-  if (textTarget_) *textTarget_ = text;
-  if (dateTarget_) *dateTarget_ = date;
-}
-
-bool RemoteValue::isNumber() const {
-  return std::holds_alternative<qint64>(value_) || std::holds_alternative<double>(value_) ||
-         std::holds_alternative<DateTag>(value_);
-}
-
-QString RemoteValue::toText() const {
-  if (auto* t = std::get_if<QString>(&value_)) return *t;
-  if (auto* i = std::get_if<qint64>(&value_)) return QString::number(*i);
-  if (auto* d = std::get_if<double>(&value_)) return QString::number(*d);
-  if (auto* b = std::get_if<bool>(&value_)) return *b ? QStringLiteral("True") : QStringLiteral("False");
-  return {};
-}
-
-bool RemoteValue::toBoolean() const {
-  if (auto* b = std::get_if<bool>(&value_)) return *b;
-  if (auto* i = std::get_if<qint64>(&value_)) return *i != 0;
-  return false;
-}
-
-qint64 RemoteValue::toInteger() const {
-  if (auto* i = std::get_if<qint64>(&value_)) return *i;
-  if (auto* d = std::get_if<double>(&value_)) return qfx::packet::integerOf(*d);
-  if (auto* t = std::get_if<QString>(&value_)) return t->toLongLong();
-  if (auto* b = std::get_if<bool>(&value_)) return *b ? 1 : 0;
-  return 0;
-}
-
-packet::Packet RemoteValue::takePacket() const {
-  auto* p = std::get_if<std::shared_ptr<packet::Packet>>(&value_);
-  if (!p || !*p) return {};
-  return std::move(**p);
-}
-
-const RemoteValue::List& RemoteValue::list() const {
-  static const List empty;
-  auto* l = std::get_if<List>(&value_);
-  return l ? *l : empty;
-}
-
-// ---- waiting without freezing -------------------------------------------------------
-
-namespace {
-// Swallows user input while a call runs, so a click does not replay afterwards.
-// A close is no input: the close guard holds it back until the call is over.
-class InputBlocker : public QObject {
- public:
-  bool eventFilter(QObject* watched, QEvent* e) override {
-    switch (e->type()) {
-      case QEvent::MouseButtonPress:
-        closeClicked(watched, e);  // a close among the input is still a close
-        return true;
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::MouseMove:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::Wheel:
-      case QEvent::Shortcut:
-      case QEvent::ShortcutOverride:
-      case QEvent::TouchBegin:
-        return true;
-      default:
-        return false;
-    }
-  }
-};
-}  // namespace
-
-namespace {
-// The events of one call on a completion queue driven by the waiting thread
-// itself: the reply wakes this thread directly, with no thread started per
-// call and no hand-over back to it (a small call cost more in those than in
-// its own work). On the application's thread, the screen's own events are
-// processed between polls, with user input swallowed as in runBlockingCall.
-// The operations of one call, as their completion queue tags.
-enum class CallOp : std::intptr_t { Start = 1, Read, Finish };
-void* tagOf(CallOp op) { return reinterpret_cast<void*>(op); }
-
-class CallWaiter {
- public:
-  CallWaiter() {
-    auto* app = QCoreApplication::instance();
-    pumpEvents_ = app && QThread::currentThread() == app->thread();
-    if (!pumpEvents_) return;
-    inFlight_.emplace();
-    app->installEventFilter(&blocker_);
-  }
-  ~CallWaiter() {
-    if (pumpEvents_) QCoreApplication::instance()->removeEventFilter(&blocker_);
-    queue_.Shutdown();
-    void* tag;
-    bool ok;
-    while (queue_.Next(&tag, &ok)) {
-    }
-  }
-  CallWaiter(const CallWaiter&) = delete;
-  CallWaiter& operator=(const CallWaiter&) = delete;
-
-  grpc::CompletionQueue* queue() { return &queue_; }
-
-  // Waits for the operation `op`; its success as gRPC reports it. Other
-  // operations' completions met on the way are kept for their own wait.
-  bool await(CallOp op) {
-    void* const tag = tagOf(op);
-    for (;;) {
-      for (auto it = arrived_.begin(); it != arrived_.end(); ++it) {
-        if (it->first != tag) continue;
-        const bool ok = it->second;
-        arrived_.erase(it);
-        return ok;
-      }
-      void* got = nullptr;
-      bool ok = false;
-      const auto next = queue_.AsyncNext(&got, &ok, std::chrono::system_clock::now() + kPoll);
-      if (next == grpc::CompletionQueue::GOT_EVENT) {
-        arrived_.emplace_back(got, ok);
-        continue;
-      }
-      if (next == grpc::CompletionQueue::SHUTDOWN) return false;
-      // the screen's events (a timer of 0 ms, a repaint) run once a poll has
-      // passed without the reply: a quick call spares the pass over them
-      if (pumpEvents_) QCoreApplication::processEvents();
-    }
-  }
-
- private:
-  static constexpr std::chrono::milliseconds kPoll{10};
-  grpc::CompletionQueue queue_;
-  InputBlocker blocker_;
-  std::optional<CallScope> inFlight_;
-  bool pumpEvents_ = false;
-  std::vector<std::pair<void*, bool>> arrived_;
-};
-}  // namespace
-
-void runBlockingCall(const std::function<void()>& work) {
-  auto* app = QCoreApplication::instance();
-  if (!app || QThread::currentThread() != app->thread()) return work();
-  CallScope inFlight;
-  QEventLoop loop;
-  InputBlocker blocker;
-  app->installEventFilter(&blocker);
-  std::thread worker([&] {
-    work();
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec();
-  worker.join();
-  app->removeEventFilter(&blocker);
-}
-
-// ---- the servers ---------------------------------------------------------------------
-//
-// The application servers keep nothing between calls (sessions live in the
-// database), so several serve one database and any of them takes the
-// session's token. The connection sticks to one server, the first of the
-// list that answers its health check, and leaves it only when it is lost.
-// gRPC's round_robin would spread every operator's calls over all servers;
-// sticking keeps an operation's calls (the checks, the posting, the reload)
-// on one server and in one log, holds one connection per host instead of one
-// per server, and keeps the list's order meaningful: a main server and a
-// standby, or stores spread by listing the servers in another order.
-//
-// One channel per server, each gRPC's pick_first over the addresses its name
-// resolves to: a `dns:` target takes a single name, and TLS then checks each
-// server's certificate against that server's own name. The gRPC of Debian 12
-// (1.51) disables the client's health checking under pick_first (the service
-// config's healthCheckConfig is honoured by round_robin only), so the standard
-// health check (grpc.health.v1, served by every qfxserver) is asked here when
-// a server is chosen; a server reports NOT_SERVING while it shuts down.
-
-namespace {
-
-// A server that does not complete its handshake in this time is passed over
-// (gRPC's default, 20 s, is longer than a login's whole deadline); also the
-// bound of each health check while choosing.
-constexpr std::chrono::milliseconds kConnectTimeout{3000};
-// How often the idle connections are looked at (see IdlePoller).
-constexpr std::chrono::milliseconds kIdlePoll{50};
-
-QString textOf(const ServerEndpoint& server) {
-  const QString host = server.host.contains(u':') ? QStringLiteral("[%1]").arg(server.host) : server.host;
-  return QStringLiteral("%1:%2").arg(host).arg(server.port);
-}
-
-std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const QString& caFile) {
-  if (!tls) return grpc::InsecureChannelCredentials();
-  grpc::SslCredentialsOptions options;
-  QFile ca(caFile);
-  if (!caFile.isEmpty() && ca.open(QIODevice::ReadOnly)) options.pem_root_certs = ca.readAll().toStdString();
-  return grpc::SslCredentials(options);
-}
-
-std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
-                                         const std::shared_ptr<grpc::ChannelCredentials>& credentials) {
-  qfx::rpc::prepareRuntime();
-  grpc::ChannelArguments args;
-  args.SetMaxReceiveMessageSize(64 << 20);
-  args.SetServiceConfigJSON(R"({"loadBalancingConfig": [{"pick_first": {}}]})");
-  // gRPC takes the least reconnection backoff as the least time a connection
-  // attempt is given
-  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, int(kConnectTimeout.count()));
-  // a server back from a restart is tried again within seconds, not minutes
-  args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 250);
-  args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 5000);
-  // its own connections: a channel made afresh (see Link::usable) starts
-  // without the failures and the backoff of the one it replaces
-  args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-  return grpc::CreateCustomChannel(textOf(server).toStdString(), credentials, args);
-}
-
-// Empty when the server's health service says it serves; otherwise why not.
-// Without wait_for_ready: a server that refuses the connection, or is still
-// in its backoff from a recent refusal, fails at once and the next is asked.
-QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
-  auto stub = grpc::health::v1::Health::NewStub(channel);
-  grpc::ClientContext ctx;
-  ctx.set_deadline(deadline);
-  grpc::health::v1::HealthCheckRequest request;
-  grpc::health::v1::HealthCheckResponse reply;
-  const grpc::Status status = stub->Check(&ctx, request, &reply);
-  if (!status.ok())
-    return QStringLiteral("código gRPC %1: %2")
-        .arg(int(status.error_code()))
-        .arg(QString::fromStdString(status.error_message()));
-  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING) return QStringLiteral("fora de serviço");
-  return {};
-}
-
-// gRPC reads its sockets only while some thread polls a completion queue,
-// and between calls none does (its own backup poller comes every 5 s): a
-// server killed meanwhile would leave its connection looking ready, and the
-// next call would be sent into it and fail. This thread looks at the sockets
-// every kIdlePoll without waiting on them, so the loss is known before the
-// next call and that call goes to another server. It stays out of the calls'
-// way: a poller that waited on the sockets would take every reply from the
-// thread that waits for it.
-class IdlePoller {
- public:
-  IdlePoller() : thread_([this] { run(); }) {}
-  ~IdlePoller() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-    queue_.Shutdown();
-    void* tag;
-    bool ok;
-    while (queue_.Next(&tag, &ok)) {
-    }
-  }
-  IdlePoller(const IdlePoller&) = delete;
-  IdlePoller& operator=(const IdlePoller&) = delete;
-
- private:
-  void run() {
-    std::unique_lock lock(mutex_);
-    while (!stop_) {
-      lock.unlock();
-      void* tag;
-      bool ok;
-      queue_.AsyncNext(&tag, &ok, std::chrono::system_clock::now());
-      lock.lock();
-      wake_.wait_for(lock, kIdlePoll, [this] { return stop_; });
-    }
-  }
-
-  grpc::CompletionQueue queue_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::thread thread_;  // last: starts once the rest is built
-};
-
-}  // namespace
-
-std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text) {
-  QList<ServerEndpoint> servers;
-  for (const QString& part : text.split(u',')) {
-    const QString entry = part.trimmed();
-    const auto colon = entry.lastIndexOf(u':');
-    QString host = colon > 0 ? entry.left(colon) : QString();
-    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
-    bool ok = !host.isEmpty() && !host.contains(u'[') && !host.contains(u']') &&
-              (!host.contains(u':') || entry.startsWith(u'['));
-    const int port = ok ? entry.mid(colon + 1).toInt(&ok) : 0;
-    if (!ok || port <= 0 || port > 65535)
-      return entry.isEmpty() ? QStringLiteral("Servidor vazio na lista \"%1\" (use host:porta,host:porta).").arg(text)
-                             : QStringLiteral("Servidor inválido: %1 (use host:porta).").arg(entry);
-    servers << ServerEndpoint{host, port};
-  }
-  return servers;
-}
-
-QString serverListText(const QList<ServerEndpoint>& servers) {
-  QStringList texts;
-  for (const auto& server : servers) texts << textOf(server);
-  return texts.join(QStringLiteral(", "));
-}
-
-// The servers of one connection and the one in use.
-class TNetConnection::Link {
- public:
-  Link(const QList<ServerEndpoint>& servers, std::shared_ptr<grpc::ChannelCredentials> credentials)
-      : credentials_(std::move(credentials)) {
-    for (const auto& server : servers) servers_.push_back({server, channelTo(server, credentials_)});
-    if (servers_.size() == 1) inUse_ = 0;
-  }
-
-  // The channel of the server in use while connected to it; none when a
-  // server must be chosen. A lone server needs no choice: its channel
-  // connects when called.
-  std::shared_ptr<grpc::Channel> channelInUse() {
-    if (servers_.size() == 1) return usable(servers_.front());
-    if (inUse_ < 0) return nullptr;
-    const auto& server = servers_[size_t(inUse_)];
-    return server.channel->GetState(false) == GRPC_CHANNEL_READY ? server.channel : nullptr;
-  }
-
-  // The first server of the list that answers its health check by
-  // `deadline`; none, with what each one said in `failures`, when none does.
-  std::shared_ptr<grpc::Channel> choose(std::chrono::system_clock::time_point deadline, QStringList& failures) {
-    return chooseSkipping({}, deadline, failures);
-  }
-
-  // The same, passing over the servers of `skipped` (by their place in the list).
-  std::shared_ptr<grpc::Channel> chooseSkipping(const QList<int>& skipped,
-                                                std::chrono::system_clock::time_point deadline, QStringList& failures) {
-    inUse_ = -1;
-    for (size_t i = 0; i < servers_.size(); ++i) {
-      if (skipped.contains(int(i))) continue;
-      const auto now = std::chrono::system_clock::now();
-      const QString problem = now >= deadline
-                                  ? QStringLiteral("sem tempo para tentar")
-                                  : healthProblem(usable(servers_[i]), std::min(deadline, now + kConnectTimeout));
-      if (problem.isEmpty()) {
-        inUse_ = int(i);
-        return servers_[i].channel;
-      }
-      failures << QStringLiteral("%1: %2").arg(textOf(servers_[i].endpoint), problem);
-    }
-    return nullptr;
-  }
-
-  // The server in use, or else the one chosen now.
-  std::shared_ptr<grpc::Channel> channelFor(std::chrono::system_clock::time_point deadline, QStringList& failures) {
-    if (auto channel = channelInUse()) return channel;
-    return choose(deadline, failures);
-  }
-
-  // The server in use did not answer a call: the next call chooses again, so
-  // a server that stopped answering without closing its connection (frozen,
-  // or its machine gone) is passed over too.
-  void lost() {
-    if (servers_.size() > 1) inUse_ = -1;
-  }
-
-  int inUse() const { return inUse_; }
-  size_t count() const { return servers_.size(); }
-
-  // The server in use, or the list when none is.
-  QString where() const { return inUse_ >= 0 ? textOf(servers_[size_t(inUse_)].endpoint) : listText(); }
-  QString serverInUse() const {
-    if (inUse_ < 0 || servers_[size_t(inUse_)].channel->GetState(false) != GRPC_CHANNEL_READY) return {};
-    return textOf(servers_[size_t(inUse_)].endpoint);
-  }
-  int serverCount() const { return int(servers_.size()); }
-  QString listText() const {
-    QList<ServerEndpoint> all;
-    for (const auto& server : servers_) all << server.endpoint;
-    return serverListText(all);
-  }
-
- private:
-  struct Server {
-    ServerEndpoint endpoint;
-    std::shared_ptr<grpc::Channel> channel;
-  };
-
-  // The server's channel, made afresh when its last connection attempt
-  // failed: pick_first then fails every call at once until its reconnection
-  // backoff ends, though the server may be back already (restarted, say).
-  // A call is sent once, so a server that stays down is still asked at most
-  // once per call, calls sent ahead included.
-  const std::shared_ptr<grpc::Channel>& usable(Server& server) {
-    if (server.channel->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
-      server.channel = channelTo(server.endpoint, credentials_);
-    return server.channel;
-  }
-
-  std::shared_ptr<grpc::ChannelCredentials> credentials_;
-  std::vector<Server> servers_;
-  int inUse_ = -1;
-  IdlePoller poller_;
-};
+using net::CallOp;
+using net::CallWaiter;
+using net::channelTo;
+using net::credentialsFor;
+using net::healthProblem;
+using net::InputBlocker;
+using net::kConnectTimeout;
+using net::tagOf;
 
 // ---- the connection -------------------------------------------------------------------
 
@@ -552,7 +125,9 @@ static void fillArgument(const RemoteArg& a, rpc::Argument* out) {
   }
 }
 
-namespace {
+// The reader and the reply stream have linkage: AsyncCall, which the header
+// declares, holds a reply stream, and a class with linkage must not hold a
+// type without.
 // Turns the wire's values into RemoteValues, announcing each packet to the
 // assembler and remembering where its rows must go.
 struct ValueReader {
@@ -626,7 +201,6 @@ struct ReplyStream {
     reader.finish();
   }
 };
-}  // namespace
 
 static rpc::InvokeRequest invokeRequest(const QString& object, const QString& method,
                                         const std::vector<RemoteArg>& args) {
@@ -1052,7 +626,7 @@ bool serverCouldNotServe(const grpc::Status& status) {
 }
 }  // namespace
 
-std::variant<LoginResult, QString> TNetConnection::Login(const QString& operatorCode, const QString& password) {
+Result<LoginResult> TNetConnection::Login(const QString& operatorCode, const QString& password) {
   SetConnected(true);
   rpc::LoginRequest request;
   request.set_operator_code(operatorCode.toStdString());
@@ -1086,15 +660,16 @@ std::variant<LoginResult, QString> TNetConnection::Login(const QString& operator
     return QStringLiteral("%1 (%2:%3)\n%4").arg(trouble->message, Host).arg(Port).arg(trouble->remedy);
   };
   if (!reached) {
-    if (auto trouble = tlsTrouble()) return *trouble;
-    return QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText());
+    if (auto trouble = tlsTrouble()) return Result<LoginResult>::failure(*trouble);
+    return Result<LoginResult>::failure(QStringLiteral("%1 (%2)").arg(serverSilentText(), link_->listText()));
   }
   if (!status.ok()) {
     const auto failure = describeFailure(status, QStringLiteral("Login"), server, timeoutMs);
     if (failure.transport) link_->lost();
     if (failure.transport && status.error_code() == grpc::StatusCode::UNAVAILABLE)
-      if (auto trouble = tlsTrouble()) return *trouble;
-    return failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server) : failure.message;
+      if (auto trouble = tlsTrouble()) return Result<LoginResult>::failure(*trouble);
+    return Result<LoginResult>::failure(failure.transport ? QStringLiteral("%1 (%2)").arg(failure.message, server)
+                                                          : failure.message);
   }
   LoginResult r{QString::fromStdString(reply.token()),
                 QString::fromStdString(reply.operator_code()),

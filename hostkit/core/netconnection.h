@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "hostservices.h"
+#include "result.h"
 #include <proto/contract.h>
 #include <proto/packet_codec.h>
 
@@ -204,8 +205,8 @@ class TNetConnection : public QObject {
 
   // Logs in on the first server that serves; one that is lost or has lost its
   // database passes the login to the next. An error value when it refuses or
-  // none is reachable.
-  std::variant<LoginResult, QString> Login(const QString& operatorCode, const QString& password);
+  // none is reachable (the readable message).
+  Result<LoginResult> Login(const QString& operatorCode, const QString& password);
   // Ends the session on the server (the host quitting); true when a server
   // took it (or there was none). Its token is refused from then on.
   bool Logout(int timeoutMs);
@@ -260,7 +261,7 @@ class ServerWatch : public QObject {
 // The servers of "host:porta[,host:porta...]", in order; an IPv6 address goes
 // in brackets ("[::1]:50731"). An error text naming the entry that cannot be
 // read.
-std::variant<QList<ServerEndpoint>, QString> parseServerList(const QString& text);
+Result<QList<ServerEndpoint>> parseServerList(const QString& text);
 // "host:porta, host:porta": what parseServerList reads back.
 QString serverListText(const QList<ServerEndpoint>& servers);
 

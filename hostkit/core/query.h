@@ -26,7 +26,7 @@ struct DatabaseSettings {
   // "sqlite:/path/file.db" or "postgresql://user@host:port/name[?sslmode=require&...]"
   QString url;
   // PostgreSQL: from an owner-only file; empty: libpq's own (~/.pgpass, PGPASSWORD)
-  QString password;
+  QString password = {};
 };
 // Opens (or reopens) the host's connection; an error value on failure. The
 // host only reads: a SQLite file is opened read-only (it must exist), and a

@@ -81,13 +81,35 @@ bool onSubWindowCloseButton(const QMdiSubWindow& sub, const QPoint& at) {
 
 namespace {
 
+// The subwindow whose title bar a press falls on, and where in it: the
+// press reaches the program's top-level window first (where the wait
+// discards it), or the subwindow itself when sent to it directly.
+QMdiSubWindow* subWindowPressed(QObject* watched, const QMouseEvent& press, QPoint& at) {
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
+    at = press.position().toPoint();
+    return sub;
+  }
+  if (!watched->isWindowType()) return nullptr;
+  const QPoint global = press.globalPosition().toPoint();
+  auto* sub = qobject_cast<QMdiSubWindow*>(QApplication::widgetAt(global));
+  if (sub) at = sub->mapFromGlobal(global);
+  return sub;
+}
+
 // A press on a subwindow's own × while a call waits: held back like a close
 // that came as an event.
+// The release that ends the click hides any tool tip: the one saying to
+// wait is shown again.
 bool holdBackCloseClick(QObject* watched, QEvent* event) {
-  auto* sub = qobject_cast<QMdiSubWindow*>(watched);
-  if (!sub || event->type() != QEvent::MouseButtonPress) return false;
-  if (!onSubWindowCloseButton(*sub, static_cast<QMouseEvent*>(event)->position().toPoint())) return false;
-  holdBack(sub);
+  const bool press = event->type() == QEvent::MouseButtonPress;
+  if (!press && event->type() != QEvent::MouseButtonRelease) return false;
+  QPoint at;
+  QMdiSubWindow* sub = subWindowPressed(watched, *static_cast<QMouseEvent*>(event), at);
+  if (!sub || !onSubWindowCloseButton(*sub, at)) return false;
+  if (press || !state().heldBack.contains(sub))
+    holdBack(sub);
+  else
+    QToolTip::showText(QCursor::pos(), waitForOperationText());
   return true;
 }
 

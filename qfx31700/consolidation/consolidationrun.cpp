@@ -2,14 +2,12 @@
 #include "consolidation/consolidationrun.h"
 
 #include <QDate>
-#include <QLineEdit>
-#include <QTableView>
 #include <QUuid>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <optional>
 
-#include "consolidation/frmgeranf.h"
 #include "consolidation/servermirrors.h"
 #include "host/catalogues.h"
 #include "navigation/modulestate.h"
@@ -130,20 +128,20 @@ class RegisterDaysAhead {
 // ---- checks ---------------------------------------------------------------------------
 
 void ConsolidationRun::verificaPeriodoContabil() {
-  if (!s_.rdm().getPeriodoCTBOK(s_.medFilial->text(), Filtro))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("MOVIFORAPERIODOCTB")), true);
+  if (!p_.rdm().getPeriodoCTBOK(p_.entry().filial, Filtro))
+    MensErro(p_.catalogue().Msg(QStringLiteral("MOVIFORAPERIODOCTB")), true);
 }
 
 void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double inicioConsolidacao) {
   try {
-    s_.rdm().Verifica_Venda_Anterior(s_.medFilial->text(), inicio, fim, inicioConsolidacao,
-                                     fieldText(s_.cdsParamFilial, "IDUTILALMOX"),
-                                     fieldText(s_.cdsParamFilial, "IDUTILLCESTQ"),
-                                     fieldText(s_.qryLoja, "CDALMOXARIFE"), fieldText(s_.qryLoja, "CDLOCALESTOQ"));
+    p_.rdm().Verifica_Venda_Anterior(p_.entry().filial, inicio, fim, inicioConsolidacao,
+                                     fieldText(d_.paramFilial, "IDUTILALMOX"),
+                                     fieldText(d_.paramFilial, "IDUTILLCESTQ"), fieldText(d_.loja, "CDALMOXARIFE"),
+                                     fieldText(d_.loja, "CDLOCALESTOQ"));
   } catch (const EServerError& e) {
     if (!isRefusal(e.message(), refusals::kEarlierSalesPending)) throw;
-    s_.dbgPadrao->setFocus();
-    MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
+    p_.focusList();
+    MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusals::kEarlierSalesPending)), e.details(), true);
   }
 }
 
@@ -153,22 +151,21 @@ void ConsolidationRun::verificaVendaAnterior(double inicio, double fim, double i
 // are already on their way.
 void ConsolidationRun::verificaValor() {
   std::optional<BusyAnimation> busy;
-  busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
-  s_.rdm().GetVerifVenda(s_.medFilial->text(), s_.medCdLoja->text(), Filtro, *s_.cdsVerifVenda);
-  RegisterDaysAhead ahead(registerDaysOf(*s_.cdsVerifVenda), [this](const RegisterDay& day) {
-    return RegisterDayCalls{
-        s_.rdm().StartGetSoma(s_.medFilial->text(), s_.medCdLoja->text(), day.caixa, day.dia, Filtro),
-        s_.rdm().StartGetReducaoZ(s_.medFilial->text(), day.caixa, day.dia)};
+  busy.emplace(p_.owner(), kBusyAnimation, kConferindoReducoes);
+  p_.rdm().GetVerifVenda(p_.entry().filial, p_.entry().loja, Filtro, *d_.verifVenda);
+  RegisterDaysAhead ahead(registerDaysOf(*d_.verifVenda), [this](const RegisterDay& day) {
+    return RegisterDayCalls{p_.rdm().StartGetSoma(p_.entry().filial, p_.entry().loja, day.caixa, day.dia, Filtro),
+                            p_.rdm().StartGetReducaoZ(p_.entry().filial, day.caixa, day.dia)};
   });
-  for (s_.cdsVerifVenda->First(); !s_.cdsVerifVenda->Eof(); s_.cdsVerifVenda->Next()) {
-    const RegisterDay day = currentRegisterDay(*s_.cdsVerifVenda);
-    if (!busy) busy.emplace(&s_, kBusyAnimation, kConferindoReducoes);
-    ahead.loadNext(*s_.cdsSoma, *s_.cdsReducaoZ);
+  for (d_.verifVenda->First(); !d_.verifVenda->Eof(); d_.verifVenda->Next()) {
+    const RegisterDay day = currentRegisterDay(*d_.verifVenda);
+    if (!busy) busy.emplace(p_.owner(), kBusyAnimation, kConferindoReducoes);
+    ahead.loadNext(*d_.soma, *d_.reducaoZ);
     // exact comparison: any difference at all is the operator's to accept
-    if (amount(s_.cdsSoma, "TOTAL") == amount(s_.cdsReducaoZ, "VRVENLIQREDZ")) continue;
+    if (amount(d_.soma, "TOTAL") == amount(d_.reducaoZ, "VRVENLIQREDZ")) continue;
     busy.reset();
-    const QString question = s_.msgPadrao->Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
-    const QString detalhe = detalheDiferencaZ(*s_.cdsSoma, *s_.cdsReducaoZ);
+    const QString question = p_.catalogue().Msg(QStringLiteral("VALOR_DIF"), {day.caixa, DateTimeToStr(day.dia)});
+    const QString detalhe = detalheDiferencaZ(*d_.soma, *d_.reducaoZ);
     if (MessageDlgDetalhado(question, detalhe, MsgDlgType::Confirmation, mbYes | mbNo, 0) == mrNo) Abort();
   }
 }
@@ -177,23 +174,23 @@ void ConsolidationRun::verificaValor() {
 
 void ConsolidationRun::executar() {
   // a posting whose outcome is not known is asked about before any other
-  if (s_.execucaoIncerta) return consultarResultado();
+  if (p_.execucaoEmDuvida()) return consultarResultado();
   verificaPeriodoContabil();
-  if (fieldText(s_.cdsParamVend, "IDCONSUMIOBR") == QLatin1String("1")) {
-    const bool semInicio = EmptyString(fieldText(s_.cdsParamVend, "DTINITESCONS"));
+  if (fieldText(d_.paramVend, "IDCONSUMIOBR") == QLatin1String("1")) {
+    const bool semInicio = EmptyString(fieldText(d_.paramVend, "DTINITESCONS"));
     const double inicio = semInicio ? toDateTime(QDate(1899, 1, 1))
-                                    : s_.cdsParamVend->FieldByName(QStringLiteral("DTINITESCONS"))->AsDateTime();
+                                    : d_.paramVend->FieldByName(QStringLiteral("DTINITESCONS"))->AsDateTime();
     verificaVendaAnterior(Filtro.dtInicial, Filtro.dtFinal, inicio);
   }
   verificaValor();
-  if (s_.msgPadrao->ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
-  if (!mirror::branchControlsStock(s_.cdsParamFilial))
-    MensErro(s_.msgPadrao->Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
+  if (p_.catalogue().ShowMsg(QStringLiteral("Conf"), MsgDlgType::Confirmation, mbYes | mbNo, 0) != mrYes) Abort();
+  if (!mirror::branchControlsStock(d_.paramFilial))
+    MensErro(p_.catalogue().Msg(refusalMessageKey(refusals::kBranchKeepsNoStock)), true);
   consolidar(&ConsolidationRun::consolidarProtegido);
 }
 
 void ConsolidationRun::consultarResultado() {
-  if (s_.execucaoIncerta) consolidar(&ConsolidationRun::consultarProtegido);
+  if (p_.execucaoEmDuvida()) consolidar(&ConsolidationRun::consultarProtegido);
 }
 
 // Whatever happens once the server is asked, the list is reloaded afterwards.
@@ -206,17 +203,17 @@ void ConsolidationRun::consolidar(void (ConsolidationRun::*passo)()) {
     (this->*passo)();
   } catch (const EServerError& e) {
     if (!e.unanswered()) {
-      s_.sbtVerificarClick();
+      p_.reloadList();
       throw;
     }
     avisarResultadoIncerto(e);
     recarregarSeHouverServidor();
     Abort();
   } catch (...) {
-    s_.sbtVerificarClick();
+    p_.reloadList();
     throw;
   }
-  s_.sbtVerificarClick();
+  p_.reloadList();
 }
 
 void ConsolidationRun::avisarResultadoIncerto(const EServerError& e) {
@@ -225,10 +222,10 @@ void ConsolidationRun::avisarResultadoIncerto(const EServerError& e) {
 
 void ConsolidationRun::recarregarSeHouverServidor() {
   constexpr int kPaciencia = 1000;  // ms
-  if (s_.netGeraNF->Ping(kPaciencia))
-    s_.sbtVerificarClick();
+  if (p_.serverAnswersWithin(kPaciencia))
+    p_.reloadList();
   else
-    s_.SetGridOutOfDate(true);
+    p_.markListOutOfDate();
 }
 
 // The call under its run identifier: a server that answers (with an outcome
@@ -237,15 +234,15 @@ SemGeraNFReply ConsolidationRun::enviar(const ExecucaoIncerta& execucao, TDataSe
                                         TFiltro& filtro) {
   try {
     SemGeraNFReply reply =
-        s_.rdm().SemGeraNF(execucao.filiProc, execucao.filial, execucao.loja, filtro, execucao.tipoReti, execucao.setor,
+        p_.rdm().SemGeraNF(execucao.filiProc, execucao.filial, execucao.loja, filtro, execucao.tipoReti, execucao.setor,
                            execucao.operador, execucao.verificaEstoque, execucao.id, erros, bloqueados);
-    s_.esqueceExecucaoIncerta();
+    p_.esqueceExecucaoIncerta();
     return reply;
   } catch (const EServerError& e) {
     if (e.unanswered())
-      s_.lembraExecucaoIncerta(execucao);
+      p_.lembraExecucaoIncerta(execucao);
     else
-      s_.esqueceExecucaoIncerta();
+      p_.esqueceExecucaoIncerta();
     throw;
   }
 }
@@ -256,22 +253,22 @@ SemGeraNFReply ConsolidationRun::chamarSemGeraNF(bool verificaEstoque) {
   const ExecucaoIncerta execucao{QUuid::createUuid().toString(QUuid::WithoutBraces),
                                  verificaEstoque,
                                  FiliProc(),
-                                 s_.medFilial->text(),
-                                 s_.medCdLoja->text(),
-                                 s_.medTipoReti->text(),
-                                 s_.medSetor->text(),
+                                 p_.entry().filial,
+                                 p_.entry().loja,
+                                 p_.entry().tipoReti,
+                                 p_.entry().setor,
                                  Operador(),
                                  Filtro};
-  return enviar(execucao, verificaEstoque ? *s_.cdsErroConsolida : erros,
-                verificaEstoque ? *s_.cdsProdBloq : bloqueados, Filtro);
+  return enviar(execucao, verificaEstoque ? *d_.erroConsolida : erros, verificaEstoque ? *d_.prodBloq : bloqueados,
+                Filtro);
 }
 
 void ConsolidationRun::consolidarProtegido() {
-  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
   try {
-    s_.repaint();
-    if (!s_.cdsErroConsolida->IsEmpty()) s_.cdsErroConsolida->EmptyDataSet();
-    if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
+    p_.owner()->repaint();
+    if (!d_.erroConsolida->IsEmpty()) d_.erroConsolida->EmptyDataSet();
+    if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
     SemGeraNFReply reply = chamarSemGeraNF(true);
     busy.close();
     tratarResposta(std::move(reply));
@@ -288,15 +285,15 @@ void ConsolidationRun::consolidarProtegido() {
 // answer is handled as the first reply (or, for the call with the stock
 // check off, as the second) would have been.
 void ConsolidationRun::consultarProtegido() {
-  const ExecucaoIncerta execucao = *s_.execucaoIncerta;
-  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
+  const ExecucaoIncerta execucao = *p_.execucaoEmDuvida();
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
   try {
-    s_.repaint();
+    p_.owner()->repaint();
     TFiltro filtro = execucao.filtro;
     if (execucao.verificaEstoque) {
-      if (!s_.cdsErroConsolida->IsEmpty()) s_.cdsErroConsolida->EmptyDataSet();
-      if (!s_.cdsProdBloq->IsEmpty()) s_.cdsProdBloq->EmptyDataSet();
-      SemGeraNFReply reply = enviar(execucao, *s_.cdsErroConsolida, *s_.cdsProdBloq, filtro);
+      if (!d_.erroConsolida->IsEmpty()) d_.erroConsolida->EmptyDataSet();
+      if (!d_.prodBloq->IsEmpty()) d_.prodBloq->EmptyDataSet();
+      SemGeraNFReply reply = enviar(execucao, *d_.erroConsolida, *d_.prodBloq, filtro);
       busy.close();
       tratarResposta(std::move(reply));
     } else {
@@ -315,10 +312,10 @@ void ConsolidationRun::consultarProtegido() {
 }
 
 void ConsolidationRun::tratarResposta(SemGeraNFReply reply) {
-  if (mostrarProdutosBloqueados()) MensErro(s_.msgPadrao->Msg(QStringLiteral("CONS_BLOQ")), true);
-  if (!s_.cdsErroConsolida->IsEmpty()) {
-    s_.cdsErroConsolida->First();
-    if (mirror::branchAllowsNegativeStock(s_.cdsParamFilial))
+  if (mostrarProdutosBloqueados()) MensErro(p_.catalogue().Msg(QStringLiteral("CONS_BLOQ")), true);
+  if (!d_.erroConsolida->IsEmpty()) {
+    d_.erroConsolida->First();
+    if (mirror::branchAllowsNegativeStock(d_.paramFilial))
       reply = tratarEstoqueNegativoPermitido(reply);
     else
       tratarEstoqueNegativoNaoPermitido(reply);
@@ -329,7 +326,7 @@ void ConsolidationRun::tratarResposta(SemGeraNFReply reply) {
 // Beside the negative-stock question: each product, its balance, what the
 // run takes out and what it would leave.
 QString ConsolidationRun::produtosIrregulares() const {
-  TDataSet& erros = *s_.cdsErroConsolida;
+  TDataSet& erros = *d_.erroConsolida;
   const TField* baixa = erros.FindField(QStringLiteral("QTLANCESTQ"));
   const TField* saldoFinal = erros.FindField(QStringLiteral("QTSALDOFINAL"));
   QStringList linhas;
@@ -349,21 +346,20 @@ QString ConsolidationRun::produtosIrregulares() const {
 
 // Blocked products stop the run; the error list is then never looked at.
 bool ConsolidationRun::mostrarProdutosBloqueados() {
-  if (s_.cdsProdBloq->IsEmpty()) return false;
-  if (s_.cdsBloqConsolida->Active())
-    s_.cdsBloqConsolida->EmptyDataSet();
+  if (d_.prodBloq->IsEmpty()) return false;
+  if (d_.bloqConsolida->Active())
+    d_.bloqConsolida->EmptyDataSet();
   else
-    s_.cdsBloqConsolida->CreateDataSet();
-  for (s_.cdsProdBloq->First(); !s_.cdsProdBloq->Eof(); s_.cdsProdBloq->Next()) {
-    s_.cdsBloqConsolida->Append();
-    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(s_.medFilial->text());
-    s_.cdsBloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
-        ->SetAsString(fieldText(s_.cdsProdBloq, "CDPRODUTO") + QLatin1Char(' ') +
-                      fieldText(s_.cdsProdBloq, "NMPRODUTO"));
-    copyIfSent(*s_.cdsProdBloq, "IDMOTIVOBLOQ", *s_.cdsBloqConsolida, "IdMotivoBloq");
-    s_.cdsBloqConsolida->Post();
+    d_.bloqConsolida->CreateDataSet();
+  for (d_.prodBloq->First(); !d_.prodBloq->Eof(); d_.prodBloq->Next()) {
+    d_.bloqConsolida->Append();
+    d_.bloqConsolida->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(p_.entry().filial);
+    d_.bloqConsolida->FieldByName(QStringLiteral("CdObjeto2"))
+        ->SetAsString(fieldText(d_.prodBloq, "CDPRODUTO") + QLatin1Char(' ') + fieldText(d_.prodBloq, "NMPRODUTO"));
+    copyIfSent(*d_.prodBloq, "IDMOTIVOBLOQ", *d_.bloqConsolida, "IdMotivoBloq");
+    d_.bloqConsolida->Post();
   }
-  if (!s_.cdsBloqConsolida->IsEmpty()) CriaBloqConsolida(&s_);
+  if (!d_.bloqConsolida->IsEmpty()) CriaBloqConsolida(p_.owner());
   return true;
 }
 
@@ -371,16 +367,16 @@ bool ConsolidationRun::mostrarProdutosBloqueados() {
 // with the stock check off. The outcome is the second reply's: the first one
 // reports that nothing was posted.
 SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFReply& primeira) {
-  if (fieldText(s_.cdsParamFilial, "IDMENSESTNEG") == QLatin1String("S")) {
-    const QString pergunta = s_.msgPadrao->Msg(QStringLiteral("Irreg_Prod_Est"));
+  if (fieldText(d_.paramFilial, "IDMENSESTNEG") == QLatin1String("S")) {
+    const QString pergunta = p_.catalogue().Msg(QStringLiteral("Irreg_Prod_Est"));
     if (MessageDlgDetalhado(pergunta, produtosIrregulares(), MsgDlgType::Information, mbYes | mbNo, 0) != mrYes)
       Abort();
   }
-  BusyAnimation busy(&s_, kBusyAnimation, s_.msgPadrao->Msg(QStringLiteral("ConsolidaVenda")));
-  s_.repaint();
+  BusyAnimation busy(p_.owner(), kBusyAnimation, p_.catalogue().Msg(QStringLiteral("ConsolidaVenda")));
+  p_.owner()->repaint();
   std::optional<SemGeraNFReply> segunda;
-  for (; !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
-    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+  for (; !d_.erroConsolida->Eof(); d_.erroConsolida->Next()) {
+    if (fieldText(d_.erroConsolida, "CDERRO") != kEstoqueIrregular) continue;
     segunda = chamarSemGeraNF(false);
     break;
   }
@@ -389,37 +385,37 @@ SemGeraNFReply ConsolidationRun::tratarEstoqueNegativoPermitido(const SemGeraNFR
 }
 
 void ConsolidationRun::tratarEstoqueNegativoNaoPermitido(const SemGeraNFReply& primeira) {
-  if (!s_.cdsIrregEst->IsEmpty()) s_.cdsIrregEst->EmptyDataSet();
-  const bool central = fieldText(s_.cdsParamVend, "IDUTILESTCENT") == QLatin1String("S");
-  const QString filialEstoque = central ? fieldText(s_.cdsParamVend, "CDFILIESTCENT") : s_.medFilial->text();
-  for (s_.cdsErroConsolida->First(); !s_.cdsErroConsolida->Eof(); s_.cdsErroConsolida->Next()) {
-    if (fieldText(s_.cdsErroConsolida, "CDERRO") != kEstoqueIrregular) continue;
-    if (!s_.cdsIrregEst->Active()) s_.cdsIrregEst->CreateDataSet();
-    s_.cdsIrregEst->Append();
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdErro"))->SetAsString(kEstoqueIrregular);
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(filialEstoque);
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto2"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO2"));
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto3"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO3"));
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto5"))
-        ->SetAsFloat(s_.cdsErroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
-    s_.cdsIrregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(s_.cdsErroConsolida, "CDOBJETO4"));
-    copyIfSent(*s_.cdsErroConsolida, "QTLANCESTQ", *s_.cdsIrregEst, "QtLancEstq");
-    copyIfSent(*s_.cdsErroConsolida, "QTSALDOFINAL", *s_.cdsIrregEst, "QtSaldoFinal");
-    s_.cdsIrregEst->Post();
+  if (!d_.irregEst->IsEmpty()) d_.irregEst->EmptyDataSet();
+  const bool central = fieldText(d_.paramVend, "IDUTILESTCENT") == QLatin1String("S");
+  const QString filialEstoque = central ? fieldText(d_.paramVend, "CDFILIESTCENT") : p_.entry().filial;
+  for (d_.erroConsolida->First(); !d_.erroConsolida->Eof(); d_.erroConsolida->Next()) {
+    if (fieldText(d_.erroConsolida, "CDERRO") != kEstoqueIrregular) continue;
+    if (!d_.irregEst->Active()) d_.irregEst->CreateDataSet();
+    d_.irregEst->Append();
+    d_.irregEst->FieldByName(QStringLiteral("CdErro"))->SetAsString(kEstoqueIrregular);
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto"))->SetAsString(filialEstoque);
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto2"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO2"));
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto3"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO3"));
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto5"))
+        ->SetAsFloat(d_.erroConsolida->FieldByName(QStringLiteral("CDOBJETO5"))->AsFloat());
+    d_.irregEst->FieldByName(QStringLiteral("CdObjeto4"))->SetAsString(fieldText(d_.erroConsolida, "CDOBJETO4"));
+    copyIfSent(*d_.erroConsolida, "QTLANCESTQ", *d_.irregEst, "QtLancEstq");
+    copyIfSent(*d_.erroConsolida, "QTSALDOFINAL", *d_.irregEst, "QtSaldoFinal");
+    d_.irregEst->Post();
   }
-  if (s_.cdsIrregEst->Active() && !s_.cdsIrregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), &s_);
-  if (fieldText(s_.cdsParamVend, "IDPERCONVESTNEG") == QLatin1String("N"))
-    MensErro(s_.msgPadrao->Msg(QStringLiteral("OPERA_BLOQ")), true);
+  if (d_.irregEst->Active() && !d_.irregEst->IsEmpty()) CriaLancIrreg(QString::number(primeira.lancamento), p_.owner());
+  if (fieldText(d_.paramVend, "IDPERCONVESTNEG") == QLatin1String("N"))
+    MensErro(p_.catalogue().Msg(QStringLiteral("OPERA_BLOQ")), true);
 }
 
 void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
   QString mensagem;
   if (reply.lancamento == 0)
-    mensagem = s_.msgPadrao->Msg(QStringLiteral("NF_OK_ZERO"));
+    mensagem = p_.catalogue().Msg(QStringLiteral("NF_OK_ZERO"));
   else if (reply.chave.isEmpty())
-    mensagem = s_.msgPadrao->Msg(QStringLiteral("GERACAO_OK"));
+    mensagem = p_.catalogue().Msg(QStringLiteral("GERACAO_OK"));
   else
-    mensagem = s_.msgPadrao->Msg(reply.chave);
+    mensagem = p_.catalogue().Msg(reply.chave);
   // what the server says beside its key (the days left out) goes with that key only
   const QString detalhes = reply.lancamento != 0 && !reply.chave.isEmpty() ? reply.detalhes : QString();
   MessageDlgDetalhado(mensagem, detalhes, MsgDlgType::Information, mbOK, 0);
@@ -430,9 +426,9 @@ void ConsolidationRun::mensagemFinal(const SemGeraNFReply& reply) {
 bool ConsolidationRun::tratarRecusa(const QString& chave, const QString& detalhes) {
   for (const auto refusal : {refusals::kAfterProcessingDate, refusals::kStockClosed, refusals::kPeriodTooLong,
                              refusals::kBranchKeepsNoStock, refusals::kDaysClosedByAdjustment})
-    if (isRefusal(chave, refusal)) MensErroDetalhado(s_.msgPadrao->Msg(refusalMessageKey(refusal)), detalhes, true);
+    if (isRefusal(chave, refusal)) MensErroDetalhado(p_.catalogue().Msg(refusalMessageKey(refusal)), detalhes, true);
   if (isRefusal(chave, refusals::kProductNotOfWithdrawalType)) {
-    MessageDlg(s_.msgPadrao->Msg(chave), MsgDlgType::Error, mbOK, 0);
+    MessageDlg(p_.catalogue().Msg(chave), MsgDlgType::Error, mbOK, 0);
     CriaRelProdEvol(chave);  // on the report of the products behind the refusal
     return true;
   }

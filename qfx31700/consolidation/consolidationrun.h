@@ -5,12 +5,12 @@
 // refusals). The screen's list is reloaded whatever happens once the server
 // has been asked.
 //
-// A run lives for one click. It reads the screen's entry panel and datasets
-// and writes the datasets the host's screens show; a refusal anywhere ends
-// it with the silent abort, after its message.
+// A run lives for one click. It reads the entry codes and datasets its port
+// gives and writes the datasets the host's screens show; a refusal anywhere
+// ends it with the silent abort, after its message.
 #pragma once
 
-#include "remote/rdmgeranf.h"
+#include "consolidation/consolidationport.h"
 
 namespace hostkit {
 class EServerError;
@@ -18,22 +18,9 @@ class EServerError;
 
 namespace qfx {
 
-class TfrmGeraNF;
-
-// A posting call that reached a server which gave no answer: whether the
-// consolidation was made is not known. Kept by the screen with what the call
-// sent, to ask again under the same run identifier, where the server answers
-// the run it has done (or does it now, once).
-struct ExecucaoIncerta {
-  QString id;
-  bool verificaEstoque = true;
-  QString filiProc, filial, loja, tipoReti, setor, operador;
-  TFiltro filtro;
-};
-
 class ConsolidationRun {
  public:
-  explicit ConsolidationRun(TfrmGeraNF& screen) : s_(screen) {}
+  explicit ConsolidationRun(ConsolidationPort& port) : p_(port), d_(port.dataSets()) {}
 
   // The checks, the question and the consolidation.
   void executar();
@@ -64,7 +51,8 @@ class ConsolidationRun {
   void mensagemFinal(const SemGeraNFReply& reply);
   bool tratarRecusa(const QString& chave, const QString& detalhes);
 
-  TfrmGeraNF& s_;
+  ConsolidationPort& p_;
+  const ConsolidationDataSets d_;
 };
 
 }  // namespace qfx

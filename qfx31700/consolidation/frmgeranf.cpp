@@ -707,6 +707,27 @@ void TfrmGeraNF::Verifica_Venda_Anterior(double inicio, double fim, double inici
 
 void TfrmGeraNF::Verifica_Valor() { ConsolidationRun(*this).verificaValor(); }
 
+ConsolidationEntry TfrmGeraNF::entry() const {
+  return {medFilial->text(), medCdLoja->text(), medTipoReti->text(), medSetor->text()};
+}
+
+ConsolidationDataSets TfrmGeraNF::dataSets() {
+  return {.paramFilial = cdsParamFilial,
+          .paramVend = cdsParamVend,
+          .loja = qryLoja,
+          .verifVenda = cdsVerifVenda,
+          .soma = cdsSoma,
+          .reducaoZ = cdsReducaoZ,
+          .erroConsolida = cdsErroConsolida,
+          .prodBloq = cdsProdBloq,
+          .bloqConsolida = cdsBloqConsolida,
+          .irregEst = cdsIrregEst};
+}
+
+void TfrmGeraNF::focusList() { dbgPadrao->setFocus(); }
+
+bool TfrmGeraNF::serverAnswersWithin(int ms) { return netGeraNF->Ping(ms); }
+
 QString TfrmGeraNF::branch() const { return medFilial->text(); }
 QString TfrmGeraNF::store() const { return medCdLoja->text(); }
 QString TfrmGeraNF::withdrawalType() const { return medTipoReti->text(); }

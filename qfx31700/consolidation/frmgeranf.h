@@ -9,7 +9,7 @@
 
 #include <QMdiSubWindow>
 
-#include "consolidation/consolidationrun.h"
+#include "consolidation/consolidationport.h"
 #include "navigation/consolidationscreen.h"
 #include "remote/rdmgeranf.h"
 #include <hostkit/core/query.h>
@@ -23,12 +23,9 @@ class QStyleOptionViewItem;
 
 namespace qfx {
 
-// The host's busy animation the screen shows while the server works.
-inline constexpr int kBusyAnimation = 6;
-
 struct CellText;
 
-class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
+class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, public ConsolidationPort {
   Q_OBJECT
  public:
   explicit TfrmGeraNF(QWidget* parent = nullptr);
@@ -101,6 +98,17 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   RdmGeraNF& rdm() override { return rdm_; }
   void reloadSales() override;
 
+  // ---- what a consolidation run asks of it ----
+  ConsolidationEntry entry() const override;
+  ConsolidationDataSets dataSets() override;
+  hostkit::TMessages& catalogue() override { return *msgPadrao; }
+  QWidget* owner() override { return this; }
+  void focusList() override;
+  void reloadList() override { sbtVerificarClick(); }
+  void markListOutOfDate() override { SetGridOutOfDate(true); }
+  bool serverAnswersWithin(int ms) override;
+  const ExecucaoIncerta* execucaoEmDuvida() const override { return execucaoIncerta ? &*execucaoIncerta : nullptr; }
+
   // ---- entry checks (the mandatory flag: an empty field is an error) ----
   void Vd_CDFilial(bool obrigatorio);
   void Vd_Loja(bool obrigatorio);
@@ -117,8 +125,8 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen {
   // The posting whose outcome is not known, while it is not: asked again
   // automatically once a server answers, or by the operator.
   std::optional<ExecucaoIncerta> execucaoIncerta;
-  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao);
-  void esqueceExecucaoIncerta();
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override;
+  void esqueceExecucaoIncerta() override;
   void mnuFiltrarClick();
   void sbtImprimirClick() override;
   void sbtProcurarClick() override;

@@ -4,15 +4,19 @@
 // import, and imports side by side with posting runs.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cmath>
+#include <functional>
 #include <thread>
 
 #include "auth/sessions.h"
+#include "common/nfce_reader.h"
 #include "harness.h"
 #include "posting_support.h"
 
@@ -382,6 +386,14 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   EXPECT_EQ(imported.first, 0) << imported.second.toStdString();
   EXPECT_TRUE(imported.second.contains(QStringLiteral("Importação gravada"))) << imported.second.toStdString();
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM ITVENDA"), "5");
+  // what the manual's newcomer does next: the imported days consolidate
+  Consolidation samplesDays;
+  samplesDays.first = QDate(2026, 12, 8);
+  samplesDays.last = QDate(2026, 12, 9);
+  auto runner = empty.loggedIn();
+  const auto posted = consolidate(*runner, samplesDays);
+  EXPECT_TRUE(posted.call.ok()) << posted.call.status.error_message();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL"), "5");
 
   QTemporaryDir bad;
   QFile broken(bad.filePath(QStringLiteral("REDUCAOZ-x.csv")));
@@ -390,7 +402,8 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   broken.close();
   const auto refused = run({bad.path()});
   EXPECT_EQ(refused.first, 1) << refused.second.toStdString();
-  EXPECT_TRUE(refused.second.contains(QStringLiteral("REDUCAOZ-x.csv:2: VRVENLIQREDZ"))) << refused.second.toStdString();
+  EXPECT_TRUE(refused.second.contains(QStringLiteral("REDUCAOZ-x.csv:2: VRVENLIQREDZ")))
+      << refused.second.toStdString();
 
   QFile open(bad.filePath(QStringLiteral("senha")));
   ASSERT_TRUE(open.open(QIODevice::WriteOnly));
@@ -400,6 +413,285 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   const auto readable = run({"--password-file", open.fileName(), samples}, QString());
   EXPECT_EQ(readable.first, 2) << readable.second.toStdString();
   EXPECT_TRUE(readable.second.contains(QStringLiteral("chmod 600"))) << readable.second.toStdString();
+}
+
+// ---- NFC-e ----
+
+// Writes an authorised NFC-e as a point of sale keeps it: namespaces as
+// issued, the signature block, the QR code in CDATA; each field can be
+// bent to make the document a case of its own.
+struct NfceItemSpec {
+  std::string code, gtin, quantity, price, discount;
+};
+NfceItemSpec item(std::string code, std::string gtin = "SEM GTIN", std::string quantity = "1.0000",
+                  std::string price = "10.5000000000", std::string discount = "") {
+  return {std::move(code), std::move(gtin), std::move(quantity), std::move(price), std::move(discount)};
+}
+
+struct NfceSpec {
+  std::string cnpj = "11222333000181", series = "1", number = "1", model = "65", layout = "4.00";
+  std::string moment = "2024-03-10T09:15:00-03:00", environment = "1", emission = "1", status = "100";
+  std::string destTag, destDocument, destName;  // no dest when destTag is empty
+  std::vector<NfceItemSpec> items = {item("P1")};
+  std::vector<std::pair<std::string, std::string>> payments = {{"01", ""}};
+  bool protocol = true;
+  std::string totalOverride, itemValueOverride;
+
+  static std::string money(long long c) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld.%02lld", c / 100, c % 100);
+    return buf;
+  }
+  static long long cents(const std::string& v) { return std::llround(std::stod(v) * 100); }
+
+  std::string key() const {
+    char first[44];
+    std::snprintf(first, sizeof first, "3524%02d%s%s%03d%09d%s%08d", 3, cnpj.c_str(), model.c_str(), std::stoi(series),
+                  std::stoi(number), emission.c_str(), 12345678);
+    return std::string(first) + server::nfceKeyDigit(first);
+  }
+
+  std::string xml() const {
+    const std::string k = key();
+    std::string x =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\">\n"
+        "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">\n"
+        "<infNFe versao=\"" +
+        layout + "\" Id=\"NFe" + k +
+        "\">\n"
+        "<ide><cUF>35</cUF><cNF>12345678</cNF><natOp>VENDA</natOp><mod>" +
+        model + "</mod><serie>" + series + "</serie><nNF>" + number + "</nNF><dhEmi>" + moment +
+        "</dhEmi><tpNF>1</tpNF><tpImp>4</tpImp><tpEmis>" + emission + "</tpEmis><tpAmb>" + environment +
+        "</tpAmb></ide>\n<emit><CNPJ>" + cnpj + "</CNPJ><xNome>Alfa Matriz</xNome></emit>\n";
+    if (!destTag.empty())
+      x += "<dest><" + destTag + ">" + destDocument + "</" + destTag + ">" +
+           (destName.empty() ? "" : "<xNome>" + destName + "</xNome>") + "</dest>\n";
+    long long products = 0, discounts = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const auto& it = items[i];
+      const long long value = std::llround(std::stod(it.quantity) * std::stod(it.price) * 100);
+      products += value;
+      if (!it.discount.empty()) discounts += cents(it.discount);
+      x += "<det nItem=\"" + std::to_string(i + 1) + "\"><prod><cProd>" + it.code + "</cProd><cEAN>" + it.gtin +
+           "</cEAN><xProd>Produto</xProd><qCom>" + it.quantity + "</qCom><vUnCom>" + it.price + "</vUnCom><vProd>" +
+           (i == 0 && !itemValueOverride.empty() ? itemValueOverride : money(value)) + "</vProd>" +
+           (it.discount.empty() ? "" : "<vDesc>" + it.discount + "</vDesc>") +
+           "</prod><imposto><ICMS><ICMSSN102><orig>0</orig><CSOSN>102</CSOSN></ICMSSN102></ICMS></imposto></det>\n";
+    }
+    const std::string total = totalOverride.empty() ? money(products - discounts) : totalOverride;
+    x += "<total><ICMSTot><vBC>0.00</vBC><vProd>" + money(products) + "</vProd><vDesc>" + money(discounts) +
+         "</vDesc><vFrete>0.00</vFrete><vOutro>0.00</vOutro><vNF>" + total + "</vNF></ICMSTot></total>\n<pag>";
+    for (const auto& [type, value] : payments)
+      x += "<detPag><tPag>" + type + "</tPag><vPag>" + (value.empty() ? total : value) + "</vPag></detPag>";
+    x += "</pag>\n</infNFe>\n"
+         "<infNFeSupl><qrCode><![CDATA[https://www.example.invalid/qrcode?p=" +
+         k +
+         "|2|1|1|ABC&x=<det>]]></qrCode></infNFeSupl>\n"
+         "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo><Reference URI=\"#NFe" +
+         k +
+         "\"><DigestValue>AAAA</DigestValue></Reference></SignedInfo><SignatureValue>QUJD</SignatureValue>"
+         "<KeyInfo><X509Data><X509Certificate>MIIB</X509Certificate></X509Data></KeyInfo></Signature>\n</NFe>\n";
+    if (protocol)
+      x += "<protNFe versao=\"4.00\"><infProt><tpAmb>" + environment + "</tpAmb><chNFe>" + k +
+           "</chNFe><dhRecbto>2024-03-10T09:15:02-03:00</dhRecbto><nProt>135240000000001</nProt><cStat>" + status +
+           "</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo></infProt></protNFe>\n";
+    x += "</nfeProc>\n";
+    return x;
+  }
+
+  File file(const std::string& name = {}) const { return {name.empty() ? key() + "-nfe.xml" : name, "NFCE", xml()}; }
+};
+
+// branch 0001 issues NFC-e under CNPJ 11222333000181; series 1 and 2 are
+// its registers 001 and 002 (store 01), series 3 the kiosk's 003 (store 02)
+void registerNfceIssuer(QSqlDatabase& db) {
+  exec(db, QStringLiteral("UPDATE FILIAL SET NRCNPJFILI = '11222333000181' WHERE CDFILIAL = '0001'"));
+  exec(db, QStringLiteral("UPDATE CAIXA SET CDSERIENFCE = CAST(CAST(CDCAIXA AS INTEGER) AS VARCHAR(3)) "
+                          "WHERE CDFILIAL = '0001'"));
+}
+
+TEST_P(ImportTest, NfceDocumentsBecomeSalesAsTheyWereIssued) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  exec(db, QStringLiteral("UPDATE PRODUTO SET CDGTINPROD = '7891000100103' WHERE CDPRODUTO = 'P2'"));
+  exec(db, QStringLiteral("UPDATE PARAMFILIAL SET IDNFCEGTIN = 'S' WHERE CDFILIAL = '0001'"));
+  NfceSpec customer;  // a registered customer, a discount, two payments, late at night in its own offset
+  customer.number = "41";
+  customer.moment = "2024-03-10T23:30:00-03:00";
+  customer.destTag = "CNPJ";
+  customer.destDocument = "12345678000199";
+  customer.items = {item("P1", "SEM GTIN", "2.0000", "10.5000000000", "1.00"),
+                    item("IGNORADO", "7891000100103", "1.5000", "7.3300000000")};
+  customer.payments = {{"01", "10.00"}, {"03", "20.99"}};
+  NfceSpec consumer;  // a consumer who is no customer keeps the name
+  consumer.number = "42";
+  consumer.series = "3";
+  consumer.destTag = "CPF";
+  consumer.destDocument = "11144477735";
+  consumer.destName = "José da Silva";
+  NfceSpec contingency;  // issued offline, authorised late
+  contingency.number = "43";
+  contingency.series = "2";
+  contingency.emission = "9";
+  contingency.status = "150";
+  const File copied = customer.file("copia-renomeada.xml");  // the same document twice is one sale
+
+  auto done = send(*client_, {customer.file(), consumer.file(), contingency.file(), copied}, false, 13);
+  ASSERT_TRUE(done.status.ok()) << done.status.error_message();
+  ASSERT_TRUE(done.reply.written()) << done.problems();
+  EXPECT_EQ(done.count("NFCE").inserted(), 3u);
+  EXPECT_EQ(done.count("NFCE").unchanged(), 1u);
+  const auto sale = [&](const NfceSpec& spec) {
+    return scalar(db,
+                  "SELECT NRSEQVENDA || '|' || CDLOJA || '|' || CDCAIXA || '|' || DTVENDA || '|' || DTENTRVENDA || '|' "
+                  "|| NRCUPOMFIS || '|' || COALESCE(CDCLIENTE, '-') || '|' || COALESCE(NMCONSUMIDOR, '-') || '|' || "
+                  "IDTPFORPGVEN || '|' || IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?",
+                  {QString::fromStdString(spec.key())});
+  };
+  EXPECT_EQ(sale(customer), "0000000010|01|001|2024-03-10|2024-03-10 23:30:00|41|C1|-|3|F");
+  EXPECT_EQ(sale(consumer), "0000000011|02|003|2024-03-10|2024-03-10 09:15:00|42|-|José da Silva|1|F");
+  EXPECT_EQ(sale(contingency), "0000000012|01|002|2024-03-10|2024-03-10 09:15:00|43|-|-|1|F");
+  const auto itemValue = [&](const char* column, int item) {
+    return scalarNumber(db,
+                        QStringLiteral("SELECT %1 FROM ITVENDA WHERE NRSEQVENDA = '0000000010' AND NRSEQUITVEND = ?")
+                            .arg(QLatin1String(column)),
+                        {QString::number(item)});
+  };
+  // the second item found by its GTIN, as the branch says
+  EXPECT_EQ(scalar(db, "SELECT CDPRODUTO FROM ITVENDA WHERE NRSEQVENDA = '0000000010' AND NRSEQUITVEND = '2'"), "P2");
+  EXPECT_DOUBLE_EQ(itemValue("QTPRODVEND", 2), 1.5);
+  EXPECT_DOUBLE_EQ(itemValue("VRUNITVEND", 2), 7.33);
+  EXPECT_DOUBLE_EQ(itemValue("VRDESITVEND", 1), 1.0);
+  EXPECT_DOUBLE_EQ(itemValue("VRDESITVEND", 2), 0.0);
+
+  auto again = send(*client_, {customer.file(), consumer.file(), contingency.file()});
+  ASSERT_TRUE(again.reply.written()) << again.problems();
+  EXPECT_EQ(again.count("NFCE").unchanged(), 3u) << "the access key is the sale: nothing imports twice";
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
+
+  // once posted, a document with the same key and other content is refused
+  exec(db, QStringLiteral("UPDATE ITVENDA SET NRLANCESTQ = 1 WHERE NRSEQVENDA = '0000000011'"));
+  NfceSpec edited = consumer;
+  edited.items = {item("P1", "SEM GTIN", "2.0000")};
+  auto refused = send(*client_, {edited.file()});
+  EXPECT_FALSE(refused.reply.written());
+  ASSERT_EQ(refused.reply.problems_size(), 1) << refused.problems();
+  EXPECT_EQ(refused.reply.problems(0).file_name(), edited.key() + "-nfe.xml");
+  EXPECT_NE(refused.reply.problems(0).reason().find("já consolidada"), std::string::npos) << refused.problems();
+}
+
+TEST_P(ImportTest, EachRefusedNfceNamesItsFileElementAndReason) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  struct Case {
+    std::string element, reason;
+    std::function<void(NfceSpec&)> bend;
+    std::function<std::string(std::string)> damage = nullptr;
+  };
+  const std::vector<Case> cases = {
+      {"NFe/infNFe/ide/mod", "modelo 55 não é NFC-e", [](NfceSpec& n) { n.model = "55"; }},
+      {"protNFe", "sem protocolo de autorização", [](NfceSpec& n) { n.protocol = false; }},
+      {"protNFe/infProt/cStat", "não autorizada: situação 110", [](NfceSpec& n) { n.status = "110"; }},
+      {"NFe/infNFe/ide/tpAmb", "homologação", [](NfceSpec& n) { n.environment = "2"; }},
+      {"NFe/infNFe/emit/CNPJ", "CNPJ 99888777000166", [](NfceSpec& n) { n.cnpj = "99888777000166"; }},
+      {"NFe/infNFe/ide/serie", "série 9 não é de nenhum caixa", [](NfceSpec& n) { n.series = "9"; }},
+      {"NFe/infNFe/det/prod/cProd", "produto PX não cadastrado", [](NfceSpec& n) { n.items = {item("PX")}; }},
+      {"NFe/infNFe/total/ICMSTot/vNF", "não fecha", [](NfceSpec& n) { n.totalOverride = "9.50"; }},
+      {"NFe/infNFe/det/prod/vProd", "não é qCom", [](NfceSpec& n) { n.itemValueOverride = "1.00"; }},
+      {"NFe/infNFe/@versao", "leiaute 3.10", [](NfceSpec& n) { n.layout = "3.10"; }},
+      {"NFe/infNFe/@Id", "dígito verificador", [](NfceSpec&) {},
+       [](std::string x) {
+         const auto at = x.find("Id=\"NFe") + 7 + 43;
+         x[at] = x[at] == '0' ? '1' : '0';
+         return x;
+       }},
+      {"", "XML malformado", [](NfceSpec&) {},
+       [](std::string x) { return x.replace(x.find("</serie>"), 8, "</nNF>"); }},
+      {"", "arquivo incompleto", [](NfceSpec&) {}, [](std::string x) { return x.substr(0, x.size() / 2); }},
+      {"", "codificação UTF-8", [](NfceSpec&) {},
+       [](std::string x) { return x.replace(x.find("Alfa Matriz"), 4, "Cora\xE7\xE3o"); }},
+  };
+  std::vector<File> files{NfceSpec{}.file()};  // a sound one among them
+  for (size_t i = 0; i < cases.size(); ++i) {
+    NfceSpec spec;
+    spec.number = std::to_string(100 + i);
+    cases[i].bend(spec);
+    File f = spec.file("caso-" + std::to_string(i) + ".xml");
+    if (cases[i].damage) f.text = cases[i].damage(f.text);
+    files.push_back(f);
+  }
+  const auto before = snapshot(db);
+  auto done = send(*client_, files, false, 100);
+  ASSERT_TRUE(done.status.ok()) << done.status.error_message();
+  EXPECT_FALSE(done.reply.written());
+  EXPECT_EQ(done.reply.problem_count(), cases.size()) << done.problems();
+  EXPECT_EQ(done.count("NFCE").refused(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    bool found = false;
+    for (const auto& p : done.reply.problems())
+      found = found || (p.file_name() == "caso-" + std::to_string(i) + ".xml" && p.column() == cases[i].element &&
+                        p.reason().find(cases[i].reason) != std::string::npos);
+    EXPECT_TRUE(found) << i << " " << cases[i].element << ": " << cases[i].reason << "\n" << done.problems();
+  }
+  EXPECT_EQ(snapshot(db), before) << "a refused document writes nothing, and neither does its import";
+}
+
+// qfximport --pasta as a timer runs it: twice over the same folder, a copy
+// under another name, a file still being written, one refused.
+TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  QTemporaryDir folder;
+  const QDateTime settled = QDateTime::currentDateTime().addSecs(-600);
+  auto write = [&](const std::string& name, const std::string& text, bool old = true) {
+    QFile f(folder.filePath(QString::fromStdString(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.data(), qint64(text.size()));
+    f.flush();  // before the time is set, or the write sets it again
+    if (old) {
+      ASSERT_TRUE(f.setFileTime(settled, QFileDevice::FileModificationTime));
+    }
+  };
+  NfceSpec first, second, unknown;
+  first.number = "51";
+  second.number = "52";
+  unknown.number = "53";
+  unknown.items = {item("PX")};
+  write("a.xml", first.xml());
+  write("b.xml", second.xml());
+  write("copia-de-a.xml", first.xml());
+  write("c.xml", unknown.xml());
+  auto run = [&] {
+    QProcess command;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QFX_PASSWORD"), QString::fromLatin1(kManagerPassword));
+    command.setProcessEnvironment(env);
+    command.setProcessChannelMode(QProcess::MergedChannels);
+    command.start(qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/qfximport"),
+                  {"--server", QStringLiteral("127.0.0.1:%1").arg(harness_->port()), "--operator", kManager, "--pasta",
+                   folder.path()});
+    EXPECT_TRUE(command.waitForFinished(120000)) << command.errorString().toStdString();
+    return std::make_pair(command.exitCode(), QString::fromUtf8(command.readAll()));
+  };
+  const auto once = run();
+  EXPECT_EQ(once.first, 1) << "one was refused";
+  EXPECT_TRUE(once.second.contains(QStringLiteral("2 importadas, 1 já importadas antes, 1 recusadas")))
+      << once.second.toStdString();
+  EXPECT_TRUE(once.second.contains(QStringLiteral("c.xml:"))) << once.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "2");
+
+  // the refused product is registered; a new document is still being written
+  exec(db,
+       QStringLiteral("INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO, IDATIVO, IDCTRLESTQ) VALUES ('PX', 'X', 'S', 'S')"));
+  NfceSpec fresh;
+  fresh.number = "54";
+  write("d.xml", fresh.xml(), false);
+  const auto twice = run();
+  EXPECT_EQ(twice.first, 0) << twice.second.toStdString();
+  EXPECT_TRUE(twice.second.contains(QStringLiteral("1 importadas, 3 já importadas antes, 0 recusadas, 1 ainda")))
+      << twice.second.toStdString();
+  EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -256,6 +256,13 @@ TEST_P(PostingCrashTest, KilledRightAfterCommittingTheRunAskedAgainAnswersItsOwn
   const PostingReply foreign = consolidate(other, theirs, std::chrono::seconds(60));
   EXPECT_EQ(foreign.call.status.error_code(), grpc::StatusCode::INVALID_ARGUMENT)
       << foreign.call.status.error_message();
+  client.setRunId(std::string(contract::kRunIdMaxLength + 1, 'x'));
+  EXPECT_EQ(consolidate(client, run(), std::chrono::seconds(60)).call.status.error_code(),
+            grpc::StatusCode::INVALID_ARGUMENT)
+      << "an identifier too long is refused, not cut";
+  client.setRunId("execucao 1");  // a blank is no part of an identifier
+  EXPECT_EQ(consolidate(client, run(), std::chrono::seconds(60)).call.status.error_code(),
+            grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM EXECCONSOLIDA"), "1");
 }
 

@@ -132,8 +132,6 @@ class Checks : public ConsolidationTest {
   }
 };
 
-}  // namespace
-
 TEST_F(Checks, RunInTheirOrderBeforeTheConfirmation) {
   TfrmGeraNF& tela = ready();
   verify({{"001", dia(2024, 3, 10), 50.0, 50.0}});
@@ -366,3 +364,5 @@ TEST_F(Checks, AServerErrorOnAMiddleRegisterDayIsReportedAtItsPlace) {
   EXPECT_EQ(callsOf("SemGeraNF"), 0u);
   EXPECT_TRUE(host->busyBalanced());
 }
+
+}  // namespace

@@ -46,7 +46,7 @@ struct ErroItem {
   std::string codigo;  // CDERRO
   std::string objeto2, objeto3, objeto4;
   double objeto5 = 0;
-  std::optional<double> baixa, saldoFinal;  // QTLANCESTQ, QTSALDOFINAL: null when not given
+  std::optional<double> baixa = {}, saldoFinal = {};  // QTLANCESTQ, QTSALDOFINAL: null when not given
 };
 qfx::packet::Packet erroPacket(const std::vector<ErroItem>& rows);
 // Blocked products of SemGeraNF (element 2): code, name and the reason letters.

@@ -80,8 +80,8 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     login.Host = host->server.host;
     login.Port = host->server.port;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
-    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
-    host->token = std::get<LoginResult>(session).token;
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    host->token = session->token;
     const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();
@@ -156,8 +156,6 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
   QPointer<TfrmGeraNF> screen;
   bool initialized = false;
 };
-
-}  // namespace
 
 TEST_P(EndToEnd, RunConsolidatesThePendingItemsMovesTheStockAndASecondRunFindsNothing) {
   listYesterdayAndToday();
@@ -399,8 +397,9 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
       const QStringList& row = irregular.rows.first();
       const auto cell = [&](const char* field) { return row.value(irregular.fields.indexOf(field)); };
       const auto number = [&](const char* field) { return productLocale().toDouble(cell(field)); };
-      if (step.outcome == "OPERA_BLOQ")
+      if (step.outcome == "OPERA_BLOQ") {
         EXPECT_EQ(cell("CdObjeto"), QStringLiteral("0001")) << "the central stock's branch";
+      }
       EXPECT_TRUE(cell("CdObjeto2").contains("Panetone"));
       EXPECT_LT(number("QtSaldoFinal"), 0) << "irregular means negative";
       EXPECT_DOUBLE_EQ(number("CdObjeto5") - number("QtLancEstq"), number("QtSaldoFinal"));
@@ -425,3 +424,5 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

@@ -30,8 +30,6 @@ class EntryPanel : public ConsolidationTest {
   }
 };
 
-}  // namespace
-
 TEST_F(EntryPanel, FirstActivationTakesTheDefaultsAndStartsInTheBranch) {
   Filtro.stFilial = "0002";
   Filtro.dtInicial = 100;
@@ -397,3 +395,5 @@ TEST_F(EntryPanel, TabOutOfThePanelListsAndLeavesTheFocusOutside) {
   EXPECT_EQ(screen->cdsPrincipal->RecordCount(), 1);
   EXPECT_EQ(focused(), screen->dbgPadrao) << "straight to the grid, not to the page tabs";
 }
+
+}  // namespace

@@ -92,8 +92,6 @@ class SalesGrid : public ConsolidationTest {
   }
 };
 
-}  // namespace
-
 TEST_F(SalesGrid, ColumnsShowWholeTitlesAndValuesTheRestInATooltipAndTheNavigatorShowsTheCustomer) {
   SaleItem second, longo, devolvida;
   second.cliente = "Maria Souza";
@@ -385,3 +383,5 @@ TEST_F(SalesGrid, ScreenshotWithData) {
   EXPECT_GT(pixelsNear(shot, kIconRed), 5 * 20) << "five pending items";
   EXPECT_GT(pixelsNear(shot, kPurple, 40), 5) << "one returned sale";
 }
+
+}  // namespace

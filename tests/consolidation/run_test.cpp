@@ -9,9 +9,13 @@
 #include <QTableView>
 
 #include "consolidation_fixture.h"
+#include <hostkit/core/messages.h>
 #include <hostkit/widgets/qthostservices.h>
 #include <hostkit/widgets/runscreens.h>
+#include <qfx31700/consolidation/consolidationrun.h>
+#include <qfx31700/host/catalogues.h>
 #include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/replydatasets.h>
 #include <qfx31700/report/frmrelprodevol.h>
 
 using namespace qfx;
@@ -22,10 +26,10 @@ using hostkit::mrYes;
 namespace {
 
 const ErroItem kIrregular1{"LIB00200_3", "P1 Arroz tipo 1", "UN", "001", 1.5, 5, -3.5};
-const ErroItem kIrregular2{"LIB00200_3", "P2 Feijão carioca", "KG", "002", -1.25};
-const ErroItem kIrregular3{"LIB00200_3", "P3 Óleo de soja", "UN", "001", -2};
-const ErroItem kAviso{"AVISO_ERRO", "Aviso do servidor", "", "", 0};
-const ErroItem kLancamento{"NRLANCESTQ", "0000000099", "", "", 0};
+const ErroItem kIrregular2{"LIB00200_3", "P2 Feijão carioca", "KG", "002", -1.25, {}, {}};
+const ErroItem kIrregular3{"LIB00200_3", "P3 Óleo de soja", "UN", "001", -2, {}, {}};
+const ErroItem kAviso{"AVISO_ERRO", "Aviso do servidor", "", "", 0, {}, {}};
+const ErroItem kLancamento{"NRLANCESTQ", "0000000099", "", "", 0, {}, {}};
 
 class Run : public ConsolidationTest {
  protected:
@@ -60,7 +64,62 @@ class Run : public ConsolidationTest {
   int consolidating() const { return int(host->busyCaptions.count("Consolidando as vendas...")); }
 };
 
-}  // namespace
+// A run's port with no screen behind it: its own window, connection,
+// catalogue and datasets, the branch's parameters read from the server.
+class PortWithoutScreen : public ConsolidationPort {
+ public:
+  PortWithoutScreen() {
+    window_.setObjectName(QStringLiteral("portWindow"));
+    net_.BeforeConnect = [](hostkit::TNetConnection& net) {
+      net.Host = hostkit::WebURL();
+      net.Port = hostkit::WebPort();
+    };
+    net_.SetConnected(true);
+    messages_.setEntries(catalogoGeraNF());
+    defineCdsParamFilial(paramFilial_);
+    defineCdsParamVend(paramVend_);
+    defineCdsVerifVenda(verifVenda_);
+    defineCdsSoma(soma_);
+    defineCdsReducaoZ(reducaoZ_);
+    defineCdsIrregEst(irregEst_);
+    defineCdsBloqConsolida(bloqConsolida_);
+    rdm_.GetParamFilial(entry().filial, paramFilial_);
+    rdm_.GetParamVend(entry().filial, paramVend_);
+  }
+
+  ConsolidationEntry entry() const override { return {"0001", "01", "01", "0001"}; }
+  ConsolidationDataSets dataSets() override {
+    return {&paramFilial_, &paramVend_, &loja_,       &verifVenda_,    &soma_,
+            &reducaoZ_,    &erros_,     &bloqueados_, &bloqConsolida_, &irregEst_};
+  }
+  RdmGeraNF& rdm() override { return rdm_; }
+  hostkit::TMessages& catalogue() override { return messages_; }
+  QWidget* owner() override { return &window_; }
+  void focusList() override { ++listFocused; }
+  void reloadList() override { ++reloads; }
+  void markListOutOfDate() override { ++outOfDate; }
+  bool serverAnswersWithin(int) override { return true; }
+  const ExecucaoIncerta* execucaoEmDuvida() const override { return emDuvida ? &*emDuvida : nullptr; }
+  void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override { emDuvida = execucao; }
+  void esqueceExecucaoIncerta() override { emDuvida.reset(); }
+
+  int listFocused = 0, reloads = 0, outOfDate = 0;
+  std::optional<ExecucaoIncerta> emDuvida;
+
+ private:
+  QWidget window_;
+
+ public:
+  // where the host's screen looks for it: among its owner's children
+  hostkit::TDataSet bloqConsolida_{&window_, QStringLiteral("cdsBloqConsolida")};
+
+ private:
+  hostkit::TNetConnection net_;
+  RdmGeraNF rdm_{net_};
+  hostkit::TMessages messages_;
+  hostkit::TDataSet paramFilial_, paramVend_, loja_, verifVenda_, soma_, reducaoZ_, irregEst_;
+  hostkit::TDataSet erros_, bloqueados_;
+};
 
 TEST_F(Run, NoToTheConfirmationLeavesTheGridUntouched) {
   TfrmGeraNF& tela = ready();
@@ -172,6 +231,26 @@ TEST_F(Run, BlockedProductsStopTheRunWithoutLookingAtTheErrors) {
   ASSERT_EQ(host->hostScreens.size(), 1);
   EXPECT_EQ(host->hostScreens[0].rows, (QList<QStringList>{{"0001", "P9 Sal refinado", ""}}))
       << "a reply without reasons leaves them empty";
+}
+
+TEST_F(Run, ARunNeedsItsPortOnlyNoScreen) {
+  params("S", "S", "N");
+  checksPass();
+  PortWithoutScreen port;
+  replySemGeraNF({resposta({kIrregular1}, 0, {{"P1", "Arroz tipo 1", "I"}})});
+  host->dialogAnswers = {mrYes};
+  EXPECT_THROW(ConsolidationRun(port).executar(), hostkit::EAbort);
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf", "screen:CriaBloqConsolida", "msg:CONS_BLOQ"}));
+  ASSERT_EQ(host->hostScreens.size(), 1);
+  EXPECT_EQ(host->hostScreens[0].owner, "portWindow");
+  EXPECT_EQ(host->hostScreens[0].rows, (QList<QStringList>{{"0001", "P1 Arroz tipo 1", "I"}}));
+  EXPECT_EQ(port.bloqConsolida_.RecordCount(), 1);
+  EXPECT_EQ(port.reloads, 1) << "the list follows once the server was asked";
+  EXPECT_EQ(port.listFocused, 0);
+  EXPECT_EQ(port.outOfDate, 0);
+  EXPECT_FALSE(port.emDuvida) << "the server answered: nothing is in doubt";
+  EXPECT_TRUE(host->busyBalanced());
+  EXPECT_TRUE(screen.isNull()) << "no screen was ever opened";
 }
 
 TEST_F(Run, NegativeStockPermittedMakesExactlyOneSecondCall) {
@@ -422,3 +501,5 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   EXPECT_EQ(bloqueados.titles.size(), 3);
   EXPECT_EQ(bloqueados.firstRow.last(), "inativo e não cadastrado para a filial");
 }
+
+}  // namespace

@@ -115,8 +115,8 @@ class ServerLost : public ::testing::Test {
     login.Port = host->server.port;
     login.Alternates = host->server.alternates;
     auto session = login.Login(host->operadorValue, QString::fromLatin1(server::demo::kDemoPassword));
-    ASSERT_TRUE(std::holds_alternative<LoginResult>(session)) << std::get<QString>(session).toStdString();
-    host->token = std::get<LoginResult>(session).token;
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    host->token = session->token;
     const auto opened = openHostDatabase({QString::fromStdString(testDb->url())});
     ASSERT_FALSE(opened) << opened->toStdString();
     Initialize();
@@ -185,8 +185,6 @@ class ServerLost : public ::testing::Test {
   QPointer<TfrmGeraNF> screen;
   bool initialized = false;
 };
-
-}  // namespace
 
 // The run's call is out and the server is frozen, so it cannot answer, then
 // killed: the screen reports the lost server at once, not at the deadline
@@ -533,3 +531,5 @@ TEST_P(ServerFailOver, AReadMadeRightAfterTheServerDiedGoesToTheOtherUnseen) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerFailOver, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+
+}  // namespace

@@ -55,8 +55,8 @@ TEST(EndToEnd, OperatorConsolidatesTheDemoSalesFromTheHost) {
   settings.server.port = server.port();
   settings.branch = "0001";
   auto logged = loginDirect(settings, "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(logged));
-  const LoginOutcome& login = std::get<LoginOutcome>(logged);
+  ASSERT_TRUE(logged.ok());
+  const LoginOutcome& login = logged.value();
 
   auto host = hostkit::ScriptedHostServices::install();
   host->filial = login.branch;

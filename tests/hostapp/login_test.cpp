@@ -57,8 +57,8 @@ TEST(Login, DemoOperatorsWrongCredentialsAndUnreachableServer) {
   HostSettings s = settingsFor(server.port());
 
   auto demo = loginDirect(s, "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(demo)) << std::get<QString>(demo).toStdString();
-  const auto& free = std::get<LoginOutcome>(demo);
+  ASSERT_TRUE(demo.ok()) << demo.error().toStdString();
+  const auto& free = demo.value();
   EXPECT_FALSE(free.login.token.isEmpty());
   EXPECT_TRUE(free.login.boundBranch.isEmpty());
   EXPECT_TRUE(free.login.branches.contains("0001"));
@@ -66,21 +66,20 @@ TEST(Login, DemoOperatorsWrongCredentialsAndUnreachableServer) {
 
   s.branch = "0002";
   auto bound = loginDirect(s, "loja01", "loja01");
-  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(bound));
-  EXPECT_EQ(std::get<LoginOutcome>(bound).login.boundBranch, "0001");
-  EXPECT_EQ(std::get<LoginOutcome>(bound).branch, "0001") << "a bound operator works on its own branch";
+  ASSERT_TRUE(bound.ok());
+  EXPECT_EQ(bound.value().login.boundBranch, "0001");
+  EXPECT_EQ(bound.value().branch, "0001") << "a bound operator works on its own branch";
 
   for (auto [op, password] : {std::pair{"demo", "errada"}, std::pair{"ninguem", "demo"}, std::pair{"demo", ""}}) {
     auto refused = loginDirect(s, op, password);
-    ASSERT_TRUE(std::holds_alternative<QString>(refused)) << op;
-    EXPECT_FALSE(std::get<QString>(refused).isEmpty());
-    EXPECT_FALSE(std::get<QString>(refused).contains(password) && QString(password).size() > 0);
+    ASSERT_TRUE(!refused.ok()) << op;
+    EXPECT_FALSE(refused.error().isEmpty());
+    EXPECT_FALSE(refused.error().contains(password) && QString(password).size() > 0);
   }
 
   auto unreachable = loginDirect(settingsFor(closedPort()), "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<QString>(unreachable));
-  EXPECT_TRUE(std::get<QString>(unreachable).startsWith(hostkit::serverSilentText()))
-      << std::get<QString>(unreachable).toStdString();
+  ASSERT_TRUE(!unreachable.ok());
+  EXPECT_TRUE(unreachable.error().startsWith(hostkit::serverSilentText())) << unreachable.error().toStdString();
 }
 
 TEST(Login, TheDialogSaysWhatFailedAndLetsTheOperatorTryAgain) {
@@ -176,17 +175,16 @@ TEST(Login, TheFirstServerOfTheListThatAnswersTakesTheLogin) {
   HostSettings s = settingsFor(closed);
   s.server.alternates = {{"127.0.0.1", server.port()}};
   auto logged = loginDirect(s, "demo", "demo");
-  EXPECT_TRUE(std::holds_alternative<LoginOutcome>(logged))
-      << (std::holds_alternative<QString>(logged) ? std::get<QString>(logged).toStdString() : "");
+  EXPECT_TRUE(logged.ok()) << (!logged.ok() ? logged.error().toStdString() : "");
 
   const QString list = QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(closed).arg(server.port());
   HostSettings nobody = settingsFor(closed);
   nobody.server.alternates = {{"127.0.0.1", closedPort()}};
   auto unreachable = loginDirect(nobody, "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<QString>(unreachable));
-  EXPECT_TRUE(std::get<QString>(unreachable).startsWith(hostkit::serverSilentText()));
-  EXPECT_TRUE(std::get<QString>(unreachable).contains(hostkit::serverListText(nobody.server.servers())))
-      << std::get<QString>(unreachable).toStdString();
+  ASSERT_TRUE(!unreachable.ok());
+  EXPECT_TRUE(unreachable.error().startsWith(hostkit::serverSilentText()));
+  EXPECT_TRUE(unreachable.error().contains(hostkit::serverListText(nobody.server.servers())))
+      << unreachable.error().toStdString();
 
   HostSettings dialogSettings = settingsFor(server.port());
   LoginDialog dialog(dialogSettings);
@@ -263,12 +261,11 @@ TEST(Login, AServerWithoutItsDatabasePassesTheLoginOnAndQuittingEndsTheSession) 
   s.server.alternates = {{"127.0.0.1", server.port()}};
   const int before = sessionsIn(server.databasePath());
   auto logged = loginDirect(s, "demo", "demo");
-  ASSERT_TRUE(std::holds_alternative<LoginOutcome>(logged))
-      << (std::holds_alternative<QString>(logged) ? std::get<QString>(logged).toStdString() : "");
+  ASSERT_TRUE(logged.ok()) << (!logged.ok() ? logged.error().toStdString() : "");
   EXPECT_EQ(lost.logins, 1) << "the first server was asked";
   EXPECT_EQ(sessionsIn(server.databasePath()), before + 1);
 
-  EXPECT_TRUE(endSession(s, std::get<LoginOutcome>(logged).login.token));
+  EXPECT_TRUE(endSession(s, logged.value().login.token));
   EXPECT_EQ(sessionsIn(server.databasePath()), before) << "the session is gone from the database";
 }
 
@@ -279,13 +276,12 @@ TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   s.server.tls = true;
   s.server.caFile = server.caFile();
   auto secure = loginDirect(s, "demo", "demo");
-  EXPECT_TRUE(std::holds_alternative<LoginOutcome>(secure))
-      << (std::holds_alternative<QString>(secure) ? std::get<QString>(secure).toStdString() : "");
+  EXPECT_TRUE(secure.ok()) << (!secure.ok() ? secure.error().toStdString() : "");
 
   // each TLS problem in its own words, with what to do about it
   const auto refusal = [](const HostSettings& settings) {
     const auto reply = loginDirect(settings, "demo", "demo");
-    return std::holds_alternative<QString>(reply) ? std::get<QString>(reply) : QString();
+    return !reply.ok() ? reply.error() : QString();
   };
   const QString otherAuthority = qEnvironmentVariable("QFX_SOURCE_DIR") + "/tests/appserver/data/test-server.crt";
   s.server.caFile = otherAuthority;

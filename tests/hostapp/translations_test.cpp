@@ -60,7 +60,7 @@ TEST(HostTranslations, SaveDialogsOpenInDocumentsOrElseAtHome) {
     const auto* shown = files->proxyModel();
     const auto* model = shown ? qobject_cast<const QFileSystemModel*>(shown->sourceModel()) : nullptr;
     if (model) {
-      QTest::qWaitFor([&] { return model->rowCount(model->index(shownIn)) > 0; });
+      EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(shownIn)) > 0; }));
       const QModelIndex file = model->index(earlier.fileName());
       date = shown->mapFromSource(file.siblingAtColumn(3)).data().toString();
       type = shown->mapFromSource(file.siblingAtColumn(2)).data().toString();

@@ -84,8 +84,6 @@ class FocusEvents : public ScriptedHostTest {
   Screen screen;
 };
 
-}  // namespace
-
 TEST_F(FocusEvents, MoveBetweenFieldsOfThePanelIsFieldExitThenEnter) {
   screen.second->setFocus();
   EXPECT_EQ(screen.events, QStringList({"exit medFilial", "enter medCdLoja"}));
@@ -193,3 +191,5 @@ TEST_F(FocusEvents, AnotherWindowTakingTheFocusIsNoExit) {
   EXPECT_TRUE(screen.outside->hasFocus());
   EXPECT_TRUE(screen.events.isEmpty()) << screen.events.join(", ").toStdString();
 }
+
+}  // namespace

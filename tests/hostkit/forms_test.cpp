@@ -71,8 +71,6 @@ class GridScreen : public TfrmPadraoGrid {
   }
 };
 
-}  // namespace
-
 // ---- grid screen ------------------------------------------------------------------
 
 class GridScreenTest : public ScriptedHostTest {};
@@ -265,8 +263,10 @@ TEST_F(GridScreenTest, ItsOwnCloseButtonClickedDuringACallClosesItAfterwards) {
   bool heldDuringTheCall = false;
   QString tip;
   QTimer::singleShot(100, [&] {
-    QTest::mousePress(sub, Qt::LeftButton, {}, closeButton);
-    QTest::mouseRelease(sub, Qt::LeftButton, {}, closeButton);
+    // through the main window, as a window system delivers it
+    const QPoint inMain = sub->mapTo(&main, closeButton);
+    QTest::mousePress(main.windowHandle(), Qt::LeftButton, {}, inMain);
+    QTest::mouseRelease(main.windowHandle(), Qt::LeftButton, {}, inMain);
     heldDuringTheCall = heldBackCloses() == 1 && sub && sub->isVisible();
     tip = QToolTip::text();
   });
@@ -474,3 +474,5 @@ TEST_F(FilterOptions, ActivationRunsOncePerOpeningAndCancelHidesForReuse) {
   EXPECT_EQ(dialog.sbtConfirma->text().remove('&'), "Confirmar");
   EXPECT_EQ(dialog.sbtCancel->text().remove('&'), "Cancelar");
 }
+
+}  // namespace

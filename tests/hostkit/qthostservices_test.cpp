@@ -50,8 +50,6 @@ void fillCashRegisters(TDataSet& ds) {
 
 QTableView* listIn(QWidget* dialog) { return dialog->findChild<QTableView*>("grdLista"); }
 
-}  // namespace
-
 // ---- message dialogs --------------------------------------------------------------
 
 TEST_F(QtServices, QuestionHasPortugueseButtonsAndAnswersWithThePlatformNumbers) {
@@ -371,3 +369,5 @@ TEST_F(QtServices, PicturesForProductTreeAndPersonTypes) {
   EXPECT_EQ(PictPess("X"), "");
   EXPECT_EQ(Operador(), "OPER");
 }
+
+}  // namespace

@@ -20,8 +20,6 @@ class Scripted : public ScriptedHostTest {
   TDataSource source{nullptr, "dtsVendas"};
 };
 
-}  // namespace
-
 TEST_F(Scripted, MessagesAreRecordedWithTheirCatalogueKeyAndAnsweredFromTheScript) {
   TMessages catalogue(nullptr, "msgPadrao");
   catalogue.setEntries({"Conf|Confirma operação?", "Loja_inf|Loja deve ser informada."});
@@ -96,3 +94,5 @@ TEST_F(Scripted, BusyAnimationBalanceAndHostScreenRowsAreRecorded) {
   EXPECT_FALSE(host->hostScreens[1].datasetFound);  // no cdsIrregEst on the owner
   EXPECT_EQ(host->hostScreens[1].postingNumber, "77");
 }
+
+}  // namespace

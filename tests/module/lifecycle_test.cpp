@@ -34,22 +34,13 @@ namespace {
 
 QString libraryPath() { return qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/libqfx31700.so"); }
 
-// The module's entries, bound by name as the host binds them.
+// The module's entries. The screens are driven through the module's code the
+// test links, whose state the test can see; the library the host loads
+// exports these four alone (ModuleLibrary below).
 struct Entries {
-  QLibrary library{libraryPath()};
-  void (*iniProc)() = nullptr;
-  void (*initialize)() = nullptr;
-  void (*finalize)() = nullptr;
-  const QfxPackageInfoTable* (*table)() = nullptr;
-
-  bool load() {
-    if (!library.load()) return false;
-    iniProc = reinterpret_cast<void (*)()>(library.resolve("IniProc"));
-    initialize = reinterpret_cast<void (*)()>(library.resolve("Initialize"));
-    finalize = reinterpret_cast<void (*)()>(library.resolve("Finalize"));
-    table = reinterpret_cast<const QfxPackageInfoTable* (*)()>(library.resolve("GetPackageInfoTable"));
-    return iniProc && initialize && finalize && table;
-  }
+  void (*iniProc)() = &IniProc;
+  void (*initialize)() = &Initialize;
+  void (*finalize)() = &Finalize;
 };
 
 void closeEverything() {
@@ -77,10 +68,7 @@ void closeNextModal() {
 
 class Lifecycle : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(entries.load()) << entries.library.errorString().toStdString();
-    entries.initialize();
-  }
+  void SetUp() override { entries.initialize(); }
   void TearDown() override {
     closeEverything();
     entries.finalize();
@@ -89,10 +77,16 @@ class Lifecycle : public ::testing::Test {
   Entries entries;
 };
 
-}  // namespace
-
-TEST_F(Lifecycle, PackageDescribesItsUnitsAndRequirements) {
-  const QfxPackageInfoTable* t = entries.table();
+// The library as the host binds it: the four entries by name, and nothing
+// else of the module.
+TEST(ModuleLibrary, ExportsItsEntriesAloneAndDescribesItsUnitsAndRequirements) {
+  QLibrary library{libraryPath()};
+  ASSERT_TRUE(library.load()) << library.errorString().toStdString();
+  for (const char* entry : {"IniProc", "Initialize", "Finalize"}) EXPECT_TRUE(library.resolve(entry)) << entry;
+  EXPECT_FALSE(library.resolve("_ZN3qfx10CriaGeraNFEv")) << "the screens' creators stay inside";
+  const auto table = reinterpret_cast<const QfxPackageInfoTable* (*)()>(library.resolve("GetPackageInfoTable"));
+  ASSERT_TRUE(table);
+  const QfxPackageInfoTable* t = table();
   ASSERT_EQ(t->unitCount, 3);
   EXPECT_STREQ(t->units[0].name, "Cli_qfx31701");
   EXPECT_STREQ(t->units[2].name, "Cli_qfx31700");
@@ -305,3 +299,5 @@ TEST_F(Lifecycle, HelpOfEachScreenOpensTheManualAtItsPage) {
   EXPECT_FALSE(HelpViewer::current());
   QStandardPaths::setTestModeEnabled(false);
 }
+
+}  // namespace

@@ -76,8 +76,6 @@ class DemoData : public ::testing::TestWithParam<Backend> {
   QPointer<qfx::TfrmRelProdEvol> tela;
 };
 
-}  // namespace
-
 TEST_P(DemoData, FirstReportPreviewsEveryItemNotPostedToStock) {
   const int pending = count(
       "SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = I.NRSEQVENDA "
@@ -382,3 +380,5 @@ TEST_P(DemoData, RefusalReportNamesExactlyTheProductsTheRunRefusedOn) {
 
 INSTANTIATE_TEST_SUITE_P(Databases, DemoData, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          qfx::test::BackendName());
+
+}  // namespace

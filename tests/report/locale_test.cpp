@@ -30,8 +30,6 @@ class ProductLocale : public ::testing::Test {
   std::shared_ptr<ReportHost> host;
 };
 
-}  // namespace
-
 TEST_F(ProductLocale, GridDatasetAndReportShowTheSameBrazilianTexts) {
   // a sale item as the operator would type it
   TDataSet itens(nullptr, QStringLiteral("cdsPrincipal"));
@@ -79,3 +77,5 @@ TEST_F(ProductLocale, GridDatasetAndReportShowTheSameBrazilianTexts) {
   for (const char* shown : {"1.234,500", "12.344,75", "1.236,500", "12.426,75", "01/03/2024", "Data final: 05/03/2024"})
     EXPECT_TRUE(text.contains(QString::fromUtf8(shown))) << shown << " in\n" << text.toStdString();
 }
+
+}  // namespace

@@ -117,8 +117,6 @@ class RelProdEvol : public ::testing::Test {
   QPointer<TfrmRelProdEvol> tela;
 };
 
-}  // namespace
-
 // ---- design -------------------------------------------------------------------------
 
 TEST_F(RelProdEvol, OpensWithTheShippedReportsTodosAndAnEmptyPeriod) {
@@ -792,3 +790,5 @@ TEST_F(RelProdEvolUnderWindowManager, EveryRefusedCheckLeavesTheFocusWhereItBelo
   EXPECT_EQ(host->messages.size(), 15);
   EXPECT_TRUE(host->previews.isEmpty());
 }
+
+}  // namespace

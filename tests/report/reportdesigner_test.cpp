@@ -54,8 +54,6 @@ class ReportDesigner : public ::testing::Test {
   TReportDesigner designer{hostConnectionName()};
 };
 
-}  // namespace
-
 TEST_F(ReportDesigner, ShowsTheWholeDefinition) {
   const ReportTemplate file = readReportTemplate(path);
   EXPECT_EQ(designer.objectName(), QStringLiteral("rpddPadrao"));
@@ -324,3 +322,5 @@ TEST_F(ReportDesigner, AddedColumnTakesItsKindFromTheQueryAndDatesStayBrazilian)
   ASSERT_FALSE(headers.isEmpty());
   EXPECT_TRUE(headers.first().endsWith(QStringLiteral("Dia 01/03/2024"))) << headers.first().toStdString();
 }
+
+}  // namespace

@@ -60,8 +60,6 @@ class ReportScreen : public ::testing::Test {
   QTemporaryDir folder;
 };
 
-}  // namespace
-
 TEST_F(ReportScreen, ListsTheDefinitionsOfItsReportCodeByTitle) {
   ReportDialog dialog;
   ASSERT_EQ(dialog.cbbReportNames->count(), 2);
@@ -125,3 +123,5 @@ TEST_F(ReportScreen, ClosingReleasesTheDialog) {
   flushDeletes();
   EXPECT_TRUE(dialog.isNull());
 }
+
+}  // namespace

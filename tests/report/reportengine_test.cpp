@@ -107,8 +107,6 @@ class ReportEngine : public ::testing::Test {
   ReportTemplate first;
 };
 
-}  // namespace
-
 TEST_F(ReportEngine, FirstReportListsTheItemsNotPostedToStockInThePeriod) {
   const ReportTable table = runReportQuery(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), onHostDatabase());
   // both ends of the period included; the posted item, the product without
@@ -492,3 +490,5 @@ TEST_F(ReportEngine, HostPreviewShowsThePagesAndExportsThemToPdf) {
   EXPECT_TRUE(host->previews.isEmpty());
   EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Registros: 5")));
 }
+
+}  // namespace

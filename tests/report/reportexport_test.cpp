@@ -82,8 +82,6 @@ const QByteArray kExpectedCsv =
     "V2;05/03/2024;05/03/2024 18:00;\"Feij\xC3\xA3o; \"\"carioca\"\"\";BETA SA;3,000;5;14,00\r\n"
     "V3;06/03/2024;06/03/2024 08:00;Arroz 5kg;;1500,000;10;15000,00\r\n";
 
-}  // namespace
-
 TEST_F(ReportExport, CsvIsWhatABrazilianExcelReads) {
   const QString csv = dir.filePath(QStringLiteral("vendas.csv"));
   ASSERT_FALSE(exportCsv(table, csv));
@@ -221,3 +219,5 @@ TEST_F(ReportExport, EveryRowCarriesTheFieldsOfItsGroups) {
   EXPECT_TRUE(text.contains(QStringLiteral("Dia 05/03/2024")));
   EXPECT_FALSE(text.contains(QStringLiteral("DTVENDA")));
 }
+
+}  // namespace

@@ -114,8 +114,6 @@ class RemoteCalls : public ::testing::Test {
   TDataSet any{nullptr, "cdsQualquer"};
 };
 
-}  // namespace
-
 TEST_F(RemoteCalls, ListAndLookupMethodsSendTheirArgumentsInOrder) {
   for (auto m : {"GetParamFilial", "GetParamVend", "getTipoReti", "getSetor", "GetVendas", "GetProdutos"})
     server.on(m, replyEmptyPacket);
@@ -443,3 +441,5 @@ TEST_F(RemoteCalls, AMillionItemsLoadThroughTheChunkedStream) {
   itens.SetRecNo(kRows - 2);
   EXPECT_TRUE(itens.FieldByName("IDNOTAFISCAL")->AsBoolean());
 }
+
+}  // namespace

@@ -1,0 +1,414 @@
+#include "common/nfce_reader.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+#include <cmath>
+#include <map>
+#include <optional>
+
+#include "common/csv_reader.h"
+
+namespace qfx::server {
+
+namespace {
+
+const QString kNfeNamespace = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
+constexpr const char* kLayout = "4.00";
+
+// The values the document is read into, by the element's path below the
+// document (`nfeProc/` left out, so a bare `NFe` reads the same).
+struct Collected {
+  QString rootName, rootNamespace;
+  QString version, id;
+  std::map<QString, QString> ide, issuer, dest, totals, protocol;
+  bool hasProtocol = false;
+  std::vector<NfceItem> items;
+  std::map<QString, QString> current;  // the item being read: prod's values
+  std::vector<NfcePayment> payments;
+  std::map<QString, uint64_t> lineOf;  // the first line of each path read
+};
+
+std::optional<double> decimal(const QString& text) {
+  bool ok = false;
+  const double v = text.toDouble(&ok);  // the layout's decimals always carry a point
+  if (!ok || !std::isfinite(v) || text.contains(QLatin1Char(','))) return std::nullopt;
+  return v;
+}
+
+long long cents(double v) { return std::llround(v * 100.0); }
+
+std::string brMoney(long long c) {
+  const long long a = c < 0 ? -c : c;
+  return (c < 0 ? "-" : "") + std::to_string(a / 100) + "," + (a % 100 < 10 ? "0" : "") + std::to_string(a % 100);
+}
+
+std::string str(const QString& s) { return s.toStdString(); }
+
+class Walker {
+ public:
+  explicit Walker(const std::string& bytes) : xml_(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()))) {}
+
+  std::optional<NfceRefusal> walk(Collected& c) {
+    QStringList path;
+    QString text;
+    while (!xml_.atEnd()) {
+      switch (xml_.readNext()) {
+        case QXmlStreamReader::StartElement: {
+          if (path.isEmpty() && c.rootName.isEmpty()) {
+            c.rootName = xml_.name().toString();
+            c.rootNamespace = xml_.namespaceUri().toString();
+          }
+          if (xml_.namespaceUri() != kNfeNamespace || xml_.name() == QLatin1String("infNFeSupl")) {
+            // the signature, the QR code: not the sale's
+            xml_.skipCurrentElement();
+            break;
+          }
+          path << xml_.name().toString();
+          text.clear();
+          start(c, relative(path));
+          break;
+        }
+        case QXmlStreamReader::Characters:
+          text += xml_.text();
+          break;
+        case QXmlStreamReader::EndElement:
+          if (!path.isEmpty()) {
+            end(c, relative(path), text.trimmed());
+            path.removeLast();
+          }
+          text.clear();
+          break;
+        default:
+          break;
+      }
+    }
+    if (xml_.hasError()) return malformed();
+    return std::nullopt;
+  }
+
+ private:
+  static QString relative(const QStringList& path) {
+    const qsizetype from = !path.isEmpty() && path.first() == QLatin1String("nfeProc") ? 1 : 0;
+    return path.mid(from).join(QLatin1Char('/'));
+  }
+
+  uint64_t line() const { return uint64_t(xml_.lineNumber()); }
+
+  void start(Collected& c, const QString& path) {
+    c.lineOf.try_emplace(path, line());
+    const auto attrs = xml_.attributes();
+    if (path == QLatin1String("NFe/infNFe")) {
+      c.version = attrs.value(QLatin1String("versao")).toString();
+      c.id = attrs.value(QLatin1String("Id")).toString();
+    } else if (path == QLatin1String("NFe/infNFe/det")) {
+      NfceItem item;
+      item.line = line();
+      item.number = attrs.value(QLatin1String("nItem")).toString();
+      c.items.push_back(item);
+      c.current.clear();
+    } else if (path == QLatin1String("NFe/infNFe/pag/detPag")) {
+      c.payments.push_back({});
+    } else if (path == QLatin1String("protNFe")) {
+      c.hasProtocol = true;
+    }
+  }
+
+  static void end(Collected& c, const QString& path, const QString& text) {
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+    const QString parent = path.left(cut), leaf = path.mid(cut + 1);
+    if (parent == QLatin1String("NFe/infNFe/ide"))
+      c.ide[leaf] = text;
+    else if (parent == QLatin1String("NFe/infNFe/emit"))
+      c.issuer[leaf] = text;
+    else if (parent == QLatin1String("NFe/infNFe/dest"))
+      c.dest[leaf] = text;
+    else if (parent == QLatin1String("NFe/infNFe/total/ICMSTot"))
+      c.totals[leaf] = text;
+    else if (path == QLatin1String("NFe/infNFe/total/ISSQNtot/vServ"))
+      c.totals[QStringLiteral("vServ")] = text;
+    else if (parent == QLatin1String("protNFe/infProt"))
+      c.protocol[leaf] = text;
+    else if (parent == QLatin1String("NFe/infNFe/det/prod") && !c.items.empty())
+      c.current[leaf] = text;
+    else if (path == QLatin1String("NFe/infNFe/det") && !c.items.empty())
+      finishItem(c);
+    else if (parent == QLatin1String("NFe/infNFe/pag/detPag") && !c.payments.empty()) {
+      if (leaf == QLatin1String("tPag")) c.payments.back().type = text;
+      if (leaf == QLatin1String("vPag")) c.payments.back().value = decimal(text).value_or(NAN);
+    }
+  }
+
+  static void finishItem(Collected& c) {
+    auto& item = c.items.back();
+    item.code = c.current[QStringLiteral("cProd")];
+    item.gtin = c.current[QStringLiteral("cEAN")];
+    // the numbers are checked with the totals, where a bad one is named
+    item.quantity = decimal(c.current[QStringLiteral("qCom")]).value_or(NAN);
+    item.unitPrice = decimal(c.current[QStringLiteral("vUnCom")]).value_or(NAN);
+    const QString discount = c.current[QStringLiteral("vDesc")];
+    item.discount = discount.isEmpty() ? 0 : decimal(discount).value_or(NAN);
+    // vProd is kept aside to check the item against its own product value
+    c.lineOf[QStringLiteral("vProd#") + QString::number(c.items.size() - 1)] = item.line;
+    c.totals[QStringLiteral("vProd#") + QString::number(c.items.size() - 1)] = c.current[QStringLiteral("vProd")];
+  }
+
+  NfceRefusal malformed() const {
+    const uint64_t at = line();
+    const std::string where = "linha " + std::to_string(at) + ", coluna " + std::to_string(xml_.columnNumber());
+    if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+      return {at, "", "arquivo incompleto: o XML termina antes de fechar os seus elementos (" + where + ")"};
+    return {at, "", "XML malformado (" + where + "): " + str(xml_.errorString())};
+  }
+
+  QXmlStreamReader xml_;
+};
+
+// The encoding the XML declaration names; empty: none named (UTF-8).
+QString declaredEncoding(const std::string& bytes) {
+  static const QRegularExpression declaration(QStringLiteral("^\\s*<\\?xml[^>]*encoding\\s*=\\s*[\"']([^\"']+)[\"']"));
+  const auto head = QString::fromLatin1(bytes.data(), qsizetype(std::min<size_t>(bytes.size(), 200)));
+  const auto m = declaration.match(head);
+  return m.hasMatch() ? m.captured(1).toUpper() : QString();
+}
+
+std::optional<NfceRefusal> encodingProblem(const std::string& bytes) {
+  const QString declared = declaredEncoding(bytes);
+  const bool utf8 = declared.isEmpty() || declared == QLatin1String("UTF-8") || declared == QLatin1String("UTF8");
+  if (!utf8 || isUtf8(bytes)) return std::nullopt;
+  uint64_t line = 1;
+  size_t from = 0;
+  for (;;) {
+    const size_t to = bytes.find('\n', from);
+    const std::string_view text(bytes.data() + from, (to == std::string::npos ? bytes.size() : to) - from);
+    if (!isUtf8(text) || to == std::string::npos) break;
+    from = to + 1;
+    ++line;
+  }
+  return NfceRefusal{line, "",
+                     "o arquivo declara a codificação " + str(declared.isEmpty() ? "UTF-8" : declared) +
+                         " mas a linha " + std::to_string(line) + " não está nela (outra codificação?)"};
+}
+
+struct Checker {
+  const Collected& c;
+
+  uint64_t lineOf(const QString& path) const {
+    auto it = c.lineOf.find(path);
+    return it == c.lineOf.end() ? 0 : it->second;
+  }
+
+  static QString get(const std::map<QString, QString>& m, const char* name) {
+    auto it = m.find(QLatin1String(name));
+    return it == m.end() ? QString() : it->second;
+  }
+
+  std::optional<NfceRefusal> missing(const std::map<QString, QString>& m, const char* parent,
+                                     std::initializer_list<const char*> names) const {
+    for (const char* n : names)
+      if (get(m, n).isEmpty())
+        return NfceRefusal{lineOf(QLatin1String(parent)), std::string(parent) + "/" + n,
+                           std::string("falta o elemento ") + n + " (ou está vazio)"};
+    return std::nullopt;
+  }
+
+  std::optional<NfceRefusal> header() const {
+    if (c.rootName.isEmpty()) return NfceRefusal{0, "", "arquivo sem nenhum elemento XML"};
+    if (c.rootNamespace != kNfeNamespace)
+      return NfceRefusal{
+          1, str(c.rootName),
+          "não é uma NFC-e: o elemento raiz " + str(c.rootName) + " não está no espaço de nomes " + str(kNfeNamespace)};
+    if (c.rootName != QLatin1String("nfeProc") && c.rootName != QLatin1String("NFe"))
+      return NfceRefusal{1, str(c.rootName),
+                         c.rootName == QLatin1String("procEventoNFe")
+                             ? "evento da NFC-e (procEventoNFe): eventos ainda não são importados"
+                             : "não é uma NFC-e: o elemento raiz é " + str(c.rootName) + ", não nfeProc"};
+    if (lineOf(QStringLiteral("NFe/infNFe")) == 0)
+      return NfceRefusal{1, "NFe/infNFe",
+                         "não é uma NFC-e: falta o elemento infNFe no espaço de nomes " + str(kNfeNamespace)};
+    if (c.version != QLatin1String(kLayout))
+      return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe")), "NFe/infNFe/@versao",
+                         "leiaute " + str(c.version) + " não é lido: só o leiaute " + kLayout};
+    if (auto m = missing(c.ide, "NFe/infNFe/ide", {"mod", "serie", "nNF", "dhEmi", "tpAmb", "tpEmis"})) return m;
+    const QString model = get(c.ide, "mod");
+    if (model != QLatin1String("65"))
+      return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe/ide/mod")), "NFe/infNFe/ide/mod",
+                         "modelo " + str(model) + " não é NFC-e (modelo 65)"};
+    if (get(c.ide, "tpAmb") != QLatin1String("1"))
+      return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe/ide/tpAmb")), "NFe/infNFe/ide/tpAmb",
+                         "documento do ambiente de homologação (tpAmb " + str(get(c.ide, "tpAmb")) +
+                             "): um documento de teste não é uma venda"};
+    return std::nullopt;
+  }
+
+  std::optional<NfceRefusal> key() const {
+    static const QRegularExpression id(QStringLiteral("^NFe([0-9]{44})$"));
+    const auto m = id.match(c.id);
+    const uint64_t at = lineOf(QStringLiteral("NFe/infNFe"));
+    if (!m.hasMatch())
+      return NfceRefusal{at, "NFe/infNFe/@Id",
+                         "chave de acesso \"" + str(c.id) + "\" inválida: NFe seguido de 44 algarismos"};
+    const std::string k = str(m.captured(1));
+    if (nfceKeyDigit(std::string_view(k).substr(0, 43)) != k[43])
+      return NfceRefusal{at, "NFe/infNFe/@Id",
+                         "chave de acesso " + k + " com dígito verificador errado (arquivo danificado?)"};
+    return std::nullopt;
+  }
+
+  std::optional<NfceRefusal> authorisation(const QString& key) const {
+    if (!c.hasProtocol)
+      return NfceRefusal{0, "protNFe",
+                         "NFC-e sem protocolo de autorização (protNFe): só documentos autorizados são vendas"};
+    if (auto m = missing(c.protocol, "protNFe/infProt", {"cStat", "chNFe"})) return m;
+    const QString status = get(c.protocol, "cStat");
+    // 100 authorised; 150 authorised after the deadline (contingency)
+    if (status != QLatin1String("100") && status != QLatin1String("150"))
+      return NfceRefusal{
+          lineOf(QStringLiteral("protNFe/infProt/cStat")), "protNFe/infProt/cStat",
+          "NFC-e não autorizada: situação " + str(status) + " (" + str(get(c.protocol, "xMotivo")) + ")"};
+    if (get(c.protocol, "chNFe") != key)
+      return NfceRefusal{lineOf(QStringLiteral("protNFe/infProt/chNFe")), "protNFe/infProt/chNFe",
+                         "o protocolo é da chave " + str(get(c.protocol, "chNFe")) + ", não da " + str(key)};
+    return std::nullopt;
+  }
+
+  std::optional<NfceRefusal> moment(NfceDocument& doc) const {
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]{4}-[0-9]{2}-[0-9]{2})T([0-9]{2}:[0-9]{2}:[0-9]{2})([+-][0-9]{2}:[0-9]{2})$"));
+    const QString text = get(c.ide, "dhEmi");
+    const auto m = form.match(text);
+    const auto local =
+        QDateTime::fromString(m.captured(1) + QLatin1Char(' ') + m.captured(2), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!m.hasMatch() || !local.isValid())
+      return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe/ide/dhEmi")), "NFe/infNFe/ide/dhEmi",
+                         "data e hora de emissão \"" + str(text) + "\" inválidas (aaaa-mm-ddThh:mm:ss-03:00)"};
+    // the moment as the store lived it: the offset the document states is its own
+    doc.moment = m.captured(1) + QLatin1Char(' ') + m.captured(2);
+    doc.day = m.captured(1);
+    return std::nullopt;
+  }
+
+  std::optional<NfceRefusal> items(const NfceDocument& doc, long long* products, long long* discounts) const {
+    if (doc.items.empty())
+      return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe")), "NFe/infNFe/det", "NFC-e sem itens"};
+    for (size_t i = 0; i < doc.items.size(); ++i) {
+      const auto& it = doc.items[i];
+      const std::string name = "det nItem=\"" + str(it.number) + "\"";
+      if (it.number.isEmpty() || it.code.isEmpty())
+        return NfceRefusal{it.line, "NFe/infNFe/det/prod/cProd",
+                           "item sem número (nItem) ou sem código do produto (cProd)"};
+      for (auto [v, what] : {std::pair{it.quantity, "qCom"}, {it.unitPrice, "vUnCom"}, {it.discount, "vDesc"}})
+        if (!std::isfinite(v) || v < 0)
+          return NfceRefusal{it.line, std::string("NFe/infNFe/det/prod/") + what,
+                             name + ": " + what + " não é um número válido"};
+      const auto value = decimal(c.totals.at(QStringLiteral("vProd#") + QString::number(i)));
+      if (!value || std::llabs(cents(*value) - cents(it.quantity * it.unitPrice)) > 1)
+        return NfceRefusal{it.line, "NFe/infNFe/det/prod/vProd",
+                           name + ": vProd não é qCom × vUnCom (arquivo danificado ou editado à mão)"};
+      *products += cents(*value);
+      *discounts += cents(it.discount);
+    }
+    return std::nullopt;
+  }
+
+  // vNF as the layout composes it from the totals, and the totals from the items
+  std::optional<NfceRefusal> totals(NfceDocument& doc, long long products, long long discounts) const {
+    const uint64_t at = lineOf(QStringLiteral("NFe/infNFe/total/ICMSTot"));
+    if (at == 0) return NfceRefusal{0, "NFe/infNFe/total/ICMSTot", "faltam os totais (ICMSTot)"};
+    auto total = [&](const char* name) -> std::optional<long long> {
+      const QString text = get(c.totals, name);
+      if (text.isEmpty()) return 0LL;
+      auto v = decimal(text);
+      if (!v) return std::nullopt;
+      return cents(*v);
+    };
+    std::map<std::string, long long> t;
+    for (const char* name : {"vProd", "vDesc", "vNF", "vICMSDeson", "vST", "vFCPST", "vFrete", "vSeg", "vOutro", "vII",
+                             "vIPI", "vIPIDevol", "vServ"}) {
+      auto v = total(name);
+      if (!v)
+        return NfceRefusal{at, std::string("NFe/infNFe/total/ICMSTot/") + name,
+                           std::string(name) + " não é um número válido"};
+      t[name] = *v;
+    }
+    const std::string damaged = " (arquivo danificado ou editado à mão)";
+    if (t["vProd"] != products)
+      return NfceRefusal{
+          at, "NFe/infNFe/total/ICMSTot/vProd",
+          "vProd " + brMoney(t["vProd"]) + " não é a soma dos itens (" + brMoney(products) + ")" + damaged};
+    if (t["vDesc"] != discounts)
+      return NfceRefusal{at, "NFe/infNFe/total/ICMSTot/vDesc",
+                         "vDesc " + brMoney(t["vDesc"]) + " não é a soma dos descontos dos itens (" +
+                             brMoney(discounts) + ")" + damaged};
+    const long long composed = t["vProd"] - t["vDesc"] - t["vICMSDeson"] + t["vST"] + t["vFCPST"] + t["vFrete"] +
+                               t["vSeg"] + t["vOutro"] + t["vII"] + t["vIPI"] + t["vIPIDevol"] + t["vServ"];
+    if (t["vNF"] != composed)
+      return NfceRefusal{
+          at, "NFe/infNFe/total/ICMSTot/vNF",
+          "vNF " + brMoney(t["vNF"]) + " não fecha com os outros totais (" + brMoney(composed) + ")" + damaged};
+    doc.total = double(t["vNF"]) / 100.0;
+    return std::nullopt;
+  }
+
+  NfceRead document() const {
+    if (auto r = header()) return *r;
+    NfceDocument doc;
+    if (auto r = key()) return *r;
+    doc.key = c.id.mid(3);
+    if (auto r = authorisation(doc.key)) return *r;
+    if (auto r = missing(c.issuer, "NFe/infNFe/emit", {"CNPJ"})) return *r;
+    if (auto r = moment(doc)) return *r;
+    doc.issuerCnpj = get(c.issuer, "CNPJ");
+    doc.series = get(c.ide, "serie");
+    doc.number = get(c.ide, "nNF");
+    doc.contingency = get(c.ide, "tpEmis") == QLatin1String("9");
+    doc.customerDocument = get(c.dest, "CPF").isEmpty() ? get(c.dest, "CNPJ") : get(c.dest, "CPF");
+    doc.customerName = get(c.dest, "xNome");
+    doc.items = c.items;
+    doc.payments = c.payments;
+    long long products = 0, discounts = 0;
+    if (auto r = items(doc, &products, &discounts)) return *r;
+    if (auto r = totals(doc, products, discounts)) return *r;
+    for (const auto& p : doc.payments)
+      if (p.type.size() != 2 || !std::isfinite(p.value))
+        return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe/pag/detPag")), "NFe/infNFe/pag/detPag",
+                           "forma de pagamento (tPag \"" + str(p.type) + "\") ou valor (vPag) inválidos"};
+    return doc;
+  }
+};
+
+}  // namespace
+
+char nfceKeyDigit(std::string_view first43) {
+  int sum = 0, weight = 2;
+  for (auto it = first43.rbegin(); it != first43.rend(); ++it) {
+    sum += (*it - '0') * weight;
+    weight = weight == 9 ? 2 : weight + 1;
+  }
+  const int digit = 11 - sum % 11;
+  return char('0' + (digit >= 10 ? 0 : digit));
+}
+
+bool NfceReader::feed(std::string_view bytes) {
+  if (tooLarge_) return false;
+  if (bytes_.size() + bytes.size() > kMaxNfceBytes) {
+    tooLarge_ = true;
+    bytes_.clear();
+    bytes_.shrink_to_fit();
+    return false;
+  }
+  bytes_.append(bytes);
+  return true;
+}
+
+NfceRead NfceReader::finish() {
+  if (tooLarge_)
+    return NfceRefusal{0, "", "arquivo maior que " + std::to_string(kMaxNfceBytes >> 20) + " MiB: não é uma NFC-e"};
+  if (bytes_.empty()) return NfceRefusal{0, "", "arquivo vazio"};
+  if (auto bad = encodingProblem(bytes_)) return *bad;
+  Collected collected;
+  if (auto bad = Walker(bytes_).walk(collected)) return *bad;
+  return Checker{collected}.document();
+}
+
+}  // namespace qfx::server

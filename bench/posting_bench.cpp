@@ -24,11 +24,16 @@
 //      (one update of the whole run by the rows' addresses read: ROWID on
 //      SQLite, ctid on PostgreSQL) and the balances moved per product.
 //      What the run takes beyond this is ours; up to it, the database's.
+//   5. on the run's copy, once it has posted, every stock posting of the run
+//      is reversed with EstornaGeraNF, one call after the other from the same
+//      kind of client: the time is that of all the calls, set against the
+//      run's own; afterwards no item of the selection may be left stamped.
 //
 // Usage: posting_bench [--pg URL] [--sizes 10000,100000] [--no-sqlite] [--keep-data] [--figures FILE]
 //   --keep-data  the templates outlive the run and a later run of the same
 //                day reuses them (every run and bare figure works on a copy)
-//   --figures    appends "database posting<items> ours bare" lines to FILE
+//   --figures    appends "database posting<items> ours bare" lines, and
+//                "database reversal<items> reversal posting" ones, to FILE
 //                (scripts/bench.sh --check reads them)
 #include <grpcpp/grpcpp.h>
 #include <libpq-fe.h>
@@ -266,6 +271,19 @@ int64_t stampedItems(QSqlDatabase& db) {
   return q.next() ? q.value(0).toLongLong() : -1;
 }
 
+// The demo operator's session on the server behind `stub`.
+std::string demoLogin(rpc::ApplicationServer::Stub& stub) {
+  grpc::ClientContext context;
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
+  rpc::LoginRequest request;
+  request.set_operator_code(demo::kDemoOperator);
+  request.set_password(demo::kDemoPassword);
+  rpc::LoginReply reply;
+  const grpc::Status status = stub.Login(&context, request, &reply);
+  if (!status.ok()) die("login: " + status.error_message());
+  return reply.token();
+}
+
 RunResult consolidate(const std::string& url) {
   auto database = openDatabase(url);
   ServerOptions options;
@@ -274,18 +292,7 @@ RunResult consolidate(const std::string& url) {
 
   auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(server->port()), grpc::InsecureChannelCredentials());
   auto stub = rpc::ApplicationServer::NewStub(channel);
-  std::string token;
-  {
-    grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
-    rpc::LoginRequest request;
-    request.set_operator_code(demo::kDemoOperator);
-    request.set_password(demo::kDemoPassword);
-    rpc::LoginReply reply;
-    const grpc::Status status = stub->Login(&context, request, &reply);
-    if (!status.ok()) die("login: " + status.error_message());
-    token = reply.token();
-  }
+  const std::string token = demoLogin(*stub);
 
   rpc::InvokeRequest request;
   request.set_object("Qfx31700.rdmGeraNF");
@@ -319,6 +326,87 @@ RunResult consolidate(const std::string& url) {
   server.reset();
   QSqlDatabase db = must(database->connection(), "conexão");
   out.stamped = stampedItems(db);
+  return out;
+}
+
+// The stock postings of branch 0001's sales numbered after `after`: those of
+// the run.
+std::vector<std::pair<std::string, std::string>> postingsAfter(QSqlDatabase& db, int64_t after) {
+  std::vector<std::pair<std::string, std::string>> postings;
+  QSqlQuery q = exec(db,
+                     QStringLiteral("SELECT CDFILIAL, NRLANCESTQ FROM LANCESTQ WHERE CDFILIALVENDA = '0001' AND "
+                                    "IDTIPOLANC = 'V' AND CAST(NRLANCESTQ AS BIGINT) > ? ORDER BY NRLANCESTQ"),
+                     {qint64(after)});
+  while (q.next()) postings.emplace_back(q.value(0).toString().toStdString(), q.value(1).toString().toStdString());
+  return postings;
+}
+
+int64_t highestPosting(const std::string& url) {
+  auto database = openDatabase(url);
+  QSqlDatabase db = must(database->connection(), "conexão");
+  QSqlQuery q = exec(db, QStringLiteral("SELECT MAX(CAST(NRLANCESTQ AS BIGINT)) FROM LANCESTQ"));
+  return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+struct ReversalResult {
+  double seconds = 0;
+  int64_t postings = 0, items = 0;  // reversed, and the items they made pending
+  int64_t stampedAfter = -1;
+};
+
+// Every posting of the run reversed, one EstornaGeraNF after the other.
+ReversalResult reverseRun(const std::string& url, int64_t postedAfter) {
+  auto database = openDatabase(url);
+  std::vector<std::pair<std::string, std::string>> postings;
+  {
+    QSqlDatabase db = must(database->connection(), "conexão");
+    postings = postingsAfter(db, postedAfter);
+  }
+  ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto server = must(AppServer::start(*database, makeConsolidationObject(), options), "servidor");
+  auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(server->port()), grpc::InsecureChannelCredentials());
+  auto stub = rpc::ApplicationServer::NewStub(channel);
+  const std::string token = demoLogin(*stub);
+
+  using A = contract::EstornaGeraNF;
+  ReversalResult out;
+  QElapsedTimer timer;
+  timer.start();
+  for (const auto& [stockBranch, number] : postings) {
+    rpc::InvokeRequest request;
+    request.set_object("Qfx31700.rdmGeraNF");
+    request.set_method("EstornaGeraNF");
+    for (const auto& a : contract::ArgumentList<A, rpc::Argument>{{A::FiliProc, text("0001")},
+                                                                  {A::Filial, text("0001")},
+                                                                  {A::FilialEst, text(stockBranch)},
+                                                                  {A::NrLancEstq, text(number)},
+                                                                  {A::Motivo, text("medida de desempenho")},
+                                                                  {A::Operador, text(demo::kDemoOperator)}}
+                             .values())
+      *request.add_arguments() = a;
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + std::chrono::hours(1));
+    context.AddMetadata("x-qfx-session", token);
+    auto reader = stub->Invoke(&context, request);
+    rpc::InvokeReply message;
+    bool first = true;
+    while (reader->Read(&message)) {
+      if (!first) continue;
+      first = false;
+      const auto& list = message.result().list();
+      if (list.items_size() != 2) die("resposta de EstornaGeraNF sem os 2 elementos");
+      out.items += list.items(1).integer();
+    }
+    const grpc::Status status = reader->Finish();
+    if (!status.ok()) die("EstornaGeraNF " + number + ": " + status.error_message());
+    ++out.postings;
+  }
+  out.seconds = double(timer.nsecsElapsed()) / 1e9;
+  server->shutdown(std::chrono::milliseconds(2000));
+  server.reset();
+  QSqlDatabase db = must(database->connection(), "conexão");
+  out.stampedAfter = stampedItems(db);
   return out;
 }
 
@@ -624,15 +712,29 @@ int main(int argc, char** argv) {
       "C library (stock postings, lines, notes, item stamps, balances, series)\n\n");
   std::printf("%-10s %8s %9s %12s %12s %10s %8s %13s %8s  %s\n", "database", "items", "generated", "SemGeraNF s",
               "items/s", "bare s", "ratio", "same writes s", "ratio", "reply");
+  struct ReversalLine {
+    std::string database;
+    int64_t items;
+    ReversalResult reversal;
+    double posting;
+  };
+  std::vector<ReversalLine> reversals;
   for (auto& store : stores) {
     for (int64_t items : sizes) {
       const Template t = makeTemplate(*store, items, kept);
       const std::string runTag = "run_" + std::to_string(items), bareTag = "bare_" + std::to_string(items);
-      const RunResult run = consolidate(store->copy(t.tag, runTag));
-      store->drop(runTag);
+      const std::string runUrl = store->copy(t.tag, runTag);
+      const int64_t before = highestPosting(runUrl);
+      const RunResult run = consolidate(runUrl);
       if (run.stamped != items)
         die("SemGeraNF lançou " + std::to_string(run.stamped) + " de " + std::to_string(items) + " itens");
       if (run.lastPosting <= 0) die("SemGeraNF não lançou nada");
+      const ReversalResult reversal = reverseRun(runUrl, before);
+      store->drop(runTag);
+      if (reversal.items != items || reversal.stampedAfter != 0)
+        die("EstornaGeraNF devolveu " + std::to_string(reversal.items) + " de " + std::to_string(items) +
+            " itens; restaram " + std::to_string(reversal.stampedAfter) + " lançados");
+      reversals.push_back({store->name(), items, reversal, run.seconds});
       const double bare = bareUpdate(store->copy(t.tag, bareTag), items);
       store->drop(bareTag);
       const std::string writesTag = "writes_" + std::to_string(items);
@@ -641,6 +743,8 @@ int main(int argc, char** argv) {
       if (!kept) store->drop(t.tag);
       if (figures) {
         std::fprintf(figures, "%s posting%lld %.6f %.6f\n", store->name().c_str(), (long long)items, run.seconds, bare);
+        std::fprintf(figures, "%s reversal%lld %.6f %.6f\n", store->name().c_str(), (long long)items, reversal.seconds,
+                     run.seconds);
         std::fflush(figures);
       }
       std::printf("%-10s %8s %9s %12.3f %12.0f %10.3f %8.1f %13.3f %8.1f  last=%lld warnings=%lld%s%s\n",
@@ -651,5 +755,10 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+  std::printf("\nEstornaGeraNF: every stock posting of the run reversed, one call after the other\n");
+  std::printf("%-10s %8s %9s %12s %12s %8s\n", "database", "items", "postings", "reversal s", "posting s", "ratio");
+  for (const ReversalLine& r : reversals)
+    std::printf("%-10s %8s %9lld %12.3f %12.3f %8.2f\n", r.database.c_str(), thousands(r.items).c_str(),
+                (long long)r.reversal.postings, r.reversal.seconds, r.posting, r.reversal.seconds / r.posting);
   return 0;
 }

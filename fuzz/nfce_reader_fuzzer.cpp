@@ -32,6 +32,8 @@ NfceRead read(std::string_view bytes, size_t piece) {
 std::string describe(const NfceRead& r) {
   if (const auto* no = std::get_if<NfceRefusal>(&r))
     return std::to_string(no->line) + ":" + no->element + ":" + no->reason;
+  if (const auto* cancelled = std::get_if<qfx::server::NfceCancellation>(&r))
+    return "cancela " + cancelled->key.toStdString();
   const auto& d = std::get<NfceDocument>(r);
   return d.key.toStdString() + "|" + std::to_string(d.items.size()) + "|" + std::to_string(d.total);
 }
@@ -57,5 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const NfceRead whole = read(bytes, bytes.size() + 1);
   if (describe(whole) != describe(read(bytes, piece))) fault("the reading depends on how the file was cut");
   if (const auto* d = std::get_if<NfceDocument>(&whole)) check(*d);
+  if (const auto* cancelled = std::get_if<qfx::server::NfceCancellation>(&whole)) {
+    const std::string key = cancelled->key.toStdString();
+    if (key.size() != 44 || qfx::server::nfceKeyDigit(std::string_view(key).substr(0, 43)) != key[43])
+      fault("a cancellation of a key that is not sound");
+  }
   return 0;
 }

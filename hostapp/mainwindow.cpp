@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "importdialog.h"
 #include <hostkit/core/abort.h>
 #include <hostkit/core/netconnection.h>
 #include <hostkit/widgets/operations.h>
@@ -15,7 +16,7 @@
 namespace qfxhost {
 
 MainWindow::MainWindow(ModuleLoader& module, const hostkit::HostSession& session, QWidget* parent)
-    : QMainWindow(parent), module_(module), mdi_(new QMdiArea(this)) {
+    : QMainWindow(parent), module_(module), mdi_(new QMdiArea(this)), server_(session.server), token_(session.token) {
   setObjectName(QStringLiteral("frmPrincipal"));
   setWindowTitle(QStringLiteral("Retaguarda - Consolidação de Vendas"));
   mdi_->setObjectName(QStringLiteral("mdiPrincipal"));
@@ -43,6 +44,9 @@ void MainWindow::buildMenus() {
   consolidacao->setObjectName(QStringLiteral("mnuConsolidacaoVendas"));
   consolidacao->setEnabled(module_.loaded());
   connect(consolidacao, &QAction::triggered, this, &MainWindow::openConsolidacao);
+  QAction* importacao = modules->addAction(QStringLiteral("&Importar dados..."));
+  importacao->setObjectName(QStringLiteral("mnuImportarDados"));
+  connect(importacao, &QAction::triggered, this, &MainWindow::openImportacao);
   modules->addSeparator();
   modules->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
 
@@ -70,7 +74,26 @@ void MainWindow::openConsolidacao() {
   hostkit::guardedOn(this, [this] { module_.iniProc(); });
 }
 
+ImportDialog* MainWindow::openImportacao() {
+  if (!importDialog_) {
+    // the first server of the list: an import is one call, not worth moving
+    // to another server halfway
+    const QString host =
+        server_.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(server_.host) : server_.host;
+    const QString address = QStringLiteral("%1:%2").arg(host).arg(server_.port);
+    importDialog_ = new ImportDialog(
+        qfximport::connectionOn(address.toStdString(), server_.tls, server_.caFile, token_.toStdString()), this);
+    importDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  importDialog_->show();
+  importDialog_->raise();
+  importDialog_->activateWindow();
+  return importDialog_;
+}
+
 void MainWindow::closeScreens() {
+  delete importDialog_;  // cuts an import under way: nothing of it is written
+
   mdi_->closeAllSubWindows();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QPointer>
 
 #include "moduleloader.h"
 #include <hostkit/widgets/qthostservices.h>
@@ -15,6 +16,8 @@ class QLabel;
 
 namespace qfxhost {
 
+class ImportDialog;
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
@@ -23,6 +26,9 @@ class MainWindow : public QMainWindow {
   QMdiArea* mdiArea() const { return mdi_; }
   // Opens "Consolidação de Vendas" through the module's entry.
   void openConsolidacao();
+  // Opens "Importar dados" on the operator's session (one window; asked
+  // again, it comes to the front).
+  ImportDialog* openImportacao();
   // Closes every screen of the module, so the library can be unloaded.
   void closeScreens();
 
@@ -35,6 +41,9 @@ class MainWindow : public QMainWindow {
   ModuleLoader& module_;
   QMdiArea* mdi_;
   QMenu* windowMenu_ = nullptr;
+  hostkit::ServerAddress server_;
+  QString token_;
+  QPointer<ImportDialog> importDialog_;
 };
 
 }  // namespace qfxhost

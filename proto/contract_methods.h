@@ -190,6 +190,31 @@ struct SemGeraNF : MethodKinds {
   friend constexpr ArgKind kindAt(Arg position) { return kinds[argIndex(position)]; }
 };
 
+// ---- undoing a run --------------------------------------------------------------------
+
+// Reverses one stock posting of a consolidation run: FilialEst and
+// NrLancEstq are the posting's key (FilialEst is the stock's branch, the
+// central one when the branch's stock is kept there), Filial the branch whose
+// sales it posted. Motivo is required.
+struct EstornaGeraNF : MethodKinds {
+  static constexpr std::string_view name = "EstornaGeraNF";
+  enum Arg : int { FiliProc = 1, Filial, FilialEst, NrLancEstq, Motivo, Operador };
+  static constexpr std::array kinds{T, T, T, T, T, T};
+  static constexpr int kMotivoMaximo = 200;  // characters of the reason kept
+  static_assert(Operador == kinds.size());
+  friend constexpr ArgKind kindAt(Arg position) { return kinds[argIndex(position)]; }
+};
+
+// The stock postings the consolidation made for a branch's sales over a
+// period (their days), reversed ones too.
+struct GetConsolidacoes : MethodKinds {
+  static constexpr std::string_view name = "GetConsolidacoes";
+  enum Arg : int { Filial = 1, DtInicial, DtFinal };
+  static constexpr std::array kinds{T, D, D};
+  static_assert(DtFinal == kinds.size());
+  friend constexpr ArgKind kindAt(Arg position) { return kinds[argIndex(position)]; }
+};
+
 // ---- the pickers' lists ---------------------------------------------------------------
 
 struct GetVendas : MethodKinds {

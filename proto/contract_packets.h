@@ -101,6 +101,27 @@ inline constexpr std::array postingErrors{text("CDERRO", 30),    text("CDOBJETO2
 // "I" inactive, "F" not registered for the branch.
 inline constexpr std::array blockedProducts{text("CDPRODUTO", 10), text("NMPRODUTO", 50), text("IDMOTIVOBLOQ", 2)};
 
+// GetConsolidacoes: the branch's runs, one row per stock posting
+// (cdsConsolidacoes): its key, day, operator, store, withdrawal type and
+// sector, items and value from its fiscal-note entry, and, once reversed,
+// the reversing posting, who reversed it, when and why.
+inline constexpr std::array consolidationRuns{text("CDFILIAL", 4),
+                                              text("NRLANCESTQ", 10),
+                                              dateTime("DTLANCESTQ"),
+                                              text("CDOPERADOR", 20),
+                                              text("CDLOJA", 10),
+                                              text("CDTIPORETI", 2),
+                                              text("CDSETOR", 4),
+                                              number("QTITENS"),
+                                              number("VRTOTLANCTONF"),
+                                              text("CDFILIALNF", 4),
+                                              text("NRLANCTONF", 10),
+                                              dateTime("DTINCLUSAO"),
+                                              text("NRLANCESTQESTORNO", 10),
+                                              text("CDOPERESTORNO", 20),
+                                              dateTime("DTESTORNO"),
+                                              text("DSMOTIVOESTORNO", 200)};
+
 }  // namespace fields
 
 // The letters of the blocked products' IDMOTIVOBLOQ.

@@ -29,4 +29,27 @@ inline constexpr std::array kAll = {
     kEarlierSalesPending,    kAfterProcessingDate,       kStockClosed, kPeriodTooLong, kBranchKeepsNoStock,
     kDaysClosedByAdjustment, kProductNotOfWithdrawalType};
 
+// The reversal of a run's posting (EstornaGeraNF), whose texts are those of
+// "Consolidações realizadas".
+namespace reversal {
+// No reason given, or one longer than the server keeps.
+inline constexpr std::string_view kReasonMissing = "Estorno_Motivo";
+// Not a posting the consolidation made for the branch's sales.
+inline constexpr std::string_view kNotARun = "Estorno_Nao_Consol";
+// Reversed already.
+inline constexpr std::string_view kAlreadyReversed = "Estorno_Ja_Estornado";
+// The posting's day lies in no open accounting period.
+inline constexpr std::string_view kAccountingClosed = "Estorno_Periodo_CTB";
+// The stock is closed on or after the posting's day.
+inline constexpr std::string_view kStockClosed = "Estorno_Estq_Fechado";
+// An implantation or adjustment counted the warehouse after the posting.
+inline constexpr std::string_view kCountedAfter = "Estorno_Impl_Ajuste";
+// The operator's branch binding (PERMISSION_DENIED, from the method table's
+// branch check).
+inline constexpr std::string_view kOutsideBinding = "Estorno_Filial_Oper";
+
+inline constexpr std::array kAll = {kReasonMissing, kNotARun,      kAlreadyReversed, kAccountingClosed,
+                                    kStockClosed,   kCountedAfter, kOutsideBinding};
+}  // namespace reversal
+
 }  // namespace qfx::contract::refusals

@@ -45,7 +45,61 @@ QString statusText(const grpc::Status& status) {
   }
 }
 
+std::shared_ptr<grpc::Channel> channelFor(const std::string& address, bool tls, const QString& caFile, QString* error) {
+  std::shared_ptr<grpc::ChannelCredentials> creds = grpc::InsecureChannelCredentials();
+  if (tls) {
+    grpc::SslCredentialsOptions options;
+    if (!caFile.isEmpty()) {
+      QFile ca(caFile);
+      if (!ca.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("não foi possível ler o certificado %1").arg(caFile);
+        return nullptr;
+      }
+      options.pem_root_certs = ca.readAll().toStdString();
+    }
+    creds = grpc::SslCredentials(options);
+  }
+  grpc::ChannelArguments args;
+  args.SetMaxReceiveMessageSize(64 << 20);
+  return grpc::CreateCustomChannel(address, creds, args);
+}
+
 }  // namespace
+
+// Registers the running call with its Cancellation for as long as it runs, so
+// cancel() from another thread never touches a context already gone.
+class CallGuard {
+ public:
+  CallGuard(Cancellation* cancel, grpc::ClientContext* call) : cancel_(cancel) {
+    if (!cancel_) return;
+    std::lock_guard lock(cancel_->mutex_);
+    cancel_->call_ = call;
+    if (cancel_->requested_) call->TryCancel();
+  }
+  ~CallGuard() {
+    if (!cancel_) return;
+    std::lock_guard lock(cancel_->mutex_);
+    cancel_->call_ = nullptr;
+  }
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+
+ private:
+  Cancellation* cancel_;
+};
+
+void Cancellation::cancel() {
+  std::lock_guard lock(mutex_);
+  requested_ = true;
+  if (call_) call_->TryCancel();
+}
+
+Connection connectionOn(const std::string& address, bool tls, const QString& caFile, const std::string& token) {
+  QString ignored;  // an unreadable certificate leaves the system roots; the call then says why it fails
+  auto channel = channelFor(address, tls, caFile, &ignored);
+  if (!channel) channel = channelFor(address, tls, QString(), &ignored);
+  return {channel, token};
+}
 
 QString kindOfFileName(const QString& fileName) {
   // an NFC-e keeps the name the point of sale gave it (its access key, say)
@@ -100,22 +154,9 @@ std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QS
 
 std::optional<Connection> login(const std::string& address, bool tls, const QString& caFile,
                                 const std::string& operatorCode, const std::string& password, QString* error) {
-  std::shared_ptr<grpc::ChannelCredentials> creds = grpc::InsecureChannelCredentials();
-  if (tls) {
-    grpc::SslCredentialsOptions options;
-    if (!caFile.isEmpty()) {
-      QFile ca(caFile);
-      if (!ca.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("não foi possível ler o certificado %1").arg(caFile);
-        return std::nullopt;
-      }
-      options.pem_root_certs = ca.readAll().toStdString();
-    }
-    creds = grpc::SslCredentials(options);
-  }
-  grpc::ChannelArguments args;
-  args.SetMaxReceiveMessageSize(64 << 20);
-  Connection c{grpc::CreateCustomChannel(address, creds, args), {}};
+  auto channel = channelFor(address, tls, caFile, error);
+  if (!channel) return std::nullopt;
+  Connection c{channel, {}};
   auto stub = rpc::ApplicationServer::NewStub(c.channel);
   grpc::ClientContext context;
   context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
@@ -133,13 +174,14 @@ std::optional<Connection> login(const std::string& address, bool tls, const QStr
 }
 
 Outcome importFiles(const Connection& connection, const std::vector<ImportFile>& files, bool dryRun,
-                    const std::function<void(const Progress&)>& progress, const std::atomic<bool>* cancel) {
+                    const std::function<void(const Progress&)>& progress, Cancellation* cancel) {
   Outcome outcome;
   auto stub = rpc::ApplicationServer::NewStub(connection.channel);
   grpc::ClientContext context;
   context.AddMetadata(std::string(qfx::contract::kSessionMetadata), connection.token);
   // a large import takes minutes; a dead server still ends it
   context.set_deadline(std::chrono::system_clock::now() + std::chrono::hours(4));
+  const CallGuard guard(cancel, &context);
   auto writer = stub->ImportaDados(&context, &outcome.reply);
   Progress p;
   for (const auto& f : files) p.bytesTotal += f.bytes;
@@ -163,7 +205,7 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
     piece.set_file_name(QFileInfo(f.path).fileName().toStdString());
     piece.set_kind(f.kind.toStdString());
     do {
-      if (cancel && cancel->load()) {
+      if (cancel && cancel->requested()) {
         context.TryCancel();
         writer->Finish().ok();
         outcome.error = QStringLiteral("importação cancelada; nada foi gravado");

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,14 +52,32 @@ struct Connection {
   std::string token;
 };
 
+// A connection on a session the caller already holds (the host's login).
+Connection connectionOn(const std::string& address, bool tls, const QString& caFile, const std::string& token);
+
+// Stops an import from another thread: the call is cut at once and nothing
+// is written. A piece already handed to a server that stopped reading stays
+// on its way until that server reads again or goes away (the synchronous
+// stream gives no way to take it back); the call ends then.
+class Cancellation {
+ public:
+  void cancel();
+  bool requested() const { return requested_.load(); }
+
+ private:
+  friend class CallGuard;
+  std::mutex mutex_;
+  grpc::ClientContext* call_ = nullptr;
+  std::atomic<bool> requested_{false};
+};
+
 // Logs in; the error says why not.
 std::optional<Connection> login(const std::string& address, bool tls, const QString& caFile,
                                 const std::string& operatorCode, const std::string& password, QString* error);
 
 // Sends the files; `cancel` set stops before the next piece (nothing is
-// written then). `progress` runs after every piece.
+// written then). `progress` runs after every piece, on the calling thread.
 Outcome importFiles(const Connection& connection, const std::vector<ImportFile>& files, bool dryRun,
-                    const std::function<void(const Progress&)>& progress = {},
-                    const std::atomic<bool>* cancel = nullptr);
+                    const std::function<void(const Progress&)>& progress = {}, Cancellation* cancel = nullptr);
 
 }  // namespace qfximport

@@ -68,6 +68,7 @@ stamp() { echo "== $(date -Is)  uptime: $(uptime)"; }
 # ---------------------------------------------------------------- --check
 #
 # The targets: each figure against the bare database of the same run.
+# The reversal's "bare" is the posting it undoes, measured in the same run.
 # kind "abs": the figure itself at most the target; "ratio": figure/bare at
 # most the target; "over": figure-bare at most the target.
 TARGETS='
@@ -76,6 +77,8 @@ PostgreSQL z1000        abs   0.60 Z check, 1 000 register-days (2 001 calls)
 PostgreSQL list100000   ratio 1.25 list 100 000 items
 SQLite     posting100000 ratio 1.30 posting 100 000 items
 PostgreSQL posting100000 ratio 1.50 posting 100 000 items
+SQLite     reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
+PostgreSQL reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
 SQLite     call         over  0.15 one small call (GetReducaoZ)
 PostgreSQL call         over  0.15 one small call (GetReducaoZ)
 SQLite     import1000000 ratio 1.50 import 1 000 000 sale items from CSV

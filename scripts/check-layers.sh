@@ -7,12 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/../qfx31700"
 
 declare -A forbidden=(
-  [consolidation]="module filter report"
-  [filter]="module consolidation report"
-  [report]="module consolidation filter"
-  [navigation]="module consolidation filter report"
-  [remote]="module consolidation filter report navigation"
-  [host]="module consolidation filter report navigation"
+  [consolidation]="module filter report reversal"
+  [filter]="module consolidation report reversal"
+  [report]="module consolidation filter reversal"
+  [reversal]="module consolidation filter report"
+  [navigation]="module consolidation filter report reversal"
+  [remote]="module consolidation filter report reversal navigation"
+  [host]="module consolidation filter report reversal navigation"
 )
 
 status=0

@@ -13,6 +13,9 @@ SANITIZER_BUILD_DIR=${SANITIZER_BUILD_DIR:-build-asan}
 
 bash scripts/install-deps.sh
 
+# Every source as clang-format and .clang-format write it; nothing is changed.
+bash scripts/format.sh --check
+
 if [ -f scripts/pg-test-server.sh ]; then
   PG_ENV=$(mktemp)
   trap 'bash scripts/pg-test-server.sh stop; rm -f "$PG_ENV"' EXIT

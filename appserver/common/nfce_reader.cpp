@@ -22,7 +22,8 @@ struct Collected {
   QString rootName, rootNamespace;
   QString version, id;
   std::map<QString, QString> ide, issuer, dest, totals, protocol;
-  bool hasProtocol = false;
+  std::map<QString, QString> event, eventReturn;
+  bool hasProtocol = false, hasEventReturn = false;
   std::vector<NfceItem> items;
   std::map<QString, QString> current;  // the item being read: prod's values
   std::vector<NfcePayment> payments;
@@ -111,6 +112,8 @@ class Walker {
       c.payments.push_back({});
     } else if (path == QLatin1String("protNFe")) {
       c.hasProtocol = true;
+    } else if (path == QLatin1String("procEventoNFe/retEvento")) {
+      c.hasEventReturn = true;
     }
   }
 
@@ -129,6 +132,10 @@ class Walker {
       c.totals[QStringLiteral("vServ")] = text;
     else if (parent == QLatin1String("protNFe/infProt"))
       c.protocol[leaf] = text;
+    else if (parent == QLatin1String("procEventoNFe/evento/infEvento"))
+      c.event[leaf] = text;
+    else if (parent == QLatin1String("procEventoNFe/retEvento/infEvento"))
+      c.eventReturn[leaf] = text;
     else if (parent == QLatin1String("NFe/infNFe/det/prod") && !c.items.empty())
       c.current[leaf] = text;
     else if (path == QLatin1String("NFe/infNFe/det") && !c.items.empty())
@@ -220,9 +227,7 @@ struct Checker {
           "não é uma NFC-e: o elemento raiz " + str(c.rootName) + " não está no espaço de nomes " + str(kNfeNamespace)};
     if (c.rootName != QLatin1String("nfeProc") && c.rootName != QLatin1String("NFe"))
       return NfceRefusal{1, str(c.rootName),
-                         c.rootName == QLatin1String("procEventoNFe")
-                             ? "evento da NFC-e (procEventoNFe): eventos ainda não são importados"
-                             : "não é uma NFC-e: o elemento raiz é " + str(c.rootName) + ", não nfeProc"};
+                         "não é uma NFC-e: o elemento raiz é " + str(c.rootName) + ", não nfeProc nem procEventoNFe"};
     if (lineOf(QStringLiteral("NFe/infNFe")) == 0)
       return NfceRefusal{1, "NFe/infNFe",
                          "não é uma NFC-e: falta o elemento infNFe no espaço de nomes " + str(kNfeNamespace)};
@@ -350,7 +355,44 @@ struct Checker {
     return std::nullopt;
   }
 
+  static bool keyIsSound(const QString& key) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{44}$"));
+    if (!digits.match(key).hasMatch()) return false;
+    const std::string k = str(key);
+    return nfceKeyDigit(std::string_view(k).substr(0, 43)) == k[43];
+  }
+
+  NfceRead cancellation() const {
+    const char* info = "procEventoNFe/evento/infEvento";
+    const uint64_t at = lineOf(QLatin1String(info));
+    if (at == 0)
+      return NfceRefusal{1, info, "evento sem o elemento infEvento no espaço de nomes " + str(kNfeNamespace)};
+    if (auto m = missing(c.event, info, {"tpEvento", "chNFe", "tpAmb"})) return *m;
+    const QString type = get(c.event, "tpEvento"), key = get(c.event, "chNFe");
+    if (type != QLatin1String("110111"))
+      return NfceRefusal{lineOf(QStringLiteral("procEventoNFe/evento/infEvento/tpEvento")),
+                         "procEventoNFe/evento/infEvento/tpEvento",
+                         "evento " + str(type) + " não é um cancelamento (110111): não é importado"};
+    if (get(c.event, "tpAmb") != QLatin1String("1"))
+      return NfceRefusal{at, "procEventoNFe/evento/infEvento/tpAmb",
+                         "evento do ambiente de homologação: um documento de teste não é uma venda"};
+    if (!keyIsSound(key))
+      return NfceRefusal{lineOf(QStringLiteral("procEventoNFe/evento/infEvento/chNFe")),
+                         "procEventoNFe/evento/infEvento/chNFe",
+                         "chave de acesso " + str(key) + " inválida (44 algarismos com o seu dígito verificador)"};
+    const QString status = get(c.eventReturn, "cStat");
+    // 135 registered; 155 registered after the deadline
+    if (!c.hasEventReturn || (status != QLatin1String("135") && status != QLatin1String("155")))
+      return NfceRefusal{
+          lineOf(QStringLiteral("procEventoNFe/retEvento")), "procEventoNFe/retEvento/infEvento/cStat",
+          "cancelamento não registrado pela autoridade" +
+              (status.isEmpty() ? std::string(" (sem retEvento)")
+                                : ": situação " + str(status) + " (" + str(get(c.eventReturn, "xMotivo")) + ")")};
+    return NfceCancellation{key};
+  }
+
   NfceRead document() const {
+    if (c.rootName == QLatin1String("procEventoNFe") && c.rootNamespace == kNfeNamespace) return cancellation();
     if (auto r = header()) return *r;
     NfceDocument doc;
     if (auto r = key()) return *r;

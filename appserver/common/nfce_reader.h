@@ -1,5 +1,6 @@
 // Reads one authorised NFC-e (modelo 65, layout 4.00) as the point of sale
-// keeps it: `nfeProc` with its `NFe` and `protNFe`. The document is checked
+// keeps it: `nfeProc` with its `NFe` and `protNFe`; or its cancellation,
+// `procEventoNFe` with the event and the authority's return. The document is checked
 // on its own terms here (model, layout, environment, authorisation, the
 // access key, the totals); what it names in the database is the importer's.
 //
@@ -42,6 +43,12 @@ struct NfceDocument {
   std::vector<NfcePayment> payments;
 };
 
+// An authorised cancellation (event 110111, registered by the authority):
+// the document of that key is no sale.
+struct NfceCancellation {
+  QString key;
+};
+
 // Why a file is not a sale: the element at fault (empty: the file as a
 // whole) and the reason, in the operator's words.
 struct NfceRefusal {
@@ -50,7 +57,7 @@ struct NfceRefusal {
   std::string reason;
 };
 
-using NfceRead = std::variant<NfceDocument, NfceRefusal>;
+using NfceRead = std::variant<NfceDocument, NfceCancellation, NfceRefusal>;
 
 // Bytes of one document at most; an NFC-e of the largest item count the
 // layout allows stays well below.

@@ -25,6 +25,7 @@ constexpr Version kVersions[] = {
     {4, "0004_z_indice_coberto"},
     {5, "0005_consulta_concedida"},
     {6, "0006_direito_importacao"},
+    {7, "0007_estorno"},
     {10, "0010_execucao_consolidacao"},
     {11, "0011_nfce"},
 };

@@ -82,6 +82,12 @@ QString placeholders(size_t n) {
   return text;
 }
 
+}  // namespace
+
+// What the importer's state (Importer::State, declared in the header) holds
+// has linkage like it: a class with linkage must not hold a type without.
+namespace importing {
+
 // A row of a file: one value per column of its kind; a column the file does
 // not have is left out of every comparison and write.
 struct Row {
@@ -90,7 +96,7 @@ struct Row {
   bool bad = false;
 };
 
-struct SaleItem {
+struct ImportedItem {
   uint64_t line = 0;
   QVariantList values;  // NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND
 };
@@ -100,7 +106,7 @@ struct Sale {
   std::string key;
   uint64_t line = 0;
   Row head;  // the sale's columns, from its first line
-  std::vector<SaleItem> items;
+  std::vector<ImportedItem> items;
   bool bad = false;
 };
 
@@ -110,6 +116,15 @@ struct BranchDays {
   QString stockClosing;                             // ISO; empty: none
   std::vector<std::pair<QString, QString>> closed;  // first and last day, ISO
 };
+
+}  // namespace importing
+
+namespace {
+
+using importing::BranchDays;
+using importing::ImportedItem;
+using importing::Row;
+using importing::Sale;
 
 const char* kItemColumns[] = {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"};
 
@@ -160,6 +175,8 @@ struct Importer::State {
   std::unordered_map<std::string, qlonglong> lastSaleNumber;                // branch -> the greatest taken
   std::unordered_map<std::string, NfceRead> nfceKeysRead;                   // access key -> where
   std::unordered_map<std::string, QString> productByGtin, customerByDocument;
+  // cancellations, applied once the documents of the same import are in
+  std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
 
   // sales
   std::optional<Sale> sale;
@@ -235,6 +252,8 @@ struct Importer::State {
   // ---- NFC-e ----
 
   void importNfce(const NfceDocument& doc);
+  Status applyCancellations();
+  Status applyCancellation(const std::string& file, const QString& key);
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
   Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
@@ -297,6 +316,8 @@ Status Importer::State::end(const std::string& nextKind) {
     if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
       problem(refusal->line, refusal->element, refusal->reason);
       ++count().refused;
+    } else if (const auto* cancelled = std::get_if<NfceCancellation>(&read)) {
+      cancellations.emplace_back(fileName, cancelled->key);
     } else {
       importNfce(std::get<NfceDocument>(read));
     }
@@ -309,6 +330,7 @@ Status Importer::State::end(const std::string& nextKind) {
         if (auto f = saleRows->flush(); !f) return f;
       if (itemRows)
         if (auto f = itemRows->flush(); !f) return f;
+      if (auto applied = applyCancellations(); !applied) return applied;
       kind = nullptr;
     }
     return success();
@@ -684,7 +706,7 @@ bool Importer::State::addSaleLine(Row row) {
   const QString branch = text(row, "CDFILIAL");
   const QString number = text(row, "NRSEQVENDA");
   const std::string key = joinKey({branch, number});
-  SaleItem item{row.line, {}};
+  ImportedItem item{row.line, {}};
   for (const char* c : kItemColumns) item.values << (present(column(c)) ? row.values[size_t(column(c))] : QVariant());
   if (sale && sale->key == key) {
     for (size_t c = 0; c < kind->columns.size() && !sale->head.values.empty(); ++c) {
@@ -854,6 +876,9 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
       continue;
     }
     const auto& items = storedItems[number.toStdString()];
+    // a document imported again keeps the cancellation its event brought
+    if (kind->name == std::string(importing::kNfce) && head->second[11].toString() == QLatin1String("C"))
+      s->head.values[size_t(column("IDSITUVENDA"))] = QStringLiteral("C");
     bool same = items.size() == s->items.size();
     for (size_t i = 0; i < std::size(kSaleColumns) && same; ++i) {
       const int c = column(kSaleColumns[i]);
@@ -1148,6 +1173,65 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   salesRead.insert(sale.key);
   this->sale = std::move(sale);
   closeSale();
+}
+
+Status Importer::State::applyCancellations() {
+  for (const auto& [file, key] : cancellations)
+    if (auto applied = applyCancellation(file, key); !applied) return applied;
+  cancellations.clear();
+  return success();
+}
+
+// A pending sale is cancelled (never posted, and the Z check counts it as
+// nothing); a consolidated one is refused until its consolidation is reversed.
+Status Importer::State::applyCancellation(const std::string& file, const QString& key) {
+  auto& counts = count();
+  const std::string current = fileName;
+  fileName = file;
+  struct Restore {
+    std::string& name;
+    std::string value;
+    ~Restore() { name = value; }
+  } restore{fileName, current};
+  const char* element = "procEventoNFe/evento/infEvento/chNFe";
+  const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
+  auto sale = sql::run(
+      db, QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?") + lock, {key});
+  if (!sale) return sale.error();
+  if (!sale->next()) {
+    problem(0, element,
+            "o cancelamento da NFC-e " + key.toStdString() +
+                " chegou antes do documento: importe o documento e o cancelamento juntos");
+    ++counts.refused;
+    return success();
+  }
+  const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
+  if (!boundBranch.empty() && branch.toStdString() != boundBranch) {
+    problem(0, element, "a filial " + branch.toStdString() + " não é a do operador (" + boundBranch + ")");
+    ++counts.refused;
+    return success();
+  }
+  if (sale->value(2).toString() == QLatin1String("C")) {
+    ++counts.unchanged;
+    return success();
+  }
+  auto posted = sql::run(db,
+                         QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND "
+                                        "(NRLANCESTQ IS NOT NULL OR CDFILIALEST IS NOT NULL)"),
+                         {branch, number});
+  if (!posted) return posted.error();
+  if (posted->next() && posted->value(0).toLongLong() > 0) {
+    problem(0, element,
+            saleName(branch, number) + " (NFC-e " + key.toStdString() +
+                ") já consolidada: estorne a consolidação e importe o cancelamento de novo");
+    ++counts.refused;
+    return success();
+  }
+  auto cancelled = sql::run(
+      db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
+  if (!cancelled) return cancelled.error();
+  ++counts.updated;
+  return success();
 }
 
 // ---- the import ----

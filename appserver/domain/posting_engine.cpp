@@ -13,6 +13,7 @@
 #include "common/wire_date.h"
 #include "db/rows.h"
 #include "db/sql.h"
+#include "domain/number_series.h"
 #include "domain/packets.h"
 #include "domain/run_record.h"
 #include "domain/sale_rules.h"
@@ -26,9 +27,6 @@ namespace {
 
 constexpr int kAttempts = 6;
 constexpr double kTolerance = 1e-9;  // sums of fractional quantities are not exact
-
-const char* const kStockSeries = "LANCESTQ";
-const char* const kNoteSeries = "LANCTONF";
 
 // Losing a race: the whole run is tried again and no longer sees those items.
 Error lostRace() {
@@ -46,7 +44,7 @@ bool connectionUsable(QSqlDatabase& db) {
   return probe.exec(QStringLiteral("SELECT 1"));
 }
 
-QString number10(int64_t n) { return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0')); }
+using series::number10;
 
 QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
 
@@ -113,9 +111,6 @@ class Run {
   Status checkCodes();
   Status checkPeriod() const;
   Status lockSeries();
-  Status ensureSeries(const QString& branch, const char* series);
-  Result<int64_t> allocate(const QString& branch, const char* series, int64_t count, const QString& table,
-                           const QString& column);
   Status selectItems();
   Status checkWithdrawalRelation() const;
   bool collectBlocked();
@@ -224,53 +219,13 @@ Status Run::checkPeriod() const {
   return success();
 }
 
-Status Run::ensureSeries(const QString& branch, const char* series) {
-  auto created = sql::run(db_,
-                          QStringLiteral("INSERT INTO NUMERADOR (CDFILIAL, NMNUMERADOR, NRULTIMO) VALUES (?, ?, 0) "
-                                         "ON CONFLICT (CDFILIAL, NMNUMERADOR) DO NOTHING"),
-                          {branch, QString::fromLatin1(series)});
-  if (!created) return created.error();
-  return success();
-}
-
 // Takes the number series' row locks before reading the selection: runs of
 // the same branch wait here for each other, and each then reads what the one
 // before it committed (PostgreSQL read committed; SQLite holds its write lock
 // since BEGIN IMMEDIATE anyway). The stock series is always locked first.
 Status Run::lockSeries() {
-  if (auto s = ensureSeries(stock_.branch, kStockSeries); !s) return s;
-  if (auto s = ensureSeries(request_.branch, kNoteSeries); !s) return s;
-  for (const auto& [branch, series] :
-       {std::pair{stock_.branch, kStockSeries}, std::pair{request_.branch, kNoteSeries}}) {
-    auto locked = sql::run(db_,
-                           QStringLiteral("UPDATE NUMERADOR SET NRULTIMO = NRULTIMO WHERE CDFILIAL = ? AND "
-                                          "NMNUMERADOR = ?"),
-                           {branch, QString::fromLatin1(series)});
-    if (!locked) return locked.error();
-  }
-  return success();
-}
-
-// Hands out `count` numbers of a series and returns the first. Implantations
-// and adjustments are written by other parts of the back office, not always
-// through the series: the series first moves past the highest number in use.
-Result<int64_t> Run::allocate(const QString& branch, const char* series, int64_t count, const QString& table,
-                              const QString& column) {
-  const QVariantList key{branch, QString::fromLatin1(series)};
-  auto highest =
-      sql::run(db_, QStringLiteral("SELECT MAX(%1) FROM %2 WHERE CDFILIAL = ?").arg(column, table), {branch});
-  if (!highest) return highest.error();
-  const qint64 inUse = highest->next() ? highest->value(0).toLongLong() : 0;
-  highest->finish();
-  auto bumped = sql::run(db_,
-                         QStringLiteral("UPDATE NUMERADOR SET NRULTIMO = CASE WHEN NRULTIMO < ? THEN ? ELSE NRULTIMO "
-                                        "END + ? WHERE CDFILIAL = ? AND NMNUMERADOR = ?"),
-                         {inUse, inUse, qint64(count), key[0], key[1]});
-  if (!bumped) return bumped.error();
-  auto q = sql::run(db_, QStringLiteral("SELECT NRULTIMO FROM NUMERADOR WHERE CDFILIAL = ? AND NMNUMERADOR = ?"), key);
-  if (!q) return q.error();
-  if (!q->next()) return internalError("numerador ausente");
-  return q->value(0).toLongLong() - count + 1;
+  if (auto s = series::lock(db_, stock_.branch, series::kStock); !s) return s;
+  return series::lock(db_, request_.branch, series::kNote);
 }
 
 Status Run::selectItems() {
@@ -554,11 +509,11 @@ Status Run::post() {
   // day's items changes nothing written
   std::map<QDate, PostedItems> byDay;
   for (const PostedItem* item : postable_) byDay[item->day].push_back(item);
-  auto firstStock = allocate(stock_.branch, kStockSeries, int64_t(byDay.size()), QStringLiteral("LANCESTQ"),
-                             QStringLiteral("NRLANCESTQ"));
+  auto firstStock = series::allocate(db_, stock_.branch, series::kStock, int64_t(byDay.size()),
+                                     QStringLiteral("LANCESTQ"), QStringLiteral("NRLANCESTQ"));
   if (!firstStock) return firstStock.error();
-  auto firstNote = allocate(request_.branch, kNoteSeries, int64_t(byDay.size()), QStringLiteral("LANCTONF"),
-                            QStringLiteral("NRLANCTONF"));
+  auto firstNote = series::allocate(db_, request_.branch, series::kNote, int64_t(byDay.size()),
+                                    QStringLiteral("LANCTONF"), QStringLiteral("NRLANCTONF"));
   if (!firstNote) return firstNote.error();
   int64_t offset = 0;
   for (const auto& [day, items] : byDay) {

@@ -57,7 +57,7 @@ Status rowsFromJson(const QString& json, packet::Packet& p) {
   return success();
 }
 
-QString textOf(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+QString recordText(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
 
 }  // namespace
 
@@ -77,7 +77,7 @@ Result<std::optional<Outcome>> storedOutcome(QSqlDatabase& db, const Request& re
                     {request.runId});
   if (!q) return q.error();
   if (!q->next()) return std::optional<Outcome>();
-  if (textOf(q->value(0)) != request.operatorCode || textOf(q->value(1)) != request.branch)
+  if (recordText(q->value(0)) != request.operatorCode || recordText(q->value(1)) != request.branch)
     return invalidArgument("o identificador de execução " + request.runId.toStdString() +
                            " já pertence a outra consolidação");
   Outcome outcome;
@@ -86,9 +86,9 @@ Result<std::optional<Outcome>> storedOutcome(QSqlDatabase& db, const Request& re
   outcome.lastPosting = q->value(2).toLongLong();
   outcome.firstPosting = outcome.lastPosting;
   outcome.replayed = true;
-  outcome.messageKey = textOf(q->value(3));
-  outcome.details = textOf(q->value(4));
-  if (auto read = rowsFromJson(textOf(q->value(5)), outcome.errors); !read) return read.error();
+  outcome.messageKey = recordText(q->value(3));
+  outcome.details = recordText(q->value(4));
+  if (auto read = rowsFromJson(recordText(q->value(5)), outcome.errors); !read) return read.error();
   return std::optional<Outcome>(std::move(outcome));
 }
 

@@ -17,6 +17,7 @@ Status checkBranches(const MethodEntry& method, const Arguments& args, const Ses
   for (int position : method.branchArguments) {
     const std::string& branch = args.text(position);
     if (!session.mayUseBranch(branch)) {
+      if (!method.branchRefusal.empty()) return Error{ErrorKind::PermissionDenied, method.branchRefusal};
       return Error{ErrorKind::PermissionDenied, "o operador " + session.operatorCode + " só pode atuar na filial " +
                                                     session.boundBranch + " (" + method.name + " pediu a filial '" +
                                                     branch + "')"};

@@ -41,6 +41,10 @@ struct MethodEntry {
   // Reads a few rows by key and writes nothing: cheap enough to be answered
   // on the thread that received it (see Dispatcher::answersInPlace).
   bool keyRead = false;
+  // Refusal key of a branch named outside the operator's binding, for a
+  // method whose screen tells that case in its own words; empty: a readable
+  // message naming the operator, method and branch.
+  std::string branchRefusal;
 };
 
 class Dispatcher {
@@ -79,7 +83,7 @@ class Dispatcher {
   std::vector<MethodEntry> methods_;
 };
 
-// The thirteen methods of the consolidation object.
+// The methods of the consolidation object.
 Dispatcher makeConsolidationObject();
 
 }  // namespace qfx::server

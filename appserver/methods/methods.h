@@ -27,4 +27,8 @@ Result<Reply> getReducaoZ(CallContext& call, const Arguments& args);
 // The posting run.
 Result<Reply> semGeraNF(CallContext& call, const Arguments& args);
 
+// Undoing a run's posting, and the branch's runs to choose it from.
+Result<Reply> estornaGeraNF(CallContext& call, const Arguments& args);
+Result<Reply> getConsolidacoes(CallContext& call, const Arguments& args);
+
 }  // namespace qfx::server::methods

@@ -4,15 +4,21 @@
 // parameters, a register-day's sum and Z reduction: one indexed lookup each).
 #include "methods/methods.h"
 #include <proto/contract_methods.h>
+#include <proto/contract_refusals.h>
 
 namespace qfx::server {
 
 namespace {
 
 template <class Method>
-MethodEntry entry(std::vector<int> branchArguments, Handler handler, bool keyRead = false) {
-  return {std::string(Method::name), std::vector<ArgKind>(Method::kinds.begin(), Method::kinds.end()),
-          std::move(branchArguments), std::move(handler), keyRead};
+MethodEntry entry(std::vector<int> branchArguments, Handler handler, bool keyRead = false,
+                  std::string branchRefusal = {}) {
+  return {std::string(Method::name),
+          std::vector<ArgKind>(Method::kinds.begin(), Method::kinds.end()),
+          std::move(branchArguments),
+          std::move(handler),
+          keyRead,
+          std::move(branchRefusal)};
 }
 
 }  // namespace
@@ -35,6 +41,11 @@ Dispatcher makeConsolidationObject() {
   d.add(entry<SemGeraNF>({SemGeraNF::FiliProc, SemGeraNF::Filial}, semGeraNF));
   d.add(entry<GetVendas>({GetVendas::Filial}, getVendas));
   d.add(entry<GetProdutos>({GetProdutos::Filial}, getProdutos));
+  // the posting's stock branch may be a central one outside the binding: the
+  // reversal checks that the posting consolidated the branch named
+  d.add(entry<EstornaGeraNF>({EstornaGeraNF::FiliProc, EstornaGeraNF::Filial}, estornaGeraNF, false,
+                             std::string(contract::refusals::reversal::kOutsideBinding)));
+  d.add(entry<GetConsolidacoes>({GetConsolidacoes::Filial}, getConsolidacoes));
   return d;
 }
 

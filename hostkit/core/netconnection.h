@@ -1,13 +1,26 @@
 // The client's connection to the application server.
 //
 // Calls are late-bound: a method name and positional arguments of kind text,
-// date or boolean, each by value or by reference. The call itself runs on a
-// worker thread while the user-interface thread waits in a local event loop,
-// so the window keeps painting and the busy animation keeps moving; input
-// that arrives meanwhile is discarded, not queued. Every call has a deadline.
+// date or boolean, each by value or by reference. Every call has a deadline.
 // A failed call is an error value: a refusal carries its key as the message.
-// Calls that only read may also be sent ahead, several at once, and their
-// outcomes taken later in the program's own order (PendingCall).
+//
+// Threads. A connection belongs to the thread that made it, the screen's.
+// A call is made and waited for on that thread: it polls the call's own
+// completion queue and, between polls, runs the screen's events so the
+// window keeps painting and the busy animation keeps moving; input that
+// arrives meanwhile is discarded, not queued (net/waiting.h). Choosing a
+// server, the login and the health checks block, so they run on a short-lived
+// worker thread while the caller waits in a local event loop (runBlockingCall).
+// Calls that only read may also be sent ahead, several at once: one thread
+// of the connection reads their replies as they come, and the caller takes
+// the outcomes later in its own order (PendingCall, net/asynccalls.cpp).
+// Between calls, a thread of the link looks at the idle sockets so a lost
+// server is known before the next call (net/servers.h).
+//
+// The parts: net/values.cpp (arguments and values), net/waiting (waiting),
+// net/servers (server list and fail-over), net/replies (request, reply
+// stream, outcome), netconnection.cpp (the connection, the synchronous call,
+// login and health), net/asynccalls.cpp (calls on their way together).
 #pragma once
 
 #include <QObject>

@@ -17,8 +17,8 @@ class TMessages;
 
 namespace qfx {
 
-// The host's busy animation the screen shows while the server works.
-inline constexpr int kBusyAnimation = 6;
+// kBusyAnimation, the host's busy animation while the server works, is in
+// remote/rdmgeranf.h: every screen that calls the server shows it.
 
 // The codes of the entry panel, as typed.
 struct ConsolidationEntry {

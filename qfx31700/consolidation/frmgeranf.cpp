@@ -139,16 +139,7 @@ TfrmGeraNF::TfrmGeraNF(QWidget* parent)
 TfrmGeraNF::~TfrmGeraNF() = default;
 
 void TfrmGeraNF::buildData() {
-  netGeraNF->BeforeConnect = [](TNetConnection& net) {  // netGeraNFBeforeConnect
-    net.Host = WebURL();
-    net.Port = WebPort();
-    const ServerAddress address = hostServices().serverAddress();
-    net.Alternates = address.alternates;
-    net.UseTLS = address.tls;
-    net.CaFile = address.caFile;
-    net.CallTimeoutMs = address.callTimeoutMs;
-    net.SessionToken = hostServices().sessionToken();
-  };
+  configureServerConnection(*netGeraNF);  // netGeraNFBeforeConnect
 
   qryFilial = new TADOIBQuery(this, QStringLiteral("qryFilial"));
   const QString filialSelect = QStringLiteral(
@@ -370,6 +361,11 @@ void TfrmGeraNF::buildMenu() {
   mnuFiltrar->setObjectName(QStringLiteral("mnuFiltrar"));
   mnuFiltrar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   mnuFiltrar->setEnabled(false);
+  mnuManutencao->addSeparator();
+  mnuConsolidacoes = mnuManutencao->addAction(QStringLiteral("Consolidações realiza&das..."));
+  mnuConsolidacoes->setObjectName(QStringLiteral("mnuConsolidacoes"));
+  // a function key: Ctrl+letter goes to the line edits (Ctrl+E is their end of line)
+  mnuConsolidacoes->setShortcut(QKeySequence(Qt::Key_F7));
   for (QAction* editing : {mnuIncluir, mnuAlterar, mnuExcluir, mnuCancelar, mnuConfirmar}) editing->setEnabled(false);
   mnuResultadoConsolidacao = mnuManutencao->addAction(QStringLiteral("Consultar &resultado da consolidação"));
   mnuResultadoConsolidacao->setObjectName(QStringLiteral("mnuResultadoConsolidacao"));
@@ -378,6 +374,7 @@ void TfrmGeraNF::buildMenu() {
   connect(mnuResultadoConsolidacao, &QAction::triggered, this,
           [this] { command([this] { mnuResultadoConsolidacaoClick(); }); });
   connect(mnuFiltrar, &QAction::triggered, this, [this] { command([this] { mnuFiltrarClick(); }); });
+  connect(mnuConsolidacoes, &QAction::triggered, this, [this] { command([this] { mnuConsolidacoesClick(); }); });
 }
 
 void TfrmGeraNF::wireEntryEvents() {
@@ -666,6 +663,15 @@ void TfrmGeraNF::sbtFiltroClick() {
 
 void TfrmGeraNF::mnuFiltrarClick() { sbtFiltroClick(); }
 void TfrmGeraNF::mnuGeraNotaClick() { sbtGeraNFClick(); }
+// The runs of the entered branch (the login's while none is entered), over
+// the period of the filter in force.
+void TfrmGeraNF::mnuConsolidacoesClick() {
+  const QString filial = medFilial->text().isEmpty() ? FiliProc() : medFilial->text();
+  CriaConsolidacoes(filial, Filtro.dtInicial, Filtro.dtFinal);
+}
+void TfrmGeraNF::salesChangedElsewhere() {
+  if (cdsPrincipal->Active()) reloadSales();
+}
 
 void TfrmGeraNF::mnuResultadoConsolidacaoClick() { ConsolidationRun(*this).consultarResultado(); }
 

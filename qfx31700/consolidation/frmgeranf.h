@@ -65,6 +65,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   // operator's way to ask again, and what the navigator bar says meanwhile.
   QAction* mnuResultadoConsolidacao;
   QLabel* lblResultadoIncerto;
+  QAction* mnuConsolidacoes;  // "Consolidações realizadas", where a run is reversed
 
   // ---- data ----
   hostkit::TNetConnection* netGeraNF;
@@ -97,6 +98,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   // The typed calls on the application server, through netGeraNF.
   RdmGeraNF& rdm() override { return rdm_; }
   void reloadSales() override;
+  void salesChangedElsewhere() override;
 
   // ---- what a consolidation run asks of it ----
   ConsolidationEntry entry() const override;
@@ -128,6 +130,7 @@ class TfrmGeraNF : public hostkit::TfrmPadraoGrid, public ConsolidationScreen, p
   void lembraExecucaoIncerta(const ExecucaoIncerta& execucao) override;
   void esqueceExecucaoIncerta() override;
   void mnuFiltrarClick();
+  void mnuConsolidacoesClick();
   void sbtImprimirClick() override;
   void sbtProcurarClick() override;
   void panFiltroEnter();

@@ -131,4 +131,26 @@ QStringList catalogoRelProdEvol() {
   };
 }
 
+QStringList catalogoConsolidacoes() {
+  return {
+      u"DATAINI_VAZIA|Data inicial deve ser informada."_s,
+      u"DATA_INV|não é uma data válida."_s,
+      u"DATAFIM_VAZIA|Data final deve ser informada."_s,
+      u"DATAINI_MAIOR|Data inicial deve ser menor ou igual a data final."_s,
+      u"Carregando|Carregando as consolidações..."_s,
+      u"Sem_Consol|Não há consolidação selecionada para estornar."_s,
+      u"Lanc_Estorno|Lançamento de estoque %s do dia %s: %s itens, R$ %s."_s,
+      u"Conf_Estorno|Confirma o estorno do lançamento de estoque %s do dia %s? Os itens voltarão a ficar pendentes e o saldo do estoque será devolvido."_s,
+      u"Estornando|Estornando a consolidação..."_s,
+      u"Estorno_OK|Estorno realizado com sucesso: lançamento de estoque %s estornou o lançamento %s; %s itens de venda voltaram a ficar pendentes."_s,
+      u"Estorno_Motivo|O motivo do estorno deve ser informado (até 200 caracteres)."_s,
+      u"Estorno_Nao_Consol|Operação não permitida! O lançamento de estoque não foi gerado pela consolidação de vendas desta filial."_s,
+      u"Estorno_Ja_Estornado|Operação não permitida! Este lançamento de estoque já foi estornado."_s,
+      u"Estorno_Periodo_CTB|Operação bloqueada! O dia do lançamento está em um período contábil fechado."_s,
+      u"Estorno_Estq_Fechado|Operação bloqueada! O estoque da filial está fechado na data do lançamento."_s,
+      u"Estorno_Impl_Ajuste|Operação bloqueada! Existe Implantação ou Ajuste de estoque posterior ao lançamento no mesmo almoxarifado."_s,
+      u"Estorno_Filial_Oper|Operação não permitida! O operador só pode estornar consolidações da sua filial."_s,
+  };
+}
+
 }  // namespace qfx

@@ -7,9 +7,10 @@
 
 namespace qfx {
 
-QStringList catalogoGeraNF();        // consolidation screen, 71 entries
-QStringList catalogoFiltroGeraNF();  // filter dialog, 20 entries
-QStringList catalogoRelProdEvol();   // report screen, 12 entries
+QStringList catalogoGeraNF();         // consolidation screen, 71 entries
+QStringList catalogoFiltroGeraNF();   // filter dialog, 20 entries
+QStringList catalogoRelProdEvol();    // report screen, 12 entries
+QStringList catalogoConsolidacoes();  // "Consolidações realizadas" and its reversal
 
 // The key of the consolidation screen's entry that tells the operator about
 // a server refusal (one of contract::refusals): the refusal's own key, but

@@ -1,11 +1,13 @@
 // The screens' creators and the units' module state.
 #include <QApplication>
 #include <QCursor>
+#include <QMdiSubWindow>
 
 #include "consolidation/frmgeranf.h"
 #include "filter/frmfiltrogeranf.h"
 #include "navigation/modulestate.h"
 #include "report/frmrelprodevol.h"
+#include "reversal/frmconsolidacoes.h"
 
 namespace qfx {
 
@@ -16,6 +18,7 @@ bool boIdCriado = false;
 bool boPrimVez = false;
 QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;
 QPointer<TfrmRelProdEvol> frmRelProdEvol;
+QPointer<TfrmConsolidacoes> frmConsolidacoes;
 TFiltro Filtro;
 
 namespace {
@@ -47,6 +50,26 @@ int CriaRelProdEvol(const QString& recusa) {
   frmRelProdEvol->setWindowState(Qt::WindowNoState);
   frmRelProdEvol->SelectReportAnswering(recusa);
   return frmRelProdEvol->ShowModal();
+}
+
+void CriaConsolidacoes(const QString& filial, double inicio, double fim) {
+  HourglassCursor hourglass;
+  const bool nova = !frmConsolidacoes;
+  if (nova)
+    frmConsolidacoes = new TfrmConsolidacoes(filial);
+  else
+    frmConsolidacoes->SetFilial(filial);
+  // each opening follows the filter in force; before any filter the screen
+  // keeps its own period (the last 30 days)
+  if (inicio > 0 && fim > 0) frmConsolidacoes->SetPeriodo(inicio, fim);
+  frmConsolidacoes->Show();
+  frmConsolidacoes->SetWindowStateNormal();
+  if (nova) {
+    // near the top left, where the whole screen fits beside the consolidation
+    if (QMdiSubWindow* janela = frmConsolidacoes->mdiSubWindow()) janela->move(24, 24);
+  } else {
+    frmConsolidacoes->sbtVerificarClick();  // the first activation loads a new one
+  }
 }
 
 void initializeConsolidationUnit() { boIdCriado = false; }

@@ -30,6 +30,9 @@ class ConsolidationScreen {
   // Loads the sales of the current filter; the consolidation is offered
   // when the list holds items.
   virtual void reloadSales() = 0;
+  // Another screen changed the postings (a run reversed): a list on show is
+  // loaded again, so its items show pending.
+  virtual void salesChangedElsewhere() = 0;
 };
 
 // The open consolidation screen; null when there is none.

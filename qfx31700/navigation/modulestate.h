@@ -14,12 +14,14 @@ namespace qfx {
 class TfrmGeraNF;
 class TfrmFiltroGeraNF;
 class TfrmRelProdEvol;
+class TfrmConsolidacoes;
 
-extern QPointer<TfrmGeraNF> frmGeraNF;              // the consolidation screen
-extern bool boIdCriado;                             // the consolidation screen exists
-extern bool boPrimVez;                              // created and not yet activated
-extern QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;  // the filter dialog, empty until first use
-extern QPointer<TfrmRelProdEvol> frmRelProdEvol;    // the latest report screen
+extern QPointer<TfrmGeraNF> frmGeraNF;                // the consolidation screen
+extern bool boIdCriado;                               // the consolidation screen exists
+extern bool boPrimVez;                                // created and not yet activated
+extern QPointer<TfrmFiltroGeraNF> frmFiltroGeraNF;    // the filter dialog, empty until first use
+extern QPointer<TfrmRelProdEvol> frmRelProdEvol;      // the latest report screen
+extern QPointer<TfrmConsolidacoes> frmConsolidacoes;  // "Consolidações realizadas", while open
 
 // Creators.
 void CriaGeraNF();
@@ -27,6 +29,9 @@ int CriaFiltroGeraNF();
 // With a refusal of the application server, the report list opens on the
 // report that explains it (see TfrmDadosGerRel::SelectReportAnswering).
 int CriaRelProdEvol(const QString& recusa = {});
+// Opens "Consolidações realizadas" (once; later calls bring it to the front)
+// on the branch's runs of the period.
+void CriaConsolidacoes(const QString& filial, double inicio, double fim);
 
 // Unit initialization and finalization, in the package's order.
 void initializeUnits();

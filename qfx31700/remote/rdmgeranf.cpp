@@ -1,6 +1,7 @@
 #include "rdmgeranf.h"
 
 #include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
 #include <proto/contract_methods.h>
 
 namespace qfx {
@@ -11,6 +12,19 @@ using hostkit::EServerError;
 using hostkit::RemoteArg;
 using hostkit::RemoteValue;
 using hostkit::TDataSet;
+
+void configureServerConnection(hostkit::TNetConnection& net) {
+  net.BeforeConnect = [](hostkit::TNetConnection& connection) {
+    connection.Host = hostkit::WebURL();
+    connection.Port = hostkit::WebPort();
+    const hostkit::ServerAddress address = hostkit::hostServices().serverAddress();
+    connection.Alternates = address.alternates;
+    connection.UseTLS = address.tls;
+    connection.CaFile = address.caFile;
+    connection.CallTimeoutMs = address.callTimeoutMs;
+    connection.SessionToken = hostkit::hostServices().sessionToken();
+  };
+}
 
 hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool, int) {
   if (reply.unanswered) throw EServerError::Unanswered(reply.error, reply.details);
@@ -319,6 +333,23 @@ void RdmGeraNF::GetProdutos(const QString& filial, const QString& loja, double i
                    textRef<A::CaixaLista>(s.caixaLista), textRef<A::CaixaMarca>(s.caixaMarca),
                    textRef<A::VendasLista>(s.vendasLista), textRef<A::VendasMarca>(s.vendasMarca)},
            cdsProdutos);
+}
+
+void RdmGeraNF::GetConsolidacoes(const QString& filial, double inicio, double fim, TDataSet& cdsConsolidacoes) {
+  using A = contract::GetConsolidacoes;
+  loadInto(Call<A>{text<A::Filial>(filial), date<A::DtInicial>(inicio), date<A::DtFinal>(fim)}, cdsConsolidacoes);
+}
+
+EstornaGeraNFReply RdmGeraNF::EstornaGeraNF(const QString& filiProc, const QString& filial, const QString& filialEst,
+                                            const QString& nrLancEstq, const QString& motivo, const QString& operador) {
+  using A = contract::EstornaGeraNF;
+  const Call<A> call{text<A::FiliProc>(filiProc),     text<A::Filial>(filial), text<A::FilialEst>(filialEst),
+                     text<A::NrLancEstq>(nrLancEstq), text<A::Motivo>(motivo), text<A::Operador>(operador)};
+  const RemoteValue reply = invoke(call.method(), call.args());
+  const auto& items = reply.list();
+  if (!reply.isList() || items.size() < 2 || !items[0].isText())
+    throw EServerError(QStringLiteral("Resposta inválida do servidor para EstornaGeraNF: eram esperados 2 elementos."));
+  return {items[0].toText(), items[1].toInteger()};
 }
 
 }  // namespace qfx

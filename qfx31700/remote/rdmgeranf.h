@@ -19,9 +19,16 @@
 
 namespace qfx {
 
+// The host's busy animation the screens show while the server works.
+inline constexpr int kBusyAnimation = 6;
+
 // Flag letters indexed by a boolean: false gives "N", true gives "S".
 extern const std::array<QString, 2> stFilBool;
 inline const QString& flagLetter(bool value) { return stFilBool[value ? 1 : 0]; }
+
+// Points a connection at the host's application server (address, TLS,
+// time limit, session) each time it connects.
+void configureServerConnection(hostkit::TNetConnection& net);
 
 // What CheckResultServ lets through: the payload of a usable reply. A failed
 // call raises EServerError with the server's message (a refusal key or a
@@ -33,6 +40,12 @@ struct SemGeraNFReply {
   qint64 lancamento = 0;  // element 1: last stock posting created; 0: nothing posted
   QString chave;          // element 3: message key, or empty
   QString detalhes;       // what the server says beside the key (the days left out)
+};
+
+// The reply of EstornaGeraNF.
+struct EstornaGeraNFReply {
+  QString lancamento;  // element 0: the reversing stock posting
+  qint64 itens = 0;    // element 1: sale items pending again
 };
 
 // The filter's inputs for the products picker, made just before the call.
@@ -86,6 +99,11 @@ class RdmGeraNF {
                            const QString& tipoReti, const QString& setor, const QString& operador, bool verificaEstoque,
                            const QString& execucao, hostkit::TDataSet& cdsErroConsolida,
                            hostkit::TDataSet& cdsProdBloq);
+  // The consolidation's stock postings of the branch's sales between two days.
+  void GetConsolidacoes(const QString& filial, double inicio, double fim, hostkit::TDataSet& cdsConsolidacoes);
+  // Reverses the stock posting filialEst/nrLancEstq of the branch's sales.
+  EstornaGeraNFReply EstornaGeraNF(const QString& filiProc, const QString& filial, const QString& filialEst,
+                                   const QString& nrLancEstq, const QString& motivo, const QString& operador);
   // stCaixa is the working copy's list itself: what the server leaves in it stays.
   void GetVendas(const QString& filial, const QString& loja, double inicio, double fim, bool todosCaixa,
                  QString& stCaixa, hostkit::TDataSet& cdsVendas);

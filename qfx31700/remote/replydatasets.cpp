@@ -203,4 +203,26 @@ void defineCdsProdutos(TDataSet& ds) {
       .defineInto(ds);
 }
 
+// The runs of "Consolidações realizadas"; the stock's branch and the note's
+// branch are the key, not shown.
+void defineCdsConsolidacoes(TDataSet& ds) {
+  Layout<contract::fields::consolidationRuns>()
+      .hide({"CDFILIAL", "CDFILIALNF"})
+      .label("NRLANCESTQ", "Lancto.Estoque")
+      .label("DTLANCESTQ", "Dia")
+      .label("CDOPERADOR", "Operador")
+      .label("CDLOJA", "Loja")
+      .label("CDTIPORETI", "Tipo Ret.")
+      .label("CDSETOR", "Setor")
+      .label("QTITENS", "Itens")
+      .money("VRTOTLANCTONF", "Valor")
+      .label("NRLANCTONF", "Lancto.NF")
+      .label("DTINCLUSAO", "Consolidado em")
+      .label("NRLANCESTQESTORNO", "Lancto.Estorno")
+      .label("CDOPERESTORNO", "Estornado por")
+      .label("DTESTORNO", "Estornado em")
+      .label("DSMOTIVOESTORNO", "Motivo")
+      .defineInto(ds);
+}
+
 }  // namespace qfx

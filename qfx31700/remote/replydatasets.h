@@ -21,5 +21,6 @@ void defineCdsIrregEst(hostkit::TDataSet& ds);
 void defineCdsBloqConsolida(hostkit::TDataSet& ds);
 void defineCdsVendas(hostkit::TDataSet& ds);
 void defineCdsProdutos(hostkit::TDataSet& ds);
+void defineCdsConsolidacoes(hostkit::TDataSet& ds);
 
 }  // namespace qfx

@@ -63,8 +63,6 @@ class AdminCommands : public ::testing::TestWithParam<Backend> {
   void SetUp() override { QFX_REQUIRE_BACKEND(GetParam()); }
 };
 
-}  // namespace
-
 TEST(EmbeddedBackupTarget, TheDatabaseItselfAndExistingFilesAreRefused) {
   QTemporaryDir folder;
   const QString live = folder.filePath("vivo.db");
@@ -495,3 +493,5 @@ TEST(LostServer, AFrozenServerReleasesTheBranchWithinTheBound) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdminCommands, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          BackendName());
+
+}  // namespace

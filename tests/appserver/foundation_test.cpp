@@ -152,6 +152,26 @@ TEST(ArgumentCheck, NamesTheMethodThePositionAndWhatWasExpected) {
 
 class SchemaTest : public ::testing::TestWithParam<Backend> {};
 
+// A version numbered below one already applied (work landed out of order)
+// is applied when the server that knows it starts.
+TEST(SchemaOrder, AVersionBelowTheHighestAppliedIsStillApplied) {
+  TestDatabase testDb(Backend::SQLite);
+  server::Database database(*server::DbConfig::parse(testDb.url()));
+  ASSERT_TRUE(server::migrations::migrate(database).ok());
+  auto db = database.connection();
+  ASSERT_TRUE(db.ok());
+  // the database as a server without version 7 left it
+  for (const char* undo :
+       {"DROP INDEX LANCESTQ_VENDA", "DROP TABLE ESTORNOLANCESTQ", "ALTER TABLE LANCTONF DROP COLUMN IDESTORNADO",
+        "DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 7"})
+    exec(*db, QString::fromLatin1(undo));
+  auto again = server::migrations::migrate(database);
+  ASSERT_TRUE(again.ok()) << again.error().message;
+  EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 7")), "1");
+  EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(*) FROM ESTORNOLANCESTQ")), "0");
+  EXPECT_EQ(scalar(*db, QStringLiteral("SELECT COUNT(IDESTORNADO) FROM LANCTONF")), "0");
+}
+
 TEST_P(SchemaTest, MigrationCreatesTheSchemaOnceAndIsIdempotent) {
   QFX_REQUIRE_BACKEND(GetParam());
   TestDatabase testDb(GetParam());

@@ -694,6 +694,67 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
 }
 
+// The cancellation event as the point of sale keeps it: the event, signed,
+// and the authority's return.
+File cancellationOf(const std::string& key, const std::string& type = "110111", const std::string& status = "135") {
+  const std::string x =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<procEventoNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\">\n"
+      "<evento versao=\"1.00\"><infEvento Id=\"ID" +
+      type + key +
+      "01\"><cOrgao>35</cOrgao><tpAmb>1</tpAmb>"
+      "<CNPJ>11222333000181</CNPJ><chNFe>" +
+      key + "</chNFe><dhEvento>2024-03-10T10:00:00-03:00</dhEvento><tpEvento>" + type +
+      "</tpEvento><nSeqEvento>1</nSeqEvento><verEvento>1.00</verEvento><detEvento versao=\"1.00\">"
+      "<descEvento>Cancelamento</descEvento><nProt>135240000000001</nProt><xJust>Cliente desistiu da compra</xJust>"
+      "</detEvento></infEvento><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignatureValue>QUJD"
+      "</SignatureValue></Signature></evento>\n<retEvento versao=\"1.00\"><infEvento><tpAmb>1</tpAmb><cStat>" +
+      status + "</cStat><xMotivo>Evento registrado</xMotivo><chNFe>" + key + "</chNFe><tpEvento>" + type +
+      "</tpEvento></infEvento></retEvento>\n</procEventoNFe>\n";
+  return {"cancelamento-" + key + ".xml", "NFCE", x};
+}
+
+TEST_P(ImportTest, ACancellationCancelsAPendingSaleAndWaitsForAConsolidationToBeReversed) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  NfceSpec kept, cancelled;
+  kept.number = "61";
+  cancelled.number = "62";
+  const auto situation = [&](const NfceSpec& spec) {
+    return scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(spec.key())});
+  };
+  // the event comes first in the import, its document after it
+  auto done = send(*client_, {cancellationOf(cancelled.key()), kept.file(), cancelled.file()});
+  ASSERT_TRUE(done.reply.written()) << done.problems();
+  EXPECT_EQ(done.count("NFCE").inserted(), 2u);
+  EXPECT_EQ(done.count("NFCE").updated(), 1u);
+  EXPECT_EQ(situation(kept), "F");
+  EXPECT_EQ(situation(cancelled), "C");
+  auto again = send(*client_, {cancelled.file(), cancellationOf(cancelled.key())});
+  ASSERT_TRUE(again.reply.written()) << again.problems();
+  EXPECT_EQ(again.count("NFCE").unchanged(), 2u);
+  EXPECT_EQ(situation(cancelled), "C") << "the document again does not undo its cancellation";
+
+  const QString number = QString::fromStdString(
+      scalar(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(kept.key())}));
+  exec(db, QStringLiteral("UPDATE ITVENDA SET NRLANCESTQ = 1 WHERE NRSEQVENDA = ?"), {number});
+  const auto before = snapshot(db);
+  auto refused = send(*client_, {cancellationOf(kept.key()), cancellationOf(std::string(44, '0')),
+                                 cancellationOf(kept.key(), "110110")});
+  EXPECT_FALSE(refused.reply.written());
+  EXPECT_EQ(refused.reply.problem_count(), 3u) << refused.problems();
+  for (const char* why :
+       {"já consolidada: estorne a consolidação", "chegou antes do documento", "não é um cancelamento"})
+    EXPECT_NE(refused.problems().find(why), std::string::npos) << why << "\n" << refused.problems();
+  EXPECT_EQ(snapshot(db), before);
+
+  // the consolidation reversed, the same event applies
+  exec(db, QStringLiteral("UPDATE ITVENDA SET NRLANCESTQ = NULL WHERE NRSEQVENDA = ?"), {number});
+  auto applied = send(*client_, {cancellationOf(kept.key())});
+  ASSERT_TRUE(applied.reply.written()) << applied.problems();
+  EXPECT_EQ(situation(kept), "C");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());
 
 }  // namespace

@@ -5,6 +5,7 @@
 // database connections, are all served in turn. On SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
 
+#include <QSqlQuery>
 #include <barrier>
 #include <thread>
 
@@ -165,6 +166,98 @@ TEST_P(PostingConcurrencyTest, FiftyClientsAtOnceAreAllServedByFourConnections) 
   EXPECT_EQ(QString::fromStdString(scalar(db, "SELECT COUNT(*) FROM LANCESTQ WHERE IDTIPOLANC = 'V'")).toLongLong(),
             postingsBefore + kDays);
   EXPECT_EQ(checkBooks(db, before), "");
+}
+
+// The sales postings in force (not reversed), as "branch|number".
+std::vector<std::string> postingsInForce(QSqlDatabase& db) {
+  std::vector<std::string> postings;
+  QSqlQuery q(db);
+  EXPECT_TRUE(
+      q.exec("SELECT L.CDFILIAL, L.NRLANCESTQ FROM LANCESTQ L WHERE L.IDTIPOLANC = 'V' AND L.DTLANCESTQ >= "
+             "'2024-03-12' AND NOT EXISTS (SELECT 1 FROM ESTORNOLANCESTQ E WHERE E.CDFILIAL = L.CDFILIAL AND "
+             "E.NRLANCESTQ = L.NRLANCESTQ) ORDER BY L.NRLANCESTQ"));
+  while (q.next()) postings.push_back(q.value(1).toString().toStdString());
+  return postings;
+}
+
+// Undoing exactly once: two operators on two servers reverse the same posting
+// at the same moment (one reverses it, the other is told it is reversed), and
+// a reversal races a new run over the same selection (the run posts what the
+// reversal made pending, or leaves it to the next one). Every item's stock
+// moves once each way: the books agree after every round.
+TEST_P(PostingConcurrencyTest, ReversalsRacingEachOtherOrARunMoveTheStockOnceEachWay) {
+  server::Database secondDatabase(*server::DbConfig::parse(harness_->testDatabase().url()));
+  server::ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto second = server::AppServer::start(secondDatabase, server::makeConsolidationObject(), options);
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  auto manager = harness_->loggedIn();
+  TestClient clerk((*second)->port());
+  ASSERT_TRUE(clerk.login(kClerk, kClerkPassword).ok());
+  const Books before = readBooks(db_);
+  constexpr int kReversalRounds = 6;
+  for (int round = 0; round < kReversalRounds; ++round) {
+    SCOPED_TRACE("rodada " + std::to_string(round));
+    addSales(db_, 20000 + round * kSalesPerRound, kSalesPerRound);
+    ASSERT_TRUE(consolidate(*manager, lateMarch()).call.ok());
+    const auto postings = postingsInForce(db_);
+    ASSERT_FALSE(postings.empty());
+
+    // the same posting, twice at once
+    Reversal byManager;
+    byManager.posting = postings.front();
+    Reversal byClerk = byManager;
+    byClerk.operatorCode = kClerk;
+    ReversalReply managerReply, clerkReply;
+    {
+      std::barrier start(2);
+      std::thread a([&] {
+        start.arrive_and_wait();
+        managerReply = reverse(*manager, byManager);
+      });
+      std::thread b([&] {
+        start.arrive_and_wait();
+        clerkReply = reverse(clerk, byClerk);
+      });
+      a.join();
+      b.join();
+    }
+    EXPECT_NE(managerReply.call.ok(), clerkReply.call.ok())
+        << managerReply.call.status.error_message() << " / " << clerkReply.call.status.error_message();
+    const ReversalReply& loser = managerReply.call.ok() ? clerkReply : managerReply;
+    EXPECT_EQ(loser.call.status.error_message(), "Estorno_Ja_Estornado");
+    ASSERT_EQ(checkBooks(db_, before), "");
+
+    // another posting reversed while a run takes the selection again
+    Reversal racing;
+    racing.posting = postings.back();
+    ReversalReply undone;
+    PostingReply rerun;
+    {
+      std::barrier start(2);
+      std::thread a([&] {
+        start.arrive_and_wait();
+        undone = reverse(*manager, racing);
+      });
+      std::thread b([&] {
+        start.arrive_and_wait();
+        Consolidation c = lateMarch();
+        c.operatorCode = kClerk;
+        rerun = consolidate(clerk, c);
+      });
+      a.join();
+      b.join();
+    }
+    ASSERT_TRUE(undone.call.ok()) << undone.call.status.error_message();
+    ASSERT_TRUE(rerun.call.ok()) << rerun.call.status.error_message();
+    ASSERT_EQ(checkBooks(db_, before), "");
+    // whatever the order, one more run leaves nothing pending
+    ASSERT_TRUE(consolidate(*manager, lateMarch()).call.ok());
+    const Progress p = progress(db_);
+    ASSERT_EQ(p.posted, p.items);
+    ASSERT_EQ(checkBooks(db_, before), "");
+  }
+  (*second)->shutdown();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingConcurrencyTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "child_server.h"
 #include "harness.h"
@@ -264,6 +265,111 @@ TEST_P(PostingCrashTest, KilledRightAfterCommittingTheRunAskedAgainAnswersItsOwn
   EXPECT_EQ(consolidate(client, run(), std::chrono::seconds(60)).call.status.error_code(),
             grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM EXECCONSOLIDA"), "1");
+}
+
+// The same for a reversal: the server is killed at points spread over the
+// reversal of a posting of 6 000 items. After each kill the posting is either
+// still in force (its items stamped, no reversal) or reversed whole (its
+// items pending, its reversal and record there), the books agree, and a
+// restarted server reverses it once.
+TEST_P(PostingCrashTest, KilledServerLeavesTheReversalUndoneOrWhole) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  const Backend backend = GetParam();
+  TestDatabase base(backend);
+  Books before;
+  Reversal undo;
+  {
+    auto database = base.open();
+    QSqlDatabase db = *database->connection();
+    loadFixture(db);
+    plentyOfStock(db);
+    addSales(db, 10000, kSales, 1);  // one day: one posting of every item
+    before = readBooks(db);
+    Consolidation c = run();
+    auto posted = server::posting::consolidate(db, database->dialect(), c.request(), server::CallLimits());
+    ASSERT_TRUE(posted.ok()) << posted.error().message;
+    undo.posting = QStringLiteral("%1").arg(posted->lastPosting, 10, 10, QLatin1Char('0')).toStdString();
+    if (backend == Backend::SQLite) exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+  }
+  const auto state = [&](const std::string& url) {
+    Inspection i = inspect(url, backend, before);
+    server::Database database(*server::DbConfig::parse(url));
+    QSqlDatabase db = *database.connection();
+    const std::string records = scalar(db, "SELECT COUNT(*) FROM ESTORNOLANCESTQ");
+    return std::tuple{i, records};
+  };
+  const auto reverseAndMaybeKill = [&](ChildServer& child, std::optional<std::chrono::milliseconds> killAfter) {
+    TestClient client(child.port());
+    EXPECT_TRUE(client.login(kManager, kManagerPassword).ok());
+    ReversalReply reply;
+    const auto start = Clock::now();
+    std::thread call([&] { reply = reverse(client, undo, std::chrono::seconds(120)); });
+    if (killAfter) {
+      std::this_thread::sleep_for(*killAfter);
+      child.kill();
+    }
+    call.join();
+    if (!killAfter) {
+      EXPECT_TRUE(reply.call.ok()) << reply.call.status.error_message();
+    }
+    return std::pair{std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start), reply.call.ok()};
+  };
+
+  std::chrono::milliseconds full{0};
+  {
+    RoundCopy copy(base, 0);
+    ChildServer child(copy.url());
+    ASSERT_TRUE(child.started()) << child.failure();
+    full = reverseAndMaybeKill(child, std::nullopt).first;
+    const auto [done, records] = state(copy.url());
+    ASSERT_EQ(done.progress.posted, 0);
+    ASSERT_EQ(records, "1");
+    ASSERT_EQ(done.books, "");
+  }
+  int untouched = 0, whole = 0;
+  for (int point = 0; point < kKillPoints; ++point) {
+    SCOPED_TRACE("ponto de interrupção " + std::to_string(point));
+    RoundCopy copy(base, point + 1);
+    const auto killAfter = std::chrono::milliseconds(full.count() * (2 * point + 1) / (2 * kKillPoints));
+    bool replied = false;
+    {
+      ChildServer child(copy.url());
+      ASSERT_TRUE(child.started()) << child.failure();
+      replied = reverseAndMaybeKill(child, killAfter).second;
+    }
+    const auto [after, records] = state(copy.url());
+    EXPECT_EQ(after.integrity, "ok");
+    EXPECT_EQ(after.books, "");
+    const bool reversed = after.progress.posted == 0 && records == "1";
+    const bool inForce = after.progress.posted == after.progress.items && records == "0";
+    EXPECT_TRUE(reversed || inForce) << after.progress.posted << " de " << after.progress.items
+                                     << " itens lançados, registros de estorno: " << records;
+    if (replied) {
+      EXPECT_TRUE(reversed);  // a reply means committed
+    }
+    (reversed ? whole : untouched)++;
+    {
+      ChildServer child(copy.url());
+      ASSERT_TRUE(child.started()) << child.failure();
+      TestClient client(child.port());
+      ASSERT_TRUE(client.login(kManager, kManagerPassword).ok());
+      const auto again = reverse(client, undo);
+      if (reversed) {
+        EXPECT_EQ(again.call.status.error_message(), "Estorno_Ja_Estornado");
+      } else {
+        EXPECT_TRUE(again.call.ok()) << again.call.status.error_message();
+      }
+    }
+    const auto [finished, finalRecords] = state(copy.url());
+    EXPECT_EQ(finished.progress.posted, 0);
+    EXPECT_EQ(finalRecords, "1");
+    EXPECT_EQ(finished.books, "");
+    EXPECT_EQ(finished.integrity, "ok");
+  }
+  std::printf(
+      "interrupções do estorno: %d deixaram o lançamento em vigor, %d o encontraram estornado (estorno inteiro: "
+      "%lld ms)\n",
+      untouched, whole, (long long)full.count());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingCrashTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -6,7 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include "consolidation_fixture.h"
 #include <hostkit/core/messages.h>
@@ -17,6 +20,7 @@
 #include <qfx31700/navigation/modulestate.h>
 #include <qfx31700/remote/replydatasets.h>
 #include <qfx31700/report/frmrelprodevol.h>
+#include <qfx31700/reversal/frmconsolidacoes.h>
 
 using namespace qfx;
 using namespace qfxtest;
@@ -500,6 +504,117 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   EXPECT_EQ(bloqueados.rows, 1);
   EXPECT_EQ(bloqueados.titles.size(), 3);
   EXPECT_EQ(bloqueados.firstRow.last(), "inativo e não cadastrado para a filial");
+}
+
+// "Consolidações realizadas", opened from the screen's menu: the runs of the
+// entered branch, the reason and the confirmation before a reversal, the
+// refusals in the screen's words, and the consolidation's list loaded again
+// after a reversal.
+class RunsScreen : public Run {
+ protected:
+  TfrmConsolidacoes& openRuns() {
+    ready();
+    fixture.server.on("GetConsolidacoes", [](const RecordedCall&, ScriptedReply& r) {
+      r.result = r.packet(contractPacket(
+          contract::fields::consolidationRuns,
+          {{"0001", "0000000002", "45361", "demo", "01", "01", "0001", "3", "38.5", "0001", "0000000002", "45361.8"},
+           {"0001", "0000000003", "45362", "demo", "01", "01", "0001", "2", "20", "0001", "0000000003", "45362.8",
+            "0000000004", "gerente", "45363.5", "Setor errado"}}));
+      return grpc::Status::OK;
+    });
+    replyReversal("");
+    screen->mnuConsolidacoes->trigger();
+    runs = frmConsolidacoes;
+    if (!runs) throw std::runtime_error("the runs screen was not created");
+    QWidget* window = runs->frameWindow();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QApplication::processEvents();
+    return *runs;
+  }
+  // EstornaGeraNF answers the reversing posting, or fails with `refusal`.
+  void replyReversal(const std::string& refusal) {
+    fixture.server.on("EstornaGeraNF", [refusal](const RecordedCall&, ScriptedReply& r) {
+      if (!refusal.empty()) return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, refusal);
+      r.result = listValue({textValue("0000000005"), integerValue(3)});
+      return grpc::Status::OK;
+    });
+  }
+  // Presses "Estornar..." and writes `reason` in its dialog (nothing: cancels).
+  void reverse(const std::optional<QString>& reason) {
+    ModalAnswer answer([&](QWidget* dialog) {
+      auto* motivo = qobject_cast<TfrmMotivoEstorno*>(dialog);
+      if (!motivo) return;
+      dialogLabel = motivo->lblLancamento->text();
+      if (!reason) {
+        motivo->btnCancelar->click();
+        return;
+      }
+      EXPECT_FALSE(motivo->btnConfirmar->isEnabled()) << "no confirmation without a reason";
+      motivo->memMotivo->setPlainText(*reason);
+      motivo->btnConfirmar->click();
+    });
+    runs->sbtEstornar->click();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    if (runs) runs->Close();
+    Run::TearDown();
+  }
+  QPointer<TfrmConsolidacoes> runs;
+  QString dialogLabel;
+};
+
+TEST_F(RunsScreen, ListsTheBranchRunsAndReversesOneAfterItsReasonAndConfirmation) {
+  TfrmConsolidacoes& r = openRuns();
+  EXPECT_EQ(r.windowTitle(), "Consolidações realizadas");
+  EXPECT_EQ(r.edtFilial->text(), screen->medFilial->text());
+  ASSERT_EQ(callsOf("GetConsolidacoes"), 1u);
+  EXPECT_EQ(fixture.server.callsOf("GetConsolidacoes")[0].args[0].text(), screen->medFilial->text().toStdString());
+  EXPECT_EQ(r.cdsConsolidacoes->RecordCount(), 2);
+  EXPECT_TRUE(r.sbtEstornar->isEnabled());
+
+  const size_t reloadsBefore = reloads();
+  host->dialogAnswers = {mrYes};
+  reverse(QStringLiteral("  Tipo de retirada errado "));
+  EXPECT_TRUE(dialogLabel.contains("0000000002")) << dialogLabel.toStdString();
+  EXPECT_TRUE(dialogLabel.contains("38,50")) << "the value in Brazilian form: " << dialogLabel.toStdString();
+  ASSERT_EQ(callsOf("EstornaGeraNF"), 1u);
+  const RecordedCall call = fixture.server.callsOf("EstornaGeraNF").at(0);
+  using A = contract::EstornaGeraNF;
+  EXPECT_EQ(call.arg(A::NrLancEstq).text(), "0000000002");
+  EXPECT_EQ(call.arg(A::FilialEst).text(), "0001");
+  EXPECT_EQ(call.arg(A::Motivo).text(), "Tipo de retirada errado");
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf_Estorno", "msg:Estorno_OK"}));
+  EXPECT_EQ(callsOf("GetConsolidacoes"), 2u) << "the list shows the reversal";
+  EXPECT_EQ(reloads(), reloadsBefore + 1) << "the consolidation's list shows the items pending";
+  EXPECT_TRUE(host->busyBalanced());
+}
+
+TEST_F(RunsScreen, NoReversalWithoutReasonOrConfirmationAndRefusalsInTheScreensWords) {
+  TfrmConsolidacoes& r = openRuns();
+  reverse(std::nullopt);
+  host->dialogAnswers = {mrNo};
+  reverse(QStringLiteral("Setor errado"));
+  EXPECT_EQ(callsOf("EstornaGeraNF"), 0u);
+
+  replyReversal("Estorno_Impl_Ajuste");
+  host->clearRecords();
+  host->journal.clear();
+  host->dialogAnswers = {mrYes};
+  reverse(QStringLiteral("Setor errado"));
+  EXPECT_EQ(callsOf("EstornaGeraNF"), 1u);
+  EXPECT_EQ(host->journal, (QStringList{"msg:Conf_Estorno", "msg:Estorno_Impl_Ajuste"}));
+  EXPECT_EQ(host->messages.value(1).text,
+            "Operação bloqueada! Existe Implantação ou Ajuste de estoque posterior ao lançamento no mesmo "
+            "almoxarifado.");
+
+  // a reversed run says so without asking the server
+  r.cdsConsolidacoes->Last();
+  host->journal.clear();
+  reverse(QStringLiteral("de novo"));
+  EXPECT_EQ(callsOf("EstornaGeraNF"), 1u);
+  EXPECT_EQ(host->journal, (QStringList{"msg:Estorno_Ja_Estornado"}));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ class LiveServer {
   bool started() const { return port_ > 0; }
   QString failure() const { return failure_; }
   int port() const { return port_; }
+  qint64 processId() const { return server_.processId(); }
   QString databaseUrl() const { return QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("demo.db")); }
   QString databasePath() const { return dir_.filePath(QStringLiteral("demo.db")); }
   QString caFile() const { return dir_.filePath(QStringLiteral("server.crt")); }

@@ -16,13 +16,25 @@ using namespace qfx;
 using hostkit::TMessages;
 
 TEST(Catalogues, EachScreenHasItsEntriesWithUniqueKeys) {
-  for (const auto& [entries, size] :
-       {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20}, std::pair{catalogoRelProdEvol(), 12}}) {
+  for (const auto& [entries, size] : {std::pair{catalogoGeraNF(), 71}, std::pair{catalogoFiltroGeraNF(), 20},
+                                      std::pair{catalogoRelProdEvol(), 12}, std::pair{catalogoConsolidacoes(), 17}}) {
     EXPECT_EQ(entries.size(), size);
     QSet<QString> keys;
     for (const auto& e : entries) keys.insert(e.section(u'|', 0, 0));
     EXPECT_EQ(keys.size(), size);
   }
+}
+
+// Every refusal of the reversal reaches the operator in the screen's words.
+TEST(Catalogues, TheRunsScreenHasATextForEveryReversalRefusal) {
+  TMessages runs;
+  runs.setEntries(catalogoConsolidacoes());
+  for (const std::string_view refusal : contract::refusals::reversal::kAll) {
+    const QString key = QString::fromLatin1(refusal.data(), qsizetype(refusal.size()));
+    EXPECT_TRUE(runs.contains(key)) << refusal;
+    EXPECT_NE(runs.Msg(key), key);
+  }
+  EXPECT_EQ(runs.Msg("Conf_Estorno", {"0000000002", "10/03/2024"}).count("0000000002"), 1);
 }
 
 TEST(Catalogues, EveryRefusalOfTheServerHasATextOnTheConsolidationScreen) {

@@ -196,6 +196,35 @@ TEST_F(RemoteCalls, SemGeraNFSendsTwentyFourArgumentsAndSplitsTheReply) {
        T("01"),   T("0002"),  T("OPER"), TR("_C1CC1_"), B(false),           TR("_P1_"),  B(true),    B(true)});
 }
 
+TEST_F(RemoteCalls, TheRunsAndTheirReversalSendTheirArgumentsAndReadTheReplies) {
+  server.on("GetConsolidacoes", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = r.packet(contractPacket(contract::fields::consolidationRuns, {{"0001", "0000000002"}}));
+    return grpc::Status::OK;
+  });
+  server.on("EstornaGeraNF", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = listValue({textValue("0000000009"), integerValue(3)});
+    return grpc::Status::OK;
+  });
+  TDataSet runs(nullptr, "cdsConsolidacoes");
+  defineCdsConsolidacoes(runs);
+  rdm.GetConsolidacoes("0001", 46300, 46330, runs);
+  EXPECT_EQ(runs.FieldByName("NRLANCESTQ")->AsString(), "0000000002");
+  const EstornaGeraNFReply reply = rdm.EstornaGeraNF("0009", "0001", "0005", "0000000002", "Setor errado", "OPER");
+  EXPECT_EQ(reply.lancamento, "0000000009");
+  EXPECT_EQ(reply.itens, 3);
+  const auto calls = server.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  expectArgs(calls[0], {T("0001"), D(46300), D(46330)});
+  expectArgs(calls[1], {T("0009"), T("0001"), T("0005"), T("0000000002"), T("Setor errado"), T("OPER")});
+
+  // a reply of another shape is an error, not a reversal the screen reports
+  server.on("EstornaGeraNF", [](const RecordedCall&, ScriptedReply& r) {
+    r.result = integerValue(1);
+    return grpc::Status::OK;
+  });
+  EXPECT_THROW(rdm.EstornaGeraNF("0009", "0001", "0005", "0000000002", "x", "OPER"), EServerError);
+}
+
 TEST_F(RemoteCalls, ByReferenceValuesFlowBackButNeverIntoTheFlagTable) {
   server.on("GetPrincipal", [](const RecordedCall&, ScriptedReply& r) {
     using A = contract::GetPrincipal;

@@ -85,6 +85,30 @@ PostingReply consolidate(TestClient& client, const Consolidation& c, std::chrono
   return out;
 }
 
+std::vector<rpc::Argument> Reversal::args() const {
+  using A = contract::EstornaGeraNF;
+  return Args<A>{{A::FiliProc, text(workBranch)}, {A::Filial, text(branch)}, {A::FilialEst, text(stockBranch)},
+                 {A::NrLancEstq, text(posting)},  {A::Motivo, text(reason)}, {A::Operador, text(operatorCode)}}
+      .values();
+}
+
+server::reversal::Request Reversal::request() const {
+  const auto q = [](const std::string& text) { return QString::fromStdString(text); };
+  return server::reversal::Request{q(branch), q(stockBranch), q(posting), q(reason), q(operatorCode)};
+}
+
+ReversalReply reverse(TestClient& client, const Reversal& r, std::chrono::milliseconds deadline) {
+  ReversalReply out;
+  out.call = client.invoke("EstornaGeraNF", r.args(), deadline);
+  if (!out.call.ok()) return out;
+  const auto& list = out.call.result.list();
+  EXPECT_EQ(list.items_size(), 2);
+  if (list.items_size() != 2) return out;
+  out.reversal = list.items(0).text();
+  out.items = list.items(1).integer();
+  return out;
+}
+
 Books readBooks(QSqlDatabase& db) {
   Books books;
   QSqlQuery q(db);
@@ -127,10 +151,14 @@ std::string checkBooks(QSqlDatabase& db, const Books& before) {
       return "itens de um lançamento com notas diferentes: " + posting;
     notes[posting] = (q.value(4).toString() + "|" + q.value(5).toString()).toStdString();
   }
+  // a reversed posting's line comes with its reversal's line, which puts it back
   if (!q.exec("SELECT L.CDFILIAL, L.NRLANCESTQ, I.CDPRODUTO, I.QTLANCESTQ, L.CDALMOXARIFE, L.CDLOCALESTOQ, "
-              "N.CDFILIAL, N.NRLANCTONF FROM LANCESTQ L JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND "
-              "I.NRLANCESTQ = L.NRLANCESTQ LEFT JOIN LANCTONF N ON N.CDFILIALEST = L.CDFILIAL AND N.NRLANCESTQ = "
-              "L.NRLANCESTQ WHERE L.IDTIPOLANC = 'V'"))
+              "N.CDFILIAL, N.NRLANCTONF, E.NRLANCESTQESTORNO, R.QTLANCESTQ, N.IDESTORNADO FROM LANCESTQ L "
+              "JOIN ITLANCESTQ I ON I.CDFILIAL = L.CDFILIAL AND I.NRLANCESTQ = L.NRLANCESTQ "
+              "LEFT JOIN LANCTONF N ON N.CDFILIALEST = L.CDFILIAL AND N.NRLANCESTQ = L.NRLANCESTQ "
+              "LEFT JOIN ESTORNOLANCESTQ E ON E.CDFILIAL = L.CDFILIAL AND E.NRLANCESTQ = L.NRLANCESTQ "
+              "LEFT JOIN ITLANCESTQ R ON R.CDFILIAL = E.CDFILIAL AND R.NRLANCESTQ = E.NRLANCESTQESTORNO AND "
+              "R.CDPRODUTO = I.CDPRODUTO WHERE L.IDTIPOLANC = 'V'"))
     return "consulta dos lançamentos: " + q.lastError().text().toStdString();
   const std::set<std::string> old(before.postings.begin(), before.postings.end());
   std::map<std::string, double> moved;
@@ -142,13 +170,21 @@ std::string checkBooks(QSqlDatabase& db, const Books& before) {
     if (q.value(6).isNull()) return "lançamento sem nota fiscal: " + posting;
     if (notes.count(posting) && notes[posting] != (q.value(6).toString() + "|" + q.value(7).toString()).toStdString())
       return "itens apontam outra nota que a do lançamento " + posting;
-    if (old.count(posting)) continue;  // made before: its items may predate the fixture's rules
-    if (!near(stamped[key], q.value(3).toDouble()))
-      return describe("linha do lançamento", key, stamped[key], q.value(3).toDouble());
+    const bool reversed = !q.value(8).isNull();
+    if (reversed != (q.value(10).toString() == QLatin1String("S")))
+      return "nota e registro do estorno discordam: " + posting;
+    if (reversed && (q.value(9).isNull() || !near(q.value(9).toDouble(), -q.value(3).toDouble())))
+      return describe("linha do estorno", key, -q.value(3).toDouble(), q.value(9).toDouble());
+    const double net = q.value(3).toDouble() + (reversed ? q.value(9).toDouble() : 0.0);
     const std::string location = (q.value(0).toString() + "|" + q.value(4).toString() + "|" + q.value(5).toString() +
                                   "|" + q.value(2).toString())
                                      .toStdString();
-    moved[location] += q.value(3).toDouble();
+    if (old.count(posting)) {  // made before: its items may predate the fixture's rules
+      if (reversed) moved[location] += q.value(9).toDouble();
+      continue;
+    }
+    if (!near(stamped[key], net)) return describe("linha do lançamento", key, stamped[key], net);
+    moved[location] += net;
   }
   for (const auto& [key, quantity] : stamped) {
     const std::string posting = key.substr(0, key.rfind('|'));

@@ -8,6 +8,7 @@
 
 #include "client.h"
 #include "domain/posting_engine.h"
+#include "domain/reversal.h"
 
 namespace qfx::test {
 
@@ -37,12 +38,33 @@ struct PostingReply {
 PostingReply consolidate(TestClient& client, const Consolidation& c,
                          std::chrono::milliseconds deadline = std::chrono::seconds(300));
 
+// A reversal: the 6 arguments of EstornaGeraNF, or the engine's request.
+struct Reversal {
+  std::string workBranch = "0001", branch = "0001", stockBranch = "0001", posting;
+  std::string reason = "Tipo de retirada errado", operatorCode = "gerente";
+
+  std::vector<rpc::Argument> args() const;
+  server::reversal::Request request() const;
+};
+// The call and, when it went through, the reversing posting and how many
+// items are pending again.
+struct ReversalReply {
+  CallResult call;
+  std::string reversal;
+  int64_t items = -1;
+};
+ReversalReply reverse(TestClient& client, const Reversal& r,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(300));
+
 // Checks the books after any number of runs, killed or not:
 // - every stamped item names an existing sales posting and its fiscal note;
 // - each posting's lines equal, per stock product, its stamped items
 //   (returns counted back in);
 // - each balance equals its value in `before` less the lines of the sales
-//   postings made since (those not in `postingsBefore`).
+//   postings made since (those not in `postingsBefore`), plus the lines of
+//   every reversal made since;
+// - a reversed posting has its reversal's lines, its negation, and its
+//   fiscal note marked reversed; its items are pending again.
 // Returns a description of the first inconsistency, empty when all hold.
 struct Books {
   std::map<std::string, double> balances;  // "branch|warehouse|location|product"

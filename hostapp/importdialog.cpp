@@ -1,0 +1,314 @@
+#include "importdialog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <hostkit/core/hostservices.h>
+
+namespace qfxhost {
+
+namespace {
+
+QString number(quint64 value) { return QLocale().toString(qulonglong(value)); }
+
+QTableWidgetItem* cell(const QString& text, bool numeric = false) {
+  auto* item = new QTableWidgetItem(text);
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  if (numeric) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return item;
+}
+
+QTableWidget* table(const QString& name, const QStringList& headers, QWidget* parent) {
+  auto* t = new QTableWidget(0, int(headers.size()), parent);
+  t->setObjectName(name);
+  t->setHorizontalHeaderLabels(headers);
+  t->setSelectionBehavior(QAbstractItemView::SelectRows);
+  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  t->verticalHeader()->hide();
+  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
+  t->horizontalHeader()->setStretchLastSection(true);
+  return t;
+}
+
+QPushButton* button(const QString& name, const QString& text, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  return b;
+}
+
+}  // namespace
+
+ImportDialog::ImportDialog(qfximport::Connection connection, QWidget* parent)
+    : QDialog(parent), connection_(std::move(connection)) {
+  setObjectName(QStringLiteral("frmImportaDados"));
+  setWindowTitle(QStringLiteral("Importar dados"));
+  buildLayout();
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(help, &QShortcut::activated, this, [this] { hostkit::hostServices().showHelp(kHelpContext, this); });
+  problemsTable_->installEventFilter(this);
+  updateButtons();
+  resize(820, 600);
+}
+
+ImportDialog::~ImportDialog() { stopWorker(); }
+
+void ImportDialog::buildLayout() {
+  fileList_ = new QListWidget(this);
+  fileList_->setObjectName(QStringLiteral("lstArquivos"));
+  chooseButton_ = button(QStringLiteral("btnArquivos"), QStringLiteral("&Arquivos..."), this);
+  testButton_ = button(QStringLiteral("btnTestar"), QStringLiteral("&Testar"), this);
+  importButton_ = button(QStringLiteral("btnImportar"), QStringLiteral("&Importar"), this);
+  cancelButton_ = button(QStringLiteral("btnCancelar"), QStringLiteral("&Cancelar"), this);
+  closeButton_ = button(QStringLiteral("btnFechar"), QStringLiteral("&Fechar"), this);
+  auto* helpButton = button(QStringLiteral("btnAjuda"), QStringLiteral("Aj&uda"), this);
+  progressBar_ = new QProgressBar(this);
+  progressBar_->setObjectName(QStringLiteral("pbrProgresso"));
+  progressBar_->setRange(0, 1000);
+  progressBar_->setValue(0);
+  progressBar_->setFormat(QStringLiteral("%p%"));
+  progressLabel_ = new QLabel(this);
+  progressLabel_->setObjectName(QStringLiteral("lblProgresso"));
+  resultLabel_ = new QLabel(this);
+  resultLabel_->setObjectName(QStringLiteral("lblResultado"));
+  resultLabel_->setWordWrap(true);
+  resultLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  countsTable_ = table(QStringLiteral("grdResumo"),
+                       {QStringLiteral("Tipo"), QStringLiteral("Incluídos"), QStringLiteral("Alterados"),
+                        QStringLiteral("Iguais"), QStringLiteral("Recusados"), QStringLiteral("Itens")},
+                       this);
+  problemsTable_ = table(
+      QStringLiteral("grdProblemas"),
+      {QStringLiteral("Arquivo"), QStringLiteral("Linha"), QStringLiteral("Coluna"), QStringLiteral("Motivo")}, this);
+  problemsTable_->setToolTip(QStringLiteral("Ctrl+C copia as linhas marcadas (ou todas) para uma planilha"));
+
+  auto* filesBox = new QGroupBox(QStringLiteral("Arquivos (na ordem em que são importados)"), this);
+  auto* filesLayout = new QHBoxLayout(filesBox);
+  filesLayout->addWidget(fileList_, 1);
+  auto* fileButtons = new QVBoxLayout;
+  fileButtons->addWidget(chooseButton_);
+  fileButtons->addStretch();
+  filesLayout->addLayout(fileButtons);
+
+  auto* buttons = new QHBoxLayout;
+  for (auto* b : {testButton_, importButton_, cancelButton_}) buttons->addWidget(b);
+  buttons->addStretch();
+  buttons->addWidget(helpButton);
+  buttons->addWidget(closeButton_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(filesBox, 1);
+  layout->addWidget(progressBar_);
+  layout->addWidget(progressLabel_);
+  layout->addWidget(resultLabel_);
+  layout->addWidget(new QLabel(QStringLiteral("Resumo por tipo:"), this));
+  layout->addWidget(countsTable_, 1);
+  layout->addWidget(new QLabel(QStringLiteral("Problemas encontrados:"), this));
+  layout->addWidget(problemsTable_, 2);
+  layout->addLayout(buttons);
+
+  connect(chooseButton_, &QPushButton::clicked, this, &ImportDialog::chooseFiles);
+  connect(testButton_, &QPushButton::clicked, this, [this] { start(true); });
+  connect(importButton_, &QPushButton::clicked, this, [this] { start(false); });
+  connect(cancelButton_, &QPushButton::clicked, this, &ImportDialog::cancelRun);
+  connect(closeButton_, &QPushButton::clicked, this, &ImportDialog::reject);
+  connect(helpButton, &QPushButton::clicked, this, [this] { hostkit::hostServices().showHelp(kHelpContext, this); });
+}
+
+void ImportDialog::chooseFiles() {
+  const QStringList chosen = QFileDialog::getOpenFileNames(this, QStringLiteral("Arquivos para importar"), QString(),
+                                                           QStringLiteral("Arquivos CSV (*.csv *.CSV)"));
+  if (!chosen.isEmpty()) setPaths(chosen);
+}
+
+void ImportDialog::setPaths(const QStringList& paths) {
+  QString error;
+  auto files = qfximport::collectFiles(paths, &error);
+  files_ = files ? std::move(*files) : std::vector<qfximport::ImportFile>{};
+  fileList_->clear();
+  for (const auto& f : files_) fileList_->addItem(QStringLiteral("%1  (%2)").arg(QFileInfo(f.path).fileName(), f.kind));
+  resultLabel_->setText(error);
+  updateButtons();
+}
+
+void ImportDialog::start(bool dryRun) {
+  if (running() || files_.empty()) return;
+  countsTable_->setRowCount(0);
+  problemsTable_->setRowCount(0);
+  progressBar_->setValue(0);
+  progressLabel_->clear();
+  resultLabel_->setText(dryRun ? QStringLiteral("Testando...") : QStringLiteral("Importando..."));
+  cancel_ = std::make_unique<qfximport::Cancellation>();
+  // the thread reads copies only; it reaches the window by queued calls,
+  // which die with the window, and the window waits for it before it goes
+  worker_ = QThread::create([this, connection = connection_, files = files_, dryRun, cancel = cancel_.get()] {
+    QElapsedTimer clock;
+    clock.start();
+    auto outcome = std::make_shared<qfximport::Outcome>(qfximport::importFiles(
+        connection, files, dryRun,
+        [&](const qfximport::Progress& p) {
+          QMetaObject::invokeMethod(
+              this, [this, p, ms = clock.elapsed()] { showProgress(p, ms); }, Qt::QueuedConnection);
+        },
+        cancel));
+    QMetaObject::invokeMethod(
+        this, [this, outcome, dryRun] { showOutcome(*outcome, dryRun); }, Qt::QueuedConnection);
+  });
+  worker_->setParent(this);
+  worker_->start();
+  updateButtons();
+}
+
+void ImportDialog::cancelRun() {
+  if (!cancel_) return;
+  cancel_->cancel();
+  resultLabel_->setText(QStringLiteral("Cancelando..."));
+  cancelButton_->setEnabled(false);
+}
+
+void ImportDialog::stopWorker() {
+  if (!worker_) return;
+  if (cancel_) cancel_->cancel();
+  worker_->wait();
+  delete worker_;
+  worker_ = nullptr;
+}
+
+void ImportDialog::showProgress(const qfximport::Progress& p, qint64 elapsedMs) {
+  if (p.bytesTotal > 0) progressBar_->setValue(int(p.bytesSent * 1000 / p.bytesTotal));
+  const qint64 perSecond = elapsedMs > 0 ? p.lines * 1000 / elapsedMs : 0;
+  progressLabel_->setText(QStringLiteral("%1: %2 linhas enviadas (%3 linhas/s)")
+                              .arg(QFileInfo(p.file).fileName(), number(quint64(p.lines)), number(quint64(perSecond))));
+}
+
+void ImportDialog::showOutcome(const qfximport::Outcome& outcome, bool dryRun) {
+  stopWorker();  // it has ended: its last act was to send this
+  cancel_.reset();
+  if (!outcome.ok) {
+    resultLabel_->setText(outcome.error);
+  } else {
+    const auto& reply = outcome.reply;
+    showCounts(reply);
+    showProblems(reply);
+    progressBar_->setValue(1000);
+    if (reply.problem_count() > 0)
+      resultLabel_->setText(
+          QStringLiteral("%1 problemas: nada foi gravado. Corrija os arquivos e importe todos de novo.")
+              .arg(number(reply.problem_count())));
+    else if (dryRun)
+      resultLabel_->setText(QStringLiteral("Teste: nenhum problema; nada foi gravado (use Importar para gravar)."));
+    else
+      resultLabel_->setText(QStringLiteral("Importação gravada: %1 linhas.").arg(number(reply.lines())));
+  }
+  updateButtons();
+  emit runEnded();
+  if (closeWhenEnded_) {
+    closeWhenEnded_ = false;
+    QDialog::reject();
+  }
+}
+
+void ImportDialog::showCounts(const qfximport::rpc::ImportaDadosResposta& reply) {
+  countsTable_->setRowCount(reply.counts_size());
+  for (int row = 0; row < reply.counts_size(); ++row) {
+    const auto& c = reply.counts(row);
+    countsTable_->setItem(row, 0, cell(QString::fromStdString(c.kind())));
+    const quint64 values[] = {c.inserted(), c.updated(), c.unchanged(), c.refused()};
+    for (int column = 0; column < 4; ++column)
+      countsTable_->setItem(row, column + 1, cell(number(values[column]), true));
+    countsTable_->setItem(row, 5, cell(c.items() ? number(c.items()) : QString(), true));
+  }
+  countsTable_->resizeColumnsToContents();
+}
+
+void ImportDialog::showProblems(const qfximport::rpc::ImportaDadosResposta& reply) {
+  const int listed = reply.problems_size();
+  const bool more = reply.problem_count() > quint64(listed);
+  problemsTable_->setRowCount(listed + (more ? 1 : 0));
+  for (int row = 0; row < listed; ++row) {
+    const auto& p = reply.problems(row);
+    problemsTable_->setItem(row, 0, cell(QString::fromStdString(p.file_name())));
+    problemsTable_->setItem(row, 1, cell(p.line() ? number(p.line()) : QString(), true));
+    problemsTable_->setItem(row, 2, cell(QString::fromStdString(p.column())));
+    problemsTable_->setItem(row, 3, cell(QString::fromStdString(p.reason())));
+  }
+  if (more)
+    problemsTable_->setItem(
+        listed, 3,
+        cell(QStringLiteral("... e mais %1 problemas").arg(number(reply.problem_count() - quint64(listed)))));
+  problemsTable_->resizeColumnsToContents();
+}
+
+QString ImportDialog::problemsText() const {
+  QStringList lines;
+  QStringList header;
+  for (int column = 0; column < problemsTable_->columnCount(); ++column)
+    header << problemsTable_->horizontalHeaderItem(column)->text();
+  lines << header.join(QLatin1Char('\t'));
+  const auto selected = problemsTable_->selectionModel()->selectedRows();
+  for (int row = 0; row < problemsTable_->rowCount(); ++row) {
+    if (!selected.isEmpty() && !problemsTable_->selectionModel()->isRowSelected(row, {})) continue;
+    QStringList fields;
+    for (int column = 0; column < problemsTable_->columnCount(); ++column) {
+      const auto* item = problemsTable_->item(row, column);
+      // a tab or line break inside a field would split the spreadsheet's cells
+      fields << (item ? item->text()
+                            .replace(QLatin1Char('\t'), QLatin1Char(' '))
+                            .replace(QLatin1Char('\n'), QLatin1Char(' '))
+                      : QString());
+    }
+    lines << fields.join(QLatin1Char('\t'));
+  }
+  return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void ImportDialog::copyProblems() { QApplication::clipboard()->setText(problemsText()); }
+
+bool ImportDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == problemsTable_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    copyProblems();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void ImportDialog::reject() {
+  // closing while the files travel cuts the call (the server writes
+  // nothing); the window goes at once and is gone when the call has ended
+  if (running()) {
+    cancelRun();
+    closeWhenEnded_ = true;
+    hide();
+    return;
+  }
+  QDialog::reject();
+}
+
+void ImportDialog::updateButtons() {
+  const bool idle = !running();
+  chooseButton_->setEnabled(idle);
+  testButton_->setEnabled(idle && !files_.empty());
+  importButton_->setEnabled(idle && !files_.empty());
+  cancelButton_->setEnabled(!idle);
+  progressBar_->setVisible(!idle || progressBar_->value() > 0);
+}
+
+}  // namespace qfxhost

@@ -58,27 +58,27 @@
 #include <set>
 #include <thread>
 
-#include "abort.h"
 #include "bench_support.h"
 #include "common/log.h"
 #include "common/wire_date.h"
-#include "consolidation/frmgeranf.h"
-#include "datasetmodel.h"
 #include "db/migrations.h"
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "domain/sale_lists.h"
 #include "domain/selection.h"
-#include "health.grpc.pb.h"
-#include "module/package.h"
-#include "navigation/modulestate.h"
-#include "netconnection.h"
-#include "query.h"
-#include "remote/rdmgeranf.h"
-#include "remote/replydatasets.h"
 #include "rpc/server.h"
 #include "scriptedhostservices.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/netconnection.h>
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/datasetmodel.h>
+#include <proto/health.grpc.pb.h>
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/module/package.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/rdmgeranf.h>
+#include <qfx31700/remote/replydatasets.h>
 
 using namespace qfxbench;
 namespace srv = qfx::server;

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 
 using namespace qfxbench;
 using hostkit::RemoteArg;

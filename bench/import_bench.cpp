@@ -21,9 +21,9 @@
 #include "bench_support.h"
 #include "common/log.h"
 #include "db/migrations.h"
-#include "import_client.h"
 #include "methods/dispatcher.h"
 #include "rpc/server.h"
+#include <qfximport/import_client.h>
 
 using namespace qfxbench;
 namespace server = qfx::server;

@@ -63,15 +63,15 @@
 #include "bench_support.h"
 #include "common/log.h"
 #include "common/wire_date.h"
-#include "contract_methods.h"
 #include "db/database.h"
 #include "db/migrations.h"
 #include "db/postgres_rows.h"
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "domain/posting_engine.h"
-#include "qfx31700.grpc.pb.h"
 #include "rpc/server.h"
+#include <proto/contract_methods.h>
+#include <proto/qfx31700.grpc.pb.h>
 
 using namespace qfx::server;
 using namespace qfxbench;

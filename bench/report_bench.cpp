@@ -58,15 +58,15 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "hostservices.h"
-#include "query.h"
-#include "reportengine.h"
-#include "reportexport.h"
-#include "reportpreviewdialog.h"
-#include "reportrows.h"
-#include "reportrun.h"
-#include "routines.h"
 #include "scriptedhostservices.h"
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/query.h>
+#include <hostkit/core/routines.h>
+#include <reportkit/model/reportengine.h>
+#include <reportkit/model/reportexport.h>
+#include <reportkit/model/reportrows.h>
+#include <reportkit/model/reportrun.h>
+#include <reportkit/widgets/reportpreviewdialog.h>
 
 using namespace qfxbench;
 using namespace reportkit;

@@ -20,10 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hostservices.h"
-#include "query.h"
-#include "reportengine.h"
 #include "scriptedhostservices.h"
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/query.h>
+#include <reportkit/model/reportengine.h>
 
 using namespace reportkit;
 

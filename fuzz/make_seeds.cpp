@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "common/wire_date.h"
-#include "contract_methods.h"
-#include "packet_codec.h"
-#include "qfx31700.pb.h"
 #include "reply_stream.h"
+#include <proto/contract_methods.h>
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.pb.h>
 
 using namespace qfx;
 using packet::FieldType;

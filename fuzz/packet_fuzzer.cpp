@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "packet_codec.h"
-#include "qfx31700.pb.h"
 #include "reply_stream.h"
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.pb.h>
 
 using namespace qfx;
 

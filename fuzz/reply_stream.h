@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qfx31700.pb.h"
+#include <proto/qfx31700.pb.h>
 
 namespace qfx::fuzz {
 

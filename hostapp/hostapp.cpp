@@ -11,8 +11,8 @@
 #include "hostsettings.h"
 #include "logindialog.h"
 #include "mainwindow.h"
-#include "query.h"
 #include "screenshottour.h"
+#include <hostkit/core/query.h>
 
 namespace qfxhost {
 

@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <optional>
 
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 
 namespace qfxhost {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <variant>
 
-#include "hostservices.h"
+#include <hostkit/core/hostservices.h>
 
 namespace qfxhost {
 

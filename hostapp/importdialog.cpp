@@ -20,7 +20,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include "hostservices.h"
+#include <hostkit/core/hostservices.h>
 
 namespace qfxhost {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "import_client.h"
+#include <qfximport/import_client.h>
 
 class QLabel;
 class QListWidget;

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QSqlQuery>
 
-#include "query.h"
+#include <hostkit/core/query.h>
 
 namespace qfxhost {
 

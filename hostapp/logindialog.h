@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "hostsettings.h"
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 
 class QComboBox;
 class QLabel;

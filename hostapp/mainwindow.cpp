@@ -8,10 +8,10 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "abort.h"
 #include "importdialog.h"
-#include "netconnection.h"
-#include "operations.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/netconnection.h>
+#include <hostkit/widgets/operations.h>
 
 namespace qfxhost {
 

@@ -8,7 +8,7 @@
 #include <QPointer>
 
 #include "moduleloader.h"
-#include "qthostservices.h"
+#include <hostkit/widgets/qthostservices.h>
 
 class QMdiArea;
 class QMenu;

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "contract.h"
+#include <proto/contract.h>
 
 namespace qfximport {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "qfx31700.grpc.pb.h"
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace qfximport {
 

@@ -15,9 +15,9 @@
 #include <QFile>
 #include <cstdio>
 
-#include "contract.h"
 #include "drop_folder.h"
 #include "import_client.h"
+#include <proto/contract.h>
 
 namespace {
 

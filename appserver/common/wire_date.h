@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-#include "contract.h"
+#include <proto/contract.h>
 
 namespace qfx::server::wiredate {
 

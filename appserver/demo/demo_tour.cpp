@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "contract_refusals.h"
+#include <proto/contract_refusals.h>
 
 namespace qfx::server::demo {
 

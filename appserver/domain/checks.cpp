@@ -2,12 +2,12 @@
 
 #include "common/sale_money.h"
 #include "common/wire_date.h"
-#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "db/sqlite_rows.h"
 #include "domain/packets.h"
 #include "domain/sale_rules.h"
+#include <proto/contract_refusals.h>
 
 namespace qfx::server::checks {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "packet_codec.h"
+#include <proto/packet_codec.h>
 
 namespace qfx::server::checks {
 

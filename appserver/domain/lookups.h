@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "common/result.h"
-#include "packet_codec.h"
+#include <proto/packet_codec.h>
 
 namespace qfx::server::lookups {
 

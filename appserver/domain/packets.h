@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "common/result.h"
-#include "contract_packets.h"
 #include "db/rows.h"
-#include "packet_codec.h"
+#include <proto/contract_packets.h>
+#include <proto/packet_codec.h>
 
 namespace qfx::server::packets {
 

@@ -11,13 +11,13 @@
 #include <thread>
 
 #include "common/wire_date.h"
-#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/number_series.h"
 #include "domain/packets.h"
 #include "domain/run_record.h"
 #include "domain/sale_rules.h"
+#include <proto/contract_refusals.h>
 
 namespace qfx::server::posting {
 

@@ -17,7 +17,7 @@
 #include "db/call_limits.h"
 #include "db/database.h"
 #include "domain/selection.h"
-#include "packet_codec.h"
+#include <proto/packet_codec.h>
 
 namespace qfx::server::posting {
 

@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "common/wire_date.h"
-#include "contract_refusals.h"
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/checks.h"
 #include "domain/number_series.h"
 #include "domain/packets.h"
+#include <proto/contract_refusals.h>
 
 namespace qfx::server::reversal {
 

@@ -15,10 +15,10 @@
 #include <QString>
 
 #include "common/result.h"
-#include "contract_methods.h"
 #include "db/call_limits.h"
 #include "db/database.h"
-#include "packet_codec.h"
+#include <proto/contract_methods.h>
+#include <proto/packet_codec.h>
 
 namespace qfx::server::reversal {
 

@@ -6,8 +6,8 @@
 #include <QSqlQuery>
 
 #include "common/wire_date.h"
-#include "contract.h"
 #include "db/sql.h"
+#include <proto/contract.h>
 
 namespace qfx::server::posting {
 

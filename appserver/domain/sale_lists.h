@@ -7,7 +7,7 @@
 
 #include "common/result.h"
 #include "domain/selection.h"
-#include "packet_codec.h"
+#include <proto/packet_codec.h>
 
 namespace qfx::server {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "contract_methods.h"
-#include "qfx31700.pb.h"
+#include <proto/contract_methods.h>
+#include <proto/qfx31700.pb.h>
 
 namespace qfx::server {
 

@@ -1,8 +1,8 @@
 // Checks made before a consolidation: open accounting period, earlier sales
 // still waiting, and the Z check's figures per register-day.
 #include "domain/checks.h"
-#include "contract_methods.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
 
 namespace qfx::server::methods {
 

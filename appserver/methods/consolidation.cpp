@@ -1,10 +1,10 @@
 // SemGeraNF: the consolidation run. The engine lives in posting/; this is
 // the argument mapping and the five-element reply the screen reads.
-#include "contract_methods.h"
 #include "domain/packets.h"
 #include "domain/posting_engine.h"
 #include "domain/run_record.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
 
 namespace qfx::server::methods {
 

@@ -4,7 +4,7 @@
 // a branch the session's operator may not use, before any method runs.
 #pragma once
 
-#include "contract.h"
+#include <proto/contract.h>
 
 #include <QSqlDatabase>
 #include <functional>

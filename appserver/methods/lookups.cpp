@@ -1,7 +1,7 @@
 // Parameter and code lookups.
 #include "domain/lookups.h"
-#include "contract_methods.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
 
 namespace qfx::server::methods {
 

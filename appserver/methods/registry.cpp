@@ -2,9 +2,9 @@
 // kinds as the contract declares them, which arguments name a branch (checked
 // against the operator's binding), and the reads by key (a branch's
 // parameters, a register-day's sum and Z reduction: one indexed lookup each).
-#include "contract_methods.h"
-#include "contract_refusals.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
+#include <proto/contract_refusals.h>
 
 namespace qfx::server {
 

@@ -8,8 +8,8 @@
 
 #include "common/log.h"
 #include "common/result.h"
-#include "packet_codec.h"
-#include "qfx31700.pb.h"
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.pb.h>
 
 namespace qfx::server {
 

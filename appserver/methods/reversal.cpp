@@ -2,8 +2,8 @@
 // posting and the list of a branch's runs it is chosen from. The work lives
 // in domain/reversal; this is the argument mapping and the replies.
 #include "domain/reversal.h"
-#include "contract_methods.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
 
 namespace qfx::server::methods {
 

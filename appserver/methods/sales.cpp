@@ -1,9 +1,9 @@
 // The sales list and the pickers' lists: each method's arguments as a filter
 // of the sale selection.
-#include "contract_methods.h"
 #include "domain/sale_lists.h"
 #include "domain/selection.h"
 #include "methods/methods.h"
+#include <proto/contract_methods.h>
 
 namespace qfx::server::methods {
 

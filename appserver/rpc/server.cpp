@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "common/log.h"
-#include "rpc_runtime.h"
+#include <proto/rpc_runtime.h>
 
 namespace qfx::server {
 

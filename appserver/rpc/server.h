@@ -3,7 +3,7 @@
 // list texts a client may send.
 #pragma once
 
-#include "contract.h"
+#include <proto/contract.h>
 
 #include <grpcpp/server.h>
 

@@ -9,7 +9,7 @@
 // threads gRPC starts beyond those in a burst hand them to the workers.
 #pragma once
 
-#include "contract.h"
+#include <proto/contract.h>
 
 #include <memory>
 #include <optional>
@@ -19,10 +19,10 @@
 #include "db/database.h"
 #include "db/statement_canceller.h"
 #include "methods/dispatcher.h"
-#include "qfx31700.grpc.pb.h"
 #include "rpc/db_workers.h"
 #include "rpc/metrics.h"
 #include "rpc/thread_slots.h"
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace qfx::server {
 

@@ -3,8 +3,8 @@
 #include <QDateTime>
 
 #include "abort.h"
-#include "contract.h"
 #include "routines.h"
+#include <proto/contract.h>
 
 namespace hostkit {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "packet_codec.h"
+#include <proto/packet_codec.h>
 
 namespace hostkit {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "contract.h"
+#include <proto/contract.h>
 
 class QWidget;
 class QMdiArea;

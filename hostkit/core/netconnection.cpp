@@ -11,14 +11,14 @@
 #include <utility>
 
 #include "callscope.h"
-#include "contract.h"
-#include "health.grpc.pb.h"
 #include "net/replies.h"
 #include "net/servers.h"
 #include "net/waiting.h"
-#include "qfx31700.grpc.pb.h"
 #include "routines.h"
-#include "rpc_runtime.h"
+#include <proto/contract.h>
+#include <proto/health.grpc.pb.h>
+#include <proto/qfx31700.grpc.pb.h>
+#include <proto/rpc_runtime.h>
 
 namespace hostkit {
 

@@ -33,10 +33,10 @@
 #include <variant>
 #include <vector>
 
-#include "contract.h"
 #include "hostservices.h"
-#include "packet_codec.h"
 #include "result.h"
+#include <proto/contract.h>
+#include <proto/packet_codec.h>
 
 namespace grpc {
 class Channel;

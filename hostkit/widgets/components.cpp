@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "abort.h"
-#include "dataset.h"
-#include "hostservices.h"
 #include "operations.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/hostservices.h>
 
 namespace hostkit {
 

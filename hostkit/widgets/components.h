@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "dataset.h"
+#include <hostkit/core/dataset.h>
 
 namespace hostkit {
 

@@ -8,8 +8,8 @@
 #include <QTableView>
 #include <QToolTip>
 
-#include "abort.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/routines.h>
 
 namespace hostkit {
 

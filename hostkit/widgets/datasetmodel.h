@@ -6,7 +6,7 @@
 #include <QList>
 #include <QPointer>
 
-#include "dataset.h"
+#include <hostkit/core/dataset.h>
 
 #include <QStyledItemDelegate>
 

@@ -1,8 +1,8 @@
 #include "entrychecks.h"
 
 #include "components.h"
-#include "hostservices.h"
-#include "routines.h"
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/routines.h>
 
 namespace hostkit {
 

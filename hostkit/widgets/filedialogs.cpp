@@ -6,7 +6,7 @@
 #include <QIdentityProxyModel>
 #include <QStandardPaths>
 
-#include "routines.h"
+#include <hostkit/core/routines.h>
 
 namespace hostkit {
 

@@ -14,9 +14,9 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include "messages.h"
 #include "operations.h"
 #include "optionsets.h"
+#include <hostkit/core/messages.h>
 
 namespace hostkit {
 

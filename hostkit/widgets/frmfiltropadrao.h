@@ -11,11 +11,11 @@
 #include <QDialog>
 #include <functional>
 
-#include "abort.h"
 #include "components.h"
-#include "hostservices.h"
-#include "optionlist.h"
 #include "screenparts.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/optionlist.h>
 
 class QAction;
 class QGroupBox;

@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "messages.h"
 #include "operations.h"
+#include <hostkit/core/messages.h>
 
 namespace hostkit {
 

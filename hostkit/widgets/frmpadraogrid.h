@@ -14,11 +14,11 @@
 #include <QWidget>
 #include <functional>
 
-#include "abort.h"
 #include "components.h"
 #include "datasetmodel.h"
-#include "hostservices.h"
 #include "screenparts.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
 
 class QHBoxLayout;
 class QLabel;

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include "abort.h"
+#include <hostkit/core/abort.h>
 
 namespace hostkit {
 

@@ -23,7 +23,7 @@ class QMdiSubWindow;
 #include <functional>
 #include <vector>
 
-#include "callscope.h"
+#include <hostkit/core/callscope.h>
 
 namespace hostkit {
 

@@ -6,8 +6,8 @@
 #include <QSettings>
 #include <memory>
 
-#include "abort.h"
 #include "components.h"
+#include <hostkit/core/abort.h>
 
 namespace hostkit {
 

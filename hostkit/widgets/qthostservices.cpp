@@ -23,12 +23,12 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "dataset.h"
 #include "datasetmodel.h"
 #include "helpviewer.h"
-#include "routines.h"
 #include "runscreens.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/routines.h>
 
 namespace hostkit {
 

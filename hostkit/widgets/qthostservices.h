@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "hostservices.h"
+#include <hostkit/core/hostservices.h>
 
 namespace hostkit {
 

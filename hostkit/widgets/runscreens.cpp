@@ -13,11 +13,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "contract_packets.h"
-#include "dataset.h"
 #include "filedialogs.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/routines.h>
+#include <proto/contract_packets.h>
 
 namespace hostkit {
 

@@ -8,13 +8,13 @@
 #include <functional>
 #include <optional>
 
-#include "abort.h"
 #include "consolidation/servermirrors.h"
-#include "contract_refusals.h"
 #include "host/catalogues.h"
-#include "messages.h"
 #include "navigation/modulestate.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
+#include <proto/contract_refusals.h>
 
 namespace qfx {
 

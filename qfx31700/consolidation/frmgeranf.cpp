@@ -19,15 +19,15 @@
 
 #include "consolidation/consolidationrun.h"
 #include "consolidation/servermirrors.h"
-#include "drawing.h"
-#include "entrychecks.h"
 #include "host/catalogues.h"
-#include "messages.h"
 #include "navigation/modulestate.h"
-#include "operations.h"
 #include "remote/replydatasets.h"
-#include "routines.h"
 #include "statusicons.h"
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
+#include <hostkit/widgets/drawing.h>
+#include <hostkit/widgets/entrychecks.h>
+#include <hostkit/widgets/operations.h>
 
 namespace qfx {
 

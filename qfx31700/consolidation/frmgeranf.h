@@ -10,10 +10,10 @@
 #include <QMdiSubWindow>
 
 #include "consolidation/consolidationport.h"
-#include "frmpadraogrid.h"
 #include "navigation/consolidationscreen.h"
-#include "query.h"
 #include "remote/rdmgeranf.h"
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/frmpadraogrid.h>
 
 class QFrame;
 class QLabel;

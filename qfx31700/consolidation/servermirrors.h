@@ -4,7 +4,7 @@
 // mirrors, so a change on the server finds its counterpart here.
 #pragma once
 
-#include "dataset.h"
+#include <hostkit/core/dataset.h>
 
 namespace qfx::mirror {
 

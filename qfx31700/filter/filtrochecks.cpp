@@ -6,15 +6,15 @@
 #include <array>
 #include <utility>
 
-#include "abort.h"
-#include "drawing.h"
-#include "entrychecks.h"
 #include "filter/frmfiltrogeranf.h"
-#include "messages.h"
 #include "navigation/consolidationscreen.h"
 #include "navigation/modulestate.h"
-#include "qthostservices.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
+#include <hostkit/widgets/drawing.h>
+#include <hostkit/widgets/entrychecks.h>
+#include <hostkit/widgets/qthostservices.h>
 
 namespace qfx {
 

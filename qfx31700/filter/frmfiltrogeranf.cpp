@@ -9,13 +9,13 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "abort.h"
 #include "host/catalogues.h"
-#include "messages.h"
 #include "navigation/consolidationscreen.h"
 #include "navigation/modulestate.h"
-#include "operations.h"
 #include "remote/replydatasets.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/widgets/operations.h>
 
 namespace qfx {
 

@@ -16,9 +16,9 @@
 #include <QHash>
 #include <QString>
 
-#include "frmfiltropadrao.h"
-#include "query.h"
 #include "remote/filtro.h"
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/frmfiltropadrao.h>
 
 class QCheckBox;
 class QGroupBox;

@@ -5,11 +5,11 @@
 // display of the customer lookups.
 #include <QRadioButton>
 
-#include "abort.h"
 #include "filter/frmfiltrogeranf.h"
-#include "messages.h"
 #include "navigation/consolidationscreen.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
 
 namespace qfx {
 

@@ -2,7 +2,7 @@
 // Texts are kept exactly, blanks included; the screens fetch them by key.
 #include "catalogues.h"
 
-#include "contract_refusals.h"
+#include <proto/contract_refusals.h>
 
 using namespace Qt::StringLiterals;
 

@@ -1,8 +1,8 @@
 #include "rdmgeranf.h"
 
-#include "abort.h"
-#include "contract_methods.h"
-#include "hostservices.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <proto/contract_methods.h>
 
 namespace qfx {
 

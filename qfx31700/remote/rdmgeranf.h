@@ -13,9 +13,9 @@
 #include <array>
 #include <memory>
 
-#include "dataset.h"
-#include "netconnection.h"
 #include "remote/filtro.h"
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/netconnection.h>
 
 namespace qfx {
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "contract_packets.h"
+#include <proto/contract_packets.h>
 
 namespace qfx {
 

@@ -5,7 +5,7 @@
 // cdsBloqConsolida are the screen's own, filled from SemGeraNF's reply.
 #pragma once
 
-#include "dataset.h"
+#include <hostkit/core/dataset.h>
 
 namespace qfx {
 

@@ -8,15 +8,15 @@
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "drawing.h"
-#include "entrychecks.h"
 #include "host/catalogues.h"
-#include "messages.h"
 #include "navigation/consolidationscreen.h"
 #include "navigation/modulestate.h"
-#include "operations.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
+#include <hostkit/widgets/drawing.h>
+#include <hostkit/widgets/entrychecks.h>
+#include <hostkit/widgets/operations.h>
 
 namespace qfx {
 

@@ -9,12 +9,12 @@
 #include <optional>
 #include <utility>
 
-#include "abort.h"
-#include "components.h"
-#include "frmdadosgerrel.h"
-#include "hostservices.h"
-#include "query.h"
-#include "screenparts.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/components.h>
+#include <hostkit/widgets/screenparts.h>
+#include <reportkit/widgets/frmdadosgerrel.h>
 
 class QGroupBox;
 class QLabel;

@@ -13,14 +13,14 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "contract_methods.h"
-#include "contract_refusals.h"
-#include "entrychecks.h"
 #include "host/catalogues.h"
-#include "messages.h"
 #include "navigation/consolidationscreen.h"
 #include "remote/replydatasets.h"
-#include "routines.h"
+#include <hostkit/core/messages.h>
+#include <hostkit/core/routines.h>
+#include <hostkit/widgets/entrychecks.h>
+#include <proto/contract_methods.h>
+#include <proto/contract_refusals.h>
 
 namespace qfx {
 

@@ -11,8 +11,8 @@
 #include <QDialog>
 #include <optional>
 
-#include "frmpadraogrid.h"
 #include "remote/rdmgeranf.h"
+#include <hostkit/widgets/frmpadraogrid.h>
 
 class QLabel;
 class QLineEdit;

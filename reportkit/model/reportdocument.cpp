@@ -20,7 +20,7 @@
 
 #include "reportengine.h"
 #include "reportfill.h"
-#include "routines.h"
+#include <hostkit/core/routines.h>
 
 namespace reportkit {
 

@@ -1,9 +1,9 @@
 // A report's parameters into SQL values and words, its page header, and the
 // document of a prepared report (the query itself: reportfill.cpp).
 #include "reportengine.h"
-#include "abort.h"
 #include "readonlysql.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/routines.h>
 
 namespace reportkit {
 

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "abort.h"
-#include "hostservices.h"
 #include "reportrows.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/routines.h>
 
 namespace reportkit {
 

@@ -1,6 +1,6 @@
 #include "reportparams.h"
 
-#include "abort.h"
+#include <hostkit/core/abort.h>
 
 namespace reportkit {
 

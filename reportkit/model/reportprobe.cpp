@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 
-#include "query.h"
+#include <hostkit/core/query.h>
 
 namespace reportkit {
 

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "dataset.h"
 #include "reporttemplate.h"
+#include <hostkit/core/dataset.h>
 
 namespace reportkit {
 

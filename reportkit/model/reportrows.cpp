@@ -9,8 +9,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "query.h"
-#include "routines.h"
+#include <hostkit/core/query.h>
+#include <hostkit/core/routines.h>
 
 namespace reportkit {
 

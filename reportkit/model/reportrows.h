@@ -14,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-#include "dataset.h"
+#include <hostkit/core/dataset.h>
 
 namespace reportkit {
 

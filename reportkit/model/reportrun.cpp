@@ -5,7 +5,7 @@
 #include <QThread>
 #include <QUuid>
 
-#include "query.h"
+#include <hostkit/core/query.h>
 
 namespace reportkit {
 

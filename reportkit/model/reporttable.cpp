@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "routines.h"
+#include <hostkit/core/routines.h>
 
 namespace reportkit {
 

@@ -9,8 +9,8 @@
 #include <QSaveFile>
 #include <algorithm>
 
-#include "abort.h"
 #include "readonlysql.h"
+#include <hostkit/core/abort.h>
 
 namespace reportkit {
 

@@ -50,7 +50,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "query.h"
+#include <hostkit/core/query.h>
 
 namespace reportkit {
 

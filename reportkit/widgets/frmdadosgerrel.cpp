@@ -19,14 +19,14 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include "hostservices.h"
-#include "messages.h"
-#include "operations.h"
-#include "query.h"
 #include "reportdesigner.h"
-#include "reportengine.h"
 #include "reportpreview.h"
 #include "reportprogress.h"
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/operations.h>
+#include <reportkit/model/reportengine.h>
 
 namespace reportkit {
 

@@ -9,11 +9,11 @@
 #include <functional>
 #include <optional>
 
-#include "abort.h"
-#include "hostservices.h"
-#include "reportparams.h"
-#include "reporttemplate.h"
-#include "screenparts.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/widgets/screenparts.h>
+#include <reportkit/model/reportparams.h>
+#include <reportkit/model/reporttemplate.h>
 
 class QComboBox;
 class QGroupBox;

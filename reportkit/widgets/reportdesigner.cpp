@@ -18,10 +18,10 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "hostservices.h"
-#include "reportengine.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/core/routines.h>
+#include <reportkit/model/reportengine.h>
 
 namespace reportkit {
 

@@ -7,8 +7,8 @@
 
 #include <QDialog>
 
-#include "reportprobe.h"
-#include "reporttemplate.h"
+#include <reportkit/model/reportprobe.h>
+#include <reportkit/model/reporttemplate.h>
 
 class QComboBox;
 class QLabel;

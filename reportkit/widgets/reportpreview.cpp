@@ -3,11 +3,11 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include "abort.h"
-#include "hostservices.h"
-#include "reportengine.h"
 #include "reportpreview.h"
 #include "reportpreviewdialog.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <reportkit/model/reportengine.h>
 
 namespace reportkit {
 

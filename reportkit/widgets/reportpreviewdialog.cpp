@@ -25,12 +25,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "abort.h"
-#include "filedialogs.h"
-#include "hostservices.h"
-#include "reportengine.h"
-#include "reportexport.h"
 #include "reportpreview.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/hostservices.h>
+#include <hostkit/widgets/filedialogs.h>
+#include <reportkit/model/reportengine.h>
+#include <reportkit/model/reportexport.h>
 
 namespace reportkit {
 

@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "reportrun.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/routines.h>
+#include <reportkit/model/reportrun.h>
 
 namespace reportkit {
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "reportengine.h"
+#include <reportkit/model/reportengine.h>
 
 class QWidget;
 

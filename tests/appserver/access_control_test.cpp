@@ -25,10 +25,10 @@
 
 #include "db/migrations.h"
 #include "harness.h"
-#include "health.grpc.pb.h"
 #include "methods/dispatcher.h"
 #include "posting_support.h"
-#include "query.h"
+#include <hostkit/core/query.h>
+#include <proto/health.grpc.pb.h>
 
 using namespace qfx;
 using namespace qfx::test;

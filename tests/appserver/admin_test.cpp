@@ -21,8 +21,8 @@
 #include "child_server.h"
 #include "db/migrations.h"
 #include "harness.h"
-#include "health.grpc.pb.h"
 #include "posting_support.h"
+#include <proto/health.grpc.pb.h>
 
 using namespace qfx;
 using namespace qfx::test;

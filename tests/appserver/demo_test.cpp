@@ -14,9 +14,9 @@
 #include "demo/demo_generator.h"
 #include "domain/sale_lists.h"
 #include "harness.h"
-#include "import_client.h"
 #include "methods/dispatcher.h"
 #include "rpc/server.h"
+#include <qfximport/import_client.h>
 
 using namespace qfx;
 using namespace qfx::test;

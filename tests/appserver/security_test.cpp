@@ -28,8 +28,8 @@
 #include "child_server.h"
 #include "fixture.h"
 #include "harness.h"
-#include "health.grpc.pb.h"
 #include "posting_support.h"
+#include <proto/health.grpc.pb.h>
 
 using namespace qfx;
 using namespace qfx::test;

@@ -12,9 +12,9 @@
 #include <tuple>
 
 #include "consolidation_fixture.h"
-#include "navigation/modulestate.h"
-#include "remote/replydatasets.h"
-#include "routines.h"
+#include <hostkit/core/routines.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/replydatasets.h>
 
 using namespace qfx;
 using namespace qfxtest;

@@ -7,10 +7,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "filter/frmfiltrogeranf.h"
-#include "messages.h"
-#include "module/package.h"
-#include "navigation/modulestate.h"
+#include <hostkit/core/messages.h>
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/module/package.h>
+#include <qfx31700/navigation/modulestate.h>
 
 using namespace qfx;
 using namespace hostkit;

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "consolidation/frmgeranf.h"
 #include "module_fixture.h"
+#include <qfx31700/consolidation/frmgeranf.h>
 
 namespace qfxtest {
 

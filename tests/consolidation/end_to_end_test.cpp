@@ -22,16 +22,16 @@
 #include "db/database.h"
 #include "db/migrations.h"
 #include "demo/demo_generator.h"
-#include "filter/frmfiltrogeranf.h"
 #include "harness.h"
-#include "module/package.h"
-#include "navigation/modulestate.h"
-#include "netconnection.h"
-#include "query.h"
-#include "report/frmrelprodevol.h"
-#include "reportengine.h"
-#include "routines.h"
 #include "rpc/server.h"
+#include <hostkit/core/netconnection.h>
+#include <hostkit/core/query.h>
+#include <hostkit/core/routines.h>
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/module/package.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/report/frmrelprodevol.h>
+#include <reportkit/model/reportengine.h>
 
 using namespace qfx;
 using namespace qfxtest;

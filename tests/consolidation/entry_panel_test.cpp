@@ -10,8 +10,8 @@
 #include <QTest>
 
 #include "consolidation_fixture.h"
-#include "filter/frmfiltrogeranf.h"
-#include "navigation/modulestate.h"
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/navigation/modulestate.h>
 
 using namespace qfx;
 using namespace qfxtest;

@@ -14,10 +14,10 @@
 #include <QToolTip>
 
 #include "consolidation_fixture.h"
-#include "filter/frmfiltrogeranf.h"
-#include "navigation/modulestate.h"
-#include "remote/replydatasets.h"
-#include "report/frmrelprodevol.h"
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/replydatasets.h>
+#include <qfx31700/report/frmrelprodevol.h>
 
 using namespace qfx;
 using namespace qfxtest;

@@ -11,16 +11,16 @@
 #include <QTableView>
 #include <QTest>
 
-#include "consolidation/consolidationrun.h"
 #include "consolidation_fixture.h"
-#include "host/catalogues.h"
-#include "messages.h"
-#include "navigation/modulestate.h"
-#include "qthostservices.h"
-#include "remote/replydatasets.h"
-#include "report/frmrelprodevol.h"
-#include "reversal/frmconsolidacoes.h"
-#include "runscreens.h"
+#include <hostkit/core/messages.h>
+#include <hostkit/widgets/qthostservices.h>
+#include <hostkit/widgets/runscreens.h>
+#include <qfx31700/consolidation/consolidationrun.h>
+#include <qfx31700/host/catalogues.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/replydatasets.h>
+#include <qfx31700/report/frmrelprodevol.h>
+#include <qfx31700/reversal/frmconsolidacoes.h>
 
 using namespace qfx;
 using namespace qfxtest;

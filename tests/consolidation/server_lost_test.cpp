@@ -24,14 +24,14 @@
 #include "consolidation_fixture.h"
 #include "db/database.h"
 #include "demo/demo_generator.h"
-#include "filter/frmfiltrogeranf.h"
 #include "harness.h"
-#include "module/package.h"
-#include "navigation/modulestate.h"
-#include "netconnection.h"
 #include "posting_support.h"
-#include "query.h"
 #include "reply_cutter.h"
+#include <hostkit/core/netconnection.h>
+#include <hostkit/core/query.h>
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/module/package.h>
+#include <qfx31700/navigation/modulestate.h>
 
 using namespace qfx;
 using namespace qfxtest;

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
-#include "abort.h"
-#include "dataset.h"
-#include "netconnection.h"
-#include "qfx31700.pb.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/netconnection.h>
+#include <proto/qfx31700.pb.h>
 
 using namespace hostkit;
 

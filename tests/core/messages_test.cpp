@@ -1,7 +1,7 @@
 // Catalogues: texts kept exactly, keys matched whole, "%s" filled in order.
 #include <gtest/gtest.h>
 
-#include "messages.h"
+#include <hostkit/core/messages.h>
 
 using namespace hostkit;
 

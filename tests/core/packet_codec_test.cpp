@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "packet_codec.h"
-#include "qfx31700.pb.h"
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.pb.h>
 
 using namespace qfx;
 using packet::FieldType;

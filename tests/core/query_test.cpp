@@ -7,9 +7,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "abort.h"
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/query.h>
 
 using namespace hostkit;
 

@@ -3,7 +3,7 @@
 
 #include <QLocale>
 
-#include "routines.h"
+#include <hostkit/core/routines.h>
 
 using namespace hostkit;
 

@@ -6,8 +6,8 @@
 #include <QSqlQuery>
 #include <QtTest/QTest>
 
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/query.h>
 
 using namespace qfx;
 using namespace hostkit;

@@ -12,11 +12,11 @@
 #include <memory>
 #include <ostream>
 
-#include "consolidation/frmgeranf.h"
-#include "filter/frmfiltrogeranf.h"
-#include "navigation/modulestate.h"
 #include "scripted_server.h"
 #include "scriptedhostservices.h"
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/navigation/modulestate.h>
 
 // Readable texts in failure reports.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

@@ -4,10 +4,10 @@
 #include <QRadioButton>
 #include <QSqlQuery>
 
-#include "datasetmodel.h"
 #include "filterfixture.h"
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/datasetmodel.h>
 
 using namespace qfx;
 using namespace qfxtest;

@@ -12,14 +12,14 @@
 #include <QSqlQuery>
 #include <QTest>
 
-#include "dataset.h"
 #include "live_server.h"
-#include "logindialog.h"
-#include "mainwindow.h"
 #include "modaldriver.h"
-#include "moduleloader.h"
-#include "query.h"
 #include "scriptedhostservices.h"
+#include <hostapp/logindialog.h>
+#include <hostapp/mainwindow.h>
+#include <hostapp/moduleloader.h>
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/query.h>
 
 using namespace qfxhost;
 using qfxtest::LiveServer;

@@ -18,13 +18,13 @@
 
 #include <csignal>
 
-#include "importdialog.h"
 #include "live_server.h"
-#include "logindialog.h"
-#include "mainwindow.h"
-#include "moduleloader.h"
-#include "query.h"
 #include "scriptedhostservices.h"
+#include <hostapp/importdialog.h>
+#include <hostapp/logindialog.h>
+#include <hostapp/mainwindow.h>
+#include <hostapp/moduleloader.h>
+#include <hostkit/core/query.h>
 
 using namespace qfxhost;
 using qfxtest::LiveServer;

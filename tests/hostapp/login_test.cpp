@@ -25,11 +25,11 @@
 #include <atomic>
 
 #include "backend.h"
-#include "qfx31700.grpc.pb.h"
+#include <proto/qfx31700.grpc.pb.h>
 
 #include "live_server.h"
-#include "logindialog.h"
-#include "mainwindow.h"
+#include <hostapp/logindialog.h>
+#include <hostapp/mainwindow.h>
 
 using namespace qfxhost;
 using qfxtest::LiveServer;

@@ -6,9 +6,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
-#include "mainwindow.h"
-#include "moduleloader.h"
 #include "scriptedhostservices.h"
+#include <hostapp/mainwindow.h>
+#include <hostapp/moduleloader.h>
 
 using namespace qfxhost;
 

@@ -7,8 +7,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "hostsettings.h"
-#include "query.h"
+#include <hostapp/hostsettings.h>
+#include <hostkit/core/query.h>
 
 using namespace qfxhost;
 

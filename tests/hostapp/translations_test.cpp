@@ -14,9 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "filedialogs.h"
-#include "hostapp.h"
 #include "modaldriver.h"
+#include <hostapp/hostapp.h>
+#include <hostkit/widgets/filedialogs.h>
 
 TEST(HostTranslations, StandardButtonsAndTheHelpSearchReadPortuguese) {
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());

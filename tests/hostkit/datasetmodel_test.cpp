@@ -4,8 +4,8 @@
 #include <QSignalSpy>
 #include <QTableView>
 
-#include "datasetmodel.h"
 #include "fixtures.h"
+#include <hostkit/widgets/datasetmodel.h>
 
 using namespace hostkit;
 

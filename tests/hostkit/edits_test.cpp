@@ -5,10 +5,10 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "abort.h"
-#include "components.h"
 #include "fixtures.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/routines.h>
+#include <hostkit/widgets/components.h>
 
 using namespace hostkit;
 

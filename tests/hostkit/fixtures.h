@@ -10,8 +10,8 @@
 #include <initializer_list>
 #include <memory>
 
-#include "dataset.h"
 #include "scriptedhostservices.h"
+#include <hostkit/core/dataset.h>
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

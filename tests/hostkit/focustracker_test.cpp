@@ -6,10 +6,10 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
-#include "abort.h"
-#include "components.h"
 #include "fixtures.h"
 #include "modaldriver.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/widgets/components.h>
 
 using namespace hostkit;
 

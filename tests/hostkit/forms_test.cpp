@@ -25,13 +25,13 @@
 #include <thread>
 
 #include "fixtures.h"
-#include "frmfiltropadrao.h"
-#include "frmpadraogrid.h"
-#include "messages.h"
 #include "modaldriver.h"
-#include "netconnection.h"
-#include "operations.h"
-#include "optionsets.h"
+#include <hostkit/core/messages.h>
+#include <hostkit/core/netconnection.h>
+#include <hostkit/widgets/frmfiltropadrao.h>
+#include <hostkit/widgets/frmpadraogrid.h>
+#include <hostkit/widgets/operations.h>
+#include <hostkit/widgets/optionsets.h>
 
 using namespace hostkit;
 

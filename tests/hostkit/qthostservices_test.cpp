@@ -10,11 +10,11 @@
 #include <QScreen>
 #include <QTableView>
 
-#include "abort.h"
 #include "fixtures.h"
 #include "modaldriver.h"
-#include "qthostservices.h"
-#include "runscreens.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/widgets/qthostservices.h>
+#include <hostkit/widgets/runscreens.h>
 
 using namespace hostkit;
 

@@ -2,9 +2,9 @@
 // tests that use them check what the operator would get.
 #include <QWidget>
 
-#include "abort.h"
 #include "fixtures.h"
-#include "messages.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
 
 using namespace hostkit;
 

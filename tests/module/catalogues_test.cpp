@@ -6,11 +6,11 @@
 #include <QSet>
 #include <QTimer>
 
-#include "abort.h"
-#include "contract_refusals.h"
-#include "host/catalogues.h"
-#include "messages.h"
 #include "scriptedhostservices.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/messages.h>
+#include <proto/contract_refusals.h>
+#include <qfx31700/host/catalogues.h>
 
 using namespace qfx;
 using hostkit::TMessages;

@@ -15,18 +15,18 @@
 #include <QTextTable>
 #include <QTimer>
 #include <QToolButton>
-#include "helpviewer.h"
 #include "modaldriver.h"
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/query.h>
+#include <hostkit/widgets/helpviewer.h>
 
-#include "consolidation/frmgeranf.h"
 #include "demo/demo_tour.h"
-#include "filter/frmfiltrogeranf.h"
-#include "module/package.h"
 #include "module_fixture.h"
-#include "navigation/modulestate.h"
-#include "report/frmrelprodevol.h"
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/filter/frmfiltrogeranf.h>
+#include <qfx31700/module/package.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/report/frmrelprodevol.h>
 
 using namespace qfx;
 

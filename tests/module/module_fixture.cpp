@@ -4,8 +4,8 @@
 
 #include <QSqlQuery>
 
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/query.h>
 
 namespace qfxtest {
 

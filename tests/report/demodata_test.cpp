@@ -13,15 +13,15 @@
 
 #include "backend.h"
 #include "common/sale_money.h"
-#include "consolidation/frmgeranf.h"
 #include "demo/demo_generator.h"
 #include "harness.h"
-#include "navigation/modulestate.h"
 #include "posting_support.h"
-#include "query.h"
-#include "report/frmrelprodevol.h"
-#include "reportexport.h"
 #include "reportfixture.h"
+#include <hostkit/core/query.h>
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/report/frmrelprodevol.h>
+#include <reportkit/model/reportexport.h>
 
 using namespace hostkit;
 using namespace reportkit;

@@ -4,9 +4,9 @@
 // as a tool that does not go through the host would have it.
 #include <QTemporaryDir>
 
-#include "consolidation/frmgeranf.h"
-#include "remote/replydatasets.h"
 #include "reportfixture.h"
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/remote/replydatasets.h>
 
 using namespace hostkit;
 using namespace reportkit;

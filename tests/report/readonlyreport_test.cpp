@@ -14,14 +14,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "abort.h"
 #include "backend.h"
 #include "fixture.h"
-#include "query.h"
-#include "readonlysql.h"
 #include "reportfixture.h"
-#include "reportprogress.h"
-#include "reportrun.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/query.h>
+#include <reportkit/model/readonlysql.h>
+#include <reportkit/model/reportrun.h>
+#include <reportkit/widgets/reportprogress.h>
 
 using namespace hostkit;
 using namespace reportkit;

@@ -19,15 +19,15 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
-#include "consolidation/frmgeranf.h"
 #include "modaldriver.h"
-#include "navigation/modulestate.h"
-#include "query.h"
-#include "report/frmrelprodevol.h"
-#include "reportdesigner.h"
 #include "reportfixture.h"
-#include "routines.h"
 #include "scripted_server.h"
+#include <hostkit/core/query.h>
+#include <hostkit/core/routines.h>
+#include <qfx31700/consolidation/frmgeranf.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/report/frmrelprodevol.h>
+#include <reportkit/widgets/reportdesigner.h>
 
 using namespace hostkit;
 using namespace reportkit;

@@ -11,9 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
-#include "abort.h"
-#include "reportdesigner.h"
 #include "reportfixture.h"
+#include <hostkit/core/abort.h>
+#include <reportkit/widgets/reportdesigner.h>
 
 using namespace hostkit;
 using namespace reportkit;

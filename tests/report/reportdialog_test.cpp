@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "frmdadosgerrel.h"
 #include "modaldriver.h"
 #include "reportfixture.h"
+#include <reportkit/widgets/frmdadosgerrel.h>
 
 using namespace hostkit;
 using namespace reportkit;

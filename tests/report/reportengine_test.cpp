@@ -16,12 +16,12 @@
 #include <mutex>
 #include <thread>
 
-#include "abort.h"
 #include "modaldriver.h"
-#include "query.h"
 #include "reportfixture.h"
-#include "reportpreviewdialog.h"
-#include "routines.h"
+#include <hostkit/core/abort.h>
+#include <hostkit/core/query.h>
+#include <hostkit/core/routines.h>
+#include <reportkit/widgets/reportpreviewdialog.h>
 
 using namespace hostkit;
 using namespace reportkit;

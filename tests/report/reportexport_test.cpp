@@ -12,9 +12,9 @@
 #include <QTemporaryDir>
 
 #include "modaldriver.h"
-#include "reportexport.h"
 #include "reportfixture.h"
-#include "reportpreview.h"
+#include <reportkit/model/reportexport.h>
+#include <reportkit/widgets/reportpreview.h>
 
 using namespace hostkit;
 using namespace reportkit;

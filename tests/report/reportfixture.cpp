@@ -1,6 +1,6 @@
 #include "reportfixture.h"
 
-#include "reportpreview.h"
+#include <reportkit/widgets/reportpreview.h>
 
 #include <QApplication>
 #include <QDir>
@@ -11,8 +11,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "query.h"
 #include "testsql.h"
+#include <hostkit/core/query.h>
 
 using namespace hostkit;
 using namespace reportkit;

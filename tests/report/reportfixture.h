@@ -14,8 +14,8 @@
 #include <memory>
 #include <optional>
 
-#include "reportengine.h"
 #include "scriptedhostservices.h"
+#include <reportkit/model/reportengine.h>
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

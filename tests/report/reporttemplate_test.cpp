@@ -3,9 +3,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "abort.h"
 #include "reportfixture.h"
-#include "reporttemplate.h"
+#include <hostkit/core/abort.h>
+#include <reportkit/model/reporttemplate.h>
 
 using namespace hostkit;
 using namespace reportkit;

@@ -12,12 +12,12 @@
 #include <chrono>
 #include <thread>
 
-#include "abort.h"
 #include "methods/dispatcher.h"
-#include "navigation/modulestate.h"
-#include "remote/rdmgeranf.h"
-#include "remote/replydatasets.h"
 #include "scripted_server.h"
+#include <hostkit/core/abort.h>
+#include <qfx31700/navigation/modulestate.h>
+#include <qfx31700/remote/rdmgeranf.h>
+#include <qfx31700/remote/replydatasets.h>
 
 using namespace qfx;
 using namespace qfxtest;

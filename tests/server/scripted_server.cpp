@@ -1,5 +1,5 @@
 #include "scripted_server.h"
-#include "contract.h"
+#include <proto/contract.h>
 
 namespace qfxtest {
 

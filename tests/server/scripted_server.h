@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "contract_methods.h"
-#include "contract_packets.h"
-#include "packet_codec.h"
-#include "qfx31700.grpc.pb.h"
+#include <proto/contract_methods.h>
+#include <proto/contract_packets.h>
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace qfxtest {
 

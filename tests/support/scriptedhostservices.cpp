@@ -3,9 +3,9 @@
 #include <QWidget>
 #include <stdexcept>
 
-#include "dataset.h"
-#include "helpviewer.h"
-#include "messages.h"
+#include <hostkit/core/dataset.h>
+#include <hostkit/core/messages.h>
+#include <hostkit/widgets/helpviewer.h>
 
 namespace hostkit {
 

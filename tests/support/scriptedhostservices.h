@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-#include "hostservices.h"
+#include <hostkit/core/hostservices.h>
 
 namespace hostkit {
 

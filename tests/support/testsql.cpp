@@ -4,7 +4,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "query.h"
+#include <hostkit/core/query.h>
 
 namespace hostkit {
 

@@ -12,12 +12,12 @@
 #include <unordered_map>
 
 #include "callscope.h"
-#include "contract.h"
 #include "net/replies.h"
 #include "net/servers.h"
 #include "net/waiting.h"
 #include "netconnection.h"
-#include "qfx31700.grpc.pb.h"
+#include <proto/contract.h>
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace hostkit {
 

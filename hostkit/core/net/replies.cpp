@@ -1,8 +1,8 @@
 // The request, the reply stream and the outcome of one call.
 #include "net/replies.h"
 
-#include "contract.h"
 #include "routines.h"
+#include <proto/contract.h>
 
 namespace hostkit::net {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "netconnection.h"
-#include "qfx31700.grpc.pb.h"
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace hostkit::net {
 

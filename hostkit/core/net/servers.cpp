@@ -3,8 +3,8 @@
 
 #include <QFile>
 
-#include "health.grpc.pb.h"
-#include "rpc_runtime.h"
+#include <proto/health.grpc.pb.h>
+#include <proto/rpc_runtime.h>
 
 namespace hostkit {
 

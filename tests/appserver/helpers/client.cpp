@@ -1,6 +1,6 @@
 #include "client.h"
 
-#include "contract.h"
+#include <proto/contract.h>
 
 #include <gtest/gtest.h>
 

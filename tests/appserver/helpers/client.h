@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "contract_methods.h"
-#include "packet_codec.h"
-#include "qfx31700.grpc.pb.h"
+#include <proto/contract_methods.h>
+#include <proto/packet_codec.h>
+#include <proto/qfx31700.grpc.pb.h>
 
 namespace qfx::test {
 

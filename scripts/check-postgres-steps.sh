@@ -26,15 +26,17 @@ CLUSTER=qfxpassos$$
 WORK=$(mktemp -d)
 SERVER_PID=
 
+# below the kernel's ephemeral range (32768 on): a port there can be taken
+# between the probe and the cluster's start by any test's outgoing connection
 free_port() {
   local port
-  for port in $(seq 55600 55700); do
+  for port in $(seq 25600 25700); do
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return 0
     fi
   done
-  echo "nenhuma porta livre entre 55600 e 55700" >&2
+  echo "nenhuma porta livre entre 25600 e 25700" >&2
   return 1
 }
 

@@ -29,7 +29,9 @@ fi
 # gtest headers parsed again for every source. Developers' builds stay one
 # source at a time; a name clash between sources shows here first.
 UNITY="-DCMAKE_UNITY_BUILD=ON"
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $UNITY \
+# CI's builds stay warning-free: a warning fails the build.
+WERROR="-DCMAKE_COMPILE_WARNING_AS_ERROR=ON"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $UNITY $WERROR \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 ninja -C "$BUILD_DIR" -j2
 # the focus-sensitive widget tests under Xvfb with a window manager
@@ -41,7 +43,7 @@ ctest --test-dir "$BUILD_DIR" --output-on-failure -L window-manager
 if [ "${QFX_SKIP_SANITIZERS:-0}" != 1 ]; then
   # -O1 and line tables only: the sanitizers' reports keep file and line,
   # the build takes less time than a full debug build.
-  cmake -S . -B "$SANITIZER_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQFX_SANITIZE=ON $UNITY \
+  cmake -S . -B "$SANITIZER_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQFX_SANITIZE=ON $UNITY $WERROR \
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DQFX_BENCHMARKS=OFF
   ninja -C "$SANITIZER_BUILD_DIR" -j2
   ctest --test-dir "$SANITIZER_BUILD_DIR" --output-on-failure -j2 -LE window-manager

@@ -428,7 +428,7 @@ NfceItemSpec item(std::string code, std::string gtin = "SEM GTIN", std::string q
   return {std::move(code), std::move(gtin), std::move(quantity), std::move(price), std::move(discount)};
 }
 
-struct NfceSpec {
+struct NfceDocument {
   std::string cnpj = "11222333000181", series = "1", number = "1", model = "65", layout = "4.00";
   std::string moment = "2024-03-10T09:15:00-03:00", environment = "1", emission = "1", status = "100";
   std::string destTag, destDocument, destName;  // no dest when destTag is empty
@@ -516,7 +516,7 @@ TEST_P(ImportTest, NfceDocumentsBecomeSalesAsTheyWereIssued) {
   registerNfceIssuer(db);
   exec(db, QStringLiteral("UPDATE PRODUTO SET CDGTINPROD = '7891000100103' WHERE CDPRODUTO = 'P2'"));
   exec(db, QStringLiteral("UPDATE PARAMFILIAL SET IDNFCEGTIN = 'S' WHERE CDFILIAL = '0001'"));
-  NfceSpec customer;  // a registered customer, a discount, two payments, late at night in its own offset
+  NfceDocument customer;  // a registered customer, a discount, two payments, late at night in its own offset
   customer.number = "41";
   customer.moment = "2024-03-10T23:30:00-03:00";
   customer.destTag = "CNPJ";
@@ -524,13 +524,13 @@ TEST_P(ImportTest, NfceDocumentsBecomeSalesAsTheyWereIssued) {
   customer.items = {item("P1", "SEM GTIN", "2.0000", "10.5000000000", "1.00"),
                     item("IGNORADO", "7891000100103", "1.5000", "7.3300000000")};
   customer.payments = {{"01", "10.00"}, {"03", "20.99"}};
-  NfceSpec consumer;  // a consumer who is no customer keeps the name
+  NfceDocument consumer;  // a consumer who is no customer keeps the name
   consumer.number = "42";
   consumer.series = "3";
   consumer.destTag = "CPF";
   consumer.destDocument = "11144477735";
   consumer.destName = "José da Silva";
-  NfceSpec contingency;  // issued offline, authorised late
+  NfceDocument contingency;  // issued offline, authorised late
   contingency.number = "43";
   contingency.series = "2";
   contingency.emission = "9";
@@ -542,12 +542,12 @@ TEST_P(ImportTest, NfceDocumentsBecomeSalesAsTheyWereIssued) {
   ASSERT_TRUE(done.reply.written()) << done.problems();
   EXPECT_EQ(done.count("NFCE").inserted(), 3u);
   EXPECT_EQ(done.count("NFCE").unchanged(), 1u);
-  const auto sale = [&](const NfceSpec& spec) {
+  const auto sale = [&](const NfceDocument& document) {
     return scalar(db,
                   "SELECT NRSEQVENDA || '|' || CDLOJA || '|' || CDCAIXA || '|' || DTVENDA || '|' || DTENTRVENDA || '|' "
                   "|| NRCUPOMFIS || '|' || COALESCE(CDCLIENTE, '-') || '|' || COALESCE(NMCONSUMIDOR, '-') || '|' || "
                   "IDTPFORPGVEN || '|' || IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?",
-                  {QString::fromStdString(spec.key())});
+                  {QString::fromStdString(document.key())});
   };
   EXPECT_EQ(sale(customer), "0000000010|01|001|2024-03-10|2024-03-10 23:30:00|41|C1|-|3|F");
   EXPECT_EQ(sale(consumer), "0000000011|02|003|2024-03-10|2024-03-10 09:15:00|42|-|José da Silva|1|F");
@@ -572,7 +572,7 @@ TEST_P(ImportTest, NfceDocumentsBecomeSalesAsTheyWereIssued) {
 
   // once posted, a document with the same key and other content is refused
   exec(db, QStringLiteral("UPDATE ITVENDA SET NRLANCESTQ = 1 WHERE NRSEQVENDA = '0000000011'"));
-  NfceSpec edited = consumer;
+  NfceDocument edited = consumer;
   edited.items = {item("P1", "SEM GTIN", "2.0000")};
   auto refused = send(*client_, {edited.file()});
   EXPECT_FALSE(refused.reply.written());
@@ -586,38 +586,38 @@ TEST_P(ImportTest, EachRefusedNfceNamesItsFileElementAndReason) {
   registerNfceIssuer(db);
   struct Case {
     std::string element, reason;
-    std::function<void(NfceSpec&)> bend;
+    std::function<void(NfceDocument&)> bend;
     std::function<std::string(std::string)> damage = nullptr;
   };
   const std::vector<Case> cases = {
-      {"NFe/infNFe/ide/mod", "modelo 55 não é NFC-e", [](NfceSpec& n) { n.model = "55"; }},
-      {"protNFe", "sem protocolo de autorização", [](NfceSpec& n) { n.protocol = false; }},
-      {"protNFe/infProt/cStat", "não autorizada: situação 110", [](NfceSpec& n) { n.status = "110"; }},
-      {"NFe/infNFe/ide/tpAmb", "homologação", [](NfceSpec& n) { n.environment = "2"; }},
-      {"NFe/infNFe/emit/CNPJ", "CNPJ 99888777000166", [](NfceSpec& n) { n.cnpj = "99888777000166"; }},
-      {"NFe/infNFe/ide/serie", "série 9 não é de nenhum caixa", [](NfceSpec& n) { n.series = "9"; }},
-      {"NFe/infNFe/det/prod/cProd", "produto PX não cadastrado", [](NfceSpec& n) { n.items = {item("PX")}; }},
-      {"NFe/infNFe/total/ICMSTot/vNF", "não fecha", [](NfceSpec& n) { n.totalOverride = "9.50"; }},
-      {"NFe/infNFe/det/prod/vProd", "não é qCom", [](NfceSpec& n) { n.itemValueOverride = "1.00"; }},
-      {"NFe/infNFe/@versao", "leiaute 3.10", [](NfceSpec& n) { n.layout = "3.10"; }},
-      {"NFe/infNFe/@Id", "dígito verificador", [](NfceSpec&) {},
+      {"NFe/infNFe/ide/mod", "modelo 55 não é NFC-e", [](NfceDocument& n) { n.model = "55"; }},
+      {"protNFe", "sem protocolo de autorização", [](NfceDocument& n) { n.protocol = false; }},
+      {"protNFe/infProt/cStat", "não autorizada: situação 110", [](NfceDocument& n) { n.status = "110"; }},
+      {"NFe/infNFe/ide/tpAmb", "homologação", [](NfceDocument& n) { n.environment = "2"; }},
+      {"NFe/infNFe/emit/CNPJ", "CNPJ 99888777000166", [](NfceDocument& n) { n.cnpj = "99888777000166"; }},
+      {"NFe/infNFe/ide/serie", "série 9 não é de nenhum caixa", [](NfceDocument& n) { n.series = "9"; }},
+      {"NFe/infNFe/det/prod/cProd", "produto PX não cadastrado", [](NfceDocument& n) { n.items = {item("PX")}; }},
+      {"NFe/infNFe/total/ICMSTot/vNF", "não fecha", [](NfceDocument& n) { n.totalOverride = "9.50"; }},
+      {"NFe/infNFe/det/prod/vProd", "não é qCom", [](NfceDocument& n) { n.itemValueOverride = "1.00"; }},
+      {"NFe/infNFe/@versao", "leiaute 3.10", [](NfceDocument& n) { n.layout = "3.10"; }},
+      {"NFe/infNFe/@Id", "dígito verificador", [](NfceDocument&) {},
        [](std::string x) {
          const auto at = x.find("Id=\"NFe") + 7 + 43;
          x[at] = x[at] == '0' ? '1' : '0';
          return x;
        }},
-      {"", "XML malformado", [](NfceSpec&) {},
+      {"", "XML malformado", [](NfceDocument&) {},
        [](std::string x) { return x.replace(x.find("</serie>"), 8, "</nNF>"); }},
-      {"", "arquivo incompleto", [](NfceSpec&) {}, [](std::string x) { return x.substr(0, x.size() / 2); }},
-      {"", "codificação UTF-8", [](NfceSpec&) {},
+      {"", "arquivo incompleto", [](NfceDocument&) {}, [](std::string x) { return x.substr(0, x.size() / 2); }},
+      {"", "codificação UTF-8", [](NfceDocument&) {},
        [](std::string x) { return x.replace(x.find("Alfa Matriz"), 4, "Cora\xE7\xE3o"); }},
   };
-  std::vector<File> files{NfceSpec{}.file()};  // a sound one among them
+  std::vector<File> files{NfceDocument{}.file()};  // a sound one among them
   for (size_t i = 0; i < cases.size(); ++i) {
-    NfceSpec spec;
-    spec.number = std::to_string(100 + i);
-    cases[i].bend(spec);
-    File f = spec.file("caso-" + std::to_string(i) + ".xml");
+    NfceDocument document;
+    document.number = std::to_string(100 + i);
+    cases[i].bend(document);
+    File f = document.file("caso-" + std::to_string(i) + ".xml");
     if (cases[i].damage) f.text = cases[i].damage(f.text);
     files.push_back(f);
   }
@@ -653,7 +653,7 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
       ASSERT_TRUE(f.setFileTime(settled, QFileDevice::FileModificationTime));
     }
   };
-  NfceSpec first, second, unknown;
+  NfceDocument first, second, unknown;
   first.number = "51";
   second.number = "52";
   unknown.number = "53";
@@ -684,7 +684,7 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
   // the refused product is registered; a new document is still being written
   exec(db,
        QStringLiteral("INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO, IDATIVO, IDCTRLESTQ) VALUES ('PX', 'X', 'S', 'S')"));
-  NfceSpec fresh;
+  NfceDocument fresh;
   fresh.number = "54";
   write("d.xml", fresh.xml(), false);
   const auto twice = run();
@@ -717,11 +717,11 @@ File cancellationOf(const std::string& key, const std::string& type = "110111", 
 TEST_P(ImportTest, ACancellationCancelsAPendingSaleAndWaitsForAConsolidationToBeReversed) {
   auto db = sql();
   registerNfceIssuer(db);
-  NfceSpec kept, cancelled;
+  NfceDocument kept, cancelled;
   kept.number = "61";
   cancelled.number = "62";
-  const auto situation = [&](const NfceSpec& spec) {
-    return scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(spec.key())});
+  const auto situation = [&](const NfceDocument& document) {
+    return scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(document.key())});
   };
   // the event comes first in the import, its document after it
   auto done = send(*client_, {cancellationOf(cancelled.key()), kept.file(), cancelled.file()});

@@ -22,6 +22,7 @@
 #include <hostkit/core/query.h>
 
 using namespace qfxhost;
+using qfxtest::hostCount;
 using qfxtest::LiveServer;
 
 namespace {
@@ -30,12 +31,6 @@ double sum(const QString& sql) {
   QSqlQuery q(hostkit::hostDatabase());
   if (!q.exec(sql) || !q.next()) return -1;
   return q.value(0).toDouble();
-}
-
-int count(const QString& sql) {
-  QSqlQuery q(hostkit::hostDatabase());
-  if (!q.exec(sql) || !q.next()) return -1;
-  return q.value(0).toInt();
 }
 
 const QString kPendentes = QStringLiteral(
@@ -87,7 +82,7 @@ TEST(EndToEnd, OperatorConsolidatesTheDemoSalesFromTheHost) {
   ASSERT_TRUE(loja && grid && itens);
   EXPECT_EQ(loja->text(), "01") << "default store of the branch";
 
-  const int pendingBefore = count(kPendentes);
+  const int pendingBefore = hostCount(kPendentes);
   const QString kSaldo = QStringLiteral("SELECT SUM(QTSALDOESTQ) FROM SALDOESTQ WHERE CDFILIAL = '0001'");
   const double balanceBefore = sum(kSaldo);
   ASSERT_GT(pendingBefore, 0);
@@ -112,20 +107,21 @@ TEST(EndToEnd, OperatorConsolidatesTheDemoSalesFromTheHost) {
   const QStringList keys = host->messageKeys();
   EXPECT_TRUE(keys.contains("Conf")) << keys.join(",").toStdString();
   EXPECT_TRUE(host->busyBalanced());
-  const int pendingAfter = count(kPendentes);
+  const int pendingAfter = hostCount(kPendentes);
   EXPECT_LT(pendingAfter, pendingBefore);
   EXPECT_LT(sum(kSaldo), balanceBefore) << "the stock balances moved by the items sold";
-  EXPECT_GT(count("SELECT COUNT(*) FROM LANCESTQ WHERE CDFILIAL = '0001' AND IDTIPOLANC = 'V'"), 0);
+  EXPECT_GT(hostCount("SELECT COUNT(*) FROM LANCESTQ WHERE CDFILIAL = '0001' AND IDTIPOLANC = 'V'"), 0);
   // days whose last posting is an implantation or adjustment stay pending, and say so
   EXPECT_TRUE(pendingAfter == 0 ? keys.contains("GERACAO_OK") : keys.contains("ULT_LANC_DIA"))
       << host->messageTexts().join(" / ").toStdString();
 
   // the reloaded list holds only what is still pending in the period
   const QString periodStart = QDate::currentDate().addDays(-29).toString("yyyy-MM-dd");
-  EXPECT_EQ(itens->RecordCount(), count("SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
-                                        "V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' AND V.CDLOJA = '01' AND "
-                                        "I.NRLANCESTQ IS NULL AND V.DTVENDA >= '" +
-                                        periodStart + "'"));
+  EXPECT_EQ(itens->RecordCount(),
+            hostCount("SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND "
+                      "V.NRSEQVENDA = I.NRSEQVENDA WHERE I.CDFILIAL = '0001' AND V.CDLOJA = '01' AND "
+                      "I.NRLANCESTQ IS NULL AND V.DTVENDA >= '" +
+                      periodStart + "'"));
 
   // with consolidated items shown too, the grid marks them consolidated
   hostkit::onNextModal([](QWidget* dialog) {
@@ -144,7 +140,7 @@ TEST(EndToEnd, OperatorConsolidatesTheDemoSalesFromTheHost) {
   QApplication::processEvents();
   EXPECT_TRUE(host->messageKeys().contains(pendingAfter == 0 ? "NF_OK_ZERO" : "LANC_BLOQ_IMPL"))
       << host->messageTexts().join(" / ").toStdString();
-  EXPECT_EQ(count(kPendentes), pendingAfter);
+  EXPECT_EQ(hostCount(kPendentes), pendingAfter);
 
   window.closeScreens();
   module.unload();

@@ -27,15 +27,10 @@
 #include <hostkit/core/query.h>
 
 using namespace qfxhost;
+using qfxtest::hostCount;
 using qfxtest::LiveServer;
 
 namespace {
-
-int countRows(const QString& sql) {
-  QSqlQuery q(hostkit::hostDatabase());
-  if (!q.exec(sql) || !q.next()) return -1;
-  return q.value(0).toInt();
-}
 
 QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& text) {
   const QString path = dir.filePath(name);
@@ -95,10 +90,10 @@ TEST(ImportScreen, TestsImportsListsProblemsAndCutsACallMidway) {
   EXPECT_EQ(counts->item(0, 0)->text(), "CLIENTE");
   EXPECT_EQ(counts->item(0, 1)->text(), "1") << "one customer to insert";
   EXPECT_EQ(problems->rowCount(), 0);
-  EXPECT_EQ(countRows(kCustomer), 0) << "the dry run wrote nothing";
+  EXPECT_EQ(hostCount(kCustomer), 0) << "the dry run wrote nothing";
 
   ASSERT_TRUE(runBy(dialog, "btnImportar"));
-  EXPECT_EQ(countRows(kCustomer), 1);
+  EXPECT_EQ(hostCount(kCustomer), 1);
   ASSERT_TRUE(runBy(dialog, "btnImportar"));
   EXPECT_EQ(counts->item(0, 3)->text(), "1") << "imported again, the row is unchanged";
 
@@ -112,7 +107,7 @@ TEST(ImportScreen, TestsImportsListsProblemsAndCutsACallMidway) {
   ASSERT_GE(problems->rowCount(), 2);
   EXPECT_EQ(problems->item(0, 0)->text(), "VENDA-ruim.csv");
   EXPECT_EQ(problems->item(0, 1)->text(), "2");
-  EXPECT_EQ(countRows("SELECT COUNT(*) FROM VENDA WHERE NRSEQVENDA IN ('0000000901', '0000000902')"), 0);
+  EXPECT_EQ(hostCount("SELECT COUNT(*) FROM VENDA WHERE NRSEQVENDA IN ('0000000901', '0000000902')"), 0);
   problems->setFocus();
   problems->clearSelection();
   QTest::keySequence(problems, QKeySequence::Copy);
@@ -159,5 +154,5 @@ TEST(ImportScreen, TestsImportsListsProblemsAndCutsACallMidway) {
   }
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(alive.isNull()) << "the closed window is gone once its call ended";
-  EXPECT_EQ(countRows("SELECT COUNT(*) FROM VENDA WHERE NRSEQVENDA = '0000000903'"), 0);
+  EXPECT_EQ(hostCount("SELECT COUNT(*) FROM VENDA WHERE NRSEQVENDA = '0000000903'"), 0);
 }

@@ -2,7 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QSqlQuery>
 #include <QThread>
+#include <hostkit/core/query.h>
 
 namespace qfxtest {
 
@@ -55,6 +57,12 @@ LiveServer::~LiveServer() {
   server_.terminate();
   if (!server_.waitForFinished(5000)) server_.kill();
   server_.waitForFinished(2000);
+}
+
+int hostCount(const QString& sql) {
+  QSqlQuery q(hostkit::hostDatabase());
+  if (!q.exec(sql) || !q.next()) return -1;
+  return q.value(0).toInt();
 }
 
 }  // namespace qfxtest

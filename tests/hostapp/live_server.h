@@ -32,4 +32,8 @@ class LiveServer {
 
 QString binPath(const QString& file);
 
+// The first column of a query's first row on the host database as a count; -1
+// when the query fails or returns no row.
+int hostCount(const QString& sql);
+
 }  // namespace qfxtest

@@ -813,9 +813,9 @@ void Importer::State::closeSale() {
 
 namespace {
 
-const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA",  "CDLOJA",       "CDCAIXA",    "DTVENDA",
-                              "DTENTRVENDA",  "NRCUPOMFIS",  "CDCLIENTE",    "CDCCUSCLIE", "CDTIPOCONS",
-                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE"};
+const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA", "CDLOJA",      "CDCAIXA",    "DTVENDA",      "DTENTRVENDA",
+                              "NRCUPOMFIS",   "CDCLIENTE",  "CDCCUSCLIE",  "CDTIPOCONS", "NMCONSUMIDOR", "IDSITUVENDA",
+                              "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE", "VRTOTNFCE"};
 
 }  // namespace
 
@@ -1139,6 +1139,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   set("IDSITUVENDA", QStringLiteral("F"));
   set("IDTPFORPGVEN", paymentForm(doc.payments));
   set("CDCHAVENFCE", doc.key);
+  set("VRTOTNFCE", doc.total);
   QString customer;
   if (!doc.customerDocument.isEmpty()) {
     auto found = nfceCustomer(doc.customerDocument);

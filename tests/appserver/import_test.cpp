@@ -755,6 +755,77 @@ TEST_P(ImportTest, ACancellationCancelsAPendingSaleAndWaitsForAConsolidationToBe
   EXPECT_EQ(situation(kept), "C");
 }
 
+// What the Z check of a register-day compares, as the screen receives it:
+// the sum of its sales and the value they must come to (an empty reply is
+// 0), in cents; the screen compares the two numbers exactly, as they come.
+std::pair<long long, long long> zCheck(TestClient& client, const std::string& reg, QDate day) {
+  const auto first = [](const CallResult& reply, const char* field) {
+    EXPECT_TRUE(reply.ok()) << reply.status.error_message();
+    return reply.ok() && reply.packet().rowCount() > 0 ? cellNumber(reply.packet(), field, 0) : 0.0;
+  };
+  using A = contract::GetSoma;
+  const auto sum = client.invoke("GetSoma", Args<A>{{A::Filial, text("0001")},
+                                                    {A::Loja, text("01")},
+                                                    {A::Caixa, text(reg)},
+                                                    {A::Dia, date(day)},
+                                                    {A::TodasVendas, ref("S")},
+                                                    {A::StVendas, ref("")},
+                                                    {A::BoTodosTipoCons, boolean(true)},
+                                                    {A::StTipoCons, ref("")},
+                                                    {A::TodasNF, ref("N")}}
+                                                .values());
+  const auto z = client.invoke("GetReducaoZ", {text("0001"), text(reg), date(day)});
+  const double sales = first(sum, "TOTAL"), expected = first(z, "VRVENLIQREDZ");
+  if (std::llround(sales * 100) == std::llround(expected * 100)) {
+    EXPECT_EQ(sales, expected);
+  }
+  return {std::llround(sales * 100), std::llround(expected * 100)};
+}
+
+TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchSaysSo) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  const QDate day(2024, 3, 12);
+  NfceDocument plain, discounted, cancelled, other;
+  for (auto* d : {&plain, &discounted, &cancelled, &other}) d->moment = "2024-03-12T10:00:00-03:00";
+  plain.number = "71";
+  discounted.number = "72";
+  discounted.items = {item("P1", "SEM GTIN", "3.0000", "7.3300000000", "0.99"), item("P2")};
+  cancelled.number = "73";
+  other.number = "74";
+  other.series = "2";
+  auto done = send(*client_, {plain.file(),
+                              discounted.file(),
+                              cancelled.file(),
+                              other.file(),
+                              cancellationOf(cancelled.key()),
+                              {"REDUCAOZ.csv", "REDUCAOZ",
+                               "CDFILIAL;CDCAIXA;DTREDUCAOZ;VRVENLIQREDZ\n"
+                               "0001;001;12/03/2024;1,00\n0001;002;12/03/2024;2,00\n"}});
+  ASSERT_TRUE(done.reply.written()) << done.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 100LL)) << "by default: the Z reduction";
+
+  auto byDocuments = send(*client_, {{"PARAMFILIAL.csv", "PARAMFILIAL", "CDFILIAL;IDZNFCE\n0001;N\n"}});
+  ASSERT_TRUE(byDocuments.reply.written()) << byDocuments.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL)) << "the cancelled one counts nothing";
+  // a register that issues no NFC-e keeps its Z reduction
+  exec(db, QStringLiteral("UPDATE CAIXA SET CDSERIENFCE = NULL WHERE CDFILIAL = '0001' AND CDCAIXA = '002'"));
+  EXPECT_EQ(zCheck(*client_, "002", day).second, 200);
+
+  // an item changed, then one lost, after the import: the documents still say what was sold
+  const QString number = QString::fromStdString(
+      scalar(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(discounted.key())}));
+  exec(db, QStringLiteral("UPDATE ITVENDA SET QTPRODVEND = 2 WHERE NRSEQVENDA = ? AND NRSEQUITVEND = '1'"), {number});
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(1050LL + 1466 - 99 + 1050, 4200LL));
+  exec(db, QStringLiteral("DELETE FROM ITVENDA WHERE NRSEQVENDA = ? AND NRSEQUITVEND = '2'"), {number});
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(1050LL + 1466 - 99, 4200LL));
+  // the documents imported again put the pending sale back as it was issued
+  auto again = send(*client_, {discounted.file()});
+  ASSERT_TRUE(again.reply.written()) << again.problems();
+  EXPECT_EQ(again.count("NFCE").updated(), 1u);
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "db/rows.h"
 #include "db/sql.h"
 #include "domain/import_tables.h"
+#include "domain/number_series.h"
 
 namespace qfx::server {
 
@@ -128,9 +129,9 @@ using importing::Row;
 using importing::Sale;
 
 const char* kItemColumns[] = {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"};
-const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA",  "CDLOJA",       "CDCAIXA",    "DTVENDA",
-                              "DTENTRVENDA",  "NRCUPOMFIS",  "CDCLIENTE",    "CDCCUSCLIE", "CDTIPOCONS",
-                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE"};
+const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA", "CDLOJA",      "CDCAIXA",    "DTVENDA",      "DTENTRVENDA",
+                              "NRCUPOMFIS",   "CDCLIENTE",  "CDCCUSCLIE",  "CDTIPOCONS", "NMCONSUMIDOR", "IDSITUVENDA",
+                              "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE", "VRTOTNFCE"};
 
 }  // namespace
 
@@ -281,6 +282,8 @@ struct Importer::State {
   void importNfce(const NfceDocument& doc);
   Status applyCancellations();
   Status applyCancellation(const std::string& file, const QString& key);
+  Status keepCancellation(const std::string& file, const QString& key);
+  Status forgetWaitingCancellation(const QString& key);
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
   Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
@@ -1069,6 +1072,12 @@ QString withoutLeadingZeros(const QString& text) {
 
 long long centsOf(double v) { return std::llround(v * 100.0); }
 
+// The number series whose row lock orders the imports that number a branch's new NFC-e sales.
+const char* const kNfceSaleSeries = "VENDANFCE";
+
+// The issuer's CNPJ, the 7th to the 20th digit of an access key.
+QString issuerOf(const QString& key) { return key.mid(6, 14); }
+
 }  // namespace
 
 bool Importer::State::nfceProblem(uint64_t line, const char* element, std::string reason) {
@@ -1107,6 +1116,9 @@ Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QSt
   if (stored->next()) return stored->value(0).toString();
   auto last = lastSaleNumber.find(branch.toStdString());
   if (last == lastSaleNumber.end()) {
+    // another import numbering the branch's documents waits here until it
+    // commits, then reads the greatest number it left (PostgreSQL read committed)
+    if (auto locked = series::lock(db, branch, kNfceSaleSeries); !locked) return locked.error();
     auto greatest =
         sql::run(db, QStringLiteral("SELECT MAX(NRSEQVENDA) FROM VENDA WHERE CDFILIAL = ? AND LENGTH(NRSEQVENDA) = 10"),
                  {branch});
@@ -1207,6 +1219,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   set("IDSITUVENDA", QStringLiteral("F"));
   set("IDTPFORPGVEN", paymentForm(doc.payments));
   set("CDCHAVENFCE", doc.key);
+  set("VRTOTNFCE", doc.total);
   QString customer;
   if (!doc.customerDocument.isEmpty()) {
     auto found = nfceCustomer(doc.customerDocument);
@@ -1244,6 +1257,12 @@ void Importer::State::importNfce(const NfceDocument& doc) {
 }
 
 Status Importer::State::applyCancellations() {
+  // events of earlier imports whose documents are in now (this import's included)
+  auto waiting = sql::run(db, QStringLiteral("SELECT P.CDCHAVENFCE, P.NMARQUIVO FROM NFCECANCPEND P "
+                                             "JOIN VENDA V ON V.CDCHAVENFCE = P.CDCHAVENFCE ORDER BY P.CDCHAVENFCE"));
+  if (!waiting) return waiting.error();
+  while (waiting->next())
+    cancellations.emplace_back(waiting->value(1).toString().toStdString(), waiting->value(0).toString());
   for (const auto& [file, key] : cancellations)
     if (auto applied = applyCancellation(file, key); !applied) return applied;
   cancellations.clear();
@@ -1266,23 +1285,22 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   auto sale = sql::run(
       db, QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?") + lock, {key});
   if (!sale) return sale.error();
-  if (!sale->next()) {
-    problem(0, element,
-            "o cancelamento da NFC-e " + key.toStdString() +
-                " chegou antes do documento: importe o documento e o cancelamento juntos");
-    ++counts.refused;
-    return success();
-  }
+  if (!sale->next()) return keepCancellation(file, key);
   const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
   if (!boundBranch.empty() && branch.toStdString() != boundBranch) {
     problem(0, element, "a filial " + branch.toStdString() + " não é a do operador (" + boundBranch + ")");
     ++counts.refused;
     return success();
   }
+  if (auto done = forgetWaitingCancellation(key); !done) return done;
   if (sale->value(2).toString() == QLatin1String("C")) {
     ++counts.unchanged;
     return success();
   }
+  // a posting run of the branch holds this lock from before it reads the
+  // sales to its commit: one under way is waited for (and its postings seen
+  // below), one starting now waits for this import and finds the sale cancelled
+  if (auto locked = series::lock(db, branch, series::kNote); !locked) return locked;
   auto posted = sql::run(db,
                          QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND "
                                         "(NRLANCESTQ IS NOT NULL OR CDFILIALEST IS NOT NULL)"),
@@ -1299,6 +1317,40 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
       db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
   if (!cancelled) return cancelled.error();
   ++counts.updated;
+  return success();
+}
+
+// An event before its document: kept until the document comes, in this
+// import or a later one. An operator bound to a branch keeps only events of
+// its branch's documents (the key names the issuer).
+Status Importer::State::keepCancellation(const std::string& file, const QString& key) {
+  auto& counts = count();
+  if (!boundBranch.empty()) {
+    auto branch = nfceBranchOf(issuerOf(key));
+    if (!branch) return branch.error();
+    if (!**branch || (**branch)->code.toStdString() != boundBranch) {
+      problem(0, "procEventoNFe/evento/infEvento/chNFe",
+              "a NFC-e " + key.toStdString() + " não é de um emitente da filial do operador (" + boundBranch + ")");
+      ++counts.refused;
+      return success();
+    }
+  }
+  auto kept = sql::run(db,
+                       QStringLiteral("INSERT INTO NFCECANCPEND (CDCHAVENFCE, NMARQUIVO, DTRECEBIDO) VALUES (?, ?, ?) "
+                                      "ON CONFLICT (CDCHAVENFCE) DO NOTHING"),
+                       {key, QString::fromStdString(file).left(255),
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+  if (!kept) return kept.error();
+  if (kept->numRowsAffected() > 0)
+    ++counts.inserted;
+  else
+    ++counts.unchanged;
+  return success();
+}
+
+Status Importer::State::forgetWaitingCancellation(const QString& key) {
+  auto removed = sql::run(db, QStringLiteral("DELETE FROM NFCECANCPEND WHERE CDCHAVENFCE = ?"), {key});
+  if (!removed) return removed.error();
   return success();
 }
 

@@ -167,6 +167,31 @@ TEST_P(ImportTest, ASaleIsReplacedWhilePendingAndRefusedOncePosted) {
   EXPECT_EQ(again.count("VENDA").unchanged(), 3u) << "a consolidated sale brought as it is changes nothing";
 }
 
+TEST_P(ImportTest, ASaleKeepsItsTextsDaysAndMomentsAsWrittenAndComesBackUnchanged) {
+  // a name with what the writers must escape or convert (accents, a quote, a tab, a backslash),
+  // a Brazilian day and a moment without seconds
+  const std::string file =
+      "CDFILIAL;NRSEQVENDA;CDLOJA;CDCAIXA;DTVENDA;DTENTRVENDA;CDTIPOCONS;NMCONSUMIDOR;NRSEQUITVEND;CDPRODUTO;"
+      "QTPRODVEND;VRUNITVEND\n"
+      "0001;0000000031;01;001;10/03/2024;10/03/2024 09:05;01;\"Jos\xC3\xA9 "
+      "\"\"Z\xC3\xA9\"\"\tC:\\caixa\";001;P1;2;10,5\n"
+      "0001;0000000032;01;001;2024-03-11;2024-03-11T23:59:58;01;Ana;001;P2;1;7.25\n";
+  auto done = send(*client_, {{"VENDA.csv", "VENDA", file}});
+  ASSERT_TRUE(done.reply.written()) << done.problems();
+  EXPECT_EQ(done.count("VENDA").inserted(), 2u);
+  auto db = sql();
+  EXPECT_EQ(scalar(db, "SELECT NMCONSUMIDOR FROM VENDA WHERE NRSEQVENDA = '0000000031'"),
+            "Jos\xC3\xA9 \"Z\xC3\xA9\"\tC:\\caixa");
+  EXPECT_EQ(scalarNumber(db,
+                         "SELECT COUNT(*) FROM VENDA WHERE (NRSEQVENDA = '0000000031' AND DTVENDA = '2024-03-10' "
+                         "AND DTENTRVENDA = '2024-03-10 09:05:00') OR (NRSEQVENDA = '0000000032' AND "
+                         "DTVENDA = '2024-03-11' AND DTENTRVENDA = '2024-03-11 23:59:58')"),
+            2);
+  auto again = send(*client_, {{"VENDA.csv", "VENDA", file}});
+  ASSERT_TRUE(again.reply.written()) << again.problems();
+  EXPECT_EQ(again.count("VENDA").unchanged(), 2u) << "read back as written, the same sales change nothing";
+}
+
 TEST_P(ImportTest, EveryProblemOfAFileIsReportedAtOnceAndNothingIsWritten) {
   struct Case {
     std::string line, column, reason;

@@ -4,9 +4,11 @@
 
 #include <QFile>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "auth/sessions.h"
 #include "common/sale_money.h"
@@ -63,6 +65,47 @@ TEST(DemoData, SameSeedSameDataOtherSeedOtherData) {
   auto again = server::demo::generate(*da, demoOptions(42));
   ASSERT_FALSE(again.ok());
   EXPECT_NE(again.error().message.find("vazio"), std::string::npos);
+}
+
+namespace {
+
+// Every row of `table` whose branch is one of the demo's own four, as text.
+std::vector<std::string> demoBranchRows(QSqlDatabase& db, const char* table) {
+  QSqlQuery q(db);
+  EXPECT_TRUE(q.exec(QStringLiteral("SELECT * FROM %1 WHERE CDFILIAL < '1000'").arg(QLatin1String(table))));
+  std::vector<std::string> rows;
+  while (q.next()) {
+    std::string row;
+    for (int c = 0; c < q.record().count(); ++c) row += q.value(c).toString().toStdString() + '|';
+    rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+}  // namespace
+
+TEST(DemoData, TheRestOfAChainLeavesTheDemoBranchesAsTheyAre) {
+  TestDatabase plain(Backend::SQLite), chained(Backend::SQLite);
+  auto dp = plain.open(), dc = chained.open();
+  ASSERT_TRUE(server::demo::generate(*dp, demoOptions(7)).ok());
+  server::demo::Options chain = demoOptions(7);
+  chain.chainBranches = 3;
+  chain.chainItems = 900;
+  auto summary = server::demo::generate(*dc, chain);
+  ASSERT_TRUE(summary.ok()) << summary.error().message;
+  QSqlDatabase sp = *dp->connection(), sc = *dc->connection();
+  for (const char* table : {"VENDA", "ITVENDA", "REDUCAOZ", "LANCESTQ", "ITLANCESTQ", "SALDOESTQ", "CAIXA"})
+    EXPECT_EQ(demoBranchRows(sp, table), demoBranchRows(sc, table)) << table;
+  EXPECT_EQ(count(sc, "SELECT COUNT(DISTINCT CDFILIAL) FROM VENDA WHERE CDFILIAL >= '1001'"), "3");
+  const int64_t chainItems = std::stoll(count(sc, "SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL >= '1001'"));
+  EXPECT_GT(chainItems, 800);
+  EXPECT_LT(chainItems, 1000);
+
+  chain.chainBranches = 9000;
+  TestDatabase tooMany(Backend::SQLite);
+  auto dt = tooMany.open();
+  EXPECT_FALSE(server::demo::generate(*dt, chain).ok());
 }
 
 namespace {

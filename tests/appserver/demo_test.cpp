@@ -126,8 +126,8 @@ std::string unwrapped(const std::string& text) {
 }
 
 std::string manualPage(const std::string& name) {
-  QFile file(qEnvironmentVariable("QFX_SOURCE_DIR") + QStringLiteral("/docs/manual/") + QString::fromStdString(name));
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+  return qfxtest::fileContents(qfxtest::sourcePath(QStringLiteral("docs/manual/") + QString::fromStdString(name)))
+      .toStdString();
 }
 
 }  // namespace

@@ -17,8 +17,9 @@
 //      NRLANCTONF), with the connection settings the server uses;
 //   4. on a third fresh copy, "the same writes done bare": in one transaction,
 //      with the database's C library (sqlite3 / libpq) and prepared
-//      statements, the writes the run itself must make: the selection's keys
-//      and amounts read once, both number series moved, per day a stock
+//      statements, the reads and writes the run itself must make: the
+//      selection read once by the server's own SELECT, every cell of it
+//      (the run's filters, checks and postings need them), both number series moved, per day a stock
 //      posting, its product lines (one insert of arrays on PostgreSQL) and
 //      its fiscal-note entry, the day's items stamped as the run stamps them
 //      (one update of the whole run by the rows' addresses read: ROWID on
@@ -70,6 +71,7 @@
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "domain/posting_engine.h"
+#include "domain/selection.h"
 #include "rpc/server.h"
 #include <proto/contract_methods.h>
 #include <proto/qfx31700.grpc.pb.h>
@@ -543,18 +545,28 @@ double bareWrites(const std::string& url, int64_t items) {
   if (place.size() != 1) die("loja 01 da filial 0001 ausente");
   const std::string warehouse = place[0][0], location = place[0][1];
 
-  // the selection: key, stock product, signed quantity, cents, day
-  std::vector<std::vector<std::string>> rows;
-  w->run(
-      "SELECT I.NRSEQVENDA, I.NRSEQUITVEND, COALESCE(P.CDPRODESTO, I.CDPRODUTO), I.QTPRODVEND, I.VRUNITVEND, "
-      "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA" +
-          std::string(postgres ? ", I.ctid" : ", I.ROWID") +
-          " FROM VENDA V "
-          "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-          "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
-          "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
-          "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL",
-      {branch, store, first, last}, &rows);
+  // the selection as the run reads it (the server's own SELECT: the columns
+  // its filters, checks and postings use, the product and its registration
+  // for the branch, the row's address and whether it may be posted), every
+  // cell read; kept of each postable row: key, stock product, quantity,
+  // price, discount, day, situation, address
+  std::vector<std::vector<std::string>> read, rows;
+  {
+    SaleFilter filter;
+    filter.branch = QString::fromStdString(branch);
+    filter.store = QString::fromStdString(store);
+    filter.first = firstDay();
+    filter.last = lastDay();
+    w->run(sql::numberedPlaceholders(saleSelectionText(!postgres, filter, ItemDetail::Posting).toStdString()),
+           {branch, store, first, last}, &read);
+  }
+  namespace column = saleColumn;
+  for (auto& r : read) {
+    if (r.at(column::postable) != "1") continue;
+    rows.push_back({std::move(r[column::sale]), std::move(r[column::item]), std::move(r[column::stockProduct]),
+                    std::move(r[column::quantity]), std::move(r[column::unitPrice]), std::move(r[column::discount]),
+                    std::move(r[column::day]), std::move(r[column::situation]), std::move(r[column::rowAddress])});
+  }
   if (int64_t(rows.size()) != items) die("a leitura direta achou " + std::to_string(rows.size()) + " itens");
   struct Day {
     std::map<std::string, double> out;  // by stock product

@@ -311,15 +311,23 @@ RunResult consolidate(const std::string& url) {
   auto reader = stub->Invoke(&context, request);
   rpc::InvokeReply message;
   bool first = true;
+  uint32_t warningsPacket = 0, blockedPacket = 0;
   while (reader->Read(&message)) {
-    if (!first) continue;
-    first = false;
-    const auto& list = message.result().list();
-    if (list.items_size() != 5) die("resposta de SemGeraNF sem os 5 elementos");
-    out.warnings = int64_t(list.items(0).packet().row_count());
-    out.lastPosting = list.items(1).integer();
-    out.messageKey = list.items(3).text();
-    if (list.items(2).packet().row_count() > 0) die("SemGeraNF respondeu produtos bloqueados");
+    if (first) {
+      first = false;
+      const auto& list = message.result().list();
+      if (list.items_size() != 5) die("resposta de SemGeraNF sem os 5 elementos");
+      warningsPacket = list.items(0).packet().id();
+      blockedPacket = list.items(2).packet().id();
+      out.lastPosting = list.items(1).integer();
+      out.messageKey = list.items(3).text();
+    }
+    // a packet's row count comes with its last chunk
+    for (const auto& chunk : message.chunks()) {
+      if (!chunk.last()) continue;
+      if (chunk.packet() == warningsPacket) out.warnings = int64_t(chunk.row_count());
+      if (chunk.packet() == blockedPacket && chunk.row_count() > 0) die("SemGeraNF respondeu produtos bloqueados");
+    }
   }
   const grpc::Status status = reader->Finish();
   out.seconds = double(timer.nsecsElapsed()) / 1e9;

@@ -110,6 +110,8 @@ struct Sale {
   Row head;  // the sale's columns, from its first line
   std::vector<ImportedItem> items;
   bool bad = false;
+  // item number -> the line it came on, made once the sale is too long to scan
+  std::unordered_map<std::string, uint64_t> itemLines = {};
 };
 
 // What a branch allows to be imported: the days up to its stock closing and
@@ -268,6 +270,7 @@ struct Importer::State {
   // ---- sales ----
 
   bool addSaleLine(Row row);
+  static uint64_t earlierLineOfItem(Sale& sale, const ImportedItem& item);
   bool refuseSaleLine(const CsvRecord& record);
   void closeSale();
   bool saleIsSound(const Sale& s);
@@ -755,6 +758,22 @@ std::string saleName(const QString& branch, const QString& number) {
 
 }  // namespace
 
+// The line an item of the same number came on earlier in its sale; 0: none.
+// A sale's few items are scanned; a long one's are looked up, so a sale of
+// many lines costs as many lookups, not their square.
+uint64_t Importer::State::earlierLineOfItem(Sale& sale, const ImportedItem& item) {
+  constexpr size_t kScanned = 16;
+  if (sale.items.size() < kScanned) {
+    for (const auto& other : sale.items)
+      if (other.values[0] == item.values[0]) return other.line;
+    return 0;
+  }
+  if (sale.itemLines.empty())
+    for (const auto& other : sale.items) sale.itemLines.emplace(other.values[0].toString().toStdString(), other.line);
+  const auto [at, added] = sale.itemLines.emplace(item.values[0].toString().toStdString(), item.line);
+  return added ? 0 : at->second;
+}
+
 bool Importer::State::addSaleLine(Row row) {
   auto& counts = count();
   ++counts.items;
@@ -774,13 +793,11 @@ bool Importer::State::addSaleLine(Row row) {
         sale->bad = true;
       }
     }
-    for (const auto& other : sale->items) {
-      if (other.values[0] == item.values[0]) {
-        problem(row.line, "NRSEQUITVEND",
-                "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
-                    " repetido (já na linha " + std::to_string(other.line) + ")");
-        sale->bad = true;
-      }
+    if (const uint64_t first = earlierLineOfItem(*sale, item)) {
+      problem(row.line, "NRSEQUITVEND",
+              "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
+                  " repetido (já na linha " + std::to_string(first) + ")");
+      sale->bad = true;
     }
     sale->items.push_back(std::move(item));
     return !failure;

@@ -1111,9 +1111,15 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
 Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
-  auto stored = sql::run(db, QStringLiteral("SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?"), {key});
-  if (!stored) return stored.error();
-  if (stored->next()) return stored->value(0).toString();
+  {
+    // once a document: the statement is kept, not prepared per call
+    auto stored =
+        sql::openRows(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {key.toStdString()}, sql::Reuse::Kept);
+    if (!stored) return stored.error();
+    auto found = (*stored)->next();
+    if (!found) return found.error();
+    if (*found) return QString::fromUtf8((*stored)->text(0).data(), qsizetype((*stored)->text(0).size()));
+  }
   auto last = lastSaleNumber.find(branch.toStdString());
   if (last == lastSaleNumber.end()) {
     // another import numbering the branch's documents waits here until it

@@ -8,7 +8,8 @@
 // drop folder holds them) imported from their folder against the CSV import
 // of the same sales in the same run: the time per item of the two.
 //
-// Usage: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000] [--no-sqlite] [--figures FILE]
+// Usage: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000 [--only-nfce]] [--no-sqlite] [--figures FILE]
+//   --only-nfce  the NFC-e figure alone (no CSV against bare rows)
 //   --figures    appends "database import<items> ours bare" and "database nfce<documents> nfce csv" lines to FILE
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -341,6 +342,8 @@ int main(int argc, char** argv) {
     } else if (a == "--nfce" && i + 1 < argc) {
       documents = std::atoll(argv[++i]);
       if (documents < 1) die("--nfce: um número positivo de documentos");
+    } else if (a == "--only-nfce") {
+      sizes.clear();
     } else if (a == "--no-sqlite") {
       sqlite = false;
     } else if (a == "--figures" && i + 1 < argc) {
@@ -348,7 +351,8 @@ int main(int argc, char** argv) {
       if (!figures) die(std::string("--figures: não foi possível abrir ") + argv[i]);
     } else {
       std::fprintf(stderr,
-                   "uso: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000] [--no-sqlite] [--figures FILE]\n");
+                   "uso: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000 [--only-nfce]] [--no-sqlite] "
+                   "[--figures FILE]\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
@@ -357,12 +361,14 @@ int main(int argc, char** argv) {
   if (!pg.empty()) stores.push_back(std::make_unique<PostgresStore>(pg));
 
   std::printf("import_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
-  std::printf(
-      "ImportaDados: a CSV of sale items (four a sale) streamed by the qfximport client to an in-process server on "
-      "loopback, checked and written in one transaction; bare: the same rows, already in memory, by prepared "
-      "inserts in one transaction (SQLite) or COPY (PostgreSQL) with the C library\n\n");
-  std::printf("%-10s %10s %10s %12s %10s %8s %12s\n", "database", "items", "import s", "items/s", "bare s", "ratio",
-              "RSS MB");
+  if (!sizes.empty()) {
+    std::printf(
+        "ImportaDados: a CSV of sale items (four a sale) streamed by the qfximport client to an in-process server on "
+        "loopback, checked and written in one transaction; bare: the same rows, already in memory, by prepared "
+        "inserts in one transaction (SQLite) or COPY (PostgreSQL) with the C library\n\n");
+    std::printf("%-10s %10s %10s %12s %10s %8s %12s\n", "database", "items", "import s", "items/s", "bare s", "ratio",
+                "RSS MB");
+  }
   QTemporaryDir folder;
   for (auto& store : stores) {
     for (int64_t items : sizes) {

@@ -515,4 +515,65 @@ NfceRead NfceReader::finish() {
   return Checker{collected}.document();
 }
 
+NfceReadAhead::NfceReadAhead(size_t depth, size_t bytes)
+    : depth_(std::max<size_t>(1, depth)), bytes_(bytes), worker_([this] { work(); }) {}
+
+NfceReadAhead::~NfceReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+bool NfceReadAhead::hasRoom(size_t size) const {
+  std::lock_guard lock(mutex_);
+  return jobs_.empty() || (jobs_.size() < depth_ && queuedBytes_ + size <= bytes_);
+}
+
+void NfceReadAhead::put(std::string name, NfceReader document, size_t size) {
+  std::unique_lock lock(mutex_);
+  jobs_.push_back(Job{std::move(name), std::move(document), size, std::nullopt});
+  ++unread_;
+  queuedBytes_ += size;
+  lock.unlock();
+  changed_.notify_all();
+}
+
+std::optional<std::pair<std::string, NfceRead>> NfceReadAhead::take(bool wait) {
+  std::unique_lock lock(mutex_);
+  if (jobs_.empty()) return std::nullopt;
+  if (wait) changed_.wait(lock, [&] { return jobs_.front().read.has_value(); });
+  if (!jobs_.front().read) return std::nullopt;
+  Job job = std::move(jobs_.front());
+  jobs_.pop_front();
+  queuedBytes_ -= job.size;
+  lock.unlock();
+  changed_.notify_all();
+  return std::make_pair(std::move(job.name), std::move(*job.read));
+}
+
+bool NfceReadAhead::empty() const {
+  std::lock_guard lock(mutex_);
+  return jobs_.empty();
+}
+
+void NfceReadAhead::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || unread_ > 0; });
+    if (stopping_) return;
+    // the deque's elements stay where they are while others are pushed or popped at its ends
+    Job& job = jobs_[jobs_.size() - unread_];
+    lock.unlock();
+    NfceRead read = job.document.finish();
+    lock.lock();
+    job.read = std::move(read);
+    job.document = NfceReader();  // its bytes go as soon as it is read
+    --unread_;
+    changed_.notify_all();
+  }
+}
+
 }  // namespace qfx::server

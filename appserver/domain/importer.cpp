@@ -69,9 +69,11 @@ std::string normalized(const QVariant& v, ColumnType type) {
 
 bool sameValue(const QVariant& stored, const QVariant& imported, ColumnType type) {
   // the usual case, a line of a sale against the sale's first line: the same types, no text made
-  if (stored.typeId() == imported.typeId() && stored.isNull() == imported.isNull()) {
+  const int storedType = stored.typeId();
+  if (storedType == imported.typeId() && stored.isNull() == imported.isNull()) {
     if (stored.isNull()) return true;
-    if (stored.typeId() == QMetaType::QString) return stored.toString() == imported.toString();
+    if (storedType == QMetaType::QString)
+      return *static_cast<const QString*>(stored.constData()) == *static_cast<const QString*>(imported.constData());
   }
   if (type == ColumnType::Number && !stored.isNull() && !imported.isNull())
     return std::fabs(stored.toDouble() - imported.toDouble()) <= 1e-9 * std::max(1.0, std::fabs(imported.toDouble()));
@@ -1034,11 +1036,12 @@ Status Importer::State::insertItems(const Sale& s) {
   }
   // one row reused for every item: its values are assigned, no list made per item
   itemRow.resize(2 + qsizetype(std::size(kItemColumns)));
-  itemRow[0] = s.head.values[size_t(column("CDFILIAL"))];
-  itemRow[1] = s.head.values[size_t(column("NRSEQVENDA"))];
+  QVariant* row = itemRow.data();  // detached once, not at every assignment
+  row[0] = s.head.values[size_t(column("CDFILIAL"))];
+  row[1] = s.head.values[size_t(column("NRSEQVENDA"))];
   for (const auto& item : s.items) {
-    for (qsizetype i = 0; i < item.values.size(); ++i) itemRow[2 + i] = item.values[i];
-    if (itemRow[6].isNull()) itemRow[6] = 0.0;
+    for (qsizetype i = 0; i < item.values.size(); ++i) row[2 + i] = item.values[i];
+    if (row[6].isNull()) row[6] = 0.0;
     if (auto added = itemRows->add(itemRow); !added) return added;
   }
   return success();

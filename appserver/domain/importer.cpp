@@ -11,6 +11,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "common/csv_reader.h"
 #include "common/import_values.h"
@@ -69,9 +70,11 @@ std::string normalized(const QVariant& v, ColumnType type) {
 
 bool sameValue(const QVariant& stored, const QVariant& imported, ColumnType type) {
   // the usual case, a line of a sale against the sale's first line: the same types, no text made
-  if (stored.typeId() == imported.typeId() && stored.isNull() == imported.isNull()) {
+  const int storedType = stored.typeId();
+  if (storedType == imported.typeId() && stored.isNull() == imported.isNull()) {
     if (stored.isNull()) return true;
-    if (stored.typeId() == QMetaType::QString) return stored.toString() == imported.toString();
+    if (storedType == QMetaType::QString)
+      return *static_cast<const QString*>(stored.constData()) == *static_cast<const QString*>(imported.constData());
   }
   if (type == ColumnType::Number && !stored.isNull() && !imported.isNull())
     return std::fabs(stored.toDouble() - imported.toDouble()) <= 1e-9 * std::max(1.0, std::fabs(imported.toDouble()));
@@ -110,6 +113,8 @@ struct Sale {
   Row head;  // the sale's columns, from its first line
   std::vector<ImportedItem> items;
   bool bad = false;
+  // item number -> the line it came on, made once the sale is too long to scan
+  std::unordered_map<std::string, uint64_t> itemLines = {};
 };
 
 // What a branch allows to be imported: the days up to its stock closing and
@@ -150,6 +155,8 @@ struct Importer::State {
   const Kind* kind = nullptr;
   std::unique_ptr<CsvReader> reader;
   std::unique_ptr<NfceReader> nfce;
+  size_t nfceBytes = 0;  // of the NFC-e file being read
+  std::unique_ptr<NfceReadAhead> readAhead;
   bool headerRead = false;
   bool skipFile = false;          // its header or kind is wrong: the rest is not read
   std::vector<int> columnAt;      // file column -> kind column
@@ -268,6 +275,7 @@ struct Importer::State {
   // ---- sales ----
 
   bool addSaleLine(Row row);
+  static uint64_t earlierLineOfItem(Sale& sale, const ImportedItem& item);
   bool refuseSaleLine(const CsvRecord& record);
   void closeSale();
   bool saleIsSound(const Sale& s);
@@ -279,6 +287,7 @@ struct Importer::State {
 
   // ---- NFC-e ----
 
+  void settleNfce(const std::string& name, const server::NfceRead& read);
   void importNfce(const NfceDocument& doc);
   Status applyCancellations();
   Status applyCancellation(const std::string& file, const QString& key);
@@ -348,28 +357,48 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
     fileColumnOf.resize(kind->columns.size());
     for (size_t c = 0; c < fileColumnOf.size(); ++c) fileColumnOf[c] = int(c);
     nfce = std::make_unique<NfceReader>();
+    nfceBytes = 0;
     return success();
   }
   reader = std::make_unique<CsvReader>([this](const CsvRecord& r) { return onRecord(r); });
   return success();
 }
 
+// What one NFC-e file read to, in the order the files came: a refusal, a
+// cancellation applied once the documents are in, or a sale.
+void Importer::State::settleNfce(const std::string& name, const server::NfceRead& read) {
+  const std::string current = std::exchange(fileName, name);
+  if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
+    problem(refusal->line, refusal->element, refusal->reason);
+    ++count().refused;
+  } else if (const auto* cancelled = std::get_if<NfceCancellation>(&read)) {
+    cancellations.emplace_back(fileName, cancelled->key);
+  } else {
+    importNfce(std::get<NfceDocument>(read));
+  }
+  fileName = current;
+}
+
 Status Importer::State::end(const std::string& nextKind) {
   if (kind && nfce) {
-    const auto read = nfce->finish();
-    nfce.reset();
-    if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
-      problem(refusal->line, refusal->element, refusal->reason);
-      ++count().refused;
-    } else if (const auto* cancelled = std::get_if<NfceCancellation>(&read)) {
-      cancellations.emplace_back(fileName, cancelled->key);
-    } else {
-      importNfce(std::get<NfceDocument>(read));
+    // the documents are read on a thread of their own while this one writes
+    // the ones read before; the rest are waited for once the NFC-e files end
+    if (!readAhead) readAhead = std::make_unique<NfceReadAhead>();
+    while (!readAhead->hasRoom(nfceBytes)) {
+      auto read = readAhead->take(true);
+      settleNfce(read->first, read->second);
+      if (failure) return *failure;
     }
-    if (failure) return *failure;
+    readAhead->put(fileName, std::move(*nfce), nfceBytes);
+    nfce.reset();
+    const bool lastOfThem = nextKind != importing::kNfce;
+    while (auto read = readAhead->take(lastOfThem)) {
+      settleNfce(read->first, read->second);
+      if (failure) return *failure;
+    }
     // documents come one a file: their sales are written a batch at a time
     // while NFC-e files follow one another
-    if (nextKind != importing::kNfce) {
+    if (lastOfThem) {
       if (auto written = writeBatch(); !written) return written;
       if (saleRows)
         if (auto f = saleRows->flush(); !f) return f;
@@ -755,6 +784,22 @@ std::string saleName(const QString& branch, const QString& number) {
 
 }  // namespace
 
+// The line an item of the same number came on earlier in its sale; 0: none.
+// A sale's few items are scanned; a long one's are looked up, so a sale of
+// many lines costs as many lookups, not their square.
+uint64_t Importer::State::earlierLineOfItem(Sale& sale, const ImportedItem& item) {
+  constexpr size_t kScanned = 16;
+  if (sale.items.size() < kScanned) {
+    for (const auto& other : sale.items)
+      if (other.values[0] == item.values[0]) return other.line;
+    return 0;
+  }
+  if (sale.itemLines.empty())
+    for (const auto& other : sale.items) sale.itemLines.emplace(other.values[0].toString().toStdString(), other.line);
+  const auto [at, added] = sale.itemLines.emplace(item.values[0].toString().toStdString(), item.line);
+  return added ? 0 : at->second;
+}
+
 bool Importer::State::addSaleLine(Row row) {
   auto& counts = count();
   ++counts.items;
@@ -774,13 +819,11 @@ bool Importer::State::addSaleLine(Row row) {
         sale->bad = true;
       }
     }
-    for (const auto& other : sale->items) {
-      if (other.values[0] == item.values[0]) {
-        problem(row.line, "NRSEQUITVEND",
-                "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
-                    " repetido (já na linha " + std::to_string(other.line) + ")");
-        sale->bad = true;
-      }
+    if (const uint64_t first = earlierLineOfItem(*sale, item)) {
+      problem(row.line, "NRSEQUITVEND",
+              "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
+                  " repetido (já na linha " + std::to_string(first) + ")");
+      sale->bad = true;
     }
     sale->items.push_back(std::move(item));
     return !failure;
@@ -1017,11 +1060,12 @@ Status Importer::State::insertItems(const Sale& s) {
   }
   // one row reused for every item: its values are assigned, no list made per item
   itemRow.resize(2 + qsizetype(std::size(kItemColumns)));
-  itemRow[0] = s.head.values[size_t(column("CDFILIAL"))];
-  itemRow[1] = s.head.values[size_t(column("NRSEQVENDA"))];
+  QVariant* row = itemRow.data();  // detached once, not at every assignment
+  row[0] = s.head.values[size_t(column("CDFILIAL"))];
+  row[1] = s.head.values[size_t(column("NRSEQVENDA"))];
   for (const auto& item : s.items) {
-    for (qsizetype i = 0; i < item.values.size(); ++i) itemRow[2 + i] = item.values[i];
-    if (itemRow[6].isNull()) itemRow[6] = 0.0;
+    for (qsizetype i = 0; i < item.values.size(); ++i) row[2 + i] = item.values[i];
+    if (row[6].isNull()) row[6] = 0.0;
     if (auto added = itemRows->add(itemRow); !added) return added;
   }
   return success();
@@ -1111,9 +1155,15 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
 Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
-  auto stored = sql::run(db, QStringLiteral("SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?"), {key});
-  if (!stored) return stored.error();
-  if (stored->next()) return stored->value(0).toString();
+  {
+    // once a document: the statement is kept, not prepared per call
+    auto stored =
+        sql::openRows(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {key.toStdString()}, sql::Reuse::Kept);
+    if (!stored) return stored.error();
+    auto found = (*stored)->next();
+    if (!found) return found.error();
+    if (*found) return QString::fromUtf8((*stored)->text(0).data(), qsizetype((*stored)->text(0).size()));
+  }
   auto last = lastSaleNumber.find(branch.toStdString());
   if (last == lastSaleNumber.end()) {
     // another import numbering the branch's documents waits here until it
@@ -1389,7 +1439,7 @@ Status Importer::beginFile(const std::string& name, const std::string& kind) { r
 
 Status Importer::feed(std::string_view bytes) {
   if (s_->nfce) {
-    s_->nfce->feed(bytes);
+    if (s_->nfce->feed(bytes)) s_->nfceBytes += bytes.size();
     return success();
   }
   if (s_->skipFile || !s_->reader) return success();

@@ -189,7 +189,8 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
   auto send = [&](rpc::ImportaDadosLote& piece) {
     if (first) piece.set_dry_run(dryRun);
     first = false;
-    sent = sent && writer->Write(piece);
+    // a hint to coalesce: many small files (NFC-e) would otherwise each be a write of their own
+    sent = sent && writer->Write(piece, grpc::WriteOptions().set_buffer_hint());
     return sent;
   };
   for (const auto& f : files) {

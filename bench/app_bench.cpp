@@ -428,7 +428,8 @@ class Screen {
     auto session = login.Login(host_->operadorValue, QString::fromLatin1(srv::demo::kDemoPassword));
     if (!session.ok()) die("login: " + session.error().toStdString());
     host_->token = session->token;
-    if (auto failed = hostkit::openHostDatabase({QString::fromStdString(url)})) die(failed->toStdString());
+    if (const auto opened = hostkit::openHostDatabase({QString::fromStdString(url)}); !opened.ok())
+      die(opened.error().toStdString());
     Initialize();
     qfx::CriaGeraNF();
     screen_ = qfx::frmGeraNF;

@@ -488,8 +488,8 @@ void benchSize(int64_t scale, const QDir& out) {
   std::string summary;
   double generation = 0;
   const QString file = demoDatabase(scale, &summary, &generation);
-  if (auto error = hostkit::openHostDatabase({QStringLiteral("sqlite:") + file}))
-    die("banco do host: " + error->toStdString());
+  if (const auto opened = hostkit::openHostDatabase({QStringLiteral("sqlite:") + file}); !opened.ok())
+    die("banco do host: " + opened.error().toStdString());
   const Period period = demoPeriod(file);
   const ReportTemplate report = reportOne();
   const ReportParams params = allBranchesOver(report, period);

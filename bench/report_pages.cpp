@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
   runToEnd(binary("qfxdemo"), {QStringLiteral("--db"), QStringLiteral("sqlite:") + database, QStringLiteral("--scale"),
                                QStringLiteral("600"), QStringLiteral("--seed"), QStringLiteral("42"),
                                QStringLiteral("--today"), today.toString(Qt::ISODate)});
-  if (auto error = hostkit::openHostDatabase({QStringLiteral("sqlite:") + database})) fail(*error);
+  if (const auto opened = hostkit::openHostDatabase({QStringLiteral("sqlite:") + database}); !opened.ok())
+    fail(opened.error());
   auto host = hostkit::ScriptedHostServices::install();
   host->filial = QStringLiteral("0001");
   host->operadorValue = QStringLiteral("demo");

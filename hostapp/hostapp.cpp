@@ -68,8 +68,8 @@ int runHost(QApplication& app, const QStringList& arguments) {
   HostSettings settings = std::get<HostSettings>(loaded);
 
   if (!settings.settingsNotice.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(settings.settingsNotice));
-  if (auto error = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword})) {
-    fatal(*error);
+  if (const auto opened = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword}); !opened.ok()) {
+    fatal(opened.error());
     return 1;
   }
   const auto outcome = login(settings);

@@ -92,7 +92,7 @@ QueryFields reportQueryFields(const ReportTemplate& report, const QString& conne
   query.SetReadOnlyTransaction(true);
   for (DatabaseKind kind : databaseKinds())
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
-  if (auto error = query.tryOpen()) return {{}, *error};
+  if (const Status opened = query.tryOpen(); !opened.ok()) return {{}, opened.error()};
   QueryFields out;
   for (int i = 0; i < query.FieldCount(); ++i) out.fields << query.Fields(i)->FieldName();
   return out;
@@ -119,7 +119,7 @@ QString lookUpParameterName(const ReportParamText& words, const ReportParams& pa
   for (const QString& name : toPositional(words.nameQuery).names)
     if (const ReportParam* p = params.find(name)) query.ParamByName(name).Value = reportSqlValue(*p);
   // the header goes with the code alone rather than the report failing
-  if (query.tryOpen() || query.IsEmpty()) return {};
+  if (!query.tryOpen().ok() || query.IsEmpty()) return {};
   return query.Fields(0)->AsString().trimmed();
 }
 
@@ -132,7 +132,7 @@ QString companyNameOf(const QString& branch, const QString& connection) {
                       "WHERE F.CDFILIAL = :P_CDFILIAL")});
   query.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(branch);
   // The header goes without the company rather than the report failing.
-  if (query.tryOpen() || query.IsEmpty()) return {};
+  if (!query.tryOpen().ok() || query.IsEmpty()) return {};
   return query.Fields(0)->AsString();
 }
 

@@ -49,7 +49,7 @@ class QtRows final : public QueryRows {
 
   std::optional<QString> run(const PositionalSql& statement, const QMap<QString, QVariant>& values) {
     query_.setForwardOnly(true);
-    if (auto error = transaction_.begin()) return *error;
+    if (const Status begun = transaction_.begin(); !begun.ok()) return begun.error();
     if (!query_.prepare(statement.sql)) return query_.lastError().text();
     for (const QString& name : statement.names) {
       const QVariant value = values.value(name);

@@ -43,7 +43,7 @@ class DemoData : public ::testing::TestWithParam<Backend> {
     options.today = kToday;
     auto generated = qfx::server::demo::generate(harness->database(), options);
     ASSERT_TRUE(generated.ok()) << generated.error().message;
-    ASSERT_FALSE(openHostDatabase({QString::fromStdString(harness->testDatabase().url()), {}}));
+    ASSERT_TRUE(openHostDatabase({QString::fromStdString(harness->testDatabase().url()), {}}).ok());
     host = ReportHost::install();
     host->server.port = harness->port();
     host->reports = dir.filePath(QStringLiteral("reports"));

@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
       {"import-files",
        "Grava também os dados como arquivos de importação (um CSV por tipo, ver docs/importacao.md) na pasta.",
        "pasta"},
+      {"nfce", "Grava também as vendas de um dia como NFC-e autorizadas (um XML por venda) na pasta.", "pasta"},
+      {"nfce-dia", "O dia das vendas gravadas como NFC-e, AAAA-MM-DD (padrão: o dia anterior à data de referência).",
+       "data"},
+      {"nfce-filial", "Grava como NFC-e só as vendas desta filial (padrão: todas).", "filial"},
   });
   p.process(app);
   log::setLevel(log::Level::Warn);
@@ -78,6 +82,22 @@ int main(int argc, char** argv) {
     if (auto written = demo::writeImportFiles(*db, p.value("import-files")); !written)
       return fail(written.error().message);
     std::printf("arquivos de importação em %s\n", p.value("import-files").toLocal8Bit().constData());
+  }
+  if (p.isSet("nfce")) {
+    demo::NfceSelection which{options.today.addDays(-1), p.value("nfce-filial")};
+    if (p.isSet("nfce-dia")) {
+      which.day = QDate::fromString(p.value("nfce-dia"), QStringLiteral("yyyy-MM-dd"));
+      if (!which.day.isValid()) return fail("--nfce-dia deve ser uma data AAAA-MM-DD");
+    }
+    auto db = database.connection();
+    if (!db) return fail(db.error().message);
+    auto written = demo::writeNfceFiles(*db, p.value("nfce"), which);
+    if (!written) return fail(written.error().message);
+    std::printf(
+        "%lld NFC-e de %s em %s (%lld cancelamentos; %lld vendas ficaram de fora: devolvidas, ou de caixa sem série de "
+        "NFC-e)\n",
+        (long long)written->documents, which.day.toString(QStringLiteral("dd/MM/yyyy")).toUtf8().constData(),
+        p.value("nfce").toLocal8Bit().constData(), (long long)written->cancellations, (long long)written->leftOut);
   }
   std::printf("%s\n", demo::credentialsText().c_str());
   std::printf("%s", demo::tourText(options.today).c_str());

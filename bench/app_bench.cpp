@@ -28,6 +28,13 @@
 //           items posted twice (a stock line holding more than the items
 //           stamped with its posting) and balances that did not move by
 //           exactly the posted lines.
+//   scale   one store's day (branch 0001, store 01, three days ago, 1 000
+//           items over 40 registers) listed, Z-checked and posted (then
+//           reversed) on a demo database of 100 000 items and on one of
+//           10 000 000 (--scale-sizes), the same selection in both: the day
+//           is cut to the same items in each. The smaller database is the
+//           baseline; the bare list and Z check of the same day on both show
+//           what the database's own work does with the table's size.
 //
 // Each database is a demo database (seed 1) with 40 registers in store 01,
 // trimmed so that the list holds exactly the asked number of items; its
@@ -43,6 +50,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlRecord>
 #include <QTableView>
 #include <QTest>
 #include <QUrl>
@@ -100,9 +109,13 @@ struct Settings {
   double duration = 60;
   int repeats = 3;
   bool keepData = false;
+  std::vector<int64_t> scaleSizes{100000, 10000000};  // the first is the baseline
+  int scaleRepeats = 5;
   int salesPerSecond = 50;  // new sales during the fail-over load
-  std::set<std::string> parts{"list", "calls", "z", "memory", "load", "failover-load"};
+  std::set<std::string> parts{"list", "calls", "z", "memory", "load", "failover-load", "scale"};
   bool wants(const char* part) const { return parts.count(part) > 0; }
+  // whether a part other than scale needs the list-sized databases
+  bool wantsListData() const { return parts.size() > parts.count("scale"); }
 };
 
 double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
@@ -189,6 +202,7 @@ bool shape(Database& database, int64_t items, int64_t* found) {
 struct Prepared {
   std::string tag;
   int64_t items = 0;           // in the list
+  int64_t postedItems = 0;     // of them, what a posting takes (scale only)
   int64_t generatedItems = 0;  // all branches
   double seconds = 0;
 };
@@ -456,17 +470,21 @@ class Screen {
   QPointer<qfx::TfrmGeraNF> screen_;
 };
 
-// Every sale and item of branch 0001, store 01, consolidated or not, over `days`.
-void filterAll(int days) {
+// Every sale and item of branch 0001, store 01, consolidated or not, from
+// `first` to `last`.
+void filterPeriod(const QDate& first, const QDate& last) {
   qfx::TFiltro& f = qfx::Filtro;
   f = qfx::TFiltro();
   f.stFilial = QStringLiteral("0001");
-  f.dtInicial = hostkit::toDateTime(today().addDays(-(days - 1)));
-  f.dtFinal = hostkit::toDateTime(today());
+  f.dtInicial = hostkit::toDateTime(first);
+  f.dtFinal = hostkit::toDateTime(last);
   f.boTodasNF = true;
   f.boTodasVendas = f.boTodosCaixa = f.boTodosTipoCons = f.boTodosCliente = f.boTodosCentroCusto = f.boTodosProdutos =
       true;
 }
+
+// The same over the `days` up to today.
+void filterAll(int days) { filterPeriod(today().addDays(-(days - 1)), today()); }
 
 // Counts the grid's paint events.
 class PaintCounter : public QObject {
@@ -478,9 +496,8 @@ class PaintCounter : public QObject {
   }
 };
 
-// The operator's "Verificar": the list loaded and the grid painted once.
-double listOnce(Screen& screen, int64_t expected, double* clickSeconds = nullptr) {
-  filterAll(kDays);
+// The operator's "Verificar" on the filter set: the list loaded and the grid painted once.
+double listFiltered(Screen& screen, int64_t expected, double* clickSeconds = nullptr) {
   PaintCounter counter;
   QWidget* viewport = screen->dbgPadrao->viewport();
   viewport->installEventFilter(&counter);
@@ -501,6 +518,12 @@ double listOnce(Screen& screen, int64_t expected, double* clickSeconds = nullptr
   if (screen->dbgPadrao->model()->rowCount() != expected) die("a grade não mostra a lista inteira");
   if (counter.paints < 1) die("a grade não foi pintada");
   return s;
+}
+
+// The same over the whole generated month.
+double listOnce(Screen& screen, int64_t expected, double* clickSeconds = nullptr) {
+  filterAll(kDays);
+  return listFiltered(screen, expected, clickSeconds);
 }
 
 // ---------------------------------------------------------------- list
@@ -1143,6 +1166,310 @@ void benchFailoverLoad(Store& store, const Prepared& data, const Settings& setti
   store.drop(data.tag + "_failover");
 }
 
+// ---------------------------------------------------------------- chain scale
+
+// One store's day, cut to the same items on every database of the figure.
+constexpr int kScaleDaysBack = 3;  // a day without the tour's planted sales and Z differences
+constexpr int64_t kScaleDayItems = 1000;
+
+QDate scaleDay() { return today().addDays(-kScaleDaysBack); }
+
+// The demo's inventory adjustment leaves the period, as in shape().
+void moveAdjustmentOut(QSqlDatabase& db) {
+  exec(db, QStringLiteral("UPDATE LANCESTQ SET DTLANCESTQ = ? WHERE IDTIPOLANC = 'A'"),
+       {srv::wiredate::dayText(today().addDays(-60))});
+}
+
+// The day's Z reductions carry the day's sales as they are now, so the
+// check finds no difference.
+void matchDayReductions(QSqlDatabase& db) {
+  exec(db,
+       QStringLiteral(
+           "UPDATE REDUCAOZ SET VRVENLIQREDZ = COALESCE((SELECT ROUND(CAST(SUM(CASE V.IDSITUVENDA WHEN 'D' THEN -1 "
+           "WHEN 'C' THEN 0 ELSE 1 END * (I.QTPRODVEND * I.VRUNITVEND - I.VRDESITVEND)) AS NUMERIC), 2) FROM VENDA V "
+           "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA WHERE V.CDFILIAL = "
+           "REDUCAOZ.CDFILIAL AND V.CDLOJA = '01' AND V.CDCAIXA = REDUCAOZ.CDCAIXA AND V.DTVENDA = "
+           "REDUCAOZ.DTREDUCAOZ), 0) WHERE CDFILIAL = '0001' AND DTREDUCAOZ = ?"),
+       {srv::wiredate::dayText(scaleDay())});
+}
+
+const char* const kDaySales =
+    "SELECT NRSEQVENDA FROM VENDA WHERE CDFILIAL = '0001' AND CDLOJA = '01' AND DTVENDA = ? AND NRSEQVENDA > ?";
+
+// The baseline's day: its sales of store 01 kept in number order until they
+// hold kScaleDayItems items (the last one cut short), the rest of the day's
+// sales deleted with their items. False: the day had too few items.
+bool cutScaleDay(Database& database) {
+  QSqlDatabase db = must(database.connection(), "conexão");
+  auto tx = must(srv::sql::Transaction::begin(db, database.dialect()), "transação");
+  moveAdjustmentOut(db);
+  const QString day = srv::wiredate::dayText(scaleDay());
+  QString lastKept;
+  int64_t kept = 0, keptOfLast = 0;
+  {
+    QSqlQuery q = exec(db,
+                       QStringLiteral("SELECT V.NRSEQVENDA, COUNT(I.NRSEQUITVEND) FROM VENDA V LEFT JOIN ITVENDA I ON "
+                                      "I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA WHERE V.CDFILIAL = "
+                                      "'0001' AND V.CDLOJA = '01' AND V.DTVENDA = ? GROUP BY V.NRSEQVENDA ORDER BY "
+                                      "V.NRSEQVENDA"),
+                       {day});
+    while (kept < kScaleDayItems && q.next()) {
+      lastKept = q.value(0).toString();
+      keptOfLast = std::min<int64_t>(q.value(1).toLongLong(), kScaleDayItems - kept);
+      kept += keptOfLast;
+    }
+  }
+  if (kept < kScaleDayItems) return false;
+  const QString later = QString::fromLatin1(kDaySales);
+  exec(db, QStringLiteral("DELETE FROM ITVENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA IN (%1)").arg(later),
+       {day, lastKept});
+  exec(db, QStringLiteral("DELETE FROM VENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA IN (%1)").arg(later),
+       {day, lastKept});
+  exec(db, QStringLiteral("DELETE FROM ITVENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA = ? AND NRSEQUITVEND > ?"),
+       {lastKept, QStringLiteral("%1").arg(keptOfLast, 3, 10, QLatin1Char('0'))});
+  matchDayReductions(db);
+  must(tx.commit(), "commit");
+  return true;
+}
+
+// Copies the rows of `select` (its values bound) from `from` into `table` of
+// `to`, the sale's number moved into 9 000 000 000 and up, where the
+// generator's own numbers never reach.
+void copySaleRows(QSqlDatabase& from, QSqlDatabase& to, const char* table, const QString& select) {
+  QSqlQuery rows = exec(from, select, {srv::wiredate::dayText(scaleDay())});
+  QSqlQuery insert(to);
+  bool prepared = false;
+  while (rows.next()) {
+    const QSqlRecord r = rows.record();
+    if (!prepared) {
+      QStringList columns, marks;
+      for (int c = 0; c < r.count(); ++c) {
+        columns << r.fieldName(c);
+        marks << QStringLiteral("?");
+      }
+      if (!insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                              .arg(QLatin1String(table), columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))))
+        die(std::string("INSERT ") + table + ": " + insert.lastError().text().toStdString());
+      prepared = true;
+    }
+    for (int c = 0; c < r.count(); ++c) {
+      QVariant v = r.value(c);
+      if (r.fieldName(c).compare(QLatin1String("NRSEQVENDA"), Qt::CaseInsensitive) == 0)
+        v = QStringLiteral("9") + v.toString().mid(1);
+      insert.bindValue(c, v);
+    }
+    if (!insert.exec()) die(std::string("INSERT ") + table + ": " + insert.lastError().text().toStdString());
+  }
+}
+
+// A larger database's day made the baseline's: its own sales of store 01
+// that day deleted, the baseline's copied in (the same sales, items,
+// products and amounts), so both figures work the very same selection.
+void transplantScaleDay(Database& database, const std::string& baseUrl) {
+  auto base = openDatabase(baseUrl);
+  QSqlDatabase from = must(base->connection(), "conexão da base");
+  QSqlDatabase db = must(database.connection(), "conexão");
+  auto tx = must(srv::sql::Transaction::begin(db, database.dialect()), "transação");
+  moveAdjustmentOut(db);
+  const QString day = srv::wiredate::dayText(scaleDay());
+  const QString all = QString::fromLatin1(kDaySales);
+  exec(db, QStringLiteral("DELETE FROM ITVENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA IN (%1)").arg(all),
+       {day, QStringLiteral("0")});
+  exec(db, QStringLiteral("DELETE FROM VENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA IN (%1)").arg(all),
+       {day, QStringLiteral("0")});
+  copySaleRows(from, db, "VENDA",
+               QStringLiteral("SELECT * FROM VENDA WHERE CDFILIAL = '0001' AND CDLOJA = '01' AND DTVENDA = ?"));
+  copySaleRows(from, db, "ITVENDA",
+               QStringLiteral("SELECT I.* FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = "
+                              "I.NRSEQVENDA WHERE V.CDFILIAL = '0001' AND V.CDLOJA = '01' AND V.DTVENDA = ?"));
+  matchDayReductions(db);
+  must(tx.commit(), "commit");
+}
+
+// The day's items; `stockOnly`: those a posting takes (products that control stock).
+int64_t scaleDayItems(QSqlDatabase& db, bool stockOnly = false) {
+  QSqlQuery q = exec(db,
+                     QStringLiteral("SELECT COUNT(*) FROM VENDA V JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND "
+                                    "I.NRSEQVENDA = V.NRSEQVENDA JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE "
+                                    "V.CDFILIAL = '0001' AND V.CDLOJA = '01' AND V.DTVENDA = ?%1")
+                         .arg(stockOnly ? QStringLiteral(" AND P.IDCTRLESTQ = 'S'") : QString()),
+                     {srv::wiredate::dayText(scaleDay())});
+  return q.next() ? q.value(0).toLongLong() : -1;
+}
+
+// The demo generator at `items` (40 registers in store 01, seed 1), its day
+// cut (the baseline) or made the baseline's (`baseUrl`), its statistics
+// fresh; kept, a later run of the same day reuses it.
+Prepared prepareScale(Store& store, int64_t items, bool kept, const std::string& baseUrl) {
+  Prepared p;
+  p.items = kScaleDayItems;
+  p.tag = "scale_" + std::to_string(items) + (kept ? today().toString(QStringLiteral("_yyyyMMdd")).toStdString() : "");
+  QElapsedTimer timer;
+  timer.start();
+  // a kept database whose filling was cut short (its day not as made) is made again
+  const auto dayAsMade = [&] {
+    auto database = openDatabase(store.url(p.tag));
+    QSqlDatabase db = must(database->connection(), "conexão");
+    return scaleDayItems(db) == kScaleDayItems;
+  };
+  if (!(kept && store.exists(p.tag) && dayAsMade())) {
+    const std::string url = store.create(p.tag);
+    auto database = openDatabase(url);
+    must(srv::migrations::migrate(*database), "migração");
+    srv::demo::Options options;
+    options.items = items;
+    options.seed = 1;
+    options.today = today();
+    options.registersPerStore = kRegisters;
+    must(srv::demo::generate(*database, options), "dados de demonstração");
+    if (baseUrl.empty()) {
+      if (!cutScaleDay(*database)) die("o dia da loja não tem itens suficientes");
+    } else {
+      transplantScaleDay(*database, baseUrl);
+    }
+    settle(*database);
+  }
+  auto database = openDatabase(store.url(p.tag));
+  QSqlDatabase db = must(database->connection(), "conexão");
+  if (scaleDayItems(db) != kScaleDayItems) die("o dia medido não tem os itens esperados");
+  p.postedItems = scaleDayItems(db, true);
+  QSqlQuery all = exec(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA"));
+  p.generatedItems = all.next() ? all.value(0).toLongLong() : 0;
+  p.seconds = seconds(timer);
+  return p;
+}
+
+struct DayFigures {
+  std::vector<double> list, z, posting, bareList, bareZ;
+};
+
+// The run of the screen's filter, as the consolidation screen sends it.
+qfx::TFiltro scaleRunFilter() {
+  qfx::TFiltro f;
+  f.stFilial = QStringLiteral("0001");
+  f.dtInicial = f.dtFinal = hostkit::toDateTime(scaleDay());
+  f.boTodasNF = false;
+  f.boTodasVendas = f.boTodosCaixa = f.boTodosTipoCons = f.boTodosCliente = f.boTodosCentroCusto = f.boTodosProdutos =
+      true;
+  return f;
+}
+
+// One store's day as the operator works it: "Verificar", the Z check, the
+// posting (SemGeraNF); then the posting reversed, untimed, so the next round
+// finds the day as it was.
+void workStoreDay(const std::string& url, int port, int64_t postedItems, DayFigures* out) {
+  Screen screen(url, port);
+  filterPeriod(scaleDay(), scaleDay());
+  out->list.push_back(listFiltered(screen, kScaleDayItems));
+
+  filterPeriod(scaleDay(), scaleDay());
+  screen.host().defaultAnswer = hostkit::mrYes;
+  QElapsedTimer timer;
+  timer.start();
+  try {
+    screen->Verifica_Valor();
+  } catch (const hostkit::EHostError& e) {
+    die("Verifica_Valor: " + e.message().toStdString());
+  }
+  out->z.push_back(seconds(timer));
+  if (screen->cdsVerifVenda->RecordCount() < 1) die("a verificação da redução Z não achou o dia");
+
+  qfx::TFiltro run = scaleRunFilter();
+  TDataSet errors, blocked;
+  timer.restart();
+  qfx::SemGeraNFReply posted;
+  try {
+    posted = screen->rdm().SemGeraNF(QStringLiteral("0001"), QStringLiteral("0001"), QStringLiteral("01"), run,
+                                     QStringLiteral("01"), QStringLiteral("0001"),
+                                     QString::fromLatin1(srv::demo::kDemoOperator), true,
+                                     QUuid::createUuid().toString(QUuid::WithoutBraces), errors, blocked);
+  } catch (const hostkit::EHostError& e) {
+    die("SemGeraNF: " + e.message().toStdString());
+  }
+  out->posting.push_back(seconds(timer));
+  if (posted.lancamento <= 0) die("SemGeraNF não lançou o dia: " + posted.chave.toStdString());
+  qfx::EstornaGeraNFReply reversed;
+  try {
+    reversed =
+        screen->rdm().EstornaGeraNF(QStringLiteral("0001"), QStringLiteral("0001"), QStringLiteral("0001"),
+                                    QStringLiteral("%1").arg(posted.lancamento, 10, 10, QLatin1Char('0')),
+                                    QStringLiteral("medida de escala"), QString::fromLatin1(srv::demo::kDemoOperator));
+  } catch (const hostkit::EHostError& e) {
+    die("EstornaGeraNF: " + e.message().toStdString());
+  }
+  if (reversed.itens != postedItems)
+    die("SemGeraNF lançou " + std::to_string(reversed.itens) + " itens do dia, esperados " +
+        std::to_string(postedItems));
+}
+
+// The same day's list and Z check straight from the database.
+void bareStoreDay(const std::string& url, DayFigures* out) {
+  auto bare = bareFor(url);
+  const bool sqlite = url.rfind("sqlite:", 0) == 0;
+  const std::string day = srv::wiredate::dayText(scaleDay()).toStdString();
+  const std::vector<std::string> params{"0001", "01", day, day};
+  const std::string select = listSelect(url);
+  QElapsedTimer timer;
+  timer.start();
+  if (bare->query(select.c_str(), params) != kScaleDayItems) die("a consulta direta não leu o dia inteiro");
+  out->bareList.push_back(seconds(timer));
+  const std::string registerDaysText = registerDaysSql(sqlite), daySumText = daySumSql(sqlite);
+  timer.restart();
+  std::vector<std::vector<std::string>> days;
+  bare->query(registerDaysText.c_str(), params, &days);
+  for (const auto& d : days) {
+    bare->query(daySumText.c_str(), {"0001", "01", d.at(1), d.at(0)});
+    bare->query(kZReduction, {"0001", d.at(0), d.at(1)});
+  }
+  out->bareZ.push_back(seconds(timer));
+}
+
+void benchScale(Store& store, const Settings& settings) {
+  std::vector<Prepared> data;
+  for (int64_t size : settings.scaleSizes) {
+    data.push_back(prepareScale(store, size, settings.keepData, data.empty() ? std::string() : store.url(data[0].tag)));
+    std::printf("%-10s scale data: %s items, %.1f s\n", store.name().c_str(),
+                thousands(data.back().generatedItems).c_str(), data.back().seconds);
+    std::fflush(stdout);
+  }
+  std::vector<RunningServer> servers;
+  for (const auto& d : data) servers.push_back(startServer(store.url(d.tag)));
+  std::vector<DayFigures> figures(data.size());
+  // the databases in turn, round after round, so that the machine's load
+  // weighs on each alike; the first round warms every cache and is not counted
+  for (int round = 0; round <= settings.scaleRepeats; ++round) {
+    for (size_t i = 0; i < data.size(); ++i) {
+      DayFigures f;
+      workStoreDay(store.url(data[i].tag), servers[i].server->port(), data[i].postedItems, &f);
+      bareStoreDay(store.url(data[i].tag), &f);
+      if (round == 0) continue;
+      for (auto [all, one] : {std::pair{&figures[i].list, &f.list},
+                              {&figures[i].z, &f.z},
+                              {&figures[i].posting, &f.posting},
+                              {&figures[i].bareList, &f.bareList},
+                              {&figures[i].bareZ, &f.bareZ}})
+        all->insert(all->end(), one->begin(), one->end());
+    }
+  }
+  const DayFigures& base = figures.front();
+  for (size_t i = 1; i < data.size(); ++i) {
+    const DayFigures& big = figures[i];
+    const std::string size = thousands(data[i].generatedItems) + " vs " + thousands(data.front().generatedItems);
+    const std::string note = "median of " + std::to_string(settings.scaleRepeats) + "; load " + loadAverage();
+    printRow(store.name(), "store day list, " + size, median(big.list), median(base.list), "s", note);
+    printRow(store.name(), "store day Z check, " + size, median(big.z), median(base.z), "s", note);
+    printRow(store.name(), "store day posting, " + size, median(big.posting), median(base.posting), "s", note);
+    printRow(store.name(), "  bare list, " + size, median(big.bareList), median(base.bareList), "s");
+    printRow(store.name(), "  bare Z check, " + size, median(big.bareZ), median(base.bareZ), "s");
+    recordFigure(store.name(), "scalelist", median(big.list), median(base.list));
+    recordFigure(store.name(), "scalez", median(big.z), median(base.z));
+    recordFigure(store.name(), "scaleposting", median(big.posting), median(base.posting));
+  }
+  servers.clear();
+  if (!settings.keepData)
+    for (const auto& d : data) store.drop(d.tag);
+}
+
 std::vector<int64_t> parseSizes(const char* text) {
   std::vector<int64_t> sizes;
   for (const QString& s : QString::fromLocal8Bit(text).split(',')) {
@@ -1157,7 +1484,8 @@ std::vector<int64_t> parseSizes(const char* text) {
 int usage(int code) {
   std::fprintf(code == 0 ? stdout : stderr,
                "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000]\n"
-               "                [--only list,calls,z,memory,load,failover-load]\n"
+               "                [--only list,calls,z,memory,load,failover-load,scale]\n"
+               "                [--scale-sizes 100000,10000000] [--scale-repeats 5]\n"
                "                [--clients 50] [--duration 60] [--repeats 3] [--keep-data] [--sales-per-second 50]\n"
                "                [--figures FILE]\n"
                "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");
@@ -1184,6 +1512,11 @@ int main(int argc, char** argv) {
       settings.sqlite = false;
     } else if (a == "--sizes" && value) {
       settings.sizes = parseSizes(argv[++i]);
+    } else if (a == "--scale-sizes" && value) {
+      settings.scaleSizes = parseSizes(argv[++i]);
+      if (settings.scaleSizes.size() < 2) die("--scale-sizes: a base e pelo menos um tamanho maior");
+    } else if (a == "--scale-repeats" && value) {
+      settings.scaleRepeats = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--only" && value) {
       settings.parts.clear();
       for (const QString& p : QString::fromLocal8Bit(argv[++i]).split(',')) settings.parts.insert(p.toStdString());
@@ -1213,6 +1546,8 @@ int main(int argc, char** argv) {
   std::printf("app_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
   std::printf("%-10s %-34s %13s %13s %7s\n", "database", "figure", "ours", "bare", "ratio");
   for (auto& store : stores) {
+    if (settings.wants("scale")) benchScale(*store, settings);
+    if (!settings.wantsListData()) continue;
     std::vector<Prepared> data;
     for (int64_t size : settings.sizes) {
       data.push_back(prepare(*store, size, settings.keepData));

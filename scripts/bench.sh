@@ -9,7 +9,8 @@
 #
 #   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
 #                    [--sizes 100000,1000000] [--posting-sizes 100000]
-#                    [--only list,calls,z,memory,load,failover-load,posting,failover,report,import]
+#                    [--only list,calls,z,memory,load,failover-load,scale,posting,failover,report,import]
+#                    [--scale-sizes 100000,10000000]
 #                    [--import-sizes 1000000]
 #                    [--keep-data] [--report-sizes 100000,1000000]
 #   scripts/bench.sh --check [--pg URL] [--release]
@@ -20,13 +21,16 @@
 #                the RelWithDebInfo tree in $BUILD_DIR, or build)
 #   --duration   seconds of the load figures (default 60); --clients their clients (50)
 #   --only       the figures to run (default: all); failover-load is the load
-#                over two servers with the one in use killed halfway
+#                over two servers with the one in use killed halfway; scale
+#                is one store's day on 10 000 000 items against 100 000
+#                (--scale-sizes; fill them once and keep them: --keep-data)
 #   --keep-data  the generated databases stay and a later run of the same day
 #                reuses them (PostgreSQL takes a while to fill)
 #   --report-sizes  sale items qfxdemo generates for report_bench (SQLite; the
 #                databases stay in $BUILD_DIR/bench-data for later runs)
 #   --check      only the figures that have a target (100 000 items, both
-#                databases, data kept between runs), one line each: the
+#                databases, the list of 1 000 000 and the store's day on
+#                10 000 000 too, data kept between runs), one line each: the
 #                figure, its bare baseline, the ratio or difference, the
 #                target and ok or MISS; exits 1 when a target is missed or a
 #                figure could not be measured
@@ -47,14 +51,14 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --pg) PG=$2; shift 2 ;;
     --release) BUILD_DIR=build-bench; BUILD_TYPE=Release; shift ;;
-    --duration|--clients|--sizes|--repeats) APP_ARGS+=("$1" "$2"); shift 2 ;;
+    --duration|--clients|--sizes|--repeats|--scale-sizes) APP_ARGS+=("$1" "$2"); shift 2 ;;
     --only) ONLY=$2; shift 2 ;;
     --keep-data) APP_ARGS+=("$1"); POSTING_ARGS+=("$1"); shift ;;
     --posting-sizes) POSTING_SIZES=$2; shift 2 ;;
     --report-sizes) REPORT_SIZES=$2; shift 2 ;;
     --import-sizes) IMPORT_SIZES=$2; shift 2 ;;
     --check) CHECK=1; shift ;;
-    -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
     *) echo "bench.sh: opção desconhecida: $1" >&2; exit 2 ;;
   esac
 done
@@ -68,19 +72,32 @@ stamp() { echo "== $(date -Is)  uptime: $(uptime)"; }
 # ---------------------------------------------------------------- --check
 #
 # The targets: each figure against the bare database of the same run.
-# The reversal's "bare" is the posting it undoes, measured in the same run.
-# kind "abs": the figure itself at most the target; "ratio": figure/bare at
-# most the target; "over": figure-bare at most the target.
+# The posting's "bare" is the same reads and writes done bare with the C
+# library; the bare UPDATE of the same rows is printed for reference. The
+# reversal's "bare" is the posting it undoes, measured in the same run. The
+# scale rows set one store's day on a database of 10 000 000 items against
+# the same day on one of 100 000. kind "abs": the figure itself at most the
+# target; "ratio": figure/bare at most the target; "over": figure-bare at
+# most the target; "ref": printed, no target.
 TARGETS='
 SQLite     z1000        abs   0.35 Z check, 1 000 register-days (2 001 calls)
 PostgreSQL z1000        abs   0.60 Z check, 1 000 register-days (2 001 calls)
 PostgreSQL list100000   ratio 1.25 list 100 000 items
-SQLite     posting100000 ratio 1.30 posting 100 000 items
-PostgreSQL posting100000 ratio 1.50 posting 100 000 items
+PostgreSQL list1000000  ratio 1.25 list 1 000 000 items
+SQLite     posting100000 ratio 1.15 posting 100 000 items, x the same writes bare
+PostgreSQL posting100000 ratio 1.15 posting 100 000 items, x the same writes bare
+SQLite     postingupdate100000 ref 0 posting 100 000 items, x a bare UPDATE
+PostgreSQL postingupdate100000 ref 0 posting 100 000 items, x a bare UPDATE
 SQLite     reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
 PostgreSQL reversal100000 ratio 1.50 reversal of 100 000 items, x their posting
 SQLite     call         over  0.15 one small call (GetReducaoZ)
 PostgreSQL call         over  0.15 one small call (GetReducaoZ)
+SQLite     scalelist    ratio 1.20 store day list, 10M items x 100 000
+PostgreSQL scalelist    ratio 1.20 store day list, 10M items x 100 000
+SQLite     scalez       ratio 1.20 store day Z check, 10M items x 100 000
+PostgreSQL scalez       ratio 1.20 store day Z check, 10M items x 100 000
+SQLite     scaleposting ratio 1.20 store day posting, 10M items x 100 000
+PostgreSQL scaleposting ratio 1.20 store day posting, 10M items x 100 000
 SQLite     import1000000 ratio 1.50 import 1 000 000 sale items from CSV
 PostgreSQL import1000000 ratio 1.50 import 1 000 000 sale items from CSV
 '
@@ -100,11 +117,16 @@ check_table() {
         title = lines[i]; sub(/^[^ ]+ +[^ ]+ +[^ ]+ +[^ ]+ +/, "", title)
         name = title ", " db
         unit = (kind == "over") ? "ms" : "s"
+        if (!((db " " key) in ours) && kind == "ref") continue
         if (!((db " " key) in ours)) {
           printf "%-58s %11s %11s %12s %16s  %s\n", name, "-", "-", "-", "", "MISS (not measured)"
           missed = 1; continue
         }
         o = ours[db " " key]; b = bare[db " " key]
+        if (kind == "ref") {
+          printf "%-58s %8.3f %s %8.3f %s %12.2f %16s  %s\n", name, o, unit, b, unit, o / b, "(reference)", "-"
+          continue
+        }
         if (kind == "abs") { value = o; shown = sprintf("%.2f", o / b); want = sprintf("<= %.2f s", target) }
         else if (kind == "ratio") { value = o / b; shown = sprintf("%.2f", value); want = sprintf("<= %.2fx bare", target) }
         else { value = o - b; shown = sprintf("+%.3f ms", value); want = sprintf("<= +%.2f ms", target) }
@@ -122,10 +144,13 @@ if [ "$CHECK" = 1 ]; then
   trap 'rm -f "$FIGURES"' EXIT
   stamp
   # SQLite: the list has no target there; PostgreSQL: all three
-  QT_QPA_PLATFORM=offscreen "$BIN/app_bench" --pg "" --sizes 100000 --only calls,z --keep-data --figures "$FIGURES"
+  # the scale rows: one store's day on 10 000 000 items against 100 000 (kept:
+  # the first run of a day fills both sizes, COPY on PostgreSQL)
+  QT_QPA_PLATFORM=offscreen "$BIN/app_bench" --pg "" --sizes 100000 --only calls,z,scale --keep-data \
+    --figures "$FIGURES"
   if [ -n "$PG" ]; then
-    QT_QPA_PLATFORM=offscreen "$BIN/app_bench" --no-sqlite --pg "$PG" --sizes 100000 --only list,calls,z \
-      --keep-data --figures "$FIGURES"
+    QT_QPA_PLATFORM=offscreen "$BIN/app_bench" --no-sqlite --pg "$PG" --sizes 100000,1000000 \
+      --only list,calls,z,scale --keep-data --figures "$FIGURES"
   fi
   PG_ARGS=()
   [ -n "$PG" ] && PG_ARGS=(--pg "$PG")
@@ -142,7 +167,7 @@ fi
 
 wants() { [ -z "$ONLY" ] || [[ ",$ONLY," == *",$1,"* ]]; }
 APP_PARTS=""
-for part in list calls z memory load failover-load; do
+for part in list calls z memory load failover-load scale; do
   wants "$part" && APP_PARTS+="${APP_PARTS:+,}$part"
 done
 

@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QString>
 #include <optional>
 #include <string_view>
 
@@ -15,5 +16,9 @@ std::optional<double> number(std::string_view text);
 std::optional<qint64> integer(std::string_view text);
 std::optional<QDate> day(std::string_view text);
 std::optional<QDateTime> moment(std::string_view text);
+// The same, as the ISO text the database keeps: yyyy-MM-dd and
+// yyyy-MM-dd hh:mm:ss (a day alone is its start), made without a calendar.
+std::optional<QString> isoDay(std::string_view text);
+std::optional<QString> isoMoment(std::string_view text);
 
 }  // namespace qfx::server::importvalue

@@ -62,6 +62,21 @@ void appendCopyField(std::string& out, const QVariant& value) {
     out += "\\N";
     return;
   }
+  if (value.typeId() == QMetaType::QString) {
+    // the usual field, a plain ASCII text: straight into the COPY's text
+    const QString& text = *static_cast<const QString*>(value.constData());
+    const size_t start = out.size();
+    for (QChar c : text) {
+      const char16_t u = c.unicode();
+      if (u >= 0x80 || u == '\\' || u == '\t' || u == '\n' || u == '\r') {
+        out.resize(start);
+        appendEscaped(out, text.toUtf8());
+        return;
+      }
+      out += char(u);
+    }
+    return;
+  }
   appendEscaped(out, copyText(value));
 }
 

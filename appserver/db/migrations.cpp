@@ -28,6 +28,7 @@ constexpr Version kVersions[] = {
     {7, "0007_estorno"},
     {10, "0010_execucao_consolidacao"},
     {11, "0011_nfce"},
+    {12, "0012_nfce_conferencia"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

@@ -7,6 +7,23 @@
 
 namespace qfx::server::sql {
 
+void utf8Into(std::string& out, const QVariant& value) {
+  out.clear();
+  if (value.typeId() != QMetaType::QString) {
+    out = value.toString().toStdString();
+    return;
+  }
+  const QString& text = *static_cast<const QString*>(value.constData());
+  out.reserve(size_t(text.size()));
+  for (QChar c : text) {
+    if (c.unicode() >= 0x80) {
+      out = text.toStdString();
+      return;
+    }
+    out += char(c.unicode());
+  }
+}
+
 RowWriter::RowWriter(QSqlDatabase db, Dialect dialect, const QString& table, const QStringList& columns)
     : db_(std::move(db)), table_(table), columns_(columns) {
   if (dialect == Dialect::PostgreSQL) batch_ = std::make_unique<BatchInsert>(db_, table, columns);
@@ -36,6 +53,7 @@ Status RowWriter::add(const QVariantList& row) {
   if (batch_) return batch_->add(row);
   if (!statement_)
     if (auto prepared = prepareSqlite(); !prepared) return prepared;
+  if (scratch_.size() < size_t(row.size())) scratch_.resize(size_t(row.size()));
   for (int i = 0; i < int(row.size()); ++i) {
     const QVariant& v = row[i];
     if (v.isNull()) {
@@ -45,8 +63,10 @@ Status RowWriter::add(const QVariantList& row) {
     } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
       sqlite3_bind_int64(statement_, i + 1, v.toLongLong());
     } else {
-      const QByteArray text = v.toString().toUtf8();
-      sqlite3_bind_text(statement_, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+      // bound from a text kept for the step: no copy of it by SQLite, none of the QString
+      std::string& text = scratch_[size_t(i)];
+      utf8Into(text, v);
+      sqlite3_bind_text(statement_, i + 1, text.data(), int(text.size()), SQLITE_STATIC);
     }
   }
   const int stepped = sqlite3_step(statement_);

@@ -10,6 +10,8 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/result.h"
 #include "db/database.h"
@@ -19,6 +21,10 @@ struct sqlite3_stmt;
 namespace qfx::server::sql {
 
 class BatchInsert;
+
+// A value's text as UTF-8 into `out` (its storage reused from row to row):
+// the row writers' conversion, without a QByteArray for each plain ASCII text.
+void utf8Into(std::string& out, const QVariant& value);
 
 class RowWriter {
  public:
@@ -41,6 +47,7 @@ class RowWriter {
   QStringList columns_;
   std::unique_ptr<BatchInsert> batch_;  // PostgreSQL
   sqlite3_stmt* statement_ = nullptr;   // SQLite
+  std::vector<std::string> scratch_;    // SQLite: the texts of the row being stepped
 };
 
 }  // namespace qfx::server::sql

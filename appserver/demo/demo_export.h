@@ -4,6 +4,7 @@
 // demo's registrations, sales and Z reductions row for row.
 #pragma once
 
+#include <QDate>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -15,5 +16,22 @@ namespace qfx::server::demo {
 // folder is made when missing. The posting stamps stay out: an import never
 // writes them.
 Status writeImportFiles(QSqlDatabase& db, const QString& folder);
+
+// The sales of one day (of one branch, or of every branch) as the point of
+// sale keeps them once authorised: one NFC-e (`nfeProc`, layout 4.00) a sale,
+// and its cancellation event beside a cancelled one. The document is made
+// from what the sale holds, so the files written from a database that
+// imported them are the same files, byte for byte. A returned sale is no
+// NFC-e (its return would be an NF-e of its own), nor is a sale of a branch
+// without CNPJ, of a register without NFC-e series or without a numeric
+// receipt number: those are counted as left out.
+struct NfceSelection {
+  QDate day;
+  QString branch;  // empty: every branch
+};
+struct NfceFiles {
+  int64_t documents = 0, cancellations = 0, leftOut = 0;
+};
+Result<NfceFiles> writeNfceFiles(QSqlDatabase& db, const QString& folder, const NfceSelection& selection);
 
 }  // namespace qfx::server::demo

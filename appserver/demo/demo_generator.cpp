@@ -67,6 +67,22 @@ using Location = std::array<QString, 3>;
 
 QString code(int number, int width) { return QStringLiteral("%1").arg(number, width, 10, QLatin1Char('0')); }
 
+// A branch's CNPJ: its company's root, the branch as its order, and the two
+// check digits (modulo 11), so that its NFC-e name a real-looking issuer.
+QString cnpjOf(const Branch& b) {
+  QString digits = (b.company == QLatin1String("01") ? QStringLiteral("11222333") : QStringLiteral("44555666")) +
+                   QStringLiteral("0") + b.code.right(3);
+  for (int round = 0; round < 2; ++round) {
+    int sum = 0, weight = 2;
+    for (qsizetype i = digits.size() - 1; i >= 0; --i) {
+      sum += digits[i].digitValue() * weight;
+      weight = weight == 9 ? 2 : weight + 1;
+    }
+    digits += QChar(u'0' + (sum % 11 < 2 ? 0 : 11 - sum % 11));
+  }
+  return digits;
+}
+
 std::vector<Product> makeProducts(int64_t items) {
   struct Base {
     const char* name;
@@ -249,22 +265,26 @@ Status Generator::writeBranches() {
   const int registersPerStore = options_.registersPerStore > 0 ? options_.registersPerStore
                                                                : 3 + int(std::min<int64_t>(6, options_.items / 200000));
   for (const Branch& b : kBranches) {
-    branches.push_back(
-        {b.code, b.name, b.company, QStringLiteral("1040%1").arg(b.code), "1", QStringLiteral("55%1").arg(b.code)});
+    branches.push_back({b.code, b.name, b.company, QStringLiteral("1040%1").arg(b.code), "1",
+                        QStringLiteral("55%1").arg(b.code), cnpjOf(b)});
     stores.push_back({b.code, "01", QStringLiteral("Loja %1").arg(b.name), "000001", "000001", "01"});
     for (int r = 1; r <= registersPerStore; ++r) registers_.push_back({b.code, "01", code(r, 3)});
   }
   stores.push_back({"0001", "02", "Quiosque Praça", "000002", "000002", "01"});
   registers_.push_back({"0001", "02", code(registersPerStore + 1, 3)});
+  // each register issues NFC-e under the series of its number (qfxdemo --nfce)
   for (const auto& r : registers_)
-    registers.push_back({r.branch, r.store, r.code, QStringLiteral("Caixa %1").arg(r.code)});
-  if (auto s = insert("FILIAL", {"CDFILIAL", "NMFILIAL", "CDEMPRESA", "CDINSCESTA", "CDSERIE", "CDINSCMUNI"}, branches);
+    registers.push_back(
+        {r.branch, r.store, r.code, QStringLiteral("Caixa %1").arg(r.code), QString::number(r.code.toInt())});
+  if (auto s =
+          insert("FILIAL", {"CDFILIAL", "NMFILIAL", "CDEMPRESA", "CDINSCESTA", "CDSERIE", "CDINSCMUNI", "NRCNPJFILI"},
+                 branches);
       !s)
     return s;
   if (auto s = insert("LOJA", {"CDFILIAL", "CDLOJA", "NMLOJA", "CDALMOXARIFE", "CDLOCALESTOQ", "CDTIPOOPER"}, stores);
       !s)
     return s;
-  return insert("CAIXA", {"CDFILIAL", "CDLOJA", "CDCAIXA", "NMCAIXA"}, registers);
+  return insert("CAIXA", {"CDFILIAL", "CDLOJA", "CDCAIXA", "NMCAIXA", "CDSERIENFCE"}, registers);
 }
 
 Status Generator::writeCodes() {

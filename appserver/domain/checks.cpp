@@ -1,5 +1,7 @@
 #include "domain/checks.h"
 
+#include <cmath>
+
 #include "common/sale_money.h"
 #include "common/wire_date.h"
 #include "db/rows.h"
@@ -123,8 +125,61 @@ Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch,
   return packet;
 }
 
+namespace {
+
+// The branch checks this register's days by its NFC-e documents.
+Result<bool> checkedByDocuments(QSqlDatabase& db, const QString& branch, const QString& cashRegister) {
+  auto rows = sql::openRows(db,
+                            "SELECT P.IDZNFCE FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL "
+                            "WHERE C.CDFILIAL = ? AND C.CDCAIXA = ? AND C.CDSERIENFCE IS NOT NULL",
+                            {branch.toStdString(), cashRegister.toStdString()}, sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  auto found = (*rows)->next();
+  if (!found) return found.error();
+  return *found && (*rows)->text(0) == "N";
+}
+
+// The day's documents in cents, each to the cent as its vNF is; none when the
+// register issued none (or every one was cancelled).
+Result<std::optional<qint64>> documentsCents(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
+                                             const QDate& day) {
+  auto rows = sql::openRows(db,
+                            "SELECT VRTOTNFCE FROM VENDA WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTVENDA = ? "
+                            "AND CDCHAVENFCE IS NOT NULL AND IDSITUVENDA <> 'C'",
+                            {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
+  if (!rows) return rows.error();
+  std::optional<qint64> cents;
+  for (;;) {
+    auto more = (*rows)->next();
+    if (!more) return more.error();
+    if (!*more) return cents;
+    cents = cents.value_or(0) + std::llround((*rows)->number(0) * 100.0);
+  }
+}
+
+Result<packet::Packet> documentsReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
+                                          const QDate& day) {
+  auto cents = documentsCents(db, branch, cashRegister, day);
+  if (!cents) return cents.error();
+  constexpr const auto& fields = contract::fields::zReduction;
+  packet::Packet packet = contract::emptyPacket(fields);
+  if (*cents) {
+    auto& c = packet.columns;
+    c[contract::indexOf(fields, "VRVENLIQREDZ")].appendNumber(double(**cents) / 100.0);
+    putText(c[contract::indexOf(fields, "CDFILIAL")], branch);
+    putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
+    c[contract::indexOf(fields, "DTREDUCAOZ")].appendNumber(wiredate::fromDate(day));
+  }
+  return packet;
+}
+
+}  // namespace
+
 Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                   const QDate& day) {
+  auto byDocuments = checkedByDocuments(db, branch, cashRegister);
+  if (!byDocuments) return byDocuments.error();
+  if (*byDocuments) return documentsReduction(db, branch, cashRegister, day);
   // the columns fill the fields in order: the select list comes from them
   static const std::string text = "SELECT " + selectList(contract::fields::zReduction) +
                                   " FROM REDUCAOZ WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?";

@@ -36,7 +36,11 @@ Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch,
 // The query behind registerDaySales (its items with their sale's situation),
 // as sent to SQLite or PostgreSQL.
 std::string registerDayItemsText(bool sqlite);
-// The register-day's Z reduction, when there is one.
+// What the register-day's sales are checked against: its Z reduction, when
+// there is one; or, for a register that issues NFC-e (CAIXA.CDSERIENFCE) of
+// a branch that checks those by their documents (PARAMFILIAL.IDZNFCE 'N'),
+// the vNF of its authorised documents of the day as they were imported,
+// cancelled ones left out (no row when there is none).
 Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                   const QDate& day);
 

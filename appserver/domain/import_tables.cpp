@@ -51,7 +51,10 @@ Kind salesKind(const char* name, bool withAccessKey) {
                 {"TIPOCONS", {"CDTIPOCONS"}, {"CDTIPOCONS"}, "tipo de consumo"}},
                "CDFILIAL",
                "DTVENDA"};
-  if (withAccessKey) kind.columns.push_back(text("CDCHAVENFCE", 44));
+  if (withAccessKey) {
+    kind.columns.push_back(text("CDCHAVENFCE", 44));
+    kind.columns.push_back(number("VRTOTNFCE"));  // vNF, what the Z check may compare the day with
+  }
   return kind;
 }
 
@@ -81,7 +84,8 @@ std::vector<Kind> makeKinds() {
         day("DTPROCESSAMENTO"),
         day("DTFECHAESTQ"),
         {"NRDIASMAXCONS", T::Integer, 0, false, false, nullptr},
-        flag("IDNFCEGTIN", "N")},
+        flag("IDNFCEGTIN", "N"),
+        flag("IDZNFCE", "Z")},
        {branch()},
        "CDFILIAL",
        nullptr},

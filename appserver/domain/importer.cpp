@@ -16,8 +16,10 @@
 #include "common/import_values.h"
 #include "common/nfce_reader.h"
 #include "db/row_writer.h"
+#include "db/rows.h"
 #include "db/sql.h"
 #include "domain/import_tables.h"
+#include "domain/number_series.h"
 
 namespace qfx::server {
 
@@ -127,6 +129,9 @@ using importing::Row;
 using importing::Sale;
 
 const char* kItemColumns[] = {"NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"};
+const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA", "CDLOJA",      "CDCAIXA",    "DTVENDA",      "DTENTRVENDA",
+                              "NRCUPOMFIS",   "CDCLIENTE",  "CDCCUSCLIE",  "CDTIPOCONS", "NMCONSUMIDOR", "IDSITUVENDA",
+                              "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE", "VRTOTNFCE"};
 
 }  // namespace
 
@@ -182,6 +187,7 @@ struct Importer::State {
   std::optional<Sale> sale;
   std::vector<Sale> batch;
   std::unique_ptr<sql::RowWriter> saleRows, itemRows;
+  QVariantList saleRow, itemRow;  // reused from row to row
 
   ImportCount& count() {
     auto [it, added] = countOf.try_emplace(kind->name, summary.counts.size());
@@ -200,11 +206,33 @@ struct Importer::State {
     return false;
   }
 
+  // Column names come as the same few literals (static names) for every row
+  // of a file: found by their address once a file, then without comparing texts.
+  mutable std::vector<std::pair<const char*, int>> columnByName;
   int column(const char* name) const {
+    for (const auto& [known, at] : columnByName)
+      if (known == name) return at;
+    int found = -1;
+    for (size_t i = 0; i < kind->columns.size() && found < 0; ++i)
+      if (std::strcmp(kind->columns[i].name, name) == 0) found = int(i);
+    columnByName.emplace_back(name, found);
+    return found;
+  }
+
+  // a name read from a file: not one of the literals column() keeps
+  int columnNamed(const std::string& name) const {
     for (size_t i = 0; i < kind->columns.size(); ++i)
-      if (std::strcmp(kind->columns[i].name, name) == 0) return int(i);
+      if (name == kind->columns[i].name) return int(i);
     return -1;
   }
+
+  // a sales file's columns by place, found once from its header: its lines are many
+  struct SaleColumns {
+    int branch = -1, number = -1;
+    int item[std::size(kItemColumns)] = {};
+    std::vector<size_t> repeated;  // the sale's columns the file has, which every line repeats
+  } saleColumns;
+  void findSaleColumns();
   bool present(int c) const { return c >= 0 && fileColumnOf[size_t(c)] >= 0; }
   QString text(const Row& row, const char* name) const {
     const int c = column(name);
@@ -254,6 +282,8 @@ struct Importer::State {
   void importNfce(const NfceDocument& doc);
   Status applyCancellations();
   Status applyCancellation(const std::string& file, const QString& key);
+  Status keepCancellation(const std::string& file, const QString& key);
+  Status forgetWaitingCancellation(const QString& key);
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
   Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
@@ -272,6 +302,20 @@ std::string joinKey(const QStringList& parts) {
   return key;
 }
 
+// joinKey of a sale's branch and number, made without a list: one a line
+std::string saleKey(const QString& branch, const QString& number) {
+  std::string key;
+  key.reserve(size_t(branch.size() + number.size() + 2));
+  for (const QString* part : {&branch, &number}) {
+    for (QChar c : *part) {
+      if (c.unicode() >= 0x80) return joinKey({branch, number});
+      key += char(c.unicode());
+    }
+    key += kKeySeparator;
+  }
+  return key;
+}
+
 }  // namespace
 
 // ---- files ----
@@ -281,6 +325,7 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
   fileName = name;
   firstProblemOfFile = summary.problems.size();
   kind = importing::findKind(kindName);
+  columnByName.clear();
   headerRead = false;
   skipFile = false;
   columnAt.clear();
@@ -387,7 +432,7 @@ bool Importer::State::readHeader(const CsvRecord& record) {
   bool sound = true;
   for (size_t i = 0; i < record.fields.size(); ++i) {
     const QString name = QString::fromStdString(record.fields[i]).trimmed().toUpper();
-    const int c = column(name.toUtf8().constData());
+    const int c = columnNamed(name.toStdString());
     columnAt.push_back(c);
     if (c < 0) {
       problem(record.line, name.toStdString(),
@@ -411,7 +456,17 @@ bool Importer::State::readHeader(const CsvRecord& record) {
     ++count().refused;
     skipFile = true;
   }
+  if (sound && importing::isSalesKind(kind->name)) findSaleColumns();
   return sound;
+}
+
+void Importer::State::findSaleColumns() {
+  saleColumns.branch = column("CDFILIAL");
+  saleColumns.number = column("NRSEQVENDA");
+  for (size_t i = 0; i < std::size(kItemColumns); ++i) saleColumns.item[i] = column(kItemColumns[i]);
+  saleColumns.repeated.clear();
+  for (size_t c = 0; c < kind->columns.size(); ++c)
+    if (present(int(c)) && !importing::isItemColumn(kind->columns[c].name)) saleColumns.repeated.push_back(c);
 }
 
 std::optional<QVariant> Importer::State::value(const Column& c, const std::string& field, uint64_t line) {
@@ -434,11 +489,11 @@ std::optional<QVariant> Importer::State::value(const Column& c, const std::strin
       return text;
     }
     case ColumnType::Day:
-      if (auto d = importvalue::day(raw)) return dayText(*d);
+      if (auto d = importvalue::isoDay(raw)) return *d;
       problem(line, c.name, "data inválida \"" + std::string(raw) + "\" (use dd/mm/aaaa ou aaaa-mm-dd)");
       return std::nullopt;
     case ColumnType::Moment:
-      if (auto m = importvalue::moment(raw)) return m->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+      if (auto m = importvalue::isoMoment(raw)) return *m;
       problem(line, c.name,
               "data e hora inválidas \"" + std::string(raw) + "\" (use dd/mm/aaaa hh:mm:ss ou aaaa-mm-dd hh:mm:ss)");
       return std::nullopt;
@@ -703,14 +758,15 @@ std::string saleName(const QString& branch, const QString& number) {
 bool Importer::State::addSaleLine(Row row) {
   auto& counts = count();
   ++counts.items;
-  const QString branch = text(row, "CDFILIAL");
-  const QString number = text(row, "NRSEQVENDA");
-  const std::string key = joinKey({branch, number});
+  const QString branch = row.values[size_t(saleColumns.branch)].toString();
+  const QString number = row.values[size_t(saleColumns.number)].toString();
+  const std::string key = saleKey(branch, number);
   ImportedItem item{row.line, {}};
-  for (const char* c : kItemColumns) item.values << (present(column(c)) ? row.values[size_t(column(c))] : QVariant());
+  item.values.reserve(qsizetype(std::size(kItemColumns)));
+  for (int c : saleColumns.item) item.values << (present(c) ? row.values[size_t(c)] : QVariant());
   if (sale && sale->key == key) {
-    for (size_t c = 0; c < kind->columns.size() && !sale->head.values.empty(); ++c) {
-      if (!present(int(c)) || importing::isItemColumn(kind->columns[c].name)) continue;
+    for (size_t c : saleColumns.repeated) {
+      if (sale->head.values.empty()) break;
       if (!sameValue(sale->head.values[c], row.values[c], kind->columns[c].type)) {
         problem(row.line, kind->columns[c].name,
                 "os dados da " + saleName(branch, number) + " diferem dos da linha " + std::to_string(sale->line) +
@@ -786,10 +842,15 @@ bool Importer::State::saleIsSound(const Sale& s) {
             "o caixa " + reg.toStdString() + " é da loja " + it->second + ", não da loja " + store.toStdString());
     sound = false;
   }
-  const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
+  static const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
+  const auto& knownProducts = known[product.table];
+  std::string key;
   for (const auto& item : s.items) {
     const QString code = item.values[1].toString();
-    if (exists(product, {code})) continue;
+    // the products a file names are few: found before, they are found here without a list or a query
+    key = code.toStdString();
+    key += kKeySeparator;
+    if (knownProducts.count(key) || exists(product, {code})) continue;
     if (failure) return false;
     problem(item.line, "CDPRODUTO", "produto " + code.toStdString() + " não cadastrado");
     sound = false;
@@ -811,14 +872,6 @@ void Importer::State::closeSale() {
     if (auto written = writeBatch(); !written) failed(written.error());
 }
 
-namespace {
-
-const char* kSaleColumns[] = {"CDFILIAL",     "NRSEQVENDA",  "CDLOJA",       "CDCAIXA",    "DTVENDA",
-                              "DTENTRVENDA",  "NRCUPOMFIS",  "CDCLIENTE",    "CDCCUSCLIE", "CDTIPOCONS",
-                              "NMCONSUMIDOR", "IDSITUVENDA", "IDTPFORPGVEN", "IDTIPOIMPV", "CDCHAVENFCE"};
-
-}  // namespace
-
 Status Importer::State::writeBatch() {
   std::map<QString, std::vector<Sale*>> byBranch;
   for (auto& s : batch) byBranch[text(s.head, "CDFILIAL")].push_back(&s);
@@ -830,22 +883,34 @@ Status Importer::State::writeBatch() {
 
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
   // which are stored, and their items, locked against a posting run until
-  // the import ends (a run that claimed one first has it posted by then)
-  QVariantList bound{branch};
-  for (auto* s : sales) bound << text(s->head, "NRSEQVENDA");
-  const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-  QStringList saleColumns;
-  for (const char* c : kSaleColumns) saleColumns << QLatin1String(c);
-  auto heads = sql::run(db,
-                        QStringLiteral("SELECT %1 FROM VENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (%2)%3")
-                            .arg(saleColumns.join(", "), placeholders(sales.size()), lock),
-                        bound);
-  if (!heads) return heads.error();
+  // the import ends (a run that claimed one first has it posted by then);
+  // read with the database's own library, no Qt binding per parameter
+  std::vector<std::optional<std::string>> bound{branch.toStdString()};
+  bound.reserve(sales.size() + 1);
+  for (auto* s : sales) bound.emplace_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
+  const std::string lock = dialect == Dialect::PostgreSQL ? " FOR UPDATE" : "";
+  std::string marks;
+  for (size_t i = 0; i < sales.size(); ++i) marks += i ? ", ?" : "?";
+  std::string saleColumnList;
+  for (const char* c : kSaleColumns) saleColumnList += (saleColumnList.empty() ? "" : ", ") + std::string(c);
+  // a full batch's texts are the same every time: SQLite keeps them prepared
+  const auto reuse =
+      dialect == Dialect::SQLite && sales.size() == kSqliteSalesPerBatch ? sql::Reuse::Kept : sql::Reuse::No;
   std::unordered_map<std::string, std::vector<QVariant>> storedHeads;
-  while (heads->next()) {
-    std::vector<QVariant> v;
-    for (int i = 0; i < int(std::size(kSaleColumns)); ++i) v.push_back(heads->value(i));
-    storedHeads.emplace(heads->value(1).toString().toStdString(), std::move(v));
+  {
+    auto heads = sql::openRows(
+        db, "SELECT " + saleColumnList + " FROM VENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" + marks + ")" + lock,
+        bound, reuse);
+    if (!heads) return heads.error();
+    for (;;) {
+      auto more = (*heads)->next();
+      if (!more) return more.error();
+      if (!*more) break;
+      std::vector<QVariant> v;
+      v.reserve(std::size(kSaleColumns));
+      for (int i = 0; i < int(std::size(kSaleColumns)); ++i) v.push_back((*heads)->value(i));
+      storedHeads.emplace(std::string((*heads)->text(1)), std::move(v));
+    }
   }
   struct StoredItem {
     QVariantList values;
@@ -853,17 +918,20 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   };
   std::unordered_map<std::string, std::map<QString, StoredItem>> storedItems;
   if (!storedHeads.empty()) {
-    auto items = sql::run(db,
-                          QStringLiteral("SELECT NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
-                                         "VRDESITVEND, NRLANCESTQ, CDFILIALEST FROM ITVENDA "
-                                         "WHERE CDFILIAL = ? AND NRSEQVENDA IN (%1)%2")
-                              .arg(placeholders(sales.size()), lock),
-                          bound);
+    auto items = sql::openRows(db,
+                               "SELECT NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND, "
+                               "NRLANCESTQ, CDFILIALEST FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" +
+                                   marks + ")" + lock,
+                               bound, reuse);
     if (!items) return items.error();
-    while (items->next()) {
-      StoredItem item{{items->value(1), items->value(2), items->value(3), items->value(4), items->value(5)},
-                      !items->value(6).isNull() || !items->value(7).isNull()};
-      storedItems[items->value(0).toString().toStdString()][items->value(1).toString()] = std::move(item);
+    for (;;) {
+      auto more = (*items)->next();
+      if (!more) return more.error();
+      if (!*more) break;
+      const auto& row = **items;
+      StoredItem item{{row.value(1), row.value(2), row.value(3), row.value(4), row.value(5)},
+                      !row.isNull(6) || !row.isNull(7)};
+      storedItems[std::string(row.text(0))][row.value(1).toString()] = std::move(item);
     }
   }
   auto& counts = count();
@@ -927,10 +995,11 @@ Status Importer::State::insertSale(const Sale& s) {
     for (const char* c : kSaleColumns) columns << QLatin1String(c);
     saleRows = std::make_unique<sql::RowWriter>(db, dialect, QStringLiteral("VENDA"), columns);
   }
-  QVariantList values;
-  for (const char* c : kSaleColumns) {
-    const int at = column(c);
-    values << (present(at) ? s.head.values[size_t(at)] : sql::nullText());
+  QVariantList& values = saleRow;
+  values.resize(qsizetype(std::size(kSaleColumns)));
+  for (size_t i = 0; i < std::size(kSaleColumns); ++i) {
+    const int at = column(kSaleColumns[i]);
+    values[qsizetype(i)] = present(at) ? s.head.values[size_t(at)] : sql::nullText();
   }
   // a sale entered when nothing says otherwise: its day's start; settled unless said
   if (values[5].isNull()) values[5] = text(s.head, "DTVENDA") + QStringLiteral(" 00:00:00");
@@ -946,12 +1015,14 @@ Status Importer::State::insertItems(const Sale& s) {
         QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
     itemRows->setBeforeWrite([this] { return saleRows ? saleRows->flush() : success(); });
   }
-  const QString branch = text(s.head, "CDFILIAL"), number = text(s.head, "NRSEQVENDA");
+  // one row reused for every item: its values are assigned, no list made per item
+  itemRow.resize(2 + qsizetype(std::size(kItemColumns)));
+  itemRow[0] = s.head.values[size_t(column("CDFILIAL"))];
+  itemRow[1] = s.head.values[size_t(column("NRSEQVENDA"))];
   for (const auto& item : s.items) {
-    QVariantList values{branch, number};
-    values << item.values;
-    if (values[6].isNull()) values[6] = 0.0;
-    if (auto added = itemRows->add(values); !added) return added;
+    for (qsizetype i = 0; i < item.values.size(); ++i) itemRow[2 + i] = item.values[i];
+    if (itemRow[6].isNull()) itemRow[6] = 0.0;
+    if (auto added = itemRows->add(itemRow); !added) return added;
   }
   return success();
 }
@@ -1001,6 +1072,12 @@ QString withoutLeadingZeros(const QString& text) {
 
 long long centsOf(double v) { return std::llround(v * 100.0); }
 
+// The number series whose row lock orders the imports that number a branch's new NFC-e sales.
+const char* const kNfceSaleSeries = "VENDANFCE";
+
+// The issuer's CNPJ, the 7th to the 20th digit of an access key.
+QString issuerOf(const QString& key) { return key.mid(6, 14); }
+
 }  // namespace
 
 bool Importer::State::nfceProblem(uint64_t line, const char* element, std::string reason) {
@@ -1039,6 +1116,9 @@ Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QSt
   if (stored->next()) return stored->value(0).toString();
   auto last = lastSaleNumber.find(branch.toStdString());
   if (last == lastSaleNumber.end()) {
+    // another import numbering the branch's documents waits here until it
+    // commits, then reads the greatest number it left (PostgreSQL read committed)
+    if (auto locked = series::lock(db, branch, kNfceSaleSeries); !locked) return locked.error();
     auto greatest =
         sql::run(db, QStringLiteral("SELECT MAX(NRSEQVENDA) FROM VENDA WHERE CDFILIAL = ? AND LENGTH(NRSEQVENDA) = 10"),
                  {branch});
@@ -1139,6 +1219,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   set("IDSITUVENDA", QStringLiteral("F"));
   set("IDTPFORPGVEN", paymentForm(doc.payments));
   set("CDCHAVENFCE", doc.key);
+  set("VRTOTNFCE", doc.total);
   QString customer;
   if (!doc.customerDocument.isEmpty()) {
     auto found = nfceCustomer(doc.customerDocument);
@@ -1176,6 +1257,12 @@ void Importer::State::importNfce(const NfceDocument& doc) {
 }
 
 Status Importer::State::applyCancellations() {
+  // events of earlier imports whose documents are in now (this import's included)
+  auto waiting = sql::run(db, QStringLiteral("SELECT P.CDCHAVENFCE, P.NMARQUIVO FROM NFCECANCPEND P "
+                                             "JOIN VENDA V ON V.CDCHAVENFCE = P.CDCHAVENFCE ORDER BY P.CDCHAVENFCE"));
+  if (!waiting) return waiting.error();
+  while (waiting->next())
+    cancellations.emplace_back(waiting->value(1).toString().toStdString(), waiting->value(0).toString());
   for (const auto& [file, key] : cancellations)
     if (auto applied = applyCancellation(file, key); !applied) return applied;
   cancellations.clear();
@@ -1198,23 +1285,22 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   auto sale = sql::run(
       db, QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?") + lock, {key});
   if (!sale) return sale.error();
-  if (!sale->next()) {
-    problem(0, element,
-            "o cancelamento da NFC-e " + key.toStdString() +
-                " chegou antes do documento: importe o documento e o cancelamento juntos");
-    ++counts.refused;
-    return success();
-  }
+  if (!sale->next()) return keepCancellation(file, key);
   const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
   if (!boundBranch.empty() && branch.toStdString() != boundBranch) {
     problem(0, element, "a filial " + branch.toStdString() + " não é a do operador (" + boundBranch + ")");
     ++counts.refused;
     return success();
   }
+  if (auto done = forgetWaitingCancellation(key); !done) return done;
   if (sale->value(2).toString() == QLatin1String("C")) {
     ++counts.unchanged;
     return success();
   }
+  // a posting run of the branch holds this lock from before it reads the
+  // sales to its commit: one under way is waited for (and its postings seen
+  // below), one starting now waits for this import and finds the sale cancelled
+  if (auto locked = series::lock(db, branch, series::kNote); !locked) return locked;
   auto posted = sql::run(db,
                          QStringLiteral("SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA = ? AND "
                                         "(NRLANCESTQ IS NOT NULL OR CDFILIALEST IS NOT NULL)"),
@@ -1231,6 +1317,40 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
       db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
   if (!cancelled) return cancelled.error();
   ++counts.updated;
+  return success();
+}
+
+// An event before its document: kept until the document comes, in this
+// import or a later one. An operator bound to a branch keeps only events of
+// its branch's documents (the key names the issuer).
+Status Importer::State::keepCancellation(const std::string& file, const QString& key) {
+  auto& counts = count();
+  if (!boundBranch.empty()) {
+    auto branch = nfceBranchOf(issuerOf(key));
+    if (!branch) return branch.error();
+    if (!**branch || (**branch)->code.toStdString() != boundBranch) {
+      problem(0, "procEventoNFe/evento/infEvento/chNFe",
+              "a NFC-e " + key.toStdString() + " não é de um emitente da filial do operador (" + boundBranch + ")");
+      ++counts.refused;
+      return success();
+    }
+  }
+  auto kept = sql::run(db,
+                       QStringLiteral("INSERT INTO NFCECANCPEND (CDCHAVENFCE, NMARQUIVO, DTRECEBIDO) VALUES (?, ?, ?) "
+                                      "ON CONFLICT (CDCHAVENFCE) DO NOTHING"),
+                       {key, QString::fromStdString(file).left(255),
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+  if (!kept) return kept.error();
+  if (kept->numRowsAffected() > 0)
+    ++counts.inserted;
+  else
+    ++counts.unchanged;
+  return success();
+}
+
+Status Importer::State::forgetWaitingCancellation(const QString& key) {
+  auto removed = sql::run(db, QStringLiteral("DELETE FROM NFCECANCPEND WHERE CDCHAVENFCE = ?"), {key});
+  if (!removed) return removed.error();
   return success();
 }
 

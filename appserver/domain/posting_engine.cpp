@@ -119,6 +119,8 @@ class Run {
   Status post();
   Status insertLines(const QString& stockNumber, const std::map<QString, double>& lines);
   Status postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber);
+  Status postDaysTogether(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
+  Status runArrays(const std::string& text, const std::vector<QString>& values, const char* what);
   Status claimByCtid(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
   Status claimByRowId(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote);
   Status stamp(const std::string& text, const std::vector<std::optional<std::string>>& values, size_t items);
@@ -293,20 +295,25 @@ bool Run::collectBlocked() {
 }
 
 // A day whose last posting in the stock warehouse is an implantation or an
-// inventory adjustment stays as it is.
+// inventory adjustment stays as it is. The period's postings of the
+// warehouse are read at once, each day's last first (a query per day was a
+// round trip each on PostgreSQL).
 Status Run::dropImplantationDays() {
   std::set<QDate> days, closed;
   for (const PostedItem* item : postable_) days.insert(item->day);
-  for (const QDate& day : days) {
-    auto q = sql::run(db_,
-                      QStringLiteral("SELECT IDTIPOLANC FROM LANCESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? AND "
-                                     "DTLANCESTQ = ? ORDER BY NRLANCESTQ DESC LIMIT 1"),
-                      {stock_.branch, stock_.warehouse, wiredate::dayText(day)});
-    if (!q) return q.error();
-    if (q->next()) {
-      const QString type = q->value(0).toString();
-      if (type == QLatin1String("I") || type == QLatin1String("A")) closed.insert(day);
-    }
+  auto q =
+      sql::run(db_,
+               QStringLiteral("SELECT DTLANCESTQ, IDTIPOLANC FROM LANCESTQ WHERE CDFILIAL = ? AND CDALMOXARIFE = ? "
+                              "AND DTLANCESTQ >= ? AND DTLANCESTQ <= ? ORDER BY DTLANCESTQ, NRLANCESTQ DESC"),
+               {stock_.branch, stock_.warehouse, wiredate::dayText(*days.begin()), wiredate::dayText(*days.rbegin())});
+  if (!q) return q.error();
+  std::optional<QDate> previous;
+  while (q->next()) {
+    const std::optional<QDate> day = wiredate::dayFromDatabase(q->value(0));
+    if (!day || day == previous) continue;  // only each day's last posting counts
+    previous = day;
+    const QString type = q->value(1).toString();
+    if (days.count(*day) && (type == QLatin1String("I") || type == QLatin1String("A"))) closed.insert(*day);
   }
   if (closed.empty()) return success();
   if (closed.size() == days.size())
@@ -435,23 +442,10 @@ Status Run::claimByCtid(const std::map<QDate, PostedItems>& byDay, int64_t first
   return stamp(postgresStampText(), values, size_t(addresses.size()));
 }
 
-// The stock posting's product lines: on PostgreSQL one insert of two arrays
-// (a statement per line is a round trip each); on SQLite one kept statement.
+// SQLite: the stock posting's product lines by one kept statement (in
+// process, a statement per line costs no round trip; PostgreSQL writes them
+// with the run's other lines, in postDaysTogether).
 Status Run::insertLines(const QString& stockNumber, const std::map<QString, double>& lines) {
-  if (dialect_ == Dialect::PostgreSQL) {
-    QStringList products, quantities;
-    for (const auto& [product, out] : lines) {
-      products << product;
-      quantities << QString::number(out, 'g', 17);  // the double as it is, read back exactly
-    }
-    auto q =
-        sql::run(db_,
-                 QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT ?, ?, "
-                                "P, Q FROM UNNEST(CAST(? AS VARCHAR[]), CAST(? AS DOUBLE PRECISION[])) AS L (P, Q)"),
-                 {stock_.branch, stockNumber, arrayLiteral(products), arrayLiteral(quantities)});
-    if (!q) return q.error();
-    return success();
-  }
   QSqlQuery q(db_);
   if (!q.prepare(QStringLiteral("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) "
                                 "VALUES (?, ?, ?, ?)")))
@@ -466,6 +460,7 @@ Status Run::insertLines(const QString& stockNumber, const std::map<QString, doub
   return success();
 }
 
+// SQLite: one day's stock posting, its lines and its fiscal-note entry.
 Status Run::postDay(const QDate& day, const PostedItems& items, const QString& stockNumber, const QString& noteNumber) {
   const QString now = wiredate::momentText(QDateTime::currentDateTime());
   auto header =
@@ -489,9 +484,88 @@ Status Run::postDay(const QDate& day, const PostedItems& items, const QString& s
   return success();
 }
 
+// Runs one statement of array parameters with the database's C library:
+// one round trip, where Qt's driver takes three (prepare, execute, release).
+Status Run::runArrays(const std::string& text, const std::vector<QString>& values, const char* what) {
+  std::vector<std::optional<std::string>> texts;
+  for (const QString& value : values) texts.emplace_back(value.toStdString());
+  auto rows = sql::openRows(db_, text, texts);
+  if (!rows) return rows.error();
+  if (auto done = (*rows)->next(); !done) return Error{done.error().kind, what + (": " + done.error().message)};
+  return success();
+}
+
+// PostgreSQL: every day's stock posting, its product lines and its
+// fiscal-note entry in three statements of arrays, the run's days in turn,
+// where a statement per day (three per day with the lines) was a round trip
+// each, and three with Qt's driver.
+Status Run::postDaysTogether(const std::map<QDate, PostedItems>& byDay, int64_t firstStock, int64_t firstNote) {
+  const QString now = wiredate::momentText(QDateTime::currentDateTime());
+  QStringList stockNumbers, noteNumbers, days, totals, counts, lineNumbers, lineProducts, lineQuantities;
+  for (const auto& [day, items] : byDay) {
+    const QString stockNumber = number10(firstStock + stockNumbers.size());
+    stockNumbers << stockNumber;
+    noteNumbers << number10(firstNote + noteNumbers.size());
+    days << wiredate::dayText(day);
+    qint64 cents = 0;
+    for (const PostedItem* item : items) cents += item->cents;
+    totals << QString::number(double(cents) / 100.0, 'g', 17);  // the double as it is, read back exactly
+    counts << QString::number(items.size());
+    for (const auto& [product, out] : quantitiesOut(items)) {
+      lineNumbers << stockNumber;
+      lineProducts << product;
+      lineQuantities << QString::number(out, 'g', 17);
+    }
+  }
+  if (auto s = runArrays(
+          "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, CDTIPORETI, "
+          "CDSETOR, CDOPERADOR, CDFILIALVENDA, CDLOJA, DTINCLUSAO) SELECT CAST(? AS VARCHAR), H.N, H.D, 'V', "
+          "CAST(? AS VARCHAR), CAST(? AS VARCHAR), CAST(? AS VARCHAR), CAST(? AS VARCHAR), CAST(? AS VARCHAR), "
+          "CAST(? AS VARCHAR), CAST(? AS VARCHAR), CAST(? AS TIMESTAMP) FROM UNNEST(CAST(? AS VARCHAR[]), "
+          "CAST(? AS DATE[])) AS H (N, D)",
+          {stock_.branch, stock_.warehouse, stock_.place, request_.withdrawalType, request_.sector,
+           request_.operatorCode, request_.branch, request_.store, now, arrayLiteral(stockNumbers), arrayLiteral(days)},
+          "lançamentos de estoque");
+      !s)
+    return s;
+  if (auto s = runArrays(
+          "INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT CAST(? AS "
+          "VARCHAR), L.N, L.P, L.Q FROM UNNEST(CAST(? AS VARCHAR[]), CAST(? AS VARCHAR[]), CAST(? AS "
+          "DOUBLE PRECISION[])) AS L (N, P, Q)",
+          {stock_.branch, arrayLiteral(lineNumbers), arrayLiteral(lineProducts), arrayLiteral(lineQuantities)},
+          "linhas do lançamento de estoque");
+      !s)
+    return s;
+  return runArrays(
+      "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, CDOPERADOR, VRTOTLANCTONF, "
+      "QTITENS, DTINCLUSAO) SELECT CAST(? AS VARCHAR), F.NF, F.D, CAST(? AS VARCHAR), F.N, CAST(? AS VARCHAR), F.V, "
+      "F.Q, CAST(? AS TIMESTAMP) FROM UNNEST(CAST(? AS VARCHAR[]), CAST(? AS DATE[]), CAST(? AS VARCHAR[]), CAST(? AS "
+      "DOUBLE PRECISION[]), CAST(? AS INTEGER[])) AS F (NF, D, N, V, Q)",
+      {request_.branch, stock_.branch, request_.operatorCode, now, arrayLiteral(noteNumbers), arrayLiteral(days),
+       arrayLiteral(stockNumbers), arrayLiteral(totals), arrayLiteral(counts)},
+      "lançamentos de nota fiscal");
+}
+
 // Balances move once per product for the whole run, in product order, so two
-// transactions never lock the same balances in opposite orders.
+// transactions never lock the same balances in opposite orders. On
+// PostgreSQL in one statement of arrays (a statement per product was a round
+// trip each), its rows taken in the same order.
 Status Run::moveBalances() {
+  if (dialect_ == Dialect::PostgreSQL) {
+    QStringList products, deltas;
+    for (const auto& [product, out] : quantitiesOut(postable_)) {
+      products << product;
+      deltas << QString::number(-out, 'g', 17);
+    }
+    return runArrays(
+        "INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) SELECT "
+        "CAST(? AS VARCHAR), CAST(? AS VARCHAR), CAST(? AS VARCHAR), B.P, B.Q FROM UNNEST(CAST(? AS "
+        "VARCHAR[]), CAST(? AS DOUBLE PRECISION[])) WITH ORDINALITY AS B (P, Q, K) ORDER BY B.K ON "
+        "CONFLICT (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = "
+        "SALDOESTQ.QTSALDOESTQ + EXCLUDED.QTSALDOESTQ",
+        {stock_.branch, stock_.warehouse, stock_.place, arrayLiteral(products), arrayLiteral(deltas)},
+        "saldos de estoque");
+  }
   for (const auto& [product, out] : quantitiesOut(postable_)) {
     auto moved = sql::run(db_,
                           QStringLiteral("INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, "
@@ -515,10 +589,15 @@ Status Run::post() {
   auto firstNote = series::allocate(db_, request_.branch, series::kNote, int64_t(byDay.size()),
                                     QStringLiteral("LANCTONF"), QStringLiteral("NRLANCTONF"));
   if (!firstNote) return firstNote.error();
-  int64_t offset = 0;
-  for (const auto& [day, items] : byDay) {
-    if (auto s = postDay(day, items, number10(*firstStock + offset), number10(*firstNote + offset)); !s) return s;
-    ++offset;
+  const int64_t offset = int64_t(byDay.size());
+  if (dialect_ == Dialect::PostgreSQL) {
+    if (auto s = postDaysTogether(byDay, *firstStock, *firstNote); !s) return s;
+  } else {
+    int64_t day = 0;
+    for (const auto& [date, items] : byDay) {
+      if (auto s = postDay(date, items, number10(*firstStock + day), number10(*firstNote + day)); !s) return s;
+      ++day;
+    }
   }
   // the whole run's items at once, after the last day
   auto claimed = dialect_ == Dialect::SQLite ? claimByRowId(byDay, *firstStock, *firstNote)

@@ -9,12 +9,15 @@
 #include <QTemporaryDir>
 
 #include "auth/sessions.h"
+#include "common/sale_money.h"
 #include "db/batch_insert.h"
 #include "demo/demo_export.h"
 #include "demo/demo_generator.h"
+#include "domain/posting_engine.h"
 #include "domain/sale_lists.h"
 #include "harness.h"
 #include "methods/dispatcher.h"
+#include "posting_support.h"
 #include "rpc/server.h"
 #include <qfximport/import_client.h>
 
@@ -426,6 +429,44 @@ TEST_P(DemoDataTest, BulkLoadWritesEveryValueAsGiven) {
   EXPECT_EQ(count(db, "SELECT NMRAZSOCCLIE FROM CLIENTE WHERE CDCLIENTE = 'C0'"), names[0].toStdString());
 }
 
+// Imports the files of the folders into `target` through a real server and
+// `qfximport`'s client, as an administrator would; the problems, if any.
+std::string importThroughServer(server::Database& target, const QStringList& folders) {
+  QSqlDatabase db = *target.connection();
+  EXPECT_TRUE(server::SessionStore::saveOperator(db, "importador", "Importador", "segredo", "").ok());
+  EXPECT_TRUE(server::SessionStore::setImportRight(db, "importador", true).ok());
+  server::ServerOptions serverOptions;
+  serverOptions.listen = "127.0.0.1:0";
+  auto running = server::AppServer::start(target, server::makeConsolidationObject(), serverOptions);
+  if (!running.ok()) return running.error().message;
+  QString error;
+  auto connection =
+      qfximport::login("127.0.0.1:" + std::to_string((*running)->port()), false, {}, "importador", "segredo", &error);
+  if (!connection) return error.toStdString();
+  auto files = qfximport::collectFiles(folders, &error);
+  if (!files) return error.toStdString();
+  const auto outcome = qfximport::importFiles(*connection, *files, false);
+  (*running)->shutdown();
+  if (!outcome.ok) return outcome.error.toStdString();
+  std::string problems;
+  for (const auto& p : outcome.reply.problems())
+    problems += p.file_name() + ":" + std::to_string(p.line()) + ": " + p.column() + " " + p.reason() + "\n";
+  if (!outcome.reply.written() && problems.empty()) problems = "nada gravado";
+  return problems;
+}
+
+// Every file of folder `a` is in folder `b`, byte for byte, and no other.
+void expectSameFiles(const QString& a, const QString& b, const QStringList& patterns, qsizetype expected) {
+  const QStringList names = QDir(a).entryList(patterns, QDir::Files, QDir::Name);
+  EXPECT_EQ(names.size(), expected);
+  EXPECT_EQ(QDir(b).entryList(patterns, QDir::Files, QDir::Name), names);
+  for (const QString& name : names) {
+    QFile one(a + "/" + name), other(b + "/" + name);
+    ASSERT_TRUE(one.open(QIODevice::ReadOnly) && other.open(QIODevice::ReadOnly)) << name.toStdString();
+    EXPECT_TRUE(one.readAll() == other.readAll()) << name.toStdString() << " differs";
+  }
+}
+
 // The demo written as import files and imported into an empty database
 // through the server gives the same registrations, sales and Z reductions:
 // the second database written as files again gives the same files.
@@ -441,37 +482,77 @@ TEST_P(DemoDataTest, ItsImportFilesRebuildTheSameRows) {
   ASSERT_TRUE(server::demo::writeImportFiles(sourceDb, folder.filePath("direto")).ok());
 
   auto target = imported.open();
+  ASSERT_EQ(importThroughServer(*target, {folder.filePath("direto")}), "");
   QSqlDatabase targetDb = *target->connection();
-  ASSERT_TRUE(server::SessionStore::saveOperator(targetDb, "importador", "Importador", "segredo", "").ok());
-  ASSERT_TRUE(server::SessionStore::setImportRight(targetDb, "importador", true).ok());
-  server::ServerOptions serverOptions;
-  serverOptions.listen = "127.0.0.1:0";
-  auto running = server::AppServer::start(*target, server::makeConsolidationObject(), serverOptions);
-  ASSERT_TRUE(running.ok()) << running.error().message;
-  QString error;
-  auto connection =
-      qfximport::login("127.0.0.1:" + std::to_string((*running)->port()), false, {}, "importador", "segredo", &error);
-  ASSERT_TRUE(connection) << error.toStdString();
-  auto files = qfximport::collectFiles({folder.filePath("direto")}, &error);
-  ASSERT_TRUE(files) << error.toStdString();
-  const auto outcome = qfximport::importFiles(*connection, *files, false);
-  ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
-  std::string problems;
-  for (const auto& p : outcome.reply.problems())
-    problems += p.file_name() + ":" + std::to_string(p.line()) + ": " + p.column() + " " + p.reason() + "\n";
-  ASSERT_TRUE(outcome.reply.written()) << problems;
-  (*running)->shutdown();
-
   ASSERT_TRUE(server::demo::writeImportFiles(targetDb, folder.filePath("importado")).ok());
-  const QStringList names = QDir(folder.filePath("direto")).entryList({"*.csv"}, QDir::Files, QDir::Name);
-  EXPECT_EQ(names.size(), 18);
-  for (const QString& name : names) {
-    QFile a(folder.filePath("direto/" + name)), b(folder.filePath("importado/" + name));
-    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly)) << name.toStdString();
-    EXPECT_TRUE(a.readAll() == b.readAll()) << name.toStdString() << " differs";
-  }
+  expectSameFiles(folder.filePath("direto"), folder.filePath("importado"), {"*.csv"}, 18);
   EXPECT_EQ(count(targetDb, "SELECT COUNT(*) FROM ITVENDA"), count(sourceDb, "SELECT COUNT(*) FROM ITVENDA"));
   EXPECT_NE(count(targetDb, "SELECT COUNT(*) FROM ITVENDA"), "0");
+}
+
+// A demo day's sales written as NFC-e and imported, with the registrations,
+// into an empty database become the same sales: written as NFC-e again they
+// are the same documents, and the register-days come to the same money.
+TEST_P(DemoDataTest, ItsNfceFilesRebuildTheSameDocuments) {
+  QFX_REQUIRE_BACKEND(GetParam());
+  TestDatabase direct(GetParam()), imported(GetParam());
+  auto source = direct.open();
+  server::demo::Options options;
+  options.today = QDate(2026, 12, 10);
+  options.items = 6000;  // some sixty sales a day: customers, consumers, discounts, weighed items
+  ASSERT_TRUE(server::demo::generate(*source, options).ok());
+  QSqlDatabase sourceDb = *source->connection();
+  QTemporaryDir folder;
+  ASSERT_TRUE(server::demo::writeImportFiles(sourceDb, folder.filePath("cadastros")).ok());
+  ASSERT_TRUE(QFile::remove(folder.filePath("cadastros/VENDA.csv")));
+  const server::demo::NfceSelection day{QDate(2026, 12, 9), {}};
+  auto written = server::demo::writeNfceFiles(sourceDb, folder.filePath("nfce"), day);
+  ASSERT_TRUE(written.ok()) << written.error().message;
+  const std::string daySales = "FROM VENDA WHERE DTVENDA = '2026-12-09' AND IDSITUVENDA = 'F'";
+  EXPECT_EQ(std::to_string(written->documents), count(sourceDb, ("SELECT COUNT(*) " + daySales).c_str()));
+  EXPECT_EQ(std::to_string(written->leftOut),
+            count(sourceDb, "SELECT COUNT(*) FROM VENDA WHERE DTVENDA = '2026-12-09' AND IDSITUVENDA = 'D'"));
+
+  auto target = imported.open();
+  ASSERT_EQ(importThroughServer(*target, {folder.filePath("cadastros"), folder.filePath("nfce")}), "");
+  QSqlDatabase targetDb = *target->connection();
+  auto again = server::demo::writeNfceFiles(targetDb, folder.filePath("de-novo"), day);
+  ASSERT_TRUE(again.ok()) << again.error().message;
+  expectSameFiles(folder.filePath("nfce"), folder.filePath("de-novo"), {"*.xml"}, qsizetype(written->documents));
+  // what the Z check adds up, register by register, in cents
+  const auto perRegister = [](QSqlDatabase& db) {
+    std::map<std::string, long long> cents;
+    QSqlQuery q(db);
+    EXPECT_TRUE(
+        q.exec("SELECT V.CDFILIAL, V.CDCAIXA, I.QTPRODVEND, I.VRUNITVEND, I.VRDESITVEND FROM VENDA V "
+               "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
+               "WHERE V.DTVENDA = '2026-12-09' AND V.IDSITUVENDA = 'F'"));
+    while (q.next())
+      cents[(q.value(0).toString() + q.value(1).toString()).toStdString()] +=
+          server::salemoney::itemCents(q.value(2).toDouble(), q.value(3).toDouble(), q.value(4).toDouble());
+    return cents;
+  };
+  const auto sold = perRegister(sourceDb);
+  EXPECT_GT(sold.size(), 4u);
+  EXPECT_EQ(perRegister(targetDb), sold);
+
+  // and the day consolidates alike: the same items posted (the returned
+  // sales, which no NFC-e carries, aside), the same message
+  Consolidation run;
+  run.first = run.last = day.day;
+  run.operatorCode = "demo";
+  auto ownSales = server::posting::consolidate(sourceDb, source->dialect(), run.request(), server::CallLimits());
+  auto fromNfce = server::posting::consolidate(targetDb, target->dialect(), run.request(), server::CallLimits());
+  ASSERT_TRUE(ownSales.ok()) << ownSales.error().message;
+  ASSERT_TRUE(fromNfce.ok()) << fromNfce.error().message;
+  EXPECT_GT(fromNfce->itemsPosted, 0);
+  EXPECT_EQ(std::to_string(fromNfce->itemsPosted),
+            count(sourceDb,
+                  "SELECT COUNT(*) FROM ITVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND V.NRSEQVENDA = "
+                  "I.NRSEQVENDA WHERE V.IDSITUVENDA = 'F' AND I.NRLANCESTQ IS NOT NULL"));
+  EXPECT_EQ(fromNfce->messageKey, ownSales->messageKey);
+  EXPECT_EQ(fromNfce->blocked.rowCount(), ownSales->blocked.rowCount());
+  EXPECT_EQ(fromNfce->errors.rowCount(), ownSales->errors.rowCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DemoDataTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

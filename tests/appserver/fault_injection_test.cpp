@@ -163,41 +163,6 @@ class Scene {
   Books books_;
 };
 
-// A connection of its own to the scene's database, holding locks for a test.
-class OtherWriter {
- public:
-  explicit OtherWriter(const std::string& url) : database_(*server::DbConfig::parse(url)) {
-    auto db = database_.connection();
-    EXPECT_TRUE(db.ok()) << (db ? "" : db.error().message);
-    if (db) db_ = *db;
-  }
-  // Unprepared: PostgreSQL prepares no BEGIN or LOCK.
-  void exec(const QString& statement) {
-    QSqlQuery q(db_);
-    EXPECT_TRUE(q.exec(statement)) << statement.toStdString() << ": " << q.lastError().text().toStdString();
-  }
-  int backendPid() { return QString::fromStdString(scalar(db_, "SELECT pg_backend_pid()")).toInt(); }
-
- private:
-  server::Database database_;
-  QSqlDatabase db_;
-};
-
-// PostgreSQL: waits until a session of the database is blocked by `holder`
-// (the run reached the lock) and returns its process id; 0 when the run ended
-// first or never got there.
-int waitForBlockedSession(QSqlDatabase& observer, int holder, const std::function<bool()>& callEnded) {
-  for (int turn = 0; turn < 6000 && !callEnded(); ++turn) {
-    QSqlQuery q(observer);
-    q.prepare(QStringLiteral(
-        "SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND ? = ANY(pg_blocking_pids(pid))"));
-    q.addBindValue(holder);
-    if (q.exec() && q.next()) return q.value(0).toInt();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return 0;
-}
-
 // A posting run on another thread, for faults made while it waits.
 class RunInBackground {
  public:

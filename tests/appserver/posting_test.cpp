@@ -182,6 +182,11 @@ TEST_P(PostingEngineTest, RefusalsComeBeforeAnyWrite) {
 }
 
 TEST_P(PostingEngineTest, DaysEndingInImplantationOrAdjustmentAreLeftAlone) {
+  // 10 March: an adjustment, then a sales withdrawal; only the day's last counts
+  exec(db_,
+       "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, "
+       "DTINCLUSAO) VALUES ('0001', '0000000003', '2024-03-10', 'A', '000001', '000001', '2024-03-10 08:00:00'), "
+       "('0001', '0000000004', '2024-03-10', 'V', '000001', '000001', '2024-03-10 09:00:00')");
   exec(db_,
        "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, "
        "DTINCLUSAO) VALUES ('0001', '0000000005', '2024-03-11', 'A', '000001', '000001', '2024-03-11 23:00:00')");

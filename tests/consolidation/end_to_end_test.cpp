@@ -9,7 +9,9 @@
 #include <QDate>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,10 +19,12 @@
 #include <map>
 #include <set>
 
+#include "auth/sessions.h"
 #include "backend.h"
 #include "consolidation_fixture.h"
 #include "db/database.h"
 #include "db/migrations.h"
+#include "demo/demo_export.h"
 #include "demo/demo_generator.h"
 #include "harness.h"
 #include "rpc/server.h"
@@ -31,6 +35,7 @@
 #include <qfx31700/module/package.h>
 #include <qfx31700/navigation/modulestate.h>
 #include <qfx31700/report/frmrelprodevol.h>
+#include <qfximport/import_client.h>
 #include <reportkit/model/reportengine.h>
 
 using namespace qfx;
@@ -47,8 +52,33 @@ class TourHost : public JournalHost {
   void previewReport(const ReportDocument& document, QWidget*) override { previews << document; }
 };
 
+// Every row of `table` in `from` written into `to`, column by column.
+void copyRows(QSqlDatabase& from, QSqlDatabase& to, const QString& table) {
+  QSqlQuery read(from);
+  ASSERT_TRUE(read.exec(QStringLiteral("SELECT * FROM ") + table)) << table.toStdString();
+  QSqlQuery write(to);
+  while (read.next()) {
+    const QSqlRecord row = read.record();
+    QStringList columns, marks;
+    for (int i = 0; i < row.count(); ++i) columns << row.fieldName(i), marks << QStringLiteral("?");
+    ASSERT_TRUE(write.prepare(
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(", "), marks.join(", "))));
+    for (int i = 0; i < row.count(); ++i) write.addBindValue(row.value(i));
+    ASSERT_TRUE(write.exec()) << table.toStdString() << ": " << write.lastError().text().toStdString();
+  }
+}
+
+// The demo in the fixture's database: written by the generator, or (imported)
+// written by the generator into a database of its own, exported as import
+// files and brought in by qfximport through the server. The stock's own
+// postings are not import data (the implantation and the kiosk's inventory
+// adjustment, and their numbering): they are copied as the stock module keeps them.
+enum class DemoWay { Written, Imported };
+
 class EndToEnd : public ::testing::TestWithParam<test::Backend> {
  protected:
+  virtual DemoWay demoWay() const { return DemoWay::Written; }
+
   void SetUp() override {
     QFX_REQUIRE_BACKEND(GetParam());
     ASSERT_TRUE(folder.isValid());
@@ -60,7 +90,14 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     demo.items = 400;
     demo.seed = 7;
     demo.today = QDate::currentDate();  // the screen's filter starts today
-    auto generated = server::demo::generate(*database, demo);
+    std::unique_ptr<test::TestDatabase> sourceDb;
+    std::unique_ptr<server::Database> source;
+    if (demoWay() == DemoWay::Imported) {
+      sourceDb = std::make_unique<test::TestDatabase>(GetParam());
+      source = sourceDb->open();
+      ASSERT_TRUE(source);
+    }
+    auto generated = server::demo::generate(source ? *source : *database, demo);
     ASSERT_TRUE(generated) << generated.error().message;
     server::ServerOptions options;
     options.listen = "127.0.0.1:0";
@@ -68,6 +105,7 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     auto started = server::AppServer::start(*database, server::makeConsolidationObject(), options);
     ASSERT_TRUE(started) << started.error().message;
     appServer = std::move(*started);
+    if (source) importDemo(*source);
 
     host = std::make_shared<TourHost>();
     host->server.host = QStringLiteral("127.0.0.1");
@@ -86,6 +124,28 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     ASSERT_TRUE(opened.ok()) << opened.error().toStdString();
     Initialize();
     initialized = true;
+  }
+
+  void importDemo(server::Database& source) {
+    QSqlDatabase from = *source.connection(), to = *database->connection();
+    const QString files = folder.filePath(QStringLiteral("importacao"));
+    ASSERT_TRUE(server::demo::writeImportFiles(from, files).ok());
+    const char* demoOperator = server::demo::kDemoOperator;
+    ASSERT_TRUE(
+        server::SessionStore::saveOperator(to, demoOperator, "Demonstração", server::demo::kDemoPassword, "").ok());
+    ASSERT_TRUE(server::SessionStore::setImportRight(to, demoOperator, true).ok());
+    QString error;
+    auto connection = qfximport::login("127.0.0.1:" + std::to_string(appServer->port()), false, {}, demoOperator,
+                                       server::demo::kDemoPassword, &error);
+    ASSERT_TRUE(connection) << error.toStdString();
+    auto list = qfximport::collectFiles({files}, &error);
+    ASSERT_TRUE(list) << error.toStdString();
+    const auto outcome = qfximport::importFiles(*connection, *list, false);
+    ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+    ASSERT_TRUE(outcome.reply.written()) << (outcome.reply.problems_size() ? outcome.reply.problems(0).reason() : "");
+    ASSERT_TRUE(to.transaction());
+    for (const char* table : {"LANCESTQ", "ITLANCESTQ", "NUMERADOR"}) copyRows(from, to, QString::fromLatin1(table));
+    ASSERT_TRUE(to.commit());
   }
 
   void TearDown() override {
@@ -126,6 +186,8 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     activate();
     ASSERT_EQ(dialogs, 1) << host->messageTexts().join(" / ").toStdString();
   }
+
+  void walkTour();
 
   QSqlQuery sql(const QString& text, const QVariantList& values = {}) {
     auto connection = database->connection();
@@ -261,7 +323,18 @@ const QStringList kConfirmed = {"msg:Conf"};
 
 // Walks the demo's tour through the real server and the real screen: every
 // outcome of a consolidation, with its messages in order and what it posted.
-TEST_P(EndToEnd, TourReachesEveryOutcome) {
+TEST_P(EndToEnd, TourReachesEveryOutcome) { walkTour(); }
+
+// The demo imported from its own files reaches every outcome of the tour as
+// the demo written directly does: the same walk, the same checks.
+class ImportedDemoEndToEnd : public EndToEnd {
+ protected:
+  DemoWay demoWay() const override { return DemoWay::Imported; }
+};
+
+TEST_P(ImportedDemoEndToEnd, TourReachesEveryOutcome) { walkTour(); }
+
+void EndToEnd::walkTour() {
   const QDate today = QDate::currentDate();
   std::map<std::string, server::demo::TourStop> stops;
   for (const auto& stop : server::demo::tour(today)) stops[stop.outcome] = stop;
@@ -424,5 +497,7 @@ TEST_P(EndToEnd, TourReachesEveryOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL),
                          test::BackendName());
+INSTANTIATE_TEST_SUITE_P(Backends, ImportedDemoEndToEnd,
+                         ::testing::Values(test::Backend::SQLite, test::Backend::PostgreSQL), test::BackendName());
 
 }  // namespace

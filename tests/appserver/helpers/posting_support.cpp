@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <cmath>
 #include <set>
+#include <thread>
 
 #include "db/batch_insert.h"
 #include "fixture.h"
@@ -263,6 +264,50 @@ Progress progress(QSqlDatabase& db) {
                                            "AND V.DTVENDA >= '2024-03-12' AND I.NRLANCESTQ IS NOT NULL"))
                  .toLongLong();
   return p;
+}
+
+OtherWriter::OtherWriter(const std::string& url) : database_(*server::DbConfig::parse(url)) {
+  auto db = database_.connection();
+  EXPECT_TRUE(db.ok()) << (db ? "" : db.error().message);
+  if (db) db_ = *db;
+}
+
+void OtherWriter::exec(const QString& statement) {
+  QSqlQuery q(db_);
+  EXPECT_TRUE(q.exec(statement)) << statement.toStdString() << ": " << q.lastError().text().toStdString();
+}
+
+int OtherWriter::backendPid() { return QString::fromStdString(scalar(db_, "SELECT pg_backend_pid()")).toInt(); }
+
+namespace {
+
+std::vector<int> sessionsBlockedBy(QSqlDatabase& observer, int holder) {
+  QSqlQuery q(observer);
+  q.prepare(QStringLiteral(
+      "SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND ? = ANY(pg_blocking_pids(pid))"));
+  q.addBindValue(holder);
+  std::vector<int> pids;
+  if (q.exec())
+    while (q.next()) pids.push_back(q.value(0).toInt());
+  return pids;
+}
+
+}  // namespace
+
+int waitForBlockedSession(QSqlDatabase& observer, int holder, const std::function<bool()>& callEnded) {
+  for (int turn = 0; turn < 6000 && !callEnded(); ++turn) {
+    if (auto pids = sessionsBlockedBy(observer, holder); !pids.empty()) return pids.front();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return 0;
+}
+
+bool waitForBlockedSessions(QSqlDatabase& observer, int holder, int sessions, const std::function<bool()>& callsEnded) {
+  for (int turn = 0; turn < 6000 && !callsEnded(); ++turn) {
+    if (int(sessionsBlockedBy(observer, holder).size()) >= sessions) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace qfx::test

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "client.h"
+#include "db/database.h"
 #include "domain/posting_engine.h"
 #include "domain/reversal.h"
 
@@ -89,5 +91,26 @@ Progress progress(QSqlDatabase& db);
 
 // Balances so large that the stock check stays quiet.
 void plentyOfStock(QSqlDatabase& db);
+
+// A connection of its own to a scene's database, holding locks for a test.
+class OtherWriter {
+ public:
+  explicit OtherWriter(const std::string& url);
+  // Unprepared: PostgreSQL prepares no BEGIN or LOCK.
+  void exec(const QString& statement);
+  int backendPid();
+  QSqlDatabase& sql() { return db_; }
+
+ private:
+  server::Database database_;
+  QSqlDatabase db_;
+};
+
+// PostgreSQL: waits until a session of the database is blocked by `holder`
+// (the call reached the lock) and returns its process id; 0 when the call
+// ended first or never got there.
+int waitForBlockedSession(QSqlDatabase& observer, int holder, const std::function<bool()>& callEnded);
+// The same for `sessions` sessions at once; false when the calls ended first.
+bool waitForBlockedSessions(QSqlDatabase& observer, int holder, int sessions, const std::function<bool()>& callsEnded);
 
 }  // namespace qfx::test

@@ -308,6 +308,36 @@ void invokeSeeds() {
   save(f, "posting-other-branch", request("SemGeraNF", posting("0002", "demo", "")));
   save(f, "posting-wrong-operator", request("SemGeraNF", posting("0001", "outro", "")));
 
+  // the reversal of a posting and the list of the runs it picks from; the demo's
+  // postings are implantations and adjustments, which no reversal may undo
+  using Estorno = contract::EstornaGeraNF;
+  auto reversal = [](const std::string& branch, const std::string& posting, const std::string& reason,
+                     const std::string& operatorCode) {
+    return Args<Estorno>{{Estorno::FiliProc, text(branch)},  {Estorno::Filial, text(branch)},
+                         {Estorno::FilialEst, text(branch)}, {Estorno::NrLancEstq, text(posting)},
+                         {Estorno::Motivo, text(reason)},    {Estorno::Operador, text(operatorCode)}}
+        .values();
+  };
+  save(f, "estorno", request("EstornaGeraNF", reversal("0001", "0000000001", "Tipo de retirada errado", "loja01")));
+  save(f, "estorno-unknown-posting",
+       request("EstornaGeraNF", reversal("0001", "9999999999", "Lançamento que não existe", "loja01")));
+  save(f, "estorno-no-reason", request("EstornaGeraNF", reversal("0001", "0000000001", "", "loja01")));
+  save(f, "estorno-long-reason",
+       request("EstornaGeraNF",
+               reversal("0001", "0000000001", std::string(Estorno::kMotivoMaximo + 1, 'x') + "ção", "loja01")));
+  save(f, "estorno-other-branch", request("EstornaGeraNF", reversal("0002", "0000000001", "Outra filial", "loja01")));
+  save(f, "estorno-hostile", request("EstornaGeraNF", reversal("0001", "1' OR '1'='1", "'; DROP TABLE X", "demo")));
+  using Consolidacoes = contract::GetConsolidacoes;
+  auto runs = [](const std::string& branch, double first, double last) {
+    return Args<Consolidacoes>{{Consolidacoes::Filial, text(branch)},
+                               {Consolidacoes::DtInicial, date(first)},
+                               {Consolidacoes::DtFinal, date(last)}}
+        .values();
+  };
+  save(f, "consolidacoes", request("GetConsolidacoes", runs("0001", feb15, day(2024, 3, 15))));
+  save(f, "consolidacoes-other-branch", request("GetConsolidacoes", runs("0002", feb15, mar11)));
+  save(f, "consolidacoes-backwards", request("GetConsolidacoes", runs("0001", mar11, mar10)));
+
   // refused before any method runs
   save(f, "unknown-object", request("GetParamFilial", {text("0001")}, "Outro.rdm"));
   save(f, "unknown-method", request("ApagaTudo", {text("0001")}));

@@ -62,6 +62,8 @@ struct CashRegister {
   QString branch, store, code;
 };
 
+constexpr int kChainRegisters = 8;  // in the store of each of the chain's other branches
+
 // A stock location: branch, warehouse, location.
 using Location = std::array<QString, 3>;
 
@@ -71,7 +73,7 @@ QString code(int number, int width) { return QStringLiteral("%1").arg(number, wi
 // check digits (modulo 11), so that its NFC-e name a real-looking issuer.
 QString cnpjOf(const Branch& b) {
   QString digits = (b.company == QLatin1String("01") ? QStringLiteral("11222333") : QStringLiteral("44555666")) +
-                   QStringLiteral("0") + b.code.right(3);
+                   b.code;  // the branch's four digits: a chain's too
   for (int round = 0; round < 2; ++round) {
     int sum = 0, weight = 2;
     for (qsizetype i = digits.size() - 1; i >= 0; --i) {
@@ -198,7 +200,10 @@ constexpr int kAdjustmentDaysBack = 12;
 class Generator {
  public:
   Generator(QSqlDatabase db, const Options& options)
-      : db_(std::move(db)), options_(options), rng_(options.seed), today_(options.today) {}
+      : db_(std::move(db)), options_(options), rng_(options.seed), today_(options.today) {
+    for (int i = 1; i <= options.chainBranches; ++i)
+      chain_.push_back({code(1000 + i, 4), QStringLiteral("Rede %1").arg(i), QStringLiteral("02"), 0});
+  }
 
   Result<Summary> run();
 
@@ -227,6 +232,7 @@ class Generator {
 
   QSqlDatabase db_;
   Options options_;
+  std::vector<Branch> chain_;  // the chain's other branches (Options::chainBranches)
   Rng rng_;
   QDate today_;
   std::vector<Product> products_;
@@ -272,6 +278,12 @@ Status Generator::writeBranches() {
   }
   stores.push_back({"0001", "02", "Quiosque Praça", "000002", "000002", "01"});
   registers_.push_back({"0001", "02", code(registersPerStore + 1, 3)});
+  for (const Branch& b : chain_) {
+    branches.push_back({b.code, b.name, b.company, QStringLiteral("1040%1").arg(b.code), "1",
+                        QStringLiteral("55%1").arg(b.code), cnpjOf(b)});
+    stores.push_back({b.code, "01", QStringLiteral("Loja %1").arg(b.name), "000001", "000001", "01"});
+    for (int r = 1; r <= kChainRegisters; ++r) registers_.push_back({b.code, "01", code(r, 3)});
+  }
   // each register issues NFC-e under the series of its number (qfxdemo --nfce)
   for (const auto& r : registers_)
     registers.push_back(
@@ -340,6 +352,7 @@ Status Generator::writeProducts() {
         {p.code, p.name, p.tree, sql::textOrNull(p.stockCode), p.active ? "S" : "N", p.controlsStock ? "S" : "N"});
     for (const Branch& b : kBranches)
       if (b.code != QLatin1String("0004") || p.carriedBy0004) perBranch.push_back({b.code, p.code});
+    for (const Branch& b : chain_) perBranch.push_back({b.code, p.code});
     if (p.drink) perType.push_back({"02", p.code});  // type 02 moves drinks only
   }
   if (auto s =
@@ -355,31 +368,42 @@ Status Generator::writeParameters() {
   // the stock is closed up to 40 days back: a period from before it is refused (Data_Men)
   const QString closed = wiredate::dayText(today_.addDays(-40));
   const QString consolidationStart = wiredate::dayText(today_.addDays(-(kDays - 1)));
+  std::vector<QVariantList> branches{
+      {"0001", "S", "S", "S", "N", "S", none, closed, 31},
+      {"0002", "S", "N", "S", "S", "S", none, closed, 31},
+      {"0003", "N", "N", "N", "N", "N", none, none, QVariant(QMetaType::fromType<int>())},
+      {"0004", "S", "S", "S", "N", "S", none, closed, 31}};
+  std::vector<QVariantList> sales{
+      {"0001", "N", consolidationStart, "01", "S", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
+      {"0002", "1", consolidationStart, "01", "S", "N", "N", "01", "N", "0003", "N", "N", none, none, none},
+      {"0003", "N", none, "01", "N", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
+      {"0004", "N", consolidationStart, "01", "S", "S", "N", "01", "N", "0001", "N", "S", "0001", "000003", "000003"}};
+  for (const Branch& b : chain_) {  // as branch 0003
+    branches.push_back(branches[2]);
+    branches.back()[0] = b.code;
+    sales.push_back(sales[2]);
+    sales.back()[0] = b.code;
+  }
   if (auto s = insert("PARAMFILIAL",
                       {"CDFILIAL", "IDUTILALMOX", "IDUTILLCESTQ", "IDCTRLESTQ", "IDPERMESTNEG", "IDMENSESTNEG",
                        "DTPROCESSAMENTO", "DTFECHAESTQ", "NRDIASMAXCONS"},
-                      {{"0001", "S", "S", "S", "N", "S", none, closed, 31},
-                       {"0002", "S", "N", "S", "S", "S", none, closed, 31},
-                       {"0003", "N", "N", "N", "N", "N", none, none, QVariant(QMetaType::fromType<int>())},
-                       {"0004", "S", "S", "S", "N", "S", none, closed, 31}});
+                      branches);
       !s)
     return s;
   return insert("PARAVEND",
                 {"CDFILIAL", "IDCONSUMIOBR", "DTINITESCONS", "CDLOJA", "IDATUEST", "IDGERANFVENPROD", "IDBLOQCONSOLIDA",
                  "CDTIPORETI", "IDPERCONVESTNEG", "CDSETOR", "CONSOIMPAJUS", "IDUTILESTCENT", "CDFILIESTCENT",
                  "CDALMOXESTCENT", "CDLOCALESTCENT"},
-                {{"0001", "N", consolidationStart, "01", "S", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
-                 {"0002", "1", consolidationStart, "01", "S", "N", "N", "01", "N", "0003", "N", "N", none, none, none},
-                 {"0003", "N", none, "01", "N", "S", "N", "01", "S", "0001", "N", "N", none, none, none},
-                 {"0004", "N", consolidationStart, "01", "S", "S", "N", "01", "N", "0001", "N", "S", "0001", "000003",
-                  "000003"}});
+                sales);
 }
 
 Status Generator::writePeriods() {
   // Monthly periods around today: open from two months back on, closed before.
   std::vector<QVariantList> rows;
   const QDate thisMonth(today_.year(), today_.month(), 1);
-  for (const Branch& b : kBranches) {
+  std::vector<Branch> all(kBranches.begin(), kBranches.end());
+  all.insert(all.end(), chain_.begin(), chain_.end());
+  for (const Branch& b : all) {
     for (int m = -3; m <= 1; ++m) {
       const QDate start = thisMonth.addMonths(m);
       const QDate end = start.addMonths(1).addDays(-1);
@@ -531,6 +555,16 @@ Status Generator::writeSales() {
       if (auto s = writeBranchDay(b, day, quota, sales, items); !s) return s;
     }
   }
+  // the rest of the chain after the demo's own, which stay as they are without it
+  const double chainPerDay = chain_.empty() ? 0.0 : double(options_.chainItems) / double(chain_.size()) / kDays;
+  for (int d = kDays - 1; d >= 0 && !chain_.empty(); --d) {
+    const QDate day = today_.addDays(-d);
+    const bool weekend = day.dayOfWeek() >= 6;
+    for (const Branch& b : chain_) {
+      const int64_t quota = std::max<int64_t>(1, std::llround(chainPerDay * (weekend ? 1.25 : 0.9)));
+      if (auto s = writeBranchDay(b, day, quota, sales, items); !s) return s;
+    }
+  }
   if (auto s = sales.flush(); !s) return s;
   return items.flush();
 }
@@ -638,6 +672,9 @@ Result<Summary> generate(Database& database, const Options& options) {
   // register codes have three digits, and store 02 takes the one after store 01's
   if (options.registersPerStore < 0 || options.registersPerStore > 998)
     return invalidArgument("caixas por loja: de 1 a 998 (0: conforme a escala)");
+  // branch codes have four digits, from 1001 on
+  if (options.chainBranches < 0 || options.chainBranches > 8999 || options.chainItems < 0)
+    return invalidArgument("filiais da rede: de 0 a 8 999, com itens de venda a partir de 0");
   auto db = database.connection();
   if (!db) return db.error();
   auto existing = sql::run(*db, QStringLiteral("SELECT COUNT(*) FROM FILIAL"));

@@ -28,6 +28,12 @@ struct Options {
   // Registers of each branch's store 01; 0: 3 to 9, growing with the scale.
   // Benchmarks ask for more to get many register-days out of one store.
   int registersPerStore = 0;
+  // The rest of a chain, for benchmarks of scale: `chainBranches` more
+  // branches (codes from 1001, set up as branch 0003, one store of eight
+  // registers each) share `chainItems` sale items more. They are generated
+  // after the demo's own four, which come out exactly as without them.
+  int chainBranches = 0;
+  int64_t chainItems = 0;
 };
 
 struct Summary {

@@ -17,10 +17,8 @@
 #include <QThread>
 #include <QUrl>
 #include <atomic>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include "db/migrations.h"
@@ -34,18 +32,6 @@ using namespace qfx;
 using namespace qfx::test;
 
 namespace {
-
-std::string dataFile(const char* name) {
-  const char* source = std::getenv("QFX_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/appserver/data/" + name;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 const QDate kMar10(2024, 3, 10);
 const QDate kMar11(2024, 3, 11);
@@ -383,7 +369,7 @@ TEST(TlsOnly, PlaintextCallsAreRefusedEvenWithAValidSession) {
   options.tlsKeyFile = dataFile("test-server.key");
   ServerHarness harness(Backend::SQLite, true, options);
   grpc::SslCredentialsOptions trusting;
-  trusting.pem_root_certs = readFile(dataFile("test-server.crt"));
+  trusting.pem_root_certs = qfxtest::fileContents(QString::fromStdString(dataFile("test-server.crt"))).toStdString();
   TestClient secure(harness.port(), grpc::SslCredentials(trusting), "localhost");
   ASSERT_TRUE(secure.login(kManager, kManagerPassword).ok());
 
@@ -413,12 +399,12 @@ TEST(TlsOnly, PlaintextCallsAreRefusedEvenWithAValidSession) {
 // PostgreSQL form where it has one.
 static std::vector<std::string> reportQueries() {
   std::vector<std::string> queries;
-  const QDir folder(qEnvironmentVariable("QFX_SOURCE_DIR", QStringLiteral(".")) + QStringLiteral("/reports/Qfx317"));
+  const QDir folder(qfxtest::sourcePath(QStringLiteral("reports/Qfx317")));
   for (const QString& name : folder.entryList({QStringLiteral("*.json")})) {
-    QFile file(folder.filePath(name));
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    const QJsonObject texts =
-        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("queries")).toObject();
+    const QJsonObject texts = QJsonDocument::fromJson(qfxtest::fileContents(folder.filePath(name)))
+                                  .object()
+                                  .value(QLatin1String("queries"))
+                                  .toObject();
     const QJsonValue postgres = texts.value(QLatin1String("postgresql"));
     QStringList lines;
     for (const QJsonValue& line : (postgres.isArray() ? postgres : texts.value(QLatin1String("generic"))).toArray())

@@ -37,17 +37,12 @@ struct Outcome {
 Outcome runServer(const std::string& dbUrl, QStringList arguments, const QByteArray& input = {}) {
   QProcess server;
   arguments << "--db" << QString::fromStdString(dbUrl);
-  server.start(QString::fromStdString(binaryPath("qfxserver")), arguments);
+  server.start(qfxtest::binPath(QStringLiteral("qfxserver")), arguments);
   server.write(input);
   server.closeWriteChannel();
   EXPECT_TRUE(server.waitForFinished(60000));
   return {server.exitCode(), QString::fromUtf8(server.readAllStandardOutput()),
           QString::fromUtf8(server.readAllStandardError())};
-}
-
-QByteArray contentOf(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The operator's row as text: name, branch, active flag, password hash.
@@ -70,7 +65,7 @@ TEST(EmbeddedBackupTarget, TheDatabaseItselfAndExistingFilesAreRefused) {
   ASSERT_EQ(runServer(url, {"--migrate"}).code, 0);
   ChildServer server(url);
   ASSERT_TRUE(server.started()) << server.failure();
-  const QByteArray before = contentOf(live);
+  const QByteArray before = qfxtest::fileContents(live);
 
   QFile::link(live, folder.filePath("atalho.db"));
   for (const QString& spelling :
@@ -79,7 +74,7 @@ TEST(EmbeddedBackupTarget, TheDatabaseItselfAndExistingFilesAreRefused) {
     EXPECT_NE(refused.code, 0) << spelling.toStdString();
     EXPECT_TRUE(refused.error.contains("próprio banco")) << refused.error.toStdString();
   }
-  EXPECT_EQ(contentOf(live), before);
+  EXPECT_EQ(qfxtest::fileContents(live), before);
   {
     server::Database database(*server::DbConfig::parse(url));
     QSqlDatabase db = *database.connection();
@@ -94,11 +89,11 @@ TEST(EmbeddedBackupTarget, TheDatabaseItselfAndExistingFilesAreRefused) {
   const Outcome existing = runServer(url, {"--backup", other});
   EXPECT_NE(existing.code, 0);
   EXPECT_TRUE(existing.error.contains("--replace")) << existing.error.toStdString();
-  EXPECT_EQ(contentOf(other), "dados de outra pessoa\n");
+  EXPECT_EQ(qfxtest::fileContents(other), "dados de outra pessoa\n");
 
   const Outcome replaced = runServer(url, {"--backup", other, "--replace"});
   EXPECT_EQ(replaced.code, 0) << replaced.error.toStdString();
-  EXPECT_TRUE(contentOf(other).startsWith("SQLite format 3"));
+  EXPECT_TRUE(qfxtest::fileContents(other).startsWith("SQLite format 3"));
   EXPECT_TRUE(QDir(folder.path()).entryList({"*.parcial*"}).isEmpty());
 }
 

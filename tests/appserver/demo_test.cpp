@@ -4,9 +4,11 @@
 
 #include <QFile>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "auth/sessions.h"
 #include "common/sale_money.h"
@@ -67,6 +69,47 @@ TEST(DemoData, SameSeedSameDataOtherSeedOtherData) {
 
 namespace {
 
+// Every row of `table` whose branch is one of the demo's own four, as text.
+std::vector<std::string> demoBranchRows(QSqlDatabase& db, const char* table) {
+  QSqlQuery q(db);
+  EXPECT_TRUE(q.exec(QStringLiteral("SELECT * FROM %1 WHERE CDFILIAL < '1000'").arg(QLatin1String(table))));
+  std::vector<std::string> rows;
+  while (q.next()) {
+    std::string row;
+    for (int c = 0; c < q.record().count(); ++c) row += q.value(c).toString().toStdString() + '|';
+    rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+}  // namespace
+
+TEST(DemoData, TheRestOfAChainLeavesTheDemoBranchesAsTheyAre) {
+  TestDatabase plain(Backend::SQLite), chained(Backend::SQLite);
+  auto dp = plain.open(), dc = chained.open();
+  ASSERT_TRUE(server::demo::generate(*dp, demoOptions(7)).ok());
+  server::demo::Options chain = demoOptions(7);
+  chain.chainBranches = 3;
+  chain.chainItems = 900;
+  auto summary = server::demo::generate(*dc, chain);
+  ASSERT_TRUE(summary.ok()) << summary.error().message;
+  QSqlDatabase sp = *dp->connection(), sc = *dc->connection();
+  for (const char* table : {"VENDA", "ITVENDA", "REDUCAOZ", "LANCESTQ", "ITLANCESTQ", "SALDOESTQ", "CAIXA"})
+    EXPECT_EQ(demoBranchRows(sp, table), demoBranchRows(sc, table)) << table;
+  EXPECT_EQ(count(sc, "SELECT COUNT(DISTINCT CDFILIAL) FROM VENDA WHERE CDFILIAL >= '1001'"), "3");
+  const int64_t chainItems = std::stoll(count(sc, "SELECT COUNT(*) FROM ITVENDA WHERE CDFILIAL >= '1001'"));
+  EXPECT_GT(chainItems, 800);
+  EXPECT_LT(chainItems, 1000);
+
+  chain.chainBranches = 9000;
+  TestDatabase tooMany(Backend::SQLite);
+  auto dt = tooMany.open();
+  EXPECT_FALSE(server::demo::generate(*dt, chain).ok());
+}
+
+namespace {
+
 // The printout's wrapped lines as one line: a text of the table is found
 // whatever line it was broken across.
 std::string unwrapped(const std::string& text) {
@@ -83,8 +126,8 @@ std::string unwrapped(const std::string& text) {
 }
 
 std::string manualPage(const std::string& name) {
-  QFile file(qEnvironmentVariable("QFX_SOURCE_DIR") + QStringLiteral("/docs/manual/") + QString::fromStdString(name));
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+  return qfxtest::fileContents(qfxtest::sourcePath(QStringLiteral("docs/manual/") + QString::fromStdString(name)))
+      .toStdString();
 }
 
 }  // namespace

@@ -392,14 +392,14 @@ TEST_P(ImportTest, TheCommandImportsTheSamplesAndItsExitStatusSaysWhatHappened) 
   auto db = empty.sql();
   ASSERT_TRUE(server::SessionStore::saveOperator(db, kManager, "Gerente", kManagerPassword, "").ok());
   ASSERT_TRUE(server::SessionStore::setImportRight(db, kManager, true).ok());
-  const QString samples = qEnvironmentVariable("QFX_SOURCE_DIR") + QStringLiteral("/docs/exemplos");
+  const QString samples = qfxtest::sourcePath(QStringLiteral("docs/exemplos"));
   auto run = [&](QStringList args, const QString& password = QString::fromLatin1(kManagerPassword)) {
     QProcess command;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!password.isEmpty()) env.insert(QStringLiteral("QFX_PASSWORD"), password);
     command.setProcessEnvironment(env);
     args = QStringList{"--server", QStringLiteral("127.0.0.1:%1").arg(empty.port()), "--operator", kManager} + args;
-    command.start(qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/qfximport"), args);
+    command.start(qfxtest::binPath(QStringLiteral("qfximport")), args);
     EXPECT_TRUE(command.waitForFinished(120000));
     return std::make_pair(command.exitCode(),
                           QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError()));
@@ -693,7 +693,7 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
     env.insert(QStringLiteral("QFX_PASSWORD"), QString::fromLatin1(kManagerPassword));
     command.setProcessEnvironment(env);
     command.setProcessChannelMode(QProcess::MergedChannels);
-    command.start(qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/qfximport"),
+    command.start(qfxtest::binPath(QStringLiteral("qfximport")),
                   {"--server", QStringLiteral("127.0.0.1:%1").arg(harness_->port()), "--operator", kManager, "--pasta",
                    folder.path()});
     EXPECT_TRUE(command.waitForFinished(120000)) << command.errorString().toStdString();

@@ -98,7 +98,7 @@ TEST_P(ReadMethodsTest, BranchAndSalesParametersComeWithTheirNames) {
   EXPECT_EQ(cellText(pv, "NMTIPORETI", 0), "Venda balcão");
   EXPECT_EQ(cellText(pv, "NMSETOR", 0), "Salão");
   EXPECT_EQ(cellText(pv, "IDCONSUMIOBR", 0), "1");
-  EXPECT_EQ(cellNumber(pv, "DTINITESCONS", 0), wireDay(QDate(2024, 2, 1)));
+  EXPECT_EQ(cellNumber(pv, "DTINITESCONS", 0), qfxtest::dia(QDate(2024, 2, 1)));
   EXPECT_TRUE(cellIsNull(pv, "CDFILIESTCENT", 0));
 
   auto central = client_->invoke("GetParamVend", {text("0002")});
@@ -165,7 +165,7 @@ TEST_P(ReadMethodsTest, SalesListCarriesEveryFieldOfTheGridInRegisterAndTimeOrde
   EXPECT_EQ(cellText(p, "CDARVPROD", 1), "01.002");
   EXPECT_EQ(cellText(p, "IDTPFORPGVEN", 1), "D");
   EXPECT_EQ(cellText(p, "IDTIPOIMPV", 1), "F");
-  EXPECT_DOUBLE_EQ(cellNumber(p, "DTENTRVENDA", 1), wireDay(kMar10) + 9.0 / 24.0);
+  EXPECT_DOUBLE_EQ(cellNumber(p, "DTENTRVENDA", 1), qfxtest::dia(kMar10) + 9.0 / 24.0);
   for (const char* pending : {"CDFILIALEST", "NRLANCESTQ", "CDFILIALNF", "NRLANCTONF"})
     EXPECT_TRUE(cellIsNull(p, pending, 1)) << pending;
   EXPECT_EQ(cellText(p, "CDPRODESTO", 3), "P1");  // the combo moves rice stock
@@ -325,8 +325,8 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   expectFields(v, {{"CDFILIAL", FT::Text, 4}, {"CDCAIXA", FT::Text, 3}, {"DTENTRVENDA", FT::DateTime, 0}});
   EXPECT_EQ(columnTexts(v, "CDCAIXA"), (std::vector<std::string>{"001", "001", "002", "002"}));
   ASSERT_EQ(v.rowCount(), 4u);
-  EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 0), wireDay(kMar10));
-  EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 1), wireDay(kMar11));
+  EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 0), qfxtest::dia(kMar10));
+  EXPECT_EQ(cellNumber(v, "DTENTRVENDA", 1), qfxtest::dia(kMar11));
   EXPECT_EQ(cellText(v, "CDFILIAL", 2), "0001");
   EXPECT_EQ(columnTexts(verif(kMar10, "N", true, "", false, "_02_").packet(), "CDCAIXA"),
             (std::vector<std::string>{"002", "002"}));
@@ -340,7 +340,7 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
   for (const std::string nf : {"N", "S"}) {
     const auto days = verif(kMar05.addDays(2), nf, true, "", true, "").packet();
     EXPECT_EQ(columnTexts(days, "CDCAIXA"), (std::vector<std::string>{"001", "002", "002"})) << nf;
-    EXPECT_EQ(cellNumber(days, "DTENTRVENDA", 0), wireDay(kMar11)) << nf;
+    EXPECT_EQ(cellNumber(days, "DTENTRVENDA", 0), qfxtest::dia(kMar11)) << nf;
   }
 
   // the sum is the whole register-day as its Z reduction counts it: posted
@@ -365,7 +365,7 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
       day.packet(),
       {{"CDFILIAL", FT::Text, 4}, {"CDCAIXA", FT::Text, 3}, {"DTENTRVENDA", FT::DateTime, 0}, {"TOTAL", FT::Float, 0}});
   EXPECT_EQ(cellText(day.packet(), "CDCAIXA", 0), "001");
-  EXPECT_EQ(cellNumber(day.packet(), "DTENTRVENDA", 0), wireDay(kMar10));
+  EXPECT_EQ(cellNumber(day.packet(), "DTENTRVENDA", 0), qfxtest::dia(kMar10));
   const double wholeDay = 2 * 10.50 + (7.25 - 0.25) + 4 * 10.0;  // sale 1 and the posted sale 7
   EXPECT_DOUBLE_EQ(cellNumber(day.packet(), "TOTAL", 0), wholeDay);
   EXPECT_DOUBLE_EQ(cellNumber(soma("001", kMar10, "S", "N", "_00010000000007_", false, "_02_").packet(), "TOTAL", 0),

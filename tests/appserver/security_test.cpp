@@ -19,7 +19,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -44,18 +43,6 @@ std::vector<rpc::Argument> principalArgs(const std::string& branch, const std::s
   f.registers = registerList;
   f.allRegisters = registerList.empty();
   return f.args();
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string dataFile(const char* name) {
-  const char* source = std::getenv("QFX_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/tests/appserver/data/" + name;
 }
 
 }  // namespace
@@ -405,7 +392,7 @@ TEST(TransportSecurity, TlsServerTalksToTlsClientsOnly) {
   ServerHarness harness(Backend::SQLite, true, options);
 
   grpc::SslCredentialsOptions ssl;
-  ssl.pem_root_certs = readFile(dataFile("test-server.crt"));
+  ssl.pem_root_certs = qfxtest::fileContents(QString::fromStdString(dataFile("test-server.crt"))).toStdString();
   TestClient secure(harness.port(), grpc::SslCredentials(ssl), "localhost");
   ASSERT_TRUE(secure.login(kManager, kManagerPassword).ok());
   EXPECT_TRUE(secure.invoke("GetParamFilial", {text("0001")}).ok());
@@ -469,7 +456,7 @@ TEST(DatabaseConnection, LostSessionsAreReportedClearlyAndReopened) {
 TEST(ServerSecrets, APasswordOnTheCommandLineOrInAnOpenFileIsRefused) {
   const auto run = [](const QStringList& arguments) {
     QProcess server;
-    server.start(QString::fromStdString(qfx::test::binaryPath("qfxserver")), arguments);
+    server.start(qfxtest::binPath(QStringLiteral("qfxserver")), arguments);
     EXPECT_TRUE(server.waitForFinished(20000));
     return std::pair{server.exitCode(), QString::fromUtf8(server.readAllStandardError())};
   };
@@ -499,7 +486,7 @@ namespace {
 // Runs the server executable for one task (migrate, backup, restore); its exit code.
 int runServer(const QStringList& arguments) {
   QProcess server;
-  server.start(QString::fromStdString(qfx::test::binaryPath("qfxserver")), arguments);
+  server.start(qfxtest::binPath(QStringLiteral("qfxserver")), arguments);
   EXPECT_TRUE(server.waitForFinished(60000));
   return server.exitCode();
 }
@@ -527,7 +514,7 @@ Finished runProgram(const char* program, const QStringList& arguments, const QPr
   QProcess process;
   process.setProcessEnvironment(environment);
   process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(QString::fromStdString(qfx::test::binaryPath(program)), arguments);
+  process.start(qfxtest::binPath(QString::fromStdString(program)), arguments);
   EXPECT_TRUE(process.waitForFinished(60000)) << program;
   return {process.exitCode(), QString::fromUtf8(process.readAll())};
 }

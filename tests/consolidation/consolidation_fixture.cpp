@@ -17,10 +17,6 @@ using namespace hostkit;
 
 namespace qfxtest {
 
-double dia(int year, int month, int day, int hour, int minute) {
-  return toDateTime(QDateTime(QDate(year, month, day), QTime(hour, minute)));
-}
-
 namespace {
 
 void appendText(packet::Column& column, const std::string& value) {
@@ -113,23 +109,6 @@ SemGeraNFAnswer recusa(std::string falha, std::string detalhes) {
   return a;
 }
 
-// ---- modal dialogs ----------------------------------------------------------------
-
-ModalAnswer::ModalAnswer(std::function<void(QWidget*)> act) : act_(std::move(act)) { qApp->installEventFilter(this); }
-
-ModalAnswer::~ModalAnswer() { qApp->removeEventFilter(this); }
-
-bool ModalAnswer::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::Show || !watched->isWidgetType()) return false;
-  auto* widget = static_cast<QWidget*>(watched);
-  if (!widget->isWindow() || !widget->isModal()) return false;
-  ++opened_;
-  QTimer::singleShot(0, widget, [this, dialog = QPointer<QWidget>(widget)] {
-    if (dialog && dialog->isVisible()) act_(dialog);
-  });
-  return false;
-}
-
 // ---- journal ------------------------------------------------------------------------
 
 void JournalHost::note(const QString& text) {
@@ -210,7 +189,7 @@ QWidget* ConsolidationTest::focused() const { return QApplication::focusWidget()
 
 bool ConsolidationTest::leavePanel(bool confirmFilter) {
   const int before = filterDialogs;
-  ModalAnswer answer([this, confirmFilter](QWidget* dialog) {
+  hostkit::ModalAnswer answer([this, confirmFilter](QWidget* dialog) {
     auto* filtro = qobject_cast<TfrmFiltroGeraNF*>(dialog);
     if (!filtro) {
       ADD_FAILURE() << "expected the filter dialog, got " << dialog->objectName().toStdString();

@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "modaldriver.h"
 #include "module_fixture.h"
+#include "testhelpers.h"
 #include <qfx31700/consolidation/frmgeranf.h>
 
 namespace qfxtest {
-
-// Days since 1899-12-30 of a calendar date (and time).
-double dia(int year, int month, int day, int hour = 0, int minute = 0);
 
 // One sale item as GetPrincipal sends it; an empty text travels as null.
 struct SaleItem {
@@ -61,24 +60,6 @@ struct SemGeraNFAnswer {
   std::string chave;
   std::string falha;     // not empty: the call fails with this message instead
   std::string detalhes;  // what the server says beside the key (trailing metadata)
-};
-
-// Acts on the modal dialogs that open while it lives: `act` runs from inside
-// each dialog's own event loop, once the dialog is shown. Unlike a poller it
-// has no deadline, so remote calls that keep the event loop busy before the
-// dialog opens cannot make it give up.
-class ModalAnswer : public QObject {
- public:
-  explicit ModalAnswer(std::function<void(QWidget* dialog)> act);
-  ~ModalAnswer() override;
-  int opened() const { return opened_; }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  std::function<void(QWidget*)> act_;
-  int opened_ = 0;
 };
 
 SemGeraNFAnswer resposta(std::vector<ErroItem> erros, int64_t lancamento, std::vector<ProdBloq> bloqueados = {},

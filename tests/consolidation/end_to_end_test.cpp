@@ -112,7 +112,7 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     host->server.port = appServer->port();
     host->filial = QStringLiteral("0001");
     host->operadorValue = QString::fromLatin1(server::demo::kDemoOperator);
-    host->reports = qEnvironmentVariable("QFX_SOURCE_DIR", QStringLiteral(QFX_SOURCE_DIR_DEFAULT)) + "/reports";
+    host->reports = sourcePath(QStringLiteral("reports"));
     installHostServices(host);
     TNetConnection login;
     login.Host = host->server.host;
@@ -172,7 +172,7 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     activate();
     ASSERT_EQ(screen->medCdLoja->text(), "01") << host->messageTexts().join(" / ").toStdString();
     int dialogs = 0;
-    ModalAnswer filtro([&](QWidget* dialog) {
+    hostkit::ModalAnswer filtro([&](QWidget* dialog) {
       auto* f = qobject_cast<TfrmFiltroGeraNF*>(dialog);
       ASSERT_TRUE(f);
       ++dialogs;
@@ -393,7 +393,7 @@ void EndToEnd::walkTour() {
   };
   QString reportShown;
   QStringList reportProducts;
-  ModalAnswer dialogs([&](QWidget* dialog) {
+  hostkit::ModalAnswer dialogs([&](QWidget* dialog) {
     if (auto* report = qobject_cast<TfrmRelProdEvol*>(dialog)) {
       reportShown = report->cbbReportNames->currentText();
       report->sbtPreview->click();
@@ -416,7 +416,7 @@ void EndToEnd::walkTour() {
     }
     int filters = 0;
     {
-      ModalAnswer filtro([&](QWidget* dialog) {
+      hostkit::ModalAnswer filtro([&](QWidget* dialog) {
         auto* f = qobject_cast<TfrmFiltroGeraNF*>(dialog);
         if (!f) return;
         ++filters;

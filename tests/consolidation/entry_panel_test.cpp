@@ -384,7 +384,7 @@ TEST_F(EntryPanel, TabOutOfThePanelListsAndLeavesTheFocusOutside) {
   replyItems({SaleItem{}});
   open();
   focusTo(screen->medSetor);
-  ModalAnswer answer([](QWidget* dialog) {
+  hostkit::ModalAnswer answer([](QWidget* dialog) {
     if (auto* filtro = qobject_cast<TfrmFiltroGeraNF*>(dialog)) filtro->sbtConfirma->click();
   });
   QTest::keyClick(screen->medSetor, Qt::Key_Tab);

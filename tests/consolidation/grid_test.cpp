@@ -315,7 +315,7 @@ TEST_F(SalesGrid, FilterButtonReloadsWhetherTheDialogIsConfirmedOrCancelled) {
   ASSERT_TRUE(tela.sbtFiltro->isEnabled());
   const size_t before = callsOf("GetPrincipal");
   {
-    ModalAnswer cancela([](QWidget* dialog) { qobject_cast<TfrmFiltroGeraNF*>(dialog)->sbtCancel->click(); });
+    hostkit::ModalAnswer cancela([](QWidget* dialog) { qobject_cast<TfrmFiltroGeraNF*>(dialog)->sbtCancel->click(); });
     tela.sbtFiltro->click();
     EXPECT_EQ(cancela.opened(), 1);
   }
@@ -323,7 +323,8 @@ TEST_F(SalesGrid, FilterButtonReloadsWhetherTheDialogIsConfirmedOrCancelled) {
 
   activate();
   {
-    ModalAnswer confirma([](QWidget* dialog) { qobject_cast<TfrmFiltroGeraNF*>(dialog)->sbtConfirma->click(); });
+    hostkit::ModalAnswer confirma(
+        [](QWidget* dialog) { qobject_cast<TfrmFiltroGeraNF*>(dialog)->sbtConfirma->click(); });
     tela.mnuFiltrar->trigger();
     EXPECT_EQ(confirma.opened(), 1);
   }
@@ -334,7 +335,7 @@ TEST_F(SalesGrid, FilterButtonReloadsWhetherTheDialogIsConfirmedOrCancelled) {
 TEST_F(SalesGrid, PrintOpensTheReportAndSearchGoesToTheHost) {
   TfrmGeraNF& tela = listed({SaleItem{}, SaleItem{}});
   QString aberto;
-  ModalAnswer fecha([&](QWidget* dialog) {
+  hostkit::ModalAnswer fecha([&](QWidget* dialog) {
     if (qobject_cast<TfrmRelProdEvol*>(dialog)) aberto = dialog->windowTitle();
     dialog->close();
   });
@@ -374,7 +375,7 @@ TEST_F(SalesGrid, ScreenshotWithData) {
   QApplication::processEvents();
   const QImage shot = tela.frameWindow()->grab().toImage();
   ASSERT_FALSE(shot.isNull());
-  const QString folder = QDir(qEnvironmentVariable("QFX_BIN_DIR") + "/../screenshots").absolutePath();
+  const QString folder = QDir(binPath(QStringLiteral("../screenshots"))).absolutePath();
   ASSERT_TRUE(QDir().mkpath(folder));
   const QString file = folder + "/consolidacao.png";
   ASSERT_TRUE(shot.save(file)) << file.toStdString();

@@ -371,7 +371,7 @@ TEST_F(Run, ProductsOutsideTheWithdrawalTypeOpenTheReportAfterTheError) {
   replySemGeraNF({recusa("Prod_NRelacReti")});
   QStringList antesDoRelatorio;
   QString relatorio;
-  ModalAnswer fecha([&](QWidget* dialog) {
+  hostkit::ModalAnswer fecha([&](QWidget* dialog) {
     antesDoRelatorio = host->journal;
     if (qobject_cast<TfrmRelProdEvol*>(dialog)) relatorio = dialog->windowTitle();
     dialog->close();
@@ -474,7 +474,7 @@ TEST_F(Run, HostScreensShowTheRunsListsWithTheFieldsLabels) {
   };
   const auto show = [&](const std::function<void(hostkit::QtHostServices&)>& open) {
     Shown shown;
-    ModalAnswer read([&](QWidget* dialog) {
+    hostkit::ModalAnswer read([&](QWidget* dialog) {
       const auto* grid = dialog->findChild<QTableView*>();
       shown.name = dialog->objectName();
       if (const auto* label = dialog->findChild<QLabel*>("lblTitulo")) shown.heading = label->text();
@@ -542,7 +542,7 @@ class RunsScreen : public Run {
   }
   // Presses "Estornar..." and writes `reason` in its dialog (nothing: cancels).
   void reverse(const std::optional<QString>& reason) {
-    ModalAnswer answer([&](QWidget* dialog) {
+    hostkit::ModalAnswer answer([&](QWidget* dialog) {
       auto* motivo = qobject_cast<TfrmMotivoEstorno*>(dialog);
       if (!motivo) return;
       dialogLabel = motivo->lblLancamento->text();

@@ -148,7 +148,7 @@ class ServerLost : public ::testing::Test {
     ASSERT_TRUE(screen);
     activate();
     int dialogs = 0;
-    ModalAnswer filtro([&](QWidget* dialog) {
+    hostkit::ModalAnswer filtro([&](QWidget* dialog) {
       auto* f = qobject_cast<TfrmFiltroGeraNF*>(dialog);
       ASSERT_TRUE(f);
       ++dialogs;

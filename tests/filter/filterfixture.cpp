@@ -14,8 +14,6 @@ using namespace hostkit;
 
 namespace qfxtest {
 
-double dia(int year, int month, int day) { return toDateTime(QDate(year, month, day)); }
-
 void createLookupDatabase(const QString& file) {
   const QStringList statements = {
       "CREATE TABLE CAIXA (CDFILIAL VARCHAR(4), CDLOJA VARCHAR(10), CDCAIXA VARCHAR(3), NMCAIXA VARCHAR(30))",

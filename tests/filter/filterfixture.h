@@ -14,17 +14,12 @@
 
 #include "scripted_server.h"
 #include "scriptedhostservices.h"
+#include "testhelpers.h"
 #include <qfx31700/consolidation/frmgeranf.h>
 #include <qfx31700/filter/frmfiltrogeranf.h>
 #include <qfx31700/navigation/modulestate.h>
 
-// Readable texts in failure reports.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
-
 namespace qfxtest {
-
-// Days since 1899-12-30 of a calendar date.
-double dia(int year, int month, int day);
 
 // The fields a reply must carry for the dataset (calculated ones left out).
 std::vector<qfx::packet::FieldDef> fieldDefsOf(const hostkit::TDataSet& dataset);

@@ -8,8 +8,6 @@
 
 namespace qfxtest {
 
-QString binPath(const QString& file) { return qEnvironmentVariable("QFX_BIN_DIR") + QLatin1Char('/') + file; }
-
 bool LiveServer::run(const QString& program, const QStringList& args) {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
@@ -44,8 +42,7 @@ LiveServer::LiveServer(bool tls) {
   server_.start(binPath(QStringLiteral("qfxserver")), args);
   QDeadlineTimer deadline(30000);
   while (!deadline.hasExpired() && server_.state() != QProcess::NotRunning) {
-    QFile f(portFile);
-    if (f.open(QIODevice::ReadOnly)) port_ = f.readAll().trimmed().toInt();
+    port_ = fileContents(portFile).trimmed().toInt();
     if (port_ > 0) return;
     QThread::msleep(50);
   }

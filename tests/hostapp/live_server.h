@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "testhelpers.h"
+
 namespace qfxtest {
 
 class LiveServer {
@@ -29,8 +31,6 @@ class LiveServer {
   int port_ = 0;
   QString failure_;
 };
-
-QString binPath(const QString& file);
 
 // The first column of a query's first row on the host database as a count; -1
 // when the query fails or returns no row.

@@ -283,7 +283,7 @@ TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
     const auto reply = loginDirect(settings, "demo", "demo");
     return !reply.ok() ? reply.error() : QString();
   };
-  const QString otherAuthority = qEnvironmentVariable("QFX_SOURCE_DIR") + "/tests/appserver/data/test-server.crt";
+  const QString otherAuthority = qfxtest::sourcePath("tests/appserver/data/test-server.crt");
   s.server.caFile = otherAuthority;
   const QString wrongAuthority = refusal(s);
   EXPECT_TRUE(wrongAuthority.contains("não é reconhecido") && wrongAuthority.contains(otherAuthority))
@@ -311,18 +311,6 @@ TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   s.branch.clear();
   EXPECT_TRUE(refusal(s).contains("usa TLS e esta estação não")) << refusal(s).toStdString();
 }
-
-namespace {
-QByteArray cmdlineOf(qint64 pid) {
-  QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray contentOf(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-}  // namespace
 
 // The real qfxserver and qfxhost, as a machine's other users and its logs see
 // them: the database's password (an owner-only file given to the server) and
@@ -368,9 +356,9 @@ TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
   const QDeadlineTimer deadline(30000);
   while (port == 0 && !deadline.hasExpired() && server.state() != QProcess::NotRunning) {
     QThread::msleep(50);
-    port = contentOf(dir.filePath("port")).trimmed().toInt();
+    port = qfxtest::fileContents(dir.filePath("port")).trimmed().toInt();
   }
-  ASSERT_GT(port, 0) << contentOf(dir.filePath("server.log")).toStdString();
+  ASSERT_GT(port, 0) << qfxtest::fileContents(dir.filePath("server.log")).toStdString();
 
   QProcess hostProcess;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -386,7 +374,9 @@ TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
   for (qint64 pid : {server.processId(), hostProcess.processId()}) {
     // the kernel sets the new command line a moment after QProcess sees the exec
     QByteArray cmdline;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !(cmdline = cmdlineOf(pid)).isEmpty(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !(cmdline = qfxtest::fileContents(QStringLiteral("/proc/%1/cmdline").arg(pid))).isEmpty(); },
+        5000));
     EXPECT_TRUE(cmdline.contains("--db")) << cmdline.toStdString();
     EXPECT_FALSE(cmdline.contains(dbSecret)) << cmdline.toStdString();
     EXPECT_FALSE(cmdline.contains(operatorSecret)) << cmdline.toStdString();
@@ -396,10 +386,10 @@ TEST(Login, SecretsStayOutOfCommandLinesLogsAndSettings) {
   server.terminate();
   server.waitForFinished(10000);
 
-  const QByteArray settings = contentOf(dir.filePath("config/Qfx/ConsolidacaoVendas.conf"));
+  const QByteArray settings = qfxtest::fileContents(dir.filePath("config/Qfx/ConsolidacaoVendas.conf"));
   EXPECT_TRUE(settings.contains(QStringLiteral("127.0.0.1:%1").arg(port).toUtf8()))
       << "written after the login: " << hostOutput.toStdString();
-  const QByteArray log = contentOf(dir.filePath("server.log"));
+  const QByteArray log = qfxtest::fileContents(dir.filePath("server.log"));
   EXPECT_TRUE(log.contains("operator=sigilo")) << log.toStdString();
   for (const QByteArray& text : {settings, log, hostOutput}) {
     EXPECT_FALSE(text.contains(dbSecret)) << text.toStdString();

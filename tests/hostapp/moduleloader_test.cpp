@@ -7,22 +7,21 @@
 #include <QMdiSubWindow>
 
 #include "scriptedhostservices.h"
+#include "testhelpers.h"
 #include <hostapp/mainwindow.h>
 #include <hostapp/moduleloader.h>
 
 using namespace qfxhost;
 
-static QString bin(const char* file) { return qEnvironmentVariable("QFX_BIN_DIR") + "/" + QString::fromLatin1(file); }
-
 TEST(ModuleLoader, MissingFileOrMissingEntriesAreClearErrors) {
   ModuleLoader loader;
-  auto missing = loader.load(bin("libnao_existe.so"));
+  auto missing = loader.load(qfxtest::binPath("libnao_existe.so"));
   ASSERT_TRUE(missing);
   EXPECT_TRUE(missing->contains("não foi encontrado")) << missing->toStdString();
   EXPECT_FALSE(loader.loaded());
 
   // a real library that is not a module: no IniProc
-  auto notModule = loader.load(bin("libqfxproto.so"));
+  auto notModule = loader.load(qfxtest::binPath("libqfxproto.so"));
   ASSERT_TRUE(notModule);
   EXPECT_TRUE(notModule->contains("IniProc")) << notModule->toStdString();
   EXPECT_FALSE(loader.loaded());
@@ -32,7 +31,7 @@ TEST(ModuleLoader, MissingFileOrMissingEntriesAreClearErrors) {
 TEST(ModuleLoader, TheHostWindowWorksWithoutAModule) {
   auto host = hostkit::ScriptedHostServices::install();
   ModuleLoader loader;
-  ASSERT_TRUE(loader.load(bin("libnao_existe.so")));
+  ASSERT_TRUE(loader.load(qfxtest::binPath("libnao_existe.so")));
   hostkit::HostSession session;
   session.operador = "demo";
   session.filial = "0001";
@@ -48,7 +47,7 @@ TEST(ModuleLoader, TheHostWindowWorksWithoutAModule) {
 
 TEST(ModuleLoader, TheRealModuleBindsItsEntriesAndUnloads) {
   ModuleLoader loader;
-  const auto error = loader.load(bin("libqfx31700.so"));
+  const auto error = loader.load(qfxtest::binPath("libqfx31700.so"));
   EXPECT_FALSE(error) << error.value_or(QString()).toStdString();
   EXPECT_TRUE(loader.loaded());
   loader.unload();

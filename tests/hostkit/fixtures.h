@@ -11,10 +11,8 @@
 #include <memory>
 
 #include "scriptedhostservices.h"
+#include "testhelpers.h"
 #include <hostkit/core/dataset.h>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace hostkit {
 

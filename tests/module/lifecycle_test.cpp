@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include "modaldriver.h"
+#include "testhelpers.h"
 #include "testsql.h"
 #include <hostkit/core/query.h>
 #include <hostkit/widgets/helpviewer.h>
@@ -31,8 +32,6 @@
 using namespace qfx;
 
 namespace {
-
-QString libraryPath() { return qEnvironmentVariable("QFX_BIN_DIR") + QStringLiteral("/libqfx31700.so"); }
 
 // The module's entries. The screens are driven through the module's code the
 // test links, whose state the test can see; the library the host loads
@@ -60,12 +59,6 @@ TfrmGeraNF* openScreen(void (*iniProc)()) {
   return frmGeraNF;
 }
 
-void closeNextModal() {
-  QTimer::singleShot(0, [] {
-    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-  });
-}
-
 class Lifecycle : public ::testing::Test {
  protected:
   void SetUp() override { entries.initialize(); }
@@ -80,7 +73,7 @@ class Lifecycle : public ::testing::Test {
 // The library as the host binds it: the four entries by name, and nothing
 // else of the module.
 TEST(ModuleLibrary, ExportsItsEntriesAloneAndDescribesItsUnitsAndRequirements) {
-  QLibrary library{libraryPath()};
+  QLibrary library{qfxtest::binPath(QStringLiteral("libqfx31700.so"))};
   ASSERT_TRUE(library.load()) << library.errorString().toStdString();
   for (const char* entry : {"IniProc", "Initialize", "Finalize"}) EXPECT_TRUE(library.resolve(entry)) << entry;
   EXPECT_FALSE(library.resolve("_ZN3qfx10CriaGeraNFEv")) << "the screens' creators stay inside";
@@ -138,24 +131,24 @@ TEST_F(Lifecycle, ClosingAndReopeningCreatesANewScreenWithTheDefaultsAgain) {
 
 TEST_F(Lifecycle, FilterDialogIsOneInstanceHiddenOnCloseAndReportIsNewEachTime) {
   entries.iniProc();
-  closeNextModal();
+  hostkit::closeNextModal();
   CriaFiltroGeraNF();
   TfrmFiltroGeraNF* dialog = frmFiltroGeraNF;
   ASSERT_TRUE(dialog);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->windowTitle(), "Filtro Consolidação de Vendas");
   EXPECT_EQ(dialog->lblCodTela->text(), "Qfx31701");
-  closeNextModal();
+  hostkit::closeNextModal();
   CriaFiltroGeraNF();
   EXPECT_EQ(frmFiltroGeraNF.data(), dialog);
 
-  closeNextModal();
+  hostkit::closeNextModal();
   CriaRelProdEvol();
   QPointer<TfrmRelProdEvol> firstReport = frmRelProdEvol;
   ASSERT_TRUE(firstReport);
   EXPECT_EQ(firstReport->windowTitle(), "Produtos não Evoluídos em Estoque");
   EXPECT_EQ(firstReport->lblCodRel->text(), "Qfx317");
-  closeNextModal();
+  hostkit::closeNextModal();
   CriaRelProdEvol();
   EXPECT_NE(frmRelProdEvol.data(), firstReport.data());
 }

@@ -221,9 +221,7 @@ TEST_P(DemoData, FirstReportTotalsAreTheSumsOfThePrintedLines) {
   const QString xlsx = dir.filePath(QStringLiteral("itens.xlsx"));
   ASSERT_FALSE(exportCsv(table, csv));
   ASSERT_FALSE(exportXlsx(table, report.title, xlsx));
-  QFile file(csv);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  const QStringList lines = QString::fromUtf8(fileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), table.rowCount() + 1);
   const QStringList titles = lines[0].split(u';');
   EXPECT_EQ(titles.value(branch), table.columns[branch].title);

@@ -134,11 +134,8 @@ TEST_F(ReportDesigner, ParameterWordsRoundTrip) {
 }
 
 TEST_F(ReportDesigner, IncompleteDefinitionIsRefusedAndTheFileStays) {
-  const QByteArray before = [&] {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-  }();
+  const QByteArray before = fileContents(path);
+  ASSERT_FALSE(before.isEmpty());
   designer.edtTitulo->clear();
   designer.sbtSalvar->click();
   EXPECT_NE(designer.result(), QDialog::Accepted);
@@ -149,19 +146,14 @@ TEST_F(ReportDesigner, IncompleteDefinitionIsRefusedAndTheFileStays) {
   EXPECT_FALSE(designer.Save());
   EXPECT_EQ(host->messageTexts().last(),
             QStringLiteral("Largura inválida na coluna 1: informe um número inteiro maior que zero."));
-
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), before);
+  EXPECT_EQ(fileContents(path), before);
 }
 
 // A query that would change data is not saved: the message names the report
 // and says why, the file stays, and the corrected text saves.
 TEST_F(ReportDesigner, QueryThatWritesIsRefusedAndTheFileStays) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QByteArray before = f.readAll();
-  f.close();
+  const QByteArray before = fileContents(path);
+  ASSERT_FALSE(before.isEmpty());
   designer.edtTitulo->setText(QStringLiteral("Limpeza"));
   designer.memConsultaGenerica->setPlainText(QStringLiteral("SELECT CDFILIAL FROM FILIAL;\nDELETE FROM ITVENDA"));
   designer.sbtSalvar->click();
@@ -176,9 +168,7 @@ TEST_F(ReportDesigner, QueryThatWritesIsRefusedAndTheFileStays) {
   EXPECT_FALSE(designer.Save());
   EXPECT_TRUE(host->messageTexts().last().startsWith(QStringLiteral("A consulta Oracle do relatório 'Limpeza'")))
       << host->messageTexts().last().toStdString();
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), before);
-  f.close();
+  EXPECT_EQ(fileContents(path), before);
 
   designer.memConsultaOracle->clear();
   EXPECT_TRUE(designer.Save());
@@ -199,10 +189,8 @@ TEST_F(ReportDesigner, DamagedFileIsAnErrorAndNotLoaded) {
 
 TEST_F(ReportDesigner, SaveRefusesFieldsTheQueryDoesNotReturn) {
   createSalesDatabase(QDir(dir.path()).filePath(QStringLiteral("vendas.db")));
-  const QByteArray before = [&] {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }();
+  const QByteArray before = fileContents(path);
+  ASSERT_FALSE(before.isEmpty());
   setCell(0, TReportDesigner::ColCampo, QStringLiteral("NAOEXISTE"));
   EXPECT_FALSE(designer.Save());
   ASSERT_EQ(host->messages.size(), 1);
@@ -213,9 +201,7 @@ TEST_F(ReportDesigner, SaveRefusesFieldsTheQueryDoesNotReturn) {
   designer.grdGrupos->item(1, TReportDesigner::GrpCabecalho)->setText(QStringLiteral("Produto {CDPRODESTOQUE}"));
   EXPECT_FALSE(designer.Save());
   EXPECT_TRUE(host->messages.last().text.contains(QStringLiteral("CDPRODESTOQUE")));
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), before) << "nothing written";
+  EXPECT_EQ(fileContents(path), before) << "nothing written";
   designer.grdGrupos->item(1, TReportDesigner::GrpCabecalho)->setText(QStringLiteral("Produto {CDPRODESTO}"));
   EXPECT_TRUE(designer.Save()) << host->messageTexts().join(u'\n').toStdString();
   closeHostDatabase();

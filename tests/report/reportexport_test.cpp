@@ -63,12 +63,6 @@ class ReportExport : public ::testing::Test {
     installHostServices(nullptr);
   }
 
-  QByteArray readAll(const QString& file) {
-    QFile f(file);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
-    return f.readAll();
-  }
-
   QTemporaryDir dir;
   std::shared_ptr<ReportHost> host;
   ReportTemplate sales;
@@ -86,7 +80,7 @@ TEST_F(ReportExport, CsvIsWhatABrazilianExcelReads) {
   const QString csv = dir.filePath(QStringLiteral("vendas.csv"));
   ASSERT_FALSE(exportCsv(table, csv));
   // the detail rows only, whatever the groups print around them
-  EXPECT_EQ(readAll(csv), kExpectedCsv);
+  EXPECT_EQ(fileContents(csv), kExpectedCsv);
 }
 
 TEST_F(ReportExport, XlsxHoldsRealNumbersDatesAndTheTitle) {
@@ -192,7 +186,7 @@ TEST_F(ReportExport, PreviewExportsCsvAndXlsxNamedAfterTheReport) {
   EXPECT_EQ(suggested,
             QStringList({"Vendas-itens-0001marco.csv", "Vendas-itens-0001marco.xlsx", "Vendas-itens-0001marco.csv"}));
   EXPECT_EQ(folders, QStringList(3, QDir(home.path()).absolutePath()));
-  EXPECT_EQ(readAll(csv), kExpectedCsv);
+  EXPECT_EQ(fileContents(csv), kExpectedCsv);
   EXPECT_EQ(cellAt(zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml")), QStringLiteral("H4")).value,
             QStringLiteral("16.5"));
   ASSERT_EQ(host->messages.size(), 1);  // the file that could not be written
@@ -208,7 +202,7 @@ TEST_F(ReportExport, EveryRowCarriesTheFieldsOfItsGroups) {
   const ReportTable grouped = runReportQuery(byDay, reportParamsOf(byDay, hostConnectionName()), onHostDatabase());
   const QString csv = dir.filePath(QStringLiteral("dias.csv"));
   ASSERT_FALSE(exportCsv(grouped, csv));
-  const QStringList lines = QString::fromUtf8(readAll(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  const QStringList lines = QString::fromUtf8(fileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 4);
   EXPECT_TRUE(lines[0].endsWith(QStringLiteral(";Total;DTVENDA"))) << lines[0].toStdString();
   EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";14,00;2024-03-05"))) << lines[2].toStdString();

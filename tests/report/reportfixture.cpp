@@ -93,12 +93,6 @@ bool ReportHost::inputQuery(const QString& caption, const QString& prompt, QStri
   return true;
 }
 
-double dia(int year, int month, int day) { return toDateTime(QDate(year, month, day)); }
-
-QString sourcePath(const QString& relative) {
-  return QDir(qEnvironmentVariable("QFX_SOURCE_DIR", QStringLiteral(QFX_SOURCE_DIR_DEFAULT))).filePath(relative);
-}
-
 // The host's connection only reads: the tests write through one of their own.
 void execAll(const QStringList& statements) {
   const QString file = hostDatabase().databaseName();
@@ -108,9 +102,9 @@ void execAll(const QStringList& statements) {
 
 // The base schema with SQLite's types, as the server's migration makes it.
 static QStringList schemaStatements() {
-  QFile file(sourcePath(QStringLiteral("schema/migrations/0001_base.sql")));
-  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
-  QString script = QString::fromUtf8(file.readAll());
+  const QString path = sourcePath(QStringLiteral("schema/migrations/0001_base.sql"));
+  QString script = QString::fromUtf8(fileContents(path));
+  EXPECT_FALSE(script.isEmpty()) << path.toStdString();
   script.replace(QStringLiteral("${DATE}"), QStringLiteral("VARCHAR(10)"));
   script.replace(QStringLiteral("${TIMESTAMP}"), QStringLiteral("VARCHAR(19)"));
   script.replace(QStringLiteral("${FLOAT}"), QStringLiteral("REAL"));

@@ -15,10 +15,8 @@
 #include <optional>
 
 #include "scriptedhostservices.h"
+#include "testhelpers.h"
 #include <reportkit/model/reportengine.h>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace qfxtest {
 
@@ -65,10 +63,6 @@ int columnOf(const reportkit::ReportTable& table, const QString& field);
 // The texts of a report's group headers of one level, in print order.
 QStringList groupHeaders(const reportkit::ReportTable& table, int level);
 
-// Days since 1899-12-30 of a calendar date.
-double dia(int year, int month, int day);
-// A file of the source tree.
-QString sourcePath(const QString& relative);
 // Creates the product's schema in a new SQLite file, opens it as the host's
 // database and fills it with the sales of the tests (see the .cpp).
 void createSalesDatabase(const QString& file);

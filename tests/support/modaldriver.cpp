@@ -10,6 +10,14 @@
 namespace hostkit {
 
 namespace {
+
+// The modal window this event shows, or null.
+QWidget* shownModal(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::Show || !watched->isWidgetType()) return nullptr;
+  auto* widget = static_cast<QWidget*>(watched);
+  return widget->isWindow() && widget->isModal() ? widget : nullptr;
+}
+
 // Waits for the next modal window to be shown and acts on it from inside its
 // own event loop. Driven by the Show event, not by counting turns of the
 // loop: remote calls that keep the loop busy before the dialog opens cannot
@@ -26,10 +34,8 @@ class NextModal : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (done_ || event->type() != QEvent::Show || !widget || !widget->isWindow() || widget == before_ ||
-        widget->windowModality() == Qt::NonModal)
-      return false;
+    QWidget* widget = shownModal(watched, event);
+    if (done_ || !widget || widget == before_) return false;
     done_ = true;
     QPointer<QWidget> dialog(widget);
     QTimer::singleShot(0, widget, [this, dialog] {
@@ -48,6 +54,24 @@ class NextModal : public QObject {
 
 void onNextModal(std::function<void(QWidget* dialog)> act) {
   new NextModal(QApplication::activeModalWidget(), std::move(act));
+}
+
+void closeNextModal() {
+  onNextModal([](QWidget* dialog) { dialog->close(); });
+}
+
+ModalAnswer::ModalAnswer(std::function<void(QWidget*)> act) : act_(std::move(act)) { qApp->installEventFilter(this); }
+
+ModalAnswer::~ModalAnswer() { qApp->removeEventFilter(this); }
+
+bool ModalAnswer::eventFilter(QObject* watched, QEvent* event) {
+  QWidget* dialog = shownModal(watched, event);
+  if (!dialog) return false;
+  ++opened_;
+  QTimer::singleShot(0, dialog, [this, shown = QPointer<QWidget>(dialog)] {
+    if (shown && shown->isVisible()) act_(shown);
+  });
+  return false;
 }
 
 QAbstractButton* buttonWithText(QWidget* dialog, const QString& text) {

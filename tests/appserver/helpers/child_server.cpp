@@ -1,5 +1,7 @@
 #include "child_server.h"
 
+#include "testhelpers.h"
+
 #include <signal.h>
 
 #include <QFile>
@@ -9,17 +11,12 @@
 
 namespace qfx::test {
 
-std::string binaryPath(const char* name) {
-  const char* dir = std::getenv("QFX_BIN_DIR");
-  return std::string(dir ? dir : ".") + "/" + name;
-}
-
 ChildServer::ChildServer(const std::string& dbUrl, const QStringList& extra) {
   const QString portFile = dir_.filePath(QStringLiteral("port"));
   process_ = std::make_unique<QProcess>();
   process_->setStandardOutputFile(QProcess::nullDevice());
   process_->setStandardErrorFile(dir_.filePath(QStringLiteral("stderr.log")));
-  process_->start(QString::fromStdString(binaryPath("qfxserver")),
+  process_->start(qfxtest::binPath(QStringLiteral("qfxserver")),
                   QStringList{QStringLiteral("--db"), QString::fromStdString(dbUrl), QStringLiteral("--listen"),
                               QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"), portFile,
                               QStringLiteral("--log-level"), QStringLiteral("warn")} +
@@ -30,8 +27,7 @@ ChildServer::ChildServer(const std::string& dbUrl, const QStringList& extra) {
   }
   // the port file appears once the server listens
   for (int i = 0; i < 600 && port_ == 0; ++i) {
-    QFile file(portFile);
-    if (file.open(QIODevice::ReadOnly)) port_ = file.readAll().trimmed().toInt();
+    port_ = qfxtest::fileContents(portFile).trimmed().toInt();
     if (port_ == 0) {
       if (process_->state() == QProcess::NotRunning) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -51,10 +47,7 @@ ChildServer::~ChildServer() {
   }
 }
 
-QByteArray ChildServer::log() const {
-  QFile file(dir_.filePath(QStringLiteral("stderr.log")));
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+QByteArray ChildServer::log() const { return qfxtest::fileContents(dir_.filePath(QStringLiteral("stderr.log"))); }
 
 void ChildServer::kill() {
   if (process_->state() == QProcess::NotRunning) return;

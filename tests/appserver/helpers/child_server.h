@@ -31,6 +31,4 @@ class ChildServer {
   std::string failure_;
 };
 
-std::string binaryPath(const char* name);
-
 }  // namespace qfx::test

@@ -39,8 +39,6 @@ rpc::Argument text(const std::string& value, bool byReference) {
 
 rpc::Argument ref(const std::string& value) { return text(value, true); }
 
-double wireDay(const QDate& day) { return double(QDate(1899, 12, 30).daysTo(day)); }
-
 rpc::Argument dateValue(double days, bool byReference) {
   rpc::Argument a;
   a.set_kind(rpc::Argument::DATE);
@@ -49,7 +47,7 @@ rpc::Argument dateValue(double days, bool byReference) {
   return a;
 }
 
-rpc::Argument date(const QDate& day, bool byReference) { return dateValue(wireDay(day), byReference); }
+rpc::Argument date(const QDate& day, bool byReference) { return dateValue(qfxtest::dia(day), byReference); }
 
 rpc::Argument boolean(bool value) {
   rpc::Argument a;

@@ -15,6 +15,8 @@
 #include <proto/packet_codec.h>
 #include <proto/qfx31700.grpc.pb.h>
 
+#include "testhelpers.h"
+
 namespace qfx::test {
 
 rpc::Argument text(const std::string& value, bool byReference = false);
@@ -87,8 +89,5 @@ std::string cellText(const packet::Packet& p, const char* field, size_t row);
 double cellNumber(const packet::Packet& p, const char* field, size_t row);
 bool cellIsNull(const packet::Packet& p, const char* field, size_t row);
 std::vector<std::string> columnTexts(const packet::Packet& p, const char* field);
-
-// Days since 1899-12-30 of a day.
-double wireDay(const QDate& day);
 
 }  // namespace qfx::test

@@ -42,4 +42,8 @@ std::unique_ptr<TestClient> ServerHarness::loggedIn(const std::string& op, const
   return c;
 }
 
+std::string dataFile(const char* name) {
+  return qfxtest::sourcePath(QStringLiteral("tests/appserver/data/") + QLatin1String(name)).toStdString();
+}
+
 }  // namespace qfx::test

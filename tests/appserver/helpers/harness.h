@@ -37,6 +37,9 @@ class ServerHarness {
   std::unique_ptr<server::AppServer> server_;
 };
 
+// A file of tests/appserver/data: certificates, keys.
+std::string dataFile(const char* name);
+
 // Skips a PostgreSQL variant when no test server is configured.
 #define QFX_REQUIRE_BACKEND(backend)                                                        \
   do {                                                                                      \

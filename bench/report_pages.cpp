@@ -91,7 +91,7 @@ void savePageOne(const ReportTemplate& report, const ReportParams& params, const
   context.reportCode = QStringLiteral("Qfx317");
   const ReportDocument document = buildReportDocument(report, params, context);
   if (document.table().isEmpty()) fail(report.title + QStringLiteral(": nenhuma linha"));
-  if (auto error = document.exportPdf(pdf)) fail(*error);
+  if (const auto written = document.exportPdf(pdf); !written.ok()) fail(written.error());
   QString stem = png;
   stem.chop(4);  // pdftoppm adds ".png"
   runToEnd(QStringLiteral("pdftoppm"),

@@ -71,8 +71,8 @@ ReportColumn suggestedColumn(const ReportProbe& probe, int index) {
 
 ReportProbe probeReportQuery(const ReportTemplate& report, const QString& connection, int maxRows) {
   ReportProbe probe;
-  if (auto refused = reportQueryProblem(report)) {
-    probe.error = *refused;
+  if (const Status readOnly = checkReportQuery(report); !readOnly.ok()) {
+    probe.error = readOnly.error();
     return probe;
   }
   const QSqlDatabase db = QSqlDatabase::database(connection, false);

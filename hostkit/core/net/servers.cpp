@@ -40,10 +40,7 @@ std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
   return grpc::CreateCustomChannel(textOf(server).toStdString(), credentials, args);
 }
 
-// Empty when the server's health service says it serves; otherwise why not.
-// Without wait_for_ready: a server that refuses the connection, or is still
-// in its backoff from a recent refusal, fails at once and the next is asked.
-QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
+Status checkHealth(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
   auto stub = grpc::health::v1::Health::NewStub(channel);
   grpc::ClientContext ctx;
   ctx.set_deadline(deadline);
@@ -51,11 +48,12 @@ QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono
   grpc::health::v1::HealthCheckResponse reply;
   const grpc::Status status = stub->Check(&ctx, request, &reply);
   if (!status.ok())
-    return QStringLiteral("código gRPC %1: %2")
-        .arg(int(status.error_code()))
-        .arg(QString::fromStdString(status.error_message()));
-  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING) return QStringLiteral("fora de serviço");
-  return {};
+    return Status::failure(QStringLiteral("código gRPC %1: %2")
+                               .arg(int(status.error_code()))
+                               .arg(QString::fromStdString(status.error_message())));
+  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING)
+    return Status::failure(QStringLiteral("fora de serviço"));
+  return success();
 }
 
 }  // namespace net

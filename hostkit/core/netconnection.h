@@ -201,7 +201,6 @@ class TNetConnection : public QObject {
   ~TNetConnection() override;
 
   QString ServerName = QString::fromLatin1(qfx::contract::kObjectName);
-  bool ThrowException = false;
   QString Host = QStringLiteral("127.0.0.1");
   int Port = qfx::contract::kDefaultPort;
   QList<ServerEndpoint> Alternates;  // after Host:Port, in order of preference

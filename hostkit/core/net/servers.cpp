@@ -58,22 +58,24 @@ Status checkHealth(const std::shared_ptr<grpc::Channel>& channel, std::chrono::s
 
 }  // namespace net
 
-QString CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
-                      const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call) {
+Status CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
+                     const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call) {
   const auto credentials = net::credentialsFor(tls, caFile);
   QStringList failures;
   for (const auto& server : servers) {
     auto channel = net::channelTo(server, credentials);
     const QString where = net::textOf(server);
-    const QString problem = net::healthProblem(channel, std::chrono::system_clock::now() + net::kConnectTimeout);
-    if (!problem.isEmpty()) {
-      failures << QStringLiteral("%1: %2").arg(where, problem);
+    const Status health = net::checkHealth(channel, std::chrono::system_clock::now() + net::kConnectTimeout);
+    if (!health.ok()) {
+      failures << QStringLiteral("%1: %2").arg(where, health.error());
       continue;
     }
-    if (call(channel, where)) return {};
+    if (call(channel, where)) return success();
     failures << QStringLiteral("%1: perdido durante a chamada").arg(where);
   }
-  return failures.join(QStringLiteral("; "));
+  // an empty list took nothing: no success to report
+  if (servers.isEmpty()) return Status::failure(QStringLiteral("nenhum servidor na lista"));
+  return Status::failure(failures.join(QStringLiteral("; ")));
 }
 
 Result<QList<ServerEndpoint>> parseServerList(const QString& text) {

@@ -109,7 +109,7 @@ struct Settings {
   int repeats = 3;
   bool keepData = false;
   std::vector<int64_t> scaleSizes{100000, 10000000};  // the first is the baseline
-  int scaleRepeats = 5;
+  int scaleRepeats = 7;
   int salesPerSecond = 50;  // new sales during the fail-over load
   std::set<std::string> parts{"list", "calls", "z", "memory", "load", "failover-load", "scale"};
   bool wants(const char* part) const { return parts.count(part) > 0; }
@@ -1460,7 +1460,7 @@ int usage(int code) {
   std::fprintf(code == 0 ? stdout : stderr,
                "uso: app_bench [--pg URL] [--no-sqlite] [--sizes 100000,1000000]\n"
                "                [--only list,calls,z,memory,load,failover-load,scale]\n"
-               "                [--scale-sizes 100000,10000000] [--scale-repeats 5]\n"
+               "                [--scale-sizes 100000,10000000] [--scale-repeats 7]\n"
                "                [--clients 50] [--duration 60] [--repeats 3] [--keep-data] [--sales-per-second 50]\n"
                "                [--figures FILE]\n"
                "  --pg URL   também em PostgreSQL (padrão: $QFX_TEST_PG_URL); o usuário cria bancos\n");

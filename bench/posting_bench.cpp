@@ -17,12 +17,15 @@
 //      NRLANCTONF), with the connection settings the server uses;
 //   4. on a third fresh copy, "the same writes done bare": in one transaction,
 //      with the database's C library (sqlite3 / libpq) and prepared
-//      statements, the writes the run itself must make: the selection's keys
-//      and amounts read once, both number series moved, per day a stock
-//      posting, its product lines (one insert of arrays on PostgreSQL) and
-//      its fiscal-note entry, the day's items stamped as the run stamps them
+//      statements, the reads and writes the run itself must make: the
+//      selection read once by the server's own SELECT, every cell of it
+//      (the run's filters, checks and postings need them), both number series moved, per day a stock
+//      posting, its product lines and its fiscal-note entry (on PostgreSQL,
+//      as the run, each of the three for every day in one insert of arrays),
+//      the day's items stamped as the run stamps them
 //      (one update of the whole run by the rows' addresses read: ROWID on
-//      SQLite, ctid on PostgreSQL) and the balances moved per product.
+//      SQLite, ctid on PostgreSQL) and the balances moved per product (on
+//      PostgreSQL in one insert of arrays).
 //      What the run takes beyond this is ours; up to it, the database's.
 //   5. on the run's copy, once it has posted, every stock posting of the run
 //      is reversed with EstornaGeraNF, one call after the other from the same
@@ -70,6 +73,7 @@
 #include "db/sql.h"
 #include "demo/demo_generator.h"
 #include "domain/posting_engine.h"
+#include "domain/selection.h"
 #include "rpc/server.h"
 #include <proto/contract_methods.h>
 #include <proto/qfx31700.grpc.pb.h>
@@ -309,15 +313,23 @@ RunResult consolidate(const std::string& url) {
   auto reader = stub->Invoke(&context, request);
   rpc::InvokeReply message;
   bool first = true;
+  uint32_t warningsPacket = 0, blockedPacket = 0;
   while (reader->Read(&message)) {
-    if (!first) continue;
-    first = false;
-    const auto& list = message.result().list();
-    if (list.items_size() != 5) die("resposta de SemGeraNF sem os 5 elementos");
-    out.warnings = int64_t(list.items(0).packet().row_count());
-    out.lastPosting = list.items(1).integer();
-    out.messageKey = list.items(3).text();
-    if (list.items(2).packet().row_count() > 0) die("SemGeraNF respondeu produtos bloqueados");
+    if (first) {
+      first = false;
+      const auto& list = message.result().list();
+      if (list.items_size() != 5) die("resposta de SemGeraNF sem os 5 elementos");
+      warningsPacket = list.items(0).packet().id();
+      blockedPacket = list.items(2).packet().id();
+      out.lastPosting = list.items(1).integer();
+      out.messageKey = list.items(3).text();
+    }
+    // a packet's row count comes with its last chunk
+    for (const auto& chunk : message.chunks()) {
+      if (!chunk.last()) continue;
+      if (chunk.packet() == warningsPacket) out.warnings = int64_t(chunk.row_count());
+      if (chunk.packet() == blockedPacket && chunk.row_count() > 0) die("SemGeraNF respondeu produtos bloqueados");
+    }
   }
   const grpc::Status status = reader->Finish();
   out.seconds = double(timer.nsecsElapsed()) / 1e9;
@@ -543,18 +555,28 @@ double bareWrites(const std::string& url, int64_t items) {
   if (place.size() != 1) die("loja 01 da filial 0001 ausente");
   const std::string warehouse = place[0][0], location = place[0][1];
 
-  // the selection: key, stock product, signed quantity, cents, day
-  std::vector<std::vector<std::string>> rows;
-  w->run(
-      "SELECT I.NRSEQVENDA, I.NRSEQUITVEND, COALESCE(P.CDPRODESTO, I.CDPRODUTO), I.QTPRODVEND, I.VRUNITVEND, "
-      "I.VRDESITVEND, V.DTVENDA, V.IDSITUVENDA" +
-          std::string(postgres ? ", I.ctid" : ", I.ROWID") +
-          " FROM VENDA V "
-          "JOIN ITVENDA I ON I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA "
-          "JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO AND P.IDCTRLESTQ = 'S' "
-          "WHERE V.CDFILIAL = $1 AND V.CDLOJA = $2 AND V.DTVENDA >= $3 AND V.DTVENDA <= $4 "
-          "AND I.NRLANCESTQ IS NULL AND I.CDFILIALEST IS NULL",
-      {branch, store, first, last}, &rows);
+  // the selection as the run reads it (the server's own SELECT: the columns
+  // its filters, checks and postings use, the product and its registration
+  // for the branch, the row's address and whether it may be posted), every
+  // cell read; kept of each postable row: key, stock product, quantity,
+  // price, discount, day, situation, address
+  std::vector<std::vector<std::string>> read, rows;
+  {
+    SaleFilter filter;
+    filter.branch = QString::fromStdString(branch);
+    filter.store = QString::fromStdString(store);
+    filter.first = firstDay();
+    filter.last = lastDay();
+    w->run(sql::numberedPlaceholders(saleSelectionText(!postgres, filter, ItemDetail::Posting).toStdString()),
+           {branch, store, first, last}, &read);
+  }
+  namespace column = saleColumn;
+  for (auto& r : read) {
+    if (r.at(column::postable) != "1") continue;
+    rows.push_back({std::move(r[column::sale]), std::move(r[column::item]), std::move(r[column::stockProduct]),
+                    std::move(r[column::quantity]), std::move(r[column::unitPrice]), std::move(r[column::discount]),
+                    std::move(r[column::day]), std::move(r[column::situation]), std::move(r[column::rowAddress])});
+  }
   if (int64_t(rows.size()) != items) die("a leitura direta achou " + std::to_string(rows.size()) + " itens");
   struct Day {
     std::map<std::string, double> out;  // by stock product
@@ -594,36 +616,62 @@ double bareWrites(const std::string& url, int64_t items) {
 
   int64_t offset = 0, stamped = 0;
   std::vector<std::pair<size_t, int64_t>> places;  // item, day's place from 1: stamped after the last day
+  // PostgreSQL, as the run: the days' postings, lines and notes in three inserts of arrays
+  std::string headerNumbers = "{", headerDays = "{", lineNumbers = "{", lineProducts = "{", lineQuantities = "{",
+              noteNumbers = "{", noteStocks = "{", noteTotals = "{", noteCounts = "{";
+  const auto append = [](std::string& array, const std::string& element) {
+    array += (array.size() > 1 ? ",\"" : "\"") + element + "\"";
+  };
   for (const auto& [day, d] : days) {
     const std::string stock = number10(firstNumber[0] + offset), note = number10(firstNumber[1] + offset);
     ++offset;
+    const std::string total = QString::number(double(std::llround(d.cents)) / 100.0, 'g', 17).toStdString();
+    for (size_t i : d.items) places.push_back({i, offset});
+    if (postgres) {
+      append(headerNumbers, stock);
+      append(headerDays, day);
+      for (const auto& [product, out] : d.out) {
+        append(lineNumbers, stock);
+        append(lineProducts, product);
+        append(lineQuantities, QString::number(out, 'g', 17).toStdString());
+      }
+      append(noteNumbers, note);
+      append(noteStocks, stock);
+      append(noteTotals, total);
+      append(noteCounts, std::to_string(d.items.size()));
+      continue;
+    }
     w->run(
         "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, CDTIPORETI, "
         "CDSETOR, CDOPERADOR, CDFILIALVENDA, CDLOJA, DTINCLUSAO) VALUES ($1, $2, $3, 'V', $4, $5, $6, $7, $8, $9, $10, "
         "$11)",
         {branch, stock, day, warehouse, location, "01", "0001", operatorCode, branch, store, now});
-    if (postgres) {
-      // as the run: the day's lines in one insert of two arrays
-      std::string products = "{", quantities = "{";
-      for (const auto& [product, out] : d.out) {
-        products += (products.size() > 1 ? ",\"" : "\"") + product + "\"";
-        quantities += (quantities.size() > 1 ? "," : "") + QString::number(out, 'g', 17).toStdString();
-      }
-      w->run(
-          "INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT $1, $2, P, Q FROM "
-          "UNNEST(CAST($3 AS VARCHAR[]), CAST($4 AS DOUBLE PRECISION[])) AS L (P, Q)",
-          {branch, stock, products + "}", quantities + "}"});
-    } else {
-      for (const auto& [product, out] : d.out)
-        w->run("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) VALUES ($1, $2, $3, $4)",
-               {branch, stock, product, std::to_string(out)});
-    }
+    for (const auto& [product, out] : d.out)
+      w->run("INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) VALUES ($1, $2, $3, $4)",
+             {branch, stock, product, std::to_string(out)});
     w->run(
         "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, CDOPERADOR, VRTOTLANCTONF, "
         "QTITENS, DTINCLUSAO) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
-        {branch, note, day, branch, stock, operatorCode, std::to_string(std::llround(d.cents) / 100.0),
-         std::to_string(d.items.size()), now});
-    for (size_t i : d.items) places.push_back({i, offset});
+        {branch, note, day, branch, stock, operatorCode, total, std::to_string(d.items.size()), now});
+  }
+  if (postgres) {
+    w->run(
+        "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, DTLANCESTQ, IDTIPOLANC, CDALMOXARIFE, CDLOCALESTOQ, CDTIPORETI, "
+        "CDSETOR, CDOPERADOR, CDFILIALVENDA, CDLOJA, DTINCLUSAO) SELECT $1, H.N, H.D, 'V', $2, $3, $4, $5, $6, $7, $8, "
+        "CAST($9 AS TIMESTAMP) FROM UNNEST(CAST($10 AS VARCHAR[]), CAST($11 AS DATE[])) AS H (N, D)",
+        {branch, warehouse, location, "01", "0001", operatorCode, branch, store, now, headerNumbers + "}",
+         headerDays + "}"});
+    w->run(
+        "INSERT INTO ITLANCESTQ (CDFILIAL, NRLANCESTQ, CDPRODUTO, QTLANCESTQ) SELECT $1, L.N, L.P, L.Q FROM "
+        "UNNEST(CAST($2 AS VARCHAR[]), CAST($3 AS VARCHAR[]), CAST($4 AS DOUBLE PRECISION[])) AS L (N, P, Q)",
+        {branch, lineNumbers + "}", lineProducts + "}", lineQuantities + "}"});
+    w->run(
+        "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTLANCTONF, CDFILIALEST, NRLANCESTQ, CDOPERADOR, VRTOTLANCTONF, "
+        "QTITENS, DTINCLUSAO) SELECT $1, F.NF, F.D, $2, F.N, $3, F.V, F.Q, CAST($4 AS TIMESTAMP) FROM "
+        "UNNEST(CAST($5 AS VARCHAR[]), CAST($6 AS DATE[]), CAST($7 AS VARCHAR[]), CAST($8 AS DOUBLE PRECISION[]), "
+        "CAST($9 AS INTEGER[])) AS F (NF, D, N, V, Q)",
+        {branch, branch, operatorCode, now, noteNumbers + "}", headerDays + "}", noteStocks + "}", noteTotals + "}",
+         noteCounts + "}"});
   }
   // as the run: every item at once, by its row's address, with its day's place
   if (postgres) {
@@ -652,12 +700,26 @@ double bareWrites(const std::string& url, int64_t items) {
     stamped += w->run(posting::sqliteStampText(), {list + "]", branch, std::to_string(firstNumber[0]), branch,
                                                    std::to_string(firstNumber[1]), branch});
   }
-  for (const auto& [product, delta] : balances)
+  if (postgres) {  // as the run: every balance in one insert of arrays
+    std::string products = "{", deltas = "{";
+    for (const auto& [product, delta] : balances) {
+      append(products, product);
+      append(deltas, QString::number(delta, 'g', 17).toStdString());
+    }
     w->run(
-        "INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) VALUES ($1, $2, $3, $4, "
-        "$5) ON CONFLICT (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = "
-        "SALDOESTQ.QTSALDOESTQ + EXCLUDED.QTSALDOESTQ",
-        {branch, warehouse, location, product, std::to_string(delta)});
+        "INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) SELECT $1, $2, $3, B.P, "
+        "B.Q FROM UNNEST(CAST($4 AS VARCHAR[]), CAST($5 AS DOUBLE PRECISION[])) AS B (P, Q) ON CONFLICT (CDFILIAL, "
+        "CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = SALDOESTQ.QTSALDOESTQ + "
+        "EXCLUDED.QTSALDOESTQ",
+        {branch, warehouse, location, products + "}", deltas + "}"});
+  } else {
+    for (const auto& [product, delta] : balances)
+      w->run(
+          "INSERT INTO SALDOESTQ (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO, QTSALDOESTQ) VALUES ($1, $2, $3, "
+          "$4, $5) ON CONFLICT (CDFILIAL, CDALMOXARIFE, CDLOCALESTOQ, CDPRODUTO) DO UPDATE SET QTSALDOESTQ = "
+          "SALDOESTQ.QTSALDOESTQ + EXCLUDED.QTSALDOESTQ",
+          {branch, warehouse, location, product, std::to_string(delta)});
+  }
   w->run("COMMIT", {});
   const double seconds = double(timer.nsecsElapsed()) / 1e9;
   if (stamped != items) die("as gravações diretas marcaram " + std::to_string(stamped) + " itens");

@@ -132,16 +132,17 @@ void packetSeeds() {
   };
   damaged("bad-null-map", [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(2)->set_nulls("\x02"); });
   damaged("bad-text-lengths", [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(4)->add_text_lengths(3); });
-  damaged("more-rows-than-announced", [](auto& m) { m[0].mutable_result()->mutable_packet()->set_row_count(5); });
-  damaged("fewer-rows-than-announced", [](auto& m) { m[0].mutable_result()->mutable_packet()->set_row_count(40); });
+  damaged("count-below-rows", [](auto& m) { m[0].mutable_chunks(0)->set_row_count(5); });
+  damaged("count-above-rows", [](auto& m) { m[0].mutable_chunks(0)->set_row_count(40); });
+  damaged("missing-end", [](auto& m) { m[0].mutable_chunks(0)->set_last(false); });
+  damaged("rows-after-end", [](auto& m) { *m[0].add_chunks() = m[0].chunks(0); });
   damaged("unknown-packet", [](auto& m) { m[0].mutable_chunks(0)->set_packet(9); });
   damaged("unknown-field-type",
           [](auto& m) { m[0].mutable_result()->mutable_packet()->mutable_fields(3)->set_type(rpc::FieldType(9)); });
   damaged("second-column-short",
           [](auto& m) { m[0].mutable_chunks(0)->mutable_columns(5)->mutable_numbers()->RemoveLast(); });
-  damaged("huge-row-count", [](auto& m) {
-    m[0].mutable_result()->mutable_packet()->set_row_count(std::numeric_limits<uint64_t>::max());
-  });
+  damaged("huge-row-count",
+          [](auto& m) { m[0].mutable_chunks(0)->set_row_count(std::numeric_limits<uint64_t>::max()); });
   damaged("date-out-of-range", [](auto& m) {
     m[0].mutable_chunks(0)->mutable_columns(3)->set_numbers(0, 1e300);
     m[0].mutable_chunks(0)->mutable_columns(3)->set_numbers(1, std::nan(""));

@@ -91,17 +91,54 @@ bool sameCells(const packet::Column& a, const packet::Column& b) {
   return true;
 }
 
-// The server's encoder, in small chunks, and a fresh assembler must give back
-// the same packet.
-void checkRoundTrip(const packet::Packet& p) {
+void appendRow(packet::Packet& to, const packet::Packet& from, size_t row) {
+  for (size_t i = 0; i < from.columns.size(); ++i) {
+    const packet::Column& c = from.columns[i];
+    packet::Column& out = to.columns[i];
+    if (c.isNull(row)) {
+      out.appendNull();
+      continue;
+    }
+    switch (c.type()) {
+      case packet::FieldType::Text:
+        out.appendText(c.text(row));
+        break;
+      case packet::FieldType::DateTime:
+      case packet::FieldType::Float:
+        out.appendNumber(c.number(row));
+        break;
+      case packet::FieldType::Integer:
+        out.appendInteger(c.integer(row));
+        break;
+      case packet::FieldType::Boolean:
+        out.appendBoolean(c.boolean(row));
+        break;
+    }
+  }
+}
+
+// The server's encoders, in small chunks (the whole packet's, and the one
+// that streams rows as a query yields them), and a fresh assembler must give
+// back the same packet.
+void checkRoundTrip(const packet::Packet& p, bool streamed) {
   rpc::PacketHeader header;
   packet::fillHeader(p, 1, &header);
   packet::PacketAssembler again;
   if (again.begin(header)) fail("cabeçalho do codificador recusado");
   std::optional<std::string> error;
-  packet::encodeChunks(p, 1, 64, [&](rpc::PacketChunk&& chunk) {
+  const auto receive = [&](rpc::PacketChunk&& chunk) {
     if (!error) error = again.add(chunk);
-  });
+  };
+  if (streamed) {
+    packet::ChunkStreamer out(p.fields, 1, 64, receive);
+    for (size_t r = 0; r < p.rowCount(); ++r) {
+      appendRow(out.rows(), p, r);
+      out.rowAdded();
+    }
+    out.finish();
+  } else {
+    packet::encodeChunks(p, 1, 64, receive);
+  }
   if (!error) error = again.finish();
   if (error) fail(("pacote aceito não volta pelo codificador: " + *error).c_str());
   const packet::Packet back = again.take(1);
@@ -130,8 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& chunk : m.chunks()) reader.note(reader.assembler.add(chunk));
   if (!reader.error) reader.note(reader.assembler.finish());
 
-  // What the packets hold is bounded by what was received: values grow by
-  // doubling, a text row costs at least its length byte, a number 1 to 9.
+  // What the packets hold is bounded by what was received (no count comes
+  // ahead of the rows to reserve by): values grow by doubling, a text row
+  // costs at least its length byte, a number 1 to 9.
   const size_t allowed = 32 * size + (16u << 20);
   size_t held = 0;
   volatile uint64_t sink = 0;
@@ -141,7 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (held > allowed) fail("memória desproporcional aos bytes recebidos");
     // even after an error the packets must stay readable
     sink = sink + readEveryCell(p);
-    if (!reader.error) checkRoundTrip(p);
+    if (!reader.error) {
+      checkRoundTrip(p, false);
+      checkRoundTrip(p, true);
+    }
   }
   return 0;
 }

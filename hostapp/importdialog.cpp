@@ -17,10 +17,13 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
-#include <QThread>
 #include <QVBoxLayout>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 #include <hostkit/core/hostservices.h>
+#include <hostkit/core/netconnection.h>
 
 namespace qfxhost {
 
@@ -56,8 +59,37 @@ QPushButton* button(const QString& name, const QString& text, QWidget* parent) {
 
 }  // namespace
 
-ImportDialog::ImportDialog(qfximport::Connection connection, QWidget* parent)
-    : QDialog(parent), connection_(std::move(connection)) {
+// What a call and its window share. The window may stop listening (cancelled,
+// closed) while the call is still stuck in a server that stopped reading;
+// the call's thread then ends on its own, and nothing it reports reaches a
+// window that is gone or that went on to another call.
+struct ImportDialog::Run : std::enable_shared_from_this<ImportDialog::Run> {
+  qfximport::Cancellation cancel;
+  std::atomic<bool> allSent{false};  // every piece handed over: the server may be writing it
+
+  // Runs `show` on the window's thread, if the window still listens then.
+  void report(std::function<void(ImportDialog*)> show) {
+    std::lock_guard lock(mutex_);
+    if (!window_) return;
+    QMetaObject::invokeMethod(
+        window_,
+        [self = weak_from_this(), window = window_, show = std::move(show)] {
+          if (auto run = self.lock(); run && window->run_ == run) show(window);
+        },
+        Qt::QueuedConnection);
+  }
+  void listen(ImportDialog* window) {
+    std::lock_guard lock(mutex_);
+    window_ = window;
+  }
+  void stopListening() { listen(nullptr); }
+
+ private:
+  std::mutex mutex_;
+  ImportDialog* window_ = nullptr;
+};
+
+ImportDialog::ImportDialog(ImportTarget target, QWidget* parent) : QDialog(parent), target_(std::move(target)) {
   setObjectName(QStringLiteral("frmImportaDados"));
   setWindowTitle(QStringLiteral("Importar dados"));
   buildLayout();
@@ -68,7 +100,7 @@ ImportDialog::ImportDialog(qfximport::Connection connection, QWidget* parent)
   resize(820, 600);
 }
 
-ImportDialog::~ImportDialog() { stopWorker(); }
+ImportDialog::~ImportDialog() { leaveRun(); }
 
 void ImportDialog::buildLayout() {
   fileList_ = new QListWidget(this);
@@ -155,52 +187,64 @@ void ImportDialog::start(bool dryRun) {
   progressBar_->setValue(0);
   progressLabel_->clear();
   resultLabel_->setText(dryRun ? QStringLiteral("Testando...") : QStringLiteral("Importando..."));
-  cancel_ = std::make_unique<qfximport::Cancellation>();
-  // the thread reads copies only; it reaches the window by queued calls,
-  // which die with the window, and the window waits for it before it goes
-  worker_ = QThread::create([this, connection = connection_, files = files_, dryRun, cancel = cancel_.get()] {
+  run_ = std::make_shared<Run>();
+  run_->listen(this);
+  // the thread holds copies and the shared run only: it may outlive the window
+  std::thread([run = run_, target = target_, files = files_, dryRun] {
     QElapsedTimer clock;
     clock.start();
-    auto outcome = std::make_shared<qfximport::Outcome>(qfximport::importFiles(
-        connection, files, dryRun,
-        [&](const qfximport::Progress& p) {
-          QMetaObject::invokeMethod(
-              this, [this, p, ms = clock.elapsed()] { showProgress(p, ms); }, Qt::QueuedConnection);
-        },
-        cancel));
-    QMetaObject::invokeMethod(
-        this, [this, outcome, dryRun] { showOutcome(*outcome, dryRun); }, Qt::QueuedConnection);
-  });
-  worker_->setParent(this);
-  worker_->start();
+    qfximport::Outcome outcome;
+    const QString failures = hostkit::CallOnServers(
+        target.servers, target.tls, target.caFile,
+        [&](const std::shared_ptr<grpc::Channel>& channel, const QString& at) {
+          if (run->cancel.requested()) return true;
+          outcome = qfximport::importFiles(
+              {channel, target.token}, files, dryRun,
+              [&](const qfximport::Progress& p) {
+                run->allSent = p.bytesSent >= p.bytesTotal;
+                run->report([p, ms = clock.elapsed(), at](ImportDialog* w) { w->showProgress(p, ms, at); });
+              },
+              &run->cancel);
+          return !outcome.serverLost;
+        });
+    if (!outcome.ok && !failures.isEmpty())
+      outcome.error =
+          QStringLiteral("Nenhum servidor de aplicação atendeu a importação; nada foi gravado (%1).").arg(failures);
+    run->report([outcome, dryRun](ImportDialog* w) { w->showOutcome(outcome, dryRun); });
+  }).detach();
   updateButtons();
 }
 
+// The window stops listening to the call under way, which is cut.
+void ImportDialog::leaveRun() {
+  if (!run_) return;
+  run_->cancel.cancel();
+  run_->stopListening();
+  run_.reset();
+}
+
 void ImportDialog::cancelRun() {
-  if (!cancel_) return;
-  cancel_->cancel();
-  resultLabel_->setText(QStringLiteral("Cancelando..."));
-  cancelButton_->setEnabled(false);
+  if (!run_) return;
+  const bool allSent = run_->allSent;
+  leaveRun();
+  resultLabel_->setText(
+      allSent ? QStringLiteral("Cancelada depois de enviados todos os arquivos: o servidor pode já ter gravado a "
+                               "importação. Importe de novo para conferir (o que já foi gravado conta como igual).")
+              : QStringLiteral("Importação cancelada; nada foi gravado."));
+  updateButtons();
+  emit runEnded();
 }
 
-void ImportDialog::stopWorker() {
-  if (!worker_) return;
-  if (cancel_) cancel_->cancel();
-  worker_->wait();
-  delete worker_;
-  worker_ = nullptr;
-}
-
-void ImportDialog::showProgress(const qfximport::Progress& p, qint64 elapsedMs) {
+void ImportDialog::showProgress(const qfximport::Progress& p, qint64 elapsedMs, const QString& server) {
   if (p.bytesTotal > 0) progressBar_->setValue(int(p.bytesSent * 1000 / p.bytesTotal));
   const qint64 perSecond = elapsedMs > 0 ? p.lines * 1000 / elapsedMs : 0;
-  progressLabel_->setText(QStringLiteral("%1: %2 linhas enviadas (%3 linhas/s)")
-                              .arg(QFileInfo(p.file).fileName(), number(quint64(p.lines)), number(quint64(perSecond))));
+  progressLabel_->setText(
+      QStringLiteral("%1: %2 linhas enviadas (%3 linhas/s) a %4")
+          .arg(QFileInfo(p.file).fileName(), number(quint64(p.lines)), number(quint64(perSecond)), server));
 }
 
 void ImportDialog::showOutcome(const qfximport::Outcome& outcome, bool dryRun) {
-  stopWorker();  // it has ended: its last act was to send this
-  cancel_.reset();
+  run_.reset();  // it has ended: its last act was to send this
   if (!outcome.ok) {
     resultLabel_->setText(outcome.error);
   } else {
@@ -219,10 +263,6 @@ void ImportDialog::showOutcome(const qfximport::Outcome& outcome, bool dryRun) {
   }
   updateButtons();
   emit runEnded();
-  if (closeWhenEnded_) {
-    closeWhenEnded_ = false;
-    QDialog::reject();
-  }
 }
 
 void ImportDialog::showCounts(const qfximport::rpc::ImportaDadosResposta& reply) {
@@ -292,13 +332,8 @@ bool ImportDialog::eventFilter(QObject* watched, QEvent* event) {
 
 void ImportDialog::reject() {
   // closing while the files travel cuts the call (the server writes
-  // nothing); the window goes at once and is gone when the call has ended
-  if (running()) {
-    cancelRun();
-    closeWhenEnded_ = true;
-    hide();
-    return;
-  }
+  // nothing), and the window goes at once
+  cancelRun();
   QDialog::reject();
 }
 

@@ -76,13 +76,9 @@ void MainWindow::openConsolidacao() {
 
 ImportDialog* MainWindow::openImportacao() {
   if (!importDialog_) {
-    // the first server of the list: an import is one call, not worth moving
-    // to another server halfway
-    const QString host =
-        server_.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(server_.host) : server_.host;
-    const QString address = QStringLiteral("%1:%2").arg(host).arg(server_.port);
-    importDialog_ = new ImportDialog(
-        qfximport::connectionOn(address.toStdString(), server_.tls, server_.caFile, token_.toStdString()), this);
+    // the host's servers in its order, as every other call: the first that answers takes the import
+    importDialog_ =
+        new ImportDialog(ImportTarget{server_.servers(), server_.tls, server_.caFile, token_.toStdString()}, this);
     importDialog_->setAttribute(Qt::WA_DeleteOnClose);
   }
   importDialog_->show();

@@ -155,6 +155,17 @@ void Column::setBoolean(size_t row, bool value) {
 
 void Column::clear() { *this = Column(type_); }
 
+void Column::clearRows() {
+  expand();
+  rows_ = 0;
+  textData_.clear();
+  textOffsets_.assign(1, 0);
+  numbers_.clear();
+  integers_.clear();
+  booleans_.clear();
+  nullBits_.clear();
+}
+
 void Column::reserve(size_t rows) {
   switch (type_) {
     case FieldType::Text:
@@ -300,10 +311,9 @@ static std::optional<FieldType> fromWire(int t) {
   }
 }
 
-void fillHeader(const Packet& packet, uint32_t id, rpc::PacketHeader* header) {
+void fillHeader(const std::vector<FieldDef>& fields, uint32_t id, rpc::PacketHeader* header) {
   header->set_id(id);
-  header->set_row_count(packet.rowCount());
-  for (const auto& f : packet.fields) {
+  for (const auto& f : fields) {
     auto* def = header->add_fields();
     def->set_name(f.name);
     def->set_type(toWire(f.type));
@@ -355,6 +365,14 @@ static void encodeRange(const Column& c, size_t first, size_t last, rpc::Column*
   }
 }
 
+static rpc::PacketChunk encodeRows(const Packet& packet, uint32_t id, size_t first, size_t last) {
+  rpc::PacketChunk chunk;
+  chunk.set_packet(id);
+  chunk.set_rows(uint32_t(last - first));
+  for (const auto& c : packet.columns) encodeRange(c, first, last, chunk.add_columns());
+  return chunk;
+}
+
 void encodeChunks(const Packet& packet, uint32_t id, size_t maxChunkBytes,
                   const std::function<void(rpc::PacketChunk&&)>& emit) {
   const size_t rows = packet.rowCount();
@@ -365,13 +383,37 @@ void encodeChunks(const Packet& packet, uint32_t id, size_t maxChunkBytes,
       bytes += rowBytes(packet, last);
       ++last;
     }
-    rpc::PacketChunk chunk;
-    chunk.set_packet(id);
-    chunk.set_rows(uint32_t(last - first));
-    for (const auto& c : packet.columns) encodeRange(c, first, last, chunk.add_columns());
+    rpc::PacketChunk chunk = encodeRows(packet, id, first, last);
+    if (last == rows) {
+      chunk.set_last(true);
+      chunk.set_row_count(rows);
+    }
     emit(std::move(chunk));
     first = last;
   } while (first < rows);
+}
+
+ChunkStreamer::ChunkStreamer(std::vector<FieldDef> fields, uint32_t id, size_t maxChunkBytes, Emit emit)
+    : rows_(std::move(fields)), id_(id), maxChunkBytes_(maxChunkBytes), emit_(std::move(emit)) {}
+
+void ChunkStreamer::rowAdded() {
+  bytes_ += rowBytes(rows_, rows_.rowCount() - 1);
+  if (bytes_ >= maxChunkBytes_) send(false);
+}
+
+void ChunkStreamer::finish() { send(true); }
+
+void ChunkStreamer::send(bool last) {
+  const size_t rows = rows_.rowCount();
+  rpc::PacketChunk chunk = encodeRows(rows_, id_, 0, rows);
+  sent_ += rows;
+  if (last) {
+    chunk.set_last(true);
+    chunk.set_row_count(sent_);
+  }
+  for (auto& column : rows_.columns) column.clearRows();
+  bytes_ = 0;
+  emit_(std::move(chunk));
 }
 
 // ---- decoding ---------------------------------------------------------------
@@ -385,13 +427,7 @@ std::optional<std::string> PacketAssembler::begin(const rpc::PacketHeader& heade
     if (f.name().empty()) return "pacote de dados com campo sem nome";
     defs.push_back({f.name(), *type, f.size()});
   }
-  Pending p{Packet(std::move(defs)), header.row_count()};
-  if (const size_t columns = p.packet.columns.size(); columns > 0) {
-    const uint64_t rows = std::min<uint64_t>(header.row_count(), reserveLeft_ / columns);
-    for (auto& c : p.packet.columns) c.reserve(size_t(rows));
-    reserveLeft_ -= rows * columns;
-  }
-  pending_.emplace(header.id(), std::move(p));
+  pending_.emplace(header.id(), Pending{Packet(std::move(defs))});
   return std::nullopt;
 }
 
@@ -424,10 +460,13 @@ static std::optional<std::string> checkColumn(const rpc::Column& in, const Colum
 std::optional<std::string> PacketAssembler::add(const rpc::PacketChunk& chunk) {
   auto it = pending_.find(chunk.packet());
   if (it == pending_.end()) return "bloco de um pacote de dados não anunciado";
+  if (it->second.ended) return "bloco de um pacote de dados depois do seu fim";
   Packet& packet = it->second.packet;
   const size_t rows = chunk.rows();
   if (size_t(chunk.columns_size()) != packet.columns.size()) return "bloco de pacote com número de colunas errado";
-  if (packet.rowCount() + rows > it->second.expectedRows) return "pacote de dados com mais linhas que o anunciado";
+  if (chunk.last() && chunk.row_count() != packet.rowCount() + rows)
+    return "pacote de dados com contagem final diferente das linhas recebidas";
+  if (packet.columns.empty() && rows > 0) return "pacote de dados sem campos com linhas";
   // Every column is checked before any grows: a refused chunk leaves the
   // packet as it was, all its columns with the same rows.
   for (size_t i = 0; i < packet.columns.size(); ++i)
@@ -461,13 +500,13 @@ std::optional<std::string> PacketAssembler::add(const rpc::PacketChunk& chunk) {
     for (size_t r = 0; r < rows; ++r)
       if (isNull(r)) col.markNull(base + r);
   }
+  it->second.ended = chunk.last();
   return std::nullopt;
 }
 
 std::optional<std::string> PacketAssembler::finish() {
   for (const auto& [id, p] : pending_)
-    if (p.packet.rowCount() != p.expectedRows && !p.packet.columns.empty())
-      return "pacote de dados incompleto: faltam linhas";
+    if (!p.ended) return "pacote de dados incompleto: faltou o seu fim";
   return std::nullopt;
 }
 
@@ -481,7 +520,7 @@ Packet PacketAssembler::take(uint32_t id) {
 #if defined(__GLIBC__)
   // A large list leaves its growth buffers free inside the heap, where the
   // process would hold them for good; hand those pages back.
-  if (p.rowCount() * p.columns.size() >= kReserveCells) malloc_trim(0);
+  if (p.rowCount() * p.columns.size() >= kTrimCells) malloc_trim(0);
 #endif
   return p;
 }

@@ -53,6 +53,8 @@ class Column {
   void setBoolean(size_t row, bool value);
 
   void clear();
+  // No rows, keeping the buffers' room for the next rows of the same kind.
+  void clearRows();
   void reserve(size_t rows);
   size_t byteSize() const;  // memory held by the values
 
@@ -107,34 +109,61 @@ struct Packet {
 int64_t integerOf(double value);
 
 // Server side: the header and the chunks of a packet, each chunk holding at
-// most about maxChunkBytes of values.
-void fillHeader(const Packet& packet, uint32_t id, rpc::PacketHeader* header);
+// most about maxChunkBytes of values; the last one carries the row count.
+void fillHeader(const std::vector<FieldDef>& fields, uint32_t id, rpc::PacketHeader* header);
+inline void fillHeader(const Packet& packet, uint32_t id, rpc::PacketHeader* header) {
+  fillHeader(packet.fields, id, header);
+}
 void encodeChunks(const Packet& packet, uint32_t id, size_t maxChunkBytes,
                   const std::function<void(rpc::PacketChunk&&)>& emit);
 
+// Server side, for a packet whose rows are still being read: the rows
+// appended to rows() leave as chunks of about maxChunkBytes while more are
+// coming, so only one chunk's rows are held at a time; finish() sends the
+// rest, marked last, with the packet's row count.
+class ChunkStreamer {
+ public:
+  using Emit = std::function<void(rpc::PacketChunk&&)>;
+  ChunkStreamer(std::vector<FieldDef> fields, uint32_t id, size_t maxChunkBytes, Emit emit);
+
+  Packet& rows() { return rows_; }
+  // After each row appended to rows(): sends them once they fill a chunk.
+  void rowAdded();
+  void finish();
+  uint64_t rowCount() const { return sent_ + rows_.rowCount(); }
+
+ private:
+  void send(bool last);
+
+  Packet rows_;
+  uint32_t id_;
+  size_t maxChunkBytes_;
+  Emit emit_;
+  size_t bytes_ = 0;   // of the rows held
+  uint64_t sent_ = 0;  // rows already sent
+};
+
 // Client side: collects the chunks of the packets announced in a reply and
-// checks every length against the header; a damaged packet is an error value.
+// checks every length, and each packet's final count against the rows that
+// came; a damaged packet is an error value.
 class PacketAssembler {
  public:
   std::optional<std::string> begin(const rpc::PacketHeader& header);
   std::optional<std::string> add(const rpc::PacketChunk& chunk);
-  // Error when a packet did not receive all the rows its header announced.
+  // Error when a packet's last chunk never came.
   std::optional<std::string> finish();
   Packet take(uint32_t id);
 
  private:
   struct Pending {
     Packet packet;
-    uint64_t expectedRows = 0;
+    bool ended = false;
   };
-  // Cells reserved ahead from the headers' row counts, for all the packets of
-  // one reply together: a header is only a promise, and reserving what it
-  // announces would let a few bytes claim gigabytes the chunks never bring.
-  // Past this, the columns grow as the rows arrive.
-  static constexpr uint64_t kReserveCells = uint64_t(1) << 20;
+  // Past this many cells, taking a packet hands the heap's freed growth
+  // buffers back to the system.
+  static constexpr uint64_t kTrimCells = uint64_t(1) << 20;
 
   std::map<uint32_t, Pending> pending_;
-  uint64_t reserveLeft_ = kReserveCells;
 };
 
 }  // namespace qfx::packet

@@ -228,6 +228,7 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
   const grpc::Status status = writer->Finish();
   if (!status.ok()) {
     outcome.error = statusText(status);
+    outcome.serverLost = status.error_code() == grpc::StatusCode::UNAVAILABLE && !(cancel && cancel->requested());
     return outcome;
   }
   outcome.ok = true;

@@ -42,8 +42,9 @@ struct Progress {
 };
 
 struct Outcome {
-  bool ok = false;  // the server answered; reply holds what it did
-  QString error;    // otherwise why not
+  bool ok = false;          // the server answered; reply holds what it did
+  QString error;            // otherwise why not
+  bool serverLost = false;  // unreachable, or gone before it answered: nothing was written
   rpc::ImportaDadosResposta reply;
 };
 
@@ -58,7 +59,8 @@ Connection connectionOn(const std::string& address, bool tls, const QString& caF
 // Stops an import from another thread: the call is cut at once and nothing
 // is written. A piece already handed to a server that stopped reading stays
 // on its way until that server reads again or goes away (the synchronous
-// stream gives no way to take it back); the call ends then.
+// stream gives no way to take it back): importFiles returns then, and a
+// caller that must not wait (a window) lets it finish on its own.
 class Cancellation {
  public:
   void cancel();

@@ -56,11 +56,12 @@ Status RowWriter::add(const QVariantList& row) {
   if (scratch_.size() < size_t(row.size())) scratch_.resize(size_t(row.size()));
   for (int i = 0; i < int(row.size()); ++i) {
     const QVariant& v = row[i];
+    const int type = v.typeId();
     if (v.isNull()) {
       sqlite3_bind_null(statement_, i + 1);
-    } else if (v.typeId() == QMetaType::Double) {
-      sqlite3_bind_double(statement_, i + 1, v.toDouble());
-    } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
+    } else if (type == QMetaType::Double) {
+      sqlite3_bind_double(statement_, i + 1, *static_cast<const double*>(v.constData()));
+    } else if (type == QMetaType::Int || type == QMetaType::LongLong) {
       sqlite3_bind_int64(statement_, i + 1, v.toLongLong());
     } else {
       // bound from a text kept for the step: no copy of it by SQLite, none of the QString

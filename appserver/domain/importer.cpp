@@ -69,9 +69,11 @@ std::string normalized(const QVariant& v, ColumnType type) {
 
 bool sameValue(const QVariant& stored, const QVariant& imported, ColumnType type) {
   // the usual case, a line of a sale against the sale's first line: the same types, no text made
-  if (stored.typeId() == imported.typeId() && stored.isNull() == imported.isNull()) {
+  const int storedType = stored.typeId();
+  if (storedType == imported.typeId() && stored.isNull() == imported.isNull()) {
     if (stored.isNull()) return true;
-    if (stored.typeId() == QMetaType::QString) return stored.toString() == imported.toString();
+    if (storedType == QMetaType::QString)
+      return *static_cast<const QString*>(stored.constData()) == *static_cast<const QString*>(imported.constData());
   }
   if (type == ColumnType::Number && !stored.isNull() && !imported.isNull())
     return std::fabs(stored.toDouble() - imported.toDouble()) <= 1e-9 * std::max(1.0, std::fabs(imported.toDouble()));
@@ -110,6 +112,8 @@ struct Sale {
   Row head;  // the sale's columns, from its first line
   std::vector<ImportedItem> items;
   bool bad = false;
+  // item number -> the line it came on, made once the sale is too long to scan
+  std::unordered_map<std::string, uint64_t> itemLines = {};
 };
 
 // What a branch allows to be imported: the days up to its stock closing and
@@ -268,6 +272,7 @@ struct Importer::State {
   // ---- sales ----
 
   bool addSaleLine(Row row);
+  static uint64_t earlierLineOfItem(Sale& sale, const ImportedItem& item);
   bool refuseSaleLine(const CsvRecord& record);
   void closeSale();
   bool saleIsSound(const Sale& s);
@@ -755,6 +760,22 @@ std::string saleName(const QString& branch, const QString& number) {
 
 }  // namespace
 
+// The line an item of the same number came on earlier in its sale; 0: none.
+// A sale's few items are scanned; a long one's are looked up, so a sale of
+// many lines costs as many lookups, not their square.
+uint64_t Importer::State::earlierLineOfItem(Sale& sale, const ImportedItem& item) {
+  constexpr size_t kScanned = 16;
+  if (sale.items.size() < kScanned) {
+    for (const auto& other : sale.items)
+      if (other.values[0] == item.values[0]) return other.line;
+    return 0;
+  }
+  if (sale.itemLines.empty())
+    for (const auto& other : sale.items) sale.itemLines.emplace(other.values[0].toString().toStdString(), other.line);
+  const auto [at, added] = sale.itemLines.emplace(item.values[0].toString().toStdString(), item.line);
+  return added ? 0 : at->second;
+}
+
 bool Importer::State::addSaleLine(Row row) {
   auto& counts = count();
   ++counts.items;
@@ -774,13 +795,11 @@ bool Importer::State::addSaleLine(Row row) {
         sale->bad = true;
       }
     }
-    for (const auto& other : sale->items) {
-      if (other.values[0] == item.values[0]) {
-        problem(row.line, "NRSEQUITVEND",
-                "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
-                    " repetido (já na linha " + std::to_string(other.line) + ")");
-        sale->bad = true;
-      }
+    if (const uint64_t first = earlierLineOfItem(*sale, item)) {
+      problem(row.line, "NRSEQUITVEND",
+              "item " + item.values[0].toString().toStdString() + " da " + saleName(branch, number) +
+                  " repetido (já na linha " + std::to_string(first) + ")");
+      sale->bad = true;
     }
     sale->items.push_back(std::move(item));
     return !failure;
@@ -1017,11 +1036,12 @@ Status Importer::State::insertItems(const Sale& s) {
   }
   // one row reused for every item: its values are assigned, no list made per item
   itemRow.resize(2 + qsizetype(std::size(kItemColumns)));
-  itemRow[0] = s.head.values[size_t(column("CDFILIAL"))];
-  itemRow[1] = s.head.values[size_t(column("NRSEQVENDA"))];
+  QVariant* row = itemRow.data();  // detached once, not at every assignment
+  row[0] = s.head.values[size_t(column("CDFILIAL"))];
+  row[1] = s.head.values[size_t(column("NRSEQVENDA"))];
   for (const auto& item : s.items) {
-    for (qsizetype i = 0; i < item.values.size(); ++i) itemRow[2 + i] = item.values[i];
-    if (itemRow[6].isNull()) itemRow[6] = 0.0;
+    for (qsizetype i = 0; i < item.values.size(); ++i) row[2 + i] = item.values[i];
+    if (row[6].isNull()) row[6] = 0.0;
     if (auto added = itemRows->add(itemRow); !added) return added;
   }
   return success();

@@ -94,6 +94,16 @@ Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
   return packet;
 }
 
+std::vector<packet::FieldDef> principalFields() { return contract::emptyPacket(contract::fields::principal).fields; }
+
+Status principalRowsInto(QSqlDatabase& db, const SaleFilter& filter, packet::ChunkStreamer& out) {
+  MomentCells moments;
+  return forEachSaleRow(db, filter, [&](const SaleRow& r) {
+    appendPrincipalCells(out.rows(), r.cells, moments);
+    out.rowAdded();
+  });
+}
+
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
   // distinct stored texts first: a list of many items has few register-days
   std::set<std::pair<std::string, std::string>> stored;

@@ -13,6 +13,9 @@ namespace qfx::server {
 
 Result<packet::Packet> principalRows(QSqlDatabase& db, const SaleFilter& filter,
                                      sql::RowReader reader = sql::RowReader::Fastest);
+// The list's fields, and its rows handed to `out` as the query yields them.
+std::vector<packet::FieldDef> principalFields();
+Status principalRowsInto(QSqlDatabase& db, const SaleFilter& filter, packet::ChunkStreamer& out);
 // One row per register and day with items, in register and day order.
 Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter,
                                         sql::RowReader reader = sql::RowReader::Fastest);

@@ -49,6 +49,11 @@ bool Dispatcher::checksSessionAlong(std::string_view method, Dialect dialect) co
   return dialect == Dialect::PostgreSQL && isKeyRead(method);
 }
 
+bool Dispatcher::streams(std::string_view method) const {
+  const MethodEntry* entry = find(method);
+  return entry && entry->streams;
+}
+
 Result<const MethodEntry*> Dispatcher::resolve(const rpc::InvokeRequest& request) const {
   if (!equalsIgnoringCase(request.object(), kObjectName))
     return Error{ErrorKind::NotFound, "objeto '" + request.object() + "' não existe neste servidor"};

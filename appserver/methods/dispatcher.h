@@ -29,6 +29,9 @@ struct CallContext {
   const Session& session;
   CallLimits limits{};  // the client's deadline, and whether it gave up
   std::string runId{};  // the posting run the call belongs to (contract::kRunMetadata); empty: none
+  // Set for the methods that stream (MethodEntry::streams): where the reply
+  // goes while the method reads. Null: the method answers a whole Reply.
+  ReplySink* sink = nullptr;
 };
 
 using Handler = std::function<Result<Reply>(CallContext&, const Arguments&)>;
@@ -45,6 +48,9 @@ struct MethodEntry {
   // method whose screen tells that case in its own words; empty: a readable
   // message naming the operator, method and branch.
   std::string branchRefusal;
+  // Sends its rows while its query yields them (CallContext::sink), for the
+  // lists whose size the selection decides.
+  bool streams = false;
 };
 
 class Dispatcher {
@@ -74,6 +80,8 @@ class Dispatcher {
   // (invokeAlongSession): on PostgreSQL the reads by key, where the check
   // and the read then share one round trip to the database.
   bool checksSessionAlong(std::string_view method, Dialect dialect) const;
+  // Whether a call of `method` streams its reply (MethodEntry::streams).
+  bool streams(std::string_view method) const;
 
  private:
   // The method a request names, with its arguments checked.

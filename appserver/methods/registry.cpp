@@ -21,6 +21,11 @@ MethodEntry entry(std::vector<int> branchArguments, Handler handler, bool keyRea
           std::move(branchRefusal)};
 }
 
+MethodEntry streaming(MethodEntry method) {
+  method.streams = true;
+  return method;
+}
+
 }  // namespace
 
 Dispatcher makeConsolidationObject() {
@@ -32,7 +37,8 @@ Dispatcher makeConsolidationObject() {
   d.add(entry<GetParamVend>({GetParamVend::Filial}, getParamVend));
   d.add(entry<contract::getTipoReti>({}, methods::getTipoReti));
   d.add(entry<contract::getSetor>({}, methods::getSetor));
-  d.add(entry<GetPrincipal>({GetPrincipal::Filial}, getPrincipal));
+  // the list may hold a million items: its rows leave while the query yields them
+  d.add(streaming(entry<GetPrincipal>({GetPrincipal::Filial}, getPrincipal)));
   d.add(entry<contract::getPeriodoCTBOK>({contract::getPeriodoCTBOK::Filial}, methods::getPeriodoCTBOK));
   d.add(entry<Verifica_Venda_Anterior>({Verifica_Venda_Anterior::Filial}, verificaVendaAnterior));
   d.add(entry<GetVerifVenda>({GetVerifVenda::Filial}, getVerifVenda));

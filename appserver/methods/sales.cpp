@@ -54,7 +54,10 @@ SaleFilter periodFilter(const Arguments& a) {
 }  // namespace
 
 Result<Reply> getPrincipal(CallContext& call, const Arguments& args) {
-  return packetReply(principalRows(call.db, principalFilter(args)));
+  if (!call.sink) return packetReply(principalRows(call.db, principalFilter(args)));
+  return streamPacket(*call.sink, principalFields(), [&](packet::ChunkStreamer& out) {
+    return principalRowsInto(call.db, principalFilter(args), out);
+  });
 }
 
 // TodasNF (posted items too) only shapes the list: the check asks the days

@@ -41,24 +41,47 @@ class DbWorkers {
   // for a worker (all were busy when it came).
   static bool taskWaited() { return taskWaited_; }
 
-  // Runs `task` on a worker and returns when it has finished. The task must
-  // not throw: it reports failures as values. Meanwhile `watch`, if given,
-  // runs every few milliseconds on the calling thread (outside the lock), to
-  // notice what the task itself cannot while a statement blocks it.
+  // A task for start() and finish(). The task must not throw: it reports
+  // failures as values.
+  struct Job {
+    explicit Job(const std::function<void()>& work) : task(&work) {}
+    const std::function<void()>* task;
+    bool queued = false;
+    bool done = false;
+    std::condition_variable finished;
+  };
+
+  // Runs `task` on a worker and returns when it has finished. Meanwhile
+  // `watch`, if given, runs every few milliseconds on the calling thread
+  // (outside the lock), to notice what the task itself cannot while a
+  // statement blocks it.
   void run(const std::function<void()>& task, const std::function<void()>& watch = {}) {
-    Job job{&task, false, false, {}};
-    std::unique_lock lock(mutex_);
+    Job job(task);
+    start(job);
+    finish(job, watch);
+  }
+
+  // Hands `job` to a worker (or the queue) and returns at once, for a caller
+  // with work of its own while the job runs (a streamed reply's writes). The
+  // job must outlive finish().
+  void start(Job& job) {
+    std::lock_guard lock(mutex_);
     if (idle_.empty()) {
       job.queued = true;
       queue_.push_back(&job);
-    } else {
-      // the worker idle the shortest time: its connection's page cache and
-      // kept statements are the warmest, and the others may stay asleep
-      Worker* worker = idle_.back();
-      idle_.pop_back();
-      worker->job = &job;
-      worker->wake.notify_one();
+      return;
     }
+    // the worker idle the shortest time: its connection's page cache and
+    // kept statements are the warmest, and the others may stay asleep
+    Worker* worker = idle_.back();
+    idle_.pop_back();
+    worker->job = &job;
+    worker->wake.notify_one();
+  }
+
+  // Returns once `job` has finished, running `watch` as run() does.
+  void finish(Job& job, const std::function<void()>& watch = {}) {
+    std::unique_lock lock(mutex_);
     while (!job.done) {
       if (!watch) {
         job.finished.wait(lock, [&] { return job.done; });
@@ -73,13 +96,6 @@ class DbWorkers {
 
  private:
   static constexpr std::chrono::milliseconds kWatchInterval{20};
-
-  struct Job {
-    const std::function<void()>* task;
-    bool queued = false;
-    bool done = false;
-    std::condition_variable finished;
-  };
 
   struct Worker {
     std::thread thread;

@@ -1,7 +1,11 @@
 #include "rpc/service.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 
 #include "common/log.h"
@@ -71,32 +75,122 @@ bool isDatabaseTrouble(const Error& error) {
   return error.kind == ErrorKind::Unavailable || error.kind == ErrorKind::Internal;
 }
 
-// Streams the reply: result and arguments first, then the packets' chunks,
-// grouped so no message grows much past one chunk.
-bool writeReply(const rpc::InvokeRequest& request, Reply& reply, grpc::ServerWriter<rpc::InvokeReply>* writer) {
-  rpc::InvokeReply message;
-  *message.mutable_result() = std::move(reply.result);
-  *message.mutable_arguments() = request.arguments();
-  size_t bytes = message.ByteSizeLong();
-  bool written = true;
-  auto flush = [&] {
-    written = written && writer->Write(message);
-    message.Clear();
-    bytes = 0;
-  };
-  for (const auto& [id, packet] : reply.packets) {
-    packet::encodeChunks(packet, id, kChunkBytes, [&](rpc::PacketChunk&& chunk) {
-      const size_t size = chunk.ByteSizeLong();
-      if (bytes > 0 && bytes + size > kChunkBytes) flush();
-      bytes += size;
-      *message.add_chunks() = std::move(chunk);
-    });
+// Groups a reply into messages: result and arguments first, then the
+// packets' chunks, so no message grows much past one chunk. The message being
+// filled is held until the next chunk would overflow it, so the reply's last
+// message can go out with the call's status.
+class MessageGrouper : public ReplySink {
+ public:
+  explicit MessageGrouper(const rpc::InvokeRequest& request) : request_(request) {}
+
+  void start(rpc::Value result) override {
+    *message_.mutable_result() = std::move(result);
+    *message_.mutable_arguments() = request_.arguments();
+    bytes_ = message_.ByteSizeLong();
   }
-  // the last message goes out with the call's status, in one write: a small
-  // reply then wakes the client once instead of twice
-  if (bytes > 0 || message.chunks_size() > 0)
-    written = written && writer->Write(message, grpc::WriteOptions().set_last_message());
-  return written;
+
+  void add(rpc::PacketChunk&& chunk) override {
+    const size_t size = chunk.ByteSizeLong();
+    if (bytes_ > 0 && bytes_ + size > kChunkBytes) {
+      deliver(std::move(message_));
+      message_.Clear();
+      bytes_ = 0;
+    }
+    bytes_ += size;
+    *message_.add_chunks() = std::move(chunk);
+  }
+
+  // The last message, in one write with the status: a small reply then wakes
+  // the client once instead of twice. False: the client is gone.
+  bool writeLast(grpc::ServerWriter<rpc::InvokeReply>* writer) {
+    if (bytes_ == 0 && message_.chunks_size() == 0) return true;
+    return writer->Write(message_, grpc::WriteOptions().set_last_message());
+  }
+
+ protected:
+  virtual void deliver(rpc::InvokeReply&& message) = 0;
+
+ private:
+  const rpc::InvokeRequest& request_;
+  rpc::InvokeReply message_;
+  size_t bytes_ = 0;
+};
+
+// A whole reply, written by the thread that has it.
+class DirectReply final : public MessageGrouper {
+ public:
+  DirectReply(const rpc::InvokeRequest& request, grpc::ServerWriter<rpc::InvokeReply>* writer)
+      : MessageGrouper(request), writer_(writer) {}
+  bool written() const { return written_; }
+
+ private:
+  void deliver(rpc::InvokeReply&& message) override { written_ = written_ && writer_->Write(message); }
+
+  grpc::ServerWriter<rpc::InvokeReply>* writer_;
+  bool written_ = true;
+};
+
+// A reply the worker's method streams while it reads: its messages are handed
+// to gRPC's thread, which writes them while the worker goes on reading. The
+// worker never waits for the client (a slow one costs memory here, as a whole
+// reply would, not a connection held).
+class QueuedReply final : public MessageGrouper {
+ public:
+  using MessageGrouper::MessageGrouper;
+
+  // On the worker, once its method has returned.
+  void close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    ready_.notify_one();
+  }
+
+  // On gRPC's thread: writes the messages as they come until close(), running
+  // `watch` every few milliseconds. False: the client is gone (the worker's
+  // further messages are dropped).
+  bool writeAsDelivered(grpc::ServerWriter<rpc::InvokeReply>* writer, const std::function<void()>& watch) {
+    std::deque<rpc::InvokeReply> batch;
+    for (bool closed = false; !closed;) {
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait_for(lock, kWatchInterval, [&] { return closed_ || !messages_.empty(); });
+        batch.swap(messages_);
+        closed = closed_;
+      }
+      for (auto& message : batch)
+        if (!gone_ && !writer->Write(message)) gone_ = true;
+      batch.clear();
+      watch();
+    }
+    return !gone_;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kWatchInterval{20};
+
+  void deliver(rpc::InvokeReply&& message) override {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+    messages_.push_back(std::move(message));
+    ready_.notify_one();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<rpc::InvokeReply> messages_;
+  bool closed_ = false;
+  std::atomic<bool> gone_{false};
+
+ public:
+  bool gone() const { return gone_; }
+};
+
+bool writeReply(const rpc::InvokeRequest& request, Reply& reply, grpc::ServerWriter<rpc::InvokeReply>* writer) {
+  DirectReply out(request, writer);
+  out.start(std::move(reply.result));
+  for (const auto& [id, packet] : reply.packets)
+    packet::encodeChunks(packet, id, kChunkBytes, [&](rpc::PacketChunk&& chunk) { out.add(std::move(chunk)); });
+  return out.written() && out.writeLast(writer);
 }
 
 }  // namespace
@@ -257,25 +351,48 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   std::string operatorCode = "-";
   std::optional<Result<Reply>> reply;
   StatementCanceller canceller;
+  // a client that has gone (cancelled, or its deadline passed) frees the
+  // worker at once, even from a statement waiting for another session's lock
+  const auto cancelIfGone = [&] {
+    if (context->IsCancelled()) canceller.cancel();
+  };
+  bool delivered = true;
+  std::optional<QueuedReply> streamed;
   if (dispatcher_.answersInPlace(request->method(), database_.dialect()) && inPlace_.hold()) {
     reply = answer(context, *request, canceller, &operatorCode);
+  } else if (dispatcher_.streams(request->method())) {
+    streamed.emplace(*request);
+    const std::function<void()> task = [&] {
+      metrics_.waitedForDatabase(Clock::now() - start);
+      reply = answer(context, *request, canceller, &operatorCode, &*streamed);
+      streamed->close();
+    };
+    DbWorkers::Job job(task);
+    workers_.start(job);
+    delivered = streamed->writeAsDelivered(writer, [&] {
+      // gone: its statement stops now, not at the end of its rows
+      if (streamed->gone()) canceller.cancel();
+      cancelIfGone();
+    });
+    workers_.finish(job);
   } else {
-    // a client that has gone (cancelled, or its deadline passed) frees the
-    // worker at once, even from a statement waiting for another session's lock
     workers_.run(
         [&] {
           metrics_.waitedForDatabase(Clock::now() - start);
           reply = answer(context, *request, canceller, &operatorCode);
         },
-        [&] {
-          if (context->IsCancelled()) canceller.cancel();
-        });
+        cancelIfGone);
   }
   Result<size_t> rows = *reply ? Result<size_t>((*reply)->rowCount()) : Result<size_t>(reply->error());
   // before the reply's last message, which may go out with the status
   addDetails(context, *reply ? (*reply)->details : reply->error().details);
-  if (*reply && !writeReply(*request, **reply, writer))
+  if (*reply) {
+    const bool written =
+        (*reply)->streamed ? delivered && streamed->writeLast(writer) : writeReply(*request, **reply, writer);
+    if (!written) rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
+  } else if (!delivered) {
     rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
+  }
   if (!rows) {
     const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
     log::write(level, "call",
@@ -309,7 +426,7 @@ void ApplicationService::count(const rpc::InvokeRequest& request, const std::str
 }
 
 Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc::InvokeRequest& request,
-                                         StatementCanceller& canceller, std::string* operatorCode) {
+                                         StatementCanceller& canceller, std::string* operatorCode, ReplySink* sink) {
   const CallLimits limits = limitsOf(context);
   // a call that waited its turn for a client already gone does nothing; one
   // that found a worker idle goes on without asking (gRPC's answer polls the
@@ -320,7 +437,7 @@ Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc
   auto outcome = dispatcher_.checksSessionAlong(request.method(), database_.dialect())
                      ? answerAlongSession(sessionToken(*context), request, limits, canceller, operatorCode)
                      : answerAfterSession(sessionToken(*context), metadataValue(*context, contract::kRunMetadata),
-                                          request, limits, canceller, operatorCode);
+                                          request, limits, canceller, operatorCode, sink);
   // on this worker's thread: its connection is the one that may be broken
   if (!outcome && isDatabaseTrouble(outcome.error())) database_.discardConnection();
   return outcome;
@@ -328,13 +445,14 @@ Result<Reply> ApplicationService::answer(grpc::ServerContext* context, const rpc
 
 Result<Reply> ApplicationService::answerAfterSession(const std::string& token, const std::string& runId,
                                                      const rpc::InvokeRequest& request, const CallLimits& limits,
-                                                     StatementCanceller& canceller, std::string* operatorCode) {
+                                                     StatementCanceller& canceller, std::string* operatorCode,
+                                                     ReplySink* sink) {
   auto session = sessions_.validate(token);
   if (!session) return session.error();
   *operatorCode = session->operatorCode;
   auto db = database_.connection();
   if (!db) return db.error();
-  CallContext call{database_, *db, *session, limits, runId};
+  CallContext call{database_, *db, *session, limits, runId, sink};
   canceller.arm(call.db);
   auto reply = dispatcher_.invoke(call, request);
   canceller.disarm();

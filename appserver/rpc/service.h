@@ -3,10 +3,10 @@
 // streamed: the first message carries the result and the final arguments,
 // the packets' rows follow as chunks of at most about 1 MB. The database work
 // runs on a fixed set of workers (see DbWorkers); the streaming does not hold
-// a connection. On SQLite the reads by key are answered on gRPC's thread
-// itself, with a connection of its own (see Dispatcher::answersInPlace), by
-// at most as many gRPC threads as wait for calls (waitingThreadsFor); the
-// threads gRPC starts beyond those in a burst hand them to the workers.
+// a connection: a list's rows leave while its query yields them, and the
+// worker hands them to gRPC's thread without waiting for the client. On SQLite the reads by key are answered on gRPC's
+// thread itself, with a connection of its own (see Dispatcher::answersInPlace), by at most as many gRPC threads as wait
+// for calls (waitingThreadsFor); the threads gRPC starts beyond those in a burst hand them to the workers.
 #pragma once
 
 #include <proto/contract.h>
@@ -33,7 +33,6 @@ inline constexpr std::string_view kSessionMetadata = contract::kSessionMetadata;
 // two, started and ended a thread for about one call in eight when calls
 // came side by side). As many may keep a connection for the reads by key.
 inline int waitingThreadsFor(int connections) { return 2 * connections; }
-inline constexpr size_t kChunkBytes = 1u << 20;
 
 class ApplicationService final : public rpc::ApplicationServer::Service {
  public:
@@ -58,13 +57,14 @@ class ApplicationService final : public rpc::ApplicationServer::Service {
  private:
   // The call's database work, on a worker: the session checked, the method run.
   // `canceller` is armed with the worker's connection while the method runs.
+  // `sink`: where a streaming method sends its reply (null: it answers a whole Reply).
   Result<Reply> answer(grpc::ServerContext* context, const rpc::InvokeRequest& request, StatementCanceller& canceller,
-                       std::string* operatorCode);
+                       std::string* operatorCode, ReplySink* sink = nullptr);
   // The method run once the session is checked; `runId`: the posting run
   // the call belongs to, if any.
   Result<Reply> answerAfterSession(const std::string& token, const std::string& runId,
                                    const rpc::InvokeRequest& request, const CallLimits& limits,
-                                   StatementCanceller& canceller, std::string* operatorCode);
+                                   StatementCanceller& canceller, std::string* operatorCode, ReplySink* sink);
   // A read by key on PostgreSQL: its session check goes to the database with
   // its statement, in one round trip, and its reply is dropped unless the
   // session allows it.

@@ -187,6 +187,17 @@ struct LoginResult {
   QStringList branches;
 };
 
+// A call of another service than Invoke (the import's client stream) on a
+// server list with the connection's choice of server: each server of
+// `servers` in order that answers its health check is handed to `call`,
+// until `call` says it is done (true: answered, or stopped by its caller).
+// false means its server was lost before it answered, and the next one that
+// answers gets the call again, which only a call that writes nothing unless
+// it ends (or writes the same again) may allow. Empty when a server took it;
+// otherwise what each server said. Blocks: run it off the screen's thread.
+QString CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
+                      const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call);
+
 // Several servers may serve one database: the connection calls the first of
 // Host:Port and the Alternates that answers its health check, stays with it
 // while it serves, and moves on to the next that answers when it is lost. The

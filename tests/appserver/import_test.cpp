@@ -196,6 +196,11 @@ TEST_P(ImportTest, EveryProblemOfAFileIsReportedAtOnceAndNothingIsWritten) {
   struct Case {
     std::string line, column, reason;
   };
+  // a long sale (its items looked up rather than scanned) with one item twice: one problem
+  std::string longSale;
+  for (int i = 1; i <= 20; ++i)
+    longSale += saleLine("0000000115", QStringLiteral("%1").arg(i, 3, 10, QChar('0')).toStdString(), "P1");
+  longSale += saleLine("0000000115", "007", "P2");
   const std::vector<Case> cases = {
       {saleLine("0000000101", "001", "P1", "1", "1", "10/03/2024", "009"), "CDCAIXA", "caixa 009 não cadastrado"},
       {saleLine("0000000102", "001", "P1", "1", "1", "10/03/2024", "003"), "CDCAIXA", "é da loja 02"},
@@ -211,6 +216,7 @@ TEST_P(ImportTest, EveryProblemOfAFileIsReportedAtOnceAndNothingIsWritten) {
       {saleLine("0000000112", "001", "P1") + saleLine("0000000112", "001", "P2"), "NRSEQUITVEND", "repetido"},
       {saleLine("0000000113", "001", "P1") + saleLine("0000000114", "001", "P1") + saleLine("0000000113", "002", "P1"),
        "NRSEQVENDA", "já apareceu antes"},
+      {longSale, "NRSEQUITVEND", "item 007 da venda 0000000115 da filial 0001 repetido"},
   };
   auto db = sql();
   const auto before = snapshot(db);

@@ -126,6 +126,17 @@ TEST_P(PostingEngineTest, ProductLinesKeepOddCodesAndExactQuantities) {
          QStringLiteral("INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
                         "VRDESITVEND) VALUES ('0001', '0000000010', ?, ?, ?, 1, 0)"),
          {QString::fromLatin1(item), code, quantity});
+  // a sale and an item whose keys the stamp's arrays must quote and escape (as UTF-8 and as ASCII)
+  const QString oddSale = QStringLiteral("Vé\"{,}\\1"), oddItem = QStringLiteral("\"\\,");
+  exec(db_,
+       QStringLiteral("INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, NRCUPOMFIS, "
+                      "CDTIPOCONS, IDSITUVENDA, IDTPFORPGVEN, IDTIPOIMPV) VALUES ('0001', ?, '01', '001', "
+                      "'2024-03-11', '2024-03-11 17:00:00', '105', '01', 'F', 'D', 'F')"),
+       {oddSale});
+  exec(db_,
+       QStringLiteral("INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, "
+                      "VRDESITVEND) VALUES ('0001', ?, ?, 'P1', 1, 2, 0)"),
+       {oddSale, oddItem});
   before_ = readBooks(db_);
 
   auto reply = consolidate(Consolidation{});
@@ -137,6 +148,11 @@ TEST_P(PostingEngineTest, ProductLinesKeepOddCodesAndExactQuantities) {
       sum);
   EXPECT_EQ(balance("0001", "000001", code.toUtf8().constData()), 10 - sum);
   EXPECT_EQ(item("0001", 10, "002", "NRLANCESTQ"), "0000000003");
+  EXPECT_EQ(scalar(db_,
+                   QStringLiteral("SELECT NRLANCESTQ FROM ITVENDA WHERE CDFILIAL = '0001' AND NRSEQVENDA = ? AND "
+                                  "NRSEQUITVEND = ?"),
+                   {oddSale, oddItem}),
+            "0000000003");
   EXPECT_EQ(checkBooks(db_, before_), "");
 }
 

@@ -451,8 +451,11 @@ TEST_P(ReadMethodsTest, PickerListsOfSalesAndProducts) {
 }
 
 // Streaming is the same on both databases; SQLite fills the big table fast.
+// One worker: a client that leaves in the middle of the rows must free it.
 TEST(LargeReplies, ListOfManyItemsStreamsInChunksUnderTheMessageLimit) {
-  ServerHarness harness(Backend::SQLite);
+  server::ServerOptions oneWorker;
+  oneWorker.maxThreads = 1;
+  ServerHarness harness(Backend::SQLite, true, oneWorker);
   QSqlDatabase db = harness.sql();
   constexpr int kSales = 12000, kItemsPerSale = 5;  // 60 000 items, well over 4 MiB of packet
   ASSERT_TRUE(db.transaction());
@@ -491,6 +494,26 @@ TEST(LargeReplies, ListOfManyItemsStreamsInChunksUnderTheMessageLimit) {
   for (size_t r = 0; r < p.rowCount(); ++r) total += cellNumber(p, "TOTITEM", r);
   EXPECT_DOUBLE_EQ(total, kSales * 1.5 * (1 + 2 + 3 + 4 + 5));
   EXPECT_EQ(cellText(p, "NMCONSUMIDOR", p.rowCount() - 1), consumer.toStdString());
+
+  // read the first message only (the list's fields, no count), then leave
+  {
+    grpc::ClientContext context;
+    context.AddMetadata("x-qfx-session", client->token());
+    rpc::InvokeRequest request;
+    request.set_object("Qfx31700.rdmGeraNF");
+    request.set_method("GetPrincipal");
+    for (const auto& a : f.args()) *request.add_arguments() = a;
+    auto stream = client->stub().Invoke(&context, request);
+    rpc::InvokeReply first;
+    ASSERT_TRUE(stream->Read(&first));
+    ASSERT_TRUE(first.result().has_packet());
+    EXPECT_EQ(first.result().packet().fields_size(), int(p.fields.size()));
+    context.TryCancel();
+    EXPECT_FALSE(stream->Finish().ok());
+  }
+  auto again = client->invoke("GetPrincipal", f.args());
+  ASSERT_TRUE(again.ok()) << again.status.error_message() << again.packetError;
+  EXPECT_EQ(again.packet().rowCount(), size_t(kSales * kItemsPerSale));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ReadMethodsTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -126,8 +126,16 @@ TEST(PacketCodec, DamagedChunksAreRefused) {
   EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns()->RemoveLast(); }));
   EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_packet(99); }));
   EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.mutable_columns(2)->set_nulls("\x01"); }));
-  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_rows(5); }));  // fewer rows than announced
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_row_count(11); }));  // a count above the rows that came
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_row_count(9); }));   // and below them
+  EXPECT_TRUE(tryWith([](rpc::PacketChunk& c) { c.set_last(false); }));    // the end never comes
   EXPECT_FALSE(tryWith([](rpc::PacketChunk&) {}));
+  {
+    packet::PacketAssembler a;
+    ASSERT_FALSE(a.begin(header));
+    ASSERT_FALSE(a.add(chunks[0]));
+    EXPECT_TRUE(a.add(chunks[0]));  // rows after the end
+  }
 
   rpc::PacketHeader badType = header;
   badType.mutable_fields(0)->set_type(rpc::FieldType(42));
@@ -173,31 +181,55 @@ TEST(PacketCodec, NumbersBeyondIntegersReadAsTheNearestInteger) {
   }
 }
 
-TEST(PacketCodec, AnnouncedRowsReserveBoundedMemory) {
-  // four headers of a few bytes each announcing 2^40 rows of eight numbers
-  packet::PacketAssembler a;
-  for (uint32_t id = 1; id <= 4; ++id) {
-    rpc::PacketHeader header;
-    header.set_id(id);
-    header.set_row_count(uint64_t(1) << 40);
-    for (int f = 0; f < 8; ++f) {
-      auto* def = header.add_fields();
-      def->set_name("N" + std::to_string(f));
-      def->set_type(rpc::FT_FLOAT);
-    }
-    ASSERT_FALSE(a.begin(header));
-  }
-  size_t held = 0;
-  for (uint32_t id = 1; id <= 4; ++id)
-    for (const auto& c : a.take(id).columns) held += c.byteSize();
-  EXPECT_LE(held, size_t(16) << 20);
-
-  // a packet that does bring its rows still gets them all
+// Rows handed to the streamer one by one leave in chunks while more come,
+// only the last carrying the count, and arrive as the whole packet would.
+TEST(PacketCodec, StreamedRowsLeaveByChunksAndTheCountComesLast) {
   const packet::Packet in = sample(3000);
-  packet::Packet out;
-  ASSERT_FALSE(roundTrip(in, 1 << 20, out));
-  ASSERT_EQ(out.rowCount(), 3000u);
-  EXPECT_EQ(out.columns[0].text(2999), in.columns[0].text(2999));
+  std::vector<rpc::PacketChunk> chunks;
+  packet::ChunkStreamer out(in.fields, 3, 4000, [&](rpc::PacketChunk&& c) { chunks.push_back(std::move(c)); });
+  for (size_t r = 0; r < in.rowCount(); ++r) {
+    packet::Packet& rows = out.rows();
+    in.columns[0].isNull(r) ? rows.columns[0].appendNull() : rows.columns[0].appendText(in.columns[0].text(r));
+    rows.columns[1].appendNumber(in.columns[1].number(r));
+    in.columns[2].isNull(r) ? rows.columns[2].appendNull() : rows.columns[2].appendInteger(in.columns[2].integer(r));
+    rows.columns[3].appendBoolean(in.columns[3].boolean(r));
+    rows.columns[4].appendNumber(in.columns[4].number(r));
+    out.rowAdded();
+    // at most one chunk's rows are held
+    ASSERT_LT(rows.rowCount(), 400u) << r;
+  }
+  const size_t beforeEnd = chunks.size();
+  EXPECT_GT(beforeEnd, 10u);
+  out.finish();
+  ASSERT_EQ(chunks.size(), beforeEnd + 1);
+  EXPECT_EQ(out.rowCount(), 3000u);
+  for (size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_FALSE(chunks[i].last()) << i;
+  EXPECT_TRUE(chunks.back().last());
+  EXPECT_EQ(chunks.back().row_count(), 3000u);
+
+  rpc::PacketHeader header;
+  packet::fillHeader(in, 3, &header);
+  packet::PacketAssembler a;
+  ASSERT_FALSE(a.begin(header));
+  for (const auto& c : chunks) ASSERT_FALSE(a.add(c));
+  ASSERT_FALSE(a.finish());
+  const packet::Packet got = a.take(3);
+  ASSERT_EQ(got.rowCount(), 3000u);
+  for (size_t r = 0; r < 3000; ++r) {
+    ASSERT_EQ(got.columns[0].isNull(r), in.columns[0].isNull(r)) << r;
+    ASSERT_EQ(got.columns[0].text(r), in.columns[0].text(r)) << r;
+    ASSERT_EQ(got.columns[2].isNull(r), in.columns[2].isNull(r)) << r;
+    ASSERT_EQ(got.columns[2].integer(r), in.columns[2].integer(r)) << r;
+    ASSERT_EQ(got.columns[4].number(r), in.columns[4].number(r)) << r;
+  }
+
+  // a stream cut before its last chunk is damaged, whatever rows came
+  packet::PacketAssembler cut;
+  ASSERT_FALSE(cut.begin(header));
+  for (size_t i = 0; i + 1 < chunks.size(); ++i) ASSERT_FALSE(cut.add(chunks[i]));
+  const auto missingEnd = cut.finish();
+  ASSERT_TRUE(missingEnd);
+  EXPECT_NE(missingEnd->find("fim"), std::string::npos);
 }
 
 // A received column of few distinct values keeps each once and a code a row;

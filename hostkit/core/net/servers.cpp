@@ -60,6 +60,24 @@ QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono
 
 }  // namespace net
 
+QString CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
+                      const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call) {
+  const auto credentials = net::credentialsFor(tls, caFile);
+  QStringList failures;
+  for (const auto& server : servers) {
+    auto channel = net::channelTo(server, credentials);
+    const QString where = net::textOf(server);
+    const QString problem = net::healthProblem(channel, std::chrono::system_clock::now() + net::kConnectTimeout);
+    if (!problem.isEmpty()) {
+      failures << QStringLiteral("%1: %2").arg(where, problem);
+      continue;
+    }
+    if (call(channel, where)) return {};
+    failures << QStringLiteral("%1: perdido durante a chamada").arg(where);
+  }
+  return failures.join(QStringLiteral("; "));
+}
+
 Result<QList<ServerEndpoint>> parseServerList(const QString& text) {
   QList<ServerEndpoint> servers;
   for (const QString& part : text.split(u',')) {

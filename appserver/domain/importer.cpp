@@ -11,6 +11,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "common/csv_reader.h"
 #include "common/import_values.h"
@@ -154,11 +155,18 @@ struct Importer::State {
   const Kind* kind = nullptr;
   std::unique_ptr<CsvReader> reader;
   std::unique_ptr<NfceReader> nfce;
+  size_t nfceBytes = 0;  // of the NFC-e file being read
+  std::unique_ptr<NfceReadAhead> readAhead;
   bool headerRead = false;
   bool skipFile = false;          // its header or kind is wrong: the rest is not read
   std::vector<int> columnAt;      // file column -> kind column
   std::vector<int> fileColumnOf;  // kind column -> file column, -1 absent
-  std::optional<Error> failure;   // the database failed: the import ends
+  // per kind column: the last field read well and its value (null: none)
+  std::vector<std::string> fieldAbove;
+  std::vector<QVariant> valueAbove;
+  // per reference of the kind: the values last found to exist
+  std::vector<std::vector<QVariant>> lastFound;
+  std::optional<Error> failure;  // the database failed: the import ends
   size_t firstProblemOfFile = 0;
 
   // what the rows name, known to exist (per table, keys joined)
@@ -257,6 +265,8 @@ struct Importer::State {
   bool mayUseBranch(const Row& row);
   bool exists(const importing::Reference& ref, const QStringList& values);
   bool referencesExist(const Row& row);
+  bool sameAsFound(size_t refAt, const Row& row) const;
+  void rememberFound(size_t refAt, const Row& row);
   bool dayAllowed(const Row& row);
   Result<BranchDays*> daysOf(const QString& branch);
   void forget(const std::string& table);
@@ -284,6 +294,7 @@ struct Importer::State {
 
   // ---- NFC-e ----
 
+  void settleNfce(const std::string& name, const server::NfceRead& read);
   void importNfce(const NfceDocument& doc);
   Status applyCancellations();
   Status applyCancellation(const std::string& file, const QString& key);
@@ -331,6 +342,9 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
   firstProblemOfFile = summary.problems.size();
   kind = importing::findKind(kindName);
   columnByName.clear();
+  fieldAbove.clear();
+  valueAbove.clear();
+  lastFound.clear();
   headerRead = false;
   skipFile = false;
   columnAt.clear();
@@ -353,28 +367,48 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
     fileColumnOf.resize(kind->columns.size());
     for (size_t c = 0; c < fileColumnOf.size(); ++c) fileColumnOf[c] = int(c);
     nfce = std::make_unique<NfceReader>();
+    nfceBytes = 0;
     return success();
   }
   reader = std::make_unique<CsvReader>([this](const CsvRecord& r) { return onRecord(r); });
   return success();
 }
 
+// What one NFC-e file read to, in the order the files came: a refusal, a
+// cancellation applied once the documents are in, or a sale.
+void Importer::State::settleNfce(const std::string& name, const server::NfceRead& read) {
+  const std::string current = std::exchange(fileName, name);
+  if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
+    problem(refusal->line, refusal->element, refusal->reason);
+    ++count().refused;
+  } else if (const auto* cancelled = std::get_if<NfceCancellation>(&read)) {
+    cancellations.emplace_back(fileName, cancelled->key);
+  } else {
+    importNfce(std::get<NfceDocument>(read));
+  }
+  fileName = current;
+}
+
 Status Importer::State::end(const std::string& nextKind) {
   if (kind && nfce) {
-    const auto read = nfce->finish();
-    nfce.reset();
-    if (const auto* refusal = std::get_if<NfceRefusal>(&read)) {
-      problem(refusal->line, refusal->element, refusal->reason);
-      ++count().refused;
-    } else if (const auto* cancelled = std::get_if<NfceCancellation>(&read)) {
-      cancellations.emplace_back(fileName, cancelled->key);
-    } else {
-      importNfce(std::get<NfceDocument>(read));
+    // the documents are read on a thread of their own while this one writes
+    // the ones read before; the rest are waited for once the NFC-e files end
+    if (!readAhead) readAhead = std::make_unique<NfceReadAhead>();
+    while (!readAhead->hasRoom(nfceBytes)) {
+      auto read = readAhead->take(true);
+      settleNfce(read->first, read->second);
+      if (failure) return *failure;
     }
-    if (failure) return *failure;
+    readAhead->put(fileName, std::move(*nfce), nfceBytes);
+    nfce.reset();
+    const bool lastOfThem = nextKind != importing::kNfce;
+    while (auto read = readAhead->take(lastOfThem)) {
+      settleNfce(read->first, read->second);
+      if (failure) return *failure;
+    }
     // documents come one a file: their sales are written a batch at a time
     // while NFC-e files follow one another
-    if (nextKind != importing::kNfce) {
+    if (lastOfThem) {
       if (auto written = writeBatch(); !written) return written;
       if (saleRows)
         if (auto f = saleRows->flush(); !f) return f;
@@ -526,14 +560,27 @@ std::optional<Row> Importer::State::parse(const CsvRecord& record) {
   row.line = record.line;
   row.values.resize(kind->columns.size());
   bool sound = true;
+  if (fieldAbove.size() != kind->columns.size()) {
+    fieldAbove.assign(kind->columns.size(), {});
+    valueAbove.assign(kind->columns.size(), {});
+  }
   for (size_t c = 0; c < kind->columns.size(); ++c) {
     const int at = fileColumnOf[c];
     if (at < 0) continue;
-    auto v = value(kind->columns[c], record.fields[size_t(at)], record.line);
+    const std::string& field = record.fields[size_t(at)];
+    // a field as on the line above (a sale's columns, on each of its lines) is
+    // that line's value: read, checked and converted once
+    if (!valueAbove[c].isNull() && field == fieldAbove[c]) {
+      row.values[c] = valueAbove[c];
+      continue;
+    }
+    auto v = value(kind->columns[c], field, record.line);
     if (!v) {
       sound = false;
       continue;
     }
+    fieldAbove[c] = field;
+    valueAbove[c] = *v;
     row.values[c] = std::move(*v);
   }
   if (!sound) return std::nullopt;
@@ -573,9 +620,30 @@ bool Importer::State::exists(const importing::Reference& ref, const QStringList&
   return true;
 }
 
+// Whether the row's values of `ref` are those found last time: rows one
+// after the other name the same branch, store or customer again and again.
+bool Importer::State::sameAsFound(size_t refAt, const Row& row) const {
+  if (refAt >= lastFound.size() || lastFound[refAt].empty()) return false;
+  const auto& ref = kind->references[refAt];
+  for (size_t i = 0; i < ref.columns.size(); ++i) {
+    const int c = column(ref.columns[i]);
+    if (c < 0 || !sameValue(lastFound[refAt][i], row.values[size_t(c)], ColumnType::Text)) return false;
+  }
+  return true;
+}
+
+void Importer::State::rememberFound(size_t refAt, const Row& row) {
+  if (lastFound.size() != kind->references.size()) lastFound.assign(kind->references.size(), {});
+  auto& values = lastFound[refAt];
+  values.clear();
+  for (const char* name : kind->references[refAt].columns) values.push_back(row.values[size_t(column(name))]);
+}
+
 bool Importer::State::referencesExist(const Row& row) {
   bool sound = true;
-  for (const auto& ref : kind->references) {
+  for (size_t refAt = 0; refAt < kind->references.size(); ++refAt) {
+    const auto& ref = kind->references[refAt];
+    if (sameAsFound(refAt, row)) continue;
     QStringList values;
     bool complete = true;
     for (const char* c : ref.columns) {
@@ -584,7 +652,10 @@ bool Importer::State::referencesExist(const Row& row) {
       values << v;
     }
     if (!complete) continue;
-    if (exists(ref, values)) continue;
+    if (exists(ref, values)) {
+      rememberFound(refAt, row);
+      continue;
+    }
     if (failure) return false;
     problem(row.line, ref.columns.back(),
             std::string(ref.what) + " " + values.join('/').toStdString() +
@@ -1131,9 +1202,15 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
 Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
-  auto stored = sql::run(db, QStringLiteral("SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?"), {key});
-  if (!stored) return stored.error();
-  if (stored->next()) return stored->value(0).toString();
+  {
+    // once a document: the statement is kept, not prepared per call
+    auto stored =
+        sql::openRows(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {key.toStdString()}, sql::Reuse::Kept);
+    if (!stored) return stored.error();
+    auto found = (*stored)->next();
+    if (!found) return found.error();
+    if (*found) return QString::fromUtf8((*stored)->text(0).data(), qsizetype((*stored)->text(0).size()));
+  }
   auto last = lastSaleNumber.find(branch.toStdString());
   if (last == lastSaleNumber.end()) {
     // another import numbering the branch's documents waits here until it
@@ -1409,7 +1486,7 @@ Status Importer::beginFile(const std::string& name, const std::string& kind) { r
 
 Status Importer::feed(std::string_view bytes) {
   if (s_->nfce) {
-    s_->nfce->feed(bytes);
+    if (s_->nfce->feed(bytes)) s_->nfceBytes += bytes.size();
     return success();
   }
   if (s_->skipFile || !s_->reader) return success();

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "common/csv_reader.h"
 #include "common/import_values.h"
 #include "common/nfce_reader.h"
+#include "common/wire_date.h"
 #include "db/row_writer.h"
 #include "db/rows.h"
 #include "db/sql.h"
@@ -189,6 +191,9 @@ struct Importer::State {
   std::unordered_map<std::string, QString> productByGtin, customerByDocument;
   // cancellations, applied once the documents of the same import are in
   std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
+  // what this import changes in the documents recorded per register and day
+  // (branch, register, day -> cents, documents), written a batch at a time
+  std::map<std::tuple<QString, QString, QString>, std::pair<qint64, qint64>> nfceDayChanges;
 
   // sales
   std::optional<Sale> sale;
@@ -293,6 +298,9 @@ struct Importer::State {
   Status applyCancellation(const std::string& file, const QString& key);
   Status keepCancellation(const std::string& file, const QString& key);
   Status forgetWaitingCancellation(const QString& key);
+  void countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
+                         const QVariant& total, int sign);
+  Status writeNfceDays();
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
   Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
@@ -921,7 +929,7 @@ Status Importer::State::writeBatch() {
   for (auto& [branch, sales] : byBranch)
     if (auto written = writeSales(branch, sales); !written) return written;
   batch.clear();
-  return success();
+  return writeNfceDays();
 }
 
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
@@ -978,17 +986,21 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
     }
   }
   auto& counts = count();
+  const bool documents = kind->name == std::string(importing::kNfce);
+  const auto value = [&](const Sale& s, const char* name) { return s.head.values[size_t(column(name))]; };
   for (auto* s : sales) {
     const QString number = text(s->head, "NRSEQVENDA");
     auto head = storedHeads.find(number.toStdString());
     if (head == storedHeads.end()) {
       if (auto done = insertSale(*s); !done) return done;
+      if (documents && text(s->head, "IDSITUVENDA") != QLatin1String("C"))
+        countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
       ++counts.inserted;
       continue;
     }
     const auto& items = storedItems[number.toStdString()];
     // a document imported again keeps the cancellation its event brought
-    if (kind->name == std::string(importing::kNfce) && head->second[11].toString() == QLatin1String("C"))
+    if (documents && head->second[11].toString() == QLatin1String("C"))
       s->head.values[size_t(column("IDSITUVENDA"))] = QStringLiteral("C");
     bool same = items.size() == s->items.size();
     for (size_t i = 0; i < std::size(kSaleColumns) && same; ++i) {
@@ -1027,6 +1039,13 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
       continue;
     }
     if (auto done = replaceSale(*s); !done) return done;
+    // the document replaced counts no more, the one that replaces it does
+    // (a cancelled one, kept cancelled, counted neither before nor now)
+    if (documents && head->second[11].toString() != QLatin1String("C")) {
+      const auto& old = head->second;
+      countNfceDocument(old[0], old[3], old[4], old[15], -1);
+      countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
+    }
     ++counts.updated;
   }
   return success();
@@ -1316,7 +1335,7 @@ Status Importer::State::applyCancellations() {
   for (const auto& [file, key] : cancellations)
     if (auto applied = applyCancellation(file, key); !applied) return applied;
   cancellations.clear();
-  return success();
+  return writeNfceDays();
 }
 
 // A pending sale is cancelled (never posted, and the Z check counts it as
@@ -1332,8 +1351,12 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   } restore{fileName, current};
   const char* element = "procEventoNFe/evento/infEvento/chNFe";
   const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-  auto sale = sql::run(
-      db, QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?") + lock, {key});
+  auto sale =
+      sql::run(db,
+               QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA, CDCAIXA, DTVENDA, VRTOTNFCE FROM VENDA "
+                              "WHERE CDCHAVENFCE = ?") +
+                   lock,
+               {key});
   if (!sale) return sale.error();
   if (!sale->next()) return keepCancellation(file, key);
   const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
@@ -1366,7 +1389,34 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   auto cancelled = sql::run(
       db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
   if (!cancelled) return cancelled.error();
+  countNfceDocument(sale->value(0), sale->value(3), sale->value(4), sale->value(5), -1);
   ++counts.updated;
+  return success();
+}
+
+void Importer::State::countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
+                                        const QVariant& total, int sign) {
+  const auto date = wiredate::dayFromDatabase(day);
+  if (!date || total.isNull()) return;
+  auto& [cents, documents] = nfceDayChanges[{branch.toString(), cashRegister.toString(), wiredate::dayText(*date)}];
+  cents += sign * centsOf(total.toDouble());
+  documents += sign;
+}
+
+// Added to what earlier imports recorded: a register-day's row is made by its
+// first document and only changes after.
+Status Importer::State::writeNfceDays() {
+  for (const auto& [day, change] : nfceDayChanges) {
+    const auto& [branch, cashRegister, dayText] = day;
+    auto written = sql::run(db,
+                            QStringLiteral("INSERT INTO NFCECAIXADIA (CDFILIAL, CDCAIXA, DTVENDA, VRCENTNFCE, QTNFCE) "
+                                           "VALUES (?, ?, ?, ?, ?) ON CONFLICT (CDFILIAL, CDCAIXA, DTVENDA) DO UPDATE "
+                                           "SET VRCENTNFCE = NFCECAIXADIA.VRCENTNFCE + EXCLUDED.VRCENTNFCE, "
+                                           "QTNFCE = NFCECAIXADIA.QTNFCE + EXCLUDED.QTNFCE"),
+                            {branch, cashRegister, dayText, change.first, change.second});
+    if (!written) return written.error();
+  }
+  nfceDayChanges.clear();
   return success();
 }
 

@@ -942,6 +942,28 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
   ASSERT_TRUE(again.reply.written()) << again.problems();
   EXPECT_EQ(again.count("NFCE").updated(), 1u);
   EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL));
+
+  // a sale deleted whole: its document was recorded apart from it
+  const auto deleteSales = [&](const QString& where, const QVariantList& values) {
+    for (const char* table : {"ITVENDA", "VENDA"})
+      exec(db,
+           QStringLiteral("DELETE FROM %1 WHERE NRSEQVENDA IN (SELECT NRSEQVENDA FROM VENDA WHERE %2)")
+               .arg(QLatin1String(table), where),
+           values);
+  };
+  deleteSales(QStringLiteral("CDCHAVENFCE = ?"), {QString::fromStdString(plain.key())});
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL - 1050, 4200LL));
+  // every sale of the register-day deleted: the day is still offered to the check
+  deleteSales(QStringLiteral("CDCAIXA = '001'"), {});
+  PrincipalFilter filter;
+  filter.first = filter.last = day;
+  const auto registerDays = client_->invoke("GetVerifVenda", filter.verificationArgs());
+  ASSERT_TRUE(registerDays.ok()) << registerDays.status.error_message();
+  EXPECT_EQ(columnTexts(registerDays.packet(), "CDCAIXA"), (std::vector<std::string>{"001", "002"}));
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(0LL, 4200LL));
+  // a selection of sales names none of a day that has none
+  filter.sales = "_0001" + number.toStdString() + "_";
+  EXPECT_EQ(client_->invoke("GetVerifVenda", filter.verificationArgs()).packet().rowCount(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -163,7 +163,12 @@ struct Importer::State {
   bool skipFile = false;          // its header or kind is wrong: the rest is not read
   std::vector<int> columnAt;      // file column -> kind column
   std::vector<int> fileColumnOf;  // kind column -> file column, -1 absent
-  std::optional<Error> failure;   // the database failed: the import ends
+  // per kind column: the last field read well and its value (null: none)
+  std::vector<std::string> fieldAbove;
+  std::vector<QVariant> valueAbove;
+  // per reference of the kind: the values last found to exist
+  std::vector<std::vector<QVariant>> lastFound;
+  std::optional<Error> failure;  // the database failed: the import ends
   size_t firstProblemOfFile = 0;
 
   // what the rows name, known to exist (per table, keys joined)
@@ -265,6 +270,8 @@ struct Importer::State {
   bool mayUseBranch(const Row& row);
   bool exists(const importing::Reference& ref, const QStringList& values);
   bool referencesExist(const Row& row);
+  bool sameAsFound(size_t refAt, const Row& row) const;
+  void rememberFound(size_t refAt, const Row& row);
   bool dayAllowed(const Row& row);
   Result<BranchDays*> daysOf(const QString& branch);
   void forget(const std::string& table);
@@ -343,6 +350,9 @@ Status Importer::State::begin(const std::string& name, const std::string& kindNa
   firstProblemOfFile = summary.problems.size();
   kind = importing::findKind(kindName);
   columnByName.clear();
+  fieldAbove.clear();
+  valueAbove.clear();
+  lastFound.clear();
   headerRead = false;
   skipFile = false;
   columnAt.clear();
@@ -558,14 +568,27 @@ std::optional<Row> Importer::State::parse(const CsvRecord& record) {
   row.line = record.line;
   row.values.resize(kind->columns.size());
   bool sound = true;
+  if (fieldAbove.size() != kind->columns.size()) {
+    fieldAbove.assign(kind->columns.size(), {});
+    valueAbove.assign(kind->columns.size(), {});
+  }
   for (size_t c = 0; c < kind->columns.size(); ++c) {
     const int at = fileColumnOf[c];
     if (at < 0) continue;
-    auto v = value(kind->columns[c], record.fields[size_t(at)], record.line);
+    const std::string& field = record.fields[size_t(at)];
+    // a field as on the line above (a sale's columns, on each of its lines) is
+    // that line's value: read, checked and converted once
+    if (!valueAbove[c].isNull() && field == fieldAbove[c]) {
+      row.values[c] = valueAbove[c];
+      continue;
+    }
+    auto v = value(kind->columns[c], field, record.line);
     if (!v) {
       sound = false;
       continue;
     }
+    fieldAbove[c] = field;
+    valueAbove[c] = *v;
     row.values[c] = std::move(*v);
   }
   if (!sound) return std::nullopt;
@@ -605,9 +628,30 @@ bool Importer::State::exists(const importing::Reference& ref, const QStringList&
   return true;
 }
 
+// Whether the row's values of `ref` are those found last time: rows one
+// after the other name the same branch, store or customer again and again.
+bool Importer::State::sameAsFound(size_t refAt, const Row& row) const {
+  if (refAt >= lastFound.size() || lastFound[refAt].empty()) return false;
+  const auto& ref = kind->references[refAt];
+  for (size_t i = 0; i < ref.columns.size(); ++i) {
+    const int c = column(ref.columns[i]);
+    if (c < 0 || !sameValue(lastFound[refAt][i], row.values[size_t(c)], ColumnType::Text)) return false;
+  }
+  return true;
+}
+
+void Importer::State::rememberFound(size_t refAt, const Row& row) {
+  if (lastFound.size() != kind->references.size()) lastFound.assign(kind->references.size(), {});
+  auto& values = lastFound[refAt];
+  values.clear();
+  for (const char* name : kind->references[refAt].columns) values.push_back(row.values[size_t(column(name))]);
+}
+
 bool Importer::State::referencesExist(const Row& row) {
   bool sound = true;
-  for (const auto& ref : kind->references) {
+  for (size_t refAt = 0; refAt < kind->references.size(); ++refAt) {
+    const auto& ref = kind->references[refAt];
+    if (sameAsFound(refAt, row)) continue;
     QStringList values;
     bool complete = true;
     for (const char* c : ref.columns) {
@@ -616,7 +660,10 @@ bool Importer::State::referencesExist(const Row& row) {
       values << v;
     }
     if (!complete) continue;
-    if (exists(ref, values)) continue;
+    if (exists(ref, values)) {
+      rememberFound(refAt, row);
+      continue;
+    }
     if (failure) return false;
     problem(row.line, ref.columns.back(),
             std::string(ref.what) + " " + values.join('/').toStdString() +

@@ -191,8 +191,16 @@ struct Importer::State {
     long long totalCents;
   };
   std::unordered_map<std::string, std::optional<NfceBranch>> nfceBranches;  // CNPJ -> branch
-  std::unordered_map<std::string, qlonglong> lastSaleNumber;                // branch -> the greatest taken
-  std::unordered_map<std::string, NfceRead> nfceKeysRead;                   // access key -> where
+  // the branch's sale numbers: the greatest before this import, and the greatest it took
+  struct SaleNumbers {
+    qlonglong before, last;
+  };
+  std::unordered_map<std::string, SaleNumbers> saleNumbers;  // branch -> its numbers
+  // The documents read since their sales were last written: a copy among
+  // them is found here, one of a document written before by its access key
+  // in the database (in this transaction), so what is kept per document
+  // does not grow with the folder.
+  std::unordered_map<std::string, NfceRead> nfceKeysUnwritten;  // access key -> where
   std::unordered_map<std::string, QString> productByGtin, customerByDocument;
   // cancellations, applied once the documents of the same import are in
   std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
@@ -310,7 +318,14 @@ struct Importer::State {
   Status writeNfceDays();
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
-  Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
+  // the sale a document is: its number, and when the database has it already,
+  // its vNF in cents and whether this import wrote it
+  struct NfceSale {
+    QString number;
+    std::optional<long long> storedCents;
+    bool ofThisImport = false;
+  };
+  Result<NfceSale> nfceSale(const QString& branch, const QString& key);
   Result<QString> nfceProduct(const NfceBranch& branch, const NfceItem& item);
   Result<QString> nfceCustomer(const QString& document);
 };
@@ -976,6 +991,12 @@ Status Importer::State::writeBatch() {
   for (auto& [branch, sales] : byBranch)
     if (auto written = writeSales(branch, sales); !written) return written;
   batch.clear();
+  if (!nfceKeysUnwritten.empty()) {
+    // the documents' sales are in the database now, where their keys find them
+    if (saleRows)
+      if (auto flushed = saleRows->flush(); !flushed) return flushed;
+    nfceKeysUnwritten.clear();
+  }
   return writeNfceDays();
 }
 
@@ -1220,18 +1241,27 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
-Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
+Result<Importer::State::NfceSale> Importer::State::nfceSale(const QString& branch, const QString& key) {
   {
     // once a document: the statement is kept, not prepared per call
-    auto stored =
-        sql::openRows(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {key.toStdString()}, sql::Reuse::Kept);
+    auto stored = sql::openRows(db, "SELECT NRSEQVENDA, VRTOTNFCE FROM VENDA WHERE CDCHAVENFCE = ?",
+                                {key.toStdString()}, sql::Reuse::Kept);
     if (!stored) return stored.error();
     auto found = (*stored)->next();
     if (!found) return found.error();
-    if (*found) return QString::fromUtf8((*stored)->text(0).data(), qsizetype((*stored)->text(0).size()));
+    if (*found) {
+      const auto& row = **stored;
+      NfceSale sale;
+      sale.number = QString::fromUtf8(row.text(0).data(), qsizetype(row.text(0).size()));
+      sale.storedCents = row.isNull(1) ? -1 : centsOf(row.number(1));
+      // numbers past the greatest before this import are the ones it took
+      const auto numbers = saleNumbers.find(branch.toStdString());
+      sale.ofThisImport = numbers != saleNumbers.end() && sale.number.toLongLong() > numbers->second.before;
+      return sale;
+    }
   }
-  auto last = lastSaleNumber.find(branch.toStdString());
-  if (last == lastSaleNumber.end()) {
+  auto last = saleNumbers.find(branch.toStdString());
+  if (last == saleNumbers.end()) {
     // another import numbering the branch's documents waits here until it
     // commits, then reads the greatest number it left (PostgreSQL read committed)
     if (auto locked = series::lock(db, branch, kNfceSaleSeries); !locked) return locked.error();
@@ -1248,9 +1278,9 @@ Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QSt
                              greatest->value(0).toString().toStdString() +
                              ", que não é um número: as NFC-e não têm como numerar as suas vendas");
     }
-    last = lastSaleNumber.emplace(branch.toStdString(), n).first;
+    last = saleNumbers.emplace(branch.toStdString(), SaleNumbers{n, n}).first;
   }
-  return QStringLiteral("%1").arg(++last->second, 10, 10, QLatin1Char('0'));
+  return NfceSale{QStringLiteral("%1").arg(++last->second.last, 10, 10, QLatin1Char('0')), std::nullopt, false};
 }
 
 Result<QString> Importer::State::nfceProduct(const NfceBranch& branch, const NfceItem& item) {
@@ -1283,7 +1313,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   summary.lines += doc.items.size();
   long long totalCents = centsOf(doc.total);
   const std::string key = doc.key.toStdString();
-  if (auto seen = nfceKeysRead.find(key); seen != nfceKeysRead.end()) {
+  if (auto seen = nfceKeysUnwritten.find(key); seen != nfceKeysUnwritten.end()) {
     // the same document copied or renamed: one sale
     if (seen->second.totalCents == totalCents) {
       ++counts.unchanged;
@@ -1295,7 +1325,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
     ++counts.refused;
     return;
   }
-  nfceKeysRead.emplace(key, NfceRead{fileName, totalCents});
+  nfceKeysUnwritten.emplace(key, NfceRead{fileName, totalCents});
   auto refuse = [&] { ++counts.refused; };
 
   auto branch = nfceBranchOf(doc.issuerCnpj);
@@ -1316,8 +1346,20 @@ void Importer::State::importNfce(const NfceDocument& doc) {
                     ": informe a série de NFC-e do caixa (CDSERIENFCE) no cadastro");
     return refuse();
   }
-  auto number = nfceSaleNumber(b.code, doc.key);
-  if (!number) return void(failed(number.error()));
+  auto stored = nfceSale(b.code, doc.key);
+  if (!stored) return void(failed(stored.error()));
+  if (stored->ofThisImport) {
+    // the same document copied or renamed, its sale written already
+    if (stored->storedCents == totalCents) {
+      ++counts.unchanged;
+      return;
+    }
+    nfceProblem(
+        0, "NFe/infNFe/@Id",
+        "a NFC-e " + key + " já veio em outro arquivo desta importação com outro valor: um dos dois foi alterado");
+    return refuse();
+  }
+  const QString* number = &stored->number;
 
   Row head;
   head.line = 1;
@@ -1367,7 +1409,6 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   if (!sound) return refuse();
   set("CDPRODUTO", sale.items.front().values[1]);
   sale.head = std::move(head);
-  salesRead.insert(sale.key);
   this->sale = std::move(sale);
   closeSale();
 }

@@ -739,6 +739,35 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
 }
 
+// A copy far behind its document, more documents between them than the
+// import writes at a time: still one sale, and still refused when it differs.
+TEST_P(ImportTest, ACopyIsOneSaleHoweverManyDocumentsComeBetween) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  std::vector<File> files;
+  NfceDocument copied, edited;
+  copied.number = "901";
+  edited.number = "902";
+  files.push_back(copied.file());
+  files.push_back(edited.file());
+  for (int n = 0; n < 1100; ++n) {
+    NfceDocument between;
+    between.number = std::to_string(1000 + n);
+    files.push_back(between.file());
+  }
+  files.push_back(copied.file("copia.xml"));
+  edited.items = {item("P1", "SEM GTIN", "2.0000")};
+  files.push_back(edited.file("alterada.xml"));
+  auto done = send(*client_, files);
+  ASSERT_TRUE(done.status.ok()) << done.status.error_message();
+  EXPECT_FALSE(done.reply.written());
+  EXPECT_EQ(done.count("NFCE").inserted(), 1102u);
+  EXPECT_EQ(done.count("NFCE").unchanged(), 1u);
+  ASSERT_EQ(done.reply.problems_size(), 1) << done.problems();
+  EXPECT_EQ(done.reply.problems(0).file_name(), "alterada.xml");
+  EXPECT_EQ(done.reply.problems(0).column(), "NFe/infNFe/@Id") << done.problems();
+}
+
 // The cancellation event as the point of sale keeps it: the event, signed,
 // and the authority's return.
 File cancellationOf(const std::string& key, const std::string& type = "110111", const std::string& status = "135") {

@@ -4,12 +4,18 @@
 // inserts in one transaction, PostgreSQL COPY, both with the databases' own
 // C libraries and the rows already in memory.
 //
-// Usage: import_bench [--pg URL] [--sizes 1000000] [--no-sqlite] [--figures FILE]
-//   --figures    appends "database import<items> ours bare" lines to FILE
+// With --nfce N, also N NFC-e (five items each, one file a document, as a
+// drop folder holds them) imported from their folder against the CSV import
+// of the same sales in the same run: the time per item of the two.
+//
+// Usage: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000 [--only-nfce]] [--no-sqlite] [--figures FILE]
+//   --only-nfce  the NFC-e figure alone (no CSV against bare rows)
+//   --figures    appends "database import<items> ours bare" and "database nfce<documents> nfce csv" lines to FILE
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
@@ -20,6 +26,7 @@
 #include "auth/sessions.h"
 #include "bench_support.h"
 #include "common/log.h"
+#include "common/nfce_reader.h"
 #include "db/migrations.h"
 #include "methods/dispatcher.h"
 #include "rpc/server.h"
@@ -35,6 +42,8 @@ constexpr int kRegisters = 8;
 constexpr int kProducts = 1000;
 constexpr const char* kOperator = "carga";
 constexpr const char* kPassword = "carga-bench";
+constexpr const char* kCnpj = "11222333000181";
+constexpr int kNfceItems = 5;
 
 struct SaleRow {
   std::string number, reg, day, moment;
@@ -50,8 +59,9 @@ std::string padded(int64_t n, int width) {
 
 // The rows, the same for the file and the bare load: sales of four items
 // over the thirty days of November 2026, eight registers of store 01.
-void forEachSale(int64_t items, const std::function<void(const SaleRow&, const std::vector<ItemRow>&)>& visit) {
-  const int64_t sales = (items + kItemsPerSale - 1) / kItemsPerSale;
+void forEachSale(int64_t items, const std::function<void(const SaleRow&, const std::vector<ItemRow>&)>& visit,
+                 int perSale = kItemsPerSale) {
+  const int64_t sales = (items + perSale - 1) / perSale;
   std::vector<ItemRow> lines;
   int64_t made = 0;
   for (int64_t s = 0; s < sales; ++s) {
@@ -60,7 +70,7 @@ void forEachSale(int64_t items, const std::function<void(const SaleRow&, const s
     SaleRow sale{padded(s + 1, 10), padded(1 + s % kRegisters, 3), dayText,
                  dayText + " " + padded(8 + s % 12, 2) + ":" + padded(s % 60, 2) + ":00"};
     lines.clear();
-    for (int i = 0; i < kItemsPerSale && made < items; ++i, ++made)
+    for (int i = 0; i < perSale && made < items; ++i, ++made)
       lines.push_back({sale.number, padded(i + 1, 3), "P" + padded(1 + (s * 7 + i * 13) % kProducts, 5),
                        std::to_string(1 + i % 3), std::to_string(2 + (s + i) % 40) + ".50"});
     visit(sale, lines);
@@ -71,13 +81,14 @@ void writeRegistrations(Database& database) {
   QSqlDatabase db = must(database.connection(), "conexão");
   if (!db.transaction()) die("BEGIN");
   exec(db, "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('01', 'Carga')");
-  exec(db, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA) VALUES ('0001', 'Carga', '01')");
+  exec(db, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, NRCNPJFILI) VALUES ('0001', 'Carga', '01', ?)",
+       {QString::fromLatin1(kCnpj)});
   exec(db, "INSERT INTO PARAMFILIAL (CDFILIAL) VALUES ('0001')");
   exec(db, "INSERT INTO LOJA (CDFILIAL, CDLOJA, NMLOJA) VALUES ('0001', '01', 'Loja')");
   exec(db, "INSERT INTO TIPOCONS (CDTIPOCONS, NMTIPOCONS) VALUES ('01', 'Balcão')");
   for (int r = 1; r <= kRegisters; ++r)
-    exec(db, "INSERT INTO CAIXA (CDFILIAL, CDLOJA, CDCAIXA, NMCAIXA) VALUES ('0001', '01', ?, 'Caixa')",
-         {QString::fromStdString(padded(r, 3))});
+    exec(db, "INSERT INTO CAIXA (CDFILIAL, CDLOJA, CDCAIXA, NMCAIXA, CDSERIENFCE) VALUES ('0001', '01', ?, 'Caixa', ?)",
+         {QString::fromStdString(padded(r, 3)), QString::number(r)});
   for (int p = 1; p <= kProducts; ++p)
     exec(db, "INSERT INTO PRODUTO (CDPRODUTO, NMPRODUTO) VALUES (?, 'Produto')",
          {QString::fromStdString("P" + padded(p, 5))});
@@ -86,26 +97,88 @@ void writeRegistrations(Database& database) {
   must(server::SessionStore::setImportRight(db, kOperator, true), "direito de importar");
 }
 
-QString writeCsv(const QString& path, int64_t items) {
+QString writeCsv(const QString& path, int64_t items, int perSale = kItemsPerSale) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) die("não foi possível gravar " + path.toStdString());
   std::string out =
       "CDFILIAL;NRSEQVENDA;CDLOJA;CDCAIXA;DTVENDA;DTENTRVENDA;CDTIPOCONS;NRSEQUITVEND;CDPRODUTO;QTPRODVEND;"
       "VRUNITVEND\n";
-  forEachSale(items, [&](const SaleRow& s, const std::vector<ItemRow>& lines) {
-    for (const auto& i : lines) {
-      std::string price = i.price;
-      price[price.size() - 3] = ',';  // the decimal comma of a Brazilian export
-      out += "0001;" + s.number + ";01;" + s.reg + ";" + s.day + ";" + s.moment + ";01;" + i.item + ";" + i.product +
-             ";" + i.quantity + ";" + price + "\n";
-    }
-    if (out.size() > (1u << 20)) {
-      file.write(out.data(), qint64(out.size()));
-      out.clear();
-    }
-  });
+  forEachSale(
+      items,
+      [&](const SaleRow& s, const std::vector<ItemRow>& lines) {
+        for (const auto& i : lines) {
+          std::string price = i.price;
+          price[price.size() - 3] = ',';  // the decimal comma of a Brazilian export
+          out += "0001;" + s.number + ";01;" + s.reg + ";" + s.day + ";" + s.moment + ";01;" + i.item + ";" +
+                 i.product + ";" + i.quantity + ";" + price + "\n";
+        }
+        if (out.size() > (1u << 20)) {
+          file.write(out.data(), qint64(out.size()));
+          out.clear();
+        }
+      },
+      perSale);
   file.write(out.data(), qint64(out.size()));
   return path;
+}
+
+// The same sales as authorised NFC-e, one file each, as issued (namespaces,
+// signature, QR code); the register's number is its series.
+QString writeNfceFolder(const QString& folder, int64_t documents) {
+  QDir().mkpath(folder);
+  std::string x;
+  forEachSale(
+      documents * kNfceItems,
+      [&](const SaleRow& s, const std::vector<ItemRow>& lines) {
+        const std::string series = std::to_string(std::stoi(s.reg));
+        char first[64];
+        std::snprintf(first, sizeof first, "352611%s65%03d%09lld1%08lld", kCnpj, std::stoi(s.reg),
+                      std::stoll(s.number) % 1000000000, std::stoll(s.number) % 100000000);
+        const std::string key = std::string(first) + qfx::server::nfceKeyDigit(first);
+        const std::string moment = s.moment.substr(0, 10) + "T" + s.moment.substr(11) + "-03:00";
+        x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\" "
+            "versao=\"4.00\"><NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
+            key + "\"><ide><cUF>35</cUF><mod>65</mod><serie>" + series + "</serie><nNF>" +
+            std::to_string(std::stoll(s.number)) + "</nNF><dhEmi>" + moment +
+            "</dhEmi><tpEmis>1</tpEmis><tpAmb>1</tpAmb></ide><emit><CNPJ>" + kCnpj +
+            "</CNPJ><xNome>Carga</xNome></emit>";
+        long long total = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+          const auto& it = lines[i];
+          const long long cents = std::llround(std::stod(it.quantity) * std::stod(it.price) * 100);
+          total += cents;
+          char value[32];
+          std::snprintf(value, sizeof value, "%lld.%02lld", cents / 100, cents % 100);
+          x += "<det nItem=\"" + std::to_string(i + 1) + "\"><prod><cProd>" + it.product +
+               "</cProd><cEAN>SEM GTIN</cEAN><xProd>Produto</xProd><qCom>" + it.quantity + ".0000</qCom><vUnCom>" +
+               it.price + "00000000</vUnCom><vProd>" + value +
+               "</vProd></prod><imposto><ICMS><ICMSSN102><orig>0</orig><CSOSN>102</CSOSN></ICMSSN102></ICMS></imposto>"
+               "</det>";
+        }
+        char vnf[32];
+        std::snprintf(vnf, sizeof vnf, "%lld.%02lld", total / 100, total % 100);
+        x += std::string("<total><ICMSTot><vProd>") + vnf + "</vProd><vDesc>0.00</vDesc><vNF>" + vnf +
+             "</vNF></ICMSTot></total><pag><detPag><tPag>01</tPag><vPag>" + vnf +
+             "</vPag></detPag></pag></infNFe><infNFeSupl><qrCode><![CDATA[https://nfce.example.invalid/?p=" + key +
+             "]]></qrCode></infNFeSupl><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignatureValue>QUJD"
+             "</SignatureValue></Signature></NFe><protNFe versao=\"4.00\"><infProt><tpAmb>1</tpAmb><chNFe>" +
+             key +
+             "</chNFe><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo></infProt></protNFe></nfeProc>\n";
+        QFile file(folder + "/" + QString::fromStdString(key) + "-nfce.xml");
+        if (!file.open(QIODevice::WriteOnly) || file.write(x.data(), qint64(x.size())) != qint64(x.size()))
+          die("não foi possível gravar " + file.fileName().toStdString());
+      },
+      kNfceItems);
+  return folder;
+}
+
+// The process's peak resident memory (VmHWM), in bytes.
+int64_t peakResidentBytes() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+  return 0;
 }
 
 double importThroughServer(Database& database, const QString& csv) {
@@ -252,6 +325,7 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("QFX_TEST_PG_URL")) pg = env;
   std::vector<int64_t> sizes{1000000};
   bool sqlite = true;
+  int64_t documents = 0;
   FILE* figures = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -265,13 +339,20 @@ int main(int argc, char** argv) {
         if (!ok || n < 1) die("--sizes: números positivos separados por vírgula");
         sizes.push_back(n);
       }
+    } else if (a == "--nfce" && i + 1 < argc) {
+      documents = std::atoll(argv[++i]);
+      if (documents < 1) die("--nfce: um número positivo de documentos");
+    } else if (a == "--only-nfce") {
+      sizes.clear();
     } else if (a == "--no-sqlite") {
       sqlite = false;
     } else if (a == "--figures" && i + 1 < argc) {
       figures = std::fopen(argv[++i], "a");
       if (!figures) die(std::string("--figures: não foi possível abrir ") + argv[i]);
     } else {
-      std::fprintf(stderr, "uso: import_bench [--pg URL] [--sizes 1000000] [--no-sqlite] [--figures FILE]\n");
+      std::fprintf(stderr,
+                   "uso: import_bench [--pg URL] [--sizes 1000000] [--nfce 100000 [--only-nfce]] [--no-sqlite] "
+                   "[--figures FILE]\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
@@ -280,12 +361,14 @@ int main(int argc, char** argv) {
   if (!pg.empty()) stores.push_back(std::make_unique<PostgresStore>(pg));
 
   std::printf("import_bench  %s  load average %s\n", machineLine().c_str(), loadAverage().c_str());
-  std::printf(
-      "ImportaDados: a CSV of sale items (four a sale) streamed by the qfximport client to an in-process server on "
-      "loopback, checked and written in one transaction; bare: the same rows, already in memory, by prepared "
-      "inserts in one transaction (SQLite) or COPY (PostgreSQL) with the C library\n\n");
-  std::printf("%-10s %10s %10s %12s %10s %8s %12s\n", "database", "items", "import s", "items/s", "bare s", "ratio",
-              "RSS MB");
+  if (!sizes.empty()) {
+    std::printf(
+        "ImportaDados: a CSV of sale items (four a sale) streamed by the qfximport client to an in-process server on "
+        "loopback, checked and written in one transaction; bare: the same rows, already in memory, by prepared "
+        "inserts in one transaction (SQLite) or COPY (PostgreSQL) with the C library\n\n");
+    std::printf("%-10s %10s %10s %12s %10s %8s %12s\n", "database", "items", "import s", "items/s", "bare s", "ratio",
+                "RSS MB");
+  }
   QTemporaryDir folder;
   for (auto& store : stores) {
     for (int64_t items : sizes) {
@@ -308,6 +391,41 @@ int main(int argc, char** argv) {
       }
       std::printf("%-10s %10s %10.3f %12.0f %10.3f %8.2f %12.1f\n", store->name().c_str(), thousands(items).c_str(),
                   seconds, double(items) / seconds, bareSeconds, seconds / bareSeconds, double(residentBytes()) / 1e6);
+      std::fflush(stdout);
+    }
+  }
+  if (documents > 0) {
+    std::printf(
+        "\nNFC-e: %s documents of %d items, one file each in a folder, imported by the qfximport client; "
+        "against the CSV import of the same sales (%d items a sale) in the same run, time per item\n\n",
+        thousands(documents).c_str(), kNfceItems, kNfceItems);
+    std::printf("%-10s %10s %10s %12s %10s %8s %12s\n", "database", "documents", "nfce s", "items/s", "csv s", "ratio",
+                "peak RSS MB");
+    const int64_t items = documents * kNfceItems;
+    for (auto& store : stores) {
+      const QString csv = writeCsv(folder.filePath(QStringLiteral("VENDA-carga.csv")), items, kNfceItems);
+      double csvSeconds = 0, nfceSeconds = 0;
+      {
+        auto database = openDatabase(prepared(*store, "csv_nfce"));
+        csvSeconds = importThroughServer(*database, csv);
+      }
+      store->drop("csv_nfce");
+      QFile::remove(csv);
+      const QString xml = writeNfceFolder(folder.filePath(QStringLiteral("nfce")), documents);
+      {
+        auto database = openDatabase(prepared(*store, "nfce"));
+        nfceSeconds = importThroughServer(*database, xml);
+      }
+      store->drop("nfce");
+      QDir(xml).removeRecursively();
+      if (figures) {
+        std::fprintf(figures, "%s nfce%lld %.6f %.6f\n", store->name().c_str(), (long long)documents, nfceSeconds,
+                     csvSeconds);
+        std::fflush(figures);
+      }
+      std::printf("%-10s %10s %10.3f %12.0f %10.3f %8.2f %12.1f\n", store->name().c_str(), thousands(documents).c_str(),
+                  nfceSeconds, double(items) / nfceSeconds, csvSeconds, nfceSeconds / csvSeconds,
+                  double(peakResidentBytes()) / 1e6);
       std::fflush(stdout);
     }
   }

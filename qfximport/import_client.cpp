@@ -94,13 +94,6 @@ void Cancellation::cancel() {
   if (call_) call_->TryCancel();
 }
 
-Connection connectionOn(const std::string& address, bool tls, const QString& caFile, const std::string& token) {
-  QString ignored;  // an unreadable certificate leaves the system roots; the call then says why it fails
-  auto channel = channelFor(address, tls, caFile, &ignored);
-  if (!channel) channel = channelFor(address, tls, QString(), &ignored);
-  return {channel, token};
-}
-
 QString kindOfFileName(const QString& fileName) {
   // an NFC-e keeps the name the point of sale gave it (its access key, say)
   if (fileName.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) return QStringLiteral("NFCE");
@@ -189,7 +182,8 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
   auto send = [&](rpc::ImportaDadosLote& piece) {
     if (first) piece.set_dry_run(dryRun);
     first = false;
-    sent = sent && writer->Write(piece);
+    // a hint to coalesce: many small files (NFC-e) would otherwise each be a write of their own
+    sent = sent && writer->Write(piece, grpc::WriteOptions().set_buffer_hint());
     return sent;
   };
   for (const auto& f : files) {

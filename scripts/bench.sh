@@ -5,13 +5,14 @@
 # (app_bench), then posting (posting_bench), then the host moving to a second
 # server when the first is killed (failover_bench), then report 01 to its
 # first page, PDF and spreadsheets (report_bench), then 1 000 000 sale
-# items imported from CSV against the same rows loaded bare (import_bench).
+# items imported from CSV against the same rows loaded bare, and 100 000
+# NFC-e (500 000 items) against the CSV import of the same items (import_bench).
 #
 #   scripts/bench.sh [--pg URL] [--release] [--duration S] [--clients N]
 #                    [--sizes 100000,1000000] [--posting-sizes 100000]
-#                    [--only list,calls,z,memory,load,failover-load,scale,posting,failover,report,import]
+#                    [--only list,calls,z,memory,load,failover-load,scale,posting,failover,report,import,nfce]
 #                    [--scale-sizes 100000,10000000]
-#                    [--import-sizes 1000000]
+#                    [--import-sizes 1000000] [--nfce-documents 100000]
 #                    [--keep-data] [--report-sizes 100000,1000000]
 #   scripts/bench.sh --check [--pg URL] [--release]
 #
@@ -28,6 +29,8 @@
 #                reuses them (PostgreSQL takes a while to fill)
 #   --report-sizes  sale items qfxdemo generates for report_bench (SQLite; the
 #                databases stay in $BUILD_DIR/bench-data for later runs)
+#   --nfce-documents  NFC-e (five items each) of the nfce figure, timed against
+#                the CSV import of the same items (default 100 000)
 #   --check      only the figures that have a target (100 000 items, both
 #                databases, the list of 1 000 000 and the store's day on
 #                10 000 000 too, data kept between runs), one line each: the
@@ -47,6 +50,7 @@ CHECK=0
 POSTING_SIZES=100000
 REPORT_SIZES=100000,1000000
 IMPORT_SIZES=1000000
+NFCE_DOCUMENTS=100000
 while [ $# -gt 0 ]; do
   case "$1" in
     --pg) PG=$2; shift 2 ;;
@@ -57,8 +61,9 @@ while [ $# -gt 0 ]; do
     --posting-sizes) POSTING_SIZES=$2; shift 2 ;;
     --report-sizes) REPORT_SIZES=$2; shift 2 ;;
     --import-sizes) IMPORT_SIZES=$2; shift 2 ;;
+    --nfce-documents) NFCE_DOCUMENTS=$2; shift 2 ;;
     --check) CHECK=1; shift ;;
-    -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,39p' "$0"; exit 0 ;;
     *) echo "bench.sh: opção desconhecida: $1" >&2; exit 2 ;;
   esac
 done
@@ -100,6 +105,8 @@ SQLite     scaleposting ratio 1.20 store day posting, 10M items x 100 000
 PostgreSQL scaleposting ratio 1.20 store day posting, 10M items x 100 000
 SQLite     import1000000 ratio 1.50 import 1 000 000 sale items from CSV
 PostgreSQL import1000000 ratio 1.50 import 1 000 000 sale items from CSV
+SQLite     nfce100000   ratio 2.00 NFC-e 100 000 documents, x CSV of the same items
+PostgreSQL nfce100000   ratio 2.00 NFC-e 100 000 documents, x CSV of the same items
 '
 
 check_table() {
@@ -156,6 +163,7 @@ if [ "$CHECK" = 1 ]; then
   [ -n "$PG" ] && PG_ARGS=(--pg "$PG")
   "$BIN/posting_bench" "${PG_ARGS[@]}" --sizes 100000 --keep-data --figures "$FIGURES"
   "$BIN/import_bench" --pg "$PG" --sizes 1000000 --figures "$FIGURES"
+  "$BIN/import_bench" --pg "$PG" --only-nfce --nfce 100000 --figures "$FIGURES"
   stamp
   [ -n "$PG" ] || echo "(PostgreSQL not measured: give --pg URL or set QFX_TEST_PG_URL)"
   echo
@@ -176,7 +184,7 @@ TARGETS_TO_BUILD=()
 wants posting && TARGETS_TO_BUILD+=(posting_bench)
 wants failover && TARGETS_TO_BUILD+=(failover_bench)
 wants report && TARGETS_TO_BUILD+=(report_bench)
-wants import && TARGETS_TO_BUILD+=(import_bench)
+{ wants import || wants nfce; } && TARGETS_TO_BUILD+=(import_bench)
 [ ${#TARGETS_TO_BUILD[@]} -gt 0 ] || { echo "bench.sh: --only não escolheu nada: $ONLY" >&2; exit 2; }
 ninja -C "$BUILD_DIR" -j2 "${TARGETS_TO_BUILD[@]}"
 
@@ -201,5 +209,9 @@ if wants report; then
 fi
 if wants import; then
   "$BIN/import_bench" --pg "$PG" --sizes "$IMPORT_SIZES"
+  stamp
+fi
+if wants nfce; then
+  "$BIN/import_bench" --pg "$PG" --only-nfce --nfce "$NFCE_DOCUMENTS"
   stamp
 fi

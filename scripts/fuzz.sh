@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=$ROOT/build-fuzz
-ALL=(packet_fuzzer invoke_fuzzer list_text_fuzzer csv_reader_fuzzer)
+ALL=(packet_fuzzer invoke_fuzzer list_text_fuzzer csv_reader_fuzzer nfce_reader_fuzzer)
 
 mode=fuzz
 seconds=600

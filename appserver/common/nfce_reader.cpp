@@ -2,7 +2,9 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSet>
 #include <QXmlStreamReader>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -27,13 +29,25 @@ struct Collected {
   std::vector<NfceItem> items;
   std::map<QString, QString> current;  // the item being read: prod's values
   std::vector<NfcePayment> payments;
-  std::map<QString, uint64_t> lineOf;  // the first line of each path read
+  std::vector<QString> itemValues;     // each item's vProd, as written
+  std::map<QString, uint64_t> lineOf;  // the first line of the paths a refusal names
 };
 
-std::optional<double> decimal(const QString& text) {
-  bool ok = false;
-  const double v = text.toDouble(&ok);  // the layout's decimals always carry a point
-  if (!ok || !std::isfinite(v) || text.contains(QLatin1Char(','))) return std::nullopt;
+// A decimal of the layout: digits, a point, an optional sign; nothing else
+// (no comma, exponent, blank or name).
+std::optional<double> decimal(QStringView text) {
+  char digits[64];
+  if (text.isEmpty() || text.size() >= qsizetype(sizeof digits)) return std::nullopt;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t ch = text[i].unicode();
+    const bool allowed = (ch >= u'0' && ch <= u'9') || ch == u'.' || ((ch == u'-' || ch == u'+') && i == 0);
+    if (!allowed) return std::nullopt;
+    digits[i] = char(ch);
+  }
+  const char* from = digits + (digits[0] == '+' ? 1 : 0);
+  double v = 0;
+  const auto [end, error] = std::from_chars(from, digits + text.size(), v);
+  if (error != std::errc() || end != digits + text.size() || !std::isfinite(v)) return std::nullopt;
   return v;
 }
 
@@ -51,12 +65,17 @@ class Walker {
   explicit Walker(const std::string& bytes) : xml_(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()))) {}
 
   std::optional<NfceRefusal> walk(Collected& c) {
-    QStringList path;
+    // the open elements' path below the document, kept as one text: each
+    // element appends its name and gives it back when it closes
+    QString path;
+    std::vector<qsizetype> cuts;  // the path's length before each open element
     QString text;
+    path.reserve(128);
+    text.reserve(128);
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
         case QXmlStreamReader::StartElement: {
-          if (path.isEmpty() && c.rootName.isEmpty()) {
+          if (cuts.empty() && c.rootName.isEmpty()) {
             c.rootName = xml_.name().toString();
             c.rootNamespace = xml_.namespaceUri().toString();
           }
@@ -65,20 +84,27 @@ class Walker {
             xml_.skipCurrentElement();
             break;
           }
-          path << xml_.name().toString();
-          text.clear();
-          start(c, relative(path));
+          cuts.push_back(path.size());
+          const bool documentRoot = cuts.size() == 1 && xml_.name() == QLatin1String("nfeProc");
+          if (!documentRoot) {
+            if (!path.isEmpty()) path += QLatin1Char('/');
+            path += xml_.name();
+          }
+          text.resize(0);  // keeps its room: clear() would give it back
+          start(c, path);
           break;
         }
         case QXmlStreamReader::Characters:
-          text += xml_.text();
+          // the blanks between elements (trimmed away anyway) are not kept
+          if (!text.isEmpty() || !xml_.isWhitespace()) text += xml_.text();
           break;
         case QXmlStreamReader::EndElement:
-          if (!path.isEmpty()) {
-            end(c, relative(path), text.trimmed());
-            path.removeLast();
+          if (!cuts.empty()) {
+            end(c, path, QStringView(text).trimmed());
+            path.truncate(cuts.back());
+            cuts.pop_back();
           }
-          text.clear();
+          text.resize(0);  // keeps its room: clear() would give it back
           break;
         default:
           break;
@@ -89,23 +115,43 @@ class Walker {
   }
 
  private:
-  static QString relative(const QStringList& path) {
-    const qsizetype from = !path.isEmpty() && path.first() == QLatin1String("nfeProc") ? 1 : 0;
-    return path.mid(from).join(QLatin1Char('/'));
-  }
-
   uint64_t line() const { return uint64_t(xml_.lineNumber()); }
 
+  // The elements whose line a refusal names (their sizes compared first:
+  // this runs for every element of the document).
+  static bool lineKept(const QString& path) {
+    static const QLatin1String kept[] = {
+        QLatin1String("NFe/infNFe"),
+        QLatin1String("NFe/infNFe/ide"),
+        QLatin1String("NFe/infNFe/ide/mod"),
+        QLatin1String("NFe/infNFe/ide/tpAmb"),
+        QLatin1String("NFe/infNFe/ide/dhEmi"),
+        QLatin1String("NFe/infNFe/emit"),
+        QLatin1String("NFe/infNFe/total/ICMSTot"),
+        QLatin1String("NFe/infNFe/pag/detPag"),
+        QLatin1String("protNFe/infProt"),
+        QLatin1String("protNFe/infProt/cStat"),
+        QLatin1String("protNFe/infProt/chNFe"),
+        QLatin1String("procEventoNFe/evento/infEvento"),
+        QLatin1String("procEventoNFe/evento/infEvento/tpEvento"),
+        QLatin1String("procEventoNFe/evento/infEvento/chNFe"),
+        QLatin1String("procEventoNFe/retEvento"),
+    };
+    for (const auto& k : kept)
+      if (k.size() == path.size() && k == path) return true;
+    return false;
+  }
+
   void start(Collected& c, const QString& path) {
-    c.lineOf.try_emplace(path, line());
-    const auto attrs = xml_.attributes();
+    if (lineKept(path)) c.lineOf.try_emplace(path, line());
     if (path == QLatin1String("NFe/infNFe")) {
+      const auto attrs = xml_.attributes();
       c.version = attrs.value(QLatin1String("versao")).toString();
       c.id = attrs.value(QLatin1String("Id")).toString();
     } else if (path == QLatin1String("NFe/infNFe/det")) {
       NfceItem item;
       item.line = line();
-      item.number = attrs.value(QLatin1String("nItem")).toString();
+      item.number = xml_.attributes().value(QLatin1String("nItem")).toString();
       c.items.push_back(item);
       c.current.clear();
     } else if (path == QLatin1String("NFe/infNFe/pag/detPag")) {
@@ -117,31 +163,46 @@ class Walker {
     }
   }
 
-  static void end(Collected& c, const QString& path, const QString& text) {
+  // an item's values the sale takes, or its check needs
+  static bool itemValue(QStringView leaf) {
+    for (const char* name : {"cProd", "cEAN", "qCom", "vUnCom", "vDesc", "vProd"})
+      if (leaf == QLatin1String(name)) return true;
+    return false;
+  }
+
+  static void end(Collected& c, const QString& path, QStringView text) {
     const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
-    const QString parent = path.left(cut), leaf = path.mid(cut + 1);
+    const QStringView parent = QStringView(path).left(cut < 0 ? path.size() : cut);
+    const QStringView leaf = QStringView(path).mid(cut + 1);
+    const auto keep = [&](std::map<QString, QString>& into) { into[leaf.toString()] = text.toString(); };
+    // only the values read are kept: every other element costs a comparison or two
+    const auto keepOf = [&](std::map<QString, QString>& into, std::initializer_list<const char*> names) {
+      for (const char* name : names)
+        if (leaf == QLatin1String(name)) return keep(into);
+    };
     if (parent == QLatin1String("NFe/infNFe/ide"))
-      c.ide[leaf] = text;
+      keepOf(c.ide, {"mod", "serie", "nNF", "dhEmi", "tpAmb", "tpEmis"});
     else if (parent == QLatin1String("NFe/infNFe/emit"))
-      c.issuer[leaf] = text;
+      keepOf(c.issuer, {"CNPJ"});
     else if (parent == QLatin1String("NFe/infNFe/dest"))
-      c.dest[leaf] = text;
+      keepOf(c.dest, {"CPF", "CNPJ", "xNome"});
     else if (parent == QLatin1String("NFe/infNFe/total/ICMSTot"))
-      c.totals[leaf] = text;
+      keepOf(c.totals, {"vProd", "vDesc", "vNF", "vICMSDeson", "vST", "vFCPST", "vFrete", "vSeg", "vOutro", "vII",
+                        "vIPI", "vIPIDevol"});
     else if (path == QLatin1String("NFe/infNFe/total/ISSQNtot/vServ"))
-      c.totals[QStringLiteral("vServ")] = text;
+      c.totals[QStringLiteral("vServ")] = text.toString();
     else if (parent == QLatin1String("protNFe/infProt"))
-      c.protocol[leaf] = text;
+      keep(c.protocol);
     else if (parent == QLatin1String("procEventoNFe/evento/infEvento"))
-      c.event[leaf] = text;
+      keep(c.event);
     else if (parent == QLatin1String("procEventoNFe/retEvento/infEvento"))
-      c.eventReturn[leaf] = text;
-    else if (parent == QLatin1String("NFe/infNFe/det/prod") && !c.items.empty())
-      c.current[leaf] = text;
-    else if (path == QLatin1String("NFe/infNFe/det") && !c.items.empty())
+      keep(c.eventReturn);
+    else if (parent == QLatin1String("NFe/infNFe/det/prod") && !c.items.empty()) {
+      if (itemValue(leaf)) keep(c.current);
+    } else if (path == QLatin1String("NFe/infNFe/det") && !c.items.empty())
       finishItem(c);
     else if (parent == QLatin1String("NFe/infNFe/pag/detPag") && !c.payments.empty()) {
-      if (leaf == QLatin1String("tPag")) c.payments.back().type = text;
+      if (leaf == QLatin1String("tPag")) c.payments.back().type = text.toString();
       if (leaf == QLatin1String("vPag")) c.payments.back().value = decimal(text).value_or(NAN);
     }
   }
@@ -156,8 +217,8 @@ class Walker {
     const QString discount = c.current[QStringLiteral("vDesc")];
     item.discount = discount.isEmpty() ? 0 : decimal(discount).value_or(NAN);
     // vProd is kept aside to check the item against its own product value
-    c.lineOf[QStringLiteral("vProd#") + QString::number(c.items.size() - 1)] = item.line;
-    c.totals[QStringLiteral("vProd#") + QString::number(c.items.size() - 1)] = c.current[QStringLiteral("vProd")];
+    c.itemValues.resize(c.items.size());
+    c.itemValues.back() = c.current[QStringLiteral("vProd")];
   }
 
   NfceRefusal malformed() const {
@@ -282,9 +343,10 @@ struct Checker {
         QStringLiteral("^([0-9]{4}-[0-9]{2}-[0-9]{2})T([0-9]{2}:[0-9]{2}:[0-9]{2})([+-][0-9]{2}:[0-9]{2})$"));
     const QString text = get(c.ide, "dhEmi");
     const auto m = form.match(text);
-    const auto local =
-        QDateTime::fromString(m.captured(1) + QLatin1Char(' ') + m.captured(2), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!m.hasMatch() || !local.isValid())
+    const auto number = [&](int group, int from, int size) { return m.capturedView(group).mid(from, size).toInt(); };
+    const bool valid = m.hasMatch() && QDate::isValid(number(1, 0, 4), number(1, 5, 2), number(1, 8, 2)) &&
+                       QTime::isValid(number(2, 0, 2), number(2, 3, 2), number(2, 6, 2));
+    if (!valid)
       return NfceRefusal{lineOf(QStringLiteral("NFe/infNFe/ide/dhEmi")), "NFe/infNFe/ide/dhEmi",
                          "data e hora de emissão \"" + str(text) + "\" inválidas (aaaa-mm-ddThh:mm:ss-03:00)"};
     // the moment as the store lived it: the offset the document states is its own
@@ -306,7 +368,7 @@ struct Checker {
         if (!std::isfinite(v) || v < 0)
           return NfceRefusal{it.line, std::string("NFe/infNFe/det/prod/") + what,
                              name + ": " + what + " não é um número válido"};
-      const auto value = decimal(c.totals.at(QStringLiteral("vProd#") + QString::number(i)));
+      const auto value = decimal(i < c.itemValues.size() ? c.itemValues[i] : QString());
       if (!value || std::llabs(cents(*value) - cents(it.quantity * it.unitPrice)) > 1)
         return NfceRefusal{it.line, "NFe/infNFe/det/prod/vProd",
                            name + ": vProd não é qCom × vUnCom (arquivo danificado ou editado à mão)"};
@@ -451,6 +513,67 @@ NfceRead NfceReader::finish() {
   Collected collected;
   if (auto bad = Walker(bytes_).walk(collected)) return *bad;
   return Checker{collected}.document();
+}
+
+NfceReadAhead::NfceReadAhead(size_t depth, size_t bytes)
+    : depth_(std::max<size_t>(1, depth)), bytes_(bytes), worker_([this] { work(); }) {}
+
+NfceReadAhead::~NfceReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+bool NfceReadAhead::hasRoom(size_t size) const {
+  std::lock_guard lock(mutex_);
+  return jobs_.empty() || (jobs_.size() < depth_ && queuedBytes_ + size <= bytes_);
+}
+
+void NfceReadAhead::put(std::string name, NfceReader document, size_t size) {
+  std::unique_lock lock(mutex_);
+  jobs_.push_back(Job{std::move(name), std::move(document), size, std::nullopt});
+  ++unread_;
+  queuedBytes_ += size;
+  lock.unlock();
+  changed_.notify_all();
+}
+
+std::optional<std::pair<std::string, NfceRead>> NfceReadAhead::take(bool wait) {
+  std::unique_lock lock(mutex_);
+  if (jobs_.empty()) return std::nullopt;
+  if (wait) changed_.wait(lock, [&] { return jobs_.front().read.has_value(); });
+  if (!jobs_.front().read) return std::nullopt;
+  Job job = std::move(jobs_.front());
+  jobs_.pop_front();
+  queuedBytes_ -= job.size;
+  lock.unlock();
+  changed_.notify_all();
+  return std::make_pair(std::move(job.name), std::move(*job.read));
+}
+
+bool NfceReadAhead::empty() const {
+  std::lock_guard lock(mutex_);
+  return jobs_.empty();
+}
+
+void NfceReadAhead::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || unread_ > 0; });
+    if (stopping_) return;
+    // the deque's elements stay where they are while others are pushed or popped at its ends
+    Job& job = jobs_[jobs_.size() - unread_];
+    lock.unlock();
+    NfceRead read = job.document.finish();
+    lock.lock();
+    job.read = std::move(read);
+    job.document = NfceReader();  // its bytes go as soon as it is read
+    --unread_;
+    changed_.notify_all();
+  }
 }
 
 }  // namespace qfx::server

@@ -9,9 +9,14 @@
 // `infNFeSupl` (the QR code, often CDATA) are skipped whole.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -72,6 +77,43 @@ class NfceReader {
  private:
   std::string bytes_;
   bool tooLarge_ = false;
+};
+
+// Documents read on a thread of their own while the caller writes the ones
+// read before: handed in whole, taken back read, in the order they came.
+// Memory stays bounded: the caller takes documents back (waiting for them)
+// until there is room for the next one: `depth` documents, `bytes` bytes.
+class NfceReadAhead {
+ public:
+  explicit NfceReadAhead(size_t depth = 64, size_t bytes = 16u << 20);
+  ~NfceReadAhead();  // lets the document being read end, drops the rest
+  NfceReadAhead(const NfceReadAhead&) = delete;
+  NfceReadAhead& operator=(const NfceReadAhead&) = delete;
+
+  bool hasRoom(size_t size) const;
+  void put(std::string name, NfceReader document, size_t size);
+  // The oldest document and its read: at once when it is read (nullopt
+  // otherwise, or when none waits), or after waiting for it with `wait`.
+  std::optional<std::pair<std::string, NfceRead>> take(bool wait);
+  bool empty() const;
+
+ private:
+  struct Job {
+    std::string name;
+    NfceReader document;
+    size_t size = 0;
+    std::optional<NfceRead> read;
+  };
+  void work();
+
+  const size_t depth_, bytes_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> jobs_;
+  size_t unread_ = 0;  // jobs_ from the end not read yet
+  size_t queuedBytes_ = 0;
+  bool stopping_ = false;
+  std::thread worker_;
 };
 
 // The access key's check digit (modulo 11 over its first 43 digits).

@@ -94,13 +94,6 @@ void Cancellation::cancel() {
   if (call_) call_->TryCancel();
 }
 
-Connection connectionOn(const std::string& address, bool tls, const QString& caFile, const std::string& token) {
-  QString ignored;  // an unreadable certificate leaves the system roots; the call then says why it fails
-  auto channel = channelFor(address, tls, caFile, &ignored);
-  if (!channel) channel = channelFor(address, tls, QString(), &ignored);
-  return {channel, token};
-}
-
 QString kindOfFileName(const QString& fileName) {
   // an NFC-e keeps the name the point of sale gave it (its access key, say)
   if (fileName.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) return QStringLiteral("NFCE");

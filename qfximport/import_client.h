@@ -53,9 +53,6 @@ struct Connection {
   std::string token;
 };
 
-// A connection on a session the caller already holds (the host's login).
-Connection connectionOn(const std::string& address, bool tls, const QString& caFile, const std::string& token);
-
 // Stops an import from another thread: the call is cut at once and nothing
 // is written. A piece already handed to a server that stopped reading stays
 // on its way until that server reads again or goes away (the synchronous

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "db/sql.h"
 
@@ -253,7 +254,33 @@ PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples
     booleans_[column] = PQftype(result, int(column)) == kBool;
 }
 
-PostgresRows::~PostgresRows() { PQclear(result_); }
+namespace {
+
+// Below this a result is freed at once: the wait is not worth it.
+constexpr int kLateReleaseRows = 10000;
+
+struct LateResults {
+  int scopes = 0;
+  std::vector<PGresult*> results;
+};
+thread_local LateResults lateResults;
+
+}  // namespace
+
+LateResultRelease::LateResultRelease() { ++lateResults.scopes; }
+
+LateResultRelease::~LateResultRelease() {
+  if (--lateResults.scopes > 0) return;
+  for (PGresult* result : lateResults.results) PQclear(result);
+  lateResults.results.clear();
+}
+
+PostgresRows::~PostgresRows() {
+  if (lateResults.scopes > 0 && rows_ >= kLateReleaseRows)
+    lateResults.results.push_back(result_);
+  else
+    PQclear(result_);
+}
 
 Result<bool> PostgresRows::next() { return ++row_ < rows_; }
 

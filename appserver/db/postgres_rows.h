@@ -69,6 +69,18 @@ class PostgresReadAhead {
   pg_conn* connection_;
 };
 
+// While one lives on a thread, the large results its reads leave are freed
+// only when it ends: freeing a million rows' blocks takes longer than
+// sending the last of them, so a streamed reply hands its last message over
+// first and frees after.
+class LateResultRelease {
+ public:
+  LateResultRelease();
+  ~LateResultRelease();
+  LateResultRelease(const LateResultRelease&) = delete;
+  LateResultRelease& operator=(const LateResultRelease&) = delete;
+};
+
 // Forgets the statements prepared on this connection; called before it
 // closes, so that a new session at the same address prepares afresh.
 void forgetPreparedStatements(QSqlDatabase& db);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/log.h"
+#include "db/postgres_rows.h"
 #include "db/statement_canceller.h"
 
 namespace qfx::server {
@@ -358,23 +359,27 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   };
   bool delivered = true;
   std::optional<QueuedReply> streamed;
+  std::function<void()> streamingTask;
+  std::optional<DbWorkers::Job> streamingJob;  // waited for once the reply is written
   if (dispatcher_.answersInPlace(request->method(), database_.dialect()) && inPlace_.hold()) {
     reply = answer(context, *request, canceller, &operatorCode);
   } else if (dispatcher_.streams(request->method())) {
     streamed.emplace(*request);
-    const std::function<void()> task = [&] {
+    streamingTask = [&] {
+      // the query's result is freed while gRPC's thread writes the last message
+      const sql::LateResultRelease late;
       metrics_.waitedForDatabase(Clock::now() - start);
       reply = answer(context, *request, canceller, &operatorCode, &*streamed);
       streamed->close();
     };
-    DbWorkers::Job job(task);
-    workers_.start(job);
+    streamingJob.emplace(streamingTask);
+    workers_.start(*streamingJob);
+    // returns once the worker has closed the reply: `reply` is set
     delivered = streamed->writeAsDelivered(writer, [&] {
       // gone: its statement stops now, not at the end of its rows
       if (streamed->gone()) canceller.cancel();
       cancelIfGone();
     });
-    workers_.finish(job);
   } else {
     workers_.run(
         [&] {
@@ -393,6 +398,7 @@ grpc::Status ApplicationService::Invoke(grpc::ServerContext* context, const rpc:
   } else if (!delivered) {
     rows = Error{ErrorKind::Unavailable, "o cliente desistiu da chamada antes de receber a resposta"};
   }
+  if (streamingJob) workers_.finish(*streamingJob);
   if (!rows) {
     const auto level = rows.error().kind == ErrorKind::Refused ? log::Level::Info : log::Level::Warn;
     log::write(level, "call",

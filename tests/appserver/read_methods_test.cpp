@@ -516,5 +516,42 @@ TEST(LargeReplies, ListOfManyItemsStreamsInChunksUnderTheMessageLimit) {
   EXPECT_EQ(again.packet().rowCount(), size_t(kSales * kItemsPerSale));
 }
 
+// On PostgreSQL a list this large leaves its query's result to be freed after
+// the reply's last message: the whole list still arrives, and the next call
+// on the same worker works.
+TEST(LargeReplies, OnPostgreSQLTheWholeListArrivesAndTheWorkerGoesOn) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  server::ServerOptions oneWorker;
+  oneWorker.maxThreads = 1;
+  ServerHarness harness(Backend::PostgreSQL, true, oneWorker);
+  QSqlDatabase db = harness.sql();
+  constexpr int kSales = 2200, kItemsPerSale = 5;  // past the size whose result is freed late
+  exec(db, "INSERT INTO LOJA (CDFILIAL, CDLOJA, NMLOJA) VALUES ('0003', '01', 'Loja Sul')");
+  exec(db,
+       "INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, IDSITUVENDA) "
+       "SELECT '0003', lpad(s::text, 10, '0'), '01', '001', '2024-03-12', '2024-03-12 10:00:00', 'F' "
+       "FROM generate_series(1, 2200) s");
+  exec(db,
+       "INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND) "
+       "SELECT '0003', lpad(s::text, 10, '0'), lpad(i::text, 3, '0'), 'P1', i, 1.5, 0 "
+       "FROM generate_series(1, 2200) s, generate_series(1, 5) i");
+  // as after any bulk load: without statistics the planner takes the tables for empty
+  ASSERT_TRUE(QSqlQuery(db).exec("ANALYZE VENDA, ITVENDA"));
+  auto client = harness.loggedIn();
+  PrincipalFilter f;
+  f.branch = "0003";
+  f.first = f.last = QDate(2024, 3, 12);
+  for (int call = 0; call < 2; ++call) {
+    auto reply = client->invoke("GetPrincipal", f.args());
+    ASSERT_TRUE(reply.ok()) << reply.status.error_message() << reply.packetError;
+    const auto& p = reply.packet();
+    ASSERT_EQ(p.rowCount(), size_t(kSales * kItemsPerSale));
+    double total = 0;
+    for (size_t r = 0; r < p.rowCount(); ++r) total += cellNumber(p, "TOTITEM", r);
+    EXPECT_DOUBLE_EQ(total, kSales * 1.5 * (1 + 2 + 3 + 4 + 5));
+  }
+  EXPECT_TRUE(client->invoke("GetParamFilial", {text("0003")}).ok());
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ReadMethodsTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          BackendName());

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QPointer>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTableWidget>
@@ -136,17 +137,22 @@ TEST(ImportScreen, TestsImportsListsProblemsAndCutsACallMidway) {
   dialog->setPaths({bigFile});
   QPointer<ImportDialog> alive(dialog);
   {
-    PausedServer paused(server.processId());
+    // the server stops reading once pieces are on their way
     QSignalSpy ended(dialog, &ImportDialog::runEnded);
+    auto* progress = dialog->findChild<QProgressBar*>("pbrProgresso");
     dialog->findChild<QAbstractButton*>("btnImportar")->click();
     EXPECT_TRUE(dialog->running());
-    QTest::qWait(500);  // the first pieces are on their way into a server that reads nothing
+    for (int i = 0; i < 400 && progress->value() == 0; ++i) QTest::qWait(25);
+    ASSERT_GT(progress->value(), 0);
+    PausedServer paused(server.processId());
+    QTest::qWait(300);
     dialog->findChild<QAbstractButton*>("btnCancelar")->click();
     EXPECT_EQ(ended.count(), 1) << "Cancelar returns while the server still reads nothing";
     EXPECT_FALSE(dialog->running());
     EXPECT_TRUE(dialog->findChild<QAbstractButton*>("btnImportar")->isEnabled());
     EXPECT_EQ(counts->rowCount(), 0) << "no reply: the call was cut";
 
+    // a call to the stopped server (its health check unanswered): closing the window does not wait either
     dialog->findChild<QAbstractButton*>("btnImportar")->click();
     ASSERT_TRUE(dialog->running());
     QTest::qWait(200);

@@ -13,9 +13,9 @@
 #include <array>
 #include <memory>
 
-#include "remote/filtro.h"
 #include <hostkit/core/dataset.h>
 #include <hostkit/core/netconnection.h>
+#include <qfx31700/remote/filtro.h>
 
 namespace qfx {
 

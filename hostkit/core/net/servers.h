@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 
 // The application servers keep nothing between calls (sessions live in the
 // database), so several serve one database and any of them takes the

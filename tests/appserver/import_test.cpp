@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <atomic>
@@ -17,6 +18,8 @@
 
 #include "auth/sessions.h"
 #include "common/nfce_reader.h"
+#include "db/database.h"
+#include "db/migrations.h"
 #include "harness.h"
 #include "posting_support.h"
 
@@ -968,6 +971,15 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
 
   auto byDocuments = send(*client_, {{"PARAMFILIAL.csv", "PARAMFILIAL", "CDFILIAL;IDZNFCE\n0001;N\n"}});
   ASSERT_TRUE(byDocuments.reply.written()) << byDocuments.problems();
+  {
+    // a database upgraded with these documents in: their sales give the record
+    server::Database database(*server::DbConfig::parse(harness_->testDatabase().url()));
+    QSqlQuery drop(db);
+    ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE NFCECAIXADIA"))) << drop.lastError().text().toStdString();
+    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 15"));
+    auto upgraded = server::migrations::migrate(database);
+    ASSERT_TRUE(upgraded.ok()) << upgraded.error().message;
+  }
   EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL)) << "the cancelled one counts nothing";
   // a register that issues no NFC-e keeps its Z reduction
   exec(db, QStringLiteral("UPDATE CAIXA SET CDSERIENFCE = NULL WHERE CDFILIAL = '0001' AND CDCAIXA = '002'"));

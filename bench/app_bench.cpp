@@ -225,6 +225,8 @@ Prepared prepare(Store& store, int64_t items, bool kept) {
   QElapsedTimer timer;
   timer.start();
   if (kept && store.exists(p.tag)) {
+    // a kept database made before a new migration
+    must(srv::migrations::migrate(*openDatabase(store.url(p.tag))), "migração");
     p.generatedItems = itemCount(store.url(p.tag));
     p.seconds = seconds(timer);
     return p;

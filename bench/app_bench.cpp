@@ -225,6 +225,8 @@ Prepared prepare(Store& store, int64_t items, bool kept) {
   QElapsedTimer timer;
   timer.start();
   if (kept && store.exists(p.tag)) {
+    // a kept database made before a new migration
+    must(srv::migrations::migrate(*openDatabase(store.url(p.tag))), "migração");
     p.generatedItems = itemCount(store.url(p.tag));
     p.seconds = seconds(timer);
     return p;
@@ -442,7 +444,8 @@ class Screen {
     auto session = login.Login(host_->operadorValue, QString::fromLatin1(srv::demo::kDemoPassword));
     if (!session.ok()) die("login: " + session.error().toStdString());
     host_->token = session->token;
-    if (auto failed = hostkit::openHostDatabase({QString::fromStdString(url)})) die(failed->toStdString());
+    if (const auto opened = hostkit::openHostDatabase({QString::fromStdString(url)}); !opened.ok())
+      die(opened.error().toStdString());
     Initialize();
     qfx::CriaGeraNF();
     screen_ = qfx::frmGeraNF;

@@ -175,6 +175,7 @@ Template makeTemplate(Store& store, int64_t items, bool kept) {
   timer.start();
   if (kept && store.exists(t.tag)) {
     auto database = openDatabase(store.url(t.tag));
+    must(migrations::migrate(*database), "migração");  // a kept template made before a new migration
     QSqlDatabase db = must(database->connection(), "conexão");
     QSqlQuery q = exec(db, QStringLiteral("SELECT COUNT(*) FROM ITVENDA"));
     t.generatedItems = q.next() ? q.value(0).toLongLong() : 0;

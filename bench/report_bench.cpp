@@ -351,11 +351,11 @@ void waitFor(const ReportRun& run, Signal signal, bool done) {
 void exportsOf(const ReportDocument& document, const QDir& out, ReportFigures& figures) {
   const QString xlsx = out.filePath(QStringLiteral("relatorio.xlsx")),
                 csv = out.filePath(QStringLiteral("relatorio.csv"));
-  std::optional<QString> error;
-  figures.xlsx = timed([&] { error = exportXlsx(document.table(), document.title(), xlsx); });
-  if (error) die("exportXlsx: " + error->toStdString());
-  figures.csv = timed([&] { error = exportCsv(document.table(), csv); });
-  if (error) die("exportCsv: " + error->toStdString());
+  hostkit::Status written = hostkit::success();
+  figures.xlsx = timed([&] { written = exportXlsx(document.table(), document.title(), xlsx); });
+  if (!written.ok()) die("exportXlsx: " + written.error().toStdString());
+  figures.csv = timed([&] { written = exportCsv(document.table(), csv); });
+  if (!written.ok()) die("exportCsv: " + written.error().toStdString());
   figures.xlsxBytes = QFileInfo(xlsx).size();
   figures.csvBytes = QFileInfo(csv).size();
 }
@@ -418,10 +418,10 @@ Moment readerTime(const ReportTemplate& report, const ReportParams& params) {
     QMap<QString, QVariant> values;
     for (const QString& name : report.paramNames(hostkit::DatabaseKind::Generic))
       if (const ReportParam* p = params.find(name)) values.insert(name.toUpper(), reportSqlValue(*p));
-    QString error;
-    const auto rows = QueryRows::open(db, report.queryFor(hostkit::DatabaseKind::Generic), values,
-                                      QStringLiteral("rpddPadrao"), &error);
-    if (!rows) die("QueryRows: " + error.toStdString());
+    const auto opened =
+        QueryRows::open(db, report.queryFor(hostkit::DatabaseKind::Generic), values, QStringLiteral("rpddPadrao"));
+    if (!opened.ok()) die("QueryRows: " + opened.error().toStdString());
+    QueryRows* rows = opened->get();
     QByteArray buffer;
     int64_t bytes = 0;
     while (rows->next())
@@ -488,8 +488,8 @@ void benchSize(int64_t scale, const QDir& out) {
   std::string summary;
   double generation = 0;
   const QString file = demoDatabase(scale, &summary, &generation);
-  if (auto error = hostkit::openHostDatabase({QStringLiteral("sqlite:") + file}))
-    die("banco do host: " + error->toStdString());
+  if (const auto opened = hostkit::openHostDatabase({QStringLiteral("sqlite:") + file}); !opened.ok())
+    die("banco do host: " + opened.error().toStdString());
   const Period period = demoPeriod(file);
   const ReportTemplate report = reportOne();
   const ReportParams params = allBranchesOver(report, period);

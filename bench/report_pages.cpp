@@ -91,7 +91,7 @@ void savePageOne(const ReportTemplate& report, const ReportParams& params, const
   context.reportCode = QStringLiteral("Qfx317");
   const ReportDocument document = buildReportDocument(report, params, context);
   if (document.table().isEmpty()) fail(report.title + QStringLiteral(": nenhuma linha"));
-  if (auto error = document.exportPdf(pdf)) fail(*error);
+  if (const auto written = document.exportPdf(pdf); !written.ok()) fail(written.error());
   QString stem = png;
   stem.chop(4);  // pdftoppm adds ".png"
   runToEnd(QStringLiteral("pdftoppm"),
@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
   runToEnd(binary("qfxdemo"), {QStringLiteral("--db"), QStringLiteral("sqlite:") + database, QStringLiteral("--scale"),
                                QStringLiteral("600"), QStringLiteral("--seed"), QStringLiteral("42"),
                                QStringLiteral("--today"), today.toString(Qt::ISODate)});
-  if (auto error = hostkit::openHostDatabase({QStringLiteral("sqlite:") + database})) fail(*error);
+  if (const auto opened = hostkit::openHostDatabase({QStringLiteral("sqlite:") + database}); !opened.ok())
+    fail(opened.error());
   auto host = hostkit::ScriptedHostServices::install();
   host->filial = QStringLiteral("0001");
   host->operadorValue = QStringLiteral("demo");

@@ -61,15 +61,16 @@ int runHost(QApplication& app, const QStringList& arguments) {
   installPortugueseTranslations(app);
 
   auto loaded = loadSettings(arguments);
-  if (auto* message = std::get_if<QString>(&loaded)) {
-    std::fprintf(stdout, "%s\n", qPrintable(*message));
-    return message->startsWith(QLatin1String("Usage")) || message->contains(QLatin1String("--help")) ? 0 : 2;
+  if (!loaded.ok()) {
+    const QString& message = loaded.error();
+    std::fprintf(stdout, "%s\n", qPrintable(message));
+    return message.startsWith(QLatin1String("Usage")) || message.contains(QLatin1String("--help")) ? 0 : 2;
   }
-  HostSettings settings = std::get<HostSettings>(loaded);
+  HostSettings settings = std::move(*loaded);
 
   if (!settings.settingsNotice.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(settings.settingsNotice));
-  if (auto error = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword})) {
-    fatal(*error);
+  if (const auto opened = hostkit::openHostDatabase({settings.databaseUrl, settings.databasePassword}); !opened.ok()) {
+    fatal(opened.error());
     return 1;
   }
   const auto outcome = login(settings);
@@ -88,11 +89,11 @@ int runHost(QApplication& app, const QStringList& arguments) {
   hostkit::installHostServices(services);
 
   ModuleLoader module;
-  const auto moduleError = module.load(settings.modulePath);
+  const hostkit::Status moduleLoaded = module.load(settings.modulePath);
   MainWindow window(module, session);
   services->session().mdiArea = window.mdiArea();
   window.show();
-  if (moduleError) fatal(*moduleError);  // the host keeps running without the module
+  if (!moduleLoaded.ok()) fatal(moduleLoaded.error());  // the host keeps running without the module
 
   std::unique_ptr<ScreenshotTour> tour;
   if (!settings.screenshotDir.isEmpty()) tour = std::make_unique<ScreenshotTour>(window, settings.screenshotDir);

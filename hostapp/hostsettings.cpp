@@ -43,18 +43,18 @@ constexpr auto kServerListKey = "servidor/enderecos";
 
 // An error text when the stored list of servers cannot be read (the single
 // server of the older keys is kept then).
-std::optional<QString> readStored(HostSettings& s) {
+hostkit::Status readStored(HostSettings& s) {
   QSettings stored;
   s.server.host = stored.value(QStringLiteral("servidor/host"), s.server.host).toString();
   s.server.port = stored.value(QStringLiteral("servidor/porta"), s.server.port).toInt();
-  std::optional<QString> error;
+  hostkit::Status listRead = hostkit::success();
   if (stored.contains(QLatin1String(kServerListKey))) {
     const auto list = hostkit::parseServerList(stored.value(QLatin1String(kServerListKey)).toString());
     if (list.ok())
       s.server.setServers(*list);
     else
-      error = QStringLiteral("%1\nEm %2, chave %3; corrija-a ou informe --server.")
-                  .arg(list.error(), stored.fileName(), QLatin1String(kServerListKey));
+      listRead = hostkit::Status::failure(QStringLiteral("%1\nEm %2, chave %3; corrija-a ou informe --server.")
+                                              .arg(list.error(), stored.fileName(), QLatin1String(kServerListKey)));
   }
   s.server.tls = stored.value(QStringLiteral("servidor/tls"), s.server.tls).toBool();
   s.server.caFile = stored.value(QStringLiteral("servidor/ca"), s.server.caFile).toString();
@@ -72,35 +72,34 @@ std::optional<QString> readStored(HostSettings& s) {
   s.helpCollection = stored.value(QStringLiteral("ajuda/colecao"), s.helpCollection).toString();
   s.modulePath = stored.value(QStringLiteral("modulo/arquivo"), s.modulePath).toString();
   s.branch = stored.value(QStringLiteral("login/filial"), s.branch).toString();
-  return error;
+  return listRead;
 }
 
 }  // namespace
 
 namespace {
 // The password file's first line, when only its owner may read or write it;
-// otherwise none, and `error` says why.
-std::optional<QString> readPasswordFile(const QString& path, QString& error) {
+// otherwise why it is not taken.
+hostkit::Result<QString> readPasswordFile(const QString& path) {
+  using Read = hostkit::Result<QString>;
   QFile file(path);
   const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                                           QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists())
-    error = QStringLiteral("Arquivo de senha não encontrado: %1").arg(path);
-  else if (file.permissions() & others)
-    error = QStringLiteral(
-                "O arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono "
-                "(chmod 600).")
-                .arg(path);
-  else if (!file.open(QIODevice::ReadOnly))
-    error = QStringLiteral("Não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString());
-  if (!error.isEmpty()) return std::nullopt;
+  if (!file.exists()) return Read::failure(QStringLiteral("Arquivo de senha não encontrado: %1").arg(path));
+  if (file.permissions() & others)
+    return Read::failure(
+        QStringLiteral("O arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono (chmod 600).")
+            .arg(path));
+  if (!file.open(QIODevice::ReadOnly))
+    return Read::failure(
+        QStringLiteral("Não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString()));
   return QString::fromUtf8(file.readLine()).trimmed();
 }
 }  // namespace
 
-std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
+hostkit::Result<HostSettings> loadSettings(const QStringList& arguments) {
   HostSettings s = defaults();
-  const auto storedError = readStored(s);
+  const hostkit::Status storedRead = readStored(s);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Consolidação de Vendas - aplicação hospedeira"));
@@ -145,15 +144,16 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Mostra a versão e termina."));
   parser.addOptions({server, tls, ca, db, dbPasswordFile, reports, manual, module, op, password, passwordFile, branch,
                      shots, version});
-  if (!parser.parse(arguments)) return parser.errorText();
-  if (parser.isSet(QStringLiteral("help"))) return parser.helpText();
+  using Loaded = hostkit::Result<HostSettings>;
+  if (!parser.parse(arguments)) return Loaded::failure(parser.errorText());
+  if (parser.isSet(QStringLiteral("help"))) return Loaded::failure(parser.helpText());
 
   if (parser.isSet(server)) {
     const auto list = hostkit::parseServerList(parser.value(server));
-    if (!list.ok()) return list.error();
+    if (!list.ok()) return Loaded::failure(list.error());
     s.server.setServers(*list);
-  } else if (storedError) {
-    return *storedError;
+  } else if (!storedRead.ok()) {
+    return Loaded::failure(storedRead.error());
   }
   if (parser.isSet(tls)) s.server.tls = true;
   if (parser.isSet(ca)) s.server.caFile = parser.value(ca);
@@ -162,9 +162,9 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   if (parser.isSet(db)) {
     s.databaseUrl = parser.value(db);
     if (!QUrl(s.databaseUrl).password().isEmpty())
-      return QStringLiteral(
+      return Loaded::failure(QStringLiteral(
           "--db não aceita a senha no endereço: ficaria visível na lista de processos e gravada nas configurações. "
-          "Use --db-password-file (arquivo só do dono) ou ~/.pgpass.");
+          "Use --db-password-file (arquivo só do dono) ou ~/.pgpass."));
     if (s.databaseUrl.startsWith(QLatin1String("sqlite:")))
       s.databaseUrl = QStringLiteral("sqlite:") + absolute(s.databaseUrl.mid(7));
   }
@@ -173,29 +173,30 @@ std::variant<HostSettings, QString> loadSettings(const QStringList& arguments) {
   if (parser.isSet(module)) s.modulePath = absolute(parser.value(module));
   if (parser.isSet(op)) s.operatorCode = parser.value(op);
   if (parser.isSet(password))
-    return QStringLiteral(
-        "--password não é aceito: a senha ficaria visível na lista de processos. "
-        "Use a variável QFX_PASSWORD ou --password-file.");
+    return Loaded::failure(
+        QStringLiteral("--password não é aceito: a senha ficaria visível na lista de processos. "
+                       "Use a variável QFX_PASSWORD ou --password-file."));
   if (parser.isSet(passwordFile)) {
-    const auto read = readPasswordFile(parser.value(passwordFile), s.passwordRefusal);
-    if (read) s.password = *read;
+    const auto read = readPasswordFile(parser.value(passwordFile));
+    if (read.ok())
+      s.password = *read;
+    else
+      s.passwordRefusal = read.error();
   } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {
     s.password = qEnvironmentVariable("QFX_PASSWORD");
   }
   if (parser.isSet(dbPasswordFile)) {
-    QString why;
-    const auto read = readPasswordFile(parser.value(dbPasswordFile), why);
-    if (!read) return why;
+    const auto read = readPasswordFile(parser.value(dbPasswordFile));
+    if (!read.ok()) return Loaded::failure(read.error());
     s.databasePassword = *read;
   }
   if (s.server.tls && !s.server.caFile.isEmpty()) {
     // without it the channel would quietly trust the system's authorities instead
     QFile ca(s.server.caFile);
     if (!ca.open(QIODevice::ReadOnly))
-      return QStringLiteral(
-                 "Não foi possível ler o certificado da autoridade (--ca) %1: %2. Corrija o caminho ou "
-                 "informe outro com --ca.")
-          .arg(s.server.caFile, ca.errorString());
+      return Loaded::failure(QStringLiteral("Não foi possível ler o certificado da autoridade (--ca) %1: %2. Corrija "
+                                            "o caminho ou informe outro com --ca.")
+                                 .arg(s.server.caFile, ca.errorString()));
   }
   if (parser.isSet(branch)) s.branch = parser.value(branch);
   if (parser.isSet(shots)) s.screenshotDir = parser.value(shots);

@@ -6,10 +6,9 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
-#include <variant>
 
 #include <hostkit/core/hostservices.h>
+#include <hostkit/core/result.h>
 
 namespace qfxhost {
 
@@ -29,10 +28,10 @@ struct HostSettings {
 };
 
 // The defaults, then the stored settings, then the command line. An error
-// value for a command line that cannot be understood (or --help text). A
+// value for a command line that cannot be understood (or the --help text). A
 // password file that cannot be taken is no such error: the operator is asked
 // for the password, and told why.
-std::variant<HostSettings, QString> loadSettings(const QStringList& arguments);
+hostkit::Result<HostSettings> loadSettings(const QStringList& arguments);
 // Stores what the operator may keep (no password), in a file only its owner may read.
 void saveSettings(const HostSettings& settings);
 

@@ -194,7 +194,7 @@ void ImportDialog::start(bool dryRun) {
     QElapsedTimer clock;
     clock.start();
     qfximport::Outcome outcome;
-    const QString failures = hostkit::CallOnServers(
+    const hostkit::Status served = hostkit::CallOnServers(
         target.servers, target.tls, target.caFile,
         [&](const std::shared_ptr<grpc::Channel>& channel, const QString& at) {
           if (run->cancel.requested()) return true;
@@ -207,9 +207,9 @@ void ImportDialog::start(bool dryRun) {
               &run->cancel);
           return !outcome.serverLost;
         });
-    if (!outcome.ok && !failures.isEmpty())
-      outcome.error =
-          QStringLiteral("Nenhum servidor de aplicação atendeu a importação; nada foi gravado (%1).").arg(failures);
+    if (!outcome.ok && !served.ok())
+      outcome.error = QStringLiteral("Nenhum servidor de aplicação atendeu a importação; nada foi gravado (%1).")
+                          .arg(served.error());
     run->report([outcome, dryRun](ImportDialog* w) { w->showOutcome(outcome, dryRun); });
   }).detach();
   updateButtons();

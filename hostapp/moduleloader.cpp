@@ -6,12 +6,13 @@ namespace qfxhost {
 
 ModuleLoader::~ModuleLoader() { unload(); }
 
-std::optional<QString> ModuleLoader::load(const QString& path) {
+hostkit::Status ModuleLoader::load(const QString& path) {
+  using hostkit::Status;
   unload();
-  if (!QFileInfo::exists(path)) return QStringLiteral("O módulo %1 não foi encontrado.").arg(path);
+  if (!QFileInfo::exists(path)) return Status::failure(QStringLiteral("O módulo %1 não foi encontrado.").arg(path));
   library_.setFileName(path);
   if (!library_.load())
-    return QStringLiteral("O módulo %1 não pôde ser carregado: %2").arg(path, library_.errorString());
+    return Status::failure(QStringLiteral("O módulo %1 não pôde ser carregado: %2").arg(path, library_.errorString()));
   using Entry = void (*)();
   const auto resolve = [this](const char* name) { return reinterpret_cast<Entry>(library_.resolve(name)); };
   const Entry iniProc = resolve("IniProc");
@@ -20,15 +21,15 @@ std::optional<QString> ModuleLoader::load(const QString& path) {
   const bool hasTable = library_.resolve("GetPackageInfoTable") != nullptr;
   if (!iniProc || !initialize || !finalize || !hasTable) {
     library_.unload();
-    return QStringLiteral(
-               "O arquivo %1 não é um módulo válido: faltam as entradas IniProc, Initialize, Finalize "
-               "ou GetPackageInfoTable.")
-        .arg(path);
+    return Status::failure(
+        QStringLiteral("O arquivo %1 não é um módulo válido: faltam as entradas IniProc, Initialize, "
+                       "Finalize ou GetPackageInfoTable.")
+            .arg(path));
   }
   initialize();
   iniProc_ = iniProc;
   finalize_ = finalize;
-  return std::nullopt;
+  return hostkit::success();
 }
 
 void ModuleLoader::iniProc() const {

@@ -3,7 +3,8 @@
 
 #include <QLibrary>
 #include <QString>
-#include <optional>
+
+#include <hostkit/core/result.h>
 
 namespace qfxhost {
 
@@ -13,7 +14,7 @@ class ModuleLoader {
 
   // Loads the library, binds IniProc, Initialize, Finalize and
   // GetPackageInfoTable, then runs Initialize. An error value says what failed.
-  std::optional<QString> load(const QString& path);
+  hostkit::Status load(const QString& path);
   bool loaded() const { return iniProc_ != nullptr; }
   // Opens the module's screen; exceptions of the screen reach the caller.
   void iniProc() const;

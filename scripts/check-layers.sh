@@ -19,7 +19,8 @@ declare -A forbidden=(
 status=0
 for folder in "${!forbidden[@]}"; do
   for target in ${forbidden[$folder]}; do
-    if hits=$(grep -rn "#include \"$target/" "$folder" 2>/dev/null); then
+    # "target/x.h" inside the module, <qfx31700/target/x.h> in its headers
+    if hits=$(grep -rnE "#include [\"<](qfx31700/)?$target/" "$folder" 2>/dev/null); then
       echo "$folder/ must not include $target/:"
       echo "$hits"
       status=1

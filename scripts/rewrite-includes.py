@@ -6,7 +6,10 @@ A header of another library is included as <hostkit/core/dataset.h>,
 ..., so a reader sees where it comes from; an include inside one library
 stays as it is ("dataset.h", "navigation/modulestate.h"). The build gives each
 library a root that reaches its own folder under that spelling alone (see
-qfx_include_root in CMakeLists.txt), so the layering still holds.
+qfx_include_root in CMakeLists.txt), so the layering still holds; a library's
+own folder is on its own sources' include path alone, so a header that
+includes another folder of its library spells that include with its library
+too (the script leaves such an include alone).
 
 Run from anywhere: scripts/rewrite-includes.py [--check]. It is idempotent:
 an include already spelt with its library is left alone. With --check it

@@ -70,4 +70,12 @@ Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text
   return std::unique_ptr<Rows>(std::move(*rows));
 }
 
+Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const QString& text, const QVariantList& values) {
+  std::vector<std::optional<std::string>> texts;
+  texts.reserve(size_t(values.size()));
+  for (const QVariant& v : values)
+    texts.push_back(v.isNull() ? std::nullopt : std::optional<std::string>(v.toString().toStdString()));
+  return openRows(db, text.toStdString(), texts);
+}
+
 }  // namespace qfx::server::sql

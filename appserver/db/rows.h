@@ -59,6 +59,12 @@ Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text
                                        const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No,
                                        RowReader reader = RowReader::Fastest);
 
+// The same for a text and values as the domain code writes them for
+// QSqlQuery: each value bound as its text (a null one as NULL). On
+// PostgreSQL one round trip, where a QSqlQuery takes three (prepare,
+// execute, release): for the statements a call runs one after the other.
+Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const QString& text, const QVariantList& values);
+
 // Whether openRows reads this connection's driver with its C library.
 bool readsCells(const QSqlDatabase& db);
 

@@ -139,22 +139,21 @@ Result<bool> checkedByDocuments(QSqlDatabase& db, const QString& branch, const Q
   return *found && (*rows)->text(0) == "N";
 }
 
-// The day's documents in cents, each to the cent as its vNF is; none when the
-// register issued none (or every one was cancelled).
+// The day's documents in cents, as the import recorded them apart from the
+// sales; none when the register issued none (or every one was cancelled).
 Result<std::optional<qint64>> documentsCents(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                              const QDate& day) {
   auto rows = sql::openRows(db,
-                            "SELECT VRTOTNFCE FROM VENDA WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTVENDA = ? "
-                            "AND CDCHAVENFCE IS NOT NULL AND IDSITUVENDA <> 'C'",
+                            "SELECT VRCENTNFCE, QTNFCE FROM NFCECAIXADIA WHERE CDFILIAL = ? AND CDCAIXA = ? "
+                            "AND DTVENDA = ?",
                             {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
   if (!rows) return rows.error();
-  std::optional<qint64> cents;
-  for (;;) {
-    auto more = (*rows)->next();
-    if (!more) return more.error();
-    if (!*more) return cents;
-    cents = cents.value_or(0) + std::llround((*rows)->number(0) * 100.0);
-  }
+  auto found = (*rows)->next();
+  if (!found) return found.error();
+  if (!*found) return std::optional<qint64>();
+  const auto cents = std::llround((*rows)->number(0));
+  if (cents == 0 && std::llround((*rows)->number(1)) <= 0) return std::optional<qint64>();
+  return std::optional<qint64>(cents);
 }
 
 Result<packet::Packet> documentsReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "common/csv_reader.h"
 #include "common/import_values.h"
 #include "common/nfce_reader.h"
+#include "common/wire_date.h"
 #include "db/row_writer.h"
 #include "db/rows.h"
 #include "db/sql.h"
@@ -189,11 +191,22 @@ struct Importer::State {
     long long totalCents;
   };
   std::unordered_map<std::string, std::optional<NfceBranch>> nfceBranches;  // CNPJ -> branch
-  std::unordered_map<std::string, qlonglong> lastSaleNumber;                // branch -> the greatest taken
-  std::unordered_map<std::string, NfceRead> nfceKeysRead;                   // access key -> where
+  // the branch's sale numbers: the greatest before this import, and the greatest it took
+  struct SaleNumbers {
+    qlonglong before, last;
+  };
+  std::unordered_map<std::string, SaleNumbers> saleNumbers;  // branch -> its numbers
+  // The documents read since their sales were last written: a copy among
+  // them is found here, one of a document written before by its access key
+  // in the database (in this transaction), so what is kept per document
+  // does not grow with the folder.
+  std::unordered_map<std::string, NfceRead> nfceKeysUnwritten;  // access key -> where
   std::unordered_map<std::string, QString> productByGtin, customerByDocument;
   // cancellations, applied once the documents of the same import are in
   std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
+  // what this import changes in the documents recorded per register and day
+  // (branch, register, day -> cents, documents), written a batch at a time
+  std::map<std::tuple<QString, QString, QString>, std::pair<qint64, qint64>> nfceDayChanges;
 
   // sales
   std::optional<Sale> sale;
@@ -300,9 +313,19 @@ struct Importer::State {
   Status applyCancellation(const std::string& file, const QString& key);
   Status keepCancellation(const std::string& file, const QString& key);
   Status forgetWaitingCancellation(const QString& key);
+  void countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
+                         const QVariant& total, int sign);
+  Status writeNfceDays();
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
-  Result<QString> nfceSaleNumber(const QString& branch, const QString& key);
+  // the sale a document is: its number, and when the database has it already,
+  // its vNF in cents and whether this import wrote it
+  struct NfceSale {
+    QString number;
+    std::optional<long long> storedCents;
+    bool ofThisImport = false;
+  };
+  Result<NfceSale> nfceSale(const QString& branch, const QString& key);
   Result<QString> nfceProduct(const NfceBranch& branch, const NfceItem& item);
   Result<QString> nfceCustomer(const QString& document);
 };
@@ -968,7 +991,13 @@ Status Importer::State::writeBatch() {
   for (auto& [branch, sales] : byBranch)
     if (auto written = writeSales(branch, sales); !written) return written;
   batch.clear();
-  return success();
+  if (!nfceKeysUnwritten.empty()) {
+    // the documents' sales are in the database now, where their keys find them
+    if (saleRows)
+      if (auto flushed = saleRows->flush(); !flushed) return flushed;
+    nfceKeysUnwritten.clear();
+  }
+  return writeNfceDays();
 }
 
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
@@ -1025,17 +1054,21 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
     }
   }
   auto& counts = count();
+  const bool documents = kind->name == std::string(importing::kNfce);
+  const auto value = [&](const Sale& s, const char* name) { return s.head.values[size_t(column(name))]; };
   for (auto* s : sales) {
     const QString number = text(s->head, "NRSEQVENDA");
     auto head = storedHeads.find(number.toStdString());
     if (head == storedHeads.end()) {
       if (auto done = insertSale(*s); !done) return done;
+      if (documents && text(s->head, "IDSITUVENDA") != QLatin1String("C"))
+        countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
       ++counts.inserted;
       continue;
     }
     const auto& items = storedItems[number.toStdString()];
     // a document imported again keeps the cancellation its event brought
-    if (kind->name == std::string(importing::kNfce) && head->second[11].toString() == QLatin1String("C"))
+    if (documents && head->second[11].toString() == QLatin1String("C"))
       s->head.values[size_t(column("IDSITUVENDA"))] = QStringLiteral("C");
     bool same = items.size() == s->items.size();
     for (size_t i = 0; i < std::size(kSaleColumns) && same; ++i) {
@@ -1074,6 +1107,13 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
       continue;
     }
     if (auto done = replaceSale(*s); !done) return done;
+    // the document replaced counts no more, the one that replaces it does
+    // (a cancelled one, kept cancelled, counted neither before nor now)
+    if (documents && head->second[11].toString() != QLatin1String("C")) {
+      const auto& old = head->second;
+      countNfceDocument(old[0], old[3], old[4], old[15], -1);
+      countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
+    }
     ++counts.updated;
   }
   return success();
@@ -1201,18 +1241,27 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
-Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QString& key) {
+Result<Importer::State::NfceSale> Importer::State::nfceSale(const QString& branch, const QString& key) {
   {
     // once a document: the statement is kept, not prepared per call
-    auto stored =
-        sql::openRows(db, "SELECT NRSEQVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {key.toStdString()}, sql::Reuse::Kept);
+    auto stored = sql::openRows(db, "SELECT NRSEQVENDA, VRTOTNFCE FROM VENDA WHERE CDCHAVENFCE = ?",
+                                {key.toStdString()}, sql::Reuse::Kept);
     if (!stored) return stored.error();
     auto found = (*stored)->next();
     if (!found) return found.error();
-    if (*found) return QString::fromUtf8((*stored)->text(0).data(), qsizetype((*stored)->text(0).size()));
+    if (*found) {
+      const auto& row = **stored;
+      NfceSale sale;
+      sale.number = QString::fromUtf8(row.text(0).data(), qsizetype(row.text(0).size()));
+      sale.storedCents = row.isNull(1) ? -1 : centsOf(row.number(1));
+      // numbers past the greatest before this import are the ones it took
+      const auto numbers = saleNumbers.find(branch.toStdString());
+      sale.ofThisImport = numbers != saleNumbers.end() && sale.number.toLongLong() > numbers->second.before;
+      return sale;
+    }
   }
-  auto last = lastSaleNumber.find(branch.toStdString());
-  if (last == lastSaleNumber.end()) {
+  auto last = saleNumbers.find(branch.toStdString());
+  if (last == saleNumbers.end()) {
     // another import numbering the branch's documents waits here until it
     // commits, then reads the greatest number it left (PostgreSQL read committed)
     if (auto locked = series::lock(db, branch, kNfceSaleSeries); !locked) return locked.error();
@@ -1229,9 +1278,9 @@ Result<QString> Importer::State::nfceSaleNumber(const QString& branch, const QSt
                              greatest->value(0).toString().toStdString() +
                              ", que não é um número: as NFC-e não têm como numerar as suas vendas");
     }
-    last = lastSaleNumber.emplace(branch.toStdString(), n).first;
+    last = saleNumbers.emplace(branch.toStdString(), SaleNumbers{n, n}).first;
   }
-  return QStringLiteral("%1").arg(++last->second, 10, 10, QLatin1Char('0'));
+  return NfceSale{QStringLiteral("%1").arg(++last->second.last, 10, 10, QLatin1Char('0')), std::nullopt, false};
 }
 
 Result<QString> Importer::State::nfceProduct(const NfceBranch& branch, const NfceItem& item) {
@@ -1264,7 +1313,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   summary.lines += doc.items.size();
   long long totalCents = centsOf(doc.total);
   const std::string key = doc.key.toStdString();
-  if (auto seen = nfceKeysRead.find(key); seen != nfceKeysRead.end()) {
+  if (auto seen = nfceKeysUnwritten.find(key); seen != nfceKeysUnwritten.end()) {
     // the same document copied or renamed: one sale
     if (seen->second.totalCents == totalCents) {
       ++counts.unchanged;
@@ -1276,7 +1325,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
     ++counts.refused;
     return;
   }
-  nfceKeysRead.emplace(key, NfceRead{fileName, totalCents});
+  nfceKeysUnwritten.emplace(key, NfceRead{fileName, totalCents});
   auto refuse = [&] { ++counts.refused; };
 
   auto branch = nfceBranchOf(doc.issuerCnpj);
@@ -1297,8 +1346,20 @@ void Importer::State::importNfce(const NfceDocument& doc) {
                     ": informe a série de NFC-e do caixa (CDSERIENFCE) no cadastro");
     return refuse();
   }
-  auto number = nfceSaleNumber(b.code, doc.key);
-  if (!number) return void(failed(number.error()));
+  auto stored = nfceSale(b.code, doc.key);
+  if (!stored) return void(failed(stored.error()));
+  if (stored->ofThisImport) {
+    // the same document copied or renamed, its sale written already
+    if (stored->storedCents == totalCents) {
+      ++counts.unchanged;
+      return;
+    }
+    nfceProblem(
+        0, "NFe/infNFe/@Id",
+        "a NFC-e " + key + " já veio em outro arquivo desta importação com outro valor: um dos dois foi alterado");
+    return refuse();
+  }
+  const QString* number = &stored->number;
 
   Row head;
   head.line = 1;
@@ -1348,7 +1409,6 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   if (!sound) return refuse();
   set("CDPRODUTO", sale.items.front().values[1]);
   sale.head = std::move(head);
-  salesRead.insert(sale.key);
   this->sale = std::move(sale);
   closeSale();
 }
@@ -1363,7 +1423,7 @@ Status Importer::State::applyCancellations() {
   for (const auto& [file, key] : cancellations)
     if (auto applied = applyCancellation(file, key); !applied) return applied;
   cancellations.clear();
-  return success();
+  return writeNfceDays();
 }
 
 // A pending sale is cancelled (never posted, and the Z check counts it as
@@ -1379,8 +1439,12 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   } restore{fileName, current};
   const char* element = "procEventoNFe/evento/infEvento/chNFe";
   const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-  auto sale = sql::run(
-      db, QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?") + lock, {key});
+  auto sale =
+      sql::run(db,
+               QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA, CDCAIXA, DTVENDA, VRTOTNFCE FROM VENDA "
+                              "WHERE CDCHAVENFCE = ?") +
+                   lock,
+               {key});
   if (!sale) return sale.error();
   if (!sale->next()) return keepCancellation(file, key);
   const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
@@ -1413,7 +1477,34 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   auto cancelled = sql::run(
       db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
   if (!cancelled) return cancelled.error();
+  countNfceDocument(sale->value(0), sale->value(3), sale->value(4), sale->value(5), -1);
   ++counts.updated;
+  return success();
+}
+
+void Importer::State::countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
+                                        const QVariant& total, int sign) {
+  const auto date = wiredate::dayFromDatabase(day);
+  if (!date || total.isNull()) return;
+  auto& [cents, documents] = nfceDayChanges[{branch.toString(), cashRegister.toString(), wiredate::dayText(*date)}];
+  cents += sign * centsOf(total.toDouble());
+  documents += sign;
+}
+
+// Added to what earlier imports recorded: a register-day's row is made by its
+// first document and only changes after.
+Status Importer::State::writeNfceDays() {
+  for (const auto& [day, change] : nfceDayChanges) {
+    const auto& [branch, cashRegister, dayText] = day;
+    auto written = sql::run(db,
+                            QStringLiteral("INSERT INTO NFCECAIXADIA (CDFILIAL, CDCAIXA, DTVENDA, VRCENTNFCE, QTNFCE) "
+                                           "VALUES (?, ?, ?, ?, ?) ON CONFLICT (CDFILIAL, CDCAIXA, DTVENDA) DO UPDATE "
+                                           "SET VRCENTNFCE = NFCECAIXADIA.VRCENTNFCE + EXCLUDED.VRCENTNFCE, "
+                                           "QTNFCE = NFCECAIXADIA.QTNFCE + EXCLUDED.QTNFCE"),
+                            {branch, cashRegister, dayText, change.first, change.second});
+    if (!written) return written.error();
+  }
+  nfceDayChanges.clear();
   return success();
 }
 

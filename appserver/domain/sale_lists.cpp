@@ -5,6 +5,7 @@
 
 #include "common/wire_date.h"
 #include "db/rows.h"
+#include "db/sql.h"
 #include "domain/packets.h"
 
 namespace qfx::server {
@@ -104,7 +105,11 @@ Status principalRowsInto(QSqlDatabase& db, const SaleFilter& filter, packet::Chu
   });
 }
 
-Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
+namespace {
+
+using RegisterDays = std::set<std::pair<QString, QDate>>;
+
+Result<RegisterDays> registerDaysOfSales(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
   // distinct stored texts first: a list of many items has few register-days
   std::set<std::pair<std::string, std::string>> stored;
   std::string lastRegister, lastDay;  // a sale's items follow one another: most rows repeat the last pair
@@ -118,24 +123,67 @@ Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filt
       },
       ItemDetail::Amounts, reader);
   if (!done) return done.error();
-  std::set<std::pair<QString, QDate>> registerDays;
+  RegisterDays registerDays;
   for (const auto& [cashRegister, day] : stored)
     registerDays.emplace(QString::fromStdString(cashRegister),
                          wiredate::dayFromDatabase(QVariant(QString::fromStdString(day))).value_or(QDate()));
+  return registerDays;
+}
+
+packet::Packet registerDaysPacket(const QString& branch, const RegisterDays& registerDays) {
   constexpr const auto& fields = contract::fields::registerDays;
   packet::Packet packet = contract::emptyPacket(fields);
   auto& c = packet.columns;
   for (const auto& [cashRegister, day] : registerDays) {
-    putText(c[contract::indexOf(fields, "CDFILIAL")], filter.branch);
+    putText(c[contract::indexOf(fields, "CDFILIAL")], branch);
     putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
     c[contract::indexOf(fields, "DTENTRVENDA")].appendNumber(wiredate::fromDate(day));
   }
   return packet;
 }
 
+// The register-days of the store's NFC-e registers checked by their documents
+// whose documents the import recorded but of which no sale is left: every
+// sale deleted after the import is work the check must question. A selection
+// of sales, products or customers names none of them.
+Status addRegisterDaysWithoutSales(QSqlDatabase& db, const SaleFilter& filter, RegisterDays& registerDays) {
+  auto q = sql::run(db,
+                    QStringLiteral("SELECT D.CDCAIXA, D.DTVENDA FROM NFCECAIXADIA D "
+                                   "JOIN CAIXA C ON C.CDFILIAL = D.CDFILIAL AND C.CDCAIXA = D.CDCAIXA "
+                                   "JOIN PARAMFILIAL P ON P.CDFILIAL = D.CDFILIAL "
+                                   "WHERE D.CDFILIAL = ? AND C.CDLOJA = ? AND D.DTVENDA >= ? AND D.DTVENDA <= ? "
+                                   "AND D.QTNFCE > 0 AND P.IDZNFCE = 'N' AND C.CDSERIENFCE IS NOT NULL "
+                                   "AND NOT EXISTS (SELECT 1 FROM VENDA V WHERE V.CDFILIAL = D.CDFILIAL "
+                                   "AND V.CDCAIXA = D.CDCAIXA AND V.DTVENDA = D.DTVENDA)"),
+                    {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)});
+  if (!q) return q.error();
+  const std::string branch = filter.branch.toStdString();
+  while (q->next()) {
+    const QString cashRegister = q->value(0).toString();
+    const std::string registerText = cashRegister.toStdString();
+    SaleKeys keys;
+    keys.branch = branch;
+    keys.cashRegister = registerText;
+    if (!filter.accepts(keys)) continue;
+    if (const auto day = wiredate::dayFromDatabase(q->value(1))) registerDays.emplace(cashRegister, *day);
+  }
+  return success();
+}
+
+}  // namespace
+
+Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filter, sql::RowReader reader) {
+  auto registerDays = registerDaysOfSales(db, filter, reader);
+  if (!registerDays) return registerDays.error();
+  return registerDaysPacket(filter.branch, *registerDays);
+}
+
 Result<packet::Packet> registerDaysWithWork(QSqlDatabase& db, SaleFilter filter) {
   filter.workOnly = true;
-  return verificationRows(db, filter);
+  auto registerDays = registerDaysOfSales(db, filter, sql::RowReader::Fastest);
+  if (!registerDays) return registerDays.error();
+  if (auto added = addRegisterDaysWithoutSales(db, filter, *registerDays); !added) return added.error();
+  return registerDaysPacket(filter.branch, *registerDays);
 }
 
 Result<packet::Packet> salesOfPeriod(QSqlDatabase& db, const SaleFilter& filter) {

@@ -21,7 +21,8 @@ Result<packet::Packet> verificationRows(QSqlDatabase& db, const SaleFilter& filt
                                         sql::RowReader reader = sql::RowReader::Fastest);
 // The register-days of the selection on which a run still has work
 // (salerules::workLeft): a day already consolidated, its items posted or
-// only items no run ever posts left, is not questioned again.
+// only items no run ever posts left, is not questioned again. A register-day
+// checked by its NFC-e documents of which no sale is left is questioned too.
 Result<packet::Packet> registerDaysWithWork(QSqlDatabase& db, SaleFilter filter);
 
 // The sales of the filter's branch, store and period whose register its list

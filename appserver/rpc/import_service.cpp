@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "common/log.h"
+#include "db/sql.h"
 #include "domain/importer.h"
 #include "rpc/service.h"
 
@@ -49,6 +50,19 @@ Result<ImportSummary> importStream(Importer& importer, grpc::ServerContext* cont
   }
 }
 
+// A large import on PostgreSQL leaves the planner without statistics for the
+// rows it wrote until autovacuum comes round, and a consolidation run in the
+// meantime would plan the sales joins as if the tables were empty. ANALYZE
+// only samples, so its cost stays small beside the import's; a role that does
+// not own the tables gets a warning from PostgreSQL, not an error.
+constexpr uint64_t kLinesWorthAnalyzing = 10000;
+
+void refreshStatistics(QSqlDatabase& db, Dialect dialect, const ImportSummary& summary) {
+  if (dialect != Dialect::PostgreSQL || !summary.written || summary.lines < kLinesWorthAnalyzing) return;
+  if (auto analyzed = sql::command(db, QStringLiteral("ANALYZE VENDA, ITVENDA, REDUCAOZ")); !analyzed)
+    log::write(log::Level::Warn, "import", {{"analyze", "error"}, {"message", analyzed.error().message}});
+}
+
 }  // namespace
 
 grpc::Status ApplicationService::ImportaDados(grpc::ServerContext* context,
@@ -87,6 +101,7 @@ grpc::Status ApplicationService::ImportaDados(grpc::ServerContext* context,
           outcome =
               importer ? importStream(**importer, context, reader, first) : Result<ImportSummary>(importer.error());
         }
+        if (outcome) refreshStatistics(*db, database_.dialect(), *outcome);
         canceller.disarm();
         if (!outcome && (outcome.error().kind == ErrorKind::Internal || outcome.error().kind == ErrorKind::Unavailable))
           database_.discardConnection();

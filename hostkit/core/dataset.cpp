@@ -265,7 +265,7 @@ Column TDataSet::convertColumn(const Column& in, FieldType to) const {
   return out;
 }
 
-std::optional<QString> TDataSet::LoadPacket(packet::Packet&& data) {
+Status TDataSet::LoadPacket(packet::Packet&& data) {
   std::vector<Column> columns;
   std::vector<std::unique_ptr<TField>> packetFields;
   const int rows = int(data.rowCount());
@@ -281,10 +281,12 @@ std::optional<QString> TDataSet::LoadPacket(packet::Packet&& data) {
       }
       const int i = data.fieldIndex(f->FieldName().toStdString());
       if (i < 0)
-        return QStringLiteral("%1: o pacote de dados não contém o campo '%2'.").arg(objectName(), f->FieldName());
+        return Status::failure(
+            QStringLiteral("%1: o pacote de dados não contém o campo '%2'.").arg(objectName(), f->FieldName()));
       Column& in = data.columns[size_t(i)];
       if (!isCompatible(f->DataType(), in.type()))
-        return QStringLiteral("%1: o campo '%2' veio com tipo incompatível.").arg(objectName(), f->FieldName());
+        return Status::failure(
+            QStringLiteral("%1: o campo '%2' veio com tipo incompatível.").arg(objectName(), f->FieldName()));
       columns.push_back(in.type() == f->DataType() ? std::move(in) : convertColumn(in, f->DataType()));
     }
   } else {
@@ -307,11 +309,11 @@ std::optional<QString> TDataSet::LoadPacket(packet::Packet&& data) {
   resetCursor();
   setState(DataSetState::Browse);
   emit dataReset();
-  return std::nullopt;
+  return success();
 }
 
 void TDataSet::SetData(packet::Packet&& data) {
-  if (auto error = LoadPacket(std::move(data))) throw EDatabaseError(*error);
+  if (const Status loaded = LoadPacket(std::move(data)); !loaded.ok()) throw EDatabaseError(loaded.error());
 }
 
 void TDataSet::recalcRows(int first, int last) {

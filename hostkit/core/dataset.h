@@ -10,10 +10,11 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include <proto/packet_codec.h>
+
+#include "result.h"
 
 namespace hostkit {
 
@@ -116,7 +117,7 @@ class TDataSet : public QObject {
   // Loads a data packet: replaces every row and opens the dataset. A fixed
   // field missing from the packet, or of an incompatible type, is an error
   // naming it; the dataset then keeps what it held.
-  std::optional<QString> LoadPacket(packet::Packet&& data);
+  Status LoadPacket(packet::Packet&& data);
   // Same, throwing EDatabaseError.
   void SetData(packet::Packet&& data);
 

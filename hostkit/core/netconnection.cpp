@@ -27,13 +27,13 @@ using net::answeredCall;
 using net::CallOp;
 using net::CallWaiter;
 using net::channelTo;
+using net::checkHealth;
 using net::credentialsFor;
 using net::deadlineIn;
 using net::describeFailure;
 using net::detailsOf;
 using net::failedCall;
 using net::Failure;
-using net::healthProblem;
 using net::invokeRequest;
 using net::kConnectTimeout;
 using net::noServerFailure;
@@ -267,7 +267,7 @@ bool TNetConnection::Ping(int timeoutMs) {
     const auto deadline = deadlineIn(timeoutMs);
     QStringList answers;
     if (auto channel = link_->channelInUse())
-      serving = healthProblem(channel, deadline).isEmpty();
+      serving = checkHealth(channel, deadline).ok();
     else
       serving = link_->choose(deadline, answers) != nullptr;
   });
@@ -298,7 +298,7 @@ struct ServerWatch::Watcher {
       for (size_t i = 0; i < channels.size() && !answered; ++i) {
         if (channels[i]->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
           channels[i] = channelTo(servers[int(i)], credentials);
-        answered = healthProblem(channels[i], std::chrono::system_clock::now() + kConnectTimeout).isEmpty();
+        answered = checkHealth(channels[i], std::chrono::system_clock::now() + kConnectTimeout).ok();
       }
       lock.lock();
       if (answered && !stop) {

@@ -193,10 +193,10 @@ struct LoginResult {
 // until `call` says it is done (true: answered, or stopped by its caller).
 // false means its server was lost before it answered, and the next one that
 // answers gets the call again, which only a call that writes nothing unless
-// it ends (or writes the same again) may allow. Empty when a server took it;
-// otherwise what each server said. Blocks: run it off the screen's thread.
-QString CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
-                      const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call);
+// it ends (or writes the same again) may allow. Success when a server took
+// it; otherwise what each server said. Blocks: run it off the screen's thread.
+Status CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
+                     const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call);
 
 // Several servers may serve one database: the connection calls the first of
 // Host:Port and the Alternates that answers its health check, stays with it
@@ -212,7 +212,6 @@ class TNetConnection : public QObject {
   ~TNetConnection() override;
 
   QString ServerName = QString::fromLatin1(qfx::contract::kObjectName);
-  bool ThrowException = false;
   QString Host = QStringLiteral("127.0.0.1");
   int Port = qfx::contract::kDefaultPort;
   QList<ServerEndpoint> Alternates;  // after Host:Port, in order of preference

@@ -46,44 +46,45 @@ bool registerSqliteFunctions(QSqlDatabase& db) {
 
 // Every later transaction of the session starts read-only; a statement
 // that writes fails with "cannot execute ... in a read-only transaction".
-static std::optional<QString> makeSessionReadOnly(QSqlDatabase& db) {
+static Status makeSessionReadOnly(QSqlDatabase& db) {
   QSqlQuery q(db);
-  if (q.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"))) return std::nullopt;
-  return QStringLiteral("Não foi possível tornar a conexão somente leitura: %1").arg(q.lastError().text());
+  if (q.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"))) return success();
+  return Status::failure(
+      QStringLiteral("Não foi possível tornar a conexão somente leitura: %1").arg(q.lastError().text()));
 }
 
 // The libpq options of the URL's query as Qt's driver takes them
 // ("sslmode=require;connect_timeout=5"), or why one cannot be taken.
-static std::optional<QString> connectOptionsOf(const QUrl& url, QString& options) {
+static Result<QString> connectOptionsOf(const QUrl& url) {
   static const QStringList inTheAddress = {QStringLiteral("host"), QStringLiteral("hostaddr"), QStringLiteral("port"),
                                            QStringLiteral("user"), QStringLiteral("dbname")};
   const QUrlQuery query(url);
   QStringList parts;
   for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
     if (key == QLatin1String("password"))
-      return QStringLiteral(
-          "A senha do banco não vai no endereço: use --db-password-file (arquivo só do dono) ou ~/.pgpass.");
+      return Result<QString>::failure(QStringLiteral(
+          "A senha do banco não vai no endereço: use --db-password-file (arquivo só do dono) ou ~/.pgpass."));
     if (inTheAddress.contains(key))
-      return QStringLiteral("A opção %1 do endereço do banco vai na sua própria parte (usuario@host:porta/banco).")
-          .arg(key);
+      return Result<QString>::failure(
+          QStringLiteral("A opção %1 do endereço do banco vai na sua própria parte (usuario@host:porta/banco).")
+              .arg(key));
     // one connection string holds them all: plain words only
     const auto plain = [](const QString& text) {
       return !text.isEmpty() && !text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('=')) &&
              !text.contains(QLatin1Char(' ')) && !text.contains(QLatin1Char('\''));
     };
     if (!plain(key) || !plain(value))
-      return QStringLiteral("Opção de conexão inválida no endereço do banco: %1").arg(key);
+      return Result<QString>::failure(QStringLiteral("Opção de conexão inválida no endereço do banco: %1").arg(key));
     parts << key + QLatin1Char('=') + value;
   }
   if (!query.hasQueryItem(QStringLiteral("connect_timeout"))) parts << QStringLiteral("connect_timeout=10");
   // names the host in pg_stat_activity
   if (!query.hasQueryItem(QStringLiteral("application_name"))) parts << QStringLiteral("application_name=qfxhost");
-  options = parts.join(QLatin1Char(';'));
-  return std::nullopt;
+  return parts.join(QLatin1Char(';'));
 }
 
-std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName, DatabaseAccess access,
-                                       const QString& password) {
+Status openDatabaseUrl(const QString& url, const QString& connectionName, DatabaseAccess access,
+                       const QString& password) {
   if (QSqlDatabase::contains(connectionName)) QSqlDatabase::removeDatabase(connectionName);
   const bool readOnly = access == DatabaseAccess::ReadOnly;
   if (url.startsWith(QLatin1String("sqlite:"))) {
@@ -93,36 +94,39 @@ std::optional<QString> openDatabaseUrl(const QString& url, const QString& connec
     db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
                                   : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
-      return QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text());
-    if (!registerSqliteFunctions(db)) return QStringLiteral("Não foi possível registrar NVL no SQLite.");
-    return std::nullopt;
+      return Status::failure(
+          QStringLiteral("Não foi possível abrir o banco %1: %2").arg(url.mid(7), db.lastError().text()));
+    if (!registerSqliteFunctions(db))
+      return Status::failure(QStringLiteral("Não foi possível registrar NVL no SQLite."));
+    return success();
   }
   const QUrl u(url);
   if (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres"))
-    return QStringLiteral("Endereço de banco de dados não reconhecido: %1")
-        .arg(u.toDisplayString(QUrl::RemovePassword));
+    return Status::failure(
+        QStringLiteral("Endereço de banco de dados não reconhecido: %1").arg(u.toDisplayString(QUrl::RemovePassword)));
   if (!u.password().isEmpty())
-    return QStringLiteral(
-               "O endereço do banco %1 traz a senha: tire-a de lá e use --db-password-file (arquivo só do dono) ou "
-               "~/.pgpass.")
-        .arg(u.toDisplayString(QUrl::RemovePassword));
-  QString options;
-  if (auto refused = connectOptionsOf(u, options)) return refused;
+    return Status::failure(
+        QStringLiteral(
+            "O endereço do banco %1 traz a senha: tire-a de lá e use --db-password-file (arquivo só do dono) ou "
+            "~/.pgpass.")
+            .arg(u.toDisplayString(QUrl::RemovePassword)));
+  const Result<QString> options = connectOptionsOf(u);
+  if (!options.ok()) return Status::failure(options.error());
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
   db.setHostName(u.host());
   db.setPort(u.port(5432));
   db.setUserName(u.userName());
   db.setPassword(password);
   db.setDatabaseName(u.path().mid(1));
-  db.setConnectOptions(options);
+  db.setConnectOptions(*options);
   if (!db.open())
-    return QStringLiteral("Não foi possível conectar ao banco %1: %2")
-        .arg(u.toDisplayString(QUrl::RemovePassword), db.lastError().text());
+    return Status::failure(QStringLiteral("Não foi possível conectar ao banco %1: %2")
+                               .arg(u.toDisplayString(QUrl::RemovePassword), db.lastError().text()));
   if (readOnly) return makeSessionReadOnly(db);
-  return std::nullopt;
+  return success();
 }
 
-std::optional<QString> openHostDatabase(const DatabaseSettings& settings) {
+Status openHostDatabase(const DatabaseSettings& settings) {
   return openDatabaseUrl(settings.url, QString::fromLatin1(kHostConnection), DatabaseAccess::ReadOnly,
                          settings.password);
 }
@@ -255,20 +259,23 @@ ReadOnlyTransaction::~ReadOnlyTransaction() {
   if (open_) db_.rollback();
 }
 
-std::optional<QString> ReadOnlyTransaction::begin() {
-  if (db_.driverName() != QLatin1String("QPSQL")) return std::nullopt;
-  if (!db_.transaction()) return db_.lastError().text();
+Status ReadOnlyTransaction::begin() {
+  if (db_.driverName() != QLatin1String("QPSQL")) return success();
+  if (!db_.transaction()) return Status::failure(db_.lastError().text());
   open_ = true;
   QSqlQuery q(db_);
-  if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return q.lastError().text();
-  return std::nullopt;
+  if (!q.exec(QStringLiteral("SET TRANSACTION READ ONLY"))) return Status::failure(q.lastError().text());
+  return success();
 }
 
-std::optional<QString> TADOIBQuery::tryOpen() {
-  if (Active()) return std::nullopt;
+Status TADOIBQuery::tryOpen() {
+  if (Active()) return success();
   if (BeforeOpen) BeforeOpen(*this);
   QSqlDatabase db = QSqlDatabase::database(connection_, false);
-  if (!db.isValid() || !db.isOpen()) return QStringLiteral("%1: banco de dados não conectado.").arg(objectName());
+  const auto failed = [this](const QString& why) {
+    return Status::failure(QStringLiteral("%1: %2").arg(objectName(), why));
+  };
+  if (!db.isValid() || !db.isOpen()) return failed(QStringLiteral("banco de dados não conectado."));
   const PositionalSql statement = toPositional(text(kindOf(db)));
   // the query outlives the transaction: its prepared statement is freed
   // after the rollback, not inside a transaction a failed text has aborted
@@ -276,13 +283,13 @@ std::optional<QString> TADOIBQuery::tryOpen() {
   q.setForwardOnly(true);
   ReadOnlyTransaction transaction(db);
   if (readOnlyTransaction_)
-    if (auto error = transaction.begin()) return QStringLiteral("%1: %2").arg(objectName(), *error);
-  if (!q.prepare(statement.sql)) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
+    if (const Status begun = transaction.begin(); !begun.ok()) return failed(begun.error());
+  if (!q.prepare(statement.sql)) return failed(q.lastError().text());
   for (const auto& name : statement.names) {
     const TParam& p = params_.value(name);
     q.addBindValue(p.IsNull() ? QVariant(QMetaType(QMetaType::QString)) : p.Value);
   }
-  if (!q.exec()) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
+  if (!q.exec()) return failed(q.lastError().text());
 
   const QSqlRecord record = q.record();
   std::vector<packet::FieldDef> defs;
@@ -297,14 +304,14 @@ std::optional<QString> TADOIBQuery::tryOpen() {
   while (q.next()) {
     for (int i = 0; i < record.count(); ++i) appendCell(data.columns[size_t(i)], q.value(i));
     if (++rows % kProgressEvery == 0 && OnRowsRead && !OnRowsRead(rows))
-      return QStringLiteral("%1: leitura interrompida.").arg(objectName());
+      return failed(QStringLiteral("leitura interrompida."));
   }
   // a failure while stepping (an interrupt, a lost connection) ends the rows
   // early: the rows read so far are no result
-  if (q.lastError().isValid()) return QStringLiteral("%1: %2").arg(objectName(), q.lastError().text());
-  if (OnRowsRead && !OnRowsRead(rows)) return QStringLiteral("%1: leitura interrompida.").arg(objectName());
-  auto loaded = LoadPacket(std::move(data));
-  if (!loaded) applyShownColumns();
+  if (q.lastError().isValid()) return failed(q.lastError().text());
+  if (OnRowsRead && !OnRowsRead(rows)) return failed(QStringLiteral("leitura interrompida."));
+  Status loaded = LoadPacket(std::move(data));
+  if (loaded.ok()) applyShownColumns();
   return loaded;
 }
 
@@ -321,7 +328,7 @@ void TADOIBQuery::applyShownColumns() {
 }
 
 void TADOIBQuery::Open() {
-  if (auto error = tryOpen()) throw EDatabaseError(*error);
+  if (const Status opened = tryOpen(); !opened.ok()) throw EDatabaseError(opened.error());
 }
 
 }  // namespace hostkit

@@ -12,9 +12,9 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
-#include <optional>
 
 #include "dataset.h"
+#include "result.h"
 
 namespace hostkit {
 
@@ -28,10 +28,10 @@ struct DatabaseSettings {
   // PostgreSQL: from an owner-only file; empty: libpq's own (~/.pgpass, PGPASSWORD)
   QString password = {};
 };
-// Opens (or reopens) the host's connection; an error value on failure. The
+// Opens (or reopens) the host's connection; the readable message on failure. The
 // host only reads: a SQLite file is opened read-only (it must exist), and a
 // PostgreSQL session starts every transaction read-only.
-std::optional<QString> openHostDatabase(const DatabaseSettings& settings);
+Status openHostDatabase(const DatabaseSettings& settings);
 QSqlDatabase hostDatabase();
 // The Qt connection name of the host's database, open or not.
 QString hostConnectionName();
@@ -44,8 +44,8 @@ enum class DatabaseAccess { ReadWrite, ReadOnly };
 // process lists); the query's libpq options (sslmode, sslrootcert,
 // connect_timeout, ...) reach the connection, and libpq refuses one it does
 // not know by name.
-std::optional<QString> openDatabaseUrl(const QString& url, const QString& connectionName,
-                                       DatabaseAccess access = DatabaseAccess::ReadWrite, const QString& password = {});
+Status openDatabaseUrl(const QString& url, const QString& connectionName,
+                       DatabaseAccess access = DatabaseAccess::ReadWrite, const QString& password = {});
 
 // BEGIN; SET TRANSACTION READ ONLY ... ROLLBACK around one query on
 // PostgreSQL; nothing on SQLite, whose host connection is read-only itself.
@@ -56,7 +56,7 @@ class ReadOnlyTransaction {
   ReadOnlyTransaction(const ReadOnlyTransaction&) = delete;
   ReadOnlyTransaction& operator=(const ReadOnlyTransaction&) = delete;
 
-  std::optional<QString> begin();
+  Status begin();
 
  private:
   QSqlDatabase db_;
@@ -100,7 +100,8 @@ class TADOIBQuery : public TDataSet {
   // Opens: runs the text of the connected database kind and loads its rows.
   // Throws EDatabaseError with a readable message on failure.
   void Open() override;
-  std::optional<QString> tryOpen();
+  // Same, the readable message as a value.
+  Status tryOpen();
   // Runs the text inside a read-only transaction where the database has
   // them (PostgreSQL), rolled back once the rows are read: a text that tries
   // to write fails there instead of writing.

@@ -77,7 +77,7 @@ bool copyAll(const QDir& from, const QDir& to, const QStringList& files) {
 // manual lives where operators cannot write: the viewer works on a copy of
 // the collection and its help files in the user's cache, one folder per
 // manual, made again (search index included) when the manual changes.
-QString workingCopy(const QString& collection, QString& error) {
+Result<QString> workingCopy(const QString& collection) {
   const QFileInfo source(collection);
   const QByteArray key = QCryptographicHash::hash(source.absoluteFilePath().toUtf8(), QCryptographicHash::Md5);
   const QDir target(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/ajuda/") +
@@ -92,10 +92,8 @@ QString workingCopy(const QString& collection, QString& error) {
   QDir(target.path()).removeRecursively();
   QFile written(stampFile);
   if (!target.mkpath(QStringLiteral(".")) || !copyAll(folder, target, files) || !written.open(QIODevice::WriteOnly) ||
-      written.write(stamp) != stamp.size()) {
-    error = QStringLiteral("não foi possível copiá-lo para %1").arg(target.path());
-    return {};
-  }
+      written.write(stamp) != stamp.size())
+    return Result<QString>::failure(QStringLiteral("não foi possível copiá-lo para %1").arg(target.path()));
   return target.filePath(source.fileName());
 }
 
@@ -118,20 +116,20 @@ QStringList defaultHelpCollections() {
           QDir::cleanPath(bin.filePath(QStringLiteral("../share/qfx/help/") + helpCollectionFileName()))};
 }
 
-QString openHelp(const QString& configured, int helpContext, QWidget* parent) {
+Status openHelp(const QString& configured, int helpContext, QWidget* parent) {
   const QStringList places =
       configured.isEmpty() ? defaultHelpCollections() : QStringList{QFileInfo(configured).absoluteFilePath()};
   const auto found = std::find_if(places.begin(), places.end(), [](const QString& p) { return QFileInfo(p).isFile(); });
-  if (found == places.end()) return missingText(places);
+  if (found == places.end()) return Status::failure(missingText(places));
 
   HelpViewer* viewer = HelpViewer::current();
   if (!viewer || viewer->collectionFile() != *found) {
-    QString error;
-    const QString copy = workingCopy(*found, error);
-    QHelpEngine* engine = copy.isEmpty() ? nullptr : HelpViewer::openEngine(copy, error);
-    if (!engine) return unreadableText(*found, error);
+    const Result<QString> copy = workingCopy(*found);
+    if (!copy.ok()) return Status::failure(unreadableText(*found, copy.error()));
+    Result<std::unique_ptr<QHelpEngine>> engine = HelpViewer::openEngine(*copy);
+    if (!engine.ok()) return Status::failure(unreadableText(*found, engine.error()));
     delete viewer;
-    viewer = new HelpViewer(*found, engine);
+    viewer = new HelpViewer(*found, engine->release());  // the viewer owns it from here
   }
   viewer->showPage(viewer->pageOf(helpContext));
 
@@ -145,7 +143,7 @@ QString openHelp(const QString& configured, int helpContext, QWidget* parent) {
   viewer->showNormal();
   viewer->raise();
   viewer->activateWindow();
-  return {};
+  return success();
 }
 
 // ---- browser -----------------------------------------------------------------------
@@ -173,23 +171,18 @@ QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
 
 HelpViewer* HelpViewer::current() { return theViewer(); }
 
-QHelpEngine* HelpViewer::openEngine(const QString& collection, QString& error) {
+Result<std::unique_ptr<QHelpEngine>> HelpViewer::openEngine(const QString& collection) {
+  using Opened = Result<std::unique_ptr<QHelpEngine>>;
   auto engine = std::make_unique<QHelpEngine>(collection);
   engine->setReadOnly(false);  // a working copy of its own
   engine->setUsesFilterEngine(true);
-  if (!engine->setupData()) {
-    error = engine->error();
-    return nullptr;
-  }
+  if (!engine->setupData()) return Opened::failure(engine->error());
   const QStringList namespaces = engine->registeredDocumentations();
   const bool readable = !namespaces.isEmpty() && std::all_of(namespaces.begin(), namespaces.end(), [&](auto& ns) {
     return QFileInfo(engine->documentationFileName(ns)).isFile();
   });
-  if (!readable) {
-    error = QStringLiteral("nenhum arquivo de ajuda registrado foi encontrado");
-    return nullptr;
-  }
-  return engine.release();
+  if (!readable) return Opened::failure(QStringLiteral("nenhum arquivo de ajuda registrado foi encontrado"));
+  return engine;
 }
 
 HelpViewer::HelpViewer(const QString& collection, QHelpEngine* engine)

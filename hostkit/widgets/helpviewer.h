@@ -8,6 +8,9 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QWidget>
+#include <memory>
+
+#include <hostkit/core/result.h>
 
 class QHelpEngine;
 class QLineEdit;
@@ -24,10 +27,9 @@ QStringList defaultHelpCollections();
 
 // Opens the manual at the page of the help context, in the one viewer,
 // above `parent`'s window. `configured` is the collection a setting names;
-// empty: the first of defaultHelpCollections() that exists. Returns the
-// error to show, empty when the page is shown; on error an open viewer
-// stays as it was.
-QString openHelp(const QString& configured, int helpContext, QWidget* parent);
+// empty: the first of defaultHelpCollections() that exists. The error to
+// show when the page cannot be shown; an open viewer then stays as it was.
+Status openHelp(const QString& configured, int helpContext, QWidget* parent);
 
 // A text browser that reads qthelp:// pages from the help engine.
 class HelpBrowser : public QTextBrowser {
@@ -65,9 +67,9 @@ class HelpViewer : public QWidget {
   HelpBrowser* txtPagina;
 
  private:
-  friend QString openHelp(const QString&, int, QWidget*);
+  friend Status openHelp(const QString&, int, QWidget*);
   HelpViewer(const QString& collection, QHelpEngine* engine);
-  static QHelpEngine* openEngine(const QString& collection, QString& error);
+  static Result<std::unique_ptr<QHelpEngine>> openEngine(const QString& collection);
 
   void buildToolbar();
   QWidget* buildContentsTab();

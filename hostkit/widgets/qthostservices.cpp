@@ -612,7 +612,7 @@ void QtHostServices::criaBloqConsolida(QWidget* owner) {
 }
 
 void QtHostServices::showHelp(int helpContext, QWidget* parent) {
-  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
+  if (const Status shown = openHelp(helpCollection(), helpContext, parent); !shown.ok()) showError(shown.error());
 }
 
 bool QtHostServices::inputQuery(const QString& caption, const QString& prompt, QString& value, QWidget* parent) {

@@ -5,8 +5,8 @@
 
 #include <QString>
 
-#include "remote/filtro.h"
-#include "remote/rdmgeranf.h"
+#include <qfx31700/remote/filtro.h>
+#include <qfx31700/remote/rdmgeranf.h>
 
 class QWidget;
 

@@ -10,7 +10,7 @@
 // ends it with the silent abort, after its message.
 #pragma once
 
-#include "consolidation/consolidationport.h"
+#include <qfx31700/consolidation/consolidationport.h>
 
 namespace hostkit {
 class EServerError;

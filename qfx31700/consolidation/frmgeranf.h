@@ -9,11 +9,11 @@
 
 #include <QMdiSubWindow>
 
-#include "consolidation/consolidationport.h"
-#include "navigation/consolidationscreen.h"
-#include "remote/rdmgeranf.h"
 #include <hostkit/core/query.h>
 #include <hostkit/widgets/frmpadraogrid.h>
+#include <qfx31700/consolidation/consolidationport.h>
+#include <qfx31700/navigation/consolidationscreen.h>
+#include <qfx31700/remote/rdmgeranf.h>
 
 class QFrame;
 class QLabel;

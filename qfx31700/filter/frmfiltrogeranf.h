@@ -16,9 +16,9 @@
 #include <QHash>
 #include <QString>
 
-#include "remote/filtro.h"
 #include <hostkit/core/query.h>
 #include <hostkit/widgets/frmfiltropadrao.h>
+#include <qfx31700/remote/filtro.h>
 
 class QCheckBox;
 class QGroupBox;

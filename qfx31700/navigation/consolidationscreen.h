@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "remote/rdmgeranf.h"
+#include <qfx31700/remote/rdmgeranf.h>
 
 namespace hostkit {
 class TMessages;

@@ -6,8 +6,8 @@
 #include <QString>
 #include <array>
 
-#include "remote/filtro.h"
-#include "remote/rdmgeranf.h"  // flag letters
+#include <qfx31700/remote/filtro.h>
+#include <qfx31700/remote/rdmgeranf.h>  // flag letters
 
 namespace qfx {
 

@@ -26,7 +26,7 @@ void configureServerConnection(hostkit::TNetConnection& net) {
   };
 }
 
-hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool, int) {
+hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply) {
   if (reply.unanswered) throw EServerError::Unanswered(reply.error, reply.details);
   if (!reply.ok()) throw EServerError(reply.error, reply.details);
   return *reply.value;
@@ -40,7 +40,7 @@ const hostkit::CallOptions kRead{{}, true};
 
 RemoteValue RdmGeraNF::invoke(const char* method, const std::vector<RemoteArg>& args) {
   // a fresh dispatch object for every call
-  return CheckResultServ(net_.AppServer().Invoke(QString::fromLatin1(method), args, kRead), true, 0);
+  return CheckResultServ(net_.AppServer().Invoke(QString::fromLatin1(method), args, kRead));
 }
 
 static void loadPacket(const char* method, const RemoteValue& value, TDataSet& ds) {
@@ -272,7 +272,7 @@ PendingLoad RdmGeraNF::StartGetReducaoZ(const QString& filial, const QString& ca
                      net_.AppServer().Start(QString::fromLatin1(call.method()), call.args(), kRead));
 }
 
-void PendingLoad::LoadInto(TDataSet& ds) { loadPacket(method_, CheckResultServ(call_.Take(), true, 0), ds); }
+void PendingLoad::LoadInto(TDataSet& ds) { loadPacket(method_, CheckResultServ(call_.Take()), ds); }
 
 SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& filial, const QString& loja, TFiltro& f,
                                     const QString& tipoReti, const QString& setor, const QString& operador,
@@ -308,7 +308,7 @@ SemGeraNFReply RdmGeraNF::SemGeraNF(const QString& filiProc, const QString& fili
   // run it has done with that run's outcome
   const hostkit::CallOutcome outcome =
       net_.AppServer().Invoke(QString::fromLatin1(call.method()), call.args(), hostkit::CallOptions{execucao, true});
-  const RemoteValue reply = CheckResultServ(outcome, true, 0);
+  const RemoteValue reply = CheckResultServ(outcome);
   const auto& items = reply.list();
   if (!reply.isList() || items.size() < 4)
     throw EServerError(QStringLiteral("Resposta inválida do servidor para SemGeraNF: eram esperados 5 elementos."));

@@ -13,9 +13,9 @@
 #include <array>
 #include <memory>
 
-#include "remote/filtro.h"
 #include <hostkit/core/dataset.h>
 #include <hostkit/core/netconnection.h>
+#include <qfx31700/remote/filtro.h>
 
 namespace qfx {
 
@@ -33,7 +33,7 @@ void configureServerConnection(hostkit::TNetConnection& net);
 // What CheckResultServ lets through: the payload of a usable reply. A failed
 // call raises EServerError with the server's message (a refusal key or a
 // readable text).
-hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply, bool raise, int helpContext);
+hostkit::RemoteValue CheckResultServ(const hostkit::CallOutcome& reply);
 
 // The reply of SemGeraNF, elements 0 to 3.
 struct SemGeraNFReply {

@@ -11,8 +11,8 @@
 #include <QDialog>
 #include <optional>
 
-#include "remote/rdmgeranf.h"
 #include <hostkit/widgets/frmpadraogrid.h>
+#include <qfx31700/remote/rdmgeranf.h>
 
 class QLabel;
 class QLineEdit;

@@ -1,8 +1,13 @@
 #include "readonlysql.h"
 
 #include <QSet>
+#include <optional>
 
 namespace reportkit {
+
+using hostkit::Result;
+using hostkit::Status;
+using hostkit::success;
 
 namespace {
 
@@ -13,6 +18,11 @@ bool isWordPart(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$'
 // the same text; where they would split it differently (a comment inside a
 // comment, $$ text, a backslash-quote in E'...', a quote inside [...]) the
 // text is refused rather than guessed at.
+struct SqlWords {
+  QStringList words;
+  std::optional<QString> error;
+};
+
 class SqlScanner {
  public:
   explicit SqlScanner(const QString& sql) : sql_(sql) {}
@@ -163,36 +173,43 @@ bool isRowLock(const QStringList& words, qsizetype k) {
   return words[k] == QLatin1String("FOR") && k + 1 < words.size() && after.contains(words[k + 1]);
 }
 
-std::optional<QString> wordProblem(const QStringList& words, qsizetype k) {
+Status checkWord(const QStringList& words, qsizetype k) {
   const QString& word = words[k];
-  if (isRowLock(words, k)) return QStringLiteral("trava linhas (FOR UPDATE/FOR SHARE)");
-  if (dataChangingWords().contains(word)) return QStringLiteral("usa %1, que altera dados").arg(word);
-  if (word == QLatin1String("INTO")) return QStringLiteral("usa INTO, que grava o resultado numa tabela");
-  if (commandWords().contains(word)) return QStringLiteral("usa %1, que não é uma leitura de dados").arg(word);
-  return std::nullopt;
+  if (isRowLock(words, k)) return Status::failure(QStringLiteral("trava linhas (FOR UPDATE/FOR SHARE)"));
+  if (dataChangingWords().contains(word)) return Status::failure(QStringLiteral("usa %1, que altera dados").arg(word));
+  if (word == QLatin1String("INTO"))
+    return Status::failure(QStringLiteral("usa INTO, que grava o resultado numa tabela"));
+  if (commandWords().contains(word))
+    return Status::failure(QStringLiteral("usa %1, que não é uma leitura de dados").arg(word));
+  return success();
 }
 
 }  // namespace
 
-SqlWords sqlWordsOf(const QString& sql) { return SqlScanner(sql).scan(); }
+Result<QStringList> sqlWordsOf(const QString& sql) {
+  SqlWords scanned = SqlScanner(sql).scan();
+  if (scanned.error) return Result<QStringList>::failure(*scanned.error);
+  return std::move(scanned.words);
+}
 
-std::optional<QString> readOnlySqlProblem(const QString& sql) {
-  const SqlWords scanned = sqlWordsOf(sql);
-  if (scanned.error) return scanned.error;
-  QStringList words = scanned.words;
+Status checkReadOnlySql(const QString& sql) {
+  const Result<QStringList> scanned = sqlWordsOf(sql);
+  if (!scanned.ok()) return Status::failure(scanned.error());
+  QStringList words = *scanned;
   // one statement: separators only at the end
   const qsizetype separator = words.indexOf(QStringLiteral(";"));
   if (separator >= 0) {
     for (qsizetype k = separator; k < words.size(); ++k)
-      if (words[k] != QLatin1String(";")) return QStringLiteral("tem mais de um comando (há outro depois do ';')");
+      if (words[k] != QLatin1String(";"))
+        return Status::failure(QStringLiteral("tem mais de um comando (há outro depois do ';')"));
     words.resize(separator);
   }
-  if (words.isEmpty()) return QStringLiteral("está vazia");
+  if (words.isEmpty()) return Status::failure(QStringLiteral("está vazia"));
   if (words.first() != QLatin1String("SELECT") && words.first() != QLatin1String("WITH"))
-    return QStringLiteral("não começa com SELECT nem com WITH (começa com %1)").arg(words.first());
+    return Status::failure(QStringLiteral("não começa com SELECT nem com WITH (começa com %1)").arg(words.first()));
   for (qsizetype k = 0; k < words.size(); ++k)
-    if (auto problem = wordProblem(words, k)) return problem;
-  return std::nullopt;
+    if (Status word = checkWord(words, k); !word.ok()) return word;
+  return success();
 }
 
 }  // namespace reportkit

@@ -8,7 +8,8 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
+
+#include <hostkit/core/result.h>
 
 namespace reportkit {
 
@@ -16,16 +17,12 @@ namespace reportkit {
 // text (strings, quoted names, PostgreSQL's $$ blocks) and numbers left out;
 // a statement separator is kept as the word ";". An error value when a quote
 // or a comment is never closed.
-struct SqlWords {
-  QStringList words;
-  std::optional<QString> error;
-};
-SqlWords sqlWordsOf(const QString& sql);
+hostkit::Result<QStringList> sqlWordsOf(const QString& sql);
 
-// Nothing when `sql` is exactly one statement that only reads (SELECT, or
+// Success when `sql` is exactly one statement that only reads (SELECT, or
 // WITH ... SELECT, with no data-changing part, no SELECT ... INTO, no row
 // locks); otherwise what is wrong with it, in Portuguese, to be put after
 // the report's name ("a consulta ...").
-std::optional<QString> readOnlySqlProblem(const QString& sql);
+hostkit::Status checkReadOnlySql(const QString& sql);
 
 }  // namespace reportkit

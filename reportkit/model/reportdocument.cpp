@@ -593,13 +593,13 @@ bool ReportDocument::print(QPagedPaintDevice* device) const {
   return painter.end();
 }
 
-std::optional<QString> ReportDocument::exportPdf(const QString& path) const {
+Status ReportDocument::exportPdf(const QString& path) const {
   QPdfWriter writer(path);
   writer.setTitle(title());
   writer.setCreator(QStringLiteral("Consolidação de Vendas"));
   writer.setPageLayout(pageLayout());
-  if (!print(&writer)) return QStringLiteral("Não foi possível gravar o arquivo PDF '%1'.").arg(path);
-  return std::nullopt;
+  if (!print(&writer)) return Status::failure(QStringLiteral("Não foi possível gravar o arquivo PDF '%1'.").arg(path));
+  return success();
 }
 
 // ---- filling ----
@@ -656,7 +656,9 @@ void fillReportDocument(const ReportDocument& document, const ReportTemplate& re
     if (c.interrupt && c.cancelRequested) c.interrupt();  // cancelled before the query started
   };
   std::optional<QString> error;
-  if (!c.cancelRequested) error = detail::fillReportTable(report, params, reading, c.table, fill);
+  if (!c.cancelRequested)
+    if (const Status filled = detail::fillReportTable(report, params, reading, c.table, fill); !filled.ok())
+      error = filled.error();
   endShort(c, error);
 }
 

@@ -85,33 +85,34 @@ QStringList describeParameters(const ReportTemplate& report, const ReportParams&
   return phrases;
 }
 
-QueryFields reportQueryFields(const ReportTemplate& report, const QString& connection) {
-  if (auto refused = reportQueryProblem(report)) return {{}, *refused};
+Result<QStringList> reportQueryFields(const ReportTemplate& report, const QString& connection) {
+  using Fields = Result<QStringList>;
+  if (const Status readOnly = checkReportQuery(report); !readOnly.ok()) return Fields::failure(readOnly.error());
   TADOIBQuery query(nullptr, QStringLiteral("qryCampos"));
   query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
   for (DatabaseKind kind : databaseKinds())
     if (!report.queries.value(kind).trimmed().isEmpty()) query.setText(kind, {report.queries.value(kind)});
-  if (auto error = query.tryOpen()) return {{}, *error};
-  QueryFields out;
-  for (int i = 0; i < query.FieldCount(); ++i) out.fields << query.Fields(i)->FieldName();
-  return out;
+  if (const Status opened = query.tryOpen(); !opened.ok()) return Fields::failure(opened.error());
+  QStringList fields;
+  for (int i = 0; i < query.FieldCount(); ++i) fields << query.Fields(i)->FieldName();
+  return fields;
 }
 
-std::optional<QString> queryFieldsProblem(const ReportTemplate& report, const QString& connection) {
-  if (auto refused = reportQueryProblem(report)) return refused;
+Status checkQueryFields(const ReportTemplate& report, const QString& connection) {
+  if (Status readOnly = checkReportQuery(report); !readOnly.ok()) return readOnly;
   const QSqlDatabase db = QSqlDatabase::database(connection, false);
-  if (!db.isValid() || !db.isOpen()) return std::nullopt;
-  const QueryFields result = reportQueryFields(report, connection);
-  if (!result.error.isEmpty())
-    return QStringLiteral("A consulta do relatório não pôde ser executada: %1").arg(result.error);
-  if (auto missing = missingFieldProblem(report, result.fields))
-    return QStringLiteral("A definição do relatório não pode ser gravada: %1.").arg(*missing);
-  return std::nullopt;
+  if (!db.isValid() || !db.isOpen()) return success();
+  const Result<QStringList> fields = reportQueryFields(report, connection);
+  if (!fields.ok())
+    return Status::failure(QStringLiteral("A consulta do relatório não pôde ser executada: %1").arg(fields.error()));
+  if (const Status returned = checkFieldsReturned(report, *fields); !returned.ok())
+    return Status::failure(QStringLiteral("A definição do relatório não pode ser gravada: %1.").arg(returned.error()));
+  return success();
 }
 
 QString lookUpParameterName(const ReportParamText& words, const ReportParams& params, const QString& connection) {
-  if (readOnlySqlProblem(words.nameQuery)) return {};  // refused at load; never run
+  if (!checkReadOnlySql(words.nameQuery).ok()) return {};  // refused at load; never run
   TADOIBQuery query(nullptr, QStringLiteral("qryNomeParametro"));
   query.setDatabase(connection);
   query.SetReadOnlyTransaction(true);
@@ -119,7 +120,7 @@ QString lookUpParameterName(const ReportParamText& words, const ReportParams& pa
   for (const QString& name : toPositional(words.nameQuery).names)
     if (const ReportParam* p = params.find(name)) query.ParamByName(name).Value = reportSqlValue(*p);
   // the header goes with the code alone rather than the report failing
-  if (query.tryOpen() || query.IsEmpty()) return {};
+  if (!query.tryOpen().ok() || query.IsEmpty()) return {};
   return query.Fields(0)->AsString().trimmed();
 }
 
@@ -132,7 +133,7 @@ QString companyNameOf(const QString& branch, const QString& connection) {
                       "WHERE F.CDFILIAL = :P_CDFILIAL")});
   query.ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(branch);
   // The header goes without the company rather than the report failing.
-  if (query.tryOpen() || query.IsEmpty()) return {};
+  if (!query.tryOpen().ok() || query.IsEmpty()) return {};
   return query.Fields(0)->AsString();
 }
 

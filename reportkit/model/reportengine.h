@@ -103,7 +103,7 @@ class ReportDocument {
   // could not be painted on.
   bool print(QPagedPaintDevice* device) const;
   // Writes the document as a PDF file; the error text on failure.
-  std::optional<QString> exportPdf(const QString& path) const;
+  hostkit::Status exportPdf(const QString& path) const;
 
   // What keeps the filling going: run by the owner of the last copy before
   // the document goes (stop the work and wait for it).
@@ -151,15 +151,11 @@ using ParameterNameLookup = std::function<QString(const ReportParamText& words, 
 // The fields the definition's query returns, read by running it with every
 // parameter unset (read-only) on that connection; the error text when it
 // does not run.
-struct QueryFields {
-  QStringList fields;
-  QString error;
-};
-QueryFields reportQueryFields(const ReportTemplate& report, const QString& connection);
+hostkit::Result<QStringList> reportQueryFields(const ReportTemplate& report, const QString& connection);
 // Before a definition is saved: the refusal when its query is refused or
-// does not run, or when it names a field the query does not return. Nothing
+// does not run, or when it names a field the query does not return. Success
 // when that connection is not open (the fields cannot be known).
-std::optional<QString> queryFieldsProblem(const ReportTemplate& report, const QString& connection);
+hostkit::Status checkQueryFields(const ReportTemplate& report, const QString& connection);
 // The parameters in words, for the page header: "Filial: 0001", or
 // "Filial: 0001 - Matriz" when the lookup names the value.
 QStringList describeParameters(const ReportTemplate& report, const ReportParams& params,

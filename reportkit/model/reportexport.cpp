@@ -15,6 +15,9 @@
 
 namespace reportkit {
 
+using hostkit::Status;
+using hostkit::success;
+
 namespace {
 
 // ---- cells ----
@@ -204,13 +207,13 @@ QString sheetError(const QString& path, const QString& reason) {
 // the file as they are written (the library's constant memory mode: text
 // inline in its cells, a row's worth held at a time), its temporary files
 // beside the target.
-std::optional<QString> writeWorkbook(const QString& file, const ReportTable& table, const QString& title) {
+Status writeWorkbook(const QString& file, const ReportTable& table, const QString& title) {
   QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.tmpdir = folder.data();
   lxw_workbook* book = workbook_new_opt(QFile::encodeName(file).constData(), &options);
-  if (!book) return QStringLiteral("memória insuficiente");
+  if (!book) return Status::failure(QStringLiteral("memória insuficiente"));
   QByteArray titleUtf8 = title.toUtf8();
   lxw_doc_properties properties{};
   properties.title = titleUtf8.data();
@@ -225,25 +228,25 @@ std::optional<QString> writeWorkbook(const QString& file, const ReportTable& tab
   // closing writes the file and frees the workbook, also after an error
   const lxw_error closed = workbook_close(book);
   if (error == LXW_NO_ERROR) error = closed;
-  if (error != LXW_NO_ERROR) return QString::fromUtf8(lxw_strerror(error));
-  return std::nullopt;
+  if (error != LXW_NO_ERROR) return Status::failure(QString::fromUtf8(lxw_strerror(error)));
+  return success();
 }
 
-std::optional<QString> replaceFile(const QString& from, const QString& to) {
+Status replaceFile(const QString& from, const QString& to) {
   std::error_code error;
   std::filesystem::rename(QFile::encodeName(from).toStdString(), QFile::encodeName(to).toStdString(), error);
-  if (error) return QString::fromLocal8Bit(error.message());
-  return std::nullopt;
+  if (error) return Status::failure(QString::fromLocal8Bit(error.message()));
+  return success();
 }
 
 }  // namespace
 
-std::optional<QString> exportCsv(const ReportTable& table, const QString& path) {
+Status exportCsv(const ReportTable& table, const QString& path) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || !writeCsv(table, file) || !file.commit())
-    return QStringLiteral("Não foi possível gravar o arquivo CSV '%1': %2")
-        .arg(path, writeProblem(path, file.errorString()));
-  return std::nullopt;
+    return Status::failure(QStringLiteral("Não foi possível gravar o arquivo CSV '%1': %2")
+                               .arg(path, writeProblem(path, file.errorString())));
+  return success();
 }
 
 QString sheetNameFor(const QString& title) {
@@ -256,17 +259,19 @@ QString sheetNameFor(const QString& title) {
   return name.isEmpty() ? QStringLiteral("Relatório") : name;
 }
 
-std::optional<QString> exportXlsx(const ReportTable& table, const QString& title, const QString& path) {
+Status exportXlsx(const ReportTable& table, const QString& title, const QString& path) {
   // written beside the target and moved over it when complete: a failed
   // export leaves an earlier file of that name as it was
   QTemporaryFile part(QFileInfo(path).absoluteFilePath() + QStringLiteral(".XXXXXX"));
-  if (!part.open()) return sheetError(path, part.errorString());
+  if (!part.open()) return Status::failure(sheetError(path, part.errorString()));
   part.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
   part.close();
-  if (auto error = writeWorkbook(part.fileName(), table, title)) return sheetError(path, *error);
-  if (auto error = replaceFile(part.fileName(), path)) return sheetError(path, *error);
+  if (const Status written = writeWorkbook(part.fileName(), table, title); !written.ok())
+    return Status::failure(sheetError(path, written.error()));
+  if (const Status moved = replaceFile(part.fileName(), path); !moved.ok())
+    return Status::failure(sheetError(path, moved.error()));
   part.setAutoRemove(false);  // it is the spreadsheet now
-  return std::nullopt;
+  return success();
 }
 
 }  // namespace reportkit

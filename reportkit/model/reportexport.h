@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 
 #include "reportengine.h"
 
@@ -19,7 +18,7 @@ namespace reportkit {
 // time; text quoted when it holds a semicolon, a quote or a line break.
 // An existing file is replaced only once the new one is complete; the
 // error text on failure.
-std::optional<QString> exportCsv(const ReportTable& table, const QString& path);
+hostkit::Status exportCsv(const ReportTable& table, const QString& path);
 
 // One sheet named after the title: the title in the first row, the column
 // titles in bold in the third, then the detail rows: numbers as numbers in
@@ -27,7 +26,7 @@ std::optional<QString> exportCsv(const ReportTable& table, const QString& path);
 // The title rows stay in view while scrolling and the header carries the
 // filter buttons. An existing file is replaced only once the new one is
 // complete; the error text on failure.
-std::optional<QString> exportXlsx(const ReportTable& table, const QString& title, const QString& path);
+hostkit::Status exportXlsx(const ReportTable& table, const QString& title, const QString& path);
 
 // The sheet name Excel accepts for a title: without []:*?/\ and at most 31
 // characters.

@@ -321,11 +321,12 @@ class GroupArranger {
 
 // Where each field the report reads sits in the query's rows; the refusal
 // naming the first one it lacks.
-std::optional<QString> findFields(const ReportTemplate& report, const QueryRows& rows, ReportFields& fields) {
+Result<ReportFields> findFields(const ReportTemplate& report, const QueryRows& rows) {
   for (const QString& name : report.fieldsUsed())
     if (rows.fieldIndex(name) < 0)
-      return QStringLiteral("O campo '%1' do relatório '%2' não está no resultado da consulta.")
-          .arg(name, report.title);
+      return Result<ReportFields>::failure(
+          QStringLiteral("O campo '%1' do relatório '%2' não está no resultado da consulta.").arg(name, report.title));
+  ReportFields fields;
   for (const ReportColumn& column : report.columns) {
     fields.columns.push_back(rows.fieldIndex(column.field));
     fields.totalBy.push_back(column.totalBy.isEmpty() ? -1 : rows.fieldIndex(column.totalBy));
@@ -334,7 +335,7 @@ std::optional<QString> findFields(const ReportTemplate& report, const QueryRows&
     fields.groups.emplace_back();
     for (const QString& name : group.fields) fields.groups.back().push_back(rows.fieldIndex(name));
   }
-  return std::nullopt;
+  return fields;
 }
 
 // The prepared parameters' SQL values by upper-case name.
@@ -361,38 +362,40 @@ QStringList columnMasks(const ReportTemplate& report) {
   return masks;
 }
 
-std::optional<QString> detail::fillReportTable(const ReportTemplate& definition, const ReportParams& params,
-                                               const QueryOptions& options, ReportTable& table, const TableFill& fill) {
+Status detail::fillReportTable(const ReportTemplate& definition, const ReportParams& params,
+                               const QueryOptions& options, ReportTable& table, const TableFill& fill) {
   // a report only reads: refused with its name here, and run read-only anyway
-  if (auto refused = reportQueryProblem(definition)) return refused;
+  if (Status readOnly = checkReportQuery(definition); !readOnly.ok()) return readOnly;
   // the table holds the columns left off the pages too: the exports' group fields
   ReportTemplate report = definition;
   report.columns = definition.tableColumns();
   const QStringList masks = options.masks.value_or(columnMasks(report));
   const QSqlDatabase db = QSqlDatabase::database(options.connection, false);
   if (!db.isValid() || !db.isOpen())
-    return QStringLiteral("Erro ao executar a consulta do relatório '%1': nenhum banco de dados conectado.")
-        .arg(report.title);
+    return Status::failure(
+        QStringLiteral("Erro ao executar a consulta do relatório '%1': nenhum banco de dados conectado.")
+            .arg(report.title));
   const DatabaseKind kind = TADOIBQuery::kindOf(db);
   const auto failed = [&report](const QString& error) {
-    return QStringLiteral("Erro ao executar a consulta do relatório '%1': %2").arg(report.title, error);
+    return Status::failure(
+        QStringLiteral("Erro ao executar a consulta do relatório '%1': %2").arg(report.title, error));
   };
   if (fill.setInterrupt) fill.setInterrupt(databaseInterrupter(db));
   const auto noInterrupt = qScopeGuard([&fill] {
     if (fill.setInterrupt) fill.setInterrupt({});
   });
-  QString error;
-  const std::unique_ptr<QueryRows> rows = QueryRows::open(db, report.queryFor(kind), boundValues(report, params, kind),
-                                                          QStringLiteral("rpddPadrao"), &error);
-  if (!rows) return failed(error);
-  ReportFields fields;
-  if (auto missing = findFields(report, *rows, fields)) return missing;
+  Result<std::unique_ptr<QueryRows>> opened =
+      QueryRows::open(db, report.queryFor(kind), boundValues(report, params, kind), QStringLiteral("rpddPadrao"));
+  if (!opened.ok()) return failed(opened.error());
+  const std::unique_ptr<QueryRows> rows = std::move(*opened);
+  Result<ReportFields> fields = findFields(report, *rows);
+  if (!fields.ok()) return Status::failure(fields.error());
   {
     const auto lock = lockFor(fill);
     table = ReportTable(report.columns, masks);
     for (const ReportColumn& column : report.columns) table.hasTotals = table.hasTotals || column.total;
   }
-  GroupArranger arranger(report, masks, table, *rows, std::move(fields));
+  GroupArranger arranger(report, masks, table, *rows, std::move(*fields));
   qint64 read = 0;
   while (rows->next()) {
     {
@@ -409,12 +412,13 @@ std::optional<QString> detail::fillReportTable(const ReportTemplate& definition,
   const auto lock = lockFor(fill);
   arranger.finish();
   if (fill.afterRow) fill.afterRow(true);
-  return std::nullopt;
+  return success();
 }
 
 ReportTable runReportQuery(const ReportTemplate& report, const ReportParams& params, const QueryOptions& options) {
   ReportTable table;
-  if (auto error = detail::fillReportTable(report, params, options, table)) throw EDatabaseError(*error);
+  if (const Status filled = detail::fillReportTable(report, params, options, table); !filled.ok())
+    throw EDatabaseError(filled.error());
   return table;
 }
 

@@ -22,7 +22,7 @@ struct TableFill {
 // bound, its rows into the table (made with the report's columns) in groups
 // with their headers, footers and totals; the error text when the query is
 // refused, fails or lacks a field.
-std::optional<QString> fillReportTable(const ReportTemplate& report, const ReportParams& params,
-                                       const QueryOptions& options, ReportTable& table, const TableFill& fill = {});
+hostkit::Status fillReportTable(const ReportTemplate& report, const ReportParams& params, const QueryOptions& options,
+                                ReportTable& table, const TableFill& fill = {});
 
 }  // namespace reportkit::detail

@@ -71,8 +71,8 @@ ReportColumn suggestedColumn(const ReportProbe& probe, int index) {
 
 ReportProbe probeReportQuery(const ReportTemplate& report, const QString& connection, int maxRows) {
   ReportProbe probe;
-  if (auto refused = reportQueryProblem(report)) {
-    probe.error = *refused;
+  if (const Status readOnly = checkReportQuery(report); !readOnly.ok()) {
+    probe.error = readOnly.error();
     return probe;
   }
   const QSqlDatabase db = QSqlDatabase::database(connection, false);
@@ -85,8 +85,8 @@ ReportProbe probeReportQuery(const ReportTemplate& report, const QString& connec
   query.SetReadOnlyTransaction(true);
   for (auto it = report.queries.begin(); it != report.queries.end(); ++it)
     if (!it.value().trimmed().isEmpty()) query.setText(it.key(), {it.value()});
-  if (auto error = query.tryOpen()) {
-    probe.error = QStringLiteral("A consulta não pôde ser executada: %1").arg(databaseWords(*error));
+  if (const Status opened = query.tryOpen(); !opened.ok()) {
+    probe.error = QStringLiteral("A consulta não pôde ser executada: %1").arg(databaseWords(opened.error()));
     return probe;
   }
   for (int i = 0; i < query.FieldCount(); ++i) probe.fields << query.Fields(i)->FieldName();

@@ -47,21 +47,21 @@ class QtRows final : public QueryRows {
   // after the rollback, not inside a transaction a failed text has aborted
   QtRows(const QSqlDatabase& db, const QString& name) : name_(name), query_(db), transaction_(db) {}
 
-  std::optional<QString> run(const PositionalSql& statement, const QMap<QString, QVariant>& values) {
+  Status run(const PositionalSql& statement, const QMap<QString, QVariant>& values) {
     query_.setForwardOnly(true);
-    if (auto error = transaction_.begin()) return *error;
-    if (!query_.prepare(statement.sql)) return query_.lastError().text();
+    if (Status begun = transaction_.begin(); !begun.ok()) return begun;
+    if (!query_.prepare(statement.sql)) return Status::failure(query_.lastError().text());
     for (const QString& name : statement.names) {
       const QVariant value = values.value(name);
       query_.addBindValue(value.isNull() ? QVariant(QMetaType(QMetaType::QString)) : value);
     }
-    if (!query_.exec()) return query_.lastError().text();
+    if (!query_.exec()) return Status::failure(query_.lastError().text());
     const QSqlRecord record = query_.record();
     for (int i = 0; i < record.count(); ++i) {
       names_ << record.fieldName(i).toUpper();
       types_.push_back(fieldTypeOf(record.field(i).metaType()));
     }
-    return std::nullopt;
+    return success();
   }
 
   bool next() override {
@@ -118,21 +118,23 @@ class SqliteRows final : public QueryRows {
   SqliteRows(sqlite3* db, const QString& name) : db_(db), name_(name) {}
   ~SqliteRows() override { sqlite3_finalize(statement_); }
 
-  std::optional<QString> run(const PositionalSql& statement, const QMap<QString, QVariant>& values) {
+  Status run(const PositionalSql& statement, const QMap<QString, QVariant>& values) {
     const QByteArray sql = statement.sql.toUtf8();
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &statement_, &tail) != SQLITE_OK) return lastError();
+    if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &statement_, &tail) != SQLITE_OK)
+      return Status::failure(lastError());
     if (tail && !QByteArrayView(tail).trimmed().isEmpty())
-      return QStringLiteral("Unable to execute multiple statements at a time");
-    if (!statement_) return QStringLiteral("a consulta está vazia");
+      return Status::failure(QStringLiteral("Unable to execute multiple statements at a time"));
+    if (!statement_) return Status::failure(QStringLiteral("a consulta está vazia"));
     // a report only reads, whatever its text says
-    if (!sqlite3_stmt_readonly(statement_)) return QStringLiteral("a consulta alteraria o banco de dados");
+    if (!sqlite3_stmt_readonly(statement_))
+      return Status::failure(QStringLiteral("a consulta alteraria o banco de dados"));
     for (int i = 0; i < int(statement.names.size()); ++i)
-      if (auto error = bind(i + 1, values.value(statement.names[i]))) return error;
+      if (Status bound = bind(i + 1, values.value(statement.names[i])); !bound.ok()) return bound;
     // stepped once before the fields are known, as Qt's driver does: a
     // field without declared type takes the type of its first value
     firstRow_ = step();
-    if (error_) return error_;
+    if (error_) return Status::failure(*error_);
     const int fields = sqlite3_column_count(statement_);
     for (int i = 0; i < fields; ++i) {
       names_ << QString::fromUtf8(sqlite3_column_name(statement_, i)).remove(u'"').toUpper();
@@ -142,7 +144,7 @@ class SqliteRows final : public QueryRows {
                                                          : QMetaType::UnknownType;
       types_.push_back(fieldTypeOf(QMetaType(type)));
     }
-    return std::nullopt;
+    return success();
   }
 
   bool next() override {
@@ -176,7 +178,7 @@ class SqliteRows final : public QueryRows {
  private:
   QString lastError() const { return QString::fromUtf8(sqlite3_errmsg(db_)); }
 
-  std::optional<QString> bind(int index, const QVariant& value) {
+  Status bind(int index, const QVariant& value) {
     int rc = SQLITE_OK;
     if (value.isNull()) {
       rc = sqlite3_bind_null(statement_, index);
@@ -199,8 +201,8 @@ class SqliteRows final : public QueryRows {
         }
       }
     }
-    if (rc != SQLITE_OK) return lastError();
-    return std::nullopt;
+    if (rc != SQLITE_OK) return Status::failure(lastError());
+    return success();
   }
 
   bool step() {
@@ -245,14 +247,13 @@ std::function<void()> databaseInterrupter(const QSqlDatabase& db) {
   };
 }
 
-std::unique_ptr<QueryRows> QueryRows::open(const QSqlDatabase& db, const QString& sql,
-                                           const QMap<QString, QVariant>& values, const QString& name, QString* error) {
-  if (!db.isValid() || !db.isOpen()) {
-    *error = QStringLiteral("%1: banco de dados não conectado.").arg(name);
-    return nullptr;
-  }
+Result<std::unique_ptr<QueryRows>> QueryRows::open(const QSqlDatabase& db, const QString& sql,
+                                                   const QMap<QString, QVariant>& values, const QString& name) {
+  using Opened = Result<std::unique_ptr<QueryRows>>;
+  if (!db.isValid() || !db.isOpen())
+    return Opened::failure(QStringLiteral("%1: banco de dados não conectado.").arg(name));
   const PositionalSql statement = toPositional(sql);
-  std::optional<QString> failed;
+  Status failed = success();
   std::unique_ptr<QueryRows> rows;
   if (sqlite3* handle = sqliteHandle(db)) {
     auto sqlite = std::make_unique<SqliteRows>(handle, name);
@@ -263,9 +264,9 @@ std::unique_ptr<QueryRows> QueryRows::open(const QSqlDatabase& db, const QString
     failed = qt->run(statement, values);
     rows = std::move(qt);
   }
-  if (!failed) return rows;
-  *error = failed->startsWith(name + QStringLiteral(": ")) ? *failed : QStringLiteral("%1: %2").arg(name, *failed);
-  return nullptr;
+  if (failed.ok()) return rows;
+  const QString& why = failed.error();
+  return Opened::failure(why.startsWith(name + QStringLiteral(": ")) ? why : QStringLiteral("%1: %2").arg(name, why));
 }
 
 int QueryRows::fieldIndex(const QString& name) const { return int(names_.indexOf(name.toUpper())); }

@@ -25,8 +25,8 @@ class QueryRows {
   // Runs one statement with ":NAME" parameters on the connection, each bound
   // from `values` by name (missing or null: SQL NULL). `name` prefixes the
   // error text ("rpddPadrao: ..."). An error value when it does not run.
-  static std::unique_ptr<QueryRows> open(const QSqlDatabase& db, const QString& sql,
-                                         const QMap<QString, QVariant>& values, const QString& name, QString* error);
+  static hostkit::Result<std::unique_ptr<QueryRows>> open(const QSqlDatabase& db, const QString& sql,
+                                                          const QMap<QString, QVariant>& values, const QString& name);
 
   const QStringList& fieldNames() const { return names_; }
   // The field of that name (any case); -1 when the query has none.

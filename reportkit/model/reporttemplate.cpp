@@ -178,14 +178,14 @@ QStringList ReportTemplate::fieldsUsed() const {
   return fields;
 }
 
-std::optional<QString> missingFieldProblem(const ReportTemplate& report, const QStringList& queryFields) {
+Status checkFieldsReturned(const ReportTemplate& report, const QStringList& queryFields) {
   QStringList returned;
   for (const QString& f : queryFields) returned << f.toUpper();
   for (const QString& field : report.fieldsUsed())
     if (!returned.contains(field))
-      return QStringLiteral("o campo %1 não está no resultado da consulta (campos: %2)")
-          .arg(field, queryFields.join(QStringLiteral(", ")));
-  return std::nullopt;
+      return Status::failure(QStringLiteral("o campo %1 não está no resultado da consulta (campos: %2)")
+                                 .arg(field, queryFields.join(QStringLiteral(", "))));
+  return success();
 }
 
 QString ReportTemplate::queryFor(DatabaseKind kind) const {
@@ -200,25 +200,25 @@ QStringList ReportTemplate::paramNames(DatabaseKind kind) const {
   return names;
 }
 
-std::optional<QString> reportTemplateProblem(const ReportTemplate& report) {
-  if (report.title.trimmed().isEmpty()) return QStringLiteral("falta o título");
+Status checkReportTemplate(const ReportTemplate& report) {
+  if (report.title.trimmed().isEmpty()) return Status::failure(QStringLiteral("falta o título"));
   if (report.queries.value(DatabaseKind::Generic).trimmed().isEmpty())
-    return QStringLiteral("falta a consulta genérica");
-  if (report.columns.isEmpty()) return QStringLiteral("nenhuma coluna definida");
+    return Status::failure(QStringLiteral("falta a consulta genérica"));
+  if (report.columns.isEmpty()) return Status::failure(QStringLiteral("nenhuma coluna definida"));
   for (qsizetype i = 0; i < report.columns.size(); ++i) {
     const ReportColumn& c = report.columns.at(i);
-    if (c.field.isEmpty()) return QStringLiteral("a coluna %1 não tem campo").arg(i + 1);
-    if (c.width <= 0) return QStringLiteral("a coluna %1 tem largura inválida").arg(c.field);
+    if (c.field.isEmpty()) return Status::failure(QStringLiteral("a coluna %1 não tem campo").arg(i + 1));
+    if (c.width <= 0) return Status::failure(QStringLiteral("a coluna %1 tem largura inválida").arg(c.field));
   }
   for (const ReportParamText& p : report.parameters)
-    if (p.name.isEmpty()) return QStringLiteral("um parâmetro não tem nome");
+    if (p.name.isEmpty()) return Status::failure(QStringLiteral("um parâmetro não tem nome"));
   for (qsizetype i = 0; i < report.groups.size(); ++i)
     if (report.groups.at(i).fields.isEmpty() || report.groups.at(i).fields.contains(QString()))
-      return QStringLiteral("o grupo %1 não tem campos").arg(i + 1);
+      return Status::failure(QStringLiteral("o grupo %1 não tem campos").arg(i + 1));
   for (const ReportColumn& c : report.columns)
     if (!c.totalBy.isEmpty() && !c.total)
-      return QStringLiteral("a coluna %1 separa um total que não soma").arg(c.field);
-  return std::nullopt;
+      return Status::failure(QStringLiteral("a coluna %1 separa um total que não soma").arg(c.field));
+  return success();
 }
 
 // "consulta genérica", "consulta Oracle", ...: how the message names a text.
@@ -236,23 +236,23 @@ static QString queryNameOf(DatabaseKind kind) {
   return QStringLiteral("A consulta");
 }
 
-std::optional<QString> reportQueryProblem(const ReportTemplate& report) {
+Status checkReportQuery(const ReportTemplate& report) {
   for (DatabaseKind kind : databaseKinds()) {
     const QString text = report.queries.value(kind);
     if (kind != DatabaseKind::Generic && text.trimmed().isEmpty()) continue;  // runs the generic one
-    if (auto problem = readOnlySqlProblem(text))
-      return QStringLiteral(
-                 "%1 do relatório '%2' foi recusada: %3. Um relatório só lê dados: escreva uma única consulta "
-                 "SELECT (ou WITH ... SELECT).")
-          .arg(queryNameOf(kind), report.title, *problem);
+    if (const Status readOnly = checkReadOnlySql(text); !readOnly.ok())
+      return Status::failure(
+          QStringLiteral("%1 do relatório '%2' foi recusada: %3. Um relatório só lê dados: escreva uma única consulta "
+                         "SELECT (ou WITH ... SELECT).")
+              .arg(queryNameOf(kind), report.title, readOnly.error()));
   }
   for (const ReportParamText& p : report.parameters) {
     if (p.nameQuery.trimmed().isEmpty()) continue;
-    if (auto problem = readOnlySqlProblem(p.nameQuery))
-      return QStringLiteral("A consulta do nome do parâmetro %1 do relatório '%2' foi recusada: %3.")
-          .arg(p.name, report.title, *problem);
+    if (const Status readOnly = checkReadOnlySql(p.nameQuery); !readOnly.ok())
+      return Status::failure(QStringLiteral("A consulta do nome do parâmetro %1 do relatório '%2' foi recusada: %3.")
+                                 .arg(p.name, report.title, readOnly.error()));
   }
-  return std::nullopt;
+  return success();
 }
 
 ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin) {
@@ -288,7 +288,7 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
   if (!columns.isArray()) damaged(origin, QStringLiteral("faltam as colunas"));
   for (const QJsonValue& c : columns.toArray()) report.columns << columnOf(c, origin);
 
-  if (auto problem = reportTemplateProblem(report)) damaged(origin, *problem);
+  if (const Status complete = checkReportTemplate(report); !complete.ok()) damaged(origin, complete.error());
   return report;
 }
 
@@ -358,9 +358,9 @@ QByteArray serializeReportTemplate(const ReportTemplate& report) {
 }
 
 void writeReportTemplate(const QString& path, const ReportTemplate& report) {
-  if (auto problem = reportTemplateProblem(report))
-    throw EHostError(QStringLiteral("A definição do relatório está incompleta: %1.").arg(*problem));
-  if (auto problem = reportQueryProblem(report)) throw EHostError(*problem);
+  if (const Status complete = checkReportTemplate(report); !complete.ok())
+    throw EHostError(QStringLiteral("A definição do relatório está incompleta: %1.").arg(complete.error()));
+  if (const Status readOnly = checkReportQuery(report); !readOnly.ok()) throw EHostError(readOnly.error());
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(serializeReportTemplate(report)) < 0 || !file.commit())
     throw EHostError(

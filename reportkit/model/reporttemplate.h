@@ -136,14 +136,14 @@ ReportTemplate parseReportTemplate(const QByteArray& json, const QString& origin
 // The first thing a definition lacks before it can be saved or run, if any.
 // A definition whose columns, groups or totals name a field the query does
 // not return is refused too, when the query's fields are known.
-std::optional<QString> reportTemplateProblem(const ReportTemplate& report);
-// The first field the definition uses that the query does not return.
-std::optional<QString> missingFieldProblem(const ReportTemplate& report, const QStringList& queryFields);
+hostkit::Status checkReportTemplate(const ReportTemplate& report);
+// The first field the definition uses that the query does not return, if any.
+hostkit::Status checkFieldsReturned(const ReportTemplate& report, const QStringList& queryFields);
 // "{FIELD}" placeholders of a group's header or footer, upper case.
 QStringList placeholderFields(const QString& text);
 // The refusal, naming the report, when one of its query texts does anything
 // but read (see readonlysql.h); checked before a definition is saved or run.
-std::optional<QString> reportQueryProblem(const ReportTemplate& report);
+hostkit::Status checkReportQuery(const ReportTemplate& report);
 QByteArray serializeReportTemplate(const ReportTemplate& report);
 // Writes the definition atomically (a failed write leaves the old file);
 // throws EHostError for an incomplete definition or a query that is refused.

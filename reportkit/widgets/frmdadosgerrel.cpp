@@ -350,7 +350,7 @@ void TfrmDadosGerRel::performReport(ReportAction action, const ReportDefinition&
 
 void TfrmDadosGerRel::saveReportAs(const ReportDefinition& report, const ReportTemplate& layout) {
   // said before the new title is asked for: the copy would be refused anyway
-  if (auto refused = reportQueryProblem(layout)) MensErro(*refused, true);
+  if (const Status readOnly = checkReportQuery(layout); !readOnly.ok()) MensErro(readOnly.error(), true);
   QString title = layout.title;
   if (!InputQuery(msgPadrao->Msg(QStringLiteral("NovoCaption")), msgPadrao->Msg(QStringLiteral("NovoPrompt")), title,
                   this))

@@ -441,7 +441,7 @@ bool TReportDesigner::Save() {
     if (path_.isEmpty()) throw EHostError(QStringLiteral("Nenhum arquivo de definição de relatório aberto."));
     const ReportTemplate report = Template();
     // columns, groups and totals must name fields the query returns
-    if (auto problem = queryFieldsProblem(report, connection_)) throw EHostError(*problem);
+    if (const Status fields = checkQueryFields(report, connection_); !fields.ok()) throw EHostError(fields.error());
     writeReportTemplate(path_, report);
     return true;
   } catch (const EHostError& e) {

@@ -237,7 +237,7 @@ struct PreviewExport {
   QString text;
   QString filter;
   QString suffix;
-  std::function<std::optional<QString>(const ReportDocument&, const QString&)> write;
+  std::function<Status(const ReportDocument&, const QString&)> write;
 };
 
 QList<PreviewExport> previewExports() {
@@ -262,7 +262,7 @@ void exportFromPreview(const ReportDocument& document, const PreviewExport& kind
       parent, kind.text, QDir(folder).filePath(fileNameFor(document.title(), kind.suffix)), kind.filter);
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += u'.' + kind.suffix;  // typed without one
-  if (auto error = kind.write(document, path)) MensErro(*error, false);
+  if (const Status written = kind.write(document, path); !written.ok()) MensErro(written.error(), false);
 }
 
 }  // namespace

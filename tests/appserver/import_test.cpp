@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <atomic>
@@ -17,6 +18,8 @@
 
 #include "auth/sessions.h"
 #include "common/nfce_reader.h"
+#include "db/database.h"
+#include "db/migrations.h"
 #include "harness.h"
 #include "posting_support.h"
 
@@ -190,6 +193,20 @@ TEST_P(ImportTest, ASaleKeepsItsTextsDaysAndMomentsAsWrittenAndComesBackUnchange
   auto again = send(*client_, {{"VENDA.csv", "VENDA", file}});
   ASSERT_TRUE(again.reply.written()) << again.problems();
   EXPECT_EQ(again.count("VENDA").unchanged(), 2u) << "read back as written, the same sales change nothing";
+}
+
+TEST_P(ImportTest, OnPostgresqlALargeImportLeavesThePlannerItsStatistics) {
+  if (GetParam() != Backend::PostgreSQL) GTEST_SKIP() << "SQLite plans without gathered statistics";
+  std::string lines;
+  for (int sale = 0; sale < 2500; ++sale)
+    for (int item = 1; item <= 4; ++item)
+      lines += saleLine(QStringLiteral("%1").arg(500000 + sale, 10, 10, QChar('0')).toStdString(),
+                        "00" + std::to_string(item), item % 2 ? "P1" : "P2");
+  auto done = send(*client_, {sales(lines)});
+  ASSERT_TRUE(done.reply.written()) << done.problems();
+  // COPY leaves pg_class's estimate where the empty table's index build put it; ANALYZE counts the rows
+  auto db = sql();
+  EXPECT_GE(scalarNumber(db, "SELECT reltuples FROM pg_class WHERE relname = 'itvenda'"), 10000);
 }
 
 TEST_P(ImportTest, EveryProblemOfAFileIsReportedAtOnceAndNothingIsWritten) {
@@ -725,6 +742,35 @@ TEST_P(ImportTest, TheDropFolderImportsWhatIsNewOnceByAccessKey) {
   EXPECT_EQ(scalar(db, "SELECT COUNT(*) FROM VENDA WHERE CDCHAVENFCE IS NOT NULL"), "3");
 }
 
+// A copy far behind its document, more documents between them than the
+// import writes at a time: still one sale, and still refused when it differs.
+TEST_P(ImportTest, ACopyIsOneSaleHoweverManyDocumentsComeBetween) {
+  auto db = sql();
+  registerNfceIssuer(db);
+  std::vector<File> files;
+  NfceDocument copied, edited;
+  copied.number = "901";
+  edited.number = "902";
+  files.push_back(copied.file());
+  files.push_back(edited.file());
+  for (int n = 0; n < 1100; ++n) {
+    NfceDocument between;
+    between.number = std::to_string(1000 + n);
+    files.push_back(between.file());
+  }
+  files.push_back(copied.file("copia.xml"));
+  edited.items = {item("P1", "SEM GTIN", "2.0000")};
+  files.push_back(edited.file("alterada.xml"));
+  auto done = send(*client_, files);
+  ASSERT_TRUE(done.status.ok()) << done.status.error_message();
+  EXPECT_FALSE(done.reply.written());
+  EXPECT_EQ(done.count("NFCE").inserted(), 1102u);
+  EXPECT_EQ(done.count("NFCE").unchanged(), 1u);
+  ASSERT_EQ(done.reply.problems_size(), 1) << done.problems();
+  EXPECT_EQ(done.reply.problems(0).file_name(), "alterada.xml");
+  EXPECT_EQ(done.reply.problems(0).column(), "NFe/infNFe/@Id") << done.problems();
+}
+
 // The cancellation event as the point of sale keeps it: the event, signed,
 // and the authority's return.
 File cancellationOf(const std::string& key, const std::string& type = "110111", const std::string& status = "135") {
@@ -925,6 +971,15 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
 
   auto byDocuments = send(*client_, {{"PARAMFILIAL.csv", "PARAMFILIAL", "CDFILIAL;IDZNFCE\n0001;N\n"}});
   ASSERT_TRUE(byDocuments.reply.written()) << byDocuments.problems();
+  {
+    // a database upgraded with these documents in: their sales give the record
+    server::Database database(*server::DbConfig::parse(harness_->testDatabase().url()));
+    QSqlQuery drop(db);
+    ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE NFCECAIXADIA"))) << drop.lastError().text().toStdString();
+    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 15"));
+    auto upgraded = server::migrations::migrate(database);
+    ASSERT_TRUE(upgraded.ok()) << upgraded.error().message;
+  }
   EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL)) << "the cancelled one counts nothing";
   // a register that issues no NFC-e keeps its Z reduction
   exec(db, QStringLiteral("UPDATE CAIXA SET CDSERIENFCE = NULL WHERE CDFILIAL = '0001' AND CDCAIXA = '002'"));
@@ -942,6 +997,28 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
   ASSERT_TRUE(again.reply.written()) << again.problems();
   EXPECT_EQ(again.count("NFCE").updated(), 1u);
   EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL));
+
+  // a sale deleted whole: its document was recorded apart from it
+  const auto deleteSales = [&](const QString& where, const QVariantList& values) {
+    for (const char* table : {"ITVENDA", "VENDA"})
+      exec(db,
+           QStringLiteral("DELETE FROM %1 WHERE NRSEQVENDA IN (SELECT NRSEQVENDA FROM VENDA WHERE %2)")
+               .arg(QLatin1String(table), where),
+           values);
+  };
+  deleteSales(QStringLiteral("CDCHAVENFCE = ?"), {QString::fromStdString(plain.key())});
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL - 1050, 4200LL));
+  // every sale of the register-day deleted: the day is still offered to the check
+  deleteSales(QStringLiteral("CDCAIXA = '001'"), {});
+  PrincipalFilter filter;
+  filter.first = filter.last = day;
+  const auto registerDays = client_->invoke("GetVerifVenda", filter.verificationArgs());
+  ASSERT_TRUE(registerDays.ok()) << registerDays.status.error_message();
+  EXPECT_EQ(columnTexts(registerDays.packet(), "CDCAIXA"), (std::vector<std::string>{"001", "002"}));
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(0LL, 4200LL));
+  // a selection of sales names none of a day that has none
+  filter.sales = "_0001" + number.toStdString() + "_";
+  EXPECT_EQ(client_->invoke("GetVerifVenda", filter.verificationArgs()).packet().rowCount(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

@@ -24,8 +24,8 @@ class Query : public ::testing::Test {
          "CDTIPOOPER TEXT)",
          "INSERT INTO LOJA VALUES ('0001','01','Loja Um','A1','L1','01'), "
          "('0001','02','Loja Dois','A2','L2','01'), ('0002','01','Outra','A3','L3','01')"});
-    ASSERT_FALSE(written) << written->toStdString();
-    ASSERT_FALSE(openHostDatabase({"sqlite:" + dir.filePath("host.db")}));
+    ASSERT_TRUE(written.ok()) << written.error().toStdString();
+    ASSERT_TRUE(openHostDatabase({"sqlite:" + dir.filePath("host.db")}).ok());
   }
   void TearDown() override { closeHostDatabase(); }
   QTemporaryDir dir;
@@ -75,9 +75,9 @@ TEST_F(Query, BeforeOpenRunsFirstAndErrorsAreReadable) {
 
   TADOIBQuery broken(nullptr, "qryQuebrada");
   broken.SetSQL({"SELECT * FROM TABELA_QUE_NAO_EXISTE"});
-  auto error = broken.tryOpen();
-  ASSERT_TRUE(error);
-  EXPECT_TRUE(error->startsWith("qryQuebrada"));
+  const auto opened = broken.tryOpen();
+  ASSERT_FALSE(opened.ok());
+  EXPECT_TRUE(opened.error().startsWith("qryQuebrada"));
   EXPECT_THROW(broken.ParamByName("P_X"), EDatabaseError);
 }
 
@@ -128,9 +128,9 @@ TEST_F(Query, HostConnectionReadsWithItsFunctionsAndRefusesEveryWrite) {
 TEST(HostDatabase, AMissingSqliteFileIsAnErrorAndIsNotCreated) {
   QTemporaryDir dir;
   const QString missing = dir.filePath("nao-existe.db");
-  const auto error = openHostDatabase({"sqlite:" + missing});
-  ASSERT_TRUE(error);
-  EXPECT_TRUE(error->contains(missing)) << error->toStdString();
+  const auto opened = openHostDatabase({"sqlite:" + missing});
+  ASSERT_FALSE(opened.ok());
+  EXPECT_TRUE(opened.error().contains(missing)) << opened.error().toStdString();
   EXPECT_FALSE(QFile::exists(missing));
   closeHostDatabase();
 }

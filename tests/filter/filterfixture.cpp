@@ -31,8 +31,9 @@ void createLookupDatabase(const QString& file) {
       "('C2', 'CC1', 'Beta casa'), ('C3', 'CC9', 'Gama obra')",
   };
   // the host's connection only reads: the rows go in through one of the test's own
-  if (auto error = writeSqliteFile(file, statements)) FAIL() << error->toStdString();
-  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file})) FAIL() << error->toStdString();
+  if (const auto done = writeSqliteFile(file, statements); !done.ok()) FAIL() << done.error().toStdString();
+  if (const auto done = openHostDatabase({QStringLiteral("sqlite:") + file}); !done.ok())
+    FAIL() << done.error().toStdString();
 }
 
 void FilterTest::SetUp() {

@@ -269,6 +269,28 @@ TEST(Login, AServerWithoutItsDatabasePassesTheLoginOnAndQuittingEndsTheSession) 
   EXPECT_EQ(sessionsIn(server.databasePath()), before) << "the session is gone from the database";
 }
 
+// A call of its own stream goes to the first server of the list that answers;
+// when none does (or the list is empty) it is not made, and the failure says
+// what each server said.
+TEST(Login, CallOnServersGoesToAServerThatAnswersOrSaysWhyNone) {
+  DatabaseLostServer answering;  // its health check says it serves
+  const hostkit::ServerEndpoint dead{"127.0.0.1", 1}, live{"127.0.0.1", answering.port()};
+  QStringList calledAt;
+  const auto call = [&](const std::shared_ptr<grpc::Channel>&, const QString& at) {
+    calledAt << at;
+    return true;
+  };
+  EXPECT_TRUE(hostkit::CallOnServers({dead, live}, false, {}, call).ok());
+  EXPECT_EQ(calledAt, QStringList{hostkit::serverListText({live})});
+
+  calledAt.clear();
+  const auto none = hostkit::CallOnServers({dead}, false, {}, call);
+  ASSERT_FALSE(none.ok());
+  EXPECT_TRUE(none.error().startsWith(hostkit::serverListText({dead}))) << none.error().toStdString();
+  EXPECT_FALSE(hostkit::CallOnServers({}, false, {}, call).ok());
+  EXPECT_TRUE(calledAt.isEmpty());
+}
+
 TEST(Login, TlsServerAcceptsOnlyTlsClientsThatTrustItsCertificate) {
   LiveServer server(true);
   ASSERT_TRUE(server.started()) << server.failure().toStdString();

@@ -179,8 +179,9 @@ TEST_F(Lifecycle, FirstActivationWithAnUnknownBranchRunsAgainNextTime) {
   EXPECT_EQ(frmGeraNF->medFilial->text(), "9999");
 
   // the branch becomes known: the next activation completes the first one
-  ASSERT_FALSE(
-      hostkit::writeSqliteFile(fixture.databasePath(), {"INSERT INTO FILIAL VALUES ('9999','Nova','01','','1','')"}));
+  ASSERT_TRUE(
+      hostkit::writeSqliteFile(fixture.databasePath(), {"INSERT INTO FILIAL VALUES ('9999','Nova','01','','1','')"})
+          .ok());
   frmGeraNF->frameWindow()->hide();
   ASSERT_TRUE(openScreen(entries.iniProc));
   EXPECT_FALSE(boPrimVez);

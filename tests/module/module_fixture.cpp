@@ -43,8 +43,8 @@ void ModuleFixture::createDatabase() {
           "INSERT INTO LOJA VALUES ('0001', '01', 'Loja Central', '000001', '000002', '01'), "
           "('0001', '02', 'Loja Shopping', '000003', '000004', '01'), ('0002', '01', 'Loja Norte', '', '', '01')",
       });
-  EXPECT_FALSE(written) << written->toStdString();
-  EXPECT_FALSE(hostkit::openHostDatabase({QStringLiteral("sqlite:") + databasePath()}));
+  EXPECT_TRUE(written.ok()) << written.error().toStdString();
+  EXPECT_TRUE(hostkit::openHostDatabase({QStringLiteral("sqlite:") + databasePath()}).ok());
 }
 
 void ModuleFixture::scriptLookups() {

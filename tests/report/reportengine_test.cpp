@@ -222,7 +222,7 @@ TEST_F(ReportEngine, PdfHoldsHeaderRowsAndTotals) {
       hostContext(host->filial, host->operadorValue, QStringLiteral("QFX31702"), QStringLiteral("Qfx317")));
   EXPECT_EQ(doc.pageCount(), 1);
   const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
-  ASSERT_FALSE(doc.exportPdf(pdf));
+  ASSERT_TRUE(doc.exportPdf(pdf).ok());
   const QString text = pdfText(pdf);
   EXPECT_TRUE(text.contains(QStringLiteral("Comercial Demonstração Ltda"))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Itens de venda não lançados no estoque")));
@@ -250,7 +250,7 @@ TEST_F(ReportEngine, LongReportRepeatsTheHeaderOnEveryPage) {
   const int pages = doc.pageCount();
   EXPECT_GE(pages, 3);
   const QString pdf = dir.filePath(QStringLiteral("longo.pdf"));
-  ASSERT_FALSE(doc.exportPdf(pdf));
+  ASSERT_TRUE(doc.exportPdf(pdf).ok());
   const QString text = pdfText(pdf);
   EXPECT_EQ(text.count(QStringLiteral("Itens de venda não lançados no estoque")), pages);
   EXPECT_EQ(text.count(QStringLiteral("Descrição")), pages);  // column titles on every page
@@ -286,7 +286,7 @@ TEST_F(ReportEngine, EveryPageStartingInsideADaySaysWhichDay) {
   const ReportDocument doc = buildReportDocument(
       first, firstParams(QStringLiteral("_0002_"), dia(2024, 3, 2), dia(2024, 3, 2)), hostContext());
   const QString pdf = dir.filePath(QStringLiteral("produtos.pdf"));
-  ASSERT_FALSE(doc.exportPdf(pdf));
+  ASSERT_TRUE(doc.exportPdf(pdf).ok());
   const QStringList pages = pdfText(pdf).split(u'\f', Qt::SkipEmptyParts);
   ASSERT_GE(pages.size(), 4);
   int onAProductsHeader = 0;
@@ -449,7 +449,7 @@ TEST_F(ReportEngine, EmptyResultSaysSo) {
       buildReportDocument(first, firstParams({}, dia(2023, 1, 1), dia(2023, 1, 2)), hostContext());
   EXPECT_EQ(doc.pageCount(), 1);
   const QString pdf = dir.filePath(QStringLiteral("vazio.pdf"));
-  ASSERT_FALSE(doc.exportPdf(pdf));
+  ASSERT_TRUE(doc.exportPdf(pdf).ok());
   const QString text = pdfText(pdf);
   EXPECT_TRUE(text.contains(QStringLiteral("Nenhum registro encontrado.")));
   EXPECT_TRUE(text.contains(QStringLiteral("Registros: 0")));
@@ -458,9 +458,9 @@ TEST_F(ReportEngine, EmptyResultSaysSo) {
 TEST_F(ReportEngine, PdfThatCannotBeWrittenIsAnError) {
   const ReportDocument doc =
       buildReportDocument(first, firstParams({}, dia(2024, 3, 1), dia(2024, 3, 5)), hostContext());
-  const auto error = doc.exportPdf(dir.filePath(QStringLiteral("pasta-que-nao-existe/r.pdf")));
-  ASSERT_TRUE(error);
-  EXPECT_TRUE(error->startsWith(QStringLiteral("Não foi possível gravar o arquivo PDF")));
+  const auto written = doc.exportPdf(dir.filePath(QStringLiteral("pasta-que-nao-existe/r.pdf")));
+  ASSERT_FALSE(written.ok());
+  EXPECT_TRUE(written.error().startsWith(QStringLiteral("Não foi possível gravar o arquivo PDF")));
 }
 
 TEST_F(ReportEngine, HostPreviewShowsThePagesAndExportsThemToPdf) {

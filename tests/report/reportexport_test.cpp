@@ -78,14 +78,14 @@ const QByteArray kExpectedCsv =
 
 TEST_F(ReportExport, CsvIsWhatABrazilianExcelReads) {
   const QString csv = dir.filePath(QStringLiteral("vendas.csv"));
-  ASSERT_FALSE(exportCsv(table, csv));
+  ASSERT_TRUE(exportCsv(table, csv).ok());
   // the detail rows only, whatever the groups print around them
   EXPECT_EQ(fileContents(csv), kExpectedCsv);
 }
 
 TEST_F(ReportExport, XlsxHoldsRealNumbersDatesAndTheTitle) {
   const QString xlsx = dir.filePath(QStringLiteral("vendas.xlsx"));
-  ASSERT_FALSE(exportXlsx(table, sales.title, xlsx));
+  ASSERT_TRUE(exportXlsx(table, sales.title, xlsx).ok());
   const QString sheet = zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
 
   const SheetCell total = cellAt(sheet, QStringLiteral("H4"));
@@ -121,16 +121,16 @@ TEST_F(ReportExport, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
   const QString folder = dir.filePath(QStringLiteral("pasta-que-nao-existe"));
   const QString missing = folder + QStringLiteral("/vendas");
   EXPECT_EQ(
-      exportCsv(table, missing + QStringLiteral(".csv")),
+      exportCsv(table, missing + QStringLiteral(".csv")).error(),
       QStringLiteral("Não foi possível gravar o arquivo CSV '%1.csv': a pasta '%2' não existe").arg(missing, folder));
   EXPECT_EQ(
-      exportXlsx(table, sales.title, missing + QStringLiteral(".xlsx")),
+      exportXlsx(table, sales.title, missing + QStringLiteral(".xlsx")).error(),
       QStringLiteral("Não foi possível gravar a planilha '%1.xlsx': a pasta '%2' não existe").arg(missing, folder));
 
   // a folder of that name is not replaced, and no part of the file is left
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("pasta.xlsx")));
-  EXPECT_TRUE(exportXlsx(table, sales.title, dir.filePath(QStringLiteral("pasta.xlsx"))));
-  EXPECT_TRUE(exportCsv(table, dir.filePath(QStringLiteral("pasta.xlsx"))));
+  EXPECT_FALSE(exportXlsx(table, sales.title, dir.filePath(QStringLiteral("pasta.xlsx"))).ok());
+  EXPECT_FALSE(exportCsv(table, dir.filePath(QStringLiteral("pasta.xlsx"))).ok());
   EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("pasta.xlsx"))).isDir());
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"vendas.db"}));
 }
@@ -201,14 +201,14 @@ TEST_F(ReportExport, EveryRowCarriesTheFieldsOfItsGroups) {
   byDay.groups = {ReportGroup{{QStringLiteral("DTVENDA")}, QStringLiteral("Dia {DTVENDA}"), {}}};
   const ReportTable grouped = runReportQuery(byDay, reportParamsOf(byDay, hostConnectionName()), onHostDatabase());
   const QString csv = dir.filePath(QStringLiteral("dias.csv"));
-  ASSERT_FALSE(exportCsv(grouped, csv));
+  ASSERT_TRUE(exportCsv(grouped, csv).ok());
   const QStringList lines = QString::fromUtf8(fileContents(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 4);
   EXPECT_TRUE(lines[0].endsWith(QStringLiteral(";Total;DTVENDA"))) << lines[0].toStdString();
   EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";14,00;2024-03-05"))) << lines[2].toStdString();
   // the page shows the day in the header, not as a column
   const QString pdf = dir.filePath(QStringLiteral("dias.pdf"));
-  ASSERT_FALSE(ReportDocument(byDay.title, QPageLayout::Portrait, {}, grouped).exportPdf(pdf));
+  ASSERT_TRUE(ReportDocument(byDay.title, QPageLayout::Portrait, {}, grouped).exportPdf(pdf).ok());
   const QString text = pdfText(pdf);
   EXPECT_TRUE(text.contains(QStringLiteral("Dia 05/03/2024")));
   EXPECT_FALSE(text.contains(QStringLiteral("DTVENDA")));

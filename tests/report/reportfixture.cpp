@@ -97,7 +97,7 @@ bool ReportHost::inputQuery(const QString& caption, const QString& prompt, QStri
 void execAll(const QStringList& statements) {
   const QString file = hostDatabase().databaseName();
   ASSERT_FALSE(file.isEmpty()) << "the host's database is not open";
-  if (auto error = writeSqliteFile(file, statements)) FAIL() << error->toStdString();
+  if (const auto done = writeSqliteFile(file, statements); !done.ok()) FAIL() << done.error().toStdString();
 }
 
 // The base schema with SQLite's types, as the server's migration makes it.
@@ -124,8 +124,9 @@ static QStringList schemaStatements() {
 // Withdrawal type 01 moves P1 and P5 only, and P4 moves the stock of P5: of
 // branch 0001's pending items only P2 is not related to it.
 void createSalesDatabase(const QString& file) {
-  if (auto error = writeSqliteFile(file, schemaStatements())) FAIL() << error->toStdString();
-  if (auto error = openHostDatabase({QStringLiteral("sqlite:") + file, {}})) FAIL() << error->toStdString();
+  if (const auto done = writeSqliteFile(file, schemaStatements()); !done.ok()) FAIL() << done.error().toStdString();
+  if (const auto done = openHostDatabase({QStringLiteral("sqlite:") + file, {}}); !done.ok())
+    FAIL() << done.error().toStdString();
   execAll({
       "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('01', 'Comercial Demonstração Ltda')",
       "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA) VALUES ('0001', 'Matriz', '01'), "

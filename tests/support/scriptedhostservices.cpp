@@ -236,7 +236,7 @@ void ScriptedHostServices::criaLancIrreg(const QString& postingNumber, QWidget* 
 void ScriptedHostServices::showHelp(int helpContext, QWidget* parent) {
   helpContexts << helpContext;
   if (!openHelpViewer) return;
-  if (const QString error = openHelp(helpCollection(), helpContext, parent); !error.isEmpty()) showError(error);
+  if (const Status shown = openHelp(helpCollection(), helpContext, parent); !shown.ok()) showError(shown.error());
 }
 
 void ScriptedHostServices::criaBloqConsolida(QWidget* owner) {

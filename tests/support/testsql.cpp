@@ -10,27 +10,27 @@ namespace hostkit {
 
 namespace {
 
-std::optional<QString> runAll(QSqlDatabase db, const QStringList& statements) {
-  if (!db.transaction()) return db.lastError().text();
+Status runAll(QSqlDatabase db, const QStringList& statements) {
+  if (!db.transaction()) return Status::failure(db.lastError().text());
   QSqlQuery q(db);
   for (const QString& s : statements) {
     if (q.exec(s)) continue;
     const QString error = s + QStringLiteral(": ") + q.lastError().text();
     q.finish();
     db.rollback();
-    return error;
+    return Status::failure(error);
   }
   q.finish();
-  if (!db.commit()) return db.lastError().text();
-  return std::nullopt;
+  if (!db.commit()) return Status::failure(db.lastError().text());
+  return success();
 }
 
 }  // namespace
 
-std::optional<QString> writeSqliteFile(const QString& file, const QStringList& statements) {
+Status writeSqliteFile(const QString& file, const QStringList& statements) {
   const QString connection = QStringLiteral("qfx_test_writer");
-  std::optional<QString> result = openDatabaseUrl(QStringLiteral("sqlite:") + file, connection);
-  if (!result) result = runAll(QSqlDatabase::database(connection, false), statements);
+  Status result = openDatabaseUrl(QStringLiteral("sqlite:") + file, connection);
+  if (result.ok()) result = runAll(QSqlDatabase::database(connection, false), statements);
   {
     QSqlDatabase db = QSqlDatabase::database(connection, false);
     if (db.isValid()) db.close();

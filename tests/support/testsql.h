@@ -4,13 +4,14 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
+
+#include <hostkit/core/result.h>
 
 namespace hostkit {
 
 // Runs the statements in one transaction on the SQLite file (created when
 // missing) through a short-lived writable connection; the first failing
-// statement and its error, or nothing.
-std::optional<QString> writeSqliteFile(const QString& file, const QStringList& statements);
+// statement and its error otherwise.
+Status writeSqliteFile(const QString& file, const QStringList& statements);
 
 }  // namespace hostkit

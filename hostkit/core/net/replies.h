@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 #include <proto/qfx31700.grpc.pb.h>
 
 namespace hostkit::net {

@@ -40,10 +40,7 @@ std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
   return grpc::CreateCustomChannel(textOf(server).toStdString(), credentials, args);
 }
 
-// Empty when the server's health service says it serves; otherwise why not.
-// Without wait_for_ready: a server that refuses the connection, or is still
-// in its backoff from a recent refusal, fails at once and the next is asked.
-QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
+Status checkHealth(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline) {
   auto stub = grpc::health::v1::Health::NewStub(channel);
   grpc::ClientContext ctx;
   ctx.set_deadline(deadline);
@@ -51,31 +48,34 @@ QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono
   grpc::health::v1::HealthCheckResponse reply;
   const grpc::Status status = stub->Check(&ctx, request, &reply);
   if (!status.ok())
-    return QStringLiteral("código gRPC %1: %2")
-        .arg(int(status.error_code()))
-        .arg(QString::fromStdString(status.error_message()));
-  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING) return QStringLiteral("fora de serviço");
-  return {};
+    return Status::failure(QStringLiteral("código gRPC %1: %2")
+                               .arg(int(status.error_code()))
+                               .arg(QString::fromStdString(status.error_message())));
+  if (reply.status() != grpc::health::v1::HealthCheckResponse::SERVING)
+    return Status::failure(QStringLiteral("fora de serviço"));
+  return success();
 }
 
 }  // namespace net
 
-QString CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
-                      const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call) {
+Status CallOnServers(const QList<ServerEndpoint>& servers, bool tls, const QString& caFile,
+                     const std::function<bool(const std::shared_ptr<grpc::Channel>&, const QString& server)>& call) {
   const auto credentials = net::credentialsFor(tls, caFile);
   QStringList failures;
   for (const auto& server : servers) {
     auto channel = net::channelTo(server, credentials);
     const QString where = net::textOf(server);
-    const QString problem = net::healthProblem(channel, std::chrono::system_clock::now() + net::kConnectTimeout);
-    if (!problem.isEmpty()) {
-      failures << QStringLiteral("%1: %2").arg(where, problem);
+    const Status health = net::checkHealth(channel, std::chrono::system_clock::now() + net::kConnectTimeout);
+    if (!health.ok()) {
+      failures << QStringLiteral("%1: %2").arg(where, health.error());
       continue;
     }
-    if (call(channel, where)) return {};
+    if (call(channel, where)) return success();
     failures << QStringLiteral("%1: perdido durante a chamada").arg(where);
   }
-  return failures.join(QStringLiteral("; "));
+  // an empty list took nothing: no success to report
+  if (servers.isEmpty()) return Status::failure(QStringLiteral("nenhum servidor na lista"));
+  return Status::failure(failures.join(QStringLiteral("; ")));
 }
 
 Result<QList<ServerEndpoint>> parseServerList(const QString& text) {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "netconnection.h"
+#include <hostkit/core/netconnection.h>
 
 // The application servers keep nothing between calls (sessions live in the
 // database), so several serve one database and any of them takes the
@@ -54,10 +54,10 @@ std::shared_ptr<grpc::ChannelCredentials> credentialsFor(bool tls, const QString
 std::shared_ptr<grpc::Channel> channelTo(const ServerEndpoint& server,
                                          const std::shared_ptr<grpc::ChannelCredentials>& credentials);
 
-// Empty when the server's health service says it serves; otherwise why not.
+// Success when the server's health service says it serves; otherwise why not.
 // Without wait_for_ready: a server that refuses the connection, or is still
 // in its backoff from a recent refusal, fails at once and the next is asked.
-QString healthProblem(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline);
+Status checkHealth(const std::shared_ptr<grpc::Channel>& channel, std::chrono::system_clock::time_point deadline);
 
 // gRPC reads its sockets only while some thread polls a completion queue,
 // and between calls none does (its own backup poller comes every 5 s): a
@@ -140,14 +140,14 @@ class TNetConnection::Link {
     for (size_t i = 0; i < servers_.size(); ++i) {
       if (skipped.contains(int(i))) continue;
       const auto now = std::chrono::system_clock::now();
-      const QString problem =
-          now >= deadline ? QStringLiteral("sem tempo para tentar")
-                          : net::healthProblem(usable(servers_[i]), std::min(deadline, now + net::kConnectTimeout));
-      if (problem.isEmpty()) {
+      const Status health = now >= deadline
+                                ? Status::failure(QStringLiteral("sem tempo para tentar"))
+                                : net::checkHealth(usable(servers_[i]), std::min(deadline, now + net::kConnectTimeout));
+      if (health.ok()) {
         inUse_ = int(i);
         return servers_[i].channel;
       }
-      failures << QStringLiteral("%1: %2").arg(net::textOf(servers_[i].endpoint), problem);
+      failures << QStringLiteral("%1: %2").arg(net::textOf(servers_[i].endpoint), health.error());
     }
     return nullptr;
   }

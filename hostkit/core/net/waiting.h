@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "callscope.h"
+#include <hostkit/core/callscope.h>
 
 class QEvent;
 

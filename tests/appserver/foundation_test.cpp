@@ -561,7 +561,7 @@ TEST(PostgresSession, StatementsOnAnEndedSessionReportTheLostConnection) {
         << attempt << ": " << q.error().message;
   }
   // and through the libpq reader
-  auto cells = server::sql::openRows(db, "SELECT CDFILIAL FROM FILIAL", {});
+  auto cells = server::sql::openRows(db, std::string("SELECT CDFILIAL FROM FILIAL"), {});
   ASSERT_FALSE(cells.ok());
   EXPECT_EQ(cells.error().kind, server::ErrorKind::Unavailable) << cells.error().message;
 }
@@ -638,12 +638,12 @@ TEST(PostgresReader, CellsAsTheQtDriverGivesThemAndFailuresAsValues) {
   EXPECT_EQ((*picked)->text(0), "2");
   EXPECT_FALSE(*(*picked)->next()) << "a null parameter matches nothing";
 
-  auto changed = server::sql::openRows(db, "UPDATE T SET I = 1 WHERE N > ?", {"2"});
+  auto changed = server::sql::openRows(db, std::string("UPDATE T SET I = 1 WHERE N > ?"), {"2"});
   ASSERT_TRUE(changed.ok());
   EXPECT_FALSE(*(*changed)->next());
   EXPECT_EQ((*changed)->changes(), 2);
 
-  auto missing = server::sql::openRows(db, "SELECT X FROM NAO_EXISTE", {});
+  auto missing = server::sql::openRows(db, std::string("SELECT X FROM NAO_EXISTE"), {});
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, server::ErrorKind::Internal);
   EXPECT_NE(missing.error().message.find("nao_existe"), std::string::npos) << missing.error().message;

@@ -186,12 +186,10 @@ double importThroughServer(Database& database, const QString& csv) {
   options.listen = "127.0.0.1:0";
   options.maxThreads = 4;
   auto running = must(server::AppServer::start(database, server::makeConsolidationObject(), options), "servidor");
-  QString error;
-  auto connection =
-      qfximport::login("127.0.0.1:" + std::to_string(running->port()), false, {}, kOperator, kPassword, &error);
-  if (!connection) die("login: " + error.toStdString());
-  auto files = qfximport::collectFiles({csv}, &error);
-  if (!files) die(error.toStdString());
+  auto connection = qfximport::login("127.0.0.1:" + std::to_string(running->port()), false, {}, kOperator, kPassword);
+  if (!connection.ok()) die("login: " + connection.error().toStdString());
+  auto files = qfximport::collectFiles({csv});
+  if (!files.ok()) die(files.error().toStdString());
   QElapsedTimer clock;
   clock.start();
   auto outcome = qfximport::importFiles(*connection, *files, false);

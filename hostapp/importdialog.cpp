@@ -171,12 +171,11 @@ void ImportDialog::chooseFiles() {
 }
 
 void ImportDialog::setPaths(const QStringList& paths) {
-  QString error;
-  auto files = qfximport::collectFiles(paths, &error);
-  files_ = files ? std::move(*files) : std::vector<qfximport::ImportFile>{};
+  auto files = qfximport::collectFiles(paths);
+  files_ = files.ok() ? std::move(*files) : std::vector<qfximport::ImportFile>{};
   fileList_->clear();
   for (const auto& f : files_) fileList_->addItem(QStringLiteral("%1  (%2)").arg(QFileInfo(f.path).fileName(), f.kind));
-  resultLabel_->setText(error);
+  resultLabel_->setText(files.ok() ? QString() : files.error());
   updateButtons();
 }
 

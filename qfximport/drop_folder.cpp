@@ -10,14 +10,12 @@ namespace qfximport {
 
 namespace {
 
-std::optional<QSet<QString>> readLedger(const QString& path, QString* error) {
+Result<QSet<QString>> readLedger(const QString& path) {
   QSet<QString> keys;
   QFile file(path);
   if (!file.exists()) return keys;
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    *error = QStringLiteral("não foi possível ler %1: %2").arg(path, file.errorString());
-    return std::nullopt;
-  }
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    return Result<QSet<QString>>::failure(QStringLiteral("não foi possível ler %1: %2").arg(path, file.errorString()));
   while (!file.atEnd()) {
     const QString key = QString::fromLatin1(file.readLine()).trimmed();
     if (!key.isEmpty()) keys.insert(key);
@@ -25,14 +23,12 @@ std::optional<QSet<QString>> readLedger(const QString& path, QString* error) {
   return keys;
 }
 
-bool remember(const QString& ledger, const QString& key, QString* error) {
+Status remember(const QString& ledger, const QString& key) {
   QFile file(ledger);
   if (!file.open(QIODevice::Append | QIODevice::Text) || file.write((key + QLatin1Char('\n')).toLatin1()) < 0 ||
-      !file.flush()) {
-    *error = QStringLiteral("não foi possível gravar %1: %2").arg(ledger, file.errorString());
-    return false;
-  }
-  return true;
+      !file.flush())
+    return Status::failure(QStringLiteral("não foi possível gravar %1: %2").arg(ledger, file.errorString()));
+  return hostkit::success();
 }
 
 // The access key the document states (infNFe/@Id); empty when none is found,
@@ -55,15 +51,13 @@ void addProblems(const rpc::ImportaDadosResposta& reply, QStringList* problems) 
 
 }  // namespace
 
-std::optional<DropFolderRun> importDropFolder(const Connection& connection, const QString& folder, QString* error) {
+Result<DropFolderRun> importDropFolder(const Connection& connection, const QString& folder) {
+  using Run = Result<DropFolderRun>;
   const QDir dir(folder);
-  if (!dir.exists()) {
-    *error = QStringLiteral("%1: pasta não encontrada").arg(folder);
-    return std::nullopt;
-  }
+  if (!dir.exists()) return Run::failure(QStringLiteral("%1: pasta não encontrada").arg(folder));
   const QString ledger = dir.filePath(QLatin1String(kDropFolderLedger));
-  auto imported = readLedger(ledger, error);
-  if (!imported) return std::nullopt;
+  auto imported = readLedger(ledger);
+  if (!imported.ok()) return Run::failure(imported.error());
   DropFolderRun run;
   const QDateTime settled = QDateTime::currentDateTime().addSecs(-kDropFolderSettleSeconds);
   const auto entries =
@@ -80,10 +74,7 @@ std::optional<DropFolderRun> importDropFolder(const Connection& connection, cons
     }
     const ImportFile file{entry.filePath(), QStringLiteral("NFCE"), entry.size()};
     const Outcome outcome = importFiles(connection, {file}, false);
-    if (!outcome.ok) {
-      *error = outcome.error;
-      return std::nullopt;
-    }
+    if (!outcome.ok) return Run::failure(outcome.error);
     if (!outcome.reply.written()) {
       ++run.refused;
       addProblems(outcome.reply, &run.problems);
@@ -92,7 +83,7 @@ std::optional<DropFolderRun> importDropFolder(const Connection& connection, cons
     ++run.imported;
     if (key.isEmpty()) continue;
     imported->insert(key);
-    if (!remember(ledger, key, error)) return std::nullopt;
+    if (auto kept = remember(ledger, key); !kept.ok()) return Run::failure(kept.error());
   }
   return run;
 }

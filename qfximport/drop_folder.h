@@ -24,8 +24,8 @@ struct DropFolderRun {
   QStringList problems;  // "file:line: element reason"
 };
 
-// Imports the folder's new *.xml files; nullopt (with the error) when
+// Imports the folder's new *.xml files; an error when
 // nothing could be done: the folder or its ledger unreadable, the server gone.
-std::optional<DropFolderRun> importDropFolder(const Connection& connection, const QString& folder, QString* error);
+Result<DropFolderRun> importDropFolder(const Connection& connection, const QString& folder);
 
 }  // namespace qfximport

@@ -45,16 +45,15 @@ QString statusText(const grpc::Status& status) {
   }
 }
 
-std::shared_ptr<grpc::Channel> channelFor(const std::string& address, bool tls, const QString& caFile, QString* error) {
+Result<std::shared_ptr<grpc::Channel>> channelFor(const std::string& address, bool tls, const QString& caFile) {
   std::shared_ptr<grpc::ChannelCredentials> creds = grpc::InsecureChannelCredentials();
   if (tls) {
     grpc::SslCredentialsOptions options;
     if (!caFile.isEmpty()) {
       QFile ca(caFile);
-      if (!ca.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("não foi possível ler o certificado %1").arg(caFile);
-        return nullptr;
-      }
+      if (!ca.open(QIODevice::ReadOnly))
+        return Result<std::shared_ptr<grpc::Channel>>::failure(
+            QStringLiteral("não foi possível ler o certificado %1").arg(caFile));
       options.pem_root_certs = ca.readAll().toStdString();
     }
     creds = grpc::SslCredentials(options);
@@ -105,15 +104,17 @@ QString kindOfFileName(const QString& fileName) {
   return rankOf(kind) < std::size(qfx::contract::kImportKinds) ? kind : QString();
 }
 
-std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QString* error) {
+Result<std::vector<ImportFile>> collectFiles(const QStringList& paths) {
+  using Files = Result<std::vector<ImportFile>>;
   std::vector<ImportFile> files;
+  QString error;
   auto add = [&](const QFileInfo& info) {
     const QString kind = kindOfFileName(info.fileName());
     if (kind.isEmpty()) {
-      *error = QStringLiteral(
-                   "%1: o nome do arquivo não diz o que ele contém (comece-o pela tabela: VENDA, "
-                   "REDUCAOZ, PRODUTO, ...)")
-                   .arg(info.filePath());
+      error = QStringLiteral(
+                  "%1: o nome do arquivo não diz o que ele contém (comece-o pela tabela: VENDA, "
+                  "REDUCAOZ, PRODUTO, ...)")
+                  .arg(info.filePath());
       return false;
     }
     files.push_back({info.filePath(), kind, info.size()});
@@ -126,18 +127,15 @@ std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QS
           {QStringLiteral("*.csv"), QStringLiteral("*.CSV"), QStringLiteral("*.xml"), QStringLiteral("*.XML")},
           QDir::Files, QDir::Name);
       for (const auto& entry : entries)
-        if (!add(entry)) return std::nullopt;
+        if (!add(entry)) return Files::failure(error);
     } else if (info.isFile() && info.isReadable()) {
-      if (!add(info)) return std::nullopt;
+      if (!add(info)) return Files::failure(error);
     } else {
-      *error = QStringLiteral("%1: arquivo ou pasta não encontrado ou sem permissão de leitura").arg(path);
-      return std::nullopt;
+      return Files::failure(
+          QStringLiteral("%1: arquivo ou pasta não encontrado ou sem permissão de leitura").arg(path));
     }
   }
-  if (files.empty()) {
-    *error = QStringLiteral("nenhum arquivo .csv ou .xml (NFC-e) para importar");
-    return std::nullopt;
-  }
+  if (files.empty()) return Files::failure(QStringLiteral("nenhum arquivo .csv ou .xml (NFC-e) para importar"));
   std::stable_sort(files.begin(), files.end(), [](const ImportFile& a, const ImportFile& b) {
     const size_t ra = rankOf(a.kind), rb = rankOf(b.kind);
     return ra != rb ? ra < rb : QFileInfo(a.path).fileName() < QFileInfo(b.path).fileName();
@@ -145,11 +143,11 @@ std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QS
   return files;
 }
 
-std::optional<Connection> login(const std::string& address, bool tls, const QString& caFile,
-                                const std::string& operatorCode, const std::string& password, QString* error) {
-  auto channel = channelFor(address, tls, caFile, error);
-  if (!channel) return std::nullopt;
-  Connection c{channel, {}};
+Result<Connection> login(const std::string& address, bool tls, const QString& caFile, const std::string& operatorCode,
+                         const std::string& password) {
+  auto channel = channelFor(address, tls, caFile);
+  if (!channel.ok()) return Result<Connection>::failure(channel.error());
+  Connection c{*channel, {}};
   auto stub = rpc::ApplicationServer::NewStub(c.channel);
   grpc::ClientContext context;
   context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
@@ -158,10 +156,7 @@ std::optional<Connection> login(const std::string& address, bool tls, const QStr
   request.set_password(password);
   rpc::LoginReply reply;
   const grpc::Status status = stub->Login(&context, request, &reply);
-  if (!status.ok()) {
-    *error = statusText(status);
-    return std::nullopt;
-  }
+  if (!status.ok()) return Result<Connection>::failure(statusText(status));
   c.token = reply.token();
   return c;
 }

@@ -13,11 +13,14 @@
 #include <string>
 #include <vector>
 
+#include <hostkit/core/result.h>
 #include <proto/qfx31700.grpc.pb.h>
 
 namespace qfximport {
 
 namespace rpc = qfx::rpc;
+using hostkit::Result;
+using hostkit::Status;
 
 struct ImportFile {
   QString path;
@@ -33,7 +36,7 @@ QString kindOfFileName(const QString& fileName);
 // The files named, folders by their *.csv files, in the order they must be
 // imported (by kind, then by name). A name that is neither a readable file
 // nor a folder, or a file of no known kind, is an error naming it.
-std::optional<std::vector<ImportFile>> collectFiles(const QStringList& paths, QString* error);
+Result<std::vector<ImportFile>> collectFiles(const QStringList& paths);
 
 struct Progress {
   qint64 bytesSent = 0, bytesTotal = 0;
@@ -41,6 +44,7 @@ struct Progress {
   QString file;
 };
 
+// More than a Result: a failure also says whether the server was lost.
 struct Outcome {
   bool ok = false;          // the server answered; reply holds what it did
   QString error;            // otherwise why not
@@ -71,8 +75,8 @@ class Cancellation {
 };
 
 // Logs in; the error says why not.
-std::optional<Connection> login(const std::string& address, bool tls, const QString& caFile,
-                                const std::string& operatorCode, const std::string& password, QString* error);
+Result<Connection> login(const std::string& address, bool tls, const QString& caFile, const std::string& operatorCode,
+                         const std::string& password);
 
 // Sends the files; `cancel` set stops before the next piece (nothing is
 // written then). `progress` runs after every piece, on the calling thread.

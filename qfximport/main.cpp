@@ -29,19 +29,19 @@ int fail(const QString& message) {
 }
 
 // The file's first line, when only its owner may read or write it.
-std::optional<QString> ownerOnlyLine(const QString& path, QString* error) {
+hostkit::Result<QString> ownerOnlyLine(const QString& path) {
+  using Line = hostkit::Result<QString>;
   QFile file(path);
   const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                       QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists())
-    *error = QStringLiteral("arquivo de senha não encontrado: %1").arg(path);
-  else if (file.permissions() & others)
-    *error =
+  if (!file.exists()) return Line::failure(QStringLiteral("arquivo de senha não encontrado: %1").arg(path));
+  if (file.permissions() & others)
+    return Line::failure(
         QStringLiteral("o arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono (chmod 600)")
-            .arg(path);
-  else if (!file.open(QIODevice::ReadOnly))
-    *error = QStringLiteral("não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString());
-  if (!error->isEmpty()) return std::nullopt;
+            .arg(path));
+  if (!file.open(QIODevice::ReadOnly))
+    return Line::failure(
+        QStringLiteral("não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString()));
   return QString::fromUtf8(file.readLine()).trimmed();
 }
 
@@ -87,10 +87,9 @@ void printSummary(const qfx::rpc::ImportaDadosResposta& reply, bool dryRun) {
     std::printf("Importação gravada: %s linhas.\n", thousands(qint64(reply.lines())).toUtf8().constData());
 }
 
-int importDropFolder(const qfximport::Connection& connection, const QString& folder) {
-  QString error;
-  const auto run = qfximport::importDropFolder(connection, folder, &error);
-  if (!run) return fail(error);
+int runDropFolder(const qfximport::Connection& connection, const QString& folder) {
+  const auto run = qfximport::importDropFolder(connection, folder);
+  if (!run.ok()) return fail(run.error());
   for (const auto& p : run->problems) std::printf("%s\n", p.toUtf8().constData());
   std::printf(
       "NFC-e: %d importadas, %d já importadas antes, %d recusadas, %d ainda sendo gravadas (ficam para a "
@@ -133,31 +132,32 @@ int main(int argc, char** argv) {
 
   const QString operatorCode = parser.isSet(op) ? parser.value(op) : qEnvironmentVariable("QFX_OPERATOR");
   if (operatorCode.isEmpty()) return fail(QStringLiteral("informe o operador (--operator ou QFX_OPERATOR)"));
-  QString password, error;
+  QString password;
   if (parser.isSet(passwordFile)) {
-    auto read = ownerOnlyLine(parser.value(passwordFile), &error);
-    if (!read) return fail(error);
+    auto read = ownerOnlyLine(parser.value(passwordFile));
+    if (!read.ok()) return fail(read.error());
     password = *read;
   } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {
     password = qEnvironmentVariable("QFX_PASSWORD");
   } else {
     return fail(QStringLiteral("informe a senha em QFX_PASSWORD ou num arquivo (--password-file)"));
   }
-  std::optional<std::vector<qfximport::ImportFile>> files;
+  std::vector<qfximport::ImportFile> files;
   if (!parser.isSet(dropFolder)) {
-    files = qfximport::collectFiles(parser.positionalArguments(), &error);
-    if (!files) return fail(error);
+    auto collected = qfximport::collectFiles(parser.positionalArguments());
+    if (!collected.ok()) return fail(collected.error());
+    files = std::move(*collected);
   }
   auto connection = qfximport::login(parser.value(server).toStdString(), parser.isSet(tls), parser.value(ca),
-                                     operatorCode.toStdString(), password.toStdString(), &error);
-  if (!connection) return fail(QStringLiteral("login: %1").arg(error));
-  if (parser.isSet(dropFolder)) return importDropFolder(*connection, parser.value(dropFolder));
+                                     operatorCode.toStdString(), password.toStdString());
+  if (!connection.ok()) return fail(QStringLiteral("login: %1").arg(connection.error()));
+  if (parser.isSet(dropFolder)) return runDropFolder(*connection, parser.value(dropFolder));
 
   const bool terminal = isatty(STDERR_FILENO);
   QElapsedTimer clock;
   clock.start();
   qfximport::Progress last;
-  auto outcome = qfximport::importFiles(*connection, *files, parser.isSet(dryRun), [&](const qfximport::Progress& p) {
+  auto outcome = qfximport::importFiles(*connection, files, parser.isSet(dryRun), [&](const qfximport::Progress& p) {
     last = p;
     if (terminal) drawProgress(p, clock.elapsed());
   });

@@ -482,12 +482,11 @@ std::string importThroughServer(server::Database& target, const QStringList& fol
   serverOptions.listen = "127.0.0.1:0";
   auto running = server::AppServer::start(target, server::makeConsolidationObject(), serverOptions);
   if (!running.ok()) return running.error().message;
-  QString error;
   auto connection =
-      qfximport::login("127.0.0.1:" + std::to_string((*running)->port()), false, {}, "importador", "segredo", &error);
-  if (!connection) return error.toStdString();
-  auto files = qfximport::collectFiles(folders, &error);
-  if (!files) return error.toStdString();
+      qfximport::login("127.0.0.1:" + std::to_string((*running)->port()), false, {}, "importador", "segredo");
+  if (!connection.ok()) return connection.error().toStdString();
+  auto files = qfximport::collectFiles(folders);
+  if (!files.ok()) return files.error().toStdString();
   const auto outcome = qfximport::importFiles(*connection, *files, false);
   (*running)->shutdown();
   if (!outcome.ok) return outcome.error.toStdString();

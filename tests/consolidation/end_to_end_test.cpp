@@ -134,12 +134,11 @@ class EndToEnd : public ::testing::TestWithParam<test::Backend> {
     ASSERT_TRUE(
         server::SessionStore::saveOperator(to, demoOperator, "Demonstração", server::demo::kDemoPassword, "").ok());
     ASSERT_TRUE(server::SessionStore::setImportRight(to, demoOperator, true).ok());
-    QString error;
     auto connection = qfximport::login("127.0.0.1:" + std::to_string(appServer->port()), false, {}, demoOperator,
-                                       server::demo::kDemoPassword, &error);
-    ASSERT_TRUE(connection) << error.toStdString();
-    auto list = qfximport::collectFiles({files}, &error);
-    ASSERT_TRUE(list) << error.toStdString();
+                                       server::demo::kDemoPassword);
+    ASSERT_TRUE(connection.ok()) << connection.error().toStdString();
+    auto list = qfximport::collectFiles({files});
+    ASSERT_TRUE(list.ok()) << list.error().toStdString();
     const auto outcome = qfximport::importFiles(*connection, *list, false);
     ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
     ASSERT_TRUE(outcome.reply.written()) << (outcome.reply.problems_size() ? outcome.reply.problems(0).reason() : "");

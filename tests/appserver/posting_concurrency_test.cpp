@@ -4,6 +4,7 @@
 // post twice; fifty clients calling at once, far more than the server's
 // database connections, are all served in turn. On SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <QSqlQuery>
 #include <barrier>
@@ -37,20 +38,31 @@ class PostingConcurrencyTest : public ::testing::TestWithParam<Backend> {
     db_ = harness_->sql();
     plentyOfStock(db_);
   }
+  // A second, independent server instance on the same database, with the
+  // clerk logged in on it.
+  void startSecondServer() {
+    secondDatabase_.emplace(*server::DbConfig::parse(harness_->testDatabase().url()));
+    server::ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    auto started = server::AppServer::start(*secondDatabase_, server::makeConsolidationObject(), options);
+    ASSERT_TRUE(started.ok()) << started.error().message;
+    second_ = std::move(*started);
+    clerk_ = std::make_unique<TestClient>(second_->port());
+    ASSERT_TRUE(clerk_->login(kClerk, kClerkPassword).ok());
+  }
+
   std::unique_ptr<ServerHarness> harness_;
   QSqlDatabase db_;
+  std::optional<server::Database> secondDatabase_;
+  std::unique_ptr<server::AppServer> second_;
+  std::unique_ptr<TestClient> clerk_;
 };
 
 TEST_P(PostingConcurrencyTest, TwoClientsOnTwoServersPostEveryItemOnce) {
-  // a second, independent server instance on the same database
-  server::Database secondDatabase(*server::DbConfig::parse(harness_->testDatabase().url()));
-  server::ServerOptions options;
-  options.listen = "127.0.0.1:0";
-  auto second = server::AppServer::start(secondDatabase, server::makeConsolidationObject(), options);
-  ASSERT_TRUE(second.ok()) << second.error().message;
+  startSecondServer();
+  if (HasFatalFailure()) return;
   auto manager = harness_->loggedIn();
-  TestClient clerk((*second)->port());
-  ASSERT_TRUE(clerk.login(kClerk, kClerkPassword).ok());
+  TestClient& clerk = *clerk_;
 
   const Books before = readBooks(db_);
   int clerkPosted = 0, managerPosted = 0;
@@ -97,7 +109,7 @@ TEST_P(PostingConcurrencyTest, TwoClientsOnTwoServersPostEveryItemOnce) {
   EXPECT_EQ(scalar(db_, "SELECT COUNT(*) FROM ITVENDA WHERE NRLANCESTQ IS NOT NULL AND CDFILIALEST IS NULL"), "0");
   RecordProperty("runs_that_posted", std::to_string(managerPosted) + " gerente, " + std::to_string(clerkPosted) +
                                          " caixa1 em " + std::to_string(kRounds) + " rodadas");
-  (*second)->shutdown();
+  second_->shutdown();
 }
 
 TEST_P(PostingConcurrencyTest, ARepeatedCallAfterATimeoutDoesNotPostTwice) {
@@ -186,14 +198,10 @@ std::vector<std::string> postingsInForce(QSqlDatabase& db) {
 // reversal made pending, or leaves it to the next one). Every item's stock
 // moves once each way: the books agree after every round.
 TEST_P(PostingConcurrencyTest, ReversalsRacingEachOtherOrARunMoveTheStockOnceEachWay) {
-  server::Database secondDatabase(*server::DbConfig::parse(harness_->testDatabase().url()));
-  server::ServerOptions options;
-  options.listen = "127.0.0.1:0";
-  auto second = server::AppServer::start(secondDatabase, server::makeConsolidationObject(), options);
-  ASSERT_TRUE(second.ok()) << second.error().message;
+  startSecondServer();
+  if (HasFatalFailure()) return;
   auto manager = harness_->loggedIn();
-  TestClient clerk((*second)->port());
-  ASSERT_TRUE(clerk.login(kClerk, kClerkPassword).ok());
+  TestClient& clerk = *clerk_;
   const Books before = readBooks(db_);
   constexpr int kReversalRounds = 6;
   for (int round = 0; round < kReversalRounds; ++round) {
@@ -257,7 +265,7 @@ TEST_P(PostingConcurrencyTest, ReversalsRacingEachOtherOrARunMoveTheStockOnceEac
     ASSERT_EQ(p.posted, p.items);
     ASSERT_EQ(checkBooks(db_, before), "");
   }
-  (*second)->shutdown();
+  second_->shutdown();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostingConcurrencyTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

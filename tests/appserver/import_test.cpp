@@ -975,8 +975,10 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
     // a database upgraded with these documents in: their sales give the record
     server::Database database(*server::DbConfig::parse(harness_->testDatabase().url()));
     QSqlQuery drop(db);
-    ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE NFCECAIXADIA"))) << drop.lastError().text().toStdString();
-    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 15"));
+    for (const char* table : {"NFCECAIXADIA", "NFCEDOCUMENTO"})
+      ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE ") + QLatin1String(table)))
+          << drop.lastError().text().toStdString();
+    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO IN (13, 15)"));
     auto upgraded = server::migrations::migrate(database);
     ASSERT_TRUE(upgraded.ok()) << upgraded.error().message;
   }
@@ -1019,6 +1021,26 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
   // a selection of sales names none of a day that has none
   filter.sales = "_0001" + number.toStdString() + "_";
   EXPECT_EQ(client_->invoke("GetVerifVenda", filter.verificationArgs()).packet().rowCount(), 0u);
+
+  // the deleted sales imported again, twice: each document counts once, the cancelled one as nothing
+  for (int round = 0; round < 2; ++round) {
+    auto back = send(*client_, {plain.file(), discounted.file(), cancelled.file()});
+    ASSERT_TRUE(back.reply.written()) << back.problems();
+    EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL)) << "round " << round;
+  }
+  EXPECT_EQ(
+      scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(cancelled.key())}),
+      "C");
+  // a cancellation of a document whose sale was deleted takes it out of the day, and it comes back cancelled
+  deleteSales(QStringLiteral("CDCHAVENFCE = ?"), {QString::fromStdString(plain.key())});
+  auto lateCancellation = send(*client_, {cancellationOf(plain.key())});
+  ASSERT_TRUE(lateCancellation.reply.written()) << lateCancellation.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(3150LL, 3150LL));
+  auto cancelledBack = send(*client_, {plain.file()});
+  ASSERT_TRUE(cancelledBack.reply.written()) << cancelledBack.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(3150LL, 3150LL));
+  EXPECT_EQ(scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(plain.key())}),
+            "C");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

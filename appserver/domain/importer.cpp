@@ -215,7 +215,10 @@ struct Importer::State {
   // cancellations, applied once the documents of the same import are in
   std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
   // what this import changes in the documents recorded per register and day
-  // (branch, register, day -> cents, documents), written a batch at a time
+  // (branch, register, day -> cents, documents), written once the NFC-e
+  // files end: one statement a register-day, not one a batch for each of
+  // them (a batch's documents may touch as many register-days as they are);
+  // it grows with the register-days of the import, not with its documents
   std::map<std::tuple<QString, QString, QString>, std::pair<qint64, qint64>> nfceDayChanges;
   // Documents read and waiting to be settled a group at a time, in their
   // order: the group's stored sales and records are found with one
@@ -1087,7 +1090,7 @@ Status Importer::State::writeBatch() {
       if (auto flushed = saleRows->flush(); !flushed) return flushed;
     nfceKeysUnwritten.clear();
   }
-  return writeNfceDays();
+  return success();
 }
 
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {

@@ -24,7 +24,12 @@ size_t rankOf(const QString& kind) {
 }
 
 std::string pieceOf(QFile& file, qint64* lines) {
-  std::string data(qfx::contract::kImportPieceBytes, '\0');
+  // no more room than the file has left: a folder of small files (NFC-e)
+  // would otherwise clear a whole piece's memory for each of them
+  const qint64 left = file.size() - file.pos();
+  const qint64 room = left > 0 ? std::min<qint64>(left, qint64(qfx::contract::kImportPieceBytes))
+                               : qint64(qfx::contract::kImportPieceBytes);
+  std::string data(size_t(room), '\0');
   const qint64 read = file.read(data.data(), qint64(data.size()));
   data.resize(size_t(std::max<qint64>(read, 0)));
   *lines += qint64(std::count(data.begin(), data.end(), '\n'));
@@ -183,7 +188,8 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
   };
   for (const auto& f : files) {
     QFile file(f.path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // read straight into the piece: QFile's own buffer would take a small file first and copy it
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
       context.TryCancel();
       writer->Finish().ok();
       outcome.error = QStringLiteral("%1: %2; nada foi gravado").arg(f.path, file.errorString());

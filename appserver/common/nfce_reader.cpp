@@ -27,7 +27,10 @@ struct Collected {
   std::map<QString, QString> event, eventReturn;
   bool hasProtocol = false, hasEventReturn = false;
   std::vector<NfceItem> items;
-  std::map<QString, QString> current;  // the item being read: prod's values
+  struct ItemText {
+    QString code, gtin, quantity, unitPrice, discount, value;
+  } current;             // the item being read: prod's values, as written
+  QString paymentValue;  // the payment being read: its vPag
   std::vector<NfcePayment> payments;
   std::vector<QString> itemValues;     // each item's vProd, as written
   std::map<QString, uint64_t> lineOf;  // the first line of the paths a refusal names
@@ -60,22 +63,106 @@ std::string brMoney(long long c) {
 
 std::string str(const QString& s) { return s.toStdString(); }
 
+// The elements the reader knows, each by its place in the document: an
+// element is found among its parent's children by name (no path is built
+// and compared), and only the texts the document is read into are kept.
+enum class Node : uint8_t {
+  Other,  // nothing of the sale: its text and its children are passed over
+  Top,    // above the root
+  Proc,   // nfeProc: its children read as if they were the root
+  NFe,
+  InfNFe,
+  Ide,
+  Emit,
+  Dest,
+  Det,
+  Prod,
+  Total,
+  IcmsTot,
+  IssqnTot,
+  Pag,
+  DetPag,
+  ProtNFe,
+  InfProt,
+  ProcEvento,
+  Evento,
+  EventInfo,
+  RetEvento,
+  RetInfo,
+};
+
+struct Child {
+  Node parent;
+  QLatin1String name;
+  Node node;
+  const char* keptLine;  // the path a refusal may name this element's line by
+};
+
+const Child kChildren[] = {
+    {Node::Top, QLatin1String("nfeProc"), Node::Proc, nullptr},
+    {Node::Top, QLatin1String("NFe"), Node::NFe, nullptr},
+    {Node::Top, QLatin1String("protNFe"), Node::ProtNFe, nullptr},
+    {Node::Top, QLatin1String("procEventoNFe"), Node::ProcEvento, nullptr},
+    {Node::Proc, QLatin1String("NFe"), Node::NFe, nullptr},
+    {Node::Proc, QLatin1String("protNFe"), Node::ProtNFe, nullptr},
+    {Node::Proc, QLatin1String("procEventoNFe"), Node::ProcEvento, nullptr},
+    {Node::NFe, QLatin1String("infNFe"), Node::InfNFe, "NFe/infNFe"},
+    {Node::InfNFe, QLatin1String("ide"), Node::Ide, "NFe/infNFe/ide"},
+    {Node::InfNFe, QLatin1String("emit"), Node::Emit, "NFe/infNFe/emit"},
+    {Node::InfNFe, QLatin1String("dest"), Node::Dest, nullptr},
+    {Node::InfNFe, QLatin1String("det"), Node::Det, nullptr},
+    {Node::InfNFe, QLatin1String("total"), Node::Total, nullptr},
+    {Node::InfNFe, QLatin1String("pag"), Node::Pag, nullptr},
+    {Node::Det, QLatin1String("prod"), Node::Prod, nullptr},
+    {Node::Total, QLatin1String("ICMSTot"), Node::IcmsTot, "NFe/infNFe/total/ICMSTot"},
+    {Node::Total, QLatin1String("ISSQNtot"), Node::IssqnTot, nullptr},
+    {Node::Pag, QLatin1String("detPag"), Node::DetPag, "NFe/infNFe/pag/detPag"},
+    {Node::ProtNFe, QLatin1String("infProt"), Node::InfProt, "protNFe/infProt"},
+    {Node::ProcEvento, QLatin1String("evento"), Node::Evento, nullptr},
+    {Node::ProcEvento, QLatin1String("retEvento"), Node::RetEvento, "procEventoNFe/retEvento"},
+    {Node::Evento, QLatin1String("infEvento"), Node::EventInfo, "procEventoNFe/evento/infEvento"},
+    {Node::RetEvento, QLatin1String("infEvento"), Node::RetInfo, nullptr},
+};
+
+// The values whose line a refusal names, below their parent.
+struct KeptLeaf {
+  Node parent;
+  QLatin1String name;
+  const char* path;
+};
+
+const KeptLeaf kKeptLeaves[] = {
+    {Node::Ide, QLatin1String("mod"), "NFe/infNFe/ide/mod"},
+    {Node::Ide, QLatin1String("tpAmb"), "NFe/infNFe/ide/tpAmb"},
+    {Node::Ide, QLatin1String("dhEmi"), "NFe/infNFe/ide/dhEmi"},
+    {Node::InfProt, QLatin1String("cStat"), "protNFe/infProt/cStat"},
+    {Node::InfProt, QLatin1String("chNFe"), "protNFe/infProt/chNFe"},
+    {Node::EventInfo, QLatin1String("tpEvento"), "procEventoNFe/evento/infEvento/tpEvento"},
+    {Node::EventInfo, QLatin1String("chNFe"), "procEventoNFe/evento/infEvento/chNFe"},
+};
+
+bool oneOf(QStringView name, std::initializer_list<const char*> names) {
+  for (const char* n : names)
+    if (name == QLatin1String(n)) return true;
+  return false;
+}
+
 class Walker {
  public:
-  explicit Walker(const std::string& bytes) : xml_(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()))) {}
+  // The reader is the thread's own, cleared for each document: making one
+  // costs as much as a good part of reading a small document.
+  explicit Walker(const std::string& bytes) : xml_(threadReader()) {
+    xml_.clear();
+    xml_.addData(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
+  }
 
   std::optional<NfceRefusal> walk(Collected& c) {
-    // the open elements' path below the document, kept as one text: each
-    // element appends its name and gives it back when it closes
-    QString path;
-    std::vector<qsizetype> cuts;  // the path's length before each open element
-    QString text;
-    path.reserve(128);
-    text.reserve(128);
+    std::vector<Open> open;
+    open.reserve(16);
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
         case QXmlStreamReader::StartElement: {
-          if (cuts.empty() && c.rootName.isEmpty()) {
+          if (open.empty() && c.rootName.isEmpty()) {
             c.rootName = xml_.name().toString();
             c.rootNamespace = xml_.namespaceUri().toString();
           }
@@ -84,27 +171,23 @@ class Walker {
             xml_.skipCurrentElement();
             break;
           }
-          cuts.push_back(path.size());
-          const bool documentRoot = cuts.size() == 1 && xml_.name() == QLatin1String("nfeProc");
-          if (!documentRoot) {
-            if (!path.isEmpty()) path += QLatin1Char('/');
-            path += xml_.name();
-          }
-          text.resize(0);  // keeps its room: clear() would give it back
-          start(c, path);
+          const Node parent = open.empty() ? Node::Top : open.back().node;
+          Open element{Node::Other, nullptr};
+          if (parent != Node::Other) element = start(c, parent, xml_.name());
+          if (element.text) element.text->resize(0);  // the last of a repeated element is kept
+          open.push_back(element);
           break;
         }
         case QXmlStreamReader::Characters:
-          // the blanks between elements (trimmed away anyway) are not kept
-          if (!text.isEmpty() || !xml_.isWhitespace()) text += xml_.text();
+          if (!open.empty() && open.back().text) open.back().text->append(xml_.text());
           break;
         case QXmlStreamReader::EndElement:
-          if (!cuts.empty()) {
-            end(c, path, QStringView(text).trimmed());
-            path.truncate(cuts.back());
-            cuts.pop_back();
+          if (!open.empty()) {
+            const Open element = open.back();
+            open.pop_back();
+            if (element.text) *element.text = std::move(*element.text).trimmed();
+            end(c, element);
           }
-          text.resize(0);  // keeps its room: clear() would give it back
           break;
         default:
           break;
@@ -115,110 +198,121 @@ class Walker {
   }
 
  private:
+  // an open element: what it is, and where its text goes (none: not kept)
+  struct Open {
+    Node node;
+    QString* text;
+  };
+
   uint64_t line() const { return uint64_t(xml_.lineNumber()); }
 
-  // The elements whose line a refusal names (their sizes compared first:
-  // this runs for every element of the document).
-  static bool lineKept(const QString& path) {
-    static const QLatin1String kept[] = {
-        QLatin1String("NFe/infNFe"),
-        QLatin1String("NFe/infNFe/ide"),
-        QLatin1String("NFe/infNFe/ide/mod"),
-        QLatin1String("NFe/infNFe/ide/tpAmb"),
-        QLatin1String("NFe/infNFe/ide/dhEmi"),
-        QLatin1String("NFe/infNFe/emit"),
-        QLatin1String("NFe/infNFe/total/ICMSTot"),
-        QLatin1String("NFe/infNFe/pag/detPag"),
-        QLatin1String("protNFe/infProt"),
-        QLatin1String("protNFe/infProt/cStat"),
-        QLatin1String("protNFe/infProt/chNFe"),
-        QLatin1String("procEventoNFe/evento/infEvento"),
-        QLatin1String("procEventoNFe/evento/infEvento/tpEvento"),
-        QLatin1String("procEventoNFe/evento/infEvento/chNFe"),
-        QLatin1String("procEventoNFe/retEvento"),
-    };
-    for (const auto& k : kept)
-      if (k.size() == path.size() && k == path) return true;
-    return false;
+  void keepLine(Collected& c, const char* path) const { c.lineOf.try_emplace(QLatin1String(path), line()); }
+
+  // A child of a known element: a known element itself, or a value read
+  // into the document (the text slot its characters go to).
+  Open start(Collected& c, Node parent, QStringView name) {
+    for (const auto& child : kChildren)
+      if (child.parent == parent && name == child.name) {
+        if (child.keptLine) keepLine(c, child.keptLine);
+        opened(c, child.node);
+        return {child.node, nullptr};
+      }
+    for (const auto& leaf : kKeptLeaves)
+      if (leaf.parent == parent && name == leaf.name) keepLine(c, leaf.path);
+    return {Node::Other, valueSlot(c, parent, name)};
   }
 
-  void start(Collected& c, const QString& path) {
-    if (lineKept(path)) c.lineOf.try_emplace(path, line());
-    if (path == QLatin1String("NFe/infNFe")) {
-      const auto attrs = xml_.attributes();
-      c.version = attrs.value(QLatin1String("versao")).toString();
-      c.id = attrs.value(QLatin1String("Id")).toString();
-    } else if (path == QLatin1String("NFe/infNFe/det")) {
-      NfceItem item;
-      item.line = line();
-      item.number = xml_.attributes().value(QLatin1String("nItem")).toString();
-      c.items.push_back(item);
-      c.current.clear();
-    } else if (path == QLatin1String("NFe/infNFe/pag/detPag")) {
-      c.payments.push_back({});
-    } else if (path == QLatin1String("protNFe")) {
-      c.hasProtocol = true;
-    } else if (path == QLatin1String("procEventoNFe/retEvento")) {
-      c.hasEventReturn = true;
+  void opened(Collected& c, Node node) {
+    switch (node) {
+      case Node::InfNFe: {
+        const auto attrs = xml_.attributes();
+        c.version = attrs.value(QLatin1String("versao")).toString();
+        c.id = attrs.value(QLatin1String("Id")).toString();
+        break;
+      }
+      case Node::Det: {
+        NfceItem item;
+        item.line = line();
+        item.number = xml_.attributes().value(QLatin1String("nItem")).toString();
+        c.items.push_back(std::move(item));
+        c.current = {};
+        break;
+      }
+      case Node::DetPag:
+        c.payments.push_back({});
+        break;
+      case Node::ProtNFe:
+        c.hasProtocol = true;
+        break;
+      case Node::RetEvento:
+        c.hasEventReturn = true;
+        break;
+      default:
+        break;
     }
   }
 
-  // an item's values the sale takes, or its check needs
-  static bool itemValue(QStringView leaf) {
-    for (const char* name : {"cProd", "cEAN", "qCom", "vUnCom", "vDesc", "vProd"})
-      if (leaf == QLatin1String(name)) return true;
-    return false;
+  static QString* keep(std::map<QString, QString>& into, QStringView name) { return &into[name.toString()]; }
+
+  // Where a value's text goes; only the values read are kept, every other
+  // element costs a comparison or two.
+  static QString* valueSlot(Collected& c, Node parent, QStringView name) {
+    switch (parent) {
+      case Node::Ide:
+        return oneOf(name, {"mod", "serie", "nNF", "dhEmi", "tpAmb", "tpEmis"}) ? keep(c.ide, name) : nullptr;
+      case Node::Emit:
+        return name == QLatin1String("CNPJ") ? keep(c.issuer, name) : nullptr;
+      case Node::Dest:
+        return oneOf(name, {"CPF", "CNPJ", "xNome"}) ? keep(c.dest, name) : nullptr;
+      case Node::IcmsTot:
+        return oneOf(name, {"vProd", "vDesc", "vNF", "vICMSDeson", "vST", "vFCPST", "vFrete", "vSeg", "vOutro", "vII",
+                            "vIPI", "vIPIDevol"})
+                   ? keep(c.totals, name)
+                   : nullptr;
+      case Node::IssqnTot:
+        return name == QLatin1String("vServ") ? keep(c.totals, name) : nullptr;
+      case Node::InfProt:
+        return keep(c.protocol, name);
+      case Node::EventInfo:
+        return keep(c.event, name);
+      case Node::RetInfo:
+        return keep(c.eventReturn, name);
+      case Node::Prod:
+        if (c.items.empty()) return nullptr;
+        if (name == QLatin1String("cProd")) return &c.current.code;
+        if (name == QLatin1String("cEAN")) return &c.current.gtin;
+        if (name == QLatin1String("qCom")) return &c.current.quantity;
+        if (name == QLatin1String("vUnCom")) return &c.current.unitPrice;
+        if (name == QLatin1String("vDesc")) return &c.current.discount;
+        if (name == QLatin1String("vProd")) return &c.current.value;
+        return nullptr;
+      case Node::DetPag:
+        if (c.payments.empty()) return nullptr;
+        if (name == QLatin1String("tPag")) return &c.payments.back().type;
+        if (name == QLatin1String("vPag")) return &c.paymentValue;
+        return nullptr;
+      default:
+        return nullptr;
+    }
   }
 
-  static void end(Collected& c, const QString& path, QStringView text) {
-    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
-    const QStringView parent = QStringView(path).left(cut < 0 ? path.size() : cut);
-    const QStringView leaf = QStringView(path).mid(cut + 1);
-    const auto keep = [&](std::map<QString, QString>& into) { into[leaf.toString()] = text.toString(); };
-    // only the values read are kept: every other element costs a comparison or two
-    const auto keepOf = [&](std::map<QString, QString>& into, std::initializer_list<const char*> names) {
-      for (const char* name : names)
-        if (leaf == QLatin1String(name)) return keep(into);
-    };
-    if (parent == QLatin1String("NFe/infNFe/ide"))
-      keepOf(c.ide, {"mod", "serie", "nNF", "dhEmi", "tpAmb", "tpEmis"});
-    else if (parent == QLatin1String("NFe/infNFe/emit"))
-      keepOf(c.issuer, {"CNPJ"});
-    else if (parent == QLatin1String("NFe/infNFe/dest"))
-      keepOf(c.dest, {"CPF", "CNPJ", "xNome"});
-    else if (parent == QLatin1String("NFe/infNFe/total/ICMSTot"))
-      keepOf(c.totals, {"vProd", "vDesc", "vNF", "vICMSDeson", "vST", "vFCPST", "vFrete", "vSeg", "vOutro", "vII",
-                        "vIPI", "vIPIDevol"});
-    else if (path == QLatin1String("NFe/infNFe/total/ISSQNtot/vServ"))
-      c.totals[QStringLiteral("vServ")] = text.toString();
-    else if (parent == QLatin1String("protNFe/infProt"))
-      keep(c.protocol);
-    else if (parent == QLatin1String("procEventoNFe/evento/infEvento"))
-      keep(c.event);
-    else if (parent == QLatin1String("procEventoNFe/retEvento/infEvento"))
-      keep(c.eventReturn);
-    else if (parent == QLatin1String("NFe/infNFe/det/prod") && !c.items.empty()) {
-      if (itemValue(leaf)) keep(c.current);
-    } else if (path == QLatin1String("NFe/infNFe/det") && !c.items.empty())
-      finishItem(c);
-    else if (parent == QLatin1String("NFe/infNFe/pag/detPag") && !c.payments.empty()) {
-      if (leaf == QLatin1String("tPag")) c.payments.back().type = text.toString();
-      if (leaf == QLatin1String("vPag")) c.payments.back().value = decimal(text).value_or(NAN);
-    }
+  static void end(Collected& c, const Open& element) {
+    if (element.node == Node::Det && !c.items.empty()) finishItem(c);
+    if (element.text == &c.paymentValue && !c.payments.empty())
+      c.payments.back().value = decimal(c.paymentValue).value_or(NAN);
   }
 
   static void finishItem(Collected& c) {
     auto& item = c.items.back();
-    item.code = c.current[QStringLiteral("cProd")];
-    item.gtin = c.current[QStringLiteral("cEAN")];
+    item.code = c.current.code;
+    item.gtin = c.current.gtin;
     // the numbers are checked with the totals, where a bad one is named
-    item.quantity = decimal(c.current[QStringLiteral("qCom")]).value_or(NAN);
-    item.unitPrice = decimal(c.current[QStringLiteral("vUnCom")]).value_or(NAN);
-    const QString discount = c.current[QStringLiteral("vDesc")];
-    item.discount = discount.isEmpty() ? 0 : decimal(discount).value_or(NAN);
+    item.quantity = decimal(c.current.quantity).value_or(NAN);
+    item.unitPrice = decimal(c.current.unitPrice).value_or(NAN);
+    item.discount = c.current.discount.isEmpty() ? 0 : decimal(c.current.discount).value_or(NAN);
     // vProd is kept aside to check the item against its own product value
     c.itemValues.resize(c.items.size());
-    c.itemValues.back() = c.current[QStringLiteral("vProd")];
+    c.itemValues.back() = c.current.value;
   }
 
   NfceRefusal malformed() const {
@@ -229,7 +323,12 @@ class Walker {
     return {at, "", "XML malformado (" + where + "): " + str(xml_.errorString())};
   }
 
-  QXmlStreamReader xml_;
+  static QXmlStreamReader& threadReader() {
+    thread_local QXmlStreamReader reader;
+    return reader;
+  }
+
+  QXmlStreamReader& xml_;
 };
 
 // The encoding the XML declaration names; empty: none named (UTF-8).

@@ -29,6 +29,7 @@ constexpr Version kVersions[] = {
     {10, "0010_execucao_consolidacao"},
     {11, "0011_nfce"},
     {12, "0012_nfce_conferencia"},
+    {13, "0013_nfce_documento"},
     {15, "0015_nfce_caixa_dia"},
 };
 

@@ -127,68 +127,63 @@ Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch,
 
 namespace {
 
-// The branch checks this register's days by its NFC-e documents.
-Result<bool> checkedByDocuments(QSqlDatabase& db, const QString& branch, const QString& cashRegister) {
-  auto rows = sql::openRows(db,
-                            "SELECT P.IDZNFCE FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL "
-                            "WHERE C.CDFILIAL = ? AND C.CDCAIXA = ? AND C.CDSERIENFCE IS NOT NULL",
-                            {branch.toStdString(), cashRegister.toStdString()}, sql::Reuse::Kept);
-  if (!rows) return rows.error();
-  auto found = (*rows)->next();
-  if (!found) return found.error();
-  return *found && (*rows)->text(0) == "N";
+// Which register-days are checked by their documents: a register that issues
+// NFC-e of a branch that checks those by their documents.
+constexpr const char* kCheckedByDocuments =
+    "EXISTS (SELECT 1 FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL "
+    "WHERE C.CDFILIAL = ? AND C.CDCAIXA = ? AND C.CDSERIENFCE IS NOT NULL AND P.IDZNFCE = 'N')";
+
+// One statement, so the Z check's thousands of calls pay one round trip each:
+// the Z reduction's rows when the register-day is checked by its Z, else the
+// day's documents as the import recorded them apart from the sales. The
+// last column says which of the two a row is.
+const std::string& zReductionText() {
+  static const std::string text = "SELECT " + selectList(contract::fields::zReduction) +
+                                  ", NULL, NULL, 'Z' FROM REDUCAOZ WHERE CDFILIAL = ? AND CDCAIXA = ? "
+                                  "AND DTREDUCAOZ = ? AND NOT " +
+                                  kCheckedByDocuments +
+                                  " UNION ALL SELECT NULL, NULL, NULL, NULL, VRCENTNFCE, QTNFCE, 'N' "
+                                  "FROM NFCECAIXADIA WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTVENDA = ? AND " +
+                                  kCheckedByDocuments;
+  return text;
 }
 
-// The day's documents in cents, as the import recorded them apart from the
-// sales; none when the register issued none (or every one was cancelled).
-Result<std::optional<qint64>> documentsCents(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
-                                             const QDate& day) {
-  auto rows = sql::openRows(db,
-                            "SELECT VRCENTNFCE, QTNFCE FROM NFCECAIXADIA WHERE CDFILIAL = ? AND CDCAIXA = ? "
-                            "AND DTVENDA = ?",
-                            {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
-  if (!rows) return rows.error();
-  auto found = (*rows)->next();
-  if (!found) return found.error();
-  if (!*found) return std::optional<qint64>();
-  const auto cents = std::llround((*rows)->number(0));
-  if (cents == 0 && std::llround((*rows)->number(1)) <= 0) return std::optional<qint64>();
-  return std::optional<qint64>(cents);
-}
+constexpr int kDocumentsCents = int(contract::fields::zReduction.size());
+constexpr int kDocumentsCount = kDocumentsCents + 1;
+constexpr int kRowSource = kDocumentsCents + 2;
 
-Result<packet::Packet> documentsReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
-                                          const QDate& day) {
-  auto cents = documentsCents(db, branch, cashRegister, day);
-  if (!cents) return cents.error();
+// A documents row: the day's documents in cents stand for its Z reduction;
+// none when the register issued none (or every one was cancelled).
+void appendDocuments(packet::Packet& packet, const sql::Cells& row, const QString& branch, const QString& cashRegister,
+                     const QDate& day) {
+  const auto cents = std::llround(row.number(kDocumentsCents));
+  if (cents == 0 && std::llround(row.number(kDocumentsCount)) <= 0) return;
   constexpr const auto& fields = contract::fields::zReduction;
-  packet::Packet packet = contract::emptyPacket(fields);
-  if (*cents) {
-    auto& c = packet.columns;
-    c[contract::indexOf(fields, "VRVENLIQREDZ")].appendNumber(double(**cents) / 100.0);
-    putText(c[contract::indexOf(fields, "CDFILIAL")], branch);
-    putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
-    c[contract::indexOf(fields, "DTREDUCAOZ")].appendNumber(wiredate::fromDate(day));
-  }
-  return packet;
+  auto& c = packet.columns;
+  c[contract::indexOf(fields, "VRVENLIQREDZ")].appendNumber(double(cents) / 100.0);
+  putText(c[contract::indexOf(fields, "CDFILIAL")], branch);
+  putText(c[contract::indexOf(fields, "CDCAIXA")], cashRegister);
+  c[contract::indexOf(fields, "DTREDUCAOZ")].appendNumber(wiredate::fromDate(day));
 }
 
 }  // namespace
 
 Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const QString& cashRegister,
                                   const QDate& day) {
-  auto byDocuments = checkedByDocuments(db, branch, cashRegister);
-  if (!byDocuments) return byDocuments.error();
-  if (*byDocuments) return documentsReduction(db, branch, cashRegister, day);
-  // the columns fill the fields in order: the select list comes from them
-  static const std::string text = "SELECT " + selectList(contract::fields::zReduction) +
-                                  " FROM REDUCAOZ WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTREDUCAOZ = ?";
+  const std::string b = branch.toStdString(), r = cashRegister.toStdString(), d = dayText(day);
   packet::Packet packet = contract::emptyPacket(contract::fields::zReduction);
   // once per register-day of the Z check: the statement is kept, not prepared per call
-  auto rows =
-      sql::openRows(db, text, {branch.toStdString(), cashRegister.toStdString(), dayText(day)}, sql::Reuse::Kept);
+  auto rows = sql::openRows(db, zReductionText(), {b, r, d, b, r, b, r, d, b, r}, sql::Reuse::Kept);
   if (!rows) return rows.error();
-  if (auto done = appendRows(packet, **rows); !done) return done.error();
-  return packet;
+  for (;;) {
+    auto more = (*rows)->next();
+    if (!more) return more.error();
+    if (!*more) return packet;
+    if ((*rows)->text(kRowSource) == "N")
+      appendDocuments(packet, **rows, branch, cashRegister, day);
+    else
+      appendRow(packet, **rows);
+  }
 }
 
 }  // namespace qfx::server::checks

@@ -40,6 +40,7 @@ using importing::Kind;
 constexpr size_t kSqliteSalesPerBatch = 100, kPostgresSalesPerBatch = 1000;
 constexpr char kKeySeparator = '\x1f';
 
+long long centsOf(double v) { return std::llround(v * 100.0); }
 QString dayText(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
 QString brDay(const QString& iso) {
   return QDate::fromString(iso, QStringLiteral("yyyy-MM-dd")).toString("dd/MM/yyyy");
@@ -115,6 +116,7 @@ struct Sale {
   Row head;  // the sale's columns, from its first line
   std::vector<ImportedItem> items;
   bool bad = false;
+  bool fresh = false;  // numbered by this import (an NFC-e's new sale): nothing stored has its number
   // item number -> the line it came on, made once the sale is too long to scan
   std::unordered_map<std::string, uint64_t> itemLines = {};
 };
@@ -186,9 +188,18 @@ struct Importer::State {
     bool byGtin = false;
     std::vector<NfceRegister> registers;
   };
+  // What the import recorded of a document, apart from its sale (which may
+  // be deleted): the register-day's record is kept in step with these.
+  struct NfceRecord {
+    QString branch, cashRegister, day;
+    qint64 cents = 0;
+    bool cancelled = false;
+    bool operator==(const NfceRecord&) const = default;
+  };
   struct NfceRead {
     std::string file;
     long long totalCents;
+    std::optional<NfceRecord> recorded;  // as an earlier import left it
   };
   std::unordered_map<std::string, std::optional<NfceBranch>> nfceBranches;  // CNPJ -> branch
   // the branch's sale numbers: the greatest before this import, and the greatest it took
@@ -205,8 +216,22 @@ struct Importer::State {
   // cancellations, applied once the documents of the same import are in
   std::vector<std::pair<std::string, QString>> cancellations;  // file, access key
   // what this import changes in the documents recorded per register and day
-  // (branch, register, day -> cents, documents), written a batch at a time
+  // (branch, register, day -> cents, documents), written once the NFC-e
+  // files end: one statement a register-day, not one a batch for each of
+  // them (a batch's documents may touch as many register-days as they are);
+  // it grows with the register-days of the import, not with its documents
   std::map<std::tuple<QString, QString, QString>, std::pair<qint64, qint64>> nfceDayChanges;
+  // Documents read and waiting to be settled a group at a time, in their
+  // order: the group's stored sales and records are found with one
+  // statement each, not one a document.
+  std::vector<std::pair<std::string, server::NfceRead>> nfceWaiting;
+  struct StoredNfceSale {
+    QString number;
+    long long cents;  // -1: no vNF kept
+  };
+  std::unordered_map<std::string, StoredNfceSale> nfceStoredSales;  // of the group: access key -> its sale
+  std::unordered_map<std::string, NfceRecord> nfceStoredRecords;    // of the group: access key -> its record
+  std::unique_ptr<sql::RowWriter> recordRows;
 
   // sales
   std::optional<Sale> sale;
@@ -308,13 +333,17 @@ struct Importer::State {
   // ---- NFC-e ----
 
   void settleNfce(const std::string& name, const server::NfceRead& read);
+  void queueNfce(std::string name, server::NfceRead read);
+  Status settleWaitingNfce();
+  Status findStoredNfce();
+  Status recordNfceDocument(const Sale& s);
+  Status cancelNfceRecord(const QString& key);
+  void countNfceRecord(const NfceRecord& record, int sign);
   void importNfce(const NfceDocument& doc);
   Status applyCancellations();
   Status applyCancellation(const std::string& file, const QString& key);
   Status keepCancellation(const std::string& file, const QString& key);
   Status forgetWaitingCancellation(const QString& key);
-  void countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
-                         const QVariant& total, int sign);
   Status writeNfceDays();
   bool nfceProblem(uint64_t line, const char* element, std::string reason);
   Result<std::optional<NfceBranch>*> nfceBranchOf(const QString& cnpj);
@@ -412,6 +441,71 @@ void Importer::State::settleNfce(const std::string& name, const server::NfceRead
   fileName = current;
 }
 
+void Importer::State::queueNfce(std::string name, server::NfceRead read) {
+  nfceWaiting.emplace_back(std::move(name), std::move(read));
+  if (nfceWaiting.size() >= (dialect == Dialect::SQLite ? kSqliteSalesPerBatch : kPostgresSalesPerBatch))
+    if (auto settled = settleWaitingNfce(); !settled) failed(settled.error());
+}
+
+Status Importer::State::settleWaitingNfce() {
+  if (auto found = findStoredNfce(); !found) return found;
+  for (const auto& [name, read] : nfceWaiting) {
+    settleNfce(name, read);
+    if (failure) return *failure;
+  }
+  nfceWaiting.clear();
+  nfceStoredSales.clear();
+  nfceStoredRecords.clear();
+  return success();
+}
+
+// The sales and records the waiting documents' access keys already have.
+Status Importer::State::findStoredNfce() {
+  std::vector<std::optional<std::string>> keys;
+  keys.reserve(nfceWaiting.size());
+  for (const auto& waiting : nfceWaiting)
+    if (const auto* doc = std::get_if<NfceDocument>(&waiting.second)) keys.emplace_back(doc->key.toStdString());
+  if (keys.empty()) return success();
+  std::string marks;
+  for (size_t i = 0; i < keys.size(); ++i) marks += i ? ", ?" : "?";
+  // a full group's texts are the same every time: SQLite keeps them prepared
+  const auto reuse =
+      dialect == Dialect::SQLite && keys.size() == kSqliteSalesPerBatch ? sql::Reuse::Kept : sql::Reuse::No;
+  const auto textOf = [](const sql::Rows& row, int i) {
+    const auto t = row.text(i);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+  };
+  {
+    auto sales = sql::openRows(
+        db, "SELECT CDCHAVENFCE, NRSEQVENDA, VRTOTNFCE FROM VENDA WHERE CDCHAVENFCE IN (" + marks + ")", keys, reuse);
+    if (!sales) return sales.error();
+    for (;;) {
+      auto more = (*sales)->next();
+      if (!more) return more.error();
+      if (!*more) break;
+      const auto& row = **sales;
+      nfceStoredSales.insert_or_assign(std::string(row.text(0)),
+                                       StoredNfceSale{textOf(row, 1), row.isNull(2) ? -1 : centsOf(row.number(2))});
+    }
+  }
+  auto records = sql::openRows(db,
+                               "SELECT CDCHAVENFCE, CDFILIAL, CDCAIXA, DTVENDA, VRCENTNFCE, IDCANCELADA FROM "
+                               "NFCEDOCUMENTO WHERE CDCHAVENFCE IN (" +
+                                   marks + ")",
+                               keys, reuse);
+  if (!records) return records.error();
+  for (;;) {
+    auto more = (*records)->next();
+    if (!more) return more.error();
+    if (!*more) break;
+    const auto& row = **records;
+    nfceStoredRecords.insert_or_assign(std::string(row.text(0)),
+                                       NfceRecord{textOf(row, 1), textOf(row, 2), textOf(row, 3).left(10),
+                                                  qint64(std::llround(row.number(4))), row.text(5) == "S"});
+  }
+  return success();
+}
+
 Status Importer::State::end(const std::string& nextKind) {
   if (kind && nfce) {
     // the documents are read on a thread of their own while this one writes
@@ -419,24 +513,24 @@ Status Importer::State::end(const std::string& nextKind) {
     if (!readAhead) readAhead = std::make_unique<NfceReadAhead>();
     while (!readAhead->hasRoom(nfceBytes)) {
       auto read = readAhead->take(true);
-      settleNfce(read->first, read->second);
+      queueNfce(std::move(read->first), std::move(read->second));
       if (failure) return *failure;
     }
     readAhead->put(fileName, std::move(*nfce), nfceBytes);
     nfce.reset();
     const bool lastOfThem = nextKind != importing::kNfce;
     while (auto read = readAhead->take(lastOfThem)) {
-      settleNfce(read->first, read->second);
+      queueNfce(std::move(read->first), std::move(read->second));
       if (failure) return *failure;
     }
     // documents come one a file: their sales are written a batch at a time
     // while NFC-e files follow one another
     if (lastOfThem) {
+      if (auto settled = settleWaitingNfce(); !settled) return settled;
       if (auto written = writeBatch(); !written) return written;
-      if (saleRows)
-        if (auto f = saleRows->flush(); !f) return f;
-      if (itemRows)
-        if (auto f = itemRows->flush(); !f) return f;
+      for (auto* rows : {saleRows.get(), itemRows.get(), recordRows.get()})
+        if (rows)
+          if (auto f = rows->flush(); !f) return f;
       if (auto applied = applyCancellations(); !applied) return applied;
       kind = nullptr;
     }
@@ -997,29 +1091,74 @@ Status Importer::State::writeBatch() {
       if (auto flushed = saleRows->flush(); !flushed) return flushed;
     nfceKeysUnwritten.clear();
   }
-  return writeNfceDays();
+  return success();
 }
+
+namespace {
+
+std::string saleColumnList() {
+  std::string list;
+  for (const char* c : kSaleColumns) list += (list.empty() ? "" : ", ") + std::string(c);
+  return list;
+}
+
+// A PostgreSQL array literal of texts, every element quoted.
+std::string postgresTextArray(const std::vector<std::string>& texts) {
+  std::string out = "{";
+  for (const auto& t : texts) {
+    if (out.size() > 1) out += ',';
+    out += '"';
+    for (char c : t) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  out += '}';
+  return out;
+}
+
+// The rows of `table` (VENDA or ITVENDA) of a branch's sale numbers, locked.
+// SQLite: an IN list, a full batch's text kept prepared. PostgreSQL: the
+// numbers as one array, each looked up by its whole key. The planner picks
+// the index by the table's size, which a first import (filling the table in
+// this very transaction) leaves looking empty: with an IN list, or with a
+// plan kept from the first batches, it used the branch-and-day index and read
+// every stored sale of the branch for each batch. The lateral join makes it
+// one lookup per number, and planned anew each time the primary key wins as
+// soon as the table has rows.
+Result<std::unique_ptr<sql::Rows>> salesRows(QSqlDatabase& db, Dialect dialect, const std::string& columns,
+                                             const char* table, const std::string& branch,
+                                             const std::vector<std::string>& numbers, size_t fullBatch) {
+  if (dialect == Dialect::PostgreSQL)
+    return sql::openRows(db,
+                         "SELECT S.* FROM unnest(?::varchar[]) AS N(NUMERO) CROSS JOIN LATERAL (SELECT " + columns +
+                             " FROM " + table + " WHERE CDFILIAL = ? AND NRSEQVENDA = N.NUMERO FOR UPDATE) S",
+                         {postgresTextArray(numbers), branch});
+  const std::string select = "SELECT " + columns + " FROM " + table + " WHERE CDFILIAL = ? AND NRSEQVENDA ";
+  std::vector<std::optional<std::string>> bound{branch};
+  bound.insert(bound.end(), numbers.begin(), numbers.end());
+  std::string marks;
+  for (size_t i = 0; i < numbers.size(); ++i) marks += i ? ", ?" : "?";
+  return sql::openRows(db, select + "IN (" + marks + ")", bound,
+                       numbers.size() == fullBatch ? sql::Reuse::Kept : sql::Reuse::No);
+}
+
+}  // namespace
 
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
   // which are stored, and their items, locked against a posting run until
   // the import ends (a run that claimed one first has it posted by then);
   // read with the database's own library, no Qt binding per parameter
-  std::vector<std::optional<std::string>> bound{branch.toStdString()};
-  bound.reserve(sales.size() + 1);
-  for (auto* s : sales) bound.emplace_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
-  const std::string lock = dialect == Dialect::PostgreSQL ? " FOR UPDATE" : "";
-  std::string marks;
-  for (size_t i = 0; i < sales.size(); ++i) marks += i ? ", ?" : "?";
-  std::string saleColumnList;
-  for (const char* c : kSaleColumns) saleColumnList += (saleColumnList.empty() ? "" : ", ") + std::string(c);
-  // a full batch's texts are the same every time: SQLite keeps them prepared
-  const auto reuse =
-      dialect == Dialect::SQLite && sales.size() == kSqliteSalesPerBatch ? sql::Reuse::Kept : sql::Reuse::No;
+  const std::string branchText = branch.toStdString();
+  std::vector<std::string> numbers;
+  numbers.reserve(sales.size());
+  for (auto* s : sales) numbers.push_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
   std::unordered_map<std::string, std::vector<QVariant>> storedHeads;
-  {
-    auto heads = sql::openRows(
-        db, "SELECT " + saleColumnList + " FROM VENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" + marks + ")" + lock,
-        bound, reuse);
+  // a batch of new documents' sales has nothing stored to look for
+  const bool allFresh = std::all_of(sales.begin(), sales.end(), [](const Sale* s) { return s->fresh; });
+  if (!allFresh) {
+    auto heads = salesRows(db, dialect, saleColumnList(), "VENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!heads) return heads.error();
     for (;;) {
       auto more = (*heads)->next();
@@ -1037,11 +1176,10 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   };
   std::unordered_map<std::string, std::map<QString, StoredItem>> storedItems;
   if (!storedHeads.empty()) {
-    auto items = sql::openRows(db,
-                               "SELECT NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND, "
-                               "NRLANCESTQ, CDFILIALEST FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" +
-                                   marks + ")" + lock,
-                               bound, reuse);
+    auto items = salesRows(db, dialect,
+                           "NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND, NRLANCESTQ, "
+                           "CDFILIALEST",
+                           "ITVENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!items) return items.error();
     for (;;) {
       auto more = (*items)->next();
@@ -1055,14 +1193,13 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   }
   auto& counts = count();
   const bool documents = kind->name == std::string(importing::kNfce);
-  const auto value = [&](const Sale& s, const char* name) { return s.head.values[size_t(column(name))]; };
   for (auto* s : sales) {
     const QString number = text(s->head, "NRSEQVENDA");
     auto head = storedHeads.find(number.toStdString());
     if (head == storedHeads.end()) {
       if (auto done = insertSale(*s); !done) return done;
-      if (documents && text(s->head, "IDSITUVENDA") != QLatin1String("C"))
-        countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
+      if (documents)
+        if (auto recorded = recordNfceDocument(*s); !recorded) return recorded;
       ++counts.inserted;
       continue;
     }
@@ -1107,13 +1244,8 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
       continue;
     }
     if (auto done = replaceSale(*s); !done) return done;
-    // the document replaced counts no more, the one that replaces it does
-    // (a cancelled one, kept cancelled, counted neither before nor now)
-    if (documents && head->second[11].toString() != QLatin1String("C")) {
-      const auto& old = head->second;
-      countNfceDocument(old[0], old[3], old[4], old[15], -1);
-      countNfceDocument(value(*s, "CDFILIAL"), value(*s, "CDCAIXA"), value(*s, "DTVENDA"), value(*s, "VRTOTNFCE"), 1);
-    }
+    if (documents)
+      if (auto recorded = recordNfceDocument(*s); !recorded) return recorded;
     ++counts.updated;
   }
   return success();
@@ -1201,8 +1333,6 @@ QString withoutLeadingZeros(const QString& text) {
   return text.mid(at);
 }
 
-long long centsOf(double v) { return std::llround(v * 100.0); }
-
 // The number series whose row lock orders the imports that number a branch's new NFC-e sales.
 const char* const kNfceSaleSeries = "VENDANFCE";
 
@@ -1242,23 +1372,14 @@ Result<std::optional<Importer::State::NfceBranch>*> Importer::State::nfceBranchO
 // The sale an access key already is, or the branch's next number: the key,
 // not the number, is what makes an NFC-e the same sale again.
 Result<Importer::State::NfceSale> Importer::State::nfceSale(const QString& branch, const QString& key) {
-  {
-    // once a document: the statement is kept, not prepared per call
-    auto stored = sql::openRows(db, "SELECT NRSEQVENDA, VRTOTNFCE FROM VENDA WHERE CDCHAVENFCE = ?",
-                                {key.toStdString()}, sql::Reuse::Kept);
-    if (!stored) return stored.error();
-    auto found = (*stored)->next();
-    if (!found) return found.error();
-    if (*found) {
-      const auto& row = **stored;
-      NfceSale sale;
-      sale.number = QString::fromUtf8(row.text(0).data(), qsizetype(row.text(0).size()));
-      sale.storedCents = row.isNull(1) ? -1 : centsOf(row.number(1));
-      // numbers past the greatest before this import are the ones it took
-      const auto numbers = saleNumbers.find(branch.toStdString());
-      sale.ofThisImport = numbers != saleNumbers.end() && sale.number.toLongLong() > numbers->second.before;
-      return sale;
-    }
+  if (auto found = nfceStoredSales.find(key.toStdString()); found != nfceStoredSales.end()) {
+    NfceSale sale;
+    sale.number = found->second.number;
+    sale.storedCents = found->second.cents;
+    // numbers past the greatest before this import are the ones it took
+    const auto numbers = saleNumbers.find(branch.toStdString());
+    sale.ofThisImport = numbers != saleNumbers.end() && sale.number.toLongLong() > numbers->second.before;
+    return sale;
   }
   auto last = saleNumbers.find(branch.toStdString());
   if (last == saleNumbers.end()) {
@@ -1325,7 +1446,10 @@ void Importer::State::importNfce(const NfceDocument& doc) {
     ++counts.refused;
     return;
   }
-  nfceKeysUnwritten.emplace(key, NfceRead{fileName, totalCents});
+  std::optional<NfceRecord> recorded;
+  if (auto found = nfceStoredRecords.find(key); found != nfceStoredRecords.end()) recorded = found->second;
+  const bool cancelledBefore = recorded && recorded->cancelled;
+  nfceKeysUnwritten.emplace(key, NfceRead{fileName, totalCents, std::move(recorded)});
   auto refuse = [&] { ++counts.refused; };
 
   auto branch = nfceBranchOf(doc.issuerCnpj);
@@ -1374,7 +1498,8 @@ void Importer::State::importNfce(const NfceDocument& doc) {
   set("DTVENDA", doc.day);
   set("DTENTRVENDA", doc.moment);
   set("NRCUPOMFIS", doc.number);
-  set("IDSITUVENDA", QStringLiteral("F"));
+  // a document cancelled before stays cancelled, even if its sale was deleted since
+  set("IDSITUVENDA", cancelledBefore ? QStringLiteral("C") : QStringLiteral("F"));
   set("IDTPFORPGVEN", paymentForm(doc.payments));
   set("CDCHAVENFCE", doc.key);
   set("VRTOTNFCE", doc.total);
@@ -1390,6 +1515,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
     set("NMCONSUMIDOR", doc.customerName.left(50));
 
   Sale sale{fileName, joinKey({b.code, *number}), 1, {}, {}, false};
+  sale.fresh = !stored->storedCents.has_value();
   bool sound = true;
   const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
   for (const auto& item : doc.items) {
@@ -1439,14 +1565,13 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   } restore{fileName, current};
   const char* element = "procEventoNFe/evento/infEvento/chNFe";
   const QString lock = dialect == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-  auto sale =
-      sql::run(db,
-               QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA, CDCAIXA, DTVENDA, VRTOTNFCE FROM VENDA "
-                              "WHERE CDCHAVENFCE = ?") +
-                   lock,
-               {key});
+  auto sale = sql::run(db,
+                       QStringLiteral("SELECT CDFILIAL, NRSEQVENDA, IDSITUVENDA FROM VENDA "
+                                      "WHERE CDCHAVENFCE = ?") +
+                           lock,
+                       {key});
   if (!sale) return sale.error();
-  if (!sale->next()) return keepCancellation(file, key);
+  if (!sale->next()) return keepCancellation(file, key);  // the sale may come, or was deleted
   const QString branch = sale->value(0).toString(), number = sale->value(1).toString();
   if (!boundBranch.empty() && branch.toStdString() != boundBranch) {
     problem(0, element, "a filial " + branch.toStdString() + " não é a do operador (" + boundBranch + ")");
@@ -1456,7 +1581,7 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   if (auto done = forgetWaitingCancellation(key); !done) return done;
   if (sale->value(2).toString() == QLatin1String("C")) {
     ++counts.unchanged;
-    return success();
+    return cancelNfceRecord(key);
   }
   // a posting run of the branch holds this lock from before it reads the
   // sales to its commit: one under way is waited for (and its postings seen
@@ -1477,17 +1602,70 @@ Status Importer::State::applyCancellation(const std::string& file, const QString
   auto cancelled = sql::run(
       db, QStringLiteral("UPDATE VENDA SET IDSITUVENDA = 'C' WHERE CDFILIAL = ? AND NRSEQVENDA = ?"), {branch, number});
   if (!cancelled) return cancelled.error();
-  countNfceDocument(sale->value(0), sale->value(3), sale->value(4), sale->value(5), -1);
   ++counts.updated;
+  return cancelNfceRecord(key);
+}
+
+// The document counts in its register-day as it is imported now, in place
+// of what an earlier import recorded of it (its sale deleted since, or
+// replaced): the day's record stays the sum of the documents themselves,
+// whatever the order of imports, deletions and cancellations.
+Status Importer::State::recordNfceDocument(const Sale& s) {
+  const QString key = text(s.head, "CDCHAVENFCE");
+  const auto read = nfceKeysUnwritten.find(key.toStdString());
+  const std::optional<NfceRecord>* before = read == nfceKeysUnwritten.end() ? nullptr : &read->second.recorded;
+  const NfceRecord now{text(s.head, "CDFILIAL"), text(s.head, "CDCAIXA"), text(s.head, "DTVENDA"),
+                       centsOf(s.head.values[size_t(column("VRTOTNFCE"))].toDouble()),
+                       text(s.head, "IDSITUVENDA") == QLatin1String("C")};
+  nfceStoredSales.insert_or_assign(key.toStdString(), StoredNfceSale{text(s.head, "NRSEQVENDA"), now.cents});
+  if (before && *before) {
+    const NfceRecord& old = **before;
+    if (old == now) return success();
+    countNfceRecord(old, -1);
+    countNfceRecord(now, 1);
+    auto updated = sql::run(db,
+                            QStringLiteral("UPDATE NFCEDOCUMENTO SET CDFILIAL = ?, CDCAIXA = ?, DTVENDA = ?, "
+                                           "VRCENTNFCE = ?, IDCANCELADA = ? WHERE CDCHAVENFCE = ?"),
+                            {now.branch, now.cashRegister, now.day, now.cents,
+                             now.cancelled ? QStringLiteral("S") : QStringLiteral("N"), key});
+    if (!updated) return updated.error();
+    return success();
+  }
+  countNfceRecord(now, 1);
+  if (!recordRows)
+    recordRows = std::make_unique<sql::RowWriter>(
+        db, dialect, QStringLiteral("NFCEDOCUMENTO"),
+        QStringList{"CDCHAVENFCE", "CDFILIAL", "CDCAIXA", "DTVENDA", "VRCENTNFCE", "IDCANCELADA"});
+  return recordRows->add({key, now.branch, now.cashRegister, now.day, qlonglong(now.cents),
+                          now.cancelled ? QStringLiteral("S") : QStringLiteral("N")});
+}
+
+// A cancellation takes the document out of its register-day once, whether
+// its sale is there or was deleted.
+Status Importer::State::cancelNfceRecord(const QString& key) {
+  if (recordRows)
+    if (auto f = recordRows->flush(); !f) return f;
+  auto found = sql::run(db,
+                        QStringLiteral("SELECT CDFILIAL, CDCAIXA, DTVENDA, VRCENTNFCE FROM NFCEDOCUMENTO "
+                                       "WHERE CDCHAVENFCE = ? AND IDCANCELADA = 'N'"),
+                        {key});
+  if (!found) return found.error();
+  if (!found->next()) return success();
+  const auto date = wiredate::dayFromDatabase(found->value(2));
+  if (!date) return internalError("NFCEDOCUMENTO " + key.toStdString() + ": dia inválido");
+  countNfceRecord({found->value(0).toString(), found->value(1).toString(), wiredate::dayText(*date),
+                   found->value(3).toLongLong(), false},
+                  -1);
+  auto cancelled =
+      sql::run(db, QStringLiteral("UPDATE NFCEDOCUMENTO SET IDCANCELADA = 'S' WHERE CDCHAVENFCE = ?"), {key});
+  if (!cancelled) return cancelled.error();
   return success();
 }
 
-void Importer::State::countNfceDocument(const QVariant& branch, const QVariant& cashRegister, const QVariant& day,
-                                        const QVariant& total, int sign) {
-  const auto date = wiredate::dayFromDatabase(day);
-  if (!date || total.isNull()) return;
-  auto& [cents, documents] = nfceDayChanges[{branch.toString(), cashRegister.toString(), wiredate::dayText(*date)}];
-  cents += sign * centsOf(total.toDouble());
+void Importer::State::countNfceRecord(const NfceRecord& record, int sign) {
+  if (record.cancelled) return;
+  auto& [cents, documents] = nfceDayChanges[{record.branch, record.cashRegister, record.day}];
+  cents += sign * record.cents;
   documents += sign;
 }
 
@@ -1523,6 +1701,7 @@ Status Importer::State::keepCancellation(const std::string& file, const QString&
       return success();
     }
   }
+  if (auto done = cancelNfceRecord(key); !done) return done;
   auto kept = sql::run(db,
                        QStringLiteral("INSERT INTO NFCECANCPEND (CDCHAVENFCE, NMARQUIVO, DTRECEBIDO) VALUES (?, ?, ?) "
                                       "ON CONFLICT (CDCHAVENFCE) DO NOTHING"),

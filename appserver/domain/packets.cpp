@@ -101,8 +101,12 @@ Status appendRows(packet::Packet& packet, sql::Rows& rows) {
     auto more = rows.next();
     if (!more) return more.error();
     if (!*more) return success();
-    for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, rows.value(int(i)));
+    appendRow(packet, rows);
   }
+}
+
+void appendRow(packet::Packet& packet, const sql::Cells& row) {
+  for (size_t i = 0; i < packet.fields.size(); ++i) appendValue(packet, i, row.value(int(i)));
 }
 
 }  // namespace qfx::server::packets

@@ -34,5 +34,8 @@ void putInteger(packet::Column& column, const QVariant& value);
 // Appends every row; its columns must come in the packet's field order and
 // convert to the fields' types. An error when stepping fails.
 Status appendRows(packet::Packet& packet, sql::Rows& rows);
+// Appends the current row the same way; columns past the packet's fields
+// are left out.
+void appendRow(packet::Packet& packet, const sql::Cells& row);
 
 }  // namespace qfx::server::packets

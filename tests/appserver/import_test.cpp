@@ -172,16 +172,18 @@ TEST_P(ImportTest, ASaleIsReplacedWhilePendingAndRefusedOncePosted) {
 
 TEST_P(ImportTest, ASaleKeepsItsTextsDaysAndMomentsAsWrittenAndComesBackUnchanged) {
   // a name with what the writers must escape or convert (accents, a quote, a tab, a backslash),
-  // a Brazilian day and a moment without seconds
+  // a Brazilian day and a moment without seconds; a sale number with what a
+  // list of numbers sent to the database must quote
   const std::string file =
       "CDFILIAL;NRSEQVENDA;CDLOJA;CDCAIXA;DTVENDA;DTENTRVENDA;CDTIPOCONS;NMCONSUMIDOR;NRSEQUITVEND;CDPRODUTO;"
       "QTPRODVEND;VRUNITVEND\n"
       "0001;0000000031;01;001;10/03/2024;10/03/2024 09:05;01;\"Jos\xC3\xA9 "
       "\"\"Z\xC3\xA9\"\"\tC:\\caixa\";001;P1;2;10,5\n"
-      "0001;0000000032;01;001;2024-03-11;2024-03-11T23:59:58;01;Ana;001;P2;1;7.25\n";
+      "0001;0000000032;01;001;2024-03-11;2024-03-11T23:59:58;01;Ana;001;P2;1;7.25\n"
+      "0001;\"A\"\"1\\,{ }\";01;001;2024-03-11;2024-03-11 08:00:00;01;;001;P1;1;1\n";
   auto done = send(*client_, {{"VENDA.csv", "VENDA", file}});
   ASSERT_TRUE(done.reply.written()) << done.problems();
-  EXPECT_EQ(done.count("VENDA").inserted(), 2u);
+  EXPECT_EQ(done.count("VENDA").inserted(), 3u);
   auto db = sql();
   EXPECT_EQ(scalar(db, "SELECT NMCONSUMIDOR FROM VENDA WHERE NRSEQVENDA = '0000000031'"),
             "Jos\xC3\xA9 \"Z\xC3\xA9\"\tC:\\caixa");
@@ -192,7 +194,7 @@ TEST_P(ImportTest, ASaleKeepsItsTextsDaysAndMomentsAsWrittenAndComesBackUnchange
             2);
   auto again = send(*client_, {{"VENDA.csv", "VENDA", file}});
   ASSERT_TRUE(again.reply.written()) << again.problems();
-  EXPECT_EQ(again.count("VENDA").unchanged(), 2u) << "read back as written, the same sales change nothing";
+  EXPECT_EQ(again.count("VENDA").unchanged(), 3u) << "read back as written, the same sales change nothing";
 }
 
 TEST_P(ImportTest, OnPostgresqlALargeImportLeavesThePlannerItsStatistics) {
@@ -975,8 +977,10 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
     // a database upgraded with these documents in: their sales give the record
     server::Database database(*server::DbConfig::parse(harness_->testDatabase().url()));
     QSqlQuery drop(db);
-    ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE NFCECAIXADIA"))) << drop.lastError().text().toStdString();
-    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO = 15"));
+    for (const char* table : {"NFCECAIXADIA", "NFCEDOCUMENTO"})
+      ASSERT_TRUE(drop.exec(QStringLiteral("DROP TABLE ") + QLatin1String(table)))
+          << drop.lastError().text().toStdString();
+    exec(db, QStringLiteral("DELETE FROM QFXVERSAOESQUEMA WHERE NRVERSAO IN (13, 15)"));
     auto upgraded = server::migrations::migrate(database);
     ASSERT_TRUE(upgraded.ok()) << upgraded.error().message;
   }
@@ -1019,6 +1023,26 @@ TEST_P(ImportTest, AnNfceRegistersDayIsCheckedAgainstItsDocumentsWhereTheBranchS
   // a selection of sales names none of a day that has none
   filter.sales = "_0001" + number.toStdString() + "_";
   EXPECT_EQ(client_->invoke("GetVerifVenda", filter.verificationArgs()).packet().rowCount(), 0u);
+
+  // the deleted sales imported again, twice: each document counts once, the cancelled one as nothing
+  for (int round = 0; round < 2; ++round) {
+    auto back = send(*client_, {plain.file(), discounted.file(), cancelled.file()});
+    ASSERT_TRUE(back.reply.written()) << back.problems();
+    EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(4200LL, 4200LL)) << "round " << round;
+  }
+  EXPECT_EQ(
+      scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(cancelled.key())}),
+      "C");
+  // a cancellation of a document whose sale was deleted takes it out of the day, and it comes back cancelled
+  deleteSales(QStringLiteral("CDCHAVENFCE = ?"), {QString::fromStdString(plain.key())});
+  auto lateCancellation = send(*client_, {cancellationOf(plain.key())});
+  ASSERT_TRUE(lateCancellation.reply.written()) << lateCancellation.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(3150LL, 3150LL));
+  auto cancelledBack = send(*client_, {plain.file()});
+  ASSERT_TRUE(cancelledBack.reply.written()) << cancelledBack.problems();
+  EXPECT_EQ(zCheck(*client_, "001", day), std::make_pair(3150LL, 3150LL));
+  EXPECT_EQ(scalar(db, "SELECT IDSITUVENDA FROM VENDA WHERE CDCHAVENFCE = ?", {QString::fromStdString(plain.key())}),
+            "C");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName());

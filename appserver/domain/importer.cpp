@@ -1093,26 +1093,69 @@ Status Importer::State::writeBatch() {
   return success();
 }
 
+namespace {
+
+std::string saleColumnList() {
+  std::string list;
+  for (const char* c : kSaleColumns) list += (list.empty() ? "" : ", ") + std::string(c);
+  return list;
+}
+
+// A PostgreSQL array literal of texts, every element quoted.
+std::string postgresTextArray(const std::vector<std::string>& texts) {
+  std::string out = "{";
+  for (const auto& t : texts) {
+    if (out.size() > 1) out += ',';
+    out += '"';
+    for (char c : t) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  out += '}';
+  return out;
+}
+
+// The rows of `table` (VENDA or ITVENDA) of a branch's sale numbers, locked.
+// SQLite: an IN list, a full batch's text kept prepared. PostgreSQL: the
+// numbers as one array, each looked up by its whole key. The planner picks
+// the index by the table's size, which a first import (filling the table in
+// this very transaction) leaves looking empty: with an IN list, or with a
+// plan kept from the first batches, it used the branch-and-day index and read
+// every stored sale of the branch for each batch. The lateral join makes it
+// one lookup per number, and planned anew each time the primary key wins as
+// soon as the table has rows.
+Result<std::unique_ptr<sql::Rows>> salesRows(QSqlDatabase& db, Dialect dialect, const std::string& columns,
+                                             const char* table, const std::string& branch,
+                                             const std::vector<std::string>& numbers, size_t fullBatch) {
+  if (dialect == Dialect::PostgreSQL)
+    return sql::openRows(db,
+                         "SELECT S.* FROM unnest(?::varchar[]) AS N(NUMERO) CROSS JOIN LATERAL (SELECT " + columns +
+                             " FROM " + table + " WHERE CDFILIAL = ? AND NRSEQVENDA = N.NUMERO FOR UPDATE) S",
+                         {postgresTextArray(numbers), branch});
+  const std::string select = "SELECT " + columns + " FROM " + table + " WHERE CDFILIAL = ? AND NRSEQVENDA ";
+  std::vector<std::optional<std::string>> bound{branch};
+  bound.insert(bound.end(), numbers.begin(), numbers.end());
+  std::string marks;
+  for (size_t i = 0; i < numbers.size(); ++i) marks += i ? ", ?" : "?";
+  return sql::openRows(db, select + "IN (" + marks + ")", bound,
+                       numbers.size() == fullBatch ? sql::Reuse::Kept : sql::Reuse::No);
+}
+
+}  // namespace
+
 Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sales) {
   // which are stored, and their items, locked against a posting run until
   // the import ends (a run that claimed one first has it posted by then);
   // read with the database's own library, no Qt binding per parameter
-  std::vector<std::optional<std::string>> bound{branch.toStdString()};
-  bound.reserve(sales.size() + 1);
-  for (auto* s : sales) bound.emplace_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
-  const std::string lock = dialect == Dialect::PostgreSQL ? " FOR UPDATE" : "";
-  std::string marks;
-  for (size_t i = 0; i < sales.size(); ++i) marks += i ? ", ?" : "?";
-  std::string saleColumnList;
-  for (const char* c : kSaleColumns) saleColumnList += (saleColumnList.empty() ? "" : ", ") + std::string(c);
-  // a full batch's texts are the same every time: SQLite keeps them prepared
-  const auto reuse =
-      dialect == Dialect::SQLite && sales.size() == kSqliteSalesPerBatch ? sql::Reuse::Kept : sql::Reuse::No;
+  const std::string branchText = branch.toStdString();
+  std::vector<std::string> numbers;
+  numbers.reserve(sales.size());
+  for (auto* s : sales) numbers.push_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
   std::unordered_map<std::string, std::vector<QVariant>> storedHeads;
   {
-    auto heads = sql::openRows(
-        db, "SELECT " + saleColumnList + " FROM VENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" + marks + ")" + lock,
-        bound, reuse);
+    auto heads = salesRows(db, dialect, saleColumnList(), "VENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!heads) return heads.error();
     for (;;) {
       auto more = (*heads)->next();
@@ -1130,11 +1173,10 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   };
   std::unordered_map<std::string, std::map<QString, StoredItem>> storedItems;
   if (!storedHeads.empty()) {
-    auto items = sql::openRows(db,
-                               "SELECT NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND, "
-                               "NRLANCESTQ, CDFILIALEST FROM ITVENDA WHERE CDFILIAL = ? AND NRSEQVENDA IN (" +
-                                   marks + ")" + lock,
-                               bound, reuse);
+    auto items = salesRows(db, dialect,
+                           "NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, VRUNITVEND, VRDESITVEND, NRLANCESTQ, "
+                           "CDFILIALEST",
+                           "ITVENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!items) return items.error();
     for (;;) {
       auto more = (*items)->next();

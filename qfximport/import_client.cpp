@@ -188,7 +188,8 @@ Outcome importFiles(const Connection& connection, const std::vector<ImportFile>&
   };
   for (const auto& f : files) {
     QFile file(f.path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // read straight into the piece: QFile's own buffer would take a small file first and copy it
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
       context.TryCancel();
       writer->Finish().ok();
       outcome.error = QStringLiteral("%1: %2; nada foi gravado").arg(f.path, file.errorString());

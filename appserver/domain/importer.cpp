@@ -116,6 +116,7 @@ struct Sale {
   Row head;  // the sale's columns, from its first line
   std::vector<ImportedItem> items;
   bool bad = false;
+  bool fresh = false;  // numbered by this import (an NFC-e's new sale): nothing stored has its number
   // item number -> the line it came on, made once the sale is too long to scan
   std::unordered_map<std::string, uint64_t> itemLines = {};
 };
@@ -1154,7 +1155,9 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   numbers.reserve(sales.size());
   for (auto* s : sales) numbers.push_back(s->head.values[size_t(column("NRSEQVENDA"))].toString().toStdString());
   std::unordered_map<std::string, std::vector<QVariant>> storedHeads;
-  {
+  // a batch of new documents' sales has nothing stored to look for
+  const bool allFresh = std::all_of(sales.begin(), sales.end(), [](const Sale* s) { return s->fresh; });
+  if (!allFresh) {
     auto heads = salesRows(db, dialect, saleColumnList(), "VENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!heads) return heads.error();
     for (;;) {
@@ -1512,6 +1515,7 @@ void Importer::State::importNfce(const NfceDocument& doc) {
     set("NMCONSUMIDOR", doc.customerName.left(50));
 
   Sale sale{fileName, joinKey({b.code, *number}), 1, {}, {}, false};
+  sale.fresh = !stored->storedCents.has_value();
   bool sound = true;
   const importing::Reference product{"PRODUTO", {"CDPRODUTO"}, {"CDPRODUTO"}, "produto"};
   for (const auto& item : doc.items) {

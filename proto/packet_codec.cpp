@@ -327,15 +327,27 @@ static size_t rowBytes(const Packet& packet, size_t row) {
   return bytes;
 }
 
-static void encodeRange(const Column& c, size_t first, size_t last, rpc::Column* out) {
+// The null marks of rows [first, last), or none when no row is null.
+static std::string nullBitsOf(const Column& c, size_t first, size_t last) {
+  const auto& marks = c.nullBits();  // empty while no row is null; no longer than to the last null
+  if (first == 0 && last == c.rows()) {
+    // a whole column (a streamed chunk): its marks as they are, by the byte
+    if (std::all_of(marks.begin(), marks.end(), [](uint8_t b) { return b == 0; })) return {};
+    std::string bits((last + 7) / 8, '\0');
+    std::copy(marks.begin(), marks.begin() + long(std::min(marks.size(), bits.size())), bits.begin());
+    return bits;
+  }
   bool anyNull = false;
   for (size_t r = first; r < last && !anyNull; ++r) anyNull = c.isNull(r);
-  if (anyNull) {
-    std::string bits((last - first + 7) / 8, '\0');
-    for (size_t r = first; r < last; ++r)
-      if (c.isNull(r)) bits[(r - first) / 8] = char(uint8_t(bits[(r - first) / 8]) | (1u << ((r - first) % 8)));
-    out->set_nulls(std::move(bits));
-  }
+  if (!anyNull) return {};
+  std::string bits((last - first + 7) / 8, '\0');
+  for (size_t r = first; r < last; ++r)
+    if (c.isNull(r)) bits[(r - first) / 8] = char(uint8_t(bits[(r - first) / 8]) | (1u << ((r - first) % 8)));
+  return bits;
+}
+
+static void encodeRange(const Column& c, size_t first, size_t last, rpc::Column* out) {
+  if (std::string bits = nullBitsOf(c, first, last); !bits.empty()) out->set_nulls(std::move(bits));
   switch (c.type()) {
     case FieldType::Text: {
       if (c.isDictionary()) {

@@ -91,7 +91,7 @@ void Column::appendNull() {
   markNull(rows_);
   switch (type_) {
     case FieldType::Text:
-      expand();
+      if (dictionary_) expand();
       textOffsets_.push_back(uint32_t(textData_.size()));
       break;
     case FieldType::DateTime:
@@ -109,7 +109,7 @@ void Column::appendNull() {
 }
 
 void Column::appendText(std::string_view value) {
-  expand();
+  if (dictionary_) expand();  // the test inline: appended for every cell of a list
   textData_.append(value);
   textOffsets_.push_back(uint32_t(textData_.size()));
   ++rows_;
@@ -394,11 +394,16 @@ void encodeChunks(const Packet& packet, uint32_t id, size_t maxChunkBytes,
 }
 
 ChunkStreamer::ChunkStreamer(std::vector<FieldDef> fields, uint32_t id, size_t maxChunkBytes, Emit emit)
-    : rows_(std::move(fields)), id_(id), maxChunkBytes_(maxChunkBytes), emit_(std::move(emit)) {}
+    : rows_(std::move(fields)), id_(id), maxChunkBytes_(maxChunkBytes), emit_(std::move(emit)) {
+  for (const auto& c : rows_.columns) fixedRowBytes_ += c.type() == FieldType::Text ? 2 : 9;
+}
 
 void ChunkStreamer::rowAdded() {
-  bytes_ += rowBytes(rows_, rows_.rowCount() - 1);
-  if (bytes_ >= maxChunkBytes_) send(false);
+  // what rowBytes() sums row by row, from the held texts' size: a row of
+  // many columns is added at the pace of its cells
+  size_t bytes = fixedRowBytes_ * rows_.rowCount();
+  for (const auto& c : rows_.columns) bytes += c.textData().size();
+  if (bytes >= maxChunkBytes_) send(false);
 }
 
 void ChunkStreamer::finish() { send(true); }
@@ -412,7 +417,6 @@ void ChunkStreamer::send(bool last) {
     chunk.set_row_count(sent_);
   }
   for (auto& column : rows_.columns) column.clearRows();
-  bytes_ = 0;
   emit_(std::move(chunk));
 }
 

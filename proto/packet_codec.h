@@ -139,8 +139,8 @@ class ChunkStreamer {
   uint32_t id_;
   size_t maxChunkBytes_;
   Emit emit_;
-  size_t bytes_ = 0;   // of the rows held
-  uint64_t sent_ = 0;  // rows already sent
+  size_t fixedRowBytes_ = 0;  // of a row, besides its texts
+  uint64_t sent_ = 0;         // rows already sent
 };
 
 // Client side: collects the chunks of the packets announced in a reply and

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,12 @@ Error errorOf(const QSqlDriver* driver, const PGresult* result, PGconn* connecti
 constexpr size_t kMaxPreparedPerConnection = 32;  // the fixed texts are few; a stray caller must not grow it
 thread_local std::unordered_map<PGconn*, std::unordered_map<std::string, std::string>> preparedTexts;
 thread_local uint64_t preparedCount = 0;
+
+// The connections whose last statement of ours went row by row: libpq
+// (15) keeps single-row mode set for the next statement queued in a
+// pipeline, which would then hand its rows one by one where a whole reply is
+// read. A statement sent outside a pipeline clears it.
+thread_local std::unordered_set<PGconn*> rowByRowLeft;
 
 std::string newStatementName() { return "qfx_kept_" + std::to_string(++preparedCount); }
 
@@ -72,6 +79,7 @@ PGresult* runPrepared(PGconn* connection, const std::string& numbered, const std
 // Runs `numbered` at once: as its kept statement when asked and possible.
 PGresult* runAlone(PGconn* connection, const std::string& numbered, const std::vector<const char*>& parameters,
                    Reuse reuse) {
+  rowByRowLeft.erase(connection);
   PGresult* result = reuse == Reuse::Kept ? runPrepared(connection, numbered, parameters) : nullptr;
   if (result) return result;
   return PQexecParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(), nullptr,
@@ -216,7 +224,10 @@ std::string numberedPlaceholders(const std::string& text) {
 }
 
 void forgetPreparedStatements(QSqlDatabase& db) {
-  if (PGconn* connection = postgresConnection(db.driver())) preparedTexts.erase(connection);
+  if (PGconn* connection = postgresConnection(db.driver())) {
+    preparedTexts.erase(connection);
+    rowByRowLeft.erase(connection);
+  }
 }
 
 static Result<PGconn*> liveConnection(QSqlDatabase& db) {
@@ -237,21 +248,86 @@ Result<std::unique_ptr<PostgresRows>> PostgresRows::of(const QSqlDatabase& db, P
 
 Result<std::unique_ptr<PostgresRows>> PostgresRows::run(QSqlDatabase& db, const std::string& text,
                                                         const std::vector<std::optional<std::string>>& values,
-                                                        Reuse reuse) {
+                                                        Reuse reuse, Delivery delivery) {
   auto connection = liveConnection(db);
   if (!connection) return connection.error();
   const std::vector<const char*> parameters = parametersOf(values);
   const std::string numbered = numberedPlaceholders(text);
-  PGresult* result = ahead.connection == *connection && ahead.inPipeline
+  const bool behindAhead = ahead.connection == *connection && ahead.inPipeline;
+  if (delivery == Delivery::AsTheyCome && reuse == Reuse::No && !behindAhead)
+    return runArriving(db, *connection, numbered, parameters);
+  PGresult* result = behindAhead
                          ? runBehindAhead(*connection, numbered, parameters, reuse)  // null: the exchange broke off
                          : runAlone(*connection, numbered, parameters, reuse);
   return of(db, *connection, result);
 }
 
-PostgresRows::PostgresRows(pg_result* result) : result_(result), rows_(PQntuples(result)) {
+namespace {
+
+// Reads what is left of the statement's results: the connection is then
+// ready for the next statement.
+void drainResults(PGconn* connection) {
+  while (PGresult* more = PQgetResult(connection)) PQclear(more);
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PostgresRows>> PostgresRows::runArriving(QSqlDatabase& db, PGconn* connection,
+                                                                const std::string& numbered,
+                                                                const std::vector<const char*>& parameters) {
+  if (PQsendQueryParams(connection, numbered.c_str(), int(parameters.size()), nullptr, parameters.data(), nullptr,
+                        nullptr, 0) != 1)
+    return errorOf(db.driver(), nullptr, connection);
+  rowByRowLeft.insert(connection);
+  // refused only when not right after the send; the rows then come whole, which next() reads as well
+  PQsetSingleRowMode(connection);
+  PGresult* first = PQgetResult(connection);
+  if (!first || (PQresultStatus(first) != PGRES_SINGLE_TUPLE && !succeeded(first))) {
+    Error error = errorOf(db.driver(), first, connection);
+    PQclear(first);
+    drainResults(connection);
+    return error;
+  }
+  if (PQresultStatus(first) != PGRES_SINGLE_TUPLE) {  // no row at all: the statement is over
+    drainResults(connection);
+    return std::unique_ptr<PostgresRows>(new PostgresRows(first));
+  }
+  return std::unique_ptr<PostgresRows>(new PostgresRows(first, db, connection));
+}
+
+PostgresRows::PostgresRows(pg_result* result, QSqlDatabase db, pg_conn* arriving)
+    : result_(result), db_(std::move(db)), arriving_(arriving), rows_(PQntuples(result)) {
   booleans_.resize(size_t(PQnfields(result)));
   for (size_t column = 0; column < booleans_.size(); ++column)
     booleans_[column] = PQftype(result, int(column)) == kBool;
+}
+
+void PostgresRows::hold(pg_result* result) {
+  PQclear(std::exchange(result_, result));
+  rows_ = PQntuples(result);
+  row_ = -1;
+}
+
+// The next row that arrived, or the end of the statement: its closing result
+// (no rows once they came one by one) or its error, after which whatever is
+// left is read so that the connection is ready for the next statement.
+Result<bool> PostgresRows::nextArrived() {
+  PGresult* result = PQgetResult(arriving_);
+  if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
+    hold(result);
+    return ++row_ < rows_;
+  }
+  PGconn* connection = std::exchange(arriving_, nullptr);
+  const QSqlDatabase db = std::exchange(db_, QSqlDatabase());  // not kept past the last row
+  if (!succeeded(result)) {
+    Error error = errorOf(db.driver(), result, connection);
+    PQclear(result);
+    drainResults(connection);
+    return error;
+  }
+  hold(result);
+  drainResults(connection);
+  return ++row_ < rows_;
 }
 
 namespace {
@@ -276,13 +352,18 @@ LateResultRelease::~LateResultRelease() {
 }
 
 PostgresRows::~PostgresRows() {
+  if (arriving_) drainResults(arriving_);  // left before the last row: the connection must be ready again
   if (lateResults.scopes > 0 && rows_ >= kLateReleaseRows)
     lateResults.results.push_back(result_);
   else
     PQclear(result_);
 }
 
-Result<bool> PostgresRows::next() { return ++row_ < rows_; }
+Result<bool> PostgresRows::next() {
+  if (++row_ < rows_) return true;
+  if (!arriving_) return false;
+  return nextArrived();
+}
 
 bool PostgresRows::isNull(int column) const { return PQgetisnull(result_, row_, column) != 0; }
 
@@ -339,7 +420,8 @@ Result<PostgresReadAhead> PostgresReadAhead::send(QSqlDatabase& db, const std::s
   const std::vector<const char*> parameters = parametersOf(ahead.values);
   const auto& prepared = preparedTexts[connection];
   // queued only: it leaves with the next statement's sync point
-  if (auto it = prepared.find(ahead.numbered); it != prepared.end() && PQenterPipelineMode(connection) == 1) {
+  auto it = prepared.find(ahead.numbered);
+  if (it != prepared.end() && !rowByRowLeft.count(connection) && PQenterPipelineMode(connection) == 1) {
     if (PQsendQueryPrepared(connection, it->second.c_str(), int(parameters.size()), parameters.data(), nullptr, nullptr,
                             0) == 1) {
       ahead.inPipeline = true;

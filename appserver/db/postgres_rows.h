@@ -20,7 +20,7 @@ class PostgresRows : public Rows {
   // Only for a connection of the QPSQL driver.
   static Result<std::unique_ptr<PostgresRows>> run(QSqlDatabase& db, const std::string& text,
                                                    const std::vector<std::optional<std::string>>& values,
-                                                   Reuse reuse = Reuse::No);
+                                                   Reuse reuse = Reuse::No, Delivery delivery = Delivery::Whole);
   ~PostgresRows() override;
   PostgresRows(const PostgresRows&) = delete;
   PostgresRows& operator=(const PostgresRows&) = delete;
@@ -34,11 +34,23 @@ class PostgresRows : public Rows {
 
  private:
   friend class PostgresReadAhead;
-  explicit PostgresRows(pg_result* result);
+  // `arriving`: the connection whose further rows follow `result` one by one.
+  PostgresRows(pg_result* result, QSqlDatabase db = {}, pg_conn* arriving = nullptr);
   // The rows of `result`, or its error (the result then freed).
   static Result<std::unique_ptr<PostgresRows>> of(const QSqlDatabase& db, pg_conn* connection, pg_result* result);
+  // Sent in single-row mode: the first row (or the end) is read before this
+  // returns, so that an error of the statement itself comes from run().
+  static Result<std::unique_ptr<PostgresRows>> runArriving(QSqlDatabase& db, pg_conn* connection,
+                                                           const std::string& numbered,
+                                                           const std::vector<const char*>& parameters);
+  Result<bool> nextArrived();
+  // Takes `result` as the rows to read from now on.
+  void hold(pg_result* result);
+
   pg_result* result_;
-  std::vector<bool> booleans_;  // per column: PostgreSQL's boolean type
+  QSqlDatabase db_;              // while rows are arriving: for an error's kind
+  pg_conn* arriving_ = nullptr;  // while rows are arriving
+  std::vector<bool> booleans_;   // per column: PostgreSQL's boolean type
   int rows_ = 0;
   int row_ = -1;
 };

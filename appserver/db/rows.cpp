@@ -58,14 +58,14 @@ bool readsCells(const QSqlDatabase& db) {
 
 Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
                                        const std::vector<std::optional<std::string>>& values, Reuse reuse,
-                                       RowReader reader) {
+                                       RowReader reader, Delivery delivery) {
   if (reader == RowReader::Qt || !readsCells(db)) return queryRows(db, text, values);
   if (isSqlite(db)) {
     auto rows = SqliteRows::run(db, text, values, reuse);
     if (!rows) return rows.error();
     return std::unique_ptr<Rows>(std::make_unique<SqliteRows>(std::move(*rows)));
   }
-  auto rows = PostgresRows::run(db, text, values, reuse);
+  auto rows = PostgresRows::run(db, text, values, reuse, delivery);
   if (!rows) return rows.error();
   return std::unique_ptr<Rows>(std::move(*rows));
 }

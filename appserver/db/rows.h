@@ -25,6 +25,15 @@ namespace qfx::server::sql {
 // decide.
 enum class Reuse { No, Kept };
 
+// AsTheyCome: on PostgreSQL each row is handed over as soon as it arrives
+// (libpq's single-row mode) instead of once the last has come, so the
+// caller's work on a row overlaps the database's sending of the next, and no
+// whole result is held: for the large reads. Until the last row was read
+// the connection runs nothing else, so the caller must not run a statement
+// between rows. Whole: the rows once all have come. SQLite steps its rows
+// either way; a kept statement is always read whole.
+enum class Delivery { Whole, AsTheyCome };
+
 // The current row's cells.
 class Cells {
  public:
@@ -54,10 +63,10 @@ class Rows : public Cells {
 enum class RowReader { Fastest, Qt };
 
 // Runs `text` (positional "?" parameters) with `values` bound as texts (none:
-// NULL). Reuse applies to the C-library readers only.
+// NULL). Reuse and delivery apply to the C-library readers only.
 Result<std::unique_ptr<Rows>> openRows(QSqlDatabase& db, const std::string& text,
                                        const std::vector<std::optional<std::string>>& values, Reuse reuse = Reuse::No,
-                                       RowReader reader = RowReader::Fastest);
+                                       RowReader reader = RowReader::Fastest, Delivery delivery = Delivery::Whole);
 
 // The same for a text and values as the domain code writes them for
 // QSqlQuery: each value bound as its text (a null one as NULL). On

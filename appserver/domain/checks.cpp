@@ -127,24 +127,29 @@ Result<packet::Packet> registerDaySales(QSqlDatabase& db, const QString& branch,
 
 namespace {
 
-// Which register-days are checked by their documents: a register that issues
-// NFC-e of a branch that checks those by their documents.
-constexpr const char* kCheckedByDocuments =
-    "EXISTS (SELECT 1 FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL "
-    "WHERE C.CDFILIAL = ? AND C.CDCAIXA = ? AND C.CDSERIENFCE IS NOT NULL AND P.IDZNFCE = 'N')";
+// Whether the register of the row `alias` is checked by its documents: a
+// register that issues NFC-e of a branch that checks those by their
+// documents. Tied to the row, it is looked up only when there is a row, by
+// the register's key (with the register's values instead, PostgreSQL scanned
+// the registers in every call, twice).
+std::string checkedByDocuments(std::string_view alias) {
+  const std::string a(alias);
+  return "EXISTS (SELECT 1 FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL WHERE C.CDFILIAL = " + a +
+         ".CDFILIAL AND C.CDCAIXA = " + a + ".CDCAIXA AND C.CDSERIENFCE IS NOT NULL AND P.IDZNFCE = 'N')";
+}
 
 // One statement, so the Z check's thousands of calls pay one round trip each:
 // the Z reduction's rows when the register-day is checked by its Z, else the
 // day's documents as the import recorded them apart from the sales. The
 // last column says which of the two a row is.
 const std::string& zReductionText() {
-  static const std::string text = "SELECT " + selectList(contract::fields::zReduction) +
-                                  ", NULL, NULL, 'Z' FROM REDUCAOZ WHERE CDFILIAL = ? AND CDCAIXA = ? "
-                                  "AND DTREDUCAOZ = ? AND NOT " +
-                                  kCheckedByDocuments +
-                                  " UNION ALL SELECT NULL, NULL, NULL, NULL, VRCENTNFCE, QTNFCE, 'N' "
-                                  "FROM NFCECAIXADIA WHERE CDFILIAL = ? AND CDCAIXA = ? AND DTVENDA = ? AND " +
-                                  kCheckedByDocuments;
+  static const std::string text =
+      "SELECT " + selectList(contract::fields::zReduction, "Z") +
+      ", NULL, NULL, 'Z' FROM REDUCAOZ Z WHERE Z.CDFILIAL = ? AND Z.CDCAIXA = ? AND Z.DTREDUCAOZ = ? AND NOT " +
+      checkedByDocuments("Z") +
+      " UNION ALL SELECT NULL, NULL, NULL, NULL, N.VRCENTNFCE, N.QTNFCE, 'N' FROM NFCECAIXADIA N "
+      "WHERE N.CDFILIAL = ? AND N.CDCAIXA = ? AND N.DTVENDA = ? AND " +
+      checkedByDocuments("N");
   return text;
 }
 
@@ -173,7 +178,7 @@ Result<packet::Packet> zReduction(QSqlDatabase& db, const QString& branch, const
   const std::string b = branch.toStdString(), r = cashRegister.toStdString(), d = dayText(day);
   packet::Packet packet = contract::emptyPacket(contract::fields::zReduction);
   // once per register-day of the Z check: the statement is kept, not prepared per call
-  auto rows = sql::openRows(db, zReductionText(), {b, r, d, b, r, b, r, d, b, r}, sql::Reuse::Kept);
+  auto rows = sql::openRows(db, zReductionText(), {b, r, d, b, r, d}, sql::Reuse::Kept);
   if (!rows) return rows.error();
   for (;;) {
     auto more = (*rows)->next();

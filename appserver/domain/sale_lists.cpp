@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "common/sale_money.h"
 #include "common/wire_date.h"
 #include "db/rows.h"
 #include "db/sql.h"
@@ -44,10 +45,11 @@ void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& m
   auto& c = p.columns;
   const auto textOf = [&](packet::Column& column, int cell) { column.appendText(r.text(cell)); };
   const auto nullableOf = [&](packet::Column& column, int cell) {
-    if (r.isNull(cell))
+    const std::string_view text = r.text(cell);  // only an empty text may be a null
+    if (text.empty() && r.isNull(cell))
       column.appendNull();
     else
-      column.appendText(r.text(cell));
+      column.appendText(text);
   };
   nullableOf(c[principal("CDFILIALEST")], stockBranch);
   textOf(c[principal("CDFILIAL")], branch);
@@ -63,15 +65,13 @@ void appendPrincipalCells(packet::Packet& p, const sql::Cells& r, MomentCells& m
   nullableOf(c[principal("NRLANCESTQ")], stockPosting);
   textOf(c[principal("CDPRODUTO")], product);
   nullableOf(c[principal("NMPRODUTO")], productName);
-  SaleItem amounts;
-  amounts.quantity = r.number(quantity);
-  amounts.unitPrice = r.number(unitPrice);
-  amounts.discount = r.number(discount);
-  putNumber(c[principal("QTPRODVEND")], amounts.quantity);
-  putNumber(c[principal("VRUNITVEND")], amounts.unitPrice);
-  putNumber(c[principal("TOTITEM")], amounts.total());
+  // the three amounts alone: a whole SaleItem per row costs more than its cells
+  const double itemQuantity = r.number(quantity), itemPrice = r.number(unitPrice), itemDiscount = r.number(discount);
+  putNumber(c[principal("QTPRODVEND")], itemQuantity);
+  putNumber(c[principal("VRUNITVEND")], itemPrice);
+  putNumber(c[principal("TOTITEM")], double(salemoney::itemCents(itemQuantity, itemPrice, itemDiscount)) / 100.0);
   textOf(c[principal("NRSEQUITVEND")], item);
-  putNumber(c[principal("VRDESITVEND")], amounts.discount);
+  putNumber(c[principal("VRDESITVEND")], itemDiscount);
   textOf(c[principal("CDPRODESTO")], stockProduct);
   nullableOf(c[principal("NMRAZSOCCLIE")], customerName);
   nullableOf(c[principal("NRLANCTONF")], notePosting);

@@ -312,8 +312,10 @@ Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::fun
   const bool sqlite = sql::isSqlite(db);
   const bool oneRegisterDay = filter.cashRegister && filter.first == filter.last;
   const bool keep = sqlite || (detail == ItemDetail::Amounts && oneRegisterDay);
-  auto opened =
-      sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No, reader);
+  // the rest are large: on PostgreSQL each row is visited as it arrives, while
+  // the database sends the next (visitors run no statement of their own)
+  auto opened = sql::openRows(db, selection.text.toStdString(), values, keep ? sql::Reuse::Kept : sql::Reuse::No,
+                              reader, keep ? sql::Delivery::Whole : sql::Delivery::AsTheyCome);
   if (!opened) return opened.error();
   sql::Rows& rows = **opened;
   std::optional<RepeatedTexts> repeated;

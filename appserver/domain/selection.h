@@ -163,7 +163,8 @@ struct SaleRow {
 // The one reader of the selection: calls back for each selected item that
 // the filter accepts, its row handed as the database's own cells (no QVariant,
 // no QString per cell unless asked for: see SaleRow::item). With every detail,
-// ordered by register, sale moment, sale and item.
+// ordered by register, sale moment, sale and item. The visitor must not run
+// statements on `db`: on PostgreSQL the rows may still be arriving.
 Status forEachSaleRow(QSqlDatabase& db, const SaleFilter& filter, const std::function<void(const SaleRow&)>& visit,
                       ItemDetail detail = ItemDetail::Full, sql::RowReader reader = sql::RowReader::Fastest);
 

@@ -609,28 +609,30 @@ TEST(PostgresReader, CellsAsTheQtDriverGivesThemAndFailuresAsValues) {
                      "'2024-03-10 09:05:07', TRUE), ('b', 2, NULL, 100, NULL, NULL, FALSE), "
                      "(NULL, 3, 0, 1e300, '1899-12-30', '2024-12-31 23:59:59', NULL)"));
   const std::string text = "SELECT K, N, I, R, D, M, B FROM T WHERE K IS NULL OR K <> '?' ORDER BY N";
-  QSqlQuery q(db);
-  ASSERT_TRUE(q.exec(QString::fromStdString(text)));
-  auto rows = server::sql::openRows(db, text, {});
-  ASSERT_TRUE(rows.ok()) << rows.error().message;
-  int count = 0;
-  while (q.next()) {
-    ASSERT_TRUE(*(*rows)->next());
-    const server::sql::Cells& cells = **rows;
-    for (int c : {0, 1, 2, 3, 6}) {
-      EXPECT_EQ(cells.value(c), q.value(c)) << "row " << count << " column " << c;
-      EXPECT_EQ(cells.isNull(c), q.value(c).isNull());
-      EXPECT_EQ(QString::fromUtf8(cells.text(c).data(), qsizetype(cells.text(c).size())),
-                q.value(c).isNull() ? QString() : q.value(c).toString())
-          << "row " << count << " column " << c;
+  for (auto delivery : {server::sql::Delivery::Whole, server::sql::Delivery::AsTheyCome}) {
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec(QString::fromStdString(text)));
+    auto rows = server::sql::openRows(db, text, {}, server::sql::Reuse::No, server::sql::RowReader::Fastest, delivery);
+    ASSERT_TRUE(rows.ok()) << rows.error().message;
+    int count = 0;
+    while (q.next()) {
+      ASSERT_TRUE(*(*rows)->next());
+      const server::sql::Cells& cells = **rows;
+      for (int c : {0, 1, 2, 3, 6}) {
+        EXPECT_EQ(cells.value(c), q.value(c)) << "row " << count << " column " << c;
+        EXPECT_EQ(cells.isNull(c), q.value(c).isNull());
+        EXPECT_EQ(QString::fromUtf8(cells.text(c).data(), qsizetype(cells.text(c).size())),
+                  q.value(c).isNull() ? QString() : q.value(c).toString())
+            << "row " << count << " column " << c;
+      }
+      EXPECT_EQ(wiredate::dayFromDatabase(cells.value(4)), wiredate::dayFromDatabase(q.value(4)));
+      EXPECT_EQ(wiredate::fromDatabase(cells.value(5)), wiredate::fromDatabase(q.value(5)));
+      EXPECT_EQ(cells.number(3), q.value(3).toDouble());
+      ++count;
     }
-    EXPECT_EQ(wiredate::dayFromDatabase(cells.value(4)), wiredate::dayFromDatabase(q.value(4)));
-    EXPECT_EQ(wiredate::fromDatabase(cells.value(5)), wiredate::fromDatabase(q.value(5)));
-    EXPECT_EQ(cells.number(3), q.value(3).toDouble());
-    ++count;
+    EXPECT_EQ(count, 3);
+    EXPECT_FALSE(*(*rows)->next());
   }
-  EXPECT_EQ(count, 3);
-  EXPECT_FALSE(*(*rows)->next());
 
   auto picked = server::sql::openRows(db, "SELECT N FROM T WHERE K = ? OR I = ? ORDER BY N", {"b", std::nullopt});
   ASSERT_TRUE(picked.ok());
@@ -647,6 +649,81 @@ TEST(PostgresReader, CellsAsTheQtDriverGivesThemAndFailuresAsValues) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, server::ErrorKind::Internal);
   EXPECT_NE(missing.error().message.find("nao_existe"), std::string::npos) << missing.error().message;
+}
+
+// Rows handed over as they arrive: a statement that fails at once fails
+// openRows; one that fails after some rows came fails next() with the
+// database's error; a read left half-way, or cut off by the database ending
+// the session, leaves no reply behind: the connection runs the next statement
+// (a new one after the loss), and the loss is told as such.
+TEST(PostgresReader, RowsAsTheyComeFailMidWayAsValuesAndLeaveTheConnectionReady) {
+  QFX_REQUIRE_BACKEND(Backend::PostgreSQL);
+  TestDatabase testDb(Backend::PostgreSQL);
+  auto database = testDb.open();
+  QSqlDatabase db = *database->connection();
+  const auto arriving = [&](const std::string& text) {
+    return server::sql::openRows(db, text, {}, server::sql::Reuse::No, server::sql::RowReader::Fastest,
+                                 server::sql::Delivery::AsTheyCome);
+  };
+  EXPECT_FALSE(arriving("SELECT X FROM NAO_EXISTE").ok());
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT 1")), "1");
+
+  auto failing = arriving("SELECT 10 / (3 - X) FROM generate_series(1, 5) X");
+  ASSERT_TRUE(failing.ok()) << failing.error().message;
+  std::string read;
+  server::Result<bool> more = true;
+  while ((more = (*failing)->next()).ok() && *more) read += std::string((*failing)->text(0)) + ";";
+  EXPECT_EQ(read, "5;10;");
+  ASSERT_FALSE(more.ok());
+  EXPECT_EQ(more.error().kind, server::ErrorKind::Internal);
+  EXPECT_NE(more.error().message.find("erro ao executar"), std::string::npos) << more.error().message;
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT 2")), "2") << "usable after a failure mid-way";
+
+  {
+    auto left = arriving("SELECT generate_series(1, 200000)");
+    ASSERT_TRUE(left.ok());
+    ASSERT_TRUE(*(*left)->next());
+    EXPECT_EQ((*left)->text(0), "1");
+  }
+  EXPECT_EQ(scalar(db, QStringLiteral("SELECT 3")), "3") << "usable after a read left half-way";
+
+  // a read sent ahead right after rows that came one by one still gets its whole reply
+  const std::string keptText = "SELECT CAST(? AS TEXT) || 'k' FROM generate_series(1, 2)";
+  const auto whole = [](server::Result<std::unique_ptr<server::sql::PostgresRows>> rows) {
+    std::string found;
+    while (rows.ok() && *(*rows)->next()) found += std::string((*rows)->text(0)) + ";";
+    return rows.ok() ? found : rows.error().message;
+  };
+  EXPECT_EQ(whole(server::sql::PostgresReadAhead::send(db, keptText, {"a"})->take()), "ak;ak;");
+  for (int round = 0; round < 2; ++round) {
+    auto streamed = arriving("SELECT generate_series(1, 3)");
+    while (streamed.ok() && *(*streamed)->next()) {
+    }
+    auto ahead = server::sql::PostgresReadAhead::send(db, keptText, {"b"});
+    ASSERT_TRUE(ahead.ok());
+    EXPECT_EQ(whole(server::sql::PostgresRows::run(db, "SELECT 5 FROM generate_series(1, 2)", {})), "5;5;");
+    EXPECT_EQ(whole(ahead->take()), "bk;bk;") << round;
+  }
+
+  const std::string session = scalar(db, QStringLiteral("SELECT pg_backend_pid()"));
+  auto cut = arriving("SELECT generate_series(1, 10000000)");
+  ASSERT_TRUE(cut.ok());
+  ASSERT_TRUE(*(*cut)->next());
+  {
+    auto other = testDb.open();
+    QSqlDatabase killer = *other->connection();
+    EXPECT_EQ(scalar(killer, QStringLiteral("SELECT pg_terminate_backend(%1)").arg(QString::fromStdString(session))),
+              "true");
+  }
+  int64_t rowsAfterCut = 0;
+  while ((more = (*cut)->next()).ok() && *more) ++rowsAfterCut;
+  ASSERT_FALSE(more.ok()) << "read to the end: " << rowsAfterCut;
+  EXPECT_LT(rowsAfterCut, 10000000 - 1);
+  EXPECT_EQ(more.error().kind, server::ErrorKind::Unavailable) << more.error().message;
+  cut = server::Error{server::ErrorKind::Internal, "dropped"};
+  db = QSqlDatabase();
+  database->discardConnection();
+  EXPECT_EQ(scalar(*database->connection(), QStringLiteral("SELECT 4")), "4");
 }
 
 // A kept text on PostgreSQL is prepared once per session and then only run:

@@ -340,9 +340,11 @@ QString declaredEncoding(const std::string& bytes) {
 }
 
 std::optional<NfceRefusal> encodingProblem(const std::string& bytes) {
+  // well-formed UTF-8 (every document as issued) needs no look at its declaration
+  if (isUtf8(bytes)) return std::nullopt;
   const QString declared = declaredEncoding(bytes);
   const bool utf8 = declared.isEmpty() || declared == QLatin1String("UTF-8") || declared == QLatin1String("UTF8");
-  if (!utf8 || isUtf8(bytes)) return std::nullopt;
+  if (!utf8) return std::nullopt;
   uint64_t line = 1;
   size_t from = 0;
   for (;;) {

@@ -16,6 +16,7 @@
 
 #include "common/csv_reader.h"
 #include "common/import_values.h"
+#include "common/log.h"
 #include "common/nfce_reader.h"
 #include "common/wire_date.h"
 #include "db/row_writer.h"
@@ -238,6 +239,8 @@ struct Importer::State {
   std::vector<Sale> batch;
   std::unique_ptr<sql::RowWriter> saleRows, itemRows;
   QVariantList saleRow, itemRow;  // reused from row to row
+  uint64_t salesInserted = 0;     // rows this import added to VENDA
+  bool statisticsAfterFirstBatch = false, statisticsBeforeFirstItems = false;
 
   ImportCount& count() {
     auto [it, added] = countOf.try_emplace(kind->name, summary.counts.size());
@@ -329,6 +332,7 @@ struct Importer::State {
   Status insertSale(const Sale& s);
   Status insertItems(const Sale& s);
   Status replaceSale(const Sale& s);
+  Status refreshSaleStatistics();
 
   // ---- NFC-e ----
 
@@ -1085,6 +1089,10 @@ Status Importer::State::writeBatch() {
   for (auto& [branch, sales] : byBranch)
     if (auto written = writeSales(branch, sales); !written) return written;
   batch.clear();
+  if (!statisticsAfterFirstBatch && salesInserted > 0) {
+    statisticsAfterFirstBatch = true;
+    if (auto refreshed = refreshSaleStatistics(); !refreshed) return refreshed;
+  }
   if (!nfceKeysUnwritten.empty()) {
     // the documents' sales are in the database now, where their keys find them
     if (saleRows)
@@ -1267,6 +1275,7 @@ Status Importer::State::insertSale(const Sale& s) {
   if (values[5].isNull()) values[5] = text(s.head, "DTVENDA") + QStringLiteral(" 00:00:00");
   if (values[11].isNull()) values[11] = QStringLiteral("F");
   if (auto added = saleRows->add(values); !added) return added;
+  ++salesInserted;
   return insertItems(s);
 }
 
@@ -1275,7 +1284,13 @@ Status Importer::State::insertItems(const Sale& s) {
     itemRows = std::make_unique<sql::RowWriter>(
         db, dialect, QStringLiteral("ITVENDA"),
         QStringList{"CDFILIAL", "NRSEQVENDA", "NRSEQUITVEND", "CDPRODUTO", "QTPRODVEND", "VRUNITVEND", "VRDESITVEND"});
-    itemRows->setBeforeWrite([this] { return saleRows ? saleRows->flush() : success(); });
+    itemRows->setBeforeWrite([this] {
+      if (saleRows)
+        if (auto flushed = saleRows->flush(); !flushed) return flushed;
+      if (statisticsBeforeFirstItems) return success();
+      statisticsBeforeFirstItems = true;
+      return refreshSaleStatistics();
+    });
   }
   // one row reused for every item: its values are assigned, no list made per item
   itemRow.resize(2 + qsizetype(std::size(kItemColumns)));
@@ -1288,6 +1303,40 @@ Status Importer::State::insertItems(const Sale& s) {
     if (auto added = itemRows->add(itemRow); !added) return added;
   }
   return success();
+}
+
+// PostgreSQL plans the items' foreign key check once per database session,
+// at the first items it writes, and keeps that plan. Planned while VENDA
+// looked nearly empty (a fresh database, or a small first import on this
+// connection) it reads the branch's sales through VENDA_DIA for every item,
+// and a large import later on the same connection checks its items at the
+// cost of the whole branch each; the stored-sales lookups of the batches go
+// the same way while VENDA has no statistics. So after an import's first
+// batch and before its first items, when the table's statistics know fewer
+// sales than this import alone has added, VENDA is analysed inside the
+// transaction: its own uncommitted rows count as live, and the new
+// statistics make the session plan the check again, by the sale's key.
+// Never waiting: the analysis lock is taken only if no other transaction
+// holds it (an import beside this one, a VACUUM), and an analysis that
+// cannot run leaves the import as it was, only slower.
+Status Importer::State::refreshSaleStatistics() {
+  if (dialect != Dialect::PostgreSQL) return success();
+  auto known = sql::run(db, QStringLiteral("SELECT reltuples FROM pg_class WHERE oid = 'venda'::regclass"));
+  if (!known) return known.error();
+  if (known->next() && known->value(0).toDouble() >= double(salesInserted)) return success();
+  known->finish();
+  // what the analysis samples must be in the table, not in the writer's buffer
+  if (saleRows)
+    if (auto flushed = saleRows->flush(); !flushed) return flushed;
+  if (auto marked = sql::command(db, QStringLiteral("SAVEPOINT estatisticas_venda")); !marked) return marked;
+  auto analysed = sql::command(db, QStringLiteral("LOCK TABLE VENDA IN SHARE UPDATE EXCLUSIVE MODE NOWAIT"));
+  if (analysed) analysed = sql::command(db, QStringLiteral("ANALYZE VENDA"));
+  if (!analysed) {
+    if (auto undone = sql::command(db, QStringLiteral("ROLLBACK TO SAVEPOINT estatisticas_venda")); !undone)
+      return analysed;
+    log::write(log::Level::Warn, "import", {{"analyze", "skipped"}, {"message", analysed.error().message}});
+  }
+  return sql::command(db, QStringLiteral("RELEASE SAVEPOINT estatisticas_venda"));
 }
 
 Status Importer::State::replaceSale(const Sale& s) {

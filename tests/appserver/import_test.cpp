@@ -211,6 +211,62 @@ TEST_P(ImportTest, OnPostgresqlALargeImportLeavesThePlannerItsStatistics) {
   EXPECT_GE(scalarNumber(db, "SELECT reltuples FROM pg_class WHERE relname = 'itvenda'"), 10000);
 }
 
+// A server session plans the items' foreign key check once, at the first
+// items it writes; planned while VENDA looked nearly empty, every check of a
+// later large import read the branch's sales through VENDA_DIA. One worker,
+// so both imports share a session; its counters are read once it has ended.
+TEST_P(ImportTest, OnPostgresqlEveryItemOfALaterLargeImportIsCheckedByTheSalesKey) {
+  if (GetParam() != Backend::PostgreSQL) GTEST_SKIP() << "SQLite checks foreign keys by the parent's key alone";
+  server::ServerOptions oneWorker;
+  oneWorker.maxThreads = 1;
+  client_.reset();
+  harness_ = std::make_unique<ServerHarness>(GetParam(), true, oneWorker);
+  auto db = sql();
+  exec(db, QStringLiteral("UPDATE OPERADOR SET IDIMPORTA = 'S' WHERE CDOPERADOR = 'gerente'"));
+  client_ = harness_->loggedIn();
+  auto number = [](int n) { return QStringLiteral("%1").arg(n, 10, 10, QChar('0')).toStdString(); };
+  {
+    // another transaction analysing VENDA: the import neither waits for it nor fails
+    OtherWriter analysing(harness_->testDatabase().url());
+    analysing.exec(QStringLiteral("BEGIN"));
+    analysing.exec(QStringLiteral("LOCK TABLE VENDA IN SHARE UPDATE EXCLUSIVE MODE"));
+    auto small = send(*client_, {sales(saleLine(number(600000), "001", "P1"))});
+    ASSERT_TRUE(small.reply.written()) << small.problems();
+    analysing.exec(QStringLiteral("ROLLBACK"));
+  }
+  constexpr int kSales = 1500;
+  std::string lines;
+  for (int sale = 0; sale < kSales; ++sale)
+    for (const char* item : {"001", "002"}) lines += saleLine(number(700000 + sale), item, "P1");
+  auto large = send(*client_, {sales(lines)});
+  ASSERT_TRUE(large.reply.written()) << large.problems();
+  EXPECT_EQ(scalarNumber(db, QStringLiteral("SELECT count(*) FROM ITVENDA WHERE NRSEQVENDA >= '0000600000'")),
+            1 + 2 * kSales);
+
+  // a session's counters reach the shared statistics for certain when it ends
+  client_.reset();
+  harness_->stop();
+  exec(db, QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                          "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+  for (int tries = 0; scalarNumber(db, QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                                                      "current_database() AND pid <> pg_backend_pid()")) > 0;
+       ++tries) {
+    ASSERT_LT(tries, 1000) << "a server session did not end";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  exec(db, QStringLiteral("SELECT pg_stat_clear_snapshot()"));
+  auto indexCounter = [&](const char* counter, const char* index) {
+    return scalarNumber(db, QStringLiteral("SELECT %1 FROM pg_stat_user_indexes WHERE indexrelname = '%2'")
+                                .arg(QLatin1String(counter), QLatin1String(index)));
+  };
+  EXPECT_GE(indexCounter("idx_scan", "venda_pkey"), 2 * kSales) << "one key lookup per item's check";
+  // the first batch's lookups, planned before any statistics, may read the
+  // branch's few stored sales once per number; checks planned that way read
+  // the whole branch once per item (millions here)
+  EXPECT_LT(indexCounter("idx_tup_read", "venda_dia"), 10 * kSales)
+      << "no item's check reads the branch's sales by day";
+}
+
 TEST_P(ImportTest, EveryProblemOfAFileIsReportedAtOnceAndNothingIsWritten) {
   struct Case {
     std::string line, column, reason;

@@ -238,6 +238,8 @@ TEST_P(ImportTest, OnPostgresqlEveryItemOfALaterLargeImportIsCheckedByTheSalesKe
   std::string lines;
   for (int sale = 0; sale < kSales; ++sale)
     for (const char* item : {"001", "002"}) lines += saleLine(number(700000 + sale), item, "P1");
+  auto tried = send(*client_, {sales(lines)}, true);
+  ASSERT_EQ(tried.count("VENDA").inserted(), uint64_t(kSales)) << tried.problems();
   auto large = send(*client_, {sales(lines)});
   ASSERT_TRUE(large.reply.written()) << large.problems();
   EXPECT_EQ(scalarNumber(db, QStringLiteral("SELECT count(*) FROM ITVENDA WHERE NRSEQVENDA >= '0000600000'")),

@@ -28,4 +28,13 @@ for folder in "${!forbidden[@]}"; do
   done
 done
 [ $status = 0 ] && echo "module folders: every include goes one way"
+
+# the importer's state is its parts' own, not the domain's interface
+cd ..
+if hits=$(grep -rn --include='*.cpp' --include='*.h' 'importer_state\.h' appserver bench tests fuzz qfximport |
+  grep -v '^appserver/domain/importer[a-z_]*\.\(cpp\|h\):'); then
+  echo "only the importer's own files may include importer_state.h:"
+  echo "$hits"
+  status=1
+fi
 exit $status

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QString>
 #include <QVariant>
 #include <memory>
 #include <optional>
@@ -56,6 +57,21 @@ class Rows : public Cells {
   // Rows a data-changing statement changed, once next() has run it.
   virtual int64_t changes() const = 0;
 };
+
+// Calls `onRow` with each row's cells in turn, to the last; a reading error
+// ends it and is what it returns.
+template <typename OnRow>
+Status forEachRow(Rows& rows, OnRow&& onRow) {
+  for (;;) {
+    auto more = rows.next();
+    if (!more) return more.error();
+    if (!*more) return success();
+    onRow(static_cast<const Cells&>(rows));
+  }
+}
+
+// A cell's text as a QString.
+inline QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
 // Fastest: the database's own C library where it serves the driver (SQLite,
 // PostgreSQL), QSqlQuery otherwise. Qt: always QSqlQuery, each cell as Qt

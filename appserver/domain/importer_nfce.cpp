@@ -103,22 +103,16 @@ Status Importer::State::findStoredNfce() {
   // a full group's texts are the same every time: SQLite keeps them prepared
   const auto reuse =
       dialect == Dialect::SQLite && keys.size() == kSqliteSalesPerBatch ? sql::Reuse::Kept : sql::Reuse::No;
-  const auto textOf = [](const sql::Rows& row, int i) {
-    const auto t = row.text(i);
-    return QString::fromUtf8(t.data(), qsizetype(t.size()));
-  };
+  const auto textOf = [](const sql::Cells& row, int i) { return sql::toQString(row.text(i)); };
   {
     auto sales = sql::openRows(
         db, "SELECT CDCHAVENFCE, NRSEQVENDA, VRTOTNFCE FROM VENDA WHERE CDCHAVENFCE IN (" + marks + ")", keys, reuse);
     if (!sales) return sales.error();
-    for (;;) {
-      auto more = (*sales)->next();
-      if (!more) return more.error();
-      if (!*more) break;
-      const auto& row = **sales;
+    auto read = sql::forEachRow(**sales, [&](const sql::Cells& row) {
       nfceStoredSales.insert_or_assign(std::string(row.text(0)),
                                        StoredNfceSale{textOf(row, 1), row.isNull(2) ? -1 : centsOf(row.number(2))});
-    }
+    });
+    if (!read) return read;
   }
   auto records = sql::openRows(db,
                                "SELECT CDCHAVENFCE, CDFILIAL, CDCAIXA, DTVENDA, VRCENTNFCE, IDCANCELADA FROM "
@@ -126,16 +120,11 @@ Status Importer::State::findStoredNfce() {
                                    marks + ")",
                                keys, reuse);
   if (!records) return records.error();
-  for (;;) {
-    auto more = (*records)->next();
-    if (!more) return more.error();
-    if (!*more) break;
-    const auto& row = **records;
+  return sql::forEachRow(**records, [&](const sql::Cells& row) {
     nfceStoredRecords.insert_or_assign(std::string(row.text(0)),
                                        NfceRecord{textOf(row, 1), textOf(row, 2), textOf(row, 3).left(10),
                                                   qint64(std::llround(row.number(4))), row.text(5) == "S"});
-  }
-  return success();
+  });
 }
 
 bool Importer::State::nfceProblem(uint64_t line, const char* element, std::string reason) {

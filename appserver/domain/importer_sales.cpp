@@ -282,15 +282,13 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
   if (!allFresh) {
     auto heads = salesRows(db, dialect, saleColumnList(), "VENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!heads) return heads.error();
-    for (;;) {
-      auto more = (*heads)->next();
-      if (!more) return more.error();
-      if (!*more) break;
+    auto read = sql::forEachRow(**heads, [&](const sql::Cells& row) {
       std::vector<QVariant> v;
       v.reserve(std::size(kSaleColumns));
-      for (int i = 0; i < int(std::size(kSaleColumns)); ++i) v.push_back((*heads)->value(i));
-      storedHeads.emplace(std::string((*heads)->text(1)), std::move(v));
-    }
+      for (int i = 0; i < int(std::size(kSaleColumns)); ++i) v.push_back(row.value(i));
+      storedHeads.emplace(std::string(row.text(1)), std::move(v));
+    });
+    if (!read) return read;
   }
   struct StoredItem {
     QVariantList values;
@@ -303,15 +301,12 @@ Status Importer::State::writeSales(const QString& branch, std::vector<Sale*>& sa
                            "CDFILIALEST",
                            "ITVENDA", branchText, numbers, kSqliteSalesPerBatch);
     if (!items) return items.error();
-    for (;;) {
-      auto more = (*items)->next();
-      if (!more) return more.error();
-      if (!*more) break;
-      const auto& row = **items;
+    auto read = sql::forEachRow(**items, [&](const sql::Cells& row) {
       StoredItem item{{row.value(1), row.value(2), row.value(3), row.value(4), row.value(5)},
                       !row.isNull(6) || !row.isNull(7)};
       storedItems[std::string(row.text(0))][row.value(1).toString()] = std::move(item);
-    }
+    });
+    if (!read) return read;
   }
   auto& counts = count();
   const bool documents = kind->name == std::string(importing::kNfce);

@@ -278,12 +278,8 @@ Status Run::checkWithdrawalRelation() const {
                                {request_.withdrawalType});
   if (!q) return q.error();
   std::set<QString> related;
-  for (;;) {
-    auto more = (*q)->next();
-    if (!more) return more.error();
-    if (!*more) break;
-    related.insert((*q)->value(0).toString());
-  }
+  auto read = sql::forEachRow(**q, [&](const sql::Cells& row) { related.insert(row.value(0).toString()); });
+  if (!read) return read;
   if (related.empty()) return success();
   for (const PostedItem& item : selected_)
     if (item.postable && !related.count(item.stockProduct)) return refused(refusals::kProductNotOfWithdrawalType);
@@ -332,16 +328,14 @@ Status Run::dropImplantationDays() {
       {stock_.branch, stock_.warehouse, wiredate::dayText(*days.begin()), wiredate::dayText(*days.rbegin())});
   if (!q) return q.error();
   std::optional<QDate> previous;
-  for (;;) {
-    auto more = (*q)->next();
-    if (!more) return more.error();
-    if (!*more) break;
-    const std::optional<QDate> day = wiredate::dayFromDatabase((*q)->value(0));
-    if (!day || day == previous) continue;  // only each day's last posting counts
+  auto read = sql::forEachRow(**q, [&](const sql::Cells& row) {
+    const std::optional<QDate> day = wiredate::dayFromDatabase(row.value(0));
+    if (!day || day == previous) return;  // only each day's last posting counts
     previous = day;
-    const QString type = (*q)->value(1).toString();
+    const QString type = row.value(1).toString();
     if (days.count(*day) && (type == QLatin1String("I") || type == QLatin1String("A"))) closed.insert(*day);
-  }
+  });
+  if (!read) return read;
   if (closed.empty()) return success();
   if (closed.size() == days.size())
     return refused(refusals::kDaysClosedByAdjustment,
@@ -367,12 +361,8 @@ Result<bool> Run::checkStock() {
                                {stock_.branch, stock_.warehouse, stock_.place});
   if (!q) return q.error();
   std::map<QString, double> balances;
-  for (;;) {
-    auto more = (*q)->next();
-    if (!more) return more.error();
-    if (!*more) break;
-    balances[(*q)->value(0).toString()] = (*q)->number(1);
-  }
+  auto read = sql::forEachRow(**q, [&](const sql::Cells& row) { balances[row.value(0).toString()] = row.number(1); });
+  if (!read) return read.error();
   auto& c = outcome_.errors.columns;
   for (const auto& [product, out] : quantitiesOut(postable_)) {
     const double current = balances.count(product) ? balances[product] : 0.0;

@@ -46,8 +46,7 @@ struct DatabaseCells {
   QVariant value(int c) const { return r.value(c); }
   QString text(int c) const {
     if (r.isNull(c)) return QString();
-    const std::string_view t = r.text(c);
-    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+    return sql::toQString(r.text(c));
   }
   double number(int c) const { return r.number(c); }
   bool isNull(int c) const { return r.isNull(c); }
@@ -78,8 +77,6 @@ void readPostingFields(const Cells& q, SaleItem& s) {
   s.productRegistered = !q.isNull(stockProduct + 4);
 }
 
-QString fromUtf8(std::string_view t) { return QString::fromUtf8(t.data(), qsizetype(t.size())); }
-
 }  // namespace
 
 // A posting read turns a month of a large branch into items. Most of their
@@ -90,8 +87,8 @@ class RepeatedTexts {
  public:
   const QString& shared(std::string_view utf8) {
     if (auto it = texts_.find(utf8); it != texts_.end()) return it->second;
-    if (texts_.size() >= kMostKept) return scratch_ = fromUtf8(utf8);
-    return texts_.emplace(std::string(utf8), fromUtf8(utf8)).first->second;
+    if (texts_.size() >= kMostKept) return scratch_ = sql::toQString(utf8);
+    return texts_.emplace(std::string(utf8), sql::toQString(utf8)).first->second;
   }
 
  private:
@@ -157,15 +154,14 @@ bool inList(const Restriction& list, std::string_view first, std::string_view se
 qint64 SaleItem::totalCents() const { return salemoney::itemCents(quantity, unitPrice, discount); }
 
 bool SaleFilter::accepts(const SaleKeys& k) const {
-  if (cashRegister && QString::fromUtf8(k.cashRegister.data(), qsizetype(k.cashRegister.size())) != *cashRegister)
-    return false;
+  if (cashRegister && sql::toQString(k.cashRegister) != *cashRegister) return false;
   if (!inList(sales, k.branch, k.sale)) return false;
   if (!inList(cashRegisters, k.branch, k.cashRegister)) return false;
   if (!inList(consumptionTypes, k.consumptionType)) return false;
   if (!inList(customers, k.customer)) return false;
   if (customerNames) {
     if (!k.customerName) return false;
-    const QString name = QString::fromUtf8(k.customerName->data(), qsizetype(k.customerName->size())).toUpper();
+    const QString name = sql::toQString(*k.customerName).toUpper();
     if (name < customerNames->first || name > customerNames->second) return false;
   }
   if (costCentres && (k.costCentre.empty() || !inList(costCentres, k.customer, k.costCentre))) return false;

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <hostkit/core/netconnection.h>
+#include <hostkit/core/passwordfile.h>
 
 namespace qfxhost {
 
@@ -75,26 +76,6 @@ hostkit::Status readStored(HostSettings& s) {
   return listRead;
 }
 
-}  // namespace
-
-namespace {
-// The password file's first line, when only its owner may read or write it;
-// otherwise why it is not taken.
-hostkit::Result<QString> readPasswordFile(const QString& path) {
-  using Read = hostkit::Result<QString>;
-  QFile file(path);
-  const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                                          QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists()) return Read::failure(QStringLiteral("Arquivo de senha não encontrado: %1").arg(path));
-  if (file.permissions() & others)
-    return Read::failure(
-        QStringLiteral("O arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono (chmod 600).")
-            .arg(path));
-  if (!file.open(QIODevice::ReadOnly))
-    return Read::failure(
-        QStringLiteral("Não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString()));
-  return QString::fromUtf8(file.readLine()).trimmed();
-}
 }  // namespace
 
 hostkit::Result<HostSettings> loadSettings(const QStringList& arguments) {
@@ -177,7 +158,7 @@ hostkit::Result<HostSettings> loadSettings(const QStringList& arguments) {
         QStringLiteral("--password não é aceito: a senha ficaria visível na lista de processos. "
                        "Use a variável QFX_PASSWORD ou --password-file."));
   if (parser.isSet(passwordFile)) {
-    const auto read = readPasswordFile(parser.value(passwordFile));
+    const auto read = hostkit::readPasswordFile(parser.value(passwordFile));
     if (read.ok())
       s.password = *read;
     else
@@ -186,7 +167,7 @@ hostkit::Result<HostSettings> loadSettings(const QStringList& arguments) {
     s.password = qEnvironmentVariable("QFX_PASSWORD");
   }
   if (parser.isSet(dbPasswordFile)) {
-    const auto read = readPasswordFile(parser.value(dbPasswordFile));
+    const auto read = hostkit::readPasswordFile(parser.value(dbPasswordFile));
     if (!read.ok()) return Loaded::failure(read.error());
     s.databasePassword = *read;
   }

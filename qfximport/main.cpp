@@ -12,11 +12,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <cstdio>
 
 #include "drop_folder.h"
 #include "import_client.h"
+#include <hostkit/core/passwordfile.h>
 #include <proto/contract.h>
 
 namespace {
@@ -26,23 +26,6 @@ constexpr int kImported = 0, kRefused = 1, kFailed = 2;
 int fail(const QString& message) {
   std::fprintf(stderr, "qfximport: %s\n", message.toLocal8Bit().constData());
   return kFailed;
-}
-
-// The file's first line, when only its owner may read or write it.
-hostkit::Result<QString> ownerOnlyLine(const QString& path) {
-  using Line = hostkit::Result<QString>;
-  QFile file(path);
-  const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                      QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-  if (!file.exists()) return Line::failure(QStringLiteral("arquivo de senha não encontrado: %1").arg(path));
-  if (file.permissions() & others)
-    return Line::failure(
-        QStringLiteral("o arquivo de senha %1 pode ser lido por outros usuários: deixe-o só para o dono (chmod 600)")
-            .arg(path));
-  if (!file.open(QIODevice::ReadOnly))
-    return Line::failure(
-        QStringLiteral("não foi possível ler o arquivo de senha %1: %2").arg(path, file.errorString()));
-  return QString::fromUtf8(file.readLine()).trimmed();
 }
 
 QString thousands(qint64 n) {
@@ -134,7 +117,7 @@ int main(int argc, char** argv) {
   if (operatorCode.isEmpty()) return fail(QStringLiteral("informe o operador (--operator ou QFX_OPERATOR)"));
   QString password;
   if (parser.isSet(passwordFile)) {
-    auto read = ownerOnlyLine(parser.value(passwordFile));
+    auto read = hostkit::readPasswordFile(parser.value(passwordFile));
     if (!read.ok()) return fail(read.error());
     password = *read;
   } else if (qEnvironmentVariableIsSet("QFX_PASSWORD")) {

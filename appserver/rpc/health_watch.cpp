@@ -19,8 +19,7 @@ Status databaseAnswers(Database& database) {
 
 }  // namespace
 
-HealthWatch::HealthWatch(Database& database, SessionStore& sessions, grpc::HealthCheckServiceInterface* health,
-                         HealthWatchOptions options)
+HealthWatch::HealthWatch(Database& database, SessionStore& sessions, HealthService& health, HealthWatchOptions options)
     : database_(database),
       sessions_(sessions),
       health_(health),
@@ -46,7 +45,7 @@ void HealthWatch::probe() {
   if (!answered) database_.discardConnection();  // the next probe opens a fresh one
   const bool serving = bool(answered);
   if (serving != serving_ || !reported_) {
-    health_->SetServingStatus(serving);
+    health_.setServing(serving);
     if (reported_ || !serving)
       log::write(serving ? log::Level::Info : log::Level::Error, serving ? "database_back" : "database_lost",
                  {{"database", database_.config().describe()},

@@ -5,8 +5,6 @@
 // the next login.
 #pragma once
 
-#include <grpcpp/health_check_service_interface.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +12,7 @@
 
 #include "auth/sessions.h"
 #include "db/database.h"
+#include "rpc/health_service.h"
 
 namespace qfx::server {
 
@@ -25,8 +24,7 @@ struct HealthWatchOptions {
 class HealthWatch {
  public:
   // Probes once before it returns, so the first answer is already the database's.
-  HealthWatch(Database& database, SessionStore& sessions, grpc::HealthCheckServiceInterface* health,
-              HealthWatchOptions options = {});
+  HealthWatch(Database& database, SessionStore& sessions, HealthService& health, HealthWatchOptions options = {});
   ~HealthWatch();  // stops the probes; the service is then left as it is
   HealthWatch(const HealthWatch&) = delete;
   HealthWatch& operator=(const HealthWatch&) = delete;
@@ -38,7 +36,7 @@ class HealthWatch {
 
   Database& database_;
   SessionStore& sessions_;
-  grpc::HealthCheckServiceInterface* health_;
+  HealthService& health_;
   HealthWatchOptions options_;
   bool serving_ = false, reported_ = false;
   std::chrono::steady_clock::time_point nextSweep_;

@@ -91,10 +91,12 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
   server->service_ = std::make_unique<ApplicationService>(database, std::move(object), options.sessionLifetimeSeconds,
                                                           options.maxThreads, options.loginThrottle);
   rpc::prepareRuntime();
-  grpc::EnableDefaultHealthCheckService(true);
+  // ours, answered on the call threads (see HealthService), not gRPC's built-in one
+  grpc::EnableDefaultHealthCheckService(false);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(options.listen, *creds, &server->port_);
   builder.RegisterService(server->service_.get());
+  builder.RegisterService(&server->health_);
   builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
   // gRPC refuses a call it has no thread for (RESOURCE_EXHAUSTED); its
   // threads only wait for the database workers, so give it plenty.
@@ -118,8 +120,8 @@ Result<std::unique_ptr<AppServer>> AppServer::start(Database& database, Dispatch
     log::write(log::Level::Info, "metrics_listening",
                {{"address", options.metricsListen}, {"port", std::to_string(server->metrics_->port())}});
   }
-  server->healthWatch_ = std::make_unique<HealthWatch>(database, server->service_->sessions(),
-                                                       server->server_->GetHealthCheckService(), options.health);
+  server->healthWatch_ =
+      std::make_unique<HealthWatch>(database, server->service_->sessions(), server->health_, options.health);
   log::write(log::Level::Info, "listening",
              {{"address", server->address()},
               {"tls", options.tlsCertFile.empty() ? "off" : "on"},
@@ -134,7 +136,7 @@ std::string AppServer::address() const { return host_ + ":" + std::to_string(por
 void AppServer::shutdown(std::chrono::milliseconds grace) {
   if (!server_) return;
   healthWatch_.reset();
-  server_->GetHealthCheckService()->SetServingStatus(false);
+  health_.setServing(false);
   server_->Shutdown(std::chrono::system_clock::now() + grace);
   server_->Wait();
   server_.reset();

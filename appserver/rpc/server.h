@@ -13,6 +13,7 @@
 #include "auth/login_throttle.h"
 #include "common/result.h"
 #include "db/database.h"
+#include "rpc/health_service.h"
 #include "rpc/health_watch.h"
 #include "rpc/metrics.h"
 #include "rpc/service.h"
@@ -53,6 +54,7 @@ class AppServer {
  private:
   AppServer() = default;
   std::unique_ptr<ApplicationService> service_;
+  HealthService health_;
   std::unique_ptr<grpc::Server> server_;
   std::unique_ptr<HealthWatch> healthWatch_;
   std::unique_ptr<MetricsEndpoint> metrics_;  // reads service_'s figures: declared after it, so stopped first

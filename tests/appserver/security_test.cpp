@@ -214,6 +214,22 @@ TEST_P(SecurityTest, HealthServiceReportsServing) {
   grpc::health::v1::HealthCheckResponse response;
   ASSERT_TRUE(health->Check(&context, request, &response).ok());
   EXPECT_EQ(response.status(), grpc::health::v1::HealthCheckResponse::SERVING);
+
+  // a name the server does not answer for is unknown, as with gRPC's own service
+  grpc::ClientContext named;
+  named.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+  request.set_service("qfx.rpc.Inexistente");
+  EXPECT_EQ(health->Check(&named, request, &response).error_code(), grpc::StatusCode::NOT_FOUND);
+
+  // answered on the call threads: no callback queue's threads ("nexting_thread")
+  // polling the sockets beside them, each call's bytes handed over once more
+  const QDir tasks(QStringLiteral("/proc/self/task"));
+  for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+    if (comm.open(QIODevice::ReadOnly)) {
+      EXPECT_NE(comm.readAll().trimmed().toStdString(), "nexting_thread");
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SecurityTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -661,18 +661,18 @@ void benchZ(Store& store, const Prepared& data, const Settings& settings) {
 // ---------------------------------------------------------------- small calls
 
 // The floor of every call: GetReducaoZ of one register-day, through the
-// screen's own connection, against the same query straight from the database
-// and the transport alone: gRPC's health check (no session, no database,
-// answered on gRPC's own thread) on a channel of its own. The three take
+// screen's own connection to the server on `port`, against the same query
+// straight from the database and the transport alone: the server's health
+// check (no session, no database, answered on the same call threads) on a
+// channel of its own. The three take
 // turns in batches of a hundred, so a change in the machine's load falls on
 // all three alike and their differences stay the server's and client's own.
-void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
-  const std::string url = store.url(data.tag);
-  RunningServer server = startServer(url);
+void measureCalls(Store& store, const std::string& url, int port, const std::string& what, const Settings& settings,
+                  bool recorded) {
   auto bare = bareFor(url);
-  Screen screen(url, server.server->port());
+  Screen screen(url, port);
   auto health = grpc::health::v1::Health::NewStub(
-      grpc::CreateChannel("127.0.0.1:" + std::to_string(server.server->port()), grpc::InsecureChannelCredentials()));
+      grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials()));
   const int calls = 1000, batch = 100;
   const double day = hostkit::toDateTime(today());
   const std::string dayText = srv::wiredate::dayText(today()).toStdString();
@@ -725,8 +725,8 @@ void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
     floors.push_back(transport * 1000.0 / calls);
     idleBares.push_back(fromIdle * 1000.0 / calls);
   }
-  recordFigure(store.name(), "call", median(runs), median(bares));
-  printRow(store.name(), "one small call (ms)", median(runs), median(bares), "ms",
+  if (recorded) recordFigure(store.name(), "call", median(runs), median(bares));
+  printRow(store.name(), what, median(runs), median(bares), "ms",
            "GetReducaoZ x " + std::to_string(calls) + "; load " + loadAverage());
   std::printf("%-10s   transport alone (gRPC health check, no database): %.3f ms a call; ours %+.3f ms\n",
               store.name().c_str(), median(floors), median(runs) - median(floors) - median(bares));
@@ -734,6 +734,24 @@ void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
       "%-10s   bare query after 0.5 ms idle (as the server meets it): %.3f ms; ours over transport and it %+.3f ms\n",
       store.name().c_str(), median(idleBares), median(runs) - median(floors) - median(idleBares));
   std::fflush(stdout);
+}
+
+// The small call as an operator's host meets it: qfxserver in a process of
+// its own, at its default log level (its log to a file). Beside it, for
+// reference, the server inside this process, where gRPC's threads of server
+// and client share one poller and hand each other the sockets' events, a
+// cost no host pays (bench/README.md, 11 December).
+void benchCalls(Store& store, const Prepared& data, const Settings& settings) {
+  const std::string url = store.url(data.tag);
+  QTemporaryDir dir;
+  {
+    ServerProcess child(url, dir.filePath(QStringLiteral("porta")), QStringLiteral("info"),
+                        dir.filePath(QStringLiteral("qfxserver.log")));
+    child.start();
+    measureCalls(store, url, child.port(), "one small call (ms)", settings, true);
+  }
+  RunningServer server = startServer(url);
+  measureCalls(store, url, server.server->port(), "one small call, server in this process (ms)", settings, false);
 }
 
 // ---------------------------------------------------------------- memory

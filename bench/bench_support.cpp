@@ -153,7 +153,10 @@ void ServerProcess::start() {
   QFile::remove(portFile_);
   process_ = std::make_unique<QProcess>();
   process_->setStandardOutputFile(QProcess::nullDevice());
-  process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  if (logFile_.isEmpty())
+    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  else
+    process_->setStandardErrorFile(logFile_);
   process_->start(siblingBinary("qfxserver"),
                   {"--db", QString::fromStdString(url_), "--listen", QStringLiteral("127.0.0.1:%1").arg(port_),
                    "--port-file", portFile_, "--log-level", logLevel_});

@@ -102,8 +102,12 @@ void settle(Database& database);
 // killed server comes back where its clients look for it.
 class ServerProcess {
  public:
-  ServerProcess(std::string url, QString portFile, QString logLevel = QStringLiteral("warn"))
-      : url_(std::move(url)), portFile_(std::move(portFile)), logLevel_(std::move(logLevel)) {}
+  // `logFile`: where its log goes (empty: this process's standard error).
+  ServerProcess(std::string url, QString portFile, QString logLevel = QStringLiteral("warn"), QString logFile = {})
+      : url_(std::move(url)),
+        portFile_(std::move(portFile)),
+        logLevel_(std::move(logLevel)),
+        logFile_(std::move(logFile)) {}
   ~ServerProcess() { kill(); }
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
@@ -115,7 +119,7 @@ class ServerProcess {
 
  private:
   std::string url_;
-  QString portFile_, logLevel_;
+  QString portFile_, logLevel_, logFile_;
   int port_ = 0;
   std::unique_ptr<QProcess> process_;
 };

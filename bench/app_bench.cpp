@@ -664,9 +664,10 @@ void benchZ(Store& store, const Prepared& data, const Settings& settings) {
 // screen's own connection to the server on `port`, against the same query
 // straight from the database and the transport alone: the server's health
 // check (no session, no database, answered on the same call threads) on a
-// channel of its own. The three take
-// turns in batches of a hundred, so a change in the machine's load falls on
-// all three alike and their differences stay the server's and client's own.
+// channel of its own. The three take turns in batches of a hundred, so a
+// change in the machine's load falls on all three alike and their
+// differences stay the server's and client's own. `recorded`: the figure
+// --check holds to its target.
 void measureCalls(Store& store, const std::string& url, int port, const std::string& what, const Settings& settings,
                   bool recorded) {
   auto bare = bareFor(url);

@@ -17,7 +17,6 @@ class HealthService final : public grpc::health::v1::Health::Service {
   // Until told otherwise the server is not serving: the health watch says
   // SERVING once it has reached the database.
   void setServing(bool serving) { serving_ = serving; }
-  bool serving() const { return serving_; }
 
   // The whole server answers for the empty name only, as gRPC's built-in
   // service does; any other name is NOT_FOUND.

@@ -202,6 +202,15 @@ std::string firstValue(const char* file, const std::string& key) {
   }
   return {};
 }
+// A virtual machine's idle processors: with the guest's halt polling off,
+// every wake of a sleeping thread costs an exit to the host, which the
+// small call pays several times (bench/README.md, 11 December).
+std::string haltPolling() {
+  std::ifstream in("/sys/module/haltpoll/parameters/guest_halt_poll_ns");
+  std::string ns;
+  if (!(in >> ns)) return {};
+  return ", guest halt polling " + ns + " ns";
+}
 }  // namespace
 
 std::string machineLine() {
@@ -212,7 +221,7 @@ std::string machineLine() {
   std::snprintf(ram, sizeof ram, "%.1f GB", double(kb) / 1024.0 / 1024.0);
   return std::to_string(QThread::idealThreadCount()) + " CPUs (" + (cpu.empty() ? "?" : cpu) + "), " + ram + " RAM, " +
          QSysInfo::prettyProductName().toStdString() + ", Qt " + qVersion() + ", " +
-         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString() + haltPolling();
 }
 
 std::string loadAverage() {

@@ -202,6 +202,7 @@ std::string firstValue(const char* file, const std::string& key) {
   }
   return {};
 }
+
 // A virtual machine's idle processors: with the guest's halt polling off,
 // every wake of a sleeping thread costs an exit to the host, which the
 // small call pays several times (bench/README.md, 11 December).

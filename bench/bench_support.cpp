@@ -19,6 +19,11 @@
 
 #include "db/sql.h"
 
+// the build type and flags, set by bench/CMakeLists.txt
+#ifndef QFX_BENCH_BUILD
+#define QFX_BENCH_BUILD "?"
+#endif
+
 namespace qfxbench {
 
 namespace sql = qfx::server::sql;
@@ -222,7 +227,7 @@ std::string machineLine() {
   std::snprintf(ram, sizeof ram, "%.1f GB", double(kb) / 1024.0 / 1024.0);
   return std::to_string(QThread::idealThreadCount()) + " CPUs (" + (cpu.empty() ? "?" : cpu) + "), " + ram + " RAM, " +
          QSysInfo::prettyProductName().toStdString() + ", Qt " + qVersion() + ", " +
-         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString() + haltPolling();
+         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString() + haltPolling() + ", built " QFX_BENCH_BUILD;
 }
 
 std::string loadAverage() {

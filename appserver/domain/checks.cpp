@@ -131,11 +131,16 @@ namespace {
 // register that issues NFC-e of a branch that checks those by their
 // documents. Tied to the row, it is looked up only when there is a row, by
 // the register's key (with the register's values instead, PostgreSQL scanned
-// the registers in every call, twice).
+// the registers in every call, twice). The branch's choice comes first, so a
+// branch checked by its Z reductions (the default) never reads the registers;
+// LIMIT 1 OFFSET 0 keeps the register's lookup a subquery run by its key for
+// that one row: PostgreSQL would otherwise join it, or hash every register
+// that issues NFC-e, in every call.
 std::string checkedByDocuments(std::string_view alias) {
   const std::string a(alias);
-  return "EXISTS (SELECT 1 FROM CAIXA C JOIN PARAMFILIAL P ON P.CDFILIAL = C.CDFILIAL WHERE C.CDFILIAL = " + a +
-         ".CDFILIAL AND C.CDCAIXA = " + a + ".CDCAIXA AND C.CDSERIENFCE IS NOT NULL AND P.IDZNFCE = 'N')";
+  return "EXISTS (SELECT 1 FROM PARAMFILIAL P WHERE P.CDFILIAL = " + a +
+         ".CDFILIAL AND P.IDZNFCE = 'N' AND EXISTS (SELECT 1 FROM CAIXA C WHERE C.CDFILIAL = " + a +
+         ".CDFILIAL AND C.CDCAIXA = " + a + ".CDCAIXA AND C.CDSERIENFCE IS NOT NULL LIMIT 1 OFFSET 0))";
 }
 
 // One statement, so the Z check's thousands of calls pay one round trip each:

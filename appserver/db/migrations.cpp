@@ -31,6 +31,7 @@ constexpr Version kVersions[] = {
     {12, "0012_nfce_conferencia"},
     {13, "0013_nfce_documento"},
     {15, "0015_nfce_caixa_dia"},
+    {16, "0016_filial_escolha_nfce"},
 };
 
 const QString kVersionTable = QStringLiteral("QFXVERSAOESQUEMA");

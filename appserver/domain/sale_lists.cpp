@@ -121,7 +121,7 @@ Result<RegisterDays> registerDaysOfSales(QSqlDatabase& db, const SaleFilter& fil
         lastDay = r.day;
         stored.emplace(lastRegister, lastDay);
       },
-      ItemDetail::Amounts, reader);
+      ItemDetail::Sales, reader);
   if (!done) return done.error();
   RegisterDays registerDays;
   for (const auto& [cashRegister, day] : stored)

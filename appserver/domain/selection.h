@@ -97,8 +97,10 @@ std::string rowAddressText(int64_t rowId);
 // gets everything. Posting: in no particular order (the run groups the items
 // by day itself), only the fields the run uses (keys, day and moment,
 // product and its flags, amounts, situation) and each item row's address
-// (ROWID, ctid), by which the run stamps the rows.
-enum class ItemDetail { Full, Amounts, Posting };
+// (ROWID, ctid), by which the run stamps the rows. Sales: each sale that
+// holds a selected item, once, with the keys and day of Amounts and no item
+// (a filter that restricts products or customers gets every item).
+enum class ItemDetail { Full, Amounts, Posting, Sales };
 
 // The SELECT forEachSaleRow runs for `filter` on this connection's
 // database ("?" parameters: branch, store, first and last day, then the
@@ -153,7 +155,8 @@ struct SaleRow {
   // fills what the run uses and the row's address
   RepeatedTexts* repeated = nullptr;
 
-  // Quantity, unit price and discount, from either layout.
+  // Quantity, unit price and discount, from either layout (ItemDetail::Sales
+  // reads none).
   SaleItem amounts() const;
   // The item's fields (with ItemDetail::Posting, only the fields that detail
   // names, and the row's address).

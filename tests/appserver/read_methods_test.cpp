@@ -342,6 +342,27 @@ TEST_P(ReadMethodsTest, ZReductionCheckFiguresPerRegisterAndDay) {
     EXPECT_EQ(columnTexts(days, "CDCAIXA"), (std::vector<std::string>{"001", "002", "002"})) << nf;
     EXPECT_EQ(cellNumber(days, "DTENTRVENDA", 0), qfxtest::dia(kMar11)) << nf;
   }
+  // a day is work again for one pending item of a sale, never for a sale
+  // cancelled at the register
+  const auto saleOnMar10 = [&](const char* number, const char* situation, const char* itemsPosting) {
+    exec(db, QStringLiteral("INSERT INTO VENDA (CDFILIAL, NRSEQVENDA, CDLOJA, CDCAIXA, DTVENDA, DTENTRVENDA, "
+                            "CDTIPOCONS, IDSITUVENDA) VALUES ('0001', '%1', '01', '001', '2024-03-10', "
+                            "'2024-03-10 18:00:00', '01', '%2')")
+                 .arg(QLatin1String(number), QLatin1String(situation)));
+    exec(db, QStringLiteral("INSERT INTO ITVENDA (CDFILIAL, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, QTPRODVEND, "
+                            "VRUNITVEND, VRDESITVEND, CDFILIALEST, NRLANCESTQ) VALUES ('0001', '%1', '001', 'P1', 1, "
+                            "1, 0, %2), ('0001', '%1', '002', 'P1', 1, 1, 0, NULL, NULL)")
+                 .arg(QLatin1String(number), QLatin1String(itemsPosting)));
+  };
+  const auto registersFromMar10 = [&] {
+    return columnTexts(verif(kMar10, "N", true, "", true, "").packet(), "CDCAIXA");
+  };
+  saleOnMar10("0000000021", "C", "NULL, NULL");
+  EXPECT_EQ(registersFromMar10(), (std::vector<std::string>{"001", "002", "002"}));
+  saleOnMar10("0000000022", "F", "'0001', '0000000009'");
+  EXPECT_EQ(registersFromMar10(), (std::vector<std::string>{"001", "001", "002", "002"}));
+  exec(db, "DELETE FROM ITVENDA WHERE NRSEQVENDA IN ('0000000021', '0000000022')");
+  exec(db, "DELETE FROM VENDA WHERE NRSEQVENDA IN ('0000000021', '0000000022')");
 
   // the sum is the whole register-day as its Z reduction counts it: posted
   // or not, whatever the lists, a return taken back, a cancelled sale not at all

@@ -36,6 +36,16 @@ QDateTime fromDateTime(double value) {
   return QDateTime(toQDate(moment->day), QTime(0, 0)).addMSecs(moment->timeOfDay.count());
 }
 
+QDate dayOf(double value) {
+  const auto moment = qfx::contract::fromWire(value);
+  return moment ? toQDate(moment->day) : QDate();
+}
+
+bool hasTimeOfDay(double value) {
+  const auto moment = qfx::contract::fromWire(value);
+  return moment && moment->timeOfDay.count() != 0;
+}
+
 double Date() { return toDateTime(QDate::currentDate()); }
 
 // ---- TField ------------------------------------------------------------------

@@ -203,6 +203,10 @@ class TDataSource : public QObject {
 double toDateTime(const QDateTime& dt);
 double toDateTime(const QDate& d);
 QDateTime fromDateTime(double value);
+// The calendar day of a value, and whether it has a time besides: read off
+// the number, with no time zone to consult (a local QDateTime asks one).
+QDate dayOf(double value);
+bool hasTimeOfDay(double value);
 double Date();  // today, no time
 
 // A value as a field of that type shows it (AsString): dates and numbers in

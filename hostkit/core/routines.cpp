@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <cmath>
+#include <cstdio>
 
 #include "dataset.h"
 
@@ -138,12 +139,19 @@ QString FormatMaskText(const QString& mask, const QString& value) {
   return out;
 }
 
-QString DateToStr(double dateTime) { return fromDateTime(dateTime).date().toString(QStringLiteral("dd/MM/yyyy")); }
+// A question of the Z check names its day: a thousand register-days format
+// as many dates, so the day is read off the number and written directly.
+QString DateToStr(double dateTime) {
+  const QDate day = dayOf(dateTime);
+  if (!day.isValid()) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d", day.day(), day.month(), day.year());
+  return QString::fromLatin1(text);
+}
 
 QString DateTimeToStr(double dateTime) {
-  const QDateTime dt = fromDateTime(dateTime);
-  if (dt.time() == QTime(0, 0)) return DateToStr(dateTime);
-  return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+  if (!hasTimeOfDay(dateTime)) return DateToStr(dateTime);
+  return fromDateTime(dateTime).toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
 }
 
 double StrToDateTime(const QString& text, bool* ok) {

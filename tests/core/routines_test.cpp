@@ -67,6 +67,9 @@ TEST_F(Routines, DatesShowTheTimeOnlyWhenNotMidnight) {
   EXPECT_EQ(DateTimeToStr(day), "08/12/2026");
   EXPECT_EQ(DateTimeToStr(day + 0.5), "08/12/2026 12:00:00");
   EXPECT_EQ(DateToStr(day + 0.5), "08/12/2026");
+  EXPECT_EQ(DateToStr(day + 0.999), "08/12/2026") << "late in the day";
+  EXPECT_EQ(DateToStr(-700000), "") << "no date";
+  EXPECT_EQ(DateTimeToStr(-700000), "");
   bool ok = false;
   EXPECT_DOUBLE_EQ(StrToDateTime("08/12/2026 12:00:00", &ok), day + 0.5);
   EXPECT_TRUE(ok);

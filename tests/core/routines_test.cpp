@@ -70,6 +70,19 @@ TEST_F(Routines, DatesShowTheTimeOnlyWhenNotMidnight) {
   EXPECT_EQ(DateToStr(day + 0.999), "08/12/2026") << "late in the day";
   EXPECT_EQ(DateToStr(-700000), "") << "no date";
   EXPECT_EQ(DateTimeToStr(-700000), "");
+  {
+    // a day whose midnight the clocks skipped (daylight saving in Brazil,
+    // 4 November 2018) is still that day, with no hour of its own
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "America/Sao_Paulo");
+    const double skipped = 43408;  // 04/11/2018
+    EXPECT_EQ(DateTimeToStr(skipped), "04/11/2018");
+    EXPECT_EQ(DateToStr(skipped + 23.5 / 24), "04/11/2018");
+    if (zone.isNull())
+      qunsetenv("TZ");
+    else
+      qputenv("TZ", zone);
+  }
   bool ok = false;
   EXPECT_DOUBLE_EQ(StrToDateTime("08/12/2026 12:00:00", &ok), day + 0.5);
   EXPECT_TRUE(ok);

@@ -33,7 +33,13 @@ QDateTime fromDateTime(double value) {
   // Outside years 100 to 9999, or not a number, there is no date.
   const auto moment = qfx::contract::fromWire(value);
   if (!moment) return {};
-  return QDateTime(toQDate(moment->day), QTime(0, 0)).addMSecs(moment->timeOfDay.count());
+  // the wall clock's day and time as stored: counted from midnight, a day
+  // whose clocks moved would shift every later hour, and one whose midnight
+  // they skipped would have no date at all
+  const QDate day = toQDate(moment->day);
+  const QDateTime wall(day, QTime::fromMSecsSinceStartOfDay(int(moment->timeOfDay.count())));
+  if (wall.isValid()) return wall;
+  return day.startOfDay().addMSecs(moment->timeOfDay.count());  // a skipped time: as long after the day began
 }
 
 QDate dayOf(double value) {

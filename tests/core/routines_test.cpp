@@ -3,6 +3,7 @@
 
 #include <QLocale>
 
+#include <hostkit/core/dataset.h>
 #include <hostkit/core/routines.h>
 
 using namespace hostkit;
@@ -78,6 +79,8 @@ TEST_F(Routines, DatesShowTheTimeOnlyWhenNotMidnight) {
     const double skipped = 43408;  // 04/11/2018
     EXPECT_EQ(DateTimeToStr(skipped), "04/11/2018");
     EXPECT_EQ(DateToStr(skipped + 23.5 / 24), "04/11/2018");
+    EXPECT_EQ(fromDateTime(skipped).date(), QDate(2018, 11, 4)) << "a date, not a null";
+    EXPECT_EQ(fromDateTime(skipped + 0.5).time(), QTime(12, 0)) << "the hours after the skip keep the wall clock's";
     if (zone.isNull())
       qunsetenv("TZ");
     else

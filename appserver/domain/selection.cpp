@@ -196,6 +196,26 @@ struct Selection {
   bool amounts = false;
 };
 
+// The period's sales, by the bound values of kPeriod.
+void narrowToPeriod(Selection& s, const SaleFilter& filter) {
+  s.text += QLatin1String(kPeriod);
+  s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
+}
+
+// One register, when the filter names one: its value follows the period's.
+void narrowToRegister(Selection& s, const SaleFilter& filter) {
+  if (!filter.cashRegister) return;
+  s.text += QStringLiteral(" AND V.CDCAIXA = ?");
+  s.values << *filter.cashRegister;
+}
+
+// The items' state the filter asks for, as a further condition (or none).
+QString itemRule(const SaleFilter& filter) {
+  if (filter.workOnly) return QStringLiteral(" AND ") + QString::fromStdString(salerules::workLeft());
+  if (filter.pendingOnly) return QStringLiteral(" AND ") + QString::fromStdString(salerules::pending());
+  return {};
+}
+
 // The sales that hold a selected item, each once: the keys of
 // kSelectAmounts, the item's rule asked of the sale's items. A store's month
 // has a quarter as many sales as items, and the rule stops at the first item
@@ -203,21 +223,13 @@ struct Selection {
 Selection saleSelectionOf(const SaleFilter& filter) {
   Selection s;
   s.amounts = true;
-  s.text = QStringLiteral("SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS FROM VENDA V ") +
-           QLatin1String(kPeriod);
-  s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
-  if (filter.cashRegister) {
-    s.text += QStringLiteral(" AND V.CDCAIXA = ?");
-    s.values << *filter.cashRegister;
-  }
+  s.text = QStringLiteral("SELECT V.CDFILIAL, V.NRSEQVENDA, V.CDCAIXA, V.DTVENDA, V.CDTIPOCONS FROM VENDA V ");
+  narrowToPeriod(s, filter);
+  narrowToRegister(s, filter);
   s.text += QStringLiteral(" AND EXISTS (SELECT 1 FROM ITVENDA I ");
   if (filter.workOnly) s.text += QLatin1String(kProductLookup);
-  s.text += QStringLiteral("WHERE I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA");
-  if (filter.workOnly)
-    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::workLeft());
-  else if (filter.pendingOnly)
-    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::pending());
-  s.text += QLatin1Char(')');
+  s.text += QStringLiteral("WHERE I.CDFILIAL = V.CDFILIAL AND I.NRSEQVENDA = V.NRSEQVENDA") + itemRule(filter) +
+            QLatin1Char(')');
   return s;
 }
 
@@ -244,18 +256,11 @@ Selection selectionOf(const SaleFilter& filter, ItemDetail detail, bool sqlite) 
   if (!s.amounts || filter.workOnly) s.text += QLatin1String(kProductLookup);
   if (!s.amounts) s.text += QLatin1String(kBranchProductLookup);
   if (customerName) s.text += QLatin1String(kCustomerLookup);
-  s.text += QLatin1String(kPeriod);
-  s.values = {filter.branch, filter.store, wiredate::dayText(filter.first), wiredate::dayText(filter.last)};
-  if (filter.workOnly)
-    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::workLeft());
-  else if (filter.pendingOnly)
-    s.text += QStringLiteral(" AND ") + QString::fromStdString(salerules::pending());
+  narrowToPeriod(s, filter);
+  s.text += itemRule(filter);
   // the run reads what it may post or stop on, and asks the rule which to post
   if (posting) s.text += QStringLiteral(" AND ") + QLatin1String(salerules::kSaleNotCancelled);
-  if (filter.cashRegister) {
-    s.text += QStringLiteral(" AND V.CDCAIXA = ?");
-    s.values << *filter.cashRegister;
-  }
+  narrowToRegister(s, filter);
   if (detail == ItemDetail::Full)
     s.text += QStringLiteral(" ORDER BY V.CDCAIXA, V.DTENTRVENDA, V.NRSEQVENDA, I.NRSEQUITVEND");
   return s;
